@@ -1,0 +1,132 @@
+// The module's entry points: what OBS calls to load, localise and unload it.
+
+#include "lang.h"
+#include "log.h"
+#include "module-data.h"
+#include "obs-compat.h"
+
+#include "dock/dock.h"
+#include "engine/engine.h"
+#include "net/http.h"
+
+#include <obs-frontend-api.h>
+#include <obs-module.h>
+
+#include <QFontDatabase>
+#include <QPointer>
+#include <QWidget>
+
+namespace {
+
+// Texts in the OBS interface language; only the dock title uses them, the
+// rest of the module speaks the language chosen in its own settings.
+lookup_t* g_obsLocaleTexts = nullptr;
+
+QPointer<Engine> g_engine;
+QPointer<Dock> g_dock;
+
+constexpr const char* kDockId = "corvex_tournament_dock";
+
+QString obsLocaleText(const char* key) {
+    const char* value = nullptr;
+    if (g_obsLocaleTexts && text_lookup_getstr(g_obsLocaleTexts, key, &value) && value) {
+        return QString::fromUtf8(value);
+    }
+    return QString::fromUtf8(key);
+}
+
+void registerFonts() {
+    for (const char* name :
+         {"brand/SairaCondensed-Bold.ttf", "brand/IBMPlexMono-SemiBold.ttf", "brand/RobotoCondensed-Bold.ttf"}) {
+        QString path = plugin::findDataFile(name);
+        if (!path.isEmpty()) {
+            QFontDatabase::addApplicationFont(path);
+        }
+    }
+}
+
+void onFrontendEvent(enum obs_frontend_event event, void*) {
+    switch (event) {
+    case OBS_FRONTEND_EVENT_FINISHED_LOADING:
+        compat::showDocks();
+        if (g_engine) {
+            g_engine->start();
+        }
+        break;
+    case OBS_FRONTEND_EVENT_EXIT:
+        if (g_engine) {
+            g_engine->stop();
+        }
+        Http::shutdown();
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+MODULE_EXPORT void obs_module_set_pointer(obs_module_t* module) {
+    plugin::setModule(module);
+}
+
+MODULE_EXPORT uint32_t obs_module_ver(void) {
+    return LIBOBS_API_VER;
+}
+
+MODULE_EXPORT void obs_module_set_locale(const char* locale) {
+    if (g_obsLocaleTexts) {
+        text_lookup_destroy(g_obsLocaleTexts);
+    }
+    g_obsLocaleTexts = obs_module_load_locale(plugin::module(), "en-US", locale);
+}
+
+MODULE_EXPORT void obs_module_free_locale(void) {
+    text_lookup_destroy(g_obsLocaleTexts);
+    g_obsLocaleTexts = nullptr;
+}
+
+MODULE_EXPORT bool obs_module_get_string(const char* key, const char** out) {
+    return g_obsLocaleTexts && text_lookup_getstr(g_obsLocaleTexts, key, out);
+}
+
+MODULE_EXPORT const char* obs_module_name(void) {
+    return "Corvex Tournament";
+}
+
+MODULE_EXPORT const char* obs_module_description(void) {
+    return "Reads the game's HUD from the stream and reports cup and wager results.";
+}
+
+MODULE_EXPORT bool obs_module_load(void) {
+    registerFonts();
+
+    auto* mainWindow = static_cast<QWidget*>(obs_frontend_get_main_window());
+    g_engine = new Engine(mainWindow);
+
+    Lang::apply(g_engine->settings().lang);
+
+    g_dock = new Dock(g_engine);
+    compat::addDock(kDockId, obsLocaleText("CorvexTournament"), g_dock);
+
+    obs_frontend_add_event_callback(onFrontendEvent, nullptr);
+
+    obsLog(LOG_INFO, "Corvex Wager/Tournament Plugin loaded (version %s)", plugin::kVersion);
+    return true;
+}
+
+MODULE_EXPORT void obs_module_unload(void) {
+    obs_frontend_remove_event_callback(onFrontendEvent, nullptr);
+    if (g_engine) {
+        g_engine->stop();
+    }
+    g_engine.clear();
+    g_dock.clear();
+    compat::releaseSourceIds();
+    Lang::release();
+    obsLog(LOG_INFO, "Corvex Wager/Tournament Plugin unloaded");
+}
+
+} // extern "C"

@@ -1,0 +1,90 @@
+#include "obs-compat.h"
+
+#if !CORVEX_OBS_HAS_UUID
+#include <QUuid>
+
+#include <mutex>
+#include <vector>
+#endif
+
+namespace compat {
+
+#if CORVEX_OBS_HAS_UUID
+
+QString sourceUuid(obs_source_t* source) {
+    const char* uuid = source ? obs_source_get_uuid(source) : nullptr;
+    return uuid ? QString::fromUtf8(uuid) : QString();
+}
+
+obs_source_t* sourceByUuid(const QString& uuid) {
+    if (uuid.isEmpty()) {
+        return nullptr;
+    }
+    return obs_get_source_by_uuid(uuid.toUtf8().constData());
+}
+
+void releaseSourceIds() {}
+
+#else
+
+namespace {
+
+struct KnownSource {
+    QString id;
+    obs_weak_source_t* weak;
+};
+
+// Both the reader thread and the main thread ask for ids.
+std::mutex g_lock;
+std::vector<KnownSource> g_known;
+
+void dropExpired() {
+    for (auto it = g_known.begin(); it != g_known.end();) {
+        if (obs_weak_source_expired(it->weak)) {
+            obs_weak_source_release(it->weak);
+            it = g_known.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+} // namespace
+
+QString sourceUuid(obs_source_t* source) {
+    if (!source) {
+        return {};
+    }
+    std::lock_guard<std::mutex> guard(g_lock);
+    for (const KnownSource& known : g_known) {
+        if (obs_weak_source_references_source(known.weak, source)) {
+            return known.id;
+        }
+    }
+    dropExpired();
+    KnownSource added{QUuid::createUuid().toString(QUuid::WithoutBraces), obs_source_get_weak_source(source)};
+    g_known.push_back(added);
+    return added.id;
+}
+
+obs_source_t* sourceByUuid(const QString& uuid) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    for (const KnownSource& known : g_known) {
+        if (known.id == uuid) {
+            return obs_weak_source_get_source(known.weak);
+        }
+    }
+    return nullptr;
+}
+
+void releaseSourceIds() {
+    std::lock_guard<std::mutex> guard(g_lock);
+    for (KnownSource& known : g_known) {
+        obs_weak_source_release(known.weak);
+    }
+    g_known.clear();
+}
+
+#endif
+
+} // namespace compat
