@@ -56,9 +56,7 @@ TEST(LangTable, HasFourteenRowsWithDistinctCodes) {
 
 class LangApply : public ::testing::Test {
 protected:
-    void TearDown() override {
-        Lang::applyWith("en", "en-US", nullptr);
-    }
+    void TearDown() override { Lang::applyWith("en", "en-US", nullptr); }
 };
 
 TEST_F(LangApply, BeforeLoadingKeysComeBackUnchanged) {

@@ -44,9 +44,7 @@ protected:
             XCloseDisplay(display);
         }
     }
-    void SetUp() override {
-        ASSERT_TRUE(obs_initialized());
-    }
+    void SetUp() override { ASSERT_TRUE(obs_initialized()); }
     static inline Display* display = nullptr;
 };
 

@@ -115,7 +115,8 @@ TEST_F(SettingsTest, ModeIsCaseSensitive) {
 }
 
 TEST_F(SettingsTest, FpsOutsideTwoToTenFallsBackToFive) {
-    for (auto [in, out] : std::vector<std::pair<int, int>>{{1, 5}, {11, 5}, {2, 2}, {10, 10}, {0, 5}, {-4, 5}}) {
+    for (auto [in, out] :
+         std::vector<std::pair<int, int>>{{1, 5}, {11, 5}, {2, 2}, {10, 10}, {0, 5}, {-4, 5}}) {
         write(QStringLiteral(R"({"fps":%1})").arg(in).toUtf8());
         EXPECT_EQ(Settings::load(folder()).fps, out) << "fps " << in;
     }

@@ -4,7 +4,6 @@
 
 #include <obs-module.h>
 
-
 namespace Lang {
 
 namespace {
@@ -87,9 +86,8 @@ void applyWith(const QString& lang, const QString& obsLocale, const Loader& load
 
 void apply(const QString& lang) {
     const char* obsLocale = obs_get_locale();
-    applyWith(lang, obsLocale ? QString::fromUtf8(obsLocale) : QString(), [](const char* locale) {
-        return obs_module_load_locale(plugin::module(), "en-US", locale);
-    });
+    applyWith(lang, obsLocale ? QString::fromUtf8(obsLocale) : QString(),
+              [](const char* locale) { return obs_module_load_locale(plugin::module(), "en-US", locale); });
 }
 
 QString text(const char* key) {

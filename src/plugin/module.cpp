@@ -36,8 +36,8 @@ QString obsLocaleText(const char* key) {
 }
 
 void registerFonts() {
-    for (const char* name :
-         {"brand/SairaCondensed-Bold.ttf", "brand/IBMPlexMono-SemiBold.ttf", "brand/RobotoCondensed-Bold.ttf"}) {
+    for (const char* name : {"brand/SairaCondensed-Bold.ttf", "brand/IBMPlexMono-SemiBold.ttf",
+                             "brand/RobotoCondensed-Bold.ttf"}) {
         QString path = plugin::findDataFile(name);
         if (!path.isEmpty()) {
             QFontDatabase::addApplicationFont(path);

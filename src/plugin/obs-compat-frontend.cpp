@@ -50,6 +50,7 @@ void showDocks() {
             continue;
         }
         main->addDockWidget(Qt::RightDockWidgetArea, dock);
+        dock->setFloating(false);
         dock->show();
     }
     g_docks.clear();

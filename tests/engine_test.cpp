@@ -1,0 +1,88 @@
+#include "engine/engine.h"
+
+#include <util/base.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdarg>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Collects what the module writes to the OBS log.
+struct LogCapture {
+    static inline std::mutex lock;
+    static inline std::vector<std::string> lines;
+
+    static void handler(int, const char* format, va_list args, void*) {
+        char buffer[1024];
+        vsnprintf(buffer, sizeof buffer, format, args);
+        std::lock_guard<std::mutex> guard(lock);
+        lines.emplace_back(buffer);
+    }
+
+    LogCapture() {
+        lines.clear();
+        base_get_log_handler(&previous, &previousParam);
+        base_set_log_handler(handler, nullptr);
+    }
+    ~LogCapture() { base_set_log_handler(previous, previousParam); }
+
+    static int count(const std::string& text) {
+        std::lock_guard<std::mutex> guard(lock);
+        int n = 0;
+        for (const std::string& line : lines) {
+            n += line.find(text) != std::string::npos ? 1 : 0;
+        }
+        return n;
+    }
+
+    log_handler_t previous = nullptr;
+    void* previousParam = nullptr;
+};
+
+TEST(Engine, StartAndStopAreIdempotentAndStopSavesTheSettings) {
+    LogCapture log;
+    QTemporaryDir tmp;
+    const QString config = QDir(tmp.path()).filePath("config.json");
+    {
+        Engine engine(nullptr, tmp.path());
+        engine.stop(); // never started: nothing to do, nothing written
+        EXPECT_FALSE(QFile::exists(config));
+
+        engine.start();
+        engine.start();
+        EXPECT_TRUE(engine.running());
+        EXPECT_EQ(LogCapture::count("[corvex-tournament] engine started (5 reads/s, source automatic)"), 1);
+
+        engine.settings().token = QStringLiteral("abc");
+        engine.stop();
+        engine.stop();
+        EXPECT_FALSE(engine.running());
+        EXPECT_EQ(LogCapture::count("[corvex-tournament] engine stopped"), 1);
+        EXPECT_TRUE(QFile::exists(config));
+    }
+    EXPECT_EQ(LogCapture::count("engine stopped"), 1); // the destructor finds it stopped
+    EXPECT_EQ(Settings::load(tmp.path()).token, QStringLiteral("abc"));
+}
+
+TEST(Engine, DestroyingARunningEngineStopsIt) {
+    LogCapture log;
+    QTemporaryDir tmp;
+    {
+        Engine engine(nullptr, tmp.path());
+        engine.settings().source = QStringLiteral("Game Capture");
+        engine.start();
+        EXPECT_EQ(LogCapture::count("source Game Capture"), 1);
+    }
+    EXPECT_EQ(LogCapture::count("engine stopped"), 1);
+    EXPECT_EQ(Settings::load(tmp.path()).source, QStringLiteral("Game Capture"));
+}
+
+} // namespace

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Loads the built module into the real OBS (under a virtual display when
+# there is none), waits for it to start, closes OBS as a user would and checks
+# that the module shut down and saved its settings.
+#   obs-smoke.sh BUILD_DIR WORK_DIR
+set -u
+build="$1"
+work="$2"
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/../tools/obs-sandbox.sh"
+
+fail() {
+    echo "FAIL: $*"
+    log=$(sandbox_log_file)
+    [ -n "$log" ] && { echo "--- OBS log ($log):"; tail -n 60 "$log"; }
+    [ -f "$SANDBOX_HOME/obs-stdout.txt" ] && { echo "--- OBS output:"; tail -n 20 "$SANDBOX_HOME/obs-stdout.txt"; }
+    sandbox_cleanup
+    exit 1
+}
+
+rm -rf "$work"
+mkdir -p "$work/home"
+home="$work/home"
+SANDBOX_HOME="$home"
+sandbox_prepare "$home" "$build" || fail "could not prepare the OBS configuration"
+sandbox_display || fail "no display"
+sandbox_start "$home"
+
+sandbox_wait_log "[corvex-tournament] Corvex Wager/Tournament Plugin loaded (version 0.3.0)" 60 ||
+    fail "the module did not load"
+sandbox_wait_log "[corvex-tournament] engine started" 60 || fail "the engine did not start after loading"
+sleep 1
+sandbox_screenshot "$work/obs.png"
+
+sandbox_stop 30 || fail "OBS did not close on SIGINT"
+log=$(sandbox_log_file)
+cp "$log" "$work/obs-log.txt"
+
+for line in "[corvex-tournament] engine stopped" "[corvex-tournament] Corvex Wager/Tournament Plugin unloaded"; do
+    grep -qF -- "$line" "$log" || fail "missing from the OBS log: $line"
+done
+# The engine stops before the module unloads.
+stop_at=$(grep -nF "[corvex-tournament] engine stopped" "$log" | head -n 1 | cut -d: -f1)
+unload_at=$(grep -nF "[corvex-tournament] Corvex Wager/Tournament Plugin unloaded" "$log" | head -n 1 | cut -d: -f1)
+[ "$stop_at" -lt "$unload_at" ] || fail "the engine stopped after the module unloaded"
+if [ "$(grep -cF '[corvex-tournament] engine stopped' "$log")" -ne 1 ]; then
+    fail "the engine stopped more than once"
+fi
+
+config="$home/.config/obs-studio/plugin_config/corvex-tournament/config.json"
+[ -f "$config" ] || fail "config.json was not written"
+for key in server token player_id player_name source crop_l crop_t crop_r crop_b fps evidence next_seq \
+    next_lid device_name out_dir sample_every_10s mode sample_on_new_line lang; do
+    grep -qF "\"$key\":" "$config" || fail "config.json lacks \"$key\""
+done
+
+sandbox_cleanup
+echo "PASS: OBS loaded, started, stopped and unloaded the module; screenshot and log in $work"

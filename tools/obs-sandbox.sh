@@ -1,0 +1,182 @@
+# Helpers for running the real OBS with this module in a private
+# configuration, so nothing touches the user's own OBS set-up.
+# Source this file; every function returns non-zero on failure and every
+# wait is bounded.
+#
+#   sandbox_prepare HOME_DIR BUILD_DIR   private OBS config + module installed
+#   sandbox_display                      ensure $DISPLAY (starts Xvfb if none)
+#   sandbox_start HOME_DIR               start OBS in the background
+#   sandbox_wait_log PATTERN SECONDS     wait for a line in the current OBS log
+#   sandbox_screenshot FILE              save a picture of the whole display
+#   sandbox_stop [SECONDS]               close OBS cleanly (SIGINT), bounded
+#   sandbox_cleanup                      stop OBS and our Xvfb, if still running
+
+SANDBOX_OBS_PID=""
+SANDBOX_XVFB_PID=""
+SANDBOX_HOME=""
+SANDBOX_PROFILE="Corvex"
+
+sandbox_prepare() {
+    local home="$1" build="$2"
+    local cfg="$home/.config/obs-studio"
+    mkdir -p "$cfg/basic/profiles/$SANDBOX_PROFILE" "$cfg/basic/scenes" "$cfg/plugins" || return 1
+
+    # A prepared global.ini keeps OBS from opening its first-run wizard, which
+    # would block the main window.
+    cat >"$cfg/global.ini" <<INI
+[General]
+FirstRun=true
+LastVersion=486539266
+EnableAutoUpdates=false
+ConfirmOnExit=false
+Pre19Defaults=false
+Pre21Defaults=false
+Pre23Defaults=false
+Pre24.1Defaults=false
+
+[Basic]
+Profile=$SANDBOX_PROFILE
+ProfileDir=$SANDBOX_PROFILE
+SceneCollection=$SANDBOX_PROFILE
+SceneCollectionFile=$SANDBOX_PROFILE
+ConfigOnNewProfile=false
+INI
+    cat >"$cfg/basic/profiles/$SANDBOX_PROFILE/basic.ini" <<INI
+[General]
+Name=$SANDBOX_PROFILE
+
+[Video]
+BaseCX=1280
+BaseCY=720
+OutputCX=1280
+OutputCY=720
+FPSType=0
+FPSCommon=30
+
+[Output]
+Mode=Simple
+INI
+    cat >"$cfg/basic/scenes/$SANDBOX_PROFILE.json" <<JSON
+{
+    "name": "$SANDBOX_PROFILE",
+    "current_scene": "Scene",
+    "current_program_scene": "Scene",
+    "scene_order": [{"name": "Scene"}],
+    "sources": [
+        {
+            "id": "color_source",
+            "versioned_id": "color_source_v3",
+            "name": "Backdrop",
+            "settings": {"color": 4279897616, "width": 1280, "height": 720}
+        },
+        {
+            "id": "scene",
+            "versioned_id": "scene",
+            "name": "Scene",
+            "settings": {"items": [{"name": "Backdrop", "visible": true, "id": 1}], "id_counter": 1}
+        }
+    ]
+}
+JSON
+    CORVEX_INSTALL_LAYOUT=user cmake --install "$build" --prefix "$cfg/plugins" >/dev/null || return 1
+    [ -f "$cfg/plugins/corvex-tournament/bin/64bit/corvex-tournament.so" ] || {
+        echo "sandbox: the module was not installed where OBS looks" >&2
+        return 1
+    }
+}
+
+sandbox_display() {
+    if [ -n "${DISPLAY:-}" ]; then
+        return 0
+    fi
+    local n
+    for n in $(seq 90 130); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 1600x900x24 -nolisten tcp >/dev/null 2>&1 &
+        SANDBOX_XVFB_PID=$!
+        local i
+        for i in $(seq 1 50); do
+            if [ -e "/tmp/.X11-unix/X$n" ]; then
+                export DISPLAY=":$n"
+                return 0
+            fi
+            kill -0 "$SANDBOX_XVFB_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$SANDBOX_XVFB_PID" 2>/dev/null
+        SANDBOX_XVFB_PID=""
+    done
+    echo "sandbox: could not start Xvfb" >&2
+    return 1
+}
+
+sandbox_start() {
+    SANDBOX_HOME="$1"
+    # A log of this run only: OBS names each log by its start time.
+    rm -rf "$SANDBOX_HOME/.config/obs-studio/logs"
+    (cd "$SANDBOX_HOME" && HOME="$SANDBOX_HOME" XDG_CONFIG_HOME="$SANDBOX_HOME/.config" \
+        LIBGL_ALWAYS_SOFTWARE=1 exec obs --multi --disable-missing-files-check \
+        --collection "$SANDBOX_PROFILE" --profile "$SANDBOX_PROFILE" --scene Scene \
+        >"$SANDBOX_HOME/obs-stdout.txt" 2>&1) &
+    SANDBOX_OBS_PID=$!
+}
+
+sandbox_log_file() {
+    ls -t "$SANDBOX_HOME/.config/obs-studio/logs/"*.txt 2>/dev/null | head -n 1
+}
+
+sandbox_wait_log() {
+    local pattern="$1" seconds="$2" i log
+    for i in $(seq 1 $((seconds * 10))); do
+        log=$(sandbox_log_file)
+        if [ -n "$log" ] && grep -qF -- "$pattern" "$log"; then
+            return 0
+        fi
+        if [ -n "$SANDBOX_OBS_PID" ] && ! kill -0 "$SANDBOX_OBS_PID" 2>/dev/null; then
+            # OBS has exited; the line may still have been written at the end.
+            log=$(sandbox_log_file)
+            [ -n "$log" ] && grep -qF -- "$pattern" "$log" && return 0
+            return 1
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+sandbox_screenshot() {
+    import -display "$DISPLAY" -window root "$1" 2>/dev/null
+}
+
+sandbox_stop() {
+    local seconds="${1:-20}" i
+    [ -n "$SANDBOX_OBS_PID" ] || return 0
+    # SIGINT closes OBS as the user would, with its exit event and module
+    # unload; SIGTERM would kill it without either.
+    kill -INT "$SANDBOX_OBS_PID" 2>/dev/null
+    for i in $(seq 1 $((seconds * 10))); do
+        if ! kill -0 "$SANDBOX_OBS_PID" 2>/dev/null; then
+            wait "$SANDBOX_OBS_PID" 2>/dev/null
+            SANDBOX_OBS_PID=""
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "sandbox: OBS did not exit within ${seconds}s; killing it" >&2
+    kill -KILL "$SANDBOX_OBS_PID" 2>/dev/null
+    wait "$SANDBOX_OBS_PID" 2>/dev/null
+    SANDBOX_OBS_PID=""
+    return 1
+}
+
+sandbox_cleanup() {
+    if [ -n "$SANDBOX_OBS_PID" ]; then
+        kill -KILL "$SANDBOX_OBS_PID" 2>/dev/null
+        wait "$SANDBOX_OBS_PID" 2>/dev/null
+        SANDBOX_OBS_PID=""
+    fi
+    if [ -n "$SANDBOX_XVFB_PID" ]; then
+        kill "$SANDBOX_XVFB_PID" 2>/dev/null
+        wait "$SANDBOX_XVFB_PID" 2>/dev/null
+        SANDBOX_XVFB_PID=""
+    fi
+}
