@@ -54,5 +54,20 @@ for key in server token player_id player_name source crop_l crop_t crop_r crop_b
     grep -qF "\"$key\":" "$config" || fail "config.json lacks \"$key\""
 done
 
+# Second start: OBS in German, the module set to French. The module's own
+# language wins for its texts; the settings written at the first exit are
+# read back.
+sed -i 's/^\[General\]$/[General]\nLanguage=de-DE/' "$home/.config/obs-studio/global.ini"
+sed -i 's/"lang":"auto"/"lang":"fr"/; s/"lang": "auto"/"lang": "fr"/' "$config"
+grep -q '"fr"' "$config" || fail "could not set the module language for the second start"
+sandbox_start "$home"
+sandbox_wait_log '[corvex-tournament] module language fr (setting "fr", OBS locale de-DE)' 60 ||
+    fail "the module did not choose its own language"
+sandbox_wait_log "[corvex-tournament] engine started" 60 || fail "the engine did not start on the second run"
+sleep 1
+sandbox_screenshot "$work/obs-second-start.png"
+sandbox_stop 30 || fail "OBS did not close on SIGINT (second start)"
+grep -q '"lang": *"fr"' "$config" || fail "the module language was lost on the second exit"
+
 sandbox_cleanup
 echo "PASS: OBS loaded, started, stopped and unloaded the module; screenshot and log in $work"

@@ -107,6 +107,9 @@ MODULE_EXPORT bool obs_module_load(void) {
     g_engine = new Engine(mainWindow);
 
     Lang::apply(g_engine->settings().lang);
+    const char* obsLocale = obs_get_locale();
+    obsLog(LOG_INFO, "module language %s (setting \"%s\", OBS locale %s)", Lang::code().toUtf8().constData(),
+           g_engine->settings().lang.toUtf8().constData(), obsLocale ? obsLocale : "none");
 
     g_dock = new Dock(g_engine);
     compat::addDock(kDockId, obsLocaleText("CorvexTournament"), g_dock);
