@@ -2,6 +2,7 @@
 
 #include "plugin/lang.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -80,6 +81,23 @@ TEST(LocaleFiles, EveryTranslationIsCompleteAndKeepsPlaceholders) {
         text_lookup_destroy(own);
     }
     text_lookup_destroy(english);
+}
+
+// The date pattern is given to Qt as it is: a stray quote or a word left
+// unquoted shows up in the dock as garbage.
+TEST(LocaleFiles, DateTimePatternsFormatCleanly) {
+    const QDateTime when(QDate(2026, 7, 5), QTime(20, 5));
+    for (const LanguageEntry& row : Lang::table()) {
+        lookup_t* own = text_lookup_create(path(row.locale).toUtf8().constData());
+        ASSERT_NE(own, nullptr);
+        const QString pattern = value(own, QStringLiteral("Common.DateTime"));
+        const QLocale locale(QString::fromLatin1(row.locale).replace(QLatin1Char('-'), QLatin1Char('_')));
+        const QString shown = locale.toString(when, pattern);
+        EXPECT_TRUE(shown.contains(QLatin1String("20")) && shown.contains(QLatin1String("05")))
+            << row.locale << ": " << shown.toStdString();
+        EXPECT_FALSE(shown.contains(QLatin1Char('\''))) << row.locale << ": " << shown.toStdString();
+        text_lookup_destroy(own);
+    }
 }
 
 } // namespace
