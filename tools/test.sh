@@ -4,13 +4,16 @@
 # real-OBS tests run too) and with Qt 6 (the Qt of the product), warnings as
 # errors, after checking the code's formatting.
 set -euo pipefail
+trap 'echo "tools/test.sh: failed at line $LINENO" >&2' ERR
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 bash tools/install-deps.sh
 
 echo "== formatting"
-find src tests tools bench -type f \( -name '*.cpp' -o -name '*.h' \) 2>/dev/null \
+dirs=()
+for d in src tests tools bench; do [ -d "$d" ] && dirs+=("$d"); done
+find "${dirs[@]}" -type f \( -name '*.cpp' -o -name '*.h' \) 2>/dev/null \
     | xargs -r clang-format --dry-run --Werror
 
 status=0
