@@ -112,7 +112,11 @@ MODULE_EXPORT bool obs_module_load(void) {
            g_engine->settings().lang.toUtf8().constData(), obsLocale ? obsLocale : "none");
 
     g_dock = new Dock(g_engine);
-    compat::addDock(kDockId, obsLocaleText("CorvexTournament"), g_dock);
+    if (!compat::addDock(kDockId, obsLocaleText("CorvexTournament"), g_dock)) {
+        // OBS did not take the widget, so nobody else will free it.
+        obsLog(LOG_WARNING, "could not add the dock \"%s\" to OBS", kDockId);
+        g_dock->deleteLater();
+    }
 
     obs_frontend_add_event_callback(onFrontendEvent, nullptr);
 
