@@ -39,10 +39,16 @@ cp "$log" "$work/obs-log.txt"
 for line in "[corvex-tournament] engine stopped" "[corvex-tournament] Corvex Wager/Tournament Plugin unloaded"; do
     grep -qF -- "$line" "$log" || fail "missing from the OBS log: $line"
 done
-# The engine stops before the module unloads.
-stop_at=$(grep -nF "[corvex-tournament] engine stopped" "$log" | head -n 1 | cut -d: -f1)
-unload_at=$(grep -nF "[corvex-tournament] Corvex Wager/Tournament Plugin unloaded" "$log" | head -n 1 | cut -d: -f1)
-[ "$stop_at" -lt "$unload_at" ] || fail "the engine stopped after the module unloaded"
+line_of() { grep -nF -- "$1" "$log" | head -n 1 | cut -d: -f1; }
+# The engine starts only once OBS has loaded the scenes, and stops at exit
+# before the module is unloaded.
+[ "$(line_of "Loaded scenes:")" -lt "$(line_of "[corvex-tournament] engine started")" ] ||
+    fail "the engine started before OBS had finished loading"
+[ "$(line_of "==== Shutting down")" -lt "$(line_of "[corvex-tournament] engine stopped")" ] ||
+    fail "the engine stopped before OBS began to exit"
+[ "$(line_of "[corvex-tournament] engine stopped")" -lt \
+    "$(line_of "[corvex-tournament] Corvex Wager/Tournament Plugin unloaded")" ] ||
+    fail "the engine stopped after the module unloaded"
 if [ "$(grep -cF '[corvex-tournament] engine stopped' "$log")" -ne 1 ]; then
     fail "the engine stopped more than once"
 fi
