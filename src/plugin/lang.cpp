@@ -90,12 +90,16 @@ void apply(const QString& lang) {
               [](const char* locale) { return obs_module_load_locale(plugin::module(), "en-US", locale); });
 }
 
-QString text(const char* key) {
+QString textIn(lookup_t* texts, const char* key) {
     const char* value = nullptr;
-    if (g_texts && key && text_lookup_getstr(g_texts, key, &value) && value) {
+    if (texts && key && text_lookup_getstr(texts, key, &value) && value) {
         return QString::fromUtf8(value);
     }
     return QString::fromUtf8(key);
+}
+
+QString text(const char* key) {
+    return textIn(g_texts, key);
 }
 
 QString code() {

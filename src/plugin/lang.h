@@ -43,6 +43,8 @@ void applyWith(const QString& lang, const QString& obsLocale, const Loader& load
 
 // The text of `key` in the chosen language, or the key itself.
 QString text(const char* key);
+// The same lookup in any libobs text table (null allowed).
+QString textIn(lookup_t* texts, const char* key);
 QString code();
 QLocale qlocale();
 

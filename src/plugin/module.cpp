@@ -27,14 +27,6 @@ QPointer<Dock> g_dock;
 
 constexpr const char* kDockId = "corvex_tournament_dock";
 
-QString obsLocaleText(const char* key) {
-    const char* value = nullptr;
-    if (g_obsLocaleTexts && text_lookup_getstr(g_obsLocaleTexts, key, &value) && value) {
-        return QString::fromUtf8(value);
-    }
-    return QString::fromUtf8(key);
-}
-
 void registerFonts() {
     for (const char* name : {"brand/SairaCondensed-Bold.ttf", "brand/IBMPlexMono-SemiBold.ttf",
                              "brand/RobotoCondensed-Bold.ttf"}) {
@@ -112,7 +104,7 @@ MODULE_EXPORT bool obs_module_load(void) {
            g_engine->settings().lang.toUtf8().constData(), obsLocale ? obsLocale : "none");
 
     g_dock = new Dock(g_engine);
-    if (!compat::addDock(kDockId, obsLocaleText("CorvexTournament"), g_dock)) {
+    if (!compat::addDock(kDockId, Lang::textIn(g_obsLocaleTexts, "CorvexTournament"), g_dock)) {
         // OBS did not take the widget, so nobody else will free it.
         obsLog(LOG_WARNING, "could not add the dock \"%s\" to OBS", kDockId);
         g_dock->deleteLater();
