@@ -7,7 +7,11 @@ packages=(
     # build
     cmake ninja-build g++ pkg-config clang-format
     libobs-dev qtbase5-dev qt6-base-dev libx11-dev
-    libgtest-dev libgmock-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    # the service link: HTTP over libcurl; the loopback test service (HTTP and HTTPS)
+    libcurl4-openssl-dev libssl-dev libcpp-httplib-dev openssl
+    # sanitizers and libFuzzer; the compile check of the Windows-only sources
+    clang g++-mingw-w64-x86-64
     # the real OBS under a virtual display
     obs-studio obs-plugins xvfb xauth libgl1-mesa-dri imagemagick
 )

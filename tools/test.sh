@@ -29,4 +29,53 @@ for qt in 5 6; do
     (cd "$build" && ctest --output-on-failure -j 2) || status=1
     echo "== Qt $qt: tests took $(($(date +%s) - start)) s"
 done
+
+# The readers and the parsers of what comes from outside (data files, the
+# service's replies, the backlog on disk) again under AddressSanitizer and
+# UBSan, then each libFuzzer target for a while. CORVEX_FUZZ_SECONDS sets how
+# long (default 60; 0 skips fuzzing).
+fuzz_seconds="${CORVEX_FUZZ_SECONDS:-60}"
+san="build/test-san"
+echo "== sanitizers: configure and build ($san, clang, address + undefined)"
+start=$(date +%s)
+CC=clang CXX=clang++ cmake -S . -B "$san" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVEX_QT_VERSION=5 \
+    -DCORVEX_BUILD_FUZZ=ON -DCORVEX_SANITIZE=address,undefined -DCORVEX_BUILD_BENCH=OFF >/dev/null
+san_targets=()
+for t in corvex_hud_tests corvex_uplink_tests; do
+    if ninja -C "$san" -t targets all | grep -q "^$t:"; then san_targets+=("$t"); fi
+done
+while read -r name _; do [ -n "$name" ] && san_targets+=("$name"); done <"$san/fuzzers.txt"
+cmake --build "$san" --target "${san_targets[@]}"
+echo "== sanitizers: built in $(($(date +%s) - start)) s; tests"
+for t in corvex_hud_tests corvex_uplink_tests; do
+    exe=$(find "$san/tests" -type f -name "$t" | head -n 1)
+    if [ -n "$exe" ]; then
+        (cd "$(dirname "$exe")" && QT_QPA_PLATFORM=offscreen "./$t" --gtest_brief=1) || status=1
+    fi
+done
+
+if [ "$fuzz_seconds" -gt 0 ]; then
+    echo "== fuzzing: ${fuzz_seconds} s per target, two at a time"
+    fuzz_work=$(mktemp -d)
+    pids=()
+    while read -r name exe; do
+        [ -n "$name" ] || continue
+        corpus="$fuzz_work/$name"
+        mkdir -p "$corpus"
+        seeds=$(find tests -type d -path "*fuzz-corpus/${name#corvex_}" | head -n 1)
+        (
+            "$exe" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -print_final_stats=1 \
+                -artifact_prefix="$fuzz_work/$name-" "$corpus" ${seeds:+"$seeds"} >"$fuzz_work/$name.log" 2>&1 \
+                && echo "fuzz $name: $(grep -h 'stat::number_of_executed_units' "$fuzz_work/$name.log" \
+                    | awk '{print $2}') runs, no failure" \
+                || { echo "fuzz $name: FAILED"; tail -n 40 "$fuzz_work/$name.log"; exit 1; }
+        ) &
+        pids+=($!)
+        if [ ${#pids[@]} -ge 2 ]; then
+            wait "${pids[0]}" || status=1
+            pids=("${pids[@]:1}")
+        fi
+    done <"$san/fuzzers.txt"
+    for p in "${pids[@]}"; do wait "$p" || status=1; done
+fi
 exit $status
