@@ -1,0 +1,91 @@
+// A local tournament service for trying the module by hand: link a PC, register
+// for the test cup, run wagers, upload logs and samples, all on 127.0.0.1.
+
+#include "test_service.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+std::atomic<bool> quitRequested{false};
+
+extern "C" void onSignal(int) {
+    quitRequested = true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("corvex-test-service");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Loopback tournament service for developing and testing the module.");
+    parser.addHelpOption();
+    const QCommandLineOption portOpt("port", "Port to listen on (0: any free port).", "port", "8787");
+    const QCommandLineOption httpsOpt("https", "Serve HTTPS with the loopback certificate.");
+    const QCommandLineOption certOpt("cert", "Certificate file (PEM).", "file",
+                                     testsvc::TestService::defaultCertFile());
+    const QCommandLineOption keyOpt("key", "Private key file (PEM).", "file",
+                                    testsvc::TestService::defaultKeyFile());
+    const QCommandLineOption linkAfterOpt(
+        "link-after", "Link after N pending polls; -1 waits until the sign-in page is opened.", "N", "-1");
+    const QCommandLineOption tokenOpt(
+        "token", "Also accept this token right away (a PC that is already linked).", "token");
+    const QCommandLineOption playerOpt("player", "Id of the player a link completes as.", "id", "p-1");
+    const QCommandLineOption nameOpt("name", "In-game name of that player.", "name", "Tester");
+    const QCommandLineOption quietOpt("quiet", "Do not print one line per request.");
+    parser.addOptions(
+        {portOpt, httpsOpt, certOpt, keyOpt, linkAfterOpt, tokenOpt, playerOpt, nameOpt, quietOpt});
+    parser.process(app);
+
+    QTextStream err(stderr);
+    bool portOk = false;
+    bool linkOk = false;
+    testsvc::Options options;
+    options.port = parser.value(portOpt).toInt(&portOk);
+    options.linkAfterPolls = parser.value(linkAfterOpt).toInt(&linkOk);
+    if (!portOk || options.port < 0 || options.port > 65535) {
+        err << "corvex-test-service: --port needs a number from 0 to 65535\n";
+        return 2;
+    }
+    if (!linkOk) {
+        err << "corvex-test-service: --link-after needs a whole number\n";
+        return 2;
+    }
+    options.https = parser.isSet(httpsOpt);
+    options.certFile = parser.value(certOpt);
+    options.keyFile = parser.value(keyOpt);
+    options.linkPlayer =
+        testsvc::Player{parser.value(playerOpt), parser.value(nameOpt), parser.value(nameOpt).toLower()};
+    options.verbose = !parser.isSet(quietOpt);
+
+    testsvc::TestService service;
+    if (!service.start(options)) {
+        err << "corvex-test-service: " << service.lastError() << "\n";
+        return 1;
+    }
+    if (parser.isSet(tokenOpt))
+        service.addToken(parser.value(tokenOpt), options.linkPlayer);
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+
+    QTextStream out(stdout);
+    out << service.apiBase() << "\n";
+    out << "Set the module's server to that URL; Ctrl-C stops the service.\n";
+    out.flush();
+
+    while (!quitRequested)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    service.stop();
+    return 0;
+}
