@@ -1,0 +1,733 @@
+#include "hud/image.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace hud {
+
+namespace {
+
+std::size_t area(int w, int h) {
+    return static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+}
+
+bool sizeAcceptable(int w, int h) {
+    return w > 0 && h > 0 && w <= kMaxFrameSide && h <= kMaxFrameSide &&
+           static_cast<std::int64_t>(w) * h <= kMaxFramePixels;
+}
+
+template <typename Pick>
+inline void pickShift(const float* __restrict a, float* __restrict b, int n, int shift, Pick pick) {
+    for (int x = 0; x < n; ++x)
+        b[x] = pick(a[x], a[x + shift]);
+}
+
+// A clipped running minimum or maximum over a square window. A window clipped
+// at the border equals one over a border padded with the neutral value, and a
+// window of width 2r+1 is covered by doubling spans (1, 2, 4, ...) plus one
+// overlapping step, so each pass costs a few operations per pixel whatever
+// the window. Rows first, written into a plane padded by r rows above and
+// below; then the same doubling down the columns, row by row so that the
+// inner loops run over contiguous memory.
+template <typename Pick>
+void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, float neutral) {
+    const int w = in.width;
+    const int h = in.height;
+    if (in.empty() || in.pixels.size() < area(w, h)) {
+        out.resize(0, 0);
+        return;
+    }
+    // A window wider than the plane picks over the whole plane either way.
+    const int r = std::max(std::min(size / 2, std::max(w, h)), 0);
+    const int win = 2 * r + 1;
+    int span = 1;
+    while (2 * span <= win)
+        span *= 2;
+    const int rest = win - span;
+
+    const int total = w + 2 * r;
+    std::vector<float> rowA(static_cast<std::size_t>(total));
+    std::vector<float> rowB(static_cast<std::size_t>(total));
+    padded.resize(w, h + 2 * r);
+    std::fill(padded.pixels.begin(), padded.pixels.begin() + static_cast<std::ptrdiff_t>(area(w, r)),
+              neutral);
+    std::fill(padded.pixels.end() - static_cast<std::ptrdiff_t>(area(w, r)), padded.pixels.end(), neutral);
+    for (int y = 0; y < h; ++y) {
+        float* a = rowA.data();
+        float* b = rowB.data();
+        const float* src = in.pixels.data() + area(w, y);
+        std::fill(a, a + r, neutral);
+        std::copy(src, src + w, a + r);
+        std::fill(a + r + w, a + total, neutral);
+        // After a step with shift c, a[x] is the pick over a[x .. x+2c-1].
+        for (int c = 1; c < span; c *= 2) {
+            pickShift(a, b, total - c, c, pick);
+            std::swap(a, b);
+        }
+        float* dst = padded.pixels.data() + area(w, y + r);
+        if (rest > 0)
+            pickShift(a, dst, w, rest, pick);
+        else
+            std::copy(a, a + w, dst);
+    }
+
+    const int rows = h + 2 * r;
+    for (int c = 1; c < span; c *= 2) {
+        for (int y = 0; y + c < rows; ++y) {
+            float* __restrict dst = padded.pixels.data() + area(w, y);
+            const float* __restrict src = padded.pixels.data() + area(w, y + c);
+            for (int x = 0; x < w; ++x)
+                dst[x] = pick(dst[x], src[x]);
+        }
+    }
+    out.resize(w, h);
+    for (int y = 0; y < h; ++y) {
+        const float* __restrict a = padded.pixels.data() + area(w, y);
+        const float* __restrict b = padded.pixels.data() + area(w, y + rest);
+        float* __restrict dst = out.pixels.data() + area(w, y);
+        for (int x = 0; x < w; ++x)
+            dst[x] = pick(a[x], b[x]);
+    }
+}
+
+struct PickMin {
+    float operator()(float a, float b) const { return b < a ? b : a; }
+};
+struct PickMax {
+    float operator()(float a, float b) const { return b > a ? b : a; }
+};
+
+std::uint32_t findRoot(std::vector<std::uint32_t>& parent, std::uint32_t x) {
+    while (parent[x] != x) {
+        parent[x] = parent[parent[x]];
+        x = parent[x];
+    }
+    return x;
+}
+
+// The first x at or after `x` whose mask byte is set (or `width`): text masks
+// are mostly background, so whole words of zeros are stepped over at once.
+int skipBackground(const std::uint8_t* row, int x, int width) {
+    while (x + 8 <= width) {
+        std::uint64_t word;
+        std::memcpy(&word, row + x, sizeof word);
+        if (word != 0)
+            break;
+        x += 8;
+    }
+    while (x < width && !row[x])
+        ++x;
+    return x;
+}
+
+double centreY(const Blob& b) {
+    return (b.y0 + b.y1) / 2.0;
+}
+
+struct Row {
+    int y0 = 0;
+    int y1 = 0;
+    std::vector<Blob> blobs;
+    RowGeometry geometry;
+};
+
+// Upper medians of the members' y0 and y1.
+RowGeometry measureRow(const std::vector<Blob>& blobs) {
+    RowGeometry g;
+    if (blobs.empty())
+        return g;
+    std::vector<int> tops;
+    std::vector<int> bottoms;
+    tops.reserve(blobs.size());
+    bottoms.reserve(blobs.size());
+    for (const Blob& b : blobs) {
+        tops.push_back(b.y0);
+        bottoms.push_back(b.y1);
+    }
+    std::sort(tops.begin(), tops.end());
+    std::sort(bottoms.begin(), bottoms.end());
+    g.top = tops[tops.size() / 2];
+    g.bottom = bottoms[bottoms.size() / 2];
+    g.height = g.bottom - g.top + 1.0;
+    return g;
+}
+
+// Inclusion of the 0-weight taps is harmless, but a tap outside the plane must
+// read 0 rather than memory.
+inline float tap(const Plane& p, int x, int y) {
+    if (x < 0 || y < 0 || x >= p.width || y >= p.height)
+        return 0.0f;
+    return p.pixels[area(p.width, y) + static_cast<std::size_t>(x)];
+}
+
+// A coordinate is worth sampling when one of its two taps can lie inside
+// [0, limit); anything else (including NaN and values that would overflow
+// the integer floor) samples 0.
+inline bool sampleable(double v, int limit) {
+    return v > -1.0 && v < static_cast<double>(limit);
+}
+
+struct Axis {
+    int i = 0;
+    float f = 0.0f;
+    bool live = false; // at least one tap can be inside
+};
+
+inline Axis axisOf(double v, int limit) {
+    Axis a;
+    if (!sampleable(v, limit))
+        return a;
+    a.i = static_cast<int>(std::floor(v));
+    a.f = static_cast<float>(v - a.i);
+    a.live = true;
+    return a;
+}
+
+inline float blend(const Plane& p, const Axis& ax, const Axis& ay) {
+    if (!ax.live || !ay.live)
+        return 0.0f;
+    const float p00 = tap(p, ax.i, ay.i);
+    const float p10 = tap(p, ax.i + 1, ay.i);
+    const float p01 = tap(p, ax.i, ay.i + 1);
+    const float p11 = tap(p, ax.i + 1, ay.i + 1);
+    const float fx = ax.f;
+    const float fy = ay.f;
+    return ((1.0f - fx) * p00 + fx * p10) * (1.0f - fy) + ((1.0f - fx) * p01 + fx * p11) * fy;
+}
+
+bool finite(double v) {
+    return std::isfinite(v);
+}
+
+} // namespace
+
+void Plane::resize(int w, int h) {
+    if (w <= 0 || h <= 0) {
+        width = 0;
+        height = 0;
+        pixels.clear();
+        return;
+    }
+    width = w;
+    height = h;
+    pixels.resize(area(w, h));
+}
+
+bool FrameView::valid() const {
+    return pixels != nullptr && sizeAcceptable(width, height) &&
+           static_cast<std::int64_t>(stride) >= static_cast<std::int64_t>(width) * 4;
+}
+
+void toLuma(const FrameView& frame, Plane& out) {
+    if (!frame.valid()) {
+        out.resize(0, 0);
+        return;
+    }
+    out.resize(frame.width, frame.height);
+    for (int y = 0; y < frame.height; ++y) {
+        const std::uint8_t* row = framePixel(frame, 0, y);
+        float* dst = out.pixels.data() + area(frame.width, y);
+        for (int x = 0; x < frame.width; ++x) {
+            const std::uint8_t* px = row + 4 * static_cast<std::size_t>(x);
+            dst[x] = static_cast<float>(px[2]) * 0.299f + static_cast<float>(px[1]) * 0.587f +
+                     static_cast<float>(px[0]) * 0.114f;
+        }
+    }
+}
+
+Plane toLuma(const FrameView& frame) {
+    Plane out;
+    toLuma(frame, out);
+    return out;
+}
+
+// The 3x3 sums are taken directly rather than from an integral image: for
+// luma planes every value is a multiple of 2^-27 below 256, so the sums are
+// exact in double either way and the results are identical, without a
+// frame-sized table of doubles to write and read back.
+void boxMean3(const Plane& in, Plane& out, std::vector<double>& sums) {
+    if (in.empty() || in.pixels.size() < area(in.width, in.height)) {
+        out.resize(0, 0);
+        return;
+    }
+    const int w = in.width;
+    const int h = in.height;
+    sums.resize(static_cast<std::size_t>(w));
+    out.resize(w, h);
+    double* __restrict col = sums.data();
+    for (int y = 0; y < h; ++y) {
+        const int r0 = std::max(y - 1, 0);
+        const int r1 = std::min(y + 2, h);
+        const int rows = r1 - r0;
+        const float* __restrict a = in.pixels.data() + area(w, r0);
+        const float* __restrict b = in.pixels.data() + area(w, r0 + 1);
+        const float* __restrict c = in.pixels.data() + area(w, r0 + 2);
+        if (rows == 3) {
+            for (int x = 0; x < w; ++x)
+                col[x] = static_cast<double>(a[x]) + static_cast<double>(b[x]) + static_cast<double>(c[x]);
+        } else if (rows == 2) {
+            for (int x = 0; x < w; ++x)
+                col[x] = static_cast<double>(a[x]) + static_cast<double>(b[x]);
+        } else {
+            for (int x = 0; x < w; ++x)
+                col[x] = static_cast<double>(a[x]);
+        }
+        float* __restrict dst = out.pixels.data() + area(w, y);
+        if (w == 1) {
+            dst[0] = static_cast<float>(col[0] / rows);
+            continue;
+        }
+        const double edge = 2.0 * rows;
+        const double inner = 3.0 * rows;
+        dst[0] = static_cast<float>((col[0] + col[1]) / edge);
+        for (int x = 1; x < w - 1; ++x)
+            dst[x] = static_cast<float>((col[x - 1] + col[x] + col[x + 1]) / inner);
+        dst[w - 1] = static_cast<float>((col[w - 2] + col[w - 1]) / edge);
+    }
+}
+
+Plane boxMean3(const Plane& in) {
+    Plane out;
+    std::vector<double> sums;
+    boxMean3(in, out, sums);
+    return out;
+}
+
+void erode(const Plane& in, int size, Plane& out, Plane& tmp) {
+    morph(in, size, out, tmp, PickMin{}, std::numeric_limits<float>::infinity());
+}
+void dilate(const Plane& in, int size, Plane& out, Plane& tmp) {
+    morph(in, size, out, tmp, PickMax{}, -std::numeric_limits<float>::infinity());
+}
+
+Plane erode(const Plane& in, int size) {
+    Plane out;
+    Plane tmp;
+    erode(in, size, out, tmp);
+    return out;
+}
+
+Plane dilate(const Plane& in, int size) {
+    Plane out;
+    Plane tmp;
+    dilate(in, size, out, tmp);
+    return out;
+}
+
+void topHat(const Plane& in, int size, Plane& out, Plane& tmpA, Plane& tmpB) {
+    if (in.empty()) {
+        out.resize(0, 0);
+        return;
+    }
+    erode(in, size, tmpA, tmpB);
+    dilate(tmpA, size, out, tmpB);
+    for (std::size_t i = 0; i < out.pixels.size(); ++i)
+        out.pixels[i] = in.pixels[i] - out.pixels[i];
+}
+
+Plane topHat(const Plane& in, int size) {
+    Plane out;
+    Plane a;
+    Plane b;
+    topHat(in, size, out, a, b);
+    return out;
+}
+
+void contrastRamp(const Plane& in, Plane& out) {
+    out.resize(in.width, in.height);
+    for (std::size_t i = 0; i < out.pixels.size(); ++i) {
+        const float v = (in.pixels[i] - 14.0f) / 46.0f;
+        out.pixels[i] = std::min(std::max(v, 0.0f), 1.0f);
+    }
+}
+
+Plane contrastRamp(const Plane& in) {
+    Plane out;
+    contrastRamp(in, out);
+    return out;
+}
+
+void prepareFrame(const FrameView& frame, FramePlanes& planes) {
+    FrameScratch& s = planes.scratch;
+    planes.frame = frame;
+    planes.ink2.resize(0, 0);
+    planes.textBlobs.clear();
+    planes.textBlobsReady = false;
+    if (!frame.valid()) {
+        planes.smooth.resize(0, 0);
+        planes.ink.resize(0, 0);
+        planes.mask.clear();
+        return;
+    }
+    toLuma(frame, s.luma);
+    boxMean3(s.luma, planes.smooth, s.sums);
+    // The top-hat, its ramp and the mask in one sweep: the top-hat plane
+    // itself is not kept.
+    erode(planes.smooth, 9, s.tmpA, s.tmpB);
+    dilate(s.tmpA, 9, s.luma, s.tmpB);
+    const std::size_t n = planes.smooth.pixels.size();
+    planes.ink.resize(planes.smooth.width, planes.smooth.height);
+    planes.mask.resize(n);
+    const float* __restrict smooth = planes.smooth.pixels.data();
+    const float* __restrict opened = s.luma.pixels.data();
+    float* __restrict ink = planes.ink.pixels.data();
+    std::uint8_t* __restrict mask = planes.mask.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        const float th = smooth[i] - opened[i];
+        ink[i] = std::min(std::max((th - 14.0f) / 46.0f, 0.0f), 1.0f);
+        mask[i] = static_cast<std::uint8_t>((th > 34.0f) & (smooth[i] > 95.0f));
+    }
+}
+
+void labelComponents(const std::vector<std::uint8_t>& mask, int width, int height, std::vector<Blob>& out,
+                     LabelScratch& scratch) {
+    out.clear();
+    if (!sizeAcceptable(width, height) || mask.size() < area(width, height))
+        return;
+    auto& labels = scratch.labels;
+    auto& parent = scratch.parent;
+    labels.assign(area(width, height), 0);
+    parent.clear();
+    parent.push_back(0);
+
+    const std::size_t w = static_cast<std::size_t>(width);
+    for (int y = 0; y < height; ++y) {
+        const std::size_t row = w * static_cast<std::size_t>(y);
+        for (int x = 0; x < width; ++x) {
+            const std::size_t i = row + static_cast<std::size_t>(x);
+            if (!mask[i]) {
+                x = skipBackground(mask.data() + row, x, width) - 1;
+                continue;
+            }
+            std::uint32_t seen[4];
+            int count = 0;
+            if (x > 0 && labels[i - 1])
+                seen[count++] = labels[i - 1];
+            if (y > 0) {
+                const std::size_t up = i - w;
+                if (x > 0 && labels[up - 1])
+                    seen[count++] = labels[up - 1];
+                if (labels[up])
+                    seen[count++] = labels[up];
+                if (x + 1 < width && labels[up + 1])
+                    seen[count++] = labels[up + 1];
+            }
+            if (count == 0) {
+                const auto label = static_cast<std::uint32_t>(parent.size());
+                parent.push_back(label);
+                labels[i] = label;
+                continue;
+            }
+            for (int k = 1; k < count; ++k) {
+                const std::uint32_t a = findRoot(parent, seen[0]);
+                const std::uint32_t b = findRoot(parent, seen[k]);
+                if (a < b)
+                    parent[b] = a;
+                else if (b < a)
+                    parent[a] = b;
+            }
+            labels[i] = findRoot(parent, seen[0]);
+        }
+    }
+
+    auto& index = scratch.index;
+    index.assign(parent.size(), -1);
+    for (int y = 0; y < height; ++y) {
+        const std::size_t row = w * static_cast<std::size_t>(y);
+        for (int x = 0; x < width; ++x) {
+            if (!mask[row + static_cast<std::size_t>(x)]) {
+                x = skipBackground(mask.data() + row, x, width) - 1;
+                continue;
+            }
+            const std::uint32_t label = labels[row + static_cast<std::size_t>(x)];
+            const std::uint32_t root = findRoot(parent, label);
+            int& slot = index[root];
+            if (slot < 0) {
+                slot = static_cast<int>(out.size());
+                Blob b;
+                b.x0 = b.x1 = x;
+                b.y0 = b.y1 = y;
+                out.push_back(b);
+            }
+            Blob& b = out[static_cast<std::size_t>(slot)];
+            b.x0 = std::min(b.x0, x);
+            b.x1 = std::max(b.x1, x);
+            b.y1 = std::max(b.y1, y);
+            ++b.area;
+        }
+    }
+}
+
+std::vector<Blob> labelComponents(const std::vector<std::uint8_t>& mask, int width, int height) {
+    std::vector<Blob> out;
+    LabelScratch scratch;
+    labelComponents(mask, width, height, out, scratch);
+    return out;
+}
+
+std::vector<std::vector<Blob>> groupRows(const std::vector<Blob>& blobs, std::vector<RowGeometry>* geometry) {
+    std::vector<const Blob*> large;
+    std::vector<const Blob*> small;
+    for (const Blob& b : blobs)
+        (b.height() < 10 ? small : large).push_back(&b);
+    std::stable_sort(large.begin(), large.end(), [](const Blob* a, const Blob* b) {
+        const double ca = centreY(*a);
+        const double cb = centreY(*b);
+        if (ca != cb)
+            return ca < cb;
+        return a->x0 < b->x0;
+    });
+
+    std::vector<Row> rows;
+    for (const Blob* b : large) {
+        Row* home = nullptr;
+        for (Row& row : rows) {
+            const int overlap = std::min(b->y1, row.y1) - std::max(b->y0, row.y0);
+            const int span = std::min(b->y1 - b->y0, row.y1 - row.y0);
+            if (overlap >= 0.5 * span) {
+                home = &row;
+                break;
+            }
+        }
+        if (home) {
+            home->blobs.push_back(*b);
+        } else {
+            Row row;
+            row.y0 = b->y0;
+            row.y1 = b->y1;
+            row.blobs.push_back(*b);
+            rows.push_back(std::move(row));
+        }
+    }
+    for (Row& row : rows)
+        row.geometry = measureRow(row.blobs);
+
+    for (bool merged = true; merged;) {
+        merged = false;
+        for (std::size_t i = 0; i < rows.size() && !merged; ++i) {
+            for (std::size_t j = i + 1; j < rows.size() && !merged; ++j) {
+                const RowGeometry& gi = rows[i].geometry;
+                const RowGeometry& gj = rows[j].geometry;
+                const double bound = 0.3 * std::min(gi.height, gj.height);
+                if (std::abs(gi.top - gj.top) <= bound && std::abs(gi.bottom - gj.bottom) <= bound) {
+                    Row& keep = rows[i];
+                    keep.blobs.insert(keep.blobs.end(), rows[j].blobs.begin(), rows[j].blobs.end());
+                    keep.y0 = std::min(keep.y0, rows[j].y0);
+                    keep.y1 = std::max(keep.y1, rows[j].y1);
+                    rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(j));
+                    keep.geometry = measureRow(keep.blobs);
+                    merged = true;
+                }
+            }
+        }
+    }
+
+    for (const Blob* mark : small) {
+        const double cy = centreY(*mark);
+        for (Row& row : rows) {
+            const RowGeometry& g = row.geometry;
+            if (cy >= g.top - 0.2 * g.height && cy <= g.bottom + 0.45 * g.height) {
+                row.blobs.push_back(*mark);
+                break;
+            }
+        }
+    }
+
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return a.geometry.top < b.geometry.top; });
+
+    std::vector<std::vector<Blob>> result;
+    result.reserve(rows.size());
+    if (geometry)
+        geometry->clear();
+    for (Row& row : rows) {
+        std::stable_sort(row.blobs.begin(), row.blobs.end(),
+                         [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+        std::vector<Blob> kept;
+        kept.reserve(row.blobs.size());
+        for (const Blob& b : row.blobs) {
+            if (!kept.empty()) {
+                Blob& last = kept.back();
+                const int overlap = std::min(last.x1, b.x1) - std::max(last.x0, b.x0);
+                if (overlap > 0.5 * std::min(last.width(), b.width())) {
+                    last.x0 = std::min(last.x0, b.x0);
+                    last.y0 = std::min(last.y0, b.y0);
+                    last.x1 = std::max(last.x1, b.x1);
+                    last.y1 = std::max(last.y1, b.y1);
+                    last.area += b.area;
+                    continue;
+                }
+            }
+            kept.push_back(b);
+        }
+        result.push_back(std::move(kept));
+        if (geometry)
+            geometry->push_back(row.geometry);
+    }
+    return result;
+}
+
+float sampleBilinear(const Plane& p, double x, double y) {
+    if (p.empty())
+        return 0.0f;
+    return blend(p, axisOf(x, p.width), axisOf(y, p.height));
+}
+
+void sampleMoneyCell(const Plane& p, double cx, double top, double bottom, double lineHeight, float* out) {
+    const double left = cx - 0.45 * lineHeight;
+    const double stepX = 0.9 * lineHeight / kMoneyCellColumns;
+    const double upper = top - 0.3 * lineHeight;
+    const double stepY = (bottom - top + 0.6 * lineHeight) / kMoneyCellRows;
+    Axis cols[kMoneyCellColumns];
+    bool inside = !p.empty();
+    for (int j = 0; j < kMoneyCellColumns; ++j) {
+        cols[j] = p.empty() ? Axis{} : axisOf(left + j * stepX, p.width);
+        inside = inside && cols[j].live && cols[j].i >= 0 && cols[j].i + 1 < p.width;
+    }
+    for (int i = 0; i < kMoneyCellRows; ++i) {
+        float* dst = out + i * kMoneyCellColumns;
+        const Axis ay = p.empty() ? Axis{} : axisOf(upper + i * stepY, p.height);
+        if (inside && ay.live && ay.i >= 0 && ay.i + 1 < p.height) {
+            // Whole row inside: no tap needs a bounds check.
+            const float* r0 = p.pixels.data() + area(p.width, ay.i);
+            const float* r1 = r0 + p.width;
+            const float fy = ay.f;
+            for (int j = 0; j < kMoneyCellColumns; ++j) {
+                const int x = cols[j].i;
+                const float fx = cols[j].f;
+                dst[j] = ((1.0f - fx) * r0[x] + fx * r0[x + 1]) * (1.0f - fy) +
+                         ((1.0f - fx) * r1[x] + fx * r1[x + 1]) * fy;
+            }
+        } else {
+            for (int j = 0; j < kMoneyCellColumns; ++j)
+                dst[j] = blend(p, cols[j], ay);
+        }
+    }
+}
+
+void sampleGlyphCell(const Plane& p, const Blob& blob, double top, double bottom, double lineHeight,
+                     float* out) {
+    std::fill(out, out + kGlyphCellLength, 0.0f);
+    const double m = 0.35 * lineHeight;
+    const double yaD = std::round(top - m);
+    const double ybD = std::round(bottom + m);
+    constexpr double kLimit = 1e8; // keeps the integer arithmetic below exact and in range
+    if (!finite(yaD) || !finite(ybD) || std::abs(yaD) > kLimit || std::abs(ybD) > kLimit)
+        return;
+    const std::int64_t ya = static_cast<std::int64_t>(yaD);
+    const std::int64_t span = static_cast<std::int64_t>(ybD) - ya + 1;
+    const std::int64_t xa = static_cast<std::int64_t>(blob.x0) - 1;
+    const std::int64_t xb = static_cast<std::int64_t>(blob.x1) + 1;
+    const std::int64_t bw = xb - xa + 1;
+    if (span < 1 || bw < 1)
+        return;
+    const double colsD = std::round(32.0 / static_cast<double>(span) * static_cast<double>(bw));
+    const int cols = static_cast<int>(std::min(std::max(colsD, 1.0), 32.0));
+    const int offset = (kGlyphCellSide - cols) / 2;
+    const double stepX = static_cast<double>(bw) / cols;
+    const double stepY = static_cast<double>(span) / kGlyphCellSide;
+    const double lo = static_cast<double>(xa) - 0.5;
+    const double hi = static_cast<double>(xb) + 0.5;
+    Axis colAxes[kGlyphCellSide];
+    bool colOk[kGlyphCellSide];
+    for (int j = 0; j < cols; ++j) {
+        const double x = (j + 0.5) * stepX + static_cast<double>(xa) - 0.5;
+        colOk[j] = x >= lo && x <= hi;
+        colAxes[j] = p.empty() ? Axis{} : axisOf(x, p.width);
+    }
+    for (int i = 0; i < kGlyphCellSide; ++i) {
+        const double y = (i + 0.5) * stepY + static_cast<double>(ya) - 0.5;
+        const Axis ay = p.empty() ? Axis{} : axisOf(y, p.height);
+        float* dst = out + i * kGlyphCellSide + offset;
+        for (int j = 0; j < cols; ++j)
+            if (colOk[j])
+                dst[j] = blend(p, colAxes[j], ay);
+    }
+}
+
+// The sums run in four interleaved partial sums: the additions are
+// independent, so the loops are not bound by the latency of one chain.
+void normalizeVector(float* v, std::size_t n) {
+    if (n == 0 || !v)
+        return;
+    double part[4] = {0.0, 0.0, 0.0, 0.0};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4)
+        for (std::size_t k = 0; k < 4; ++k)
+            part[k] += static_cast<double>(v[i + k]);
+    for (; i < n; ++i)
+        part[0] += static_cast<double>(v[i]);
+    const double mean = ((part[0] + part[1]) + (part[2] + part[3])) / static_cast<double>(n);
+    for (i = 0; i < n; ++i)
+        v[i] = static_cast<float>(static_cast<double>(v[i]) - mean);
+    double sq[4] = {0.0, 0.0, 0.0, 0.0};
+    for (i = 0; i + 4 <= n; i += 4)
+        for (std::size_t k = 0; k < 4; ++k)
+            sq[k] += static_cast<double>(v[i + k]) * static_cast<double>(v[i + k]);
+    for (; i < n; ++i)
+        sq[0] += static_cast<double>(v[i]) * static_cast<double>(v[i]);
+    const double norm = std::sqrt((sq[0] + sq[1]) + (sq[2] + sq[3]));
+    if (norm > 1e-6)
+        for (i = 0; i < n; ++i)
+            v[i] = static_cast<float>(static_cast<double>(v[i]) / norm);
+}
+
+// Single precision in eight interleaved partial sums, which the compiler can
+// keep in two vector registers; the cells are short enough (720 or 1024
+// values of magnitude below 1) that the order of the additions changes the
+// result only in its last bits.
+float dot(const float* a, const float* b, std::size_t n) {
+    float part[8] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+        for (std::size_t k = 0; k < 8; ++k)
+            part[k] += a[i + k] * b[i + k];
+    float sum = ((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7]));
+    for (; i < n; ++i)
+        sum += a[i] * b[i];
+    return sum;
+}
+
+float bestTemplateScore(const float* cell, const detail::TemplateList& templates, std::size_t n) {
+    float best = -2.0f;
+    for (const detail::Template& t : templates) {
+        if (t.size() < n)
+            continue;
+        const float s = dot(cell, t.data(), n);
+        if (s > best)
+            best = s;
+    }
+    return best;
+}
+
+GlyphClass classifyGlyph(const float* cell, const detail::Templates& glyphs, std::string_view charset) {
+    GlyphClass result;
+    for (char c : charset) {
+        const detail::TemplateList* list = glyphs.find(c);
+        if (!list)
+            continue;
+        const float s = bestTemplateScore(cell, *list, kGlyphCellLength);
+        if (s > result.score) {
+            result.second = result.score;
+            result.score = s;
+            result.character = c;
+        } else if (s > result.second) {
+            result.second = s;
+        }
+    }
+    return result;
+}
+
+double medianInt(std::vector<int> v) {
+    if (v.empty())
+        return 0.0;
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    if (n % 2 == 1)
+        return v[n / 2];
+    return (static_cast<double>(v[n / 2 - 1]) + static_cast<double>(v[n / 2])) / 2.0;
+}
+
+} // namespace hud

@@ -1,0 +1,163 @@
+#pragma once
+
+// Image primitives shared by the HUD and kill-feed readers: float planes built
+// from one captured frame, connected components, text rows, and the sampling
+// and correlation of character cells against the model's templates.
+
+#include "hud/model.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace hud {
+
+// Frames beyond these bounds are not read at all: the capture is scaled to
+// about 907 pixels wide, so anything this large is a caller's mistake, and
+// refusing it keeps every index computation inside int and size_t.
+constexpr int kMaxFrameSide = 16384;
+constexpr std::int64_t kMaxFramePixels = std::int64_t{1} << 26;
+
+// A single-channel float image, row-major.
+struct Plane {
+    int width = 0;
+    int height = 0;
+    std::vector<float> pixels;
+
+    bool empty() const { return width <= 0 || height <= 0; }
+    float at(int x, int y) const {
+        return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                      static_cast<std::size_t>(x)];
+    }
+    // Sets the size; keeps the allocation when it is large enough.
+    void resize(int w, int h);
+};
+
+// A captured 32-bit frame: bytes blue, green, red, unused per pixel; rows
+// `stride` bytes apart.
+struct FrameView {
+    int width = 0;
+    int height = 0;
+    const std::uint8_t* pixels = nullptr;
+    int stride = 0;
+
+    // Non-empty, within the size bounds, with a stride that holds a row.
+    bool valid() const;
+};
+
+// A connected component's inclusive bounding box and pixel count.
+struct Blob {
+    int x0 = 0;
+    int y0 = 0;
+    int x1 = 0;
+    int y1 = 0;
+    int area = 0;
+    bool inverted = false; // dark text found on a light panel
+
+    int width() const { return x1 - x0 + 1; }
+    int height() const { return y1 - y0 + 1; }
+};
+
+struct RowGeometry {
+    double top = 0.0;
+    double bottom = 0.0;
+    double height = 0.0;
+};
+
+// Working memory of the labelling, kept so that repeated calls reuse it.
+struct LabelScratch {
+    std::vector<std::uint32_t> labels;
+    std::vector<std::uint32_t> parent;
+    std::vector<int> index;
+};
+
+// Buffers that prepareFrame and the readers reuse from frame to frame, so that
+// a steady stream of equally sized frames does not allocate.
+struct FrameScratch {
+    Plane luma;
+    Plane tmpA;
+    Plane tmpB;
+    std::vector<double> sums;
+    std::vector<std::uint8_t> spareMask;
+    LabelScratch labels;
+    std::vector<Blob> blobs;
+};
+
+// The per-frame working record both readers build once and then share.
+struct FramePlanes {
+    FrameView frame;
+    Plane smooth;                   // 3x3 mean of the luma
+    Plane ink;                      // contrast ramp of the top-hat of `smooth`, 0..1
+    std::vector<std::uint8_t> mask; // bright-text pixels, 0 or 1
+    Plane ink2;                     // `ink` plus dark-on-light text, filled lazily
+    std::vector<Blob> textBlobs;    // filled lazily with ink2
+    bool textBlobsReady = false;
+    FrameScratch scratch;
+};
+
+// Plane builders. The forms with an `out` argument reuse its allocation.
+Plane toLuma(const FrameView& frame);
+void toLuma(const FrameView& frame, Plane& out);
+Plane boxMean3(const Plane& in);
+void boxMean3(const Plane& in, Plane& out, std::vector<double>& sums);
+Plane erode(const Plane& in, int size);
+void erode(const Plane& in, int size, Plane& out, Plane& padded);
+Plane dilate(const Plane& in, int size);
+void dilate(const Plane& in, int size, Plane& out, Plane& padded);
+Plane topHat(const Plane& in, int size);
+void topHat(const Plane& in, int size, Plane& out, Plane& tmpA, Plane& tmpB);
+Plane contrastRamp(const Plane& in);
+void contrastRamp(const Plane& in, Plane& out);
+
+// Builds smooth, ink and mask for `frame` and clears the lazily filled parts.
+// An invalid frame leaves every plane empty (0 x 0).
+void prepareFrame(const FrameView& frame, FramePlanes& planes);
+
+// 8-connected components of a 0/1 mask, in the raster order of their first
+// pixel. A mask shorter than width * height yields no blobs.
+std::vector<Blob> labelComponents(const std::vector<std::uint8_t>& mask, int width, int height);
+void labelComponents(const std::vector<std::uint8_t>& mask, int width, int height, std::vector<Blob>& out,
+                     LabelScratch& scratch);
+
+// Groups blobs into horizontal text rows, ordered by top; each row's blobs are
+// ordered by x0 with overlapping neighbours fused.
+std::vector<std::vector<Blob>> groupRows(const std::vector<Blob>& blobs,
+                                         std::vector<RowGeometry>* geometry = nullptr);
+
+// Bilinear sample; taps outside the plane read 0.
+float sampleBilinear(const Plane& p, double x, double y);
+
+// 20 x 36 money cell (kMoneyCellLength floats) centred on cx.
+void sampleMoneyCell(const Plane& p, double cx, double top, double bottom, double lineHeight, float* out);
+// 32 x 32 glyph cell (kGlyphCellLength floats) of one blob at the row's scale.
+void sampleGlyphCell(const Plane& p, const Blob& blob, double top, double bottom, double lineHeight,
+                     float* out);
+
+// Centres and scales to unit length, so that dot() of two normalised vectors
+// is their correlation. A constant vector is left all zeros.
+void normalizeVector(float* v, std::size_t n);
+float dot(const float* a, const float* b, std::size_t n);
+
+// Best correlation of `cell` with any of the templates; -2 for none. A
+// template shorter than n cannot be compared and is passed over.
+float bestTemplateScore(const float* cell, const detail::TemplateList& templates, std::size_t n);
+
+struct GlyphClass {
+    char character = '?';
+    float score = -2.0f;
+    float second = -2.0f;
+};
+
+// Best and second-best character of `charset` for a normalised glyph cell.
+GlyphClass classifyGlyph(const float* cell, const detail::Templates& glyphs, std::string_view charset);
+
+// Median of integers; the mean of the middle two for an even count, 0 for none.
+double medianInt(std::vector<int> v);
+
+// The frame's blue, green, red bytes at (x, y); the caller keeps inside the frame.
+inline const std::uint8_t* framePixel(const FrameView& f, int x, int y) {
+    return f.pixels + static_cast<std::ptrdiff_t>(y) * f.stride + static_cast<std::ptrdiff_t>(x) * 4;
+}
+
+} // namespace hud

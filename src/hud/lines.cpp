@@ -1,0 +1,560 @@
+#include "hud/lines.h"
+
+#include "hud/money.h"
+#include "hud/vocab.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+namespace hud {
+
+namespace {
+
+// Reward text is two thirds the height of the balance digits.
+constexpr double kRewardTextScale = 0.667;
+
+// Light panels behind dark reward text: brighter than any scene the game
+// draws the HUD over, and sized like one word at the HUD scales in use.
+constexpr float kPanelLuma = 185.0f;
+constexpr int kPanelMinHeight = 24;
+constexpr int kPanelMaxHeight = 60;
+constexpr int kPanelMinWidth = 50;
+constexpr int kPanelMaxWidth = 260;
+constexpr double kPanelFill = 0.55;
+constexpr int kPanelGrow = 2;
+constexpr int kPanelTopHat = 7;
+constexpr int kPanelBorder = 2;
+constexpr float kPanelTextTopHat = 34.0f;
+constexpr float kPanelTextInv = 60.0f;
+
+// Sizes a text blob can have at all in the capture.
+constexpr int kTextMinHeight = 2;
+constexpr int kTextMaxHeight = 48;
+constexpr int kTextMaxWidth = 70;
+constexpr int kTextMinArea = 6;
+
+// Reward-line figures: "+$250" in their own font, set like the balance.
+constexpr double kFigureRightMargin = 2.56; // in H, from the right edge
+constexpr double kFigureGroupGap = 0.39;
+constexpr int kFigureMaxDigits = 7;
+constexpr int kFigureRadius = 3;
+
+// A glyph whose better reading is weaker than this is not text.
+constexpr float kGlyphMinScore = 0.55f;
+
+using Cell = std::array<float, kGlyphCellLength>;
+
+bool plainTextSize(const Blob& b) {
+    return b.height() >= kTextMinHeight && b.height() <= kTextMaxHeight && b.width() <= kTextMaxWidth &&
+           b.area >= kTextMinArea;
+}
+
+bool insideGrown(const Blob& b, const Blob& panel) {
+    return b.x0 >= panel.x0 - kPanelGrow && b.x1 <= panel.x1 + kPanelGrow && b.y0 >= panel.y0 - kPanelGrow &&
+           b.y1 <= panel.y1 + kPanelGrow;
+}
+
+bool sameSize(const Plane& p, int w, int h) {
+    return p.width == w && p.height == h &&
+           p.pixels.size() >= static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+}
+
+std::size_t offset(int x, int y, int w) {
+    return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
+}
+
+// Best score of a blob over charset, sampled from ink2 at the row's band.
+float classifyBlob(const Plane& ink2, const Blob& b, double top, double bottom, double lh,
+                   const detail::Templates& glyphs, std::string_view charset, Cell& cell) {
+    sampleGlyphCell(ink2, b, top, bottom, lh, cell.data());
+    normalizeVector(cell.data(), cell.size());
+    return classifyGlyph(cell.data(), glyphs, charset).score;
+}
+
+// Splits the area of a blob between two parts in proportion to their widths;
+// the cut column's share goes to neither.
+void shareArea(const Blob& whole, Blob& left, Blob& right) {
+    const double w = whole.width();
+    left.area = static_cast<int>(whole.area * (left.width() / w));
+    right.area = static_cast<int>(whole.area * (right.width() / w));
+}
+
+struct FigureRead {
+    bool accepted = false;
+    MoneyReading reading;
+};
+
+// Reads a reward-line figure leftwards from startX with the figure font.
+FigureRead readFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
+                      float minLineConfidence, float minMargin) {
+    MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    FigureRead out;
+    out.reading = readMoney(ctx, startX, figureWidths(), kFigureGroupGap, kFigureMaxDigits, kFigureRadius);
+    out.accepted =
+        out.reading.ok && out.reading.minScore >= minLineConfidence && out.reading.minMargin >= minMargin;
+    return out;
+}
+
+void takeFigure(const MoneyReading& r, HudLine& line) {
+    line.hasFigure = true;
+    line.figure = r.value;
+    line.figureConfidence = r.minScore;
+    line.figureMargin = r.minMargin;
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+void appendJoined(std::string& s, std::string_view word) {
+    if (!s.empty())
+        s.push_back(' ');
+    s.append(word);
+}
+
+} // namespace
+
+void findTextBlobs(FramePlanes& planes) {
+    if (planes.textBlobsReady)
+        return;
+    planes.textBlobsReady = true;
+    planes.textBlobs.clear();
+
+    const int w = planes.smooth.width;
+    const int h = planes.smooth.height;
+    if (planes.smooth.empty() || !sameSize(planes.smooth, w, h)) {
+        planes.ink2 = Plane{};
+        return;
+    }
+    const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    // Everything downstream samples ink2 at smooth's coordinates; planes that
+    // disagree in size would be read out of bounds, so such ink is dropped.
+    if (sameSize(planes.ink, w, h)) {
+        planes.ink2 = planes.ink;
+    } else {
+        planes.ink2.width = w;
+        planes.ink2.height = h;
+        planes.ink2.pixels.assign(n, 0.0f);
+    }
+
+    std::vector<std::uint8_t> bright(n);
+    for (std::size_t i = 0; i < n; ++i)
+        bright[i] = planes.smooth.pixels[i] > kPanelLuma ? 1 : 0;
+    std::vector<Blob> panels;
+    for (const Blob& b : labelComponents(bright, w, h)) {
+        const int bw = b.width();
+        const int bh = b.height();
+        if (bh >= kPanelMinHeight && bh <= kPanelMaxHeight && bw >= kPanelMinWidth && bw <= kPanelMaxWidth &&
+            b.area > kPanelFill * bw * bh)
+            panels.push_back(b);
+    }
+
+    for (const Blob& b : labelComponents(planes.mask, w, h)) {
+        const bool onPanel =
+            std::any_of(panels.begin(), panels.end(), [&b](const Blob& p) { return insideGrown(b, p); });
+        if (onPanel || !plainTextSize(b) || b.x0 < 1 || b.y0 < 1)
+            continue;
+        Blob kept = b;
+        kept.inverted = false;
+        planes.textBlobs.push_back(kept);
+    }
+
+    // Dark text on a light panel becomes ordinary bright ink once the panel
+    // is inverted, so the glyph templates serve both kinds of line.
+    Plane inv;
+    Plane th;
+    Plane ramp;
+    Plane tmpA;
+    Plane tmpB;
+    std::vector<std::uint8_t> cropMask;
+    std::vector<Blob> cropBlobs;
+    LabelScratch scratch;
+    for (const Blob& p : panels) {
+        const int cw = p.width();
+        const int ch = p.height();
+        inv.resize(cw, ch);
+        for (int y = 0; y < ch; ++y)
+            for (int x = 0; x < cw; ++x)
+                inv.pixels[offset(x, y, cw)] = 255.0f - planes.smooth.at(p.x0 + x, p.y0 + y);
+        topHat(inv, kPanelTopHat, th, tmpA, tmpB);
+        contrastRamp(th, ramp);
+        for (int y = 0; y < ch; ++y)
+            std::copy_n(ramp.pixels.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw)), cw,
+                        planes.ink2.pixels.begin() + static_cast<std::ptrdiff_t>(offset(p.x0, p.y0 + y, w)));
+        cropMask.assign(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch), 0);
+        for (int y = kPanelBorder; y < ch - kPanelBorder; ++y)
+            for (int x = kPanelBorder; x < cw - kPanelBorder; ++x) {
+                const std::size_t i = offset(x, y, cw);
+                cropMask[i] = (th.pixels[i] > kPanelTextTopHat && inv.pixels[i] > kPanelTextInv) ? 1 : 0;
+            }
+        labelComponents(cropMask, cw, ch, cropBlobs, scratch);
+        for (Blob b : cropBlobs) {
+            if (!plainTextSize(b))
+                continue;
+            b.x0 += p.x0;
+            b.x1 += p.x0;
+            b.y0 += p.y0;
+            b.y1 += p.y0;
+            b.inverted = true;
+            planes.textBlobs.push_back(b);
+        }
+    }
+}
+
+std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
+                                   double bottom, double lh, const detail::Templates& glyphs,
+                                   std::string_view charset) {
+    std::vector<Blob> out;
+    out.reserve(blobs.size() + 4);
+    if (!(lh > 0.0) || !std::isfinite(lh) || !std::isfinite(top) || !std::isfinite(bottom)) {
+        out = blobs;
+        return out;
+    }
+    const Plane& ink2 = planes.ink2;
+    if (ink2.empty() || !sameSize(ink2, ink2.width, ink2.height)) {
+        out = blobs;
+        return out;
+    }
+    // The band of rows whose ink decides the cut, clipped to the plane.
+    int r0 = 0;
+    int r1 = -1;
+    const double bandTop = std::max(top, 0.0);
+    const double bandBottom = std::min(bottom, static_cast<double>(ink2.height - 1));
+    if (bandTop <= bandBottom) {
+        r0 = static_cast<int>(bandTop);
+        r1 = static_cast<int>(bandBottom);
+    }
+    Cell cell;
+    for (const Blob& blob : blobs) {
+        const int w = blob.width();
+        if (w <= 0.95 * lh) {
+            out.push_back(blob);
+            continue;
+        }
+        const int c0 = static_cast<int>(0.25 * w);
+        const int c1 = static_cast<int>(0.75 * w) - 1;
+        if (c1 < c0) {
+            out.push_back(blob);
+            continue;
+        }
+        int cut = blob.x0 + c0;
+        double lowest = std::numeric_limits<double>::infinity();
+        for (int c = c0; c <= c1; ++c) {
+            const int x = blob.x0 + c;
+            double sum = 0.0;
+            if (x >= 0 && x < ink2.width)
+                for (int y = r0; y <= r1; ++y)
+                    sum += ink2.at(x, y);
+            if (sum < lowest) {
+                lowest = sum;
+                cut = x;
+            }
+        }
+        Blob left = blob;
+        left.x1 = cut - 1;
+        Blob right = blob;
+        right.x0 = cut + 1;
+        if (left.width() < 3 || right.width() < 3) {
+            out.push_back(blob);
+            continue;
+        }
+        const float whole = classifyBlob(ink2, blob, top, bottom, lh, glyphs, charset, cell);
+        const float ls = classifyBlob(ink2, left, top, bottom, lh, glyphs, charset, cell);
+        const float rs = classifyBlob(ink2, right, top, bottom, lh, glyphs, charset, cell);
+        if (ls > whole + 0.05f && rs > whole + 0.05f) {
+            shareArea(blob, left, right);
+            out.push_back(left);
+            out.push_back(right);
+        } else {
+            out.push_back(blob);
+        }
+    }
+    return out;
+}
+
+std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
+                                      double bottom, double lh, const detail::Templates& glyphs) {
+    std::vector<GlyphWord> words;
+    const Plane& ink2 = planes.ink2;
+    if (!(lh > 0.0) || !std::isfinite(lh) || ink2.empty() || !sameSize(ink2, ink2.width, ink2.height))
+        return words;
+    const std::vector<Blob> parts = splitFusedGlyphs(planes, blobs, top, bottom, lh, glyphs, kLineCharset);
+    Cell cell;
+    const Blob* previous = nullptr;
+    for (const Blob& b : parts) {
+        const int bh = b.height();
+        if (bh < 0.7 * lh || bh > 1.35 * lh)
+            continue;
+        sampleGlyphCell(ink2, b, top, bottom, lh, cell.data());
+        normalizeVector(cell.data(), cell.size());
+        const GlyphClass letter = classifyGlyph(cell.data(), glyphs, kLineLetters);
+        const GlyphClass digit = classifyGlyph(cell.data(), glyphs, kLineDigits);
+        if (std::max(letter.score, digit.score) < kGlyphMinScore)
+            continue;
+        GlyphRead g;
+        g.box = b;
+        g.letter = letter.character;
+        g.letterScore = letter.score;
+        g.letterSecond = letter.second;
+        g.digit = digit.character;
+        g.digitScore = digit.score;
+        g.digitSecond = digit.second;
+        // Word spaces are about half a letter; letter spacing far less.
+        if (previous == nullptr || b.x0 - previous->x1 - 1 > 0.28 * lh)
+            words.emplace_back();
+        words.back().push_back(g);
+        previous = &b;
+    }
+    return words;
+}
+
+bool looksNumeric(const GlyphWord& word) {
+    if (word.empty())
+        return false;
+    // Letters the glyph reader gives to digits it is unsure of.
+    constexpr std::string_view kDigitLike = "OSBZIGDQ";
+    std::size_t count = 0;
+    for (const GlyphRead& g : word)
+        if (g.digitScore >= g.letterScore - 0.04f || kDigitLike.find(g.letter) != std::string_view::npos)
+            ++count;
+    return 4 * count >= 3 * word.size();
+}
+
+std::vector<RewardRow> selectRewardRows(const std::vector<Blob>& textBlobs, int frameWidth,
+                                        double moneyBottom, double moneyHeight) {
+    std::vector<RewardRow> rows;
+    if (!(moneyHeight > 0.0) || !std::isfinite(moneyHeight) || !std::isfinite(moneyBottom))
+        return rows;
+    const double hp = kRewardTextScale * moneyHeight;
+    const double yMin = moneyBottom + 0.9 * moneyHeight;
+    const double yMax = moneyBottom + 14.0 * moneyHeight;
+    const double xMin = frameWidth - 32.0 * hp;
+    std::vector<Blob> below;
+    for (const Blob& b : textBlobs)
+        if (b.y0 >= yMin && b.y0 <= yMax && b.x0 >= xMin)
+            below.push_back(b);
+    if (below.empty())
+        return rows;
+
+    std::vector<int> y0s;
+    std::vector<int> y1s;
+    for (std::vector<Blob>& group : groupRows(below)) {
+        RewardRow row;
+        y0s.clear();
+        y1s.clear();
+        for (const Blob& b : group) {
+            const int bh = b.height();
+            if (bh >= 0.8 * hp && bh <= 1.15 * hp) {
+                row.textHeight.push_back(b);
+                y0s.push_back(b.y0);
+                y1s.push_back(b.y1);
+            }
+        }
+        if (row.textHeight.size() < 2)
+            continue;
+        row.top = static_cast<int>(medianInt(y0s));
+        row.bottom = static_cast<int>(medianInt(y1s));
+        row.lh = row.bottom - row.top + 1;
+        row.blobs = std::move(group);
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+bool figureFromLetterS(const std::vector<GlyphWord>& words, std::size_t first, HudLine& line) {
+    if (first >= words.size() || words[first].empty() || words[first].front().letter != 'S')
+        return false;
+    constexpr std::size_t kMaxDigits = 6;
+    std::array<char, kMaxDigits> digits{};
+    std::size_t count = 0;
+    float weakest = std::numeric_limits<float>::infinity();
+    for (std::size_t w = first; w < words.size(); ++w) {
+        for (std::size_t i = (w == first ? 1 : 0); i < words[w].size(); ++i) {
+            const GlyphRead& g = words[w][i];
+            if (g.digitScore < 0.7f || g.digitScore - g.digitSecond < 0.03f || !isDigit(g.digit))
+                return false;
+            if (count == kMaxDigits)
+                return false;
+            digits[count++] = g.digit;
+            weakest = std::min(weakest, g.digitScore);
+        }
+    }
+    // Rewards are whole multiples of five, never written with a leading zero.
+    if (count < 2 || digits[0] == '0' || (digits[count - 1] != '0' && digits[count - 1] != '5'))
+        return false;
+    std::int64_t value = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        value = value * 10 + (digits[i] - '0');
+    line.hasFigure = true;
+    line.figure = value;
+    line.figureConfidence = std::min(0.7f, weakest);
+    line.figureMargin = 0.0f;
+    return true;
+}
+
+void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLine& line) {
+    count = std::min(count, words.size());
+    std::vector<bool> isXp(count, false);
+    constexpr std::size_t kMaxXpDigits = 5;
+    for (std::size_t w = 0; w < count; ++w) {
+        const GlyphWord& word = words[w];
+        const std::size_t n = word.size();
+        if (n < 3 || word[n - 2].letter != 'X' || word[n - 1].letter != 'P')
+            continue;
+        if (n - 2 > kMaxXpDigits)
+            continue;
+        bool digitsOnly = true;
+        std::int32_t value = 0;
+        for (std::size_t i = 0; i + 2 < n; ++i) {
+            if (!isDigit(word[i].digit)) {
+                digitsOnly = false;
+                break;
+            }
+            value = value * 10 + (word[i].digit - '0');
+        }
+        if (!digitsOnly)
+            continue;
+        line.hasXp = true;
+        line.xp = value;
+        isXp[w] = true;
+    }
+
+    std::string raw;
+    std::string best;
+    std::string bestCompact;
+    std::string snappedOnly;
+    std::string letters;
+    std::size_t totalLetters = 0;
+    std::size_t snappedLetters = 0;
+    std::size_t wordCount = 0;
+    std::size_t snappedWords = 0;
+    for (std::size_t w = 0; w < count; ++w) {
+        if (isXp[w] || words[w].size() < 2)
+            continue;
+        letters.clear();
+        for (const GlyphRead& g : words[w])
+            letters.push_back(g.letter);
+        const WordSnap snap = snapWord(letters);
+        ++wordCount;
+        totalLetters += letters.size();
+        appendJoined(raw, letters);
+        appendJoined(best, snap.word);
+        bestCompact.append(snap.word);
+        if (snap.snapped) {
+            ++snappedWords;
+            snappedLetters += letters.size();
+            appendJoined(snappedOnly, snap.word);
+        }
+    }
+    line.raw = raw;
+
+    // A phrase of the game is the strongest evidence: take it when enough
+    // of the words were recognised on their own, or the whole reading is
+    // within a letter of it.
+    if (!best.empty()) {
+        const PhraseSnap phrase = snapPhrase(best);
+        if (phrase.matched) {
+            bool accept = 2 * snappedLetters >= totalLetters;
+            if (!accept && totalLetters >= 3) {
+                std::string phraseCompact;
+                for (char c : phrase.phrase)
+                    if (c != ' ')
+                        phraseCompact.push_back(c);
+                accept = editDistance(bestCompact, phraseCompact) <= 2;
+            }
+            if (accept) {
+                line.text = phrase.phrase;
+                line.known = true;
+                return;
+            }
+        }
+    }
+    if (!snappedOnly.empty()) {
+        const PhraseSnap phrase = snapPhrase(snappedOnly);
+        if (phrase.matched && phrase.phrase == snappedOnly) {
+            line.text = snappedOnly;
+            line.known = true;
+            return;
+        }
+    }
+    // Event words in an order the phrase list does not know are still
+    // worth reporting when they make up most of the line.
+    if (snappedWords >= 1 && 3 * snappedLetters >= 2 * totalLetters && snappedLetters >= 4) {
+        line.text = snappedOnly;
+        line.known = snappedWords == wordCount;
+    }
+}
+
+std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, double moneyBottom,
+                                     double moneyHeight, float minLineConfidence, float minMargin) {
+    std::vector<HudLine> lines;
+    findTextBlobs(planes);
+    const int width = planes.ink2.width;
+    if (width <= 0 || !(moneyHeight > 0.0) || !std::isfinite(moneyHeight))
+        return lines;
+    const double hp = kRewardTextScale * moneyHeight;
+    const double figureRight = (width - 1) - kFigureRightMargin * moneyHeight;
+
+    std::vector<Blob> wordBlobs;
+    for (const RewardRow& row : selectRewardRows(planes.textBlobs, width, moneyBottom, moneyHeight)) {
+        HudLine line;
+        double limit = std::numeric_limits<double>::infinity();
+
+        // The figure stands at a fixed distance from the right edge.
+        const Blob* figureBlob = nullptr;
+        for (const Blob& b : row.textHeight)
+            if (std::abs(b.x1 - figureRight) <= 0.5 * hp && (figureBlob == nullptr || b.x1 > figureBlob->x1))
+                figureBlob = &b;
+        if (figureBlob != nullptr) {
+            const FigureRead f = readFigure(model, planes, row, (figureBlob->x0 + figureBlob->x1) / 2.0,
+                                            minLineConfidence, minMargin);
+            if (f.accepted) {
+                takeFigure(f.reading, line);
+                limit = f.reading.dollarX - 0.6 * row.lh - 0.3 * hp;
+            }
+        }
+
+        wordBlobs.clear();
+        for (const Blob& b : row.blobs)
+            if (b.x1 < limit)
+                wordBlobs.push_back(b);
+        const std::vector<GlyphWord> words =
+            readGlyphWords(planes, wordBlobs, row.top, row.bottom, row.lh, model.glyphs);
+
+        // Digits at the end of the line are the figure, read as glyphs when
+        // it did not stand where expected.
+        std::size_t k = words.size();
+        while (k > 1 && looksNumeric(words[k - 1]))
+            --k;
+        if (k < words.size() && !line.hasFigure) {
+            const Blob& last = words.back().back().box;
+            const FigureRead f =
+                readFigure(model, planes, row, (last.x0 + last.x1) / 2.0, minLineConfidence, minMargin);
+            if (f.accepted)
+                takeFigure(f.reading, line);
+            else
+                figureFromLetterS(words, k, line);
+        }
+
+        readLineText(words, k, line);
+        if (line.text.empty() && !line.hasFigure && !line.hasXp)
+            continue;
+        line.left = width;
+        line.right = row.blobs.front().x1;
+        for (const Blob& b : row.blobs) {
+            line.left = std::min(line.left, b.x0);
+            line.right = std::max(line.right, b.x1);
+        }
+        line.top = row.top;
+        line.bottom = row.bottom;
+        lines.push_back(std::move(line));
+    }
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
+    return lines;
+}
+
+} // namespace hud

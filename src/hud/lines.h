@@ -1,0 +1,104 @@
+#pragma once
+
+// The reward lines under the cash balance: "KILL CONFIRMED  +$250",
+// "HEADSHOT  25XP" and the like. Each line is found as a row of text blobs,
+// its cash figure is read with the figure templates, its words with the glyph
+// templates, and the words are snapped to the game's vocabulary.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hud/image.h"
+#include "hud/model.h"
+
+namespace hud {
+
+// One recognised glyph, scored both as a letter and as a digit: the caller
+// decides later which reading the glyph's word calls for.
+struct GlyphRead {
+    Blob box;
+    char letter = '?';
+    float letterScore = -2.0f;
+    float letterSecond = -2.0f;
+    char digit = '?';
+    float digitScore = -2.0f;
+    float digitSecond = -2.0f;
+};
+
+using GlyphWord = std::vector<GlyphRead>;
+
+struct HudLine {
+    std::string text; // reason after snapping to the vocabulary (may be empty)
+    std::string raw;  // letters as read, words joined by single blanks
+    bool known = false;
+    bool hasFigure = false;
+    std::int64_t figure = 0; // no sign
+    float figureConfidence = 0.0f;
+    float figureMargin = 0.0f;
+    bool hasXp = false;
+    std::int32_t xp = 0;
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+};
+
+// Letters of the reward lines (there is no Q in them), then the digits.
+constexpr std::string_view kLineLetters = "ABCDEFGHIJKLMNOPRSTUVWXYZ";
+constexpr std::string_view kLineDigits = "0123456789";
+constexpr std::string_view kLineCharset = "ABCDEFGHIJKLMNOPRSTUVWXYZ0123456789";
+
+// Fills planes.ink2 and planes.textBlobs once per frame: bright text as in
+// `mask`, plus dark text on light panels turned into ink.
+void findTextBlobs(FramePlanes& planes);
+
+// Splits blobs wider than a glyph at their faintest column when both halves
+// read clearly better than the whole.
+std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
+                                   double bottom, double lh, const detail::Templates& glyphs,
+                                   std::string_view charset);
+
+// Classifies the glyph-sized blobs of a row (in x order) and cuts them into
+// words at wide blanks.
+std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
+                                      double bottom, double lh, const detail::Templates& glyphs);
+
+// A word that reads at least three quarters as digits (or as letters that
+// are often misread digits).
+bool looksNumeric(const GlyphWord& word);
+
+// Reads every reward line below the money line (its bottom and height H) and
+// returns them sorted by top. Thresholds as for the balance: a figure counts
+// when its weakest character scores at least minLineConfidence and its
+// smallest margin is at least minMargin.
+std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, double moneyBottom,
+                                     double moneyHeight, float minLineConfidence, float minMargin);
+
+// Building blocks of readRewardLines, exposed for tests.
+
+// A reward row: all its blobs in x order and its measured text band.
+struct RewardRow {
+    std::vector<Blob> blobs;
+    std::vector<Blob> textHeight; // blobs of the expected text height
+    int top = 0;
+    int bottom = 0;
+    int lh = 0; // bottom - top + 1
+};
+
+// Picks the rows of planes.textBlobs (findTextBlobs must have run) that can
+// be reward lines under a money line ending at moneyBottom with height H.
+std::vector<RewardRow> selectRewardRows(const std::vector<Blob>& textBlobs, int frameWidth,
+                                        double moneyBottom, double moneyHeight);
+
+// The cash figure spelled with glyphs, its "$" read as the letter S: the
+// glyphs of words[first..] after the leading S. Sets hasFigure, figure and
+// its confidence when the digits are clear and plausible.
+bool figureFromLetterS(const std::vector<GlyphWord>& words, size_t first, HudLine& line);
+
+// Takes the experience amount out of words[0..count) (a word "50XP") and
+// builds text, raw and known from the remaining words.
+void readLineText(const std::vector<GlyphWord>& words, size_t count, HudLine& line);
+
+} // namespace hud

@@ -1,0 +1,319 @@
+#include "hud/model.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace hud {
+
+namespace {
+
+// A bounds-checked little-endian reader. A read past the end yields 0 and
+// clears `ok`, so a parser can read a whole header and check once.
+class Cursor {
+public:
+    Cursor(const std::uint8_t* data, std::size_t length) : data_(data), length_(data ? length : 0) {}
+
+    std::size_t remaining() const { return length_ - pos_; }
+    bool ok() const { return ok_; }
+    std::size_t position() const { return pos_; }
+    const std::uint8_t* here() const { return data_ + pos_; }
+
+    bool has(std::size_t n) const { return remaining() >= n; }
+
+    std::uint32_t u32() {
+        if (!has(4)) {
+            fail();
+            return 0;
+        }
+        const std::uint8_t* p = data_ + pos_;
+        pos_ += 4;
+        return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+               (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+    }
+
+    std::uint8_t u8() {
+        if (!has(1)) {
+            fail();
+            return 0;
+        }
+        return data_[pos_++];
+    }
+
+    signed char i8() { return static_cast<signed char>(u8()); }
+
+    float f32() {
+        const std::uint32_t bits = u32();
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        return f;
+    }
+
+    // Copies n bytes out; on a short read leaves `out` zeroed.
+    void bytes(char* out, std::size_t n) {
+        if (!has(n)) {
+            std::memset(out, 0, n);
+            fail();
+            return;
+        }
+        std::memcpy(out, data_ + pos_, n);
+        pos_ += n;
+    }
+
+    void skip(std::size_t n) { pos_ += n <= remaining() ? n : remaining(); }
+
+    // Reads n floats into out; the caller has checked has(4 * n).
+    void floats(float* out, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = f32();
+    }
+
+private:
+    void fail() { ok_ = false; }
+
+    const std::uint8_t* data_;
+    std::size_t length_;
+    std::size_t pos_ = 0;
+    bool ok_ = true;
+};
+
+bool parseTemplates(Cursor& c, detail::Templates& set) {
+    const std::uint32_t cellLength = c.u32();
+    set.cellLength = cellLength;
+    const std::uint32_t entries = c.u32();
+    if (!c.ok())
+        return false;
+    if (cellLength == 0 || cellLength > kMaxCellLength || entries > kMaxEntries)
+        return false;
+    const std::size_t bytesPerTemplate = std::size_t{4} * cellLength;
+    for (std::uint32_t e = 0; e < entries; ++e) {
+        const signed char ch = c.i8();
+        const std::uint32_t count = c.u32();
+        if (!c.ok() || count > kMaxTemplatesPerChar)
+            return false;
+        detail::TemplateList& list = set.byChar[ch];
+        for (std::uint32_t t = 0; t < count; ++t) {
+            if (!c.has(bytesPerTemplate))
+                return false;
+            detail::Template tmpl(cellLength);
+            c.floats(tmpl.data(), cellLength);
+            list.push_back(std::move(tmpl));
+        }
+    }
+    return true;
+}
+
+bool parsePairs(Cursor& c, PairTable& table) {
+    const std::uint32_t weightCount = c.u32();
+    const std::uint32_t pairs = c.u32();
+    if (!c.ok())
+        return false;
+    if (weightCount == 0 || weightCount > kMaxCellLength || pairs > kMaxPairs)
+        return false;
+    const std::size_t bytesPerPair = std::size_t{4} * weightCount;
+    for (std::uint32_t p = 0; p < pairs; ++p) {
+        const signed char first = c.i8();
+        const signed char second = c.i8();
+        const float bias = c.f32();
+        if (!c.ok() || !c.has(bytesPerPair))
+            return false;
+        PairParams& record = table[PairKey{first, second}];
+        record.weights.assign(weightCount, 0.0f);
+        c.floats(record.weights.data(), weightCount);
+        record.bias = bias;
+    }
+    return true;
+}
+
+bool sameTag(const char* a, const char (&b)[4]) {
+    return std::memcmp(a, b, 4) == 0;
+}
+
+std::shared_ptr<const Model> failWith(std::string* error, const char* message) {
+    if (error)
+        *error = message;
+    return {};
+}
+
+// --- writer ---
+
+void putU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+void putF32(std::vector<std::uint8_t>& out, float f) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    putU32(out, bits);
+}
+
+void putTag(std::vector<std::uint8_t>& out, const char (&tag)[4]) {
+    for (char ch : tag)
+        out.push_back(static_cast<std::uint8_t>(ch));
+}
+
+// One section body; the length is patched in once the payload is written.
+struct Section {
+    std::vector<std::uint8_t>& out;
+    std::size_t lengthAt;
+    Section(std::vector<std::uint8_t>& o, const char (&tag)[4]) : out(o) {
+        putTag(out, tag);
+        lengthAt = out.size();
+        putU32(out, 0);
+    }
+    void close() {
+        const auto length = static_cast<std::uint32_t>(out.size() - lengthAt - 4);
+        for (int i = 0; i < 4; ++i)
+            out[lengthAt + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(length >> (8 * i));
+    }
+};
+
+// Writes a template set, split into as many sections as the per-section limits
+// need (a repeated character appends, so splitting loses nothing). Templates
+// whose length differs from the set's cell length cannot be stored and are left out.
+std::uint32_t writeTemplates(std::vector<std::uint8_t>& out, const char (&tag)[4],
+                             const detail::Templates& set) {
+    if (set.cellLength == 0 || set.cellLength > kMaxCellLength)
+        return 0;
+    struct Entry {
+        signed char ch;
+        std::vector<const detail::Template*> list;
+    };
+    std::vector<Entry> entries;
+    for (const auto& [ch, list] : set.byChar) {
+        std::vector<const detail::Template*> usable;
+        for (const auto& t : list)
+            if (t.size() == set.cellLength)
+                usable.push_back(&t);
+        std::size_t i = 0;
+        do {
+            Entry e{ch, {}};
+            for (; i < usable.size() && e.list.size() < kMaxTemplatesPerChar; ++i)
+                e.list.push_back(usable[i]);
+            entries.push_back(std::move(e));
+        } while (i < usable.size());
+    }
+    std::uint32_t sections = 0;
+    std::size_t next = 0;
+    do {
+        Section s(out, tag);
+        putU32(out, set.cellLength);
+        const std::size_t count = std::min<std::size_t>(kMaxEntries, entries.size() - next);
+        putU32(out, static_cast<std::uint32_t>(count));
+        for (std::size_t e = next; e < next + count; ++e) {
+            out.push_back(static_cast<std::uint8_t>(entries[e].ch));
+            putU32(out, static_cast<std::uint32_t>(entries[e].list.size()));
+            for (const detail::Template* t : entries[e].list)
+                for (float f : *t)
+                    putF32(out, f);
+        }
+        next += count;
+        s.close();
+        ++sections;
+    } while (next < entries.size());
+    return sections;
+}
+
+// Pair records of one weight count share a section; records of another count
+// go into sections of their own.
+std::uint32_t writePairs(std::vector<std::uint8_t>& out, const char (&tag)[4], const PairTable& table) {
+    std::map<std::size_t, std::vector<const PairTable::value_type*>> byLength;
+    for (const auto& record : table)
+        if (!record.second.weights.empty() && record.second.weights.size() <= kMaxCellLength)
+            byLength[record.second.weights.size()].push_back(&record);
+    std::uint32_t sections = 0;
+    for (const auto& [length, records] : byLength) {
+        for (std::size_t next = 0; next < records.size(); next += kMaxPairs) {
+            const std::size_t count = std::min<std::size_t>(kMaxPairs, records.size() - next);
+            Section s(out, tag);
+            putU32(out, static_cast<std::uint32_t>(length));
+            putU32(out, static_cast<std::uint32_t>(count));
+            for (std::size_t i = next; i < next + count; ++i) {
+                const auto& [key, params] = *records[i];
+                out.push_back(static_cast<std::uint8_t>(key.first));
+                out.push_back(static_cast<std::uint8_t>(key.second));
+                putF32(out, params.bias);
+                for (float w : params.weights)
+                    putF32(out, w);
+            }
+            s.close();
+            ++sections;
+        }
+    }
+    return sections;
+}
+
+} // namespace
+
+std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t length, std::string* error) {
+    Cursor c(data, length);
+    char magic[4];
+    c.bytes(magic, 4);
+    if (!c.ok() || !sameTag(magic, kModelMagic))
+        return failWith(error, "not a HUD model file");
+    const std::uint32_t version = c.u32();
+    if (!c.ok() || version != kModelVersion)
+        return failWith(error, "unsupported HUD model version");
+    std::uint32_t sections = c.u32();
+    if (!c.ok())
+        sections = 0;
+
+    auto model = std::make_shared<Model>();
+    for (std::uint32_t s = 0; s < sections; ++s) {
+        char tag[4];
+        c.bytes(tag, 4);
+        const std::uint32_t payloadLength = c.u32();
+        if (!c.ok() || payloadLength > c.remaining())
+            return failWith(error, "truncated HUD model");
+        Cursor payload(c.here(), payloadLength);
+        c.skip(payloadLength);
+
+        bool parsed = true;
+        if (sameTag(tag, kTagMoneyCells))
+            parsed = parseTemplates(payload, model->money);
+        else if (sameTag(tag, kTagFigureCells))
+            parsed = parseTemplates(payload, model->figures);
+        else if (sameTag(tag, kTagGlyphCells))
+            parsed = parseTemplates(payload, model->glyphs);
+        else if (sameTag(tag, kTagMoneyPairs))
+            parsed = parsePairs(payload, model->moneyPairs);
+        else if (sameTag(tag, kTagFigurePairs))
+            parsed = parsePairs(payload, model->figurePairs);
+        if (!parsed)
+            return failWith(error, "damaged HUD model section");
+    }
+    if (model->money.cellLength != static_cast<std::uint32_t>(kMoneyCellLength))
+        return failWith(error, "HUD model has no money templates");
+    return model;
+}
+
+std::shared_ptr<const Model> loadModel(const std::string& path, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return failWith(error, ("cannot open " + path).c_str());
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        return failWith(error, ("cannot open " + path).c_str());
+    return parseModel(bytes.data(), bytes.size(), error);
+}
+
+std::vector<std::uint8_t> serializeModel(const Model& model) {
+    std::vector<std::uint8_t> out;
+    putTag(out, kModelMagic);
+    putU32(out, kModelVersion);
+    const std::size_t countAt = out.size();
+    putU32(out, 0);
+    std::uint32_t sections = 0;
+    sections += writeTemplates(out, kTagMoneyCells, model.money);
+    sections += writeTemplates(out, kTagFigureCells, model.figures);
+    sections += writeTemplates(out, kTagGlyphCells, model.glyphs);
+    sections += writePairs(out, kTagMoneyPairs, model.moneyPairs);
+    sections += writePairs(out, kTagFigurePairs, model.figurePairs);
+    for (int i = 0; i < 4; ++i)
+        out[countAt + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(sections >> (8 * i));
+    return out;
+}
+
+} // namespace hud

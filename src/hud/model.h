@@ -1,0 +1,98 @@
+#pragma once
+
+// The HUD model: character templates and pairwise tie-breakers that the cash
+// and reward-line readers correlate sampled cells against.
+//
+// File format ("hud/model.bin"), little-endian, no padding anywhere:
+//
+//   "KHUD"  u32 version (= kModelVersion)  u32 sectionCount
+//   sectionCount times:  char tag[4]  u32 payloadLength  payload
+//
+// Template-set payload (tags kTagMoneyCells, kTagFigureCells, kTagGlyphCells):
+//   u32 cellLength D (1..kMaxCellLength)  u32 entryCount K (0..kMaxEntries)
+//   K times: u8 character  u32 templateCount T (0..kMaxTemplatesPerChar)  T*D f32
+//
+// Pair-parameter payload (tags kTagMoneyPairs, kTagFigurePairs):
+//   u32 weightCount D (1..kMaxCellLength)  u32 pairCount P (0..kMaxPairs)
+//   P times: i8 first  i8 second  f32 bias  D*f32 weights
+//
+// Unknown tags are stepped over, so newer builders can add sections.
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace hud {
+
+constexpr char kModelMagic[4] = {'K', 'H', 'U', 'D'};
+constexpr std::uint32_t kModelVersion = 1;
+
+constexpr char kTagMoneyCells[4] = {'M', 'C', 'E', 'L'};
+constexpr char kTagFigureCells[4] = {'F', 'C', 'E', 'L'};
+constexpr char kTagGlyphCells[4] = {'G', 'L', 'Y', 'P'};
+constexpr char kTagMoneyPairs[4] = {'M', 'P', 'A', 'R'};
+constexpr char kTagFigurePairs[4] = {'F', 'P', 'A', 'R'};
+
+constexpr std::uint32_t kMaxCellLength = 4096;
+constexpr std::uint32_t kMaxEntries = 128;
+constexpr std::uint32_t kMaxTemplatesPerChar = 64;
+constexpr std::uint32_t kMaxPairs = 4096;
+
+// Cell geometry the templates are sampled at (see image.h).
+constexpr int kMoneyCellColumns = 20;
+constexpr int kMoneyCellRows = 36;
+constexpr int kMoneyCellLength = kMoneyCellColumns * kMoneyCellRows; // 720
+constexpr int kGlyphCellSide = 32;
+constexpr int kGlyphCellLength = kGlyphCellSide * kGlyphCellSide; // 1024
+
+namespace detail {
+
+using Template = std::vector<float>;
+using TemplateList = std::vector<Template>;
+
+struct Templates {
+    std::uint32_t cellLength = 0; // 0 while the section never came
+    std::map<signed char, TemplateList> byChar;
+
+    // The character's templates, or null when the model has none for it.
+    const TemplateList* find(char c) const {
+        auto it = byChar.find(static_cast<signed char>(c));
+        return it == byChar.end() ? nullptr : &it->second;
+    }
+};
+
+} // namespace detail
+
+struct PairParams {
+    std::vector<float> weights;
+    float bias = 0.0f;
+};
+
+// Keyed by (first, second); a positive score speaks for the first.
+using PairKey = std::pair<signed char, signed char>;
+using PairTable = std::map<PairKey, PairParams>;
+
+struct Model {
+    detail::Templates money;   // "MCEL": balance and change digits and "$", "-"
+    detail::Templates figures; // "FCEL": figures of the reward lines
+    detail::Templates glyphs;  // "GLYP": letters and digits of text lines
+    PairTable moneyPairs;      // "MPAR"
+    PairTable figurePairs;     // "FPAR"
+};
+
+// Reads and validates a model file. Empty on failure, with a message in
+// `error` when given. Never throws for a bad file.
+std::shared_ptr<const Model> loadModel(const std::string& path, std::string* error = nullptr);
+std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t length,
+                                        std::string* error = nullptr);
+
+// The inverse of parseModel, for the tools that build the file: sections in
+// the order MCEL, FCEL, GLYP, MPAR, FPAR; sets with cell length 0 and empty
+// pair tables are left out.
+std::vector<std::uint8_t> serializeModel(const Model& model);
+
+} // namespace hud

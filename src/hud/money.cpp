@@ -1,0 +1,365 @@
+#include "hud/money.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace hud {
+
+namespace {
+
+constexpr char kDigits[] = "0123456789";
+constexpr int kDigitCount = 10;
+
+// Offsets tried around a predicted centre after the first character.
+constexpr int kFollowRadius = 3;
+// A digit scoring below this ends the figure unread.
+constexpr float kMinDigitScore = 0.45f;
+// Below this margin the pair tie-breaker is consulted.
+constexpr float kCloseCall = 0.08f;
+constexpr float kPairConfident = 2.0f;
+constexpr float kMinusPresent = 0.6f;
+
+WidthTable makeTable(double other, std::initializer_list<std::pair<char, double>> widths) {
+    WidthTable t{};
+    for (double& w : t.byChar)
+        w = other;
+    for (const auto& [c, w] : widths)
+        t.byChar[static_cast<unsigned char>(c)] = w;
+    return t;
+}
+
+void sampleNormalised(MoneyRowContext& ctx, double x) {
+    sampleMoneyCell(ctx.plane, x, ctx.top, ctx.bottom, ctx.lineHeight, ctx.cell);
+    normalizeVector(ctx.cell, kMoneyCellLength);
+}
+
+float scoreCell(const MoneyRowContext& ctx, const detail::TemplateList* list) {
+    return list ? bestTemplateScore(ctx.cell, *list, kMoneyCellLength) : -2.0f;
+}
+
+std::int64_t digitsValue(const std::string& digits) {
+    std::int64_t v = 0;
+    for (char c : digits)
+        v = v * 10 + (c - '0');
+    return v;
+}
+
+} // namespace
+
+const WidthTable& moneyWidths() {
+    static const WidthTable table = makeTable(0.9, {{'$', 0.95},
+                                                    {'-', 0.71},
+                                                    {'0', 0.948},
+                                                    {'1', 0.608},
+                                                    {'2', 0.87},
+                                                    {'3', 0.886},
+                                                    {'4', 0.918},
+                                                    {'5', 0.854},
+                                                    {'6', 0.896},
+                                                    {'7', 0.799},
+                                                    {'8', 0.872},
+                                                    {'9', 0.892}});
+    return table;
+}
+
+const WidthTable& figureWidths() {
+    static const WidthTable table = makeTable(0.833, {{'$', 0.86}, {'+', 0.75}, {'1', 0.5}, {'7', 0.8}});
+    return table;
+}
+
+float scoreAt(MoneyRowContext& ctx, double x, char c) {
+    const detail::TemplateList* list = ctx.templates.find(c);
+    if (!list)
+        return -2.0f;
+    sampleNormalised(ctx, x);
+    return scoreCell(ctx, list);
+}
+
+Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius) {
+    Candidate best;
+    best.character = c;
+    best.x = x;
+    const detail::TemplateList* list = ctx.templates.find(c);
+    if (!list)
+        return best;
+    for (int d = -radius; d <= radius; ++d) {
+        sampleNormalised(ctx, x + d);
+        const float s = scoreCell(ctx, list);
+        if (s > best.score) {
+            best.score = s;
+            best.x = x + d;
+        }
+    }
+    return best;
+}
+
+PairScore pairScore(const PairTable& pairs, const float* cell, char a, char b) {
+    PairScore result;
+    const auto sa = static_cast<signed char>(a);
+    const auto sb = static_cast<signed char>(b);
+    auto usable = [&](PairTable::const_iterator it) {
+        return it != pairs.end() && it->second.weights.size() == static_cast<std::size_t>(kMoneyCellLength);
+    };
+    auto it = pairs.find(PairKey{sa, sb});
+    if (usable(it)) {
+        result.found = true;
+        result.score = dot(it->second.weights.data(), cell, kMoneyCellLength) - it->second.bias;
+        return result;
+    }
+    it = pairs.find(PairKey{sb, sa});
+    if (usable(it)) {
+        result.found = true;
+        result.score = -(dot(it->second.weights.data(), cell, kMoneyCellLength) - it->second.bias);
+    }
+    return result;
+}
+
+Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) {
+    Decision d;
+    if (count == 0 || !candidates)
+        return d;
+    // Insertion sort: stable and allocation-free for these few candidates.
+    for (std::size_t i = 1; i < count; ++i) {
+        const Candidate c = candidates[i];
+        std::size_t j = i;
+        for (; j > 0 && candidates[j - 1].score < c.score; --j)
+            candidates[j] = candidates[j - 1];
+        candidates[j] = c;
+    }
+    d.chosen = candidates[0];
+    if (count == 1) {
+        d.margin = 1.0f;
+        return d;
+    }
+    const Candidate& first = candidates[0];
+    const Candidate& second = candidates[1];
+    d.margin = first.score - second.score;
+    if (d.margin >= kCloseCall || ctx.pairs.empty())
+        return d;
+
+    sampleNormalised(ctx, first.x);
+    const PairScore atFirst = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
+    if (!atFirst.found)
+        return d;
+    if (atFirst.score >= kPairConfident) {
+        d.margin = 0.1f;
+    } else if (atFirst.score <= -kPairConfident) {
+        sampleNormalised(ctx, second.x);
+        const PairScore atSecond = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
+        if (atSecond.found && atSecond.score <= -kPairConfident) {
+            d.chosen = second;
+            d.margin = 0.1f;
+        } else {
+            d.margin = 0.0f;
+        }
+    } else {
+        d.margin = 0.0f;
+    }
+    return d;
+}
+
+MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& widths, double groupGap,
+                       int maxDigits, int radius) {
+    MoneyReading r;
+    const double h = ctx.lineHeight;
+    // A figure never has more digits than an int64 holds; the string stays
+    // within its inline buffer, so the loop below does not allocate.
+    maxDigits = std::min(std::max(maxDigits, 1), 15);
+    radius = std::min(std::max(radius, 0), 64);
+    r.digits.reserve(15);
+
+    // First digit: every offset is sampled once and scored for all digits,
+    // which gives the same best positions as trying each digit separately.
+    Candidate cands[kDigitCount + 1];
+    const detail::TemplateList* lists[kDigitCount];
+    for (int i = 0; i < kDigitCount; ++i) {
+        cands[i].character = kDigits[i];
+        cands[i].x = startX;
+        cands[i].score = -2.0f;
+        lists[i] = ctx.templates.find(kDigits[i]);
+    }
+    for (int d = -radius; d <= radius; ++d) {
+        sampleNormalised(ctx, startX + d);
+        for (int i = 0; i < kDigitCount; ++i) {
+            if (!lists[i])
+                continue;
+            const float s = scoreCell(ctx, lists[i]);
+            if (s > cands[i].score) {
+                cands[i].score = s;
+                cands[i].x = startX + d;
+            }
+        }
+    }
+    Decision first = decide(ctx, cands, kDigitCount);
+    r.digits.push_back(first.chosen.character);
+    r.minScore = first.chosen.score;
+    r.minMargin = first.margin;
+    r.firstX = first.chosen.x;
+    int count = 1;
+    Candidate previous = first.chosen;
+
+    for (;;) {
+        const bool digitsAllowed = count < maxDigits;
+        std::size_t n = 0;
+        const char* set = digitsAllowed ? "0123456789$" : "$";
+        for (const char* c = set; *c; ++c) {
+            const bool dollar = *c == '$';
+            const double gap = (!dollar && count % 3 == 0) ? groupGap * h : 0.0;
+            const double p = previous.x - (widths.of(*c) + widths.of(previous.character)) / 2.0 * h - gap;
+            cands[n++] = bestPosition(ctx, p, *c, kFollowRadius);
+        }
+        const Decision d = decide(ctx, cands, n);
+        if (d.chosen.character == '$') {
+            r.dollarX = d.chosen.x;
+            r.minScore = std::min(r.minScore, d.chosen.score);
+            r.minMargin = std::min(r.minMargin, d.margin);
+            r.ok = true;
+            r.value = digitsValue(r.digits);
+            return r;
+        }
+        if (d.chosen.score < kMinDigitScore) {
+            r.ok = false;
+            return r;
+        }
+        r.digits.insert(r.digits.begin(), d.chosen.character);
+        r.minScore = std::min(r.minScore, d.chosen.score);
+        r.minMargin = std::min(r.minMargin, d.margin);
+        ++count;
+        previous = d.chosen;
+    }
+}
+
+int arrowColour(const FrameView& frame, const MoneyLine& line, double fromX, double toX) {
+    if (!frame.valid())
+        return 0;
+    // Clamp before truncating so that no value outside int range is converted.
+    auto clampTo = [](double v, double lo, double hi) {
+        return std::isnan(v) ? lo : std::min(std::max(v, lo), hi);
+    };
+    const double w = frame.width;
+    const double fh = frame.height;
+    const int xa = static_cast<int>(clampTo(fromX + 2.0, 0.0, w));
+    const int xb = static_cast<int>(clampTo(toX, 0.0, w));
+    if (xb - xa < 3)
+        return 0;
+    const double h = line.height;
+    const int ya = static_cast<int>(clampTo(line.top - 0.2 * h, 0.0, fh));
+    const int yb = static_cast<int>(clampTo(line.bottom + 0.2 * h, 0.0, fh));
+    if (yb <= ya)
+        return 0;
+    int red = 0;
+    int green = 0;
+    for (int y = ya; y < yb; ++y) {
+        for (int x = xa; x < xb; ++x) {
+            const std::uint8_t* px = framePixel(frame, x, y);
+            const float b = px[0];
+            const float g = px[1];
+            const float r = px[2];
+            if (r > 140.0f && r > 1.6f * g && r > 1.6f * b)
+                ++red;
+            if (g > 110.0f && g > 1.3f * r && g > 1.15f * b)
+                ++green;
+        }
+    }
+    if (red >= 8 && red > 3 * green)
+        return -1;
+    if (green < 8)
+        return 0;
+    return green > 3 * red ? 1 : 0;
+}
+
+void figureStart(const Blob& rightmost, double lineHeight, double& startX, int& radius) {
+    if (0.9 * rightmost.height() >= rightmost.width()) {
+        startX = (rightmost.x0 + rightmost.x1) / 2.0;
+        radius = 2;
+    } else {
+        startX = rightmost.x1 - 0.43 * lineHeight;
+        radius = 4;
+    }
+}
+
+std::string formatThousands(std::int64_t v) {
+    // The magnitude as unsigned, so that the most negative value has one too.
+    std::uint64_t m = v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+    char buf[32];
+    int pos = static_cast<int>(sizeof buf);
+    int inGroup = 0;
+    do {
+        if (inGroup == 3) {
+            buf[--pos] = ',';
+            inGroup = 0;
+        }
+        buf[--pos] = static_cast<char>('0' + m % 10);
+        m /= 10;
+        ++inGroup;
+    } while (m != 0);
+    return std::string(buf + pos, sizeof buf - static_cast<std::size_t>(pos));
+}
+
+std::string moneyText(std::int64_t v) {
+    return (v < 0 ? "-$" : "$") + formatThousands(v);
+}
+
+bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine& line, double startX,
+                 int radius, const HudReadOptions& options, HudReading& reading) {
+    MoneyRowContext ctx(planes.ink, line.top, line.bottom, line.height, model.money, model.moneyPairs);
+    const MoneyReading m = readMoney(ctx, startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, radius);
+    if (!m.ok)
+        return false;
+    reading.balance = m.value;
+    reading.balanceText = "$" + formatThousands(m.value);
+    reading.balanceConfidence = m.minScore;
+    reading.balanceMargin = m.minMargin;
+    reading.balanceLeft = m.dollarX;
+    reading.balanceRight = m.firstX;
+    reading.balanceCertain =
+        reading.balanceConfidence >= options.minConfidence && reading.balanceMargin >= options.minMargin;
+    if (!reading.balanceCertain)
+        reading.reason = kReasonUncertain;
+    return true;
+}
+
+void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& line,
+                const HudReadOptions& options, HudReading& reading) {
+    const double h = line.height;
+    const double target = reading.balanceLeft - 3.15 * h;
+    const Blob* last = nullptr;
+    for (const Blob& b : line.charBlobs)
+        if (std::abs(b.x1 - target) <= 0.45 * h && (!last || b.x1 > last->x1))
+            last = &b;
+    if (!last)
+        return;
+    double startX = 0.0;
+    int radius = 0;
+    figureStart(*last, h, startX, radius);
+
+    MoneyRowContext ctx(planes.ink, line.top, line.bottom, h, model.money, model.moneyPairs);
+    const MoneyReading m = readMoney(ctx, startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, radius);
+    if (!m.ok)
+        return;
+
+    const WidthTable& w = moneyWidths();
+    const Candidate minus = bestPosition(ctx, m.dollarX - (w.of('-') + w.of('$')) / 2.0 * h, '-', 2);
+    const bool minusGlyph = minus.score > kMinusPresent;
+    const int arrow = arrowColour(planes.frame, line, last->x1, reading.balanceLeft - 0.5 * h);
+
+    float confidence = m.minScore;
+    bool negative = minusGlyph;
+    if (arrow < 0) {
+        negative = true;
+    } else if (arrow > 0 && minusGlyph) {
+        // A loss drawn with a gain's arrow: believe the glyph, but not enough
+        // to report it as certain.
+        confidence = std::min(confidence, 0.5f);
+    }
+    reading.arrow = arrow;
+    reading.change = negative ? -m.value : m.value;
+    reading.changeText = (negative ? "-$" : "$") + formatThousands(m.value);
+    reading.changeConfidence = confidence;
+    reading.changeMargin = m.minMargin;
+    reading.changeLeft = m.dollarX;
+    reading.changeRight = m.firstX;
+    reading.changeCertain = confidence >= options.minConfidence && m.minMargin >= options.minMargin;
+}
+
+} // namespace hud

@@ -1,0 +1,120 @@
+#pragma once
+
+// Reading cash figures ("$12,345", "-$250", "+$250") character by character
+// from right to left. The characters are not segmented: the next centre is
+// predicted from the font's advance widths, a cell is slid a few pixels
+// around the prediction, and the best template correlation wins. Close calls
+// between two characters go to the model's pairwise tie-breakers.
+
+#include "hud/image.h"
+#include "hud/model.h"
+#include "hud/search.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace hud {
+
+// What the character reader works on: one line of one plane.
+struct MoneyRowContext {
+    MoneyRowContext(const Plane& p, double lineTop, double lineBottom, double height,
+                    const detail::Templates& set, const PairTable& pairTable)
+        : plane(p), top(lineTop), bottom(lineBottom), lineHeight(height), templates(set), pairs(pairTable) {}
+
+    const Plane& plane;
+    double top;
+    double bottom;
+    double lineHeight;
+    const detail::Templates& templates;
+    const PairTable& pairs;
+    float cell[kMoneyCellLength] = {}; // scratch, reused for every sample
+};
+
+struct Candidate {
+    float score = -2.0f;
+    char character = '?';
+    double x = 0.0; // centre x at which the score was reached
+};
+
+struct Decision {
+    Candidate chosen;
+    float margin = 0.0f;
+};
+
+struct MoneyReading {
+    bool ok = false; // the figure ended with a "$"
+    std::int64_t value = 0;
+    std::string digits; // most significant first
+    float minScore = 0.0f;
+    float minMargin = 0.0f;
+    double dollarX = 0.0;
+    double firstX = 0.0; // centre x of the rightmost digit
+};
+
+// Advance widths in units of the line height, per character.
+struct WidthTable {
+    double byChar[256];
+    double of(char c) const { return byChar[static_cast<unsigned char>(c)]; }
+};
+
+// The balance and change font.
+const WidthTable& moneyWidths();
+// The figures of the reward lines.
+const WidthTable& figureWidths();
+
+// Extra space before the fourth and seventh digit, in units of H.
+constexpr double kMoneyGroupGap = 0.49;
+constexpr int kMoneyMaxDigits = 9;
+
+// Score of character c with its cell centred at x: the best correlation with
+// its templates, -2 without templates.
+float scoreAt(MoneyRowContext& ctx, double x, char c);
+
+// Best score of c at the integer offsets -radius..radius around x (the first
+// on ties); score -2 at x when c has no templates.
+Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius);
+
+struct PairScore {
+    bool found = false;
+    float score = 0.0f; // > 0 speaks for a, < 0 for b
+};
+
+// The tie-breaker for (a, b) on a normalised money cell; a pair stored the
+// other way round is used negated. Only records of the money cell length count.
+PairScore pairScore(const PairTable& pairs, const float* cell, char a, char b);
+
+// Chooses among candidates given in character-set order. Reorders them (by
+// score, highest first, stably).
+Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count);
+
+// Reads one figure leftwards from startX until its "$".
+MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& widths, double groupGap,
+                       int maxDigits, int radius);
+
+// Where to start reading a figure whose rightmost blob is given: a narrow
+// blob is one digit, so its centre with radius 2; a wide one holds fused
+// digits, so where the last of them would be centred, with radius 4.
+void figureStart(const Blob& rightmost, double lineHeight, double& startX, int& radius);
+
+// Colour of the change arrow between fromX and toX on the money line:
+// -1 red, +1 green, 0 unknown.
+int arrowColour(const FrameView& frame, const MoneyLine& line, double fromX, double toX);
+
+// |v| with "," between groups of three digits: 1234567 -> "1,234,567".
+std::string formatThousands(std::int64_t v);
+// "$" or "-$" and formatThousands(v).
+std::string moneyText(std::int64_t v);
+
+// Reads the balance into `reading` from startX (the rightmost digit's centre)
+// with the given search radius. False when the figure does not read; then
+// `reading` is left as it was.
+bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine& line, double startX,
+                 int radius, const HudReadOptions& options, HudReading& reading);
+
+// Reads the change left of a balance already in `reading`; leaves the change
+// fields untouched when there is none.
+void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& line,
+                const HudReadOptions& options, HudReading& reading);
+
+} // namespace hud

@@ -1,0 +1,221 @@
+#include "hud/search.h"
+
+#include "hud/money.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace hud {
+
+namespace {
+
+// Digit blobs of the money line, in the capture's 907-pixel space.
+constexpr int kMinDigitHeight = 18;
+constexpr double kMaxDigitHeight = 49.4;
+constexpr int kMinDigitWidth = 3;
+constexpr int kMinLineY0 = 20;
+constexpr int kMaxLineY0 = 115;
+
+// The balance's last digit ends this many line heights left of the region's
+// right edge; a line within kMarginTolerance of that is the HUD's own.
+constexpr double kMarginOffset = 2.15;
+constexpr double kMarginTolerance = 0.6;
+constexpr double kLastDigitHalf = 0.43;
+
+// The lower contrast threshold of the second search: top-hat above 24.
+constexpr float kFaintInk = 0.2173913f;
+constexpr float kMinSmooth = 95.0f;
+
+// Above this many pixels the per-thread buffers are not kept after a pass.
+constexpr std::int64_t kKeepBuffersUpTo = std::int64_t{2} << 20;
+
+double centreY(const Blob& b) {
+    return (b.y0 + b.y1) / 2.0;
+}
+
+struct CandidateRow {
+    double centreSum = 0.0;
+    std::vector<Blob> blobs;
+    double mean() const { return centreSum / static_cast<double>(blobs.size()); }
+    int maxX1() const {
+        int m = blobs.front().x1;
+        for (const Blob& b : blobs)
+            m = std::max(m, b.x1);
+        return m;
+    }
+};
+
+double upperMedian(std::vector<int> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
+    line = MoneyLine{};
+    const Plane& plane = planes.smooth;
+    std::vector<Blob>& blobs = planes.scratch.blobs;
+    labelComponents(planes.mask, plane.width, plane.height, blobs, planes.scratch.labels);
+
+    std::vector<Blob> candidates;
+    for (const Blob& b : blobs) {
+        const int w = b.width();
+        const int h = b.height();
+        if (h >= kMinDigitHeight && h <= kMaxDigitHeight && w >= kMinDigitWidth && w <= 4 * h &&
+            b.y0 >= kMinLineY0 && b.y0 <= kMaxLineY0)
+            candidates.push_back(b);
+    }
+    if (candidates.size() < 2)
+        return false;
+    std::stable_sort(candidates.begin(), candidates.end(), [](const Blob& a, const Blob& b) {
+        const double ca = centreY(a);
+        const double cb = centreY(b);
+        if (ca != cb)
+            return ca < cb;
+        return a.x0 < b.x0;
+    });
+
+    std::vector<CandidateRow> rows;
+    for (const Blob& b : candidates) {
+        const double c = centreY(b);
+        CandidateRow* home = nullptr;
+        for (CandidateRow& row : rows) {
+            if (std::abs(row.mean() - c) <= 0.35 * b.height()) {
+                home = &row;
+                break;
+            }
+        }
+        if (!home) {
+            rows.emplace_back();
+            home = &rows.back();
+        }
+        home->blobs.push_back(b);
+        home->centreSum += c;
+    }
+
+    const CandidateRow* chosen = nullptr;
+    for (const CandidateRow& row : rows) {
+        if (row.blobs.size() < 2)
+            continue;
+        if (!chosen || row.blobs.size() > chosen->blobs.size() ||
+            (row.blobs.size() == chosen->blobs.size() && row.maxX1() > chosen->maxX1()))
+            chosen = &row;
+    }
+    if (!chosen)
+        return false;
+
+    // The reference height is taken low in the order so that it follows the
+    // digits, not the taller "$" or fused pairs.
+    std::vector<int> heights;
+    for (const Blob& b : chosen->blobs)
+        heights.push_back(b.height());
+    std::sort(heights.begin(), heights.end());
+    const std::size_t n = heights.size();
+    const double reference = n >= 3 ? heights[n / 3] : heights.front();
+    const double tolerance = std::max(0.12 * reference, 2.0);
+
+    line.rowBlobs = chosen->blobs;
+    std::stable_sort(line.rowBlobs.begin(), line.rowBlobs.end(),
+                     [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    std::vector<int> tops;
+    std::vector<int> bottoms;
+    for (const Blob& b : line.rowBlobs) {
+        if (std::abs(b.height() - reference) <= tolerance) {
+            line.charBlobs.push_back(b);
+            tops.push_back(b.y0);
+            bottoms.push_back(b.y1);
+        }
+    }
+    if (line.charBlobs.empty()) {
+        line = MoneyLine{};
+        return false;
+    }
+    line.top = upperMedian(tops);
+    line.bottom = upperMedian(bottoms);
+    line.height = line.bottom - line.top + 1.0;
+    return true;
+}
+
+HudReading readHud(const Model& model, const FrameView& frame, const HudReadOptions& options,
+                   FramePlanes& planes) {
+    HudReading reading;
+    prepareFrame(frame, planes);
+
+    MoneyLine line;
+    bool found = findMoneyLine(planes, line);
+    if (!found && options.retryLowContrast && !planes.ink.empty()) {
+        // A faint HUD (bright scene behind it, or a washed-out stream) only
+        // clears a lower threshold. The strict mask stays the frame's mask
+        // for the reward lines, so it is put back afterwards.
+        std::vector<std::uint8_t>& spare = planes.scratch.spareMask;
+        spare.swap(planes.mask);
+        planes.mask.resize(planes.ink.pixels.size());
+        for (std::size_t i = 0; i < planes.mask.size(); ++i)
+            planes.mask[i] =
+                (planes.ink.pixels[i] > kFaintInk && planes.smooth.pixels[i] > kMinSmooth) ? 1 : 0;
+        found = findMoneyLine(planes, line);
+        spare.swap(planes.mask);
+    }
+    if (!found) {
+        reading.reason = kReasonNoMoneyLine;
+        return reading;
+    }
+
+    const double h = line.height;
+    reading.found = true;
+    reading.lineHeight = static_cast<float>(h);
+
+    std::vector<Blob> byRight = line.charBlobs;
+    std::stable_sort(byRight.begin(), byRight.end(),
+                     [](const Blob& a, const Blob& b) { return a.x1 < b.x1; });
+    const Blob& rightmost = byRight.back();
+    const double d = static_cast<double>(planes.smooth.width) - rightmost.x1 - 1.0;
+    const bool atMargin = std::abs(d - kMarginOffset * h) <= kMarginTolerance * h;
+
+    if (atMargin) {
+        double startX = 0.0;
+        int radius = 0;
+        figureStart(rightmost, h, startX, radius);
+        if (!readBalance(model, planes, line, startX, radius, options, reading)) {
+            reading.reason = kReasonUnreadable;
+            return reading;
+        }
+    } else {
+        if (!options.allowOffMargin) {
+            reading.reason = kReasonOffMargin;
+            return reading;
+        }
+        // Read where the last digit would stand if the line did end at the
+        // margin: a HUD whose own blobs were broken up still reads there.
+        const double startX = (planes.smooth.width - 1.0) - kMarginOffset * h - kLastDigitHalf * h;
+        if (!readBalance(model, planes, line, startX, 4, options, reading)) {
+            reading.reason = kReasonOffMargin;
+            return reading;
+        }
+    }
+
+    readChange(model, planes, line, options, reading);
+    if (options.readLines)
+        reading.lines = readRewardLines(model, planes, line.bottom, line.height, options.minLineConfidence,
+                                        options.minMargin);
+    return reading;
+}
+
+HudReading readHud(const Model& model, const FrameView& frame, const HudReadOptions& options) {
+    thread_local FramePlanes planes;
+    HudReading reading = readHud(model, frame, options, planes);
+    planes.frame = FrameView{}; // the caller's pixels are not ours to keep
+    if (frame.valid() && static_cast<std::int64_t>(frame.width) * frame.height > kKeepBuffersUpTo)
+        planes = FramePlanes{};
+    return reading;
+}
+
+int hudSizePercent(float lineHeight) {
+    if (!(lineHeight > 0.0f) || !std::isfinite(lineHeight))
+        return 0;
+    const double percent = static_cast<double>(lineHeight) / kDefaultMoneyLineHeight * 100.0;
+    return percent >= 2147483647.0 ? 2147483647 : static_cast<int>(percent);
+}
+
+} // namespace hud

@@ -1,0 +1,21 @@
+#pragma once
+
+// Short fixed text forms of what the HUD reader saw, for the reader log and
+// the sample files. The engine also compares successive read summaries to
+// write a "READ" line only when something changed.
+
+#include "hud/lines.h"
+#include "hud/search.h"
+
+#include <string>
+
+namespace hud {
+
+// "KILL CONFIRMED +$250 50XP": the line's text (or raw text), its figure and
+// its experience amount.
+std::string lineKey(const HudLine& line);
+
+// One line: "bal $12,345 (c0.97 m0.12) | chg -$250 arrow -1 | [KILL +$250] | hud 100%".
+std::string readSummary(const HudReading& reading);
+
+} // namespace hud

@@ -1,0 +1,436 @@
+#include "hud/image.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+using hud::Blob;
+using hud::Plane;
+
+namespace {
+
+Plane plane(int w, int h, float fill = 0.0f) {
+    Plane p;
+    p.resize(w, h);
+    std::fill(p.pixels.begin(), p.pixels.end(), fill);
+    return p;
+}
+
+float& at(Plane& p, int x, int y) {
+    return p.pixels[static_cast<std::size_t>(y * p.width + x)];
+}
+
+Plane randomPlane(int w, int h, unsigned seed) {
+    std::mt19937 gen(seed);
+    Plane p = plane(w, h);
+    for (float& v : p.pixels)
+        v = static_cast<float>(gen() % 256) * 0.587f + static_cast<float>(gen() % 256) * 0.114f;
+    return p;
+}
+
+// The clipped-window minimum or maximum, straight from its definition.
+Plane bruteMorph(const Plane& in, int size, bool isMax) {
+    const int r = size / 2;
+    Plane out = plane(in.width, in.height);
+    for (int y = 0; y < in.height; ++y)
+        for (int x = 0; x < in.width; ++x) {
+            float v = in.at(x, y);
+            for (int yy = std::max(y - r, 0); yy <= std::min(y + r, in.height - 1); ++yy)
+                for (int xx = std::max(x - r, 0); xx <= std::min(x + r, in.width - 1); ++xx)
+                    v = isMax ? std::max(v, in.at(xx, yy)) : std::min(v, in.at(xx, yy));
+            at(out, x, y) = v;
+        }
+    return out;
+}
+
+// The 3x3 mean through an integral image of doubles, as the smoothing is defined.
+Plane integralMean(const Plane& in) {
+    const int w = in.width;
+    const int h = in.height;
+    std::vector<double> s(static_cast<std::size_t>((w + 1) * (h + 1)), 0.0);
+    auto S = [&](int y, int x) -> double& { return s[static_cast<std::size_t>(y * (w + 1) + x)]; };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            S(y + 1, x + 1) = in.at(x, y) + S(y, x + 1) + S(y + 1, x) - S(y, x);
+    Plane out = plane(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int r0 = std::max(y - 1, 0), r1 = std::min(y + 2, h);
+            const int c0 = std::max(x - 1, 0), c1 = std::min(x + 2, w);
+            at(out, x, y) =
+                static_cast<float>((S(r1, c1) - S(r0, c1) - S(r1, c0) + S(r0, c0)) / ((c1 - c0) * (r1 - r0)));
+        }
+    return out;
+}
+
+std::vector<std::uint8_t> maskOf(int w, int h, const std::vector<std::pair<int, int>>& on) {
+    std::vector<std::uint8_t> m(static_cast<std::size_t>(w * h), 0);
+    for (auto [x, y] : on)
+        m[static_cast<std::size_t>(y * w + x)] = 1;
+    return m;
+}
+
+Blob blob(int x0, int y0, int x1, int y1) {
+    Blob b;
+    b.x0 = x0;
+    b.y0 = y0;
+    b.x1 = x1;
+    b.y1 = y1;
+    b.area = b.width() * b.height();
+    return b;
+}
+
+} // namespace
+
+TEST(HudImage, InvalidFramesGiveEmptyPlanes) {
+    std::vector<std::uint8_t> px(64, 200);
+    hud::FramePlanes planes;
+    const hud::FrameView bad[] = {
+        {0, 0, px.data(), 0},   {4, 4, nullptr, 16},       {4, 4, px.data(), 15},
+        {-3, 4, px.data(), 16}, {100000, 1, px.data(), 0}, {20000, 20000, px.data(), 80000},
+    };
+    for (const hud::FrameView& f : bad) {
+        EXPECT_FALSE(f.valid());
+        hud::prepareFrame(f, planes);
+        EXPECT_TRUE(planes.smooth.empty());
+        EXPECT_TRUE(planes.ink.empty());
+        EXPECT_TRUE(planes.mask.empty());
+    }
+    const hud::FrameView one{1, 1, px.data(), 4};
+    hud::prepareFrame(one, planes);
+    ASSERT_EQ(planes.ink.pixels.size(), 1u);
+    EXPECT_EQ(planes.mask[0], 0);
+}
+
+TEST(HudImage, LumaHonoursStrideAndChannelOrder) {
+    // Two rows of two pixels with eight bytes of padding per row.
+    std::vector<std::uint8_t> px(2 * 16, 0xEE);
+    auto set = [&](int x, int y, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+        std::uint8_t* p = px.data() + y * 16 + x * 4;
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+    };
+    set(0, 0, 0, 0, 255);
+    set(1, 0, 0, 255, 0);
+    set(0, 1, 255, 0, 0);
+    set(1, 1, 10, 20, 30);
+    const Plane y = hud::toLuma({2, 2, px.data(), 16});
+    ASSERT_EQ(y.pixels.size(), 4u);
+    EXPECT_FLOAT_EQ(y.at(0, 0), 255 * 0.299f);
+    EXPECT_FLOAT_EQ(y.at(1, 0), 255 * 0.587f);
+    EXPECT_FLOAT_EQ(y.at(0, 1), 255 * 0.114f);
+    EXPECT_EQ(y.at(1, 1), 30.0f * 0.299f + 20.0f * 0.587f + 10.0f * 0.114f);
+}
+
+TEST(HudImage, UniformFrameHasNoInk) {
+    std::vector<std::uint8_t> px(40 * 30 * 4, 180);
+    hud::FramePlanes planes;
+    hud::prepareFrame({40, 30, px.data(), 160}, planes);
+    ASSERT_EQ(planes.ink.pixels.size(), 1200u);
+    EXPECT_TRUE(
+        std::all_of(planes.ink.pixels.begin(), planes.ink.pixels.end(), [](float v) { return v == 0; }));
+    EXPECT_TRUE(std::all_of(planes.mask.begin(), planes.mask.end(), [](std::uint8_t v) { return v == 0; }));
+    EXPECT_FALSE(planes.textBlobsReady);
+}
+
+TEST(HudImage, BrightStrokeOnDarkIsInk) {
+    // A 3-pixel-wide vertical stroke, luma 230 on 40: narrower than the
+    // top-hat window, so it survives as ink and mask.
+    const int w = 30, h = 30;
+    std::vector<std::uint8_t> px(w * h * 4, 40);
+    for (int y = 5; y < 25; ++y)
+        for (int x = 14; x < 17; ++x)
+            std::fill_n(px.data() + (y * w + x) * 4, 3, 230);
+    hud::FramePlanes planes;
+    hud::prepareFrame({w, h, px.data(), w * 4}, planes);
+    EXPECT_EQ(planes.mask[15 * w + 15], 1);
+    EXPECT_FLOAT_EQ(planes.ink.at(15, 15), 1.0f);
+    EXPECT_EQ(planes.mask[15 * w + 5], 0);
+    EXPECT_EQ(planes.ink.at(5, 15), 0.0f);
+}
+
+TEST(HudImage, BoxMeanShrinksAtTheBorders) {
+    Plane p = plane(6, 6);
+    at(p, 0, 0) = 36.0f;
+    at(p, 3, 0) = 36.0f;
+    at(p, 3, 3) = 36.0f;
+    const Plane m = hud::boxMean3(p);
+    EXPECT_FLOAT_EQ(m.at(0, 0), 9.0f); // corner: a 2x2 window
+    EXPECT_FLOAT_EQ(m.at(3, 0), 6.0f); // top edge: 3x2
+    EXPECT_FLOAT_EQ(m.at(3, 4), 4.0f); // inside: 3x3
+    EXPECT_FLOAT_EQ(hud::boxMean3(plane(1, 1, 7.0f)).at(0, 0), 7.0f);
+    EXPECT_FLOAT_EQ(hud::boxMean3(plane(1, 3, 3.0f)).at(0, 1), 3.0f);
+    EXPECT_TRUE(hud::boxMean3(Plane{}).empty());
+}
+
+TEST(HudImage, BoxMeanMatchesTheIntegralImage) {
+    for (auto [w, h] : {std::pair{1, 1}, {2, 7}, {9, 1}, {33, 17}}) {
+        const Plane p = randomPlane(w, h, static_cast<unsigned>(w * 31 + h));
+        EXPECT_EQ(hud::boxMean3(p).pixels, integralMean(p).pixels) << w << "x" << h;
+    }
+}
+
+TEST(HudImage, MorphologyMatchesTheClippedWindow) {
+    for (auto [w, h] : {std::pair{1, 1}, {1, 12}, {12, 1}, {7, 5}, {40, 23}}) {
+        const Plane p = randomPlane(w, h, static_cast<unsigned>(w + 100 * h));
+        for (int size : {0, 1, 2, 3, 9, 10, 31, 1000}) {
+            EXPECT_EQ(hud::erode(p, size).pixels, bruteMorph(p, size, false).pixels)
+                << w << "x" << h << " " << size;
+            EXPECT_EQ(hud::dilate(p, size).pixels, bruteMorph(p, size, true).pixels)
+                << w << "x" << h << " " << size;
+        }
+    }
+    EXPECT_TRUE(hud::erode(Plane{}, 9).empty());
+}
+
+TEST(HudImage, TopHatKeepsNarrowStrokesAndDropsBackground) {
+    Plane p = plane(20, 20, 50.0f);
+    for (int y = 0; y < 20; ++y)
+        at(p, 10, y) = 150.0f;
+    const Plane t = hud::topHat(p, 9);
+    EXPECT_FLOAT_EQ(t.at(10, 10), 100.0f);
+    EXPECT_FLOAT_EQ(t.at(3, 10), 0.0f);
+    const Plane r = hud::contrastRamp(t);
+    EXPECT_FLOAT_EQ(r.at(10, 10), 1.0f);
+    EXPECT_FLOAT_EQ(r.at(3, 10), 0.0f);
+    Plane mid = plane(1, 1, 37.0f);
+    EXPECT_FLOAT_EQ(hud::contrastRamp(mid).at(0, 0), 0.5f);
+}
+
+TEST(HudImage, LabellingConnectsEightNeighbours) {
+    EXPECT_EQ(hud::labelComponents(maskOf(5, 5, {{1, 1}, {2, 2}}), 5, 5).size(), 1u);
+    EXPECT_EQ(hud::labelComponents(maskOf(5, 5, {{3, 1}, {2, 2}}), 5, 5).size(), 1u);
+    EXPECT_EQ(hud::labelComponents(maskOf(5, 5, {{1, 1}, {3, 1}}), 5, 5).size(), 2u);
+    EXPECT_TRUE(hud::labelComponents({}, 0, 0).empty());
+    EXPECT_TRUE(hud::labelComponents(maskOf(3, 3, {{1, 1}}), 4, 4).empty()); // mask too short
+
+    // A U whose arms get separate labels first and meet at the bottom, and a
+    // dot between the arms that starts later in raster order.
+    const auto blobs = hud::labelComponents(
+        maskOf(
+            12, 6,
+            {{1, 0}, {1, 1}, {1, 2}, {1, 3}, {2, 3}, {3, 3}, {4, 3}, {5, 3}, {5, 2}, {5, 1}, {8, 0}, {3, 1}}),
+        12, 6);
+    ASSERT_EQ(blobs.size(), 3u);
+    EXPECT_EQ(blobs[0].x0, 1);
+    EXPECT_EQ(blobs[0].x1, 5);
+    EXPECT_EQ(blobs[0].y0, 0);
+    EXPECT_EQ(blobs[0].y1, 3);
+    EXPECT_EQ(blobs[0].area, 10);
+    EXPECT_EQ(blobs[1].x0, 8);
+    EXPECT_EQ(blobs[2].x0, 3);
+    EXPECT_FALSE(blobs[0].inverted);
+}
+
+TEST(HudImage, LabellingCountsAndBoxesMatchABruteFlood) {
+    const int w = 61, h = 37;
+    std::mt19937 gen(7);
+    std::vector<std::uint8_t> m(static_cast<std::size_t>(w * h));
+    for (auto& v : m)
+        v = gen() % 3 == 0;
+    const auto blobs = hud::labelComponents(m, w, h);
+    // Flood fill from each first pixel in raster order.
+    std::vector<int> seen(m.size(), -1);
+    std::size_t next = 0;
+    int total = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            if (!m[static_cast<std::size_t>(y * w + x)] || seen[static_cast<std::size_t>(y * w + x)] >= 0)
+                continue;
+            ASSERT_LT(next, blobs.size());
+            Blob ref = blob(x, y, x, y);
+            ref.area = 0;
+            std::vector<std::pair<int, int>> stack{{x, y}};
+            seen[static_cast<std::size_t>(y * w + x)] = 1;
+            while (!stack.empty()) {
+                auto [cx, cy] = stack.back();
+                stack.pop_back();
+                ++ref.area;
+                ref.x0 = std::min(ref.x0, cx);
+                ref.x1 = std::max(ref.x1, cx);
+                ref.y0 = std::min(ref.y0, cy);
+                ref.y1 = std::max(ref.y1, cy);
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int nx = cx + dx, ny = cy + dy;
+                        if (nx < 0 || ny < 0 || nx >= w || ny >= h)
+                            continue;
+                        const auto i = static_cast<std::size_t>(ny * w + nx);
+                        if (m[i] && seen[i] < 0) {
+                            seen[i] = 1;
+                            stack.push_back({nx, ny});
+                        }
+                    }
+            }
+            const Blob& got = blobs[next++];
+            EXPECT_EQ(std::tie(got.x0, got.y0, got.x1, got.y1, got.area),
+                      std::tie(ref.x0, ref.y0, ref.x1, ref.y1, ref.area));
+            total += ref.area;
+        }
+    EXPECT_EQ(next, blobs.size());
+    EXPECT_GT(total, 0);
+}
+
+TEST(HudImage, RowsGroupMarksAndFuse) {
+    std::vector<hud::RowGeometry> geo;
+    // Row at y 50..69 (given first) and row at y 10..29; a comma under the
+    // upper row's baseline, one too far below to belong anywhere, and two
+    // overlapping blobs that fuse.
+    const std::vector<Blob> blobs = {
+        blob(10, 50, 15, 69), blob(20, 50, 25, 69), blob(10, 10, 15, 29),
+        blob(30, 10, 36, 29), blob(17, 30, 18, 35), // centre 32.5 <= 29 + 0.45 * 20
+        blob(40, 40, 41, 43),                       // centre 41.5: neither row
+        blob(32, 12, 37, 28),                       // overlaps (30..36) by 4 > 0.5 * 6
+    };
+    const auto rows = hud::groupRows(blobs, &geo);
+    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(geo.size(), 2u);
+    EXPECT_DOUBLE_EQ(geo[0].top, 10.0);
+    EXPECT_DOUBLE_EQ(geo[0].bottom, 29.0);
+    EXPECT_DOUBLE_EQ(geo[0].height, 20.0);
+    ASSERT_EQ(rows[0].size(), 3u);
+    EXPECT_EQ(rows[0][0].x0, 10);
+    EXPECT_EQ(rows[0][1].x0, 17); // the comma, in x order
+    EXPECT_EQ(rows[0][2].x0, 30);
+    EXPECT_EQ(rows[0][2].x1, 37);
+    EXPECT_EQ(rows[0][2].y0, 10);
+    EXPECT_EQ(rows[0][2].area, 7 * 20 + 6 * 17);
+    EXPECT_EQ(rows[1].size(), 2u);
+    EXPECT_TRUE(hud::groupRows({}).empty());
+}
+
+TEST(HudImage, RowsWithCloseBandsMerge) {
+    // Y does not overlap the first row's founding blob enough to join it, so
+    // it founds a second row; both rows' measured bands then agree and merge.
+    const std::vector<Blob> blobs = {blob(0, 0, 5, 20), blob(10, 10, 15, 40), blob(20, 12, 25, 42),
+                                     blob(30, 14, 35, 45)};
+    std::vector<hud::RowGeometry> geo;
+    const auto rows = hud::groupRows(blobs, &geo);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].size(), 4u);
+    EXPECT_DOUBLE_EQ(geo[0].top, 12.0);
+    EXPECT_DOUBLE_EQ(geo[0].bottom, 42.0);
+}
+
+TEST(HudImage, BilinearSamplingReadsZeroOutside) {
+    Plane p = plane(2, 2);
+    at(p, 0, 0) = 1.0f;
+    at(p, 1, 0) = 2.0f;
+    at(p, 0, 1) = 3.0f;
+    at(p, 1, 1) = 4.0f;
+    EXPECT_FLOAT_EQ(hud::sampleBilinear(p, 0.5, 0.5), 2.5f);
+    EXPECT_FLOAT_EQ(hud::sampleBilinear(p, 1.0, 1.0), 4.0f);
+    EXPECT_FLOAT_EQ(hud::sampleBilinear(p, 1.5, 0.0), 1.0f); // half of 2, half outside
+    EXPECT_FLOAT_EQ(hud::sampleBilinear(p, -0.5, 0.0), 0.5f);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (double v : {nan, 1e300, -1e300, -1.0, 2.0, std::numeric_limits<double>::infinity()}) {
+        EXPECT_EQ(hud::sampleBilinear(p, v, 0.5), 0.0f) << v;
+        EXPECT_EQ(hud::sampleBilinear(p, 0.5, v), 0.0f) << v;
+    }
+    EXPECT_EQ(hud::sampleBilinear(Plane{}, 0, 0), 0.0f);
+}
+
+TEST(HudImage, MoneyCellEqualsItsPointSamples) {
+    const Plane p = randomPlane(60, 50, 3);
+    float cell[hud::kMoneyCellLength];
+    // Inside, across the left border, and mostly outside at the bottom right.
+    for (auto [cx, top] : {std::pair{30.3, 12.0}, {2.7, 5.0}, {58.0, 45.5}}) {
+        const double h = 20.0, bottom = top + h - 1;
+        hud::sampleMoneyCell(p, cx, top, bottom, h, cell);
+        for (int i = 0; i < 36; ++i)
+            for (int j = 0; j < 20; ++j) {
+                const float want = hud::sampleBilinear(p, (cx - 0.45 * h) + j * (0.9 * h / 20),
+                                                       (top - 0.3 * h) + i * ((bottom - top + 0.6 * h) / 36));
+                ASSERT_EQ(cell[i * 20 + j], want) << cx << " " << i << "," << j;
+            }
+    }
+    hud::sampleMoneyCell(Plane{}, 0, 0, 10, 10, cell);
+    EXPECT_TRUE(std::all_of(cell, cell + 720, [](float v) { return v == 0; }));
+}
+
+TEST(HudImage, GlyphCellKeepsTheBlobsAspect) {
+    const Plane p = plane(200, 60, 1.0f);
+    float cell[hud::kGlyphCellLength];
+    auto columnsUsed = [&]() {
+        int used = 0;
+        for (int j = 0; j < 32; ++j)
+            used += cell[16 * 32 + j] != 0.0f;
+        return used;
+    };
+    hud::sampleGlyphCell(p, blob(10, 20, 80, 39), 20, 39, 20, cell); // far wider than tall
+    EXPECT_EQ(columnsUsed(), 32);
+    hud::sampleGlyphCell(p, blob(50, 20, 50, 39), 20, 39, 20, cell); // one pixel wide
+    EXPECT_GE(columnsUsed(), 1);
+    EXPECT_LE(columnsUsed(), 5);
+    EXPECT_EQ(cell[16 * 32], 0.0f); // centred, so the first column stays empty
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    hud::sampleGlyphCell(p, blob(50, 20, 60, 39), nan, 39, 20, cell);
+    EXPECT_EQ(columnsUsed(), 0);
+    hud::sampleGlyphCell(p, blob(50, 20, 60, 39), 40, 10, 20, cell); // bottom above top
+    EXPECT_EQ(columnsUsed(), 0);
+    hud::sampleGlyphCell(p, Blob{-5, 1000000, 1000000, 2000000, 0, false}, 1e9, 2e9, 1e9, cell);
+}
+
+TEST(HudImage, NormalisedVectorsCorrelate) {
+    std::vector<float> flat(720, 3.0f);
+    hud::normalizeVector(flat.data(), flat.size());
+    EXPECT_TRUE(std::all_of(flat.begin(), flat.end(), [](float v) { return v == 0; }));
+
+    std::vector<float> a(720), b(720);
+    for (int i = 0; i < 720; ++i) {
+        a[static_cast<std::size_t>(i)] = static_cast<float>(i % 17);
+        b[static_cast<std::size_t>(i)] = 5.0f - 2.0f * static_cast<float>(i % 17);
+    }
+    hud::normalizeVector(a.data(), a.size());
+    hud::normalizeVector(b.data(), b.size());
+    EXPECT_NEAR(hud::dot(a.data(), a.data(), 720), 1.0f, 1e-5);
+    EXPECT_NEAR(hud::dot(a.data(), b.data(), 720), -1.0f, 1e-5);
+    EXPECT_EQ(hud::dot(a.data(), flat.data(), 720), 0.0f);
+    hud::normalizeVector(nullptr, 0);
+    const float odd[3] = {1, 2, 3};
+    EXPECT_FLOAT_EQ(hud::dot(odd, odd, 3), 14.0f);
+}
+
+TEST(HudImage, TemplateScoresAndGlyphClasses) {
+    std::vector<float> cell(1024, 0.0f);
+    cell[0] = 1.0f;
+    hud::detail::Templates glyphs;
+    glyphs.cellLength = 1024;
+    auto tmpl = [](float first) {
+        std::vector<float> t(1024, 0.0f);
+        t[0] = first;
+        return t;
+    };
+    EXPECT_EQ(hud::classifyGlyph(cell.data(), glyphs, "ABC").character, '?');
+    EXPECT_EQ(hud::classifyGlyph(cell.data(), glyphs, "ABC").score, -2.0f);
+    EXPECT_EQ(hud::classifyGlyph(cell.data(), glyphs, "ABC").second, -2.0f);
+
+    glyphs.byChar['A'] = {tmpl(0.2f), tmpl(0.7f)};
+    glyphs.byChar['B'] = {tmpl(0.9f)};
+    glyphs.byChar['C'] = {tmpl(0.7f)};
+    glyphs.byChar['D'] = {std::vector<float>(10, 1.0f)}; // too short to compare
+    EXPECT_FLOAT_EQ(hud::bestTemplateScore(cell.data(), glyphs.byChar['A'], 1024), 0.7f);
+    EXPECT_EQ(hud::bestTemplateScore(cell.data(), glyphs.byChar['D'], 1024), -2.0f);
+    EXPECT_EQ(hud::bestTemplateScore(cell.data(), {}, 1024), -2.0f);
+
+    hud::GlyphClass g = hud::classifyGlyph(cell.data(), glyphs, "ABCDQ");
+    EXPECT_EQ(g.character, 'B');
+    EXPECT_FLOAT_EQ(g.score, 0.9f);
+    EXPECT_FLOAT_EQ(g.second, 0.7f);
+    g = hud::classifyGlyph(cell.data(), glyphs, "CA"); // equal scores: the earlier wins
+    EXPECT_EQ(g.character, 'C');
+    EXPECT_FLOAT_EQ(g.second, 0.7f);
+}
+
+TEST(HudImage, MedianOfIntegers) {
+    EXPECT_EQ(hud::medianInt({}), 0.0);
+    EXPECT_EQ(hud::medianInt({5}), 5.0);
+    EXPECT_EQ(hud::medianInt({9, 1, 5}), 5.0);
+    EXPECT_EQ(hud::medianInt({4, 1, 2, 9}), 3.0);
+    EXPECT_EQ(hud::medianInt({1, 2}), 1.5);
+}

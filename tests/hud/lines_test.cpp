@@ -1,0 +1,347 @@
+#include "hud/lines.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace hud;
+
+namespace {
+
+Blob box(int x0, int y0, int x1, int y1) {
+    return Blob{x0, y0, x1, y1, (x1 - x0 + 1) * (y1 - y0 + 1), false};
+}
+
+detail::Template cellOf(const Plane& p, const Blob& b, double top, double bottom, double lh) {
+    detail::Template t(kGlyphCellLength);
+    sampleGlyphCell(p, b, top, bottom, lh, t.data());
+    normalizeVector(t.data(), t.size());
+    return t;
+}
+
+// An ink plane with a filled glyph at x 10..18, a hollow one (a ring two
+// pixels thick) at 20..28 and another filled one at 40..48, all 15 tall.
+// The templates are cut from the plane itself, so they read it perfectly.
+struct GlyphPlane {
+    FramePlanes planes;
+    detail::Templates glyphs;
+
+    GlyphPlane() {
+        Plane& p = planes.ink2;
+        p.width = 60;
+        p.height = 30;
+        p.pixels.assign(60 * 30, 0.0f);
+        auto fill = [&p](int x0, int y0, int x1, int y1) {
+            for (int y = y0; y <= y1; ++y)
+                for (int x = x0; x <= x1; ++x)
+                    p.pixels[static_cast<size_t>(y * 60 + x)] = 1.0f;
+        };
+        fill(10, 5, 18, 19);
+        fill(20, 5, 21, 19), fill(27, 5, 28, 19), fill(20, 5, 28, 6), fill(20, 18, 28, 19);
+        fill(40, 5, 48, 19);
+        planes.textBlobsReady = true;
+        glyphs.cellLength = kGlyphCellLength;
+        glyphs.byChar['K'] = {cellOf(p, box(10, 5, 18, 19), 5, 19, 15)};
+        glyphs.byChar['H'] = {cellOf(p, box(20, 5, 28, 19), 5, 19, 15)};
+        glyphs.byChar['0'] = glyphs.byChar['H'];
+    }
+};
+
+GlyphRead glyph(char letter, float letterScore, char digit, float digitScore, float digitSecond = -2.0f) {
+    return GlyphRead{Blob{}, letter, letterScore, -2.0f, digit, digitScore, digitSecond};
+}
+
+GlyphWord letters(const std::string& s) {
+    GlyphWord w;
+    for (char c : s)
+        w.push_back(glyph(c, 0.9f, '8', 0.3f));
+    return w;
+}
+
+// "S" then digits: the "$" of a figure read as a letter.
+GlyphWord dollarDigits(const std::string& digits, float score = 0.9f, float second = 0.5f) {
+    GlyphWord w{glyph('S', 0.8f, '5', 0.6f)};
+    for (char c : digits)
+        w.push_back(glyph('O', 0.4f, c, score, second));
+    return w;
+}
+
+GlyphWord xpWord(const std::string& digits) {
+    GlyphWord w;
+    for (char c : digits)
+        w.push_back(glyph('O', 0.5f, c, 0.9f));
+    w.push_back(glyph('X', 0.9f, '8', 0.2f));
+    w.push_back(glyph('P', 0.9f, '9', 0.2f));
+    return w;
+}
+
+HudLine textOf(const std::vector<GlyphWord>& words) {
+    HudLine line;
+    readLineText(words, words.size(), line);
+    return line;
+}
+
+} // namespace
+
+TEST(Lines, FusedGlyphsSplitAndWordsForm) {
+    GlyphPlane g;
+    const Blob fused = box(10, 5, 28, 19); // 19 wide at line height 15; column 19 is empty
+    const std::vector<Blob> split =
+        splitFusedGlyphs(g.planes, {fused, box(40, 5, 48, 19)}, 5, 19, 15, g.glyphs, "KH");
+    ASSERT_EQ(split.size(), 3u);
+    EXPECT_EQ(split[0].x1, 18); // the cut column belongs to neither part
+    EXPECT_EQ(split[1].x0, 20);
+    EXPECT_EQ(split[2].x0, 40);
+
+    // A wide glyph that reads well whole stays whole, as does everything
+    // without a usable line height or plane.
+    detail::Templates withWide = g.glyphs;
+    withWide.byChar['M'] = {cellOf(g.planes.ink2, fused, 5, 19, 15)};
+    EXPECT_EQ(splitFusedGlyphs(g.planes, {fused}, 5, 19, 15, withWide, "KHM").size(), 1u);
+    EXPECT_EQ(splitFusedGlyphs(g.planes, {fused}, 5, 19, std::nan(""), g.glyphs, "KH").size(), 1u);
+    EXPECT_EQ(splitFusedGlyphs(FramePlanes{}, {fused}, 5, 19, 15, g.glyphs, "KH").size(), 1u);
+
+    // Blank of 1 after the split K: same word; blank of 11 before the last
+    // glyph: a new word. A small mark and an empty box are no glyphs.
+    const std::vector<Blob> row = {fused, box(30, 17, 31, 19), box(40, 5, 48, 19), box(50, 5, 58, 19)};
+    const std::vector<GlyphWord> words = readGlyphWords(g.planes, row, 5, 19, 15, g.glyphs);
+    ASSERT_EQ(words.size(), 2u);
+    ASSERT_EQ(words[0].size(), 2u);
+    ASSERT_EQ(words[1].size(), 1u);
+    EXPECT_EQ(words[0][0].letter, 'K');
+    EXPECT_NEAR(words[0][0].letterScore, 1.0f, 1e-3f);
+    EXPECT_EQ(words[0][1].letter, 'H');
+    EXPECT_EQ(words[0][1].digit, '0');
+    EXPECT_EQ(words[1][0].box.x0, 40);
+    EXPECT_TRUE(readGlyphWords(g.planes, row, 5, 19, 15, detail::Templates{}).empty());
+}
+
+TEST(Lines, LooksNumeric) {
+    const GlyphRead digit = glyph('A', 0.6f, '2', 0.57f); // within 0.04 of the letter
+    const GlyphRead letter = glyph('A', 0.9f, '4', 0.5f);
+    const GlyphRead oLike = glyph('O', 0.9f, '0', 0.1f);
+    EXPECT_TRUE(looksNumeric({digit, digit, oLike, letter}));
+    EXPECT_FALSE(looksNumeric({digit, letter, oLike, letter}));
+    EXPECT_FALSE(looksNumeric({glyph('A', 0.6f, '2', 0.55f)}));
+    EXPECT_FALSE(looksNumeric({}));
+}
+
+TEST(Lines, FigureFromLetterS) {
+    HudLine line;
+    EXPECT_TRUE(figureFromLetterS({letters("KILL"), dollarDigits("250")}, 1, line));
+    EXPECT_EQ(line.figure, 250);
+    EXPECT_FLOAT_EQ(line.figureConfidence, 0.7f);
+    EXPECT_FLOAT_EQ(line.figureMargin, 0.0f);
+    HudLine split; // the amount may run over two words
+    EXPECT_TRUE(figureFromLetterS({dollarDigits("1"), {glyph('O', 0.1f, '5', 0.71f, 0.6f)}}, 0, split));
+    EXPECT_EQ(split.figure, 15);
+
+    const std::vector<std::vector<GlyphWord>> rejected = {
+        {dollarDigits("251")},
+        {dollarDigits("05")},
+        {dollarDigits("5")},
+        {dollarDigits("1234560")},
+        {dollarDigits("250", 0.69f)},
+        {dollarDigits("250", 0.9f, 0.88f)},
+        {letters("KILL")},
+        {{}},
+        {{glyph('S', 0.8f, '5', 0.6f), glyph('O', 0.4f, '?', 0.9f, 0.1f), glyph('O', 0.4f, '0', 0.9f)}},
+    };
+    for (size_t i = 0; i < rejected.size(); ++i) {
+        HudLine none;
+        EXPECT_FALSE(figureFromLetterS(rejected[i], 0, none) || none.hasFigure) << i;
+    }
+    EXPECT_FALSE(figureFromLetterS({dollarDigits("250")}, 1, line));
+}
+
+TEST(Lines, LineTextRules) {
+    // Experience amounts leave the text; too long an amount or one without
+    // digit readings stays an (unknown) word.
+    HudLine xp = textOf({letters("KILL"), xpWord("50")});
+    EXPECT_TRUE(xp.hasXp);
+    EXPECT_EQ(xp.xp, 50);
+    EXPECT_EQ(xp.raw, "KILL");
+    EXPECT_EQ(xp.text, "KILL");
+    EXPECT_TRUE(textOf({xpWord("50")}).raw.empty());
+    EXPECT_EQ(textOf({xpWord("10"), xpWord("25")}).xp, 25);
+    EXPECT_EQ(textOf({xpWord("123456")}).raw, "OOOOOOXP");
+    EXPECT_FALSE(textOf({xpWord("123456")}).hasXp);
+    GlyphWord unreadable = xpWord("5");
+    unreadable[0].digit = '?';
+    EXPECT_FALSE(textOf({unreadable}).hasXp);
+
+    struct Case {
+        std::vector<std::string> words;
+        std::string text;
+        bool known;
+    };
+    const Case cases[] = {
+        {{"KILI"}, "KILL", true},                           // a phrase from a confusable misreading
+        {{"KILL", "CONFIRMEO"}, "KILL CONFIRMED", true},    //
+        {{"HEADS", "HOT"}, "HEADSHOT", true},               // few words snap, but all of it is the phrase
+        {{"KILL", "XQZWVJ"}, "KILL", true},                 // the snapped words alone are a phrase
+        {{"DOUBLE", "KILL"}, "DOUBLE KILL", true},          // event words outside the phrases
+        {{"DOUBLE", "KILL", "XQZW"}, "DOUBLE KILL", false}, // mostly event words
+        {{"DOUBLE", "XQZWVJKL"}, "", false},                // too little vocabulary
+        {{"K", "I"}, "", false},                            // single letters are no words
+    };
+    for (const Case& c : cases) {
+        std::vector<GlyphWord> words;
+        std::string raw;
+        for (const std::string& w : c.words) {
+            words.push_back(letters(w));
+            raw += (raw.empty() || w.size() < 2 ? "" : " ") + (w.size() < 2 ? "" : w);
+        }
+        const HudLine line = textOf(words);
+        EXPECT_EQ(line.text, c.text) << raw;
+        EXPECT_EQ(line.known, c.known) << raw;
+        EXPECT_EQ(line.raw, raw);
+    }
+    HudLine first; // only the text words given take part
+    readLineText({letters("KILL"), letters("HEADSHOT")}, 1, first);
+    EXPECT_EQ(first.text, "KILL");
+}
+
+TEST(Lines, RowsAreSelectedBelowTheMoneyLine) {
+    // Money line bottom 60, H 27: reward text about 18 tall, from y0 84.3 on.
+    const std::vector<Blob> blobs = {
+        box(600, 100, 610, 117), box(612, 101, 622, 117),
+        box(630, 100, 640, 118), box(642, 115, 644, 118), // comma-sized mark
+        box(300, 100, 310, 117),                          // too far left
+        box(600, 70, 610, 87),   box(615, 70, 625, 87),   // too close to the money line
+        box(600, 140, 610, 157), box(615, 143, 625, 154), // one text-height blob only
+    };
+    const std::vector<RewardRow> rows = selectRewardRows(blobs, 907, 60.0, 27.0);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].top, 100);
+    EXPECT_EQ(rows[0].bottom, 117);
+    EXPECT_EQ(rows[0].lh, 18);
+    EXPECT_EQ(rows[0].textHeight.size(), 3u);
+    EXPECT_EQ(rows[0].blobs.size(), 4u);
+    for (double h : {0.0, -27.0, std::nan(""), std::numeric_limits<double>::infinity()})
+        EXPECT_TRUE(selectRewardRows(blobs, 907, 60.0, h).empty()) << h;
+}
+
+namespace {
+
+// A grey 32-bit frame (blue, green, red, unused) to draw on.
+struct TestFrame {
+    int width;
+    int height;
+    std::vector<std::uint8_t> bytes;
+
+    TestFrame(int w, int h) : width(w), height(h), bytes(static_cast<size_t>(w * h * 4), 40) {}
+    void paint(int x0, int y0, int x1, int y1, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x) {
+                std::uint8_t* p = &bytes[static_cast<size_t>((y * width + x) * 4)];
+                p[0] = b, p[1] = g, p[2] = r;
+            }
+    }
+    FrameView view() const { return FrameView{width, height, bytes.data(), width * 4}; }
+};
+
+// "KILL" in three made-up shapes 18 tall with strokes 3 wide.
+void drawKill(TestFrame& f, int x, int y, std::uint8_t v) {
+    auto bar = [&](int x0, int y0, int x1, int y1) { f.paint(x0, y0, x1, y1, v, v, v); };
+    bar(x, y, x + 2, y + 17); // K: a stem with a bar from its middle
+    bar(x + 3, y + 7, x + 12, y + 9);
+    bar(x + 18, y, x + 20, y + 17); // I
+    for (int l = x + 26; l <= x + 41; l += 15) {
+        bar(l, y, l + 2, y + 17);
+        bar(l + 3, y + 15, l + 9, y + 17);
+    }
+}
+
+} // namespace
+
+TEST(Lines, BrightAndPanelTextReadAlike) {
+    TestFrame frame(300, 160);
+    drawKill(frame, 150, 40, 235);                  // bright text
+    frame.paint(140, 70, 219, 99, 222, 222, 215);   // light panel, 30 tall
+    drawKill(frame, 148, 76, 35);                   // dark text on it
+    frame.paint(150, 115, 152, 132, 235, 235, 235); // two single letters
+    frame.paint(180, 115, 182, 132, 235, 235, 235);
+    FramePlanes planes;
+    prepareFrame(frame.view(), planes);
+    findTextBlobs(planes);
+
+    // Nothing bright is taken from inside the panel; its dark strokes are.
+    int inverted = 0;
+    for (const Blob& b : planes.textBlobs) {
+        inverted += b.inverted ? 1 : 0;
+        EXPECT_TRUE(b.inverted || b.y1 < 68 || b.y0 > 101) << b.x0 << "," << b.y0;
+    }
+    EXPECT_EQ(inverted, 4);
+    EXPECT_GT(planes.ink2.at(149, 84), 0.9f);
+    EXPECT_LT(planes.ink.at(149, 84), 0.1f);
+    const size_t count = planes.textBlobs.size();
+    findTextBlobs(planes);
+    EXPECT_EQ(planes.textBlobs.size(), count) << "computed once per frame";
+
+    // Templates taken from the bright word serve the panel word too.
+    const std::vector<RewardRow> rows = selectRewardRows(planes.textBlobs, frame.width, 10.0, 27.0);
+    ASSERT_GE(rows.size(), 2u);
+    ASSERT_EQ(rows[0].textHeight.size(), 4u);
+    Model model;
+    model.glyphs.cellLength = kGlyphCellLength;
+    for (size_t i = 0; i < 3; ++i)
+        model.glyphs.byChar[static_cast<signed char>("KIL"[i])] = {
+            cellOf(planes.ink2, rows[0].textHeight[i], rows[0].top, rows[0].bottom, rows[0].lh)};
+
+    const std::vector<HudLine> lines = readRewardLines(model, planes, 10.0, 27.0, 0.72f, 0.03f);
+    ASSERT_EQ(lines.size(), 2u) << "the line of single letters is not kept";
+    for (const HudLine& line : lines) {
+        EXPECT_EQ(line.text, "KILL");
+        EXPECT_EQ(line.raw, "KILL");
+        EXPECT_TRUE(line.known);
+        EXPECT_FALSE(line.hasFigure || line.hasXp);
+    }
+    EXPECT_LT(lines[0].top, lines[1].top);
+    EXPECT_NEAR(lines[0].left, 150, 1);
+    EXPECT_NEAR(lines[0].right, 200, 1);
+    EXPECT_NEAR(lines[1].left, 148, 1);
+}
+
+TEST(Lines, OddInputsReadAsNoLines) {
+    Model empty;
+    FramePlanes nothing;
+    EXPECT_TRUE(readRewardLines(empty, nothing, 40.0, 27.0, 0.72f, 0.03f).empty());
+
+    TestFrame frame(120, 80);
+    drawKill(frame, 20, 40, 235);
+    for (double h : {0.0, 1e300, std::nan("")}) {
+        FramePlanes planes;
+        prepareFrame(frame.view(), planes);
+        EXPECT_TRUE(readRewardLines(empty, planes, -1e300, h, 0.72f, 0.03f).empty()) << h;
+    }
+    // Planes whose sizes disagree are not trusted.
+    FramePlanes broken;
+    prepareFrame(frame.view(), broken);
+    broken.ink.pixels.resize(10);
+    EXPECT_TRUE(readRewardLines(empty, broken, 10.0, 27.0, 0.72f, 0.03f).empty());
+
+    // Any blobs at all, inside the plane or far outside it.
+    GlyphPlane g;
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> pos(-200, 200);
+    std::uniform_int_distribution<int> size(-3, 80);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<Blob> blobs = {box(-5000, -5000, 5000, 5000)};
+        for (int i = 0; i < 6; ++i) {
+            const int x0 = pos(rng);
+            const int y0 = pos(rng) / 4;
+            blobs.push_back(box(x0, y0, x0 + size(rng), y0 + size(rng) / 3));
+        }
+        const double top = pos(rng) / 8.0;
+        const double lh = 1.0 + (round % 40);
+        EXPECT_GE(splitFusedGlyphs(g.planes, blobs, top, top + lh - 1, lh, g.glyphs, kLineCharset).size(),
+                  7u);
+        for (const GlyphWord& word : readGlyphWords(g.planes, blobs, top, top + lh - 1, lh, g.glyphs))
+            EXPECT_FALSE(word.empty());
+    }
+}

@@ -1,0 +1,259 @@
+#include "hud/model.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Assembles model files byte by byte, independently of serializeModel.
+struct Bytes {
+    std::vector<std::uint8_t> b;
+
+    Bytes& u32(std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        return *this;
+    }
+    Bytes& u8(std::uint8_t v) {
+        b.push_back(v);
+        return *this;
+    }
+    Bytes& f32(float f) {
+        std::uint32_t v;
+        std::memcpy(&v, &f, 4);
+        return u32(v);
+    }
+    Bytes& text(const char* s) {
+        for (; *s; ++s)
+            b.push_back(static_cast<std::uint8_t>(*s));
+        return *this;
+    }
+    Bytes& append(const Bytes& o) {
+        b.insert(b.end(), o.b.begin(), o.b.end());
+        return *this;
+    }
+    Bytes& section(const char* tag, const Bytes& payload) {
+        text(tag).u32(static_cast<std::uint32_t>(payload.b.size()));
+        return append(payload);
+    }
+};
+
+Bytes header(std::uint32_t sections) {
+    Bytes h;
+    h.text("KHUD").u32(1).u32(sections);
+    return h;
+}
+
+// A template set of `cellLength` with the given characters, each with `count`
+// templates whose values are the character code plus the template index.
+Bytes templateSet(std::uint32_t cellLength, const std::string& chars, std::uint32_t count) {
+    Bytes p;
+    p.u32(cellLength).u32(static_cast<std::uint32_t>(chars.size()));
+    for (char c : chars) {
+        p.u8(static_cast<std::uint8_t>(c)).u32(count);
+        for (std::uint32_t t = 0; t < count; ++t)
+            for (std::uint32_t i = 0; i < cellLength; ++i)
+                p.f32(static_cast<float>(c) + static_cast<float>(t));
+    }
+    return p;
+}
+
+Bytes moneySection() {
+    return templateSet(720, "0$", 1);
+}
+
+struct Parsed {
+    std::shared_ptr<const hud::Model> model;
+    std::string error;
+};
+
+Parsed parse(const Bytes& bytes) {
+    Parsed p;
+    p.model = hud::parseModel(bytes.b.data(), bytes.b.size(), &p.error);
+    return p;
+}
+
+std::string errorOf(const Bytes& bytes) {
+    const Parsed p = parse(bytes);
+    EXPECT_FALSE(p.model);
+    return p.error;
+}
+
+} // namespace
+
+TEST(HudModel, HeaderFailuresNameTheirCause) {
+    EXPECT_EQ(errorOf(Bytes{}), "not a HUD model file");
+    EXPECT_EQ(errorOf(Bytes{}.text("KHU")), "not a HUD model file");
+    EXPECT_EQ(errorOf(Bytes{}.text("khud").u32(1).u32(0)), "not a HUD model file");
+    EXPECT_EQ(errorOf(Bytes{}.text("KHUD")), "unsupported HUD model version");
+    EXPECT_EQ(errorOf(Bytes{}.text("KHUD").u8(1).u8(0)), "unsupported HUD model version");
+    EXPECT_EQ(errorOf(Bytes{}.text("KHUD").u32(2).u32(1).section("MCEL", moneySection())),
+              "unsupported HUD model version");
+    // Without a section count (or with none) there is nothing to read.
+    EXPECT_EQ(errorOf(Bytes{}.text("KHUD").u32(1)), "HUD model has no money templates");
+    EXPECT_EQ(errorOf(header(0)), "HUD model has no money templates");
+    EXPECT_EQ(errorOf(Bytes{}.text("KHUD").u32(1).u8(1)), "HUD model has no money templates");
+}
+
+TEST(HudModel, SectionsCutShortAreTruncated) {
+    EXPECT_EQ(errorOf(header(1)), "truncated HUD model");
+    EXPECT_EQ(errorOf(header(1).text("MC")), "truncated HUD model");
+    EXPECT_EQ(errorOf(header(1).text("MCEL").u8(4)), "truncated HUD model");
+    // A length past the end fails even for a section nobody reads.
+    EXPECT_EQ(errorOf(header(2).section("MCEL", moneySection()).text("XTRA").u32(5).u32(0)),
+              "truncated HUD model");
+    // A huge section count with no sections behind it.
+    EXPECT_EQ(errorOf(header(0xFFFFFFFFu).section("MCEL", moneySection())), "truncated HUD model");
+}
+
+TEST(HudModel, UnknownSectionsAreSkippedAndTagsAreCaseSensitive) {
+    Bytes extra;
+    extra.text("whatever is in here");
+    const Parsed p =
+        parse(header(3).section("XTRA", extra).section("mcel", extra).section("MCEL", moneySection()));
+    ASSERT_TRUE(p.model) << p.error;
+    EXPECT_EQ(p.model->money.cellLength, 720u);
+    ASSERT_NE(p.model->money.find('$'), nullptr);
+    EXPECT_EQ(p.model->money.find('$')->size(), 1u);
+    EXPECT_EQ(p.model->money.find('7'), nullptr);
+    EXPECT_FLOAT_EQ(p.model->money.find('0')->front()[719], static_cast<float>('0'));
+}
+
+TEST(HudModel, MoneyCellLengthMustBe720) {
+    EXPECT_EQ(errorOf(header(1).section("MCEL", templateSet(719, "0", 1))),
+              "HUD model has no money templates");
+    EXPECT_EQ(errorOf(header(1).section("MCEL", templateSet(721, "0", 1))),
+              "HUD model has no money templates");
+    // Other sets are not held to a length when loading.
+    const Parsed p =
+        parse(header(2).section("GLYP", templateSet(16, "AB", 2)).section("MCEL", moneySection()));
+    ASSERT_TRUE(p.model) << p.error;
+    EXPECT_EQ(p.model->glyphs.cellLength, 16u);
+    EXPECT_EQ(p.model->glyphs.find('B')->size(), 2u);
+}
+
+TEST(HudModel, TemplateSetLimits) {
+    const char* damaged = "damaged HUD model section";
+    EXPECT_EQ(errorOf(header(1).section("MCEL", Bytes{}.u32(0).u32(0))), damaged);
+    EXPECT_EQ(errorOf(header(1).section("MCEL", Bytes{}.u32(4097).u32(0))), damaged);
+    EXPECT_EQ(errorOf(header(1).section("MCEL", Bytes{}.u32(720))), damaged);
+    EXPECT_EQ(errorOf(header(1).section("FCEL", templateSet(8, "1", 65)).section("MCEL", moneySection())),
+              damaged);
+    EXPECT_TRUE(parse(header(1).section("MCEL", templateSet(720, "1", 64))).model);
+
+    std::string many;
+    for (int i = 0; i < 129; ++i)
+        many.push_back(static_cast<char>(i));
+    EXPECT_EQ(errorOf(header(1).section("MCEL", templateSet(720, many, 0))), damaged);
+    many.pop_back();
+    const Parsed p = parse(header(1).section("MCEL", templateSet(720, many, 0)));
+    ASSERT_TRUE(p.model) << p.error;
+    // Entries exist even without templates.
+    EXPECT_EQ(p.model->money.byChar.size(), 128u);
+    ASSERT_NE(p.model->money.find('\x7f'), nullptr);
+    EXPECT_TRUE(p.model->money.find('\x7f')->empty());
+}
+
+TEST(HudModel, SectionParsersStayInsideTheirPayload) {
+    // The payload claims one template of 720 floats but holds only part of
+    // it; the bytes after it (a valid section) must not be read as its rest.
+    Bytes shortPayload = Bytes{}.u32(720).u32(1).u8('0').u32(1);
+    for (int i = 0; i < 100; ++i)
+        shortPayload.f32(1.0f);
+    EXPECT_EQ(errorOf(header(2).section("MCEL", shortPayload).section("MCEL", moneySection())),
+              "damaged HUD model section");
+    // Bytes left over at the end of a payload are ignored.
+    Bytes padded = moneySection();
+    padded.text("spare");
+    EXPECT_TRUE(parse(header(1).section("MCEL", padded)).model);
+}
+
+TEST(HudModel, RepeatedCharactersAndSectionsAppend) {
+    const Parsed p =
+        parse(header(2).section("MCEL", templateSet(720, "00", 1)).section("MCEL", templateSet(720, "0", 2)));
+    ASSERT_TRUE(p.model) << p.error;
+    const auto* zeros = p.model->money.find('0');
+    ASSERT_NE(zeros, nullptr);
+    ASSERT_EQ(zeros->size(), 4u);
+    EXPECT_FLOAT_EQ((*zeros)[3][0], static_cast<float>('0') + 1.0f);
+}
+
+TEST(HudModel, PairParameters) {
+    Bytes pairs;
+    pairs.u32(3).u32(2);
+    pairs.u8('3').u8('8').f32(0.5f).f32(1).f32(2).f32(3);
+    pairs.u8('3').u8('8').f32(-1.5f).f32(4).f32(5).f32(6);
+    const Parsed p = parse(header(2).section("MPAR", pairs).section("MCEL", moneySection()));
+    ASSERT_TRUE(p.model) << p.error;
+    ASSERT_EQ(p.model->moneyPairs.size(), 1u);
+    const hud::PairParams& rec = p.model->moneyPairs.at(hud::PairKey{'3', '8'});
+    EXPECT_FLOAT_EQ(rec.bias, -1.5f);
+    EXPECT_EQ(rec.weights, (std::vector<float>{4, 5, 6}));
+
+    const char* damaged = "damaged HUD model section";
+    EXPECT_EQ(errorOf(header(1).section("FPAR", Bytes{}.u32(0).u32(0))), damaged);
+    EXPECT_EQ(errorOf(header(1).section("FPAR", Bytes{}.u32(4097).u32(0))), damaged);
+    EXPECT_EQ(errorOf(header(1).section("FPAR", Bytes{}.u32(1).u32(4097))), damaged);
+    EXPECT_EQ(errorOf(header(1).section("FPAR", Bytes{}.u32(2).u32(1).u8('1').u8('7').f32(0).f32(1))),
+              damaged);
+    // Negative character codes order as signed.
+    Bytes signedPairs;
+    signedPairs.u32(1).u32(2).u8(0xF0).u8('a').f32(0).f32(1).u8('a').u8('a').f32(0).f32(1);
+    const Parsed s = parse(header(2).section("FPAR", signedPairs).section("MCEL", moneySection()));
+    ASSERT_TRUE(s.model) << s.error;
+    EXPECT_EQ(s.model->figurePairs.begin()->first.first, static_cast<signed char>(0xF0));
+}
+
+TEST(HudModel, SerializeRoundTripsAndSplitsAtTheLimits) {
+    hud::Model m;
+    m.money.cellLength = 720;
+    m.money.byChar['5'].assign(70, std::vector<float>(720, 0.25f)); // more than one entry holds
+    m.money.byChar['$'].push_back(std::vector<float>(720, -1.0f));
+    m.glyphs.cellLength = 2;
+    for (int c = -100; c < 100; ++c) // more characters than one section holds
+        m.glyphs.byChar[static_cast<signed char>(c)].push_back({static_cast<float>(c), 1.0f});
+    m.figures.cellLength = 720; // declared but empty
+    m.moneyPairs[hud::PairKey{'3', '8'}] = {std::vector<float>(720, 0.5f), 0.25f};
+    m.figurePairs[hud::PairKey{'1', '7'}] = {{1.0f, 2.0f}, 3.0f};
+    m.figurePairs[hud::PairKey{'1', '4'}] = {{1.0f}, -3.0f}; // another weight count
+
+    const std::vector<std::uint8_t> bytes = hud::serializeModel(m);
+    std::string error;
+    const auto back = hud::parseModel(bytes.data(), bytes.size(), &error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(back->money.byChar, m.money.byChar);
+    EXPECT_EQ(back->glyphs.byChar, m.glyphs.byChar);
+    EXPECT_EQ(back->glyphs.cellLength, 2u);
+    EXPECT_EQ(back->figures.cellLength, 720u);
+    ASSERT_EQ(back->moneyPairs.size(), 1u);
+    EXPECT_EQ(back->moneyPairs.at(hud::PairKey{'3', '8'}).weights,
+              m.moneyPairs.at(hud::PairKey{'3', '8'}).weights);
+    ASSERT_EQ(back->figurePairs.size(), 2u);
+    EXPECT_FLOAT_EQ(back->figurePairs.at(hud::PairKey{'1', '4'}).bias, -3.0f);
+}
+
+TEST(HudModel, LoadReadsFilesAndReportsMissingOnes) {
+    std::string error;
+    const std::string missing = ::testing::TempDir() + "/no such dir/model.bin";
+    EXPECT_FALSE(hud::loadModel(missing, &error));
+    EXPECT_EQ(error, "cannot open " + missing);
+    EXPECT_FALSE(hud::loadModel(missing)); // no message wanted, no crash
+
+    const std::string path = ::testing::TempDir() + "/hud_model_test.bin";
+    const Bytes file = header(1).section("MCEL", moneySection());
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(file.b.data()), static_cast<std::streamsize>(file.b.size()));
+    }
+    error.clear();
+    const auto model = hud::loadModel(path, &error);
+    ASSERT_TRUE(model) << error;
+    EXPECT_TRUE(error.empty());
+    EXPECT_EQ(model->money.byChar.size(), 2u);
+    std::remove(path.c_str());
+}

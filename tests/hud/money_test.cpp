@@ -1,0 +1,486 @@
+#include "hud/money.h"
+#include "hud/search.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+using hud::Blob;
+using hud::Candidate;
+using hud::Plane;
+
+namespace {
+
+constexpr double kH = 27.0;
+constexpr double kTop = 40.0;
+constexpr double kBottom = kTop + kH - 1.0;
+
+// Stand-in glyphs: each character a fixed random pattern of 3x3-pixel blocks,
+// 16 pixels wide and H tall, so that different characters barely correlate.
+void paintGlyph(Plane& p, char c, double cx) {
+    std::mt19937 gen(static_cast<unsigned>(static_cast<unsigned char>(c)) * 7919u);
+    const int x0 = static_cast<int>(std::lround(cx)) - 8;
+    for (int by = 0; by < 9; ++by)
+        for (int bx = 0; bx < 5; ++bx) {
+            const float v = gen() % 2 ? 1.0f : 0.0f;
+            for (int y = 0; y < 3; ++y)
+                for (int x = 0; x < 3; ++x) {
+                    const int px = x0 + bx * 3 + x + 1, py = static_cast<int>(kTop) + by * 3 + y;
+                    if (px >= 0 && px < p.width && py >= 0 && py < p.height)
+                        p.pixels[static_cast<std::size_t>(py * p.width + px)] = v;
+                }
+        }
+}
+
+// Centres of a figure's characters laid out right to left with the money
+// font's advances and group gaps, as the game sets them.
+std::vector<std::pair<char, double>> layout(const std::string& text, double lastCentre) {
+    const hud::WidthTable& w = hud::moneyWidths();
+    std::vector<std::pair<char, double>> out;
+    double x = lastCentre;
+    int digits = 0;
+    char prev = 0;
+    for (auto it = text.rbegin(); it != text.rend(); ++it) {
+        if (*it == ',')
+            continue;
+        if (prev) {
+            const bool digit = *it >= '0' && *it <= '9';
+            x -= (w.of(*it) + w.of(prev)) / 2 * kH + (digit && digits % 3 == 0 ? 0.49 * kH : 0.0);
+        }
+        out.push_back({*it, x});
+        digits += *it >= '0' && *it <= '9';
+        prev = *it;
+    }
+    return out;
+}
+
+Plane blank() {
+    Plane p;
+    p.resize(700, 120);
+    return p;
+}
+
+Plane paintFigure(const std::string& text, double lastCentre) {
+    Plane p = blank();
+    for (auto [c, x] : layout(text, lastCentre))
+        paintGlyph(p, c, x);
+    return p;
+}
+
+// One template per character, sampled where it stands on its own.
+hud::detail::Templates templatesFor(const std::string& chars) {
+    hud::detail::Templates t;
+    t.cellLength = 720;
+    for (char c : chars) {
+        Plane p = blank();
+        paintGlyph(p, c, 100.0);
+        std::vector<float> cell(720);
+        hud::sampleMoneyCell(p, 100.0, kTop, kBottom, kH, cell.data());
+        hud::normalizeVector(cell.data(), 720);
+        t.byChar[static_cast<signed char>(c)].push_back(cell);
+    }
+    return t;
+}
+
+// A pair record that scores -bias whatever the cell.
+hud::PairParams constantPair(float score) {
+    return {std::vector<float>(720, 0.0f), -score};
+}
+
+Candidate cand(char c, float score, double x = 100.0) {
+    Candidate k;
+    k.character = c;
+    k.score = score;
+    k.x = x;
+    return k;
+}
+
+} // namespace
+
+TEST(HudMoney, FormatsThousands) {
+    EXPECT_EQ(hud::formatThousands(0), "0");
+    EXPECT_EQ(hud::formatThousands(999), "999");
+    EXPECT_EQ(hud::formatThousands(1000), "1,000");
+    EXPECT_EQ(hud::formatThousands(1234567), "1,234,567");
+    EXPECT_EQ(hud::formatThousands(-250), "250");
+    EXPECT_EQ(hud::formatThousands(INT64_MIN), "9,223,372,036,854,775,808");
+    EXPECT_EQ(hud::moneyText(-1250), "-$1,250");
+    EXPECT_EQ(hud::moneyText(250), "$250");
+}
+
+TEST(HudMoney, DecideUsesPairsOnlyForCloseCalls) {
+    const Plane p = blank();
+    const hud::detail::Templates none;
+    hud::PairTable pairs;
+    hud::MoneyRowContext ctx(p, kTop, kBottom, kH, none, pairs);
+
+    Candidate one[] = {cand('$', -2.0f)};
+    hud::Decision d = hud::decide(ctx, one, 1);
+    EXPECT_EQ(d.chosen.character, '$');
+    EXPECT_FLOAT_EQ(d.margin, 1.0f);
+
+    // Sorted by score; equal scores keep set order. No pairs: plain margin.
+    Candidate c[] = {cand('1', 0.5f), cand('3', 0.9f), cand('8', 0.9f)};
+    d = hud::decide(ctx, c, 3);
+    EXPECT_EQ(d.chosen.character, '3');
+    EXPECT_FLOAT_EQ(d.margin, 0.0f);
+    EXPECT_EQ(c[1].character, '8');
+
+    pairs[hud::PairKey{'3', '8'}] = constantPair(2.5f);
+    Candidate clear[] = {cand('3', 0.95f), cand('8', 0.8f)};
+    d = hud::decide(ctx, clear, 2);
+    EXPECT_NEAR(d.margin, 0.15f, 1e-6); // not a close call
+
+    Candidate close[] = {cand('3', 0.90f), cand('8', 0.85f)};
+    d = hud::decide(ctx, close, 2);
+    EXPECT_EQ(d.chosen.character, '3');
+    EXPECT_FLOAT_EQ(d.margin, 0.1f);
+
+    pairs[hud::PairKey{'3', '8'}] = constantPair(1.0f);
+    Candidate unsure[] = {cand('3', 0.90f), cand('8', 0.85f)};
+    d = hud::decide(ctx, unsure, 2);
+    EXPECT_EQ(d.chosen.character, '3');
+    EXPECT_FLOAT_EQ(d.margin, 0.0f);
+
+    // No record for the pair: the score difference stands.
+    Candidate other[] = {cand('5', 0.90f), cand('6', 0.85f)};
+    d = hud::decide(ctx, other, 2);
+    EXPECT_NEAR(d.margin, 0.05f, 1e-6);
+}
+
+TEST(HudMoney, PairsStoredTheOtherWayRoundAreNegated) {
+    const Plane p = blank();
+    const hud::detail::Templates none;
+    hud::PairTable pairs;
+    pairs[hud::PairKey{'8', '3'}] = constantPair(2.5f);
+    std::vector<float> cell(720, 0.0f);
+    hud::PairScore s = hud::pairScore(pairs, cell.data(), '3', '8');
+    EXPECT_TRUE(s.found);
+    EXPECT_FLOAT_EQ(s.score, -2.5f);
+    s = hud::pairScore(pairs, cell.data(), '8', '3');
+    EXPECT_FLOAT_EQ(s.score, 2.5f);
+    EXPECT_FALSE(hud::pairScore(pairs, cell.data(), '3', '5').found);
+
+    // Strongly for the second at both places: the second is chosen.
+    hud::MoneyRowContext ctx(p, kTop, kBottom, kH, none, pairs);
+    Candidate c[] = {cand('3', 0.90f, 100), cand('8', 0.86f, 103)};
+    const hud::Decision d = hud::decide(ctx, c, 2);
+    EXPECT_EQ(d.chosen.character, '8');
+    EXPECT_DOUBLE_EQ(d.chosen.x, 103.0);
+    EXPECT_FLOAT_EQ(d.margin, 0.1f);
+
+    // Weights of another length are never used.
+    pairs.clear();
+    pairs[hud::PairKey{'3', '8'}] = {std::vector<float>(719, 0.0f), -5.0f};
+    EXPECT_FALSE(hud::pairScore(pairs, cell.data(), '3', '8').found);
+
+    // A real dot product: weights equal to the cell.
+    cell.assign(720, 0.5f);
+    pairs[hud::PairKey{'1', '7'}] = {std::vector<float>(720, 0.5f), 100.0f};
+    EXPECT_FLOAT_EQ(hud::pairScore(pairs, cell.data(), '1', '7').score, 720 * 0.25f - 100.0f);
+}
+
+TEST(HudMoney, ReadsFiguresRightToLeftUntilTheDollar) {
+    const hud::detail::Templates t = templatesFor("0123456789$-");
+    const hud::PairTable pairs;
+    for (const std::string text : {"$1,234", "$999", "$7", "$1,234,567", "$908,070,605"}) {
+        const auto placed = layout(text, 600.0);
+        const Plane p = paintFigure(text, 600.0);
+        hud::MoneyRowContext ctx(p, kTop, kBottom, kH, t, pairs);
+        const hud::MoneyReading r = hud::readMoney(ctx, 601.0, hud::moneyWidths(), 0.49, 9, 2);
+        std::string digits;
+        for (char c : text)
+            if (c >= '0' && c <= '9')
+                digits += c;
+        ASSERT_TRUE(r.ok) << text;
+        EXPECT_EQ(r.digits, digits);
+        EXPECT_EQ(r.value, std::stoll(digits));
+        EXPECT_GT(r.minScore, 0.8f) << text;
+        EXPECT_GT(r.minMargin, 0.15f) << text;
+        EXPECT_NEAR(r.firstX, 600.0, 0.6);
+        EXPECT_NEAR(r.dollarX, placed.back().second, 0.6) << text;
+    }
+}
+
+TEST(HudMoney, NineDigitsAtMostThenOnlyTheDollar) {
+    const hud::PairTable pairs;
+    // Ten digits: the tenth position is offered only the "$", which ends
+    // the figure whatever it scores.
+    {
+        const hud::detail::Templates t = templatesFor("0123456789$");
+        const Plane p = paintFigure("$1234567890", 600.0);
+        hud::MoneyRowContext ctx(p, kTop, kBottom, kH, t, pairs);
+        const hud::MoneyReading r = hud::readMoney(ctx, 600.0, hud::moneyWidths(), 0.49, 9, 2);
+        EXPECT_TRUE(r.ok);
+        EXPECT_EQ(r.digits, "234567890");
+        EXPECT_LT(r.minScore, 0.5f);
+    }
+    // Without "$" templates a nine-digit figure still ends, with score -2;
+    // a shorter one fails where no digit reads.
+    const hud::detail::Templates noDollar = templatesFor("0123456789");
+    {
+        const Plane p = paintFigure("$123,456,789", 600.0);
+        hud::MoneyRowContext ctx(p, kTop, kBottom, kH, noDollar, pairs);
+        const hud::MoneyReading r = hud::readMoney(ctx, 600.0, hud::moneyWidths(), 0.49, 9, 2);
+        EXPECT_TRUE(r.ok);
+        EXPECT_EQ(r.value, 123456789);
+        EXPECT_EQ(r.minScore, -2.0f);
+    }
+    {
+        const Plane p = paintFigure("$4,560", 600.0);
+        hud::MoneyRowContext ctx(p, kTop, kBottom, kH, noDollar, pairs);
+        EXPECT_FALSE(hud::readMoney(ctx, 600.0, hud::moneyWidths(), 0.49, 9, 2).ok);
+    }
+    // Nothing to read at all: the first position takes a digit at -2, the
+    // next fails.
+    {
+        const Plane p = blank();
+        const hud::detail::Templates none;
+        hud::MoneyRowContext ctx(p, kTop, kBottom, kH, none, pairs);
+        const hud::MoneyReading r = hud::readMoney(ctx, 600.0, hud::moneyWidths(), 0.49, 9, 2);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.digits, "0");
+    }
+}
+
+TEST(HudMoney, BestPositionFindsTheOffset) {
+    const hud::detail::Templates t = templatesFor("5");
+    const hud::PairTable pairs;
+    Plane p = blank();
+    paintGlyph(p, '5', 302.0);
+    hud::MoneyRowContext ctx(p, kTop, kBottom, kH, t, pairs);
+    Candidate c = hud::bestPosition(ctx, 300.0, '5', 3);
+    EXPECT_DOUBLE_EQ(c.x, 302.0);
+    EXPECT_GT(c.score, 0.99f);
+    c = hud::bestPosition(ctx, 300.0, '5', 1); // out of reach
+    EXPECT_LT(c.score, 0.9f);
+    c = hud::bestPosition(ctx, 300.0, '7', 3); // no templates
+    EXPECT_EQ(c.score, -2.0f);
+    EXPECT_DOUBLE_EQ(c.x, 300.0);
+}
+
+namespace {
+
+struct Frame {
+    int w, h;
+    std::vector<std::uint8_t> px;
+    Frame(int width, int height, std::uint8_t grey)
+        : w(width), h(height), px(static_cast<std::size_t>(w * h * 4), grey) {}
+    void set(int x, int y, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+        std::uint8_t* p = px.data() + (y * w + x) * 4;
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+    }
+    void fill(int x0, int y0, int x1, int y1, std::uint8_t v) {
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                set(x, y, v, v, v);
+    }
+    hud::FrameView view() const { return {w, h, px.data(), w * 4}; }
+};
+
+hud::MoneyLine lineAt(double top, double height) {
+    hud::MoneyLine l;
+    l.top = top;
+    l.height = height;
+    l.bottom = top + height - 1;
+    return l;
+}
+
+} // namespace
+
+TEST(HudMoney, ArrowColourCountsStronglyColouredPixels) {
+    const hud::MoneyLine line = lineAt(10, 20); // rows 6..32
+    auto arrowWith = [&](int red, int green) {
+        Frame f(60, 40, 30);
+        int n = 0;
+        for (int y = 6; y < 33 && n < red + green; ++y)
+            for (int x = 12; x < 40 && n < red + green; ++x, ++n)
+                n < red ? f.set(x, y, 215, 45, 35) : f.set(x, y, 70, 200, 90);
+        return hud::arrowColour(f.view(), line, 10.0, 40.0);
+    };
+    EXPECT_EQ(arrowWith(0, 0), 0);
+    EXPECT_EQ(arrowWith(7, 0), 0);
+    EXPECT_EQ(arrowWith(8, 0), -1);
+    EXPECT_EQ(arrowWith(0, 8), 1);
+    EXPECT_EQ(arrowWith(30, 10), 0);  // red not three times green
+    EXPECT_EQ(arrowWith(31, 10), -1); // now it is
+    EXPECT_EQ(arrowWith(3, 20), 1);
+
+    Frame f(60, 40, 30);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 60; ++x)
+            f.set(x, y, 215, 45, 35);
+    EXPECT_EQ(hud::arrowColour(f.view(), line, 10.0, 14.9), 0); // columns 12..13 only
+    EXPECT_EQ(hud::arrowColour(f.view(), line, 10.0, 15.0), -1);
+    EXPECT_EQ(hud::arrowColour(f.view(), line, -1e300, 1e300), -1);
+    EXPECT_EQ(hud::arrowColour(f.view(), line, std::nan(""), 30.0), -1);
+    EXPECT_EQ(hud::arrowColour(hud::FrameView{}, line, 10.0, 40.0), 0);
+    EXPECT_EQ(hud::arrowColour(f.view(), lineAt(100, 20), 10.0, 40.0), 0); // no rows inside
+}
+
+namespace {
+
+// Planes whose mask holds the given boxes.
+hud::FramePlanes maskPlanes(int w, int h, const std::vector<Blob>& boxes) {
+    hud::FramePlanes planes;
+    planes.smooth.resize(w, h);
+    planes.mask.assign(static_cast<std::size_t>(w * h), 0);
+    for (const Blob& b : boxes)
+        for (int y = b.y0; y <= b.y1; ++y)
+            for (int x = b.x0; x <= b.x1; ++x)
+                planes.mask[static_cast<std::size_t>(y * w + x)] = 1;
+    return planes;
+}
+
+Blob box(int x0, int y0, int x1, int y1) {
+    Blob b;
+    b.x0 = x0;
+    b.y0 = y0;
+    b.x1 = x1;
+    b.y1 = y1;
+    return b;
+}
+
+bool found(const std::vector<Blob>& boxes, hud::MoneyLine* out = nullptr) {
+    hud::FramePlanes planes = maskPlanes(300, 200, boxes);
+    hud::MoneyLine line;
+    const bool ok = hud::findMoneyLine(planes, line);
+    if (out)
+        *out = line;
+    return ok;
+}
+
+} // namespace
+
+TEST(HudSearch, MoneyLineCandidatesAndRows) {
+    EXPECT_FALSE(found({}));
+    EXPECT_FALSE(found({box(100, 40, 110, 66)})); // one digit is not a line
+    EXPECT_TRUE(found({box(100, 40, 110, 66), box(120, 40, 130, 66)}));
+    // Height 17 is too short, 18 is enough.
+    EXPECT_FALSE(found({box(100, 40, 110, 56), box(120, 40, 130, 56)}));
+    EXPECT_TRUE(found({box(100, 40, 110, 57), box(120, 40, 130, 57)}));
+    // The top must lie between 20 and 115.
+    EXPECT_FALSE(found({box(100, 19, 110, 45), box(120, 19, 130, 45)}));
+    EXPECT_TRUE(found({box(100, 20, 110, 46), box(120, 20, 130, 46)}));
+    EXPECT_TRUE(found({box(100, 115, 110, 141), box(120, 115, 130, 141)}));
+    EXPECT_FALSE(found({box(100, 116, 110, 142), box(120, 116, 130, 142)}));
+    // Width 2 is a stroke, not a digit; wider than four heights is a bar.
+    EXPECT_FALSE(found({box(100, 40, 101, 66), box(120, 40, 121, 66)}));
+    EXPECT_FALSE(found({box(10, 40, 122, 66), box(130, 40, 242, 66)}));
+
+    // Two rows of two: the one reaching further right wins.
+    hud::MoneyLine line;
+    ASSERT_TRUE(
+        found({box(100, 30, 110, 56), box(120, 30, 130, 56), box(100, 80, 110, 106), box(150, 80, 160, 106)},
+              &line));
+    EXPECT_DOUBLE_EQ(line.top, 80.0);
+    // More blobs beat reaching further.
+    ASSERT_TRUE(found({box(10, 30, 20, 56), box(30, 30, 40, 56), box(50, 30, 60, 56), box(100, 80, 110, 106),
+                       box(250, 80, 260, 106)},
+                      &line));
+    EXPECT_DOUBLE_EQ(line.top, 30.0);
+}
+
+TEST(HudSearch, MoneyLineMeasuresTheDigitsNotTheTallerMarks) {
+    // A "$" taller than the digits and a fused pair as wide as two digits.
+    hud::MoneyLine line;
+    ASSERT_TRUE(found({box(50, 36, 62, 70), box(70, 40, 82, 66), box(90, 40, 102, 66), box(110, 40, 122, 66),
+                       box(130, 41, 155, 67)},
+                      &line));
+    EXPECT_DOUBLE_EQ(line.top, 40.0);
+    EXPECT_DOUBLE_EQ(line.bottom, 66.0);
+    EXPECT_DOUBLE_EQ(line.height, 27.0);
+    EXPECT_EQ(line.rowBlobs.size(), 5u);
+    ASSERT_EQ(line.charBlobs.size(), 4u); // the "$" is 35 tall, 8 more than the tolerance
+    EXPECT_EQ(line.charBlobs.front().x0, 70);
+    EXPECT_EQ(line.charBlobs.back().x0, 130);
+}
+
+namespace {
+
+// A frame of the capture's size with bright bars standing in for the money
+// line's digits, the last one ending `rightGap` pixels from the right edge.
+// The smoothing widens each bar's mask by a pixel all round, so the bars are
+// drawn 25 pixels tall for a 27-pixel line.
+Frame barFrame(double rightGap, std::uint8_t ink = 235, std::uint8_t background = 60) {
+    Frame f(907, 200, background);
+    const int x1 = 907 - 1 - static_cast<int>(std::lround(rightGap)) - 1;
+    for (int k = 0; k < 4; ++k)
+        f.fill(x1 - 4 - 24 * k, 44, x1 - 24 * k, 68, ink);
+    return f;
+}
+
+hud::Model emptyModel() {
+    hud::Model m;
+    m.money.cellLength = 720;
+    return m;
+}
+
+} // namespace
+
+TEST(HudSearch, ReadHudChecksTheRightMargin) {
+    const hud::Model model = emptyModel();
+    hud::HudReadOptions options;
+
+    // Ends 2.15 H from the edge: at the margin, but nothing reads there.
+    Frame f = barFrame(2.15 * 27);
+    hud::HudReading r = hud::readHud(model, f.view(), options);
+    EXPECT_TRUE(r.found);
+    EXPECT_FLOAT_EQ(r.lineHeight, 27.0f);
+    EXPECT_EQ(r.reason, "balance unreadable");
+    EXPECT_TRUE(r.balanceText.empty());
+
+    // 2.8 H away is off the margin (0.65 H > 0.6 H).
+    f = barFrame(2.8 * 27);
+    r = hud::readHud(model, f.view(), options);
+    EXPECT_TRUE(r.found);
+    EXPECT_EQ(r.reason, "balance not at the HUD's right margin");
+    options.allowOffMargin = false;
+    r = hud::readHud(model, f.view(), options);
+    EXPECT_EQ(r.reason, "balance not at the HUD's right margin");
+    EXPECT_EQ(hud::hudSizePercent(r.lineHeight), 100);
+}
+
+TEST(HudSearch, FaintHudNeedsTheSecondSearch) {
+    // Bars 30 grey levels above the background: a top-hat between 24 and 34.
+    Frame f = barFrame(2.15 * 27, 130, 100);
+    const hud::Model model = emptyModel();
+    hud::HudReadOptions options;
+    options.retryLowContrast = false;
+    hud::FramePlanes planes;
+    hud::HudReading r = hud::readHud(model, f.view(), options, planes);
+    EXPECT_FALSE(r.found);
+    EXPECT_EQ(r.reason, "no money line");
+    options.retryLowContrast = true;
+    r = hud::readHud(model, f.view(), options, planes);
+    EXPECT_TRUE(r.found);
+    // The strict mask is the frame's mask again afterwards.
+    EXPECT_TRUE(std::all_of(planes.mask.begin(), planes.mask.end(), [](std::uint8_t v) { return v == 0; }));
+}
+
+TEST(HudSearch, AnyFrameGivesAnAnswer) {
+    const hud::Model model = emptyModel();
+    const hud::HudReadOptions options;
+    std::vector<std::uint8_t> px(907 * 475 * 4 + 64);
+    std::mt19937 gen(11);
+    for (auto& b : px)
+        b = static_cast<std::uint8_t>(gen());
+    const hud::FrameView frames[] = {
+        {0, 0, nullptr, 0},          {1, 1, px.data(), 4},        {907, 475, nullptr, 3628},
+        {907, 475, px.data(), 3628}, {300, 200, px.data(), 3628}, {907, 475, px.data(), 100},
+        {3, 907, px.data(), 12},     {907, 3, px.data(), 3628},
+    };
+    for (const hud::FrameView& f : frames) {
+        const hud::HudReading r = hud::readHud(model, f, options);
+        EXPECT_FALSE(r.reason.empty());
+        if (!f.valid()) {
+            EXPECT_FALSE(r.found);
+            EXPECT_EQ(r.reason, "no money line");
+        }
+    }
+}
