@@ -1,0 +1,108 @@
+// Cost of one HUD reading pass and of its heaviest steps, on the capture the
+// engine reads at the game's usual set-up.
+
+#include "hudio.h"
+#include "synth.h"
+
+#include "hud/image.h"
+#include "hud/search.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+struct Fixture {
+    QImage capture;
+    std::shared_ptr<const hud::Model> model;
+};
+
+const Fixture& fixture() {
+    static const Fixture fixed = [] {
+        static int argc = 1;
+        static char name[] = "corvex_hud_bench";
+        static char* argv[] = {name, nullptr};
+        synth::ensureGuiApp(argc, argv);
+        Fixture out;
+        if (!synth::Glyphs::instance().ok()) {
+            std::fprintf(stderr, "%s\n", qPrintable(synth::Glyphs::instance().error()));
+            std::exit(1);
+        }
+        QString error;
+        out.model = synth::loadModelFile(synth::defaultModelPath(), &error);
+        if (!out.model) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            std::exit(1);
+        }
+        synth::FrameSpec spec;
+        spec.width = 1920;
+        spec.height = 1080;
+        spec.hudScale = 1.2;
+        spec.sceneSeed = 42;
+        synth::CashHud cash;
+        cash.balance = 1234567;
+        cash.change = -1250;
+        synth::RewardLine a, b, c;
+        a.text = "KILL CONFIRMED";
+        a.hasFigure = true;
+        a.figure = 250;
+        b.text = "HEADSHOT";
+        b.hasXp = true;
+        b.xp = 25;
+        c.text = "REVENGE KILL";
+        c.hasFigure = true;
+        c.figure = 1500;
+        cash.lines = {a, b, c};
+        spec.cash = cash;
+        spec.degradation.jpegQuality = 85;
+        const QRect window = synth::hudWindow(spec.width, spec.height);
+        out.capture = synth::captureHudRegion(synth::renderFrame(spec, window), window.topLeft(), spec.width,
+                                              spec.height);
+        return out;
+    }();
+    return fixed;
+}
+
+void BM_readHud(benchmark::State& state) {
+    const Fixture& f = fixture();
+    const hud::FrameView view = synth::frameView(f.capture);
+    const hud::HudReadOptions options = synth::engineOptions();
+    hud::HudReading r = hud::readHud(*f.model, view, options);
+    if (r.balance != 1234567 || r.lines.size() != 3)
+        state.SkipWithError("the benchmark capture does not read as painted");
+    for (auto _ : state) {
+        r = hud::readHud(*f.model, view, options);
+        benchmark::DoNotOptimize(r.balance);
+    }
+}
+BENCHMARK(BM_readHud)->Unit(benchmark::kMillisecond);
+
+void BM_prepareFrame(benchmark::State& state) {
+    const Fixture& f = fixture();
+    const hud::FrameView view = synth::frameView(f.capture);
+    hud::FramePlanes planes;
+    for (auto _ : state) {
+        hud::prepareFrame(view, planes);
+        benchmark::DoNotOptimize(planes.mask.data());
+    }
+}
+BENCHMARK(BM_prepareFrame)->Unit(benchmark::kMillisecond);
+
+void BM_labelComponents(benchmark::State& state) {
+    const Fixture& f = fixture();
+    hud::FramePlanes planes;
+    hud::prepareFrame(synth::frameView(f.capture), planes);
+    std::vector<hud::Blob> blobs;
+    hud::LabelScratch scratch;
+    for (auto _ : state) {
+        hud::labelComponents(planes.mask, planes.smooth.width, planes.smooth.height, blobs, scratch);
+        benchmark::DoNotOptimize(blobs.data());
+    }
+}
+BENCHMARK(BM_labelComponents)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,226 @@
+// The HUD reader on painted frames: what the engine will see at the game's
+// resolutions and HUD scales, read through the engine's crop and scaling.
+
+#include "hudio.h"
+#include "synth.h"
+
+#include "hud/search.h"
+
+#include <gtest/gtest.h>
+
+#include <QPainter>
+
+namespace {
+
+class ReaderFrames : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "corvex_game_tests";
+        static char* argv[] = {name, nullptr};
+        synth::ensureGuiApp(argc, argv);
+        ASSERT_TRUE(synth::Glyphs::instance().ok()) << synth::Glyphs::instance().error().toStdString();
+        QString error;
+        model_ = synth::loadModelFile(synth::defaultModelPath(), &error);
+        ASSERT_TRUE(model_) << error.toStdString();
+    }
+
+    static synth::FrameSpec frame(int w, int h, double k, std::int64_t balance) {
+        synth::FrameSpec f;
+        f.width = w;
+        f.height = h;
+        f.hudScale = k;
+        f.sceneSeed = static_cast<std::uint32_t>(balance % 977 + w);
+        synth::CashHud cash;
+        cash.balance = balance;
+        f.cash = cash;
+        return f;
+    }
+
+    static QImage capture(const synth::FrameSpec& f) {
+        const QRect window = synth::hudWindow(f.width, f.height);
+        return synth::captureHudRegion(synth::renderFrame(f, window), window.topLeft(), f.width, f.height);
+    }
+
+    static hud::HudReading read(const QImage& cap, const hud::HudReadOptions& o = synth::engineOptions()) {
+        return hud::readHud(*model_, synth::frameView(cap), o);
+    }
+
+    static std::shared_ptr<const hud::Model> model_;
+};
+
+std::shared_ptr<const hud::Model> ReaderFrames::model_;
+
+synth::RewardLine figureLine(const char* text, std::int64_t figure, bool panel = false) {
+    synth::RewardLine l;
+    l.text = text;
+    l.hasFigure = true;
+    l.figure = figure;
+    l.panel = panel;
+    return l;
+}
+
+synth::RewardLine xpLine(const char* text, int xp, bool panel = false) {
+    synth::RewardLine l;
+    l.text = text;
+    l.hasXp = true;
+    l.xp = xp;
+    l.panel = panel;
+    return l;
+}
+
+TEST_F(ReaderFrames, BalancesFromZeroToNineDigitsAtEveryResolution) {
+    const int sizes[4][2] = {{1280, 720}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
+    const std::int64_t values[] = {0, 7, 10, 999, 1000, 1234, 50005, 987654, 1000000, 12345678, 999999999};
+    int i = 0;
+    for (std::int64_t v : values) {
+        const auto& s = sizes[i++ % 4];
+        const double k = 0.8 + 0.05 * (i % 11);
+        const hud::HudReading r = read(capture(frame(s[0], s[1], k, v)));
+        SCOPED_TRACE(std::to_string(v) + " at " + std::to_string(s[1]) + "p, k " + std::to_string(k));
+        EXPECT_TRUE(r.found);
+        EXPECT_TRUE(r.balanceCertain) << r.reason;
+        EXPECT_EQ(r.balance, v);
+        EXPECT_EQ(r.balanceText, synth::moneyText(v));
+        EXPECT_NEAR(r.lineHeight, 27.0 * k, 2.5);
+        EXPECT_TRUE(r.lines.empty());
+    }
+}
+
+TEST_F(ReaderFrames, ChangeSignFollowsTheArrow) {
+    synth::FrameSpec loss = frame(1920, 1080, 1.0, 12345);
+    loss.cash->change = -1250;
+    hud::HudReading r = read(capture(loss));
+    EXPECT_EQ(r.balance, 12345);
+    EXPECT_EQ(r.arrow, -1);
+    EXPECT_EQ(r.change, -1250);
+    EXPECT_EQ(r.changeText, "-$1,250");
+    EXPECT_TRUE(r.changeCertain);
+
+    synth::FrameSpec gain = frame(2560, 1440, 1.1, 880);
+    gain.cash->change = 250;
+    r = read(capture(gain));
+    EXPECT_EQ(r.balance, 880);
+    EXPECT_EQ(r.arrow, 1);
+    EXPECT_EQ(r.change, 250);
+    EXPECT_EQ(r.changeText, "$250");
+    EXPECT_TRUE(r.changeCertain);
+}
+
+TEST_F(ReaderFrames, RewardLinesWithFiguresExperienceAndLightPanels) {
+    synth::FrameSpec f = frame(1920, 1080, 1.25, 4500);
+    f.cash->change = 250;
+    f.cash->lines = {figureLine("KILL CONFIRMED", 250), xpLine("HEADSHOT", 25, true),
+                     figureLine("REVENGE KILL", 1500), figureLine("KILL", 100, true)};
+    const QImage cap = capture(f);
+    const hud::HudReading r = read(cap);
+    EXPECT_EQ(r.balance, 4500);
+    ASSERT_EQ(r.lines.size(), 4u);
+    EXPECT_EQ(r.lines[0].text, "KILL CONFIRMED");
+    EXPECT_TRUE(r.lines[0].hasFigure);
+    EXPECT_EQ(r.lines[0].figure, 250);
+    EXPECT_EQ(r.lines[1].text, "HEADSHOT");
+    EXPECT_TRUE(r.lines[1].hasXp);
+    EXPECT_EQ(r.lines[1].xp, 25);
+    EXPECT_FALSE(r.lines[1].hasFigure);
+    EXPECT_EQ(r.lines[2].text, "REVENGE KILL");
+    EXPECT_EQ(r.lines[2].figure, 1500);
+    EXPECT_EQ(r.lines[3].text, "KILL");
+    EXPECT_EQ(r.lines[3].figure, 100);
+    for (const hud::HudLine& l : r.lines) {
+        EXPECT_TRUE(l.known) << l.raw;
+        EXPECT_LT(l.top, l.bottom);
+    }
+    EXPECT_LT(r.lines[0].top, r.lines[3].top);
+}
+
+TEST_F(ReaderFrames, SoftenedAndRecompressedPictureStillReads) {
+    // Blur and JPEG fuse neighbouring strokes; the reader walks the figure
+    // by advances rather than by blobs, so fused digits still read.
+    synth::FrameSpec f = frame(1280, 720, 0.9, 111111);
+    f.cash->change = -11;
+    f.degradation.blurSigma = 0.7;
+    f.degradation.jpegQuality = 65;
+    const hud::HudReading r = read(capture(f));
+    EXPECT_TRUE(r.balanceCertain) << r.reason;
+    EXPECT_EQ(r.balance, 111111);
+    EXPECT_EQ(r.change, -11);
+
+    synth::FrameSpec scaled = frame(1920, 1080, 1.3, 7777777);
+    scaled.cash->lines = {figureLine("KILL", 75)};
+    scaled.degradation.sourceScale = 1.33; // a 1440p game in a 1080p stream
+    scaled.degradation.blurSigma = 0.5;
+    const hud::HudReading s = read(capture(scaled));
+    EXPECT_EQ(s.balance, 7777777);
+    ASSERT_EQ(s.lines.size(), 1u);
+    EXPECT_EQ(s.lines[0].text, "KILL");
+    EXPECT_EQ(s.lines[0].figure, 75);
+}
+
+TEST_F(ReaderFrames, BalanceMustEndAtTheRightMargin) {
+    const QImage cap = capture(frame(1920, 1080, 1.0, 3456));
+    hud::HudReadOptions strict = synth::engineOptions();
+    strict.allowOffMargin = false;
+    hud::HudReading r = read(cap, strict);
+    EXPECT_EQ(r.balance, 3456);
+    EXPECT_TRUE(r.reason.empty()) << r.reason;
+
+    // The same HUD moved one line height away from the margin (0.6 is allowed).
+    const int shift = static_cast<int>(std::lround(r.lineHeight));
+    QImage moved(cap.size(), QImage::Format_RGB32);
+    moved.fill(QColor(60, 60, 60));
+    QPainter p(&moved);
+    p.drawImage(-shift, 0, cap);
+    p.end();
+    r = read(moved, strict);
+    EXPECT_TRUE(r.found);
+    EXPECT_FALSE(r.balanceCertain);
+    EXPECT_EQ(r.reason, "balance not at the HUD's right margin");
+}
+
+TEST_F(ReaderFrames, FaintHudOnABrightWorldNeedsTheLowContrastRetry) {
+    synth::FrameSpec f = frame(1920, 1080, 1.0, 4321);
+    f.flatScene = 200;
+    const QImage cap = capture(f);
+    hud::HudReadOptions once = synth::engineOptions();
+    once.retryLowContrast = false;
+    hud::HudReading r = read(cap, once);
+    EXPECT_FALSE(r.found);
+    EXPECT_EQ(r.reason, "no money line");
+    // The retry locates the line; on a world this bright the digits' ink is
+    // too faint for a certain reading, which must then not claim one.
+    r = read(cap);
+    EXPECT_TRUE(r.found);
+    EXPECT_NEAR(r.lineHeight, 27.0, 3.0);
+    EXPECT_TRUE(r.balanceCertain ? r.balance == 4321 : !r.reason.empty());
+}
+
+TEST_F(ReaderFrames, FramesTheEngineWouldNotReadGiveClearErrors) {
+    QString error;
+    EXPECT_TRUE(synth::captureHudRegion(QImage(300, 200, QImage::Format_RGB32), &error).isNull());
+    EXPECT_NE(error.indexOf("320x240"), -1) << error.toStdString();
+    EXPECT_TRUE(synth::hudCaptureOf(QImage(), &error).isNull());
+
+    QImage black(907, 475, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    const hud::HudReading r = read(black);
+    EXPECT_FALSE(r.found);
+    EXPECT_EQ(r.reason, "no money line");
+
+    // A capture of an odd size still yields a reading, never a crash.
+    QImage odd(5, 3, QImage::Format_RGB32);
+    odd.fill(Qt::white);
+    EXPECT_FALSE(read(odd).found);
+}
+
+TEST_F(ReaderFrames, CaptureMatchesTheEngineRegion) {
+    // 0.42 of the height wide, 0.22 high, 907 wide after scaling.
+    const QImage cap = capture(frame(1920, 1080, 1.0, 1));
+    EXPECT_EQ(cap.width(), 907);
+    EXPECT_EQ(cap.height(), 475);
+    const QImage narrow = synth::captureHudRegion(QImage(400, 1080, QImage::Format_RGB32));
+    EXPECT_EQ(narrow.width(), 907);
+    EXPECT_EQ(narrow.height(), static_cast<int>(std::lround(907.0 * 0.22 * 1080 / 400)));
+}
+
+} // namespace

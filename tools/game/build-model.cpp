@@ -1,0 +1,670 @@
+// corvex-build-model: builds the HUD model file (templates and pairwise
+// tie-breakers) from the HUD font, typeset and painted as the game does, and
+// optionally from captures of real footage.
+
+#include "hudio.h"
+#include "synth.h"
+
+#include "hud/image.h"
+#include "hud/lines.h"
+#include "hud/model.h"
+#include "hud/money.h"
+#include "hud/search.h"
+#include "hud/vocab.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Cell = std::vector<float>;
+using Pool = std::map<char, std::vector<Cell>>;
+
+constexpr std::size_t kMaxPool = 900;
+constexpr char kMoneyChars[] = "$-0123456789";
+constexpr char kFigureChars[] = "+$0123456789";
+constexpr char kPairChars[] = "$0123456789";
+
+struct Pools {
+    Pool money, figure, glyph;      // cells at the true character centres
+    Pool moneyJitter, figureJitter; // cells a little off centre, for the tie-breakers
+    int frames = 0, skipped = 0, real = 0;
+};
+
+bool verbose = false;
+
+void add(Pool& pool, char c, const float* cell, std::size_t n) {
+    auto& list = pool[c];
+    if (list.size() < kMaxPool)
+        list.emplace_back(cell, cell + n);
+}
+
+double glyphInkWidth(char c, double cap) {
+    const synth::Glyphs& g = synth::Glyphs::instance();
+    return g.glyph(c).boundingRect().width() * cap / g.capHeight();
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The money line as the reader finds it, with its low-contrast retry.
+bool findLine(hud::FramePlanes& planes, hud::MoneyLine& line) {
+    if (hud::findMoneyLine(planes, line))
+        return true;
+    const std::vector<std::uint8_t> saved = planes.mask;
+    for (std::size_t i = 0; i < planes.mask.size(); ++i)
+        planes.mask[i] = planes.ink.pixels[i] > 0.2173913f && planes.smooth.pixels[i] > 95.0f;
+    const bool found = hud::findMoneyLine(planes, line);
+    planes.mask = saved;
+    return found;
+}
+
+// Training lines: the game's phrases, single vocabulary words and random
+// letter strings, so that letters the phrases rarely use get templates too.
+std::string trainingText(synth::Rng& rng) {
+    const double u = rng.uniform();
+    if (u < 0.5)
+        return rng.pick(synth::eventPhrases());
+    if (u < 0.75)
+        return rng.pick(hud::eventWords());
+    std::string out;
+    const int words = static_cast<int>(rng.between(1, 2));
+    for (int w = 0; w < words; ++w) {
+        if (w)
+            out += ' ';
+        const int n = static_cast<int>(rng.between(3, 7));
+        for (int i = 0; i < n; ++i)
+            out += hud::kLineLetters[static_cast<std::size_t>(rng.between(0, 24))];
+    }
+    return out;
+}
+
+synth::FrameSpec trainingFrame(synth::Rng& rng) {
+    static const int sizes[4][2] = {{1280, 720}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
+    synth::FrameSpec f;
+    const int s = static_cast<int>(rng.between(0, 3));
+    f.width = sizes[s][0];
+    f.height = sizes[s][1];
+    f.hudScale = rng.uniform(0.78, 1.32);
+    f.sceneSeed = rng.next();
+    f.brightBehindHud = rng.chance(0.08);
+    synth::CashHud cash;
+    cash.balance = synth::randomBalance(rng);
+    if (rng.chance(0.6)) {
+        const std::int64_t v = synth::randomBalance(rng) % 1000000 + 1;
+        cash.change = rng.chance(0.5) ? -v : v;
+    }
+    const int lines = static_cast<int>(rng.between(1, 4));
+    for (int i = 0; i < lines; ++i) {
+        synth::RewardLine l;
+        l.text = trainingText(rng);
+        if (rng.chance(0.7)) {
+            l.hasFigure = true;
+            l.figure = synth::randomBalance(rng) % 100000 + 1;
+        } else {
+            l.hasXp = true;
+            l.xp = static_cast<int>(rng.between(1, 9999));
+        }
+        l.panel = l.text.find(' ') == std::string::npos && rng.chance(0.35);
+        cash.lines.push_back(l);
+    }
+    f.cash = cash;
+    f.degradation.jpegQuality = rng.chance(0.85) ? static_cast<int>(rng.between(60, 95)) : 0;
+    f.degradation.blurSigma = rng.chance(0.5) ? rng.uniform(0.2, 0.7) : 0.0;
+    f.degradation.sourceScale = rng.chance(0.3) ? rng.uniform(0.75, 1.5) : 1.0;
+    return f;
+}
+
+// Samples every character of one synthetic frame at its true position.
+void harvestFrame(const synth::FrameSpec& f, synth::Rng& jitter, Pools& pools) {
+    const QRect window = synth::hudWindow(f.width, f.height);
+    const QImage image = synth::renderFrame(f, window);
+    const QImage cap = synth::captureHudRegion(image, window.topLeft(), f.width, f.height);
+    if (cap.isNull()) {
+        ++pools.skipped;
+        return;
+    }
+    hud::FramePlanes planes;
+    hud::prepareFrame(synth::frameView(cap), planes);
+    hud::MoneyLine line;
+    const double sc = synth::captureScale(f.width, f.height), left = synth::captureLeft(f.width, f.height);
+    const synth::HudLayout layout = synth::layoutCashHud(f);
+    const double expected = layout.unit * sc;
+    // Only the money line's band is searched: reward lines of many letters
+    // would otherwise win the reader's row choice at some HUD scales.
+    const std::vector<std::uint8_t> fullMask = planes.mask;
+    const int below = static_cast<int>(std::ceil((2.6 + 0.3) * layout.unit * sc));
+    for (int y = std::max(0, below); y < cap.height(); ++y)
+        std::fill_n(planes.mask.begin() + static_cast<std::ptrdiff_t>(y) * cap.width(), cap.width(), 0);
+    const bool found = findLine(planes, line);
+    planes.mask = fullMask;
+    if (!found || std::abs(line.height - expected) > 0.2 * expected) {
+        if (verbose)
+            std::fprintf(stderr, "  skipped %dx%d k %.2f scene %u: line height %.1f, expected %.1f\n",
+                         f.width, f.height, f.hudScale, f.sceneSeed, line.height, expected);
+        ++pools.skipped;
+        return;
+    }
+    ++pools.frames;
+    auto toX = [&](double x) { return (x - left) * sc; };
+    float cell[hud::kGlyphCellLength];
+
+    for (const auto* glyphs : {&layout.balance, &layout.change})
+        for (const synth::PlacedGlyph& g : *glyphs) {
+            if (g.c == ',')
+                continue;
+            const double cx = toX(g.cx);
+            hud::sampleMoneyCell(planes.ink, cx, line.top, line.bottom, line.height, cell);
+            hud::normalizeVector(cell, hud::kMoneyCellLength);
+            add(pools.money, g.c, cell, hud::kMoneyCellLength);
+            for (int j = 0; j < 2; ++j) {
+                hud::sampleMoneyCell(planes.ink, cx + jitter.uniform(-0.6, 0.6), line.top, line.bottom,
+                                     line.height, cell);
+                hud::normalizeVector(cell, hud::kMoneyCellLength);
+                add(pools.moneyJitter, g.c, cell, hud::kMoneyCellLength);
+            }
+        }
+
+    hud::findTextBlobs(planes);
+    const std::vector<hud::RewardRow> rows =
+        hud::selectRewardRows(planes.textBlobs, cap.width(), line.bottom, line.height);
+    for (const synth::HudLayout::Line& l : layout.lines) {
+        const double top = l.phraseTop * sc;
+        const hud::RewardRow* row = nullptr;
+        for (const hud::RewardRow& r : rows)
+            if (std::abs(r.top - top) <= 0.3 * l.cap * sc &&
+                (!row || std::abs(r.top - top) < std::abs(row->top - top)))
+                row = &r;
+        if (!row)
+            continue;
+        const bool cash = !l.figure.empty() && l.figure.front().c == '+';
+        std::vector<std::pair<char, QRectF>> letters = l.letters;
+        for (const synth::PlacedGlyph& g : l.figure) {
+            if (cash && g.c != ',') {
+                const double cx = toX(g.cx);
+                hud::sampleMoneyCell(planes.ink2, cx, row->top, row->bottom, row->lh, cell);
+                hud::normalizeVector(cell, hud::kMoneyCellLength);
+                add(pools.figure, g.c, cell, hud::kMoneyCellLength);
+                for (int j = 0; j < 2; ++j) {
+                    hud::sampleMoneyCell(planes.ink2, cx + jitter.uniform(-0.6, 0.6), row->top, row->bottom,
+                                         row->lh, cell);
+                    hud::normalizeVector(cell, hud::kMoneyCellLength);
+                    add(pools.figureJitter, g.c, cell, hud::kMoneyCellLength);
+                }
+            }
+            if (isDigit(g.c) || g.c == 'X' || g.c == 'P') {
+                const double w = glyphInkWidth(g.c, g.cap);
+                letters.emplace_back(g.c, QRectF(g.cx - w / 2, g.top, w, g.cap));
+            }
+        }
+        // Glyph cells from blobs that hold exactly one letter, as the reader
+        // sees them (fused pairs are left to the reader's splitting).
+        for (const auto& [c, box] : letters) {
+            const double x0 = toX(box.left()), x1 = toX(box.right());
+            for (const hud::Blob& b : row->blobs) {
+                if (std::abs(b.x0 - x0) > 1.6 || std::abs(b.x1 + 1 - x1) > 1.6)
+                    continue;
+                if (b.height() < 0.7 * row->lh || b.height() > 1.35 * row->lh)
+                    continue;
+                hud::sampleGlyphCell(planes.ink2, b, row->top, row->bottom, row->lh, cell);
+                hud::normalizeVector(cell, hud::kGlyphCellLength);
+                add(pools.glyph, c, cell, hud::kGlyphCellLength);
+                break;
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- real captures
+
+struct Truth {
+    QString file;
+    std::int64_t balance = -1;
+    bool hasChange = false;
+    std::int64_t change = 0;
+    struct Line {
+        std::string text;
+        bool hasFigure = false;
+        std::int64_t figure = 0;
+        bool hasXp = false;
+        int xp = 0;
+    };
+    std::vector<Line> lines;
+};
+
+// Aligns a known figure with the image, character by character, the way the
+// reader walks it (predicted centres, best offset within three pixels), and
+// adds the cells at the found positions.
+void alignFigure(hud::MoneyRowContext& ctx, const std::string& text, double startX, int radius,
+                 const hud::WidthTable& widths, double gap, Pool& pool) {
+    std::string chars;
+    for (char c : text)
+        if (c != ',' && c != '-' && c != '+')
+            chars += c;
+    if (chars.empty())
+        return;
+    double x = startX;
+    char prev = 0;
+    int digits = 0;
+    for (std::size_t i = chars.size(); i-- > 0;) {
+        const char c = chars[i];
+        double predicted = x;
+        if (prev)
+            predicted = x - (widths.of(c) + widths.of(prev)) / 2 * ctx.lineHeight -
+                        (c != '$' && digits > 0 && digits % 3 == 0 ? gap * ctx.lineHeight : 0);
+        const hud::Candidate best = hud::bestPosition(ctx, predicted, c, prev ? 3 : radius);
+        if (best.score < 0.3)
+            return; // lost the figure; what was added so far stays
+        hud::sampleMoneyCell(ctx.plane, best.x, ctx.top, ctx.bottom, ctx.lineHeight, ctx.cell);
+        hud::normalizeVector(ctx.cell, hud::kMoneyCellLength);
+        add(pool, c, ctx.cell, hud::kMoneyCellLength);
+        x = best.x;
+        prev = c;
+        if (isDigit(c))
+            ++digits;
+    }
+}
+
+bool readTruthFile(const QString& path, std::vector<Truth>& out, QString& error) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot open %1").arg(path);
+        return false;
+    }
+    int lineNo = 0;
+    while (!f.atEnd()) {
+        const QByteArray raw = f.readLine().trimmed();
+        ++lineNo;
+        if (raw.isEmpty() || raw.startsWith('#'))
+            continue;
+        QJsonParseError pe;
+        const QJsonDocument doc = QJsonDocument::fromJson(raw, &pe);
+        if (!doc.isObject() || !doc.object().value("file").isString()) {
+            error = QStringLiteral("%1:%2: expected a JSON object with \"file\"").arg(path).arg(lineNo);
+            return false;
+        }
+        const QJsonObject o = doc.object();
+        Truth t;
+        t.file = o.value("file").toString();
+        t.balance = o.contains("balance") ? static_cast<std::int64_t>(o.value("balance").toDouble(-1)) : -1;
+        t.hasChange = o.contains("change") && !o.value("change").isNull();
+        t.change = static_cast<std::int64_t>(o.value("change").toDouble());
+        for (const QJsonValue& v : o.value("lines").toArray()) {
+            const QJsonObject lo = v.toObject();
+            Truth::Line l;
+            l.text = lo.value("text").toString().toUpper().toStdString();
+            l.hasFigure = lo.contains("figure");
+            l.figure = static_cast<std::int64_t>(lo.value("figure").toDouble());
+            l.hasXp = lo.contains("xp");
+            l.xp = lo.value("xp").toInt();
+            t.lines.push_back(l);
+        }
+        out.push_back(t);
+    }
+    return true;
+}
+
+bool harvestCaptures(const QString& dir, const hud::Model& model, Pools& pools, QString& error) {
+    std::vector<Truth> truths;
+    if (!readTruthFile(QDir(dir).filePath("truth.jsonl"), truths, error))
+        return false;
+    for (const Truth& t : truths) {
+        const QString path = QDir(dir).filePath(t.file);
+        QImage image(path);
+        if (image.isNull()) {
+            std::fprintf(stderr, "corvex-build-model: skipping unreadable %s\n", qPrintable(path));
+            continue;
+        }
+        if (image.width() != 907)
+            image = image.scaledToWidth(907, Qt::SmoothTransformation);
+        image = image.convertToFormat(QImage::Format_RGB32);
+        hud::FramePlanes planes;
+        hud::prepareFrame(synth::frameView(image), planes);
+        hud::MoneyLine line;
+        if (t.balance < 0 || !findLine(planes, line) || line.charBlobs.empty()) {
+            std::fprintf(stderr, "corvex-build-model: no money line in %s\n", qPrintable(path));
+            continue;
+        }
+        ++pools.real;
+        hud::MoneyRowContext ctx(planes.ink, line.top, line.bottom, line.height, model.money,
+                                 model.moneyPairs);
+        const hud::Blob r =
+            *std::max_element(line.charBlobs.begin(), line.charBlobs.end(),
+                              [](const hud::Blob& a, const hud::Blob& b) { return a.x1 < b.x1; });
+        const bool narrow = 0.9 * r.height() >= r.width();
+        const double start = narrow ? (r.x0 + r.x1) / 2.0 : r.x1 - 0.43 * line.height;
+        alignFigure(ctx, synth::moneyText(t.balance), start, narrow ? 2 : 4, hud::moneyWidths(),
+                    hud::kMoneyGroupGap, pools.money);
+        const hud::Candidate dollar = hud::bestPosition(ctx, start, '$', 0);
+        (void)dollar;
+        // The lines below: rows in order of their top, matched to the truth
+        // lines from the bottom (the newest line is the lowest).
+        hud::findTextBlobs(planes);
+        const std::vector<hud::RewardRow> rows =
+            hud::selectRewardRows(planes.textBlobs, image.width(), line.bottom, line.height);
+        if (rows.size() != t.lines.size())
+            continue;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const hud::RewardRow& row = rows[i];
+            const Truth::Line& tl = t.lines[i];
+            if (!tl.hasFigure)
+                continue;
+            hud::MoneyRowContext fctx(planes.ink2, row.top, row.bottom, row.lh, model.figures,
+                                      model.figurePairs);
+            const double target = (image.width() - 1) - 2.56 * line.height;
+            const hud::Blob* last = nullptr;
+            for (const hud::Blob& b : row.textHeight)
+                if (std::abs(b.x1 - target) <= 0.5 * 0.667 * line.height && (!last || b.x1 > last->x1))
+                    last = &b;
+            if (last)
+                alignFigure(fctx, "+" + synth::moneyText(tl.figure), (last->x0 + last->x1) / 2.0, 3,
+                            hud::figureWidths(), 0.39, pools.figure);
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- training
+
+// Spherical k-means: templates are the normalised means of clusters of
+// normalised cells, seeded farthest-first so that rare shapes get their own.
+std::vector<Cell> clusterTemplates(const std::vector<Cell>& cells, std::size_t count) {
+    if (cells.empty())
+        return {};
+    const std::size_t n = cells.size(), d = cells[0].size();
+    if (n <= count)
+        return cells;
+    auto corr = [d](const Cell& a, const Cell& b) { return hud::dot(a.data(), b.data(), d); };
+    Cell mean(d, 0.0f);
+    for (const Cell& c : cells)
+        for (std::size_t i = 0; i < d; ++i)
+            mean[i] += c[i];
+    hud::normalizeVector(mean.data(), d);
+    std::vector<Cell> centres;
+    std::size_t first = 0;
+    float bestFirst = -3;
+    for (std::size_t i = 0; i < n; ++i)
+        if (const float s = corr(cells[i], mean); s > bestFirst)
+            bestFirst = s, first = i;
+    centres.push_back(cells[first]);
+    std::vector<float> nearest(n, -3.0f);
+    while (centres.size() < count) {
+        std::size_t far = 0;
+        float farScore = 3;
+        for (std::size_t i = 0; i < n; ++i) {
+            nearest[i] = std::max(nearest[i], corr(cells[i], centres.back()));
+            if (nearest[i] < farScore)
+                farScore = nearest[i], far = i;
+        }
+        centres.push_back(cells[far]);
+    }
+    std::vector<std::size_t> assign(n, 0);
+    for (int iter = 0; iter < 12; ++iter) {
+        for (std::size_t i = 0; i < n; ++i) {
+            float best = -3;
+            for (std::size_t k = 0; k < centres.size(); ++k)
+                if (const float s = corr(cells[i], centres[k]); s > best)
+                    best = s, assign[i] = k;
+        }
+        std::vector<std::vector<double>> sums(centres.size(), std::vector<double>(d, 0.0));
+        std::vector<int> counts(centres.size(), 0);
+        for (std::size_t i = 0; i < n; ++i) {
+            ++counts[assign[i]];
+            for (std::size_t j = 0; j < d; ++j)
+                sums[assign[i]][j] += cells[i][j];
+        }
+        for (std::size_t k = 0; k < centres.size(); ++k) {
+            if (counts[k] == 0)
+                continue; // keeps its seed
+            for (std::size_t j = 0; j < d; ++j)
+                centres[k][j] = static_cast<float>(sums[k][j] / counts[k]);
+            hud::normalizeVector(centres[k].data(), d);
+        }
+    }
+    return centres;
+}
+
+hud::detail::Templates makeTemplates(const Pool& pool, const std::string& chars, std::size_t count,
+                                     std::uint32_t length) {
+    hud::detail::Templates set;
+    set.cellLength = length;
+    for (char c : chars) {
+        auto it = pool.find(c);
+        if (it == pool.end() || it->second.empty()) {
+            std::fprintf(stderr, "corvex-build-model: warning: no samples of '%c'\n", c);
+            continue;
+        }
+        set.byChar[static_cast<signed char>(c)] = clusterTemplates(it->second, count);
+        if (verbose)
+            std::fprintf(stderr, "  '%c': %zu samples, %zu templates\n", c, it->second.size(),
+                         set.byChar[static_cast<signed char>(c)].size());
+    }
+    return set;
+}
+
+// Solves A x = b for a symmetric positive definite A (n by n, row-major) by
+// Cholesky decomposition; A is overwritten.
+bool choleskySolve(std::vector<double>& a, std::vector<double>& b, std::size_t n) {
+    for (std::size_t j = 0; j < n; ++j) {
+        double s = a[j * n + j];
+        for (std::size_t k = 0; k < j; ++k)
+            s -= a[j * n + k] * a[j * n + k];
+        if (s <= 0)
+            return false;
+        const double l = std::sqrt(s);
+        a[j * n + j] = l;
+        for (std::size_t i = j + 1; i < n; ++i) {
+            double t = a[i * n + j];
+            for (std::size_t k = 0; k < j; ++k)
+                t -= a[i * n + k] * a[j * n + k];
+            a[i * n + j] = t / l;
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        double t = b[i];
+        for (std::size_t k = 0; k < i; ++k)
+            t -= a[i * n + k] * b[k];
+        b[i] = t / a[i * n + i];
+    }
+    for (std::size_t i = n; i-- > 0;) {
+        double t = b[i];
+        for (std::size_t k = i + 1; k < n; ++k)
+            t -= a[k * n + i] * b[k];
+        b[i] = t / a[i * n + i];
+    }
+    return true;
+}
+
+// Pairwise tie-breakers: ridge regression of +4 (first) and -4 (second) on
+// the normalised cells, so that clear cases land beyond the reader's +-2.
+hud::PairTable makePairs(const Pool& pool, const std::string& chars, const char* label) {
+    constexpr std::size_t d = hud::kMoneyCellLength;
+    constexpr double target = 4.0;
+    struct Stats {
+        std::vector<double> scatter, sum;
+        double n = 0;
+    };
+    std::map<char, Stats> stats;
+    for (char c : chars) {
+        auto it = pool.find(c);
+        if (it == pool.end() || it->second.empty())
+            continue;
+        Stats s;
+        s.scatter.assign(d * d, 0.0);
+        s.sum.assign(d, 0.0);
+        for (const Cell& x : it->second) {
+            s.n += 1;
+            for (std::size_t i = 0; i < d; ++i) {
+                s.sum[i] += x[i];
+                const double xi = x[i];
+                double* row = &s.scatter[i * d];
+                for (std::size_t j = 0; j <= i; ++j)
+                    row[j] += xi * x[j];
+            }
+        }
+        stats[c] = std::move(s);
+    }
+    hud::PairTable table;
+    int worst = 0;
+    for (std::size_t ia = 0; ia < chars.size(); ++ia)
+        for (std::size_t ib = ia + 1; ib < chars.size(); ++ib) {
+            const char a = chars[ia], b = chars[ib];
+            if (!stats.count(a) || !stats.count(b))
+                continue;
+            const Stats &sa = stats[a], &sb = stats[b];
+            const double n = sa.n + sb.n;
+            std::vector<double> mean(d), A(d * d), rhs(d);
+            for (std::size_t i = 0; i < d; ++i)
+                mean[i] = (sa.sum[i] + sb.sum[i]) / n;
+            const double ybar = target * (sa.n - sb.n) / n;
+            const double lambda = 0.001 * n;
+            for (std::size_t i = 0; i < d; ++i) {
+                for (std::size_t j = 0; j <= i; ++j) {
+                    const double v = sa.scatter[i * d + j] + sb.scatter[i * d + j] - n * mean[i] * mean[j];
+                    A[i * d + j] = A[j * d + i] = v;
+                }
+                A[i * d + i] += lambda;
+                rhs[i] = target * (sa.sum[i] - sb.sum[i]) - n * mean[i] * ybar;
+            }
+            if (!choleskySolve(A, rhs, d))
+                continue;
+            double intercept = ybar;
+            for (std::size_t i = 0; i < d; ++i)
+                intercept -= rhs[i] * mean[i];
+            hud::PairParams p;
+            p.weights.resize(d);
+            for (std::size_t i = 0; i < d; ++i)
+                p.weights[i] = static_cast<float>(rhs[i]);
+            p.bias = static_cast<float>(-intercept);
+            // Training-set check: how many cells land on the wrong side of +-2.
+            int wrong = 0;
+            for (const auto& [c, sign] : {std::pair<char, float>{a, 1.0f}, {b, -1.0f}})
+                for (const Cell& x : pool.at(c))
+                    if (sign * (hud::dot(p.weights.data(), x.data(), d) - p.bias) <= -2.0f)
+                        ++wrong;
+            worst = std::max(worst, wrong);
+            if (verbose)
+                std::fprintf(stderr, "  %s pair %c/%c: %d confidently wrong of %.0f\n", label, a, b, wrong,
+                             n);
+            table[{static_cast<signed char>(a), static_cast<signed char>(b)}] = std::move(p);
+        }
+    std::fprintf(stderr, "corvex-build-model: %s: %zu pairs, at most %d training cells confidently wrong\n",
+                 label, table.size(), worst);
+    return table;
+}
+
+hud::Model train(const Pools& pools, std::size_t moneyT, std::size_t figureT, std::size_t glyphT) {
+    hud::Model m;
+    m.money = makeTemplates(pools.money, kMoneyChars, moneyT, hud::kMoneyCellLength);
+    m.figures = makeTemplates(pools.figure, kFigureChars, figureT, hud::kMoneyCellLength);
+    m.glyphs = makeTemplates(pools.glyph, std::string(hud::kLineCharset), glyphT, hud::kGlyphCellLength);
+    m.moneyPairs = makePairs(pools.moneyJitter, kPairChars, "money");
+    m.figurePairs = makePairs(pools.figureJitter, kPairChars, "figure");
+    return m;
+}
+
+int fail(const QString& message) {
+    std::fprintf(stderr, "corvex-build-model: %s\n", qPrintable(message));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    synth::ensureGuiApp(argc, argv);
+    QCommandLineParser cli;
+    cli.setApplicationDescription(
+        "Builds the HUD model file (hud/model.bin) that the cash HUD reader correlates against.\n\n"
+        "Synthetic footage: frames are painted with the game's HUD font and spacing over varied scenes,\n"
+        "resolutions (720p to 2160p), HUD scales (0.78 to 1.32), JPEG quality 60 to 95, blur and scaling,\n"
+        "then captured and found exactly as the reader does (HUD region scaled to 907 pixels, money line\n"
+        "and reward rows located by the reader's own code). Cells are sampled at the true character\n"
+        "positions with the reader's cell samplers. Per character, the templates are the centres of a\n"
+        "spherical k-means over the normalised cells (seeded farthest-first). The pair tie-breakers\n"
+        "(MPAR, FPAR) are ridge regressions (least squares with an L2 penalty of 0.001 per cell) of +4\n"
+        "for the first and -4 for the second character on cells sampled up to 0.6 pixels off centre,\n"
+        "one for every pair of \"$\" and the digits.\n\n"
+        "Real footage: --captures DIR adds cells from captured HUD images (PNG or JPEG of the top-right\n"
+        "HUD region as the engine saves them; other widths are scaled to 907). DIR holds truth.jsonl,\n"
+        "one JSON object per image: {\"file\": \"a.png\", \"balance\": 12345, \"change\": -250,\n"
+        "\"lines\": [{\"text\": \"KILL\", \"figure\": 100}, {\"text\": \"HEADSHOT\", \"xp\": 25}]}\n"
+        "(lines top to bottom; change and lines optional). A first model from the synthetic footage\n"
+        "aligns each known figure with the image, character by character as the reader walks it, and the\n"
+        "cells found there join the synthetic ones before the final model is trained.\n\n"
+        "The same options give the same bytes: all randomness is seeded.");
+    cli.addHelpOption();
+    cli.addOption({"out", "Model file to write.", "file"});
+    cli.addOption({"frames", "Synthetic frames to sample.", "n", "700"});
+    cli.addOption({"seed", "Seed of the synthetic footage.", "n", "20240607"});
+    cli.addOption({"captures", "Folder of real captures with truth.jsonl.", "dir"});
+    cli.addOption({"money-templates", "Templates per money character.", "n", "16"});
+    cli.addOption({"figure-templates", "Templates per reward-line figure character.", "n", "12"});
+    cli.addOption({"glyph-templates", "Templates per letter or digit of the reward lines.", "n", "8"});
+    cli.addOption({"verbose", "Print per-character statistics."});
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    cli.process(args);
+    verbose = cli.isSet("verbose");
+    if (!cli.isSet("out"))
+        return fail(QStringLiteral("--out is required (see --help)"));
+    const synth::Glyphs& glyphs = synth::Glyphs::instance();
+    if (!glyphs.ok())
+        return fail(glyphs.error());
+    bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
+    const int frames = cli.value("frames").toInt(&ok1);
+    const std::size_t moneyT = cli.value("money-templates").toUInt(&ok2);
+    const std::size_t figureT = cli.value("figure-templates").toUInt(&ok3);
+    const std::size_t glyphT = cli.value("glyph-templates").toUInt(&ok4);
+    if (!ok1 || frames < 10 || !ok2 || !ok3 || !ok4 || moneyT < 1 || figureT < 1 || glyphT < 1 ||
+        moneyT > hud::kMaxTemplatesPerChar || figureT > hud::kMaxTemplatesPerChar ||
+        glyphT > hud::kMaxTemplatesPerChar)
+        return fail(QStringLiteral("bad --frames or template count (templates 1 to %1)")
+                        .arg(hud::kMaxTemplatesPerChar));
+
+    Pools pools;
+    synth::Rng rng(cli.value("seed").toUInt());
+    synth::Rng jitter(cli.value("seed").toUInt() ^ 0x6A177E5u);
+    for (int i = 0; i < frames; ++i) {
+        harvestFrame(trainingFrame(rng), jitter, pools);
+        if (verbose && (i + 1) % 100 == 0)
+            std::fprintf(stderr, "  %d frames\n", i + 1);
+    }
+    std::fprintf(stderr, "corvex-build-model: %d synthetic frames sampled, %d skipped\n", pools.frames,
+                 pools.skipped);
+    hud::Model model = train(pools, moneyT, figureT, glyphT);
+    if (cli.isSet("captures")) {
+        QString error;
+        if (!harvestCaptures(cli.value("captures"), model, pools, error))
+            return fail(error);
+        std::fprintf(stderr, "corvex-build-model: %d real captures aligned\n", pools.real);
+        model = train(pools, moneyT, figureT, glyphT);
+    }
+
+    const std::vector<std::uint8_t> bytes = hud::serializeModel(model);
+    std::string check;
+    if (!hud::parseModel(bytes.data(), bytes.size(), &check))
+        return fail(QStringLiteral("the built model does not load: %1").arg(QString::fromStdString(check)));
+    QSaveFile out(cli.value("out"));
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) !=
+            static_cast<qint64>(bytes.size()) ||
+        !out.commit())
+        return fail(QStringLiteral("cannot write %1").arg(cli.value("out")));
+    std::fprintf(stderr, "corvex-build-model: wrote %s (%zu bytes)\n", qPrintable(cli.value("out")),
+                 bytes.size());
+    return 0;
+}

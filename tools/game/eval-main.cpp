@@ -1,0 +1,186 @@
+// corvex-eval: measures the HUD reader on painted frames over the variations
+// of the game's look, through the same crop and scaling as the engine.
+
+#include "hudio.h"
+#include "synth.h"
+
+#include "hud/summary.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+namespace {
+
+struct Tally {
+    int total = 0, good = 0;
+    void add(bool ok) {
+        ++total;
+        good += ok ? 1 : 0;
+    }
+    double percent() const { return total ? 100.0 * good / total : 0.0; }
+};
+
+void print(const char* label, const Tally& t) {
+    std::printf("%-40s %7.2f %%  (%d of %d)\n", label, t.percent(), t.good, t.total);
+}
+
+bool lineMatches(const synth::RewardLine& truth, const hud::HudLine& read) {
+    if (read.text != truth.text)
+        return false;
+    if (truth.hasFigure != read.hasFigure || (truth.hasFigure && truth.figure != read.figure))
+        return false;
+    if (truth.hasXp != read.hasXp || (truth.hasXp && truth.xp != read.xp))
+        return false;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    synth::ensureGuiApp(argc, argv);
+    QCommandLineParser cli;
+    cli.setApplicationDescription(
+        "Paints random game frames (1280x720 to 3840x2160, HUD scale 0.8 to 1.3, scenes, JPEG quality\n"
+        "60 to 95, slight blur and scaling), captures the HUD region as the engine does, reads it with\n"
+        "the engine's options and prints how often the balance, the change and the reward lines were read\n"
+        "exactly.");
+    cli.addHelpOption();
+    cli.addOption({"seed", "Seed of the frames.", "n", "1"});
+    cli.addOption({"count", "Number of frames.", "n", "2000"});
+    cli.addOption({"model", "HUD model file.", "file", synth::defaultModelPath()});
+    cli.addOption(
+        {"dump-failures", "Write the capture, truth and reading of every failed frame here.", "dir"});
+    cli.addOption({"min-k", "Smallest HUD scale.", "k", "0.8"});
+    cli.addOption({"max-k", "Largest HUD scale.", "k", "1.3"});
+    cli.addOption({"clean", "No recompression, blur or scaling."});
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    cli.process(args);
+
+    const synth::Glyphs& glyphs = synth::Glyphs::instance();
+    if (!glyphs.ok()) {
+        std::fprintf(stderr, "corvex-eval: %s\n", qPrintable(glyphs.error()));
+        return 1;
+    }
+    QString error;
+    const auto model = synth::loadModelFile(cli.value("model"), &error);
+    if (!model) {
+        std::fprintf(stderr, "corvex-eval: %s\n", qPrintable(error));
+        return 1;
+    }
+    const QString dump = cli.value("dump-failures");
+    if (!dump.isEmpty() && !QDir().mkpath(dump)) {
+        std::fprintf(stderr, "corvex-eval: cannot create %s\n", qPrintable(dump));
+        return 1;
+    }
+    bool ok = false;
+    const int count = cli.value("count").toInt(&ok);
+    if (!ok || count < 1) {
+        std::fprintf(stderr, "corvex-eval: bad --count\n");
+        return 1;
+    }
+
+    synth::Variation variation;
+    variation.minScale = cli.value("min-k").toDouble();
+    variation.maxScale = cli.value("max-k").toDouble();
+    variation.degrade = !cli.isSet("clean");
+    synth::RandomFrames frames(cli.value("seed").toUInt(), count, variation);
+    const hud::HudReadOptions options = synth::engineOptions();
+    hud::FramePlanes planes;
+
+    Tally linesOnRead, balanceNoLines;
+    Tally balance, wrongCertain, change, changeCertain, lines, figures, texts, found;
+    int extraLines = 0;
+    std::map<std::string, int> reasons;
+    synth::FrameSpec f;
+    std::int64_t t = 0;
+    int index = 0;
+    while (frames.next(f, t)) {
+        ++index;
+        const QRect window = synth::hudWindow(f.width, f.height);
+        const QImage image = synth::renderFrame(f, window);
+        const QImage capture = synth::captureHudRegion(image, window.topLeft(), f.width, f.height);
+        const hud::HudReading r = hud::readHud(*model, synth::frameView(capture), options, planes);
+        const synth::CashHud& cash = *f.cash;
+        bool failed = false;
+
+        found.add(r.found);
+        const bool balanceOk = r.balanceCertain && r.balance == cash.balance;
+        balance.add(balanceOk);
+        wrongCertain.add(r.balanceCertain && r.balance != cash.balance);
+        failed |= !balanceOk;
+        if (!r.reason.empty())
+            ++reasons[r.reason];
+        if (cash.lines.empty())
+            balanceNoLines.add(balanceOk);
+        if (cash.change && *cash.change != 0) {
+            change.add(r.change == *cash.change);
+            changeCertain.add(r.changeCertain && r.change == *cash.change);
+            failed |= r.change != *cash.change;
+        }
+        // Lines are matched by position: the read line nearest to where the
+        // truth line stands.
+        const synth::HudLayout layout = synth::layoutCashHud(f);
+        const double sc = synth::captureScale(f.width, f.height);
+        std::vector<bool> used(r.lines.size(), false);
+        for (std::size_t i = 0; i < cash.lines.size(); ++i) {
+            const double top = layout.lines[i].phraseTop * sc;
+            const double tolerance = 0.5 * layout.lines[i].cap * sc;
+            const hud::HudLine* match = nullptr;
+            for (std::size_t j = 0; j < r.lines.size(); ++j)
+                if (!used[j] && std::abs(r.lines[j].top - top) <= tolerance) {
+                    match = &r.lines[j];
+                    used[j] = true;
+                    break;
+                }
+            const bool lineOk = match && lineMatches(cash.lines[i], *match);
+            lines.add(lineOk);
+            if (balanceOk)
+                linesOnRead.add(lineOk);
+            texts.add(match && match->text == cash.lines[i].text);
+            if (cash.lines[i].hasFigure)
+                figures.add(match && match->hasFigure && match->figure == cash.lines[i].figure);
+            failed |= !lineOk;
+        }
+        for (bool u : used)
+            extraLines += u ? 0 : 1;
+
+        if (failed && !dump.isEmpty()) {
+            const QString base =
+                QDir(dump).filePath(QStringLiteral("fail-%1").arg(index, 5, 10, QLatin1Char('0')));
+            capture.save(base + ".png", "PNG");
+            QJsonObject o;
+            o["truth"] = synth::truthJson(f);
+            o["reading"] = synth::readingJson(r);
+            o["summary"] = QString::fromStdString(hud::readSummary(r));
+            QFile out(base + ".json");
+            if (out.open(QIODevice::WriteOnly))
+                out.write(QJsonDocument(o).toJson(QJsonDocument::Indented));
+        }
+        if (index % 200 == 0)
+            std::fprintf(stderr, "corvex-eval: %d frames\n", index);
+    }
+
+    std::printf("frames %d (seed %s)\n", count, qPrintable(cli.value("seed")));
+    print("money line found", found);
+    print("balance exact and certain", balance);
+    print("balance wrong but certain", wrongCertain);
+    print("change exact, right sign", change);
+    print("change exact and certain", changeCertain);
+    print("reward line text and figure/XP exact", lines);
+    print("reward line text exact", texts);
+    print("  lines, frames with the balance read", linesOnRead);
+    print("  balance, frames without reward lines", balanceNoLines);
+    print("reward line figure exact", figures);
+    std::printf("%-40s %d\n", "lines read where none is", extraLines);
+    for (const auto& [reason, n] : reasons)
+        std::printf("reason \"%s\": %d\n", reason.c_str(), n);
+    return 0;
+}
