@@ -1,0 +1,352 @@
+// libcurl backend (Linux, macOS). Each request gets its own easy handle and
+// its own multi handle driven by curl_multi_poll: a blocking curl_easy_perform
+// only notices an abort about once a second, while curl_multi_wakeup ends the
+// poll at once.
+
+#include "http-backend.h"
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cctype>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace Http {
+namespace backend {
+
+namespace {
+
+struct OpenRequest {
+    CURLM* multi = nullptr;
+    std::atomic<bool> aborted{false};
+};
+
+// Every request between its start and its end. A request is aborted exactly
+// once: whoever takes it out of the set (abortAll or the request itself when
+// it is done) owns its fate. abortAll wakes the multi handle while holding the
+// mutex, so the handle cannot be freed underneath it.
+struct Registry {
+    std::mutex mutex;
+    std::set<OpenRequest*> open;
+    bool refusing = false;
+};
+
+Registry& registry() {
+    // Never destroyed: a detached worker may still be unwinding while the
+    // process runs its static destructors.
+    static Registry* instance = new Registry;
+    return *instance;
+}
+
+bool enter(OpenRequest* request) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (r.refusing)
+        return false;
+    r.open.insert(request);
+    return true;
+}
+
+// True when the request was still ours, false when abortAll took it.
+bool leave(OpenRequest* request) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return r.open.erase(request) == 1;
+}
+
+std::mutex& caMutex() {
+    static std::mutex* m = new std::mutex;
+    return *m;
+}
+
+std::string& testCaFile() {
+    static std::string* path = new std::string;
+    return *path;
+}
+
+std::string trustedCaFile() {
+    std::lock_guard<std::mutex> lock(caMutex());
+    return testCaFile();
+}
+
+void initOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string failure(const char* operation, long code, const char* text) {
+    return std::string(operation) + " failed (curl error " + std::to_string(code) + ": " + text + ")";
+}
+
+std::string curlFailure(const char* operation, CURLcode code, const char* errorBuffer) {
+    std::string text = errorBuffer ? errorBuffer : "";
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    if (text.empty())
+        text = curl_easy_strerror(code);
+    return failure(operation, static_cast<long>(code), text.c_str());
+}
+
+std::string multiFailure(const char* operation, CURLMcode code) {
+    return std::string(operation) + " failed (curl multi error " + std::to_string(static_cast<int>(code)) +
+           ": " + curl_multi_strerror(code) + ")";
+}
+
+bool startsWithName(const std::string& line, const char* name) {
+    std::size_t i = 0;
+    for (; name[i] != '\0'; ++i) {
+        if (i >= line.size() || std::tolower(static_cast<unsigned char>(line[i])) != name[i])
+            return false;
+    }
+    return true;
+}
+
+struct Sink {
+    std::string body;
+    bool capped = false;
+};
+
+std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    const std::size_t length = size * count;
+    sink->body.append(data, length);
+    if (sink->body.size() > kBodyLimit) {
+        // Returning short makes curl stop with CURLE_WRITE_ERROR; the flag
+        // tells that apart from a real failure.
+        sink->capped = true;
+        return 0;
+    }
+    return length;
+}
+
+// Everything a request allocates, freed in one place whatever path it takes.
+struct Handles {
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+    curl_slist* headers = nullptr;
+    bool added = false;
+
+    ~Handles() {
+        if (added)
+            curl_multi_remove_handle(multi, easy);
+        if (multi)
+            curl_multi_cleanup(multi);
+        if (easy)
+            curl_easy_cleanup(easy);
+        curl_slist_free_all(headers);
+    }
+};
+
+// Splits the CR LF separated header text into curl's list and adds the lines
+// that keep curl's own defaults out of the request.
+bool buildHeaders(const Request& request, bool sendsBody, curl_slist** list) {
+    bool hasContentType = false;
+    bool hasExpect = false;
+    std::size_t start = 0;
+    while (start < request.headers.size()) {
+        std::size_t end = request.headers.find('\n', start);
+        if (end == std::string::npos)
+            end = request.headers.size();
+        std::string line = request.headers.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        hasContentType = hasContentType || startsWithName(line, "content-type:");
+        hasExpect = hasExpect || startsWithName(line, "expect:");
+        curl_slist* grown = curl_slist_append(*list, line.c_str());
+        if (!grown)
+            return false;
+        *list = grown;
+    }
+    // A header with nothing after the colon removes curl's own: no
+    // "Expect: 100-continue" round trip, and no form content type the caller
+    // did not ask for.
+    if (!hasExpect) {
+        curl_slist* grown = curl_slist_append(*list, "Expect:");
+        if (!grown)
+            return false;
+        *list = grown;
+    }
+    if (sendsBody && !hasContentType) {
+        curl_slist* grown = curl_slist_append(*list, "Content-Type:");
+        if (!grown)
+            return false;
+        *list = grown;
+    }
+    return true;
+}
+
+CURLcode configure(CURL* easy, const Request& request, Handles& handles, Sink& sink, char* errorBuffer,
+                   const std::string& caFile) {
+    const bool ipv6 = request.host.find(':') != std::string::npos;
+    const std::string url = std::string(request.secure ? "https://" : "http://") + (ipv6 ? "[" : "") +
+                            request.host + (ipv6 ? "]" : "") + ":" + std::to_string(request.port) +
+                            request.target;
+
+    const bool plainGet = (request.method == "GET" || request.method == "HEAD") && request.body.empty();
+    if (!buildHeaders(request, !plainGet, &handles.headers))
+        return CURLE_OUT_OF_MEMORY;
+
+    const long timeout = static_cast<long>(request.timeoutMs);
+    CURLcode rc = CURLE_OK;
+    auto set = [&rc](CURLcode next) {
+        if (rc == CURLE_OK)
+            rc = next;
+    };
+    set(curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer));
+    set(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()));
+    set(curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L));
+#if LIBCURL_VERSION_NUM >= 0x075500
+    set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"));
+    // Redirects are followed, but never from TLS down to plain HTTP.
+    set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, request.secure ? "https" : "http,https"));
+#else
+    set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS)));
+    set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS,
+                         request.secure ? static_cast<long>(CURLPROTO_HTTPS)
+                                        : static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS)));
+#endif
+    set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
+    set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L));
+    set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
+    set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout));
+    set(curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeout));
+    set(curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L));
+    set(curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L));
+    set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
+    set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
+    if (!caFile.empty()) {
+        set(curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.c_str()));
+        set(curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr)));
+    }
+    if (!request.userAgent.empty())
+        set(curl_easy_setopt(easy, CURLOPT_USERAGENT, request.userAgent.c_str()));
+    set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, handles.headers));
+    set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody));
+    set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink));
+
+    if (plainGet) {
+        if (request.method == "HEAD")
+            set(curl_easy_setopt(easy, CURLOPT_NOBODY, 1L));
+        else
+            set(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));
+    } else {
+        // The body is not copied: the request outlives the transfer.
+        set(curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(request.body.size())));
+        set(curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body.data()));
+        if (request.method != "POST")
+            set(curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str()));
+    }
+    return rc;
+}
+
+} // namespace
+
+Response perform(const Request& request) {
+    Response result;
+    initOnce();
+
+    Handles handles;
+    handles.easy = curl_easy_init();
+    if (!handles.easy) {
+        result.error = failure("curl_easy_init", CURLE_FAILED_INIT, curl_easy_strerror(CURLE_FAILED_INIT));
+        return result;
+    }
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    Sink sink;
+    const std::string caFile = trustedCaFile();
+    CURLcode rc = configure(handles.easy, request, handles, sink, errorBuffer, caFile);
+    if (rc != CURLE_OK) {
+        result.error = curlFailure("curl_easy_setopt", rc, errorBuffer);
+        return result;
+    }
+    handles.multi = curl_multi_init();
+    if (!handles.multi) {
+        result.error = failure("curl_multi_init", CURLE_FAILED_INIT, curl_easy_strerror(CURLE_FAILED_INIT));
+        return result;
+    }
+    CURLMcode mc = curl_multi_add_handle(handles.multi, handles.easy);
+    if (mc != CURLM_OK) {
+        result.error = multiFailure("curl_multi_add_handle", mc);
+        return result;
+    }
+    handles.added = true;
+
+    OpenRequest open;
+    open.multi = handles.multi;
+    if (!enter(&open)) {
+        result.aborted = true;
+        result.error = kClosingText;
+        return result;
+    }
+
+    bool finished = false;
+    CURLcode outcome = CURLE_OK;
+    while (!open.aborted.load()) {
+        int running = 0;
+        mc = curl_multi_perform(handles.multi, &running);
+        if (mc != CURLM_OK)
+            break;
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(handles.multi, &queued)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == handles.easy) {
+                outcome = message->data.result;
+                finished = true;
+            }
+        }
+        if (finished || running == 0)
+            break;
+        // curl shortens the wait to its own next time-out.
+        mc = curl_multi_poll(handles.multi, nullptr, 0, 1000, nullptr);
+        if (mc != CURLM_OK)
+            break;
+    }
+    const bool stillOurs = leave(&open);
+
+    long status = 0;
+    if (curl_easy_getinfo(handles.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)
+        result.status = static_cast<int>(status);
+    result.body = std::move(sink.body);
+
+    if (!stillOurs || open.aborted.load()) {
+        // Whatever arrived before, the layer was shut down underneath it.
+        result.aborted = true;
+        result.error = kClosingText;
+    } else if (mc != CURLM_OK) {
+        result.error = multiFailure("the request", mc);
+    } else if (!finished) {
+        result.error = curlFailure("the request", CURLE_FAILED_INIT, errorBuffer);
+    } else if (outcome != CURLE_OK && !(outcome == CURLE_WRITE_ERROR && sink.capped)) {
+        result.error = curlFailure("the request", outcome, errorBuffer);
+    } else if (result.status < 200 || result.status > 299) {
+        result.error = "HTTP " + std::to_string(result.status);
+    } else {
+        result.ok = true;
+    }
+    return result;
+}
+
+void abortAll(bool refuseLater) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (refuseLater)
+        r.refusing = true;
+    for (OpenRequest* request : r.open) {
+        request->aborted.store(true);
+        curl_multi_wakeup(request->multi);
+    }
+    r.open.clear();
+}
+
+void setTrustedCaFileForTesting(const std::string& pemPath) {
+    std::lock_guard<std::mutex> lock(caMutex());
+    testCaFile() = pemPath;
+}
+
+} // namespace backend
+} // namespace Http
