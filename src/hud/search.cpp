@@ -26,6 +26,10 @@ constexpr double kLastDigitHalf = 0.43;
 constexpr float kFaintInk = 0.2173913f;
 constexpr float kMinSmooth = 95.0f;
 
+// Rows whose reference height is below this share of the tallest row's are
+// reward lines, not the money line.
+constexpr double kMinRowHeightShare = 0.8;
+
 // Above this many pixels the per-thread buffers are not kept after a pass.
 constexpr std::int64_t kKeepBuffersUpTo = std::int64_t{2} << 20;
 
@@ -44,6 +48,18 @@ struct CandidateRow {
         return m;
     }
 };
+
+// The reference height is taken low in the order so that it follows the
+// digits, not the taller "$" or fused pairs.
+double referenceHeight(const std::vector<Blob>& blobs) {
+    std::vector<int> heights;
+    heights.reserve(blobs.size());
+    for (const Blob& b : blobs)
+        heights.push_back(b.height());
+    std::sort(heights.begin(), heights.end());
+    const std::size_t n = heights.size();
+    return n >= 3 ? heights[n / 3] : heights.front();
+}
 
 double upperMedian(std::vector<int> v) {
     std::sort(v.begin(), v.end());
@@ -94,9 +110,17 @@ bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
         home->centreSum += c;
     }
 
+    // The balance digits are the tallest text in the region. A reward line
+    // of a long phrase has more blobs than a short balance, and at larger
+    // HUD scales its letters pass the candidate size too, so rows clearly
+    // shorter than the tallest one are not considered before counting.
+    double tallest = 0.0;
+    for (const CandidateRow& row : rows)
+        if (row.blobs.size() >= 2)
+            tallest = std::max(tallest, referenceHeight(row.blobs));
     const CandidateRow* chosen = nullptr;
     for (const CandidateRow& row : rows) {
-        if (row.blobs.size() < 2)
+        if (row.blobs.size() < 2 || referenceHeight(row.blobs) < kMinRowHeightShare * tallest)
             continue;
         if (!chosen || row.blobs.size() > chosen->blobs.size() ||
             (row.blobs.size() == chosen->blobs.size() && row.maxX1() > chosen->maxX1()))
@@ -105,14 +129,7 @@ bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
     if (!chosen)
         return false;
 
-    // The reference height is taken low in the order so that it follows the
-    // digits, not the taller "$" or fused pairs.
-    std::vector<int> heights;
-    for (const Blob& b : chosen->blobs)
-        heights.push_back(b.height());
-    std::sort(heights.begin(), heights.end());
-    const std::size_t n = heights.size();
-    const double reference = n >= 3 ? heights[n / 3] : heights.front();
+    const double reference = referenceHeight(chosen->blobs);
     const double tolerance = std::max(0.12 * reference, 2.0);
 
     line.rowBlobs = chosen->blobs;
