@@ -7,11 +7,20 @@
 
 #include <curl/curl.h>
 
+#ifdef CORVEX_NET_OPENSSL
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#endif
+
 #include <atomic>
 #include <cctype>
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace Http {
 namespace backend {
@@ -71,6 +80,128 @@ std::string trustedCaFile() {
     return testCaFile();
 }
 
+#ifdef CORVEX_NET_OPENSSL
+// curl keeps its parsed CA bundle in the multi handle, and every request has
+// its own: left alone, each HTTPS request parses the whole system bundle
+// (tens of milliseconds of CPU) inside one curl_multi_perform call that an
+// abort cannot cut short. So the trust store is parsed once per process and
+// handed to every request's TLS context instead.
+
+// Our X509_STORE can only go into curl's SSL_CTX when curl's TLS backend is
+// OpenSSL of the same major release as ours (the ABI is only kept within
+// one); any other backend ignores or refuses the context callback.
+bool curlSharesOurOpenSsl() {
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    if (!info || !info->ssl_version)
+        return false;
+    const std::string expected = "OpenSSL/" + std::to_string((OpenSSL_version_num() >> 28) & 0xfu) + ".";
+    return std::string(info->ssl_version).compare(0, expected.size(), expected) == 0;
+}
+
+// Where curl itself would look for trusted certificates.
+std::pair<std::string, std::string> curlDefaultCaLocations() {
+    std::pair<std::string, std::string> locations;
+#if LIBCURL_VERSION_NUM >= 0x075400
+    CURL* probe = curl_easy_init();
+    if (!probe)
+        return locations;
+    char* file = nullptr;
+    char* path = nullptr;
+    if (curl_easy_getinfo(probe, CURLINFO_CAINFO, &file) == CURLE_OK && file)
+        locations.first = file;
+    if (curl_easy_getinfo(probe, CURLINFO_CAPATH, &path) == CURLE_OK && path)
+        locations.second = path;
+    curl_easy_cleanup(probe);
+#endif
+    return locations;
+}
+
+// Null when nothing could be loaded: the request then lets curl load its own.
+X509_STORE* loadStore(const std::string& file, const std::string& path) {
+    if (file.empty() && path.empty())
+        return nullptr;
+    X509_STORE* store = X509_STORE_new();
+    if (!store)
+        return nullptr;
+    bool loaded = false;
+    if (!file.empty())
+        loaded = X509_STORE_load_locations(store, file.c_str(), nullptr) == 1;
+    // A hashed directory is only read certificate by certificate, on demand.
+    if (!path.empty())
+        loaded = X509_STORE_load_locations(store, nullptr, path.c_str()) == 1 || loaded;
+    // A failed load leaves errors on this thread's queue, where curl would
+    // read them as its own.
+    ERR_clear_error();
+    if (!loaded) {
+        X509_STORE_free(store);
+        return nullptr;
+    }
+    // The same verification flags curl puts on the store it builds itself.
+    X509_STORE_set_flags(store, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
+    return store;
+}
+
+struct SharedTrust {
+    std::mutex mutex;
+    bool systemTried = false;
+    X509_STORE* system = nullptr;
+    std::string testFile;
+    X509_STORE* test = nullptr;
+};
+
+SharedTrust& sharedTrust() {
+    // Never destroyed, like the registry: a worker may outlive static
+    // destruction, and each request holds its own reference anyway.
+    static SharedTrust* instance = new SharedTrust;
+    return *instance;
+}
+
+// The store for this request with a reference the caller owns, or null when
+// curl has to load the certificates itself. Concurrent first requests wait
+// for a single load instead of each parsing the bundle.
+X509_STORE* acquireStore(const std::string& caFile) {
+    static const bool usable = curlSharesOurOpenSsl();
+    if (!usable)
+        return nullptr;
+    SharedTrust& trust = sharedTrust();
+    std::lock_guard<std::mutex> lock(trust.mutex);
+    X509_STORE* store = nullptr;
+    if (caFile.empty()) {
+        if (!trust.systemTried) {
+            trust.systemTried = true;
+            const std::pair<std::string, std::string> locations = curlDefaultCaLocations();
+            trust.system = loadStore(locations.first, locations.second);
+        }
+        store = trust.system;
+    } else {
+        if (!trust.test || trust.testFile != caFile) {
+            // Requests still running keep the old store alive through their
+            // own references.
+            X509_STORE_free(trust.test);
+            trust.test = loadStore(caFile, std::string());
+            trust.testFile = caFile;
+        }
+        store = trust.test;
+    }
+    if (store && X509_STORE_up_ref(store) != 1)
+        return nullptr;
+    return store;
+}
+
+CURLcode installStore(CURL*, void* sslContext, void* user) {
+    // SSL_CTX_set1_cert_store takes its own reference; curl has loaded
+    // nothing into the store it drops, as both locations were cleared.
+    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), static_cast<X509_STORE*>(user));
+    return CURLE_OK;
+}
+#else
+struct x509_store_st;
+using X509_STORE = x509_store_st;
+X509_STORE* acquireStore(const std::string&) {
+    return nullptr;
+}
+#endif
+
 void initOnce() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -126,6 +257,7 @@ struct Handles {
     CURL* easy = nullptr;
     CURLM* multi = nullptr;
     curl_slist* headers = nullptr;
+    X509_STORE* store = nullptr;
     bool added = false;
 
     ~Handles() {
@@ -136,6 +268,9 @@ struct Handles {
         if (easy)
             curl_easy_cleanup(easy);
         curl_slist_free_all(headers);
+#ifdef CORVEX_NET_OPENSSL
+        X509_STORE_free(store);
+#endif
     }
 };
 
@@ -219,7 +354,14 @@ CURLcode configure(CURL* easy, const Request& request, Handles& handles, Sink& s
     set(curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L));
     set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
     set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
-    if (!caFile.empty()) {
+    if (handles.store) {
+#ifdef CORVEX_NET_OPENSSL
+        set(curl_easy_setopt(easy, CURLOPT_CAINFO, static_cast<const char*>(nullptr)));
+        set(curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr)));
+        set(curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, installStore));
+        set(curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, static_cast<void*>(handles.store)));
+#endif
+    } else if (!caFile.empty()) {
         set(curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.c_str()));
         set(curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr)));
     }
@@ -260,6 +402,8 @@ Response perform(const Request& request) {
     char errorBuffer[CURL_ERROR_SIZE] = {};
     Sink sink;
     const std::string caFile = trustedCaFile();
+    if (request.secure)
+        handles.store = acquireStore(caFile);
     CURLcode rc = configure(handles.easy, request, handles, sink, errorBuffer, caFile);
     if (rc != CURLE_OK) {
         result.error = curlFailure("curl_easy_setopt", rc, errorBuffer);

@@ -309,6 +309,75 @@ TEST_F(HttpTest, TlsTrustsOnlyTheGivenCertificate) {
     }
 }
 
+TEST_F(HttpTest, TlsTrustFollowsEveryChangeOfTheTrustedFile) {
+    Loopback loopback(true);
+    loopback.server().Get("/me", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("{}", "application/json");
+    });
+    loopback.start();
+
+    Http::testing::setTrustedCaFile(QString::fromStdString(tlsFile("cert.pem")));
+    Http::Result result = fetch(loopback.url("/me"));
+    EXPECT_TRUE(result.ok) << result.error.toStdString();
+
+    // Neither a missing file nor one without a certificate trusts anything,
+    // and neither may leave the previous certificate trusted.
+    for (const std::string& untrusted : {tlsFile("missing.pem"), tlsFile("key.pem")}) {
+        Http::testing::setTrustedCaFile(QString::fromStdString(untrusted));
+        result = fetch(loopback.url("/me"));
+        EXPECT_FALSE(result.ok) << untrusted;
+        EXPECT_EQ(result.status, 0) << untrusted;
+        EXPECT_TRUE(result.error.startsWith("the request failed (curl error "))
+            << untrusted << ": " << result.error.toStdString();
+    }
+
+    Http::testing::setTrustedCaFile(QString::fromStdString(tlsFile("cert.pem")));
+    result = fetch(loopback.url("/me"));
+    EXPECT_TRUE(result.ok) << result.error.toStdString();
+
+    Http::testing::setTrustedCaFile(QString());
+    result = fetch(loopback.url("/me"));
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.error.startsWith("the request failed (curl error 60: ")) << result.error.toStdString();
+}
+
+TEST_F(HttpTest, ConcurrentTlsRequestsAllVerifyAndComplete) {
+    Loopback loopback(true);
+    loopback.server().Get("/n", [](const httplib::Request& request, httplib::Response& response) {
+        response.set_content(request.get_param_value("i"), "text/plain");
+    });
+    loopback.start();
+    Loopback untrusted(true);
+    untrusted.server().Get("/n", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("never", "text/plain");
+    });
+    const bool haveUntrusted = untrusted.start("::1");
+
+    // All of them start before any trust store exists in this process.
+    Http::testing::setTrustedCaFile(QString::fromStdString(tlsFile("cert.pem")));
+    QObject context;
+    std::vector<std::shared_ptr<Outcome>> outcomes;
+    std::vector<std::shared_ptr<Outcome>> refused;
+    for (int i = 0; i < 6; ++i) {
+        outcomes.push_back(start(&context, loopback.url("/n?i=" + std::to_string(i))));
+        if (haveUntrusted)
+            refused.push_back(start(&context, untrusted.url("/n")));
+    }
+    spinUntil([&] { return Http::testing::inFlight() == 0; });
+    spinUntil([] { return false; }, 50);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(outcomes[i]->calls, 1) << i;
+        EXPECT_TRUE(outcomes[i]->result.ok) << i << ": " << outcomes[i]->result.error.toStdString();
+        EXPECT_EQ(outcomes[i]->result.body, QByteArray::number(i));
+    }
+    for (const auto& outcome : refused) {
+        EXPECT_EQ(outcome->calls, 1);
+        EXPECT_FALSE(outcome->result.ok);
+        EXPECT_TRUE(outcome->result.error.startsWith("the request failed (curl error 60: "))
+            << outcome->result.error.toStdString();
+    }
+}
+
 TEST_F(HttpTest, EveryConcurrentRequestCompletesOnce) {
     Loopback loopback;
     loopback.server().Get("/n", [](const httplib::Request& request, httplib::Response& response) {
