@@ -5,6 +5,15 @@
 #include <cstring>
 #include <limits>
 
+// SSE2 is part of every x86-64 target; elsewhere the plain loops below do
+// the same arithmetic in the same order.
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#define CORVEX_HUD_SSE2 1
+#include <emmintrin.h>
+#else
+#define CORVEX_HUD_SSE2 0
+#endif
+
 namespace hud {
 
 namespace {
@@ -73,6 +82,34 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
             std::copy(a, a + w, dst);
     }
 
+    out.resize(w, h);
+    if (r >= 1 && r <= 4) {
+        // Small windows, two output rows at a time: both share the 2r rows
+        // between their outermost ones, which are picked once into `common`
+        // while they are still in cache. This reads the row-pass result once
+        // instead of sweeping the whole plane once per doubling step.
+        float* __restrict common = rowA.data();
+        const auto prow = [&](int y) -> const float* { return padded.pixels.data() + area(w, y); };
+        for (int y = 0; y < h; y += 2) {
+            std::copy(prow(y + 1), prow(y + 1) + w, common);
+            for (int k = 2; k <= 2 * r; ++k) {
+                const float* __restrict src = prow(y + k);
+                for (int x = 0; x < w; ++x)
+                    common[x] = pick(common[x], src[x]);
+            }
+            const float* __restrict above = prow(y);
+            float* __restrict dst = out.pixels.data() + area(w, y);
+            for (int x = 0; x < w; ++x)
+                dst[x] = pick(common[x], above[x]);
+            if (y + 1 < h) {
+                const float* __restrict below = prow(y + 2 * r + 1);
+                dst += w;
+                for (int x = 0; x < w; ++x)
+                    dst[x] = pick(common[x], below[x]);
+            }
+        }
+        return;
+    }
     const int rows = h + 2 * r;
     for (int c = 1; c < span; c *= 2) {
         for (int y = 0; y + c < rows; ++y) {
@@ -82,7 +119,6 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
                 dst[x] = pick(dst[x], src[x]);
         }
     }
-    out.resize(w, h);
     for (int y = 0; y < h; ++y) {
         const float* __restrict a = padded.pixels.data() + area(w, y);
         const float* __restrict b = padded.pixels.data() + area(w, y + rest);
@@ -229,7 +265,25 @@ void toLuma(const FrameView& frame, Plane& out) {
     for (int y = 0; y < frame.height; ++y) {
         const std::uint8_t* row = framePixel(frame, 0, y);
         float* dst = out.pixels.data() + area(frame.width, y);
-        for (int x = 0; x < frame.width; ++x) {
+        int x = 0;
+#if CORVEX_HUD_SSE2
+        // Four pixels at a time, with the same products and sums as below.
+        const __m128i byte = _mm_set1_epi32(0xFF);
+        const __m128 kr = _mm_set1_ps(0.299f);
+        const __m128 kg = _mm_set1_ps(0.587f);
+        const __m128 kb = _mm_set1_ps(0.114f);
+        for (; x + 4 <= frame.width; x += 4) {
+            __m128i px;
+            std::memcpy(&px, row + 4 * static_cast<std::size_t>(x), sizeof px);
+            const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(px, byte));
+            const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(px, 8), byte));
+            const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(px, 16), byte));
+            const __m128 sum =
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, kr), _mm_mul_ps(g, kg)), _mm_mul_ps(b, kb));
+            _mm_storeu_ps(dst + x, sum);
+        }
+#endif
+        for (; x < frame.width; ++x) {
             const std::uint8_t* px = row + 4 * static_cast<std::size_t>(x);
             dst[x] = static_cast<float>(px[2]) * 0.299f + static_cast<float>(px[1]) * 0.587f +
                      static_cast<float>(px[0]) * 0.114f;
@@ -648,30 +702,80 @@ void sampleGlyphCell(const Plane& p, const Blob& blob, double top, double bottom
 }
 
 // The sums run in four interleaved partial sums: the additions are
-// independent, so the loops are not bound by the latency of one chain.
+// independent, so the loops are not bound by the latency of one chain. The
+// centring and the squares share one pass, and the scaling multiplies by the
+// reciprocal of the norm: a division per element would cost more than the
+// rest together, and the product rounds to the same float but for a
+// vanishingly rare last bit.
 void normalizeVector(float* v, std::size_t n) {
     if (n == 0 || !v)
         return;
-    double part[4] = {0.0, 0.0, 0.0, 0.0};
     std::size_t i = 0;
+    double part[4] = {0.0, 0.0, 0.0, 0.0};
+#if CORVEX_HUD_SSE2
+    __m128d s01 = _mm_setzero_pd();
+    __m128d s23 = _mm_setzero_pd();
+    for (; i + 4 <= n; i += 4) {
+        const __m128 x = _mm_loadu_ps(v + i);
+        s01 = _mm_add_pd(s01, _mm_cvtps_pd(x));
+        s23 = _mm_add_pd(s23, _mm_cvtps_pd(_mm_movehl_ps(x, x)));
+    }
+    _mm_storeu_pd(part, s01);
+    _mm_storeu_pd(part + 2, s23);
+#else
     for (; i + 4 <= n; i += 4)
         for (std::size_t k = 0; k < 4; ++k)
             part[k] += static_cast<double>(v[i + k]);
+#endif
     for (; i < n; ++i)
         part[0] += static_cast<double>(v[i]);
     const double mean = ((part[0] + part[1]) + (part[2] + part[3])) / static_cast<double>(n);
-    for (i = 0; i < n; ++i)
-        v[i] = static_cast<float>(static_cast<double>(v[i]) - mean);
+
     double sq[4] = {0.0, 0.0, 0.0, 0.0};
-    for (i = 0; i + 4 <= n; i += 4)
-        for (std::size_t k = 0; k < 4; ++k)
+    i = 0;
+#if CORVEX_HUD_SSE2
+    const __m128d m = _mm_set1_pd(mean);
+    __m128d q01 = _mm_setzero_pd();
+    __m128d q23 = _mm_setzero_pd();
+    for (; i + 4 <= n; i += 4) {
+        const __m128 x = _mm_loadu_ps(v + i);
+        const __m128 lo = _mm_cvtpd_ps(_mm_sub_pd(_mm_cvtps_pd(x), m));
+        const __m128 hi = _mm_cvtpd_ps(_mm_sub_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), m));
+        _mm_storeu_ps(v + i, _mm_movelh_ps(lo, hi));
+        const __m128d dlo = _mm_cvtps_pd(lo);
+        const __m128d dhi = _mm_cvtps_pd(hi);
+        q01 = _mm_add_pd(q01, _mm_mul_pd(dlo, dlo));
+        q23 = _mm_add_pd(q23, _mm_mul_pd(dhi, dhi));
+    }
+    _mm_storeu_pd(sq, q01);
+    _mm_storeu_pd(sq + 2, q23);
+#else
+    for (; i + 4 <= n; i += 4)
+        for (std::size_t k = 0; k < 4; ++k) {
+            v[i + k] = static_cast<float>(static_cast<double>(v[i + k]) - mean);
             sq[k] += static_cast<double>(v[i + k]) * static_cast<double>(v[i + k]);
-    for (; i < n; ++i)
+        }
+#endif
+    for (; i < n; ++i) {
+        v[i] = static_cast<float>(static_cast<double>(v[i]) - mean);
         sq[0] += static_cast<double>(v[i]) * static_cast<double>(v[i]);
+    }
     const double norm = std::sqrt((sq[0] + sq[1]) + (sq[2] + sq[3]));
-    if (norm > 1e-6)
-        for (i = 0; i < n; ++i)
-            v[i] = static_cast<float>(static_cast<double>(v[i]) / norm);
+    if (!(norm > 1e-6))
+        return;
+    const double inv = 1.0 / norm;
+    i = 0;
+#if CORVEX_HUD_SSE2
+    const __m128d r = _mm_set1_pd(inv);
+    for (; i + 4 <= n; i += 4) {
+        const __m128 x = _mm_loadu_ps(v + i);
+        const __m128 lo = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtps_pd(x), r));
+        const __m128 hi = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), r));
+        _mm_storeu_ps(v + i, _mm_movelh_ps(lo, hi));
+    }
+#endif
+    for (; i < n; ++i)
+        v[i] = static_cast<float>(static_cast<double>(v[i]) * inv);
 }
 
 // Single precision in eight interleaved partial sums, which the compiler can
@@ -690,15 +794,105 @@ float dot(const float* a, const float* b, std::size_t n) {
     return sum;
 }
 
+namespace {
+
+// Four dot products in one pass over `a`, each with dot()'s own eight partial
+// sums and final order, so every result is bit-identical to dot(a, b[k], n).
+// A single dot product waits on the latency of its two accumulators; four
+// side by side keep the multipliers busy and load `a` once for all of them.
+void dot4(const float* a, const float* const* b, std::size_t n, float* out) {
+    float part[4][8];
+    std::size_t i = 0;
+#if CORVEX_HUD_SSE2
+    const float* b0 = b[0];
+    const float* b1 = b[1];
+    const float* b2 = b[2];
+    const float* b3 = b[3];
+    __m128 l0 = _mm_setzero_ps(), h0 = _mm_setzero_ps();
+    __m128 l1 = _mm_setzero_ps(), h1 = _mm_setzero_ps();
+    __m128 l2 = _mm_setzero_ps(), h2 = _mm_setzero_ps();
+    __m128 l3 = _mm_setzero_ps(), h3 = _mm_setzero_ps();
+    for (; i + 8 <= n; i += 8) {
+        const __m128 al = _mm_loadu_ps(a + i);
+        const __m128 ah = _mm_loadu_ps(a + i + 4);
+        l0 = _mm_add_ps(l0, _mm_mul_ps(al, _mm_loadu_ps(b0 + i)));
+        h0 = _mm_add_ps(h0, _mm_mul_ps(ah, _mm_loadu_ps(b0 + i + 4)));
+        l1 = _mm_add_ps(l1, _mm_mul_ps(al, _mm_loadu_ps(b1 + i)));
+        h1 = _mm_add_ps(h1, _mm_mul_ps(ah, _mm_loadu_ps(b1 + i + 4)));
+        l2 = _mm_add_ps(l2, _mm_mul_ps(al, _mm_loadu_ps(b2 + i)));
+        h2 = _mm_add_ps(h2, _mm_mul_ps(ah, _mm_loadu_ps(b2 + i + 4)));
+        l3 = _mm_add_ps(l3, _mm_mul_ps(al, _mm_loadu_ps(b3 + i)));
+        h3 = _mm_add_ps(h3, _mm_mul_ps(ah, _mm_loadu_ps(b3 + i + 4)));
+    }
+    _mm_storeu_ps(part[0], l0);
+    _mm_storeu_ps(part[0] + 4, h0);
+    _mm_storeu_ps(part[1], l1);
+    _mm_storeu_ps(part[1] + 4, h1);
+    _mm_storeu_ps(part[2], l2);
+    _mm_storeu_ps(part[2] + 4, h2);
+    _mm_storeu_ps(part[3], l3);
+    _mm_storeu_ps(part[3] + 4, h3);
+#else
+    for (auto& p : part)
+        for (float& v : p)
+            v = 0.0f;
+    for (; i + 8 <= n; i += 8)
+        for (int q = 0; q < 4; ++q)
+            for (std::size_t k = 0; k < 8; ++k)
+                part[q][k] += a[i + k] * b[q][i + k];
+#endif
+    for (int q = 0; q < 4; ++q) {
+        const float* p = part[q];
+        float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
+        for (std::size_t j = i; j < n; ++j)
+            sum += a[j] * b[q][j];
+        out[q] = sum;
+    }
+}
+
+} // namespace
+
+void dotMany(const float* a, const float* const* b, std::size_t count, std::size_t n, float* out) {
+    std::size_t k = 0;
+    for (; k + 4 <= count; k += 4)
+        dot4(a, b + k, n, out + k);
+    if (k == count)
+        return;
+    if (count - k == 1) {
+        out[k] = dot(a, b[k], n);
+        return;
+    }
+    // Two or three left: pad the block with repeats of the last one.
+    const float* rest[4];
+    float scores[4];
+    for (std::size_t q = 0; q < 4; ++q)
+        rest[q] = b[std::min(k + q, count - 1)];
+    dot4(a, rest, n, scores);
+    for (std::size_t q = 0; k + q < count; ++q)
+        out[k + q] = scores[q];
+}
+
 float bestTemplateScore(const float* cell, const detail::TemplateList& templates, std::size_t n) {
     float best = -2.0f;
+    const float* block[4];
+    float scores[4];
+    std::size_t count = 0;
+    auto flush = [&]() {
+        dotMany(cell, block, count, n, scores);
+        for (std::size_t q = 0; q < count; ++q)
+            if (scores[q] > best)
+                best = scores[q];
+        count = 0;
+    };
     for (const detail::Template& t : templates) {
         if (t.size() < n)
             continue;
-        const float s = dot(cell, t.data(), n);
-        if (s > best)
-            best = s;
+        block[count++] = t.data();
+        if (count == 4)
+            flush();
     }
+    if (count > 0)
+        flush();
     return best;
 }
 

@@ -138,6 +138,9 @@ void sampleGlyphCell(const Plane& p, const Blob& blob, double top, double bottom
 // is their correlation. A constant vector is left all zeros.
 void normalizeVector(float* v, std::size_t n);
 float dot(const float* a, const float* b, std::size_t n);
+// out[k] = dot(a, b[k], n) for k < count, bit-identical to calling dot() for
+// each, but one pass over `a` serves several vectors.
+void dotMany(const float* a, const float* const* b, std::size_t count, std::size_t n, float* out);
 
 // Best correlation of `cell` with any of the templates; -2 for none. A
 // template shorter than n cannot be compared and is passed over.

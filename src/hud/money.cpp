@@ -28,13 +28,131 @@ WidthTable makeTable(double other, std::initializer_list<std::pair<char, double>
     return t;
 }
 
+// The strip's rows: the vertical sample positions of sampleMoneyCell, with
+// the same test for a row that cannot reach the plane.
+void prepareStrip(MoneyRowContext& ctx) {
+    MoneyStrip& s = ctx.strip;
+    s.ready = true;
+    const Plane& p = ctx.plane;
+    if (p.empty() ||
+        p.pixels.size() < static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height)) {
+        s.width = 0;
+        return;
+    }
+    s.width = p.width + 2;
+    s.lo = s.hi = 0;
+    s.values.reset(new float[static_cast<std::size_t>(kMoneyCellRows) * static_cast<std::size_t>(s.width)]);
+    const double h = ctx.lineHeight;
+    const double upper = ctx.top - 0.3 * h;
+    const double stepY = (ctx.bottom - ctx.top + 0.6 * h) / kMoneyCellRows;
+    for (int i = 0; i < kMoneyCellRows; ++i) {
+        const double y = upper + i * stepY;
+        s.rowLive[i] = y > -1.0 && y < static_cast<double>(p.height);
+        if (!s.rowLive[i])
+            continue;
+        s.rowIndex[i] = static_cast<int>(std::floor(y));
+        s.rowWeight[i] = static_cast<float>(y - s.rowIndex[i]);
+    }
+}
+
+// Fills strip columns [a, b); strip column c holds plane column c - 1.
+void fillStrip(MoneyRowContext& ctx, int a, int b) {
+    MoneyStrip& s = ctx.strip;
+    const Plane& p = ctx.plane;
+    const std::size_t w = static_cast<std::size_t>(s.width);
+    // Plane columns inside [a - 1, b - 1).
+    const int xa = std::max(a - 1, 0);
+    const int xb = std::min(b - 1, p.width);
+    for (int i = 0; i < kMoneyCellRows; ++i) {
+        float* __restrict dst = s.values.get() + w * static_cast<std::size_t>(i) + 1;
+        std::fill(dst + (a - 1), dst + (b - 1), 0.0f);
+        if (!s.rowLive[i] || xa >= xb)
+            continue;
+        const int iy = s.rowIndex[i];
+        const float fy = s.rowWeight[i];
+        const float gy = 1.0f - fy;
+        const float* __restrict r0 =
+            iy >= 0 ? p.pixels.data() + static_cast<std::size_t>(iy) * static_cast<std::size_t>(p.width)
+                    : nullptr;
+        const float* __restrict r1 =
+            iy + 1 < p.height
+                ? p.pixels.data() + static_cast<std::size_t>(iy + 1) * static_cast<std::size_t>(p.width)
+                : nullptr;
+        if (r0 && r1) {
+            for (int x = xa; x < xb; ++x)
+                dst[x] = gy * r0[x] + fy * r1[x];
+        } else if (r0) {
+            for (int x = xa; x < xb; ++x)
+                dst[x] = gy * r0[x];
+        } else if (r1) {
+            for (int x = xa; x < xb; ++x)
+                dst[x] = fy * r1[x];
+        }
+    }
+}
+
+void ensureStrip(MoneyRowContext& ctx, int a, int b) {
+    MoneyStrip& s = ctx.strip;
+    a = std::max(a, 0);
+    b = std::min(b, s.width);
+    if (a >= b)
+        return;
+    if (s.lo == s.hi) {
+        fillStrip(ctx, a, b);
+        s.lo = a;
+        s.hi = b;
+        return;
+    }
+    if (a < s.lo) {
+        fillStrip(ctx, a, s.lo);
+        s.lo = a;
+    }
+    if (b > s.hi) {
+        fillStrip(ctx, s.hi, b);
+        s.hi = b;
+    }
+}
+
+void sampleNormalised(MoneyRowContext& ctx, double x, float* cell) {
+    sampleLineCell(ctx, x, cell);
+    normalizeVector(cell, kMoneyCellLength);
+}
+
 void sampleNormalised(MoneyRowContext& ctx, double x) {
-    sampleMoneyCell(ctx.plane, x, ctx.top, ctx.bottom, ctx.lineHeight, ctx.cell);
-    normalizeVector(ctx.cell, kMoneyCellLength);
+    sampleNormalised(ctx, x, ctx.cell);
 }
 
 float scoreCell(const MoneyRowContext& ctx, const detail::TemplateList* list) {
     return list ? bestTemplateScore(ctx.cell, *list, kMoneyCellLength) : -2.0f;
+}
+
+// Samples the cells at x + d0 .. x + d0 + k - 1 into ctx.block and scores
+// each against every list: scores[l][q] is the best correlation of cell q
+// with list l, -2 for a missing list. Each template is read once for the
+// whole block.
+void scoreOffsets(MoneyRowContext& ctx, double x, int d0, int k, const detail::TemplateList* const* lists,
+                  int listCount, float (*scores)[kMoneyBlock]) {
+    const float* cells[kMoneyBlock];
+    for (int q = 0; q < k; ++q) {
+        sampleNormalised(ctx, x + (d0 + q), ctx.block[q]);
+        cells[q] = ctx.block[q];
+    }
+    for (int l = 0; l < listCount; ++l) {
+        float* best = scores[l];
+        for (int q = 0; q < k; ++q)
+            best[q] = -2.0f;
+        if (!lists[l])
+            continue;
+        for (const detail::Template& t : *lists[l]) {
+            if (t.size() < static_cast<std::size_t>(kMoneyCellLength))
+                continue;
+            float s[kMoneyBlock];
+            dotMany(t.data(), cells, static_cast<std::size_t>(k), kMoneyCellLength, s);
+            for (int q = 0; q < k; ++q)
+                if (s[q] > best[q])
+                    best[q] = s[q];
+        }
+    }
 }
 
 std::int64_t digitsValue(const std::string& digits) {
@@ -75,6 +193,67 @@ float scoreAt(MoneyRowContext& ctx, double x, char c) {
     return scoreCell(ctx, list);
 }
 
+void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
+    MoneyStrip& s = ctx.strip;
+    if (!s.ready)
+        prepareStrip(ctx);
+    if (s.width == 0) {
+        std::fill(out, out + kMoneyCellLength, 0.0f);
+        return;
+    }
+    const double h = ctx.lineHeight;
+    const double left = cx - 0.45 * h;
+    const double stepX = 0.9 * h / kMoneyCellColumns;
+    const int planeWidth = ctx.plane.width;
+    int index[kMoneyCellColumns];
+    float wl[kMoneyCellColumns];
+    float wr[kMoneyCellColumns];
+    bool dead = false;
+    int lo = s.width;
+    int hi = 0;
+    for (int j = 0; j < kMoneyCellColumns; ++j) {
+        const double x = left + j * stepX;
+        if (!(x > -1.0 && x < static_cast<double>(planeWidth))) {
+            dead = true;
+            index[j] = -1;
+            continue;
+        }
+        const int ix = static_cast<int>(std::floor(x));
+        const float fx = static_cast<float>(x - ix);
+        index[j] = ix + 1; // strip column of the left tap
+        wl[j] = 1.0f - fx;
+        wr[j] = fx;
+        lo = std::min(lo, ix + 1);
+        hi = std::max(hi, ix + 3);
+    }
+    ensureStrip(ctx, lo, hi);
+    if (dead) {
+        // Columns that cannot reach the plane read 0; point them at any
+        // filled column and clear them afterwards.
+        for (int j = 0; j < kMoneyCellColumns; ++j)
+            if (index[j] < 0) {
+                index[j] = lo < hi ? lo : 0;
+                wl[j] = wr[j] = 0.0f;
+            }
+    }
+    if (lo >= hi) {
+        std::fill(out, out + kMoneyCellLength, 0.0f);
+        return;
+    }
+    const std::size_t w = static_cast<std::size_t>(s.width);
+    for (int i = 0; i < kMoneyCellRows; ++i) {
+        const float* row = s.values.get() + w * static_cast<std::size_t>(i);
+        float* dst = out + i * kMoneyCellColumns;
+        for (int j = 0; j < kMoneyCellColumns; ++j)
+            dst[j] = wl[j] * row[index[j]] + wr[j] * row[index[j] + 1];
+    }
+    if (dead)
+        for (int j = 0; j < kMoneyCellColumns; ++j)
+            if (wl[j] == 0.0f && wr[j] == 0.0f)
+                for (int i = 0; i < kMoneyCellRows; ++i)
+                    out[i * kMoneyCellColumns + j] = 0.0f;
+}
+
 Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius) {
     Candidate best;
     best.character = c;
@@ -82,12 +261,16 @@ Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius) {
     const detail::TemplateList* list = ctx.templates.find(c);
     if (!list)
         return best;
-    for (int d = -radius; d <= radius; ++d) {
-        sampleNormalised(ctx, x + d);
-        const float s = scoreCell(ctx, list);
-        if (s > best.score) {
-            best.score = s;
-            best.x = x + d;
+    // Wide enough that d0 + kMoneyBlock cannot overflow.
+    for (long long d0 = -static_cast<long long>(radius); d0 <= radius; d0 += kMoneyBlock) {
+        const int k = static_cast<int>(std::min<long long>(kMoneyBlock, radius - d0 + 1));
+        float scores[1][kMoneyBlock];
+        scoreOffsets(ctx, x, static_cast<int>(d0), k, &list, 1, scores);
+        for (int q = 0; q < k; ++q) {
+            if (scores[0][q] > best.score) {
+                best.score = scores[0][q];
+                best.x = x + static_cast<int>(d0 + q);
+            }
         }
     }
     return best;
@@ -178,15 +361,16 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
         cands[i].score = -2.0f;
         lists[i] = ctx.templates.find(kDigits[i]);
     }
-    for (int d = -radius; d <= radius; ++d) {
-        sampleNormalised(ctx, startX + d);
+    for (int d0 = -radius; d0 <= radius; d0 += kMoneyBlock) {
+        const int k = std::min(kMoneyBlock, radius - d0 + 1);
+        float scores[kDigitCount][kMoneyBlock];
+        scoreOffsets(ctx, startX, d0, k, lists, kDigitCount, scores);
         for (int i = 0; i < kDigitCount; ++i) {
-            if (!lists[i])
-                continue;
-            const float s = scoreCell(ctx, lists[i]);
-            if (s > cands[i].score) {
-                cands[i].score = s;
-                cands[i].x = startX + d;
+            for (int q = 0; q < k && lists[i]; ++q) {
+                if (scores[i][q] > cands[i].score) {
+                    cands[i].score = scores[i][q];
+                    cands[i].x = startX + (d0 + q);
+                }
             }
         }
     }

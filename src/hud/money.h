@@ -12,11 +12,32 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace hud {
 
-// What the character reader works on: one line of one plane.
+// Cells scored side by side against each template: enough to keep the
+// multipliers busy, few enough to stay in registers and L1.
+constexpr int kMoneyBlock = 4;
+
+// Every cell of a line samples the same 36 rows, so each row is blended
+// vertically once into this strip and a cell then only blends horizontally.
+// Columns are filled as the reading first reaches them; a zero column either
+// side stands for the taps outside the plane.
+struct MoneyStrip {
+    bool ready = false; // rows measured and storage made
+    int width = 0;      // plane width + 2; 0 when the plane is empty
+    int lo = 0;         // filled columns: [lo, hi)
+    int hi = 0;
+    int rowIndex[kMoneyCellRows] = {};
+    float rowWeight[kMoneyCellRows] = {};
+    bool rowLive[kMoneyCellRows] = {};
+    std::unique_ptr<float[]> values; // kMoneyCellRows rows of `width`
+};
+
+// What the character reader works on: one line of one plane, which must not
+// change while the context is in use.
 struct MoneyRowContext {
     MoneyRowContext(const Plane& p, double lineTop, double lineBottom, double height,
                     const detail::Templates& set, const PairTable& pairTable)
@@ -29,7 +50,13 @@ struct MoneyRowContext {
     const detail::Templates& templates;
     const PairTable& pairs;
     float cell[kMoneyCellLength] = {}; // scratch, reused for every sample
+    float block[kMoneyBlock][kMoneyCellLength] = {};
+    MoneyStrip strip;
 };
+
+// The money cell centred on cx on the context's line, as sampleMoneyCell
+// gives it but blended rows first, which can differ from it in the last bits.
+void sampleLineCell(MoneyRowContext& ctx, double cx, float* out);
 
 struct Candidate {
     float score = -2.0f;

@@ -396,6 +396,76 @@ TEST(HudImage, NormalisedVectorsCorrelate) {
     EXPECT_FLOAT_EQ(hud::dot(odd, odd, 3), 14.0f);
 }
 
+TEST(HudImage, NormalisingMatchesItsDefinition) {
+    std::mt19937 gen(11);
+    for (std::size_t n : {std::size_t{5}, std::size_t{720}, std::size_t{723}, std::size_t{1024}}) {
+        std::vector<float> v(n);
+        for (float& x : v)
+            x = static_cast<float>(gen() % 1000) / 997.0f;
+        std::vector<double> want(n);
+        double sum = 0.0;
+        for (float x : v)
+            sum += x;
+        const double mean = sum / static_cast<double>(n);
+        double sq = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const float c = static_cast<float>(static_cast<double>(v[i]) - mean);
+            sq += static_cast<double>(c) * c;
+            want[i] = c;
+        }
+        for (double& w : want)
+            w /= std::sqrt(sq);
+        hud::normalizeVector(v.data(), n);
+        for (std::size_t i = 0; i < n; ++i)
+            ASSERT_NEAR(v[i], want[i], 1e-7) << n << " " << i;
+    }
+}
+
+TEST(HudImage, BlockedDotsEqualSingleDotsBitForBit) {
+    std::mt19937 gen(5);
+    auto fill = [&](std::vector<float>& v) {
+        for (float& x : v)
+            x = static_cast<float>(static_cast<int>(gen() % 2001) - 1000) / 1777.0f;
+    };
+    for (std::size_t n :
+         {std::size_t{3}, std::size_t{8}, std::size_t{13}, std::size_t{720}, std::size_t{1024}}) {
+        std::vector<float> a(n);
+        fill(a);
+        std::vector<std::vector<float>> b(9, std::vector<float>(n));
+        std::vector<const float*> ptrs;
+        for (auto& v : b) {
+            fill(v);
+            ptrs.push_back(v.data());
+        }
+        for (std::size_t count = 1; count <= b.size(); ++count) {
+            std::vector<float> out(count, -9.0f);
+            hud::dotMany(a.data(), ptrs.data(), count, n, out.data());
+            for (std::size_t k = 0; k < count; ++k)
+                ASSERT_EQ(out[k], hud::dot(a.data(), b[k].data(), n)) << n << " " << count << " " << k;
+        }
+    }
+}
+
+TEST(HudImage, LumaOfEveryPixelWhateverTheWidth) {
+    std::mt19937 gen(9);
+    for (int w : {1, 3, 4, 5, 11}) {
+        const int stride = w * 4 + 12;
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(stride) * 3);
+        for (auto& b : bytes)
+            b = static_cast<std::uint8_t>(gen());
+        const hud::FrameView f{w, 3, bytes.data(), stride};
+        const Plane luma = hud::toLuma(f);
+        ASSERT_EQ(luma.width, w);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < w; ++x) {
+                const std::uint8_t* px = hud::framePixel(f, x, y);
+                const float want = static_cast<float>(px[2]) * 0.299f + static_cast<float>(px[1]) * 0.587f +
+                                   static_cast<float>(px[0]) * 0.114f;
+                ASSERT_EQ(luma.at(x, y), want) << w << " " << x << "," << y;
+            }
+    }
+}
+
 TEST(HudImage, TemplateScoresAndGlyphClasses) {
     std::vector<float> cell(1024, 0.0f);
     cell[0] = 1.0f;

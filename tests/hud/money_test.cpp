@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -399,6 +401,63 @@ TEST(HudSearch, MoneyLineMeasuresTheDigitsNotTheTallerMarks) {
     ASSERT_EQ(line.charBlobs.size(), 4u); // the "$" is 35 tall, 8 more than the tolerance
     EXPECT_EQ(line.charBlobs.front().x0, 70);
     EXPECT_EQ(line.charBlobs.back().x0, 130);
+}
+
+TEST(HudMoney, LineCellsMatchDirectSampling) {
+    std::mt19937 gen(4);
+    Plane p;
+    p.resize(90, 70);
+    for (float& v : p.pixels)
+        v = static_cast<float>(gen() % 1000) / 999.0f;
+    const hud::detail::Templates none;
+    const hud::PairTable pairs;
+    // Lines inside, across the top and across the bottom; the cells walk
+    // left, jump right and run off both sides, so the strip grows both ways.
+    for (double top : {20.0, -8.0, 55.0}) {
+        const double h = 18.0, bottom = top + h - 1;
+        hud::MoneyRowContext ctx(p, top, bottom, h, none, pairs);
+        float got[hud::kMoneyCellLength];
+        float want[hud::kMoneyCellLength];
+        for (double cx : {45.3, 30.0, 12.7, 60.5, 2.0, -5.5, 88.9, 95.0, -40.0, 130.0}) {
+            hud::sampleLineCell(ctx, cx, got);
+            hud::sampleMoneyCell(p, cx, top, bottom, h, want);
+            for (int i = 0; i < hud::kMoneyCellLength; ++i)
+                ASSERT_NEAR(got[i], want[i], 1e-6) << top << " " << cx << " " << i;
+        }
+    }
+    Plane empty;
+    hud::MoneyRowContext nothing(empty, 0, 10, 10, none, pairs);
+    float cell[hud::kMoneyCellLength];
+    hud::sampleLineCell(nothing, 5.0, cell);
+    EXPECT_TRUE(std::all_of(cell, cell + hud::kMoneyCellLength, [](float v) { return v == 0; }));
+    hud::MoneyRowContext odd(p, 20, 37, 18, none, pairs);
+    hud::sampleLineCell(odd, std::numeric_limits<double>::quiet_NaN(), cell);
+    EXPECT_TRUE(std::all_of(cell, cell + hud::kMoneyCellLength, [](float v) { return v == 0; }));
+}
+
+TEST(HudMoney, BestPositionIsTheBestOfItsOffsets) {
+    const hud::detail::Templates t = templatesFor("58");
+    const hud::PairTable pairs;
+    Plane p = blank();
+    paintGlyph(p, '5', 297.0);
+    paintGlyph(p, '8', 318.0);
+    hud::MoneyRowContext ctx(p, kTop, kBottom, kH, t, pairs);
+    for (char c : {'5', '8'})
+        for (int radius = 0; radius <= 9; ++radius) {
+            const double x = 300.25;
+            Candidate want;
+            want.x = x;
+            for (int d = -radius; d <= radius; ++d) {
+                const float s = hud::scoreAt(ctx, x + d, c);
+                if (s > want.score) {
+                    want.score = s;
+                    want.x = x + d;
+                }
+            }
+            const Candidate got = hud::bestPosition(ctx, x, c, radius);
+            EXPECT_EQ(got.score, want.score) << c << " " << radius;
+            EXPECT_EQ(got.x, want.x) << c << " " << radius;
+        }
 }
 
 namespace {
