@@ -21,6 +21,10 @@ constexpr int kMaxLineY0 = 115;
 constexpr double kMarginOffset = 2.15;
 constexpr double kMarginTolerance = 0.6;
 constexpr double kLastDigitHalf = 0.43;
+// Heights, in line heights, of a blob right of the character blobs that is
+// still taken as the balance's last digit.
+constexpr double kMinLastDigitShare = 0.75;
+constexpr double kMaxLastDigitShare = 1.2;
 
 // The lower contrast threshold of the second search: top-hat above 24.
 constexpr float kFaintInk = 0.2173913f;
@@ -186,7 +190,15 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
     std::vector<Blob> byRight = line.charBlobs;
     std::stable_sort(byRight.begin(), byRight.end(),
                      [](const Blob& a, const Blob& b) { return a.x1 < b.x1; });
-    const Blob& rightmost = byRight.back();
+    // A thin last digit ("1") that blur or recompression shortened can miss
+    // the characters' height tolerance; started at the digit before it, the
+    // reading would drop it and still be certain. A row blob of nearly the
+    // line's height further right is taken as the last character instead.
+    const Blob* last = &byRight.back();
+    for (const Blob& b : line.rowBlobs)
+        if (b.x1 > last->x1 && b.height() >= kMinLastDigitShare * h && b.height() <= kMaxLastDigitShare * h)
+            last = &b;
+    const Blob& rightmost = *last;
     const double d = static_cast<double>(planes.smooth.width) - rightmost.x1 - 1.0;
     const bool atMargin = std::abs(d - kMarginOffset * h) <= kMarginTolerance * h;
 

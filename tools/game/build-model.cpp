@@ -33,21 +33,30 @@ using Cell = std::vector<float>;
 using Pool = std::map<char, std::vector<Cell>>;
 
 constexpr std::size_t kMaxPool = 900;
+
+// Tuning of the training, set from the command line.
+struct Tuning {
+    double cellOffset = 0.5;    // template cells up to this far (pixels) off the true centre
+    double pairOffset = 0.6;    // tie-breaker cells up to this far off
+    double pairRidge = 0.0002;  // L2 penalty per training cell of the tie-breakers
+    std::size_t pairPool = 900; // tie-breaker cells kept per character
+};
+Tuning tuning;
 constexpr char kMoneyChars[] = "$-0123456789";
 constexpr char kFigureChars[] = "+$0123456789";
 constexpr char kPairChars[] = "$0123456789";
 
 struct Pools {
-    Pool money, figure, glyph;      // cells at the true character centres
+    Pool money, figure, glyph;      // cells where the reader meets the characters
     Pool moneyJitter, figureJitter; // cells a little off centre, for the tie-breakers
     int frames = 0, skipped = 0, real = 0;
 };
 
 bool verbose = false;
 
-void add(Pool& pool, char c, const float* cell, std::size_t n) {
+void add(Pool& pool, char c, const float* cell, std::size_t n, std::size_t limit = kMaxPool) {
     auto& list = pool[c];
-    if (list.size() < kMaxPool)
+    if (list.size() < limit)
         list.emplace_back(cell, cell + n);
 }
 
@@ -167,14 +176,20 @@ void harvestFrame(const synth::FrameSpec& f, synth::Rng& jitter, Pools& pools) {
             if (g.c == ',')
                 continue;
             const double cx = toX(g.cx);
-            hud::sampleMoneyCell(planes.ink, cx, line.top, line.bottom, line.height, cell);
+            // The reader slides its cell in whole pixels, so it meets a
+            // character up to half a pixel off its centre; the templates
+            // are made from cells taken the same way.
+            const double o = tuning.cellOffset;
+            hud::sampleMoneyCell(planes.ink, cx + jitter.uniform(-o, o), line.top, line.bottom, line.height,
+                                 cell);
             hud::normalizeVector(cell, hud::kMoneyCellLength);
             add(pools.money, g.c, cell, hud::kMoneyCellLength);
+            const double po = tuning.pairOffset;
             for (int j = 0; j < 2; ++j) {
-                hud::sampleMoneyCell(planes.ink, cx + jitter.uniform(-0.6, 0.6), line.top, line.bottom,
+                hud::sampleMoneyCell(planes.ink, cx + jitter.uniform(-po, po), line.top, line.bottom,
                                      line.height, cell);
                 hud::normalizeVector(cell, hud::kMoneyCellLength);
-                add(pools.moneyJitter, g.c, cell, hud::kMoneyCellLength);
+                add(pools.moneyJitter, g.c, cell, hud::kMoneyCellLength, tuning.pairPool);
             }
         }
 
@@ -195,14 +210,16 @@ void harvestFrame(const synth::FrameSpec& f, synth::Rng& jitter, Pools& pools) {
         for (const synth::PlacedGlyph& g : l.figure) {
             if (cash && g.c != ',') {
                 const double cx = toX(g.cx);
-                hud::sampleMoneyCell(planes.ink2, cx, row->top, row->bottom, row->lh, cell);
+                const double o = tuning.cellOffset, po = tuning.pairOffset;
+                hud::sampleMoneyCell(planes.ink2, cx + jitter.uniform(-o, o), row->top, row->bottom, row->lh,
+                                     cell);
                 hud::normalizeVector(cell, hud::kMoneyCellLength);
                 add(pools.figure, g.c, cell, hud::kMoneyCellLength);
                 for (int j = 0; j < 2; ++j) {
-                    hud::sampleMoneyCell(planes.ink2, cx + jitter.uniform(-0.6, 0.6), row->top, row->bottom,
+                    hud::sampleMoneyCell(planes.ink2, cx + jitter.uniform(-po, po), row->top, row->bottom,
                                          row->lh, cell);
                     hud::normalizeVector(cell, hud::kMoneyCellLength);
-                    add(pools.figureJitter, g.c, cell, hud::kMoneyCellLength);
+                    add(pools.figureJitter, g.c, cell, hud::kMoneyCellLength, tuning.pairPool);
                 }
             }
             if (isDigit(g.c) || g.c == 'X' || g.c == 'P') {
@@ -530,7 +547,7 @@ hud::PairTable makePairs(const Pool& pool, const std::string& chars, const char*
             for (std::size_t i = 0; i < d; ++i)
                 mean[i] = (sa.sum[i] + sb.sum[i]) / n;
             const double ybar = target * (sa.n - sb.n) / n;
-            const double lambda = 0.001 * n;
+            const double lambda = tuning.pairRidge * n;
             for (std::size_t i = 0; i < d; ++i) {
                 for (std::size_t j = 0; j <= i; ++j) {
                     const double v = sa.scatter[i * d + j] + sb.scatter[i * d + j] - n * mean[i] * mean[j];
@@ -591,10 +608,11 @@ int main(int argc, char** argv) {
         "Synthetic footage: frames are painted with the game's HUD font and spacing over varied scenes,\n"
         "resolutions (720p to 2160p), HUD scales (0.78 to 1.32), JPEG quality 60 to 95, blur and scaling,\n"
         "then captured and found exactly as the reader does (HUD region scaled to 907 pixels, money line\n"
-        "and reward rows located by the reader's own code). Cells are sampled at the true character\n"
-        "positions with the reader's cell samplers. Per character, the templates are the centres of a\n"
+        "and reward rows located by the reader's own code). Cells are sampled with the reader's cell\n"
+        "samplers up to half a pixel off the true character centres, as the reader's whole-pixel search\n"
+        "meets them (--cell-offset). Per character, the templates are the centres of a\n"
         "spherical k-means over the normalised cells (seeded farthest-first). The pair tie-breakers\n"
-        "(MPAR, FPAR) are ridge regressions (least squares with an L2 penalty of 0.001 per cell) of +4\n"
+        "(MPAR, FPAR) are ridge regressions (least squares with an L2 penalty of 0.0002 per cell) of +4\n"
         "for the first and -4 for the second character on cells sampled up to 0.6 pixels off centre,\n"
         "one for every pair of \"$\" and the digits.\n\n"
         "Real footage: --captures DIR adds cells from captured HUD images (PNG or JPEG of the top-right\n"
@@ -613,12 +631,21 @@ int main(int argc, char** argv) {
     cli.addOption({"money-templates", "Templates per money character.", "n", "16"});
     cli.addOption({"figure-templates", "Templates per reward-line figure character.", "n", "12"});
     cli.addOption({"glyph-templates", "Templates per letter or digit of the reward lines.", "n", "8"});
+    cli.addOption({"cell-offset", "Template cells up to this many pixels off the true centre.", "px", "0.5"});
+    cli.addOption(
+        {"pair-offset", "Tie-breaker cells up to this many pixels off the true centre.", "px", "0.6"});
+    cli.addOption({"pair-ridge", "L2 penalty per training cell of the tie-breakers.", "x", "0.0002"});
+    cli.addOption({"pair-cells", "Tie-breaker training cells kept per character.", "n", "900"});
     cli.addOption({"verbose", "Print per-character statistics."});
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     cli.process(args);
     verbose = cli.isSet("verbose");
+    tuning.cellOffset = cli.value("cell-offset").toDouble();
+    tuning.pairOffset = cli.value("pair-offset").toDouble();
+    tuning.pairRidge = cli.value("pair-ridge").toDouble();
+    tuning.pairPool = cli.value("pair-cells").toUInt();
     if (!cli.isSet("out"))
         return fail(QStringLiteral("--out is required (see --help)"));
     const synth::Glyphs& glyphs = synth::Glyphs::instance();
