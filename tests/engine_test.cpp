@@ -85,4 +85,33 @@ TEST(Engine, DestroyingARunningEngineStopsIt) {
     EXPECT_EQ(Settings::load(tmp.path()).source, QStringLiteral("Game Capture"));
 }
 
+TEST(Engine, TheServiceLinkRunsFromStartToStop) {
+    QTemporaryDir tmp;
+    const QString pending = QDir(tmp.path()).filePath("pending.json");
+    qint64 seq = 0;
+    {
+        Engine engine(nullptr, tmp.path());
+        ASSERT_NE(engine.uplink(), nullptr);
+        EXPECT_EQ(engine.uplink()->parent(), &engine);
+        engine.start();
+        GameEvent event;
+        event.kind = EventKind::Up;
+        engine.uplink()->enqueueEvent(event);
+        seq = static_cast<qint64>(engine.uplink()->queue().back().value("seq").toDouble());
+        engine.stop();
+        EXPECT_TRUE(QFile::exists(pending));
+    }
+    // The backlog and the numbering both reached the disk, so the next run
+    // neither loses the event nor reuses its number.
+    Engine engine(nullptr, tmp.path());
+    EXPECT_GT(engine.settings().next_seq, seq);
+    engine.start();
+    ASSERT_EQ(engine.uplink()->queueLength(), 1);
+    EXPECT_EQ(engine.uplink()->queue().front().value("seq").toDouble(), static_cast<double>(seq));
+    engine.stop();
+    engine.start(); // a second run in one process does not read the backlog twice
+    EXPECT_EQ(engine.uplink()->queueLength(), 1);
+    engine.stop();
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "plugin/settings.h"
+#include "uplink/uplink.h"
 
 #include <QObject>
 
@@ -29,6 +30,10 @@ public:
     const Settings& settings() const { return settings_; }
     void saveSettings();
 
+    // The service link; lives as long as the engine.
+    Uplink* uplink() { return uplink_; }
+    const Uplink* uplink() const { return uplink_; }
+
 signals:
     // The dock should redraw. Emitted on the main thread.
     void changed();
@@ -36,5 +41,6 @@ signals:
 private:
     QString settingsFolder_;
     Settings settings_;
+    Uplink* uplink_ = nullptr; // child of this object
     std::atomic<bool> running_{false};
 };

@@ -21,7 +21,9 @@ struct Result {
 using Callback = std::function<void(const Result&)>;
 
 // Returns at once. The callback runs later on the context's thread, at most
-// once, and never after the context is destroyed or after shutdown began.
+// once, and never after the context is destroyed. A request made after
+// shutdown began is dropped without a callback; one in flight when it begins
+// ends with "OBS is closing".
 // `headers` are extra header lines, each ending in CR LF.
 void request(QObject* context, const QString& method, const QString& url, const QByteArray& body,
              const QString& headers, std::uint32_t timeoutMs, const QString& userAgent, Callback callback);

@@ -1341,6 +1341,11 @@ bool TestService::start(const Options& options) {
     httplib::Server* raw = server.get();
     d->server = std::move(server);
     d->thread = std::thread([raw] { raw->listen_after_bind(); });
+    // httplib's stop() does nothing until the accept loop has begun, so a
+    // service stopped right after it started would never stop: wait for it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!raw->is_running() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 
