@@ -36,11 +36,11 @@ const Fixture& fixture() {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             std::exit(1);
         }
-        synth::FrameSpec spec;
-        spec.width = 1920;
-        spec.height = 1080;
-        spec.hudScale = 1.2;
-        spec.sceneSeed = 42;
+        synth::FrameSpec look;
+        look.width = 1920;
+        look.height = 1080;
+        look.hudScale = 1.2;
+        look.sceneSeed = 42;
         synth::CashHud cash;
         cash.balance = 1234567;
         cash.change = -1250;
@@ -55,11 +55,11 @@ const Fixture& fixture() {
         c.hasFigure = true;
         c.figure = 1500;
         cash.lines = {a, b, c};
-        spec.cash = cash;
-        spec.degradation.jpegQuality = 85;
-        const QRect window = synth::hudWindow(spec.width, spec.height);
-        out.capture = synth::captureHudRegion(synth::renderFrame(spec, window), window.topLeft(), spec.width,
-                                              spec.height);
+        look.cash = cash;
+        look.degradation.jpegQuality = 85;
+        const QRect window = synth::hudWindow(look.width, look.height);
+        out.capture = synth::captureHudRegion(synth::renderFrame(look, window), window.topLeft(), look.width,
+                                              look.height);
         return out;
     }();
     return fixed;

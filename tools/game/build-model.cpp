@@ -86,7 +86,7 @@ bool findLine(hud::FramePlanes& planes, hud::MoneyLine& line) {
 std::string trainingText(synth::Rng& rng) {
     const double u = rng.uniform();
     if (u < 0.5)
-        return rng.pick(synth::eventPhrases());
+        return rng.pick(hud::eventPhrases());
     if (u < 0.75)
         return rng.pick(hud::eventWords());
     std::string out;

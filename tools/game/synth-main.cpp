@@ -18,8 +18,8 @@ int fail(const QString& message) {
 }
 
 // "KILL CONFIRMED:+250", "HEADSHOT:25XP", "KILL:+100:panel"
-bool parseLine(const QString& spec, synth::RewardLine& line) {
-    const QStringList parts = spec.split(':');
+bool parseLine(const QString& text, synth::RewardLine& line) {
+    const QStringList parts = text.split(':');
     if (parts.size() < 2 || parts[0].isEmpty())
         return false;
     line.text = parts[0].toUpper().toStdString();
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     cli.addOption({"balance", "Balance shown.", "n"});
     cli.addOption({"change", "Change shown (signed).", "n"});
     cli.addOption(
-        {"line", "Reward line TEXT:+FIGURE or TEXT:NXP, \":panel\" for a light panel; repeatable.", "spec"});
+        {"line", "Reward line TEXT:+FIGURE or TEXT:NXP, \":panel\" for a light panel; repeatable.", "line"});
     cli.addOption({"bright", "Put a bright area behind the HUD."});
     cli.addOption({"jpeg", "Recompress as JPEG with this quality (0: none).", "q"});
     cli.addOption({"blur", "Gaussian blur sigma in pixels.", "sigma"});

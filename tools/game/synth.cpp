@@ -1,5 +1,7 @@
 #include "synth.h"
 
+#include "hud/vocab.h"
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>
@@ -739,24 +741,6 @@ QImage captureHudRegion(const QImage& image, QPoint origin, int W, int H, QStrin
 
 // ---------------------------------------------------------------- content
 
-const std::vector<std::string>& eventPhrases() {
-    static const std::vector<std::string> phrases = {"KILL",
-                                                     "REVENGE KILL",
-                                                     "KILL CONFIRMED",
-                                                     "VEHICLE DESTROYED",
-                                                     "ROTORS DESTROYED",
-                                                     "CONTROL ZONE PRESENCE",
-                                                     "HOT ZONE PRESENCE",
-                                                     "REVIVED TEAMMATE",
-                                                     "HEADSHOT",
-                                                     "ASSIST",
-                                                     "PURCHASE REFUNDED",
-                                                     "CONTROL ZONE ENTERED",
-                                                     "HOT ZONE ENTERED",
-                                                     "SUPPLIED PLAYER ASSIST"};
-    return phrases;
-}
-
 static std::int64_t pow10(int n) {
     std::int64_t v = 1;
     while (n-- > 0)
@@ -784,7 +768,7 @@ CashHud randomCashHud(Rng& rng, int frameHeight, double hudScale) {
     const int lines = rng.chance(0.3) ? 0 : static_cast<int>(rng.between(1, 4));
     for (int i = 0; i < lines; ++i) {
         RewardLine line;
-        line.text = rng.pick(eventPhrases());
+        line.text = rng.pick(hud::eventPhrases());
         if (rng.chance(0.75)) {
             line.hasFigure = true;
             const int digits = static_cast<int>(rng.between(1, 5));

@@ -110,9 +110,6 @@ private:
 CashHud randomCashHud(Rng& rng, int frameHeight, double hudScale);
 std::int64_t randomBalance(Rng& rng);
 
-// The game's event phrases, as the reward lines show them.
-const std::vector<std::string>& eventPhrases();
-
 // Glyph outlines of the HUD font, loaded from the shipped font file. Needs a
 // QGuiApplication. Paths are at a reference size with the baseline at y = 0.
 class Glyphs {
