@@ -14,6 +14,25 @@
 #define CORVEX_HUD_SSE2 0
 #endif
 
+// The AVX paths are compiled for 64-bit x86 only and chosen at run time, so
+// the library still runs on processors (or systems) without AVX. GCC and
+// clang build them through a per-function target; MSVC accepts the
+// intrinsics anywhere. Only "avx" is enabled, never "fma": a fused
+// multiply-add would round differently from the separate product and sum.
+#if defined(__x86_64__) || defined(_M_X64)
+#define CORVEX_HUD_AVX 1
+#include <immintrin.h>
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#define CORVEX_HUD_TARGET_AVX
+#else
+#include <cpuid.h>
+#define CORVEX_HUD_TARGET_AVX __attribute__((target("avx")))
+#endif
+#else
+#define CORVEX_HUD_AVX 0
+#endif
+
 namespace hud {
 
 namespace {
@@ -26,6 +45,43 @@ bool sizeAcceptable(int w, int h) {
     return w > 0 && h > 0 && w <= kMaxFrameSide && h <= kMaxFrameSide &&
            static_cast<std::int64_t>(w) * h <= kMaxFramePixels;
 }
+
+#if CORVEX_HUD_AVX
+// AVX needs the processor to have it and the system to save the upper
+// halves of the registers on a context switch (XCR0 bits 1 and 2).
+bool detectAvx() {
+    unsigned int ecx = 0;
+#if defined(_MSC_VER) && !defined(__clang__)
+    int regs[4] = {0, 0, 0, 0};
+    __cpuid(regs, 1);
+    ecx = static_cast<unsigned int>(regs[2]);
+#else
+    unsigned int eax = 0;
+    unsigned int ebx = 0;
+    unsigned int edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx))
+        return false;
+#endif
+    const bool osxsave = (ecx & (1u << 27)) != 0;
+    const bool avx = (ecx & (1u << 28)) != 0;
+    if (!osxsave || !avx)
+        return false;
+#if defined(_MSC_VER) && !defined(__clang__)
+    const unsigned long long xcr0 = _xgetbv(0);
+#else
+    unsigned int lo = 0;
+    unsigned int hi = 0;
+    __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    const unsigned long long xcr0 = (static_cast<unsigned long long>(hi) << 32) | lo;
+#endif
+    return (xcr0 & 6u) == 6u;
+}
+
+bool haveAvx() {
+    static const bool available = detectAvx();
+    return available;
+}
+#endif
 
 template <typename Pick>
 inline void pickShift(const float* __restrict a, float* __restrict b, int n, int shift, Pick pick) {
@@ -59,14 +115,16 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
     const int total = w + 2 * r;
     std::vector<float> rowA(static_cast<std::size_t>(total));
     std::vector<float> rowB(static_cast<std::size_t>(total));
-    padded.resize(w, h + 2 * r);
-    std::fill(padded.pixels.begin(), padded.pixels.begin() + static_cast<std::ptrdiff_t>(area(w, r)),
-              neutral);
-    std::fill(padded.pixels.end() - static_cast<std::ptrdiff_t>(area(w, r)), padded.pixels.end(), neutral);
-    for (int y = 0; y < h; ++y) {
+    // Padded row j: neutral for the r rows above and below the plane, else
+    // the row pass over input row j - r.
+    const auto makeRow = [&](int j, float* dst) {
+        if (j < r || j >= h + r) {
+            std::fill(dst, dst + w, neutral);
+            return;
+        }
         float* a = rowA.data();
         float* b = rowB.data();
-        const float* src = in.pixels.data() + area(w, y);
+        const float* src = in.pixels.data() + area(w, j - r);
         std::fill(a, a + r, neutral);
         std::copy(src, src + w, a + r);
         std::fill(a + r + w, a + total, neutral);
@@ -75,34 +133,46 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
             pickShift(a, b, total - c, c, pick);
             std::swap(a, b);
         }
-        float* dst = padded.pixels.data() + area(w, y + r);
         if (rest > 0)
             pickShift(a, dst, w, rest, pick);
         else
             std::copy(a, a + w, dst);
-    }
+    };
 
-    out.resize(w, h);
-    if (r >= 1 && r <= 4) {
+    if (r >= 1 && r <= 4 && in.pixels.data() != out.pixels.data()) {
         // Small windows, two output rows at a time: both share the 2r rows
         // between their outermost ones, which are picked once into `common`
-        // while they are still in cache. This reads the row-pass result once
-        // instead of sweeping the whole plane once per doubling step.
+        // while they are still in cache. The row pass runs just ahead into a
+        // ring of the 2r + 2 rows in use, so nothing frame-sized is written
+        // and read back in between.
+        const int ring = 2 * r + 2;
+        padded.resize(w, ring);
+        out.resize(w, h);
+        const auto slot = [&](int j) { return padded.pixels.data() + area(w, j % ring); };
+        int made = 0;
         float* __restrict common = rowA.data();
-        const auto prow = [&](int y) -> const float* { return padded.pixels.data() + area(w, y); };
         for (int y = 0; y < h; y += 2) {
-            std::copy(prow(y + 1), prow(y + 1) + w, common);
-            for (int k = 2; k <= 2 * r; ++k) {
-                const float* __restrict src = prow(y + k);
+            // Rows y .. y + 2r + 1; the two that come in take the slots of
+            // rows y - 2 and y - 1, which are done with.
+            for (const int upto = std::min(y + ring, h + 2 * r); made < upto; ++made)
+                makeRow(made, slot(made));
+            {
+                const float* __restrict first = slot(y + 1);
+                const float* __restrict second = slot(y + 2);
+                for (int x = 0; x < w; ++x)
+                    common[x] = pick(first[x], second[x]);
+            }
+            for (int k = 3; k <= 2 * r; ++k) {
+                const float* __restrict src = slot(y + k);
                 for (int x = 0; x < w; ++x)
                     common[x] = pick(common[x], src[x]);
             }
-            const float* __restrict above = prow(y);
+            const float* __restrict above = slot(y);
             float* __restrict dst = out.pixels.data() + area(w, y);
             for (int x = 0; x < w; ++x)
                 dst[x] = pick(common[x], above[x]);
             if (y + 1 < h) {
-                const float* __restrict below = prow(y + 2 * r + 1);
+                const float* __restrict below = slot(y + 2 * r + 1);
                 dst += w;
                 for (int x = 0; x < w; ++x)
                     dst[x] = pick(common[x], below[x]);
@@ -110,6 +180,11 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
         }
         return;
     }
+
+    padded.resize(w, h + 2 * r);
+    for (int j = 0; j < h + 2 * r; ++j)
+        makeRow(j, padded.pixels.data() + area(w, j));
+    out.resize(w, h);
     const int rows = h + 2 * r;
     for (int c = 1; c < span; c *= 2) {
         for (int y = 0; y + c < rows; ++y) {
@@ -297,6 +372,43 @@ Plane toLuma(const FrameView& frame) {
     return out;
 }
 
+namespace {
+
+#if CORVEX_HUD_AVX
+// One full-height row of boxMean3 (three rows summed, w >= 2), four columns
+// per step: the same double sums in the same order and the same division,
+// so the floats are identical; the divisions are what bound the plain loop.
+CORVEX_HUD_TARGET_AVX void boxRowAvx(const float* __restrict a, const float* __restrict b,
+                                     const float* __restrict c, double* __restrict col, float* __restrict dst,
+                                     int w) {
+    int x = 0;
+    for (; x + 4 <= w; x += 4) {
+        const __m256d s = _mm256_add_pd(
+            _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(a + x)), _mm256_cvtps_pd(_mm_loadu_ps(b + x))),
+            _mm256_cvtps_pd(_mm_loadu_ps(c + x)));
+        _mm256_storeu_pd(col + x, s);
+    }
+    for (; x < w; ++x)
+        col[x] = static_cast<double>(a[x]) + static_cast<double>(b[x]) + static_cast<double>(c[x]);
+    const double edge = 6.0;
+    const __m256d inner = _mm256_set1_pd(9.0);
+    dst[0] = static_cast<float>((col[0] + col[1]) / edge);
+    x = 1;
+    for (; x + 4 <= w - 1; x += 4) {
+        const __m256d sum =
+            _mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(col + x - 1), _mm256_loadu_pd(col + x)),
+                          _mm256_loadu_pd(col + x + 1));
+        _mm_storeu_ps(dst + x, _mm256_cvtpd_ps(_mm256_div_pd(sum, inner)));
+    }
+    for (; x < w - 1; ++x)
+        dst[x] = static_cast<float>((col[x - 1] + col[x] + col[x + 1]) / 9.0);
+    dst[w - 1] = static_cast<float>((col[w - 2] + col[w - 1]) / edge);
+    _mm256_zeroupper();
+}
+#endif
+
+} // namespace
+
 // The 3x3 sums are taken directly rather than from an integral image: for
 // luma planes every value is a multiple of 2^-27 below 256, so the sums are
 // exact in double either way and the results are identical, without a
@@ -318,6 +430,13 @@ void boxMean3(const Plane& in, Plane& out, std::vector<double>& sums) {
         const float* __restrict a = in.pixels.data() + area(w, r0);
         const float* __restrict b = in.pixels.data() + area(w, r0 + 1);
         const float* __restrict c = in.pixels.data() + area(w, r0 + 2);
+        float* __restrict dst = out.pixels.data() + area(w, y);
+#if CORVEX_HUD_AVX
+        if (rows == 3 && w >= 2 && haveAvx()) {
+            boxRowAvx(a, b, c, col, dst, w);
+            continue;
+        }
+#endif
         if (rows == 3) {
             for (int x = 0; x < w; ++x)
                 col[x] = static_cast<double>(a[x]) + static_cast<double>(b[x]) + static_cast<double>(c[x]);
@@ -328,7 +447,6 @@ void boxMean3(const Plane& in, Plane& out, std::vector<double>& sums) {
             for (int x = 0; x < w; ++x)
                 col[x] = static_cast<double>(a[x]);
         }
-        float* __restrict dst = out.pixels.data() + area(w, y);
         if (w == 1) {
             dst[0] = static_cast<float>(col[0] / rows);
             continue;
@@ -409,6 +527,7 @@ void prepareFrame(const FrameView& frame, FramePlanes& planes) {
     planes.ink2.resize(0, 0);
     planes.textBlobs.clear();
     planes.textBlobsReady = false;
+    planes.maskBlobsReady = false;
     if (!frame.valid()) {
         planes.smooth.resize(0, 0);
         planes.ink.resize(0, 0);
@@ -442,7 +561,10 @@ void labelComponents(const std::vector<std::uint8_t>& mask, int width, int heigh
         return;
     auto& labels = scratch.labels;
     auto& parent = scratch.parent;
-    labels.assign(area(width, height), 0);
+    // Only pixels of the mask get a label, and only those labels are read
+    // (a neighbour is tested on the mask first), so stale values elsewhere
+    // are harmless and the frame-sized array is not cleared on every call.
+    labels.resize(area(width, height));
     parent.clear();
     parent.push_back(0);
 
@@ -457,15 +579,15 @@ void labelComponents(const std::vector<std::uint8_t>& mask, int width, int heigh
             }
             std::uint32_t seen[4];
             int count = 0;
-            if (x > 0 && labels[i - 1])
+            if (x > 0 && mask[i - 1])
                 seen[count++] = labels[i - 1];
             if (y > 0) {
                 const std::size_t up = i - w;
-                if (x > 0 && labels[up - 1])
+                if (x > 0 && mask[up - 1])
                     seen[count++] = labels[up - 1];
-                if (labels[up])
+                if (mask[up])
                     seen[count++] = labels[up];
-                if (x + 1 < width && labels[up + 1])
+                if (x + 1 < width && mask[up + 1])
                     seen[count++] = labels[up + 1];
             }
             if (count == 0) {
@@ -778,6 +900,98 @@ void normalizeVector(float* v, std::size_t n) {
         v[i] = static_cast<float>(static_cast<double>(v[i]) * inv);
 }
 
+namespace {
+
+#if CORVEX_HUD_AVX
+// normalizeVector for K vectors side by side. Each vector's four partial
+// sums sit in the lanes of one 256-bit register and take the same additions
+// in the same order as part[0..3] and sq[0..3] there, so every result is
+// bit-identical; the gain is that K independent chains of additions overlap
+// instead of each vector waiting on the latency of its own.
+template <int K> CORVEX_HUD_TARGET_AVX void normalizeGroupAvx(float* const* v, std::size_t n) {
+    const std::size_t body = n & ~static_cast<std::size_t>(3);
+    __m256d acc[K];
+    for (int q = 0; q < K; ++q)
+        acc[q] = _mm256_setzero_pd();
+    for (std::size_t i = 0; i < body; i += 4)
+        for (int q = 0; q < K; ++q)
+            acc[q] = _mm256_add_pd(acc[q], _mm256_cvtps_pd(_mm_loadu_ps(v[q] + i)));
+    double mean[K];
+    for (int q = 0; q < K; ++q) {
+        double part[4];
+        _mm256_storeu_pd(part, acc[q]);
+        for (std::size_t i = body; i < n; ++i)
+            part[0] += static_cast<double>(v[q][i]);
+        mean[q] = ((part[0] + part[1]) + (part[2] + part[3])) / static_cast<double>(n);
+    }
+
+    __m256d m[K];
+    for (int q = 0; q < K; ++q) {
+        m[q] = _mm256_set1_pd(mean[q]);
+        acc[q] = _mm256_setzero_pd();
+    }
+    for (std::size_t i = 0; i < body; i += 4)
+        for (int q = 0; q < K; ++q) {
+            const __m128 c = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(_mm_loadu_ps(v[q] + i)), m[q]));
+            _mm_storeu_ps(v[q] + i, c);
+            const __m256d d = _mm256_cvtps_pd(c);
+            acc[q] = _mm256_add_pd(acc[q], _mm256_mul_pd(d, d));
+        }
+    double inv[K];
+    bool scale[K];
+    for (int q = 0; q < K; ++q) {
+        double sq[4];
+        _mm256_storeu_pd(sq, acc[q]);
+        float* x = v[q];
+        for (std::size_t i = body; i < n; ++i) {
+            x[i] = static_cast<float>(static_cast<double>(x[i]) - mean[q]);
+            sq[0] += static_cast<double>(x[i]) * static_cast<double>(x[i]);
+        }
+        const double norm = std::sqrt((sq[0] + sq[1]) + (sq[2] + sq[3]));
+        scale[q] = norm > 1e-6;
+        inv[q] = scale[q] ? 1.0 / norm : 0.0;
+    }
+
+    for (int q = 0; q < K; ++q) {
+        if (!scale[q])
+            continue;
+        float* x = v[q];
+        const __m256d r = _mm256_set1_pd(inv[q]);
+        for (std::size_t i = 0; i < body; i += 4)
+            _mm_storeu_ps(x + i, _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(x + i)), r)));
+        for (std::size_t i = body; i < n; ++i)
+            x[i] = static_cast<float>(static_cast<double>(x[i]) * inv[q]);
+    }
+    _mm256_zeroupper();
+}
+#endif
+
+} // namespace
+
+void normalizeVectors(float* const* v, std::size_t count, std::size_t n) {
+    if (!v || n == 0)
+        return;
+    std::size_t k = 0;
+#if CORVEX_HUD_AVX
+    if (haveAvx()) {
+        for (; k + 4 <= count; k += 4)
+            normalizeGroupAvx<4>(v + k, n);
+        switch (count - k) {
+        case 3:
+            normalizeGroupAvx<3>(v + k, n);
+            return;
+        case 2:
+            normalizeGroupAvx<2>(v + k, n);
+            return;
+        default:
+            break;
+        }
+    }
+#endif
+    for (; k < count; ++k)
+        normalizeVector(v[k], n);
+}
+
 // Single precision in eight interleaved partial sums, which the compiler can
 // keep in two vector registers; the cells are short enough (720 or 1024
 // values of magnitude below 1) that the order of the additions changes the
@@ -796,11 +1010,79 @@ float dot(const float* a, const float* b, std::size_t n) {
 
 namespace {
 
+#if CORVEX_HUD_AVX
+
+// dot4 below with each vector's eight partial sums in one 256-bit register:
+// lane k adds the same products in the same order as part[k] there.
+CORVEX_HUD_TARGET_AVX void dot4Avx(const float* a, const float* const* b, std::size_t n, float* out) {
+    const float* b0 = b[0];
+    const float* b1 = b[1];
+    const float* b2 = b[2];
+    const float* b3 = b[3];
+    __m256 s0 = _mm256_setzero_ps();
+    __m256 s1 = _mm256_setzero_ps();
+    __m256 s2 = _mm256_setzero_ps();
+    __m256 s3 = _mm256_setzero_ps();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 x = _mm256_loadu_ps(a + i);
+        s0 = _mm256_add_ps(s0, _mm256_mul_ps(x, _mm256_loadu_ps(b0 + i)));
+        s1 = _mm256_add_ps(s1, _mm256_mul_ps(x, _mm256_loadu_ps(b1 + i)));
+        s2 = _mm256_add_ps(s2, _mm256_mul_ps(x, _mm256_loadu_ps(b2 + i)));
+        s3 = _mm256_add_ps(s3, _mm256_mul_ps(x, _mm256_loadu_ps(b3 + i)));
+    }
+    float part[4][8];
+    _mm256_storeu_ps(part[0], s0);
+    _mm256_storeu_ps(part[1], s1);
+    _mm256_storeu_ps(part[2], s2);
+    _mm256_storeu_ps(part[3], s3);
+    _mm256_zeroupper();
+    for (int q = 0; q < 4; ++q) {
+        const float* p = part[q];
+        float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
+        for (std::size_t j = i; j < n; ++j)
+            sum += a[j] * b[q][j];
+        out[q] = sum;
+    }
+}
+
+// Eight at once: with four, each step still waits on the latency of its
+// additions; eight chains keep the adders busy. Same lanes, same order.
+CORVEX_HUD_TARGET_AVX void dot8Avx(const float* a, const float* const* b, std::size_t n, float* out) {
+    __m256 s[8];
+    for (int q = 0; q < 8; ++q)
+        s[q] = _mm256_setzero_ps();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256 x = _mm256_loadu_ps(a + i);
+        for (int q = 0; q < 8; ++q)
+            s[q] = _mm256_add_ps(s[q], _mm256_mul_ps(x, _mm256_loadu_ps(b[q] + i)));
+    }
+    float part[8][8];
+    for (int q = 0; q < 8; ++q)
+        _mm256_storeu_ps(part[q], s[q]);
+    _mm256_zeroupper();
+    for (int q = 0; q < 8; ++q) {
+        const float* p = part[q];
+        float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
+        for (std::size_t j = i; j < n; ++j)
+            sum += a[j] * b[q][j];
+        out[q] = sum;
+    }
+}
+#endif
+
 // Four dot products in one pass over `a`, each with dot()'s own eight partial
 // sums and final order, so every result is bit-identical to dot(a, b[k], n).
 // A single dot product waits on the latency of its two accumulators; four
 // side by side keep the multipliers busy and load `a` once for all of them.
 void dot4(const float* a, const float* const* b, std::size_t n, float* out) {
+#if CORVEX_HUD_AVX
+    if (haveAvx()) {
+        dot4Avx(a, b, n, out);
+        return;
+    }
+#endif
     float part[4][8];
     std::size_t i = 0;
 #if CORVEX_HUD_SSE2
@@ -854,6 +1136,23 @@ void dot4(const float* a, const float* const* b, std::size_t n, float* out) {
 
 void dotMany(const float* a, const float* const* b, std::size_t count, std::size_t n, float* out) {
     std::size_t k = 0;
+#if CORVEX_HUD_AVX
+    if (count >= 5 && haveAvx()) {
+        for (; k + 8 <= count; k += 8)
+            dot8Avx(a, b + k, n, out + k);
+        if (count - k >= 5) {
+            // Five to seven left: pad the block with repeats of the last one.
+            const float* rest[8];
+            float scores[8];
+            for (std::size_t q = 0; q < 8; ++q)
+                rest[q] = b[std::min(k + q, count - 1)];
+            dot8Avx(a, rest, n, scores);
+            for (std::size_t q = 0; k + q < count; ++q)
+                out[k + q] = scores[q];
+            return;
+        }
+    }
+#endif
     for (; k + 4 <= count; k += 4)
         dot4(a, b + k, n, out + k);
     if (k == count)
@@ -912,6 +1211,45 @@ GlyphClass classifyGlyph(const float* cell, const detail::Templates& glyphs, std
         }
     }
     return result;
+}
+
+void classifyGlyphs(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
+                    std::string_view charset, GlyphClass* out) {
+    for (std::size_t q = 0; q < count; ++q)
+        out[q] = GlyphClass{};
+    constexpr std::size_t kBlock = 8;
+    for (char c : charset) {
+        const detail::TemplateList* list = glyphs.find(c);
+        if (!list)
+            continue;
+        // Each template is read once for a block of cells and scored with
+        // the same dot products bestTemplateScore takes, in the same order.
+        for (std::size_t k = 0; k < count; k += kBlock) {
+            const std::size_t m = std::min(kBlock, count - k);
+            float best[kBlock];
+            std::fill(best, best + kBlock, -2.0f);
+            for (const detail::Template& t : *list) {
+                if (t.size() < static_cast<std::size_t>(kGlyphCellLength))
+                    continue;
+                float s[kBlock];
+                dotMany(t.data(), cells + k, m, static_cast<std::size_t>(kGlyphCellLength), s);
+                for (std::size_t q = 0; q < m; ++q)
+                    if (s[q] > best[q])
+                        best[q] = s[q];
+            }
+            for (std::size_t q = 0; q < m; ++q) {
+                GlyphClass& r = out[k + q];
+                const float sc = best[q];
+                if (sc > r.score) {
+                    r.second = r.score;
+                    r.score = sc;
+                    r.character = c;
+                } else if (sc > r.second) {
+                    r.second = sc;
+                }
+            }
+        }
+    }
 }
 
 double medianInt(std::vector<int> v) {

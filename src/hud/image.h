@@ -93,6 +93,9 @@ struct FramePlanes {
     Plane ink2;                     // `ink` plus dark-on-light text, filled lazily
     std::vector<Blob> textBlobs;    // filled lazily with ink2
     bool textBlobsReady = false;
+    // scratch.blobs are the components of `mask` as it stands; whoever
+    // labels another mask into them or changes `mask` clears this.
+    bool maskBlobsReady = false;
     FrameScratch scratch;
 };
 
@@ -137,6 +140,9 @@ void sampleGlyphCell(const Plane& p, const Blob& blob, double top, double bottom
 // Centres and scales to unit length, so that dot() of two normalised vectors
 // is their correlation. A constant vector is left all zeros.
 void normalizeVector(float* v, std::size_t n);
+// normalizeVector(v[k], n) for k < count, bit-identical to it, with several
+// vectors worked on together. The vectors must not overlap.
+void normalizeVectors(float* const* v, std::size_t count, std::size_t n);
 float dot(const float* a, const float* b, std::size_t n);
 // out[k] = dot(a, b[k], n) for k < count, bit-identical to calling dot() for
 // each, but one pass over `a` serves several vectors.
@@ -154,6 +160,11 @@ struct GlyphClass {
 
 // Best and second-best character of `charset` for a normalised glyph cell.
 GlyphClass classifyGlyph(const float* cell, const detail::Templates& glyphs, std::string_view charset);
+
+// classifyGlyph for each of `count` cells into out[0..count), with identical
+// results; each template is read once for several cells.
+void classifyGlyphs(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
+                    std::string_view charset, GlyphClass* out);
 
 // Median of integers; the mean of the middle two for an even count, 0 for none.
 double medianInt(std::vector<int> v);

@@ -66,14 +66,6 @@ std::size_t offset(int x, int y, int w) {
     return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
 }
 
-// Best score of a blob over charset, sampled from ink2 at the row's band.
-float classifyBlob(const Plane& ink2, const Blob& b, double top, double bottom, double lh,
-                   const detail::Templates& glyphs, std::string_view charset, Cell& cell) {
-    sampleGlyphCell(ink2, b, top, bottom, lh, cell.data());
-    normalizeVector(cell.data(), cell.size());
-    return classifyGlyph(cell.data(), glyphs, charset).score;
-}
-
 // Splits the area of a blob between two parts in proportion to their widths;
 // the cut column's share goes to neither.
 void shareArea(const Blob& whole, Blob& left, Blob& right) {
@@ -144,7 +136,10 @@ void findTextBlobs(FramePlanes& planes) {
     for (std::size_t i = 0; i < n; ++i)
         bright[i] = planes.smooth.pixels[i] > kPanelLuma ? 1 : 0;
     std::vector<Blob> panels;
-    for (const Blob& b : labelComponents(bright, w, h)) {
+    std::vector<Blob> brightBlobs;
+    LabelScratch& scratch = planes.scratch.labels;
+    labelComponents(bright, w, h, brightBlobs, scratch);
+    for (const Blob& b : brightBlobs) {
         const int bw = b.width();
         const int bh = b.height();
         if (bh >= kPanelMinHeight && bh <= kPanelMaxHeight && bw >= kPanelMinWidth && bw <= kPanelMaxWidth &&
@@ -152,7 +147,12 @@ void findTextBlobs(FramePlanes& planes) {
             panels.push_back(b);
     }
 
-    for (const Blob& b : labelComponents(planes.mask, w, h)) {
+    // The money line search has usually labelled this very mask already.
+    if (!planes.maskBlobsReady) {
+        labelComponents(planes.mask, w, h, planes.scratch.blobs, scratch);
+        planes.maskBlobsReady = true;
+    }
+    for (const Blob& b : planes.scratch.blobs) {
         const bool onPanel =
             std::any_of(panels.begin(), panels.end(), [&b](const Blob& p) { return insideGrown(b, p); });
         if (onPanel || !plainTextSize(b) || b.x0 < 1 || b.y0 < 1)
@@ -171,7 +171,6 @@ void findTextBlobs(FramePlanes& planes) {
     Plane tmpB;
     std::vector<std::uint8_t> cropMask;
     std::vector<Blob> cropBlobs;
-    LabelScratch scratch;
     for (const Blob& p : panels) {
         const int cw = p.width();
         const int ch = p.height();
@@ -227,19 +226,25 @@ std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<
         r0 = static_cast<int>(bandTop);
         r1 = static_cast<int>(bandBottom);
     }
-    Cell cell;
-    for (const Blob& blob : blobs) {
+    // The blobs that may be cut, with their two parts (splitOf is -1 for a
+    // blob kept whole). All candidates are sampled first and scored in one
+    // batch, so that each template is read once per row.
+    struct Split {
+        Blob left;
+        Blob right;
+        std::size_t cell = 0; // cells of whole, left, right from here on
+    };
+    std::vector<Split> splits;
+    std::vector<int> splitOf(blobs.size(), -1);
+    for (std::size_t k = 0; k < blobs.size(); ++k) {
+        const Blob& blob = blobs[k];
         const int w = blob.width();
-        if (w <= 0.95 * lh) {
-            out.push_back(blob);
+        if (w <= 0.95 * lh)
             continue;
-        }
         const int c0 = static_cast<int>(0.25 * w);
         const int c1 = static_cast<int>(0.75 * w) - 1;
-        if (c1 < c0) {
-            out.push_back(blob);
+        if (c1 < c0)
             continue;
-        }
         int cut = blob.x0 + c0;
         double lowest = std::numeric_limits<double>::infinity();
         for (int c = c0; c <= c1; ++c) {
@@ -253,21 +258,53 @@ std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<
                 cut = x;
             }
         }
-        Blob left = blob;
-        left.x1 = cut - 1;
-        Blob right = blob;
-        right.x0 = cut + 1;
-        if (left.width() < 3 || right.width() < 3) {
+        Split sp;
+        sp.left = blob;
+        sp.left.x1 = cut - 1;
+        sp.right = blob;
+        sp.right.x0 = cut + 1;
+        if (sp.left.width() < 3 || sp.right.width() < 3)
+            continue;
+        sp.cell = 3 * splits.size();
+        splitOf[k] = static_cast<int>(splits.size());
+        splits.push_back(sp);
+    }
+    if (splits.empty()) {
+        out = blobs;
+        return out;
+    }
+    std::vector<Cell> cells(3 * splits.size());
+    std::vector<float*> samples(cells.size());
+    for (std::size_t k = 0; k < blobs.size(); ++k) {
+        if (splitOf[k] < 0)
+            continue;
+        const Split& sp = splits[static_cast<std::size_t>(splitOf[k])];
+        const Blob* parts[3] = {&blobs[k], &sp.left, &sp.right};
+        for (std::size_t p = 0; p < 3; ++p) {
+            float* cell = cells[sp.cell + p].data();
+            sampleGlyphCell(ink2, *parts[p], top, bottom, lh, cell);
+            samples[sp.cell + p] = cell;
+        }
+    }
+    normalizeVectors(samples.data(), samples.size(), static_cast<std::size_t>(kGlyphCellLength));
+    const std::vector<const float*> views(samples.begin(), samples.end());
+    std::vector<GlyphClass> classes(views.size());
+    classifyGlyphs(views.data(), views.size(), glyphs, charset, classes.data());
+
+    for (std::size_t k = 0; k < blobs.size(); ++k) {
+        const Blob& blob = blobs[k];
+        if (splitOf[k] < 0) {
             out.push_back(blob);
             continue;
         }
-        const float whole = classifyBlob(ink2, blob, top, bottom, lh, glyphs, charset, cell);
-        const float ls = classifyBlob(ink2, left, top, bottom, lh, glyphs, charset, cell);
-        const float rs = classifyBlob(ink2, right, top, bottom, lh, glyphs, charset, cell);
+        Split sp = splits[static_cast<std::size_t>(splitOf[k])];
+        const float whole = classes[sp.cell].score;
+        const float ls = classes[sp.cell + 1].score;
+        const float rs = classes[sp.cell + 2].score;
         if (ls > whole + 0.05f && rs > whole + 0.05f) {
-            shareArea(blob, left, right);
-            out.push_back(left);
-            out.push_back(right);
+            shareArea(blob, sp.left, sp.right);
+            out.push_back(sp.left);
+            out.push_back(sp.right);
         } else {
             out.push_back(blob);
         }
@@ -282,16 +319,34 @@ std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vect
     if (!(lh > 0.0) || !std::isfinite(lh) || ink2.empty() || !sameSize(ink2, ink2.width, ink2.height))
         return words;
     const std::vector<Blob> parts = splitFusedGlyphs(planes, blobs, top, bottom, lh, glyphs, kLineCharset);
-    Cell cell;
-    const Blob* previous = nullptr;
+    // Every glyph of the row is sampled first and then classified in one
+    // batch, so that each template is read once per row, not once per glyph.
+    std::vector<const Blob*> kept;
+    kept.reserve(parts.size());
     for (const Blob& b : parts) {
         const int bh = b.height();
         if (bh < 0.7 * lh || bh > 1.35 * lh)
             continue;
-        sampleGlyphCell(ink2, b, top, bottom, lh, cell.data());
-        normalizeVector(cell.data(), cell.size());
-        const GlyphClass letter = classifyGlyph(cell.data(), glyphs, kLineLetters);
-        const GlyphClass digit = classifyGlyph(cell.data(), glyphs, kLineDigits);
+        kept.push_back(&b);
+    }
+    std::vector<Cell> cells(kept.size());
+    std::vector<float*> samples(kept.size());
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        sampleGlyphCell(ink2, *kept[k], top, bottom, lh, cells[k].data());
+        samples[k] = cells[k].data();
+    }
+    normalizeVectors(samples.data(), samples.size(), static_cast<std::size_t>(kGlyphCellLength));
+    const std::vector<const float*> views(samples.begin(), samples.end());
+    std::vector<GlyphClass> letters(kept.size());
+    std::vector<GlyphClass> digits(kept.size());
+    classifyGlyphs(views.data(), views.size(), glyphs, kLineLetters, letters.data());
+    classifyGlyphs(views.data(), views.size(), glyphs, kLineDigits, digits.data());
+
+    const Blob* previous = nullptr;
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        const Blob& b = *kept[k];
+        const GlyphClass& letter = letters[k];
+        const GlyphClass& digit = digits[k];
         if (std::max(letter.score, digit.score) < kGlyphMinScore)
             continue;
         GlyphRead g;

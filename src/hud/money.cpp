@@ -3,6 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#define CORVEX_HUD_MONEY_SSE 1
+#include <xmmintrin.h>
+#else
+#define CORVEX_HUD_MONEY_SSE 0
+#endif
+
 namespace hud {
 
 namespace {
@@ -59,15 +66,18 @@ void prepareStrip(MoneyRowContext& ctx) {
 void fillStrip(MoneyRowContext& ctx, int a, int b) {
     MoneyStrip& s = ctx.strip;
     const Plane& p = ctx.plane;
-    const std::size_t w = static_cast<std::size_t>(s.width);
+    constexpr std::size_t rows = kMoneyCellRows;
+    float* const values = s.values.get();
+    std::fill(values + rows * static_cast<std::size_t>(a), values + rows * static_cast<std::size_t>(b), 0.0f);
     // Plane columns inside [a - 1, b - 1).
     const int xa = std::max(a - 1, 0);
     const int xb = std::min(b - 1, p.width);
+    if (xa >= xb)
+        return;
     for (int i = 0; i < kMoneyCellRows; ++i) {
-        float* __restrict dst = s.values.get() + w * static_cast<std::size_t>(i) + 1;
-        std::fill(dst + (a - 1), dst + (b - 1), 0.0f);
-        if (!s.rowLive[i] || xa >= xb)
+        if (!s.rowLive[i])
             continue;
+        float* __restrict dst = values + rows + static_cast<std::size_t>(i); // plane column 0
         const int iy = s.rowIndex[i];
         const float fy = s.rowWeight[i];
         const float gy = 1.0f - fy;
@@ -80,13 +90,13 @@ void fillStrip(MoneyRowContext& ctx, int a, int b) {
                 : nullptr;
         if (r0 && r1) {
             for (int x = xa; x < xb; ++x)
-                dst[x] = gy * r0[x] + fy * r1[x];
+                dst[rows * static_cast<std::size_t>(x)] = gy * r0[x] + fy * r1[x];
         } else if (r0) {
             for (int x = xa; x < xb; ++x)
-                dst[x] = gy * r0[x];
+                dst[rows * static_cast<std::size_t>(x)] = gy * r0[x];
         } else if (r1) {
             for (int x = xa; x < xb; ++x)
-                dst[x] = fy * r1[x];
+                dst[rows * static_cast<std::size_t>(x)] = fy * r1[x];
         }
     }
 }
@@ -132,11 +142,14 @@ float scoreCell(const MoneyRowContext& ctx, const detail::TemplateList* list) {
 // whole block.
 void scoreOffsets(MoneyRowContext& ctx, double x, int d0, int k, const detail::TemplateList* const* lists,
                   int listCount, float (*scores)[kMoneyBlock]) {
-    const float* cells[kMoneyBlock];
+    const float* cells[kMoneyBlock] = {};
+    float* samples[kMoneyBlock] = {};
     for (int q = 0; q < k; ++q) {
-        sampleNormalised(ctx, x + (d0 + q), ctx.block[q]);
+        sampleLineCell(ctx, x + (d0 + q), ctx.block[q]);
+        samples[q] = ctx.block[q];
         cells[q] = ctx.block[q];
     }
+    normalizeVectors(samples, static_cast<std::size_t>(k), kMoneyCellLength);
     for (int l = 0; l < listCount; ++l) {
         float* best = scores[l];
         for (int q = 0; q < k; ++q)
@@ -240,13 +253,39 @@ void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
         std::fill(out, out + kMoneyCellLength, 0.0f);
         return;
     }
-    const std::size_t w = static_cast<std::size_t>(s.width);
-    for (int i = 0; i < kMoneyCellRows; ++i) {
-        const float* row = s.values.get() + w * static_cast<std::size_t>(i);
-        float* dst = out + i * kMoneyCellColumns;
-        for (int j = 0; j < kMoneyCellColumns; ++j)
-            dst[j] = wl[j] * row[index[j]] + wr[j] * row[index[j] + 1];
+    // Each cell column blends two whole strip columns, which lie contiguous
+    // and so vectorise; the block is then transposed into the cell's rows.
+    constexpr std::size_t rows = kMoneyCellRows;
+    alignas(16) float columns[kMoneyCellColumns][kMoneyCellRows];
+    for (int j = 0; j < kMoneyCellColumns; ++j) {
+        const float* __restrict a = s.values.get() + rows * static_cast<std::size_t>(index[j]);
+        const float* __restrict b = a + rows;
+        float* __restrict dst = columns[j];
+        const float l = wl[j];
+        const float r = wr[j];
+        for (std::size_t i = 0; i < rows; ++i)
+            dst[i] = l * a[i] + r * b[i];
     }
+#if CORVEX_HUD_MONEY_SSE
+    static_assert(kMoneyCellRows % 4 == 0 && kMoneyCellColumns % 4 == 0, "cells transpose in 4 x 4 blocks");
+    for (int i = 0; i < kMoneyCellRows; i += 4)
+        for (int j = 0; j < kMoneyCellColumns; j += 4) {
+            __m128 c0 = _mm_load_ps(&columns[j][i]);
+            __m128 c1 = _mm_load_ps(&columns[j + 1][i]);
+            __m128 c2 = _mm_load_ps(&columns[j + 2][i]);
+            __m128 c3 = _mm_load_ps(&columns[j + 3][i]);
+            _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+            float* dst = out + i * kMoneyCellColumns + j;
+            _mm_storeu_ps(dst, c0);
+            _mm_storeu_ps(dst + kMoneyCellColumns, c1);
+            _mm_storeu_ps(dst + 2 * kMoneyCellColumns, c2);
+            _mm_storeu_ps(dst + 3 * kMoneyCellColumns, c3);
+        }
+#else
+    for (int i = 0; i < kMoneyCellRows; ++i)
+        for (int j = 0; j < kMoneyCellColumns; ++j)
+            out[i * kMoneyCellColumns + j] = columns[j][i];
+#endif
     if (dead)
         for (int j = 0; j < kMoneyCellColumns; ++j)
             if (wl[j] == 0.0f && wr[j] == 0.0f)

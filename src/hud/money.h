@@ -19,7 +19,7 @@ namespace hud {
 
 // Cells scored side by side against each template: enough to keep the
 // multipliers busy, few enough to stay in registers and L1.
-constexpr int kMoneyBlock = 4;
+constexpr int kMoneyBlock = 8;
 
 // Every cell of a line samples the same 36 rows, so each row is blended
 // vertically once into this strip and a cell then only blends horizontally.
@@ -33,7 +33,7 @@ struct MoneyStrip {
     int rowIndex[kMoneyCellRows] = {};
     float rowWeight[kMoneyCellRows] = {};
     bool rowLive[kMoneyCellRows] = {};
-    std::unique_ptr<float[]> values; // kMoneyCellRows rows of `width`
+    std::unique_ptr<float[]> values; // `width` columns of kMoneyCellRows, column by column
 };
 
 // What the character reader works on: one line of one plane, which must not

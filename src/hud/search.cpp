@@ -77,6 +77,7 @@ bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
     const Plane& plane = planes.smooth;
     std::vector<Blob>& blobs = planes.scratch.blobs;
     labelComponents(planes.mask, plane.width, plane.height, blobs, planes.scratch.labels);
+    planes.maskBlobsReady = true;
 
     std::vector<Blob> candidates;
     for (const Blob& b : blobs) {
@@ -177,6 +178,8 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
                 (planes.ink.pixels[i] > kFaintInk && planes.smooth.pixels[i] > kMinSmooth) ? 1 : 0;
         found = findMoneyLine(planes, line);
         spare.swap(planes.mask);
+        // The blobs just found are the faint mask's, not the restored one's.
+        planes.maskBlobsReady = false;
     }
     if (!found) {
         reading.reason = kReasonNoMoneyLine;

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 using hud::Blob;
@@ -186,6 +188,15 @@ TEST(HudImage, MorphologyMatchesTheClippedWindow) {
         }
     }
     EXPECT_TRUE(hud::erode(Plane{}, 9).empty());
+
+    // In place, and with scratch left over from a plane of another size.
+    Plane scratch = randomPlane(3, 50, 1);
+    for (int size : {3, 9, 31}) {
+        Plane p = randomPlane(40, 23, static_cast<unsigned>(size));
+        const Plane want = bruteMorph(p, size, false);
+        hud::erode(p, size, p, scratch);
+        EXPECT_EQ(p.pixels, want.pixels) << size;
+    }
 }
 
 TEST(HudImage, TopHatKeepsNarrowStrokesAndDropsBackground) {
@@ -225,6 +236,34 @@ TEST(HudImage, LabellingConnectsEightNeighbours) {
     EXPECT_EQ(blobs[1].x0, 8);
     EXPECT_EQ(blobs[2].x0, 3);
     EXPECT_FALSE(blobs[0].inverted);
+}
+
+TEST(HudImage, LabellingWithReusedScratchEqualsFresh) {
+    // A dense mask first leaves labels all over the scratch; sparser masks,
+    // of the same size and of others, must not see them.
+    std::mt19937 gen(8);
+    auto randomMask = [&](int w, int h, unsigned oneIn) {
+        std::vector<std::uint8_t> m(static_cast<std::size_t>(w * h));
+        for (auto& v : m)
+            v = gen() % oneIn == 0;
+        return m;
+    };
+    hud::LabelScratch scratch;
+    std::vector<Blob> got;
+    for (auto [w, h, oneIn] :
+         {std::tuple{50, 30, 1u}, {50, 30, 3u}, {30, 50, 4u}, {20, 10, 2u}, {50, 30, 5u}}) {
+        const std::vector<std::uint8_t> m = randomMask(w, h, oneIn);
+        hud::labelComponents(m, w, h, got, scratch);
+        const std::vector<Blob> want = hud::labelComponents(m, w, h);
+        ASSERT_EQ(got.size(), want.size()) << w << "x" << h;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].x0, want[i].x0);
+            EXPECT_EQ(got[i].y0, want[i].y0);
+            EXPECT_EQ(got[i].x1, want[i].x1);
+            EXPECT_EQ(got[i].y1, want[i].y1);
+            EXPECT_EQ(got[i].area, want[i].area);
+        }
+    }
 }
 
 TEST(HudImage, LabellingCountsAndBoxesMatchABruteFlood) {
@@ -442,6 +481,69 @@ TEST(HudImage, BlockedDotsEqualSingleDotsBitForBit) {
             hud::dotMany(a.data(), ptrs.data(), count, n, out.data());
             for (std::size_t k = 0; k < count; ++k)
                 ASSERT_EQ(out[k], hud::dot(a.data(), b[k].data(), n)) << n << " " << count << " " << k;
+        }
+    }
+}
+
+TEST(HudImage, GroupedNormalisationEqualsSingleBitForBit) {
+    std::mt19937 gen(11);
+    for (std::size_t n : {std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{13}, std::size_t{720},
+                          std::size_t{1024}}) {
+        for (std::size_t count = 0; count <= 9; ++count) {
+            std::vector<std::vector<float>> want(count, std::vector<float>(n));
+            for (std::size_t k = 0; k < count; ++k)
+                for (float& x : want[k])
+                    // One vector constant: it must stay all zeros beside the others.
+                    x = k == 2 ? 0.25f : static_cast<float>(gen() % 100000) / 391.0f;
+            std::vector<std::vector<float>> got = want;
+            std::vector<float*> ptrs;
+            for (auto& v : got)
+                ptrs.push_back(v.data());
+            for (auto& v : want)
+                hud::normalizeVector(v.data(), n);
+            hud::normalizeVectors(ptrs.data(), count, n);
+            for (std::size_t k = 0; k < count; ++k)
+                for (std::size_t i = 0; i < n; ++i)
+                    ASSERT_EQ(got[k][i], want[k][i]) << n << " " << count << " " << k << " " << i;
+        }
+    }
+    hud::normalizeVectors(nullptr, 3, 10);
+}
+
+TEST(HudImage, BatchGlyphClassesEqualSingleOnes) {
+    std::mt19937 gen(12);
+    auto random = [&](std::size_t n) {
+        std::vector<float> v(n);
+        for (float& x : v)
+            x = static_cast<float>(static_cast<int>(gen() % 2001) - 1000) / 1000.0f;
+        hud::normalizeVector(v.data(), n);
+        return v;
+    };
+    hud::detail::Templates glyphs;
+    glyphs.cellLength = 1024;
+    glyphs.byChar['A'] = {random(1024), random(1024), random(1024)};
+    glyphs.byChar['B'] = {random(1024)};
+    glyphs.byChar['C'] = {std::vector<float>(10, 1.0f), random(1024)}; // the short one is passed over
+    glyphs.byChar['D'] = {std::vector<float>(10, 1.0f)};
+    glyphs.byChar['E'] = {glyphs.byChar['B'][0]}; // ties with B: the earlier of the charset wins
+    std::vector<std::vector<float>> cells;
+    for (int k = 0; k < 9; ++k)
+        cells.push_back(random(1024));
+    cells.push_back(glyphs.byChar['A'][1]);
+    cells.push_back(glyphs.byChar['B'][0]);
+    std::vector<const float*> ptrs;
+    for (const auto& c : cells)
+        ptrs.push_back(c.data());
+    for (std::string_view charset : {"ABCDEQ", "EDCBA", "Q", ""}) {
+        for (std::size_t count = 0; count <= cells.size(); ++count) {
+            std::vector<hud::GlyphClass> got(count);
+            hud::classifyGlyphs(ptrs.data(), count, glyphs, charset, got.data());
+            for (std::size_t k = 0; k < count; ++k) {
+                const hud::GlyphClass want = hud::classifyGlyph(ptrs[k], glyphs, charset);
+                ASSERT_EQ(got[k].character, want.character) << charset << " " << count << " " << k;
+                ASSERT_EQ(got[k].score, want.score) << charset << " " << count << " " << k;
+                ASSERT_EQ(got[k].second, want.second) << charset << " " << count << " " << k;
+            }
         }
     }
 }

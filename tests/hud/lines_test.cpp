@@ -1,4 +1,5 @@
 #include "hud/lines.h"
+#include "hud/search.h"
 
 #include <gtest/gtest.h>
 
@@ -305,6 +306,44 @@ TEST(Lines, BrightAndPanelTextReadAlike) {
     EXPECT_NEAR(lines[0].left, 150, 1);
     EXPECT_NEAR(lines[0].right, 200, 1);
     EXPECT_NEAR(lines[1].left, 148, 1);
+}
+
+TEST(Lines, TextBlobsAreTheSameAfterTheMoneyLineSearch) {
+    TestFrame frame(300, 160);
+    drawKill(frame, 150, 40, 235);
+    frame.paint(140, 70, 219, 99, 222, 222, 215);
+    drawKill(frame, 148, 76, 35);
+    FramePlanes fresh;
+    prepareFrame(frame.view(), fresh);
+    findTextBlobs(fresh);
+
+    // The search labels the same mask; its blobs stand in for a second
+    // labelling, and a new frame must not inherit them.
+    FramePlanes searched;
+    MoneyLine line;
+    prepareFrame(frame.view(), searched);
+    findMoneyLine(searched, line);
+    findTextBlobs(searched);
+    auto same = [](const std::vector<Blob>& a, const std::vector<Blob>& b) {
+        if (a.size() != b.size())
+            return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (a[i].x0 != b[i].x0 || a[i].y0 != b[i].y0 || a[i].x1 != b[i].x1 || a[i].y1 != b[i].y1 ||
+                a[i].area != b[i].area || a[i].inverted != b[i].inverted)
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(same(searched.textBlobs, fresh.textBlobs));
+
+    TestFrame other(300, 160);
+    drawKill(other, 40, 100, 235);
+    FramePlanes otherFresh;
+    prepareFrame(other.view(), otherFresh);
+    findTextBlobs(otherFresh);
+    prepareFrame(other.view(), searched);
+    findTextBlobs(searched);
+    ASSERT_FALSE(otherFresh.textBlobs.empty());
+    EXPECT_TRUE(same(searched.textBlobs, otherFresh.textBlobs));
 }
 
 TEST(Lines, OddInputsReadAsNoLines) {
