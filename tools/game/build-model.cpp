@@ -78,6 +78,7 @@ bool findLine(hud::FramePlanes& planes, hud::MoneyLine& line) {
         planes.mask[i] = planes.ink.pixels[i] > 0.2173913f && planes.smooth.pixels[i] > 95.0f;
     const bool found = hud::findMoneyLine(planes, line);
     planes.mask = saved;
+    planes.maskBlobsReady = false; // the blobs found were those of the faint mask
     return found;
 }
 
@@ -160,6 +161,7 @@ void harvestFrame(const synth::FrameSpec& f, synth::Rng& jitter, Pools& pools) {
         std::fill_n(planes.mask.begin() + static_cast<std::ptrdiff_t>(y) * cap.width(), cap.width(), 0);
     const bool found = findLine(planes, line);
     planes.mask = fullMask;
+    planes.maskBlobsReady = false; // the blobs found were those of the band alone
     if (!found || std::abs(line.height - expected) > 0.2 * expected) {
         if (verbose)
             std::fprintf(stderr, "  skipped %dx%d k %.2f scene %u: line height %.1f, expected %.1f\n",
