@@ -168,6 +168,58 @@ void scoreOffsets(MoneyRowContext& ctx, double x, int d0, int k, const detail::T
     }
 }
 
+// bestPosition(ctx, predicted[i], cands[i].character, kFollowRadius) into
+// cands[i] for i < n, with the same results: characters of one advance
+// width are predicted at the same centre, and each distinct centre is
+// sampled and normalised once for all the characters that share it.
+void followPositions(MoneyRowContext& ctx, const double* predicted, Candidate* cands, std::size_t n) {
+    constexpr std::size_t kMost = kDigitCount + 1;
+    static_assert(2 * kFollowRadius + 1 <= kMoneyBlock, "the follow window is one block");
+    constexpr int k = 2 * kFollowRadius + 1;
+    n = std::min(n, kMost);
+    bool done[kMost] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+        if (done[i])
+            continue;
+        const double x = predicted[i];
+        std::size_t members[kMost];
+        const detail::TemplateList* lists[kMost];
+        int m = 0;
+        for (std::size_t j = i; j < n; ++j) {
+            if (done[j] || !(predicted[j] == x))
+                continue;
+            done[j] = true;
+            members[m] = j;
+            lists[m] = ctx.templates.find(cands[j].character);
+            cands[j].score = -2.0f;
+            cands[j].x = predicted[j];
+            ++m;
+        }
+        if (!(x == x)) {
+            // A centre that equals nothing, not even itself, is scored alone.
+            done[i] = true;
+            members[0] = i;
+            lists[0] = ctx.templates.find(cands[i].character);
+            cands[i].score = -2.0f;
+            cands[i].x = x;
+            m = 1;
+        }
+        float scores[kMost][kMoneyBlock];
+        scoreOffsets(ctx, x, -kFollowRadius, k, lists, m, scores);
+        for (int l = 0; l < m; ++l) {
+            if (!lists[l])
+                continue;
+            Candidate& c = cands[members[l]];
+            for (int q = 0; q < k; ++q) {
+                if (scores[l][q] > c.score) {
+                    c.score = scores[l][q];
+                    c.x = x + (q - kFollowRadius);
+                }
+            }
+        }
+    }
+}
+
 std::int64_t digitsValue(const std::string& digits) {
     std::int64_t v = 0;
     for (char c : digits)
@@ -425,12 +477,14 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
         const bool digitsAllowed = count < maxDigits;
         std::size_t n = 0;
         const char* set = digitsAllowed ? "0123456789$" : "$";
+        double predicted[kDigitCount + 1];
         for (const char* c = set; *c; ++c) {
             const bool dollar = *c == '$';
             const double gap = (!dollar && count % 3 == 0) ? groupGap * h : 0.0;
-            const double p = previous.x - (widths.of(*c) + widths.of(previous.character)) / 2.0 * h - gap;
-            cands[n++] = bestPosition(ctx, p, *c, kFollowRadius);
+            predicted[n] = previous.x - (widths.of(*c) + widths.of(previous.character)) / 2.0 * h - gap;
+            cands[n++].character = *c;
         }
+        followPositions(ctx, predicted, cands, n);
         const Decision d = decide(ctx, cands, n);
         if (d.chosen.character == '$') {
             r.dollarX = d.chosen.x;
