@@ -9,34 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Qt 5.15's JSON parser loses the replaced value of a duplicated key (a Qt
-// bug, not ours); its allocations are kept out of the leak check so that the
-// fuzzer reports only leaks of the code under test.
-#if defined(__has_include)
-#if __has_include(<sanitizer/lsan_interface.h>)
-#include <sanitizer/lsan_interface.h>
-#define CORVEX_HAVE_LSAN 1
-#endif
-#endif
-
-namespace {
-
-struct QtParserLeaksIgnored {
-    QtParserLeaksIgnored() {
-#ifdef CORVEX_HAVE_LSAN
-        __lsan_disable();
-#endif
-    }
-    ~QtParserLeaksIgnored() {
-#ifdef CORVEX_HAVE_LSAN
-        __lsan_enable();
-#endif
-    }
-    QtParserLeaksIgnored(const QtParserLeaksIgnored&) = delete;
-    QtParserLeaksIgnored& operator=(const QtParserLeaksIgnored&) = delete;
-};
-
-} // namespace
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Settings settings = [] {
