@@ -1,0 +1,78 @@
+#pragma once
+
+// Trackers that turn noisy per-pass reads into few confirmed transitions: the
+// kill tracker follows feed rows while they scroll and votes on each, the down
+// tracker turns damage-log scores into "went down" and "got up".
+
+#include "hud/feed.h"
+#include "hud/plate.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hud {
+
+struct FeedTrack {
+    std::int64_t firstSeen = 0;
+    std::int64_t lastSeen = 0;
+    int y = 0;
+    int x0 = 0;
+    int x1 = 0;
+    std::vector<float> signature;
+    int reads = 0;
+    int killerVotes = 0;
+    int victimVotes = 0;
+    int bothVotes = 0;
+    int otherVotes = 0;
+    int squadVotes = 0;
+    std::vector<int> distances;
+    std::vector<std::string> icons;
+    int headshots = 0;
+    int distance = -1;
+    int bracketX0 = -1;
+    bool done = false;
+    bool reported = false;
+    int reportedKind = 0;
+    int reportedDistance = -1;
+    std::int64_t reportedAt = 0;
+    bool duplicate = false;
+};
+
+struct KillEvent {
+    int kind = 0; // 0 kill, 1 death
+    std::int64_t time = 0;
+    int distance = -1;
+    std::string weapon; // icon key
+    bool headshot = false;
+    bool squad = false;
+    float share = 0.0f;
+    std::string text;
+};
+
+struct FeedTracker {
+    std::vector<FeedTrack> tracks;
+};
+
+void trackFeed(FeedTracker& tracker, std::int64_t now, const FeedRead& read, std::vector<KillEvent>& events);
+
+struct DownTracker {
+    bool down = false;
+    int hits = 0;
+    int misses = 0;
+    std::int64_t since = 0;
+    std::int64_t lastStrong = 0;
+    std::int64_t firstHit = 0;
+    float x = 0.0f;
+    float y = 0.0f;
+};
+
+// 0 no change, 1 the player went down (since = first of the two hits),
+// 2 the damage log disappeared (since = now).
+int trackDown(DownTracker& tracker, std::int64_t now, const DownRead& read);
+
+// The kill-feed detail text of a sample: rows, plate and damage-log reads,
+// each line ending in "\n".
+std::string feedDetail(const FeedRead& feed, const PlateRead& plate, const DownRead& down);
+
+} // namespace hud

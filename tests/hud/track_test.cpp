@@ -1,0 +1,277 @@
+#include "hud/track.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A row of the same shape every pass unless `shape` says otherwise; distance
+// -1 means none was read.
+hud::FeedRow row(int y, int side, int distance = -1, float distanceConfidence = 0.9f, int shape = 0) {
+    hud::FeedRow r;
+    r.y = y;
+    r.x0 = 20;
+    r.x1 = 400;
+    r.cap = 20.0;
+    r.side = side;
+    r.bracketX0 = r.bracketX1 = 0;
+    if (distance >= 0) {
+        r.hasDistance = true;
+        r.distance = distance;
+        r.distanceConfidence = distanceConfidence;
+        r.bracketX0 = 300;
+        r.bracketX1 = 360;
+    }
+    r.signature.assign(hud::kRowSignatureLength, 0.0f);
+    r.signature[static_cast<std::size_t>(shape)] = 1.0f;
+    return r;
+}
+
+// Feeds one pass and returns the events it made.
+std::vector<hud::KillEvent> pass(hud::FeedTracker& tracker, std::int64_t now,
+                                 std::vector<hud::FeedRow> rows) {
+    hud::FeedRead read;
+    read.rows = std::move(rows);
+    std::vector<hud::KillEvent> events;
+    hud::trackFeed(tracker, now, read, events);
+    return events;
+}
+
+// The same rows at each of the times; the events of all those passes.
+std::vector<hud::KillEvent> passes(hud::FeedTracker& t, std::vector<std::int64_t> times,
+                                   const std::vector<hud::FeedRow>& rows) {
+    std::vector<hud::KillEvent> events;
+    for (std::int64_t now : times)
+        for (auto& e : pass(t, now, rows))
+            events.push_back(e);
+    return events;
+}
+
+// A row read three times over 500 ms.
+std::vector<hud::KillEvent> clearKill(hud::FeedTracker& t, std::int64_t at, const hud::FeedRow& r) {
+    return passes(t, {at, at + 250, at + 500}, {r});
+}
+
+} // namespace
+
+TEST(FeedTracker, VotesDecideOnceTheRowIsOldEnough) {
+    hud::FeedTracker t;
+    EXPECT_TRUE(pass(t, 0, {row(100, 1)}).empty());
+    EXPECT_TRUE(pass(t, 100, {row(100, 1)}).empty());
+    EXPECT_TRUE(pass(t, 200, {row(100, 1)}).empty()); // three votes, but 200 ms young
+    hud::FeedRow other = row(100, 0, 50, 0.5f);       // bracketed, so it counts as a read
+    auto events = pass(t, 500, {other});
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, 0);
+    EXPECT_EQ(events[0].time, 0);
+    EXPECT_EQ(events[0].distance, -1);
+    EXPECT_FLOAT_EQ(events[0].share, 0.75f);
+    EXPECT_EQ(events[0].text, "4 reads: killer 3 victim 0 self 0 other 1, 0 distances, 0 icons");
+    EXPECT_TRUE(pass(t, 600, {row(100, 1)}).empty()); // judged once only
+    ASSERT_EQ(t.tracks.size(), 1u);
+    EXPECT_TRUE(t.tracks[0].done);
+
+    // Reads of one row within 500 ms, judged when it is lost.
+    auto eventsOf = [](std::vector<int> sides) {
+        hud::FeedTracker split;
+        int i = 0;
+        for (int side : sides)
+            pass(split, 40 * i++, {side ? row(100, side) : row(100, 0, 50, 0.5f)});
+        const std::size_t made = pass(split, 3000, {}).size();
+        EXPECT_TRUE(split.tracks.size() == 1u && split.tracks[0].done);
+        return made;
+    };
+    EXPECT_EQ(eventsOf({1, 2, 1, 2, 1}), 0u);             // 30 < 35
+    EXPECT_EQ(eventsOf({1, 0, 1, 0, 1}), 0u);             // 30 < 35
+    EXPECT_EQ(eventsOf({1, 1, 1, 1, 1, 1, 1, 2, 2}), 0u); // 2 dissenting > 7 / 4
+    EXPECT_EQ(eventsOf({1, 1, 1, 1, 1, 1, 1, 1, 2, 2}), 1u);
+
+    // Fewer than three votes: dropped without event once lost; plain rows
+    // without a side or a bracket are never tracked.
+    hud::FeedTracker few;
+    pass(few, 0, {row(100, 1), row(200, 0)});
+    pass(few, 100, {row(100, 1)});
+    EXPECT_EQ(few.tracks.size(), 1u);
+    EXPECT_TRUE(pass(few, 2700, {}).empty());
+    EXPECT_TRUE(few.tracks.empty());
+}
+
+TEST(FeedTracker, RowsAreFollowedSlotBySlot) {
+    hud::FeedTracker t;
+    pass(t, 0, {row(100, 1)});
+    pass(t, 100, {row(148, 1)}); // one slot down
+    ASSERT_EQ(t.tracks.size(), 1u);
+    EXPECT_EQ(t.tracks[0].reads, 2);
+    pass(t, 200, {row(148 + 67, 1)}); // 1.4 slots
+    EXPECT_EQ(t.tracks.size(), 2u);
+    pass(t, 300, {row(100, 1)}); // upwards never continues a row
+    EXPECT_EQ(t.tracks.size(), 3u);
+    pass(t, 400, {row(100, 1, -1, 0.9f, 5)}); // same place, another shape
+    EXPECT_EQ(t.tracks.size(), 4u);
+
+    hud::FeedTracker d; // distances must agree; then shape does not matter
+    pass(d, 0, {row(200, 1, 77)});
+    pass(d, 100, {row(248, 1, 78)});
+    EXPECT_EQ(d.tracks.size(), 2u);
+    pass(d, 200, {row(296, 1, 78, 0.9f, 6)});
+    EXPECT_EQ(d.tracks.size(), 2u);
+    EXPECT_EQ(d.tracks[1].reads, 2);
+}
+
+TEST(FeedTracker, MajoritiesOfDistanceIconAndHeadshot) {
+    auto judged = [](std::vector<hud::FeedRow> reads) {
+        hud::FeedTracker t;
+        std::int64_t now = 0;
+        for (const auto& r : reads)
+            pass(t, now += 100, {r});
+        auto events = pass(t, now + 3000, {});
+        return events.empty() ? hud::KillEvent{} : events[0];
+    };
+    auto r = [](int distance, const char* icon, bool headshot) {
+        hud::FeedRow x = row(100, 1, distance, 0.7f); // 0.7: listed, but not used to match
+        x.icon = icon;
+        x.headshot = headshot;
+        return x;
+    };
+    hud::KillEvent e = judged({r(120, "ak", true), r(120, "ak", false), r(85, "m4", true)});
+    EXPECT_EQ(e.distance, 120);
+    EXPECT_EQ(e.weapon, "ak");
+    EXPECT_TRUE(e.headshot);
+    EXPECT_EQ(e.text, "3 reads: killer 3 victim 0 self 0 other 0, 3 distances, 3 icons");
+    e = judged({r(120, "ak", true), r(85, "m4", false), r(-1, "", false)});
+    EXPECT_EQ(e.distance, -1);
+    EXPECT_EQ(e.weapon, "");
+    EXPECT_FALSE(e.headshot);
+    e = judged({r(120, "", false), r(120, "", false), r(85, "", false), r(85, "", false)});
+    EXPECT_EQ(e.distance, -1); // two of four is not more than half
+    e = judged({r(40, "", false), r(40, "", false), r(40, "", false), r(40, "", false)});
+    EXPECT_EQ(e.kind, 0);
+    EXPECT_EQ(e.distance, 40);
+}
+
+TEST(FeedTracker, KindsAndSquadKills) {
+    auto run = [](int side, int squadReads = 3, int reads = 5) {
+        hud::FeedTracker t;
+        std::vector<hud::KillEvent> all;
+        for (int i = 0; i < reads; ++i) {
+            hud::FeedRow x = row(100, side);
+            x.squadVictim = side == 1 && i < squadReads;
+            x.squadKiller = side != 1 && i < squadReads;
+            for (auto& e : pass(t, i * 100, {x}))
+                all.push_back(e);
+        }
+        for (auto& e : pass(t, 3000, {}))
+            all.push_back(e);
+        return all;
+    };
+    EXPECT_TRUE(run(1).empty());
+    auto kills = run(1, 2, 4); // half the reads is not the squad colour
+    ASSERT_EQ(kills.size(), 1u);
+    EXPECT_EQ(kills[0].kind, 0);
+    EXPECT_FALSE(kills[0].squad);
+    auto deaths = run(2);
+    ASSERT_EQ(deaths.size(), 1u);
+    EXPECT_EQ(deaths[0].kind, 1);
+    EXPECT_TRUE(deaths[0].squad);
+    auto selfKill = run(3, 0);
+    ASSERT_EQ(selfKill.size(), 1u);
+    EXPECT_EQ(selfKill[0].kind, 1);
+}
+
+TEST(FeedTracker, TheSameEventIsReportedOnce) {
+    // Re-read at the same place with another shape after the track was lost.
+    hud::FeedTracker t;
+    EXPECT_EQ(clearKill(t, 0, row(100, 1)).size(), 1u);
+    EXPECT_TRUE(clearKill(t, 4000, row(105, 1, -1, 0.9f, 3)).empty());
+    // Scrolled one slot down while unread for a second, shape changed.
+    EXPECT_TRUE(clearKill(t, 5500, row(153, 1, -1, 0.9f, 7)).empty());
+    // Long after, the same place is a new kill.
+    EXPECT_EQ(clearKill(t, 20000, row(100, 1, -1, 0.9f, 9)).size(), 1u);
+
+    // Two kills that show up together one slot apart are two kills.
+    hud::FeedTracker pair;
+    EXPECT_EQ(passes(pair, {0, 250, 500}, {row(100, 1), row(148, 1, -1, 0.9f, 2)}).size(), 2u);
+
+    // A row seen beside a reported one is another kill even when it is read
+    // alone later.
+    hud::FeedTracker beside;
+    EXPECT_EQ(clearKill(beside, 0, row(100, 1)).size(), 1u);
+    EXPECT_EQ(passes(beside, {500, 750, 1000}, {row(148, 1, -1, 0.9f, 2)}).size(), 1u);
+
+    // A known distance identifies the event wherever the row is read again...
+    hud::FeedTracker d;
+    EXPECT_EQ(clearKill(d, 0, row(300, 1, 120)).size(), 1u);
+    EXPECT_TRUE(clearKill(d, 3000, row(100, 1, 120)).empty());
+    // One slot down after a short loss, but another distance: another kill.
+    EXPECT_EQ(clearKill(d, 4000, row(148, 1, 85, 0.9f, 4)).size(), 1u);
+    // ...unless two rows of that distance are on screen together.
+    hud::FeedTracker two;
+    EXPECT_EQ(clearKill(two, 0, row(300, 1, 120)).size(), 1u);
+    EXPECT_EQ(passes(two, {1000, 1250, 1500}, {row(100, 1, 120), row(140, 1, 120)}).size(), 2u);
+    EXPECT_FALSE(two.tracks[0].duplicate);
+    EXPECT_TRUE(two.tracks[1].duplicate);
+    EXPECT_TRUE(two.tracks[2].duplicate);
+}
+
+TEST(DownTracker, TwoHitsDownTwoMissesUp) {
+    hud::DownTracker t;
+    auto read = [](float score, float x = 10.0f, float y = 20.0f) {
+        hud::DownRead r;
+        r.score = score;
+        r.found = score >= 0.8f;
+        r.x = x;
+        r.y = y;
+        return r;
+    };
+    EXPECT_EQ(hud::trackDown(t, 0, read(0.9f)), 0);
+    EXPECT_EQ(hud::trackDown(t, 330, read(0.5f)), 0); // not consecutive
+    EXPECT_EQ(hud::trackDown(t, 660, read(0.85f)), 0);
+    EXPECT_EQ(hud::trackDown(t, 990, read(0.81f)), 1);
+    EXPECT_TRUE(t.down);
+    EXPECT_EQ(t.since, 660);
+
+    // Within 3 s of a strong read 0.65 holds; the position must stay within 3 px.
+    EXPECT_EQ(hud::trackDown(t, 1500, read(0.7f, 13.0f, 17.0f)), 0);
+    EXPECT_EQ(hud::trackDown(t, 2000, read(0.95f, 14.0f, 20.0f)), 0); // moved: a miss
+    EXPECT_EQ(t.misses, 1);
+    EXPECT_EQ(hud::trackDown(t, 3900, read(0.66f)), 0); // 2910 ms after the strong read
+    EXPECT_EQ(t.misses, 0);
+    EXPECT_EQ(hud::trackDown(t, 4100, read(0.79f)), 0); // 3110 ms: needs 0.8 again
+    EXPECT_EQ(t.misses, 1);
+    EXPECT_EQ(hud::trackDown(t, 4400, read(0.9f)), 0); // strong, refreshes
+    EXPECT_EQ(hud::trackDown(t, 4700, read(0.6f)), 0);
+    EXPECT_EQ(hud::trackDown(t, 5000, read(0.0f)), 2);
+    EXPECT_FALSE(t.down);
+    EXPECT_EQ(t.since, 5000);
+}
+
+TEST(FeedDetail, Texts) {
+    hud::FeedRead feed;
+    feed.note = "no feed rows";
+    EXPECT_EQ(hud::feedDetail(feed, {}, {}),
+              "killfeed 0 rows (no feed rows)\nplate line 0 read [] name []\ndown score 0.000\n");
+
+    feed.note.clear();
+    feed.rows.push_back(row(96, 1, 123));
+    feed.rows[0].icon = "ak";
+    feed.rows[0].headshot = true;
+    feed.rows[0].squadVictim = true;
+    feed.rows[0].text = "L n5";
+    feed.rows.push_back(row(144, 0));
+    feed.rows[1].squadKiller = true;
+    feed.rows.push_back(row(192, 3));
+    hud::PlateRead plate;
+    plate.found = true;
+    plate.read = "AK 47";
+    plate.name = "AK-47";
+    plate.weapon = true;
+    hud::DownRead down;
+    down.score = 0.81259f;
+    down.found = true;
+    EXPECT_EQ(hud::feedDetail(feed, plate, down), "killfeed 3 rows\n"
+                                                  "  y 96 x 20-400: me killer, squad victim dist 123 icon ak "
+                                                  "headshot | L n5\n"
+                                                  "  y 144 x 20-400: not me, squad killer dist - icon - | \n"
+                                                  "  y 192 x 20-400: me both sides dist - icon - | \n"
+                                                  "plate line 1 read [AK 47] name [AK-47] weapon\n"
+                                                  "down score 0.813 FOUND\n");
+}
