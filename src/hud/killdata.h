@@ -16,8 +16,10 @@
 //   DIGT: u32 templateLength (= 1024), u32 keyCount (<= 16), then per key:
 //         u8 key, u32 templateCount (<= 256), templateCount * 1024 f32
 //
-// Unknown tags are stepped over. The file is built by corvex-build-model and
-// only read here; everything the per-frame readers need is prepared at load.
+// Unknown tags are stepped over. ICON and DIGT sections append; of several
+// DOWN sections the last one is the header. The file is built by
+// corvex-build-model and only read here; everything the per-frame readers
+// need is prepared at load.
 
 #include "hud/model.h"
 
@@ -41,27 +43,27 @@ constexpr char kTagDistanceDigits[4] = {'D', 'I', 'G', 'T'};
 constexpr double kDamageLogRefHeight = 562.5;
 
 struct KillIcon {
-    std::string name;            // as stored ("skull_2")
-    std::string key;             // iconKey(name) ("skull"): what readers report
+    std::string name; // as stored ("skull_2")
+    std::string key;  // iconKey(name) ("skull"): what readers report
     std::uint32_t width = 0;
     std::uint32_t height = 0;
-    std::vector<float> pixels;   // byte / 255, zero-mean, unit length
-    float ink = 0.0f;            // share of stored bytes >= 128
+    std::vector<float> pixels; // byte / 255, zero-mean, unit length
+    float ink = 0.0f;          // share of stored bytes >= 128
 };
 
 struct DamageLogVariant {
     int width = 0;
     int height = 0;
     float scale = 0.0f;
-    std::vector<float> pixels;   // blurred, local mean removed, zero-mean, unit length
+    std::vector<float> pixels; // blurred, local mean removed, zero-mean, unit length
 };
 
 struct KillData {
     std::vector<KillIcon> icons;
     std::vector<DamageLogVariant> damageLog;
     float damageLogWidth = 0.0f;
-    std::uint32_t digitLength = 0;  // 1024 once distance templates were read
-    detail::Templates digits;       // "0".."9" and "m", 32 x 32 cells
+    std::uint32_t digitLength = 0; // 1024 once distance templates were read
+    detail::Templates digits;      // "0".."9" and "m", 32 x 32 cells
 };
 
 // Reads and parses the file; empty with `error` set on any failure ("cannot
