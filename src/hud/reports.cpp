@@ -84,6 +84,10 @@ void onFeedRead(CombatState& state, std::int64_t now, const FeedRead& read, std:
         e.conf = k.share;
         if (e.kind == CombatEvent::Kill)
             e.weapon = resolveWeapon(state.plate, k.time, k.weapon);
+        // A player who dies while down is not revived; left down, the state
+        // would swallow every new down until it expires a minute later.
+        if (e.kind == CombatEvent::Death)
+            state.down = state.upPending = false;
         out.push_back(std::move(e));
     }
 }
@@ -92,6 +96,19 @@ void onPlateRead(CombatState& state, std::int64_t now, const PlateRead& read, st
     PlateTracker& p = state.plate;
     while (!p.history.empty() && now - p.history.front().time > kPlateHistoryMs)
         p.history.pop_front();
+    // The plate is back whether or not its name could be matched.
+    if (read.found && state.down && state.upPending) {
+        if (now - state.upPendingAt <= kUpAfterPlateMs) {
+            CombatEvent e;
+            e.kind = CombatEvent::Up;
+            e.t = state.upPendingAt;
+            out.push_back(e);
+        }
+        // Later than that the player came back some other way (a respawn);
+        // the down is over either way.
+        state.down = false;
+        state.upPending = false;
+    }
     if (read.name.empty())
         return;
     p.history.push_back({now, read.name, read.weaponClass, read.weapon});
@@ -105,14 +122,6 @@ void onPlateRead(CombatState& state, std::int64_t now, const PlateRead& read, st
     } else {
         p.candidate = read.name;
         p.repeats = 1;
-    }
-    if (state.down && state.upPending && now - state.upPendingAt <= kUpAfterPlateMs) {
-        CombatEvent e;
-        e.kind = CombatEvent::Up;
-        e.t = state.upPendingAt;
-        out.push_back(e);
-        state.down = false;
-        state.upPending = false;
     }
 }
 

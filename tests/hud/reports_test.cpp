@@ -104,6 +104,56 @@ TEST(CombatEvents, DownWithoutPlateExpiresSilently) {
     EXPECT_EQ(out.size(), 1u);
 }
 
+TEST(CombatEvents, APlateWithoutAMatchedNameStillEndsTheDown) {
+    hud::CombatState s;
+    std::vector<hud::CombatEvent> out;
+    hud::onDownRead(s, 0, downOf(0.9f), out);
+    hud::onDownRead(s, 330, downOf(0.9f), out);
+    hud::onDownRead(s, 660, downOf(0.0f), out);
+    hud::onDownRead(s, 990, downOf(0.0f), out);
+    hud::PlateRead unmatched;
+    unmatched.found = true;
+    unmatched.read = "KODIAK";
+    hud::onPlateRead(s, 1500, unmatched, out);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1].kind, hud::CombatEvent::Up);
+    EXPECT_TRUE(s.plate.history.empty());
+}
+
+TEST(CombatEvents, ADeathEndsTheDownSoTheNextDownIsReported) {
+    hud::CombatState s;
+    std::vector<hud::CombatEvent> out;
+    hud::onDownRead(s, 0, downOf(0.9f), out);
+    hud::onDownRead(s, 330, downOf(0.9f), out);
+    // Finished off: the feed shows the player as victim.
+    hud::FeedRead feed;
+    hud::FeedRow row;
+    row.side = 2;
+    row.y = 100;
+    row.x0 = 20;
+    row.x1 = 400;
+    row.cap = 24;
+    row.bracketX0 = 200;
+    row.bracketX1 = 260;
+    row.hasDistance = true;
+    row.distance = 30;
+    row.distanceConfidence = 0.9f;
+    row.signature.assign(hud::kRowSignatureLength, 0.1f);
+    feed.rows.push_back(row);
+    for (std::int64_t t = 2000; t <= 3000; t += 330)
+        hud::onFeedRead(s, t, feed, out);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1].kind, hud::CombatEvent::Death);
+    EXPECT_FALSE(s.down);
+    // Respawned and down again within the minute.
+    hud::onDownRead(s, 20000, downOf(0.0f), out);
+    hud::onDownRead(s, 20330, downOf(0.0f), out);
+    hud::onDownRead(s, 30000, downOf(0.9f), out);
+    hud::onDownRead(s, 30330, downOf(0.9f), out);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[2].kind, hud::CombatEvent::Down);
+}
+
 TEST(CombatEvents, KillLogText) {
     hud::CombatEvent e;
     e.kind = hud::CombatEvent::Kill;

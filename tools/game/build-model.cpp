@@ -2,6 +2,7 @@
 // tie-breakers) from the HUD font, typeset and painted as the game does, and
 // optionally from captures of real footage.
 
+#include "build-killfeed.h"
 #include "hudio.h"
 #include "synth.h"
 
@@ -624,7 +625,8 @@ int main(int argc, char** argv) {
         "(lines top to bottom; change and lines optional). A first model from the synthetic footage\n"
         "aligns each known figure with the image, character by character as the reader walks it, and the\n"
         "cells found there join the synthetic ones before the final model is trained.\n\n"
-        "The same options give the same bytes: all randomness is seeded.");
+        "The same options give the same bytes: all randomness is seeded.\n\n" +
+        QString::fromLatin1(killfeed::kHelpText));
     cli.addHelpOption();
     cli.addOption({"out", "Model file to write.", "file"});
     cli.addOption({"frames", "Synthetic frames to sample.", "n", "700"});
@@ -638,6 +640,17 @@ int main(int argc, char** argv) {
         {"pair-offset", "Tie-breaker cells up to this many pixels off the true centre.", "px", "0.6"});
     cli.addOption({"pair-ridge", "L2 penalty per training cell of the tie-breakers.", "x", "0.0002"});
     cli.addOption({"pair-cells", "Tie-breaker training cells kept per character.", "n", "900"});
+    cli.addOption({"killfeed", "Kill-feed data file to write (hud/killfeed.bin).", "file"});
+    cli.addOption({"killfeed-frames", "Synthetic kill-feed frames the distance figures are taken from.", "n",
+                   QString::number(killfeed::BuildOptions().frames)});
+    cli.addOption({"killfeed-templates", "Distance templates per figure.", "n",
+                   QString::number(killfeed::BuildOptions().templatesPerKey)});
+    cli.addOption({"killfeed-seed", "Seed of the kill-feed footage.", "n",
+                   QString::number(killfeed::BuildOptions().seed)});
+    cli.addOption({"killfeed-check",
+                   "Read this many held-out kill-feed frames with the new data and print "
+                   "how many distances come out right.",
+                   "n"});
     cli.addOption({"verbose", "Print per-character statistics."});
     QStringList args;
     for (int i = 0; i < argc; ++i)
@@ -648,11 +661,38 @@ int main(int argc, char** argv) {
     tuning.pairOffset = cli.value("pair-offset").toDouble();
     tuning.pairRidge = cli.value("pair-ridge").toDouble();
     tuning.pairPool = cli.value("pair-cells").toUInt();
-    if (!cli.isSet("out"))
-        return fail(QStringLiteral("--out is required (see --help)"));
+    if (!cli.isSet("out") && !cli.isSet("killfeed"))
+        return fail(QStringLiteral("--out or --killfeed is required (see --help)"));
     const synth::Glyphs& glyphs = synth::Glyphs::instance();
     if (!glyphs.ok())
         return fail(glyphs.error());
+    if (cli.isSet("killfeed")) {
+        killfeed::BuildOptions ko;
+        bool ok1 = false, ok2 = false, ok3 = false;
+        ko.frames = cli.value("killfeed-frames").toInt(&ok1);
+        ko.templatesPerKey = cli.value("killfeed-templates").toInt(&ok2);
+        ko.seed = cli.value("killfeed-seed").toUInt(&ok3);
+        ko.verbose = verbose;
+        if (!ok1 || !ok2 || !ok3)
+            return fail(QStringLiteral("bad --killfeed-frames, --killfeed-templates or --killfeed-seed"));
+        QString error;
+        const std::vector<std::uint8_t> bytes = killfeed::buildKillData(ko, &error);
+        if (bytes.empty())
+            return fail(error);
+        QSaveFile out(cli.value("killfeed"));
+        if (!out.open(QIODevice::WriteOnly) ||
+            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) !=
+                static_cast<qint64>(bytes.size()) ||
+            !out.commit())
+            return fail(QStringLiteral("cannot write %1").arg(cli.value("killfeed")));
+        std::fprintf(stderr, "corvex-build-model: wrote %s (%zu bytes)\n", qPrintable(cli.value("killfeed")),
+                     bytes.size());
+        if (cli.isSet("killfeed-check") && killfeed::checkKillData(bytes, cli.value("killfeed-check").toInt(),
+                                                                   ko.seed ^ 0x5EC0DDu, verbose) != 0)
+            return 1;
+        if (!cli.isSet("out"))
+            return 0;
+    }
     bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
     const int frames = cli.value("frames").toInt(&ok1);
     const std::size_t moneyT = cli.value("money-templates").toUInt(&ok2);

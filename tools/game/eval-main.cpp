@@ -1,6 +1,9 @@
 // corvex-eval: measures the HUD reader on painted frames over the variations
-// of the game's look, through the same crop and scaling as the engine.
+// of the game's look, through the same crop and scaling as the engine, and
+// with --sequences the kill-feed readers and trackers on played matches.
 
+#include "eval-match.h"
+#include "feedrun.h"
 #include "hudio.h"
 #include "synth.h"
 
@@ -49,7 +52,11 @@ int main(int argc, char** argv) {
         "Paints random game frames (1280x720 to 3840x2160, HUD scale 0.8 to 1.3, scenes, JPEG quality\n"
         "60 to 95, slight blur and scaling), captures the HUD region as the engine does, reads it with\n"
         "the engine's options and prints how often the balance, the change and the reward lines were read\n"
-        "exactly.");
+        "exactly.\n"
+        "--sequences N: plays N match sequences at 10 frames a second instead, reads the kill feed, the\n"
+        "damage log and the weapon plate at the engine's rates through the engine's trackers and prints\n"
+        "kill and death precision and recall, distance, icon class, headshot and plate accuracy, and the\n"
+        "downs and ups detected.");
     cli.addHelpOption();
     cli.addOption({"seed", "Seed of the frames.", "n", "1"});
     cli.addOption({"count", "Number of frames.", "n", "2000"});
@@ -59,6 +66,8 @@ int main(int argc, char** argv) {
     cli.addOption({"min-k", "Smallest HUD scale.", "k", "0.8"});
     cli.addOption({"max-k", "Largest HUD scale.", "k", "1.3"});
     cli.addOption({"clean", "No recompression, blur or scaling."});
+    cli.addOption({"sequences", "Evaluate the kill-feed readers on this many match sequences.", "n"});
+    cli.addOption({"kill-data", "Kill-feed data file.", "file", synth::defaultKillDataPath()});
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -81,6 +90,20 @@ int main(int argc, char** argv) {
         return 1;
     }
     bool ok = false;
+    if (cli.isSet("sequences")) {
+        synth::MatchEvalOptions m;
+        m.model = model;
+        m.killDataPath = cli.value("kill-data");
+        m.seed = cli.value("seed").toUInt();
+        m.count = cli.value("sequences").toInt(&ok);
+        m.degrade = !cli.isSet("clean");
+        m.dumpDir = dump;
+        if (!ok || m.count < 1) {
+            std::fprintf(stderr, "corvex-eval: bad --sequences\n");
+            return 1;
+        }
+        return synth::evalMatches(m);
+    }
     const int count = cli.value("count").toInt(&ok);
     if (!ok || count < 1) {
         std::fprintf(stderr, "corvex-eval: bad --count\n");

@@ -571,6 +571,8 @@ QImage paintSource(const FrameSpec& f, const QRect& window) {
     const HudLayout hud = layoutCashHud(f);
     paintBright(p, f, hud, f.width);
     paintHud(p, hud, f.height);
+    if (f.feed || f.plate || f.down)
+        paintFeedPlateDown(p, f);
     p.end();
     return img;
 }
@@ -785,7 +787,7 @@ CashHud randomCashHud(Rng& rng, int frameHeight, double hudScale) {
 }
 
 RandomFrames::RandomFrames(std::uint32_t seed, int count, Variation variation)
-    : rng_(seed), left_(count), variation_(variation) {}
+    : rng_(seed), extra_(seed ^ 0x6A09E667u), left_(count), variation_(variation) {}
 
 bool RandomFrames::next(FrameSpec& f, std::int64_t& timeMs) {
     if (left_ <= 0)
@@ -805,6 +807,12 @@ bool RandomFrames::next(FrameSpec& f, std::int64_t& timeMs) {
         f.degradation.blurSigma = rng_.chance(0.5) ? rng_.uniform(0.2, 0.7) : 0.0;
         f.degradation.sourceScale = rng_.chance(0.3) ? rng_.uniform(0.75, 1.5) : 1.0;
     }
+    if (variation_.feed)
+        f.feed = randomKillFeed(extra_);
+    if (variation_.downChance > 0)
+        f.down = extra_.chance(variation_.downChance);
+    if (variation_.plate)
+        f.plate = randomPlate(extra_);
     time_ += 1000;
     timeMs = time_;
     return true;
@@ -844,6 +852,7 @@ QJsonObject truthJson(const FrameSpec& f) {
         }
         o["lines"] = lines;
     }
+    addFeedPlateDownTruth(o, f);
     return o;
 }
 

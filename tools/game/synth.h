@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+class QPainter;
+
 namespace synth {
 
 // Seeded randomness that gives the same numbers with every standard library:
@@ -55,6 +57,35 @@ struct CashHud {
     std::vector<RewardLine> lines;      // oldest first (top), newest last
 };
 
+// Who a kill-feed name belongs to, which decides its colour and marker.
+enum class FeedWho { Enemy, Team, Squad, Me };
+
+// One kill-feed row. `distance` < 0 draws no bracket at all.
+struct FeedRowSpec {
+    std::string killer; // 3 to 12 of A-Z, 0-9, "_"
+    FeedWho killerWho = FeedWho::Enemy;
+    std::string victim;
+    FeedWho victimWho = FeedWho::Enemy;
+    std::string icon = "rifle"; // an icon name of iconNames()
+    bool headshot = false;
+    int distance = 50;
+};
+
+struct KillFeed {
+    std::vector<FeedRowSpec> rows; // newest first (top row), at most 7
+    // 0..1 of a row pitch: rows slide down while a new one pushes them (the
+    // newest row fades in at the top), so trackers see in-between positions.
+    double scroll = 0.0;
+};
+
+// The item in the player's hands, bottom right.
+struct Plate {
+    std::string name; // the weapon table's name; drawn in upper case
+    bool weapon = true;
+    int magazine = 30; // ammunition after the slash, weapons only
+    int reserve = 120;
+};
+
 // How the picture reached the reader: the game's own render size relative to
 // the stream (scaling), softening and recompression.
 struct Degradation {
@@ -74,6 +105,9 @@ struct FrameSpec {
     bool brightBehindHud = false; // a bright area (luma up to 200) behind the cash HUD
     int flatScene = -1;           // 0..255: a plain grey world of that level instead (tests)
     std::optional<CashHud> cash;
+    std::optional<KillFeed> feed;
+    std::optional<Plate> plate; // hidden while down
+    bool down = false;          // knocked down: the damage log shows
     Degradation degradation;
 };
 
@@ -91,6 +125,11 @@ struct Variation {
     bool anyResolution = true; // 1280x720, 1920x1080, 2560x1440, 3840x2160
     double minScale = 0.8, maxScale = 1.3;
     bool degrade = true;
+    // Further HUD elements; off by default so that a seed keeps giving the
+    // same cash frames. They draw from a randomness of their own.
+    bool feed = false;       // a random kill feed on every frame
+    bool plate = false;      // a weapon plate on every frame
+    double downChance = 0.0; // share of frames with the player knocked down
 };
 
 // Independent random frames over the variations of the game's look.
@@ -101,6 +140,7 @@ public:
 
 private:
     Rng rng_;
+    Rng extra_; // kill feed, plate and down state
     int left_;
     Variation variation_;
     std::int64_t time_ = 0;
@@ -123,6 +163,9 @@ public:
     QPainterPath word(const std::string& text) const;
     // Ink box of each letter of a word, in the coordinates of word(text).
     std::vector<QRectF> letterBoxes(const std::string& text) const;
+    // Pen position of each letter of `text` at the font's own advances plus
+    // `tracking` cap heights between letters (reference size, baseline y = 0).
+    std::vector<double> letterOrigins(const std::string& text, double tracking) const;
     double capHeight() const { return cap_; } // of the reference size
 
 private:
@@ -209,5 +252,105 @@ double captureLeft(int frameWidth, int frameHeight);
 // Bilinear resampling of the rectangle `src` (pixel units, pixel centres at
 // +0.5) into an image of outW by outH, edges clamped, as a GPU sampler does.
 QImage resampleBilinear(const QImage& image, const QRectF& src, int outW, int outH);
+
+// The kill-feed icon names of the game's look: every weapon class, the
+// events and "skull" (the headshot mark).
+const std::vector<std::string>& iconNames();
+// The icon's white silhouette at a cap of `cap` pixels (the feed cap m),
+// antialiased, as grey levels 0..255 in an 8-bit image; variant 0 is the
+// shape the game draws, variants 1.. slightly altered forms ("rifle_2",
+// "skull_small") that the data file stores beside it. The stored names
+// ("rifle_2") name their variant directly. Null for an unknown name or variant.
+QImage iconImage(const std::string& name, double cap, int variant = 0);
+
+// Where every part of the kill feed, plate and damage log lands, in frame
+// pixels: what the painter draws and what the builder and the tests take as
+// the truth. Ink boxes are tight around the drawn shape (before shadow).
+struct FeedLayout {
+    double cap = 0; // the feed cap m
+    struct Row {
+        FeedRowSpec row;
+        QRectF band;                                  // the dark band
+        double capTop = 0;                            // cap top of the names
+        QRectF killerMarker, victimMarker;            // empty when none
+        QRectF killerName, victimName;                // ink boxes of the names
+        QRectF icon, skull;                           // skull empty unless a headshot
+        QRectF openBracket, closeBracket;             // empty without a distance
+        std::vector<std::pair<char, QRectF>> figures; // digits, then 'm'
+        double opacity = 1.0;                         // the newest row fades in while the feed scrolls
+    };
+    std::vector<Row> rows; // top row first
+};
+FeedLayout layoutFeed(const FrameSpec& frame);
+
+struct PlateLayout {
+    double cap = 0;
+    std::vector<std::pair<char, QRectF>> letters; // name letters up to the slash
+    QRectF slash;                                 // empty for gadgets
+    QRectF line;                                  // the whole drawn line
+    std::vector<std::pair<char, QRectF>> ammo;    // magazine digits, then reserve digits
+};
+PlateLayout layoutPlate(const FrameSpec& frame); // empty without a plate or while down
+// The red band, frame pixels, where the game puts it whether or not it shows.
+QRectF damageLogHeader(const FrameSpec& frame);
+// Ink box of the word "DAMAGE LOG" inside the band, and the dimmer damage rows
+// under it (a frame's rows follow from its scene seed).
+struct DamageLogLayout {
+    QRectF band;
+    double titleCap = 0;
+    QRectF title;
+    double rowCap = 0;
+    std::vector<std::pair<std::string, QPointF>> rows; // text and its ink top-left
+};
+DamageLogLayout layoutDamageLog(const FrameSpec& frame);
+
+// The icon outline in units of the feed cap: ink box (0, 0, width, height).
+// Empty for unknown names. Names with a variant suffix ("rifle_2",
+// "skull_small") give that variant.
+QPainterPath iconPath(const std::string& name, int variant = 0);
+// The variants an icon has beside its base shape (0 for most icons), and
+// the names the kill-feed data stores them under.
+int iconVariantCount(const std::string& name);
+std::string iconVariantName(const std::string& name, int variant);
+
+// Engine capture regions of the auxiliary readers, in frame pixels, and the
+// captures themselves at their reference heights (kill feed and plate 2160
+// lines, damage log 562.5). Null image when the engine would not read it.
+QRect feedRegion(int frameWidth, int frameHeight);
+QRect plateRegion(int frameWidth, int frameHeight);
+QRect damageLogRegion(int frameWidth, int frameHeight);
+QImage captureFeedRegion(const QImage& frame);
+QImage capturePlateRegion(const QImage& frame);
+QImage captureDamageLogRegion(const QImage& frame);
+
+// One auxiliary capture as the engine makes it: the exact region in frame
+// pixels and the output size; `valid` is false when the engine would not read
+// it (frame too small or too low for that reader).
+struct RegionCapture {
+    bool valid = false;
+    QRectF region;
+    int width = 0;
+    int height = 0;
+    double refHeight = 0;
+    QPointF toCapture(const QPointF& framePoint) const;
+    QRectF toCapture(const QRectF& frameRect) const;
+    QImage capture(const QImage& frame) const; // null when not valid
+};
+RegionCapture feedCapture(int frameWidth, int frameHeight);
+RegionCapture plateCapture(int frameWidth, int frameHeight);
+RegionCapture damageLogCapture(int frameWidth, int frameHeight);
+
+// Paints the kill feed, the weapon plate and the damage log of `frame` (those
+// it has) over a picture already holding the scene and the cash HUD.
+void paintFeedPlateDown(QPainter& painter, const FrameSpec& frame);
+// The truth of those three elements, added only for frames that have them.
+void addFeedPlateDownTruth(QJsonObject& truth, const FrameSpec& frame);
+
+// Random content for the kill feed and the plate as the game shows it. The
+// player's own name `me` appears on the rows the player is part of.
+std::string randomPlayerName(Rng& rng);
+FeedRowSpec randomFeedRow(Rng& rng, const std::string& me);
+KillFeed randomKillFeed(Rng& rng);
+Plate randomPlate(Rng& rng);
 
 } // namespace synth

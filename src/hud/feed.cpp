@@ -1,0 +1,669 @@
+#include "hud/feed.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace hud {
+
+namespace {
+
+// Components that can be part of a feed row at all (2160-line scale).
+constexpr int kCompMinHeight = 6;
+constexpr int kCompMaxHeight = 48;
+constexpr int kCompMaxWidth = 120;
+constexpr int kCompMinArea = 6;
+
+// Letters of the names: their median height is the row's cap.
+constexpr int kLetterMinHeight = 12;
+constexpr int kLetterMaxHeight = 30;
+constexpr double kLetterMaxAspect = 0.9;
+constexpr std::size_t kMinLetters = 4;
+constexpr double kRowMinWidth = 4.0; // in cap
+
+// Defaults of the text mask; with them prepareFrame's mask is already right.
+constexpr double kDefaultTopHat = 34.0;
+constexpr double kDefaultLuma = 95.0;
+
+// Larger captures are read but their buffers are not kept for the next pass.
+constexpr std::int64_t kKeepBuffersUpTo = std::int64_t{4} << 20;
+
+constexpr const char* kNoRows = "no feed rows";
+
+// The smallest channel of an icon's white, as the distance reader's icon
+// test takes it.
+constexpr int kIconWhite = 215;
+
+struct FeedScratch {
+    FramePlanes planes;
+    std::vector<Blob> kept;
+    std::vector<RowGeometry> geometry;
+    std::vector<int> heights;
+    RowCtx ctx;
+};
+
+// Marker search buffers, reused from row to row.
+struct BlockScratch {
+    std::vector<std::uint8_t> mask;
+    LabelScratch labels;
+    std::vector<Blob> blobs;
+    std::vector<float> hues;
+};
+
+struct ColumnScratch {
+    std::vector<std::pair<int, int>> spans;
+    std::vector<std::size_t> active;
+    std::vector<std::size_t> open;
+};
+
+std::size_t at(int x, int y, int w) {
+    return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
+}
+
+bool planesUsable(const FramePlanes& planes) {
+    const FrameView& f = planes.frame;
+    return f.valid() && planes.mask.size() >= at(0, f.height, f.width);
+}
+
+bool rowUsable(const RowCtx& ctx) {
+    return ctx.planes && planesUsable(*ctx.planes) && ctx.frame.valid() &&
+           ctx.frame.width == ctx.planes->frame.width && ctx.frame.height == ctx.planes->frame.height &&
+           ctx.cap > 0.0 && std::isfinite(ctx.cap) && std::isfinite(ctx.top) && std::isfinite(ctx.bottom);
+}
+
+int floorInt(double v) {
+    if (!(v > -1e9))
+        return -1000000000;
+    if (!(v < 1e9))
+        return 1000000000;
+    return static_cast<int>(std::floor(v));
+}
+
+bool overlapsX(const Blob& b, const ColourBlock& c) {
+    return b.x0 <= c.x1 && c.x0 <= b.x1;
+}
+
+bool overlapsAnyBlock(const Blob& b, const std::vector<ColourBlock>& blocks) {
+    for (const ColourBlock& c : blocks)
+        if (overlapsX(b, c))
+            return true;
+    return false;
+}
+
+// Hexagonal hue in degrees, with reds (300 and up) brought round to just
+// below 0 so that they sort next to the oranges.
+float hueOf(int r, int g, int b) {
+    const int mx = std::max(r, std::max(g, b));
+    const int mn = std::min(r, std::min(g, b));
+    if (mx == mn)
+        return 0.0f;
+    const float d = static_cast<float>(mx - mn);
+    float h;
+    if (mx == r)
+        h = 60.0f * (static_cast<float>(g - b) / d);
+    else if (mx == g)
+        h = 60.0f * (static_cast<float>(b - r) / d + 2.0f);
+    else
+        h = 60.0f * (static_cast<float>(r - g) / d + 4.0f);
+    if (h < 0.0f)
+        h += 360.0f;
+    if (h >= 300.0f)
+        h -= 360.0f;
+    return h;
+}
+
+float upperMedian(std::vector<float>& v) {
+    if (v.empty())
+        return 0.0f;
+    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), mid, v.end());
+    return *mid;
+}
+
+void rebuildMask(FramePlanes& planes, const FeedTuning& tuning) {
+    const float inkAbove = static_cast<float>((tuning.topHat - 14.0) / 46.0);
+    const float lumaAbove = static_cast<float>(tuning.luma);
+    const std::size_t n = planes.ink.pixels.size();
+    const float* ink = planes.ink.pixels.data();
+    const float* smooth = planes.smooth.pixels.data();
+    std::uint8_t* mask = planes.mask.data();
+    for (std::size_t i = 0; i < n; ++i)
+        mask[i] = static_cast<std::uint8_t>((ink[i] > inkAbove) & (smooth[i] > lumaAbove));
+    planes.maskBlobsReady = false;
+}
+
+// One line of the grouping: a feed row or nothing. Fills `row` and says
+// whether it is one.
+bool readLine(FeedScratch& s, const Model& model, const KillData& killData, std::size_t index,
+              const std::vector<Blob>& line, const RowGeometry& g, FeedRow& row) {
+    const bool debug = feedTuning().debug;
+    std::vector<int>& heights = s.heights;
+    heights.clear();
+    int lineX0 = 0;
+    int lineX1 = 0;
+    for (std::size_t k = 0; k < line.size(); ++k) {
+        const Blob& b = line[k];
+        lineX0 = k == 0 ? b.x0 : std::min(lineX0, b.x0);
+        lineX1 = k == 0 ? b.x1 : std::max(lineX1, b.x1);
+        const int h = b.height();
+        if (h >= kLetterMinHeight && h <= kLetterMaxHeight && b.width() <= kLetterMaxAspect * h)
+            heights.push_back(h);
+    }
+    std::sort(heights.begin(), heights.end());
+    const int m = heights.empty() ? 0 : heights[heights.size() / 2];
+    if (debug) {
+        std::string t;
+        detail::appendTrace(
+            t, "line %zu: band %.0f-%.0f cap %.0f, %zu comps x %d-%d, %zu letter-sized (median %.0f)\n",
+            index, g.top, g.bottom, g.height, line.size(), lineX0, lineX1, heights.size(),
+            static_cast<double>(m));
+        for (const Blob& b : line)
+            detail::appendTrace(t, " [%d,%d %dx%d a%d]", b.x0, b.y0, b.width(), b.height(), b.area);
+        t += '\n';
+        detail::writeTrace(t);
+    }
+    if (heights.size() < kMinLetters || m < kLetterMinHeight || m > kLetterMaxHeight)
+        return false;
+
+    const double cap = m;
+    const double top = g.top;
+    const double bottom = top + cap - 1.0;
+    RowCtx& ctx = s.ctx;
+    ctx.comps.clear();
+    for (const Blob& b : line) {
+        const double cy = (b.y0 + b.y1) / 2.0;
+        if (cy >= top - 0.6 * cap && cy <= bottom + 0.8 * cap)
+            ctx.comps.push_back(b);
+    }
+    if (ctx.comps.size() < kMinLetters)
+        return false;
+    int x0 = ctx.comps.front().x0;
+    int x1 = ctx.comps.front().x1;
+    for (const Blob& b : ctx.comps) {
+        x0 = std::min(x0, b.x0);
+        x1 = std::max(x1, b.x1);
+    }
+    if (x1 - x0 < kRowMinWidth * cap)
+        return false;
+    std::stable_sort(ctx.comps.begin(), ctx.comps.end(),
+                     [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+
+    ctx.planes = &s.planes;
+    ctx.frame = s.planes.frame;
+    ctx.model = &model;
+    ctx.killData = &killData;
+    ctx.top = top;
+    ctx.bottom = bottom;
+    ctx.cap = cap;
+    ctx.x0 = x0;
+    ctx.x1 = x1;
+
+    row.x0 = x0;
+    row.y = static_cast<int>(top);
+    row.x1 = x1;
+    row.bottom = static_cast<int>(bottom);
+    row.cap = cap;
+    row.signature = rowSignature(ctx);
+
+    readDistance(ctx, row);
+    const bool bracket = row.hasBracket();
+    const RowSplit split = splitRow(ctx, bracket ? row.bracketX0 : -1, bracket ? row.bracketX1 : -1);
+    row.killer = sideStats(ctx, split.left, split.blocks, true);
+    row.victim = sideStats(ctx, split.right, split.blocks, false);
+    row.alike = namesAlike(ctx, split.left, split.right);
+    classifySides(row, bracket);
+    row.bright = std::max(row.killer.v, row.victim.v) >= 185.0f;
+    if (row.side != 0 || bracket) {
+        // A little room either side: the zone was cut from the mask, which
+        // misses the soft edges of the white icons.
+        const int margin = floorInt(0.3 * cap);
+        const int fromX = (split.iconX0 >= 0 ? split.iconX0 : row.x0) - margin;
+        const int toX = (bracket ? row.bracketX0 - 1 : (split.iconX0 >= 0 ? split.iconX1 : row.x1)) + margin;
+        matchIcons(ctx, fromX, toX, row);
+    }
+    row.text = rowText(row);
+    return true;
+}
+
+} // namespace
+
+namespace detail {
+
+void appendTrace(std::string& out, const char* format, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (n <= 0)
+        return;
+    if (static_cast<std::size_t>(n) < sizeof buffer) {
+        out.append(buffer, static_cast<std::size_t>(n));
+        return;
+    }
+    std::string longer(static_cast<std::size_t>(n) + 1, '\0');
+    va_start(args, format);
+    std::vsnprintf(&longer[0], longer.size(), format, args);
+    va_end(args);
+    out.append(longer.data(), static_cast<std::size_t>(n));
+}
+
+void writeTrace(const std::string& text) {
+    if (!text.empty())
+        std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+void maskColumnCounts(const FramePlanes& planes, const std::vector<Blob>& boxes, int x0, int x1,
+                      std::vector<int>& counts) {
+    // Only ranges a frame can hold are counted; anything else is no range.
+    const long long span = static_cast<long long>(x1) - x0 + 1;
+    counts.assign(span > 0 && span <= kMaxFrameSide ? static_cast<std::size_t>(span) : 0, 0);
+    if (counts.empty() || !planesUsable(planes))
+        return;
+    const int w = planes.frame.width;
+    const int h = planes.frame.height;
+    const int lo = std::max(x0, 0);
+    const int hi = std::min(x1, w - 1);
+    if (lo > hi)
+        return;
+    thread_local ColumnScratch s;
+    std::vector<std::size_t>& active = s.active;
+    std::vector<std::pair<int, int>>& spans = s.spans;
+    active.clear();
+    for (std::size_t k = 0; k < boxes.size(); ++k) {
+        const Blob& b = boxes[k];
+        if (b.x1 >= lo && b.x0 <= hi && b.y1 >= 0 && b.y0 < h && b.y0 <= b.y1)
+            active.push_back(k);
+    }
+    if (active.empty())
+        return;
+    // A sweep from left to right: the boxes open at their x0 and close after
+    // their x1, so each column looks at the few boxes over it.
+    std::stable_sort(active.begin(), active.end(),
+                     [&boxes](std::size_t a, std::size_t b) { return boxes[a].x0 < boxes[b].x0; });
+    std::vector<std::size_t>& open = s.open;
+    open.clear();
+    std::size_t next = 0;
+    const std::uint8_t* mask = planes.mask.data();
+    for (int x = lo; x <= hi; ++x) {
+        while (next < active.size() && boxes[active[next]].x0 <= x)
+            open.push_back(active[next++]);
+        open.erase(std::remove_if(open.begin(), open.end(), [&](std::size_t k) { return boxes[k].x1 < x; }),
+                   open.end());
+        spans.clear();
+        for (std::size_t k : open)
+            spans.emplace_back(std::max(boxes[k].y0, 0), std::min(boxes[k].y1, h - 1));
+        if (spans.empty())
+            continue;
+        if (spans.size() > 1)
+            std::sort(spans.begin(), spans.end());
+        int count = 0;
+        int from = spans.front().first;
+        int to = spans.front().second;
+        auto add = [&](int a, int b) {
+            for (int y = a; y <= b; ++y)
+                count += mask[at(x, y, w)];
+        };
+        for (std::size_t k = 1; k < spans.size(); ++k) {
+            if (spans[k].first > to + 1) {
+                add(from, to);
+                from = spans[k].first;
+                to = spans[k].second;
+            } else {
+                to = std::max(to, spans[k].second);
+            }
+        }
+        add(from, to);
+        counts[static_cast<std::size_t>(x - x0)] = count;
+    }
+}
+
+} // namespace detail
+
+const FeedTuning& feedTuning() {
+    // Read once: the reader thread and the tests may ask at the same time,
+    // and a value that changed mid-session would make passes disagree.
+    static const FeedTuning tuning = [] {
+        FeedTuning t;
+        const char* th = std::getenv("KF_TH");
+        if (th && *th)
+            t.topHat = std::atof(th);
+        const char* g = std::getenv("KF_G");
+        if (g && *g)
+            t.luma = std::atof(g);
+        t.debug = std::getenv("KF_DEBUG") != nullptr;
+        return t;
+    }();
+    return tuning;
+}
+
+FeedRead readFeedRows(const Model& model, const KillData& killData, const std::uint8_t* pixels, int width,
+                      int height, int bytesPerLine) {
+    FeedRead read;
+    FrameView frame;
+    frame.width = width;
+    frame.height = height;
+    frame.pixels = pixels;
+    frame.stride = bytesPerLine;
+    if (!frame.valid()) {
+        read.note = kNoRows;
+        return read;
+    }
+    thread_local FeedScratch s;
+    FramePlanes& planes = s.planes;
+    const FeedTuning& tuning = feedTuning();
+    prepareFrame(frame, planes);
+    if (tuning.topHat != kDefaultTopHat || tuning.luma != kDefaultLuma)
+        rebuildMask(planes, tuning);
+
+    labelComponents(planes.mask, width, height, planes.scratch.blobs, planes.scratch.labels);
+    planes.maskBlobsReady = true;
+    s.kept.clear();
+    for (const Blob& b : planes.scratch.blobs) {
+        const int h = b.height();
+        if (h >= kCompMinHeight && h <= kCompMaxHeight && b.width() <= kCompMaxWidth &&
+            b.area >= kCompMinArea)
+            s.kept.push_back(b);
+    }
+    const std::vector<std::vector<Blob>> lines = groupRows(s.kept, &s.geometry);
+    for (std::size_t i = 0; i < lines.size() && i < s.geometry.size(); ++i) {
+        FeedRow row;
+        if (readLine(s, model, killData, i, lines[i], s.geometry[i], row))
+            read.rows.push_back(std::move(row));
+    }
+    std::stable_sort(read.rows.begin(), read.rows.end(),
+                     [](const FeedRow& a, const FeedRow& b) { return a.y < b.y; });
+    if (read.rows.empty())
+        read.note = kNoRows;
+
+    // The caller's pixels are not ours to keep.
+    planes.frame = FrameView{};
+    s.ctx.frame = FrameView{};
+    s.ctx.planes = nullptr;
+    s.ctx.model = nullptr;
+    s.ctx.killData = nullptr;
+    if (static_cast<std::int64_t>(width) * height > kKeepBuffersUpTo)
+        s = FeedScratch{};
+    return read;
+}
+
+std::vector<float> rowSignature(const RowCtx& ctx) {
+    std::vector<float> signature(kRowSignatureLength, 0.0f);
+    if (!ctx.planes || ctx.x1 < ctx.x0)
+        return signature;
+    thread_local std::vector<int> counts;
+    detail::maskColumnCounts(*ctx.planes, ctx.comps, ctx.x0, ctx.x1, counts);
+    const long long span = std::max<long long>(static_cast<long long>(ctx.x1) - ctx.x0 + 1, 1);
+    for (std::size_t k = 0; k < counts.size(); ++k) {
+        const long long bin = std::min<long long>(static_cast<long long>(k) * kRowSignatureLength / span,
+                                                  kRowSignatureLength - 1);
+        signature[static_cast<std::size_t>(bin)] += static_cast<float>(counts[k]);
+    }
+    normalizeTemplate(signature);
+    return signature;
+}
+
+std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
+    std::vector<ColourBlock> out;
+    if (!rowUsable(ctx))
+        return out;
+    const FrameView& f = ctx.frame;
+    const double cap = ctx.cap;
+    const int c0 = std::max(0, ctx.x0 - floorInt(1.6 * cap));
+    const int c1 = std::min(f.width - 1, ctx.x1 + floorInt(1.6 * cap));
+    const int r0 = std::max(0, floorInt(ctx.top - 0.45 * cap));
+    const int r1 = std::min(f.height - 1, floorInt(ctx.bottom + 0.45 * cap));
+    if (c1 - c0 + 1 <= 2 || r1 - r0 + 1 <= 2)
+        return out;
+    const int ww = c1 - c0 + 1;
+    const int wh = r1 - r0 + 1;
+
+    thread_local BlockScratch s;
+    s.mask.assign(at(0, wh, ww), 0);
+    // A marker is saturated where text and icons are grey or white: the
+    // spread of the channels at least 0.42 of the largest, which for bytes
+    // is exactly 50 spread >= 21 largest.
+    for (int y = 0; y < wh; ++y) {
+        const std::uint8_t* __restrict src = framePixel(f, c0, r0 + y);
+        std::uint8_t* __restrict dst = s.mask.data() + at(0, y, ww);
+        for (int x = 0; x < ww; ++x) {
+            const int b = src[4 * x];
+            const int g = src[4 * x + 1];
+            const int r = src[4 * x + 2];
+            const int mx = std::max(r, std::max(g, b));
+            const int mn = std::min(r, std::min(g, b));
+            dst[x] = static_cast<std::uint8_t>((mx >= 90) & (50 * (mx - mn) >= 21 * mx));
+        }
+    }
+    labelComponents(s.mask, ww, wh, s.blobs, s.labels);
+
+    const double centre = (ctx.top + ctx.bottom) / 2.0;
+    std::vector<ColourBlock> kept;
+    for (const Blob& b : s.blobs) {
+        const double h = b.height();
+        const double w = b.width();
+        const float fill = static_cast<float>(b.area / (w * h));
+        if (h < 0.55 * cap || h > 1.6 * cap || w < 0.4 * cap || w > 1.6 * cap || fill < 0.3f)
+            continue;
+        if (w / h < 0.55 || w / h > 1.5)
+            continue;
+        if (std::abs((b.y0 + b.y1) / 2.0 + r0 - centre) > 0.4 * cap)
+            continue;
+        // Hue and green over red of the coloured pixels in the box: a marker
+        // is a filled square, nothing else coloured shares its box.
+        s.hues.clear();
+        double sumG = 0.0;
+        double sumR = 0.0;
+        for (int y = b.y0; y <= b.y1; ++y) {
+            const std::uint8_t* src = framePixel(f, c0, r0 + y);
+            const std::uint8_t* m = s.mask.data() + at(0, y, ww);
+            for (int x = b.x0; x <= b.x1; ++x) {
+                if (!m[x])
+                    continue;
+                const std::uint8_t* px = src + 4 * static_cast<std::size_t>(x);
+                s.hues.push_back(hueOf(px[2], px[1], px[0]));
+                sumG += px[1];
+                sumR += px[2];
+            }
+        }
+        ColourBlock c;
+        c.x0 = b.x0 + c0;
+        c.y0 = b.y0 + r0;
+        c.x1 = b.x1 + c0;
+        c.y1 = b.y1 + r0;
+        c.count = b.area;
+        c.hue = upperMedian(s.hues);
+        c.gr = sumR > 0.0 ? static_cast<float>(sumG / sumR) : 0.0f;
+        c.fill = fill;
+        c.orange = c.hue >= 30.0f && c.hue <= 56.0f && fill >= 0.6f;
+        kept.push_back(c);
+    }
+    if (kept.empty())
+        return out;
+
+    // Markers stand outside the text; anything coloured amid it (a squad
+    // mate's letter) is not one.
+    bool any = false;
+    int tx0 = 0;
+    int tx1 = 0;
+    for (const Blob& b : ctx.comps) {
+        if (overlapsAnyBlock(b, kept))
+            continue;
+        tx0 = any ? std::min(tx0, b.x0) : b.x0;
+        tx1 = any ? std::max(tx1, b.x1) : b.x1;
+        any = true;
+    }
+    if (!any)
+        return out;
+    for (const ColourBlock& c : kept)
+        if (c.x1 <= tx0 + 0.2 * cap || c.x0 >= tx1 - 0.2 * cap)
+            out.push_back(c);
+    return out;
+}
+
+namespace {
+
+// The game draws its icons pure white and never a name that white (the
+// player's own name, the brightest, is about 205 on every channel). The
+// top-hat keeps only the thin parts and edges of a solid white silhouette,
+// and those fragments can pass for letters by their size alone; a block
+// with as much icon white around it as the distance reader asks of the icon
+// before a bracket (0.25 m x m pixels, over the band's rows widened by half
+// a cap) is an icon whatever its fragments look like. The solid body of an
+// icon keeps its white even where blur has dimmed the thin parts.
+bool iconWhiteAround(const RowCtx& ctx, int x0, int x1) {
+    if (!rowUsable(ctx))
+        return false;
+    const FrameView& f = ctx.frame;
+    const double m = ctx.cap;
+    const int xa = std::max(0, x0);
+    const int xb = std::min(f.width - 1, x1);
+    const int ya = std::max(0, floorInt(ctx.top - 0.5 * m));
+    const int yb = std::min(f.height - 1, floorInt(ctx.bottom + 0.5 * m));
+    const double needed = 0.25 * m * m;
+    int white = 0;
+    for (int y = ya; y <= yb && xa <= xb; ++y) {
+        const std::uint8_t* px = framePixel(f, xa, y);
+        for (int x = xa; x <= xb; ++x, px += 4)
+            white += std::min(px[0], std::min(px[1], px[2])) >= kIconWhite ? 1 : 0;
+        if (white >= needed)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+RowSplit splitRow(const RowCtx& ctx, int bracketX0, int bracketX1) {
+    RowSplit split;
+    split.blocks = colourBlocks(ctx);
+    const double cap = ctx.cap;
+    const bool bracket = bracketX1 > bracketX0;
+    const std::vector<Blob>& comps = ctx.comps;
+
+    struct TextBlock {
+        int x0 = 0;
+        int x1 = 0;
+        std::size_t first = 0; // into `members`
+        std::size_t count = 0;
+        bool text = false;
+    };
+    thread_local std::vector<std::size_t> members;
+    thread_local std::vector<TextBlock> blocks;
+    members.clear();
+    blocks.clear();
+    for (std::size_t k = 0; k < comps.size(); ++k) {
+        const Blob& b = comps[k];
+        if (overlapsAnyBlock(b, split.blocks))
+            continue;
+        if (bracket && b.x0 >= bracketX0 && b.x1 <= bracketX1)
+            continue;
+        if (blocks.empty() || b.x0 - blocks.back().x1 - 1 > 0.5 * cap) {
+            TextBlock t;
+            t.x0 = b.x0;
+            t.x1 = b.x1;
+            t.first = members.size();
+            blocks.push_back(t);
+        }
+        TextBlock& t = blocks.back();
+        t.x1 = std::max(t.x1, b.x1);
+        ++t.count;
+        members.push_back(k);
+    }
+
+    auto isSmall = [cap](const Blob& b) {
+        const double h = b.height();
+        const double w = b.width();
+        return (h >= 0.45 * cap && h <= 1.3 * cap && w <= 1.15 * cap) || (h <= 1.15 * cap && w <= 3.0 * cap);
+    };
+    auto isBig = [cap](const Blob& b) { return b.height() > 1.35 * cap && b.width() > 0.5 * cap; };
+    auto letterHeight = [cap](const Blob& b) { return b.height() >= 0.45 * cap && b.height() <= 1.3 * cap; };
+    auto isName = [&](const Blob& b) {
+        return letterHeight(b) && b.width() <= 2.5 * cap && !overlapsAnyBlock(b, split.blocks);
+    };
+
+    bool iconSeen = false;
+    for (TextBlock& t : blocks) {
+        std::size_t small = 0;
+        bool big = false;
+        for (std::size_t q = 0; q < t.count; ++q) {
+            const Blob& b = comps[members[t.first + q]];
+            small += isSmall(b) ? 1 : 0;
+            big = big || isBig(b);
+        }
+        t.text = !big && small >= 2 && 10 * small >= 7 * t.count && !iconWhiteAround(ctx, t.x0, t.x1);
+        if (t.text)
+            continue;
+        iconSeen = true;
+        if (!bracket || t.x1 < bracketX0) {
+            split.iconX0 = split.iconX0 < 0 ? t.x0 : std::min(split.iconX0, t.x0);
+            split.iconX1 = std::max(split.iconX1, t.x1);
+        }
+    }
+
+    if (bracket) {
+        int rightmost = bracketX1;
+        for (const Blob& b : comps) {
+            if (b.x0 <= bracketX1 || overlapsAnyBlock(b, split.blocks))
+                continue;
+            if (b.x0 - rightmost - 1 > 1.5 * cap)
+                break;
+            rightmost = std::max(rightmost, b.x1);
+            if (isName(b))
+                split.right.push_back(b);
+        }
+        int start = bracketX0;
+        for (std::size_t k = blocks.size(); k-- > 0;) {
+            const TextBlock& t = blocks[k];
+            if (t.x1 >= bracketX0)
+                continue;
+            if (t.text || start - t.x1 - 1 > 3.0 * cap || bracketX0 - t.x0 > 11.0 * cap)
+                break;
+            start = t.x0;
+        }
+        if (start != bracketX0) {
+            split.iconX0 = start;
+            split.iconX1 = bracketX0 - 1;
+            for (const Blob& b : comps)
+                if (b.x1 < start - 2 && isName(b))
+                    split.left.push_back(b);
+        }
+    } else if (iconSeen) {
+        bool haveLeft = false;
+        bool haveRight = false;
+        for (const TextBlock& t : blocks) {
+            if (!t.text)
+                continue;
+            const bool before = !haveLeft && t.x1 < split.iconX0;
+            const bool after = !haveRight && t.x0 > split.iconX1;
+            if (!before && !after)
+                continue;
+            std::vector<Blob>& side = before ? split.left : split.right;
+            for (std::size_t q = 0; q < t.count; ++q) {
+                const Blob& b = comps[members[t.first + q]];
+                if (letterHeight(b))
+                    side.push_back(b);
+            }
+            (before ? haveLeft : haveRight) = true;
+        }
+    }
+
+    if (feedTuning().debug) {
+        std::string t;
+        detail::appendTrace(t, "row y%.0f cap %.0f: colour icons", ctx.top, cap);
+        for (const ColourBlock& c : split.blocks)
+            detail::appendTrace(t, " [%d-%d %s h%.0f gr%.2f f%.2f]", c.x0, c.x1, c.orange ? "orange" : "team",
+                                static_cast<double>(c.hue), static_cast<double>(c.gr),
+                                static_cast<double>(c.fill));
+        detail::appendTrace(t, "; bracket %d-%d; blocks", bracketX0, bracketX1);
+        for (const TextBlock& b : blocks)
+            detail::appendTrace(t, " [%d-%d %s n%zu]", b.x0, b.x1, b.text ? "text" : "ICON", b.count);
+        t += '\n';
+        detail::writeTrace(t);
+    }
+    return split;
+}
+
+} // namespace hud

@@ -1,0 +1,203 @@
+// The kill-feed, plate and damage-log readers on painted frames, through the
+// engine's captures: what the player's rows, the plate and the damage log
+// read as at the game's resolutions.
+
+#include "feedrun.h"
+#include "hudio.h"
+#include "synth.h"
+
+#include "hud/feed.h"
+#include "hud/plate.h"
+#include "hud/reports.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+class FeedFrames : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "corvex_game_tests";
+        static char* argv[] = {name, nullptr};
+        synth::ensureGuiApp(argc, argv);
+        ASSERT_TRUE(synth::Glyphs::instance().ok()) << synth::Glyphs::instance().error().toStdString();
+        QString error;
+        model_ = synth::loadModelFile(synth::defaultModelPath(), &error);
+        ASSERT_TRUE(model_) << error.toStdString();
+        std::string message;
+        killData_ = hud::loadKillData(synth::defaultKillDataPath().toStdString(), &message);
+        ASSERT_TRUE(killData_) << message;
+    }
+
+    static synth::FrameSpec frame(int w, int h, std::uint32_t scene) {
+        synth::FrameSpec f;
+        f.width = w;
+        f.height = h;
+        f.sceneSeed = scene;
+        return f;
+    }
+
+    static synth::FeedRowSpec row(const char* killer, synth::FeedWho kw, const char* victim,
+                                  synth::FeedWho vw, const char* icon, int distance, bool headshot = false) {
+        synth::FeedRowSpec r;
+        r.killer = killer;
+        r.killerWho = kw;
+        r.victim = victim;
+        r.victimWho = vw;
+        r.icon = icon;
+        r.distance = distance;
+        r.headshot = headshot;
+        return r;
+    }
+
+    static hud::FeedRead readFeed(const synth::FrameSpec& f) {
+        const QImage cap = synth::captureFeedRegion(synth::renderFrame(f));
+        const hud::FrameView v = synth::frameView(cap);
+        return hud::readFeedRows(*model_, *killData_, v.pixels, v.width, v.height, v.stride);
+    }
+
+    static hud::PlateRead readPlate(const synth::FrameSpec& f) {
+        const QImage cap = synth::capturePlateRegion(synth::renderFrame(f));
+        const hud::FrameView v = synth::frameView(cap);
+        return hud::readPlate(*model_, *killData_, v.pixels, v.width, v.height, v.stride);
+    }
+
+    static std::shared_ptr<const hud::Model> model_;
+    static std::shared_ptr<const hud::KillData> killData_;
+};
+
+std::shared_ptr<const hud::Model> FeedFrames::model_;
+std::shared_ptr<const hud::KillData> FeedFrames::killData_;
+
+using W = synth::FeedWho;
+
+TEST_F(FeedFrames, RowsReadWhoKilledWhomWithIconDistanceAndHeadshot) {
+    synth::FrameSpec f = frame(1920, 1080, 11);
+    synth::KillFeed feed;
+    feed.rows = {
+        row("CORVEX_ME", W::Me, "NORDWIND", W::Enemy, "sniper", 1234, true),
+        row("KESTREL", W::Enemy, "CORVEX_ME", W::Me, "shotgun", 7),
+        row("CORVEX_ME", W::Me, "CORVEX_ME", W::Me, "grenade", 12),
+        row("AXOLOTL", W::Team, "B4SILISK", W::Enemy, "rifle", 85),
+        row("MORROW", W::Squad, "TALLGRASS", W::Enemy, "pistol", 340),
+        row("CORVEX_ME", W::Me, "HOLLOWAY", W::Enemy, "rifle", -1),
+    };
+    f.feed = feed;
+    const hud::FeedRead r = readFeed(f);
+    ASSERT_EQ(r.rows.size(), 6u) << r.note;
+    EXPECT_TRUE(r.note.empty());
+    for (std::size_t i = 1; i < r.rows.size(); ++i)
+        EXPECT_GT(r.rows[i].y, r.rows[i - 1].y);
+
+    const hud::FeedRow& kill = r.rows[0];
+    EXPECT_EQ(kill.side, 1) << kill.text;
+    EXPECT_TRUE(kill.hasDistance);
+    EXPECT_EQ(kill.distance, 1234);
+    EXPECT_EQ(kill.icon, "sniper");
+    EXPECT_TRUE(kill.headshot);
+
+    EXPECT_EQ(r.rows[1].side, 2) << r.rows[1].text;
+    EXPECT_EQ(r.rows[1].distance, 7);
+    EXPECT_EQ(r.rows[1].icon, "shotgun");
+    EXPECT_FALSE(r.rows[1].headshot);
+
+    EXPECT_EQ(r.rows[2].side, 3) << r.rows[2].text;
+    EXPECT_EQ(r.rows[2].distance, 12);
+
+    EXPECT_EQ(r.rows[3].side, 0) << r.rows[3].text;
+    EXPECT_TRUE(r.rows[3].killer.tm);
+    EXPECT_EQ(r.rows[3].distance, 85);
+
+    EXPECT_EQ(r.rows[4].side, 0) << r.rows[4].text;
+    EXPECT_TRUE(r.rows[4].squadKiller);
+    EXPECT_FALSE(r.rows[4].squadVictim);
+    EXPECT_EQ(r.rows[4].distance, 340);
+
+    // Without a bracket nothing is decided, whatever the colours say.
+    EXPECT_FALSE(r.rows[5].hasBracket());
+    EXPECT_EQ(r.rows[5].side, 0);
+}
+
+TEST_F(FeedFrames, DistancesOfOneToFourDigitsAtEveryResolution) {
+    const int sizes[][2] = {{1920, 1080}, {2560, 1440}, {3840, 2160}};
+    const int distances[] = {3, 47, 508, 1999};
+    for (const auto& size : sizes) {
+        synth::FrameSpec f = frame(size[0], size[1], 5);
+        synth::KillFeed feed;
+        for (int d : distances)
+            feed.rows.push_back(row("CORVEX_ME", W::Me, "VIPER_07", W::Enemy, "rifle", d));
+        f.feed = feed;
+        const hud::FeedRead r = readFeed(f);
+        ASSERT_EQ(r.rows.size(), 4u) << size[1];
+        for (std::size_t i = 0; i < 4; ++i) {
+            EXPECT_TRUE(r.rows[i].hasDistance) << size[1] << " " << distances[i] << " " << r.rows[i].text;
+            EXPECT_EQ(r.rows[i].distance, distances[i]) << size[1];
+            EXPECT_EQ(r.rows[i].side, 1) << size[1] << " " << r.rows[i].text;
+        }
+    }
+}
+
+TEST_F(FeedFrames, AnEmptyFeedHasNoRows) {
+    const hud::FeedRead r = readFeed(frame(1920, 1080, 3));
+    EXPECT_TRUE(r.rows.empty());
+    EXPECT_EQ(r.note, "no feed rows");
+}
+
+TEST_F(FeedFrames, PlateReadsUpToTheSlashAndMatchesHyphenatedNames) {
+    const char* names[] = {"M4", "PP-19 Vityaz", "KH-2002", "M249 SAW", "Deagle"};
+    for (const char* name : names) {
+        synth::FrameSpec f = frame(1920, 1080, 21);
+        synth::Plate plate;
+        plate.name = name;
+        f.plate = plate;
+        const hud::PlateRead r = readPlate(f);
+        EXPECT_TRUE(r.found) << name;
+        EXPECT_EQ(r.name, name) << r.read;
+        EXPECT_TRUE(r.weapon) << name;
+        EXPECT_EQ(r.read.find('/'), std::string::npos) << r.read;
+    }
+    synth::FrameSpec f = frame(2560, 1440, 22);
+    synth::Plate gadget;
+    gadget.name = "Defibrillator";
+    gadget.weapon = false;
+    f.plate = gadget;
+    const hud::PlateRead r = readPlate(f);
+    EXPECT_EQ(r.name, "Defibrillator") << r.read;
+    EXPECT_FALSE(r.weapon);
+}
+
+TEST_F(FeedFrames, DamageLogIsFoundLockedAndFollowed) {
+    synth::FrameSpec f = frame(1920, 1080, 31);
+    f.down = true;
+    const QImage cap = synth::captureDamageLogRegion(synth::renderFrame(f));
+    hud::DownDetector d;
+    d.killData = killData_;
+    const hud::FrameView v = synth::frameView(cap);
+    const hud::DownRead first = hud::readDownScore(d, v.pixels, v.width, v.height, v.stride, true);
+    EXPECT_TRUE(first.found) << first.score;
+    ASSERT_GE(d.lockedVariant, 0);
+
+    // The same header three pixels to the right: followed from the lock.
+    QImage shifted(cap.size(), cap.format());
+    shifted.fill(Qt::black);
+    for (int y = 0; y < cap.height(); ++y)
+        for (int x = 3; x < cap.width(); ++x)
+            shifted.setPixel(x, y, cap.pixel(x - 3, y));
+    const hud::FrameView s = synth::frameView(shifted);
+    const hud::DownRead moved = hud::readDownScore(d, s.pixels, s.width, s.height, s.stride, false);
+    EXPECT_TRUE(moved.found) << moved.score;
+    EXPECT_NEAR(moved.x, first.x + 3, 0.5);
+
+    // Without the damage log nothing matches, even with a full scan.
+    f.down = false;
+    const QImage none = synth::captureDamageLogRegion(synth::renderFrame(f));
+    hud::DownDetector fresh;
+    fresh.killData = killData_;
+    const hud::FrameView n = synth::frameView(none);
+    EXPECT_FALSE(hud::readDownScore(fresh, n.pixels, n.width, n.height, n.stride, true).found);
+}
+
+} // namespace

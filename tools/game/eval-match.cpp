@@ -1,0 +1,235 @@
+// The kill-feed part of corvex-eval: played match sequences read at the
+// engine's rates through the engine's trackers, the reported kills, deaths,
+// downs and ups compared with the sequence's truth.
+
+#include "eval-match.h"
+
+#include "feedrun.h"
+#include "match.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+namespace synth {
+
+namespace {
+
+// A reported kill or death carries the time its row was first read; the row
+// appears at the truth's time and is first read within a feed interval or
+// two (later when it arrives while the feed scrolls).
+constexpr std::int64_t kKillTolerance = 1500;
+// Downs need two damage-log reads; ups need the log gone twice and a plate read.
+constexpr std::int64_t kDownTolerance = 1500;
+constexpr std::int64_t kUpTolerance = 2500;
+
+struct Tally {
+    int total = 0, good = 0;
+    void add(bool ok) {
+        ++total;
+        good += ok ? 1 : 0;
+    }
+    double percent() const { return total ? 100.0 * good / total : 0.0; }
+};
+
+void print(const char* label, const Tally& t) {
+    std::printf("%-44s %7.2f %%  (%d of %d)\n", label, t.percent(), t.good, t.total);
+}
+
+bool sameKind(const MatchEvent& truth, const hud::CombatEvent& e) {
+    switch (truth.kind) {
+    case MatchEventKind::Kill:
+        return e.kind == hud::CombatEvent::Kill;
+    case MatchEventKind::Death:
+        return e.kind == hud::CombatEvent::Death;
+    case MatchEventKind::Down:
+        return e.kind == hud::CombatEvent::Down;
+    case MatchEventKind::Up:
+        return e.kind == hud::CombatEvent::Up;
+    }
+    return false;
+}
+
+std::int64_t tolerance(MatchEventKind k) {
+    switch (k) {
+    case MatchEventKind::Down:
+        return kDownTolerance;
+    case MatchEventKind::Up:
+        return kUpTolerance;
+    default:
+        return kKillTolerance;
+    }
+}
+
+// Reads a row only after it appeared, so a report may lag but never lead by
+// more than a frame.
+bool inTime(const MatchEvent& truth, const hud::CombatEvent& e) {
+    return e.t >= truth.time - kMatchFrameMs && e.t <= truth.time + tolerance(truth.kind);
+}
+
+hud::CombatEvent::Kind kindOf(MatchEventKind k) {
+    switch (k) {
+    case MatchEventKind::Kill:
+        return hud::CombatEvent::Kill;
+    case MatchEventKind::Death:
+        return hud::CombatEvent::Death;
+    case MatchEventKind::Down:
+        return hud::CombatEvent::Down;
+    case MatchEventKind::Up:
+        return hud::CombatEvent::Up;
+    }
+    return hud::CombatEvent::Kill;
+}
+
+QJsonObject reportedJson(const hud::CombatEvent& e) {
+    QJsonObject o;
+    o["text"] = QString::fromStdString(hud::describe(e));
+    o["t"] = static_cast<double>(e.t);
+    return o;
+}
+
+} // namespace
+
+int evalMatches(const MatchEvalOptions& opt) {
+    std::string error;
+    const auto killData = hud::loadKillData(opt.killDataPath.toStdString(), &error);
+    if (!killData) {
+        std::fprintf(stderr, "corvex-eval: %s\n", error.c_str());
+        return 1;
+    }
+    std::map<hud::CombatEvent::Kind, Tally> precision, recall;
+    Tally distance, icon, headshot, weapon, plate, plateFound;
+    int squadReported = 0, smallSequences = 0, unreadable = 0;
+
+    for (int s = 0; s < opt.count; ++s) {
+        const std::uint32_t seed = opt.seed + static_cast<std::uint32_t>(s);
+        MatchOptions mo;
+        mo.variation.degrade = opt.degrade;
+        const MatchSequence match(seed, mo);
+        CombatReplay replay(opt.model, killData);
+        std::vector<hud::CombatEvent> reported;
+        const FrameSpec& look = match.look();
+        const int W = look.width, H = look.height;
+        for (int i = 0; i < match.frameCount(); ++i) {
+            const std::int64_t now = MatchSequence::frameTime(i);
+            const AuxSchedule which = replay.due(now, W, H);
+            if (!which.feed && !which.down && !which.plate)
+                continue;
+            const FrameSpec frame = match.frame(i);
+            // Each due reader on its own painted window, in the engine's order.
+            for (int r = 0; r < 3; ++r) {
+                AuxSchedule one;
+                one.feed = r == 0 && which.feed;
+                one.down = r == 1 && which.down;
+                one.fullScan = one.down && which.fullScan;
+                one.plate = r == 2 && which.plate;
+                const std::vector<QRect> regions = CombatReplay::windows(one, W, H);
+                if (regions.empty())
+                    continue;
+                const QRect box = captureWindow(regions.front(), W, H);
+                replay.run(one, renderFrame(frame, box), box.topLeft(), W, H, now, reported);
+            }
+            if (which.plate) {
+                const bool shown = frame.plate.has_value() && !frame.down;
+                if (shown) {
+                    plateFound.add(replay.lastPlate().found);
+                    plate.add(replay.lastPlate().name == frame.plate->name);
+                }
+            }
+        }
+
+        // One-to-one matching in time order: each truth event takes the
+        // earliest unmatched report of its kind within its window.
+        std::vector<bool> used(reported.size(), false);
+        bool failed = false;
+        QJsonArray missed;
+        // Below 1000 lines the engine reads neither the feed nor the plate,
+        // and an up needs the plate back: only downs can be reported there.
+        const bool small = H < 1000;
+        if (small)
+            ++smallSequences;
+        for (const MatchEvent& truth : match.events()) {
+            if (truth.kind == MatchEventKind::Kill && truth.squad)
+                continue; // friendly fire is not reported as a kill
+            if (small && truth.kind != MatchEventKind::Down) {
+                ++unreadable;
+                continue;
+            }
+            const hud::CombatEvent* hit = nullptr;
+            for (std::size_t j = 0; j < reported.size(); ++j)
+                if (!used[j] && sameKind(truth, reported[j]) && inTime(truth, reported[j])) {
+                    used[j] = true;
+                    hit = &reported[j];
+                    break;
+                }
+            recall[kindOf(truth.kind)].add(hit != nullptr);
+            if (!hit) {
+                failed = true;
+                missed.append(matchEventJson(truth));
+                continue;
+            }
+            if (truth.kind == MatchEventKind::Kill || truth.kind == MatchEventKind::Death) {
+                distance.add(hit->dist == truth.distance);
+                icon.add(hit->wtype == truth.icon);
+                headshot.add(hit->headshot == truth.headshot);
+                if (truth.kind == MatchEventKind::Kill)
+                    weapon.add(hit->weapon == truth.weapon);
+            }
+        }
+        QJsonArray extra;
+        for (std::size_t j = 0; j < reported.size(); ++j) {
+            precision[reported[j].kind].add(used[j]);
+            if (!used[j]) {
+                failed = true;
+                extra.append(reportedJson(reported[j]));
+                for (const MatchEvent& truth : match.events())
+                    if (truth.kind == MatchEventKind::Kill && truth.squad && inTime(truth, reported[j]))
+                        ++squadReported;
+            }
+        }
+        if (failed && !opt.dumpDir.isEmpty()) {
+            QJsonObject o;
+            o["seed"] = static_cast<double>(seed);
+            o["missed"] = missed;
+            o["unmatched reports"] = extra;
+            QJsonArray all;
+            for (const hud::CombatEvent& e : reported)
+                all.append(reportedJson(e));
+            o["reported"] = all;
+            o["truth"] = match.truthJson();
+            QFile out(QDir(opt.dumpDir).filePath(QStringLiteral("match-%1.json").arg(seed)));
+            if (out.open(QIODevice::WriteOnly))
+                out.write(QJsonDocument(o).toJson(QJsonDocument::Indented));
+        }
+        std::fprintf(stderr, "corvex-eval: sequence %d of %d (%d frames, %zu events)\n", s + 1, opt.count,
+                     match.frameCount(), reported.size());
+    }
+
+    std::printf("sequences %d (seeds %u to %u)\n", opt.count, opt.seed,
+                opt.seed + static_cast<std::uint32_t>(opt.count) - 1);
+    print("kill precision", precision[hud::CombatEvent::Kill]);
+    print("kill recall", recall[hud::CombatEvent::Kill]);
+    print("death precision", precision[hud::CombatEvent::Death]);
+    print("death recall", recall[hud::CombatEvent::Death]);
+    print("distance exact (found kills and deaths)", distance);
+    print("weapon icon class right", icon);
+    print("headshot flag right", headshot);
+    print("weapon in hand right (found kills)", weapon);
+    print("plate line found", plateFound);
+    print("plate name right", plate);
+    print("down precision", precision[hud::CombatEvent::Down]);
+    print("downs detected", recall[hud::CombatEvent::Down]);
+    print("up precision", precision[hud::CombatEvent::Up]);
+    print("ups detected", recall[hud::CombatEvent::Up]);
+    std::printf("%-44s %d\n", "friendly-fire rows reported as kills", squadReported);
+    std::printf("%-44s %d (%d events not counted above)\n", "sequences below 1000 lines", smallSequences,
+                unreadable);
+    return 0;
+}
+
+} // namespace synth

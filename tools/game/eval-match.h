@@ -1,0 +1,26 @@
+// corvex-eval --sequences: the kill-feed, plate and damage-log readers and
+// their trackers measured on played match sequences.
+#pragma once
+
+#include "hud/model.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+namespace synth {
+
+struct MatchEvalOptions {
+    std::shared_ptr<const hud::Model> model;
+    QString killDataPath;
+    std::uint32_t seed = 1;
+    int count = 100;
+    bool degrade = true;
+    QString dumpDir; // a JSON file per sequence with a miss or a wrong report
+};
+
+// Prints the measures; non-zero when the data could not be loaded.
+int evalMatches(const MatchEvalOptions& options);
+
+} // namespace synth
