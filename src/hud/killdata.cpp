@@ -553,8 +553,7 @@ std::shared_ptr<const KillData> loadKillData(const std::string& path, std::strin
 }
 
 std::vector<std::uint8_t> serializeKillData(const KillDataSource& source) {
-    std::vector<std::uint8_t> out;
-    out.insert(out.end(), kKillDataMagic, kKillDataMagic + 4);
+    std::vector<std::uint8_t> out(kKillDataMagic, kKillDataMagic + 4);
     putU32(out, kKillDataVersion);
     const std::size_t countAt = out.size();
     putU32(out, 0);
