@@ -9,7 +9,6 @@
 #include <QFontMetricsF>
 #include <QJsonArray>
 #include <QPainter>
-#include <QPainterPathStroker>
 #include <QPolygonF>
 
 #include <algorithm>
@@ -237,16 +236,22 @@ public:
 
 private:
     static constexpr double kZ = 400;
-    // The game's icons carry thin dark ribs across their broad parts (vents,
+    // The game's icons carry dark ribs across their broad parts (vents,
     // panels, plates), so no part of a silhouette is much broader than a
     // letter stroke; the rim around the ribs keeps the silhouette in one piece.
-    // Works in blown-up units (kZ per feed cap).
+    // Rim, ribs and gaps are about a letter stroke wide: finer ones blur shut
+    // in a 1080-line stream, and the icon then falls apart into letter-sized
+    // bits that read as text. Works in blown-up units (kZ per feed cap).
     static QPainterPath ribbed(const QPainterPath& p) {
-        constexpr double rim = 0.1 * kZ, period = 0.3 * kZ, gap = 0.1 * kZ;
-        QPainterPathStroker stroker;
-        stroker.setWidth(2 * rim);
-        stroker.setJoinStyle(Qt::RoundJoin);
-        const QPainterPath interior = p.subtracted(stroker.createStroke(p).simplified());
+        constexpr double rim = 0.15 * kZ, period = 0.36 * kZ, gap = 0.22 * kZ;
+        // The inside is the outline shrunk by the rim, taken as the overlap of
+        // copies shifted eight ways: a stroker's outline leaves whole parts
+        // of some shapes (curved bodies, holes) unribbed.
+        QPainterPath interior = p;
+        for (int k = 0; k < 8; ++k) {
+            const double a = k * 0.7853981633974483;
+            interior = interior.intersected(p.translated(rim * std::cos(a), rim * std::sin(a)));
+        }
         if (interior.isEmpty())
             return p;
         const QRectF b = interior.boundingRect();
