@@ -420,13 +420,12 @@ struct FigureSearch {
                 chosen = r;
         }
         // Stopping short: the reading may leave a little ink unread at the
-        // end (an "m" it could not place), never more than 1.5 cap.
-        if (!first && figures > 0 && lastInk - prevEnd <= 1.5 * cap) {
-            Reading r;
-            r.valid = true;
-            r.next = -1;
-            if (!chosen.valid || r.score > chosen.score)
-                chosen = r;
+        // end (an "m" it could not place), never more than 1.5 cap. Only
+        // when nothing reads on: an empty ending scores a perfect 1, so as a
+        // rival it would cut "21m" to "2" whenever the "1" scores below 1.
+        if (!first && figures > 0 && !chosen.valid && lastInk - prevEnd <= 1.5 * cap) {
+            chosen.valid = true;
+            chosen.next = -1;
         }
         if (first) {
             s.memo.back() = chosen;
