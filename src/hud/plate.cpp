@@ -36,6 +36,14 @@ constexpr double kSlashMaxWidth = 0.75;
 constexpr int kSlashMinPixels = 6;
 constexpr double kSlashMaxCorrelation = -0.72;
 
+// The brackets around a mounted weapon ("KODIAK [M249]") reach above the
+// capitals and below their baseline: about 1.3 to 1.45 cap high and a quarter
+// to a third of a cap wide on the plate. Letters that tall only come from ink
+// run together with the scene, and then they are at least two thirds of a cap
+// wide.
+constexpr double kBracketMinHeight = 1.15;
+constexpr double kBracketMaxWidth = 0.5;
+
 constexpr float kAcceptScore = 0.7f;
 constexpr float kAcceptShortKeyScore = 0.78f;
 constexpr std::size_t kShortKey = 3;
@@ -112,6 +120,12 @@ bool isSlash(const std::vector<std::uint8_t>& mask, int width, const Blob& b, do
     return r <= kSlashMaxCorrelation;
 }
 
+// No table key holds a bracket, so a bracket is passed over; kept as a glyph
+// it would make every bracketed name one or two glyphs too long to match.
+bool isBracket(const Blob& b, double cap) {
+    return b.height() >= kBracketMinHeight * cap && b.width() <= kBracketMaxWidth * cap;
+}
+
 float charScore(const float* cell, char c, const Model& model, const KillData& killData) {
     float best = -2.0f;
     if (const detail::TemplateList* list = model.glyphs.find(c))
@@ -145,6 +159,8 @@ void plateGlyphs(const std::vector<std::uint8_t>& mask, int width, const std::ve
     for (const Blob& b : line) {
         if (isSlash(mask, width, b, cap))
             break;
+        if (isBracket(b, cap))
+            continue;
         const int bh = b.height();
         if (bh < kGlyphMinHeight * cap || bh > kGlyphMaxHeight * cap)
             continue;
@@ -183,6 +199,12 @@ PlateMatch matchPlate(const std::vector<PlateGlyphScores>& glyphs, const std::ve
             candidates.push_back(Candidate{static_cast<int>(e), score});
         }
     }
+    const auto needed = [](const std::string& key) {
+        return key.size() <= kShortKey ? kAcceptShortKeyScore : kAcceptScore;
+    };
+    const auto extends = [](const std::string& longer, const std::string& shorter) {
+        return longer.size() > shorter.size() && longer.compare(0, shorter.size(), shorter) == 0;
+    };
     PlateMatch match;
     for (const Candidate& c : candidates)
         if (match.entry < 0 || c.score > match.score) {
@@ -191,12 +213,27 @@ PlateMatch matchPlate(const std::vector<PlateGlyphScores>& glyphs, const std::ve
         }
     if (match.entry < 0)
         return match;
-    const std::string& key = entries[static_cast<std::size_t>(match.entry)].key;
-    for (const Candidate& c : candidates)
-        if (entries[static_cast<std::size_t>(c.entry)].key != key && c.score > match.second)
+    // A name that is the leading words of a longer one ("URAL" of "URAL
+    // DEFENDER", "KODIAK" of "KODIAK [M249]") scores at least as well as the
+    // longer one on the same glyphs, and would block it for ever. The longest
+    // such longer name that the line reads well enough on its own is the
+    // item shown, and the names it extends are not its rivals. A longer name
+    // read too weakly stays a rival of the shorter one.
+    const std::string* key = &entries[static_cast<std::size_t>(match.entry)].key;
+    for (const Candidate& c : candidates) {
+        const std::string& other = entries[static_cast<std::size_t>(c.entry)].key;
+        if (extends(other, *key) && c.score >= needed(other)) {
+            match.entry = c.entry;
+            match.score = c.score;
+            key = &other;
+        }
+    }
+    for (const Candidate& c : candidates) {
+        const std::string& other = entries[static_cast<std::size_t>(c.entry)].key;
+        if (other != *key && !extends(*key, other) && c.score > match.second)
             match.second = c.score;
-    const float needed = key.size() <= kShortKey ? kAcceptShortKeyScore : kAcceptScore;
-    match.accepted = match.score >= needed && match.score - match.second >= kAcceptLead;
+    }
+    match.accepted = match.score >= needed(*key) && match.score - match.second >= kAcceptLead;
     return match;
 }
 

@@ -222,6 +222,35 @@ TEST(PlateMatch, WordCountsMustFitTheName) {
     EXPECT_EQ(none.score, -2.0f);
 }
 
+TEST(PlateMatch, ANameIsNotBlockedByItsOwnLeadingWords) {
+    // "URAL" reads the first word of "URAL DEFENDER" at least as well as the
+    // whole name does; the whole line names the longer entry.
+    hud::detail::PlateMatch m = hud::detail::matchPlate(scoresFor("URALDEFENDER", 0.9f), {4, 8});
+    EXPECT_EQ(nameOf(m), "Ural Defender");
+    EXPECT_TRUE(m.accepted);
+    m = hud::detail::matchPlate(scoresFor("URALDEFENDERM249", 0.9f), {4, 8, 4});
+    EXPECT_EQ(nameOf(m), "Ural Defender [M249]");
+    EXPECT_TRUE(m.accepted);
+    m = hud::detail::matchPlate(scoresFor("KODIAKM249", 0.85f), {6, 4});
+    EXPECT_EQ(nameOf(m), "Kodiak [M249]");
+    EXPECT_TRUE(m.accepted);
+    EXPECT_FLOAT_EQ(m.score, 0.85f);
+
+    // The longer name's score is its weakest glyph, and it must clear the
+    // threshold on its own; read too weakly it stays the shorter name's rival.
+    std::vector<PlateGlyphScores> weak = scoresFor("URALDEFENDER", 0.9f);
+    weak[8][hud::detail::kPlateCharset.find('N')] = 0.86f;
+    m = hud::detail::matchPlate(weak, {4, 8});
+    EXPECT_EQ(nameOf(m), "Ural Defender");
+    EXPECT_FLOAT_EQ(m.score, 0.86f);
+    EXPECT_TRUE(m.accepted);
+    weak[8][hud::detail::kPlateCharset.find('N')] = 0.65f;
+    m = hud::detail::matchPlate(weak, {4, 8});
+    EXPECT_EQ(nameOf(m), "URAL");
+    EXPECT_FLOAT_EQ(m.second, 0.65f);
+    EXPECT_TRUE(m.accepted);
+}
+
 TEST(PlateGlyphs, WordsStopAtTheSlash) {
     constexpr int w = 200;
     std::vector<std::uint8_t> mask(w * 40, 0);
@@ -257,6 +286,37 @@ TEST(PlateGlyphs, WordsStopAtTheSlash) {
     EXPECT_EQ(glyphs[4].x0, 90);
 }
 
+TEST(PlateGlyphs, BracketsArePassedOver) {
+    constexpr int w = 200;
+    std::vector<std::uint8_t> mask(w * 40, 0);
+    std::vector<hud::Blob> line;
+    auto add = [&](int x0, int y0, int x1, int y1) {
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                mask[static_cast<std::size_t>(y * w + x)] = 1;
+        hud::Blob b;
+        b.x0 = x0, b.y0 = y0, b.x1 = x1, b.y1 = y1, b.area = (x1 - x0 + 1) * (y1 - y0 + 1);
+        line.push_back(b);
+    };
+    // Cap 20: "AB [CD]" with brackets 1.35 cap high and 0.3 cap wide.
+    add(10, 10, 21, 29);
+    add(25, 10, 36, 29);
+    add(46, 7, 51, 33); // [
+    add(55, 10, 66, 29);
+    add(70, 10, 81, 29);
+    add(85, 7, 90, 33);    // ]
+    add(94, 8, 98, 31);    // 1.2 cap high, but a quarter cap wide: passed over as well
+    add(110, 7, 123, 32);  // as tall but 0.7 cap wide: a letter run into something, kept
+    add(127, 11, 131, 29); // an I of cap height is a glyph
+    std::vector<hud::Blob> glyphs;
+    std::vector<int> words;
+    hud::detail::plateGlyphs(mask, w, line, 20.0, glyphs, words);
+    EXPECT_EQ(words, (std::vector<int>{2, 2, 2}));
+    ASSERT_EQ(glyphs.size(), 6u);
+    EXPECT_EQ(glyphs[2].x0, 55);
+    EXPECT_EQ(glyphs[4].x0, 110);
+}
+
 namespace {
 
 // A blocky 5 x 7 font, 3 pixels to the dot: caps 21 pixels high, about the
@@ -285,11 +345,21 @@ const char* glyphRows(char c) {
 }
 
 // Draws `text` ending at x = right - 1: letters a dot apart, words five.
+// Brackets are two dots wide and reach a dot above the capitals and one below.
 void drawText(Capture& c, const std::string& text, int right, int top) {
     int x = right + kDot;
     for (char ch : text)
         x -= (ch == ' ' ? 4 : 6) * kDot;
     for (char ch : text) {
+        if (ch == '[' || ch == ']') {
+            for (int row = -1; row <= 7; ++row)
+                for (int col = 0; col < 2; ++col)
+                    if (row == -1 || row == 7 || col == (ch == '[' ? 0 : 1))
+                        for (int d = 0; d < kDot * kDot; ++d)
+                            c.set(x + col * kDot + d % kDot, top + row * kDot + d / kDot, 235);
+            x += 6 * kDot;
+            continue;
+        }
         const std::string rows = glyphRows(ch);
         for (std::size_t i = 0; i < rows.size(); ++i)
             for (int d = 0; rows[i] == '#' && d < kDot * kDot; ++d)
@@ -352,6 +422,10 @@ TEST(PlateRead, ReadsUpToTheSlashAndMatchesTheTable) {
     EXPECT_EQ(r.read, "KAW");
     EXPECT_TRUE(r.name.empty());
     EXPECT_LT(r.score, 0.78f);
+
+    // Brackets around a mounted weapon's name are no glyphs of it.
+    r = setup.read("SKS [AW] / 30 30");
+    EXPECT_EQ(r.read, "SKS AW");
 
     // 100 pixels too far left: not the plate.
     r = setup.read("SKS / 30 30", 972 - 150);

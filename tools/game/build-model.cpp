@@ -3,13 +3,16 @@
 // optionally from captures of real footage.
 
 #include "build-killfeed.h"
+#include "feedrun.h"
 #include "hudio.h"
+#include "match.h"
 #include "synth.h"
 
 #include "hud/image.h"
 #include "hud/lines.h"
 #include "hud/model.h"
 #include "hud/money.h"
+#include "hud/plate.h"
 #include "hud/search.h"
 #include "hud/vocab.h"
 
@@ -22,6 +25,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -50,7 +54,10 @@ constexpr char kPairChars[] = "$0123456789";
 struct Pools {
     Pool money, figure, glyph;      // cells where the reader meets the characters
     Pool moneyJitter, figureJitter; // cells a little off centre, for the tie-breakers
+    Pool plate;                     // weapon plate glyphs, as the plate reader samples them
+    Pool fused;                     // reward-line blobs of two letters run together, by the first
     int frames = 0, skipped = 0, real = 0;
+    int plateFrames = 0, plateSkipped = 0;
 };
 
 bool verbose = false;
@@ -245,6 +252,156 @@ void harvestFrame(const synth::FrameSpec& f, synth::Rng& jitter, Pools& pools) {
                 break;
             }
         }
+        // Neighbours run together, as the reader's splitting meets them: a
+        // template that likes them whole keeps them from being split.
+        for (std::size_t i = 0; i + 1 < l.letters.size(); ++i) {
+            const double x0 = toX(l.letters[i].second.left()), x1 = toX(l.letters[i + 1].second.right());
+            for (const hud::Blob& b : row->blobs) {
+                if (std::abs(b.x0 - x0) > 1.6 || std::abs(b.x1 + 1 - x1) > 1.6)
+                    continue;
+                hud::sampleGlyphCell(planes.ink2, b, row->top, row->bottom, row->lh, cell);
+                hud::normalizeVector(cell, hud::kGlyphCellLength);
+                add(pools.fused, l.letters[i].first, cell, hud::kGlyphCellLength);
+                break;
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------- weapon plate
+
+// The plate reader's components: what can be a letter at the plate
+// capture's 2160-line scale. The line geometry, and with it the sampled
+// cells, depends on this choice.
+constexpr int kPlateMinHeight = 5;
+constexpr int kPlateMaxHeight = 40;
+constexpr int kPlateMaxWidth = 60;
+constexpr int kPlateMinArea = 5;
+// A component is one letter's when it holds that letter alone and its four
+// edges lie within this many capture pixels of the letter's ink (blur and
+// anti-aliasing widen it; a letter broken by the mask is left out).
+constexpr double kPlateEdgeTolerance = 3.0;
+
+// Plate names: the table's own, or words of random letters and digits so that
+// every character gets its share of neighbours.
+std::string plateTrainingName(synth::Rng& rng, bool& weapon) {
+    if (rng.chance(0.5)) {
+        const hud::WeaponEntry& e = rng.pick(hud::weaponTable());
+        weapon = e.weapon;
+        return e.name;
+    }
+    weapon = rng.chance(0.7);
+    std::string out;
+    const int words = static_cast<int>(rng.between(1, 3));
+    for (int w = 0; w < words; ++w) {
+        if (w)
+            out += ' ';
+        const int n = static_cast<int>(rng.between(2, 8));
+        for (int i = 0; i < n; ++i)
+            out += hud::kLineCharset[static_cast<std::size_t>(
+                rng.between(0, static_cast<std::int64_t>(hud::kLineCharset.size()) - 1))];
+    }
+    return out;
+}
+
+// The engine reads the plate on frames of 1000 lines and more.
+synth::FrameSpec plateTrainingFrame(synth::Rng& rng) {
+    static const int sizes[3][2] = {{1920, 1080}, {2560, 1440}, {3840, 2160}};
+    synth::FrameSpec f;
+    const int s = static_cast<int>(rng.between(0, 2));
+    f.width = sizes[s][0];
+    f.height = sizes[s][1];
+    f.sceneSeed = rng.next();
+    synth::Plate plate;
+    plate.name = plateTrainingName(rng, plate.weapon);
+    plate.magazine = static_cast<int>(rng.between(0, rng.chance(0.8) ? 40 : 200));
+    plate.reserve = static_cast<int>(rng.between(0, 360));
+    f.plate = plate;
+    f.degradation.jpegQuality = rng.chance(0.85) ? static_cast<int>(rng.between(60, 95)) : 0;
+    f.degradation.blurSigma = rng.chance(0.5) ? rng.uniform(0.2, 0.7) : 0.0;
+    f.degradation.sourceScale = rng.chance(0.3) ? rng.uniform(0.75, 1.5) : 1.0;
+    return f;
+}
+
+// Samples the plate letters of one frame through the engine's capture, as
+// the plate reader takes them: its components and line, its walk to the
+// slash, its cell on the line's band. Letters run together with a neighbour,
+// or broken apart by the mask, are left out.
+void harvestPlate(const synth::FrameSpec& f, Pools& pools) {
+    const QRect region = synth::plateRegion(f.width, f.height);
+    const QRect window = synth::captureWindow(region, f.width, f.height);
+    const synth::PlateLayout layout = synth::layoutPlate(f);
+    if (region.isEmpty() || window.isEmpty() || layout.letters.empty()) {
+        ++pools.plateSkipped;
+        return;
+    }
+    const QImage cap =
+        synth::captureRegion(synth::renderFrame(f, window), window.topLeft(), f.height, region, 2160.0)
+            .convertToFormat(QImage::Format_RGB32);
+    if (cap.isNull()) {
+        ++pools.plateSkipped;
+        return;
+    }
+    const double sx = static_cast<double>(cap.width()) / region.width();
+    const double sy = static_cast<double>(cap.height()) / region.height();
+    std::vector<std::pair<char, QRectF>> letters;
+    double capTop = 1e9;
+    for (const auto& [c, box] : layout.letters) {
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            continue;
+        const QRectF r((box.left() - region.left()) * sx, (box.top() - region.top()) * sy, box.width() * sx,
+                       box.height() * sy);
+        letters.emplace_back(c, r);
+        capTop = std::min(capTop, r.top());
+    }
+    const double capHeight = layout.cap * sy;
+
+    hud::FramePlanes planes;
+    hud::prepareFrame(synth::frameView(cap), planes);
+    std::vector<hud::Blob> blobs = hud::labelComponents(planes.mask, cap.width(), cap.height());
+    blobs.erase(std::remove_if(blobs.begin(), blobs.end(),
+                               [](const hud::Blob& b) {
+                                   return b.height() < kPlateMinHeight || b.height() > kPlateMaxHeight ||
+                                          b.width() > kPlateMaxWidth || b.area < kPlateMinArea;
+                               }),
+                blobs.end());
+    std::vector<hud::RowGeometry> geometry;
+    const std::vector<std::vector<hud::Blob>> rows = hud::groupRows(blobs, &geometry);
+    int chosen = -1;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (std::abs(geometry[i].top - capTop) <= 0.3 * capHeight &&
+            (chosen < 0 || std::abs(geometry[i].top - capTop) <
+                               std::abs(geometry[static_cast<std::size_t>(chosen)].top - capTop)))
+            chosen = static_cast<int>(i);
+    if (chosen < 0 || letters.empty()) {
+        ++pools.plateSkipped;
+        return;
+    }
+    ++pools.plateFrames;
+    const hud::RowGeometry& row = geometry[static_cast<std::size_t>(chosen)];
+    std::vector<hud::Blob> glyphs;
+    std::vector<int> words;
+    hud::detail::plateGlyphs(planes.mask, cap.width(), rows[static_cast<std::size_t>(chosen)], row.height,
+                             glyphs, words);
+    float cell[hud::kGlyphCellLength];
+    for (const hud::Blob& g : glyphs) {
+        const std::pair<char, QRectF>* only = nullptr;
+        int inside = 0;
+        for (const auto& letter : letters) {
+            const double cx = letter.second.center().x();
+            if (cx >= g.x0 && cx <= g.x1 + 1) {
+                only = &letter;
+                ++inside;
+            }
+        }
+        if (inside != 1 || std::abs(g.x0 - only->second.left()) > kPlateEdgeTolerance ||
+            std::abs(g.x1 + 1 - only->second.right()) > kPlateEdgeTolerance ||
+            std::abs(g.y0 - only->second.top()) > kPlateEdgeTolerance ||
+            std::abs(g.y1 + 1 - only->second.bottom()) > kPlateEdgeTolerance)
+            continue;
+        hud::sampleGlyphCell(planes.ink, g, row.top, row.bottom, row.height, cell);
+        hud::normalizeVector(cell, hud::kGlyphCellLength);
+        add(pools.plate, only->first, cell, hud::kGlyphCellLength);
     }
 }
 
@@ -586,11 +743,89 @@ hud::PairTable makePairs(const Pool& pool, const std::string& chars, const char*
     return table;
 }
 
-hud::Model train(const Pools& pools, std::size_t moneyT, std::size_t figureT, std::size_t glyphT) {
+// The plate reader scores the same glyph lists as the reward-line reader, so
+// a plate template must leave the reward lines' reading alone. It is left out
+// when it scores a blob of two reward-line letters run together above every
+// template so far (the reader would then keep the blob whole rather than
+// split it), or when it would turn a reward-line cell that the templates so
+// far read right into its own character (that reader tells letters from
+// letters and digits from digits).
+void addPlateTemplates(const Pool& plateCells, const Pool& lineCells, const Pool& fusedCells,
+                       std::size_t count, hud::detail::Templates& glyphs) {
+    constexpr std::size_t d = hud::kGlyphCellLength;
+    const hud::detail::Templates plate =
+        makeTemplates(plateCells, std::string(hud::kLineCharset), count, hud::kGlyphCellLength);
+    std::vector<std::pair<const Cell*, float>> fused; // each with its best score so far
+    for (const auto& entry : fusedCells)
+        for (const Cell& x : entry.second) {
+            float best = -2.0f;
+            for (const auto& item : glyphs.byChar)
+                best = std::max(best, hud::bestTemplateScore(x.data(), item.second, d));
+            fused.emplace_back(&x, best);
+        }
+    // Each reward-line cell's score with its own templates; 2 (out of reach)
+    // when another character of its kind wins it already.
+    std::map<char, std::vector<float>> own;
+    for (const auto& [c, cells] : lineCells)
+        for (const Cell& x : cells) {
+            float mine = -2.0f, rival = -2.0f;
+            for (const auto& [o, list] : glyphs.byChar) {
+                const char oc = static_cast<char>(o);
+                if (isDigit(oc) != isDigit(c))
+                    continue;
+                float& to = oc == c ? mine : rival;
+                to = std::max(to, hud::bestTemplateScore(x.data(), list, d));
+            }
+            own[c].push_back(mine >= rival ? mine : 2.0f);
+        }
+    int kept = 0, keepsWhole = 0, takes = 0;
+    for (const auto& [c, list] : plate.byChar) {
+        const char pc = static_cast<char>(c);
+        auto& to = glyphs.byChar[c];
+        for (const Cell& t : list) {
+            bool whole = false;
+            for (const auto& [x, best] : fused)
+                if (hud::dot(t.data(), x->data(), d) > best) {
+                    whole = true;
+                    break;
+                }
+            int taken = 0;
+            for (const auto& [other, cells] : lineCells) {
+                if (whole || other == pc || isDigit(other) != isDigit(pc))
+                    continue;
+                const std::vector<float>& scores = own[other];
+                for (std::size_t i = 0; i < cells.size(); ++i)
+                    taken += hud::dot(t.data(), cells[i].data(), d) > scores[i];
+            }
+            if (verbose)
+                std::fprintf(stderr, "  plate '%c': template %s\n", pc,
+                             whole   ? "keeps fused reward-line letters whole"
+                             : taken ? "takes reward-line cells"
+                                     : "added");
+            if (whole || taken > 0) {
+                ++(whole ? keepsWhole : takes);
+                continue;
+            }
+            to.push_back(t);
+            ++kept;
+        }
+    }
+    std::fprintf(stderr,
+                 "corvex-build-model: plate: %d glyph templates added; %d left out for keeping fused "
+                 "reward-line letters whole, %d for taking reward-line cells\n",
+                 kept, keepsWhole, takes);
+}
+
+hud::Model train(const Pools& pools, std::size_t moneyT, std::size_t figureT, std::size_t glyphT,
+                 std::size_t plateT) {
     hud::Model m;
     m.money = makeTemplates(pools.money, kMoneyChars, moneyT, hud::kMoneyCellLength);
     m.figures = makeTemplates(pools.figure, kFigureChars, figureT, hud::kMoneyCellLength);
     m.glyphs = makeTemplates(pools.glyph, std::string(hud::kLineCharset), glyphT, hud::kGlyphCellLength);
+    // The plate's letters are larger than the reward lines' and sampled from
+    // another plane; their own templates follow the reward-line ones.
+    if (plateT > 0)
+        addPlateTemplates(pools.plate, pools.glyph, pools.fused, plateT, m.glyphs);
     m.moneyPairs = makePairs(pools.moneyJitter, kPairChars, "money");
     m.figurePairs = makePairs(pools.figureJitter, kPairChars, "figure");
     return m;
@@ -618,6 +853,14 @@ int main(int argc, char** argv) {
         "(MPAR, FPAR) are ridge regressions (least squares with an L2 penalty of 0.0002 per cell) of +4\n"
         "for the first and -4 for the second character on cells sampled up to 0.6 pixels off centre,\n"
         "one for every pair of \"$\" and the digits.\n\n"
+        "Weapon plate: --plate-frames plates (1080p to 2160p, the same scenes and degradations) show\n"
+        "table names or random words; each is captured as the engine captures the plate and its letters\n"
+        "are found and sampled as the plate reader does (its components, line and walk to the slash,\n"
+        "glyph cells on the line's band). Letters run together with a neighbour or broken by the mask\n"
+        "are left out. Per character, --plate-templates cluster centres join the reward-line glyph\n"
+        "templates, except those that would change the reward lines' reading: a template that scores two\n"
+        "fused reward-line letters above the templates so far, or a reward-line cell read right above\n"
+        "its own character's templates.\n\n"
         "Real footage: --captures DIR adds cells from captured HUD images (PNG or JPEG of the top-right\n"
         "HUD region as the engine saves them; other widths are scaled to 907). DIR holds truth.jsonl,\n"
         "one JSON object per image: {\"file\": \"a.png\", \"balance\": 12345, \"change\": -250,\n"
@@ -635,6 +878,8 @@ int main(int argc, char** argv) {
     cli.addOption({"money-templates", "Templates per money character.", "n", "16"});
     cli.addOption({"figure-templates", "Templates per reward-line figure character.", "n", "12"});
     cli.addOption({"glyph-templates", "Templates per letter or digit of the reward lines.", "n", "8"});
+    cli.addOption({"plate-frames", "Synthetic weapon plates to sample.", "n", "1500"});
+    cli.addOption({"plate-templates", "Templates per letter or digit of the weapon plate.", "n", "4"});
     cli.addOption({"cell-offset", "Template cells up to this many pixels off the true centre.", "px", "0.5"});
     cli.addOption(
         {"pair-offset", "Tie-breaker cells up to this many pixels off the true centre.", "px", "0.6"});
@@ -693,15 +938,22 @@ int main(int argc, char** argv) {
         if (!cli.isSet("out"))
             return 0;
     }
-    bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
+    bool ok1 = false, ok2 = false, ok3 = false, ok4 = false, ok5 = false, ok6 = false;
     const int frames = cli.value("frames").toInt(&ok1);
     const std::size_t moneyT = cli.value("money-templates").toUInt(&ok2);
     const std::size_t figureT = cli.value("figure-templates").toUInt(&ok3);
     const std::size_t glyphT = cli.value("glyph-templates").toUInt(&ok4);
+    const int plateFrames = cli.value("plate-frames").toInt(&ok5);
+    const std::size_t plateT = cli.value("plate-templates").toUInt(&ok6);
     if (!ok1 || frames < 10 || !ok2 || !ok3 || !ok4 || moneyT < 1 || figureT < 1 || glyphT < 1 ||
         moneyT > hud::kMaxTemplatesPerChar || figureT > hud::kMaxTemplatesPerChar ||
         glyphT > hud::kMaxTemplatesPerChar)
         return fail(QStringLiteral("bad --frames or template count (templates 1 to %1)")
+                        .arg(hud::kMaxTemplatesPerChar));
+    // Plate templates share the glyph characters' lists with the reward lines'.
+    if (!ok5 || plateFrames < 0 || !ok6 || plateT + glyphT > hud::kMaxTemplatesPerChar)
+        return fail(QStringLiteral("bad --plate-frames or --plate-templates (glyph and plate templates "
+                                   "together at most %1)")
                         .arg(hud::kMaxTemplatesPerChar));
 
     Pools pools;
@@ -714,13 +966,21 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "corvex-build-model: %d synthetic frames sampled, %d skipped\n", pools.frames,
                  pools.skipped);
-    hud::Model model = train(pools, moneyT, figureT, glyphT);
+    // The plates draw from their own randomness, so the cash HUD's cells stay
+    // those of the seed whatever the plate options.
+    synth::Rng plateRng(cli.value("seed").toUInt() ^ 0x91A7E5u);
+    for (int i = 0; i < plateFrames && plateT > 0; ++i)
+        harvestPlate(plateTrainingFrame(plateRng), pools);
+    if (plateT > 0)
+        std::fprintf(stderr, "corvex-build-model: %d weapon plates sampled, %d skipped\n", pools.plateFrames,
+                     pools.plateSkipped);
+    hud::Model model = train(pools, moneyT, figureT, glyphT, plateT);
     if (cli.isSet("captures")) {
         QString error;
         if (!harvestCaptures(cli.value("captures"), model, pools, error))
             return fail(error);
         std::fprintf(stderr, "corvex-build-model: %d real captures aligned\n", pools.real);
-        model = train(pools, moneyT, figureT, glyphT);
+        model = train(pools, moneyT, figureT, glyphT, plateT);
     }
 
     const std::vector<std::uint8_t> bytes = hud::serializeModel(model);

@@ -644,8 +644,12 @@ std::vector<double> Glyphs::letterOrigins(const std::string& text, double tracki
     const QFontMetricsF metrics(font());
     const QString word = QString::fromStdString(text);
     std::vector<double> out;
+    // The advance of the first i letters leaves out the kerning between
+    // letter i - 1 and letter i; the advance through letter i, less its own
+    // width, includes it.
     for (int i = 0; i < word.size(); ++i)
-        out.push_back(metrics.horizontalAdvance(word.left(i)) + i * tracking * cap_);
+        out.push_back(metrics.horizontalAdvance(word.left(i + 1)) -
+                      metrics.horizontalAdvance(word.mid(i, 1)) + i * tracking * cap_);
     return out;
 }
 
