@@ -687,37 +687,37 @@ QPainterPath bracketPath(const QRectF& r, double bar, bool opening) {
     return p.simplified();
 }
 
-RowArt layoutRow(const FeedRowSpec& spec, double capTop, double m, double left) {
+RowArt layoutRow(const FeedRowSpec& want, double capTop, double m, double left) {
     RowArt art;
     FeedLayout::Row& r = art.row;
-    r.row = spec;
+    r.row = want;
     r.capTop = capTop;
     const double mid = capTop + m / 2;
     double x = left;
-    if (markerColour(spec.killerWho)) {
+    if (markerColour(want.killerWho)) {
         r.killerMarker = QRectF(x, mid - kMarkerSize * m / 2, kMarkerSize * m, kMarkerSize * m);
         x = r.killerMarker.right() + kMarkerGap * m;
     }
-    Run killer = setRun(upper(spec.killer), x, capTop, m, kNameTracking);
+    Run killer = setRun(upper(want.killer), x, capTop, m, kNameTracking);
     r.killerName = killer.ink;
     art.killerText = killer.path;
     if (!killer.ink.isNull())
         x = killer.ink.right();
     x += kNameIconGap * m;
-    art.icons.addPath(placeIcon(spec.icon, x, mid, m, r.icon));
+    art.icons.addPath(placeIcon(want.icon, x, mid, m, r.icon));
     if (!r.icon.isNull())
         x = r.icon.right();
-    if (spec.headshot) {
+    if (want.headshot) {
         x += kSkullGap * m;
         art.icons.addPath(placeIcon("skull", x, mid, m, r.skull));
         x = r.skull.right();
     }
-    if (spec.distance >= 0) {
+    if (want.distance >= 0) {
         x += kIconBracketGap * m;
         const double top = mid - kBracketHeight * m / 2;
         r.openBracket = QRectF(x, top, kBracketWidth * m, kBracketHeight * m);
         x = r.openBracket.right() + kBracketClear * m;
-        Run digits = setRun(std::to_string(std::min(spec.distance, 9999)), x, capTop, m, kFigureTracking);
+        Run digits = setRun(std::to_string(std::min(want.distance, 9999)), x, capTop, m, kFigureTracking);
         Run unit = setRun("m", digits.ink.right() + kUnitSpace * m, capTop, m, 0);
         r.figures = digits.letters;
         r.figures.insert(r.figures.end(), unit.letters.begin(), unit.letters.end());
@@ -731,12 +731,12 @@ RowArt layoutRow(const FeedRowSpec& spec, double capTop, double m, double left) 
     } else {
         x += kNameIconGap * m;
     }
-    Run victim = setRun(upper(spec.victim), x, capTop, m, kNameTracking);
+    Run victim = setRun(upper(want.victim), x, capTop, m, kNameTracking);
     r.victimName = victim.ink;
     art.victimText = victim.path;
     if (!victim.ink.isNull())
         x = victim.ink.right();
-    if (markerColour(spec.victimWho)) {
+    if (markerColour(want.victimWho)) {
         x += kMarkerGap * m;
         r.victimMarker = QRectF(x, mid - kMarkerSize * m / 2, kMarkerSize * m, kMarkerSize * m);
         x = r.victimMarker.right();
