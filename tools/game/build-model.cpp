@@ -4,6 +4,7 @@
 
 #include "build-killfeed.h"
 #include "feedrun.h"
+#include "cluster.h"
 #include "hudio.h"
 #include "match.h"
 #include "synth.h"
@@ -556,64 +557,6 @@ bool harvestCaptures(const QString& dir, const hud::Model& model, Pools& pools, 
 
 // ---------------------------------------------------------------- training
 
-// Spherical k-means: templates are the normalised means of clusters of
-// normalised cells, seeded farthest-first so that rare shapes get their own.
-std::vector<Cell> clusterTemplates(const std::vector<Cell>& cells, std::size_t count) {
-    if (cells.empty())
-        return {};
-    const std::size_t n = cells.size(), d = cells[0].size();
-    if (n <= count)
-        return cells;
-    auto corr = [d](const Cell& a, const Cell& b) { return hud::dot(a.data(), b.data(), d); };
-    Cell mean(d, 0.0f);
-    for (const Cell& c : cells)
-        for (std::size_t i = 0; i < d; ++i)
-            mean[i] += c[i];
-    hud::normalizeVector(mean.data(), d);
-    std::vector<Cell> centres;
-    std::size_t first = 0;
-    float bestFirst = -3;
-    for (std::size_t i = 0; i < n; ++i)
-        if (const float s = corr(cells[i], mean); s > bestFirst)
-            bestFirst = s, first = i;
-    centres.push_back(cells[first]);
-    std::vector<float> nearest(n, -3.0f);
-    while (centres.size() < count) {
-        std::size_t far = 0;
-        float farScore = 3;
-        for (std::size_t i = 0; i < n; ++i) {
-            nearest[i] = std::max(nearest[i], corr(cells[i], centres.back()));
-            if (nearest[i] < farScore)
-                farScore = nearest[i], far = i;
-        }
-        centres.push_back(cells[far]);
-    }
-    std::vector<std::size_t> assign(n, 0);
-    for (int iter = 0; iter < 12; ++iter) {
-        for (std::size_t i = 0; i < n; ++i) {
-            float best = -3;
-            for (std::size_t k = 0; k < centres.size(); ++k)
-                if (const float s = corr(cells[i], centres[k]); s > best)
-                    best = s, assign[i] = k;
-        }
-        std::vector<std::vector<double>> sums(centres.size(), std::vector<double>(d, 0.0));
-        std::vector<int> counts(centres.size(), 0);
-        for (std::size_t i = 0; i < n; ++i) {
-            ++counts[assign[i]];
-            for (std::size_t j = 0; j < d; ++j)
-                sums[assign[i]][j] += cells[i][j];
-        }
-        for (std::size_t k = 0; k < centres.size(); ++k) {
-            if (counts[k] == 0)
-                continue; // keeps its seed
-            for (std::size_t j = 0; j < d; ++j)
-                centres[k][j] = static_cast<float>(sums[k][j] / counts[k]);
-            hud::normalizeVector(centres[k].data(), d);
-        }
-    }
-    return centres;
-}
-
 hud::detail::Templates makeTemplates(const Pool& pool, const std::string& chars, std::size_t count,
                                      std::uint32_t length) {
     hud::detail::Templates set;
@@ -624,7 +567,7 @@ hud::detail::Templates makeTemplates(const Pool& pool, const std::string& chars,
             std::fprintf(stderr, "corvex-build-model: warning: no samples of '%c'\n", c);
             continue;
         }
-        set.byChar[static_cast<signed char>(c)] = clusterTemplates(it->second, count);
+        set.byChar[static_cast<signed char>(c)] = synth::clusterCells(it->second, count, 12);
         if (verbose)
             std::fprintf(stderr, "  '%c': %zu samples, %zu templates\n", c, it->second.size(),
                          set.byChar[static_cast<signed char>(c)].size());
