@@ -28,7 +28,7 @@ sandbox_start "$home"
 
 sandbox_wait_log "[corvex-tournament] Corvex Wager/Tournament Plugin loaded (version 0.3.0)" 60 ||
     fail "the module did not load"
-sandbox_wait_log "[corvex-tournament] engine started" 60 || fail "the engine did not start after loading"
+sandbox_wait_log "[corvex-tournament] reader started" 60 || fail "the reader did not start after loading"
 sleep 1
 sandbox_screenshot "$work/obs.png"
 
@@ -42,7 +42,7 @@ done
 line_of() { grep -nF -- "$1" "$log" | head -n 1 | cut -d: -f1; }
 # The engine starts only once OBS has loaded the scenes, and stops at exit
 # before the module is unloaded.
-[ "$(line_of "Loaded scenes:")" -lt "$(line_of "[corvex-tournament] engine started")" ] ||
+[ "$(line_of "Loaded scenes:")" -lt "$(line_of "[corvex-tournament] reader started")" ] ||
     fail "the engine started before OBS had finished loading"
 [ "$(line_of "==== Shutting down")" -lt "$(line_of "[corvex-tournament] engine stopped")" ] ||
     fail "the engine stopped before OBS began to exit"
@@ -69,7 +69,7 @@ grep -q '"fr"' "$config" || fail "could not set the module language for the seco
 sandbox_start "$home"
 sandbox_wait_log '[corvex-tournament] module language fr (setting "fr", OBS locale de-DE)' 60 ||
     fail "the module did not choose its own language"
-sandbox_wait_log "[corvex-tournament] engine started" 60 || fail "the engine did not start on the second run"
+sandbox_wait_log "[corvex-tournament] reader started" 60 || fail "the reader did not start on the second run"
 sleep 1
 sandbox_screenshot "$work/obs-second-start.png"
 sandbox_stop 30 || fail "OBS did not close on SIGINT (second start)"

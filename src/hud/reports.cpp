@@ -139,8 +139,13 @@ void onDownRead(CombatState& state, std::int64_t now, const DownRead& read, std:
             state.upPending = false;
         }
     } else if (change == 2 && state.down) {
-        state.upPending = true;
-        state.upPendingAt = now;
+        if (state.plateWatched) {
+            state.upPending = true;
+            state.upPendingAt = now;
+        } else {
+            state.down = false;
+            state.upPending = false;
+        }
     }
     if (state.down && state.upPending && now - state.upPendingAt > kDownExpiryMs) {
         state.down = false;

@@ -51,6 +51,10 @@ struct CombatState {
     bool down = false;
     bool upPending = false;
     std::int64_t upPendingAt = 0;
+    // False while the weapon plate is not read at all (frames under 1000
+    // lines): then no plate can ever confirm an up, and a down ends when the
+    // damage log goes, so the next down is not swallowed.
+    bool plateWatched = true;
 };
 
 bool isVehicleClass(const std::string& c);

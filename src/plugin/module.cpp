@@ -97,6 +97,9 @@ MODULE_EXPORT bool obs_module_load(void) {
 
     auto* mainWindow = static_cast<QWidget*>(obs_frontend_get_main_window());
     g_engine = new Engine(mainWindow);
+    g_engine->setOutputStateQuery([] {
+        return OutputState{obs_frontend_streaming_active(), obs_frontend_recording_active()};
+    });
 
     Lang::apply(g_engine->settings().lang);
     const char* obsLocale = obs_get_locale();

@@ -403,3 +403,9 @@ void Uplink::ackMessage(const QString& id) {
              }
          });
 }
+
+bool Uplink::takeEvidenceRequest() {
+    const bool asked = status_.evidence;
+    status_.evidence = false;
+    return asked;
+}

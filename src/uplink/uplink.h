@@ -85,6 +85,8 @@ public:
     void parseStatus(const QJsonObject& doc);
     WagerInfo parseWager(const QJsonObject& w) const;
     void ackWarning(const QString& kind);
+    // True once per status document that asks for evidence.
+    bool takeEvidenceRequest();
     void ackMessage(const QString& id);
 
     // Linking and verification.

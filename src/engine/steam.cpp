@@ -1,0 +1,4 @@
+#include "engine/steam.h"
+SteamAccount detectSteam() {
+    return {};
+}
