@@ -24,7 +24,7 @@ QString findDataFile(const char* name) {
         return {};
     }
     const OBSStringAutoRelease path(obs_find_module_file(m, name));
-    return path ? QString::fromUtf8(path) : QString();
+    return path ? QString::fromUtf8(path.Get()) : QString();
 }
 
 } // namespace plugin
