@@ -174,6 +174,18 @@ SteamAccount pickAccount(quint64 activeUser, const LoginUsers& users) {
     return account;
 }
 
+quint64 registryNumber(const QVariant& value) {
+    bool ok = false;
+    const qint64 number = value.toLongLong(&ok);
+    if (!ok || number == 0) {
+        return 0;
+    }
+    if (number < 0 && number >= std::numeric_limits<qint32>::min()) {
+        return static_cast<quint32>(number);
+    }
+    return number > 0 ? static_cast<quint64>(number) : 0;
+}
+
 } // namespace steam
 
 namespace {
@@ -196,26 +208,12 @@ QString loginUsersIn(const QString& steamPath) {
     return QDir(steamPath).filePath(QStringLiteral("config/loginusers.vdf"));
 }
 
-// The registry holds the active user as a DWORD, which Qt may hand over as a
-// negative int.
-[[maybe_unused]] quint64 registryNumber(const QVariant& value) {
-    bool ok = false;
-    const qint64 number = value.toLongLong(&ok);
-    if (!ok || number == 0) {
-        return 0;
-    }
-    if (number < 0 && number >= std::numeric_limits<qint32>::min()) {
-        return static_cast<quint32>(number);
-    }
-    return number > 0 ? static_cast<quint64>(number) : 0;
-}
-
 [[maybe_unused]] SteamPlaces windowsRegistry() {
     const QSettings registry(QStringLiteral("HKEY_CURRENT_USER\\Software\\Valve\\Steam"),
                              QSettings::NativeFormat);
     SteamPlaces places;
     places.steamPath = registry.value(QStringLiteral("SteamPath")).toString();
-    places.activeUser = registryNumber(registry.value(QStringLiteral("ActiveProcess/ActiveUser")));
+    places.activeUser = steam::registryNumber(registry.value(QStringLiteral("ActiveProcess/ActiveUser")));
     return places;
 }
 

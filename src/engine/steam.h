@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+class QVariant;
+
 struct SteamAccount {
     QString id;           // 64-bit Steam id in decimal; empty when none was found
     QString name;         // persona name; empty when none was read
@@ -91,5 +93,9 @@ Registry parseRegistry(const QByteArray& bytes);
 // The running account if there is one, else the last most-recent account in
 // id order; the name when the list knows the id.
 SteamAccount pickAccount(quint64 activeUser, const LoginUsers& users);
+
+// A registry number as Qt reads it: a DWORD comes as a signed int, so an
+// account id from 2^31 on arrives negative. 0 for anything else unreadable.
+quint64 registryNumber(const QVariant& value);
 
 } // namespace steam

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QVariant>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +144,17 @@ TEST(SteamLoginUsers, DamagedFilesGiveNothing) {
     const steam::LoginUsers nul = steam::parseLoginUsers(QByteArray(withNul, sizeof withNul - 1));
     ASSERT_EQ(nul.size(), 1u);
     EXPECT_EQ(nul.at(QStringLiteral("7")).name.size(), 3);
+}
+
+TEST(SteamRegistry, WindowsNumbers) {
+    EXPECT_EQ(steam::registryNumber(QVariant(39734273)), 39734273u);
+    // A DWORD of 2^31 or more, as Qt hands it over.
+    EXPECT_EQ(steam::registryNumber(QVariant(static_cast<int>(0x80000001u))), 0x80000001u);
+    EXPECT_EQ(steam::registryNumber(QVariant(-1)), 0xFFFFFFFFu);
+    EXPECT_EQ(steam::registryNumber(QVariant(QStringLiteral("12"))), 12u);
+    EXPECT_EQ(steam::registryNumber(QVariant()), 0u);
+    EXPECT_EQ(steam::registryNumber(QVariant(QStringLiteral("x"))), 0u);
+    EXPECT_EQ(steam::registryNumber(QVariant(Q_INT64_C(-5000000000))), 0u);
 }
 
 TEST(SteamRegistry, ReadsTheLinuxClientsValues) {
