@@ -41,7 +41,7 @@ start=$(date +%s)
 CC=clang CXX=clang++ cmake -S . -B "$san" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVEX_QT_VERSION=5 \
     -DCORVEX_BUILD_FUZZ=ON -DCORVEX_SANITIZE=address,undefined -DCORVEX_BUILD_BENCH=OFF >/dev/null
 san_targets=()
-for t in corvex_hud_tests corvex_uplink_tests; do
+for t in corvex_hud_tests corvex_uplink_tests corvex_steam_tests; do
     # Not grep -q: it would stop reading early, and under pipefail ninja's
     # broken pipe would make a present target look absent.
     if ninja -C "$san" -t targets all | grep "^$t:" >/dev/null; then san_targets+=("$t"); fi
@@ -49,7 +49,7 @@ done
 while read -r name _; do [ -n "$name" ] && san_targets+=("$name"); done <"$san/fuzzers.txt"
 cmake --build "$san" --target "${san_targets[@]}"
 echo "== sanitizers: built in $(($(date +%s) - start)) s; tests"
-for t in corvex_hud_tests corvex_uplink_tests; do
+for t in corvex_hud_tests corvex_uplink_tests corvex_steam_tests; do
     exe=$(find "$san/tests" -type f -name "$t" | head -n 1)
     if [ -n "$exe" ]; then
         (cd "$(dirname "$exe")" && QT_QPA_PLATFORM=offscreen "./$t" --gtest_brief=1) || status=1

@@ -1,6 +1,7 @@
 #include "lang.h"
 
 #include "module-data.h"
+#include "obs-ref.h"
 
 #include <obs-module.h>
 
@@ -32,7 +33,7 @@ constexpr size_t kChineseTraditional = 13;
 
 // Chosen at load, read from any thread until unload.
 const LanguageEntry* g_current = &kTable[kEnglish];
-lookup_t* g_texts = nullptr;
+OBSTextLookupAutoRelease g_texts;
 
 QString languagePart(const QString& tag) {
     return tag.section(QLatin1Char('-'), 0, 0);
@@ -111,10 +112,7 @@ QLocale qlocale() {
 }
 
 void release() {
-    if (g_texts) {
-        text_lookup_destroy(g_texts);
-        g_texts = nullptr;
-    }
+    g_texts = nullptr;
 }
 
 } // namespace Lang

@@ -1,5 +1,7 @@
 #include "module-data.h"
 
+#include "obs-ref.h"
+
 #include <atomic>
 
 namespace plugin {
@@ -21,13 +23,8 @@ QString findDataFile(const char* name) {
     if (!m) {
         return {};
     }
-    char* path = obs_find_module_file(m, name);
-    if (!path) {
-        return {};
-    }
-    QString result = QString::fromUtf8(path);
-    bfree(path);
-    return result;
+    const OBSStringAutoRelease path(obs_find_module_file(m, name));
+    return path ? QString::fromUtf8(path.Get()) : QString();
 }
 
 } // namespace plugin

@@ -4,6 +4,7 @@
 #include "log.h"
 #include "module-data.h"
 #include "obs-compat.h"
+#include "obs-ref.h"
 
 #include "dock/dock.h"
 #include "engine/engine.h"
@@ -20,7 +21,7 @@ namespace {
 
 // Texts in the OBS interface language; only the dock title uses them, the
 // rest of the module speaks the language chosen in its own settings.
-lookup_t* g_obsLocaleTexts = nullptr;
+OBSTextLookupAutoRelease g_obsLocaleTexts;
 
 QPointer<Engine> g_engine;
 QPointer<Dock> g_dock;
@@ -69,14 +70,10 @@ MODULE_EXPORT uint32_t obs_module_ver(void) {
 }
 
 MODULE_EXPORT void obs_module_set_locale(const char* locale) {
-    if (g_obsLocaleTexts) {
-        text_lookup_destroy(g_obsLocaleTexts);
-    }
     g_obsLocaleTexts = obs_module_load_locale(plugin::module(), "en-US", locale);
 }
 
 MODULE_EXPORT void obs_module_free_locale(void) {
-    text_lookup_destroy(g_obsLocaleTexts);
     g_obsLocaleTexts = nullptr;
 }
 

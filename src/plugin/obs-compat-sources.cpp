@@ -1,4 +1,5 @@
 #include "obs-compat.h"
+#include "obs-ref.h"
 
 #if !CORVEX_OBS_HAS_UUID
 #include <QUuid>
@@ -31,7 +32,7 @@ namespace {
 
 struct KnownSource {
     QString id;
-    obs_weak_source_t* weak;
+    OBSWeakSourceAutoRelease weak;
 };
 
 // Both the reader thread and the main thread ask for ids.
@@ -41,7 +42,6 @@ std::vector<KnownSource> g_known;
 void dropExpired() {
     for (auto it = g_known.begin(); it != g_known.end();) {
         if (obs_weak_source_expired(it->weak)) {
-            obs_weak_source_release(it->weak);
             it = g_known.erase(it);
         } else {
             ++it;
@@ -62,9 +62,9 @@ QString sourceUuid(obs_source_t* source) {
         }
     }
     dropExpired();
-    KnownSource added{QUuid::createUuid().toString(QUuid::WithoutBraces), obs_source_get_weak_source(source)};
-    g_known.push_back(added);
-    return added.id;
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    g_known.push_back(KnownSource{id, OBSWeakSourceAutoRelease(obs_source_get_weak_source(source))});
+    return id;
 }
 
 obs_source_t* sourceByUuid(const QString& uuid) {
@@ -79,9 +79,6 @@ obs_source_t* sourceByUuid(const QString& uuid) {
 
 void releaseSourceIds() {
     std::lock_guard<std::mutex> guard(g_lock);
-    for (KnownSource& known : g_known) {
-        obs_weak_source_release(known.weak);
-    }
     g_known.clear();
 }
 
