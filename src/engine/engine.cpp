@@ -265,14 +265,7 @@ bool Engine::readHudOnce(obs_source_t* source, PassResult& pass) {
         !hudCapture_.capture(source, region, reading::kHudCaptureWidth, hudPixels_))
         return false;
 
-    hud::HudReadOptions options;
-    options.readLines = true;
-    options.minConfidence = 0.85f;
-    options.minMargin = 0.03f;
-    options.minLineConfidence = 0.72f;
-    options.allowOffMargin = true;
-    options.retryLowContrast = true;
-    pass.reading = hud::readHud(*model_, hudPixels_.view(), options);
+    pass.reading = hud::readHud(*model_, hudPixels_.view(), reading::hudReadOptions());
     pass.image = hudPixels_.toImage();
     pass.captured = true;
     pass.hudFound = pass.reading.balanceCertain;
@@ -295,7 +288,7 @@ void Engine::readAux(obs_source_t* source, std::int64_t now,
 
     const reading::AuxReader order[] = {reading::AuxReader::Feed, reading::AuxReader::Down,
                                         reading::AuxReader::Plate};
-    std::vector<GameEvent> events;
+    std::vector<hud::CombatEvent> events;
     try {
         for (reading::AuxReader which : order) {
             reading::Region region;
@@ -354,8 +347,8 @@ void Engine::readAux(obs_source_t* source, std::int64_t now,
     double average = 0.0;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        handOver_.insert(handOver_.end(), std::make_move_iterator(events.begin()),
-                         std::make_move_iterator(events.end()));
+        for (const hud::CombatEvent& e : events)
+            handOver_.push_back(reading::toGameEvent(e));
         divisorChanged = trackers_.schedule.notePassTime(ms);
         divisor = trackers_.schedule.divisor();
         average = trackers_.schedule.averageMs();

@@ -116,6 +116,13 @@ public:
     void setOutputStateQuery(std::function<OutputState()> query) { outputState_ = std::move(query); }
     // For tests: the tick's work run by hand.
     void tickForTesting() { tick(); }
+    // For tests and benchmarks: the status record built now rather than on
+    // the tick's 5 s cadence, and events handed over as a pass would.
+    void statusRecordForTesting(std::int64_t now) { statusRecord(now); }
+    void handOverForTesting(const std::vector<GameEvent>& events) {
+        std::lock_guard<std::mutex> guard(lock_);
+        handOver_.insert(handOver_.end(), events.begin(), events.end());
+    }
 
     // Dock getters, each a copy taken under the lock.
     ReaderStatus readerStatus() const;

@@ -1,5 +1,7 @@
 #include "engine/event-text.h"
 
+#include "hud/reports.h"
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -24,10 +26,6 @@ std::string format(const char* fmt, ...) {
     va_end(args);
     out.resize(static_cast<std::size_t>(n));
     return out;
-}
-
-const char* orQuestion(const std::string& s) {
-    return s.empty() ? "?" : s.c_str();
 }
 
 } // namespace
@@ -61,16 +59,22 @@ std::string eventText(const GameEvent& e) {
         return "line [" + text + "] id " + std::to_string(e.lineId);
     }
     case EventKind::Kill:
-    case EventKind::Death: {
-        const std::string dist = e.dist < 0 ? "?" : std::to_string(e.dist);
-        return format("%s %s m weapon %s (%s)%s c%.2f", e.kind == EventKind::Kill ? "kill" : "death",
-                      dist.c_str(), orQuestion(e.weapon), orQuestion(e.wtype), e.headshot ? " headshot" : "",
-                      static_cast<double>(e.conf));
-    }
+    case EventKind::Death:
     case EventKind::Down:
-        return "down (bleeding out)";
-    case EventKind::Up:
-        return "up (revived)";
+    case EventKind::Up: {
+        // The readers describe their own events; one wording for both logs.
+        hud::CombatEvent c;
+        c.kind = e.kind == EventKind::Kill    ? hud::CombatEvent::Kill
+                 : e.kind == EventKind::Death ? hud::CombatEvent::Death
+                 : e.kind == EventKind::Down  ? hud::CombatEvent::Down
+                                              : hud::CombatEvent::Up;
+        c.dist = e.dist;
+        c.wtype = e.wtype;
+        c.weapon = e.weapon;
+        c.headshot = e.headshot;
+        c.conf = e.conf;
+        return hud::describe(c);
+    }
     case EventKind::Snapshot:
         return format("snapshot %s %s evidence %s", e.tag.c_str(), moneyText(e.value).c_str(),
                       e.evidence.empty() ? "-" : e.evidence.c_str());

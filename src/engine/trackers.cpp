@@ -8,11 +8,6 @@ namespace {
 
 constexpr int kTallFrame = 1000;
 
-void appendCombat(const std::vector<hud::CombatEvent>& combat, std::vector<GameEvent>& out) {
-    for (const hud::CombatEvent& e : combat)
-        out.push_back(toGameEvent(e));
-}
-
 } // namespace
 
 GameEvent toGameEvent(const hud::CombatEvent& c) {
@@ -39,29 +34,34 @@ GameEvent toGameEvent(const hud::CombatEvent& c) {
     return e;
 }
 
+hud::HudReadOptions hudReadOptions() {
+    hud::HudReadOptions o;
+    o.readLines = true;
+    o.minConfidence = 0.85f;
+    o.minMargin = 0.03f;
+    o.minLineConfidence = 0.72f;
+    o.allowOffMargin = true;
+    o.retryLowContrast = true;
+    return o;
+}
+
 void Trackers::onHud(std::int64_t now, const hud::HudReading& reading, std::vector<GameEvent>& out) {
     hud.onRead(now, reading, nextLineId, out);
 }
 
-void Trackers::onFeed(std::int64_t now, hud::FeedRead read, std::vector<GameEvent>& out) {
-    std::vector<hud::CombatEvent> events;
-    hud::onFeedRead(combat, now, read, events);
+void Trackers::onFeed(std::int64_t now, hud::FeedRead read, std::vector<hud::CombatEvent>& out) {
+    hud::onFeedRead(combat, now, read, out);
     lastFeed = std::move(read);
-    appendCombat(events, out);
 }
 
-void Trackers::onPlate(std::int64_t now, hud::PlateRead read, std::vector<GameEvent>& out) {
-    std::vector<hud::CombatEvent> events;
-    hud::onPlateRead(combat, now, read, events);
+void Trackers::onPlate(std::int64_t now, hud::PlateRead read, std::vector<hud::CombatEvent>& out) {
+    hud::onPlateRead(combat, now, read, out);
     lastPlate = std::move(read);
-    appendCombat(events, out);
 }
 
-void Trackers::onDown(std::int64_t now, hud::DownRead read, std::vector<GameEvent>& out) {
-    std::vector<hud::CombatEvent> events;
-    hud::onDownRead(combat, now, read, events);
+void Trackers::onDown(std::int64_t now, hud::DownRead read, std::vector<hud::CombatEvent>& out) {
+    hud::onDownRead(combat, now, read, out);
     lastDown = read;
-    appendCombat(events, out);
 }
 
 AuxDue Trackers::due(std::int64_t now, const Geometry& g) {

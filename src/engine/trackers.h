@@ -26,14 +26,19 @@ struct Trackers {
     hud::DownRead lastDown;
 
     void onHud(std::int64_t now, const hud::HudReading& reading, std::vector<GameEvent>& out);
-    void onFeed(std::int64_t now, hud::FeedRead read, std::vector<GameEvent>& out);
-    void onPlate(std::int64_t now, hud::PlateRead read, std::vector<GameEvent>& out);
-    void onDown(std::int64_t now, hud::DownRead read, std::vector<GameEvent>& out);
+    // The combat events come as the readers' own records; toGameEvent makes
+    // them what the service link takes.
+    void onFeed(std::int64_t now, hud::FeedRead read, std::vector<hud::CombatEvent>& out);
+    void onPlate(std::int64_t now, hud::PlateRead read, std::vector<hud::CombatEvent>& out);
+    void onDown(std::int64_t now, hud::DownRead read, std::vector<hud::CombatEvent>& out);
     // Which auxiliary readers run now; also tells the down tracker whether
     // the weapon plate is watched at this frame size.
     AuxDue due(std::int64_t now, const Geometry& g);
 };
 
 GameEvent toGameEvent(const hud::CombatEvent& event);
+
+// How the engine reads the cash HUD.
+hud::HudReadOptions hudReadOptions();
 
 } // namespace reading

@@ -10,22 +10,6 @@
 
 namespace synth {
 
-namespace {
-
-constexpr std::int64_t kFeedEveryMs = 330;
-constexpr std::int64_t kDownEveryMs = 330;
-constexpr std::int64_t kPlateEveryMs = 1000;
-constexpr std::int64_t kFullScanEveryMs = 2000;
-
-bool dueAfter(std::optional<std::int64_t>& last, std::int64_t now, std::int64_t every) {
-    if (last && now - *last < every)
-        return false;
-    last = now;
-    return true;
-}
-
-} // namespace
-
 QImage captureRegion(const QImage& image, QPoint origin, int frameHeight, const QRect& region,
                      double refHeight) {
     if (image.isNull() || frameHeight <= 0 || region.width() < 8 || region.height() < 8)
@@ -42,20 +26,14 @@ QImage captureRegion(const QImage& image, QPoint origin, int frameHeight, const 
 CombatReplay::CombatReplay(std::shared_ptr<const hud::Model> model,
                            std::shared_ptr<const hud::KillData> killData)
     : model_(std::move(model)), killData_(std::move(killData)) {
-    state_.detector.killData = killData_;
+    trackers_.combat.detector.killData = killData_;
 }
 
 AuxSchedule CombatReplay::due(std::int64_t now, int frameWidth, int frameHeight) {
-    AuxSchedule s;
-    if (frameWidth < 320 || frameHeight < 240)
-        return s;
-    const bool large = frameHeight >= 1000;
-    s.feed = large && dueAfter(lastFeedRun_, now, kFeedEveryMs);
-    s.down = dueAfter(lastDownRun_, now, kDownEveryMs);
-    if (s.down && state_.detector.lockedVariant < 0)
-        s.fullScan = dueAfter(lastFullScan_, now, kFullScanEveryMs);
-    s.plate = large && dueAfter(lastPlateRun_, now, kPlateEveryMs);
-    return s;
+    reading::Geometry g;
+    g.sourceWidth = frameWidth;
+    g.sourceHeight = frameHeight;
+    return trackers_.due(now, g);
 }
 
 std::vector<QRect> CombatReplay::windows(const AuxSchedule& which, int w, int h) {
@@ -75,25 +53,26 @@ void CombatReplay::run(const AuxSchedule& which, const QImage& image, QPoint ori
         const QImage c = captureRegion(image, origin, h, feedRegion(w, h), 2160.0);
         if (!c.isNull()) {
             const hud::FrameView v = frameView(c);
-            lastFeed_ = hud::readFeedRows(*model_, *killData_, v.pixels, v.width, v.height, v.stride);
-            hud::onFeedRead(state_, now, lastFeed_, out);
+            trackers_.onFeed(
+                now, hud::readFeedRows(*model_, *killData_, v.pixels, v.width, v.height, v.stride), out);
         }
     }
     if (which.down) {
         const QImage c = captureRegion(image, origin, h, damageLogRegion(w, h), hud::kDamageLogRefHeight);
         if (!c.isNull()) {
             const hud::FrameView v = frameView(c);
-            lastDown_ =
-                hud::readDownScore(state_.detector, v.pixels, v.width, v.height, v.stride, which.fullScan);
-            hud::onDownRead(state_, now, lastDown_, out);
+            trackers_.onDown(now,
+                             hud::readDownScore(trackers_.combat.detector, v.pixels, v.width, v.height,
+                                                v.stride, which.fullScan),
+                             out);
         }
     }
     if (which.plate) {
         const QImage c = captureRegion(image, origin, h, plateRegion(w, h), 2160.0);
         if (!c.isNull()) {
             const hud::FrameView v = frameView(c);
-            lastPlate_ = hud::readPlate(*model_, *killData_, v.pixels, v.width, v.height, v.stride);
-            hud::onPlateRead(state_, now, lastPlate_, out);
+            trackers_.onPlate(now, hud::readPlate(*model_, *killData_, v.pixels, v.width, v.height, v.stride),
+                              out);
         }
     }
 }

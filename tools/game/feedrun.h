@@ -7,6 +7,7 @@
 #include "hud/feed.h"
 #include "hud/killdata.h"
 #include "hud/plate.h"
+#include "engine/trackers.h"
 #include "hud/reports.h"
 
 #include <QImage>
@@ -15,7 +16,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <vector>
 
 namespace synth {
@@ -28,12 +28,7 @@ QImage captureRegion(const QImage& image, QPoint origin, int frameHeight, const 
                      double refHeight);
 
 // Which readers the engine runs at a pass, given their last runs.
-struct AuxSchedule {
-    bool feed = false;
-    bool down = false;
-    bool plate = false;
-    bool fullScan = false;
-};
+using AuxSchedule = reading::AuxDue;
 
 class CombatReplay {
 public:
@@ -51,19 +46,17 @@ public:
     // The frame parts the scheduled readers need, in frame pixels.
     static std::vector<QRect> windows(const AuxSchedule& which, int frameWidth, int frameHeight);
 
-    const hud::FeedRead& lastFeed() const { return lastFeed_; }
-    const hud::PlateRead& lastPlate() const { return lastPlate_; }
-    const hud::DownRead& lastDown() const { return lastDown_; }
-    const hud::CombatState& state() const { return state_; }
+    const hud::FeedRead& lastFeed() const { return trackers_.lastFeed; }
+    const hud::PlateRead& lastPlate() const { return trackers_.lastPlate; }
+    const hud::DownRead& lastDown() const { return trackers_.lastDown; }
+    const hud::CombatState& state() const { return trackers_.combat; }
+    // The engine's trackers, the HUD tracker included.
+    reading::Trackers& trackers() { return trackers_; }
 
 private:
     std::shared_ptr<const hud::Model> model_;
     std::shared_ptr<const hud::KillData> killData_;
-    hud::CombatState state_;
-    std::optional<std::int64_t> lastFeedRun_, lastDownRun_, lastPlateRun_, lastFullScan_;
-    hud::FeedRead lastFeed_;
-    hud::PlateRead lastPlate_;
-    hud::DownRead lastDown_;
+    reading::Trackers trackers_;
 };
 
 // data/hud/killfeed.bin of the source tree (CORVEX_KILL_DATA overrides).

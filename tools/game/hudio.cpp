@@ -1,5 +1,7 @@
 #include "hudio.h"
 
+#include "engine/trackers.h"
+
 #include "synth.h"
 
 #include <QFile>
@@ -17,14 +19,7 @@ hud::FrameView frameView(const QImage& image) {
 }
 
 hud::HudReadOptions engineOptions() {
-    hud::HudReadOptions o;
-    o.readLines = true;
-    o.minConfidence = 0.85f;
-    o.minMargin = 0.03f;
-    o.minLineConfidence = 0.72f;
-    o.allowOffMargin = true;
-    o.retryLowContrast = true;
-    return o;
+    return reading::hudReadOptions();
 }
 
 QString defaultModelPath() {

@@ -4,6 +4,7 @@
 // a folder the kill, death, down and up transitions the trackers report.
 
 #include "feedrun.h"
+#include "engine/event-text.h"
 #include "hudio.h"
 #include "synth.h"
 
@@ -70,11 +71,19 @@ int replayFolder(const QString& folder, double fps, const std::shared_ptr<const 
             ++failures;
             continue;
         }
+        // The engine's pass: the cash HUD, then the auxiliary readers due.
+        std::vector<GameEvent> out;
+        const QImage hudCapture = synth::hudCaptureOf(frame, &error);
+        if (!hudCapture.isNull())
+            replay.trackers().onHud(
+                now, hud::readHud(*model, synth::frameView(hudCapture), synth::engineOptions()), out);
         const synth::AuxSchedule which = replay.due(now, frame.width(), frame.height());
-        std::vector<hud::CombatEvent> out;
-        replay.run(which, frame, QPoint(0, 0), frame.width(), frame.height(), now, out);
-        for (const hud::CombatEvent& e : out) {
-            std::printf("%s  %s  (at %s)\n", qPrintable(clock(now)), hud::describe(e).c_str(),
+        std::vector<hud::CombatEvent> combat;
+        replay.run(which, frame, QPoint(0, 0), frame.width(), frame.height(), now, combat);
+        for (const hud::CombatEvent& e : combat)
+            out.push_back(reading::toGameEvent(e));
+        for (const GameEvent& e : out) {
+            std::printf("%s  %s  (at %s)\n", qPrintable(clock(now)), reading::eventText(e).c_str(),
                         qPrintable(clock(e.t)));
             ++events;
         }
