@@ -26,6 +26,13 @@ CaptureContext::~CaptureContext() {
 void CaptureContext::release() {
     if (!render_ && !stage_)
         return;
+    // After libobs has shut down its device is gone, and these with it.
+    if (!obs_initialized()) {
+        render_ = nullptr;
+        stage_ = nullptr;
+        stagedWidth_ = stagedHeight_ = 0;
+        return;
+    }
     obs_enter_graphics();
     gs_texrender_destroy(render_);
     gs_stagesurface_destroy(stage_);

@@ -67,15 +67,7 @@ Engine::Engine(QObject* parent, const QString& settingsFolder)
 
 Engine::~Engine() {
     stop();
-    // The graphics objects die inside the graphics context; without a
-    // running libobs there are none.
-    if (obs_initialized()) {
-        hudCapture_.release();
-        feedCapture_.release();
-        plateCapture_.release();
-        downCapture_.release();
-        frameCapture_.release();
-    }
+    frameCapture_.release();
 }
 
 QString Engine::findData(const char* name) const {
@@ -152,6 +144,12 @@ void Engine::stop() {
         return;
     if (thread_.joinable())
         thread_.join();
+    // At OBS exit the graphics device still runs; by the time the main
+    // window takes the engine with it, it may not.
+    hudCapture_.release();
+    feedCapture_.release();
+    plateCapture_.release();
+    downCapture_.release();
     tickTimer_.stop();
     // Events of the last passes reach the link and the log.
     tick();
