@@ -411,7 +411,8 @@ void Engine::tick() {
 void Engine::handleEvent(const GameEvent& event) {
     uplink_->enqueueEvent(event);
     const QString text = qs(reading::eventText(event));
-    log_.write(QStringLiteral("EVENT"), text);
+    if (!text.isEmpty())
+        log_.write(QStringLiteral("EVENT"), text);
     const std::int64_t now = wallNow();
     switch (event.kind) {
     case EventKind::Balance:

@@ -47,6 +47,9 @@ std::string moneyText(std::int64_t value) {
 std::string eventText(const GameEvent& e) {
     switch (e.kind) {
     case EventKind::Balance:
+        // Heartbeats repeat what the log already says.
+        if (e.heartbeat)
+            return {};
         return format("balance %s (c%.2f)", moneyText(e.value).c_str(), static_cast<double>(e.conf));
     case EventKind::MatchChange:
         return "match change " + moneyText(e.value);

@@ -14,6 +14,7 @@ std::string moneyText(std::int64_t value);
 
 // The "EVENT" line of an event: "balance $1,200 (c0.97)", "match change -$250",
 // "line [KILL +$100] id 7", "kill 42 m weapon M4 (rifle) c0.91", "down (bleeding out)".
+// Empty for a heartbeat, which gets no line.
 std::string eventText(const GameEvent& event);
 
 // The "STATUS" line of a status record.

@@ -291,6 +291,8 @@ TEST(EventText, MoneyEventsAndStatusLines) {
     e.value = 12345;
     e.conf = 0.973f;
     EXPECT_EQ(reading::eventText(e), "balance $12,345 (c0.97)");
+    e.heartbeat = true;
+    EXPECT_EQ(reading::eventText(e), "");
     e.kind = EventKind::MatchChange;
     e.value = -250;
     EXPECT_EQ(reading::eventText(e), "match change -$250");

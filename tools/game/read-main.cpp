@@ -83,6 +83,8 @@ int replayFolder(const QString& folder, double fps, const std::shared_ptr<const 
         for (const hud::CombatEvent& e : combat)
             out.push_back(reading::toGameEvent(e));
         for (const GameEvent& e : out) {
+            if (e.heartbeat)
+                continue;
             std::printf("%s  %s  (at %s)\n", qPrintable(clock(now)), reading::eventText(e).c_str(),
                         qPrintable(clock(e.t)));
             ++events;
