@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -187,6 +188,24 @@ TEST(DamagedDataFiles, ASealedFileRefusesEveryChangedByte) {
 TEST(DamagedDataFiles, ChecksumIsTheUsualCrc32) {
     const char* text = "123456789";
     EXPECT_EQ(hud::detail::crc32(reinterpret_cast<const std::uint8_t*>(text), 9), 0xCBF43926u);
+}
+
+} // namespace
+
+namespace {
+
+// The seeds of the parseModel fuzz target are written by the serialiser; they
+// must keep loading, or the fuzzer is back to guessing the header.
+TEST(DamagedDataFiles, ModelFuzzSeedsLoad) {
+    int seeds = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(CORVEX_SOURCE_DIR) +
+                                                                 "/tests/hud/fuzz-corpus/fuzz_model")) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(modelError(b), "loaded") << entry.path();
+        ++seeds;
+    }
+    EXPECT_GE(seeds, 3);
 }
 
 } // namespace
