@@ -75,5 +75,23 @@ sandbox_screenshot "$work/obs-second-start.png"
 sandbox_stop 30 || fail "OBS did not close on SIGINT (second start)"
 grep -q '"lang": *"fr"' "$config" || fail "the module language was lost on the second exit"
 
+# Third start: a folder where config.json should be. libobs's JSON reader
+# must never see it: OBS runs on with the module's defaults, the log says
+# why, and the folder is neither replaced nor moved away.
+rm -f "$config" "$config.bak"
+mkdir -p "$config/keep"
+sandbox_start "$home"
+sandbox_wait_log "config.json is a folder, not a file: settings come from its backup or the defaults" 60 ||
+    fail "no log line about the folder named config.json"
+sandbox_wait_log "[corvex-tournament] engine started" 60 ||
+    fail "the engine did not start with a folder named config.json"
+sleep 1
+sandbox_stop 30 || fail "OBS did not close on SIGINT (folder named config.json)"
+log=$(sandbox_log_file)
+grep -qF "[corvex-tournament] engine stopped" "$log" || fail "the engine did not stop (folder named config.json)"
+[ -d "$config/keep" ] || fail "the folder named config.json was replaced or moved"
+[ ! -e "$config.bak" ] || fail "something was saved beside the folder named config.json"
+cp "$log" "$work/obs-log-folder-config.txt"
+
 sandbox_cleanup
 echo "PASS: OBS loaded, started, stopped and unloaded the module; screenshot and log in $work"

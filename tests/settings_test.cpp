@@ -2,23 +2,70 @@
 #include "plugin/settings.h"
 
 #include <obs-data.h>
+#include <util/base.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <cstdarg>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace {
+
+// What the module writes to the OBS log while one of these lives.
+class LogLines {
+public:
+    LogLines() {
+        all().clear();
+        base_get_log_handler(&previous_, &param_);
+        base_set_log_handler(
+            [](int, const char* format, va_list args, void*) {
+                char buffer[2048];
+                vsnprintf(buffer, sizeof buffer, format, args);
+                all().emplace_back(buffer);
+            },
+            nullptr);
+    }
+    ~LogLines() { base_set_log_handler(previous_, param_); }
+    LogLines(const LogLines&) = delete;
+    LogLines& operator=(const LogLines&) = delete;
+
+    static int count(const std::string& text) {
+        int n = 0;
+        for (const std::string& line : all()) {
+            n += line.find(text) != std::string::npos ? 1 : 0;
+        }
+        return n;
+    }
+
+private:
+    static std::vector<std::string>& all() {
+        static std::vector<std::string> lines;
+        return lines;
+    }
+    log_handler_t previous_ = nullptr;
+    void* param_ = nullptr;
+};
 
 class SettingsTest : public ::testing::Test {
 protected:
     QTemporaryDir tmp;
     QString folder() const { return tmp.filePath(QStringLiteral("plugin_config/corvex-tournament")); }
     QString file() const { return QDir(folder()).filePath(QStringLiteral("config.json")); }
+
+    QString bad() const { return QDir(folder()).filePath(QStringLiteral("config.bad.json")); }
+    static QByteArray read(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
 
     void write(const QByteArray& text, const QString& path = {}) {
         QDir().mkpath(folder());
@@ -167,6 +214,77 @@ TEST_F(SettingsTest, WrongTypesAndOutOfRangeNumbersKeepDefaults) {
     EXPECT_EQ(s.next_lid, 1);
     EXPECT_EQ(s.lang, QStringLiteral("auto"));
     EXPECT_EQ(s.player_name, QStringLiteral("ok"));
+}
+
+TEST_F(SettingsTest, AFolderNamedConfigJsonIsNeitherReadNorReplaced) {
+    LogLines log;
+    ASSERT_TRUE(QDir().mkpath(file()));
+    Settings s = Settings::load(folder());
+    expectDefaults(s);
+    EXPECT_EQ(
+        LogLines::count("config.json is a folder, not a file: settings come from its backup or the defaults"),
+        1);
+    s.token = QStringLiteral("tok");
+    EXPECT_FALSE(Settings::save(s, folder()));
+    EXPECT_TRUE(QFileInfo(file()).isDir());
+    EXPECT_FALSE(QFile::exists(file() + QStringLiteral(".bak")));
+
+    // The backup of an earlier good save still stands in.
+    write(R"({"token":"from-backup","next_seq":555555})", file() + QStringLiteral(".bak"));
+    s = Settings::load(folder());
+    EXPECT_EQ(s.token, QStringLiteral("from-backup"));
+    EXPECT_EQ(s.next_seq, 555555);
+    EXPECT_TRUE(QFileInfo(file()).isDir());
+}
+
+TEST_F(SettingsTest, DamagedFileIsKeptAsideBeforeAnySaveAndTheBackupIsUsed) {
+    LogLines log;
+    Settings s = Settings::load(folder());
+    s.token = QStringLiteral("good");
+    s.next_seq = 555555;
+    ASSERT_TRUE(Settings::save(s, folder()));
+    ASSERT_TRUE(Settings::save(s, folder())); // the backup is now a good copy
+    const QByteArray damaged = R"({"token":"good","player_id":"p-7","next_seq":555)";
+    write(damaged);
+
+    s = Settings::load(folder());
+    EXPECT_EQ(s.token, QStringLiteral("good"));
+    EXPECT_EQ(s.next_seq, 555555);
+    EXPECT_EQ(read(bad()), damaged);
+    EXPECT_EQ(LogLines::count("config.json is damaged (not valid JSON: "), 1);
+    EXPECT_EQ(LogLines::count("kept as config.bad.json"), 1);
+    EXPECT_EQ(LogLines::count("settings read from the backup "), 1);
+
+    // The start-up save and the save at exit leave the damaged original alone.
+    ASSERT_TRUE(Settings::save(s, folder()));
+    ASSERT_TRUE(Settings::save(s, folder()));
+    EXPECT_EQ(read(bad()), damaged);
+    EXPECT_EQ(Settings::load(folder()).token, QStringLiteral("good"));
+}
+
+TEST_F(SettingsTest, DamagedFileWithoutBackupIsKeptAndNamedInTheLog) {
+    LogLines log;
+    for (const QByteArray& text : {QByteArray(R"({"token":"t","next_seq":555555)"), QByteArray("[1,2]"),
+                                   QByteArray("\x00\x01garbage", 9)}) {
+        QFile::remove(file() + QStringLiteral(".bak"));
+        write(text);
+        Settings s = Settings::load(folder());
+        expectDefaults(s);
+        EXPECT_EQ(read(bad()), text);
+        ASSERT_TRUE(Settings::save(s, folder()));
+        ASSERT_TRUE(Settings::save(s, folder()));
+        EXPECT_EQ(read(bad()), text);
+    }
+    EXPECT_EQ(LogLines::count("config.json is damaged ("), 3);
+    EXPECT_EQ(LogLines::count("is damaged (not a JSON object), kept as config.bad.json"), 1);
+
+    // A file that reads but has keys of the wrong type is copied aside, the
+    // readable keys are used.
+    write(R"({"token":"t","fps":"7"})");
+    Settings s = Settings::load(folder());
+    EXPECT_EQ(s.token, QStringLiteral("t"));
+    EXPECT_EQ(read(bad()), QByteArray(R"({"token":"t","fps":"7"})"));
+    EXPECT_EQ(LogLines::count("\"fps\" is not a number; those keys keep their defaults"), 1);
 }
 
 TEST_F(SettingsTest, NoFolderMeansBareFileName) {

@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 namespace {
@@ -128,6 +130,56 @@ void BM_LoadBacklog20000(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_LoadBacklog20000)->Unit(benchmark::kMillisecond);
+
+// A backlog left by a long outage: ten times the cap, 40 % of it heartbeats
+// and status records, so loading it has to give up 180,000 events.
+void BM_LoadBacklog200000(benchmark::State& state) {
+    constexpr int kWaiting = 10 * Uplink::kQueueCap;
+    QTemporaryDir dir;
+    Settings settings;
+    {
+        Uplink writer(&settings, nullptr, dir.path());
+        writer.start();
+        writer.stopTimerForTesting();
+        QJsonArray events;
+        for (int i = 0; i < kWaiting; ++i) {
+            const int slot = i % 10; // 0 status, 1-3 heartbeats, 4 feed line, 5 kill, else balance
+            GameEvent e = eventNumber(slot == 0 ? 0 : slot == 4 ? 1 : slot == 5 ? 3 : 4);
+            e.heartbeat = e.kind == EventKind::Balance && slot >= 1 && slot <= 3;
+            QJsonObject o = eventToJson(e);
+            o.insert(QStringLiteral("seq"), i + 1);
+            events.append(o);
+        }
+        QFile file(writer.pendingPath());
+        file.open(QIODevice::WriteOnly);
+        file.write(QJsonDocument(
+                       QJsonObject{{QStringLiteral("player"), QString()}, {QStringLiteral("events"), events}})
+                       .toJson(QJsonDocument::Compact));
+    }
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("pending.json"));
+    QFile original(path);
+    original.open(QIODevice::ReadOnly);
+    const QByteArray bytes = original.readAll();
+    original.close();
+    for (auto _ : state) {
+        state.PauseTiming();
+        QFile file(path);
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(bytes);
+        file.close();
+        state.ResumeTiming();
+        Uplink uplink(&settings, nullptr, dir.path());
+        uplink.start();
+        if (uplink.queueLength() != Uplink::kQueueCap) {
+            state.SkipWithError("backlog not trimmed to the cap");
+        }
+        state.PauseTiming();
+        uplink.stopTimerForTesting();
+        state.ResumeTiming();
+    }
+    state.counters["file_MB"] = static_cast<double>(bytes.size()) / 1e6;
+}
+BENCHMARK(BM_LoadBacklog200000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 const char* kFullStatus =
     R"({"player":{"id":"p-1","ign":"Tester","name":"tester"},"msg":"hello",

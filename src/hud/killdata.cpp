@@ -1,5 +1,7 @@
 #include "hud/killdata.h"
 
+#include "hud/checksum.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -41,6 +43,7 @@ public:
     Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(data ? size : 0) {}
 
     std::size_t remaining() const { return size_ - pos_; }
+    std::size_t position() const { return pos_; }
     bool exhausted() const { return exhausted_; }
     const std::uint8_t* here() const { return data_ + pos_; }
 
@@ -253,6 +256,11 @@ Failure parseDigits(Reader body, KillData& data) {
             detail::Template values(kDigitTemplateLength);
             for (float& f : values)
                 f = body.f32();
+            // Stored normalised (zero-mean, unit length): no value beyond
+            // [-1, 1], with a margin for the builder's rounding.
+            for (float f : values)
+                if (!(std::fabs(f) <= 1.0f + 1e-4f))
+                    return "kill-feed data section DIGT holds a template value outside -1..1 or not a number";
             list.push_back(std::move(values));
         }
     }
@@ -512,7 +520,10 @@ std::shared_ptr<const KillData> parseKillData(const std::uint8_t* bytes, std::si
 
     auto data = std::make_shared<KillData>();
     StoredHeader header;
+    const detail::Seal seal(bytes, size);
+    bool checked = false;
     for (std::uint32_t s = 0; s < sections; ++s) {
+        const std::size_t at = file.position();
         std::uint8_t tag[4] = {0, 0, 0, 0};
         for (std::uint8_t& t : tag)
             t = file.u8();
@@ -530,9 +541,18 @@ std::shared_ptr<const KillData> parseKillData(const std::uint8_t* bytes, std::si
             failure = parseDamageLog(body, *data, header);
         else if (sameTag(tag, kTagDistanceDigits))
             failure = parseDigits(body, *data);
+        else if (sameTag(tag, detail::kTagChecksum)) {
+            if (!seal.matches(at, length))
+                failure = "kill-feed data checksum does not match";
+            checked = true;
+        }
         if (failure)
             return failWith(error, failure);
     }
+    // A file that ends in a checksum section was sealed by its builder; a
+    // changed section count or tag must not let it load unchecked.
+    if (seal.sealed() && !checked)
+        return failWith(error, "kill-feed data checksum does not match");
     if (data->icons.empty())
         return failWith(error, "kill-feed data has no icons");
     if (header.pixels)
@@ -563,6 +583,7 @@ std::vector<std::uint8_t> serializeKillData(const KillDataSource& source) {
     sections += writeDigits(out, source);
     for (std::size_t i = 0; i < 4; ++i)
         out[countAt + i] = static_cast<std::uint8_t>(sections >> (8 * i));
+    detail::appendChecksum(out);
     return out;
 }
 

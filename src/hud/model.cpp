@@ -1,6 +1,9 @@
 #include "hud/model.h"
 
+#include "hud/checksum.h"
+
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -78,52 +81,75 @@ private:
     bool ok_ = true;
 };
 
-bool parseTemplates(Cursor& c, detail::Templates& set) {
+enum class Parsed { Ok, Damaged, BadValue };
+
+// A stored template is zero-mean and of unit length, so no value of it can
+// lie outside [-1, 1]; the margin allows for the rounding of the builder.
+bool normalisedValues(const float* values, std::size_t n) {
+    constexpr float kLimit = 1.0f + 1e-4f;
+    for (std::size_t i = 0; i < n; ++i)
+        if (!(std::fabs(values[i]) <= kLimit)) // also false for NaN
+            return false;
+    return true;
+}
+
+bool finiteValues(const float* values, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (!std::isfinite(values[i]))
+            return false;
+    return true;
+}
+
+Parsed parseTemplates(Cursor& c, detail::Templates& set) {
     const std::uint32_t cellLength = c.u32();
     set.cellLength = cellLength;
     const std::uint32_t entries = c.u32();
     if (!c.ok())
-        return false;
+        return Parsed::Damaged;
     if (cellLength == 0 || cellLength > kMaxCellLength || entries > kMaxEntries)
-        return false;
+        return Parsed::Damaged;
     const std::size_t bytesPerTemplate = std::size_t{4} * cellLength;
     for (std::uint32_t e = 0; e < entries; ++e) {
         const signed char ch = c.i8();
         const std::uint32_t count = c.u32();
         if (!c.ok() || count > kMaxTemplatesPerChar)
-            return false;
+            return Parsed::Damaged;
         detail::TemplateList& list = set.byChar[ch];
         for (std::uint32_t t = 0; t < count; ++t) {
             if (!c.has(bytesPerTemplate))
-                return false;
+                return Parsed::Damaged;
             detail::Template tmpl(cellLength);
             c.floats(tmpl.data(), cellLength);
+            if (!normalisedValues(tmpl.data(), tmpl.size()))
+                return Parsed::BadValue;
             list.push_back(std::move(tmpl));
         }
     }
-    return true;
+    return Parsed::Ok;
 }
 
-bool parsePairs(Cursor& c, PairTable& table) {
+Parsed parsePairs(Cursor& c, PairTable& table) {
     const std::uint32_t weightCount = c.u32();
     const std::uint32_t pairs = c.u32();
     if (!c.ok())
-        return false;
+        return Parsed::Damaged;
     if (weightCount == 0 || weightCount > kMaxCellLength || pairs > kMaxPairs)
-        return false;
+        return Parsed::Damaged;
     const std::size_t bytesPerPair = std::size_t{4} * weightCount;
     for (std::uint32_t p = 0; p < pairs; ++p) {
         const signed char first = c.i8();
         const signed char second = c.i8();
         const float bias = c.f32();
         if (!c.ok() || !c.has(bytesPerPair))
-            return false;
+            return Parsed::Damaged;
         PairParams& record = table[PairKey{first, second}];
         record.weights.assign(weightCount, 0.0f);
         c.floats(record.weights.data(), weightCount);
         record.bias = bias;
+        if (!std::isfinite(bias) || !finiteValues(record.weights.data(), weightCount))
+            return Parsed::BadValue;
     }
-    return true;
+    return Parsed::Ok;
 }
 
 bool sameTag(const char* a, const char (&b)[4]) {
@@ -261,7 +287,10 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
         sections = 0;
 
     auto model = std::make_shared<Model>();
+    const detail::Seal seal(data, length);
+    bool checked = false;
     for (std::uint32_t s = 0; s < sections; ++s) {
+        const std::size_t at = c.position();
         char tag[4];
         c.bytes(tag, 4);
         const std::uint32_t payloadLength = c.u32();
@@ -270,7 +299,7 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
         Cursor payload(c.here(), payloadLength);
         c.skip(payloadLength);
 
-        bool parsed = true;
+        Parsed parsed = Parsed::Ok;
         if (sameTag(tag, kTagMoneyCells))
             parsed = parseTemplates(payload, model->money);
         else if (sameTag(tag, kTagFigureCells))
@@ -281,9 +310,25 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
             parsed = parsePairs(payload, model->moneyPairs);
         else if (sameTag(tag, kTagFigurePairs))
             parsed = parsePairs(payload, model->figurePairs);
-        if (!parsed)
+        else if (sameTag(tag, detail::kTagChecksum)) {
+            if (!seal.matches(at, payloadLength))
+                return failWith(error, "HUD model checksum does not match");
+            checked = true;
+        }
+        if (parsed == Parsed::Damaged)
             return failWith(error, "damaged HUD model section");
+        if (parsed == Parsed::BadValue) {
+            const std::string what = "HUD model section " + std::string(tag, 4) +
+                                     (sameTag(tag, kTagMoneyPairs) || sameTag(tag, kTagFigurePairs)
+                                          ? " holds a weight that is not a finite number"
+                                          : " holds a template value outside -1..1 or not a number");
+            return failWith(error, what.c_str());
+        }
     }
+    // A file that ends in a checksum section was sealed by its builder; a
+    // changed section count or tag must not let it load unchecked.
+    if (seal.sealed() && !checked)
+        return failWith(error, "HUD model checksum does not match");
     if (model->money.cellLength != static_cast<std::uint32_t>(kMoneyCellLength))
         return failWith(error, "HUD model has no money templates");
     return model;
@@ -313,6 +358,7 @@ std::vector<std::uint8_t> serializeModel(const Model& model) {
     sections += writePairs(out, kTagFigurePairs, model.figurePairs);
     for (int i = 0; i < 4; ++i)
         out[countAt + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(sections >> (8 * i));
+    detail::appendChecksum(out);
     return out;
 }
 

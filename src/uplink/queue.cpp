@@ -4,14 +4,16 @@
 #include "plugin/module-data.h"
 #include "uplink/json-read.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <vector>
 
 namespace {
 
@@ -161,7 +163,9 @@ void Uplink::enqueueEvent(const GameEvent& event) {
     queue_.push_back(std::move(o));
     trimQueue();
     dirty = true;
-    if (queue_.size() >= static_cast<size_t>(kSendAtOnce)) {
+    // During a back-off every event would be one more request to a failing
+    // service; the tick sends the queue once the back-off is over.
+    if (queue_.size() >= static_cast<size_t>(kSendAtOnce) && now() >= nextAttemptAt_) {
         sendBatch();
     }
 }
@@ -181,6 +185,57 @@ void Uplink::trimQueue() {
         wire_.erase(wire_.begin() + index);
         keepHint_ = static_cast<size_t>(index);
     }
+}
+
+QString Uplink::trimBacklog() {
+    if (queue_.size() <= static_cast<size_t>(kQueueCap)) {
+        return {};
+    }
+    // The same choice as one trimQueue step per surplus event (oldest
+    // heartbeats and status events first, then the oldest events), made in
+    // one pass instead of one erase from the middle per event.
+    const size_t excess = queue_.size() - static_cast<size_t>(kQueueCap);
+    const auto droppable = static_cast<size_t>(std::count_if(queue_.begin(), queue_.end(), isDroppable));
+    const size_t dropFirst = std::min(excess, droppable);
+    size_t dropOldest = excess - dropFirst;
+    size_t droppedFirst = 0;
+    std::map<QString, int> byKind;
+    size_t kept = 0;
+    for (size_t i = 0; i < queue_.size(); ++i) {
+        const bool first = isDroppable(queue_[i]);
+        const bool drop = first ? droppedFirst < dropFirst : dropOldest > 0;
+        if (drop) {
+            if (first) {
+                ++droppedFirst;
+            } else {
+                --dropOldest;
+            }
+            const bool heartbeat = queue_[i].value(QLatin1String("hb")).toBool();
+            ++byKind[heartbeat ? QStringLiteral("heartbeat")
+                               : queue_[i].value(QLatin1String("k")).toString()];
+            continue;
+        }
+        if (kept != i) {
+            queue_[kept] = std::move(queue_[i]);
+            wire_[kept] = std::move(wire_[i]);
+        }
+        ++kept;
+    }
+    queue_.resize(kept);
+    wire_.resize(kept);
+    keepHint_ = 0;
+
+    std::vector<std::pair<int, QString>> counts;
+    for (const auto& [kind, n] : byKind) {
+        counts.emplace_back(n, kind.isEmpty() ? QStringLiteral("unknown") : kind);
+    }
+    std::stable_sort(counts.begin(), counts.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    QStringList parts;
+    for (const auto& [n, kind] : counts) {
+        parts << QStringLiteral("%1 %2").arg(n).arg(kind);
+    }
+    return QStringLiteral("%1 (%2)").arg(excess).arg(parts.join(QStringLiteral(", ")));
 }
 
 void Uplink::popFront() {
@@ -288,8 +343,7 @@ void Uplink::loadPending() {
     const QByteArray data = file.readAll();
     file.close();
 
-    const QString badPath =
-        QDir(folder_.isEmpty() ? QStringLiteral(".") : folder_).filePath(QStringLiteral("pending.bad.json"));
+    const QString badPath = badPendingPath();
     auto keepAside = [&](bool move) {
         QFile::remove(badPath);
         if (move) {
@@ -353,7 +407,11 @@ void Uplink::loadPending() {
     queue_ = std::move(loaded);
     wire_ = std::deque<QByteArray>(queue_.size());
     keepHint_ = 0;
-    trimQueue();
+    const QString dropped = trimBacklog();
+    if (!dropped.isEmpty()) {
+        obsLog(LOG_WARNING, "pending.json: dropped %s of the waiting events to keep at most %d",
+               dropped.toUtf8().constData(), kQueueCap);
+    }
     if (!queue_.empty()) {
         obsLog(LOG_INFO, "%d events waiting from the last session", static_cast<int>(queue_.size()));
     }

@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 
 #include <algorithm>
@@ -24,6 +25,38 @@ constexpr qint64 kBackoffCapMs = 15000;
 // Service clocks beyond this are not a clock (year 2255); such a "now" would
 // only push the offset towards an overflow.
 constexpr double kLatestPlausibleNow = 9.0e12;
+
+// The highest whole number that follows `key` and a colon anywhere in `text`.
+// Read without a JSON parser: the text may be a backlog that did not parse.
+qint64 highestNumberAfter(const QByteArray& text, const char* key) {
+    constexpr qint64 kLimit = qint64{1} << 53; // beyond this seq numbers are not exact in JSON
+    const QByteArray needle(key);
+    qint64 highest = 0;
+    for (int at = text.indexOf(needle); at >= 0; at = text.indexOf(needle, at + 1)) {
+        int i = at + needle.size();
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) {
+            ++i;
+        }
+        if (i >= text.size() || text[i] != ':') {
+            continue;
+        }
+        ++i;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) {
+            ++i;
+        }
+        qint64 value = 0;
+        bool any = false;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && value < kLimit) {
+            value = value * 10 + (text[i] - '0');
+            any = true;
+            ++i;
+        }
+        if (any && value < kLimit) {
+            highest = std::max(highest, value);
+        }
+    }
+    return highest;
+}
 
 } // namespace
 
@@ -71,6 +104,11 @@ QString Uplink::pendingPath() const {
         return QStringLiteral("pending.json");
     }
     return QDir(folder_).filePath(QStringLiteral("pending.json"));
+}
+
+QString Uplink::badPendingPath() const {
+    return QDir(folder_.isEmpty() ? QStringLiteral(".") : folder_)
+        .filePath(QStringLiteral("pending.bad.json"));
 }
 
 QString Uplink::apiUrl(const QString& path) const {
@@ -133,13 +171,25 @@ void Uplink::start() {
         backlogLoaded_ = true;
         loadPending();
     }
+    // Numbers the service may have seen must not be handed out again, even
+    // when config.json was lost or damaged: the counters continue above every
+    // number still waiting here or in a backlog kept aside.
     qint64 maxSeq = 0;
+    qint64 maxLid = 0;
     for (const QJsonObject& event : queue_) {
         maxSeq = std::max<qint64>(maxSeq, jsonread::int64(event.value(QLatin1String("seq"))));
+        maxLid = std::max<qint64>(maxLid, jsonread::int64(event.value(QLatin1String("lid"))));
+    }
+    QFile bad(badPendingPath());
+    if (bad.open(QIODevice::ReadOnly)) {
+        const QByteArray text = bad.readAll();
+        maxSeq = std::max(maxSeq, highestNumberAfter(text, "\"seq\""));
+        maxLid = std::max(maxLid, highestNumberAfter(text, "\"lid\""));
     }
     // The jump keeps numbers unique even when the last run ended before it
     // could save `next_seq`.
     settings->next_seq = std::max<qint64>(settings->next_seq + 100000, maxSeq + 1);
+    settings->next_lid = std::max<qint64>(settings->next_lid, maxLid + 1);
     saveSettings();
 
     status_.linked = hasToken();

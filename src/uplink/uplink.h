@@ -77,6 +77,7 @@ public:
     const QString& createdCodeB() const { return createdCodeB_; }
     const QString& dismissedWagerId() const { return dismissedWagerId_; }
     QString pendingPath() const;
+    QString badPendingPath() const;
 
     // Event queue.
     void enqueueEvent(const GameEvent& event);
@@ -169,6 +170,10 @@ private:
     void loadPending();
     bool savePending();
     void trimQueue();
+    // Brings a loaded backlog down to the cap in one pass; returns how many
+    // events went and of which kinds ("180000 (72000 heartbeat, ...)"), or
+    // an empty text when none had to.
+    QString trimBacklog();
     void popFront();
     void clearQueue();
 

@@ -107,7 +107,7 @@ TEST(KillData, RoundTripBuildsWhatTheReadersUse) {
         s.damageLogPixels.push_back(static_cast<std::uint8_t>((i * 37) % 256));
     std::vector<float> t(1024);
     for (std::size_t i = 0; i < t.size(); ++i)
-        t[i] = static_cast<float>(i) * 0.5f;
+        t[i] = static_cast<float>(i) / 2048.0f;
     s.digits['7'] = std::vector<std::vector<float>>(300, t); // more than one entry holds
     s.digits['m'] = {t, std::vector<float>(1023)};           // the short one cannot be stored
     for (int i = 0; i < 600; ++i)                            // more than one section holds

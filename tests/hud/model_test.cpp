@@ -50,7 +50,8 @@ Bytes header(std::uint32_t sections) {
 }
 
 // A template set of `cellLength` with the given characters, each with `count`
-// templates whose values are the character code plus the template index.
+// templates whose values are the character code plus the template index, over
+// 256 (stored templates are normalised, so their values lie within -1..1).
 Bytes templateSet(std::uint32_t cellLength, const std::string& chars, std::uint32_t count) {
     Bytes p;
     p.u32(cellLength).u32(static_cast<std::uint32_t>(chars.size()));
@@ -58,7 +59,7 @@ Bytes templateSet(std::uint32_t cellLength, const std::string& chars, std::uint3
         p.u8(static_cast<std::uint8_t>(c)).u32(count);
         for (std::uint32_t t = 0; t < count; ++t)
             for (std::uint32_t i = 0; i < cellLength; ++i)
-                p.f32(static_cast<float>(c) + static_cast<float>(t));
+                p.f32((static_cast<float>(c) + static_cast<float>(t)) / 256.0f);
     }
     return p;
 }
@@ -121,7 +122,7 @@ TEST(HudModel, UnknownSectionsAreSkippedAndTagsAreCaseSensitive) {
     ASSERT_NE(p.model->money.find('$'), nullptr);
     EXPECT_EQ(p.model->money.find('$')->size(), 1u);
     EXPECT_EQ(p.model->money.find('7'), nullptr);
-    EXPECT_FLOAT_EQ(p.model->money.find('0')->front()[719], static_cast<float>('0'));
+    EXPECT_FLOAT_EQ(p.model->money.find('0')->front()[719], static_cast<float>('0') / 256.0f);
 }
 
 TEST(HudModel, MoneyCellLengthMustBe720) {
@@ -180,7 +181,7 @@ TEST(HudModel, RepeatedCharactersAndSectionsAppend) {
     const auto* zeros = p.model->money.find('0');
     ASSERT_NE(zeros, nullptr);
     ASSERT_EQ(zeros->size(), 4u);
-    EXPECT_FLOAT_EQ((*zeros)[3][0], static_cast<float>('0') + 1.0f);
+    EXPECT_FLOAT_EQ((*zeros)[3][0], (static_cast<float>('0') + 1.0f) / 256.0f);
 }
 
 TEST(HudModel, PairParameters) {
@@ -216,7 +217,7 @@ TEST(HudModel, SerializeRoundTripsAndSplitsAtTheLimits) {
     m.money.byChar['$'].push_back(std::vector<float>(720, -1.0f));
     m.glyphs.cellLength = 2;
     for (int c = -100; c < 100; ++c) // more characters than one section holds
-        m.glyphs.byChar[static_cast<signed char>(c)].push_back({static_cast<float>(c), 1.0f});
+        m.glyphs.byChar[static_cast<signed char>(c)].push_back({static_cast<float>(c) / 128.0f, 1.0f});
     m.figures.cellLength = 720; // declared but empty
     m.moneyPairs[hud::PairKey{'3', '8'}] = {std::vector<float>(720, 0.5f), 0.25f};
     m.figurePairs[hud::PairKey{'1', '7'}] = {{1.0f, 2.0f}, 3.0f};

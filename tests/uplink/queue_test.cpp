@@ -223,4 +223,121 @@ TEST_F(UplinkTest, UnauthorisedUploadUnlinksAndKeepsTheQueue) {
     EXPECT_EQ(uplink->failures(), 0);
 }
 
+TEST_F(UplinkTest, DuringABackOffFiftyWaitingEventsWaitForItsEnd) {
+    startService();
+    link();
+    startUplink();
+    ASSERT_TRUE(settle());
+    service.addFault(QStringLiteral("/ingest"), testsvc::Fault::status(503).count(1));
+    enqueue(50);
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(service.countTo(QStringLiteral("/ingest")), 1);
+    ASSERT_EQ(uplink->failures(), 1);
+    const qint64 backOffEnds = uplink->nextAttemptAt();
+    ASSERT_GT(backOffEnds, clock);
+
+    enqueue(60);
+    pump(50);
+    EXPECT_FALSE(uplink->inFlightForTesting());
+    EXPECT_EQ(service.countTo(QStringLiteral("/ingest")), 1); // no request per event
+    EXPECT_EQ(uplink->queueLength(), 110);
+
+    clock = backOffEnds;
+    tick();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(service.countTo(QStringLiteral("/ingest")), 2);
+    EXPECT_EQ(uplink->queueLength(), 0);
+    EXPECT_EQ(service.events().size(), 110u); // nothing lost
+    enqueue(50);                              // the back-off is over: the threshold sends at once again
+    EXPECT_TRUE(uplink->inFlightForTesting());
+}
+
+// A backlog of ten times the cap: what goes is what one-at-a-time overflow
+// would give up, found in one pass, and the log says how many and of which kinds.
+TEST_F(UplinkTest, AnOversizedBacklogIsTrimmedLikeTheQueueAndTheDropIsLogged) {
+    ObsLogCapture obsLog;
+    auto write = [this](int total, const std::function<QJsonObject(int)>& make) {
+        QJsonArray events;
+        for (int i = 0; i < total; ++i) {
+            QJsonObject o = make(i);
+            o.insert(QStringLiteral("seq"), i + 1);
+            events.append(o);
+        }
+        writeFile(pendingFile(), QJsonDocument(QJsonObject{{QStringLiteral("player"), QStringLiteral("p-1")},
+                                                           {QStringLiteral("events"), events}})
+                                     .toJson(QJsonDocument::Compact));
+    };
+    const auto kind = [](const char* k, bool hb = false) {
+        QJsonObject o{{QStringLiteral("k"), QLatin1String(k)}};
+        if (hb) {
+            o.insert(QStringLiteral("hb"), true);
+        }
+        return o;
+    };
+
+    // Fewer heartbeats and status events than the surplus: all of them go,
+    // then the oldest of the rest.
+    const int total = 10 * Uplink::kQueueCap;
+    write(total, [&](int i) {
+        return i % 5 == 0 ? kind("bal", true) : i % 5 == 1 ? kind("status") : kind("kill");
+    });
+    startUplink();
+    ASSERT_EQ(uplink->queueLength(), Uplink::kQueueCap);
+    for (const QJsonObject& o : uplink->queue()) {
+        ASSERT_EQ(o.value(QLatin1String("k")).toString(), QStringLiteral("kill"));
+    }
+    EXPECT_EQ(seqAt(0), 166669); // the 100,001st of the 120,000 kills
+    EXPECT_EQ(seqAt(Uplink::kQueueCap - 1), total);
+    EXPECT_EQ(
+        ObsLogCapture::count("pending.json: dropped 180000 (100000 kill, 40000 heartbeat, 40000 status) of "
+                             "the waiting events to keep at most 20000"),
+        1);
+    uplink.reset();
+
+    // More heartbeats and status events than the surplus: only the oldest of
+    // them go, and every other event stays in order.
+    const int more = Uplink::kQueueCap + 300;
+    write(more, [&](int i) {
+        return i % 100 == 7 ? kind("bal", true) : i % 100 == 9 ? kind("status") : kind("up");
+    });
+    startUplink();
+    ASSERT_EQ(uplink->queueLength(), Uplink::kQueueCap);
+    int statusLeft = 0;
+    int heartbeatsLeft = 0;
+    qint64 previous = 0;
+    for (const QJsonObject& o : uplink->queue()) {
+        statusLeft += o.value(QLatin1String("k")).toString() == QLatin1String("status") ? 1 : 0;
+        heartbeatsLeft += o.value(QLatin1String("hb")).toBool() ? 1 : 0;
+        if (o.value(QLatin1String("k")).toString() != QLatin1String("up")) {
+            EXPECT_GT(o.value(QLatin1String("seq")).toDouble(), 15000); // the 300 oldest of them went
+        }
+        EXPECT_GT(o.value(QLatin1String("seq")).toDouble(), previous);
+        previous = static_cast<qint64>(o.value(QLatin1String("seq")).toDouble());
+    }
+    EXPECT_EQ(heartbeatsLeft + statusLeft, 2 * (more / 100) - 300);
+    EXPECT_EQ(seqAt(0), 1); // the oldest "up" was never a candidate
+    EXPECT_EQ(ObsLogCapture::count("pending.json: dropped 300 (150 heartbeat, 150 status)"), 1);
+}
+
+TEST_F(UplinkTest, LostSettingsNeverReuseNumbersFoundInTheBacklogs) {
+    // config.json gone; the backlog kept aside at an earlier start still
+    // tells how far the numbers went.
+    writeFile(badFile(),
+              R"({"player":"p-1","events":[{"k":"feed","lid":777,"seq":555555},{"k":"up","seq": 555001})");
+    writeFile(pendingFile(), R"({"player":"p-1","events":[{"k":"feed","lid":12,"seq":400000}]})");
+    startUplink();
+    EXPECT_EQ(settings.next_seq, 555556);
+    EXPECT_EQ(settings.next_lid, 778);
+    EXPECT_EQ(Settings::load(dir.path()).next_seq, 555556);
+
+    // Counters already above everything on disk only take the usual jump.
+    uplink->stop();
+    settings.next_seq = 900000;
+    settings.next_lid = 5000;
+    Settings::save(settings, dir.path());
+    restart(false);
+    EXPECT_EQ(settings.next_seq, 1000000);
+    EXPECT_EQ(settings.next_lid, 5000);
+}
+
 } // namespace
