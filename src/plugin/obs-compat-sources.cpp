@@ -56,12 +56,15 @@ QString sourceUuid(obs_source_t* source) {
         return {};
     }
     std::lock_guard<std::mutex> guard(g_lock);
+    // A weak reference compares by address only: a new source made where a
+    // destroyed one lived would inherit its id, and that id would then lead
+    // to the dead one. So the dead go first.
+    dropExpired();
     for (const KnownSource& known : g_known) {
         if (obs_weak_source_references_source(known.weak, source)) {
             return known.id;
         }
     }
-    dropExpired();
     const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     g_known.push_back(KnownSource{id, OBSWeakSourceAutoRelease(obs_source_get_weak_source(source))});
     return id;
