@@ -23,7 +23,7 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 
 echo "-- mingw: configure and build ($mingw)"
 start=$(date +%s)
-cmake -S . -B "$mingw" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVEX_WERROR=ON \
+cmake -S . -B "$mingw" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVEX_WERROR=ON \
     --toolchain "$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$mingw"
 service="$linux/tools/service/corvex-test-service"
