@@ -10,8 +10,10 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # the service link: HTTP over libcurl; the loopback test service (HTTP and HTTPS)
     libcurl4-openssl-dev libssl-dev libcpp-httplib-dev openssl
-    # sanitizers and libFuzzer; the compile check of the Windows-only sources
-    clang g++-mingw-w64-x86-64
+    # sanitizers and libFuzzer
+    clang
+    # the Windows parts: mingw cross compiler, GoogleTest's sources, Wine to run them
+    g++-mingw-w64-x86-64 googletest wine64
     # the real OBS under a virtual display
     obs-studio obs-plugins xvfb xauth libgl1-mesa-dri imagemagick
 )

@@ -30,6 +30,16 @@ for qt in 5 6; do
     echo "== Qt $qt: tests took $(($(date +%s) - start)) s"
 done
 
+# ---- Windows parts: mingw cross build, tests under Wine ----------------------
+# The readers' tests and the HTTP contract driver built for Windows with
+# mingw-w64 and run under wine64; the contract runs against the loopback
+# service of the Qt 5 build above.
+echo "== Windows parts (build/test-mingw, under Wine)"
+start=$(date +%s)
+bash tools/windows-tests.sh build/test-qt5 build/test-mingw || status=1
+echo "== Windows parts took $(($(date +%s) - start)) s"
+# ---- end of the Windows parts -------------------------------------------------
+
 # The readers and the parsers of what comes from outside (data files, the
 # service's replies, the backlog on disk) again under AddressSanitizer and
 # UBSan, then each libFuzzer target for a while. CORVEX_FUZZ_SECONDS sets how

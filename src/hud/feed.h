@@ -154,7 +154,11 @@ namespace detail {
 void maskColumnCounts(const FramePlanes& planes, const std::vector<Blob>& boxes, int x0, int x1,
                       std::vector<int>& counts);
 
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(__MINGW_PRINTF_FORMAT)
+// mingw's "printf" checks msvcrt's dialect (no %zu); std::vsnprintf there is
+// mingw's C99 one, which this names.
+#define CORVEX_HUD_PRINTF(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
+#elif defined(__GNUC__) || defined(__clang__)
 #define CORVEX_HUD_PRINTF(f, a) __attribute__((format(printf, f, a)))
 #else
 #define CORVEX_HUD_PRINTF(f, a)

@@ -15,8 +15,10 @@
 #include <openssl/x509_vfy.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <string>
@@ -348,8 +350,9 @@ CURLcode configure(CURL* easy, const Request& request, Handles& handles, Sink& s
     set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
     set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L));
     set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
+    // The time-out bounds each phase, as WinHTTP's do, never the whole
+    // transfer: the connection here, every silence after it in perform.
     set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout));
-    set(curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeout));
     set(curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L));
     set(curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L));
     set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
@@ -385,6 +388,34 @@ CURLcode configure(CURL* easy, const Request& request, Handles& handles, Sink& s
             set(curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str()));
     }
     return rc;
+}
+
+// What the transfer has moved so far; any change is progress.
+struct Progress {
+    curl_off_t sent = 0;
+    curl_off_t received = 0;
+    long requestBytes = 0;
+    long headerBytes = 0;
+    curl_off_t connectedUs = 0; // after each connection is made, TLS included
+
+    bool operator==(const Progress& o) const {
+        return sent == o.sent && received == o.received && requestBytes == o.requestBytes &&
+               headerBytes == o.headerBytes && connectedUs == o.connectedUs;
+    }
+};
+
+Progress progressOf(CURL* easy) {
+    Progress p;
+    curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &p.sent);
+    curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &p.received);
+    curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &p.requestBytes);
+    curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &p.headerBytes);
+    curl_off_t connected = 0;
+    curl_off_t handshaken = 0;
+    curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
+    curl_easy_getinfo(easy, CURLINFO_APPCONNECT_TIME_T, &handshaken);
+    p.connectedUs = connected + handshaken;
+    return p;
 }
 
 } // namespace
@@ -429,6 +460,14 @@ Response perform(const Request& request) {
         return result;
     }
 
+    // A request that moves nothing for the caller's time-out fails, however
+    // long a slow but steady one takes in all.
+    using Clock = std::chrono::steady_clock;
+    const std::chrono::milliseconds silenceLimit(request.timeoutMs);
+    Progress moved = progressOf(handles.easy);
+    Clock::time_point lastMove = Clock::now();
+    bool silent = false;
+
     bool finished = false;
     CURLcode outcome = CURLE_OK;
     while (!open.aborted.load()) {
@@ -445,8 +484,23 @@ Response perform(const Request& request) {
         }
         if (finished || running == 0)
             break;
+        const Progress now = progressOf(handles.easy);
+        if (!(now == moved)) {
+            moved = now;
+            lastMove = Clock::now();
+        }
+        int waitMs = 1000;
+        if (request.timeoutMs > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                silenceLimit - (Clock::now() - lastMove));
+            if (left.count() <= 0) {
+                silent = true;
+                break;
+            }
+            waitMs = static_cast<int>(std::min<std::chrono::milliseconds::rep>(waitMs, left.count()));
+        }
         // curl shortens the wait to its own next time-out.
-        mc = curl_multi_poll(handles.multi, nullptr, 0, 1000, nullptr);
+        mc = curl_multi_poll(handles.multi, nullptr, 0, waitMs, nullptr);
         if (mc != CURLM_OK)
             break;
     }
@@ -461,6 +515,10 @@ Response perform(const Request& request) {
         // Whatever arrived before, the layer was shut down underneath it.
         result.aborted = true;
         result.error = kClosingText;
+    } else if (silent) {
+        const std::string text =
+            "nothing sent or received for " + std::to_string(request.timeoutMs) + " milliseconds";
+        result.error = failure("the request", CURLE_OPERATION_TIMEDOUT, text.c_str());
     } else if (mc != CURLM_OK) {
         result.error = multiFailure("the request", mc);
     } else if (!finished) {

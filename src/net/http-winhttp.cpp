@@ -73,10 +73,37 @@ std::wstring widen(const std::string& text) {
     return wide;
 }
 
+// A few words for the errors a user or a log reader is likely to meet, as
+// curl gives with its numbers; the system's own texts are localised.
+const char* describe(DWORD code) {
+    switch (code) {
+    case 12002: // ERROR_WINHTTP_TIMEOUT
+    case 10060: // WSAETIMEDOUT, as Wine reports a time-out
+        return "timed out";
+    case 12007:
+        return "host name not resolved";
+    case 12017:
+        return "cancelled";
+    case 12029:
+        return "cannot connect to the server";
+    case 12030:
+        return "connection closed by the server";
+    case 12152:
+        return "invalid or missing response from the server";
+    case 12157:
+    case 12175:
+        return "secure connection failed: the server's certificate is not trusted or not valid for its name";
+    default:
+        return nullptr;
+    }
+}
+
 // Reads the thread's last error before anything else can overwrite it.
 std::string failure(const char* operation) {
     const DWORD code = GetLastError();
-    return std::string(operation) + " failed (WinHTTP error " + std::to_string(code) + ")";
+    const char* text = describe(code);
+    return std::string(operation) + " failed (WinHTTP error " + std::to_string(code) + (text ? ": " : "") +
+           (text ? text : "") + ")";
 }
 
 } // namespace
@@ -115,6 +142,12 @@ Response perform(const Request& request) {
         WinHttpCloseHandle(session);
         return result;
     }
+    // The wait for the response headers has a limit of its own, not set by
+    // WinHttpSetTimeouts (90 s on Windows, unbounded under Wine): the
+    // caller's time-out bounds it like every other phase.
+    DWORD responseTimeout = static_cast<DWORD>(timeout);
+    WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                     sizeof(responseTimeout));
     if (!enter(handle)) {
         // Shut down between the start of the request and here.
         WinHttpCloseHandle(handle);
@@ -141,18 +174,45 @@ Response perform(const Request& request) {
 
         std::vector<char> chunk;
         DWORD available = 0;
+        // A body that breaks off is a failed request, whatever the status
+        // said: the caller would otherwise take half a reply for the whole.
+        std::string readError;
         // Once shutdown has closed the handle, its value may be handed out
         // again: stop using it as soon as it is no longer ours.
-        while (stillOpen(handle) && WinHttpQueryDataAvailable(handle, &available) && available > 0) {
+        while (stillOpen(handle)) {
+            if (!WinHttpQueryDataAvailable(handle, &available)) {
+                readError = failure("the request");
+                break;
+            }
+            if (available == 0)
+                break;
             chunk.resize(available);
             DWORD read = 0;
-            if (!WinHttpReadData(handle, chunk.data(), available, &read) || read == 0)
+            if (!WinHttpReadData(handle, chunk.data(), available, &read)) {
+                readError = failure("the request");
+                break;
+            }
+            if (read == 0)
                 break;
             result.body.append(chunk.data(), read);
             if (result.body.size() > kBodyLimit)
                 break;
         }
-        if (status < 200 || status > 299)
+        // Wine (at least) ends a body cut short by the server like a whole
+        // one, so its announced length is checked too.
+        DWORD announced = 0;
+        DWORD announcedSize = sizeof(announced);
+        const bool bodyExpected = request.method != "HEAD" && status != 204 && status != 304;
+        if (readError.empty() && bodyExpected && result.body.size() <= kBodyLimit && stillOpen(handle) &&
+            WinHttpQueryHeaders(handle, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                                WINHTTP_HEADER_NAME_BY_INDEX, &announced, &announcedSize,
+                                WINHTTP_NO_HEADER_INDEX) &&
+            result.body.size() < announced)
+            readError = "the request failed (the body broke off after " + std::to_string(result.body.size()) +
+                        " of " + std::to_string(announced) + " bytes)";
+        if (!readError.empty())
+            result.error = readError;
+        else if (status < 200 || status > 299)
             result.error = "HTTP " + std::to_string(status);
         else
             result.ok = true;

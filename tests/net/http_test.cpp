@@ -274,6 +274,66 @@ TEST_F(HttpTest, TransportFailuresCarryCurlsNumberAndText) {
     }
 }
 
+TEST_F(HttpTest, TimeOutIsTheLongestSilenceNotTheWholeTransfer) {
+    // An upload read by the server at a steady 4 MiB/s: never silent for the
+    // 1.5 s time-out, but well over it in all. The kernel buffers up to a few
+    // MiB of it, which the server drains after the client has handed over the
+    // last byte: that wait, up to about a second here, is the one silence.
+    constexpr std::size_t kUpload = 10u * 1024u * 1024u;
+    constexpr double kBytesPerMs = 4.0 * 1024 * 1024 / 1000;
+    Loopback loopback;
+    std::size_t received = 0;
+    loopback.server().Post("/logs", [&](const httplib::Request&, httplib::Response& response,
+                                        const httplib::ContentReader& reader) {
+        const auto start = std::chrono::steady_clock::now();
+        reader([&](const char*, std::size_t length) {
+            received += length;
+            std::this_thread::sleep_until(
+                start + std::chrono::microseconds(static_cast<long long>(received / kBytesPerMs * 1000)));
+            return true;
+        });
+        response.set_content("{\"id\":\"log-1\"}", "application/json");
+    });
+    loopback.start();
+
+    const std::string payload = pattern(kUpload);
+    QElapsedTimer timer;
+    timer.start();
+    const Http::Result result = Http::perform("POST", QString::fromStdString(loopback.url("/logs")),
+                                              QByteArray(payload.data(), static_cast<int>(payload.size())),
+                                              "Content-Type: text/plain\r\n", 1500, kAgent);
+    const qint64 took = timer.elapsed();
+    EXPECT_TRUE(result.ok) << result.error.toStdString() << " after " << took << " ms";
+    EXPECT_EQ(result.body, "{\"id\":\"log-1\"}");
+    EXPECT_EQ(received, kUpload);
+    EXPECT_GT(took, 2000) << "the upload was not slow enough to show anything";
+
+    // A server that goes quiet part-way still times out, after the silence.
+    Loopback stalling;
+    stalling.server().Get("/stall", [](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("text/plain", [](std::size_t offset, httplib::DataSink& sink) {
+            if (offset >= 4 * 4096) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const std::string piece(4096, 'x');
+            return sink.write(piece.data(), piece.size());
+        });
+    });
+    stalling.start();
+    timer.restart();
+    const Http::Result stalled = fetch(stalling.url("/stall"), "GET", {}, {}, 1000);
+    const qint64 stalledAfter = timer.elapsed();
+    EXPECT_FALSE(stalled.ok);
+    EXPECT_EQ(stalled.status, 200);
+    EXPECT_TRUE(stalled.error.startsWith("the request failed (curl error 28: "))
+        << stalled.error.toStdString();
+    // Four pieces 300 ms apart, then 1 s of silence.
+    EXPECT_GE(stalledAfter, 2000);
+    EXPECT_LT(stalledAfter, 3400);
+}
+
 TEST_F(HttpTest, TlsTrustsOnlyTheGivenCertificate) {
     Loopback loopback(true);
     loopback.server().Get("/me", [](const httplib::Request&, httplib::Response& response) {

@@ -11,7 +11,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -43,8 +45,13 @@ int main(int argc, char** argv) {
     const QCommandLineOption playerOpt("player", "Id of the player a link completes as.", "id", "p-1");
     const QCommandLineOption nameOpt("name", "In-game name of that player.", "name", "Tester");
     const QCommandLineOption quietOpt("quiet", "Do not print one line per request.");
+    const QCommandLineOption faultOpt(
+        "fault",
+        "Answer every request below ROUTE this way, for good (repeatable). SPEC: status:CODE[:BODY], "
+        "drop, huge[:BYTES], hang, delay:MS, echo, trickle:BYTES:PIECE:MS, cut:BYTES:SENT.",
+        "ROUTE=SPEC");
     parser.addOptions(
-        {portOpt, httpsOpt, certOpt, keyOpt, linkAfterOpt, tokenOpt, playerOpt, nameOpt, quietOpt});
+        {portOpt, httpsOpt, certOpt, keyOpt, linkAfterOpt, tokenOpt, playerOpt, nameOpt, quietOpt, faultOpt});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -68,7 +75,23 @@ int main(int argc, char** argv) {
         testsvc::Player{parser.value(playerOpt), parser.value(nameOpt), parser.value(nameOpt).toLower()};
     options.verbose = !parser.isSet(quietOpt);
 
+    std::vector<testsvc::Fault> faults;
+    for (const QString& value : parser.values(faultOpt)) {
+        const int eq = value.indexOf('=');
+        const std::optional<testsvc::Fault> fault =
+            eq > 0 ? testsvc::Fault::parse(value.mid(eq + 1)) : std::nullopt;
+        if (!fault) {
+            err << "corvex-test-service: --fault needs ROUTE=SPEC, not " << value << "\n";
+            return 2;
+        }
+        faults.push_back(*fault);
+        faults.back().route = value.left(eq);
+        faults.back().sticky();
+    }
+
     testsvc::TestService service;
+    for (const testsvc::Fault& fault : faults)
+        service.addFault(fault);
     if (!service.start(options)) {
         err << "corvex-test-service: " << service.lastError() << "\n";
         return 1;

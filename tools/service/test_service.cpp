@@ -155,6 +155,59 @@ Fault Fault::hang() {
     return f;
 }
 
+Fault Fault::echo() {
+    Fault f;
+    f.kind = Kind::Echo;
+    return f;
+}
+
+Fault Fault::trickle(std::int64_t bytes, std::int64_t pieceBytes, int intervalMs) {
+    Fault f;
+    f.kind = Kind::Trickle;
+    f.hugeBytes = bytes;
+    f.pieceBytes = pieceBytes;
+    f.pieceIntervalMs = intervalMs;
+    return f;
+}
+
+Fault Fault::cut(std::int64_t bytes, std::int64_t sent) {
+    Fault f = trickle(bytes, 64 * 1024, 0);
+    f.cutAfterBytes = sent;
+    return f;
+}
+
+std::optional<Fault> Fault::parse(const QString& spec) {
+    const QString kind = spec.section(':', 0, 0);
+    // A status body may hold colons of its own: it is the rest of the text.
+    const QStringList parts =
+        kind == "status" ? QStringList{spec.section(':', 1, 1)} : spec.split(':').mid(1);
+    std::vector<qint64> numbers;
+    for (const QString& part : parts) {
+        bool ok = false;
+        numbers.push_back(part.toLongLong(&ok));
+        if (!ok)
+            return std::nullopt;
+    }
+    const auto count = numbers.size();
+    if (kind == "status")
+        return status(static_cast<int>(numbers[0]), spec.section(':', 2).toUtf8());
+    if (kind == "drop" && count == 0)
+        return drop();
+    if (kind == "huge" && count <= 1)
+        return count == 1 ? huge(numbers[0]) : huge();
+    if (kind == "hang" && count == 0)
+        return hang();
+    if (kind == "delay" && count == 1 && numbers[0] >= 0)
+        return delay(static_cast<int>(numbers[0]));
+    if (kind == "echo" && count == 0)
+        return echo();
+    if (kind == "trickle" && count == 3 && numbers[0] >= 0 && numbers[1] > 0 && numbers[2] >= 0)
+        return trickle(numbers[0], numbers[1], static_cast<int>(numbers[2]));
+    if (kind == "cut" && count == 2 && numbers[1] >= 0 && numbers[1] < numbers[0])
+        return cut(numbers[0], numbers[1]);
+    return std::nullopt;
+}
+
 // --- the service ---------------------------------------------------------------
 
 struct TestService::Impl {
@@ -1290,6 +1343,40 @@ bool TestService::start(const Options& options) {
                                              (void)offset;
                                              return sink.write(block.data(), n);
                                          });
+                return;
+            }
+            case Fault::Kind::Echo: {
+                std::string echo = req.method + " " + req.target + "\r\n";
+                for (const auto& h : req.headers)
+                    echo += h.first + ": " + h.second + "\r\n";
+                echo += "\r\n" + req.body;
+                res.status = 200;
+                res.set_content(echo, "message/http");
+                return;
+            }
+            case Fault::Kind::Trickle: {
+                const auto total = static_cast<std::size_t>(std::max<std::int64_t>(0, fault->hugeBytes));
+                const auto piece = static_cast<std::size_t>(std::max<std::int64_t>(1, fault->pieceBytes));
+                const auto interval = std::chrono::milliseconds(std::max(0, fault->pieceIntervalMs));
+                const std::size_t cut =
+                    fault->cutAfterBytes < 0 ? total : static_cast<std::size_t>(fault->cutAfterBytes);
+                res.status = 200;
+                res.set_content_provider(
+                    total, "application/octet-stream",
+                    [impl, piece, interval, cut](std::size_t offset, std::size_t length,
+                                                 httplib::DataSink& sink) {
+                        if (offset >= cut)
+                            return false; // the server closes the connection short of the length
+                        if (offset > 0 && interval.count() > 0) {
+                            std::unique_lock<std::mutex> lock(impl->mu);
+                            if (impl->cv.wait_for(lock, interval, [&] { return impl->stopping; }))
+                                return false;
+                        }
+                        std::string chunk(std::min({length, piece, cut - offset}), '\0');
+                        for (std::size_t i = 0; i < chunk.size(); ++i)
+                            chunk[i] = static_cast<char>('a' + (offset + i) % 26);
+                        return sink.write(chunk.data(), chunk.size());
+                    });
                 return;
             }
             case Fault::Kind::Hang: {

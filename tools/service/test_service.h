@@ -43,11 +43,14 @@ struct Request {
 // the first that matches is used. One-shot by default.
 struct Fault {
     enum class Kind {
-        Pass,   // only the delay, then the normal answer
-        Status, // answer `statusCode` with `body` (of `contentType`)
-        Drop,   // close the connection without sending a response
-        Huge,   // 200 with a body of `hugeBytes` bytes (more than the client's 8 MiB cap by default)
-        Hang,   // never answer until stop() or releaseHung()
+        Pass,    // only the delay, then the normal answer
+        Status,  // answer `statusCode` with `body` (of `contentType`)
+        Drop,    // close the connection without sending a response
+        Huge,    // 200 with a body of `hugeBytes` bytes (more than the client's 8 MiB cap by default)
+        Hang,    // never answer until stop() or releaseHung()
+        Echo,    // 200 with the request as it arrived: "METHOD target", header lines, a blank line, the body
+        Trickle, // 200 with `hugeBytes` bytes ('a' to 'z' by offset), `pieceBytes` every `pieceIntervalMs`,
+                 // the connection closed after `cutAfterBytes` of them when that is not negative
     };
 
     QString route;
@@ -59,6 +62,9 @@ struct Fault {
     QByteArray contentType = "application/json";
     int delayMs = 0;
     std::int64_t hugeBytes = 9 * 1024 * 1024;
+    std::int64_t pieceBytes = 64 * 1024;
+    int pieceIntervalMs = 0;
+    std::int64_t cutAfterBytes = -1;
     int times = 1; // answers left; negative: sticky until clearFaults()
 
     static Fault status(int code, const QByteArray& body = {},
@@ -69,6 +75,15 @@ struct Fault {
     static Fault drop();
     static Fault huge(std::int64_t bytes = 9 * 1024 * 1024);
     static Fault hang();
+    static Fault echo();
+    // Slow but steady: the first piece at once, then one every `intervalMs`.
+    static Fault trickle(std::int64_t bytes, std::int64_t pieceBytes, int intervalMs);
+    // A 200 that announces `bytes` and hangs up after sending `sent` of them.
+    static Fault cut(std::int64_t bytes, std::int64_t sent);
+    // "status:CODE[:BODY]", "drop", "huge[:BYTES]", "hang", "delay:MS", "echo",
+    // "trickle:BYTES:PIECE:MS" or "cut:BYTES:SENT", as the service program
+    // takes them; nullopt when malformed.
+    static std::optional<Fault> parse(const QString& spec);
 
     Fault& sticky() {
         times = -1;

@@ -258,3 +258,53 @@ TEST_F(ServiceTest, UploadsKeepTheirParametersAndStatusOverridesApply) {
     svc.setStatusRaw("not json");
     EXPECT_EQ(pc.get("/me")->body, "not json");
 }
+
+TEST(ServiceFaultSpec, ParsesWhatTheProgramTakesAndRefusesTheRest) {
+    const std::optional<Fault> status = Fault::parse("status:500:{\"error\":\"a:b\"}");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->kind, Fault::Kind::Status);
+    EXPECT_EQ(status->statusCode, 500);
+    EXPECT_EQ(status->body, "{\"error\":\"a:b\"}");
+    const std::optional<Fault> trickle = Fault::parse("trickle:1000:64:10");
+    ASSERT_TRUE(trickle);
+    EXPECT_EQ(trickle->hugeBytes, 1000);
+    EXPECT_EQ(trickle->pieceBytes, 64);
+    EXPECT_EQ(trickle->pieceIntervalMs, 10);
+    EXPECT_EQ(Fault::parse("cut:100:40")->cutAfterBytes, 40);
+    EXPECT_EQ(Fault::parse("huge")->hugeBytes, 9 * 1024 * 1024);
+    for (const char* bad :
+         {"", "status", "status:x", "hang:1", "delay", "trickle:1:0:5", "cut:10:10", "nope"})
+        EXPECT_FALSE(Fault::parse(bad)) << bad;
+}
+
+TEST_F(ServiceTest, EchoTrickleAndCutAnswers) {
+    svc.addFault("/c/echo", Fault::echo().sticky());
+    svc.addFault("/c/slow", Fault::trickle(100000, 30000, 50));
+    svc.addFault("/c/cut", Fault::cut(100000, 30000));
+    httplib::Client client("127.0.0.1", svc.port());
+    client.set_read_timeout(5, 0);
+
+    httplib::Result res =
+        client.Post("/c/echo?x=1", httplib::Headers{{"X-Seq", "7"}}, "bo\ndy", "text/plain");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body.rfind("POST /c/echo?x=1\r\n", 0), 0u) << res->body;
+    EXPECT_NE(res->body.find("\r\nX-Seq: 7\r\n"), std::string::npos) << res->body;
+    EXPECT_EQ(res->body.substr(res->body.size() - 9), "\r\n\r\nbo\ndy");
+
+    const auto start = std::chrono::steady_clock::now();
+    res = client.Get("/c/slow");
+    ASSERT_TRUE(res);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150)); // four pieces
+    ASSERT_EQ(res->body.size(), 100000u);
+    for (std::size_t i = 0; i < res->body.size(); i += 997)
+        ASSERT_EQ(res->body[i], static_cast<char>('a' + i % 26)) << i;
+
+    std::size_t got = 0;
+    res = client.Get("/c/cut", [&](const char*, std::size_t length) {
+        got += length;
+        return true;
+    });
+    EXPECT_FALSE(res && res->status == 200 && got == 100000u);
+    EXPECT_EQ(got, 30000u);
+}
