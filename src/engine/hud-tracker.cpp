@@ -143,6 +143,25 @@ void HudTracker::onRead(std::int64_t now, const hud::HudReading& r, std::int64_t
                 bestDy = dy;
             }
         }
+        // When the oldest line leaves, the rest move up a whole line pitch
+        // at once, further than a line may move between passes. A line
+        // missing from its place whose text and figure reappear within two
+        // line heights is that line, not a new reward to report again.
+        if (best < 0 && !line.text.empty() && r.lineHeight > 0) {
+            const double reach = 2.0 * r.lineHeight;
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                const TrackedLine& t = lines[i];
+                const int dy = std::abs(t.top - line.top);
+                if (matched[i] || dy > reach || t.bestText() != line.text)
+                    continue;
+                if (t.hasAmount && line.hasFigure && t.amount != line.figure)
+                    continue;
+                if (best < 0 || dy < bestDy) {
+                    best = static_cast<int>(i);
+                    bestDy = dy;
+                }
+            }
+        }
         if (best < 0) {
             TrackedLine t;
             t.firstSeen = now;

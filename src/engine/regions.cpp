@@ -93,6 +93,10 @@ AuxDue AuxSchedule::due(std::int64_t now, const Geometry& g, bool downLocked) {
 }
 
 bool AuxSchedule::notePassTime(double ms) {
+    if (!warmedUp_) {
+        warmedUp_ = true;
+        return false;
+    }
     average_ = measured_ ? 0.9 * average_ + 0.1 * ms : ms;
     measured_ = true;
     const int before = divisor_;

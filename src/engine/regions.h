@@ -77,7 +77,9 @@ public:
     // `downLocked`: the down reader has locked onto a variant.
     AuxDue due(std::int64_t now, const Geometry& g, bool downLocked);
     // The length of a pass in which a reader ran. True when the divisor
-    // changed.
+    // changed. The first such pass is not counted: it pays for cold caches
+    // and first allocations, and as the first average it would slow the
+    // readers to a quarter for the next twenty seconds.
     bool notePassTime(double ms);
     int divisor() const { return divisor_; }
     double averageMs() const { return average_; }
@@ -85,6 +87,7 @@ public:
 private:
     std::int64_t lastRun_[kAuxReaderCount] = {0, 0, 0};
     std::int64_t lastFullScan_ = 0;
+    bool warmedUp_ = false;
     bool measured_ = false;
     double average_ = 0.0;
     int divisor_ = 1;

@@ -74,7 +74,14 @@ obs_source_t* sourceByUuid(const QString& uuid) {
     std::lock_guard<std::mutex> guard(g_lock);
     for (const KnownSource& known : g_known) {
         if (known.id == uuid) {
-            return obs_weak_source_get_source(known.weak);
+            // A removed source lives on while anything holds it; on 30+ it is
+            // no longer found by its UUID, so here it is gone too.
+            obs_source_t* source = obs_weak_source_get_source(known.weak);
+            if (source && obs_source_removed(source)) {
+                obs_source_release(source);
+                return nullptr;
+            }
+            return source;
         }
     }
     return nullptr;

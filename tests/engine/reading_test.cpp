@@ -107,6 +107,9 @@ TEST(Regions, ReadersRunAtTheirRatesSlowedByTheDivisor) {
     EXPECT_TRUE(d.fullScan);
 
     // Slow passes: the average follows at 0.1 a pass and picks 2, then 4.
+    // The first, cold pass does not count.
+    EXPECT_FALSE(s.notePassTime(500));
+    EXPECT_EQ(s.divisor(), 1);
     EXPECT_FALSE(s.notePassTime(20));
     EXPECT_EQ(s.divisor(), 1);
     EXPECT_TRUE(s.notePassTime(20 + 10 * 10)); // 0.9*20 + 0.1*120 = 30
@@ -234,9 +237,10 @@ TEST(HudTracker, LinesMatchWithin22PixelsAndTextsWithinTwoEdits) {
     r.lines = {line("KILL", 122)};
     h.onRead(100, r, lid, out);
     EXPECT_EQ(h.lines.size(), 1u); // 22 pixels: the same line
-    r.lines = {line("KILL", 145)};
+    r.lines = {line("KILL", 122), line("KILL", 145)};
     h.onRead(200, r, lid, out);
     EXPECT_EQ(h.lines.size(), 2u); // 23 pixels: a new one
+    r.lines = {line("KILL", 145)};
     r.lines = {line("HEADSHOT", 145)};
     h.onRead(300, r, lid, out);
     EXPECT_EQ(h.lines.size(), 3u); // another text at the same place
@@ -252,6 +256,31 @@ TEST(HudTracker, LinesMatchWithin22PixelsAndTextsWithinTwoEdits) {
     reading::TrackedLine t;
     t.textVotes = {{"KIL", 2}, {"KILL", 2}, {"KILX", 2}, {"AAAA", 1}};
     EXPECT_EQ(t.bestText(), "KILL"); // equal votes: longer, then byte order
+}
+
+TEST(HudTracker, LinesMovingUpAPitchWhenTheTopOneLeavesAreNotReportedAgain) {
+    reading::HudTracker h;
+    std::int64_t lid = 1;
+    std::vector<GameEvent> out;
+    auto pass = [&](std::int64_t t, std::vector<hud::HudLine> lines) {
+        hud::HudReading r;
+        r.found = true;
+        r.lineHeight = 27.0f;
+        r.lines = std::move(lines);
+        h.onRead(t, r, lid, out);
+    };
+    for (int i = 0; i < 3; ++i)
+        pass(i * 200, {line("HOT ZONE PRESENCE", 100, 50), line("KILL CONFIRMED", 138, 100)});
+    ASSERT_EQ(out.size(), 2u);
+    // The top line leaves; the other moves up 38 pixels in one step.
+    for (int i = 3; i < 30; ++i)
+        pass(i * 200, {line("KILL CONFIRMED", 100, 100)});
+    EXPECT_EQ(out.size(), 2u);
+    // Another line at that distance with another figure is a new reward.
+    pass(6000, {line("KILL CONFIRMED", 100, 100), line("KILL CONFIRMED", 138, 250)});
+    pass(6200, {line("KILL CONFIRMED", 100, 100), line("KILL CONFIRMED", 138, 250)});
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[2].amount, 250);
 }
 
 TEST(Trackers, BelowTheLinesThePlateNeedsADownEndsWhenTheLogGoes) {
