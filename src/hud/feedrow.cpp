@@ -823,6 +823,16 @@ void classifySides(FeedRow& row, bool hasBracket) {
         row.confidence = 0.9f;
         return;
     }
+    // The orange marker stands only beside the player's own name, so a row
+    // with two full names marked is a self-kill, even when the names no
+    // longer look alike (a name cut at its underscore loses its last
+    // letters to the icon on one side). A short name beside a marker is
+    // left to the rules below.
+    if (killerMarked && victimMarked && k.n >= 3 && v.n >= 3) {
+        row.side = 3;
+        row.confidence = 0.9f;
+        return;
+    }
     if (k.v > kTooBright || v.v > kTooBright)
         return;
     const bool lw = white(k, 135.0f);
