@@ -851,7 +851,11 @@ void classifySides(FeedRow& row, bool hasBracket) {
         }
         return;
     }
-    if (lw && rw && row.alike >= 0.9f && std::abs(k.v - v.v) < 10.0f && std::min(k.v, v.v) >= 160.0f)
+    // Two alike white names are the player's own only without the team's
+    // marker: a teammate who killed themself shows their name on both sides
+    // too, each beside a blue marker.
+    if (lw && rw && !k.tm && !v.tm && row.alike >= 0.9f && std::abs(k.v - v.v) < 10.0f &&
+        std::min(k.v, v.v) >= 160.0f)
         row.side = 3;
     else if (lw && k.v - v.v >= 10.0f)
         row.side = 1;

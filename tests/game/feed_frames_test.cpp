@@ -142,14 +142,16 @@ TEST_F(FeedFrames, TheOrangeMarkerOnBothSidesIsASelfKill) {
             row("CORVEX_ME", W::Me, "CORVEX_ME", W::Me, "explosion", 0),
             row("AXOLOTL_7", W::Team, "AXOLOTL_7", W::Team, "grenade", 4),
             row("MEULPU_7", W::Me, "RAVEN_22", W::Enemy, "rifle", 85),
+            row("NORDWIND", W::Team, "NORDWIND", W::Team, "explosion", 12),
         };
         f.feed = feed;
         const hud::FeedRead r = readFeed(f);
-        ASSERT_EQ(r.rows.size(), 4u) << look.height << " " << r.note;
+        ASSERT_EQ(r.rows.size(), 5u) << look.height << " " << r.note;
         EXPECT_EQ(r.rows[0].side, 3) << look.height << " " << r.rows[0].text;
         EXPECT_EQ(r.rows[1].side, 3) << look.height << " " << r.rows[1].text;
         EXPECT_EQ(r.rows[2].side, 0) << look.height << " " << r.rows[2].text;
         EXPECT_EQ(r.rows[3].side, 1) << look.height << " " << r.rows[3].text;
+        EXPECT_EQ(r.rows[4].side, 0) << look.height << " " << r.rows[4].text;
     }
 }
 

@@ -126,6 +126,9 @@ int main(int argc, char** argv) {
     Tally linesOnRead, balanceNoLines;
     Tally balance, wrongCertain, change, changeCertain, changeWrongCertain, lines, figures, texts, found;
     int extraLines = 0;
+    // A phrase read as its own last words ("KILL" for "REVENGE KILL"): the
+    // words before were lost, and what is left is a phrase of its own.
+    int shortened = 0;
     std::map<std::string, int> reasons;
     synth::FrameSpec f;
     std::int64_t t = 0;
@@ -177,6 +180,11 @@ int main(int argc, char** argv) {
             if (balanceOk)
                 linesOnRead.add(lineOk);
             texts.add(match && match->text == cash.lines[i].text);
+            const std::string& phrase = cash.lines[i].text;
+            if (match && !match->text.empty() && match->text.size() < phrase.size() &&
+                phrase.compare(phrase.size() - match->text.size(), std::string::npos, match->text) == 0 &&
+                phrase[phrase.size() - match->text.size() - 1] == ' ')
+                ++shortened;
             if (cash.lines[i].hasFigure)
                 figures.add(match && match->hasFigure && match->figure == cash.lines[i].figure);
             failed |= !lineOk;
@@ -214,6 +222,7 @@ int main(int argc, char** argv) {
     print("  balance, frames without reward lines", balanceNoLines);
     print("reward line figure exact", figures);
     std::printf("%-40s %d\n", "lines read where none is", extraLines);
+    std::printf("%-40s %d\n", "phrases read as their last words", shortened);
     for (const auto& [reason, n] : reasons)
         std::printf("reason \"%s\": %d\n", reason.c_str(), n);
     return 0;
