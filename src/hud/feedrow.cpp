@@ -823,6 +823,16 @@ void classifySides(FeedRow& row, bool hasBracket) {
         row.confidence = 0.9f;
         return;
     }
+    // The orange marker stands only beside the player's own name, so a row
+    // with two full names marked is a self-kill, even when the names no
+    // longer look alike (a name cut at its underscore loses its last
+    // letters to the icon on one side). A short name beside a marker is
+    // left to the rules below.
+    if (killerMarked && victimMarked && k.n >= 3 && v.n >= 3) {
+        row.side = 3;
+        row.confidence = 0.9f;
+        return;
+    }
     if (k.v > kTooBright || v.v > kTooBright)
         return;
     const bool lw = white(k, 135.0f);
@@ -841,7 +851,11 @@ void classifySides(FeedRow& row, bool hasBracket) {
         }
         return;
     }
-    if (lw && rw && row.alike >= 0.9f && std::abs(k.v - v.v) < 10.0f && std::min(k.v, v.v) >= 160.0f)
+    // Two alike white names are the player's own only without the team's
+    // marker: a teammate who killed themself shows their name on both sides
+    // too, each beside a blue marker.
+    if (lw && rw && !k.tm && !v.tm && row.alike >= 0.9f && std::abs(k.v - v.v) < 10.0f &&
+        std::min(k.v, v.v) >= 160.0f)
         row.side = 3;
     else if (lw && k.v - v.v >= 10.0f)
         row.side = 1;

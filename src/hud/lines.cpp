@@ -203,29 +203,68 @@ void findTextBlobs(FramePlanes& planes) {
     }
 }
 
-std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
-                                   double bottom, double lh, const detail::Templates& glyphs,
-                                   std::string_view charset) {
+namespace {
+
+// Wider than any one glyph of the reward lines (the widest letters stay
+// under 1.3 line heights, with letter spacing): such a blob is letters run
+// together, whatever the classifier thinks of it.
+constexpr double kSeveralGlyphs = 1.9;
+
+// The column of the blob's middle half with the least ink over rows r0..r1;
+// -1 when the blob is too narrow to have one.
+int faintestColumn(const Plane& ink2, const Blob& blob, int r0, int r1) {
+    const int w = blob.width();
+    const int c0 = static_cast<int>(0.25 * w);
+    const int c1 = static_cast<int>(0.75 * w) - 1;
+    if (c1 < c0)
+        return -1;
+    int cut = blob.x0 + c0;
+    double lowest = std::numeric_limits<double>::infinity();
+    for (int c = c0; c <= c1; ++c) {
+        const int x = blob.x0 + c;
+        double sum = 0.0;
+        if (x >= 0 && x < ink2.width)
+            for (int y = r0; y <= r1; ++y)
+                sum += ink2.at(x, y);
+        if (sum < lowest) {
+            lowest = sum;
+            cut = x;
+        }
+    }
+    return cut;
+}
+
+// Cuts a run of several fused letters at its faintest middle column until
+// every piece is narrow enough to be at most two letters; a single cut into
+// halves of two letters each would classify no better than the whole, and
+// the run would be dropped with its word.
+void cutRuns(const Plane& ink2, const Blob& blob, int r0, int r1, double lh, std::vector<Blob>& out) {
+    if (blob.width() <= kSeveralGlyphs * lh) {
+        out.push_back(blob);
+        return;
+    }
+    const int cut = faintestColumn(ink2, blob, r0, r1);
+    Blob left = blob;
+    left.x1 = cut - 1;
+    Blob right = blob;
+    right.x0 = cut + 1;
+    if (cut < 0 || left.width() < 3 || right.width() < 3) {
+        out.push_back(blob);
+        return;
+    }
+    shareArea(blob, left, right);
+    cutRuns(ink2, left, r0, r1, lh, out);
+    cutRuns(ink2, right, r0, r1, lh, out);
+}
+
+// Splits each blob wider than a glyph into two at its faintest column when
+// both halves read clearly better than the whole.
+std::vector<Blob> splitPairs(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
+                             double bottom, double lh, int r0, int r1, const detail::Templates& glyphs,
+                             std::string_view charset) {
+    const Plane& ink2 = planes.ink2;
     std::vector<Blob> out;
     out.reserve(blobs.size() + 4);
-    if (!(lh > 0.0) || !std::isfinite(lh) || !std::isfinite(top) || !std::isfinite(bottom)) {
-        out = blobs;
-        return out;
-    }
-    const Plane& ink2 = planes.ink2;
-    if (ink2.empty() || !sameSize(ink2, ink2.width, ink2.height)) {
-        out = blobs;
-        return out;
-    }
-    // The band of rows whose ink decides the cut, clipped to the plane.
-    int r0 = 0;
-    int r1 = -1;
-    const double bandTop = std::max(top, 0.0);
-    const double bandBottom = std::min(bottom, static_cast<double>(ink2.height - 1));
-    if (bandTop <= bandBottom) {
-        r0 = static_cast<int>(bandTop);
-        r1 = static_cast<int>(bandBottom);
-    }
     // The blobs that may be cut, with their two parts (splitOf is -1 for a
     // blob kept whole). All candidates are sampled first and scored in one
     // batch, so that each template is read once per row.
@@ -238,26 +277,11 @@ std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<
     std::vector<int> splitOf(blobs.size(), -1);
     for (std::size_t k = 0; k < blobs.size(); ++k) {
         const Blob& blob = blobs[k];
-        const int w = blob.width();
-        if (w <= 0.95 * lh)
+        if (blob.width() <= 0.95 * lh)
             continue;
-        const int c0 = static_cast<int>(0.25 * w);
-        const int c1 = static_cast<int>(0.75 * w) - 1;
-        if (c1 < c0)
+        const int cut = faintestColumn(ink2, blob, r0, r1);
+        if (cut < 0)
             continue;
-        int cut = blob.x0 + c0;
-        double lowest = std::numeric_limits<double>::infinity();
-        for (int c = c0; c <= c1; ++c) {
-            const int x = blob.x0 + c;
-            double sum = 0.0;
-            if (x >= 0 && x < ink2.width)
-                for (int y = r0; y <= r1; ++y)
-                    sum += ink2.at(x, y);
-            if (sum < lowest) {
-                lowest = sum;
-                cut = x;
-            }
-        }
         Split sp;
         sp.left = blob;
         sp.left.x1 = cut - 1;
@@ -310,6 +334,38 @@ std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<
         }
     }
     return out;
+}
+
+} // namespace
+
+std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
+                                   double bottom, double lh, const detail::Templates& glyphs,
+                                   std::string_view charset) {
+    std::vector<Blob> out;
+    out.reserve(blobs.size() + 4);
+    if (!(lh > 0.0) || !std::isfinite(lh) || !std::isfinite(top) || !std::isfinite(bottom)) {
+        out = blobs;
+        return out;
+    }
+    const Plane& ink2 = planes.ink2;
+    if (ink2.empty() || !sameSize(ink2, ink2.width, ink2.height)) {
+        out = blobs;
+        return out;
+    }
+    // The band of rows whose ink decides the cut, clipped to the plane.
+    int r0 = 0;
+    int r1 = -1;
+    const double bandTop = std::max(top, 0.0);
+    const double bandBottom = std::min(bottom, static_cast<double>(ink2.height - 1));
+    if (bandTop <= bandBottom) {
+        r0 = static_cast<int>(bandTop);
+        r1 = static_cast<int>(bandBottom);
+    }
+    std::vector<Blob> runs;
+    runs.reserve(blobs.size() + 4);
+    for (const Blob& blob : blobs)
+        cutRuns(ink2, blob, r0, r1, lh, runs);
+    return splitPairs(planes, runs, top, bottom, lh, r0, r1, glyphs, charset);
 }
 
 std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,

@@ -54,8 +54,9 @@ constexpr std::string_view kLineCharset = "ABCDEFGHIJKLMNOPRSTUVWXYZ0123456789";
 // `mask`, plus dark text on light panels turned into ink.
 void findTextBlobs(FramePlanes& planes);
 
-// Splits blobs wider than a glyph at their faintest column when both halves
-// read clearly better than the whole.
+// Cuts runs of several fused letters (wider than 1.9 line heights) at their
+// faintest middle columns, then splits blobs wider than a glyph at their
+// faintest column when both halves read clearly better than the whole.
 std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
                                    double bottom, double lh, const detail::Templates& glyphs,
                                    std::string_view charset);

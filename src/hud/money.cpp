@@ -636,7 +636,10 @@ void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& 
     reading.changeMargin = m.minMargin;
     reading.changeLeft = m.dollarX;
     reading.changeRight = m.firstX;
-    reading.changeCertain = confidence >= options.minConfidence && m.minMargin >= options.minMargin;
+    // The change is found from the balance's "$": after an uncertain balance
+    // that place, and so the figure read there, may be part of the balance.
+    reading.changeCertain =
+        reading.balanceCertain && confidence >= options.minConfidence && m.minMargin >= options.minMargin;
 }
 
 } // namespace hud

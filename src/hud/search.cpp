@@ -26,6 +26,17 @@ constexpr double kLastDigitHalf = 0.43;
 constexpr double kMinLastDigitShare = 0.75;
 constexpr double kMaxLastDigitShare = 1.2;
 
+// A digit-high blob that starts this far right of the last digit read, or
+// reaches this far beyond it, holds a digit the reading did not take: the
+// nearest right neighbour of a digit starts at least 0.35 line heights right
+// of its centre, and no digit's ink reaches 0.55 beyond it.
+constexpr double kMissedDigitStart = 0.2;
+constexpr double kMissedDigitReach = 0.7;
+// A digit scoring this well right of the last digit read is one it missed;
+// the empty scene there stays far below it.
+constexpr float kMissedDigitScore = 0.6f;
+constexpr int kMissedDigitRadius = 3;
+
 // The lower contrast threshold of the second search: top-hat above 24.
 constexpr float kFaintInk = 0.2173913f;
 constexpr float kMinSmooth = 95.0f;
@@ -63,6 +74,38 @@ double referenceHeight(const std::vector<Blob>& blobs) {
     std::sort(heights.begin(), heights.end());
     const std::size_t n = heights.size();
     return n >= 3 ? heights[n / 3] : heights.front();
+}
+
+// Whether the line holds a character right of the balance's last digit as
+// read. A reading started left of the HUD's true last digit (a HUD off its
+// place, blobs of the last digits cut at the capture's edge) still ends in
+// a "$" with good scores, one or more digits short; this is the only trace.
+bool digitMissedRight(const MoneyLine& line, double lastDigitX, double h) {
+    for (const Blob& b : line.rowBlobs) {
+        const double bh = b.height();
+        if (bh < kMinLastDigitShare * h || bh > kMaxLastDigitShare * h)
+            continue;
+        if (b.x0 > lastDigitX + kMissedDigitStart * h || b.x1 > lastDigitX + kMissedDigitReach * h)
+            return true;
+    }
+    return false;
+}
+
+// The best score of any digit where one more digit right of the last one
+// read would stand, with or without a group gap before it. The digit blobs
+// of a faint HUD may be missing from the mask while their ink still reads.
+float digitScoreRightOf(const Model& model, const FramePlanes& planes, const MoneyLine& line, double lastX,
+                        char last) {
+    MoneyRowContext ctx(planes.ink, line.top, line.bottom, line.height, model.money, model.moneyPairs);
+    const WidthTable& widths = moneyWidths();
+    float best = -2.0f;
+    for (char c = '0'; c <= '9'; ++c) {
+        const double x = lastX + (widths.of(last) + widths.of(c)) / 2.0 * line.height;
+        best = std::max(best, bestPosition(ctx, x, c, kMissedDigitRadius).score);
+        best =
+            std::max(best, bestPosition(ctx, x + kMoneyGroupGap * line.height, c, kMissedDigitRadius).score);
+    }
+    return best;
 }
 
 double upperMedian(std::vector<int> v) {
@@ -225,6 +268,13 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
             reading.reason = kReasonOffMargin;
             return reading;
         }
+    }
+
+    if (reading.balanceCertain && (digitMissedRight(line, reading.balanceRight, h) ||
+                                   digitScoreRightOf(model, planes, line, reading.balanceRight,
+                                                     reading.balanceText.back()) >= kMissedDigitScore)) {
+        reading.balanceCertain = false;
+        reading.reason = kReasonUncertain;
     }
 
     readChange(model, planes, line, options, reading);

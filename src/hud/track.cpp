@@ -179,11 +179,17 @@ Verdict judge(FeedTracker& tracker, std::size_t index, std::int64_t now, std::ve
         if (best < kMinVotes)
             return Verdict::Drop;
     }
-    t.done = true;
 
+    // An unclear vote is final only once the row has left: while it is on
+    // screen, later reads may still settle it.
     const int mine = t.killerVotes + t.victimVotes + t.bothVotes;
-    if (10 * best < 7 * t.reads || mine - best > std::max(1, best / 4))
+    if (10 * best < 7 * t.reads || mine - best > std::max(1, best / 4)) {
+        if (now - t.lastSeen <= kTrackLost)
+            return Verdict::Wait;
+        t.done = true;
         return Verdict::Judged;
+    }
+    t.done = true;
 
     KillEvent e;
     e.kind = kind;

@@ -121,6 +121,40 @@ TEST_F(FeedFrames, RowsReadWhoKilledWhomWithIconDistanceAndHeadshot) {
     EXPECT_EQ(r.rows[5].side, 0);
 }
 
+TEST_F(FeedFrames, TheOrangeMarkerOnBothSidesIsASelfKill) {
+    // A name whose underscore falls below the letters loses its end to the
+    // icon on the killer side, so the two names no longer look alike; the
+    // markers still say whose they are. The team's blue marker on both
+    // sides says nothing about the player.
+    struct Look {
+        int width, height, jpeg;
+        double blur;
+    };
+    const Look looks[] = {{1920, 1080, 0, 0.0}, {2560, 1440, 50, 1.05}, {3840, 2160, 95, 1.6}};
+    std::uint32_t scene = 41;
+    for (const Look& look : looks) {
+        synth::FrameSpec f = frame(look.width, look.height, scene++);
+        f.degradation.jpegQuality = look.jpeg;
+        f.degradation.blurSigma = look.blur;
+        synth::KillFeed feed;
+        feed.rows = {
+            row("MEULPU_7", W::Me, "MEULPU_7", W::Me, "grenade", 3),
+            row("CORVEX_ME", W::Me, "CORVEX_ME", W::Me, "explosion", 0),
+            row("AXOLOTL_7", W::Team, "AXOLOTL_7", W::Team, "grenade", 4),
+            row("MEULPU_7", W::Me, "RAVEN_22", W::Enemy, "rifle", 85),
+            row("NORDWIND", W::Team, "NORDWIND", W::Team, "explosion", 12),
+        };
+        f.feed = feed;
+        const hud::FeedRead r = readFeed(f);
+        ASSERT_EQ(r.rows.size(), 5u) << look.height << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, 3) << look.height << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[1].side, 3) << look.height << " " << r.rows[1].text;
+        EXPECT_EQ(r.rows[2].side, 0) << look.height << " " << r.rows[2].text;
+        EXPECT_EQ(r.rows[3].side, 1) << look.height << " " << r.rows[3].text;
+        EXPECT_EQ(r.rows[4].side, 0) << look.height << " " << r.rows[4].text;
+    }
+}
+
 TEST_F(FeedFrames, DistancesOfOneToFourDigitsAtEveryResolution) {
     const int sizes[][2] = {{1920, 1080}, {2560, 1440}, {3840, 2160}};
     const int distances[] = {3, 47, 508, 1999};

@@ -530,6 +530,27 @@ TEST(FeedSides, TheRulesForThePlayersOwnName) {
     EXPECT_FALSE(row.squadVictim);
 }
 
+TEST(FeedSides, MarkersOnBothSides) {
+    auto marked = [](int n, float v) { return name(n, v, 0.05f, 0.05f, true); };
+    auto team = [](int n, float v) {
+        SideStats st = name(n, v);
+        st.tm = true;
+        return st;
+    };
+    // The player's marker beside both names: a self-kill, however unlike the
+    // names look (one lost its end to the icon) and however bright.
+    FeedRow row = sides(marked(6, 200), marked(8, 205), 0.2f);
+    EXPECT_EQ(row.side, 3);
+    EXPECT_FLOAT_EQ(row.confidence, 0.9f);
+    EXPECT_EQ(sides(marked(3, 150), marked(3, 150)).side, 3);
+    EXPECT_EQ(sides(marked(5, 215), marked(5, 215)).side, 3);
+    // A teammate who killed themself: alike white names, each beside the
+    // team's marker, are not the player's.
+    EXPECT_EQ(sides(team(6, 200), team(6, 200), 0.95f).side, 0);
+    EXPECT_EQ(sides(team(6, 170), name(6, 170), 0.95f).side, 0);
+    EXPECT_EQ(sides(name(6, 170), name(6, 170), 0.95f).side, 3);
+}
+
 TEST(FeedTuningValues, DefaultsWhenTheEnvironmentIsSilent) {
     // The values are read once per process, on first use; a test cannot
     // change them afterwards, so only the defaults are checked, and only

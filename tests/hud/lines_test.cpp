@@ -121,6 +121,50 @@ TEST(Lines, FusedGlyphsSplitAndWordsForm) {
     EXPECT_TRUE(readGlyphWords(g.planes, row, 5, 19, 15, detail::Templates{}).empty());
 }
 
+TEST(Lines, RunsOfFusedLettersAreCutBeforePairsAreSplit) {
+    // K, H, K, H (line height 15) joined by faint bridges into one blob 2.6
+    // line heights wide: one cut into two halves of two letters each reads
+    // no better than the whole, so the run is cut until its pieces are at
+    // most two letters, and those pieces are then split as pairs.
+    GlyphPlane g;
+    FramePlanes planes;
+    Plane& p = planes.ink2;
+    p.width = 50;
+    p.height = 30;
+    p.pixels.assign(50 * 30, 0.0f);
+    auto fill = [&p](int x0, int y0, int x1, int y1, float v) {
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                p.pixels[static_cast<size_t>(y * 50 + x)] = v;
+    };
+    for (int left : {2, 22}) {
+        fill(left, 5, left + 8, 19, 1.0f);                                                // K
+        fill(left + 10, 5, left + 11, 19, 1.0f), fill(left + 17, 5, left + 18, 19, 1.0f); // H sides
+        fill(left + 10, 5, left + 18, 6, 1.0f), fill(left + 10, 18, left + 18, 19, 1.0f); // H ring
+    }
+    for (int bridge : {11, 21, 31})
+        fill(bridge, 12, bridge, 12, 0.2f);
+    planes.textBlobsReady = true;
+    const Blob run = box(2, 5, 40, 19);
+    const std::vector<Blob> parts = splitFusedGlyphs(planes, {run}, 5, 19, 15, g.glyphs, "KH");
+    ASSERT_EQ(parts.size(), 4u);
+    const int starts[] = {2, 12, 22, 32};
+    for (std::size_t k = 0; k < 4; ++k) {
+        EXPECT_EQ(parts[k].x0, starts[k]);
+        EXPECT_EQ(parts[k].x1, starts[k] + 8);
+    }
+    const std::vector<GlyphWord> words = readGlyphWords(planes, {run}, 5, 19, 15, g.glyphs);
+    ASSERT_EQ(words.size(), 1u);
+    std::string read;
+    for (const GlyphRead& r : words[0])
+        read += r.letter;
+    EXPECT_EQ(read, "KHKH");
+
+    // At most 1.9 line heights, a blob is left to the pair split alone.
+    const Blob pair = box(2, 5, 28, 19); // K, H and most of the next K
+    EXPECT_LE(splitFusedGlyphs(planes, {pair}, 5, 19, 15, g.glyphs, "KH").size(), 2u);
+}
+
 TEST(Lines, LooksNumeric) {
     const GlyphRead digit = glyph('A', 0.6f, '2', 0.57f); // within 0.04 of the letter
     const GlyphRead letter = glyph('A', 0.9f, '4', 0.5f);

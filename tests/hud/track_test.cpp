@@ -95,6 +95,43 @@ TEST(FeedTracker, VotesDecideOnceTheRowIsOldEnough) {
     EXPECT_TRUE(few.tracks.empty());
 }
 
+TEST(FeedTracker, AnUnclearRowIsJudgedAgainWhileOnScreen) {
+    // Killer 3 and not-me 2 when first old enough (30 < 35): no verdict yet;
+    // the later reads say killer, so the row becomes a kill while shown (5
+    // of 7), once.
+    hud::FeedTracker t;
+    const hud::FeedRow other = row(100, 0, 50, 0.5f);
+    std::vector<hud::KillEvent> events;
+    int i = 0;
+    for (int side : {1, 0, 1, 0, 1})
+        for (auto& e : pass(t, 125 * i++, {side ? row(100, side) : other}))
+            events.push_back(e);
+    ASSERT_EQ(t.tracks.size(), 1u);
+    EXPECT_TRUE(events.empty());
+    EXPECT_FALSE(t.tracks[0].done);
+    for (int k = 0; k < 3; ++k)
+        for (auto& e : pass(t, 125 * i++, {row(100, 1)}))
+            events.push_back(e);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, 0);
+    EXPECT_EQ(events[0].time, 0);
+    EXPECT_EQ(events[0].text, "7 reads: killer 5 victim 0 self 0 other 2, 0 distances, 0 icons");
+    EXPECT_TRUE(t.tracks[0].done);
+
+    // A row that stays unclear until it leaves is judged once, then, without
+    // an event; reads while it is shown change nothing before that.
+    hud::FeedTracker split;
+    i = 0;
+    for (int round = 0; round < 4; ++round)
+        for (int side : {1, 2})
+            EXPECT_TRUE(pass(split, 200 * i++, {row(100, side)}).empty());
+    ASSERT_EQ(split.tracks.size(), 1u);
+    EXPECT_FALSE(split.tracks[0].done);
+    EXPECT_TRUE(pass(split, 200 * i + 2500, {}).empty());
+    ASSERT_EQ(split.tracks.size(), 1u);
+    EXPECT_TRUE(split.tracks[0].done);
+}
+
 TEST(FeedTracker, RowsAreFollowedSlotBySlot) {
     hud::FeedTracker t;
     pass(t, 0, {row(100, 1)});

@@ -52,7 +52,10 @@ int main(int argc, char** argv) {
         "Paints random game frames (1280x720 to 3840x2160, HUD scale 0.8 to 1.3, scenes, JPEG quality\n"
         "60 to 95, slight blur and scaling), captures the HUD region as the engine does, reads it with\n"
         "the engine's options and prints how often the balance, the change and the reward lines were read\n"
-        "exactly.\n"
+        "exactly, and how often a wrong balance or change was reported as certain (which must never\n"
+        "happen).\n"
+        "--shift: every frame's cash HUD moved right by 0.4 to 1.3 money caps, as a crop set slightly\n"
+        "wrong or a scaled canvas puts it.\n"
         "--sequences N: plays N match sequences at 10 frames a second instead, reads the kill feed, the\n"
         "damage log and the weapon plate at the engine's rates through the engine's trackers and prints\n"
         "kill and death precision and recall, distance, icon class, headshot and plate accuracy, and the\n"
@@ -66,6 +69,7 @@ int main(int argc, char** argv) {
     cli.addOption({"min-k", "Smallest HUD scale.", "k", "0.8"});
     cli.addOption({"max-k", "Largest HUD scale.", "k", "1.3"});
     cli.addOption({"clean", "No recompression, blur or scaling."});
+    cli.addOption({"shift", "Move the cash HUD right by 0.4 to 1.3 money caps."});
     cli.addOption({"sequences", "Evaluate the kill-feed readers on this many match sequences.", "n"});
     cli.addOption({"kill-data", "Kill-feed data file.", "file", synth::defaultKillDataPath()});
     QStringList args;
@@ -114,13 +118,17 @@ int main(int argc, char** argv) {
     variation.minScale = cli.value("min-k").toDouble();
     variation.maxScale = cli.value("max-k").toDouble();
     variation.degrade = !cli.isSet("clean");
+    variation.shiftCash = cli.isSet("shift");
     synth::RandomFrames frames(cli.value("seed").toUInt(), count, variation);
     const hud::HudReadOptions options = synth::engineOptions();
     hud::FramePlanes planes;
 
     Tally linesOnRead, balanceNoLines;
-    Tally balance, wrongCertain, change, changeCertain, lines, figures, texts, found;
+    Tally balance, wrongCertain, change, changeCertain, changeWrongCertain, lines, figures, texts, found;
     int extraLines = 0;
+    // A phrase read as its own last words ("KILL" for "REVENGE KILL"): the
+    // words before were lost, and what is left is a phrase of its own.
+    int shortened = 0;
     std::map<std::string, int> reasons;
     synth::FrameSpec f;
     std::int64_t t = 0;
@@ -143,6 +151,10 @@ int main(int argc, char** argv) {
             ++reasons[r.reason];
         if (cash.lines.empty())
             balanceNoLines.add(balanceOk);
+        // Every certain change counts: one read where none is shown is as
+        // wrong as a wrong figure.
+        const std::int64_t shownChange = cash.change ? *cash.change : 0;
+        changeWrongCertain.add(r.changeCertain && r.change != shownChange);
         if (cash.change && *cash.change != 0) {
             change.add(r.change == *cash.change);
             changeCertain.add(r.changeCertain && r.change == *cash.change);
@@ -168,6 +180,11 @@ int main(int argc, char** argv) {
             if (balanceOk)
                 linesOnRead.add(lineOk);
             texts.add(match && match->text == cash.lines[i].text);
+            const std::string& phrase = cash.lines[i].text;
+            if (match && !match->text.empty() && match->text.size() < phrase.size() &&
+                phrase.compare(phrase.size() - match->text.size(), std::string::npos, match->text) == 0 &&
+                phrase[phrase.size() - match->text.size() - 1] == ' ')
+                ++shortened;
             if (cash.lines[i].hasFigure)
                 figures.add(match && match->hasFigure && match->figure == cash.lines[i].figure);
             failed |= !lineOk;
@@ -191,18 +208,21 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "corvex-eval: %d frames\n", index);
     }
 
-    std::printf("frames %d (seed %s)\n", count, qPrintable(cli.value("seed")));
+    std::printf("frames %d (seed %s)%s\n", count, qPrintable(cli.value("seed")),
+                variation.shiftCash ? ", cash HUD shifted right" : "");
     print("money line found", found);
     print("balance exact and certain", balance);
     print("balance wrong but certain", wrongCertain);
     print("change exact, right sign", change);
     print("change exact and certain", changeCertain);
+    print("change wrong but certain", changeWrongCertain);
     print("reward line text and figure/XP exact", lines);
     print("reward line text exact", texts);
     print("  lines, frames with the balance read", linesOnRead);
     print("  balance, frames without reward lines", balanceNoLines);
     print("reward line figure exact", figures);
     std::printf("%-40s %d\n", "lines read where none is", extraLines);
+    std::printf("%-40s %d\n", "phrases read as their last words", shortened);
     for (const auto& [reason, n] : reasons)
         std::printf("reason \"%s\": %d\n", reason.c_str(), n);
     return 0;

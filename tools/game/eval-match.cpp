@@ -103,7 +103,7 @@ int evalMatches(const MatchEvalOptions& opt) {
         return 1;
     }
     std::map<hud::CombatEvent::Kind, Tally> precision, recall;
-    Tally distance, icon, headshot, weapon, plate, plateFound;
+    Tally distance, icon, headshot, weapon, plate, plateFound, selfKills;
     int squadReported = 0, smallSequences = 0, unreadable = 0;
 
     for (int s = 0; s < opt.count; ++s) {
@@ -168,6 +168,8 @@ int evalMatches(const MatchEvalOptions& opt) {
                     break;
                 }
             recall[kindOf(truth.kind)].add(hit != nullptr);
+            if (truth.kind == MatchEventKind::Death && truth.self)
+                selfKills.add(hit != nullptr);
             if (!hit) {
                 failed = true;
                 missed.append(matchEventJson(truth));
@@ -216,6 +218,7 @@ int evalMatches(const MatchEvalOptions& opt) {
     print("kill recall", recall[hud::CombatEvent::Kill]);
     print("death precision", precision[hud::CombatEvent::Death]);
     print("death recall", recall[hud::CombatEvent::Death]);
+    print("  self-kills found as deaths", selfKills);
     print("distance exact (found kills and deaths)", distance);
     print("weapon icon class right", icon);
     print("headshot flag right", headshot);

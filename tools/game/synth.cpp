@@ -267,8 +267,11 @@ HudLayout layoutCashHud(const FrameSpec& frame) {
     if (!frame.cash)
         return out;
     const CashHud& cash = *frame.cash;
-    const double W = frame.width, H = frame.height;
+    const double H = frame.height;
     const double hm = 0.0125 * frame.hudScale * H;
+    // Everything below is placed from the right edge, so a shifted HUD is a
+    // shifted edge.
+    const double W = frame.width + frame.cashShift * hm;
     out.unit = hm;
     const double top = 1.6 * hm;
     out.balance = layoutFigure(moneyText(cash.balance), W - 2.15 * hm, top, hm, moneyAdvance, 0.49);
@@ -787,7 +790,8 @@ CashHud randomCashHud(Rng& rng, int frameHeight, double hudScale) {
 }
 
 RandomFrames::RandomFrames(std::uint32_t seed, int count, Variation variation)
-    : rng_(seed), extra_(seed ^ 0x6A09E667u), left_(count), variation_(variation) {}
+    : rng_(seed), extra_(seed ^ 0x6A09E667u), shift_(seed ^ 0x3C6EF372u), left_(count),
+      variation_(variation) {}
 
 bool RandomFrames::next(FrameSpec& f, std::int64_t& timeMs) {
     if (left_ <= 0)
@@ -813,6 +817,8 @@ bool RandomFrames::next(FrameSpec& f, std::int64_t& timeMs) {
         f.down = extra_.chance(variation_.downChance);
     if (variation_.plate)
         f.plate = randomPlate(extra_);
+    if (variation_.shiftCash)
+        f.cashShift = shift_.uniform(0.4, 1.3);
     time_ += 1000;
     timeMs = time_;
     return true;
@@ -830,6 +836,8 @@ QJsonObject truthJson(const FrameSpec& f) {
     o["sourceScale"] = f.degradation.sourceScale;
     o["blur"] = f.degradation.blurSigma;
     o["jpegQuality"] = f.degradation.jpegQuality;
+    if (f.cashShift != 0.0)
+        o["cashShift"] = f.cashShift;
     if (f.cash) {
         const HudLayout layout = layoutCashHud(f);
         o["balance"] = static_cast<double>(f.cash->balance);

@@ -105,6 +105,10 @@ struct FrameSpec {
     bool brightBehindHud = false; // a bright area (luma up to 200) behind the cash HUD
     int flatScene = -1;           // 0..255: a plain grey world of that level instead (tests)
     std::optional<CashHud> cash;
+    // The cash HUD moved right by this many money caps (Hm) from where the
+    // game puts it: footage whose crop or canvas is slightly off. 0 is the
+    // game's own place.
+    double cashShift = 0.0;
     std::optional<KillFeed> feed;
     std::optional<Plate> plate; // hidden while down
     bool down = false;          // knocked down: the damage log shows
@@ -130,6 +134,10 @@ struct Variation {
     bool feed = false;       // a random kill feed on every frame
     bool plate = false;      // a weapon plate on every frame
     double downChance = 0.0; // share of frames with the player knocked down
+    // The cash HUD moved right by a random 0.4 to 1.3 money caps on every
+    // frame (a crop set slightly wrong). Drawn from its own randomness, so a
+    // seed gives the same frames otherwise.
+    bool shiftCash = false;
 };
 
 // Independent random frames over the variations of the game's look.
@@ -141,6 +149,7 @@ public:
 private:
     Rng rng_;
     Rng extra_; // kill feed, plate and down state
+    Rng shift_; // cash HUD shift
     int left_;
     Variation variation_;
     std::int64_t time_ = 0;

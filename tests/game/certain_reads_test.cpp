@@ -1,0 +1,186 @@
+// What the player must be able to trust: a balance or change reported as
+// certain is the one on screen, also when the cash HUD is not where the game
+// puts it (a crop set slightly wrong moves it toward the capture's right
+// edge), and fused letters of a reward phrase do not leave a shorter phrase.
+
+#include "hudio.h"
+#include "synth.h"
+
+#include "hud/search.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+class CertainReads : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "corvex_game_tests";
+        static char* argv[] = {name, nullptr};
+        synth::ensureGuiApp(argc, argv);
+        ASSERT_TRUE(synth::Glyphs::instance().ok()) << synth::Glyphs::instance().error().toStdString();
+        QString error;
+        model_ = synth::loadModelFile(synth::defaultModelPath(), &error);
+        ASSERT_TRUE(model_) << error.toStdString();
+    }
+
+    static hud::HudReading read(const synth::FrameSpec& f) {
+        const QRect window = synth::hudWindow(f.width, f.height);
+        const QImage cap =
+            synth::captureHudRegion(synth::renderFrame(f, window), window.topLeft(), f.width, f.height);
+        return hud::readHud(*model_, synth::frameView(cap), synth::engineOptions());
+    }
+
+    static std::shared_ptr<const hud::Model> model_;
+};
+
+std::shared_ptr<const hud::Model> CertainReads::model_;
+
+// The game's look at the ends of its range: the smallest frame at the
+// smallest HUD scale, the largest at the largest, a stream's worst
+// recompression and blur, and the exact look.
+struct Look {
+    int width, height;
+    double k;
+    int jpeg;
+    double blur;
+};
+const Look kLooks[] = {
+    {1920, 1080, 1.0, 0, 0.0},
+    {1280, 720, 0.8, 50, 0.55},
+    {3840, 2160, 1.3, 95, 1.6},
+    {2560, 1440, 1.3, 60, 0.5},
+};
+
+std::string lookName(const Look& l, double shift) {
+    return std::to_string(l.height) + "p k " + std::to_string(l.k) + " jpeg " + std::to_string(l.jpeg) +
+           " shift " + std::to_string(shift);
+}
+
+TEST_F(CertainReads, AShiftedHudNeverGivesACertainWrongBalanceOrChange) {
+    // Balances whose last digits were read short before ("$829" as "$82",
+    // "$604" as "$60"), with a change whose place follows the balance's "$".
+    const std::int64_t balances[] = {829, 752567, 69, 604, 12345678};
+    const std::int64_t changes[] = {-1250, 250, -75, 4000, -9};
+    const double shifts[] = {0.0, 0.4, 0.7, 1.0, 1.3};
+    int certain = 0;
+    int i = 0;
+    for (const Look& look : kLooks) {
+        for (double shift : shifts) {
+            for (std::size_t b = 0; b < std::size(balances); ++b) {
+                synth::FrameSpec f;
+                f.width = look.width;
+                f.height = look.height;
+                f.hudScale = look.k;
+                f.sceneSeed = static_cast<std::uint32_t>(101 + i++);
+                f.degradation.jpegQuality = look.jpeg;
+                f.degradation.blurSigma = look.blur;
+                f.cashShift = shift;
+                synth::CashHud cash;
+                cash.balance = balances[b];
+                cash.change = changes[b];
+                f.cash = cash;
+                const hud::HudReading r = read(f);
+                SCOPED_TRACE(std::to_string(balances[b]) + " at " + lookName(look, shift));
+                // In its place, and shifted by less than the margin's
+                // tolerance, the HUD still reads; the smallest frame at the
+                // smallest scale with the worst recompression is too coarse
+                // to be certain even there.
+                const bool coarse = look.height == 720;
+                if (shift <= 0.4 && !coarse) {
+                    EXPECT_TRUE(r.balanceCertain) << r.reason;
+                    EXPECT_EQ(r.balance, balances[b]);
+                    if (shift == 0.0) {
+                        EXPECT_TRUE(r.changeCertain);
+                    }
+                }
+                if (r.balanceCertain) {
+                    EXPECT_EQ(r.balance, balances[b]) << r.balanceText;
+                    ++certain;
+                } else {
+                    EXPECT_FALSE(r.changeCertain) << r.changeText; // never from an uncertain balance
+                }
+                if (r.changeCertain) {
+                    EXPECT_EQ(r.change, changes[b]) << r.changeText;
+                }
+            }
+        }
+    }
+    EXPECT_GE(certain, 3 * 2 * 5);
+}
+
+TEST_F(CertainReads, ALastDigitAtTheCaptureEdgeIsNotLeftOut) {
+    // Shifted so far that the last digit is cut by the capture's edge: the
+    // digits read are right, but the balance is not the one on screen.
+    for (const Look& look : kLooks) {
+        synth::FrameSpec f;
+        f.width = look.width;
+        f.height = look.height;
+        f.hudScale = look.k;
+        f.sceneSeed = 7;
+        f.degradation.jpegQuality = look.jpeg;
+        f.degradation.blurSigma = look.blur;
+        f.cashShift = 2.3;
+        synth::CashHud cash;
+        cash.balance = 45829;
+        cash.change = -250;
+        f.cash = cash;
+        const hud::HudReading r = read(f);
+        SCOPED_TRACE(lookName(look, 2.3));
+        if (r.balanceCertain) {
+            EXPECT_EQ(r.balance, 45829) << r.balanceText;
+        }
+        EXPECT_TRUE(!r.changeCertain || (r.balanceCertain && r.change == -250)) << r.changeText;
+    }
+}
+
+TEST_F(CertainReads, FusedLettersOfARewardPhraseKeepTheirWords) {
+    // Letters that run together under blur and recompression are cut into
+    // glyphs, so the phrase is never read as its last word alone; where the
+    // line reads at all, it reads whole at the exact look and at the ends of
+    // the HUD scales.
+    struct Case {
+        Look look;
+        bool whole;
+    };
+    const Case cases[] = {
+        {{1920, 1080, 1.0, 0, 0.0}, true},   {{1920, 1080, 1.0, 0, 0.3}, true},
+        {{1280, 720, 1.3, 0, 0.0}, true},    {{1280, 720, 1.3, 0, 0.3}, true},
+        {{3840, 2160, 0.8, 0, 0.0}, true},   {{3840, 2160, 0.8, 0, 0.6}, true},
+        {{2560, 1440, 1.3, 60, 0.8}, true},  {{1920, 1080, 0.8, 70, 0.7}, false},
+        {{1280, 720, 0.8, 50, 0.55}, false}, {{3840, 2160, 1.3, 95, 1.9}, false},
+    };
+    std::uint32_t scene = 300;
+    for (const Case& c : cases) {
+        synth::FrameSpec f;
+        f.width = c.look.width;
+        f.height = c.look.height;
+        f.hudScale = c.look.k;
+        f.sceneSeed = scene++;
+        f.degradation.jpegQuality = c.look.jpeg;
+        f.degradation.blurSigma = c.look.blur;
+        synth::CashHud cash;
+        cash.balance = 2500;
+        synth::RewardLine revenge;
+        revenge.text = "REVENGE KILL";
+        revenge.hasFigure = true;
+        revenge.figure = 300;
+        cash.lines = {revenge};
+        f.cash = cash;
+        const hud::HudReading r = read(f);
+        SCOPED_TRACE(lookName(c.look, 0.0) + " blur " + std::to_string(c.look.blur));
+        bool whole = false;
+        for (const hud::HudLine& line : r.lines) {
+            EXPECT_NE(line.text, "KILL") << line.raw;
+            whole |= line.text == "REVENGE KILL";
+        }
+        if (c.whole) {
+            EXPECT_TRUE(whole);
+        }
+    }
+}
+
+} // namespace
