@@ -83,8 +83,8 @@ mkdir -p "$config/keep"
 sandbox_start "$home"
 sandbox_wait_log "config.json is a folder, not a file: settings come from its backup or the defaults" 60 ||
     fail "no log line about the folder named config.json"
-sandbox_wait_log "[corvex-tournament] engine started" 60 ||
-    fail "the engine did not start with a folder named config.json"
+sandbox_wait_log "[corvex-tournament] reader started" 60 ||
+    fail "the reader did not start with a folder named config.json"
 sleep 1
 sandbox_stop 30 || fail "OBS did not close on SIGINT (folder named config.json)"
 log=$(sandbox_log_file)
