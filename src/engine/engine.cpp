@@ -20,7 +20,6 @@ constexpr int kTickMs = 250;
 constexpr int kSampleEveryMs = 10000;
 constexpr std::int64_t kLineIdGap = 100000;
 constexpr std::int64_t kKeepReadingAfterHudMs = 20000;
-constexpr std::int64_t kRecentHudMs = 2501;
 constexpr std::int64_t kRateWindowMs = 2000;
 constexpr std::int64_t kStatusEveryMs = 5000;
 constexpr std::int64_t kCombatSampleGapMs = 3000;
@@ -234,7 +233,7 @@ void Engine::runPass(const std::chrono::steady_clock::time_point& t0) {
     } else {
         statusText_ = Lang::text(locked_ ? "Reader.WhyLockedGone" : "Reader.WhyNoSource");
     }
-    recentHud_ = hudSeen_ > 0 && now - hudSeen_ < kRecentHudMs;
+    recentHud_ = hudRecent(now);
     lastPassAt_ = now;
     ++windowPasses_;
     if (windowStart_ == 0)

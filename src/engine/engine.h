@@ -183,6 +183,8 @@ private:
     OBSSourceAutoRelease currentSource() const;
     void openLog();
     QString findData(const char* name) const;
+    // A balance was read less than 2.5 s ago. Under the lock.
+    bool hudRecent(std::int64_t now) const { return hudSeen_ > 0 && now - hudSeen_ < 2501; }
 
     QString settingsFolder_;
     QString dataFolder_;

@@ -12,7 +12,6 @@ namespace {
 
 constexpr std::int64_t kSteamRecheckMs = 60000;
 constexpr std::int64_t kDockSteamRetryMs = 5000;
-constexpr std::int64_t kRecentHudMs = 2501;
 
 std::string utf8(const QString& s) {
     return s.toStdString();
@@ -57,7 +56,7 @@ void Engine::statusRecord(std::int64_t now) {
         } else {
             offStreamSince_ = 0;
         }
-        s.hud = hudSeen_ > 0 && now - hudSeen_ < kRecentHudMs;
+        s.hud = hudRecent(now);
         s.resWidth = sourceWidth_;
         s.resHeight = sourceHeight_;
         const float lineHeight = trackers_.hud.lineHeight;
