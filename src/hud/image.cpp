@@ -233,6 +233,22 @@ int skipBackground(const std::uint8_t* row, int x, int width) {
     return x;
 }
 
+// The first x at or after `x` whose mask byte is clear (or `width`).
+int skipForeground(const std::uint8_t* row, int x, int width) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+    while (x + 8 <= width) {
+        std::uint64_t word;
+        std::memcpy(&word, row + x, sizeof word);
+        if (((word - kOnes) & ~word & kHighs) != 0) // some byte is zero
+            break;
+        x += 8;
+    }
+    while (x < width && row[x])
+        ++x;
+    return x;
+}
+
 double centreY(const Blob& b) {
     return (b.y0 + b.y1) / 2.0;
 }
@@ -554,85 +570,80 @@ void prepareFrame(const FrameView& frame, FramePlanes& planes) {
     }
 }
 
+// Runs of set pixels are labelled rather than pixels: a run touches a run of
+// the row above when their spans, widened by one pixel for the diagonal
+// neighbours, overlap. Both passes then cost per run, not per pixel, and
+// the blobs come out in the raster order of their first pixel, which lies
+// in their first run.
 void labelComponents(const std::vector<std::uint8_t>& mask, int width, int height, std::vector<Blob>& out,
                      LabelScratch& scratch) {
     out.clear();
     if (!sizeAcceptable(width, height) || mask.size() < area(width, height))
         return;
-    auto& labels = scratch.labels;
+    auto& runs = scratch.runs;
     auto& parent = scratch.parent;
-    // Only pixels of the mask get a label, and only those labels are read
-    // (a neighbour is tested on the mask first), so stale values elsewhere
-    // are harmless and the frame-sized array is not cleared on every call.
-    labels.resize(area(width, height));
+    runs.clear();
     parent.clear();
     parent.push_back(0);
 
     const std::size_t w = static_cast<std::size_t>(width);
+    std::size_t prevBegin = 0;
+    std::size_t prevEnd = 0;
     for (int y = 0; y < height; ++y) {
-        const std::size_t row = w * static_cast<std::size_t>(y);
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = row + static_cast<std::size_t>(x);
-            if (!mask[i]) {
-                x = skipBackground(mask.data() + row, x, width) - 1;
-                continue;
+        const std::uint8_t* row = mask.data() + w * static_cast<std::size_t>(y);
+        const std::size_t begin = runs.size();
+        std::size_t above = prevBegin; // first run of the row above that may still touch
+        int x = 0;
+        for (;;) {
+            x = skipBackground(row, x, width);
+            if (x >= width)
+                break;
+            const int x0 = x;
+            x = skipForeground(row, x, width);
+            const int x1 = x - 1;
+            while (above < prevEnd && runs[above].x1 < x0 - 1)
+                ++above;
+            std::uint32_t label = 0;
+            for (std::size_t q = above; q < prevEnd && runs[q].x0 <= x1 + 1; ++q) {
+                const std::uint32_t root = findRoot(parent, runs[q].label);
+                if (label == 0) {
+                    label = root;
+                } else if (root < label) {
+                    parent[label] = root;
+                    label = root;
+                } else if (label < root) {
+                    parent[root] = label;
+                }
             }
-            std::uint32_t seen[4];
-            int count = 0;
-            if (x > 0 && mask[i - 1])
-                seen[count++] = labels[i - 1];
-            if (y > 0) {
-                const std::size_t up = i - w;
-                if (x > 0 && mask[up - 1])
-                    seen[count++] = labels[up - 1];
-                if (mask[up])
-                    seen[count++] = labels[up];
-                if (x + 1 < width && mask[up + 1])
-                    seen[count++] = labels[up + 1];
-            }
-            if (count == 0) {
-                const auto label = static_cast<std::uint32_t>(parent.size());
+            if (label == 0) {
+                label = static_cast<std::uint32_t>(parent.size());
                 parent.push_back(label);
-                labels[i] = label;
-                continue;
             }
-            for (int k = 1; k < count; ++k) {
-                const std::uint32_t a = findRoot(parent, seen[0]);
-                const std::uint32_t b = findRoot(parent, seen[k]);
-                if (a < b)
-                    parent[b] = a;
-                else if (b < a)
-                    parent[a] = b;
-            }
-            labels[i] = findRoot(parent, seen[0]);
+            runs.push_back(LabelRun{x0, x1, y, label});
         }
+        prevBegin = begin;
+        prevEnd = runs.size();
     }
 
     auto& index = scratch.index;
     index.assign(parent.size(), -1);
-    for (int y = 0; y < height; ++y) {
-        const std::size_t row = w * static_cast<std::size_t>(y);
-        for (int x = 0; x < width; ++x) {
-            if (!mask[row + static_cast<std::size_t>(x)]) {
-                x = skipBackground(mask.data() + row, x, width) - 1;
-                continue;
-            }
-            const std::uint32_t label = labels[row + static_cast<std::size_t>(x)];
-            const std::uint32_t root = findRoot(parent, label);
-            int& slot = index[root];
-            if (slot < 0) {
-                slot = static_cast<int>(out.size());
-                Blob b;
-                b.x0 = b.x1 = x;
-                b.y0 = b.y1 = y;
-                out.push_back(b);
-            }
-            Blob& b = out[static_cast<std::size_t>(slot)];
-            b.x0 = std::min(b.x0, x);
-            b.x1 = std::max(b.x1, x);
-            b.y1 = std::max(b.y1, y);
-            ++b.area;
+    for (const LabelRun& run : runs) {
+        int& slot = index[findRoot(parent, run.label)];
+        if (slot < 0) {
+            slot = static_cast<int>(out.size());
+            Blob b;
+            b.x0 = run.x0;
+            b.x1 = run.x1;
+            b.y0 = b.y1 = run.y;
+            b.area = run.x1 - run.x0 + 1;
+            out.push_back(b);
+            continue;
         }
+        Blob& b = out[static_cast<std::size_t>(slot)];
+        b.x0 = std::min(b.x0, run.x0);
+        b.x1 = std::max(b.x1, run.x1);
+        b.y1 = std::max(b.y1, run.y);
+        b.area += run.x1 - run.x0 + 1;
     }
 }
 
@@ -992,6 +1003,21 @@ void normalizeVectors(float* const* v, std::size_t count, std::size_t n) {
         normalizeVector(v[k], n);
 }
 
+namespace {
+
+// Adds the products past the last whole block of eight to `sum`, in order.
+// The count is written as n % 8 so that the compiler sees that the loop is
+// short: from a count it cannot bound, GCC at -O3 infers an iteration whose
+// index would overflow and warns.
+inline float addTail(float sum, const float* a, const float* b, std::size_t n) {
+    const std::size_t body = n & ~static_cast<std::size_t>(7);
+    for (std::size_t t = 0; t < (n & 7); ++t)
+        sum += a[body + t] * b[body + t];
+    return sum;
+}
+
+} // namespace
+
 // Single precision in eight interleaved partial sums, which the compiler can
 // keep in two vector registers; the cells are short enough (720 or 1024
 // values of magnitude below 1) that the order of the additions changes the
@@ -1002,10 +1028,9 @@ float dot(const float* a, const float* b, std::size_t n) {
     for (; i + 8 <= n; i += 8)
         for (std::size_t k = 0; k < 8; ++k)
             part[k] += a[i + k] * b[i + k];
-    float sum = ((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7]));
-    for (; i < n; ++i)
-        sum += a[i] * b[i];
-    return sum;
+    const float sum =
+        ((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7]));
+    return addTail(sum, a, b, n);
 }
 
 namespace {
@@ -1040,9 +1065,7 @@ CORVEX_HUD_TARGET_AVX void dot4Avx(const float* a, const float* const* b, std::s
     for (int q = 0; q < 4; ++q) {
         const float* p = part[q];
         float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
-        for (std::size_t j = i; j < n; ++j)
-            sum += a[j] * b[q][j];
-        out[q] = sum;
+        out[q] = addTail(sum, a, b[q], n);
     }
 }
 
@@ -1065,9 +1088,7 @@ CORVEX_HUD_TARGET_AVX void dot8Avx(const float* a, const float* const* b, std::s
     for (int q = 0; q < 8; ++q) {
         const float* p = part[q];
         float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
-        for (std::size_t j = i; j < n; ++j)
-            sum += a[j] * b[q][j];
-        out[q] = sum;
+        out[q] = addTail(sum, a, b[q], n);
     }
 }
 #endif
@@ -1126,9 +1147,7 @@ void dot4(const float* a, const float* const* b, std::size_t n, float* out) {
     for (int q = 0; q < 4; ++q) {
         const float* p = part[q];
         float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
-        for (std::size_t j = i; j < n; ++j)
-            sum += a[j] * b[q][j];
-        out[q] = sum;
+        out[q] = addTail(sum, a, b[q], n);
     }
 }
 

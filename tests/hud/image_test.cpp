@@ -266,22 +266,16 @@ TEST(HudImage, LabellingWithReusedScratchEqualsFresh) {
     }
 }
 
-TEST(HudImage, LabellingCountsAndBoxesMatchABruteFlood) {
-    const int w = 61, h = 37;
-    std::mt19937 gen(7);
-    std::vector<std::uint8_t> m(static_cast<std::size_t>(w * h));
-    for (auto& v : m)
-        v = gen() % 3 == 0;
-    const auto blobs = hud::labelComponents(m, w, h);
-    // Flood fill from each first pixel in raster order.
+namespace {
+
+// Components by flood fill from each first pixel in raster order.
+std::vector<Blob> floodBlobs(const std::vector<std::uint8_t>& m, int w, int h) {
+    std::vector<Blob> out;
     std::vector<int> seen(m.size(), -1);
-    std::size_t next = 0;
-    int total = 0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             if (!m[static_cast<std::size_t>(y * w + x)] || seen[static_cast<std::size_t>(y * w + x)] >= 0)
                 continue;
-            ASSERT_LT(next, blobs.size());
             Blob ref = blob(x, y, x, y);
             ref.area = 0;
             std::vector<std::pair<int, int>> stack{{x, y}};
@@ -306,13 +300,56 @@ TEST(HudImage, LabellingCountsAndBoxesMatchABruteFlood) {
                         }
                     }
             }
-            const Blob& got = blobs[next++];
-            EXPECT_EQ(std::tie(got.x0, got.y0, got.x1, got.y1, got.area),
-                      std::tie(ref.x0, ref.y0, ref.x1, ref.y1, ref.area));
-            total += ref.area;
+            out.push_back(ref);
         }
-    EXPECT_EQ(next, blobs.size());
-    EXPECT_GT(total, 0);
+    return out;
+}
+
+void expectSameBlobs(const std::vector<Blob>& got, const std::vector<Blob>& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(std::tie(got[i].x0, got[i].y0, got[i].x1, got[i].y1, got[i].area),
+                  std::tie(want[i].x0, want[i].y0, want[i].x1, want[i].y1, want[i].area))
+            << "blob " << i;
+}
+
+} // namespace
+
+TEST(HudImage, LabellingCountsAndBoxesMatchABruteFlood) {
+    const int w = 61, h = 37;
+    std::mt19937 gen(7);
+    std::vector<std::uint8_t> m(static_cast<std::size_t>(w * h));
+    for (auto& v : m)
+        v = gen() % 3 == 0;
+    const auto blobs = hud::labelComponents(m, w, h);
+    expectSameBlobs(blobs, floodBlobs(m, w, h));
+    EXPECT_FALSE(blobs.empty());
+}
+
+TEST(HudImage, LabellingLongRunsAndAnyNonZeroByteMatchABruteFlood) {
+    // Runs longer than a machine word, spans that touch only diagonally or
+    // several runs of the row above, widths off a multiple of eight, and set
+    // bytes other than 1 (a set pixel is any non-zero byte).
+    std::mt19937 gen(11);
+    hud::LabelScratch scratch;
+    std::vector<Blob> got;
+    for (auto [w, h, runLength, value] : {std::tuple{67, 41, 20u, 1},
+                                          {64, 30, 3u, 255},
+                                          {9, 50, 12u, 7},
+                                          {131, 23, 40u, 1},
+                                          {1, 17, 4u, 1},
+                                          {33, 1, 5u, 2}}) {
+        std::vector<std::uint8_t> m(static_cast<std::size_t>(w * h));
+        for (std::size_t i = 0; i < m.size();) {
+            const std::size_t len = 1 + gen() % runLength;
+            const bool set = gen() % 2 == 0;
+            for (std::size_t k = 0; k < len && i < m.size(); ++k, ++i)
+                m[i] = set ? static_cast<std::uint8_t>(value) : 0;
+        }
+        hud::labelComponents(m, w, h, got, scratch);
+        SCOPED_TRACE(testing::Message() << w << "x" << h);
+        expectSameBlobs(got, floodBlobs(m, w, h));
+    }
 }
 
 TEST(HudImage, RowsGroupMarksAndFuse) {
