@@ -83,10 +83,45 @@ bool haveAvx() {
 }
 #endif
 
+struct PickMin {
+    float operator()(float a, float b) const { return b < a ? b : a; }
+#if CORVEX_HUD_AVX
+    // minps(b, a) is b < a ? b : a, NaN included, like the scalar form.
+    static CORVEX_HUD_TARGET_AVX __m256 avx(__m256 a, __m256 b) {
+        return _mm256_min_ps(b, a);
+    }
+#endif
+};
+struct PickMax {
+    float operator()(float a, float b) const { return b > a ? b : a; }
+#if CORVEX_HUD_AVX
+    static CORVEX_HUD_TARGET_AVX __m256 avx(__m256 a, __m256 b) {
+        return _mm256_max_ps(b, a);
+    }
+#endif
+};
+
+#if CORVEX_HUD_AVX
 template <typename Pick>
-inline void pickShift(const float* __restrict a, float* __restrict b, int n, int shift, Pick pick) {
-    for (int x = 0; x < n; ++x)
-        b[x] = pick(a[x], a[x + shift]);
+CORVEX_HUD_TARGET_AVX int pickSpanAvx(const float* a, const float* b, float* dst, int n) {
+    int x = 0;
+    for (; x + 8 <= n; x += 8)
+        _mm256_storeu_ps(dst + x, Pick::avx(_mm256_loadu_ps(a + x), _mm256_loadu_ps(b + x)));
+    _mm256_zeroupper();
+    return x;
+}
+#endif
+
+// dst[x] = pick(a[x], b[x]) for x < n. dst may be a or b, but must not
+// overlap them at other offsets.
+template <typename Pick> void pickSpan(const float* a, const float* b, float* dst, int n, Pick pick) {
+    int x = 0;
+#if CORVEX_HUD_AVX
+    if (haveAvx())
+        x = pickSpanAvx<Pick>(a, b, dst, n);
+#endif
+    for (; x < n; ++x)
+        dst[x] = pick(a[x], b[x]);
 }
 
 // A clipped running minimum or maximum over a square window. A window clipped
@@ -130,11 +165,11 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
         std::fill(a + r + w, a + total, neutral);
         // After a step with shift c, a[x] is the pick over a[x .. x+2c-1].
         for (int c = 1; c < span; c *= 2) {
-            pickShift(a, b, total - c, c, pick);
+            pickSpan(a, a + c, b, total - c, pick);
             std::swap(a, b);
         }
         if (rest > 0)
-            pickShift(a, dst, w, rest, pick);
+            pickSpan(a, a + rest, dst, w, pick);
         else
             std::copy(a, a + w, dst);
     };
@@ -150,33 +185,19 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
         out.resize(w, h);
         const auto slot = [&](int j) { return padded.pixels.data() + area(w, j % ring); };
         int made = 0;
-        float* __restrict common = rowA.data();
+        float* common = rowA.data();
         for (int y = 0; y < h; y += 2) {
             // Rows y .. y + 2r + 1; the two that come in take the slots of
             // rows y - 2 and y - 1, which are done with.
             for (const int upto = std::min(y + ring, h + 2 * r); made < upto; ++made)
                 makeRow(made, slot(made));
-            {
-                const float* __restrict first = slot(y + 1);
-                const float* __restrict second = slot(y + 2);
-                for (int x = 0; x < w; ++x)
-                    common[x] = pick(first[x], second[x]);
-            }
-            for (int k = 3; k <= 2 * r; ++k) {
-                const float* __restrict src = slot(y + k);
-                for (int x = 0; x < w; ++x)
-                    common[x] = pick(common[x], src[x]);
-            }
-            const float* __restrict above = slot(y);
-            float* __restrict dst = out.pixels.data() + area(w, y);
-            for (int x = 0; x < w; ++x)
-                dst[x] = pick(common[x], above[x]);
-            if (y + 1 < h) {
-                const float* __restrict below = slot(y + 2 * r + 1);
-                dst += w;
-                for (int x = 0; x < w; ++x)
-                    dst[x] = pick(common[x], below[x]);
-            }
+            { pickSpan(slot(y + 1), slot(y + 2), common, w, pick); }
+            for (int k = 3; k <= 2 * r; ++k)
+                pickSpan(common, slot(y + k), common, w, pick);
+            float* dst = out.pixels.data() + area(w, y);
+            pickSpan(common, slot(y), dst, w, pick);
+            if (y + 1 < h)
+                pickSpan(common, slot(y + 2 * r + 1), dst + w, w, pick);
         }
         return;
     }
@@ -188,27 +209,15 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
     const int rows = h + 2 * r;
     for (int c = 1; c < span; c *= 2) {
         for (int y = 0; y + c < rows; ++y) {
-            float* __restrict dst = padded.pixels.data() + area(w, y);
-            const float* __restrict src = padded.pixels.data() + area(w, y + c);
-            for (int x = 0; x < w; ++x)
-                dst[x] = pick(dst[x], src[x]);
+            float* dst = padded.pixels.data() + area(w, y);
+            pickSpan(dst, dst + area(w, c), dst, w, pick);
         }
     }
     for (int y = 0; y < h; ++y) {
-        const float* __restrict a = padded.pixels.data() + area(w, y);
-        const float* __restrict b = padded.pixels.data() + area(w, y + rest);
-        float* __restrict dst = out.pixels.data() + area(w, y);
-        for (int x = 0; x < w; ++x)
-            dst[x] = pick(a[x], b[x]);
+        const float* a = padded.pixels.data() + area(w, y);
+        pickSpan(a, a + area(w, rest), out.pixels.data() + area(w, y), w, pick);
     }
 }
-
-struct PickMin {
-    float operator()(float a, float b) const { return b < a ? b : a; }
-};
-struct PickMax {
-    float operator()(float a, float b) const { return b > a ? b : a; }
-};
 
 std::uint32_t findRoot(std::vector<std::uint32_t>& parent, std::uint32_t x) {
     while (parent[x] != x) {
@@ -537,6 +546,44 @@ Plane contrastRamp(const Plane& in) {
     return out;
 }
 
+namespace {
+
+#if CORVEX_HUD_AVX
+// The ramp and the mask of prepareFrame for the first n - n % 16 pixels,
+// with the same operations as its plain loop: max(0, v) and min(1, v) in
+// these operand orders return what std::max and std::min do, NaN included.
+CORVEX_HUD_TARGET_AVX std::size_t inkAndMaskAvx(const float* smooth, const float* opened, float* ink,
+                                                std::uint8_t* mask, std::size_t n) {
+    const __m256 low = _mm256_set1_ps(14.0f);
+    const __m256 span = _mm256_set1_ps(46.0f);
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 strong = _mm256_set1_ps(34.0f);
+    const __m256 bright = _mm256_set1_ps(95.0f);
+    const __m128i bit = _mm_set1_epi8(1);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m128i half[2];
+        for (std::size_t k = 0; k < 2; ++k) {
+            const __m256 sm = _mm256_loadu_ps(smooth + i + 8 * k);
+            const __m256 th = _mm256_sub_ps(sm, _mm256_loadu_ps(opened + i + 8 * k));
+            const __m256 v = _mm256_div_ps(_mm256_sub_ps(th, low), span);
+            _mm256_storeu_ps(ink + i + 8 * k, _mm256_min_ps(one, _mm256_max_ps(zero, v)));
+            const __m256 set =
+                _mm256_and_ps(_mm256_cmp_ps(th, strong, _CMP_GT_OQ), _mm256_cmp_ps(sm, bright, _CMP_GT_OQ));
+            half[k] = _mm_packs_epi32(_mm_castps_si128(_mm256_castps256_ps128(set)),
+                                      _mm_castps_si128(_mm256_extractf128_ps(set, 1)));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mask + i),
+                         _mm_and_si128(_mm_packs_epi16(half[0], half[1]), bit));
+    }
+    _mm256_zeroupper();
+    return i;
+}
+#endif
+
+} // namespace
+
 void prepareFrame(const FrameView& frame, FramePlanes& planes) {
     FrameScratch& s = planes.scratch;
     planes.frame = frame;
@@ -563,7 +610,12 @@ void prepareFrame(const FrameView& frame, FramePlanes& planes) {
     const float* __restrict opened = s.luma.pixels.data();
     float* __restrict ink = planes.ink.pixels.data();
     std::uint8_t* __restrict mask = planes.mask.data();
-    for (std::size_t i = 0; i < n; ++i) {
+    std::size_t i = 0;
+#if CORVEX_HUD_AVX
+    if (haveAvx())
+        i = inkAndMaskAvx(smooth, opened, ink, mask, n);
+#endif
+    for (; i < n; ++i) {
         const float th = smooth[i] - opened[i];
         ink[i] = std::min(std::max((th - 14.0f) / 46.0f, 0.0f), 1.0f);
         mask[i] = static_cast<std::uint8_t>((th > 34.0f) & (smooth[i] > 95.0f));
@@ -1236,7 +1288,10 @@ void classifyGlyphs(const float* const* cells, std::size_t count, const detail::
                     std::string_view charset, GlyphClass* out) {
     for (std::size_t q = 0; q < count; ++q)
         out[q] = GlyphClass{};
-    constexpr std::size_t kBlock = 8;
+    // Four glyph cells and a template (20 KiB) stay in the first-level
+    // cache while each template of a character is read; eight cells do not,
+    // and then every template pass reloads them from further out.
+    constexpr std::size_t kBlock = 4;
     for (char c : charset) {
         const detail::TemplateList* list = glyphs.find(c);
         if (!list)

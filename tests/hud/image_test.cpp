@@ -156,6 +156,37 @@ TEST(HudImage, BrightStrokeOnDarkIsInk) {
     EXPECT_EQ(planes.ink.at(5, 15), 0.0f);
 }
 
+TEST(HudImage, PreparedPlanesFollowTheirDefinitionOnEveryPixel) {
+    // Random text-like frames whose widths are not multiples of the vector
+    // widths: every pixel of the ramp and the mask equals the plain formula
+    // over the public builders, the last pixels of each block included.
+    std::mt19937 gen(5);
+    for (auto [w, h] : {std::pair{37, 23}, {64, 9}, {15, 40}}) {
+        std::vector<std::uint8_t> px(static_cast<std::size_t>(w * h * 4));
+        for (std::size_t i = 0; i < px.size(); i += 4) {
+            const auto v = static_cast<std::uint8_t>(gen() % 3 == 0 ? 150 + gen() % 106 : gen() % 90);
+            px[i] = px[i + 1] = px[i + 2] = v;
+        }
+        const hud::FrameView frame{w, h, px.data(), w * 4};
+        hud::FramePlanes planes;
+        hud::prepareFrame(frame, planes);
+        const Plane smooth = hud::boxMean3(hud::toLuma(frame));
+        const Plane opened = hud::dilate(hud::erode(smooth, 9), 9);
+        ASSERT_EQ(planes.ink.pixels.size(), smooth.pixels.size());
+        ASSERT_EQ(planes.mask.size(), smooth.pixels.size());
+        int set = 0;
+        for (std::size_t i = 0; i < smooth.pixels.size(); ++i) {
+            const float th = smooth.pixels[i] - opened.pixels[i];
+            const float ink = std::min(std::max((th - 14.0f) / 46.0f, 0.0f), 1.0f);
+            const bool mask = th > 34.0f && smooth.pixels[i] > 95.0f;
+            ASSERT_EQ(planes.ink.pixels[i], ink) << w << "x" << h << " pixel " << i;
+            ASSERT_EQ(planes.mask[i], mask ? 1 : 0) << w << "x" << h << " pixel " << i;
+            set += mask;
+        }
+        EXPECT_GT(set, 0);
+    }
+}
+
 TEST(HudImage, BoxMeanShrinksAtTheBorders) {
     Plane p = plane(6, 6);
     at(p, 0, 0) = 36.0f;
