@@ -179,25 +179,59 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
         // between their outermost ones, which are picked once into `common`
         // while they are still in cache. The row pass runs just ahead into a
         // ring of the 2r + 2 rows in use, so nothing frame-sized is written
-        // and read back in between.
+        // and read back in between. The plane is worked in strips of
+        // kStrip columns so that the ring stays in the first-level cache;
+        // each strip's row pass reads r columns either side of it, so every
+        // output takes the same picks over the same values as over the
+        // whole row.
+        constexpr int kStrip = 256;
         const int ring = 2 * r + 2;
-        padded.resize(w, ring);
+        const int stripWidth = std::min(w, kStrip);
+        padded.resize(stripWidth, ring);
         out.resize(w, h);
-        const auto slot = [&](int j) { return padded.pixels.data() + area(w, j % ring); };
-        int made = 0;
-        float* common = rowA.data();
-        for (int y = 0; y < h; y += 2) {
-            // Rows y .. y + 2r + 1; the two that come in take the slots of
-            // rows y - 2 and y - 1, which are done with.
-            for (const int upto = std::min(y + ring, h + 2 * r); made < upto; ++made)
-                makeRow(made, slot(made));
-            { pickSpan(slot(y + 1), slot(y + 2), common, w, pick); }
-            for (int k = 3; k <= 2 * r; ++k)
-                pickSpan(common, slot(y + k), common, w, pick);
-            float* dst = out.pixels.data() + area(w, y);
-            pickSpan(common, slot(y), dst, w, pick);
-            if (y + 1 < h)
-                pickSpan(common, slot(y + 2 * r + 1), dst + w, w, pick);
+        const auto slot = [&](int j) { return padded.pixels.data() + area(stripWidth, j % ring); };
+        for (int sx = 0; sx < w; sx += kStrip) {
+            const int n = std::min(w - sx, kStrip);
+            // Strip row j: padded row j over columns sx .. sx + n - 1.
+            const auto makeStripRow = [&](int j, float* dst) {
+                if (j < r || j >= h + r) {
+                    std::fill(dst, dst + n, neutral);
+                    return;
+                }
+                float* a = rowA.data();
+                float* b = rowB.data();
+                const float* src = in.pixels.data() + area(w, j - r);
+                // a[t] holds input column sx + t - r, neutral outside.
+                const int tot = n + 2 * r;
+                const int from = std::max(r - sx, 0);
+                const int to = std::min(tot, w - sx + r);
+                std::fill(a, a + from, neutral);
+                std::copy(src + sx - r + from, src + sx - r + to, a + from);
+                std::fill(a + to, a + tot, neutral);
+                for (int c = 1; c < span; c *= 2) {
+                    pickSpan(a, a + c, b, tot - c, pick);
+                    std::swap(a, b);
+                }
+                if (rest > 0)
+                    pickSpan(a, a + rest, dst, n, pick);
+                else
+                    std::copy(a, a + n, dst);
+            };
+            int made = 0;
+            float* common = rowA.data();
+            for (int y = 0; y < h; y += 2) {
+                // Rows y .. y + 2r + 1; the two that come in take the slots
+                // of rows y - 2 and y - 1, which are done with.
+                for (const int upto = std::min(y + ring, h + 2 * r); made < upto; ++made)
+                    makeStripRow(made, slot(made));
+                pickSpan(slot(y + 1), slot(y + 2), common, n, pick);
+                for (int k = 3; k <= 2 * r; ++k)
+                    pickSpan(common, slot(y + k), common, n, pick);
+                float* dst = out.pixels.data() + area(w, y) + sx;
+                pickSpan(common, slot(y), dst, n, pick);
+                if (y + 1 < h)
+                    pickSpan(common, slot(y + 2 * r + 1), dst + w, n, pick);
+            }
         }
         return;
     }
