@@ -198,24 +198,31 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
                     std::fill(dst, dst + n, neutral);
                     return;
                 }
-                float* a = rowA.data();
+                float* a = rowA.data(); // the free buffer
                 float* b = rowB.data();
                 const float* src = in.pixels.data() + area(w, j - r);
-                // a[t] holds input column sx + t - r, neutral outside.
+                // cur[t] holds input column sx + t - r, neutral outside; a
+                // strip clear of the plane's sides reads the row in place.
                 const int tot = n + 2 * r;
                 const int from = std::max(r - sx, 0);
                 const int to = std::min(tot, w - sx + r);
-                std::fill(a, a + from, neutral);
-                std::copy(src + sx - r + from, src + sx - r + to, a + from);
-                std::fill(a + to, a + tot, neutral);
+                const float* cur = src + sx - r + from;
+                if (from > 0 || to < tot) {
+                    std::fill(a, a + from, neutral);
+                    std::copy(src + sx - r + from, src + sx - r + to, a + from);
+                    std::fill(a + to, a + tot, neutral);
+                    cur = a;
+                    std::swap(a, b);
+                }
                 for (int c = 1; c < span; c *= 2) {
-                    pickSpan(a, a + c, b, tot - c, pick);
+                    pickSpan(cur, cur + c, a, tot - c, pick);
+                    cur = a;
                     std::swap(a, b);
                 }
                 if (rest > 0)
-                    pickSpan(a, a + rest, dst, n, pick);
+                    pickSpan(cur, cur + rest, dst, n, pick);
                 else
-                    std::copy(a, a + n, dst);
+                    std::copy(cur, cur + n, dst);
             };
             int made = 0;
             float* common = rowA.data();

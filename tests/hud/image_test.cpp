@@ -210,8 +210,9 @@ TEST(HudImage, BoxMeanMatchesTheIntegralImage) {
 
 TEST(HudImage, MorphologyMatchesTheClippedWindow) {
     // Planes wider than one strip of the small-window pass (256 columns),
-    // with a last strip narrower than the window, check the strip seams.
-    for (auto [w, h] : {std::pair{1, 1}, {1, 12}, {12, 1}, {7, 5}, {40, 23}, {515, 9}, {259, 6}}) {
+    // strips inside the plane and a last strip narrower than the window,
+    // check the strip seams.
+    for (auto [w, h] : {std::pair{1, 1}, {1, 12}, {12, 1}, {7, 5}, {40, 23}, {800, 5}, {515, 9}, {259, 6}}) {
         const Plane p = randomPlane(w, h, static_cast<unsigned>(w + 100 * h));
         for (int size : {0, 1, 2, 3, 9, 10, 31, 1000}) {
             EXPECT_EQ(hud::erode(p, size).pixels, bruteMorph(p, size, false).pixels)
