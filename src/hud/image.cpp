@@ -83,10 +83,45 @@ bool haveAvx() {
 }
 #endif
 
+struct PickMin {
+    float operator()(float a, float b) const { return b < a ? b : a; }
+#if CORVEX_HUD_AVX
+    // minps(b, a) is b < a ? b : a, NaN included, like the scalar form.
+    static CORVEX_HUD_TARGET_AVX __m256 avx(__m256 a, __m256 b) {
+        return _mm256_min_ps(b, a);
+    }
+#endif
+};
+struct PickMax {
+    float operator()(float a, float b) const { return b > a ? b : a; }
+#if CORVEX_HUD_AVX
+    static CORVEX_HUD_TARGET_AVX __m256 avx(__m256 a, __m256 b) {
+        return _mm256_max_ps(b, a);
+    }
+#endif
+};
+
+#if CORVEX_HUD_AVX
 template <typename Pick>
-inline void pickShift(const float* __restrict a, float* __restrict b, int n, int shift, Pick pick) {
-    for (int x = 0; x < n; ++x)
-        b[x] = pick(a[x], a[x + shift]);
+CORVEX_HUD_TARGET_AVX int pickSpanAvx(const float* a, const float* b, float* dst, int n) {
+    int x = 0;
+    for (; x + 8 <= n; x += 8)
+        _mm256_storeu_ps(dst + x, Pick::avx(_mm256_loadu_ps(a + x), _mm256_loadu_ps(b + x)));
+    _mm256_zeroupper();
+    return x;
+}
+#endif
+
+// dst[x] = pick(a[x], b[x]) for x < n. dst may be a or b, but must not
+// overlap them at other offsets.
+template <typename Pick> void pickSpan(const float* a, const float* b, float* dst, int n, Pick pick) {
+    int x = 0;
+#if CORVEX_HUD_AVX
+    if (haveAvx())
+        x = pickSpanAvx<Pick>(a, b, dst, n);
+#endif
+    for (; x < n; ++x)
+        dst[x] = pick(a[x], b[x]);
 }
 
 // A clipped running minimum or maximum over a square window. A window clipped
@@ -130,11 +165,11 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
         std::fill(a + r + w, a + total, neutral);
         // After a step with shift c, a[x] is the pick over a[x .. x+2c-1].
         for (int c = 1; c < span; c *= 2) {
-            pickShift(a, b, total - c, c, pick);
+            pickSpan(a, a + c, b, total - c, pick);
             std::swap(a, b);
         }
         if (rest > 0)
-            pickShift(a, dst, w, rest, pick);
+            pickSpan(a, a + rest, dst, w, pick);
         else
             std::copy(a, a + w, dst);
     };
@@ -144,38 +179,65 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
         // between their outermost ones, which are picked once into `common`
         // while they are still in cache. The row pass runs just ahead into a
         // ring of the 2r + 2 rows in use, so nothing frame-sized is written
-        // and read back in between.
+        // and read back in between. The plane is worked in strips of
+        // kStrip columns so that the ring stays in the first-level cache;
+        // each strip's row pass reads r columns either side of it, so every
+        // output takes the same picks over the same values as over the
+        // whole row.
+        constexpr int kStrip = 256;
         const int ring = 2 * r + 2;
-        padded.resize(w, ring);
+        const int stripWidth = std::min(w, kStrip);
+        padded.resize(stripWidth, ring);
         out.resize(w, h);
-        const auto slot = [&](int j) { return padded.pixels.data() + area(w, j % ring); };
-        int made = 0;
-        float* __restrict common = rowA.data();
-        for (int y = 0; y < h; y += 2) {
-            // Rows y .. y + 2r + 1; the two that come in take the slots of
-            // rows y - 2 and y - 1, which are done with.
-            for (const int upto = std::min(y + ring, h + 2 * r); made < upto; ++made)
-                makeRow(made, slot(made));
-            {
-                const float* __restrict first = slot(y + 1);
-                const float* __restrict second = slot(y + 2);
-                for (int x = 0; x < w; ++x)
-                    common[x] = pick(first[x], second[x]);
-            }
-            for (int k = 3; k <= 2 * r; ++k) {
-                const float* __restrict src = slot(y + k);
-                for (int x = 0; x < w; ++x)
-                    common[x] = pick(common[x], src[x]);
-            }
-            const float* __restrict above = slot(y);
-            float* __restrict dst = out.pixels.data() + area(w, y);
-            for (int x = 0; x < w; ++x)
-                dst[x] = pick(common[x], above[x]);
-            if (y + 1 < h) {
-                const float* __restrict below = slot(y + 2 * r + 1);
-                dst += w;
-                for (int x = 0; x < w; ++x)
-                    dst[x] = pick(common[x], below[x]);
+        const auto slot = [&](int j) { return padded.pixels.data() + area(stripWidth, j % ring); };
+        for (int sx = 0; sx < w; sx += kStrip) {
+            const int n = std::min(w - sx, kStrip);
+            // Strip row j: padded row j over columns sx .. sx + n - 1.
+            const auto makeStripRow = [&](int j, float* dst) {
+                if (j < r || j >= h + r) {
+                    std::fill(dst, dst + n, neutral);
+                    return;
+                }
+                float* a = rowA.data(); // the free buffer
+                float* b = rowB.data();
+                const float* src = in.pixels.data() + area(w, j - r);
+                // cur[t] holds input column sx + t - r, neutral outside; a
+                // strip clear of the plane's sides reads the row in place.
+                const int tot = n + 2 * r;
+                const int from = std::max(r - sx, 0);
+                const int to = std::min(tot, w - sx + r);
+                const float* cur = src + sx - r + from;
+                if (from > 0 || to < tot) {
+                    std::fill(a, a + from, neutral);
+                    std::copy(src + sx - r + from, src + sx - r + to, a + from);
+                    std::fill(a + to, a + tot, neutral);
+                    cur = a;
+                    std::swap(a, b);
+                }
+                for (int c = 1; c < span; c *= 2) {
+                    pickSpan(cur, cur + c, a, tot - c, pick);
+                    cur = a;
+                    std::swap(a, b);
+                }
+                if (rest > 0)
+                    pickSpan(cur, cur + rest, dst, n, pick);
+                else
+                    std::copy(cur, cur + n, dst);
+            };
+            int made = 0;
+            float* common = rowA.data();
+            for (int y = 0; y < h; y += 2) {
+                // Rows y .. y + 2r + 1; the two that come in take the slots
+                // of rows y - 2 and y - 1, which are done with.
+                for (const int upto = std::min(y + ring, h + 2 * r); made < upto; ++made)
+                    makeStripRow(made, slot(made));
+                pickSpan(slot(y + 1), slot(y + 2), common, n, pick);
+                for (int k = 3; k <= 2 * r; ++k)
+                    pickSpan(common, slot(y + k), common, n, pick);
+                float* dst = out.pixels.data() + area(w, y) + sx;
+                pickSpan(common, slot(y), dst, n, pick);
+                if (y + 1 < h)
+                    pickSpan(common, slot(y + 2 * r + 1), dst + w, n, pick);
             }
         }
         return;
@@ -188,27 +250,15 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
     const int rows = h + 2 * r;
     for (int c = 1; c < span; c *= 2) {
         for (int y = 0; y + c < rows; ++y) {
-            float* __restrict dst = padded.pixels.data() + area(w, y);
-            const float* __restrict src = padded.pixels.data() + area(w, y + c);
-            for (int x = 0; x < w; ++x)
-                dst[x] = pick(dst[x], src[x]);
+            float* dst = padded.pixels.data() + area(w, y);
+            pickSpan(dst, dst + area(w, c), dst, w, pick);
         }
     }
     for (int y = 0; y < h; ++y) {
-        const float* __restrict a = padded.pixels.data() + area(w, y);
-        const float* __restrict b = padded.pixels.data() + area(w, y + rest);
-        float* __restrict dst = out.pixels.data() + area(w, y);
-        for (int x = 0; x < w; ++x)
-            dst[x] = pick(a[x], b[x]);
+        const float* a = padded.pixels.data() + area(w, y);
+        pickSpan(a, a + area(w, rest), out.pixels.data() + area(w, y), w, pick);
     }
 }
-
-struct PickMin {
-    float operator()(float a, float b) const { return b < a ? b : a; }
-};
-struct PickMax {
-    float operator()(float a, float b) const { return b > a ? b : a; }
-};
 
 std::uint32_t findRoot(std::vector<std::uint32_t>& parent, std::uint32_t x) {
     while (parent[x] != x) {
@@ -229,6 +279,22 @@ int skipBackground(const std::uint8_t* row, int x, int width) {
         x += 8;
     }
     while (x < width && !row[x])
+        ++x;
+    return x;
+}
+
+// The first x at or after `x` whose mask byte is clear (or `width`).
+int skipForeground(const std::uint8_t* row, int x, int width) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+    while (x + 8 <= width) {
+        std::uint64_t word;
+        std::memcpy(&word, row + x, sizeof word);
+        if (((word - kOnes) & ~word & kHighs) != 0) // some byte is zero
+            break;
+        x += 8;
+    }
+    while (x < width && row[x])
         ++x;
     return x;
 }
@@ -521,6 +587,44 @@ Plane contrastRamp(const Plane& in) {
     return out;
 }
 
+namespace {
+
+#if CORVEX_HUD_AVX
+// The ramp and the mask of prepareFrame for the first n - n % 16 pixels,
+// with the same operations as its plain loop: max(0, v) and min(1, v) in
+// these operand orders return what std::max and std::min do, NaN included.
+CORVEX_HUD_TARGET_AVX std::size_t inkAndMaskAvx(const float* smooth, const float* opened, float* ink,
+                                                std::uint8_t* mask, std::size_t n) {
+    const __m256 low = _mm256_set1_ps(14.0f);
+    const __m256 span = _mm256_set1_ps(46.0f);
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 strong = _mm256_set1_ps(34.0f);
+    const __m256 bright = _mm256_set1_ps(95.0f);
+    const __m128i bit = _mm_set1_epi8(1);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m128i half[2];
+        for (std::size_t k = 0; k < 2; ++k) {
+            const __m256 sm = _mm256_loadu_ps(smooth + i + 8 * k);
+            const __m256 th = _mm256_sub_ps(sm, _mm256_loadu_ps(opened + i + 8 * k));
+            const __m256 v = _mm256_div_ps(_mm256_sub_ps(th, low), span);
+            _mm256_storeu_ps(ink + i + 8 * k, _mm256_min_ps(one, _mm256_max_ps(zero, v)));
+            const __m256 set =
+                _mm256_and_ps(_mm256_cmp_ps(th, strong, _CMP_GT_OQ), _mm256_cmp_ps(sm, bright, _CMP_GT_OQ));
+            half[k] = _mm_packs_epi32(_mm_castps_si128(_mm256_castps256_ps128(set)),
+                                      _mm_castps_si128(_mm256_extractf128_ps(set, 1)));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mask + i),
+                         _mm_and_si128(_mm_packs_epi16(half[0], half[1]), bit));
+    }
+    _mm256_zeroupper();
+    return i;
+}
+#endif
+
+} // namespace
+
 void prepareFrame(const FrameView& frame, FramePlanes& planes) {
     FrameScratch& s = planes.scratch;
     planes.frame = frame;
@@ -547,92 +651,92 @@ void prepareFrame(const FrameView& frame, FramePlanes& planes) {
     const float* __restrict opened = s.luma.pixels.data();
     float* __restrict ink = planes.ink.pixels.data();
     std::uint8_t* __restrict mask = planes.mask.data();
-    for (std::size_t i = 0; i < n; ++i) {
+    std::size_t i = 0;
+#if CORVEX_HUD_AVX
+    if (haveAvx())
+        i = inkAndMaskAvx(smooth, opened, ink, mask, n);
+#endif
+    for (; i < n; ++i) {
         const float th = smooth[i] - opened[i];
         ink[i] = std::min(std::max((th - 14.0f) / 46.0f, 0.0f), 1.0f);
         mask[i] = static_cast<std::uint8_t>((th > 34.0f) & (smooth[i] > 95.0f));
     }
 }
 
+// Runs of set pixels are labelled rather than pixels: a run touches a run of
+// the row above when their spans, widened by one pixel for the diagonal
+// neighbours, overlap. Both passes then cost per run, not per pixel, and
+// the blobs come out in the raster order of their first pixel, which lies
+// in their first run.
 void labelComponents(const std::vector<std::uint8_t>& mask, int width, int height, std::vector<Blob>& out,
                      LabelScratch& scratch) {
     out.clear();
     if (!sizeAcceptable(width, height) || mask.size() < area(width, height))
         return;
-    auto& labels = scratch.labels;
+    auto& runs = scratch.runs;
     auto& parent = scratch.parent;
-    // Only pixels of the mask get a label, and only those labels are read
-    // (a neighbour is tested on the mask first), so stale values elsewhere
-    // are harmless and the frame-sized array is not cleared on every call.
-    labels.resize(area(width, height));
+    runs.clear();
     parent.clear();
     parent.push_back(0);
 
     const std::size_t w = static_cast<std::size_t>(width);
+    std::size_t prevBegin = 0;
+    std::size_t prevEnd = 0;
     for (int y = 0; y < height; ++y) {
-        const std::size_t row = w * static_cast<std::size_t>(y);
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = row + static_cast<std::size_t>(x);
-            if (!mask[i]) {
-                x = skipBackground(mask.data() + row, x, width) - 1;
-                continue;
+        const std::uint8_t* row = mask.data() + w * static_cast<std::size_t>(y);
+        const std::size_t begin = runs.size();
+        std::size_t above = prevBegin; // first run of the row above that may still touch
+        int x = 0;
+        for (;;) {
+            x = skipBackground(row, x, width);
+            if (x >= width)
+                break;
+            const int x0 = x;
+            x = skipForeground(row, x, width);
+            const int x1 = x - 1;
+            while (above < prevEnd && runs[above].x1 < x0 - 1)
+                ++above;
+            std::uint32_t label = 0;
+            for (std::size_t q = above; q < prevEnd && runs[q].x0 <= x1 + 1; ++q) {
+                const std::uint32_t root = findRoot(parent, runs[q].label);
+                if (label == 0) {
+                    label = root;
+                } else if (root < label) {
+                    parent[label] = root;
+                    label = root;
+                } else if (label < root) {
+                    parent[root] = label;
+                }
             }
-            std::uint32_t seen[4];
-            int count = 0;
-            if (x > 0 && mask[i - 1])
-                seen[count++] = labels[i - 1];
-            if (y > 0) {
-                const std::size_t up = i - w;
-                if (x > 0 && mask[up - 1])
-                    seen[count++] = labels[up - 1];
-                if (mask[up])
-                    seen[count++] = labels[up];
-                if (x + 1 < width && mask[up + 1])
-                    seen[count++] = labels[up + 1];
-            }
-            if (count == 0) {
-                const auto label = static_cast<std::uint32_t>(parent.size());
+            if (label == 0) {
+                label = static_cast<std::uint32_t>(parent.size());
                 parent.push_back(label);
-                labels[i] = label;
-                continue;
             }
-            for (int k = 1; k < count; ++k) {
-                const std::uint32_t a = findRoot(parent, seen[0]);
-                const std::uint32_t b = findRoot(parent, seen[k]);
-                if (a < b)
-                    parent[b] = a;
-                else if (b < a)
-                    parent[a] = b;
-            }
-            labels[i] = findRoot(parent, seen[0]);
+            runs.push_back(LabelRun{x0, x1, y, label});
         }
+        prevBegin = begin;
+        prevEnd = runs.size();
     }
 
     auto& index = scratch.index;
     index.assign(parent.size(), -1);
-    for (int y = 0; y < height; ++y) {
-        const std::size_t row = w * static_cast<std::size_t>(y);
-        for (int x = 0; x < width; ++x) {
-            if (!mask[row + static_cast<std::size_t>(x)]) {
-                x = skipBackground(mask.data() + row, x, width) - 1;
-                continue;
-            }
-            const std::uint32_t label = labels[row + static_cast<std::size_t>(x)];
-            const std::uint32_t root = findRoot(parent, label);
-            int& slot = index[root];
-            if (slot < 0) {
-                slot = static_cast<int>(out.size());
-                Blob b;
-                b.x0 = b.x1 = x;
-                b.y0 = b.y1 = y;
-                out.push_back(b);
-            }
-            Blob& b = out[static_cast<std::size_t>(slot)];
-            b.x0 = std::min(b.x0, x);
-            b.x1 = std::max(b.x1, x);
-            b.y1 = std::max(b.y1, y);
-            ++b.area;
+    for (const LabelRun& run : runs) {
+        int& slot = index[findRoot(parent, run.label)];
+        if (slot < 0) {
+            slot = static_cast<int>(out.size());
+            Blob b;
+            b.x0 = run.x0;
+            b.x1 = run.x1;
+            b.y0 = b.y1 = run.y;
+            b.area = run.x1 - run.x0 + 1;
+            out.push_back(b);
+            continue;
         }
+        Blob& b = out[static_cast<std::size_t>(slot)];
+        b.x0 = std::min(b.x0, run.x0);
+        b.x1 = std::max(b.x1, run.x1);
+        b.y1 = std::max(b.y1, run.y);
+        b.area += run.x1 - run.x0 + 1;
     }
 }
 
@@ -992,6 +1096,21 @@ void normalizeVectors(float* const* v, std::size_t count, std::size_t n) {
         normalizeVector(v[k], n);
 }
 
+namespace {
+
+// Adds the products past the last whole block of eight to `sum`, in order.
+// The count is written as n % 8 so that the compiler sees that the loop is
+// short: from a count it cannot bound, GCC at -O3 infers an iteration whose
+// index would overflow and warns.
+inline float addTail(float sum, const float* a, const float* b, std::size_t n) {
+    const std::size_t body = n & ~static_cast<std::size_t>(7);
+    for (std::size_t t = 0; t < (n & 7); ++t)
+        sum += a[body + t] * b[body + t];
+    return sum;
+}
+
+} // namespace
+
 // Single precision in eight interleaved partial sums, which the compiler can
 // keep in two vector registers; the cells are short enough (720 or 1024
 // values of magnitude below 1) that the order of the additions changes the
@@ -1002,10 +1121,9 @@ float dot(const float* a, const float* b, std::size_t n) {
     for (; i + 8 <= n; i += 8)
         for (std::size_t k = 0; k < 8; ++k)
             part[k] += a[i + k] * b[i + k];
-    float sum = ((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7]));
-    for (; i < n; ++i)
-        sum += a[i] * b[i];
-    return sum;
+    const float sum =
+        ((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7]));
+    return addTail(sum, a, b, n);
 }
 
 namespace {
@@ -1040,9 +1158,7 @@ CORVEX_HUD_TARGET_AVX void dot4Avx(const float* a, const float* const* b, std::s
     for (int q = 0; q < 4; ++q) {
         const float* p = part[q];
         float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
-        for (std::size_t j = i; j < n; ++j)
-            sum += a[j] * b[q][j];
-        out[q] = sum;
+        out[q] = addTail(sum, a, b[q], n);
     }
 }
 
@@ -1065,9 +1181,7 @@ CORVEX_HUD_TARGET_AVX void dot8Avx(const float* a, const float* const* b, std::s
     for (int q = 0; q < 8; ++q) {
         const float* p = part[q];
         float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
-        for (std::size_t j = i; j < n; ++j)
-            sum += a[j] * b[q][j];
-        out[q] = sum;
+        out[q] = addTail(sum, a, b[q], n);
     }
 }
 #endif
@@ -1126,9 +1240,7 @@ void dot4(const float* a, const float* const* b, std::size_t n, float* out) {
     for (int q = 0; q < 4; ++q) {
         const float* p = part[q];
         float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
-        for (std::size_t j = i; j < n; ++j)
-            sum += a[j] * b[q][j];
-        out[q] = sum;
+        out[q] = addTail(sum, a, b[q], n);
     }
 }
 
@@ -1217,22 +1329,35 @@ void classifyGlyphs(const float* const* cells, std::size_t count, const detail::
                     std::string_view charset, GlyphClass* out) {
     for (std::size_t q = 0; q < count; ++q)
         out[q] = GlyphClass{};
-    constexpr std::size_t kBlock = 8;
-    for (char c : charset) {
-        const detail::TemplateList* list = glyphs.find(c);
-        if (!list)
-            continue;
-        // Each template is read once for a block of cells and scored with
-        // the same dot products bestTemplateScore takes, in the same order.
-        for (std::size_t k = 0; k < count; k += kBlock) {
-            const std::size_t m = std::min(kBlock, count - k);
+    // Four glyph cells and a template (20 KiB) stay in the first-level
+    // cache while the templates are read; eight cells do not, and then every
+    // template pass reloads them from further out. The block is copied to
+    // 32-byte aligned storage first: unaligned loads that straddle cache
+    // lines cost the dot products about a tenth more.
+    constexpr std::size_t kBlock = 4;
+    constexpr auto n = static_cast<std::size_t>(kGlyphCellLength);
+    alignas(32) float local[kBlock][kGlyphCellLength];
+    for (std::size_t k = 0; k < count; k += kBlock) {
+        const std::size_t m = std::min(kBlock, count - k);
+        const float* block[kBlock];
+        for (std::size_t q = 0; q < m; ++q) {
+            std::copy(cells[k + q], cells[k + q] + n, local[q]);
+            block[q] = local[q];
+        }
+        // Each template is read once for the block and scored with the same
+        // dot products bestTemplateScore takes, in the same order; every
+        // cell sees the characters in the order of the charset.
+        for (char c : charset) {
+            const detail::TemplateList* list = glyphs.find(c);
+            if (!list)
+                continue;
             float best[kBlock];
             std::fill(best, best + kBlock, -2.0f);
             for (const detail::Template& t : *list) {
-                if (t.size() < static_cast<std::size_t>(kGlyphCellLength))
+                if (t.size() < n)
                     continue;
                 float s[kBlock];
-                dotMany(t.data(), cells + k, m, static_cast<std::size_t>(kGlyphCellLength), s);
+                dotMany(t.data(), block, m, n, s);
                 for (std::size_t q = 0; q < m; ++q)
                     if (s[q] > best[q])
                         best[q] = s[q];

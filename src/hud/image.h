@@ -65,9 +65,17 @@ struct RowGeometry {
     double height = 0.0;
 };
 
+// One horizontal run of set mask pixels and its provisional label.
+struct LabelRun {
+    int x0 = 0;
+    int x1 = 0; // inclusive
+    int y = 0;
+    std::uint32_t label = 0;
+};
+
 // Working memory of the labelling, kept so that repeated calls reuse it.
 struct LabelScratch {
-    std::vector<std::uint32_t> labels;
+    std::vector<LabelRun> runs;
     std::vector<std::uint32_t> parent;
     std::vector<int> index;
 };

@@ -132,7 +132,10 @@ void findTextBlobs(FramePlanes& planes) {
         planes.ink2.pixels.assign(n, 0.0f);
     }
 
-    std::vector<std::uint8_t> bright(n);
+    // The frame's spare mask is free once the money line is found; reusing
+    // it keeps a frame-sized allocation out of every pass.
+    std::vector<std::uint8_t>& bright = planes.scratch.spareMask;
+    bright.resize(n);
     for (std::size_t i = 0; i < n; ++i)
         bright[i] = planes.smooth.pixels[i] > kPanelLuma ? 1 : 0;
     std::vector<Blob> panels;

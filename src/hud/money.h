@@ -49,8 +49,9 @@ struct MoneyRowContext {
     double lineHeight;
     const detail::Templates& templates;
     const PairTable& pairs;
-    float cell[kMoneyCellLength] = {}; // scratch, reused for every sample
-    float block[kMoneyBlock][kMoneyCellLength] = {};
+    // Aligned so that the dot products' loads do not straddle cache lines.
+    alignas(32) float cell[kMoneyCellLength] = {}; // scratch, reused for every sample
+    alignas(32) float block[kMoneyBlock][kMoneyCellLength] = {};
     MoneyStrip strip;
 };
 

@@ -156,6 +156,37 @@ TEST(HudImage, BrightStrokeOnDarkIsInk) {
     EXPECT_EQ(planes.ink.at(5, 15), 0.0f);
 }
 
+TEST(HudImage, PreparedPlanesFollowTheirDefinitionOnEveryPixel) {
+    // Random text-like frames whose widths are not multiples of the vector
+    // widths: every pixel of the ramp and the mask equals the plain formula
+    // over the public builders, the last pixels of each block included.
+    std::mt19937 gen(5);
+    for (auto [w, h] : {std::pair{37, 23}, {64, 9}, {15, 40}}) {
+        std::vector<std::uint8_t> px(static_cast<std::size_t>(w * h * 4));
+        for (std::size_t i = 0; i < px.size(); i += 4) {
+            const auto v = static_cast<std::uint8_t>(gen() % 3 == 0 ? 150 + gen() % 106 : gen() % 90);
+            px[i] = px[i + 1] = px[i + 2] = v;
+        }
+        const hud::FrameView frame{w, h, px.data(), w * 4};
+        hud::FramePlanes planes;
+        hud::prepareFrame(frame, planes);
+        const Plane smooth = hud::boxMean3(hud::toLuma(frame));
+        const Plane opened = hud::dilate(hud::erode(smooth, 9), 9);
+        ASSERT_EQ(planes.ink.pixels.size(), smooth.pixels.size());
+        ASSERT_EQ(planes.mask.size(), smooth.pixels.size());
+        int set = 0;
+        for (std::size_t i = 0; i < smooth.pixels.size(); ++i) {
+            const float th = smooth.pixels[i] - opened.pixels[i];
+            const float ink = std::min(std::max((th - 14.0f) / 46.0f, 0.0f), 1.0f);
+            const bool mask = th > 34.0f && smooth.pixels[i] > 95.0f;
+            ASSERT_EQ(planes.ink.pixels[i], ink) << w << "x" << h << " pixel " << i;
+            ASSERT_EQ(planes.mask[i], mask ? 1 : 0) << w << "x" << h << " pixel " << i;
+            set += mask;
+        }
+        EXPECT_GT(set, 0);
+    }
+}
+
 TEST(HudImage, BoxMeanShrinksAtTheBorders) {
     Plane p = plane(6, 6);
     at(p, 0, 0) = 36.0f;
@@ -178,7 +209,10 @@ TEST(HudImage, BoxMeanMatchesTheIntegralImage) {
 }
 
 TEST(HudImage, MorphologyMatchesTheClippedWindow) {
-    for (auto [w, h] : {std::pair{1, 1}, {1, 12}, {12, 1}, {7, 5}, {40, 23}}) {
+    // Planes wider than one strip of the small-window pass (256 columns),
+    // strips inside the plane and a last strip narrower than the window,
+    // check the strip seams.
+    for (auto [w, h] : {std::pair{1, 1}, {1, 12}, {12, 1}, {7, 5}, {40, 23}, {800, 5}, {515, 9}, {259, 6}}) {
         const Plane p = randomPlane(w, h, static_cast<unsigned>(w + 100 * h));
         for (int size : {0, 1, 2, 3, 9, 10, 31, 1000}) {
             EXPECT_EQ(hud::erode(p, size).pixels, bruteMorph(p, size, false).pixels)
@@ -266,22 +300,16 @@ TEST(HudImage, LabellingWithReusedScratchEqualsFresh) {
     }
 }
 
-TEST(HudImage, LabellingCountsAndBoxesMatchABruteFlood) {
-    const int w = 61, h = 37;
-    std::mt19937 gen(7);
-    std::vector<std::uint8_t> m(static_cast<std::size_t>(w * h));
-    for (auto& v : m)
-        v = gen() % 3 == 0;
-    const auto blobs = hud::labelComponents(m, w, h);
-    // Flood fill from each first pixel in raster order.
+namespace {
+
+// Components by flood fill from each first pixel in raster order.
+std::vector<Blob> floodBlobs(const std::vector<std::uint8_t>& m, int w, int h) {
+    std::vector<Blob> out;
     std::vector<int> seen(m.size(), -1);
-    std::size_t next = 0;
-    int total = 0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             if (!m[static_cast<std::size_t>(y * w + x)] || seen[static_cast<std::size_t>(y * w + x)] >= 0)
                 continue;
-            ASSERT_LT(next, blobs.size());
             Blob ref = blob(x, y, x, y);
             ref.area = 0;
             std::vector<std::pair<int, int>> stack{{x, y}};
@@ -306,13 +334,56 @@ TEST(HudImage, LabellingCountsAndBoxesMatchABruteFlood) {
                         }
                     }
             }
-            const Blob& got = blobs[next++];
-            EXPECT_EQ(std::tie(got.x0, got.y0, got.x1, got.y1, got.area),
-                      std::tie(ref.x0, ref.y0, ref.x1, ref.y1, ref.area));
-            total += ref.area;
+            out.push_back(ref);
         }
-    EXPECT_EQ(next, blobs.size());
-    EXPECT_GT(total, 0);
+    return out;
+}
+
+void expectSameBlobs(const std::vector<Blob>& got, const std::vector<Blob>& want) {
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(std::tie(got[i].x0, got[i].y0, got[i].x1, got[i].y1, got[i].area),
+                  std::tie(want[i].x0, want[i].y0, want[i].x1, want[i].y1, want[i].area))
+            << "blob " << i;
+}
+
+} // namespace
+
+TEST(HudImage, LabellingCountsAndBoxesMatchABruteFlood) {
+    const int w = 61, h = 37;
+    std::mt19937 gen(7);
+    std::vector<std::uint8_t> m(static_cast<std::size_t>(w * h));
+    for (auto& v : m)
+        v = gen() % 3 == 0;
+    const auto blobs = hud::labelComponents(m, w, h);
+    expectSameBlobs(blobs, floodBlobs(m, w, h));
+    EXPECT_FALSE(blobs.empty());
+}
+
+TEST(HudImage, LabellingLongRunsAndAnyNonZeroByteMatchABruteFlood) {
+    // Runs longer than a machine word, spans that touch only diagonally or
+    // several runs of the row above, widths off a multiple of eight, and set
+    // bytes other than 1 (a set pixel is any non-zero byte).
+    std::mt19937 gen(11);
+    hud::LabelScratch scratch;
+    std::vector<Blob> got;
+    for (auto [w, h, runLength, value] : {std::tuple{67, 41, 20u, 1},
+                                          {64, 30, 3u, 255},
+                                          {9, 50, 12u, 7},
+                                          {131, 23, 40u, 1},
+                                          {1, 17, 4u, 1},
+                                          {33, 1, 5u, 2}}) {
+        std::vector<std::uint8_t> m(static_cast<std::size_t>(w * h));
+        for (std::size_t i = 0; i < m.size();) {
+            const std::size_t len = 1 + gen() % runLength;
+            const bool set = gen() % 2 == 0;
+            for (std::size_t k = 0; k < len && i < m.size(); ++k, ++i)
+                m[i] = set ? static_cast<std::uint8_t>(value) : 0;
+        }
+        hud::labelComponents(m, w, h, got, scratch);
+        SCOPED_TRACE(testing::Message() << w << "x" << h);
+        expectSameBlobs(got, floodBlobs(m, w, h));
+    }
 }
 
 TEST(HudImage, RowsGroupMarksAndFuse) {
