@@ -47,6 +47,12 @@ constexpr float kGlyphMinScore = 0.55f;
 
 using Cell = std::array<float, kGlyphCellLength>;
 
+// A light area too dark inside to pass as a panel by its fill alone is still
+// one when its padding is light all round: bold dark letters at the font's
+// own spacing take close to half of a panel with the game's narrow padding.
+constexpr double kPanelLooseFill = 0.3;
+constexpr double kPanelRimLight = 0.9;
+
 bool plainTextSize(const Blob& b) {
     return b.height() >= kTextMinHeight && b.height() <= kTextMaxHeight && b.width() <= kTextMaxWidth &&
            b.area >= kTextMinArea;
@@ -64,6 +70,22 @@ bool sameSize(const Plane& p, int w, int h) {
 
 std::size_t offset(int x, int y, int w) {
     return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
+}
+
+// Share of light pixels along the panel's padding: the second row and column
+// in from each side of the box.
+double rimLight(const std::vector<std::uint8_t>& bright, int w, const Blob& b) {
+    int light = 0;
+    int total = 0;
+    for (int x = b.x0 + 2; x <= b.x1 - 2; ++x) {
+        light += bright[offset(x, b.y0 + 1, w)] + bright[offset(x, b.y1 - 1, w)];
+        total += 2;
+    }
+    for (int y = b.y0 + 2; y <= b.y1 - 2; ++y) {
+        light += bright[offset(b.x0 + 1, y, w)] + bright[offset(b.x1 - 1, y, w)];
+        total += 2;
+    }
+    return total > 0 ? static_cast<double>(light) / total : 0.0;
 }
 
 // Splits the area of a blob between two parts in proportion to their widths;
@@ -142,8 +164,10 @@ void findTextBlobs(FramePlanes& planes) {
     for (const Blob& b : brightBlobs) {
         const int bw = b.width();
         const int bh = b.height();
-        if (bh >= kPanelMinHeight && bh <= kPanelMaxHeight && bw >= kPanelMinWidth && bw <= kPanelMaxWidth &&
-            b.area > kPanelFill * bw * bh)
+        if (bh < kPanelMinHeight || bh > kPanelMaxHeight || bw < kPanelMinWidth || bw > kPanelMaxWidth)
+            continue;
+        if (b.area > kPanelFill * bw * bh ||
+            (b.area > kPanelLooseFill * bw * bh && rimLight(bright, w, b) >= kPanelRimLight))
             panels.push_back(b);
     }
 

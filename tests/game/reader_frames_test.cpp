@@ -177,6 +177,7 @@ TEST_F(ReaderFrames, SoftenedAndRecompressedPictureStillReads) {
     synth::FrameSpec scaled = frame(1920, 1080, 1.3, 7777777);
     scaled.cash->lines = {figureLine("KILL", 75)};
     scaled.degradation.sourceScale = 1.33; // a 1440p game in a 1080p stream
+    scaled.look = synth::spacedLook();     // letters spaced wide apart
     scaled.degradation.blurSigma = 0.5;
     const hud::HudReading s = read(capture(scaled));
     EXPECT_EQ(s.balance, 7777777);
