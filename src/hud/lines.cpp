@@ -530,6 +530,77 @@ bool figureFromLetterS(const std::vector<GlyphWord>& words, std::size_t first, H
     return true;
 }
 
+// Longest phrase the second attempt compares, without its spaces.
+constexpr std::size_t kRescueMaxLetters = 40;
+
+// Edit distance in half steps like editDistance, where a read glyph may also
+// stand for two letters run together, or two pieces for one cut letter, at
+// the cost of one replacement: at the font's own spacing the glyph reader
+// often takes "KI" or "SI" for one wide letter. Fixed buffers: no allocation.
+int fusedDistance(std::string_view read, std::string_view phrase) {
+    const std::size_t n = read.size();
+    const std::size_t m = phrase.size();
+    std::array<std::array<int, kRescueMaxLetters + 1>, kRescueMaxLetters + 1> d{};
+    for (std::size_t i = 0; i <= n; ++i)
+        for (std::size_t j = 0; j <= m; ++j) {
+            if (i == 0 || j == 0) {
+                d[i][j] = 2 * static_cast<int>(i + j);
+                continue;
+            }
+            const char a = read[i - 1];
+            const char b = phrase[j - 1];
+            int v = d[i - 1][j - 1] + (a == b ? 0 : areConfusable(a, b) ? 1 : 2);
+            v = std::min(v, d[i - 1][j] + 2);
+            v = std::min(v, d[i][j - 1] + 2);
+            if (j >= 2)
+                v = std::min(v, d[i - 1][j - 2] + 2);
+            if (i >= 2)
+                v = std::min(v, d[i - 2][j - 1] + 2);
+            d[i][j] = v;
+        }
+    return d[n][m];
+}
+
+// Second attempt for a line whose words matched no phrase: the one phrase
+// the letters as read are clearly closest to, counting fused and cut
+// letters. Most of the phrase must have been read, and no other phrase may
+// come near.
+const std::string* rescuePhrase(std::string_view letters) {
+    if (letters.size() < 4 || letters.size() > kRescueMaxLetters)
+        return nullptr;
+    std::array<char, kRescueMaxLetters> buffer{};
+    const std::string* bestPhrase = nullptr;
+    int best = std::numeric_limits<int>::max();
+    int second = std::numeric_limits<int>::max();
+    std::size_t bestLength = 0;
+    for (const std::string& p : eventPhrases()) {
+        std::size_t len = 0;
+        for (char c : p) {
+            if (c == ' ')
+                continue;
+            if (len < buffer.size())
+                buffer[len] = c;
+            ++len;
+        }
+        if (len > kRescueMaxLetters || 4 * letters.size() < 3 * len)
+            continue;
+        const int dist = fusedDistance(letters, std::string_view(buffer.data(), len));
+        if (dist < best) {
+            second = best;
+            best = dist;
+            bestPhrase = &p;
+            bestLength = len;
+        } else if (dist < second) {
+            second = dist;
+        }
+    }
+    if (bestPhrase == nullptr || best > std::max(2, static_cast<int>(bestLength / 2)))
+        return nullptr;
+    if (second != std::numeric_limits<int>::max() && second < best + 4)
+        return nullptr;
+    return bestPhrase;
+}
+
 void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLine& line) {
     count = std::min(count, words.size());
     std::vector<bool> isXp(count, false);
@@ -562,6 +633,7 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
     std::string bestCompact;
     std::string snappedOnly;
     std::string letters;
+    std::string allLetters;
     std::size_t totalLetters = 0;
     std::size_t snappedLetters = 0;
     std::size_t wordCount = 0;
@@ -576,6 +648,7 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
         ++wordCount;
         totalLetters += letters.size();
         appendJoined(raw, letters);
+        allLetters.append(letters);
         appendJoined(best, snap.word);
         bestCompact.append(snap.word);
         if (snap.snapped) {
@@ -614,6 +687,11 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
             line.known = true;
             return;
         }
+    }
+    if (const std::string* rescued = rescuePhrase(allLetters)) {
+        line.text = *rescued;
+        line.known = true;
+        return;
     }
     // Event words in an order the phrase list does not know are still
     // worth reporting when they make up most of the line.
