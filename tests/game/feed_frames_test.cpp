@@ -252,3 +252,34 @@ TEST_F(FeedFrames, DamageLogIsFoundLockedAndFollowed) {
 }
 
 } // namespace
+
+TEST_F(FeedFrames, KillerNamesHalfACapBeforeTheIconReadAtTheGamesOwnLook) {
+    // The game sets the icon half a cap after the killer's name; under blur
+    // and recompression the name joins the icon's ink, and the player's own
+    // kills were lost with it.
+    struct Case {
+        int width, height, jpeg;
+        double blur;
+    };
+    const Case cases[] = {
+        {1920, 1080, 0, 0.0}, {1920, 1080, 70, 0.5}, {2560, 1440, 85, 0.6}, {3840, 2160, 90, 0.8}};
+    std::uint32_t scene = 61;
+    for (const Case& c : cases) {
+        synth::FrameSpec f = frame(c.width, c.height, scene++);
+        f.degradation.jpegQuality = c.jpeg;
+        f.degradation.blurSigma = c.blur;
+        synth::KillFeed feed;
+        feed.rows = {
+            row("CORVEX_ME", W::Me, "NORDWIND", W::Enemy, "rifle", 85),
+            row("CORVEX_ME", W::Me, "HOLLOWAY", W::Enemy, "shotgun", 12, true),
+            row("KESTREL", W::Enemy, "CORVEX_ME", W::Me, "sniper", 340),
+        };
+        f.feed = feed;
+        const hud::FeedRead r = readFeed(f);
+        ASSERT_EQ(r.rows.size(), 3u) << c.height << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, 1) << c.height << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, 85) << c.height;
+        EXPECT_EQ(r.rows[1].side, 1) << c.height << " " << r.rows[1].text;
+        EXPECT_EQ(r.rows[2].side, 2) << c.height << " " << r.rows[2].text;
+    }
+}
