@@ -536,9 +536,11 @@ bool iconWhiteAround(const RowCtx& ctx, int x0, int x1) {
 
 } // namespace
 
-RowSplit splitRow(const RowCtx& ctx, int bracketX0, int bracketX1) {
-    RowSplit split;
-    split.blocks = colourBlocks(ctx);
+namespace {
+
+// Splits the row's ink into names and icon, joining ink less than `joinGap`
+// caps apart into one block; `split.blocks` holds the colour blocks already.
+void splitRowAt(const RowCtx& ctx, int bracketX0, int bracketX1, double joinGap, RowSplit& split) {
     const double cap = ctx.cap;
     const bool bracket = bracketX1 > bracketX0;
     const std::vector<Blob>& comps = ctx.comps;
@@ -560,7 +562,7 @@ RowSplit splitRow(const RowCtx& ctx, int bracketX0, int bracketX1) {
             continue;
         if (bracket && b.x0 >= bracketX0 && b.x1 <= bracketX1)
             continue;
-        if (blocks.empty() || b.x0 - blocks.back().x1 - 1 > 0.5 * cap) {
+        if (blocks.empty() || b.x0 - blocks.back().x1 - 1 > joinGap * cap) {
             TextBlock t;
             t.x0 = b.x0;
             t.x1 = b.x1;
@@ -662,6 +664,25 @@ RowSplit splitRow(const RowCtx& ctx, int bracketX0, int bracketX1) {
             detail::appendTrace(t, " [%d-%d %s n%zu]", b.x0, b.x1, b.text ? "text" : "ICON", b.count);
         t += '\n';
         detail::writeTrace(t);
+    }
+}
+
+} // namespace
+
+RowSplit splitRow(const RowCtx& ctx, int bracketX0, int bracketX1) {
+    RowSplit split;
+    split.blocks = colourBlocks(ctx);
+    splitRowAt(ctx, bracketX0, bracketX1, 0.5, split);
+    // The game sets the icon half a cap after the killer's name; blur closes
+    // that gap a little, and the name then joins the icon's block and is
+    // lost. Only then, a second attempt with a gap well above the letter
+    // spacing but below the blurred name-to-icon gap.
+    if (split.left.empty() && (split.iconX0 >= 0 || bracketX1 > bracketX0)) {
+        RowSplit again;
+        again.blocks = split.blocks;
+        splitRowAt(ctx, bracketX0, bracketX1, 0.3, again);
+        if (!again.left.empty())
+            return again;
     }
     return split;
 }

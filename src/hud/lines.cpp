@@ -47,6 +47,12 @@ constexpr float kGlyphMinScore = 0.55f;
 
 using Cell = std::array<float, kGlyphCellLength>;
 
+// A light area too dark inside to pass as a panel by its fill alone is still
+// one when its padding is light all round: bold dark letters at the font's
+// own spacing take close to half of a panel with the game's narrow padding.
+constexpr double kPanelLooseFill = 0.3;
+constexpr double kPanelRimLight = 0.9;
+
 bool plainTextSize(const Blob& b) {
     return b.height() >= kTextMinHeight && b.height() <= kTextMaxHeight && b.width() <= kTextMaxWidth &&
            b.area >= kTextMinArea;
@@ -64,6 +70,22 @@ bool sameSize(const Plane& p, int w, int h) {
 
 std::size_t offset(int x, int y, int w) {
     return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
+}
+
+// Share of light pixels along the panel's padding: the second row and column
+// in from each side of the box.
+double rimLight(const std::vector<std::uint8_t>& bright, int w, const Blob& b) {
+    int light = 0;
+    int total = 0;
+    for (int x = b.x0 + 2; x <= b.x1 - 2; ++x) {
+        light += bright[offset(x, b.y0 + 1, w)] + bright[offset(x, b.y1 - 1, w)];
+        total += 2;
+    }
+    for (int y = b.y0 + 2; y <= b.y1 - 2; ++y) {
+        light += bright[offset(b.x0 + 1, y, w)] + bright[offset(b.x1 - 1, y, w)];
+        total += 2;
+    }
+    return total > 0 ? static_cast<double>(light) / total : 0.0;
 }
 
 // Splits the area of a blob between two parts in proportion to their widths;
@@ -145,8 +167,10 @@ void findTextBlobs(FramePlanes& planes) {
     for (const Blob& b : brightBlobs) {
         const int bw = b.width();
         const int bh = b.height();
-        if (bh >= kPanelMinHeight && bh <= kPanelMaxHeight && bw >= kPanelMinWidth && bw <= kPanelMaxWidth &&
-            b.area > kPanelFill * bw * bh)
+        if (bh < kPanelMinHeight || bh > kPanelMaxHeight || bw < kPanelMinWidth || bw > kPanelMaxWidth)
+            continue;
+        if (b.area > kPanelFill * bw * bh ||
+            (b.area > kPanelLooseFill * bw * bh && rimLight(bright, w, b) >= kPanelRimLight))
             panels.push_back(b);
     }
 
@@ -509,6 +533,77 @@ bool figureFromLetterS(const std::vector<GlyphWord>& words, std::size_t first, H
     return true;
 }
 
+// Longest phrase the second attempt compares, without its spaces.
+constexpr std::size_t kRescueMaxLetters = 40;
+
+// Edit distance in half steps like editDistance, where a read glyph may also
+// stand for two letters run together, or two pieces for one cut letter, at
+// the cost of one replacement: at the font's own spacing the glyph reader
+// often takes "KI" or "SI" for one wide letter. Fixed buffers: no allocation.
+int fusedDistance(std::string_view read, std::string_view phrase) {
+    const std::size_t n = read.size();
+    const std::size_t m = phrase.size();
+    std::array<std::array<int, kRescueMaxLetters + 1>, kRescueMaxLetters + 1> d{};
+    for (std::size_t i = 0; i <= n; ++i)
+        for (std::size_t j = 0; j <= m; ++j) {
+            if (i == 0 || j == 0) {
+                d[i][j] = 2 * static_cast<int>(i + j);
+                continue;
+            }
+            const char a = read[i - 1];
+            const char b = phrase[j - 1];
+            int v = d[i - 1][j - 1] + (a == b ? 0 : areConfusable(a, b) ? 1 : 2);
+            v = std::min(v, d[i - 1][j] + 2);
+            v = std::min(v, d[i][j - 1] + 2);
+            if (j >= 2)
+                v = std::min(v, d[i - 1][j - 2] + 2);
+            if (i >= 2)
+                v = std::min(v, d[i - 2][j - 1] + 2);
+            d[i][j] = v;
+        }
+    return d[n][m];
+}
+
+// Second attempt for a line whose words matched no phrase: the one phrase
+// the letters as read are clearly closest to, counting fused and cut
+// letters. Most of the phrase must have been read, and no other phrase may
+// come near.
+const std::string* rescuePhrase(std::string_view letters) {
+    if (letters.size() < 4 || letters.size() > kRescueMaxLetters)
+        return nullptr;
+    std::array<char, kRescueMaxLetters> buffer{};
+    const std::string* bestPhrase = nullptr;
+    int best = std::numeric_limits<int>::max();
+    int second = std::numeric_limits<int>::max();
+    std::size_t bestLength = 0;
+    for (const std::string& p : eventPhrases()) {
+        std::size_t len = 0;
+        for (char c : p) {
+            if (c == ' ')
+                continue;
+            if (len < buffer.size())
+                buffer[len] = c;
+            ++len;
+        }
+        if (len > kRescueMaxLetters || 4 * letters.size() < 3 * len)
+            continue;
+        const int dist = fusedDistance(letters, std::string_view(buffer.data(), len));
+        if (dist < best) {
+            second = best;
+            best = dist;
+            bestPhrase = &p;
+            bestLength = len;
+        } else if (dist < second) {
+            second = dist;
+        }
+    }
+    if (bestPhrase == nullptr || best > std::max(2, static_cast<int>(bestLength / 2)))
+        return nullptr;
+    if (second != std::numeric_limits<int>::max() && second < best + 4)
+        return nullptr;
+    return bestPhrase;
+}
+
 void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLine& line) {
     count = std::min(count, words.size());
     std::vector<bool> isXp(count, false);
@@ -541,6 +636,7 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
     std::string bestCompact;
     std::string snappedOnly;
     std::string letters;
+    std::string allLetters;
     std::size_t totalLetters = 0;
     std::size_t snappedLetters = 0;
     std::size_t wordCount = 0;
@@ -555,6 +651,7 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
         ++wordCount;
         totalLetters += letters.size();
         appendJoined(raw, letters);
+        allLetters.append(letters);
         appendJoined(best, snap.word);
         bestCompact.append(snap.word);
         if (snap.snapped) {
@@ -593,6 +690,11 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
             line.known = true;
             return;
         }
+    }
+    if (const std::string* rescued = rescuePhrase(allLetters)) {
+        line.text = *rescued;
+        line.known = true;
+        return;
     }
     // Event words in an order the phrase list does not know are still
     // worth reporting when they make up most of the line.

@@ -177,6 +177,7 @@ TEST_F(ReaderFrames, SoftenedAndRecompressedPictureStillReads) {
     synth::FrameSpec scaled = frame(1920, 1080, 1.3, 7777777);
     scaled.cash->lines = {figureLine("KILL", 75)};
     scaled.degradation.sourceScale = 1.33; // a 1440p game in a 1080p stream
+    scaled.look = synth::spacedLook();     // letters spaced wide apart
     scaled.degradation.blurSigma = 0.5;
     const hud::HudReading s = read(capture(scaled));
     EXPECT_EQ(s.balance, 7777777);
@@ -252,3 +253,43 @@ TEST_F(ReaderFrames, CaptureMatchesTheEngineRegion) {
 }
 
 } // namespace
+
+TEST_F(ReaderFrames, LettersRunTogetherAtTheGamesOwnSpacingStillReadAsTheirPhrase) {
+    // At the font's own spacing the glyph reader takes letters run together
+    // ("SI", "KI", "NT") for one wide letter; the words then match no event
+    // word, and the phrase is found from the letters as read.
+    struct Case {
+        int width, height;
+        double k;
+        std::uint32_t scene;
+        int jpeg;
+        double sourceScale;
+        std::int64_t balance, change;
+        std::vector<synth::RewardLine> lines;
+    };
+    const Case cases[] = {
+        {1920, 1080, 1.1343388302458783, 215067227u, 91, 1.0, 68122139, 2409, {xpLine("ASSIST", 370)}},
+        {1280,
+         720,
+         1.216838016111984,
+         1530040024u,
+         61,
+         1.0435727722382016,
+         5637,
+         7239,
+         {figureLine("HOT ZONE ENTERED", 944), figureLine("REVENGE KILL", 85189)}},
+        {3840, 2160, 1.1051641998828108, 2113307721u, 70, 1.0, 2, -862832, {xpLine("REVENGE KILL", 456)}},
+    };
+    for (const Case& c : cases) {
+        synth::FrameSpec f = frame(c.width, c.height, c.k, c.balance);
+        f.sceneSeed = c.scene;
+        f.degradation.jpegQuality = c.jpeg;
+        f.degradation.sourceScale = c.sourceScale;
+        f.cash->change = c.change;
+        f.cash->lines = c.lines;
+        const hud::HudReading r = read(capture(f));
+        ASSERT_EQ(r.lines.size(), c.lines.size()) << c.height;
+        for (std::size_t i = 0; i < c.lines.size(); ++i)
+            EXPECT_EQ(r.lines[i].text, c.lines[i].text) << c.height << " " << r.lines[i].raw;
+    }
+}

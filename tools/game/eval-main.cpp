@@ -56,6 +56,11 @@ int main(int argc, char** argv) {
         "happen).\n"
         "--shift: every frame's cash HUD moved right by 0.4 to 1.3 money caps, as a crop set slightly\n"
         "wrong or a scaled canvas puts it.\n"
+        "--range: the game's look drawn per frame (per sequence with --sequences) from the range around\n"
+        "it: letter spacing up to +0.1 cap, light-panel padding 0.3 to 0.5, icon height 1.0 to 1.3,\n"
+        "name gaps 0.4 to 0.8, squad colour full to drained, JPEG 50 to 95, blur up to 0.8 px at 1080\n"
+        "lines, rescaling by 0.9 to 1.1, any frame size from 720 to 2160 lines. Without it, the game's\n"
+        "exact look.\n"
         "--sequences N: plays N match sequences at 10 frames a second instead, reads the kill feed, the\n"
         "damage log and the weapon plate at the engine's rates through the engine's trackers and prints\n"
         "kill and death precision and recall, distance, icon class, headshot and plate accuracy, and the\n"
@@ -70,6 +75,7 @@ int main(int argc, char** argv) {
     cli.addOption({"max-k", "Largest HUD scale.", "k", "1.3"});
     cli.addOption({"clean", "No recompression, blur or scaling."});
     cli.addOption({"shift", "Move the cash HUD right by 0.4 to 1.3 money caps."});
+    cli.addOption({"range", "Draw the look and the footage from the range around the game's own."});
     cli.addOption({"sequences", "Evaluate the kill-feed readers on this many match sequences.", "n"});
     cli.addOption({"kill-data", "Kill-feed data file.", "file", synth::defaultKillDataPath()});
     QStringList args;
@@ -101,6 +107,7 @@ int main(int argc, char** argv) {
         m.seed = cli.value("seed").toUInt();
         m.count = cli.value("sequences").toInt(&ok);
         m.degrade = !cli.isSet("clean");
+        m.lookRange = cli.isSet("range");
         m.dumpDir = dump;
         if (!ok || m.count < 1) {
             std::fprintf(stderr, "corvex-eval: bad --sequences\n");
@@ -119,6 +126,7 @@ int main(int argc, char** argv) {
     variation.maxScale = cli.value("max-k").toDouble();
     variation.degrade = !cli.isSet("clean");
     variation.shiftCash = cli.isSet("shift");
+    variation.lookRange = cli.isSet("range");
     synth::RandomFrames frames(cli.value("seed").toUInt(), count, variation);
     const hud::HudReadOptions options = synth::engineOptions();
     hud::FramePlanes planes;
@@ -208,8 +216,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "corvex-eval: %d frames\n", index);
     }
 
-    std::printf("frames %d (seed %s)%s\n", count, qPrintable(cli.value("seed")),
-                variation.shiftCash ? ", cash HUD shifted right" : "");
+    std::printf("frames %d (seed %s)%s, %s\n", count, qPrintable(cli.value("seed")),
+                variation.shiftCash ? ", cash HUD shifted right" : "",
+                variation.lookRange ? "look from the range" : "the game's exact look");
     print("money line found", found);
     print("balance exact and certain", balance);
     print("balance wrong but certain", wrongCertain);

@@ -110,6 +110,7 @@ int evalMatches(const MatchEvalOptions& opt) {
         const std::uint32_t seed = opt.seed + static_cast<std::uint32_t>(s);
         MatchOptions mo;
         mo.variation.degrade = opt.degrade;
+        mo.variation.lookRange = opt.lookRange;
         const MatchSequence match(seed, mo);
         CombatReplay replay(opt.model, killData);
         std::vector<hud::CombatEvent> reported;

@@ -17,7 +17,8 @@ struct MatchEvalOptions {
     std::uint32_t seed = 1;
     int count = 100;
     bool degrade = true;
-    QString dumpDir; // a JSON file per sequence with a miss or a wrong report
+    bool lookRange = false; // each sequence's look drawn from the range around the game's own
+    QString dumpDir;        // a JSON file per sequence with a miss or a wrong report
 };
 
 // Prints the measures; non-zero when the data could not be loaded.

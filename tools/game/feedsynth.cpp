@@ -31,26 +31,19 @@ constexpr std::size_t kFeedRows = 7;
 // Row parts, in units of the feed cap m.
 constexpr double kMarkerSize = 0.8;
 constexpr double kMarkerGap = 0.35;
-// The reader joins ink less than half a cap apart into one block of text, so
-// the icon keeps a little more room than that from the names beside it.
-constexpr double kNameIconGap = 0.8;
 constexpr double kSkullGap = 0.3;
-constexpr double kIconBracketGap = 0.4;
 constexpr double kBracketHeight = 1.35;
 constexpr double kBracketBar = 0.12;
 constexpr double kBracketWidth = 0.38;
 constexpr double kBracketClear = 0.15;
 constexpr double kUnitSpace = 0.15;
-constexpr double kVictimGap = 0.5;
 constexpr double kBandPad = 0.3;
-// Weapon icons stand a little taller than the letters: the reader tells an
-// icon from a letter by its height, also beside a skull.
-constexpr double kIconHeight = 1.3;
+// The game's weapon icon height; a frame's look scales the icons from it.
+constexpr double kIconHeight = 1.1;
+constexpr double kIconMinWidth = 1.2;
 constexpr double kIconMaxWidth = 3.75;
 constexpr double kSkullHeight = 1.0;
 constexpr double kSkullSmallHeight = 0.85;
-// Names get the looser spacing of the HUD's phrases; figures keep the font's.
-constexpr double kNameTracking = 0.08;
 constexpr double kFigureTracking = 0.0;
 
 // Weapon plate, in units of the frame height.
@@ -78,15 +71,16 @@ const QColor kLogBand(150, 30, 25);
 const QColor kLogTitle(250, 250, 250);
 const QColor kLogRow(165, 165, 160);
 
-QColor nameColour(FeedWho who) {
+QColor nameColour(FeedWho who, double squadDrain) {
     switch (who) {
     case FeedWho::Me:
         return QColor(205, 205, 205);
-    case FeedWho::Squad:
-        // Warm but short of the saturation the reader takes for a colour
-        // marker: (R - B) / R = 0.39 against its 0.42 and the 0.28 it asks of
-        // a squad name.
-        return QColor(210, 188, 128);
+    case FeedWho::Squad: {
+        // From the game's (210, 185, 90) towards a drained (210, 190, 130).
+        const double t = std::clamp(squadDrain, 0.0, 1.0);
+        return QColor(210, static_cast<int>(std::lround(185 + 5 * t)),
+                      static_cast<int>(std::lround(90 + 40 * t)));
+    }
     default:
         return QColor(170, 170, 170);
     }
@@ -219,14 +213,15 @@ public:
     }
     // The finished outline scaled to the given height (in feed caps), ink box
     // at the origin, its broad parts ribbed.
-    QPainterPath finish(double height) {
+    QPainterPath finish(double height, double minWidth = kIconMinWidth) {
         commit();
         const QRectF b = done_.boundingRect();
         if (b.height() <= 0)
             return QPainterPath();
         const double s = height / b.height();
-        // The longest weapons are drawn a little slimmer to fit the row.
-        const double sx = std::min(s, kIconMaxWidth / b.width());
+        // The longest weapons are drawn a little slimmer to fit the row, the
+        // shortest a little broader.
+        const double sx = std::clamp(s, minWidth / b.width(), kIconMaxWidth / b.width());
         QTransform t;
         t.scale(sx * kZ, s * kZ);
         t.translate(-b.left(), -b.top());
@@ -239,11 +234,10 @@ private:
     // The game's icons carry dark ribs across their broad parts (vents,
     // panels, plates), so no part of a silhouette is much broader than a
     // letter stroke; the rim around the ribs keeps the silhouette in one piece.
-    // Rim, ribs and gaps are about a letter stroke wide: finer ones blur shut
-    // in a 1080-line stream, and the icon then falls apart into letter-sized
-    // bits that read as text. Works in blown-up units (kZ per feed cap).
+    // The ribs are thin: in a 1080-line stream they blur shut, and the icon
+    // is then a solid silhouette. Works in blown-up units (kZ per feed cap).
     static QPainterPath ribbed(const QPainterPath& p) {
-        constexpr double rim = 0.15 * kZ, period = 0.36 * kZ, gap = 0.22 * kZ;
+        constexpr double rim = 0.1 * kZ, period = 0.3 * kZ, gap = 0.1 * kZ;
         // The inside is the outline shrunk by the rim, taken as the overlap of
         // copies shifted eight ways: a stroker's outline leaves whole parts
         // of some shapes (curved bodies, holes) unribbed.
@@ -545,7 +539,7 @@ QPainterPath skullIcon(int variant) {
     s.cutPoly({P(0.45, 0.62), P(0.39, 0.75), P(0.51, 0.75)});
     for (int i = 0; i < 3; ++i)
         s.cutRect(0.335 + 0.1 * i, 0.87, 0.035, 0.2);
-    return s.finish(variant == 0 ? kSkullHeight : kSkullSmallHeight);
+    return s.finish(variant == 0 ? kSkullHeight : kSkullSmallHeight, 0.0);
 }
 
 // Splits "rifle_2" into ("rifle", 1) and "skull_small" into ("skull", 1).
@@ -663,17 +657,21 @@ struct RowArt {
     QPainterPath killerText, victimText, figures, brackets, icons;
 };
 
-QPainterPath placeIcon(const std::string& name, double x, double midY, double m, QRectF& box) {
+// `height` in feed caps for a weapon icon (built kIconHeight tall); 0 keeps
+// the icon's own size.
+QPainterPath placeIcon(const std::string& name, double x, double midY, double m, QRectF& box,
+                       double height = 0) {
     const QPainterPath p = iconPath(name);
     if (p.isEmpty()) {
         box = QRectF();
         return p;
     }
     const QRectF b = p.boundingRect();
-    box = QRectF(x, midY - b.height() * m / 2, b.width() * m, b.height() * m);
+    const double s = height > 0 ? m * height / kIconHeight : m;
+    box = QRectF(x, midY - b.height() * s / 2, b.width() * s, b.height() * s);
     QTransform t;
     t.translate(box.left(), box.top());
-    t.scale(m, m);
+    t.scale(s, s);
     return t.map(p);
 }
 
@@ -687,7 +685,7 @@ QPainterPath bracketPath(const QRectF& r, double bar, bool opening) {
     return p.simplified();
 }
 
-RowArt layoutRow(const FeedRowSpec& want, double capTop, double m, double left) {
+RowArt layoutRow(const FeedRowSpec& want, const Look& look, double capTop, double m, double left) {
     RowArt art;
     FeedLayout::Row& r = art.row;
     r.row = want;
@@ -698,13 +696,13 @@ RowArt layoutRow(const FeedRowSpec& want, double capTop, double m, double left) 
         r.killerMarker = QRectF(x, mid - kMarkerSize * m / 2, kMarkerSize * m, kMarkerSize * m);
         x = r.killerMarker.right() + kMarkerGap * m;
     }
-    Run killer = setRun(upper(want.killer), x, capTop, m, kNameTracking);
+    Run killer = setRun(upper(want.killer), x, capTop, m, look.letterSpacing);
     r.killerName = killer.ink;
     art.killerText = killer.path;
     if (!killer.ink.isNull())
         x = killer.ink.right();
-    x += kNameIconGap * m;
-    art.icons.addPath(placeIcon(want.icon, x, mid, m, r.icon));
+    x += look.nameIconGap * m;
+    art.icons.addPath(placeIcon(want.icon, x, mid, m, r.icon, look.iconHeight));
     if (!r.icon.isNull())
         x = r.icon.right();
     if (want.headshot) {
@@ -713,7 +711,7 @@ RowArt layoutRow(const FeedRowSpec& want, double capTop, double m, double left) 
         x = r.skull.right();
     }
     if (want.distance >= 0) {
-        x += kIconBracketGap * m;
+        x += look.iconBracketGap * m;
         const double top = mid - kBracketHeight * m / 2;
         r.openBracket = QRectF(x, top, kBracketWidth * m, kBracketHeight * m);
         x = r.openBracket.right() + kBracketClear * m;
@@ -727,11 +725,11 @@ RowArt layoutRow(const FeedRowSpec& want, double capTop, double m, double left) 
         r.closeBracket = QRectF(x, top, kBracketWidth * m, kBracketHeight * m);
         art.brackets = bracketPath(r.openBracket, kBracketBar * m, true);
         art.brackets.addPath(bracketPath(r.closeBracket, kBracketBar * m, false));
-        x = r.closeBracket.right() + kVictimGap * m;
+        x = r.closeBracket.right() + look.victimGap * m;
     } else {
-        x += kNameIconGap * m;
+        x += look.nameIconGap * m;
     }
-    Run victim = setRun(upper(want.victim), x, capTop, m, kNameTracking);
+    Run victim = setRun(upper(want.victim), x, capTop, m, look.letterSpacing);
     r.victimName = victim.ink;
     art.victimText = victim.path;
     if (!victim.ink.isNull())
@@ -759,7 +757,7 @@ std::vector<RowArt> layoutFeedArt(const FrameSpec& f) {
     for (std::size_t i = 0; i < n; ++i) {
         // The rows slide down into their places; the newest fades in above.
         const double capTop = kFeedTop * H + (static_cast<double>(i) - scroll) * kFeedPitch * H;
-        RowArt art = layoutRow(f.feed->rows[i], capTop, m, kFeedLeft * H);
+        RowArt art = layoutRow(f.feed->rows[i], f.look, capTop, m, kFeedLeft * H);
         art.row.opacity = i == 0 ? 1.0 - scroll : 1.0;
         out.push_back(std::move(art));
     }
@@ -937,11 +935,12 @@ void paintFeedPlateDown(QPainter& p, const FrameSpec& f) {
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(0, 0, 0, 115)); // black at 45 %
         p.drawRect(r.band);
-        std::vector<std::pair<QPainterPath, QColor>> parts = {{art.killerText, nameColour(r.row.killerWho)},
-                                                              {art.victimText, nameColour(r.row.victimWho)},
-                                                              {art.icons, kIconInk},
-                                                              {art.brackets, kFigureInk},
-                                                              {art.figures, kFigureInk}};
+        std::vector<std::pair<QPainterPath, QColor>> parts = {
+            {art.killerText, nameColour(r.row.killerWho, f.look.squadDrain)},
+            {art.victimText, nameColour(r.row.victimWho, f.look.squadDrain)},
+            {art.icons, kIconInk},
+            {art.brackets, kFigureInk},
+            {art.figures, kFigureInk}};
         if (const auto c = markerColour(r.row.killerWho))
             parts.emplace_back(rectPath(r.killerMarker), *c);
         if (const auto c = markerColour(r.row.victimWho))

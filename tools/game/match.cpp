@@ -151,7 +151,7 @@ int magazineOf(const hud::WeaponEntry& e) {
 class MatchBuilder {
 public:
     MatchBuilder(MatchSequence& s, std::uint32_t seed, const MatchOptions& options)
-        : s_(s), rng_(seed), options_(options) {}
+        : s_(s), rng_(seed), seed_(seed), options_(options) {}
 
     void build() {
         drawLook();
@@ -201,6 +201,7 @@ private:
 
     MatchSequence& s_;
     Rng rng_;
+    std::uint32_t seed_;
     MatchOptions options_;
     std::int64_t end_ = 0; // time of the frame after the last
     std::vector<Life> lives_;
@@ -251,6 +252,13 @@ private:
             f.degradation.jpegQuality = rng_.chance(0.9) ? static_cast<int>(rng_.between(60, 95)) : 0;
             f.degradation.blurSigma = rng_.chance(0.5) ? rng_.uniform(0.2, 0.7) : 0.0;
             f.degradation.sourceScale = rng_.chance(0.3) ? rng_.uniform(0.75, 1.5) : 1.0;
+        }
+        if (v.lookRange) {
+            // One game, one look: a sequence keeps what it drew. Its own
+            // randomness, so a seed gives the same match otherwise.
+            Rng range(seed_ ^ 0xA54FF53Au);
+            f.look = randomLook(range);
+            randomRangeFootage(range, f);
         }
         s_.look_ = f;
         const double lo = std::max(1.0, std::min(options_.minSeconds, options_.maxSeconds));

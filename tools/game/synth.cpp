@@ -127,29 +127,19 @@ QFont Glyphs::font() const {
     return font;
 }
 
-// The HUD sets its reward phrases slightly looser than the font's own
-// spacing (in units of the cap height), so letters stay apart on screen.
-constexpr double kLetterTracking = 0.08;
-
-QPainterPath Glyphs::word(const std::string& text) const {
+QPainterPath Glyphs::word(const std::string& text, double tracking) const {
     QPainterPath p;
-    const QFontMetricsF metrics(font());
-    const QString word = QString::fromStdString(text);
-    for (int i = 0; i < word.size(); ++i) {
-        const double origin = metrics.horizontalAdvance(word.left(i)) + i * kLetterTracking * cap_;
-        p.addPath(glyph(text[static_cast<std::size_t>(i)]).translated(origin, 0));
-    }
+    const std::vector<double> origins = letterOrigins(text, tracking);
+    for (std::size_t i = 0; i < text.size(); ++i)
+        p.addPath(glyph(text[i]).translated(origins[i], 0));
     return p;
 }
 
-std::vector<QRectF> Glyphs::letterBoxes(const std::string& text) const {
-    const QFontMetricsF metrics(font());
-    const QString word = QString::fromStdString(text);
+std::vector<QRectF> Glyphs::letterBoxes(const std::string& text, double tracking) const {
+    const std::vector<double> origins = letterOrigins(text, tracking);
     std::vector<QRectF> out;
-    for (int i = 0; i < word.size(); ++i) {
-        const double origin = metrics.horizontalAdvance(word.left(i)) + i * kLetterTracking * cap_;
-        out.push_back(glyph(text[static_cast<std::size_t>(i)]).boundingRect().translated(origin, 0));
-    }
+    for (std::size_t i = 0; i < text.size(); ++i)
+        out.push_back(glyph(text[i]).boundingRect().translated(origins[i], 0));
     return out;
 }
 
@@ -290,6 +280,7 @@ HudLayout layoutCashHud(const FrameSpec& frame) {
         const RewardLine& src = cash.lines[i];
         HudLayout::Line line;
         line.cap = cap;
+        line.tracking = frame.look.letterSpacing;
         line.phraseTop = top + hm + 1.1 * hm + static_cast<double>(i) * 1.3 * hm;
         std::string fig;
         if (src.hasFigure)
@@ -315,13 +306,13 @@ HudLayout layoutCashHud(const FrameSpec& frame) {
         line.wordLeft.assign(line.words.size(), 0);
         double right = phraseRight;
         for (std::size_t w = line.words.size(); w-- > 0;) {
-            const double width = g.word(line.words[w]).boundingRect().width() * s;
+            const double width = g.word(line.words[w], line.tracking).boundingRect().width() * s;
             line.wordLeft[w] = right - width;
             right = line.wordLeft[w] - 0.45 * cap;
         }
         for (std::size_t w = 0; w < line.words.size(); ++w) {
-            const double left = g.word(line.words[w]).boundingRect().left();
-            const std::vector<QRectF> boxes = g.letterBoxes(line.words[w]);
+            const double left = g.word(line.words[w], line.tracking).boundingRect().left();
+            const std::vector<QRectF> boxes = g.letterBoxes(line.words[w], line.tracking);
             for (std::size_t j = 0; j < boxes.size(); ++j) {
                 const QRectF& b = boxes[j];
                 line.letters.emplace_back(line.words[w][j], QRectF(line.wordLeft[w] + (b.left() - left) * s,
@@ -330,12 +321,9 @@ HudLayout layoutCashHud(const FrameSpec& frame) {
             }
         }
         if (src.panel && line.words.size() == 1) {
-            // A little more room than a bare 0.35 cap padding: the reader
-            // only takes a light area as a panel when the text leaves most
-            // of it light.
-            const double pad = 0.4 * cap, side = 0.8 * cap;
-            const QRectF panel(line.wordLeft[0] - side, line.phraseTop - pad,
-                               phraseRight - line.wordLeft[0] + 2 * side, cap + 2 * pad);
+            const double pad = frame.look.panelPad * cap;
+            const QRectF panel(line.wordLeft[0] - pad, line.phraseTop - pad,
+                               phraseRight - line.wordLeft[0] + 2 * pad, cap + 2 * pad);
             if (panel.width() < 0.12 * H)
                 line.panel = panel;
         }
@@ -481,9 +469,9 @@ QPainterPath placedPath(const PlacedGlyph& pg) {
     return t.map(path);
 }
 
-QPainterPath wordPath(const std::string& word, double left, double top, double cap) {
+QPainterPath wordPath(const std::string& word, double left, double top, double cap, double tracking) {
     const Glyphs& g = Glyphs::instance();
-    const QPainterPath path = g.word(word);
+    const QPainterPath path = g.word(word, tracking);
     const double s = cap / g.capHeight();
     QTransform t;
     t.translate(left - path.boundingRect().left() * s, top + cap);
@@ -508,7 +496,8 @@ void paintHud(QPainter& p, const HudLayout& hud, double H) {
     for (const auto& line : hud.lines) {
         addGlyphs(line.figure);
         for (std::size_t w = 0; w < line.words.size(); ++w) {
-            const QPainterPath wp = wordPath(line.words[w], line.wordLeft[w], line.phraseTop, line.cap);
+            const QPainterPath wp =
+                wordPath(line.words[w], line.wordLeft[w], line.phraseTop, line.cap, line.tracking);
             if (line.panel.isEmpty())
                 light.addPath(wp);
             else
@@ -790,8 +779,45 @@ CashHud randomCashHud(Rng& rng, int frameHeight, double hudScale) {
 }
 
 RandomFrames::RandomFrames(std::uint32_t seed, int count, Variation variation)
-    : rng_(seed), extra_(seed ^ 0x6A09E667u), shift_(seed ^ 0x3C6EF372u), left_(count),
-      variation_(variation) {}
+    : rng_(seed), extra_(seed ^ 0x6A09E667u), shift_(seed ^ 0x3C6EF372u), look_(seed ^ 0xA54FF53Au),
+      left_(count), variation_(variation) {}
+
+Look spacedLook() {
+    Look look;
+    look.letterSpacing = 0.08;
+    look.panelPad = 0.5;
+    look.nameIconGap = 0.8;
+    look.squadDrain = 1.0;
+    return look;
+}
+
+Look randomLook(Rng& rng) {
+    Look look;
+    look.letterSpacing = rng.uniform(0.0, 0.1);
+    look.panelPad = rng.uniform(0.3, 0.5);
+    look.iconHeight = rng.uniform(1.0, 1.3);
+    look.nameIconGap = rng.uniform(0.4, 0.8);
+    look.iconBracketGap = rng.uniform(0.4, 0.8);
+    look.victimGap = rng.uniform(0.4, 0.8);
+    look.squadDrain = rng.uniform(0.0, 1.0);
+    return look;
+}
+
+void randomRangeFootage(Rng& rng, FrameSpec& f) {
+    // Mostly the common sizes, now and then any size in between, odd ones too.
+    static const int sizes[4][2] = {{1280, 720}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
+    if (rng.chance(0.7)) {
+        const auto s = static_cast<std::size_t>(rng.between(0, 3));
+        f.width = sizes[s][0];
+        f.height = sizes[s][1];
+    } else {
+        f.height = static_cast<int>(rng.between(720, 2160));
+        f.width = static_cast<int>(std::lround(f.height * rng.uniform(1.6, 1.85)));
+    }
+    f.degradation.jpegQuality = rng.chance(0.9) ? static_cast<int>(rng.between(50, 95)) : 0;
+    f.degradation.blurSigma = rng.chance(0.6) ? rng.uniform(0.0, 0.8) * f.height / 1080.0 : 0.0;
+    f.degradation.sourceScale = rng.chance(0.5) ? rng.uniform(0.9, 1.1) : 1.0;
+}
 
 bool RandomFrames::next(FrameSpec& f, std::int64_t& timeMs) {
     if (left_ <= 0)
@@ -819,6 +845,10 @@ bool RandomFrames::next(FrameSpec& f, std::int64_t& timeMs) {
         f.plate = randomPlate(extra_);
     if (variation_.shiftCash)
         f.cashShift = shift_.uniform(0.4, 1.3);
+    if (variation_.lookRange) {
+        f.look = randomLook(look_);
+        randomRangeFootage(look_, f);
+    }
     time_ += 1000;
     timeMs = time_;
     return true;
@@ -838,6 +868,21 @@ QJsonObject truthJson(const FrameSpec& f) {
     o["jpegQuality"] = f.degradation.jpegQuality;
     if (f.cashShift != 0.0)
         o["cashShift"] = f.cashShift;
+    const Look exact;
+    if (f.look.letterSpacing != exact.letterSpacing || f.look.panelPad != exact.panelPad ||
+        f.look.iconHeight != exact.iconHeight || f.look.nameIconGap != exact.nameIconGap ||
+        f.look.iconBracketGap != exact.iconBracketGap || f.look.victimGap != exact.victimGap ||
+        f.look.squadDrain != exact.squadDrain) {
+        QJsonObject l;
+        l["letterSpacing"] = f.look.letterSpacing;
+        l["panelPad"] = f.look.panelPad;
+        l["iconHeight"] = f.look.iconHeight;
+        l["nameIconGap"] = f.look.nameIconGap;
+        l["iconBracketGap"] = f.look.iconBracketGap;
+        l["victimGap"] = f.look.victimGap;
+        l["squadDrain"] = f.look.squadDrain;
+        o["look"] = l;
+    }
     if (f.cash) {
         const HudLayout layout = layoutCashHud(f);
         o["balance"] = static_cast<double>(f.cash->balance);

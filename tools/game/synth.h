@@ -94,6 +94,19 @@ struct Degradation {
     int jpegQuality = 0;      // 0: no recompression
 };
 
+// The game's typesetting numbers that real footage may show a little
+// differently. The defaults are the game's own look; evaluation footage also
+// draws them from a range around it.
+struct Look {
+    double letterSpacing = 0.0;  // caps added between letters of reward phrases and feed names
+    double panelPad = 0.35;      // light-panel padding, in reward-line caps
+    double iconHeight = 1.1;     // kill-feed weapon icon height, in feed caps
+    double nameIconGap = 0.5;    // feed caps from the killer name to the icon
+    double iconBracketGap = 0.4; // from the icon (or skull) to the distance
+    double victimGap = 0.5;      // from the distance (or icon) to the victim name
+    double squadDrain = 0.0;     // 0: squad names (210, 185, 90); 1: drained (210, 190, 130)
+};
+
 // Everything that decides one frame. The HUD elements are optional so that
 // the kill feed, the weapon plate and the down banner can join as further
 // members without changing the frames already described.
@@ -112,6 +125,7 @@ struct FrameSpec {
     std::optional<KillFeed> feed;
     std::optional<Plate> plate; // hidden while down
     bool down = false;          // knocked down: the damage log shows
+    Look look;
     Degradation degradation;
 };
 
@@ -138,7 +152,20 @@ struct Variation {
     // frame (a crop set slightly wrong). Drawn from its own randomness, so a
     // seed gives the same frames otherwise.
     bool shiftCash = false;
+    // The look drawn per frame from the range around the game's own, and the
+    // stream's harder side: JPEG 50 to 95, blur up to 0.8 px at 1080 lines,
+    // rescaling by 0.9 to 1.1, any frame size from 720 to 2160 lines (odd
+    // ones too). Drawn from its own randomness.
+    bool lookRange = false;
 };
+
+// A look from the range with letters, names and icons spaced wide apart, a
+// roomy panel and the squad colour drained (icons at the game's height).
+Look spacedLook();
+// A look drawn from the range around the game's own.
+Look randomLook(Rng& rng);
+// Frame size, HUD scale aside, and degradation drawn from the range.
+void randomRangeFootage(Rng& rng, FrameSpec& frame);
 
 // Independent random frames over the variations of the game's look.
 class RandomFrames : public FrameSource {
@@ -150,6 +177,7 @@ private:
     Rng rng_;
     Rng extra_; // kill feed, plate and down state
     Rng shift_; // cash HUD shift
+    Rng look_;  // look and footage of the range
     int left_;
     Variation variation_;
     std::int64_t time_ = 0;
@@ -168,10 +196,11 @@ public:
     const QString& error() const { return error_; }
     // Outline of one character; empty for characters the font lacks.
     const QPainterPath& glyph(char c) const;
-    // A word with the font's own letter spacing.
-    QPainterPath word(const std::string& text) const;
-    // Ink box of each letter of a word, in the coordinates of word(text).
-    std::vector<QRectF> letterBoxes(const std::string& text) const;
+    // A word with the font's own letter spacing and kerning, plus `tracking`
+    // cap heights between letters.
+    QPainterPath word(const std::string& text, double tracking = 0.0) const;
+    // Ink box of each letter of a word, in the coordinates of word(text, tracking).
+    std::vector<QRectF> letterBoxes(const std::string& text, double tracking = 0.0) const;
     // Pen position of each letter of `text` at the font's own advances plus
     // `tracking` cap heights between letters (reference size, baseline y = 0).
     std::vector<double> letterOrigins(const std::string& text, double tracking) const;
@@ -225,6 +254,7 @@ struct HudLayout {
         std::vector<std::string> words;
         std::vector<double> wordLeft; // ink left of each word
         double phraseTop = 0;
+        double tracking = 0;                          // caps added between the phrase's letters
         QRectF panel;                                 // empty unless a light panel
         std::vector<std::pair<char, QRectF>> letters; // ink box of every phrase letter
     };
