@@ -51,7 +51,7 @@ inline void pump(int ms) {
     waitUntil([] { return false; }, ms);
 }
 
-// A 1080p game frame with the cash HUD (and whatever else the spec holds).
+// A 1080p game frame with the cash HUD; tests add what else they need.
 inline synth::FrameSpec hudSpec(std::int64_t balance, std::optional<std::int64_t> change = std::nullopt) {
     synth::FrameSpec f;
     f.sceneSeed = 11;
@@ -62,8 +62,8 @@ inline synth::FrameSpec hudSpec(std::int64_t balance, std::optional<std::int64_t
     return f;
 }
 
-inline QImage paint(const synth::FrameSpec& spec) {
-    return synth::renderFrame(spec);
+inline QImage paint(const synth::FrameSpec& frame) {
+    return synth::renderFrame(frame);
 }
 
 // The game world without any HUD.

@@ -47,9 +47,9 @@ int main(int argc, char** argv) {
     const QCommandLineOption quietOpt("quiet", "Do not print one line per request.");
     const QCommandLineOption faultOpt(
         "fault",
-        "Answer every request below ROUTE this way, for good (repeatable). SPEC: status:CODE[:BODY], "
+        "Answer every request below ROUTE this way, for good (repeatable). FAULT: status:CODE[:BODY], "
         "drop, huge[:BYTES], hang, delay:MS, echo, trickle:BYTES:PIECE:MS, cut:BYTES:SENT.",
-        "ROUTE=SPEC");
+        "ROUTE=FAULT");
     parser.addOptions(
         {portOpt, httpsOpt, certOpt, keyOpt, linkAfterOpt, tokenOpt, playerOpt, nameOpt, quietOpt, faultOpt});
     parser.process(app);
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
         const std::optional<testsvc::Fault> fault =
             eq > 0 ? testsvc::Fault::parse(value.mid(eq + 1)) : std::nullopt;
         if (!fault) {
-            err << "corvex-test-service: --fault needs ROUTE=SPEC, not " << value << "\n";
+            err << "corvex-test-service: --fault needs ROUTE=FAULT, not " << value << "\n";
             return 2;
         }
         faults.push_back(*fault);

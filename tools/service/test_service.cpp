@@ -176,11 +176,11 @@ Fault Fault::cut(std::int64_t bytes, std::int64_t sent) {
     return f;
 }
 
-std::optional<Fault> Fault::parse(const QString& spec) {
-    const QString kind = spec.section(':', 0, 0);
+std::optional<Fault> Fault::parse(const QString& text) {
+    const QString kind = text.section(':', 0, 0);
     // A status body may hold colons of its own: it is the rest of the text.
     const QStringList parts =
-        kind == "status" ? QStringList{spec.section(':', 1, 1)} : spec.split(':').mid(1);
+        kind == "status" ? QStringList{text.section(':', 1, 1)} : text.split(':').mid(1);
     std::vector<qint64> numbers;
     for (const QString& part : parts) {
         bool ok = false;
@@ -190,7 +190,7 @@ std::optional<Fault> Fault::parse(const QString& spec) {
     }
     const auto count = numbers.size();
     if (kind == "status")
-        return status(static_cast<int>(numbers[0]), spec.section(':', 2).toUtf8());
+        return status(static_cast<int>(numbers[0]), text.section(':', 2).toUtf8());
     if (kind == "drop" && count == 0)
         return drop();
     if (kind == "huge" && count <= 1)

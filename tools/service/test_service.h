@@ -83,7 +83,7 @@ struct Fault {
     // "status:CODE[:BODY]", "drop", "huge[:BYTES]", "hang", "delay:MS", "echo",
     // "trickle:BYTES:PIECE:MS" or "cut:BYTES:SENT", as the service program
     // takes them; nullopt when malformed.
-    static std::optional<Fault> parse(const QString& spec);
+    static std::optional<Fault> parse(const QString& text);
 
     Fault& sticky() {
         times = -1;
