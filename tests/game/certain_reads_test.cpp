@@ -3,6 +3,7 @@
 // puts it (a crop set slightly wrong moves it toward the capture's right
 // edge), and fused letters of a reward phrase do not leave a shorter phrase.
 
+#include "footage_fixture.h"
 #include "hudio.h"
 #include "synth.h"
 
@@ -14,30 +15,15 @@
 
 namespace {
 
-class CertainReads : public ::testing::Test {
+class CertainReads : public FootageTest {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "corvex_game_tests";
-        static char* argv[] = {name, nullptr};
-        synth::ensureGuiApp(argc, argv);
-        ASSERT_TRUE(synth::Glyphs::instance().ok()) << synth::Glyphs::instance().error().toStdString();
-        QString error;
-        model_ = synth::loadModelFile(synth::defaultModelPath(), &error);
-        ASSERT_TRUE(model_) << error.toStdString();
-    }
-
     static hud::HudReading read(const synth::FrameSpec& f) {
         const QRect window = synth::hudWindow(f.width, f.height);
         const QImage cap =
             synth::captureHudRegion(synth::renderFrame(f, window), window.topLeft(), f.width, f.height);
         return hud::readHud(*model_, synth::frameView(cap), synth::engineOptions());
     }
-
-    static std::shared_ptr<const hud::Model> model_;
 };
-
-std::shared_ptr<const hud::Model> CertainReads::model_;
 
 // The game's look at the ends of its range: the smallest frame at the
 // smallest HUD scale, the largest at the largest, a stream's worst
