@@ -3,12 +3,17 @@
 #include "engine/engine.h"
 #include "plugin/lang.h"
 #include "plugin/module-data.h"
+#include "test-dialog.h"
+#include "tournament-panel.h"
+#include "wager-panel.h"
+#include "widgets.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPushButton>
 #include <QVBoxLayout>
-#include <QVariant>
 
 namespace {
 
@@ -43,14 +48,73 @@ Dock::Dock(Engine* engine, QWidget* parent) : QWidget(parent), engine_(engine) {
         logo->setPixmap(mark.scaledToHeight(22, Qt::SmoothTransformation));
         header->addWidget(logo);
     }
-    title_ = makeLabel(Lang::text("Dock.Title"), "title");
+    title_ = makeLabel(Lang::text("Dock.Title"), QStringLiteral("title"), this);
     header->addWidget(title_, 1);
     root->addLayout(header);
+
+    auto* tournament = new QVBoxLayout();
+    root->addLayout(tournament);
+    buildTournament(tournament);
+    auto* wager = new QVBoxLayout();
+    root->addLayout(wager);
+    buildWager(wager);
     root->addStretch(1);
 }
 
-QLabel* Dock::makeLabel(const QString& text, const char* role) {
-    auto* label = new QLabel(text, this);
-    label->setProperty("role", QString::fromLatin1(role));
-    return label;
+Dock::~Dock() = default;
+
+Uplink& Dock::uplink() const {
+    return *engine_->uplink();
+}
+
+Settings& Dock::settings() const {
+    return engine_->settings();
+}
+
+bool Dock::linked() const {
+    return !settings().token.isEmpty() || uplink().demo() != 0;
+}
+
+void Dock::buildTournament(QVBoxLayout* layout) {
+    tournament_ = std::make_unique<TournamentPanel>(*this, layout);
+}
+
+void Dock::buildWager(QVBoxLayout* layout) {
+    wager_ = std::make_unique<WagerPanel>(*this, layout);
+}
+
+void Dock::refresh() {
+    tournament_->refresh();
+    wager_->refresh();
+}
+
+void Dock::setMode(const QString&) {
+    refresh();
+}
+
+void Dock::showNotice(const QString&) {
+    refresh();
+}
+
+void Dock::showConfirmation(const QString&) {
+    refresh();
+}
+
+bool Dock::confirm(const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, this);
+    QPushButton* yes = box.addButton(Lang::text("Common.Yes"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(Lang::text("Common.No"), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void Dock::openTest() {
+    if (!test_) {
+        test_ = new TestDialog(*engine_, this);
+    }
+    test_->show();
+    test_->raise();
+    test_->activateWindow();
 }

@@ -9,6 +9,7 @@
 #include "hud/model.h"
 #include "hud/search.h"
 #include "plugin/settings.h"
+#include "overlays/overlay-kind.h"
 #include "uplink/game-event.h"
 #include "uplink/uplink.h"
 
@@ -114,6 +115,8 @@ public:
     // For tests: replace the Steam lookup.
     void setSteamLookupForTesting(std::function<SteamSeen()> lookup);
     void setOutputStateQuery(std::function<OutputState()> query) { outputState_ = std::move(query); }
+    // Whether OBS streams or records now (both false when nobody answers).
+    OutputState outputState() const { return outputState_ ? outputState_() : OutputState{}; }
     // For tests: the tick's work run by hand.
     void tickForTesting() { tick(); }
     // For tests and benchmarks: the status record built now rather than on
@@ -147,6 +150,14 @@ public:
     QString saveSample(const QString& tag);
 
     SourceInfo sourceInfo(obs_source_t* source) const;
+
+    // The two browser-source overlays in the current scene. `message` gets
+    // the reason when adding fails.
+    bool addOverlay(Overlay which, QString* message);
+    // 0: not in the current scene, 1: shown, 2: hidden.
+    int overlayState(Overlay which) const;
+    void setOverlayVisible(Overlay which, bool visible);
+    void removeOverlay(Overlay which);
 
     // Writes a line to the reader log.
     void logLine(const QString& tag, const QString& text) { log_.write(tag, text); }

@@ -1,0 +1,4 @@
+#include "host-popups.h"
+
+void showNudge(Uplink&, QWidget*) {}
+void showMessage(Uplink&, const QString&, const QString&, const QString&, const QString&, QWidget*) {}
