@@ -6,6 +6,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 class Dock;
 
 // The checklist shown before a player may ready up.
@@ -33,6 +35,9 @@ struct CheckInputs {
 
 // The inputs as the dock sees them now.
 CheckInputs checkInputs(const Dock& dock);
+// For tests: the dock's inputs passed through `adjust` before the checks see
+// them (OBS streaming state, a source and a recent HUD); empty to stop.
+void setCheckInputsAdjusterForTesting(std::function<void(CheckInputs&)> adjust);
 
 QList<CheckItem> collectChecks(const CheckInputs& in);
 // The list as rich text; every text from outside is escaped.

@@ -66,7 +66,35 @@ void setStyleSheetIfChanged(QWidget* widget, const QString& sheet) {
 
 TournamentPanel::TournamentPanel(Dock& dock, QVBoxLayout* layout) : dock_(dock) {
     build(layout);
+    nameWidgets();
     connectActions();
+}
+
+void TournamentPanel::nameWidgets() {
+    // Stable names for tests and screenshots; the texts change with the language.
+    registerRow_->setObjectName(QStringLiteral("tournamentRegisterRow"));
+    codeEdit_->setObjectName(QStringLiteral("tournamentCode"));
+    registerButton_->setObjectName(QStringLiteral("tournamentRegister"));
+    ruleLabel_->setObjectName(QStringLiteral("tournamentRule"));
+    infoLabel_->setObjectName(QStringLiteral("tournamentInfo"));
+    headlineLabel_->setObjectName(QStringLiteral("tournamentHeadline"));
+    teamLabel_->setObjectName(QStringLiteral("tournamentTeam"));
+    checksLabel_->setObjectName(QStringLiteral("tournamentChecks"));
+    readyButton_->setObjectName(QStringLiteral("tournamentReady"));
+    inviteBox_->setObjectName(QStringLiteral("tournamentInviteBox"));
+    inviteLabel_->setObjectName(QStringLiteral("tournamentInvite"));
+    copyCodeButton_->setObjectName(QStringLiteral("tournamentCopyCode"));
+    copyLinkButton_->setObjectName(QStringLiteral("tournamentCopyLink"));
+    newCodeButton_->setObjectName(QStringLiteral("tournamentNewCode"));
+    createBox_->setObjectName(QStringLiteral("tournamentCreateBox"));
+    teamNameEdit_->setObjectName(QStringLiteral("tournamentTeamName"));
+    tagEdit_->setObjectName(QStringLiteral("tournamentTag"));
+    passwordEdit_->setObjectName(QStringLiteral("tournamentPassword"));
+    createButton_->setObjectName(QStringLiteral("tournamentCreateTeam"));
+    joinBox_->setObjectName(QStringLiteral("tournamentJoinBox"));
+    joinEdit_->setObjectName(QStringLiteral("tournamentJoinCode"));
+    joinButton_->setObjectName(QStringLiteral("tournamentJoinTeam"));
+    unregisterButton_->setObjectName(QStringLiteral("tournamentUnregister"));
 }
 
 void TournamentPanel::build(QVBoxLayout* layout) {

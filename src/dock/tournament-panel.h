@@ -33,6 +33,7 @@ public:
 private:
     void build(QVBoxLayout* layout);
     void buildTeamBoxes(QVBoxLayout* layout);
+    void nameWidgets();
     void connectActions();
     void refreshInfo(const Registration& r, bool registered);
     void refreshHeadline(const Registration& r);

@@ -69,7 +69,38 @@ struct WagerPanel::Context {
 
 WagerPanel::WagerPanel(Dock& dock, QVBoxLayout* layout) : dock_(dock) {
     build(layout);
+    nameWidgets();
     connectActions();
+}
+
+void WagerPanel::nameWidgets() {
+    // Stable names for tests and screenshots; the texts change with the language.
+    introLabel_->setObjectName(QStringLiteral("wagerIntro"));
+    joinCreate_->setObjectName(QStringLiteral("wagerJoinCreate"));
+    codeEdit_->setObjectName(QStringLiteral("wagerCode"));
+    joinButton_->setObjectName(QStringLiteral("wagerJoin"));
+    formatBox_->setObjectName(QStringLiteral("wagerFormat"));
+    lengthBox_->setObjectName(QStringLiteral("wagerLength"));
+    createButton_->setObjectName(QStringLiteral("wagerCreate"));
+    headlineLabel_->setObjectName(QStringLiteral("wagerHeadline"));
+    resultLabel_->setObjectName(QStringLiteral("wagerResult"));
+    codeRows_[0]->setObjectName(QStringLiteral("wagerCodeRow1"));
+    codeRows_[1]->setObjectName(QStringLiteral("wagerCodeRow2"));
+    codeLabels_[0]->setObjectName(QStringLiteral("wagerCode1"));
+    codeLabels_[1]->setObjectName(QStringLiteral("wagerCode2"));
+    copyButtons_[0]->setObjectName(QStringLiteral("wagerCopy1"));
+    copyButtons_[1]->setObjectName(QStringLiteral("wagerCopy2"));
+    sidesLabel_->setObjectName(QStringLiteral("wagerSides"));
+    checksLabel_->setObjectName(QStringLiteral("wagerChecks"));
+    readyButton_->setObjectName(QStringLiteral("wagerReady"));
+    ruleLabel_->setObjectName(QStringLiteral("wagerRule"));
+    leaveButton_->setObjectName(QStringLiteral("wagerLeave"));
+    startButton_->setObjectName(QStringLiteral("wagerStartNow"));
+    stopButton_->setObjectName(QStringLiteral("wagerStop"));
+    restartButton_->setObjectName(QStringLiteral("wagerRestart"));
+    endButton_->setObjectName(QStringLiteral("wagerEnd"));
+    newButton_->setObjectName(QStringLiteral("wagerNew"));
+    hintLabel_->setObjectName(QStringLiteral("wagerHint"));
 }
 
 void WagerPanel::build(QVBoxLayout* layout) {

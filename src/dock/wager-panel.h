@@ -34,6 +34,7 @@ private:
     void build(QVBoxLayout* layout);
     void buildJoinCreate(QVBoxLayout* layout);
     void buildButtons(QVBoxLayout* layout);
+    void nameWidgets();
     void connectActions();
     void refreshIntro(bool linked, bool hasWager);
     QString headline(const Context& c) const;
