@@ -5,10 +5,13 @@
 #include "plugin/module-data.h"
 #include "test-dialog.h"
 #include "tournament-panel.h"
+#include "uplink/browser-url.h"
 #include "wager-panel.h"
 #include "widgets.h"
 
+#include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QUrl>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
@@ -101,6 +104,9 @@ void Dock::showConfirmation(const QString&) {
 }
 
 bool Dock::confirm(const QString& title, const QString& text) {
+    if (confirmForTesting_) {
+        return confirmForTesting_(title, text);
+    }
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, this);
     QPushButton* yes = box.addButton(Lang::text("Common.Yes"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(Lang::text("Common.No"), QMessageBox::NoRole);
@@ -117,4 +123,18 @@ void Dock::openTest() {
     test_->show();
     test_->raise();
     test_->activateWindow();
+}
+
+bool Dock::openPage(const QString& url) {
+    if (!isBrowsableUrl(url)) {
+        showNotice(Lang::text("Common.NotWebPage"));
+        return false;
+    }
+    const QUrl page(url);
+    if (browserForTesting_) {
+        browserForTesting_(page);
+    } else {
+        QDesktopServices::openUrl(page);
+    }
+    return true;
 }

@@ -6,9 +6,11 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QLabel;
+class QUrl;
 class QVBoxLayout;
 struct Settings;
 class TestDialog;
@@ -46,6 +48,18 @@ public:
     // A modal yes/no question; "no" is the default and the escape answer.
     bool confirm(const QString& title, const QString& text);
     void openTest();
+    // Opens a web page in the browser; anything but an absolute http or
+    // https address is refused with a notice. False when refused.
+    bool openPage(const QString& url);
+
+    // For tests: confirm() answered without a modal box, and pages given to
+    // a function instead of the browser.
+    void setConfirmForTesting(std::function<bool(const QString& title, const QString& text)> answer) {
+        confirmForTesting_ = std::move(answer);
+    }
+    void setBrowserForTesting(std::function<void(const QUrl& url)> open) {
+        browserForTesting_ = std::move(open);
+    }
 
 private:
     void buildTournament(QVBoxLayout* layout);
@@ -57,4 +71,6 @@ private:
     std::unique_ptr<WagerPanel> wager_;
     QPointer<TestDialog> test_;
     qint64 hudSeenAt_ = 0;
+    std::function<bool(const QString&, const QString&)> confirmForTesting_;
+    std::function<void(const QUrl&)> browserForTesting_;
 };

@@ -1,6 +1,7 @@
 #include "dock/stream-checks.h"
 
-#include "lang_support.h"
+#include "dock_fixture.h"
+#include "plugin/lang.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ CheckItem itemAt(const CheckInputs& in, int i) {
 
 class CheckList : public ::testing::Test {
 protected:
-    void SetUp() override { useLanguage("en"); }
+    void SetUp() override { useLanguage(QStringLiteral("en")); }
 };
 
 TEST_F(CheckList, AllFineGivesSixOkItemsInOrderAndReady) {
@@ -189,14 +190,14 @@ TEST_F(CheckList, RenderedListEscapesWhatCameFromOutside) {
 }
 
 TEST_F(CheckList, TextsFollowTheModuleLanguage) {
-    useLanguage("de");
+    useLanguage(QStringLiteral("de"));
     CheckInputs in = allGood();
     in.hudSeenAt = 0;
     const ReadyVerdict verdict = readyCheck(collectChecks(in));
     EXPECT_NE(Lang::text("Check.Money"), QStringLiteral("Cash HUD read"));
     EXPECT_EQ(verdict.failure,
               Lang::text("Check.NotYet").arg(Lang::text("Check.Money"), Lang::text("Check.MoneyFix")));
-    useLanguage("en");
+    useLanguage(QStringLiteral("en"));
 }
 
 } // namespace

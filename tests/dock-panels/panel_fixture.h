@@ -2,71 +2,37 @@
 
 #include "dock/dock.h"
 #include "dock/stream-checks.h"
-#include "engine/engine.h"
-#include "lang_support.h"
-#include "test_service.h"
-#include "uplink/uplink.h"
+#include "dock_fixture.h"
+#include "plugin/lang.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QClipboard>
-#include <QElapsedTimer>
-#include <QJsonDocument>
+#include <QGuiApplication>
 #include <QJsonObject>
 #include <QLabel>
-#include <QMessageBox>
-#include <QTemporaryDir>
-#include <QThread>
-#include <QTimer>
 
-#include <functional>
 #include <memory>
 #include <ostream>
-
-#include <gtest/gtest.h>
 
 // Readable failures.
 inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
 }
 
-// Runs Qt events until `ready` holds; false after `timeoutMs`.
-inline bool pumpUntil(const std::function<bool()>& ready, int timeoutMs = 5000) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!ready()) {
-        if (elapsed.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-// A dock on a real, not started engine whose service link talks to the
-// loopback test service as player "p-1" ("Tester"). The stream checks see a
-// healthy set-up unless a test says otherwise.
-class PanelTest : public ::testing::Test {
+// The dock linked as player "p-1" ("Tester") against the loopback service,
+// with the link's clock in the test's hands. The stream checks see a healthy
+// set-up (streaming a game capture of the game, the HUD just read) while
+// `healthy` holds.
+class PanelTest : public DockTest {
 protected:
     static constexpr qint64 kStart = 1700000000000;
 
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        useLanguage("en");
-        ASSERT_TRUE(service.start()) << service.lastError().toStdString();
-        service.addToken(QStringLiteral("tok-1"),
-                         testsvc::Player{QStringLiteral("p-1"), QStringLiteral("Tester"), QString()});
-        Settings s;
-        s.server = service.apiBase();
-        s.token = QStringLiteral("tok-1");
-        s.player_id = QStringLiteral("p-1");
-        s.player_name = QStringLiteral("Tester");
-        s.out_dir = dir.filePath(QStringLiteral("out"));
-        ASSERT_TRUE(Settings::save(s, dir.path()));
-        engine = std::make_unique<Engine>(nullptr, dir.path());
+        DockTest::SetUp();
+        startService();
+        linkAs();
+        settings().out_dir = dir.filePath(QStringLiteral("out"));
         uplink().setClockForTesting([this] { return clock; });
-        healthy = true;
         setCheckInputsAdjusterForTesting([this](CheckInputs& in) {
             if (healthy) {
                 in.streaming = true;
@@ -77,123 +43,92 @@ protected:
                 in.hudSeenAt = in.now;
             }
         });
-        dock = std::make_unique<Dock>(engine.get());
-        dock->resize(380, 900);
+        view = &makeDock(380);
+        // The link's first status fetch lands now, not in the middle of a test.
+        ASSERT_TRUE(settle());
+        view->refresh();
     }
 
     void TearDown() override {
         setCheckInputsAdjusterForTesting({});
-        closeQuestions();
-        dock.reset();
-        engine.reset();
-        service.stop();
-        useLanguage("en");
+        other.reset();
+        DockTest::TearDown();
     }
-
-    Uplink& uplink() { return *engine->uplink(); }
-    Settings& settings() { return engine->settings(); }
 
     void setMode(const char* mode) {
         settings().mode = QString::fromLatin1(mode);
-        dock->setMode(settings().mode);
+        view->setMode(settings().mode);
     }
 
-    // A status document as the service would send it, read by the real parser.
+    // A second dock, built in another language, takes over the view.
+    void redockIn(const char* lang) {
+        useLanguage(QString::fromLatin1(lang));
+        other = std::make_unique<Dock>(&engine());
+        other->setConfirmForTesting([](const QString&, const QString&) { return false; });
+        other->resize(380, 900);
+        other->show();
+        view = other.get();
+        view->setMode(settings().mode);
+    }
+
     void apply(const QJsonObject& doc) {
         uplink().parseStatus(doc);
-        dock->refresh();
+        view->refresh();
     }
-    void apply(const char* json) {
-        QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(json), &error);
-        ASSERT_EQ(error.error, QJsonParseError::NoError) << json;
-        apply(doc.object());
-    }
+    void apply(const char* json) { apply(jsonObject(json)); }
 
     // Asks the service for the status now and waits for it.
     void poll() {
+        ASSERT_TRUE(settle()); // a fetch already out would answer with older state
         clock += 60000;
-        uplink().tickForTesting();
-        ASSERT_TRUE(pumpUntil([this] { return !uplink().inFlightForTesting(); }));
-        dock->refresh();
+        tick();
+        ASSERT_TRUE(settle());
+        view->refresh();
     }
 
-    // Waits until the service saw a request to `route` and its reply arrived.
+    // Waits until the service saw `count` requests to `route` and the replies arrived.
     bool reached(const QString& route, int count = 1) {
-        return service.waitForRequests(route, count, 5000) &&
-               pumpUntil([this] { return !uplink().inFlightForTesting(); }) && settle();
+        const bool seen = service.waitForRequests(route, count, 5000);
+        idle();
+        return seen && settle();
     }
-    bool settle() {
-        QCoreApplication::processEvents();
-        pumpUntil([] { return false; }, 50);
-        return true;
+    void idle() { pump(50); }
+
+    // The text after the title of the last question asked.
+    QString lastQuestion() const {
+        return questions.isEmpty() ? QString() : questions.last().section(QStringLiteral(": "), 1);
     }
 
     template <class T> T* find(const char* name) {
-        T* widget = dock->findChild<T*>(QString::fromLatin1(name));
+        T* widget = view->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
-    // What the player would see with the dock on screen.
     bool shown(const char* name) {
         QWidget* w = find<QWidget>(name);
-        return w && w->isVisibleTo(dock.get());
+        return w && w->isVisibleTo(view);
     }
     bool enabled(const char* name) {
         QWidget* w = find<QWidget>(name);
         return w && w->isEnabled();
     }
     QString text(const char* name) {
-        if (auto* label = dock->findChild<QLabel*>(QString::fromLatin1(name))) {
-            return label->text();
+        if (auto* l = view->findChild<QLabel*>(QString::fromLatin1(name))) {
+            return l->text();
         }
-        auto* button = find<QAbstractButton>(name);
-        return button ? button->text() : QString();
+        auto* b = find<QAbstractButton>(name);
+        return b ? b->text() : QString();
     }
     void click(const char* name) {
-        auto* button = find<QAbstractButton>(name);
-        ASSERT_NE(button, nullptr);
-        ASSERT_TRUE(button->isEnabled()) << name;
-        button->click();
+        auto* b = find<QAbstractButton>(name);
+        ASSERT_NE(b, nullptr);
+        ASSERT_TRUE(b->isVisibleTo(view)) << name << " is hidden";
+        ASSERT_TRUE(b->isEnabled()) << name << " is disabled";
+        b->click();
     }
 
-    // Answers the next question box with Yes or No and keeps its text.
-    void answerNext(bool yes) {
-        question.clear();
-        answerTimer = std::make_unique<QTimer>();
-        answerTimer->setInterval(10);
-        QObject::connect(answerTimer.get(), &QTimer::timeout, [this, yes] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box) {
-                return;
-            }
-            question = box->text();
-            questionFormat = box->textFormat();
-            for (QAbstractButton* b : box->buttons()) {
-                if (b->text() == Lang::text(yes ? "Common.Yes" : "Common.No")) {
-                    answerTimer->stop();
-                    b->click();
-                    return;
-                }
-            }
-        });
-        answerTimer->start();
-    }
-    void closeQuestions() {
-        answerTimer.reset();
-        while (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            box->reject();
-            QCoreApplication::processEvents();
-        }
-    }
-
-    QTemporaryDir dir;
-    testsvc::TestService service;
-    std::unique_ptr<Engine> engine;
-    std::unique_ptr<Dock> dock;
+    Dock* view = nullptr;
+    std::unique_ptr<Dock> other;
     qint64 clock = kStart;
     bool healthy = true;
-    std::unique_ptr<QTimer> answerTimer;
-    QString question;
-    Qt::TextFormat questionFormat = Qt::AutoText;
 };

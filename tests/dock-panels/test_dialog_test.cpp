@@ -1,6 +1,7 @@
 #include "dock/test-dialog.h"
 
-#include "lang_support.h"
+#include "dock_fixture.h"
+#include "plugin/lang.h"
 
 #include <QDateTime>
 #include <QDir>

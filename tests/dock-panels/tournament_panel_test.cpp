@@ -47,7 +47,7 @@ protected:
 
 TEST_F(TournamentPanelTest, UnlinkedAsksToLinkFirst) {
     settings().token.clear();
-    dock->refresh();
+    view->refresh();
     EXPECT_TRUE(shown("tournamentInfo"));
     EXPECT_EQ(text("tournamentInfo"), Lang::text("Tournament.LinkFirst"));
     EXPECT_TRUE(shown("tournamentRegisterRow"));
@@ -73,10 +73,10 @@ TEST_F(TournamentPanelTest, OpenRegistrationOffersTheCupAndFillsItsCodeOnce) {
 
     // What the player types stays; the same code from the service never comes back.
     code->setText(QStringLiteral("MINE-1"));
-    dock->refresh();
+    view->refresh();
     EXPECT_EQ(code->text(), QStringLiteral("MINE-1"));
     code->clear();
-    dock->refresh();
+    view->refresh();
     EXPECT_TRUE(code->text().isEmpty());
     EXPECT_TRUE(shown("tournamentJoinBox"));
     EXPECT_FALSE(shown("tournamentCreateBox"));
@@ -191,7 +191,7 @@ TEST_F(TournamentPanelTest, HostileNamesStayText) {
     }
     EXPECT_TRUE(text("tournamentHeadline").contains(evil.toHtmlEscaped()));
     EXPECT_TRUE(text("tournamentTeam").contains(QStringLiteral("[&lt;i&gt;]")));
-    dock->grab(); // laid out and painted without trouble
+    view->grab(); // laid out and painted without trouble
 
     apply(cupDoc("registration", false, QJsonValue::Null, evil));
     EXPECT_EQ(find<QLabel>("tournamentInfo")->text(),
@@ -202,9 +202,7 @@ TEST_F(TournamentPanelTest, HostileNamesStayText) {
 }
 
 TEST_F(TournamentPanelTest, GermanTexts) {
-    dock.reset();
-    useLanguage("de");
-    dock = std::make_unique<Dock>(engine.get());
+    redockIn("de");
     apply(cupDoc("registration", true, teamDoc(true, false, false)));
     EXPECT_NE(Lang::text("Tournament.ReadyCaptain"), QStringLiteral("Ready up the team"));
     EXPECT_EQ(text("tournamentReady"), Lang::text("Tournament.ReadyCaptain"));
@@ -238,14 +236,14 @@ TEST_F(TournamentActions, RegisterWithTheTypedCode) {
     EXPECT_EQ(code->text(), QStringLiteral("CUP-1"));
     code->clear();
     click("tournamentRegister");
-    settle();
+    idle();
     EXPECT_EQ(service.countTo(QStringLiteral("/cup/register")), 0);
 
     code->setText(QStringLiteral("  cup-1 "));
     click("tournamentRegister");
     EXPECT_FALSE(enabled("tournamentRegister")); // busy until the reply
     ASSERT_TRUE(reached(QStringLiteral("/cup/register")));
-    ASSERT_TRUE(pumpUntil([this] { return enabled("tournamentUnregister"); }));
+    ASSERT_TRUE(waitUntil([this] { return enabled("tournamentUnregister"); }));
     EXPECT_EQ(service.requestsTo(QStringLiteral("/cup/register")).front().json().value("code").toString(),
               QStringLiteral("CUP-1"));
     EXPECT_EQ(service.cups().front().registered, std::vector<QString>{QStringLiteral("p-1")});
@@ -267,7 +265,7 @@ TEST_F(TournamentActions, CreateTeamChecksNameTagAndPassword) {
     tag->setText(QStringLiteral("owl1"));
     password->setText(QStringLiteral("abc"));
     click("tournamentCreateTeam");
-    settle();
+    idle();
     EXPECT_EQ(service.countTo(QStringLiteral("/cup/c-1/team")), 0);
 
     tag->setText(QStringLiteral("abcdefg"));
@@ -324,7 +322,7 @@ TEST_F(TournamentActions, ReadyUpAndWithdraw) {
     poll();
     click("tournamentReady");
     EXPECT_FALSE(enabled("tournamentReady"));
-    dock->refresh(); // the 1 s redraw does not re-enable it while the reply is out
+    view->refresh(); // the 1 s redraw does not re-enable it while the reply is out
     EXPECT_FALSE(enabled("tournamentReady"));
     ASSERT_TRUE(reached(QStringLiteral("/tournament/ready")));
     QJsonObject body = service.requestsTo(QStringLiteral("/tournament/ready")).back().json();
@@ -335,7 +333,7 @@ TEST_F(TournamentActions, ReadyUpAndWithdraw) {
     EXPECT_EQ(text("tournamentReady"), Lang::text("Tournament.ReadyWaiting"));
 
     healthy = false; // taking it back needs no check
-    dock->refresh();
+    view->refresh();
     click("tournamentReady");
     ASSERT_TRUE(reached(QStringLiteral("/tournament/ready"), 2));
     EXPECT_FALSE(
@@ -348,13 +346,13 @@ TEST_F(TournamentActions, UnregisterAndNewCodeAskFirst) {
     service.editCup(QStringLiteral("c-1"),
                     [](testsvc::Cup& c) { c.name = QStringLiteral("<b>Big</b> Cup"); });
     poll();
-    answerNext(false);
+    answer = false;
     click("tournamentUnregister");
-    EXPECT_EQ(question, Lang::text("Tournament.LeaveQ").arg(QStringLiteral("<b>Big</b> Cup")));
-    settle();
+    EXPECT_EQ(lastQuestion(), Lang::text("Tournament.LeaveQ").arg(QStringLiteral("<b>Big</b> Cup")));
+    idle();
     EXPECT_EQ(service.countTo(QStringLiteral("/cup/c-1/unregister")), 0);
 
-    answerNext(true);
+    answer = true;
     click("tournamentUnregister");
     ASSERT_TRUE(reached(QStringLiteral("/cup/c-1/unregister")));
     EXPECT_TRUE(service.cups().front().registered.empty());
@@ -374,9 +372,9 @@ TEST_F(TournamentActions, NewTeamCodeAfterYes) {
     service.addTeam(team);
     poll();
     EXPECT_TRUE(text("tournamentInvite").contains(QStringLiteral("T-OLD")));
-    answerNext(true);
+    answer = true;
     click("tournamentNewCode");
-    EXPECT_EQ(question, Lang::text("Tournament.NewCodeQ"));
+    EXPECT_EQ(lastQuestion(), Lang::text("Tournament.NewCodeQ"));
     ASSERT_TRUE(reached(QStringLiteral("/cup/c-1/team/code")));
     poll();
     EXPECT_NE(service.teams().front().inviteCode, QStringLiteral("T-OLD"));
@@ -401,7 +399,7 @@ TEST_F(TournamentActions, CopyShowsCopiedThenItsOwnText) {
     EXPECT_EQ(text("tournamentCopyCode"), Lang::text("Common.Copied"));
     click("tournamentCopyCode");
     ASSERT_TRUE(
-        pumpUntil([this] { return text("tournamentCopyCode") == Lang::text("Tournament.CopyCode"); }, 4000));
+        waitUntil([this] { return text("tournamentCopyCode") == Lang::text("Tournament.CopyCode"); }, 4000));
     click("tournamentCopyLink");
     EXPECT_TRUE(QGuiApplication::clipboard()->text().endsWith(QStringLiteral("T-COPY1")));
 }

@@ -60,7 +60,7 @@ protected:
 };
 
 TEST_F(WagerPanelTest, WithoutAWagerOffersJoinAndCreate) {
-    dock->refresh();
+    view->refresh();
     EXPECT_TRUE(shown("wagerIntro"));
     EXPECT_EQ(text("wagerIntro"), Lang::text("Wager.Intro").toHtmlEscaped());
     EXPECT_TRUE(shown("wagerJoinCreate"));
@@ -78,7 +78,7 @@ TEST_F(WagerPanelTest, WithoutAWagerOffersJoinAndCreate) {
     }
 
     settings().token.clear();
-    dock->refresh();
+    view->refresh();
     EXPECT_EQ(text("wagerIntro"), Lang::text("Wager.LinkFirst").toHtmlEscaped());
     EXPECT_FALSE(shown("wagerJoinCreate"));
 }
@@ -155,7 +155,7 @@ TEST_F(WagerPanelTest, ReadyMarkFromTheOwnRow) {
     EXPECT_TRUE(
         text("wagerSides").contains(QStringLiteral("&#10004;</span> <span style='font-weight:700'>Tester")));
     healthy = false; // taking it back needs no check
-    dock->refresh();
+    view->refresh();
     EXPECT_TRUE(ready->isEnabled());
 
     show({"open", true, "2v2", false});
@@ -182,7 +182,7 @@ TEST_F(WagerPanelTest, CountdownsInTheHeadline) {
     show({"countdown", true, "2v2", true, clock + 7200000, clock + 9000000});
     EXPECT_TRUE(text("wagerHeadline").contains(Lang::text("Wager.StartsIn").arg(QStringLiteral("2:00:00"))));
     clock += 1000; // the next redraw counts down
-    dock->refresh();
+    view->refresh();
     EXPECT_TRUE(text("wagerHeadline").contains(Lang::text("Wager.StartsIn").arg(QStringLiteral("1:59:59"))));
 
     show({"countdown", false, "2v2", true, clock + 1000, clock + 2000});
@@ -200,7 +200,7 @@ TEST_F(WagerPanelTest, LiveRestartOnlyInTheFirstFiveMinutes) {
     EXPECT_EQ(text("wagerRestart"), Lang::text("Wager.RestartIn").arg(QStringLiteral("01:00")));
     EXPECT_TRUE(shown("wagerEnd"));
     clock += 2 * 60000;
-    dock->refresh();
+    view->refresh();
     EXPECT_FALSE(shown("wagerStop"));
     EXPECT_FALSE(shown("wagerRestart"));
     EXPECT_TRUE(shown("wagerEnd"));
@@ -287,13 +287,11 @@ TEST_F(WagerPanelTest, HostileNamesStayText) {
     EXPECT_TRUE(text("wagerHeadline").startsWith(QStringLiteral("<b>&lt;i&gt;</b>")));
     EXPECT_FALSE(text("wagerSides").contains(QStringLiteral("<b>")));
     EXPECT_EQ(text("wagerSides").count(evil.toHtmlEscaped()), 3);
-    dock->grab();
+    view->grab();
 }
 
 TEST_F(WagerPanelTest, RussianTexts) {
-    dock.reset();
-    useLanguage("ru");
-    dock = std::make_unique<Dock>(engine.get());
+    redockIn("ru");
     show({"open", true, "2v2"});
     EXPECT_NE(Lang::text("Wager.Cancel"), QStringLiteral("Cancel wager"));
     EXPECT_EQ(text("wagerLeave"), Lang::text("Wager.Cancel"));
@@ -354,7 +352,7 @@ TEST_F(WagerActions, TakeTheOtherSideReadyAndLeave) {
     click("wagerJoin");
     ASSERT_TRUE(reached(QStringLiteral("/wager/join")));
     EXPECT_EQ(service.countTo(QStringLiteral("/wager/join")), 1);
-    ASSERT_TRUE(pumpUntil([code] { return code->text().isEmpty(); }));
+    ASSERT_TRUE(waitUntil([code] { return code->text().isEmpty(); }));
     ASSERT_NE(me(service.wagers().front()), nullptr);
     poll();
     EXPECT_TRUE(text("wagerSides").contains(QStringLiteral("Rival")));
@@ -380,12 +378,12 @@ TEST_F(WagerActions, CreatorCancelsAfterYes) {
     ASSERT_TRUE(reached(QStringLiteral("/wager")));
     poll();
     const QString id = service.wagers().front().id;
-    answerNext(false);
+    answer = false;
     click("wagerLeave");
-    EXPECT_EQ(question, Lang::text("Wager.CancelQ"));
-    settle();
+    EXPECT_EQ(lastQuestion(), Lang::text("Wager.CancelQ"));
+    idle();
     EXPECT_EQ(service.countTo(QStringLiteral("/wager/") + id + QStringLiteral("/cancel")), 0);
-    answerNext(true);
+    answer = true;
     click("wagerLeave");
     ASSERT_TRUE(reached(QStringLiteral("/wager/") + id + QStringLiteral("/cancel")));
     EXPECT_EQ(service.wagers().front().phase, QStringLiteral("cancelled"));
@@ -397,7 +395,7 @@ TEST_F(WagerActions, FailureClearsBusy) {
     find<QLineEdit>("wagerCode")->setText(QStringLiteral("W-NONE"));
     click("wagerJoin");
     ASSERT_TRUE(reached(QStringLiteral("/wager/join")));
-    ASSERT_TRUE(pumpUntil([this] { return enabled("wagerJoin"); }));
+    ASSERT_TRUE(waitUntil([this] { return enabled("wagerJoin"); }));
     EXPECT_EQ(find<QLineEdit>("wagerCode")->text(), QStringLiteral("W-NONE")); // kept to correct
 }
 
@@ -406,7 +404,7 @@ TEST_F(WagerActions, CopyTheCode) {
     click("wagerCopy2");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("W-BBBB"));
     EXPECT_EQ(text("wagerCopy2"), Lang::text("Common.Copied"));
-    ASSERT_TRUE(pumpUntil([this] { return text("wagerCopy2") == Lang::text("Common.Copy"); }, 4000));
+    ASSERT_TRUE(waitUntil([this] { return text("wagerCopy2") == Lang::text("Common.Copy"); }, 4000));
 }
 
 } // namespace
