@@ -166,7 +166,8 @@ TEST_F(WagerPanelTest, ReadyMarkFromTheOwnRow) {
 }
 
 TEST_F(WagerPanelTest, CountdownsInTheHeadline) {
-    show({"countdown", true, "2v2", true, clock + 75000, clock + 75000 + 5400000});
+    const qint64 now = uplink().serverNow();
+    show({"countdown", true, "2v2", true, now + 75000, now + 75000 + 5400000});
     EXPECT_TRUE(text("wagerHeadline")
                     .contains(QStringLiteral("<span style='color:#E0B24E'>") +
                               Lang::text("Wager.StartsIn").arg(QStringLiteral("01:15"))));
@@ -179,18 +180,18 @@ TEST_F(WagerPanelTest, CountdownsInTheHeadline) {
     EXPECT_TRUE(text("wagerSides").contains(QStringLiteral("$1,500")));
     EXPECT_TRUE(text("wagerSides").contains(QStringLiteral("color:#D0645A'>-$250")));
 
-    show({"countdown", true, "2v2", true, clock + 7200000, clock + 9000000});
+    show({"countdown", true, "2v2", true, now + 7200000, now + 9000000});
     EXPECT_TRUE(text("wagerHeadline").contains(Lang::text("Wager.StartsIn").arg(QStringLiteral("2:00:00"))));
     clock += 1000; // the next redraw counts down
     view->refresh();
     EXPECT_TRUE(text("wagerHeadline").contains(Lang::text("Wager.StartsIn").arg(QStringLiteral("1:59:59"))));
 
-    show({"countdown", false, "2v2", true, clock + 1000, clock + 2000});
+    show({"countdown", false, "2v2", true, now + 1000, now + 2000});
     EXPECT_FALSE(shown("wagerStop"));
 }
 
 TEST_F(WagerPanelTest, LiveRestartOnlyInTheFirstFiveMinutes) {
-    const qint64 start = clock - 4 * 60000;
+    const qint64 start = uplink().serverNow() - 4 * 60000;
     show({"live", true, "2v2", true, start, start + 5400000});
     EXPECT_TRUE(text("wagerHeadline")
                     .contains(QStringLiteral("<span style='color:#A9B86B'>") +
