@@ -19,6 +19,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 constexpr int kMinPictureWidth = 454;
@@ -156,6 +158,14 @@ void TestDialog::build() {
     folderRow->addStretch(1);
     layout->addLayout(folderRow);
     updateWhere();
+    const std::pair<QWidget*, const char*> names[] = {
+        {picture_, "testPicture"},      {reading_, "testReading"}, {status_, "testStatus"},
+        {where_, "testWhere"},          {save_, "testSave"},       {every10_, "testEvery10"},
+        {onLine_, "testOnLine"},        {send_, "testSend"},       {changeFolder_, "testChangeFolder"},
+        {openFolder_, "testOpenFolder"}};
+    for (const auto& [widget, name] : names) {
+        widget->setObjectName(QString::fromLatin1(name));
+    }
 }
 
 void TestDialog::redraw() {

@@ -31,7 +31,8 @@ protected:
         DockTest::SetUp();
         startService();
         linkAs();
-        settings().out_dir = dir.filePath(QStringLiteral("out"));
+        // Samples and logs stay in the test's folder, never the user's documents.
+        engine().setOutputDir(dir.filePath(QStringLiteral("out")));
         uplink().setClockForTesting([this] { return clock; });
         setCheckInputsAdjusterForTesting([this](CheckInputs& in) {
             if (healthy) {
