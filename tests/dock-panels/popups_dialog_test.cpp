@@ -134,6 +134,16 @@ TEST_F(TestDialogTest, ShowsReadingAndWhereThingsGo) {
     in<QCheckBox>(dialog, "testEvery10")->setChecked(false);
     in<QCheckBox>(dialog, "testOnLine")->setChecked(false);
     EXPECT_FALSE(settings().sample_on_new_line);
+
+    // Redrawn twice a second only while on screen.
+    auto* timer = dialog.findChild<QTimer*>();
+    ASSERT_NE(timer, nullptr);
+    EXPECT_FALSE(timer->isActive());
+    dialog.show();
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 500);
+    dialog.hide();
+    EXPECT_FALSE(timer->isActive());
 }
 
 TEST_F(TestDialogTest, SendsTheNewest200Samples) {
