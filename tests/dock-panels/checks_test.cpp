@@ -129,12 +129,5 @@ TEST_F(CheckList, RenderedListEscapesWhatCameFromOutside) {
     EXPECT_TRUE(renderChecks({{QStringLiteral("warn"), rtl, QString(), false}}).contains(rtl));
 }
 
-TEST_F(CheckList, TextsFollowTheModuleLanguage) {
-    useLanguage(QStringLiteral("de"));
-    CheckInputs in = allGood();
-    in.hudSeenAt = 0;
-    EXPECT_NE(Lang::text("Check.Money"), QStringLiteral("Cash HUD read"));
-    EXPECT_EQ(readyCheck(collectChecks(in)).failure, notYet("Check.Money", Lang::text("Check.MoneyFix")));
-}
 
 } // namespace

@@ -273,12 +273,5 @@ TEST_F(WagerPanelTest, TakeTheOtherSideReadyAndLeave) {
     EXPECT_TRUE(questions.isEmpty());
 }
 
-TEST_F(WagerPanelTest, CopyTheCode) {
-    show({"open", true, "2v2"});
-    click("wagerCopy2");
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("W-BBBB"));
-    EXPECT_EQ(text("wagerCopy2"), Lang::text("Common.Copied"));
-    ASSERT_TRUE(waitUntil([this] { return text("wagerCopy2") == Lang::text("Common.Copy"); }, 4000));
-}
 
 } // namespace
