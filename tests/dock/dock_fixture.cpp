@@ -87,6 +87,8 @@ Dock& DockTest::makeDock(int width) {
         e.uplink()->start();
         e.uplink()->stopTimerForTesting();
         dock_ = std::make_unique<Dock>(&e);
+        dock_->setReaderStatusForTesting([this] { return readerGiven ? reader : engine().readerStatus(); });
+        dock_->setSourcesForTesting([this] { return sources; });
         dock_->setConfirmForTesting([this](const QString& title, const QString& text) {
             questions << title + QStringLiteral(": ") + text;
             return answer;

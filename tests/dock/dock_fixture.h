@@ -89,6 +89,11 @@ protected:
     // The steam account the engine reports; OBS's output state.
     SteamSeen steam;
     OutputState output;
+    // The reader's state the dock shows once `readerGiven` is set (the real
+    // reader needs a running OBS), and the game sources OBS would offer.
+    bool readerGiven = false;
+    ReaderStatus reader;
+    QStringList sources;
     // Pages the dock asked to open, questions it asked and the answer given.
     QStringList opened;
     QStringList questions;
