@@ -5,6 +5,7 @@
 #include "plugin/lang.h"
 #include "test-dialog.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -28,7 +29,11 @@ void Dock::writeScreenshots(const QString& folder) {
         const int height = layout && layout->hasHeightForWidth() ? layout->heightForWidth(380)
                                                                  : content_->sizeHint().height();
         content_->resize(380, height);
-        content_->grab().save(QStringLiteral("%1/dock-%2-%3.png").arg(folder, m, lang));
+        // The content is transparent over the dock's own background.
+        QPixmap picture(content_->size());
+        picture.fill(QColor(0x0E, 0x12, 0x15));
+        content_->render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+        picture.save(QStringLiteral("%1/dock-%2-%3.png").arg(folder, m, lang));
         content_->resize(size);
     }
     setMode(mode);

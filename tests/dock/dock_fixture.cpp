@@ -96,6 +96,9 @@ Dock& DockTest::makeDock(int width) {
         dock_->setBrowserForTesting([this](const QUrl& url) { opened << url.toString(); });
         dock_->resize(width, 900);
         dock_->show();
+        // Starting may ask the service for the status at once; its answer
+        // must not overwrite the model a test puts in place afterwards.
+        EXPECT_TRUE(settle());
     }
     dock_->refresh();
     return *dock_;
