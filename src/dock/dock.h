@@ -232,6 +232,7 @@ private:
     bool alarmAcked_ = false;
     bool flashOn_ = false;
     bool fillingSources_ = false;
+    int offeredSources_ = 0;
     bool logsSending_ = false;
     QString noticeText_;
     qint64 noticeUntil_ = 0;
