@@ -87,6 +87,8 @@ Dock& DockTest::makeDock(int width) {
         e.uplink()->start();
         e.uplink()->stopTimerForTesting();
         dock_ = std::make_unique<Dock>(&e);
+        dock_->setReaderStatusForTesting([this] { return readerGiven ? reader : engine().readerStatus(); });
+        dock_->setSourcesForTesting([this] { return sources; });
         dock_->setConfirmForTesting([this](const QString& title, const QString& text) {
             questions << title + QStringLiteral(": ") + text;
             return answer;
@@ -94,6 +96,9 @@ Dock& DockTest::makeDock(int width) {
         dock_->setBrowserForTesting([this](const QUrl& url) { opened << url.toString(); });
         dock_->resize(width, 900);
         dock_->show();
+        // Starting may ask the service for the status at once; its answer
+        // must not overwrite the model a test puts in place afterwards.
+        EXPECT_TRUE(settle());
     }
     dock_->refresh();
     return *dock_;

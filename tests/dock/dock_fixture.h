@@ -53,7 +53,8 @@ protected:
     Engine& engine();
     Uplink& uplink() { return *engine().uplink(); }
     Settings& settings() { return engine().settings(); }
-    // Creates the dock (once), shows it at `width` and refreshes it.
+    // Creates the dock (once), shows it at `width`, waits for what starting
+    // the link sent, and refreshes it.
     Dock& makeDock(int width = 360);
     Dock& dock() { return *dock_; }
 
@@ -89,6 +90,11 @@ protected:
     // The steam account the engine reports; OBS's output state.
     SteamSeen steam;
     OutputState output;
+    // The reader's state the dock shows once `readerGiven` is set (the real
+    // reader needs a running OBS), and the game sources OBS would offer.
+    bool readerGiven = false;
+    ReaderStatus reader;
+    QStringList sources;
     // Pages the dock asked to open, questions it asked and the answer given.
     QStringList opened;
     QStringList questions;
