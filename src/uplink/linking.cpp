@@ -174,6 +174,16 @@ void Uplink::completeLink(const QJsonObject& reply) {
     refreshSoon();
 }
 
+void Uplink::cancelLink() {
+    if (linkDeviceCode_.isEmpty() && linkUserCode_.isEmpty()) {
+        return;
+    }
+    log("LINK", QStringLiteral("link cancelled by the user"));
+    linkDeviceCode_.clear();
+    linkUserCode_.clear();
+    emit changed();
+}
+
 void Uplink::unlink() {
     log("LINK", QStringLiteral("unlinked by the user"));
     if (hasToken()) {

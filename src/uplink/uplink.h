@@ -92,6 +92,8 @@ public:
 
     // Linking and verification.
     void startLink();
+    // Gives up the link in progress (its code is no longer polled).
+    void cancelLink();
     void unlink();
     void requestSteamVerify(UrlFn done);
     void requestTwitchVerify(UrlFn done, bool link, bool updates);
