@@ -97,6 +97,7 @@ MODULE_EXPORT bool obs_module_load(void) {
     g_engine->setOutputStateQuery([] {
         return OutputState{obs_frontend_streaming_active(), obs_frontend_recording_active()};
     });
+    g_engine->setCurrentSceneQuery([] { return OBSSourceAutoRelease(obs_frontend_get_current_scene()); });
 
     Lang::apply(g_engine->settings().lang);
     const char* obsLocale = obs_get_locale();
