@@ -2,6 +2,7 @@
 
 #include "plugin/endpoints.h"
 #include "plugin/log.h"
+#include "plugin/module-data.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ void Uplink::enterDemo() {
     s.stream.ok = true;
     s.stream.twitchLogin = QStringLiteral("jorn_plays");
 
-    s.plugin.latest = QStringLiteral("0.3.0");
+    s.plugin.latest = QString::fromLatin1(plugin::kVersion);
     s.plugin.minimum = QStringLiteral("0.2.0");
 
     s.checks.hasChecks = true;
