@@ -1,5 +1,7 @@
 #include "test_service.h"
 
+#include "plugin/version.h"
+
 #ifndef CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_OPENSSL_SUPPORT
 #endif
@@ -558,7 +560,7 @@ struct TestService::Impl {
                                          {"twitch_live", false},
                                          {"vods_on", QJsonValue::Null},
                                          {"plugin_ok", true}});
-        doc.insert("plugin", QJsonObject{{"latest", "0.3.0"},
+        doc.insert("plugin", QJsonObject{{"latest", CORVEX_VERSION},
                                          {"min", "0.1.0"},
                                          {"url", originLocked() + "/download"},
                                          {"portable_url", originLocked() + "/download/portable"}});

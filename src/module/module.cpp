@@ -1,10 +1,10 @@
 // The module's entry points: what OBS calls to load, localise and unload it.
 
-#include "lang.h"
-#include "log.h"
-#include "module-data.h"
-#include "obs-compat.h"
-#include "obs-ref.h"
+#include "plugin/lang.h"
+#include "plugin/log.h"
+#include "plugin/module-data.h"
+#include "plugin/obs-compat.h"
+#include "plugin/obs-ref.h"
 
 #include "dock/dock.h"
 #include "engine/engine.h"
