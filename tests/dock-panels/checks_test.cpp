@@ -129,5 +129,4 @@ TEST_F(CheckList, RenderedListEscapesWhatCameFromOutside) {
     EXPECT_TRUE(renderChecks({{QStringLiteral("warn"), rtl, QString(), false}}).contains(rtl));
 }
 
-
 } // namespace
