@@ -19,6 +19,8 @@ void Dock::writeScreenshots(const QString& folder) {
     const QString mode = settings().mode;
     const QSize size = content_->size();
     QString report;
+    // The scroll area would size the content back to its viewport at once.
+    scroll_->setWidgetResizable(false);
     for (const char* each : {"tournament", "wager"}) {
         const QString m = QString::fromLatin1(each);
         setMode(m);
@@ -36,6 +38,7 @@ void Dock::writeScreenshots(const QString& folder) {
         picture.save(QStringLiteral("%1/dock-%2-%3.png").arg(folder, m, lang));
         content_->resize(size);
     }
+    scroll_->setWidgetResizable(true);
     setMode(mode);
     refresh();
     QCoreApplication::processEvents();

@@ -1,6 +1,6 @@
 #include "dock/stream-checks.h"
 
-#include "dock_fixture.h"
+#include "panel_fixture.h"
 #include "plugin/lang.h"
 
 #include <gtest/gtest.h>
@@ -129,5 +129,27 @@ TEST_F(CheckList, RenderedListEscapesWhatCameFromOutside) {
     EXPECT_TRUE(renderChecks({{QStringLiteral("warn"), rtl, QString(), false}}).contains(rtl));
 }
 
+} // namespace
+
+namespace {
+
+using DockCheckInputs = PanelTest;
+
+// What the dock hands the checks: OBS's output state, the engine's reader
+// (no source yet here) and the status model.
+TEST_F(DockCheckInputs, TakenFromObsTheReaderAndTheStatus) {
+    setCheckInputsAdjusterForTesting({});
+    output.streaming = true;
+    apply(R"({"checks":{"twitch_live":true,"vods_on":false},"plugin":{"min":"0.4"}})");
+    const CheckInputs in = checkInputs(*view);
+    EXPECT_TRUE(in.streaming);
+    EXPECT_FALSE(in.sourceChosen);
+    EXPECT_TRUE(in.onStream); // not described yet: not known to be off stream
+    EXPECT_EQ(in.hudSeenAt, 0);
+    EXPECT_EQ(in.checks.twitchLive, 1);
+    EXPECT_EQ(in.plugin.minimum, QStringLiteral("0.4"));
+    EXPECT_EQ(readyCheck(collectChecks(in)).failure,
+              Lang::text("Check.NotYet").arg(Lang::text("Check.Capture"), Lang::text("Check.CaptureAdd")));
+}
 
 } // namespace

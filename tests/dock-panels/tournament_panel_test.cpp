@@ -157,6 +157,7 @@ TEST_F(TournamentPanelTest, RegisterWithTheTypedCode) {
     auto* code = find<QLineEdit>("tournamentCode");
     code->clear();
     click("tournamentRegister"); // nothing typed: nothing sent
+    EXPECT_EQ(text("notice"), Lang::text("Tournament.TypeCode"));
     code->setText(QStringLiteral("  cup-1 "));
     click("tournamentRegister");
     EXPECT_FALSE(enabled("tournamentRegister")); // busy until the reply
@@ -179,9 +180,11 @@ TEST_F(TournamentPanelTest, CreateTeamChecksNameTagAndPassword) {
     auto* password = find<QLineEdit>("tournamentPassword");
     tag->setText(QStringLiteral("a")); // too short
     click("tournamentCreateTeam");
+    EXPECT_EQ(text("notice"), Lang::text("Tournament.BadTag"));
     tag->setText(QStringLiteral("owl1"));
     password->setText(QStringLiteral("abc")); // too short
     click("tournamentCreateTeam");
+    EXPECT_EQ(text("notice"), Lang::text("Tournament.ShortPassword"));
     idle();
     EXPECT_EQ(service.countTo(QStringLiteral("/cup/c-1/team")), 0);
 

@@ -252,6 +252,7 @@ TEST_F(WagerPanelTest, TakeTheOtherSideReadyAndLeave) {
     ASSERT_TRUE(reached(QStringLiteral("/wager/join")));
     ASSERT_TRUE(waitUntil([this] { return enabled("wagerJoin"); })); // a failure frees the panel
     EXPECT_EQ(code->text(), QStringLiteral(" w-take "));             // and keeps the code to correct
+    EXPECT_EQ(text("notice"), Lang::text("Wager.JoinFailed").arg(QStringLiteral("try again")));
     click("wagerJoin");
     ASSERT_TRUE(reached(QStringLiteral("/wager/join"), 2));
     ASSERT_TRUE(waitUntil([code] { return code->text().isEmpty(); }));
@@ -272,6 +273,5 @@ TEST_F(WagerPanelTest, TakeTheOtherSideReadyAndLeave) {
     EXPECT_TRUE(service.wagers().front().sideB.empty());
     EXPECT_TRUE(questions.isEmpty());
 }
-
 
 } // namespace

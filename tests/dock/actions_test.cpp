@@ -142,3 +142,29 @@ TEST_F(DockTest, SendingLogsCannotBePressedTwice) {
     EXPECT_TRUE(opened[0].startsWith(QStringLiteral("file://")));
     EXPECT_TRUE(opened[0].endsWith(QStringLiteral("/logs")));
 }
+
+TEST_F(DockTest, ConnectTwitchSendsTheChatChoicesAndAdsCanBeStopped) {
+    startService();
+    linkAs();
+    makeDock();
+    applyStatus(R"({"account": {"discord": {"linked": true}, "complete": true, "chat": {"link": false}}})");
+    {
+        const QSignalBlocker quiet(child<QCheckBox>("chatLink")); // no "after Twitch" notice
+        child<QCheckBox>("chatLink")->setChecked(true);
+    }
+    click("connectTwitch");
+    ASSERT_TRUE(waitUntil([this] { return !opened.isEmpty(); }));
+    EXPECT_TRUE(opened[0].startsWith(service.origin()));
+    const QJsonObject body = service.requestsTo(QStringLiteral("/twitch/token")).front().json();
+    EXPECT_TRUE(body.value("link").toBool());
+    EXPECT_FALSE(body.value("updates").toBool());
+
+    applyStatus(R"({"account": {"discord": {"linked": true}, "twitch": "tv", "twitch_verified": true,
+                                "ads": true}})");
+    EXPECT_TRUE(shown("adsStop"));
+    EXPECT_FALSE(shown("adsAllow"));
+    EXPECT_TRUE(plain(label("adsLabel")).endsWith(Lang::text("Ads.On")));
+    click("adsStop");
+    ASSERT_TRUE(waitUntil([this] { return shown("notice"); }));
+    EXPECT_EQ(service.countTo(QStringLiteral("/me/ads")), 1);
+}

@@ -74,6 +74,8 @@ void DockTest::linkAs(const QString& token, const QString& playerId, const QStri
 Engine& DockTest::engine() {
     if (!engine_) {
         engine_ = std::make_unique<Engine>(nullptr, dir.path());
+        // Never the real service: a closed loopback port until startService().
+        engine_->settings().server = QStringLiteral("http://127.0.0.1:1/api/mintcup/v1");
         engine_->setSteamLookupForTesting([this] { return steam; });
         engine_->setOutputStateQuery([this] { return output; });
     }

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QPushButton>
 
 // What a player sees of the frame for the status models the service sends:
@@ -320,4 +321,63 @@ TEST_F(DockTest, DemoModeShowsALinkedDock) {
     ASSERT_TRUE(done.open(QIODevice::ReadOnly));
     EXPECT_TRUE(done.readAll().startsWith("tournament min width "));
     EXPECT_EQ(settings().mode, QStringLiteral("tournament"));
+}
+
+TEST_F(DockTest, WagerPhasesAsTheFrameShowsThem) {
+    linkAs();
+    settings().mode = QStringLiteral("wager");
+    makeDock();
+    const qint64 now = uplink().serverNow();
+    const QJsonObject me{{"id", "p-1"}, {"name", "Tester"}};
+    QJsonObject wager{
+        {"id", "w1"},
+        {"format", "1v1"},
+        {"minutes", 90},
+        {"phase", "live"},
+        {"ends_at", double(now + 65000)},
+        {"sides",
+         QJsonObject{{"a", QJsonObject{{"name", "A"}, {"score", 700}}},
+                     {"b", QJsonObject{{"name", "B"}, {"score", 1200}, {"players", QJsonArray{me}}}}}}};
+    QJsonObject doc = linkedWith("{}");
+    doc["wager"] = wager;
+    doc["cup"] =
+        QJsonObject{{"id", "c9"}, {"kind", "wager"}, {"phase", "live"}, {"ends_at", double(now + 65000)}};
+    doc["me"] = QJsonObject{{"score", 1200}, {"rank", 1}};
+    applyStatus(doc);
+    EXPECT_EQ(label("scoreTitle")->text(), Lang::text("Score.WagerTitle"));
+    EXPECT_EQ(label("dockMessage")->text(),
+              Lang::text("Wager.Name") + QStringLiteral(" 1v1 · ") + formatMinutes(90));
+    EXPECT_TRUE(label("timeLine")->text().startsWith(Lang::text("Dock.EndsIn").arg("01:0")));
+    EXPECT_EQ(label("pill")->styleSheet(), QStringLiteral("background:#8C9A5B;color:#0B0E10;"));
+    ASSERT_EQ(uplink().status().wager.side, QStringLiteral("b"));
+    EXPECT_EQ(label("scoreLine")->text(), Lang::text("Score.WagerSides").arg("$1,200", "$700"));
+    EXPECT_TRUE(shown("wagerArea"));
+    EXPECT_TRUE(shown("scoreBox"));
+
+    // A wager without a cup: the pill names the wager's phase; over once final.
+    doc.remove(QStringLiteral("cup"));
+    wager["phase"] = "final";
+    doc["wager"] = wager;
+    applyStatus(doc);
+    EXPECT_EQ(label("pill")->text(), Lang::text("Pill.Wager").arg(phaseLabel("final")));
+    EXPECT_EQ(label("timeLine")->text(), Lang::text("Dock.WagerOver"));
+    EXPECT_TRUE(label("pill")->styleSheet().isEmpty());
+    // No wager is active any more: tournament mode proposes nothing.
+    click("modeTournament");
+    EXPECT_FALSE(shown("modeLock"));
+}
+
+TEST_F(DockTest, OverlayButtonSaysWhyNothingWasAdded) {
+    linkAs();
+    makeDock();
+    applyStatus(kLinkedIdle);
+    QString why;
+    const bool added = engine().addOverlay(Overlay::Card, &why);
+    if (added) {
+        GTEST_SKIP() << "this build adds overlays without OBS";
+    }
+    click("overlayCard");
+    EXPECT_TRUE(shown("notice"));
+    EXPECT_EQ(label("notice")->text(), why);
+    EXPECT_FALSE(shown("removeCard"));
 }
