@@ -76,6 +76,8 @@ Engine& DockTest::engine() {
         engine_ = std::make_unique<Engine>(nullptr, dir.path());
         // Never the real service: a closed loopback port until startService().
         engine_->settings().server = QStringLiteral("http://127.0.0.1:1/api/mintcup/v1");
+        // Samples and logs stay in the test's folder, not the user's documents.
+        engine_->settings().out_dir = dir.filePath(QStringLiteral("out"));
         engine_->setSteamLookupForTesting([this] { return steam; });
         engine_->setOutputStateQuery([this] { return output; });
     }
