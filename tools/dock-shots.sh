@@ -182,15 +182,17 @@ JSON
 # The loopback service answering every request in one way, on `port` (0:
 # any); sets `port` to the one it listens on.
 start_service() {
-    local fault="$1" args=(--port "$port" --quiet --token dock-shots)
+    local fault="$1" found args=(--port "$port" --quiet --token dock-shots)
     stop_service
     [ -n "$fault" ] && args+=(--fault "/=$fault")
     "$service_bin" "${args[@]}" >"$work/service.txt" 2>&1 &
     service_pid=$!
     local i
     for i in $(seq 1 50); do
-        if grep -q '^http' "$work/service.txt" 2>/dev/null; then
-            port=$(sed -n 's#^http://127\.0\.0\.1:\([0-9]*\)/.*#\1#p' "$work/service.txt" | head -n 1)
+        # The whole line, not a half-written one.
+        found=$(sed -n 's#^http://127\.0\.0\.1:\([0-9][0-9]*\)/api/.*#\1#p' "$work/service.txt" 2>/dev/null | head -n 1)
+        if [ -n "$found" ]; then
+            port="$found"
             return 0
         fi
         kill -0 "$service_pid" 2>/dev/null || break
