@@ -117,6 +117,7 @@ void Dock::buildModeRows(QVBoxLayout* column) {
     lock->setContentsMargins(0, 0, 0, 0);
     lockLabel_ = makeLabel(QString(), QStringLiteral("lock"), lockRow_);
     lockLabel_->setObjectName(QStringLiteral("modeLock"));
+    lockLabel_->setTextFormat(Qt::PlainText);
     lock->addWidget(lockLabel_, 1);
     switchButton_ = makeButton(Lang::text("Mode.Switch"), "modeSwitch", lockRow_);
     setRole(switchButton_, QStringLiteral("primary"));

@@ -52,7 +52,7 @@ public:
     void setMode(const QString& mode);
     // The amber notice for 15 s; an empty text clears it.
     void showNotice(const QString& text);
-    // The green confirmation line for 20 s.
+    // The green confirmation line for 20 s: plain text, shown after a tick.
     void showConfirmation(const QString& text);
     // A modal yes/no question; "no" is the default and the escape answer.
     bool confirm(const QString& title, const QString& text);
@@ -232,6 +232,7 @@ private:
     bool alarmAcked_ = false;
     bool flashOn_ = false;
     bool fillingSources_ = false;
+    int offeredSources_ = 0;
     bool logsSending_ = false;
     QString noticeText_;
     qint64 noticeUntil_ = 0;

@@ -112,6 +112,7 @@ void Dock::fillSources() {
         }
     }
     sourceMenu_->setCurrentIndex(index);
+    offeredSources_ = sources.size();
     fillingSources_ = false;
 }
 
@@ -158,7 +159,9 @@ void Dock::refreshReader(const ReaderStatus& r) {
     refreshLockLabel(r);
 
     sourceMenu_->setEnabled(!r.locked);
-    if (sourceMenu_->count() < 2 && !fillingSources_ && !r.locked) {
+    // The dock is built before OBS has loaded the scenes, so a menu that
+    // offers no source yet is filled again (a stored choice alone counts as none).
+    if (offeredSources_ == 0 && !fillingSources_ && !r.locked) {
         fillSources();
     }
 }

@@ -5,6 +5,7 @@
 #include "plugin/lang.h"
 #include "test-dialog.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,8 @@ void Dock::writeScreenshots(const QString& folder) {
     const QString mode = settings().mode;
     const QSize size = content_->size();
     QString report;
+    // The scroll area would size the content back to its viewport at once.
+    scroll_->setWidgetResizable(false);
     for (const char* each : {"tournament", "wager"}) {
         const QString m = QString::fromLatin1(each);
         setMode(m);
@@ -28,9 +31,14 @@ void Dock::writeScreenshots(const QString& folder) {
         const int height = layout && layout->hasHeightForWidth() ? layout->heightForWidth(380)
                                                                  : content_->sizeHint().height();
         content_->resize(380, height);
-        content_->grab().save(QStringLiteral("%1/dock-%2-%3.png").arg(folder, m, lang));
+        // The content is transparent over the dock's own background.
+        QPixmap picture(content_->size());
+        picture.fill(QColor(0x0E, 0x12, 0x15));
+        content_->render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+        picture.save(QStringLiteral("%1/dock-%2-%3.png").arg(folder, m, lang));
         content_->resize(size);
     }
+    scroll_->setWidgetResizable(true);
     setMode(mode);
     refresh();
     QCoreApplication::processEvents();

@@ -109,7 +109,9 @@ CheckInputs checkInputs(const Dock& dock) {
     in.sourceChosen = reader.info.exists || !reader.source.isEmpty();
     in.sourceType = reader.info.type;
     in.captured = reader.info.exe;
-    in.onStream = reader.info.active;
+    // Until the engine has described the source, it is not known to be off
+    // stream (the stream line reads it the same way).
+    in.onStream = !reader.info.exists || reader.info.active;
     in.hudSeenAt = dock.hudSeenAt();
     in.now = QDateTime::currentMSecsSinceEpoch();
     const Status& status = dock.uplink().status();

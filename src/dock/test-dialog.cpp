@@ -112,8 +112,18 @@ TestDialog::TestDialog(Engine& engine, QWidget* parent) : QDialog(parent), engin
     timer_ = new QTimer(this);
     timer_->setInterval(500);
     connect(timer_, &QTimer::timeout, this, &TestDialog::redraw);
-    timer_->start();
     redraw();
+}
+
+void TestDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    redraw();
+    timer_->start();
+}
+
+void TestDialog::hideEvent(QHideEvent* event) {
+    timer_->stop();
+    QDialog::hideEvent(event);
 }
 
 void TestDialog::build() {

@@ -33,6 +33,11 @@ public:
     void sendSamples();
     void changeFolder();
 
+protected:
+    // The picture is only fetched while someone can see it.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     void build();
     void updateWhere();

@@ -288,6 +288,7 @@ void TournamentPanel::refreshReady(const Registration& r) {
     setLabelText(checksLabel_, renderChecks(checks));
     if (r.ready) {
         readyButton_->setEnabled(!busy_ && !readyPending_);
+        readyButton_->setToolTip(txt("Tournament.ReadyTip"));
     } else {
         const ReadyVerdict verdict = readyCheck(checks);
         readyButton_->setEnabled(verdict.ok && !busy_ && !readyPending_);

@@ -30,6 +30,10 @@ protected:
     void SetUp() override {
         DockTest::SetUp();
         startService();
+        // A finished account set-up: the dock shows its panels only then.
+        QJsonObject account = service.account();
+        account.insert(QStringLiteral("complete"), true);
+        service.setAccount(account);
         linkAs();
         // Samples and logs stay in the test's folder, never the user's documents.
         engine().setOutputDir(dir.filePath(QStringLiteral("out")));

@@ -74,6 +74,8 @@ void DockTest::linkAs(const QString& token, const QString& playerId, const QStri
 Engine& DockTest::engine() {
     if (!engine_) {
         engine_ = std::make_unique<Engine>(nullptr, dir.path());
+        // Never the real service: a closed loopback port until startService().
+        engine_->settings().server = QStringLiteral("http://127.0.0.1:1/api/mintcup/v1");
         engine_->setSteamLookupForTesting([this] { return steam; });
         engine_->setOutputStateQuery([this] { return output; });
     }
@@ -96,6 +98,9 @@ Dock& DockTest::makeDock(int width) {
         dock_->setBrowserForTesting([this](const QUrl& url) { opened << url.toString(); });
         dock_->resize(width, 900);
         dock_->show();
+        // Starting may ask the service for the status at once; its answer
+        // must not overwrite the model a test puts in place afterwards.
+        EXPECT_TRUE(settle());
     }
     dock_->refresh();
     return *dock_;

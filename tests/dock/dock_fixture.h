@@ -53,7 +53,8 @@ protected:
     Engine& engine();
     Uplink& uplink() { return *engine().uplink(); }
     Settings& settings() { return engine().settings(); }
-    // Creates the dock (once), shows it at `width` and refreshes it.
+    // Creates the dock (once), shows it at `width`, waits for what starting
+    // the link sent, and refreshes it.
     Dock& makeDock(int width = 360);
     Dock& dock() { return *dock_; }
 
