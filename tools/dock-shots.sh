@@ -12,10 +12,12 @@
 #  - once linked to the loopback test service, which answers every request
 #    with a prepared status document; the display is photographed and the
 #    dock cut out of it by its background colour: state-cup-live-LANG.png,
-#    state-alarm-LANG.png (a live cup that is not on stream) and
-#    state-unlinked-LANG.png (the service has dropped the PC's token).
-# Defaults: build/linux, out/dock-shots, all 14 languages. About 40 s per
-# language with the states, 15 s without.
+#    state-alarm-LANG.png (a live cup that is not on stream),
+#    state-unlinked-LANG.png (the service has dropped the PC's token) and,
+#    when xdotool is there to press the link button, state-link-code-LANG.png.
+# Defaults: build/linux, out/dock-shots, all 14 languages. About 45 s per
+# language with the states, 15 s without. DOCK_SHOTS_KEEP=1 keeps the OBS
+# set-up and its logs.
 set -u
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -73,7 +75,11 @@ stop_service() {
 cleanup() {
     stop_service
     sandbox_cleanup
-    rm -rf "$work"
+    if [ -n "${DOCK_SHOTS_KEEP:-}" ]; then
+        echo "dock-shots: OBS set-up, logs and service output kept in $work"
+    else
+        rm -rf "$work"
+    fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -176,14 +182,17 @@ JSON
 # The loopback service answering every request in one way, on `port` (0:
 # any); sets `port` to the one it listens on.
 start_service() {
-    local fault="$1"
+    local fault="$1" found args=(--port "$port" --quiet --token dock-shots)
     stop_service
-    "$service_bin" --port "$port" --quiet --token dock-shots --fault "/=$fault" >"$work/service.txt" 2>&1 &
+    [ -n "$fault" ] && args+=(--fault "/=$fault")
+    "$service_bin" "${args[@]}" >"$work/service.txt" 2>&1 &
     service_pid=$!
     local i
     for i in $(seq 1 50); do
-        if grep -q '^http' "$work/service.txt" 2>/dev/null; then
-            port=$(sed -n 's#^http://127\.0\.0\.1:\([0-9]*\)/.*#\1#p' "$work/service.txt" | head -n 1)
+        # The whole line, not a half-written one.
+        found=$(sed -n 's#^http://127\.0\.0\.1:\([0-9][0-9]*\)/api/.*#\1#p' "$work/service.txt" 2>/dev/null | head -n 1)
+        if [ -n "$found" ]; then
+            port="$found"
             return 0
         fi
         kill -0 "$service_pid" 2>/dev/null || break
@@ -196,11 +205,26 @@ start_service() {
 # A status document reaches the dock with the next poll or upload, at most
 # 5 s apart.
 shoot_state() {
-    local lang="$1" name="$2"
-    sleep 7
-    sandbox_screenshot "$work/window.png" || { problem "$lang: no screenshot"; return; }
+    local lang="$1" name="$2" wait="${3:-7}"
+    sleep "$wait"
+    sandbox_screenshot "$work/window.png" || { problem "$lang: no screenshot"; return 1; }
     crop_dock "$work/window.png" "$out/state-$name-$lang.png" ||
-        { cp "$work/window.png" "$out/state-$name-$lang-window.png"; problem "$lang: no dock in the $name screenshot"; }
+        { cp "$work/window.png" "$out/state-$name-$lang-window.png"; problem "$lang: no dock in the $name screenshot"; return 1; }
+}
+
+# Presses the dock's link button: while the PC is unlinked it is the largest
+# patch of the primary colour (the logo is the other, far smaller one). The
+# service, no longer refusing, hands out a code, which the dock shows until
+# the sign-in page is visited (never, here).
+press_link() {
+    local box
+    box=$(convert "$work/window.png" -alpha off -fill black +opaque '#8C9A5B' -fill white -opaque '#8C9A5B' \
+        -define connected-components:verbose=true -connected-components 8 null: 2>/dev/null |
+        awk '/srgb\(255,255,255\)/ {print $4, $2}' | sort -n | tail -n 1 | cut -d' ' -f2)
+    [[ "$box" =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || return 1
+    local w=${BASH_REMATCH[1]} h=${BASH_REMATCH[2]} x=${BASH_REMATCH[3]} y=${BASH_REMATCH[4]}
+    [ "$w" -gt 20 ] && [ "$h" -gt 10 ] || return 1
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) sleep 0.3 click 1
 }
 
 states_run() {
@@ -217,7 +241,11 @@ states_run() {
     shoot_state "$lang" cup-live
     start_service "status:200:$(status_doc alarm)" && shoot_state "$lang" alarm
     # A 401 unlinks the PC: the token goes and the dock asks to link again.
-    start_service 'status:401:{"error":"unauthorized"}' && shoot_state "$lang" unlinked
+    if start_service 'status:401:{"error":"unauthorized"}' && shoot_state "$lang" unlinked &&
+        command -v xdotool >/dev/null; then
+        start_service "" && { press_link || problem "$lang: no link button to press"; } &&
+            shoot_state "$lang" link-code 3
+    fi
     sandbox_stop 20 || problem "$lang: OBS did not close (states)"
     stop_service
 }

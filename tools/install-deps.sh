@@ -19,6 +19,8 @@ packages=(
     # Japanese, Korean and Chinese glyphs for the dock (Qt's font fallback);
     # Debian's default fonts cover Latin and Cyrillic only
     fonts-noto-cjk
+    # tools/dock-shots.sh presses the dock's link button for its link-code picture
+    xdotool
 )
 
 sudo=""

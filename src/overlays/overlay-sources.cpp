@@ -16,7 +16,13 @@ OBSSceneItem findItem(obs_scene_t* scene, const QString& name) {
 }
 
 OBSSourceAutoRelease sourceNamed(const QString& name) {
-    return OBSSourceAutoRelease(obs_get_source_by_name(name.toUtf8().constData()));
+    OBSSourceAutoRelease source(obs_get_source_by_name(name.toUtf8().constData()));
+    // A source the user deleted lingers until its last holder lets go; it
+    // must not come back into a scene.
+    if (source && obs_source_removed(source)) {
+        return nullptr;
+    }
+    return source;
 }
 
 bool isBrowserSource(obs_source_t* source) {

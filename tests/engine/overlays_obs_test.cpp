@@ -80,11 +80,21 @@ public:
     Stage() : scene_(obs_scene_create(qPrintable(QStringLiteral("stage %1").arg(++count_)))) {}
     ~Stage() {
         obs_source_remove(obs_scene_get_source(scene_));
+        scene_ = nullptr;
         for (const QString& name : {kCard, kBoard}) {
             OBSSourceAutoRelease left(obs_get_source_by_name(qPrintable(name)));
             if (left)
                 obs_source_remove(left);
         }
+        // libobs destroys sources on a task thread of its own; the next test
+        // must not meet these under their names.
+        waitUntil(
+            [] {
+                OBSSourceAutoRelease card(obs_get_source_by_name(qPrintable(kCard)));
+                OBSSourceAutoRelease board(obs_get_source_by_name(qPrintable(kBoard)));
+                return !card && !board;
+            },
+            5000);
     }
     obs_scene_t* scene() const { return scene_; }
     std::function<OBSSourceAutoRelease()> query() const {
@@ -294,6 +304,18 @@ TEST_F(Overlays, HideShowAndRemoveKeepTheSource) {
     OBSSourceAutoRelease source(obs_get_source_by_name(qPrintable(kBoard)));
     OBSDataAutoRelease settings(obs_source_get_settings(source));
     EXPECT_STREQ(obs_data_get_string(settings, "css"), "body { color: red; }");
+
+    // Deleted by the user (item and source): it lingers while anyone holds
+    // it, but adding the leaderboard again makes a new one rather than bring
+    // the deleted one back.
+    engine->removeOverlay(Overlay::Board);
+    obs_source_remove(source);
+    engine->tickForTesting();
+    ASSERT_TRUE(engine->addOverlay(Overlay::Board, nullptr));
+    OBSSceneItem item = stage.item(kBoard);
+    ASSERT_TRUE(item);
+    EXPECT_NE(obs_sceneitem_get_source(item), source.Get());
+    EXPECT_FALSE(obs_source_removed(obs_sceneitem_get_source(item)));
 }
 
 TEST_F(Overlays, UpkeepFollowsThePlayerTheTeamTheWagerAndTheLanguage) {
