@@ -47,7 +47,7 @@ done
 
 build="$(cd "$build" 2>/dev/null && pwd)" || { echo "dock-shots: no build folder" >&2; exit 2; }
 service_bin="$build/tools/service/corvex-test-service"
-[ -f "$build/corvex-tournament.so" ] || {
+[ -f "$build/src/module/corvex-tournament.so" ] || {
     echo "dock-shots: build the module first (cmake --build $build --target corvex-tournament)" >&2
     exit 2
 }

@@ -67,18 +67,20 @@ void Dock::buildReader(QVBoxLayout* column) {
     readerLock_->hide();
     box->addWidget(readerLock_);
 
-    auto* pick = new QHBoxLayout();
+    // Menu and button on lines of their own: side by side, a long translation
+    // of the button forced the dock wider than OBS gives it.
+    auto* pick = new QVBoxLayout();
     sourceMenu_ = new QComboBox(readerBox_);
     sourceMenu_->setObjectName(QStringLiteral("sourceMenu"));
     sourceMenu_->setToolTip(Lang::text("Reader.SourceTip"));
     sourceMenu_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     sourceMenu_->setMinimumContentsLength(8);
     connect(sourceMenu_, QOverload<int>::of(&QComboBox::activated), this, &Dock::sourceChosen);
-    pick->addWidget(sourceMenu_, 1);
+    pick->addWidget(sourceMenu_);
     testButton_ = new QPushButton(Lang::text("Reader.Test"), readerBox_);
     testButton_->setObjectName(QStringLiteral("readerTest"));
     connect(testButton_, &QPushButton::clicked, this, &Dock::openTest);
-    pick->addWidget(testButton_);
+    pick->addWidget(testButton_, 0, Qt::AlignLeft);
     box->addLayout(pick);
     column->addWidget(readerBox_);
 }
