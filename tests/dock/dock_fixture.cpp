@@ -5,29 +5,10 @@
 #include "../locale_support.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QTextDocument>
-#include <QThread>
 #include <QVariant>
-
-bool waitUntil(const std::function<bool()>& ready, int timeoutMs) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!ready()) {
-        if (elapsed.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-void pump(int ms) {
-    waitUntil([] { return false; }, ms);
-}
 
 QJsonObject jsonObject(const char* text) {
     QJsonParseError error{};

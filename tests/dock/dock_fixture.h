@@ -5,6 +5,7 @@
 #include "uplink/uplink.h"
 
 #include "test_service.h"
+#include "../qt_wait.h"
 
 #include <QAbstractButton>
 #include <QJsonObject>
@@ -21,10 +22,6 @@
 
 #include <gtest/gtest.h>
 
-// Runs Qt events until `ready` holds; false after `timeoutMs`.
-bool waitUntil(const std::function<bool()>& ready, int timeoutMs = 5000);
-// Runs Qt events for `ms`.
-void pump(int ms);
 // A JSON object from text; the test fails on a syntax error.
 QJsonObject jsonObject(const char* text);
 // The module language for the texts that follow ("en", "de", ...).

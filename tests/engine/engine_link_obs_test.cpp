@@ -7,6 +7,7 @@
 #include "match.h"
 #include "test_service.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 
 #include <algorithm>

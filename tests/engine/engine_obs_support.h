@@ -8,17 +8,16 @@
 #include "engine/engine.h"
 #include "plugin/lang.h"
 #include "synth.h"
+#include "../qt_wait.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <functional>
 #include <memory>
@@ -31,24 +30,6 @@ namespace enginetest {
 
 inline std::int64_t wallNow() {
     return QDateTime::currentMSecsSinceEpoch();
-}
-
-// Runs Qt events (the engine's tick, the link's timer and replies) until
-// `ready` holds; false after `timeoutMs`.
-inline bool waitUntil(const std::function<bool()>& ready, int timeoutMs) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!ready()) {
-        if (elapsed.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-inline void pump(int ms) {
-    waitUntil([] { return false; }, ms);
 }
 
 // A 1080p game frame with the cash HUD; tests add what else they need.

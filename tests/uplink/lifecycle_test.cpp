@@ -2,6 +2,8 @@
 
 #include "uplink/browser-url.h"
 
+#include <QElapsedTimer>
+
 #include <cstdio>
 #include <cstdlib>
 #include <set>

@@ -6,17 +6,16 @@
 #include "plugin/lang.h"
 #include "test_service.h"
 #include "../locale_support.h"
+#include "../qt_wait.h"
 
 #include <util/base.h>
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdarg>
 #include <functional>
@@ -61,24 +60,6 @@ private:
     log_handler_t previous_ = nullptr;
     void* param_ = nullptr;
 };
-
-// Runs Qt events until `ready` holds; false after `timeoutMs`.
-inline bool waitUntil(const std::function<bool()>& ready, int timeoutMs = 5000) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!ready()) {
-        if (elapsed.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-inline void pump(int ms) {
-    waitUntil([] { return false; }, ms);
-}
 
 // An Uplink on a temporary folder against the loopback test service. The
 // clock is the test's and the timer is off: time passes and ticks happen
