@@ -9,6 +9,9 @@
 //   rename NAME      give the source another name
 //   remove           delete the source (as deleting it in OBS would)
 //   exe NAME         the game's executable changes (another game hooked)
+//   play             start playing, when the "hold" setting keeps the first
+//                    frame on screen until told (so a test starts the match
+//                    once the reader runs)
 
 #include <obs-module.h>
 #include <util/platform.h>
@@ -42,6 +45,7 @@ struct Playback {
     bool loop = false;
     int startFrame = 1;
     QString control; // command file; empty: none
+    bool hold = false;
 };
 
 struct Command {
@@ -89,6 +93,7 @@ public:
         next.loop = obs_data_get_bool(settings, "loop");
         next.startFrame = static_cast<int>(obs_data_get_int(settings, "start_frame"));
         next.control = QString::fromUtf8(obs_data_get_string(settings, "control"));
+        next.hold = obs_data_get_bool(settings, "hold");
         std::string exe = obs_data_get_string(settings, "executable");
         if (exe.empty())
             exe = "game.exe";
@@ -184,6 +189,17 @@ private:
         blog(LOG_INFO, "[corvex-test-game] playing %d frames from %s at %.3g fps from frame %d%s",
              static_cast<int>(files.size()), playback.folder.toUtf8().constData(), fps, first + 1,
              playback.loop ? ", looping" : "");
+        if (playback.hold) {
+            QImage image(dir.filePath(files[first]));
+            if (!image.isNull())
+                output(image.convertToFormat(QImage::Format_RGB32));
+            while (!playRequested_) {
+                pollControl(playback.control);
+                if (!waitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(100), generation))
+                    return;
+            }
+            blog(LOG_INFO, "[corvex-test-game] play");
+        }
         for (;;) {
             const auto start = std::chrono::steady_clock::now();
             for (int i = first; i < files.size(); ++i) {
@@ -230,6 +246,10 @@ private:
             if (verb.empty())
                 continue;
             blog(LOG_INFO, "[corvex-test-game] control: %s %s", verb.c_str(), argument.c_str());
+            if (verb == "play") {
+                playRequested_ = true;
+                continue;
+            }
             if (verb == "exe") {
                 std::lock_guard<std::mutex> guard(lock_);
                 executable_ = argument;
@@ -261,7 +281,8 @@ private:
     std::uint64_t generation_ = 0;
     std::string executable_ = "game.exe";
     bool playing_ = false;
-    int controlDone_ = 0; // control lines already run (worker thread only)
+    int controlDone_ = 0;        // control lines already run (worker thread only)
+    bool playRequested_ = false; // worker thread only
     bool stopping_ = false;
 };
 
@@ -302,6 +323,7 @@ obs_properties_t* gameProperties(void*) {
     obs_properties_add_int(props, "start_frame", "First frame", 1, 1000000, 1);
     obs_properties_add_text(props, "executable", "Executable", OBS_TEXT_DEFAULT);
     obs_properties_add_path(props, "control", "Control file", OBS_PATH_FILE, nullptr, nullptr);
+    obs_properties_add_bool(props, "hold", "Hold the first frame until the control file says play");
     return props;
 }
 
