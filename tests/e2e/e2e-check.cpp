@@ -5,10 +5,9 @@
 //
 //   corvex-e2e-check --truth truth.json --record record.jsonl [options]
 //
-// Received events are placed on the match's clock by the offset between
-// their "t" and the first appearance in the truth of the balances they
-// carry (the median over the balances of each run of the module; a restart
-// begins a new run, since the match was paused meanwhile). A truth item
+// Received events are placed on the match's clock by the test game's log of
+// when it showed each frame (--shown; a loaded machine plays slower than the
+// match's clock, and a restart pauses and resumes it). A truth item
 // counts as received when an event of its kind with its value arrived within
 // --slack ms of it. Values are compared exactly, except the kill distance
 // (within 1 m, or not read). --skip FROM:TO (ms of the match, repeatable)
@@ -27,6 +26,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <set>
 #include <vector>
@@ -172,6 +172,7 @@ int main(int argc, char** argv) {
     QCommandLineParser cli;
     cli.addHelpOption();
     const QCommandLineOption truthOpt("truth", "truth.json of the match.", "file");
+    const QCommandLineOption shownOpt("shown", "The test game's log of frames shown.", "file");
     const QCommandLineOption recordOpt("record", "The service's record (one JSON line per event).", "file");
     const QCommandLineOption slackOpt("slack", "Allowed difference of event times, ms.", "ms", "2500");
     const QCommandLineOption skipOpt("skip", "Window FROM:TO (ms of the match) whose events may be lost.",
@@ -184,7 +185,8 @@ int main(int argc, char** argv) {
                                           "ms", "5600");
     const QCommandLineOption lockOpt(
         "lock", "Check the cup-lock reports: the source renamed to NAME, then removed.", "name");
-    cli.addOptions({truthOpt, recordOpt, slackOpt, skipOpt, downOpt, pendingOpt, statusGapOpt, lockOpt});
+    cli.addOptions(
+        {truthOpt, shownOpt, recordOpt, slackOpt, skipOpt, downOpt, pendingOpt, statusGapOpt, lockOpt});
     cli.process(app);
 
     const QJsonObject truth = readJson(cli.value(truthOpt));
@@ -280,29 +282,38 @@ int main(int argc, char** argv) {
 
     // --- the match's truth --------------------------------------------------
     std::vector<Expected> expected = expectedOf(truth);
-    std::vector<std::vector<qint64>> offsets(static_cast<std::size_t>(std::max(runs, 1)));
-    for (const Expected& x : expected) {
-        if (x.kind != "bal")
-            continue;
-        std::vector<bool> runDone(offsets.size(), false);
-        for (const Received& r : received)
-            if (r.kind() == "bal" && !r.event.value("hb").toBool() && sameValue(x, r) &&
-                !runDone[static_cast<std::size_t>(r.run)]) {
-                runDone[static_cast<std::size_t>(r.run)] = true;
-                offsets[static_cast<std::size_t>(r.run)].push_back(r.t() - x.time);
-            }
-    }
-    std::vector<qint64> offset;
-    for (auto& list : offsets) {
-        if (list.empty()) {
-            fail("no balance of the match arrived in one run of the module: the HUD was not read");
+    // Wall clock -> frame shown then, from the game's log.
+    std::vector<std::pair<qint64, qint64>> shown; // (epoch ms, frame index from 0)
+    {
+        QFile file(cli.value(shownOpt));
+        if (!file.open(QIODevice::ReadOnly)) {
+            fail("cannot read the game's log of frames shown " + cli.value(shownOpt));
             return 1;
         }
-        std::sort(list.begin(), list.end());
-        offset.push_back(list[list.size() / 2]);
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QList<QByteArray> parts = line.split(' ');
+            if (parts.size() == 2)
+                shown.emplace_back(parts[1].toLongLong(), parts[0].toLongLong() - 1);
+        }
+        std::stable_sort(shown.begin(), shown.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
     }
-    // Where on the match's clock each event was seen.
-    auto matchTime = [&](const Received& r) { return r.t() - offset[static_cast<std::size_t>(r.run)]; };
+    if (shown.empty()) {
+        fail("the game showed no frames");
+        return 1;
+    }
+    const qint64 frameMs = truth.value("frameMs").toInt(100);
+    // Where on the match's clock an event was seen: the frame on screen at
+    // its time, plus the time since it came (at most one frame).
+    auto matchTime = [&](const Received& r) {
+        const qint64 t = r.t();
+        auto it = std::upper_bound(shown.begin(), shown.end(),
+                                   std::make_pair(t, std::numeric_limits<qint64>::max()));
+        if (it == shown.begin())
+            return shown.front().second * frameMs - (shown.front().first - t);
+        --it;
+        return it->second * frameMs + std::min(t - it->first, frameMs);
+    };
     const qint64 slack = cli.value(slackOpt).toLongLong();
     std::vector<bool> used(received.size(), false);
     std::map<QString, std::pair<int, int>> tally; // kind -> (expected, received)

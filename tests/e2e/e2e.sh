@@ -16,7 +16,8 @@
 # 5.6 s (5 s plus the 250 ms tick and slack); every balance, change, reward
 # line, kill, death, down and up of the match's truth received with its exact
 # value (a kill's distance within 1 m or unread) and its time within 2.5 s
-# (the readers confirm a value over a few frames and the kill tracker judges
+# of the frame that showed it (the test game logs when it showed each frame;
+# the readers confirm a value over a few frames and the kill tracker judges
 # a row once it has settled); nothing received that the match did not show.
 # The tolerance is in time only: the readers, measured on painted matches
 # (corvex-eval), give no wrong certain values, so none are allowed here.
@@ -149,11 +150,11 @@ svc_start "${svc_args[@]}" || fail "the service did not start"
 sandbox_prepare "$home" "$build" || fail "could not prepare the OBS configuration"
 sandbox_install_game "$home" "$build" || fail "could not install the test game"
 sandbox_link "$home" "$SERVER" "$token" || fail "could not write config.json"
-sandbox_game_scene "$home" "$match" Game "\"hold\": true, \"control\": \"$work/control-1\"" ||
+sandbox_game_scene "$home" "$match" Game "\"hold\": true, \"control\": \"$work/control-1\", \"shown_log\": \"$work/shown.txt\"" ||
     fail "could not set up the scene"
 sandbox_display || fail "no display"
 
-check_args=(--truth "$match/truth.json" --record "$work/record.jsonl")
+check_args=(--truth "$match/truth.json" --record "$work/record.jsonl" --shown "$work/shown.txt")
 start_and_play "$work/control-1"
 
 case "$case_name" in
@@ -178,9 +179,10 @@ kill)
     SANDBOX_OBS_PID=""
     kill_ms=$(now_ms)
     cp "$config/pending.json" "$work/pending-at-kill.json" 2>/dev/null || echo '{"events": []}' >"$work/pending-at-kill.json"
-    frame=$(((kill_ms - PLAY_MS) / 100 + 1))
+    # The match resumes on the frame that was on screen.
+    frame=$(tail -n 1 "$work/shown.txt" | cut -d' ' -f1)
     echo "OBS killed at frame $frame; pending.json held $(grep -o '"seq"' "$work/pending-at-kill.json" | wc -l) events"
-    sandbox_game_scene "$home" "$match" Game "\"hold\": true, \"control\": \"$work/control-2\", \"start_frame\": $frame" ||
+    sandbox_game_scene "$home" "$match" Game "\"hold\": true, \"control\": \"$work/control-2\", \"shown_log\": \"$work/shown.txt\", \"start_frame\": $frame" ||
         fail "could not set up the scene again"
     start_and_play "$work/control-2"
     resumed_ms=$PLAY_MS

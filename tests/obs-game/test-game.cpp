@@ -17,6 +17,7 @@
 #include <util/platform.h>
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -46,6 +47,7 @@ struct Playback {
     int startFrame = 1;
     QString control; // command file; empty: none
     bool hold = false;
+    QString shownLog; // "FRAME EPOCH_MS" per frame shown; empty: none
 };
 
 struct Command {
@@ -94,6 +96,7 @@ public:
         next.startFrame = static_cast<int>(obs_data_get_int(settings, "start_frame"));
         next.control = QString::fromUtf8(obs_data_get_string(settings, "control"));
         next.hold = obs_data_get_bool(settings, "hold");
+        next.shownLog = QString::fromUtf8(obs_data_get_string(settings, "shown_log"));
         std::string exe = obs_data_get_string(settings, "executable");
         if (exe.empty())
             exe = "game.exe";
@@ -182,6 +185,19 @@ private:
         const auto frameTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(1.0 / fps));
         const QDir dir(playback.folder);
+        // When each frame reached OBS: a loaded machine may play slower than
+        // the match's clock, and a test maps what was read back to frames.
+        QFile shown(playback.shownLog);
+        if (!playback.shownLog.isEmpty() && !shown.open(QIODevice::WriteOnly | QIODevice::Append))
+            blog(LOG_WARNING, "[corvex-test-game] cannot write %s", playback.shownLog.toUtf8().constData());
+        auto show = [&](const QImage& image, int index) {
+            output(image);
+            if (shown.isOpen()) {
+                shown.write(QByteArray::number(index + 1) + ' ' +
+                            QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + '\n');
+                shown.flush();
+            }
+        };
         int first = playback.startFrame > 1 ? playback.startFrame - 1 : 0;
         if (first >= files.size())
             first = 0;
@@ -192,7 +208,7 @@ private:
         if (playback.hold) {
             QImage image(dir.filePath(files[first]));
             if (!image.isNull())
-                output(image.convertToFormat(QImage::Format_RGB32));
+                show(image.convertToFormat(QImage::Format_RGB32), first);
             while (!playRequested_) {
                 pollControl(playback.control);
                 if (!waitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(100), generation))
@@ -213,7 +229,7 @@ private:
                 if (!waitUntil(start + (i - first) * frameTime, generation))
                     return;
                 if (!image.isNull())
-                    output(image);
+                    show(image, i);
                 if (i + 1 == files.size() || (i + 1) % 100 == 0)
                     blog(LOG_INFO, "[corvex-test-game] frame %d of %d shown", i + 1,
                          static_cast<int>(files.size()));
@@ -323,6 +339,7 @@ obs_properties_t* gameProperties(void*) {
     obs_properties_add_int(props, "start_frame", "First frame", 1, 1000000, 1);
     obs_properties_add_text(props, "executable", "Executable", OBS_TEXT_DEFAULT);
     obs_properties_add_path(props, "control", "Control file", OBS_PATH_FILE, nullptr, nullptr);
+    obs_properties_add_path(props, "shown_log", "Log of frames shown", OBS_PATH_FILE_SAVE, nullptr, nullptr);
     obs_properties_add_bool(props, "hold", "Hold the first frame until the control file says play");
     return props;
 }
