@@ -13,8 +13,9 @@
 #
 # What is checked (corvex-e2e-check): each seq stored once, in order, none
 # missing within one run of the module; status records 5 s apart on average
-# (at most 5.6 s: the 250 ms tick and a stall) and never more than 8 s (saving a sample
-# on OBS's main thread can hold a tick back); every balance, change, reward
+# (at most 5.6 s: the 250 ms tick and a stall) and never more than 8 s
+# (saving a sample on OBS's main thread can hold a tick back); every
+# balance, change, reward
 # line, kill, death, down and up of the match's truth received with its exact
 # value (a kill's distance within 1 m or unread) and its time within 2.5 s
 # of the frame that showed it (the test game logs when it showed each frame;
@@ -37,6 +38,8 @@
 #
 # Environment: CORVEX_E2E_SEED (7) and CORVEX_E2E_SECONDS (60) choose the
 # match; it is painted once into the build folder and reused.
+# CORVEX_E2E_FPS plays it slower than its 10 frames a second, for a machine
+# so loaded that the kill-feed reader falls to a fraction of its rate.
 set -u
 build="$1"
 work="$2"
@@ -48,6 +51,8 @@ seed="${CORVEX_E2E_SEED:-7}"
 seconds="${CORVEX_E2E_SECONDS:-60}"
 match="$build/tests/e2e/match-$seed-${seconds}p"
 token="e2e-token"
+game_extra=""
+[ -n "${CORVEX_E2E_FPS:-}" ] && game_extra=", \"fps\": $CORVEX_E2E_FPS"
 SVC_PID=""
 SVC_PORT=0
 
@@ -151,7 +156,7 @@ svc_start "${svc_args[@]}" || fail "the service did not start"
 sandbox_prepare "$home" "$build" || fail "could not prepare the OBS configuration"
 sandbox_install_game "$home" "$build" || fail "could not install the test game"
 sandbox_link "$home" "$SERVER" "$token" || fail "could not write config.json"
-sandbox_game_scene "$home" "$match" Game "\"hold\": true, \"control\": \"$work/control-1\", \"shown_log\": \"$work/shown.txt\"" ||
+sandbox_game_scene "$home" "$match" Game "\"hold\": true, \"control\": \"$work/control-1\", \"shown_log\": \"$work/shown.txt\"$game_extra" ||
     fail "could not set up the scene"
 sandbox_display || fail "no display"
 
@@ -183,7 +188,7 @@ kill)
     # The match resumes on the frame that was on screen.
     frame=$(tail -n 1 "$work/shown.txt" | cut -d' ' -f1)
     echo "OBS killed at frame $frame; pending.json held $(grep -o '"seq"' "$work/pending-at-kill.json" | wc -l) events"
-    sandbox_game_scene "$home" "$match" Game "\"hold\": true, \"control\": \"$work/control-2\", \"shown_log\": \"$work/shown.txt\", \"start_frame\": $frame" ||
+    sandbox_game_scene "$home" "$match" Game "\"hold\": true, \"control\": \"$work/control-2\", \"shown_log\": \"$work/shown.txt\", \"start_frame\": $frame$game_extra" ||
         fail "could not set up the scene again"
     start_and_play "$work/control-2"
     resumed_ms=$PLAY_MS
