@@ -7,8 +7,8 @@
 # CASE:
 #   play    the match alone
 #   outage  the service stopped for 20 s mid-match, then started again
-#   kill    OBS killed (SIGKILL) mid-match and started again; the match
-#           resumes where it was
+#   kill    the service stopped, 14 s later OBS killed (SIGKILL) mid-match;
+#           both started again and the match resumes where it was
 #   cup     a live cup: the game source is locked, renamed, then removed
 #
 # What is checked (corvex-e2e-check): each seq stored once, in order, none
@@ -32,9 +32,9 @@
 # was neither saved nor acknowledged: at most the events queued in the last
 # 5 s (the save interval) plus those of the last 250 ms tick not yet handed
 # to the queue, and whatever the trackers had not yet confirmed (up to
-# 3 s). With the service reachable the loss is about one upload round. Every
-# event of pending.json as it was at the kill must arrive; what the match
-# showed in the 8 s before the kill may be missing.
+# 3 s). With the service reachable the loss is about one upload round
+# (1 s). Every event of pending.json as it was at the kill must arrive; what
+# the match showed in the 8 s before the kill may be missing.
 #
 # Environment: CORVEX_E2E_SEED (7) and CORVEX_E2E_SECONDS (60) choose the
 # match; it is painted once into the build folder and reused.
@@ -179,7 +179,11 @@ outage)
     close_obs
     ;;
 kill)
-    sleep 25
+    # The service goes away first, so that events pile up in pending.json
+    # and only the file can bring them to the service after the kill.
+    sleep 12
+    svc_stop
+    sleep 14
     kill -KILL "$SANDBOX_OBS_PID"
     wait "$SANDBOX_OBS_PID" 2>/dev/null
     SANDBOX_OBS_PID=""
@@ -188,6 +192,7 @@ kill)
     # The match resumes on the frame that was on screen.
     frame=$(tail -n 1 "$work/shown.txt" | cut -d' ' -f1)
     echo "OBS killed at frame $frame; pending.json held $(grep -o '"seq"' "$work/pending-at-kill.json" | wc -l) events"
+    svc_start || fail "the service did not start again"
     sandbox_game_scene "$home" "$match" Game "\"hold\": true, \"control\": \"$work/control-2\", \"shown_log\": \"$work/shown.txt\", \"start_frame\": $frame$game_extra" ||
         fail "could not set up the scene again"
     start_and_play "$work/control-2"
