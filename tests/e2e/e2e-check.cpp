@@ -237,6 +237,12 @@ int main(int argc, char** argv) {
         received[i].run = runs - 1;
     }
     note(QStringLiteral("%1 run(s) of the module, %2 seq(s) missing inside a run").arg(runs).arg(holes));
+    for (int run = 0; run < runs; ++run) {
+        const auto n = std::count_if(received.begin(), received.end(), [run](const Received& r) {
+            return r.run == run && r.kind() != "status";
+        });
+        note(QStringLiteral("run %1: %2 events besides status records and heartbeats").arg(run + 1).arg(n));
+    }
     if (holes > 0)
         fail(QStringLiteral("%1 events lost inside a run").arg(holes));
 

@@ -222,7 +222,23 @@ cup)
 esac
 
 svc_stop
-"$build/tests/e2e/corvex-e2e-check" "${check_args[@]}" || fail "the service did not receive the match as shown"
+"$build/tests/e2e/corvex-e2e-check" "${check_args[@]}" | tee "$work/check.txt"
+[ "${PIPESTATUS[0]}" -eq 0 ] || fail "the service did not receive the match as shown"
+if [ "$case_name" = kill ]; then
+    # What the first run handed to its queue (its reader log's EVENT lines)
+    # against what reached the service: the loss at the kill. Events queued
+    # more than one save interval (5 s) before the kill must all be there.
+    first_log=$(find "$home" -path '*/logs/reader-*.log' | sort | head -n 1)
+    queued=$(grep -c ' EVENT ' "$first_log")
+    old=0
+    while read -r day time _; do
+        at=$(date -d "$day $time" +%s%3N)
+        [ $((kill_ms - at)) -gt 5500 ] && old=$((old + 1))
+    done < <(grep ' EVENT ' "$first_log")
+    arrived=$(sed -n 's/^run 1: \([0-9]*\) events.*/\1/p' "$work/check.txt")
+    echo "first run: $queued events queued, $arrived arrived, $((queued - arrived)) lost at the kill"
+    [ "$arrived" -ge "$old" ] || fail "events queued more than 5.5 s before the kill were lost ($old queued, $arrived arrived)"
+fi
 if [ "$case_name" = cup ]; then
     reader_log=$(find "$home" -path '*/logs/reader-*.log' | head -n 1)
     [ -n "$reader_log" ] || fail "no reader log"
