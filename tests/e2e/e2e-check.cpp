@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
     const QCommandLineOption truthOpt("truth", "truth.json of the match.", "file");
     const QCommandLineOption shownOpt("shown", "The test game's log of frames shown.", "file");
     const QCommandLineOption recordOpt("record", "The service's record (one JSON line per event).", "file");
-    const QCommandLineOption slackOpt("slack", "Allowed difference of event times, ms.", "ms", "2500");
+    const QCommandLineOption slackOpt("slack", "Allowed difference of event times, ms.", "ms", "4000");
     const QCommandLineOption skipOpt("skip", "Window FROM:TO (ms of the match) whose events may be lost.",
                                      "window");
     const QCommandLineOption downOpt("down", "Wall-clock window FROM:TO (ms) while OBS was not running.",

@@ -17,12 +17,14 @@
 # (saving a sample on OBS's main thread can hold a tick back); every
 # balance, change, reward
 # line, kill, death, down and up of the match's truth received with its exact
-# value (a kill's distance within 1 m or unread) and its time within 2.5 s
-# of the frame that showed it (the test game logs when it showed each frame;
-# the readers confirm a value over a few frames and the kill tracker judges
-# a row once it has settled); nothing received that the match did not show.
-# The tolerance is in time only: the readers, measured on painted matches
-# (corvex-eval), give no wrong certain values, so none are allowed here.
+# value (a kill's distance within 1 m or unread) and its time within 4 s of
+# the frame that showed it (the test game logs when it showed each frame);
+# nothing received that the match did not show. The tolerance is in time
+# only: the readers, measured on painted matches (corvex-eval), give no wrong
+# certain values, so none are allowed here. The time is the first sighting:
+# the HUD readers confirm over a few passes, and the kill-feed reader, which
+# slows itself to a fraction of its rate when passes take long, was measured
+# here first seeing a row up to 2.6 s of the match after it appeared.
 # OBS must exit within 3 s of SIGINT (the engine stops within one pass, the
 # HTTP transport waits at most 2 s for open requests) with "engine stopped"
 # logged once.
@@ -36,8 +38,9 @@
 # (1 s). Every event of pending.json as it was at the kill must arrive; what
 # the match showed in the 8 s before the kill may be missing.
 #
-# Environment: CORVEX_E2E_SEED (7) and CORVEX_E2E_SECONDS (60) choose the
-# match; it is painted once into the build folder and reused.
+# Environment: CORVEX_E2E_SEED (7) and CORVEX_E2E_SECONDS (75) choose the
+# match (this one has balances, changes, reward lines, four kills, a death,
+# a down and an up); it is painted once into the build folder and reused.
 # CORVEX_E2E_FPS plays it slower than its 10 frames a second, for a machine
 # so loaded that the kill-feed reader falls to a fraction of its rate.
 set -u
@@ -48,7 +51,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/../../tools/obs-sandbox.sh"
 
 seed="${CORVEX_E2E_SEED:-7}"
-seconds="${CORVEX_E2E_SECONDS:-60}"
+seconds="${CORVEX_E2E_SECONDS:-75}"
 match="$build/tests/e2e/match-$seed-${seconds}p"
 token="e2e-token"
 game_extra=""
