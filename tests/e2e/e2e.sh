@@ -148,7 +148,9 @@ close_obs() {
 }
 
 wait_for_end() {
-    sandbox_wait_log "[corvex-test-game] played to the end" $((seconds + 90)) || fail "the match did not play to its end"
+    local play_seconds=$((seconds * 10 / ${CORVEX_E2E_FPS:-10}))
+    sandbox_wait_log "[corvex-test-game] played to the end" $((play_seconds * 2 + 60)) ||
+        fail "the match did not play to its end"
     # The last lines settle, the last upload and a status record go out.
     sleep 7
 }
