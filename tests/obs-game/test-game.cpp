@@ -1,0 +1,262 @@
+// A stand-in for a hooked game capture, for tests in the real OBS: an input
+// of type "game_capture" that plays a folder of frames painted by the
+// synthetic game at their frame rate and answers "get_hooked" as the
+// capture of a running game would. Frames are decoded one at a time on the
+// source's own thread, so a long 1080p match never sits in memory.
+
+#include <obs-module.h>
+#include <util/platform.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+OBS_DECLARE_MODULE()
+
+namespace {
+
+constexpr char kTitle[] = "Corvex Test Game";
+constexpr char kClass[] = "CorvexTestGame";
+constexpr double kDefaultFps = 10.0;
+
+struct Playback {
+    QString folder;
+    double fps = 0; // 0: from truth.json, else the default
+    bool loop = false;
+    int startFrame = 1;
+};
+
+class TestGame {
+public:
+    explicit TestGame(obs_source_t* source) : source_(source) {}
+    TestGame(const TestGame&) = delete;
+    TestGame& operator=(const TestGame&) = delete;
+
+    ~TestGame() {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (worker_.joinable())
+            worker_.join();
+    }
+
+    void update(obs_data_t* settings) {
+        Playback next;
+        next.folder = QString::fromUtf8(obs_data_get_string(settings, "frames"));
+        next.fps = obs_data_get_double(settings, "fps");
+        next.loop = obs_data_get_bool(settings, "loop");
+        next.startFrame = static_cast<int>(obs_data_get_int(settings, "start_frame"));
+        std::string exe = obs_data_get_string(settings, "executable");
+        if (exe.empty())
+            exe = "game.exe";
+        // Game capture keeps its target as "Title:Class:executable".
+        const std::string window = std::string(kTitle) + ":" + kClass + ":" + exe;
+        obs_data_set_string(settings, "window", window.c_str());
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            executable_ = exe;
+            playback_ = next;
+            ++generation_;
+        }
+        wake_.notify_all();
+        if (!worker_.joinable())
+            worker_ = std::thread([this] { run(); });
+    }
+
+    void hooked(calldata_t* cd) {
+        std::lock_guard<std::mutex> guard(lock_);
+        calldata_set_bool(cd, "hooked", playing_);
+        calldata_set_string(cd, "title", kTitle);
+        calldata_set_string(cd, "class", kClass);
+        calldata_set_string(cd, "executable", executable_.c_str());
+    }
+
+private:
+    static QStringList frameFiles(const QString& folder) {
+        if (folder.isEmpty())
+            return {};
+        QDir dir(folder);
+        return dir.entryList({QStringLiteral("frame-*.png"), QStringLiteral("frame-*.jpg")}, QDir::Files,
+                             QDir::Name);
+    }
+
+    static double truthFps(const QString& folder) {
+        QFile file(QDir(folder).filePath(QStringLiteral("truth.json")));
+        if (!file.open(QIODevice::ReadOnly))
+            return 0;
+        const double fps =
+            QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("fps")).toDouble();
+        return fps > 0 && fps <= 240 ? fps : 0;
+    }
+
+    // Waits until `deadline` or a change of settings; false when playback
+    // must start over (new settings) or stop.
+    bool waitUntil(std::chrono::steady_clock::time_point deadline, std::uint64_t generation) {
+        std::unique_lock<std::mutex> guard(lock_);
+        wake_.wait_until(guard, deadline, [&] { return stopping_ || generation_ != generation; });
+        return !stopping_ && generation_ == generation;
+    }
+
+    void run() {
+        for (;;) {
+            Playback playback;
+            std::uint64_t generation = 0;
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                if (stopping_)
+                    return;
+                playback = playback_;
+                generation = generation_;
+            }
+            play(playback, generation);
+            // Finished (or nothing to play): idle until the settings change.
+            std::unique_lock<std::mutex> guard(lock_);
+            wake_.wait(guard, [&] { return stopping_ || generation_ != generation; });
+        }
+    }
+
+    void setPlaying(bool on) {
+        std::lock_guard<std::mutex> guard(lock_);
+        playing_ = on;
+    }
+
+    void play(const Playback& playback, std::uint64_t generation) {
+        const QStringList files = frameFiles(playback.folder);
+        if (files.isEmpty()) {
+            setPlaying(false);
+            if (!playback.folder.isEmpty())
+                blog(LOG_WARNING, "[corvex-test-game] no frames in %s", playback.folder.toUtf8().constData());
+            return;
+        }
+        double fps = playback.fps > 0 ? playback.fps : truthFps(playback.folder);
+        if (fps <= 0)
+            fps = kDefaultFps;
+        const auto frameTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(1.0 / fps));
+        const QDir dir(playback.folder);
+        int first = playback.startFrame > 1 ? playback.startFrame - 1 : 0;
+        if (first >= files.size())
+            first = 0;
+        setPlaying(true);
+        blog(LOG_INFO, "[corvex-test-game] playing %d frames from %s at %.3g fps from frame %d%s",
+             static_cast<int>(files.size()), playback.folder.toUtf8().constData(), fps, first + 1,
+             playback.loop ? ", looping" : "");
+        for (;;) {
+            const auto start = std::chrono::steady_clock::now();
+            for (int i = first; i < files.size(); ++i) {
+                QImage image(dir.filePath(files[i]));
+                if (image.isNull()) {
+                    blog(LOG_WARNING, "[corvex-test-game] cannot read %s", files[i].toUtf8().constData());
+                } else {
+                    image = image.convertToFormat(QImage::Format_RGB32);
+                }
+                if (!waitUntil(start + (i - first) * frameTime, generation))
+                    return;
+                if (!image.isNull())
+                    output(image);
+                if (i + 1 == files.size() || (i + 1) % 100 == 0)
+                    blog(LOG_INFO, "[corvex-test-game] frame %d of %d shown", i + 1,
+                         static_cast<int>(files.size()));
+            }
+            if (!playback.loop)
+                break;
+            first = 0;
+            blog(LOG_INFO, "[corvex-test-game] looping to the first frame");
+        }
+        blog(LOG_INFO, "[corvex-test-game] played to the end");
+        // The last frame stays on screen, as a paused game would show it.
+    }
+
+    void output(const QImage& image) {
+        obs_source_frame frame = {};
+        // Format_RGB32 is 0xffRRGGBB per pixel: B, G, R, X in memory.
+        frame.data[0] = const_cast<std::uint8_t*>(image.constBits());
+        frame.linesize[0] = static_cast<std::uint32_t>(image.bytesPerLine());
+        frame.width = static_cast<std::uint32_t>(image.width());
+        frame.height = static_cast<std::uint32_t>(image.height());
+        frame.format = VIDEO_FORMAT_BGRX;
+        frame.full_range = true;
+        frame.timestamp = os_gettime_ns();
+        obs_source_output_video(source_, &frame);
+    }
+
+    obs_source_t* source_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::thread worker_;
+    Playback playback_;
+    std::uint64_t generation_ = 0;
+    std::string executable_ = "game.exe";
+    bool playing_ = false;
+    bool stopping_ = false;
+};
+
+const char* gameName(void*) {
+    return "Game Capture (test game)";
+}
+
+void* gameCreate(obs_data_t* settings, obs_source_t* source) {
+    auto* game = new TestGame(source);
+    proc_handler_add(
+        obs_source_get_proc_handler(source),
+        "void get_hooked(out bool hooked, out string title, out string class, out string executable)",
+        [](void* data, calldata_t* cd) { static_cast<TestGame*>(data)->hooked(cd); }, game);
+    game->update(settings);
+    return game;
+}
+
+void gameDestroy(void* data) {
+    delete static_cast<TestGame*>(data);
+}
+
+void gameUpdate(void* data, obs_data_t* settings) {
+    static_cast<TestGame*>(data)->update(settings);
+}
+
+void gameDefaults(obs_data_t* settings) {
+    obs_data_set_default_string(settings, "executable", "game.exe");
+    obs_data_set_default_double(settings, "fps", 0);
+    obs_data_set_default_bool(settings, "loop", false);
+    obs_data_set_default_int(settings, "start_frame", 1);
+}
+
+obs_properties_t* gameProperties(void*) {
+    obs_properties_t* props = obs_properties_create();
+    obs_properties_add_path(props, "frames", "Frames", OBS_PATH_DIRECTORY, nullptr, nullptr);
+    obs_properties_add_float(props, "fps", "Frames per second (0: from truth.json)", 0, 240, 1);
+    obs_properties_add_bool(props, "loop", "Loop");
+    obs_properties_add_int(props, "start_frame", "First frame", 1, 1000000, 1);
+    obs_properties_add_text(props, "executable", "Executable", OBS_TEXT_DEFAULT);
+    return props;
+}
+
+} // namespace
+
+bool obs_module_load(void) {
+    obs_source_info info = {};
+    info.id = "game_capture";
+    info.type = OBS_SOURCE_TYPE_INPUT;
+    info.output_flags = OBS_SOURCE_ASYNC_VIDEO | OBS_SOURCE_DO_NOT_DUPLICATE;
+    info.get_name = gameName;
+    info.create = gameCreate;
+    info.destroy = gameDestroy;
+    info.update = gameUpdate;
+    info.get_defaults = gameDefaults;
+    info.get_properties = gameProperties;
+    info.icon_type = OBS_ICON_TYPE_GAME_CAPTURE;
+    obs_register_source(&info);
+    blog(LOG_INFO, "[corvex-test-game] loaded");
+    return true;
+}
