@@ -31,6 +31,7 @@ fail() {
     local log
     log=$(sandbox_log_file)
     [ -n "$log" ] && { echo "--- OBS log ($log):"; tail -n 40 "$log"; }
+    [ -f "$SANDBOX_HOME/obs-stdout.txt" ] && { echo "--- OBS output:"; tail -n 20 "$SANDBOX_HOME/obs-stdout.txt"; }
     exit 1
 }
 
@@ -88,6 +89,7 @@ sandbox_wait_log "[corvex-tournament] Corvex Wager/Tournament Plugin loaded" 60 
 grep -qF "$module" "/proc/$SANDBOX_OBS_PID/maps" 2>/dev/null ||
     fail "OBS did not map $module (a module from elsewhere was loaded)"
 sandbox_wait_log "[corvex-tournament] reader started" 30 || fail "the installed module's reader did not start"
+sleep 1
 sandbox_stop 30 || fail "OBS did not close on SIGINT"
 grep -qF "[corvex-tournament] Corvex Wager/Tournament Plugin unloaded" "$(sandbox_log_file)" ||
     fail "the installed module was not unloaded at exit"
