@@ -10,6 +10,15 @@
 #   sandbox_screenshot FILE              save a picture of the whole display
 #   sandbox_stop [SECONDS]               close OBS cleanly (SIGINT), bounded
 #   sandbox_cleanup                      stop OBS and our Xvfb, if still running
+#
+# With the test game (tests/obs-game, built with the tests):
+#   sandbox_install_game HOME_DIR BUILD_DIR   the test game module into the plug-ins
+#   sandbox_game_scene HOME_DIR FRAMES_DIR [NAME] [SETTINGS]
+#                                        the scene shows a "game_capture" source NAME
+#                                        (default "Game") playing FRAMES_DIR; SETTINGS
+#                                        are more JSON members, e.g. '"loop": true'
+#   sandbox_link HOME_DIR SERVER TOKEN [PLAYER_ID] [PLAYER_NAME]
+#                                        a config.json that links the module to SERVER
 
 SANDBOX_OBS_PID=""
 SANDBOX_XVFB_PID=""
@@ -179,4 +188,74 @@ sandbox_cleanup() {
         wait "$SANDBOX_XVFB_PID" 2>/dev/null
         SANDBOX_XVFB_PID=""
     fi
+}
+
+sandbox_install_game() {
+    local home="$1" build="$2"
+    local dest="$home/.config/obs-studio/plugins/corvex-test-game"
+    local so="$build/tests/obs-game/corvex-test-game.so"
+    [ -f "$so" ] || {
+        echo "sandbox: $so is missing (build the target corvex-test-game)" >&2
+        return 1
+    }
+    mkdir -p "$dest/bin/64bit" "$dest/data" || return 1
+    cp "$so" "$dest/bin/64bit/" || return 1
+}
+
+# Rewrites the scene collection (OBS saves its own on exit: call this before
+# sandbox_start). The game is scaled into the canvas, over the backdrop.
+sandbox_game_scene() {
+    local home="$1" frames="$2" name="${3:-Game}" extra="${4:-}"
+    local file="$home/.config/obs-studio/basic/scenes/$SANDBOX_PROFILE.json"
+    [ -d "$frames" ] || {
+        echo "sandbox: no frames folder $frames" >&2
+        return 1
+    }
+    frames=$(cd "$frames" && pwd)
+    [ -n "$extra" ] && extra=", $extra"
+    cat >"$file" <<JSON
+{
+    "name": "$SANDBOX_PROFILE",
+    "current_scene": "Scene",
+    "current_program_scene": "Scene",
+    "scene_order": [{"name": "Scene"}],
+    "sources": [
+        {
+            "id": "color_source",
+            "versioned_id": "color_source_v3",
+            "name": "Backdrop",
+            "settings": {"color": 4279897616, "width": 1280, "height": 720}
+        },
+        {
+            "id": "game_capture",
+            "versioned_id": "game_capture",
+            "name": "$name",
+            "settings": {"frames": "$frames"$extra}
+        },
+        {
+            "id": "scene",
+            "versioned_id": "scene",
+            "name": "Scene",
+            "settings": {
+                "items": [
+                    {"name": "Backdrop", "visible": true, "id": 1},
+                    {"name": "$name", "visible": true, "id": 2, "bounds_type": 2, "bounds_align": 0,
+                     "bounds": {"x": 1280.0, "y": 720.0}}
+                ],
+                "id_counter": 2
+            }
+        }
+    ]
+}
+JSON
+}
+
+sandbox_link() {
+    local home="$1" server="$2" token="$3" player="${4:-p-1}" name="${5:-Tester}"
+    local dir="$home/.config/obs-studio/plugin_config/corvex-tournament"
+    mkdir -p "$dir" || return 1
+    rm -f "$dir/config.json.bak"
+    cat >"$dir/config.json" <<JSON
+{"server": "$server", "token": "$token", "player_id": "$player", "player_name": "$name", "lang": "en"}
+JSON
 }

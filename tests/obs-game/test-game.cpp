@@ -3,10 +3,17 @@
 // synthetic game at their frame rate and answers "get_hooked" as the
 // capture of a running game would. Frames are decoded one at a time on the
 // source's own thread, so a long 1080p match never sits in memory.
+//
+// A test drives what a player would do in OBS through the "control" file:
+// each new line is one command, run once on OBS's UI thread:
+//   rename NAME      give the source another name
+//   remove           delete the source (as deleting it in OBS would)
+//   exe NAME         the game's executable changes (another game hooked)
 
 #include <obs-module.h>
 #include <util/platform.h>
 
+#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -34,7 +41,30 @@ struct Playback {
     double fps = 0; // 0: from truth.json, else the default
     bool loop = false;
     int startFrame = 1;
+    QString control; // command file; empty: none
 };
+
+struct Command {
+    obs_weak_source_t* source;
+    std::string verb;
+    std::string argument;
+};
+
+// Runs on the UI thread, where OBS itself renames and removes sources.
+void runCommand(void* param) {
+    Command* command = static_cast<Command*>(param);
+    obs_source_t* source = obs_weak_source_get_source(command->source);
+    if (source) {
+        if (command->verb == "rename" && !command->argument.empty()) {
+            obs_source_set_name(source, command->argument.c_str());
+        } else if (command->verb == "remove") {
+            obs_source_remove(source);
+        }
+        obs_source_release(source);
+    }
+    obs_weak_source_release(command->source);
+    delete command;
+}
 
 class TestGame {
 public:
@@ -58,6 +88,7 @@ public:
         next.fps = obs_data_get_double(settings, "fps");
         next.loop = obs_data_get_bool(settings, "loop");
         next.startFrame = static_cast<int>(obs_data_get_int(settings, "start_frame"));
+        next.control = QString::fromUtf8(obs_data_get_string(settings, "control"));
         std::string exe = obs_data_get_string(settings, "executable");
         if (exe.empty())
             exe = "game.exe";
@@ -162,6 +193,7 @@ private:
                 } else {
                     image = image.convertToFormat(QImage::Format_RGB32);
                 }
+                pollControl(playback.control);
                 if (!waitUntil(start + (i - first) * frameTime, generation))
                     return;
                 if (!image.isNull())
@@ -177,6 +209,35 @@ private:
         }
         blog(LOG_INFO, "[corvex-test-game] played to the end");
         // The last frame stays on screen, as a paused game would show it.
+    }
+
+    // Reads the commands added to the control file since the last look.
+    void pollControl(const QString& path) {
+        if (path.isEmpty())
+            return;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return;
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        // The last piece is complete only when the file ends with a newline.
+        const int complete = static_cast<int>(lines.size()) - 1;
+        for (; controlDone_ < complete; ++controlDone_) {
+            const QByteArray line = lines[controlDone_].trimmed();
+            const int space = line.indexOf(' ');
+            const std::string verb = (space < 0 ? line : line.left(space)).toStdString();
+            const std::string argument =
+                space < 0 ? std::string() : line.mid(space + 1).trimmed().toStdString();
+            if (verb.empty())
+                continue;
+            blog(LOG_INFO, "[corvex-test-game] control: %s %s", verb.c_str(), argument.c_str());
+            if (verb == "exe") {
+                std::lock_guard<std::mutex> guard(lock_);
+                executable_ = argument;
+                continue;
+            }
+            obs_queue_task(OBS_TASK_UI, runCommand,
+                           new Command{obs_source_get_weak_source(source_), verb, argument}, false);
+        }
     }
 
     void output(const QImage& image) {
@@ -200,6 +261,7 @@ private:
     std::uint64_t generation_ = 0;
     std::string executable_ = "game.exe";
     bool playing_ = false;
+    int controlDone_ = 0; // control lines already run (worker thread only)
     bool stopping_ = false;
 };
 
@@ -239,6 +301,7 @@ obs_properties_t* gameProperties(void*) {
     obs_properties_add_bool(props, "loop", "Loop");
     obs_properties_add_int(props, "start_frame", "First frame", 1, 1000000, 1);
     obs_properties_add_text(props, "executable", "Executable", OBS_TEXT_DEFAULT);
+    obs_properties_add_path(props, "control", "Control file", OBS_PATH_FILE, nullptr, nullptr);
     return props;
 }
 
