@@ -69,11 +69,13 @@ run_set_server() {
     fi
 }
 
+# HOME_DIR/.config/obs-studio links to the player's configuration; HOME stays
+# the player's own, so the module's files land where they always do.
 run_start_own_obs() {
     SANDBOX_HOME="$1"
     # OBS names each log by its start time; the newest is this run's.
-    (cd "$SANDBOX_HOME" && HOME="$SANDBOX_HOME" XDG_CONFIG_HOME="$SANDBOX_HOME/.config" \
-        exec obs --disable-missing-files-check >"$SANDBOX_HOME/obs-stdout.txt" 2>&1) &
+    (XDG_CONFIG_HOME="$SANDBOX_HOME/.config" exec obs --disable-missing-files-check \
+        >"$SANDBOX_HOME/obs-stdout.txt" 2>&1) &
     SANDBOX_OBS_PID=$!
 }
 
