@@ -9,11 +9,15 @@
 //   rename NAME      give the source another name
 //   remove           delete the source (as deleting it in OBS would)
 //   exe NAME         the game's executable changes (another game hooked)
+//   play             start playing, when the "hold" setting keeps the first
+//                    frame on screen until told (so a test starts the match
+//                    once the reader runs)
 
 #include <obs-module.h>
 #include <util/platform.h>
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -42,6 +46,8 @@ struct Playback {
     bool loop = false;
     int startFrame = 1;
     QString control; // command file; empty: none
+    bool hold = false;
+    QString shownLog; // "FRAME EPOCH_MS" per frame shown; empty: none
 };
 
 struct Command {
@@ -89,6 +95,8 @@ public:
         next.loop = obs_data_get_bool(settings, "loop");
         next.startFrame = static_cast<int>(obs_data_get_int(settings, "start_frame"));
         next.control = QString::fromUtf8(obs_data_get_string(settings, "control"));
+        next.hold = obs_data_get_bool(settings, "hold");
+        next.shownLog = QString::fromUtf8(obs_data_get_string(settings, "shown_log"));
         std::string exe = obs_data_get_string(settings, "executable");
         if (exe.empty())
             exe = "game.exe";
@@ -177,6 +185,19 @@ private:
         const auto frameTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(1.0 / fps));
         const QDir dir(playback.folder);
+        // When each frame reached OBS: a loaded machine may play slower than
+        // the match's clock, and a test maps what was read back to frames.
+        QFile shown(playback.shownLog);
+        if (!playback.shownLog.isEmpty() && !shown.open(QIODevice::WriteOnly | QIODevice::Append))
+            blog(LOG_WARNING, "[corvex-test-game] cannot write %s", playback.shownLog.toUtf8().constData());
+        auto show = [&](const QImage& image, int index) {
+            output(image);
+            if (shown.isOpen()) {
+                shown.write(QByteArray::number(index + 1) + ' ' +
+                            QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + '\n');
+                shown.flush();
+            }
+        };
         int first = playback.startFrame > 1 ? playback.startFrame - 1 : 0;
         if (first >= files.size())
             first = 0;
@@ -184,6 +205,17 @@ private:
         blog(LOG_INFO, "[corvex-test-game] playing %d frames from %s at %.3g fps from frame %d%s",
              static_cast<int>(files.size()), playback.folder.toUtf8().constData(), fps, first + 1,
              playback.loop ? ", looping" : "");
+        if (playback.hold) {
+            QImage image(dir.filePath(files[first]));
+            if (!image.isNull())
+                show(image.convertToFormat(QImage::Format_RGB32), first);
+            while (!playRequested_) {
+                pollControl(playback.control);
+                if (!waitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(100), generation))
+                    return;
+            }
+            blog(LOG_INFO, "[corvex-test-game] play");
+        }
         for (;;) {
             const auto start = std::chrono::steady_clock::now();
             for (int i = first; i < files.size(); ++i) {
@@ -197,7 +229,7 @@ private:
                 if (!waitUntil(start + (i - first) * frameTime, generation))
                     return;
                 if (!image.isNull())
-                    output(image);
+                    show(image, i);
                 if (i + 1 == files.size() || (i + 1) % 100 == 0)
                     blog(LOG_INFO, "[corvex-test-game] frame %d of %d shown", i + 1,
                          static_cast<int>(files.size()));
@@ -230,6 +262,10 @@ private:
             if (verb.empty())
                 continue;
             blog(LOG_INFO, "[corvex-test-game] control: %s %s", verb.c_str(), argument.c_str());
+            if (verb == "play") {
+                playRequested_ = true;
+                continue;
+            }
             if (verb == "exe") {
                 std::lock_guard<std::mutex> guard(lock_);
                 executable_ = argument;
@@ -261,7 +297,8 @@ private:
     std::uint64_t generation_ = 0;
     std::string executable_ = "game.exe";
     bool playing_ = false;
-    int controlDone_ = 0; // control lines already run (worker thread only)
+    int controlDone_ = 0;        // control lines already run (worker thread only)
+    bool playRequested_ = false; // worker thread only
     bool stopping_ = false;
 };
 
@@ -302,6 +339,8 @@ obs_properties_t* gameProperties(void*) {
     obs_properties_add_int(props, "start_frame", "First frame", 1, 1000000, 1);
     obs_properties_add_text(props, "executable", "Executable", OBS_TEXT_DEFAULT);
     obs_properties_add_path(props, "control", "Control file", OBS_PATH_FILE, nullptr, nullptr);
+    obs_properties_add_path(props, "shown_log", "Log of frames shown", OBS_PATH_FILE_SAVE, nullptr, nullptr);
+    obs_properties_add_bool(props, "hold", "Hold the first frame until the control file says play");
     return props;
 }
 

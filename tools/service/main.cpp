@@ -5,6 +5,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTextStream>
 
 #include <atomic>
@@ -50,8 +53,18 @@ int main(int argc, char** argv) {
         "Answer every request below ROUTE this way, for good (repeatable). FAULT: status:CODE[:BODY], "
         "drop, huge[:BYTES], hang, delay:MS, echo, trickle:BYTES:PIECE:MS, cut:BYTES:SENT.",
         "ROUTE=FAULT");
-    parser.addOptions(
-        {portOpt, httpsOpt, certOpt, keyOpt, linkAfterOpt, tokenOpt, playerOpt, nameOpt, quietOpt, faultOpt});
+    const QCommandLineOption recordOpt(
+        "record",
+        "Append one JSON line per event received to FILE as it arrives (stored or a re-sent duplicate). "
+        "Seqs already in FILE count as stored, as for a service that keeps its data across restarts.",
+        "file");
+    const QCommandLineOption failRateOpt(
+        "fail-rate", "Answer this share (0 to 1) of API requests 503 at random.", "share", "0");
+    const QCommandLineOption cupPhaseOpt(
+        "cup-phase",
+        "Register the player in a cup of this phase (e.g. live: the module locks its game source).", "phase");
+    parser.addOptions({portOpt, httpsOpt, certOpt, keyOpt, linkAfterOpt, tokenOpt, playerOpt, nameOpt,
+                       quietOpt, faultOpt, recordOpt, failRateOpt, cupPhaseOpt});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -74,6 +87,12 @@ int main(int argc, char** argv) {
     options.linkPlayer =
         testsvc::Player{parser.value(playerOpt), parser.value(nameOpt), parser.value(nameOpt).toLower()};
     options.verbose = !parser.isSet(quietOpt);
+    bool rateOk = false;
+    options.failRate = parser.value(failRateOpt).toDouble(&rateOk);
+    if (!rateOk || options.failRate < 0 || options.failRate > 1) {
+        err << "corvex-test-service: --fail-rate needs a share from 0 to 1\n";
+        return 2;
+    }
 
     std::vector<testsvc::Fault> faults;
     for (const QString& value : parser.values(faultOpt)) {
@@ -92,6 +111,42 @@ int main(int argc, char** argv) {
     testsvc::TestService service;
     for (const testsvc::Fault& fault : faults)
         service.addFault(fault);
+    QFile record;
+    if (parser.isSet(recordOpt)) {
+        record.setFileName(parser.value(recordOpt));
+        if (record.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : record.readAll().split('\n')) {
+                const QJsonObject o = QJsonDocument::fromJson(line).object();
+                if (!o.isEmpty() && !o.value("dup").toBool())
+                    service.markStored(o.value("player").toString(),
+                                       static_cast<std::int64_t>(o.value("seq").toDouble()));
+            }
+            record.close();
+        }
+        if (!record.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            err << "corvex-test-service: cannot write " << record.fileName() << "\n";
+            return 1;
+        }
+        service.setEventObserver([&record](const testsvc::StoredEvent& e, bool duplicate) {
+            const QJsonObject line{{"player", e.playerId},
+                                   {"seq", static_cast<double>(e.seq)},
+                                   {"at", static_cast<double>(e.at)},
+                                   {"dup", duplicate},
+                                   {"event", e.event}};
+            record.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + "\n");
+            record.flush();
+        });
+    }
+    if (parser.isSet(cupPhaseOpt)) {
+        testsvc::Cup cup;
+        cup.id = "c-e2e";
+        cup.name = "Test Cup";
+        cup.code = "CUP-E2E";
+        cup.phase = parser.value(cupPhaseOpt);
+        cup.status = cup.phase;
+        cup.registered.push_back(options.linkPlayer.id);
+        service.addCup(cup);
+    }
     if (!service.start(options)) {
         err << "corvex-test-service: " << service.lastError() << "\n";
         return 1;
@@ -110,5 +165,6 @@ int main(int argc, char** argv) {
     while (!quitRequested)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     service.stop();
+    service.setEventObserver(nullptr);
     return 0;
 }

@@ -261,6 +261,7 @@ struct TestService::Impl {
     std::map<QString, bool> lastStreaming;
     std::vector<std::int64_t> ackList;
     int dupCount = 0;
+    std::function<void(const StoredEvent&, bool)> eventObserver;
 
     std::vector<Cup> cupList;
     std::vector<Team> teamList;
@@ -800,10 +801,14 @@ struct TestService::Impl {
             const auto seq = static_cast<std::int64_t>(e.value("seq").toDouble());
             if (!known.insert(seq).second) {
                 ++dupCount;
+                if (eventObserver)
+                    eventObserver(StoredEvent{player.id, seq, e, r.at}, true);
                 continue;
             }
             ++stored;
             storedEvents.push_back(StoredEvent{player.id, seq, e, r.at});
+            if (eventObserver)
+                eventObserver(storedEvents.back(), false);
             if (e.value("k").toString() == "status" && e.value("streaming").isBool())
                 lastStreaming[player.id] = e.value("streaming").toBool();
         }
@@ -1363,6 +1368,19 @@ void TestService::Impl::handle(const httplib::Request& req, httplib::Response& r
     }
     if (fault && answerFault(*fault, generation, req, res))
         return;
+    if (!fault) {
+        bool fail = false;
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            fail = opt.failRate > 0 && r.path.startsWith(opt.apiPath + "/") &&
+                   std::uniform_real_distribution<double>(0.0, 1.0)(rng) < opt.failRate;
+        }
+        if (fail) {
+            res.status = 503;
+            res.set_content("{\"error\":\"unavailable (random failure)\"}", "application/json");
+            return;
+        }
+    }
 
     Reply reply;
     {
@@ -1708,6 +1726,16 @@ std::int64_t TestService::now() const {
 }
 
 // --- ingest ------------------------------------------------------------------------
+
+void TestService::setEventObserver(std::function<void(const StoredEvent&, bool)> observer) {
+    std::lock_guard<std::mutex> lock(d->mu);
+    d->eventObserver = std::move(observer);
+}
+
+void TestService::markStored(const QString& playerId, std::int64_t seq) {
+    std::lock_guard<std::mutex> lock(d->mu);
+    d->seqs[playerId].insert(seq);
+}
 
 void TestService::setAckOverride(std::optional<std::int64_t> ack) {
     std::lock_guard<std::mutex> lock(d->mu);

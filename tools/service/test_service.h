@@ -200,6 +200,7 @@ struct Options {
     QString linkToken;                            // token a device link issues; empty: a fresh one each time
     std::int64_t wagerCountdownMs = 60000;        // from a wager's start to its "starts_at"
     bool verbose = false;                         // one line per request on stderr
+    double failRate = 0; // share of API requests answered 503 at random, before any handling
 };
 
 class TestService {
@@ -289,6 +290,13 @@ public:
     std::vector<std::int64_t> storedSeqs() const;
     std::vector<std::int64_t> acks() const; // the "ack" of each ingest reply, in order
     int duplicates() const;                 // re-sent events dropped by seq
+    // Called for every event of a batch as it arrives, stored or dropped as a
+    // re-sent duplicate. It runs under the service's lock: it must not call
+    // the service.
+    void setEventObserver(std::function<void(const StoredEvent& event, bool duplicate)> observer);
+    // A seq the service already holds (from an earlier run): a re-send of it
+    // is a duplicate, as for a service that keeps its data across restarts.
+    void markStored(const QString& playerId, std::int64_t seq);
 
     // --- cups, teams, wagers ------------------------------------------------------
     void addCup(const Cup& cup); // replaces one with the same id

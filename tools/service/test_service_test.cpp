@@ -110,6 +110,46 @@ TEST_F(ServiceTest, IngestStoresOnceAndAcksTheHighestStoredSeq) {
     EXPECT_EQ(pc.post("/ingest", {{"events", "nope"}})->status, 400);
 }
 
+// What a recording service needs: every arrival seen once, re-sends flagged,
+// and seqs from an earlier run treated as already stored.
+TEST_F(ServiceTest, ObserverSeesStoredAndResentEventsAndRemembersEarlierSeqs) {
+    svc.addToken("t", {"p-1", "Tester", "tester"});
+    Caller pc(svc);
+    pc.token = "t";
+    std::vector<std::pair<std::int64_t, bool>> seen;
+    svc.setEventObserver([&seen](const StoredEvent& e, bool dup) { seen.emplace_back(e.seq, dup); });
+    svc.markStored("p-1", 1);
+    QJsonArray events;
+    for (int s : {1, 2, 2})
+        events.append(QJsonObject{{"k", "kill"}, {"t", 1}, {"seq", s}});
+    EXPECT_EQ(parse(pc.post("/ingest", {{"events", events}}))["ack"].toInt(), 2);
+    EXPECT_EQ(seen, (std::vector<std::pair<std::int64_t, bool>>{{1, true}, {2, false}, {2, true}}));
+    EXPECT_EQ(svc.storedSeqs(), (std::vector<std::int64_t>{2}));
+}
+
+TEST(ServiceFailRate, FailsTheGivenShareOfApiRequestsOnly) {
+    TestService svc;
+    Options options;
+    options.failRate = 1.0;
+    ASSERT_TRUE(svc.start(options));
+    svc.addToken("t", {"p-1", "Tester", "tester"});
+    Caller pc(svc);
+    pc.token = "t";
+    EXPECT_EQ(pc.get("/me")->status, 503);
+    EXPECT_EQ(pc.post("/ingest", {{"events", QJsonArray{QJsonObject{{"seq", 1}}}}})->status, 503);
+    EXPECT_TRUE(svc.storedSeqs().empty()) << "a failed request stores nothing";
+    svc.stop();
+    options.failRate = 0.5;
+    ASSERT_TRUE(svc.start(options));
+    Caller again(svc);
+    again.token = "t";
+    int failed = 0;
+    for (int i = 0; i < 200; ++i)
+        failed += again.get("/me")->status == 503 ? 1 : 0;
+    EXPECT_GT(failed, 60);
+    EXPECT_LT(failed, 140);
+}
+
 TEST_F(ServiceTest, FaultsAreOneShotUnlessStickyAndMatchByPrefix) {
     svc.addToken("t", {"p-1", "Tester", "tester"});
     Caller pc(svc);
