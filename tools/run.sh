@@ -141,6 +141,8 @@ if ! sandbox_wait_log "[corvex-tournament] Corvex Wager/Tournament Plugin loaded
 fi
 sleep "$seconds"
 sandbox_screenshot out/obs-screenshot.png
+# The virtual display is larger than OBS's window: keep the window only.
+convert out/obs-screenshot.png -trim +repage out/obs-screenshot.png 2>/dev/null || true
 sandbox_stop 30 || true
 collect
 echo
