@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers of the run and soak commands (tools/run.sh, tools/soak.sh), on top
 # of tools/obs-sandbox.sh. Source both; each function returns non-zero on
 # failure.
