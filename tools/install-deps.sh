@@ -21,6 +21,8 @@ packages=(
     fonts-noto-cjk
     # tools/dock-shots.sh presses the dock's link button for its link-code picture
     xdotool
+    # the Debian package (CPack's dependency scan) and the run and soak reports
+    dpkg-dev file jq
 )
 
 sudo=""

@@ -32,6 +32,13 @@ for qt in 5 6; do
     echo "== Qt $qt: tests took $(($(date +%s) - start)) s"
 done
 
+# The Debian package of the Qt 5 build: made with CPack, installed with dpkg,
+# loaded by the real OBS from the system folders, then removed.
+echo "== Debian package (build/test-qt5)"
+start=$(date +%s)
+bash tools/deb-check.sh build/test-qt5 || status=1
+echo "== Debian package took $(($(date +%s) - start)) s"
+
 # ---- Windows parts: mingw cross build, tests under Wine ----------------------
 # The readers' tests and the HTTP contract driver built for Windows with
 # mingw-w64 and run under wine64; the contract runs against the loopback
