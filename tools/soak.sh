@@ -7,13 +7,16 @@
 #   - OBS's resident memory every minute, and its growth after the first minute
 #   - the CPU share of OBS and of the module's reader thread
 #
-#   bash tools/soak.sh [--minutes 30] [--fail-rate 0.2] [--seed 7]
+#   bash tools/soak.sh [--minutes 30] [--fail-rate 0.2] [--seed 7] [--control]
+#   --control  the same run without the module, for OBS's and the test game's
+#              own memory and CPU to compare with
 #   CORVEX_BUILD_DIR  build folder (default build/run, shared with tools/run.sh)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 minutes=30
+control=0
 fail_rate=0.2
 seed=7
 build="${CORVEX_BUILD_DIR:-build/run}"
@@ -22,6 +25,7 @@ while [ $# -gt 0 ]; do
     --minutes) minutes="${2:?}"; shift 2 ;;
     --fail-rate) fail_rate="${2:?}"; shift 2 ;;
     --seed) seed="${2:?}"; shift 2 ;;
+    --control) control=1; shift ;;
     -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "soak.sh: unknown argument $1" >&2; exit 2 ;;
     esac
@@ -46,6 +50,8 @@ finish() {
 }
 trap finish EXIT
 mkdir -p out
+report=out/soak-report.txt
+[ "$control" = 1 ] && report=out/soak-report-control.txt
 work="$(mktemp -d /tmp/corvex-soak.XXXXXX)"
 
 # Seed 7 paints its match at 1920x1080 (the synthetic game draws the size from
@@ -65,17 +71,22 @@ sandbox_prepare "$home" "$build"
 sandbox_install_game "$home" "$build"
 sandbox_game_scene "$home" "$match" Game '"loop": true'
 sandbox_link "$home" "$RUN_SERVICE_URL" "$RUN_TOKEN" "$RUN_PLAYER_ID" "$RUN_PLAYER_NAME"
+[ "$control" = 1 ] && rm -rf "$home/.config/obs-studio/plugins/corvex-tournament"
 module_dir="$home/.config/obs-studio/plugin_config/corvex-tournament"
 
 sandbox_display
 load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 echo "== OBS on $DISPLAY for $minutes min (load average before: $load_before)"
 sandbox_start "$home"
-sandbox_wait_log "[corvex-tournament] reader started" 60 || { echo "soak.sh: the module did not start" >&2; exit 1; }
+if [ "$control" = 1 ]; then
+    sandbox_wait_log "Loaded scenes:" 60 || { echo "soak.sh: OBS did not start" >&2; exit 1; }
+else
+    sandbox_wait_log "[corvex-tournament] reader started" 60 || { echo "soak.sh: the module did not start" >&2; exit 1; }
+fi
 pid="$SANDBOX_OBS_PID"
 # The module moves its counter past anything an earlier run may have used
 # and saves it as it starts: the numbers of this run begin there.
-first_seq=$(jq -r '.next_seq' "$module_dir/config.json")
+first_seq=$(jq -r '.next_seq // 1' "$module_dir/config.json")
 hz="$(getconf CLK_TCK)"
 
 # Every 10 s: the time, the process's RSS (kB) and CPU ticks, and each
@@ -115,7 +126,7 @@ cp "$obslog" out/soak-obs-log.txt
 readerlog="$(run_reader_log "$obslog")"
 [ -n "$readerlog" ] && cp "$readerlog" out/soak-reader-log.txt
 
-next_seq=$(jq -r '.next_seq' "$module_dir/config.json")
+next_seq=$(jq -r '.next_seq // 1' "$module_dir/config.json")
 jq -r '.seq' "$record" 2>/dev/null | sort -n -u >"$work/received-seqs.txt" || true
 if [ -f "$module_dir/pending.json" ]; then
     jq -r '.events[].seq' "$module_dir/pending.json" | sort -n -u >"$work/pending-seqs.txt"
@@ -128,34 +139,37 @@ fi
     echo "the local service failing $fail_rate of the requests at random."
     echo "Machine: $(nproc) cores; load average before $load_before, at the end $load_after."
     echo
-    echo "== Events"
-    sent=$((next_seq - first_seq))
-    received=$(wc -l <"$work/received-seqs.txt")
-    pending=$(wc -l <"$work/pending-seqs.txt")
-    # Every number handed out in this run either arrived or waits on disk.
-    seq "$first_seq" $((next_seq - 1)) | sort >"$work/given-seqs.txt"
-    sort -u "$work/received-seqs.txt" "$work/pending-seqs.txt" >"$work/accounted-seqs.txt"
-    missing=$(comm -23 "$work/given-seqs.txt" "$work/accounted-seqs.txt" | wc -l)
-    dup=$(jq -r 'select(.dup) | .seq' "$record" 2>/dev/null | wc -l)
-    echo "sequence numbers given out (events and status records): $sent ($first_seq to $((next_seq - 1)))"
-    echo "received by the service (distinct seq):                  $received"
-    echo "waiting in pending.json at exit:                         $pending"
-    echo "lost (neither received nor pending):                     $missing"
-    echo "re-sent after the service had stored them (dropped):     $dup"
-    if [ -n "$readerlog" ]; then
-        echo "reader log EVENT lines (events without heartbeats):       $(grep -c ' EVENT ' "$readerlog" || true)"
+    [ "$control" = 1 ] && echo "CONTROL RUN: OBS and the test game without the module; no events."
+    if [ "$control" = 0 ]; then
+        echo "== Events"
+        sent=$((next_seq - first_seq))
+        received=$(wc -l <"$work/received-seqs.txt")
+        pending=$(wc -l <"$work/pending-seqs.txt")
+        # Every number handed out in this run either arrived or waits on disk.
+        seq "$first_seq" $((next_seq - 1)) | sort >"$work/given-seqs.txt"
+        sort -u "$work/received-seqs.txt" "$work/pending-seqs.txt" >"$work/accounted-seqs.txt"
+        missing=$(comm -23 "$work/given-seqs.txt" "$work/accounted-seqs.txt" | wc -l)
+        dup=$(jq -r 'select(.dup) | .seq' "$record" 2>/dev/null | wc -l)
+        echo "sequence numbers given out (events and status records): $sent ($first_seq to $((next_seq - 1)))"
+        echo "received by the service (distinct seq):                  $received"
+        echo "waiting in pending.json at exit:                         $pending"
+        echo "lost (neither received nor pending):                     $missing"
+        echo "re-sent after the service had stored them (dropped):     $dup"
+        if [ -n "$readerlog" ]; then
+            echo "reader log EVENT lines (events without heartbeats):       $(grep -c ' EVENT ' "$readerlog" || true)"
     fi
     echo "received by kind:"
     jq -r 'select(.dup | not) | .event.k // "?"' "$record" 2>/dev/null | sort | uniq -c |
         awk '{printf "  %-12s %7d\n", $2, $1}'
     echo
+    fi
     echo "== Memory (OBS resident set, each minute)"
     awk -v hz="$hz" '$1 == "P" { if (!t0) t0 = $2; m = int(($2 - t0) / 60 + 0.5);
             if (!(m in seen)) { seen[m] = 1; printf "  minute %3d  %8.1f MB\n", m, $3 / 1024; if (m == 1) r1 = $3; last = $3 } }
         END { if (r1) printf "growth after the first minute: %+.1f MB\n", (last - r1) / 1024 }' "$samples"
     echo
     echo "== CPU (share of one core, from minute 1 to the end)"
-    awk -v hz="$hz" -v pid="$pid" '
+    awk -v hz="$hz" -v pid="$pid" -v control="$control" '
         $1 == "P" { if (!t0) t0 = $2; if ($2 - t0 >= 60 && !a) { a = $2; pa = $4 } b = $2; pb = $4 }
         $1 == "T" { if (!tt0) tt0 = $2; if ($2 - tt0 >= 60) { if (!($3 in first)) { first[$3] = $4; ft[$3] = $2 }
                     last[$3] = $4; lt[$3] = $2; n = $0; sub(/^T [^ ]+ [^ ]+ [^ ]+ /, "", n); name[$3] = n } }
@@ -166,7 +180,7 @@ fi
             # unnamed, and then the busiest unnamed thread is taken.
             best = ""; for (t in share) if (name[t] == "corvex-reader") best = t
             how = "corvex-reader"
-            if (best == "") {
+            if (best == "" && !control) {
                 how = "busiest unnamed thread"
                 for (t in share) if (t != pid && name[t] == name[pid] && (best == "" || share[t] > share[best])) best = t
             }
@@ -177,5 +191,5 @@ fi
     echo
     echo "== Module log lines (warnings and errors)"
     grep -F "[corvex-tournament]" "$obslog" | grep -iE "warn|error|fail" | tail -n 10 || echo "  none"
-} >out/soak-report.txt
-cat out/soak-report.txt
+} >"$report"
+cat "$report"
