@@ -704,6 +704,148 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
     }
 }
 
+namespace {
+
+// Steps shared by both attempts at a row's words: the glyph words of
+// `blobs`, a figure spelled at their end when none stood where expected,
+// the experience amount and the reason text.
+void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                  const std::vector<Blob>& blobs, float minLineConfidence, float minMargin, HudLine& line) {
+    const std::vector<GlyphWord> words =
+        readGlyphWords(planes, blobs, row.top, row.bottom, row.lh, model.glyphs);
+
+    // Digits at the end of the line are the figure, read as glyphs when
+    // it did not stand where expected.
+    std::size_t k = words.size();
+    while (k > 1 && looksNumeric(words[k - 1]))
+        --k;
+    if (k < words.size() && !line.hasFigure) {
+        const Blob& last = words.back().back().box;
+        const FigureRead f =
+            readFigure(model, planes, row, (last.x0 + last.x1) / 2.0, minLineConfidence, minMargin);
+        if (f.accepted)
+            takeFigure(f.reading, line);
+        else
+            figureFromLetterS(words, k, line);
+    }
+    readLineText(words, k, line);
+}
+
+bool isWholePhrase(const HudLine& line) {
+    if (!line.known || line.text.empty())
+        return false;
+    const std::vector<std::string>& phrases = eventPhrases();
+    return std::find(phrases.begin(), phrases.end(), line.text) != phrases.end();
+}
+
+// Whether the mask holds a run of text-height ink in the row, left of the
+// figure, that was too wide to pass as a text blob: at the font's own
+// letter spacing a whole word can fuse into one component, and the first
+// reading then lacks it.
+bool lostWideRun(const FramePlanes& planes, const RewardRow& row, double limit) {
+    if (!planes.maskBlobsReady)
+        return false;
+    for (const Blob& b : planes.scratch.blobs) {
+        if (b.width() <= kTextMaxWidth || b.x1 >= limit)
+            continue;
+        const int bh = b.height();
+        const int overlap = std::min(b.y1, row.bottom) - std::max(b.y0, row.top) + 1;
+        if (bh >= 0.7 * row.lh && bh <= 1.35 * row.lh && 2 * overlap >= row.lh)
+            return true;
+    }
+    return false;
+}
+
+// Ink of the second attempt, as a share of the ramp: the money line's own
+// retry threshold (a top-hat of 24 rather than 34), so that thin strokes
+// at small sizes hold together.
+constexpr float kRetryInk = 0.2173913f;
+constexpr float kRetryLuma = 95.0f;
+
+// The row's glyph blobs labelled afresh from ink2 inside the row's band,
+// with no limit on width (runs are cut by the glyph splitter) and the lower
+// ink threshold. Dark text on panels is in ink2 already; there the luma
+// test does not apply.
+std::vector<Blob> retryBlobs(const FramePlanes& planes, const RewardRow& row, double hp, double limit) {
+    std::vector<Blob> out;
+    const Plane& ink2 = planes.ink2;
+    const Plane& smooth = planes.smooth;
+    const int w = ink2.width;
+    const int h = ink2.height;
+    if (!sameSize(smooth, w, h) || !sameSize(planes.ink, w, h))
+        return out;
+    const int pad = std::max(2, row.lh / 3);
+    const int y0 = std::max(0, row.top - pad);
+    const int y1 = std::min(h - 1, row.bottom + pad);
+    const int x0 = std::max(0, static_cast<int>(std::ceil(w - 32.0 * hp)));
+    const int x1 = std::min(w - 1, static_cast<int>(std::min(limit, static_cast<double>(w))) - 1);
+    if (y1 - y0 < 2 || x1 - x0 < 2)
+        return out;
+    const int cw = x1 - x0 + 1;
+    const int ch = y1 - y0 + 1;
+    std::vector<std::uint8_t> crop(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch), 0);
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            const std::size_t i = offset(x0 + x, y0 + y, w);
+            const float v = ink2.pixels[i];
+            const bool panelInk = v != planes.ink.pixels[i];
+            crop[offset(x, y, cw)] = (v > kRetryInk && (panelInk || smooth.pixels[i] > kRetryLuma)) ? 1 : 0;
+        }
+    LabelScratch scratch;
+    std::vector<Blob> blobs;
+    labelComponents(crop, cw, ch, blobs, scratch);
+    for (Blob b : blobs) {
+        const int bh = b.height();
+        if (bh < 0.7 * row.lh || bh > 1.35 * row.lh || b.area < kTextMinArea)
+            continue;
+        b.x0 += x0;
+        b.x1 += x0;
+        b.y0 += y0;
+        b.y1 += y0;
+        out.push_back(b);
+    }
+    std::sort(out.begin(), out.end(), [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    return out;
+}
+
+// Second attempt at a row whose words did not read as a whole phrase of the
+// game, or lost a fused run: the blobs relabelled in the row's own band.
+// Its reading replaces the first only when it is a whole phrase and the
+// first was not, or the first was part of it.
+void retryRowWords(const Model& model, const FramePlanes& planes, const RewardRow& row, double hp,
+                   double limit, float minLineConfidence, float minMargin, HudLine& line) {
+    const std::vector<Blob> blobs = retryBlobs(planes, row, hp, limit);
+    if (blobs.empty())
+        return;
+    HudLine second;
+    second.hasFigure = line.hasFigure;
+    second.figure = line.figure;
+    second.figureConfidence = line.figureConfidence;
+    second.figureMargin = line.figureMargin;
+    readRowWords(model, planes, row, blobs, minLineConfidence, minMargin, second);
+    if (!isWholePhrase(second))
+        return;
+    const bool firstWhole = isWholePhrase(line);
+    if (firstWhole &&
+        (second.text.size() <= line.text.size() || second.text.find(line.text) == std::string::npos))
+        return;
+    line.text = second.text;
+    line.raw = second.raw;
+    line.known = true;
+    if (!line.hasXp && second.hasXp) {
+        line.hasXp = true;
+        line.xp = second.xp;
+    }
+    if (!line.hasFigure && second.hasFigure) {
+        line.hasFigure = true;
+        line.figure = second.figure;
+        line.figureConfidence = second.figureConfidence;
+        line.figureMargin = second.figureMargin;
+    }
+}
+
+} // namespace
+
 std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, double moneyBottom,
                                      double moneyHeight, float minLineConfidence, float minMargin) {
     std::vector<HudLine> lines;
@@ -737,25 +879,9 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         for (const Blob& b : row.blobs)
             if (b.x1 < limit)
                 wordBlobs.push_back(b);
-        const std::vector<GlyphWord> words =
-            readGlyphWords(planes, wordBlobs, row.top, row.bottom, row.lh, model.glyphs);
-
-        // Digits at the end of the line are the figure, read as glyphs when
-        // it did not stand where expected.
-        std::size_t k = words.size();
-        while (k > 1 && looksNumeric(words[k - 1]))
-            --k;
-        if (k < words.size() && !line.hasFigure) {
-            const Blob& last = words.back().back().box;
-            const FigureRead f =
-                readFigure(model, planes, row, (last.x0 + last.x1) / 2.0, minLineConfidence, minMargin);
-            if (f.accepted)
-                takeFigure(f.reading, line);
-            else
-                figureFromLetterS(words, k, line);
-        }
-
-        readLineText(words, k, line);
+        readRowWords(model, planes, row, wordBlobs, minLineConfidence, minMargin, line);
+        if (!isWholePhrase(line) || lostWideRun(planes, row, limit))
+            retryRowWords(model, planes, row, hp, limit, minLineConfidence, minMargin, line);
         if (line.text.empty() && !line.hasFigure && !line.hasXp)
             continue;
         line.left = width;

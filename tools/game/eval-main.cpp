@@ -43,6 +43,32 @@ bool lineMatches(const synth::RewardLine& truth, const hud::HudLine& read) {
     return true;
 }
 
+std::string lineText(const std::string& text, bool hasFigure, std::int64_t figure, bool hasXp,
+                     std::int32_t xp) {
+    std::string s = "\"" + text + "\"";
+    if (hasFigure)
+        s += " +$" + std::to_string(figure);
+    if (hasXp)
+        s += " " + std::to_string(xp) + "XP";
+    return s;
+}
+
+void printLineMiss(int index, const synth::FrameSpec& f, const synth::RewardLine& truth,
+                   const hud::HudLine* read) {
+    std::string painted = lineText(truth.text, truth.hasFigure, truth.figure, truth.hasXp, truth.xp);
+    if (truth.panel)
+        painted += " (panel)";
+    char where[64];
+    std::snprintf(where, sizeof where, "frame %d %dx%d k %.2f", index, f.width, f.height, f.hudScale);
+    if (read == nullptr) {
+        std::printf("line miss %s: %s read as nothing\n", where, painted.c_str());
+        return;
+    }
+    const std::string got = lineText(read->text, read->hasFigure, read->figure, read->hasXp, read->xp);
+    std::printf("line miss %s: %s read as %s (raw \"%s\")\n", where, painted.c_str(), got.c_str(),
+                read->raw.c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -76,6 +102,8 @@ int main(int argc, char** argv) {
     cli.addOption({"clean", "No recompression, blur or scaling."});
     cli.addOption({"shift", "Move the cash HUD right by 0.4 to 1.3 money caps."});
     cli.addOption({"range", "Draw the look and the footage from the range around the game's own."});
+    cli.addOption(
+        {"show-lines", "Print every reward line read wrongly: what was painted and what was read."});
     cli.addOption({"sequences", "Evaluate the kill-feed readers on this many match sequences.", "n"});
     cli.addOption({"kill-data", "Kill-feed data file.", "file", synth::defaultKillDataPath()});
     QStringList args;
@@ -129,6 +157,7 @@ int main(int argc, char** argv) {
     variation.lookRange = cli.isSet("range");
     synth::RandomFrames frames(cli.value("seed").toUInt(), count, variation);
     const hud::HudReadOptions options = synth::engineOptions();
+    const bool showLines = cli.isSet("show-lines");
     hud::FramePlanes planes;
 
     Tally linesOnRead, balanceNoLines;
@@ -196,6 +225,8 @@ int main(int argc, char** argv) {
             if (cash.lines[i].hasFigure)
                 figures.add(match && match->hasFigure && match->figure == cash.lines[i].figure);
             failed |= !lineOk;
+            if (!lineOk && showLines)
+                printLineMiss(index, f, cash.lines[i], match);
         }
         for (bool u : used)
             extraLines += u ? 0 : 1;
