@@ -808,27 +808,15 @@ std::vector<Blob> retryBlobs(const FramePlanes& planes, const RewardRow& row, do
     return out;
 }
 
-// Second attempt at a row whose words did not read as a whole phrase of the
-// game, or lost a fused run: the blobs relabelled in the row's own band.
-// Its reading replaces the first only when it is a whole phrase and the
-// first was not, or the first was part of it.
-void retryRowWords(const Model& model, const FramePlanes& planes, const RewardRow& row, double hp,
-                   double limit, float minLineConfidence, float minMargin, HudLine& line) {
-    const std::vector<Blob> blobs = retryBlobs(planes, row, hp, limit);
-    if (blobs.empty())
-        return;
-    HudLine second;
-    second.hasFigure = line.hasFigure;
-    second.figure = line.figure;
-    second.figureConfidence = line.figureConfidence;
-    second.figureMargin = line.figureMargin;
-    readRowWords(model, planes, row, blobs, minLineConfidence, minMargin, second);
+// Takes a later attempt's reading of a row when it is a whole phrase of the
+// game and the earlier was not, or the earlier was a part of it; a figure or
+// amount only the later attempt found comes with it.
+bool adoptReading(const HudLine& second, HudLine& line) {
     if (!isWholePhrase(second))
-        return;
-    const bool firstWhole = isWholePhrase(line);
-    if (firstWhole &&
+        return false;
+    if (isWholePhrase(line) &&
         (second.text.size() <= line.text.size() || second.text.find(line.text) == std::string::npos))
-        return;
+        return false;
     line.text = second.text;
     line.raw = second.raw;
     line.known = true;
@@ -842,6 +830,136 @@ void retryRowWords(const Model& model, const FramePlanes& planes, const RewardRo
         line.figureConfidence = second.figureConfidence;
         line.figureMargin = second.figureMargin;
     }
+    return true;
+}
+
+HudLine withFigureOf(const HudLine& line) {
+    HudLine out;
+    out.hasFigure = line.hasFigure;
+    out.figure = line.figure;
+    out.figureConfidence = line.figureConfidence;
+    out.figureMargin = line.figureMargin;
+    return out;
+}
+
+// Shares of the way from the band's background to its brightest text that
+// the local ramp starts and ends at; its mask is the ramp's middle.
+constexpr double kLocalRampLow = 0.25;
+constexpr double kLocalRampSpan = 0.5;
+// Less than this between background and text is no text at all.
+constexpr float kLocalMinContrast = 30.0f;
+
+// Value at share q of the sorted values (q in 0..1).
+float quantile(std::vector<float>& v, double q) {
+    const std::size_t k = std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())));
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+    return v[k];
+}
+
+// Third attempt, for rows whose thin or blurred strokes the frame's top-hat
+// breaks apart (small frames scaled up, soft streams): the band's ink is
+// ramped afresh from its own background and brightest text, the row's blobs
+// and figure are read from that, and ink2 is put back afterwards. Panel
+// text keeps the panel's ink.
+HudLine readWithLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                         double figureRight, double limit, float minLineConfidence, float minMargin,
+                         const HudLine& first) {
+    HudLine second = withFigureOf(first);
+    Plane& ink2 = planes.ink2;
+    const Plane& smooth = planes.smooth;
+    const int w = ink2.width;
+    const int h = ink2.height;
+    if (!sameSize(smooth, w, h) || !sameSize(planes.ink, w, h))
+        return second;
+    const int pad = std::max(2, row.lh / 3);
+    const int y0 = std::max(0, row.top - pad);
+    const int y1 = std::min(h - 1, row.bottom + pad);
+    const int x0 = std::max(0, static_cast<int>(std::ceil(w - 32.0 * hp)));
+    const int x1 = w - 1;
+    if (y1 - y0 < 2 || x1 - x0 < 2)
+        return second;
+    const int cw = x1 - x0 + 1;
+    const int ch = y1 - y0 + 1;
+    std::vector<float> values;
+    values.reserve(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            values.push_back(smooth.pixels[offset(x, y, w)]);
+    const float background = quantile(values, 0.5);
+    const float text = quantile(values, 0.98);
+    if (!(text - background >= kLocalMinContrast))
+        return second;
+    const float low = background + static_cast<float>(kLocalRampLow) * (text - background);
+    const float span = static_cast<float>(kLocalRampSpan) * (text - background);
+
+    std::vector<float> saved(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
+    std::vector<std::uint8_t> crop(saved.size(), 0);
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            const std::size_t i = offset(x0 + x, y0 + y, w);
+            const std::size_t c = offset(x, y, cw);
+            saved[c] = ink2.pixels[i];
+            const bool panelInk = ink2.pixels[i] != planes.ink.pixels[i];
+            if (!panelInk)
+                ink2.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
+            crop[c] = ink2.pixels[i] > 0.5f ? 1 : 0;
+        }
+    LabelScratch scratch;
+    std::vector<Blob> labelled;
+    labelComponents(crop, cw, ch, labelled, scratch);
+    std::vector<Blob> blobs;
+    for (Blob b : labelled) {
+        const int bh = b.height();
+        if (bh < 0.7 * row.lh || bh > 1.35 * row.lh || b.area < kTextMinArea)
+            continue;
+        b.x0 += x0;
+        b.x1 += x0;
+        b.y0 += y0;
+        b.y1 += y0;
+        blobs.push_back(b);
+    }
+    std::sort(blobs.begin(), blobs.end(), [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+
+    if (!second.hasFigure) {
+        const Blob* figureBlob = nullptr;
+        for (const Blob& b : blobs)
+            if (std::abs(b.x1 - figureRight) <= 0.5 * hp && (figureBlob == nullptr || b.x1 > figureBlob->x1))
+                figureBlob = &b;
+        if (figureBlob != nullptr) {
+            const FigureRead f = readFigure(model, planes, row, (figureBlob->x0 + figureBlob->x1) / 2.0,
+                                            minLineConfidence, minMargin);
+            if (f.accepted) {
+                takeFigure(f.reading, second);
+                limit = f.reading.dollarX - 0.6 * row.lh - 0.3 * hp;
+            }
+        }
+    }
+    blobs.erase(std::remove_if(blobs.begin(), blobs.end(), [limit](const Blob& b) { return b.x1 >= limit; }),
+                blobs.end());
+    if (!blobs.empty())
+        readRowWords(model, planes, row, blobs, minLineConfidence, minMargin, second);
+    for (int y = 0; y < ch; ++y)
+        std::copy_n(saved.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw)), cw,
+                    ink2.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0, y0 + y, w)));
+    return second;
+}
+
+// Further attempts at a row whose words did not read as a whole phrase of
+// the game, or lost a fused run: first the blobs relabelled in the row's own
+// band, then the band's ink ramped from its own contrast.
+void retryRowWords(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                   double figureRight, double limit, float minLineConfidence, float minMargin,
+                   HudLine& line) {
+    const std::vector<Blob> blobs = retryBlobs(planes, row, hp, limit);
+    if (!blobs.empty()) {
+        HudLine second = withFigureOf(line);
+        readRowWords(model, planes, row, blobs, minLineConfidence, minMargin, second);
+        if (adoptReading(second, line))
+            return;
+    }
+    const HudLine third =
+        readWithLocalInk(model, planes, row, hp, figureRight, limit, minLineConfidence, minMargin, line);
+    adoptReading(third, line);
 }
 
 } // namespace
@@ -881,7 +999,7 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
                 wordBlobs.push_back(b);
         readRowWords(model, planes, row, wordBlobs, minLineConfidence, minMargin, line);
         if (!isWholePhrase(line) || lostWideRun(planes, row, limit))
-            retryRowWords(model, planes, row, hp, limit, minLineConfidence, minMargin, line);
+            retryRowWords(model, planes, row, hp, figureRight, limit, minLineConfidence, minMargin, line);
         if (line.text.empty() && !line.hasFigure && !line.hasXp)
             continue;
         line.left = width;
