@@ -604,6 +604,26 @@ const std::string* rescuePhrase(std::string_view letters) {
     return bestPhrase;
 }
 
+namespace {
+
+// Whether `word` holds leading digits of the experience amount whose first
+// glyph is `next`: digits only, clearly so, closer to it than the blank that
+// separates the amount from the phrase (a whole cap), with room in the
+// amount's five digits.
+bool leadsAmount(const GlyphWord& word, const GlyphRead& next, std::size_t digits) {
+    if (word.empty() || digits > 5)
+        return false;
+    const int gap = next.box.x0 - word.back().box.x1 - 1;
+    if (gap > 0.7 * next.box.height())
+        return false;
+    for (const GlyphRead& g : word)
+        if (!isDigit(g.digit) || g.digitScore < g.letterScore || g.digitScore < 0.7f)
+            return false;
+    return !(word.front().digit == '0');
+}
+
+} // namespace
+
 void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLine& line) {
     count = std::min(count, words.size());
     std::vector<bool> isXp(count, false);
@@ -626,9 +646,32 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
         }
         if (!digitsOnly)
             continue;
+        // The amount's digits stand on advances wider than themselves, so a
+        // narrow digit can leave a blank as wide as a word space: digits just
+        // before the amount, closer than the blank before it, belong to it.
+        std::size_t digits = n - 2;
+        std::int32_t scale = 1;
+        for (std::size_t i = 0; i + 2 < n; ++i)
+            scale *= 10;
+        std::size_t first = w;
+        while (first > 0 &&
+               leadsAmount(words[first - 1], words[first].front(), digits + words[first - 1].size())) {
+            const GlyphWord& lead = words[first - 1];
+            std::int32_t leadValue = 0;
+            std::int32_t leadScale = 1;
+            for (const GlyphRead& g : lead) {
+                leadValue = leadValue * 10 + (g.digit - '0');
+                leadScale *= 10;
+            }
+            value += leadValue * scale;
+            scale *= leadScale;
+            digits += lead.size();
+            --first;
+        }
         line.hasXp = true;
         line.xp = value;
-        isXp[w] = true;
+        for (std::size_t k = first; k <= w; ++k)
+            isXp[k] = true;
     }
 
     std::string raw;
@@ -861,7 +904,7 @@ float quantile(std::vector<float>& v, double q) {
 // ramped afresh from its own background and brightest text, the row's blobs
 // and figure are read from that, and ink2 is put back afterwards. Panel
 // text keeps the panel's ink.
-HudLine readWithLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row, bool measureRow, double hp,
                          double figureRight, double limit, float minLineConfidence, float minMargin,
                          const HudLine& first) {
     HudLine second = withFigureOf(first);
@@ -919,8 +962,26 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, const RewardRo
         blobs.push_back(b);
     }
     std::sort(blobs.begin(), blobs.end(), [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    // A row placed where the game puts its lines is measured on its blobs.
+    if (measureRow) {
+        std::vector<int> y0s;
+        std::vector<int> y1s;
+        for (const Blob& b : blobs)
+            if (b.height() >= 0.8 * hp && b.height() <= 1.15 * hp) {
+                y0s.push_back(b.y0);
+                y1s.push_back(b.y1);
+            }
+        if (y0s.size() < 2) {
+            blobs.clear();
+        } else {
+            row.top = static_cast<int>(medianInt(y0s));
+            row.bottom = static_cast<int>(medianInt(y1s));
+            row.lh = row.bottom - row.top + 1;
+            row.blobs = blobs;
+        }
+    }
 
-    if (!second.hasFigure) {
+    if (!second.hasFigure && !blobs.empty()) {
         const Blob* figureBlob = nullptr;
         for (const Blob& b : blobs)
             if (std::abs(b.x1 - figureRight) <= 0.5 * hp && (figureBlob == nullptr || b.x1 > figureBlob->x1))
@@ -947,9 +1008,8 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, const RewardRo
 // Further attempts at a row whose words did not read as a whole phrase of
 // the game, or lost a fused run: first the blobs relabelled in the row's own
 // band, then the band's ink ramped from its own contrast.
-void retryRowWords(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
-                   double figureRight, double limit, float minLineConfidence, float minMargin,
-                   HudLine& line) {
+void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, double hp, double figureRight,
+                   double limit, float minLineConfidence, float minMargin, HudLine& line) {
     const std::vector<Blob> blobs = retryBlobs(planes, row, hp, limit);
     if (!blobs.empty()) {
         HudLine second = withFigureOf(line);
@@ -957,9 +1017,59 @@ void retryRowWords(const Model& model, FramePlanes& planes, const RewardRow& row
         if (adoptReading(second, line))
             return;
     }
-    const HudLine third =
-        readWithLocalInk(model, planes, row, hp, figureRight, limit, minLineConfidence, minMargin, line);
+    const HudLine third = readWithLocalInk(model, planes, row, false, hp, figureRight, limit,
+                                           minLineConfidence, minMargin, line);
     adoptReading(third, line);
+}
+
+// The game's own places for its lines, in money heights below the balance.
+constexpr double kFirstLineTop = 1.1;
+constexpr double kLinePitch = 1.3;
+constexpr int kMaxLines = 4;
+
+// Lines whose strokes the frame's mask broke into pieces too small to make
+// a row at all: each place where the game puts a line, holds no line read
+// and has text ink, is read with the band's own ink. Only a whole phrase of
+// the game with its figure or amount counts there.
+void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom, double moneyHeight,
+                    float minLineConfidence, float minMargin, std::vector<HudLine>& lines) {
+    const int width = planes.ink2.width;
+    const double hp = kRewardTextScale * moneyHeight;
+    const double figureRight = (width - 1) - kFigureRightMargin * moneyHeight;
+    const double xMin = width - 32.0 * hp;
+    for (int i = 0; i < kMaxLines; ++i) {
+        const double top = moneyBottom + (kFirstLineTop + kLinePitch * i) * moneyHeight;
+        const double bottom = top + hp;
+        const bool taken = std::any_of(lines.begin(), lines.end(),
+                                       [&](const HudLine& l) { return l.top <= bottom && l.bottom >= top; });
+        if (taken)
+            continue;
+        const bool inked = std::any_of(planes.textBlobs.begin(), planes.textBlobs.end(), [&](const Blob& b) {
+            return b.x0 >= xMin && b.y1 >= top && b.y0 <= bottom;
+        });
+        if (!inked)
+            break;
+        RewardRow row;
+        row.top = static_cast<int>(std::lround(top));
+        row.bottom = static_cast<int>(std::lround(bottom)) - 1;
+        row.lh = row.bottom - row.top + 1;
+        const HudLine found = readWithLocalInk(model, planes, row, true, hp, figureRight,
+                                               std::numeric_limits<double>::infinity(), minLineConfidence,
+                                               minMargin, HudLine{});
+        if (!isWholePhrase(found) || (!found.hasFigure && !found.hasXp) || row.blobs.empty())
+            continue;
+        HudLine line;
+        adoptReading(found, line);
+        line.left = width;
+        line.right = row.blobs.front().x1;
+        for (const Blob& b : row.blobs) {
+            line.left = std::min(line.left, b.x0);
+            line.right = std::max(line.right, b.x1);
+        }
+        line.top = row.top;
+        line.bottom = row.bottom;
+        lines.push_back(std::move(line));
+    }
 }
 
 } // namespace
@@ -1012,6 +1122,7 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         line.bottom = row.bottom;
         lines.push_back(std::move(line));
     }
+    findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, lines);
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
     return lines;
