@@ -1022,6 +1022,12 @@ void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
     adoptReading(third, line);
 }
 
+// Where the last digit's centre stands left of the figure's right edge, in
+// line heights: half a digit's ink, a "1" narrower; and how far short of the
+// edge a read figure may end before its last digit counts as lost.
+constexpr double kLastDigitCentres[] = {0.3, 0.2, 0.4};
+constexpr double kLastDigitSlack = 0.75;
+
 // The game's own places for its lines, in money heights below the balance.
 constexpr double kFirstLineTop = 1.1;
 constexpr double kLinePitch = 1.3;
@@ -1091,6 +1097,7 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
 
         // The figure stands at a fixed distance from the right edge.
         const Blob* figureBlob = nullptr;
+        double lastDigitX = figureRight;
         for (const Blob& b : row.textHeight)
             if (std::abs(b.x1 - figureRight) <= 0.5 * hp && (figureBlob == nullptr || b.x1 > figureBlob->x1))
                 figureBlob = &b;
@@ -1100,6 +1107,22 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
             if (f.accepted) {
                 takeFigure(f.reading, line);
                 limit = f.reading.dollarX - 0.6 * row.lh - 0.3 * hp;
+                lastDigitX = f.reading.firstX;
+            }
+        }
+        // The figure ends where the game puts it: a figure that did not read
+        // there, or whose last digit stands a character short of it (touching
+        // digits read from the wrong centre), is read again from where that
+        // digit's centre must be.
+        if (!line.hasFigure || figureRight - lastDigitX > kLastDigitSlack * hp) {
+            for (double offset : kLastDigitCentres) {
+                const FigureRead g = readFigure(model, planes, row, figureRight - offset * row.lh,
+                                                minLineConfidence, minMargin);
+                if (g.accepted && (!line.hasFigure || g.reading.firstX > lastDigitX + 0.3 * hp)) {
+                    takeFigure(g.reading, line);
+                    limit = g.reading.dollarX - 0.6 * row.lh - 0.3 * hp;
+                    break;
+                }
             }
         }
 
