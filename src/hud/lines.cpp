@@ -1110,22 +1110,6 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
                 lastDigitX = f.reading.firstX;
             }
         }
-        // The figure ends where the game puts it: a figure that did not read
-        // there, or whose last digit stands a character short of it (touching
-        // digits read from the wrong centre), is read again from where that
-        // digit's centre must be.
-        if (!line.hasFigure || figureRight - lastDigitX > kLastDigitSlack * hp) {
-            for (double offset : kLastDigitCentres) {
-                const FigureRead g = readFigure(model, planes, row, figureRight - offset * row.lh,
-                                                minLineConfidence, minMargin);
-                if (g.accepted && (!line.hasFigure || g.reading.firstX > lastDigitX + 0.3 * hp)) {
-                    takeFigure(g.reading, line);
-                    limit = g.reading.dollarX - 0.6 * row.lh - 0.3 * hp;
-                    break;
-                }
-            }
-        }
-
         wordBlobs.clear();
         for (const Blob& b : row.blobs)
             if (b.x1 < limit)
@@ -1133,6 +1117,21 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         readRowWords(model, planes, row, wordBlobs, minLineConfidence, minMargin, line);
         if (!isWholePhrase(line) || lostWideRun(planes, row, limit))
             retryRowWords(model, planes, row, hp, figureRight, limit, minLineConfidence, minMargin, line);
+        // The figure ends where the game puts it: a figure that did not read
+        // there, or whose last digit stands a character short of it (touching
+        // digits read from the wrong centre), is read again from where that
+        // digit's centre must be. A line with an experience amount has none.
+        if (!line.hasXp && (!line.hasFigure || figureRight - lastDigitX > kLastDigitSlack * hp)) {
+            for (double offset : kLastDigitCentres) {
+                const FigureRead g = readFigure(model, planes, row, figureRight - offset * row.lh,
+                                                minLineConfidence, minMargin);
+                if (g.accepted && (!line.hasFigure || g.reading.firstX > lastDigitX + 0.3 * hp)) {
+                    takeFigure(g.reading, line);
+                    break;
+                }
+            }
+        }
+
         if (line.text.empty() && !line.hasFigure && !line.hasXp)
             continue;
         line.left = width;
