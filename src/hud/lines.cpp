@@ -52,6 +52,9 @@ using Cell = std::array<float, kGlyphCellLength>;
 // own spacing take close to half of a panel with the game's narrow padding.
 constexpr double kPanelLooseFill = 0.3;
 constexpr double kPanelRimLight = 0.9;
+// "KILL" on its panel is about 1.6 panel heights wide.
+constexpr int kNarrowPanelMinWidth = 36;
+constexpr double kNarrowPanelHeights = 1.3;
 
 bool plainTextSize(const Blob& b) {
     return b.height() >= kTextMinHeight && b.height() <= kTextMaxHeight && b.width() <= kTextMaxWidth &&
@@ -167,8 +170,16 @@ void findTextBlobs(FramePlanes& planes) {
     for (const Blob& b : brightBlobs) {
         const int bw = b.width();
         const int bh = b.height();
-        if (bh < kPanelMinHeight || bh > kPanelMaxHeight || bw < kPanelMinWidth || bw > kPanelMaxWidth)
+        if (bh < kPanelMinHeight || bh > kPanelMaxHeight || bw < kNarrowPanelMinWidth || bw > kPanelMaxWidth)
             continue;
+        // A short word's panel at a small HUD scale is narrower than the
+        // usual lower bound; such a one must be light all round its padding.
+        if (bw < kPanelMinWidth) {
+            if (bw >= kNarrowPanelHeights * bh && b.area > kPanelLooseFill * bw * bh &&
+                rimLight(bright, w, b) >= kPanelRimLight)
+                panels.push_back(b);
+            continue;
+        }
         if (b.area > kPanelFill * bw * bh ||
             (b.area > kPanelLooseFill * bw * bh && rimLight(bright, w, b) >= kPanelRimLight))
             panels.push_back(b);
