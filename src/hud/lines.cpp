@@ -544,8 +544,11 @@ bool figureFromLetterS(const std::vector<GlyphWord>& words, std::size_t first, H
     return true;
 }
 
-// Longest phrase the second attempt compares, without its spaces.
+// Longest phrase the second attempt compares, without its spaces; and the
+// fewest letters it starts from ("KILL" on a panel, its "KI" run together
+// into one glyph, reads as three).
 constexpr std::size_t kRescueMaxLetters = 40;
+constexpr std::size_t kRescueMinLetters = 3;
 
 // Edit distance in half steps like editDistance, where a read glyph may also
 // stand for two letters run together, or two pieces for one cut letter, at
@@ -580,7 +583,7 @@ int fusedDistance(std::string_view read, std::string_view phrase) {
 // letters. Most of the phrase must have been read, and no other phrase may
 // come near.
 const std::string* rescuePhrase(std::string_view letters) {
-    if (letters.size() < 4 || letters.size() > kRescueMaxLetters)
+    if (letters.size() < kRescueMinLetters || letters.size() > kRescueMaxLetters)
         return nullptr;
     std::array<char, kRescueMaxLetters> buffer{};
     const std::string* bestPhrase = nullptr;

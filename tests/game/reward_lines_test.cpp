@@ -1,7 +1,8 @@
 // Reward lines painted at the game's own look, each of a kind the first
 // reading of a row gets wrong: a word whose letters fuse into one run, small
 // frames whose strokes the mask breaks apart, an experience amount split by
-// a narrow digit, a figure that did not read where it stands.
+// a narrow digit, a figure that did not read where it stands, a short word's
+// light panel at a small HUD scale.
 
 #include "footage_fixture.h"
 
@@ -16,6 +17,7 @@ struct PaintedLine {
     const char* text;
     std::int64_t figure; // 0: none
     int xp;              // 0: none
+    bool panel = false;
 };
 
 struct Case {
@@ -53,6 +55,7 @@ protected:
             l.figure = p.figure;
             l.hasXp = p.xp != 0;
             l.xp = p.xp;
+            l.panel = p.panel;
             cash.lines.push_back(l);
         }
         f.cash = cash;
@@ -147,6 +150,17 @@ const std::vector<Case>& cases() {
          746,
          0,
          {{"ROTORS DESTROYED", 36, 0}}},
+        {"KILL on a panel narrower than the usual panel",
+         1920,
+         1080,
+         0.9040160104378765,
+         3458571600u,
+         66,
+         0.0,
+         false,
+         2421,
+         0,
+         {{"KILL", 2, 0}, {"ROTORS DESTROYED", 3, 0}, {"KILL", 927, 0, true}}},
     };
     return all;
 }
