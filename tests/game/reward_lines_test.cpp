@@ -35,8 +35,9 @@ struct Case {
 
 class RewardLines : public FootageTest {
 protected:
-    static synth::FrameSpec frameOf(const Case& c) {
+    static synth::FrameSpec frameOf(const Case& c, const synth::Look& look = synth::Look{}) {
         synth::FrameSpec f;
+        f.look = look;
         f.width = c.width;
         f.height = c.height;
         f.hudScale = c.k;
@@ -193,4 +194,20 @@ TEST_F(RewardLines, CleanLinesReadTheSameWithoutTheFurtherAttempts) {
         ASSERT_TRUE(r.balanceCertain) << c.what;
         expectLines(clean, r);
     }
+}
+
+TEST_F(RewardLines, SameFramesAtTheFarEndsOfTheLooksRange) {
+    // The game's exact look is not known to the pixel: the letters up to a
+    // tenth of a cap further apart, panels padded from 0.3 to 0.5 caps.
+    synth::Look wide;
+    wide.letterSpacing = 0.1;
+    wide.panelPad = 0.5;
+    synth::Look tight;
+    tight.panelPad = 0.3;
+    for (const synth::Look& look : {wide, tight})
+        for (const Case& c : cases()) {
+            const hud::HudReading r = read(frameOf(c, look));
+            ASSERT_TRUE(r.balanceCertain) << c.what;
+            expectLines(c, r);
+        }
 }
