@@ -745,6 +745,15 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
         if (phrase.matched && phrase.phrase == snappedOnly) {
             line.text = snappedOnly;
             line.known = true;
+            // Words that snapped to nothing may be the rest of a longer
+            // phrase ending in these ("KILL GONHRMED" is "KILL CONFIRMED"):
+            // that phrase wins when the letters as read are clearly it.
+            if (snappedWords < wordCount) {
+                const std::string* longer = rescuePhrase(allLetters);
+                if (longer != nullptr && longer->size() > snappedOnly.size() &&
+                    longer->find(snappedOnly) != std::string::npos)
+                    line.text = *longer;
+            }
             return;
         }
     }

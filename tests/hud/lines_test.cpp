@@ -470,3 +470,11 @@ TEST(Lines, ExperienceAmountSplitByANarrowDigitIsWhole) {
     HudLine longer = textOf({phrase, placed(digitsOnly("1234"), 130), placed(xpWord("56"), 182)});
     EXPECT_EQ(longer.xp, 56);
 }
+
+TEST(Lines, UnsnappedWordsBeforeOrAfterAPhraseCompleteALongerOne) {
+    // "KILL" alone is a phrase, but the misread word after it is "CONFIRMED".
+    EXPECT_EQ(textOf({letters("KILL"), letters("GONHRMED")}).text, "KILL CONFIRMED");
+    EXPECT_EQ(textOf({letters("SUPPUEDPLAYER"), letters("ASSIST")}).text, "SUPPLIED PLAYER ASSIST");
+    // Letters that are no phrase's leave the phrase read as it was.
+    EXPECT_EQ(textOf({letters("KILL"), letters("WXYV")}).text, "KILL");
+}
