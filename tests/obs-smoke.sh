@@ -2,10 +2,11 @@
 # Loads the built module into the real OBS (under a virtual display when
 # there is none), waits for it to start, closes OBS as a user would and checks
 # that the module shut down and saved its settings.
-#   obs-smoke.sh BUILD_DIR WORK_DIR
+#   obs-smoke.sh BUILD_DIR WORK_DIR VERSION
 set -u
 build="$1"
 work="$2"
+version="$3"
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/../tools/obs-sandbox.sh"
 
@@ -26,7 +27,7 @@ sandbox_prepare "$home" "$build" || fail "could not prepare the OBS configuratio
 sandbox_display || fail "no display"
 sandbox_start "$home"
 
-sandbox_wait_log "[corvex-tournament] Corvex Wager/Tournament Plugin loaded (version 0.3.0)" 60 ||
+sandbox_wait_log "[corvex-tournament] Corvex Wager/Tournament Plugin loaded (version $version)" 60 ||
     fail "the module did not load"
 sandbox_wait_log "[corvex-tournament] reader started" 60 || fail "the reader did not start after loading"
 sleep 1

@@ -16,6 +16,11 @@ packages=(
     g++-mingw-w64-x86-64 googletest wine64
     # the real OBS under a virtual display
     obs-studio obs-plugins xvfb xauth libgl1-mesa-dri imagemagick
+    # Japanese, Korean and Chinese glyphs for the dock (Qt's font fallback);
+    # Debian's default fonts cover Latin and Cyrillic only
+    fonts-noto-cjk
+    # tools/dock-shots.sh presses the dock's link button for its link-code picture
+    xdotool
 )
 
 sudo=""

@@ -15,6 +15,8 @@ dirs=()
 for d in src tests tools bench; do [ -d "$d" ] && dirs+=("$d"); done
 find "${dirs[@]}" -type f \( -name '*.cpp' -o -name '*.h' \) 2>/dev/null \
     | xargs -r clang-format --dry-run --Werror
+echo "== layers"
+bash tools/check-layers.sh
 
 status=0
 for qt in 5 6; do

@@ -139,6 +139,9 @@ void Engine::start() {
 }
 
 void Engine::stop() {
+    // Also when never started: the dock may have added an overlay, and the
+    // engine may outlive libobs.
+    releaseOverlaySources();
     if (!running_.exchange(false))
         return;
     if (thread_.joinable())
@@ -403,6 +406,7 @@ void Engine::tick() {
         lastStatusAt_ = now;
         statusRecord(now);
     }
+    overlayUpkeep();
     serveServiceRequests(now);
     emit changed();
 }

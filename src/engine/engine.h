@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -115,6 +116,11 @@ public:
     // For tests: replace the Steam lookup.
     void setSteamLookupForTesting(std::function<SteamSeen()> lookup);
     void setOutputStateQuery(std::function<OutputState()> query) { outputState_ = std::move(query); }
+    // The front end's current scene as a new reference (null: none). The
+    // front end answers, so the module sets it; tests hand in their own.
+    void setCurrentSceneQuery(std::function<OBSSourceAutoRelease()> query) {
+        currentScene_ = std::move(query);
+    }
     // Whether OBS streams or records now (both false when nobody answers).
     OutputState outputState() const { return outputState_ ? outputState_() : OutputState{}; }
     // For tests: the tick's work run by hand.
@@ -158,6 +164,9 @@ public:
     int overlayState(Overlay which) const;
     void setOverlayVisible(Overlay which, bool visible);
     void removeOverlay(Overlay which);
+    // Lets go of the overlay sources the engine keeps alive (at OBS exit,
+    // while libobs still runs).
+    void releaseOverlaySources();
 
     // Writes a line to the reader log.
     void logLine(const QString& tag, const QString& text) { log_.write(tag, text); }
@@ -192,6 +201,10 @@ private:
     void statusRecord(std::int64_t now);
     void serveServiceRequests(std::int64_t now);
     OBSSourceAutoRelease currentSource() const;
+    OBSSourceAutoRelease currentScene() const;
+    // Brings the overlay pages in step with the player, team and language.
+    void overlayUpkeep();
+    void applyOverlayUrl(Overlay which, const QString& page);
     void openLog();
     QString findData(const char* name) const;
     // A balance was read less than 2.5 s ago. Under the lock.
@@ -279,4 +292,11 @@ private:
     std::int64_t steamLookedAt_ = 0;
     std::function<SteamSeen()> steamLookup_;
     std::function<OutputState()> outputState_;
+    std::function<OBSSourceAutoRelease()> currentScene_;
+    // The overlays: the pages the upkeep last applied (no leaderboard key
+    // before the first upkeep), and the sources themselves, kept so that
+    // taking one out of the scene does not destroy it.
+    QString lastCardUrl_;
+    std::optional<QString> lastBoardKey_;
+    OBSSource overlaySources_[2];
 };

@@ -405,6 +405,83 @@ std::vector<float> rowSignature(const RowCtx& ctx) {
     return signature;
 }
 
+namespace {
+
+// A marker is saturated where text and icons are grey or white: the spread
+// of the channels at least 0.42 of the largest, which for bytes is exactly
+// 50 spread >= 21 largest.
+void saturatedMask(const FrameView& f, int c0, int r0, int ww, int wh, BlockScratch& s) {
+    s.mask.assign(at(0, wh, ww), 0);
+    for (int y = 0; y < wh; ++y) {
+        const std::uint8_t* __restrict src = framePixel(f, c0, r0 + y);
+        std::uint8_t* __restrict dst = s.mask.data() + at(0, y, ww);
+        for (int x = 0; x < ww; ++x) {
+            const int b = src[4 * x];
+            const int g = src[4 * x + 1];
+            const int r = src[4 * x + 2];
+            const int mx = std::max(r, std::max(g, b));
+            const int mn = std::min(r, std::min(g, b));
+            dst[x] = static_cast<std::uint8_t>((mx >= 90) & (50 * (mx - mn) >= 21 * mx));
+        }
+    }
+}
+
+// Hue and green over red of the coloured pixels in the component's box: a
+// marker is a filled square, nothing else coloured shares its box.
+ColourBlock measureBlock(const FrameView& f, int c0, int r0, int ww, const Blob& b, float fill,
+                         BlockScratch& s) {
+    s.hues.clear();
+    double sumG = 0.0;
+    double sumR = 0.0;
+    for (int y = b.y0; y <= b.y1; ++y) {
+        const std::uint8_t* src = framePixel(f, c0, r0 + y);
+        const std::uint8_t* m = s.mask.data() + at(0, y, ww);
+        for (int x = b.x0; x <= b.x1; ++x) {
+            if (!m[x])
+                continue;
+            const std::uint8_t* px = src + 4 * static_cast<std::size_t>(x);
+            s.hues.push_back(hueOf(px[2], px[1], px[0]));
+            sumG += px[1];
+            sumR += px[2];
+        }
+    }
+    ColourBlock c;
+    c.x0 = b.x0 + c0;
+    c.y0 = b.y0 + r0;
+    c.x1 = b.x1 + c0;
+    c.y1 = b.y1 + r0;
+    c.count = b.area;
+    c.hue = upperMedian(s.hues);
+    c.gr = sumR > 0.0 ? static_cast<float>(sumG / sumR) : 0.0f;
+    c.fill = fill;
+    c.orange = c.hue >= 30.0f && c.hue <= 56.0f && fill >= 0.6f;
+    return c;
+}
+
+// Markers stand outside the text; anything coloured amid it (a squad mate's
+// letter) is not one.
+std::vector<ColourBlock> outsideText(const RowCtx& ctx, const std::vector<ColourBlock>& kept) {
+    std::vector<ColourBlock> out;
+    bool any = false;
+    int tx0 = 0;
+    int tx1 = 0;
+    for (const Blob& b : ctx.comps) {
+        if (overlapsAnyBlock(b, kept))
+            continue;
+        tx0 = any ? std::min(tx0, b.x0) : b.x0;
+        tx1 = any ? std::max(tx1, b.x1) : b.x1;
+        any = true;
+    }
+    if (!any)
+        return out;
+    for (const ColourBlock& c : kept)
+        if (c.x1 <= tx0 + 0.2 * ctx.cap || c.x0 >= tx1 - 0.2 * ctx.cap)
+            out.push_back(c);
+    return out;
+}
+
+} // namespace
+
 std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
     std::vector<ColourBlock> out;
     if (!rowUsable(ctx))
@@ -421,22 +498,7 @@ std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
     const int wh = r1 - r0 + 1;
 
     thread_local BlockScratch s;
-    s.mask.assign(at(0, wh, ww), 0);
-    // A marker is saturated where text and icons are grey or white: the
-    // spread of the channels at least 0.42 of the largest, which for bytes
-    // is exactly 50 spread >= 21 largest.
-    for (int y = 0; y < wh; ++y) {
-        const std::uint8_t* __restrict src = framePixel(f, c0, r0 + y);
-        std::uint8_t* __restrict dst = s.mask.data() + at(0, y, ww);
-        for (int x = 0; x < ww; ++x) {
-            const int b = src[4 * x];
-            const int g = src[4 * x + 1];
-            const int r = src[4 * x + 2];
-            const int mx = std::max(r, std::max(g, b));
-            const int mn = std::min(r, std::min(g, b));
-            dst[x] = static_cast<std::uint8_t>((mx >= 90) & (50 * (mx - mn) >= 21 * mx));
-        }
-    }
+    saturatedMask(f, c0, r0, ww, wh, s);
     labelComponents(s.mask, ww, wh, s.blobs, s.labels);
 
     const double centre = (ctx.top + ctx.bottom) / 2.0;
@@ -451,56 +513,11 @@ std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
             continue;
         if (std::abs((b.y0 + b.y1) / 2.0 + r0 - centre) > 0.4 * cap)
             continue;
-        // Hue and green over red of the coloured pixels in the box: a marker
-        // is a filled square, nothing else coloured shares its box.
-        s.hues.clear();
-        double sumG = 0.0;
-        double sumR = 0.0;
-        for (int y = b.y0; y <= b.y1; ++y) {
-            const std::uint8_t* src = framePixel(f, c0, r0 + y);
-            const std::uint8_t* m = s.mask.data() + at(0, y, ww);
-            for (int x = b.x0; x <= b.x1; ++x) {
-                if (!m[x])
-                    continue;
-                const std::uint8_t* px = src + 4 * static_cast<std::size_t>(x);
-                s.hues.push_back(hueOf(px[2], px[1], px[0]));
-                sumG += px[1];
-                sumR += px[2];
-            }
-        }
-        ColourBlock c;
-        c.x0 = b.x0 + c0;
-        c.y0 = b.y0 + r0;
-        c.x1 = b.x1 + c0;
-        c.y1 = b.y1 + r0;
-        c.count = b.area;
-        c.hue = upperMedian(s.hues);
-        c.gr = sumR > 0.0 ? static_cast<float>(sumG / sumR) : 0.0f;
-        c.fill = fill;
-        c.orange = c.hue >= 30.0f && c.hue <= 56.0f && fill >= 0.6f;
-        kept.push_back(c);
+        kept.push_back(measureBlock(f, c0, r0, ww, b, fill, s));
     }
     if (kept.empty())
         return out;
-
-    // Markers stand outside the text; anything coloured amid it (a squad
-    // mate's letter) is not one.
-    bool any = false;
-    int tx0 = 0;
-    int tx1 = 0;
-    for (const Blob& b : ctx.comps) {
-        if (overlapsAnyBlock(b, kept))
-            continue;
-        tx0 = any ? std::min(tx0, b.x0) : b.x0;
-        tx1 = any ? std::max(tx1, b.x1) : b.x1;
-        any = true;
-    }
-    if (!any)
-        return out;
-    for (const ColourBlock& c : kept)
-        if (c.x1 <= tx0 + 0.2 * cap || c.x0 >= tx1 - 0.2 * cap)
-            out.push_back(c);
-    return out;
+    return outsideText(ctx, kept);
 }
 
 namespace {
@@ -538,60 +555,73 @@ bool iconWhiteAround(const RowCtx& ctx, int x0, int x1) {
 
 namespace {
 
-// Splits the row's ink into names and icon, joining ink less than `joinGap`
-// caps apart into one block; `split.blocks` holds the colour blocks already.
-void splitRowAt(const RowCtx& ctx, int bracketX0, int bracketX1, double joinGap, RowSplit& split) {
-    const double cap = ctx.cap;
+// A run of ink between the colour blocks: a name, or part of the icon.
+struct TextBlock {
+    int x0 = 0;
+    int x1 = 0;
+    std::size_t first = 0; // into SplitScratch::members
+    std::size_t count = 0;
+    bool text = false;
+};
+
+struct SplitScratch {
+    std::vector<std::size_t> members; // indices into the row's components, block by block
+    std::vector<TextBlock> blocks;
+};
+
+bool isNameSized(const Blob& b, double cap) {
+    return b.height() >= 0.45 * cap && b.height() <= 1.3 * cap;
+}
+
+bool isNameBlob(const Blob& b, double cap, const RowSplit& split) {
+    return isNameSized(b, cap) && b.width() <= 2.5 * cap && !overlapsAnyBlock(b, split.blocks);
+}
+
+// The components outside the colour blocks and the bracket, joined into
+// blocks where less than `joinGap` caps apart.
+void gatherBlocks(const RowCtx& ctx, int bracketX0, int bracketX1, double joinGap, const RowSplit& split,
+                  SplitScratch& s) {
     const bool bracket = bracketX1 > bracketX0;
     const std::vector<Blob>& comps = ctx.comps;
-
-    struct TextBlock {
-        int x0 = 0;
-        int x1 = 0;
-        std::size_t first = 0; // into `members`
-        std::size_t count = 0;
-        bool text = false;
-    };
-    thread_local std::vector<std::size_t> members;
-    thread_local std::vector<TextBlock> blocks;
-    members.clear();
-    blocks.clear();
+    s.members.clear();
+    s.blocks.clear();
     for (std::size_t k = 0; k < comps.size(); ++k) {
         const Blob& b = comps[k];
         if (overlapsAnyBlock(b, split.blocks))
             continue;
         if (bracket && b.x0 >= bracketX0 && b.x1 <= bracketX1)
             continue;
-        if (blocks.empty() || b.x0 - blocks.back().x1 - 1 > joinGap * cap) {
+        if (s.blocks.empty() || b.x0 - s.blocks.back().x1 - 1 > joinGap * ctx.cap) {
             TextBlock t;
             t.x0 = b.x0;
             t.x1 = b.x1;
-            t.first = members.size();
-            blocks.push_back(t);
+            t.first = s.members.size();
+            s.blocks.push_back(t);
         }
-        TextBlock& t = blocks.back();
+        TextBlock& t = s.blocks.back();
         t.x1 = std::max(t.x1, b.x1);
         ++t.count;
-        members.push_back(k);
+        s.members.push_back(k);
     }
+}
 
+// Marks each block text or icon and widens the icon over the icon blocks
+// before the bracket; true when any block is an icon.
+bool classifyBlocks(const RowCtx& ctx, int bracketX0, int bracketX1, SplitScratch& s, RowSplit& split) {
+    const double cap = ctx.cap;
+    const bool bracket = bracketX1 > bracketX0;
     auto isSmall = [cap](const Blob& b) {
         const double h = b.height();
         const double w = b.width();
         return (h >= 0.45 * cap && h <= 1.3 * cap && w <= 1.15 * cap) || (h <= 1.15 * cap && w <= 3.0 * cap);
     };
     auto isBig = [cap](const Blob& b) { return b.height() > 1.35 * cap && b.width() > 0.5 * cap; };
-    auto letterHeight = [cap](const Blob& b) { return b.height() >= 0.45 * cap && b.height() <= 1.3 * cap; };
-    auto isName = [&](const Blob& b) {
-        return letterHeight(b) && b.width() <= 2.5 * cap && !overlapsAnyBlock(b, split.blocks);
-    };
-
     bool iconSeen = false;
-    for (TextBlock& t : blocks) {
+    for (TextBlock& t : s.blocks) {
         std::size_t small = 0;
         bool big = false;
         for (std::size_t q = 0; q < t.count; ++q) {
-            const Blob& b = comps[members[t.first + q]];
+            const Blob& b = ctx.comps[s.members[t.first + q]];
             small += isSmall(b) ? 1 : 0;
             big = big || isBig(b);
         }
@@ -604,67 +634,90 @@ void splitRowAt(const RowCtx& ctx, int bracketX0, int bracketX1, double joinGap,
             split.iconX1 = std::max(split.iconX1, t.x1);
         }
     }
+    return iconSeen;
+}
 
-    if (bracket) {
-        int rightmost = bracketX1;
-        for (const Blob& b : comps) {
-            if (b.x0 <= bracketX1 || overlapsAnyBlock(b, split.blocks))
-                continue;
-            if (b.x0 - rightmost - 1 > 1.5 * cap)
-                break;
-            rightmost = std::max(rightmost, b.x1);
-            if (isName(b))
-                split.right.push_back(b);
-        }
-        int start = bracketX0;
-        for (std::size_t k = blocks.size(); k-- > 0;) {
-            const TextBlock& t = blocks[k];
-            if (t.x1 >= bracketX0)
-                continue;
-            if (t.text || start - t.x1 - 1 > 3.0 * cap || bracketX0 - t.x0 > 11.0 * cap)
-                break;
-            start = t.x0;
-        }
-        if (start != bracketX0) {
-            split.iconX0 = start;
-            split.iconX1 = bracketX0 - 1;
-            for (const Blob& b : comps)
-                if (b.x1 < start - 2 && isName(b))
-                    split.left.push_back(b);
-        }
-    } else if (iconSeen) {
-        bool haveLeft = false;
-        bool haveRight = false;
-        for (const TextBlock& t : blocks) {
-            if (!t.text)
-                continue;
-            const bool before = !haveLeft && t.x1 < split.iconX0;
-            const bool after = !haveRight && t.x0 > split.iconX1;
-            if (!before && !after)
-                continue;
-            std::vector<Blob>& side = before ? split.left : split.right;
-            for (std::size_t q = 0; q < t.count; ++q) {
-                const Blob& b = comps[members[t.first + q]];
-                if (letterHeight(b))
-                    side.push_back(b);
-            }
-            (before ? haveLeft : haveRight) = true;
-        }
+// With a distance bracket: the victim's name follows it, and the icon is the
+// run of icon blocks just before it, with the killer's name before that.
+void splitAtBracket(const RowCtx& ctx, int bracketX0, int bracketX1, const SplitScratch& s, RowSplit& split) {
+    const double cap = ctx.cap;
+    const std::vector<Blob>& comps = ctx.comps;
+    int rightmost = bracketX1;
+    for (const Blob& b : comps) {
+        if (b.x0 <= bracketX1 || overlapsAnyBlock(b, split.blocks))
+            continue;
+        if (b.x0 - rightmost - 1 > 1.5 * cap)
+            break;
+        rightmost = std::max(rightmost, b.x1);
+        if (isNameBlob(b, cap, split))
+            split.right.push_back(b);
     }
+    int start = bracketX0;
+    for (std::size_t k = s.blocks.size(); k-- > 0;) {
+        const TextBlock& t = s.blocks[k];
+        if (t.x1 >= bracketX0)
+            continue;
+        if (t.text || start - t.x1 - 1 > 3.0 * cap || bracketX0 - t.x0 > 11.0 * cap)
+            break;
+        start = t.x0;
+    }
+    if (start != bracketX0) {
+        split.iconX0 = start;
+        split.iconX1 = bracketX0 - 1;
+        for (const Blob& b : comps)
+            if (b.x1 < start - 2 && isNameBlob(b, cap, split))
+                split.left.push_back(b);
+    }
+}
 
-    if (feedTuning().debug) {
-        std::string t;
-        detail::appendTrace(t, "row y%.0f cap %.0f: colour icons", ctx.top, cap);
-        for (const ColourBlock& c : split.blocks)
-            detail::appendTrace(t, " [%d-%d %s h%.0f gr%.2f f%.2f]", c.x0, c.x1, c.orange ? "orange" : "team",
-                                static_cast<double>(c.hue), static_cast<double>(c.gr),
-                                static_cast<double>(c.fill));
-        detail::appendTrace(t, "; bracket %d-%d; blocks", bracketX0, bracketX1);
-        for (const TextBlock& b : blocks)
-            detail::appendTrace(t, " [%d-%d %s n%zu]", b.x0, b.x1, b.text ? "text" : "ICON", b.count);
-        t += '\n';
-        detail::writeTrace(t);
+// Without a bracket: the nearest text block on each side of the icon.
+void splitAroundIcon(const RowCtx& ctx, const SplitScratch& s, RowSplit& split) {
+    bool haveLeft = false;
+    bool haveRight = false;
+    for (const TextBlock& t : s.blocks) {
+        if (!t.text)
+            continue;
+        const bool before = !haveLeft && t.x1 < split.iconX0;
+        const bool after = !haveRight && t.x0 > split.iconX1;
+        if (!before && !after)
+            continue;
+        std::vector<Blob>& side = before ? split.left : split.right;
+        for (std::size_t q = 0; q < t.count; ++q) {
+            const Blob& b = ctx.comps[s.members[t.first + q]];
+            if (isNameSized(b, ctx.cap))
+                side.push_back(b);
+        }
+        (before ? haveLeft : haveRight) = true;
     }
+}
+
+void traceSplit(const RowCtx& ctx, int bracketX0, int bracketX1, const SplitScratch& s,
+                const RowSplit& split) {
+    std::string t;
+    detail::appendTrace(t, "row y%.0f cap %.0f: colour icons", ctx.top, ctx.cap);
+    for (const ColourBlock& c : split.blocks)
+        detail::appendTrace(t, " [%d-%d %s h%.0f gr%.2f f%.2f]", c.x0, c.x1, c.orange ? "orange" : "team",
+                            static_cast<double>(c.hue), static_cast<double>(c.gr),
+                            static_cast<double>(c.fill));
+    detail::appendTrace(t, "; bracket %d-%d; blocks", bracketX0, bracketX1);
+    for (const TextBlock& b : s.blocks)
+        detail::appendTrace(t, " [%d-%d %s n%zu]", b.x0, b.x1, b.text ? "text" : "ICON", b.count);
+    t += '\n';
+    detail::writeTrace(t);
+}
+
+// Splits the row's ink into names and icon, joining ink less than `joinGap`
+// caps apart into one block; `split.blocks` holds the colour blocks already.
+void splitRowAt(const RowCtx& ctx, int bracketX0, int bracketX1, double joinGap, RowSplit& split) {
+    thread_local SplitScratch s;
+    gatherBlocks(ctx, bracketX0, bracketX1, joinGap, split, s);
+    const bool iconSeen = classifyBlocks(ctx, bracketX0, bracketX1, s, split);
+    if (bracketX1 > bracketX0)
+        splitAtBracket(ctx, bracketX0, bracketX1, s, split);
+    else if (iconSeen)
+        splitAroundIcon(ctx, s, split);
+    if (feedTuning().debug)
+        traceSplit(ctx, bracketX0, bracketX1, s, split);
 }
 
 } // namespace

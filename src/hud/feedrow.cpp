@@ -444,21 +444,13 @@ void figureCell(const FramePlanes& planes, const Blob& piece, double top, double
     normalizeVector(out, kGlyphCellLength);
 }
 
-Figures readFigures(const RowCtx& ctx, int fromX, int toX, double top, double bottom,
-                    const detail::Templates& templates) {
-    Figures out;
-    if (!rowUsable(ctx) || !std::isfinite(top) || !std::isfinite(bottom) || bottom < top)
-        return out;
-    const FrameView& f = ctx.frame;
-    const double h = bottom - top + 1.0;
-    const int ya = std::max(0, floorInt(top - 0.1 * h));
-    const int yb = std::min(f.height - 1, floorInt(bottom + 0.1 * h));
-    const int xa = std::max(0, fromX);
-    const int xb = std::min(f.width - 1, toX);
-    if (xa > xb || ya > yb)
-        return out;
+namespace {
 
-    thread_local FigureScratch s;
+// The band's ink per column and the cut positions: both ends of every run of
+// ink, and inside a run wider than a figure each valley of the profile.
+// Returns the last column with ink, or -1 when there is none.
+int findFigureCuts(const RowCtx& ctx, int xa, int xb, int ya, int yb, double h, FigureScratch& s) {
+    const FrameView& f = ctx.frame;
     const int n = xb - xa + 1;
     s.profile.assign(static_cast<std::size_t>(n) + 1, 0); // one empty column closes the last run
     const std::uint8_t* mask = ctx.planes->mask.data();
@@ -496,23 +488,22 @@ Figures readFigures(const RowCtx& ctx, int fromX, int toX, double top, double bo
         lastInk = xa + e;
         x = e + 1;
     }
+    return lastInk;
+}
 
-    const bool debug = feedTuning().debug;
-    std::string trace;
-    if (debug) {
-        detail::appendTrace(trace, "  figures x%d-%d band %.0f-%.0f: cols", xa, xb, top, bottom);
-        for (int x = 0; x < n; ++x)
-            detail::appendTrace(trace, " %d", s.profile[static_cast<std::size_t>(x)]);
-        trace += "\n  cuts";
-        for (int c : s.cuts)
-            detail::appendTrace(trace, " %d", c);
-        trace += '\n';
-    }
-    if (lastInk < 0) {
-        detail::writeTrace(trace);
-        return out;
-    }
+void traceCuts(std::string& trace, int xa, int xb, double top, double bottom, const FigureScratch& s) {
+    detail::appendTrace(trace, "  figures x%d-%d band %.0f-%.0f: cols", xa, xb, top, bottom);
+    for (int x = 0; x < xb - xa + 1; ++x)
+        detail::appendTrace(trace, " %d", s.profile[static_cast<std::size_t>(x)]);
+    trace += "\n  cuts";
+    for (int c : s.cuts)
+        detail::appendTrace(trace, " %d", c);
+    trace += '\n';
+}
 
+// The search's tables for `n` columns: the last ink before each column, the
+// pieces between cuts and the memo of best continuations.
+void prepareSearch(const RowCtx& ctx, int xa, int n, FigureScratch& s, std::size_t& span) {
     // A run ends before an empty column and the next one starts after it,
     // so the cut positions are distinct and ascending.
     s.lastInkBefore.assign(static_cast<std::size_t>(n) + 2, -1);
@@ -524,30 +515,18 @@ Figures readFigures(const RowCtx& ctx, int fromX, int toX, double top, double bo
                 : s.lastInkBefore[static_cast<std::size_t>(prev)];
     }
     const std::size_t cuts = s.cuts.size();
-    const std::size_t span = std::min(cuts, static_cast<std::size_t>(1.3 * ctx.cap) + 2);
+    span = std::min(cuts, static_cast<std::size_t>(1.3 * ctx.cap) + 2);
     s.pieces.assign(cuts * span, Piece{});
     s.memo.assign(cuts * (kMaxFigures + 1) + 1, Reading{});
     s.memoDone.assign(cuts * (kMaxFigures + 1), 0);
+}
 
-    FigureSearch search{ctx, templates, s};
-    search.top = top;
-    search.bottom = bottom;
-    search.xa = xa;
-    search.ya = ya;
-    search.yb = yb;
-    search.lastInk = lastInk;
-    search.span = span;
-    search.debug = debug;
-    search.trace = &trace;
-    const Reading first = search.best(0, 0, true);
-    detail::writeTrace(trace);
-    if (!first.valid)
-        return out;
-
+// Walks the chosen pieces again from the first cut into `out`.
+void collectFigures(FigureSearch& search, const Reading& first, Figures& out) {
+    const FigureScratch& s = search.s;
     out.found = true;
     out.lowest = first.lowest;
     out.lead = first.lead;
-    // Walk the chosen pieces again from the first cut.
     int from = 0;
     std::size_t figures = 0;
     Reading r = first;
@@ -566,43 +545,132 @@ Figures readFigures(const RowCtx& ctx, int fromX, int toX, double top, double bo
         r = s.memo[static_cast<std::size_t>(to) * (kMaxFigures + 1) + figures];
         from = search.startFrom(to);
     }
+}
+
+} // namespace
+
+Figures readFigures(const RowCtx& ctx, int fromX, int toX, double top, double bottom,
+                    const detail::Templates& templates) {
+    Figures out;
+    if (!rowUsable(ctx) || !std::isfinite(top) || !std::isfinite(bottom) || bottom < top)
+        return out;
+    const FrameView& f = ctx.frame;
+    const double h = bottom - top + 1.0;
+    const int ya = std::max(0, floorInt(top - 0.1 * h));
+    const int yb = std::min(f.height - 1, floorInt(bottom + 0.1 * h));
+    const int xa = std::max(0, fromX);
+    const int xb = std::min(f.width - 1, toX);
+    if (xa > xb || ya > yb)
+        return out;
+
+    thread_local FigureScratch s;
+    const int lastInk = findFigureCuts(ctx, xa, xb, ya, yb, h, s);
+    const bool debug = feedTuning().debug;
+    std::string trace;
+    if (debug)
+        traceCuts(trace, xa, xb, top, bottom, s);
+    if (lastInk < 0) {
+        detail::writeTrace(trace);
+        return out;
+    }
+
+    FigureSearch search{ctx, templates, s};
+    prepareSearch(ctx, xa, xb - xa + 1, s, search.span);
+    search.top = top;
+    search.bottom = bottom;
+    search.xa = xa;
+    search.ya = ya;
+    search.yb = yb;
+    search.lastInk = lastInk;
+    search.debug = debug;
+    search.trace = &trace;
+    const Reading first = search.best(0, 0, true);
+    detail::writeTrace(trace);
+    if (first.valid)
+        collectFigures(search, first, out);
     return out;
 }
 
-void readDistance(const RowCtx& ctx, FeedRow& row) {
-    if (!rowUsable(ctx))
-        return;
-    const double m = ctx.cap;
-    const bool debug = feedTuning().debug;
+namespace {
+
+// Each component's bracket kind; traced for every glyph tall enough to be one.
+void markBrackets(const RowCtx& ctx, bool debug, std::vector<int>& kinds) {
     const std::vector<Blob>& comps = ctx.comps;
-    thread_local std::vector<int> kinds;
     kinds.assign(comps.size(), kNoBracket);
     std::string trace;
     for (std::size_t k = 0; k < comps.size(); ++k) {
         kinds[k] = bracketKind(ctx, comps[k]);
-        if (debug && comps[k].height() >= 1.08 * m)
+        if (debug && comps[k].height() >= 1.08 * ctx.cap)
             detail::appendTrace(trace, "  tall glyph x%d %dx%d bracket=%d\n", comps[k].x0, comps[k].width(),
                                 comps[k].height(), kinds[k]);
     }
     detail::writeTrace(trace);
+}
 
-    const detail::Templates& templates = figureTemplates(ctx);
+// The closing bracket (or bar) within 7 caps after the opening one at
+// `open`; the number of components when there is none.
+std::size_t closingBracket(const RowCtx& ctx, const std::vector<int>& kinds, std::size_t open) {
+    const std::vector<Blob>& comps = ctx.comps;
+    for (std::size_t j = open + 1; j < comps.size(); ++j) {
+        if (comps[j].x0 - comps[open].x1 >= 7.0 * ctx.cap)
+            break;
+        if (kinds[j] == kClosing || kinds[j] == kBar)
+            return j;
+    }
+    return comps.size();
+}
+
+// The band of the figures between two brackets: the median top and bottom
+// of the figure-sized components inside, else the row's band.
+void figureBand(const RowCtx& ctx, std::size_t open, std::size_t close, double& top, double& bottom) {
     thread_local std::vector<int> tops;
     thread_local std::vector<int> bottoms;
+    tops.clear();
+    bottoms.clear();
+    for (std::size_t j = open + 1; j < close; ++j) {
+        const int hh = ctx.comps[j].height();
+        if (hh >= 0.8 * ctx.cap && hh <= 1.2 * ctx.cap) {
+            tops.push_back(ctx.comps[j].y0);
+            bottoms.push_back(ctx.comps[j].y1);
+        }
+    }
+    top = tops.empty() ? ctx.top : medianInt(tops);
+    bottom = bottoms.empty() ? ctx.bottom : medianInt(bottoms);
+}
+
+// The distance itself, when the figures read clearly enough.
+void takeDistance(const Figures& figures, const std::string& digits, FeedRow& row) {
+    // A distance is never written with a leading zero.
+    const bool leadingZero = digits.size() >= 2 && digits[0] == '0';
+    const bool clear = figures.lowest >= kMinFigureScore && figures.lead >= kMinFigureLead;
+    if (leadingZero || !clear)
+        return;
+    int value = 0;
+    for (char c : digits)
+        value = value * 10 + (c - '0');
+    row.hasDistance = true;
+    row.distance = value;
+    row.distanceConfidence = std::min(figures.lowest, 5.0f * figures.lead + 0.5f);
+}
+
+} // namespace
+
+void readDistance(const RowCtx& ctx, FeedRow& row) {
+    if (!rowUsable(ctx))
+        return;
+    const bool debug = feedTuning().debug;
+    const std::vector<Blob>& comps = ctx.comps;
+    thread_local std::vector<int> kinds;
+    markBrackets(ctx, debug, kinds);
+
+    const detail::Templates& templates = figureTemplates(ctx);
+    std::string trace;
     for (std::size_t i = 0; i < comps.size(); ++i) {
         if (kinds[i] != kOpening && kinds[i] != kBar)
             continue;
         const Blob& open = comps[i];
         trace.clear();
-        std::size_t close = comps.size();
-        for (std::size_t j = i + 1; j < comps.size(); ++j) {
-            if (comps[j].x0 - open.x1 >= 7.0 * m)
-                break;
-            if (kinds[j] == kClosing || kinds[j] == kBar) {
-                close = j;
-                break;
-            }
-        }
+        const std::size_t close = closingBracket(ctx, kinds, i);
         if (close == comps.size()) {
             if (debug)
                 detail::appendTrace(trace, "  '[' at %d: no ']'\n", open.x0);
@@ -615,17 +683,9 @@ void readDistance(const RowCtx& ctx, FeedRow& row) {
             detail::writeTrace(trace);
             continue;
         }
-        tops.clear();
-        bottoms.clear();
-        for (std::size_t j = i + 1; j < close; ++j) {
-            const int hh = comps[j].height();
-            if (hh >= 0.8 * m && hh <= 1.2 * m) {
-                tops.push_back(comps[j].y0);
-                bottoms.push_back(comps[j].y1);
-            }
-        }
-        const double top = tops.empty() ? ctx.top : medianInt(tops);
-        const double bottom = bottoms.empty() ? ctx.bottom : medianInt(bottoms);
+        double top = 0.0;
+        double bottom = 0.0;
+        figureBand(ctx, i, close, top, bottom);
         const Figures figures = readFigures(ctx, open.x1 + 1, comps[close].x0 - 1, top, bottom, templates);
         if (!figures.found) {
             if (debug)
@@ -654,16 +714,7 @@ void readDistance(const RowCtx& ctx, FeedRow& row) {
                                 digits.c_str(), static_cast<double>(figures.lowest),
                                 static_cast<double>(figures.lead), " + m");
         detail::writeTrace(trace);
-        // A distance is never written with a leading zero.
-        const bool leadingZero = digits.size() >= 2 && digits[0] == '0';
-        if (!leadingZero && figures.lowest >= kMinFigureScore && figures.lead >= kMinFigureLead) {
-            int value = 0;
-            for (char c : digits)
-                value = value * 10 + (c - '0');
-            row.hasDistance = true;
-            row.distance = value;
-            row.distanceConfidence = std::min(figures.lowest, 5.0f * figures.lead + 0.5f);
-        }
+        takeDistance(figures, digits, row);
         break;
     }
 }
@@ -968,23 +1019,9 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
     return std::isfinite(best) ? static_cast<float>(best) : 0.0f;
 }
 
-} // namespace
-
-void matchIcons(const RowCtx& ctx, int fromX, int toX, FeedRow& row) {
-    if (!rowUsable(ctx) || !ctx.killData)
-        return;
-    const double m = ctx.cap;
-    const FrameView& f = ctx.frame;
-    const int xa = std::max(0, fromX);
-    const int xb = std::min(f.width - 1, toX);
-    const int ya = std::max(0, floorInt(ctx.top - 0.55 * m));
-    const int yb = std::min(f.height - 1, floorInt(ctx.bottom + 0.55 * m));
-    const int ww = xb - xa + 1;
-    const int wh = yb - ya + 1;
-    if (ww < 8 || wh < 8)
-        return;
-
-    thread_local IconScratch s;
+// The near-white pixels of the search window, and their components joined
+// into groups left to right: an icon may break into several pieces.
+void findWhiteGroups(const FrameView& f, int xa, int ya, int ww, int wh, double m, IconScratch& s) {
     s.white.assign(at(0, wh, ww), 0);
     for (int y = 0; y < wh; ++y) {
         const std::uint8_t* px = framePixel(f, xa, ya + y);
@@ -1014,8 +1051,10 @@ void matchIcons(const RowCtx& ctx, int fromX, int toX, FeedRow& row) {
             s.groups.push_back(b);
         }
     }
+}
 
-    const std::vector<KillIcon>& icons = ctx.killData->icons;
+// Icons that share a key are one class: each key once, in icon order.
+void indexIconKeys(const std::vector<KillIcon>& icons, IconScratch& s) {
     s.keys.clear();
     s.keyOf.clear();
     for (const KillIcon& ic : icons) {
@@ -1026,6 +1065,133 @@ void matchIcons(const RowCtx& ctx, int fromX, int toX, FeedRow& row) {
             s.keys.emplace_back(&ic.key, 0.0f);
         s.keyOf.push_back(static_cast<int>(k));
     }
+}
+
+// The group's white mask as runs per row, and its integral image.
+void prepareGroup(const Blob& g, int ww, IconScratch& s) {
+    const int gw = g.width();
+    const int gh = g.height();
+    s.runs.clear();
+    s.rowRuns.assign(static_cast<std::size_t>(gh) + 1, 0);
+    const std::size_t stride = static_cast<std::size_t>(gw) + 1;
+    s.sums.assign(stride * (static_cast<std::size_t>(gh) + 1), 0.0);
+    for (int y = 0; y < gh; ++y) {
+        const std::uint8_t* src = s.white.data() + at(g.x0, g.y0 + y, ww);
+        s.rowRuns[static_cast<std::size_t>(y)] = static_cast<int>(s.runs.size());
+        double line = 0.0;
+        const double* above = s.sums.data() + static_cast<std::size_t>(y) * stride;
+        double* here = s.sums.data() + static_cast<std::size_t>(y + 1) * stride;
+        for (int x = 0; x < gw; ++x) {
+            if (src[x] && (x == 0 || !src[x - 1]))
+                s.runs.emplace_back(x, x);
+            if (src[x])
+                s.runs.back().second = x;
+            line += src[x] ? 1.0 : 0.0;
+            here[x + 1] = above[x + 1] + line;
+        }
+    }
+    s.rowRuns[static_cast<std::size_t>(gh)] = static_cast<int>(s.runs.size());
+}
+
+bool usableIcon(const KillIcon& ic) {
+    return ic.width > 0 && ic.height > 0 && ic.width <= 4096 && ic.height <= 4096 &&
+           ic.pixels.size() >= static_cast<std::size_t>(ic.width) * static_cast<std::size_t>(ic.height);
+}
+
+// How well a group's size fits an icon's: 1 for the same size.
+double sizeOverlap(int gw, int gh, const KillIcon& ic) {
+    const double iw = ic.width;
+    const double ih = ic.height;
+    return (std::min<double>(gw, iw) / std::max<double>(gw, iw)) *
+           (std::min<double>(gh, ih) / std::max<double>(gh, ih));
+}
+
+// Scores the icon classes against the prepared group into s.keys; false when
+// no icon can reach the score an icon needs at all.
+//
+// Icons from the likeliest down: a correlation is at most 1, so an icon
+// scores at most sqrt(o). Once that bound falls below what can still change
+// the group's outcome (the lead over the best so far, or the score an icon
+// needs at all), the rest are left unscored: the outcome is the same as with
+// every icon scored.
+bool scoreIconKeys(const std::vector<KillIcon>& icons, int gw, int gh, IconScratch& s) {
+    for (auto& k : s.keys)
+        k.second = -std::numeric_limits<float>::infinity();
+    float best = -std::numeric_limits<float>::infinity();
+    s.order.clear();
+    for (std::size_t k = 0; k < icons.size(); ++k) {
+        const double o = sizeOverlap(gw, gh, icons[k]);
+        if (usableIcon(icons[k]) && o >= 0.35) {
+            s.order.emplace_back(static_cast<float>(std::sqrt(o)), k);
+        } else {
+            float& score = s.keys[static_cast<std::size_t>(s.keyOf[k])].second;
+            score = std::max(score, 0.0f);
+            best = std::max(best, 0.0f);
+        }
+    }
+    std::stable_sort(s.order.begin(), s.order.end(),
+                     [](const std::pair<float, std::size_t>& a, const std::pair<float, std::size_t>& b) {
+                         return a.first > b.first;
+                     });
+    for (const auto& [bound, k] : s.order) {
+        constexpr float kSlack = 1e-3f; // rounding of a perfect correlation
+        if (bound + kSlack < best - kIconMinLead)
+            break;
+        if (bound + kSlack < kIconMinScore && best < kIconMinScore)
+            return false;
+        const float score = bound * slideIcon(s, gw, gh, icons[k]);
+        float& keyScore = s.keys[static_cast<std::size_t>(s.keyOf[k])].second;
+        keyScore = std::max(keyScore, score);
+        best = std::max(best, score);
+    }
+    return true;
+}
+
+// The class of one group: its key when it scores enough and, unless it is
+// the skull, leads every other class but the skull clearly; else null.
+const std::string* groupIcon(const std::vector<KillIcon>& icons, int gw, int gh, IconScratch& s,
+                             float& score) {
+    if (!scoreIconKeys(icons, gw, gh, s) || s.keys.empty())
+        return nullptr;
+    std::size_t bestAt = 0;
+    for (std::size_t k = 1; k < s.keys.size(); ++k)
+        if (s.keys[k].second > s.keys[bestAt].second)
+            bestAt = k;
+    const std::string& bestKey = *s.keys[bestAt].first;
+    const float best = s.keys[bestAt].second;
+    float second = -std::numeric_limits<float>::infinity();
+    for (std::size_t k = 0; k < s.keys.size(); ++k)
+        if (k != bestAt && *s.keys[k].first != kSkull)
+            second = std::max(second, s.keys[k].second);
+    const bool skull = bestKey == kSkull;
+    if (!(best > 0.0f) || (!skull && best - second < kIconMinLead))
+        return nullptr;
+    if (best < kIconMinScore)
+        return nullptr;
+    score = best;
+    return &bestKey;
+}
+
+} // namespace
+
+void matchIcons(const RowCtx& ctx, int fromX, int toX, FeedRow& row) {
+    if (!rowUsable(ctx) || !ctx.killData)
+        return;
+    const double m = ctx.cap;
+    const FrameView& f = ctx.frame;
+    const int xa = std::max(0, fromX);
+    const int xb = std::min(f.width - 1, toX);
+    const int ya = std::max(0, floorInt(ctx.top - 0.55 * m));
+    const int yb = std::min(f.height - 1, floorInt(ctx.bottom + 0.55 * m));
+    const int ww = xb - xa + 1;
+    const int wh = yb - ya + 1;
+    if (ww < 8 || wh < 8)
+        return;
+
+    thread_local IconScratch s;
+    findWhiteGroups(f, xa, ya, ww, wh, m, s);
+    const std::vector<KillIcon>& icons = ctx.killData->icons;
+    indexIconKeys(icons, s);
 
     float iconScore = 0.0f;
     const std::string* icon = nullptr;
@@ -1035,97 +1201,15 @@ void matchIcons(const RowCtx& ctx, int fromX, int toX, FeedRow& row) {
         const int gh = g.height();
         if (gh < 0.6 * m || gh > 2.2 * m || gw < 0.6 * m || gw > 7.0 * m)
             continue;
-        auto overlap = [gw, gh](const KillIcon& ic) {
-            const double iw = ic.width;
-            const double ih = ic.height;
-            return (std::min<double>(gw, iw) / std::max<double>(gw, iw)) *
-                   (std::min<double>(gh, ih) / std::max<double>(gh, ih));
-        };
-        auto usable = [](const KillIcon& ic) {
-            return ic.width > 0 && ic.height > 0 && ic.width <= 4096 && ic.height <= 4096 &&
-                   ic.pixels.size() >=
-                       static_cast<std::size_t>(ic.width) * static_cast<std::size_t>(ic.height);
-        };
-        // The group's white mask as runs per row, and its integral image.
-        s.runs.clear();
-        s.rowRuns.assign(static_cast<std::size_t>(gh) + 1, 0);
-        const std::size_t stride = static_cast<std::size_t>(gw) + 1;
-        s.sums.assign(stride * (static_cast<std::size_t>(gh) + 1), 0.0);
-        for (int y = 0; y < gh; ++y) {
-            const std::uint8_t* src = s.white.data() + at(g.x0, g.y0 + y, ww);
-            s.rowRuns[static_cast<std::size_t>(y)] = static_cast<int>(s.runs.size());
-            double line = 0.0;
-            const double* above = s.sums.data() + static_cast<std::size_t>(y) * stride;
-            double* here = s.sums.data() + static_cast<std::size_t>(y + 1) * stride;
-            for (int x = 0; x < gw; ++x) {
-                if (src[x] && (x == 0 || !src[x - 1]))
-                    s.runs.emplace_back(x, x);
-                if (src[x])
-                    s.runs.back().second = x;
-                line += src[x] ? 1.0 : 0.0;
-                here[x + 1] = above[x + 1] + line;
-            }
-        }
-        s.rowRuns[static_cast<std::size_t>(gh)] = static_cast<int>(s.runs.size());
-
-        // Icons from the likeliest down: a correlation is at most 1, so an
-        // icon scores at most sqrt(o). Once that bound falls below what can
-        // still change the group's outcome (the lead over the best so far,
-        // or the score an icon needs at all), the rest are left unscored:
-        // the outcome is the same as with every icon scored.
-        for (auto& k : s.keys)
-            k.second = -std::numeric_limits<float>::infinity();
-        float best = -std::numeric_limits<float>::infinity();
-        s.order.clear();
-        for (std::size_t k = 0; k < icons.size(); ++k) {
-            const double o = overlap(icons[k]);
-            if (usable(icons[k]) && o >= 0.35) {
-                s.order.emplace_back(static_cast<float>(std::sqrt(o)), k);
-            } else {
-                float& score = s.keys[static_cast<std::size_t>(s.keyOf[k])].second;
-                score = std::max(score, 0.0f);
-                best = std::max(best, 0.0f);
-            }
-        }
-        std::stable_sort(s.order.begin(), s.order.end(),
-                         [](const std::pair<float, std::size_t>& a, const std::pair<float, std::size_t>& b) {
-                             return a.first > b.first;
-                         });
-        bool hopeless = false;
-        for (const auto& [bound, k] : s.order) {
-            constexpr float kSlack = 1e-3f; // rounding of a perfect correlation
-            if (bound + kSlack < best - kIconMinLead)
-                break;
-            if (bound + kSlack < kIconMinScore && best < kIconMinScore) {
-                hopeless = true;
-                break;
-            }
-            const float score = bound * slideIcon(s, gw, gh, icons[k]);
-            float& keyScore = s.keys[static_cast<std::size_t>(s.keyOf[k])].second;
-            keyScore = std::max(keyScore, score);
-            best = std::max(best, score);
-        }
-        if (hopeless || s.keys.empty())
+        prepareGroup(g, ww, s);
+        float best = 0.0f;
+        const std::string* key = groupIcon(icons, gw, gh, s, best);
+        if (!key)
             continue;
-        std::size_t bestAt = 0;
-        for (std::size_t k = 1; k < s.keys.size(); ++k)
-            if (s.keys[k].second > s.keys[bestAt].second)
-                bestAt = k;
-        const std::string& bestKey = *s.keys[bestAt].first;
-        best = s.keys[bestAt].second;
-        float second = -std::numeric_limits<float>::infinity();
-        for (std::size_t k = 0; k < s.keys.size(); ++k)
-            if (k != bestAt && *s.keys[k].first != kSkull)
-                second = std::max(second, s.keys[k].second);
-        const bool skull = bestKey == kSkull;
-        if (!(best > 0.0f) || (!skull && best - second < kIconMinLead))
-            continue;
-        if (best < kIconMinScore)
-            continue;
-        if (skull) {
+        if (*key == kSkull) {
             headshot = true;
         } else if (!icon || best > iconScore) {
-            icon = &bestKey;
+            icon = key;
             iconScore = best;
         }
     }

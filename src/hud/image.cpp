@@ -124,29 +124,100 @@ template <typename Pick> void pickSpan(const float* a, const float* b, float* ds
         dst[x] = pick(a[x], b[x]);
 }
 
-// A clipped running minimum or maximum over a square window. A window clipped
-// at the border equals one over a border padded with the neutral value, and a
-// window of width 2r+1 is covered by doubling spans (1, 2, 4, ...) plus one
-// overlapping step, so each pass costs a few operations per pixel whatever
-// the window. Rows first, written into a plane padded by r rows above and
-// below; then the same doubling down the columns, row by row so that the
-// inner loops run over contiguous memory.
+// The window: its radius, the largest doubling span that fits it and the
+// overlapping step that completes it.
+struct MorphWindow {
+    int r = 0;
+    int span = 1;
+    int rest = 0;
+};
+
+// Small windows, two output rows at a time: both share the 2r rows between
+// their outermost ones, which are picked once into `common` while they are
+// still in cache. The row pass runs just ahead into a ring of the 2r + 2 rows
+// in use, so nothing frame-sized is written and read back in between. The
+// plane is worked in strips of kStrip columns so that the ring stays in the
+// first-level cache; each strip's row pass reads r columns either side of it,
+// so every output takes the same picks over the same values as over the
+// whole row.
 template <typename Pick>
-void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, float neutral) {
+void morphSmall(const Plane& in, const MorphWindow& window, Plane& out, Plane& padded, Pick pick,
+                float neutral) {
     const int w = in.width;
     const int h = in.height;
-    if (in.empty() || in.pixels.size() < area(w, h)) {
-        out.resize(0, 0);
-        return;
+    const int r = window.r;
+    const int span = window.span;
+    const int rest = window.rest;
+    std::vector<float> rowA(static_cast<std::size_t>(w + 2 * r));
+    std::vector<float> rowB(static_cast<std::size_t>(w + 2 * r));
+    constexpr int kStrip = 256;
+    const int ring = 2 * r + 2;
+    const int stripWidth = std::min(w, kStrip);
+    padded.resize(stripWidth, ring);
+    out.resize(w, h);
+    const auto slot = [&](int j) { return padded.pixels.data() + area(stripWidth, j % ring); };
+    for (int sx = 0; sx < w; sx += kStrip) {
+        const int n = std::min(w - sx, kStrip);
+        // Strip row j: padded row j over columns sx .. sx + n - 1.
+        const auto makeStripRow = [&](int j, float* dst) {
+            if (j < r || j >= h + r) {
+                std::fill(dst, dst + n, neutral);
+                return;
+            }
+            float* a = rowA.data(); // the free buffer
+            float* b = rowB.data();
+            const float* src = in.pixels.data() + area(w, j - r);
+            // cur[t] holds input column sx + t - r, neutral outside; a
+            // strip clear of the plane's sides reads the row in place.
+            const int tot = n + 2 * r;
+            const int from = std::max(r - sx, 0);
+            const int to = std::min(tot, w - sx + r);
+            const float* cur = src + sx - r + from;
+            if (from > 0 || to < tot) {
+                std::fill(a, a + from, neutral);
+                std::copy(src + sx - r + from, src + sx - r + to, a + from);
+                std::fill(a + to, a + tot, neutral);
+                cur = a;
+                std::swap(a, b);
+            }
+            for (int c = 1; c < span; c *= 2) {
+                pickSpan(cur, cur + c, a, tot - c, pick);
+                cur = a;
+                std::swap(a, b);
+            }
+            if (rest > 0)
+                pickSpan(cur, cur + rest, dst, n, pick);
+            else
+                std::copy(cur, cur + n, dst);
+        };
+        int made = 0;
+        float* common = rowA.data();
+        for (int y = 0; y < h; y += 2) {
+            // Rows y .. y + 2r + 1; the two that come in take the slots
+            // of rows y - 2 and y - 1, which are done with.
+            for (const int upto = std::min(y + ring, h + 2 * r); made < upto; ++made)
+                makeStripRow(made, slot(made));
+            pickSpan(slot(y + 1), slot(y + 2), common, n, pick);
+            for (int k = 3; k <= 2 * r; ++k)
+                pickSpan(common, slot(y + k), common, n, pick);
+            float* dst = out.pixels.data() + area(w, y) + sx;
+            pickSpan(common, slot(y), dst, n, pick);
+            if (y + 1 < h)
+                pickSpan(common, slot(y + 2 * r + 1), dst + w, n, pick);
+        }
     }
-    // A window wider than the plane picks over the whole plane either way.
-    const int r = std::max(std::min(size / 2, std::max(w, h)), 0);
-    const int win = 2 * r + 1;
-    int span = 1;
-    while (2 * span <= win)
-        span *= 2;
-    const int rest = win - span;
+}
 
+// Any window: the row pass into a plane padded by r rows above and below,
+// then the doubling down the columns, row by row.
+template <typename Pick>
+void morphLarge(const Plane& in, const MorphWindow& window, Plane& out, Plane& padded, Pick pick,
+                float neutral) {
+    const int w = in.width;
+    const int h = in.height;
+    const int r = window.r;
+    const int span = window.span;
+    const int rest = window.rest;
     const int total = w + 2 * r;
     std::vector<float> rowA(static_cast<std::size_t>(total));
     std::vector<float> rowB(static_cast<std::size_t>(total));
@@ -174,75 +245,6 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
             std::copy(a, a + w, dst);
     };
 
-    if (r >= 1 && r <= 4 && in.pixels.data() != out.pixels.data()) {
-        // Small windows, two output rows at a time: both share the 2r rows
-        // between their outermost ones, which are picked once into `common`
-        // while they are still in cache. The row pass runs just ahead into a
-        // ring of the 2r + 2 rows in use, so nothing frame-sized is written
-        // and read back in between. The plane is worked in strips of
-        // kStrip columns so that the ring stays in the first-level cache;
-        // each strip's row pass reads r columns either side of it, so every
-        // output takes the same picks over the same values as over the
-        // whole row.
-        constexpr int kStrip = 256;
-        const int ring = 2 * r + 2;
-        const int stripWidth = std::min(w, kStrip);
-        padded.resize(stripWidth, ring);
-        out.resize(w, h);
-        const auto slot = [&](int j) { return padded.pixels.data() + area(stripWidth, j % ring); };
-        for (int sx = 0; sx < w; sx += kStrip) {
-            const int n = std::min(w - sx, kStrip);
-            // Strip row j: padded row j over columns sx .. sx + n - 1.
-            const auto makeStripRow = [&](int j, float* dst) {
-                if (j < r || j >= h + r) {
-                    std::fill(dst, dst + n, neutral);
-                    return;
-                }
-                float* a = rowA.data(); // the free buffer
-                float* b = rowB.data();
-                const float* src = in.pixels.data() + area(w, j - r);
-                // cur[t] holds input column sx + t - r, neutral outside; a
-                // strip clear of the plane's sides reads the row in place.
-                const int tot = n + 2 * r;
-                const int from = std::max(r - sx, 0);
-                const int to = std::min(tot, w - sx + r);
-                const float* cur = src + sx - r + from;
-                if (from > 0 || to < tot) {
-                    std::fill(a, a + from, neutral);
-                    std::copy(src + sx - r + from, src + sx - r + to, a + from);
-                    std::fill(a + to, a + tot, neutral);
-                    cur = a;
-                    std::swap(a, b);
-                }
-                for (int c = 1; c < span; c *= 2) {
-                    pickSpan(cur, cur + c, a, tot - c, pick);
-                    cur = a;
-                    std::swap(a, b);
-                }
-                if (rest > 0)
-                    pickSpan(cur, cur + rest, dst, n, pick);
-                else
-                    std::copy(cur, cur + n, dst);
-            };
-            int made = 0;
-            float* common = rowA.data();
-            for (int y = 0; y < h; y += 2) {
-                // Rows y .. y + 2r + 1; the two that come in take the slots
-                // of rows y - 2 and y - 1, which are done with.
-                for (const int upto = std::min(y + ring, h + 2 * r); made < upto; ++made)
-                    makeStripRow(made, slot(made));
-                pickSpan(slot(y + 1), slot(y + 2), common, n, pick);
-                for (int k = 3; k <= 2 * r; ++k)
-                    pickSpan(common, slot(y + k), common, n, pick);
-                float* dst = out.pixels.data() + area(w, y) + sx;
-                pickSpan(common, slot(y), dst, n, pick);
-                if (y + 1 < h)
-                    pickSpan(common, slot(y + 2 * r + 1), dst + w, n, pick);
-            }
-        }
-        return;
-    }
-
     padded.resize(w, h + 2 * r);
     for (int j = 0; j < h + 2 * r; ++j)
         makeRow(j, padded.pixels.data() + area(w, j));
@@ -258,6 +260,34 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
         const float* a = padded.pixels.data() + area(w, y);
         pickSpan(a, a + area(w, rest), out.pixels.data() + area(w, y), w, pick);
     }
+}
+
+// A clipped running minimum or maximum over a square window. A window clipped
+// at the border equals one over a border padded with the neutral value, and a
+// window of width 2r+1 is covered by doubling spans (1, 2, 4, ...) plus one
+// overlapping step, so each pass costs a few operations per pixel whatever
+// the window. Rows first, written into a plane padded by r rows above and
+// below; then the same doubling down the columns, row by row so that the
+// inner loops run over contiguous memory.
+template <typename Pick>
+void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, float neutral) {
+    const int w = in.width;
+    const int h = in.height;
+    if (in.empty() || in.pixels.size() < area(w, h)) {
+        out.resize(0, 0);
+        return;
+    }
+    // A window wider than the plane picks over the whole plane either way.
+    MorphWindow window;
+    window.r = std::max(std::min(size / 2, std::max(w, h)), 0);
+    const int win = 2 * window.r + 1;
+    while (2 * window.span <= win)
+        window.span *= 2;
+    window.rest = win - window.span;
+    if (window.r >= 1 && window.r <= 4 && in.pixels.data() != out.pixels.data())
+        morphSmall(in, window, out, padded, pick, neutral);
+    else
+        morphLarge(in, window, out, padded, pick, neutral);
 }
 
 std::uint32_t findRoot(std::vector<std::uint32_t>& parent, std::uint32_t x) {
@@ -747,19 +777,11 @@ std::vector<Blob> labelComponents(const std::vector<std::uint8_t>& mask, int wid
     return out;
 }
 
-std::vector<std::vector<Blob>> groupRows(const std::vector<Blob>& blobs, std::vector<RowGeometry>* geometry) {
-    std::vector<const Blob*> large;
-    std::vector<const Blob*> small;
-    for (const Blob& b : blobs)
-        (b.height() < 10 ? small : large).push_back(&b);
-    std::stable_sort(large.begin(), large.end(), [](const Blob* a, const Blob* b) {
-        const double ca = centreY(*a);
-        const double cb = centreY(*b);
-        if (ca != cb)
-            return ca < cb;
-        return a->x0 < b->x0;
-    });
+namespace {
 
+// The large components into rows, each joining the first row it overlaps
+// by half its height.
+std::vector<Row> rowsOf(const std::vector<const Blob*>& large) {
     std::vector<Row> rows;
     for (const Blob* b : large) {
         Row* home = nullptr;
@@ -783,7 +805,11 @@ std::vector<std::vector<Blob>> groupRows(const std::vector<Blob>& blobs, std::ve
     }
     for (Row& row : rows)
         row.geometry = measureRow(row.blobs);
+    return rows;
+}
 
+// Rows whose tops and bottoms agree within 0.3 of a height are one row.
+void mergeRows(std::vector<Row>& rows) {
     for (bool merged = true; merged;) {
         merged = false;
         for (std::size_t i = 0; i < rows.size() && !merged; ++i) {
@@ -803,7 +829,50 @@ std::vector<std::vector<Blob>> groupRows(const std::vector<Blob>& blobs, std::ve
             }
         }
     }
+}
 
+// A row's components left to right, those overlapping by more than half the
+// narrower one's width joined into one.
+std::vector<Blob> joinOverlaps(std::vector<Blob>& blobs) {
+    std::stable_sort(blobs.begin(), blobs.end(), [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    std::vector<Blob> kept;
+    kept.reserve(blobs.size());
+    for (const Blob& b : blobs) {
+        if (!kept.empty()) {
+            Blob& last = kept.back();
+            const int overlap = std::min(last.x1, b.x1) - std::max(last.x0, b.x0);
+            if (overlap > 0.5 * std::min(last.width(), b.width())) {
+                last.x0 = std::min(last.x0, b.x0);
+                last.y0 = std::min(last.y0, b.y0);
+                last.x1 = std::max(last.x1, b.x1);
+                last.y1 = std::max(last.y1, b.y1);
+                last.area += b.area;
+                continue;
+            }
+        }
+        kept.push_back(b);
+    }
+    return kept;
+}
+
+} // namespace
+
+std::vector<std::vector<Blob>> groupRows(const std::vector<Blob>& blobs, std::vector<RowGeometry>* geometry) {
+    std::vector<const Blob*> large;
+    std::vector<const Blob*> small;
+    for (const Blob& b : blobs)
+        (b.height() < 10 ? small : large).push_back(&b);
+    std::stable_sort(large.begin(), large.end(), [](const Blob* a, const Blob* b) {
+        const double ca = centreY(*a);
+        const double cb = centreY(*b);
+        if (ca != cb)
+            return ca < cb;
+        return a->x0 < b->x0;
+    });
+    std::vector<Row> rows = rowsOf(large);
+    mergeRows(rows);
+
+    // Small marks (dots, accents) join the row they sit in or just under.
     for (const Blob* mark : small) {
         const double cy = centreY(*mark);
         for (Row& row : rows) {
@@ -817,32 +886,12 @@ std::vector<std::vector<Blob>> groupRows(const std::vector<Blob>& blobs, std::ve
 
     std::stable_sort(rows.begin(), rows.end(),
                      [](const Row& a, const Row& b) { return a.geometry.top < b.geometry.top; });
-
     std::vector<std::vector<Blob>> result;
     result.reserve(rows.size());
     if (geometry)
         geometry->clear();
     for (Row& row : rows) {
-        std::stable_sort(row.blobs.begin(), row.blobs.end(),
-                         [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
-        std::vector<Blob> kept;
-        kept.reserve(row.blobs.size());
-        for (const Blob& b : row.blobs) {
-            if (!kept.empty()) {
-                Blob& last = kept.back();
-                const int overlap = std::min(last.x1, b.x1) - std::max(last.x0, b.x0);
-                if (overlap > 0.5 * std::min(last.width(), b.width())) {
-                    last.x0 = std::min(last.x0, b.x0);
-                    last.y0 = std::min(last.y0, b.y0);
-                    last.x1 = std::max(last.x1, b.x1);
-                    last.y1 = std::max(last.y1, b.y1);
-                    last.area += b.area;
-                    continue;
-                }
-            }
-            kept.push_back(b);
-        }
-        result.push_back(std::move(kept));
+        result.push_back(joinOverlaps(row.blobs));
         if (geometry)
             geometry->push_back(row.geometry);
     }

@@ -132,31 +132,10 @@ void appendJoined(std::string& s, std::string_view word) {
     s.append(word);
 }
 
-} // namespace
-
-void findTextBlobs(FramePlanes& planes) {
-    if (planes.textBlobsReady)
-        return;
-    planes.textBlobsReady = true;
-    planes.textBlobs.clear();
-
-    const int w = planes.smooth.width;
-    const int h = planes.smooth.height;
-    if (planes.smooth.empty() || !sameSize(planes.smooth, w, h)) {
-        planes.ink2 = Plane{};
-        return;
-    }
+// The light panels of the frame: bright components of a panel's size that
+// are filled, or loosely filled with a lit rim.
+std::vector<Blob> findPanels(FramePlanes& planes, int w, int h) {
     const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    // Everything downstream samples ink2 at smooth's coordinates; planes that
-    // disagree in size would be read out of bounds, so such ink is dropped.
-    if (sameSize(planes.ink, w, h)) {
-        planes.ink2 = planes.ink;
-    } else {
-        planes.ink2.width = w;
-        planes.ink2.height = h;
-        planes.ink2.pixels.assign(n, 0.0f);
-    }
-
     // The frame's spare mask is free once the money line is found; reusing
     // it keeps a frame-sized allocation out of every pass.
     std::vector<std::uint8_t>& bright = planes.scratch.spareMask;
@@ -165,8 +144,7 @@ void findTextBlobs(FramePlanes& planes) {
         bright[i] = planes.smooth.pixels[i] > kPanelLuma ? 1 : 0;
     std::vector<Blob> panels;
     std::vector<Blob> brightBlobs;
-    LabelScratch& scratch = planes.scratch.labels;
-    labelComponents(bright, w, h, brightBlobs, scratch);
+    labelComponents(bright, w, h, brightBlobs, planes.scratch.labels);
     for (const Blob& b : brightBlobs) {
         const int bw = b.width();
         const int bh = b.height();
@@ -184,10 +162,14 @@ void findTextBlobs(FramePlanes& planes) {
             (b.area > kPanelLooseFill * bw * bh && rimLight(bright, w, b) >= kPanelRimLight))
             panels.push_back(b);
     }
+    return panels;
+}
 
+// Bright text of plain size off the panels.
+void keepPlainText(FramePlanes& planes, const std::vector<Blob>& panels, int w, int h) {
     // The money line search has usually labelled this very mask already.
     if (!planes.maskBlobsReady) {
-        labelComponents(planes.mask, w, h, planes.scratch.blobs, scratch);
+        labelComponents(planes.mask, w, h, planes.scratch.blobs, planes.scratch.labels);
         planes.maskBlobsReady = true;
     }
     for (const Blob& b : planes.scratch.blobs) {
@@ -199,9 +181,11 @@ void findTextBlobs(FramePlanes& planes) {
         kept.inverted = false;
         planes.textBlobs.push_back(kept);
     }
+}
 
-    // Dark text on a light panel becomes ordinary bright ink once the panel
-    // is inverted, so the glyph templates serve both kinds of line.
+// Dark text on a light panel becomes ordinary bright ink once the panel is
+// inverted, so the glyph templates serve both kinds of line.
+void keepPanelText(FramePlanes& planes, const std::vector<Blob>& panels, int w) {
     Plane inv;
     Plane th;
     Plane ramp;
@@ -227,7 +211,7 @@ void findTextBlobs(FramePlanes& planes) {
                 const std::size_t i = offset(x, y, cw);
                 cropMask[i] = (th.pixels[i] > kPanelTextTopHat && inv.pixels[i] > kPanelTextInv) ? 1 : 0;
             }
-        labelComponents(cropMask, cw, ch, cropBlobs, scratch);
+        labelComponents(cropMask, cw, ch, cropBlobs, planes.scratch.labels);
         for (Blob b : cropBlobs) {
             if (!plainTextSize(b))
                 continue;
@@ -239,6 +223,34 @@ void findTextBlobs(FramePlanes& planes) {
             planes.textBlobs.push_back(b);
         }
     }
+}
+
+} // namespace
+
+void findTextBlobs(FramePlanes& planes) {
+    if (planes.textBlobsReady)
+        return;
+    planes.textBlobsReady = true;
+    planes.textBlobs.clear();
+
+    const int w = planes.smooth.width;
+    const int h = planes.smooth.height;
+    if (planes.smooth.empty() || !sameSize(planes.smooth, w, h)) {
+        planes.ink2 = Plane{};
+        return;
+    }
+    // Everything downstream samples ink2 at smooth's coordinates; planes that
+    // disagree in size would be read out of bounds, so such ink is dropped.
+    if (sameSize(planes.ink, w, h)) {
+        planes.ink2 = planes.ink;
+    } else {
+        planes.ink2.width = w;
+        planes.ink2.height = h;
+        planes.ink2.pixels.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0.0f);
+    }
+    const std::vector<Blob> panels = findPanels(planes, w, h);
+    keepPlainText(planes, panels, w, h);
+    keepPanelText(planes, panels, w);
 }
 
 namespace {
@@ -544,6 +556,26 @@ bool figureFromLetterS(const std::vector<GlyphWord>& words, std::size_t first, H
     return true;
 }
 
+// Whether the glyph reader, with templates of its own, spells the digits of
+// a figure reading whose scores were high but whose close call between two
+// digits the pair classifier left open: the glyphs right of the figure's
+// "$", each clearly a digit, must be exactly the figure's digits.
+bool glyphsConfirmFigure(const std::vector<GlyphWord>& words, std::size_t first, const MoneyReading& r,
+                         double lh) {
+    if (r.digits.empty())
+        return false;
+    std::string spelled;
+    for (std::size_t w = first; w < words.size(); ++w)
+        for (const GlyphRead& g : words[w]) {
+            if ((g.box.x0 + g.box.x1) / 2.0 <= r.dollarX + 0.3 * lh)
+                continue;
+            if (!isDigit(g.digit) || g.digitScore < 0.7f || g.digitScore - g.digitSecond < 0.03f)
+                return false;
+            spelled.push_back(g.digit);
+        }
+    return spelled == r.digits;
+}
+
 // Longest phrase the second attempt compares, without its spaces; and the
 // fewest letters it starts from ("KILL" on a panel, its "KI" run together
 // into one glyph, reads as three).
@@ -636,10 +668,8 @@ bool leadsAmount(const GlyphWord& word, const GlyphRead& next, std::size_t digit
     return !(word.front().digit == '0');
 }
 
-} // namespace
-
-void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLine& line) {
-    count = std::min(count, words.size());
+// Marks the words that are an XP amount ("25XP") and takes the value.
+std::vector<bool> readXpWords(const std::vector<GlyphWord>& words, std::size_t count, HudLine& line) {
     std::vector<bool> isXp(count, false);
     constexpr std::size_t kMaxXpDigits = 5;
     for (std::size_t w = 0; w < count; ++w) {
@@ -687,17 +717,25 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
         for (std::size_t k = first; k <= w; ++k)
             isXp[k] = true;
     }
+    return isXp;
+}
 
+// The line's words as read and as snapped to the game's vocabulary.
+struct WordTally {
     std::string raw;
     std::string best;
     std::string bestCompact;
     std::string snappedOnly;
-    std::string letters;
     std::string allLetters;
     std::size_t totalLetters = 0;
     std::size_t snappedLetters = 0;
     std::size_t wordCount = 0;
     std::size_t snappedWords = 0;
+};
+
+WordTally tallyWords(const std::vector<GlyphWord>& words, std::size_t count, const std::vector<bool>& isXp) {
+    WordTally t;
+    std::string letters;
     for (std::size_t w = 0; w < count; ++w) {
         if (isXp[w] || words[w].size() < 2)
             continue;
@@ -705,68 +743,82 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
         for (const GlyphRead& g : words[w])
             letters.push_back(g.letter);
         const WordSnap snap = snapWord(letters);
-        ++wordCount;
-        totalLetters += letters.size();
-        appendJoined(raw, letters);
-        allLetters.append(letters);
-        appendJoined(best, snap.word);
-        bestCompact.append(snap.word);
+        ++t.wordCount;
+        t.totalLetters += letters.size();
+        appendJoined(t.raw, letters);
+        t.allLetters.append(letters);
+        appendJoined(t.best, snap.word);
+        t.bestCompact.append(snap.word);
         if (snap.snapped) {
-            ++snappedWords;
-            snappedLetters += letters.size();
-            appendJoined(snappedOnly, snap.word);
+            ++t.snappedWords;
+            t.snappedLetters += letters.size();
+            appendJoined(t.snappedOnly, snap.word);
         }
     }
-    line.raw = raw;
+    return t;
+}
 
-    // A phrase of the game is the strongest evidence: take it when enough
-    // of the words were recognised on their own, or the whole reading is
-    // within a letter of it.
-    if (!best.empty()) {
-        const PhraseSnap phrase = snapPhrase(best);
-        if (phrase.matched) {
-            bool accept = 2 * snappedLetters >= totalLetters;
-            if (!accept && totalLetters >= 3) {
-                std::string phraseCompact;
-                for (char c : phrase.phrase)
-                    if (c != ' ')
-                        phraseCompact.push_back(c);
-                accept = editDistance(bestCompact, phraseCompact) <= 2;
-            }
-            if (accept) {
-                line.text = phrase.phrase;
-                line.known = true;
-                return;
-            }
-        }
+// A phrase of the game is the strongest evidence: take it when enough of the
+// words were recognised on their own, or the whole reading is within a
+// letter of it.
+bool takeBestPhrase(const WordTally& t, HudLine& line) {
+    if (t.best.empty())
+        return false;
+    const PhraseSnap phrase = snapPhrase(t.best);
+    if (!phrase.matched)
+        return false;
+    bool accept = 2 * t.snappedLetters >= t.totalLetters;
+    if (!accept && t.totalLetters >= 3) {
+        std::string phraseCompact;
+        for (char c : phrase.phrase)
+            if (c != ' ')
+                phraseCompact.push_back(c);
+        accept = editDistance(t.bestCompact, phraseCompact) <= 2;
     }
-    if (!snappedOnly.empty()) {
-        const PhraseSnap phrase = snapPhrase(snappedOnly);
-        if (phrase.matched && phrase.phrase == snappedOnly) {
-            line.text = snappedOnly;
+    if (!accept)
+        return false;
+    line.text = phrase.phrase;
+    line.known = true;
+    return true;
+}
+
+} // namespace
+
+void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLine& line) {
+    count = std::min(count, words.size());
+    const std::vector<bool> isXp = readXpWords(words, count, line);
+    const WordTally t = tallyWords(words, count, isXp);
+    line.raw = t.raw;
+
+    if (takeBestPhrase(t, line))
+        return;
+    if (!t.snappedOnly.empty()) {
+        const PhraseSnap phrase = snapPhrase(t.snappedOnly);
+        if (phrase.matched && phrase.phrase == t.snappedOnly) {
+            line.text = t.snappedOnly;
             line.known = true;
             // Words that snapped to nothing may be the rest of a longer
             // phrase ending in these ("KILL GONHRMED" is "KILL CONFIRMED"):
             // that phrase wins when the letters as read are clearly it.
-            if (snappedWords < wordCount) {
-                const std::string* longer = rescuePhrase(allLetters);
-                if (longer != nullptr && longer->size() > snappedOnly.size() &&
-                    longer->find(snappedOnly) != std::string::npos)
+            if (t.snappedWords < t.wordCount) {
+                const std::string* longer = rescuePhrase(t.allLetters);
+                if (longer != nullptr && longer->size() > t.snappedOnly.size() &&
+                    longer->find(t.snappedOnly) != std::string::npos)
                     line.text = *longer;
             }
             return;
         }
     }
-    if (const std::string* rescued = rescuePhrase(allLetters)) {
+    if (const std::string* rescued = rescuePhrase(t.allLetters)) {
         line.text = *rescued;
         line.known = true;
         return;
     }
     // Event words in an order the phrase list does not know are still
     // worth reporting when they make up most of the line.
-    if (snappedWords >= 1 && 3 * snappedLetters >= 2 * totalLetters && snappedLetters >= 4) {
-        line.text = snappedOnly;
-        line.known = snappedWords == wordCount;
+    if (t.snappedWords >= 1 && 3 * t.snappedLetters >= 2 * t.totalLetters && t.snappedLetters >= 4) {
+        line.text = t.snappedOnly;
+        line.known = t.snappedWords == t.wordCount;
     }
 }
 
@@ -789,7 +841,8 @@ void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow
         const Blob& last = words.back().back().box;
         const FigureRead f =
             readFigure(model, planes, row, (last.x0 + last.x1) / 2.0, minLineConfidence, minMargin);
-        if (f.accepted)
+        if (f.accepted || (f.reading.ok && f.reading.minScore >= minLineConfidence &&
+                           glyphsConfirmFigure(words, k, f.reading, row.lh)))
             takeFigure(f.reading, line);
         else
             figureFromLetterS(words, k, line);

@@ -258,6 +258,34 @@ float scoreAt(MoneyRowContext& ctx, double x, char c) {
     return scoreCell(ctx, list);
 }
 
+namespace {
+
+// The cell's columns, each contiguous, transposed into its rows.
+void columnsToCell(const float (&columns)[kMoneyCellColumns][kMoneyCellRows], float* out) {
+#if CORVEX_HUD_MONEY_SSE
+    static_assert(kMoneyCellRows % 4 == 0 && kMoneyCellColumns % 4 == 0, "cells transpose in 4 x 4 blocks");
+    for (int i = 0; i < kMoneyCellRows; i += 4)
+        for (int j = 0; j < kMoneyCellColumns; j += 4) {
+            __m128 c0 = _mm_load_ps(&columns[j][i]);
+            __m128 c1 = _mm_load_ps(&columns[j + 1][i]);
+            __m128 c2 = _mm_load_ps(&columns[j + 2][i]);
+            __m128 c3 = _mm_load_ps(&columns[j + 3][i]);
+            _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+            float* dst = out + i * kMoneyCellColumns + j;
+            _mm_storeu_ps(dst, c0);
+            _mm_storeu_ps(dst + kMoneyCellColumns, c1);
+            _mm_storeu_ps(dst + 2 * kMoneyCellColumns, c2);
+            _mm_storeu_ps(dst + 3 * kMoneyCellColumns, c3);
+        }
+#else
+    for (int i = 0; i < kMoneyCellRows; ++i)
+        for (int j = 0; j < kMoneyCellColumns; ++j)
+            out[i * kMoneyCellColumns + j] = columns[j][i];
+#endif
+}
+
+} // namespace
+
 void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
     MoneyStrip& s = ctx.strip;
     if (!s.ready)
@@ -318,26 +346,7 @@ void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
         for (std::size_t i = 0; i < rows; ++i)
             dst[i] = l * a[i] + r * b[i];
     }
-#if CORVEX_HUD_MONEY_SSE
-    static_assert(kMoneyCellRows % 4 == 0 && kMoneyCellColumns % 4 == 0, "cells transpose in 4 x 4 blocks");
-    for (int i = 0; i < kMoneyCellRows; i += 4)
-        for (int j = 0; j < kMoneyCellColumns; j += 4) {
-            __m128 c0 = _mm_load_ps(&columns[j][i]);
-            __m128 c1 = _mm_load_ps(&columns[j + 1][i]);
-            __m128 c2 = _mm_load_ps(&columns[j + 2][i]);
-            __m128 c3 = _mm_load_ps(&columns[j + 3][i]);
-            _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
-            float* dst = out + i * kMoneyCellColumns + j;
-            _mm_storeu_ps(dst, c0);
-            _mm_storeu_ps(dst + kMoneyCellColumns, c1);
-            _mm_storeu_ps(dst + 2 * kMoneyCellColumns, c2);
-            _mm_storeu_ps(dst + 3 * kMoneyCellColumns, c3);
-        }
-#else
-    for (int i = 0; i < kMoneyCellRows; ++i)
-        for (int j = 0; j < kMoneyCellColumns; ++j)
-            out[i * kMoneyCellColumns + j] = columns[j][i];
-#endif
+    columnsToCell(columns, out);
     if (dead)
         for (int j = 0; j < kMoneyCellColumns; ++j)
             if (wl[j] == 0.0f && wr[j] == 0.0f)

@@ -115,13 +115,11 @@ double upperMedian(std::vector<int> v) {
 
 } // namespace
 
-bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
-    line = MoneyLine{};
-    const Plane& plane = planes.smooth;
-    std::vector<Blob>& blobs = planes.scratch.blobs;
-    labelComponents(planes.mask, plane.width, plane.height, blobs, planes.scratch.labels);
-    planes.maskBlobsReady = true;
+namespace {
 
+// Components of a digit's size where the balance can be, in rows by their
+// centres.
+std::vector<CandidateRow> candidateRows(const std::vector<Blob>& blobs) {
     std::vector<Blob> candidates;
     for (const Blob& b : blobs) {
         const int w = b.width();
@@ -130,8 +128,9 @@ bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
             b.y0 >= kMinLineY0 && b.y0 <= kMaxLineY0)
             candidates.push_back(b);
     }
+    std::vector<CandidateRow> rows;
     if (candidates.size() < 2)
-        return false;
+        return rows;
     std::stable_sort(candidates.begin(), candidates.end(), [](const Blob& a, const Blob& b) {
         const double ca = centreY(a);
         const double cb = centreY(b);
@@ -139,8 +138,6 @@ bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
             return ca < cb;
         return a.x0 < b.x0;
     });
-
-    std::vector<CandidateRow> rows;
     for (const Blob& b : candidates) {
         const double c = centreY(b);
         CandidateRow* home = nullptr;
@@ -157,11 +154,14 @@ bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
         home->blobs.push_back(b);
         home->centreSum += c;
     }
+    return rows;
+}
 
-    // The balance digits are the tallest text in the region. A reward line
-    // of a long phrase has more blobs than a short balance, and at larger
-    // HUD scales its letters pass the candidate size too, so rows clearly
-    // shorter than the tallest one are not considered before counting.
+// The balance digits are the tallest text in the region. A reward line of a
+// long phrase has more blobs than a short balance, and at larger HUD scales
+// its letters pass the candidate size too, so rows clearly shorter than the
+// tallest one are not considered before counting.
+const CandidateRow* balanceRow(const std::vector<CandidateRow>& rows) {
     double tallest = 0.0;
     for (const CandidateRow& row : rows)
         if (row.blobs.size() >= 2)
@@ -174,6 +174,20 @@ bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
             (row.blobs.size() == chosen->blobs.size() && row.maxX1() > chosen->maxX1()))
             chosen = &row;
     }
+    return chosen;
+}
+
+} // namespace
+
+bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
+    line = MoneyLine{};
+    const Plane& plane = planes.smooth;
+    std::vector<Blob>& blobs = planes.scratch.blobs;
+    labelComponents(planes.mask, plane.width, plane.height, blobs, planes.scratch.labels);
+    planes.maskBlobsReady = true;
+
+    const std::vector<CandidateRow> rows = candidateRows(blobs);
+    const CandidateRow* chosen = balanceRow(rows);
     if (!chosen)
         return false;
 

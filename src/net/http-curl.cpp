@@ -418,6 +418,85 @@ Progress progressOf(CURL* easy) {
     return p;
 }
 
+// How the transfer loop ended.
+struct TransferEnd {
+    bool finished = false;
+    CURLcode outcome = CURLE_OK;
+    CURLMcode mc = CURLM_OK;
+    bool silent = false;
+};
+
+// Drives the transfer until it is done, fails, is aborted or falls silent.
+// A request that moves nothing for the caller's time-out fails, however long
+// a slow but steady one takes in all.
+TransferEnd runTransfer(const Request& request, const Handles& handles, const OpenRequest& open) {
+    using Clock = std::chrono::steady_clock;
+    const std::chrono::milliseconds silenceLimit(request.timeoutMs);
+    Progress moved = progressOf(handles.easy);
+    Clock::time_point lastMove = Clock::now();
+
+    TransferEnd end;
+    while (!open.aborted.load()) {
+        int running = 0;
+        end.mc = curl_multi_perform(handles.multi, &running);
+        if (end.mc != CURLM_OK)
+            break;
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(handles.multi, &queued)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == handles.easy) {
+                end.outcome = message->data.result;
+                end.finished = true;
+            }
+        }
+        if (end.finished || running == 0)
+            break;
+        const Progress now = progressOf(handles.easy);
+        if (!(now == moved)) {
+            moved = now;
+            lastMove = Clock::now();
+        }
+        int waitMs = 1000;
+        if (request.timeoutMs > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                silenceLimit - (Clock::now() - lastMove));
+            if (left.count() <= 0) {
+                end.silent = true;
+                break;
+            }
+            waitMs = static_cast<int>(std::min<std::chrono::milliseconds::rep>(waitMs, left.count()));
+        }
+        // curl shortens the wait to its own next time-out.
+        end.mc = curl_multi_poll(handles.multi, nullptr, 0, waitMs, nullptr);
+        if (end.mc != CURLM_OK)
+            break;
+    }
+    return end;
+}
+
+// The outcome as the caller sees it: ok, or the first reason it is not.
+void judge(const Request& request, const TransferEnd& end, bool aborted, bool capped, const char* errorBuffer,
+           Response& result) {
+    if (aborted) {
+        // Whatever arrived before, the layer was shut down underneath it.
+        result.aborted = true;
+        result.error = kClosingText;
+    } else if (end.silent) {
+        const std::string text =
+            "nothing sent or received for " + std::to_string(request.timeoutMs) + " milliseconds";
+        result.error = failure("the request", CURLE_OPERATION_TIMEDOUT, text.c_str());
+    } else if (end.mc != CURLM_OK) {
+        result.error = multiFailure("the request", end.mc);
+    } else if (!end.finished) {
+        result.error = curlFailure("the request", CURLE_FAILED_INIT, errorBuffer);
+    } else if (end.outcome != CURLE_OK && !(end.outcome == CURLE_WRITE_ERROR && capped)) {
+        result.error = curlFailure("the request", end.outcome, errorBuffer);
+    } else if (result.status < 200 || result.status > 299) {
+        result.error = "HTTP " + std::to_string(result.status);
+    } else {
+        result.ok = true;
+    }
+}
+
 } // namespace
 
 Response perform(const Request& request) {
@@ -435,7 +514,7 @@ Response perform(const Request& request) {
     const std::string caFile = trustedCaFile();
     if (request.secure)
         handles.store = acquireStore(caFile);
-    CURLcode rc = configure(handles.easy, request, handles, sink, errorBuffer, caFile);
+    const CURLcode rc = configure(handles.easy, request, handles, sink, errorBuffer, caFile);
     if (rc != CURLE_OK) {
         result.error = curlFailure("curl_easy_setopt", rc, errorBuffer);
         return result;
@@ -445,7 +524,7 @@ Response perform(const Request& request) {
         result.error = failure("curl_multi_init", CURLE_FAILED_INIT, curl_easy_strerror(CURLE_FAILED_INIT));
         return result;
     }
-    CURLMcode mc = curl_multi_add_handle(handles.multi, handles.easy);
+    const CURLMcode mc = curl_multi_add_handle(handles.multi, handles.easy);
     if (mc != CURLM_OK) {
         result.error = multiFailure("curl_multi_add_handle", mc);
         return result;
@@ -459,77 +538,14 @@ Response perform(const Request& request) {
         result.error = kClosingText;
         return result;
     }
-
-    // A request that moves nothing for the caller's time-out fails, however
-    // long a slow but steady one takes in all.
-    using Clock = std::chrono::steady_clock;
-    const std::chrono::milliseconds silenceLimit(request.timeoutMs);
-    Progress moved = progressOf(handles.easy);
-    Clock::time_point lastMove = Clock::now();
-    bool silent = false;
-
-    bool finished = false;
-    CURLcode outcome = CURLE_OK;
-    while (!open.aborted.load()) {
-        int running = 0;
-        mc = curl_multi_perform(handles.multi, &running);
-        if (mc != CURLM_OK)
-            break;
-        int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(handles.multi, &queued)) {
-            if (message->msg == CURLMSG_DONE && message->easy_handle == handles.easy) {
-                outcome = message->data.result;
-                finished = true;
-            }
-        }
-        if (finished || running == 0)
-            break;
-        const Progress now = progressOf(handles.easy);
-        if (!(now == moved)) {
-            moved = now;
-            lastMove = Clock::now();
-        }
-        int waitMs = 1000;
-        if (request.timeoutMs > 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                silenceLimit - (Clock::now() - lastMove));
-            if (left.count() <= 0) {
-                silent = true;
-                break;
-            }
-            waitMs = static_cast<int>(std::min<std::chrono::milliseconds::rep>(waitMs, left.count()));
-        }
-        // curl shortens the wait to its own next time-out.
-        mc = curl_multi_poll(handles.multi, nullptr, 0, waitMs, nullptr);
-        if (mc != CURLM_OK)
-            break;
-    }
+    const TransferEnd end = runTransfer(request, handles, open);
     const bool stillOurs = leave(&open);
 
     long status = 0;
     if (curl_easy_getinfo(handles.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)
         result.status = static_cast<int>(status);
     result.body = std::move(sink.body);
-
-    if (!stillOurs || open.aborted.load()) {
-        // Whatever arrived before, the layer was shut down underneath it.
-        result.aborted = true;
-        result.error = kClosingText;
-    } else if (silent) {
-        const std::string text =
-            "nothing sent or received for " + std::to_string(request.timeoutMs) + " milliseconds";
-        result.error = failure("the request", CURLE_OPERATION_TIMEDOUT, text.c_str());
-    } else if (mc != CURLM_OK) {
-        result.error = multiFailure("the request", mc);
-    } else if (!finished) {
-        result.error = curlFailure("the request", CURLE_FAILED_INIT, errorBuffer);
-    } else if (outcome != CURLE_OK && !(outcome == CURLE_WRITE_ERROR && sink.capped)) {
-        result.error = curlFailure("the request", outcome, errorBuffer);
-    } else if (result.status < 200 || result.status > 299) {
-        result.error = "HTTP " + std::to_string(result.status);
-    } else {
-        result.ok = true;
-    }
+    judge(request, end, !stillOurs || open.aborted.load(), sink.capped, errorBuffer, result);
     return result;
 }
 

@@ -106,6 +106,63 @@ std::string failure(const char* operation) {
            (text ? text : "") + ")";
 }
 
+// The body, until its end, the size limit, or the handle is no longer ours.
+// A body that breaks off is a failed request, whatever the status said: the
+// caller would otherwise take half a reply for the whole. Returns that
+// failure, or an empty text.
+std::string readBody(HINTERNET handle, Response& result) {
+    std::vector<char> chunk;
+    DWORD available = 0;
+    // Once shutdown has closed the handle, its value may be handed out
+    // again: stop using it as soon as it is no longer ours.
+    while (stillOpen(handle)) {
+        if (!WinHttpQueryDataAvailable(handle, &available))
+            return failure("the request");
+        if (available == 0)
+            break;
+        chunk.resize(available);
+        DWORD read = 0;
+        if (!WinHttpReadData(handle, chunk.data(), available, &read))
+            return failure("the request");
+        if (read == 0)
+            break;
+        result.body.append(chunk.data(), read);
+        if (result.body.size() > kBodyLimit)
+            break;
+    }
+    return {};
+}
+
+// Status and body of a request whose response has arrived.
+void readResponse(const Request& request, HINTERNET handle, Response& result) {
+    DWORD status = 0;
+    DWORD statusSize = sizeof(status);
+    if (!WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
+        status = 0;
+    result.status = static_cast<int>(status);
+
+    std::string readError = readBody(handle, result);
+    // Wine (at least) ends a body cut short by the server like a whole one,
+    // so its announced length is checked too.
+    DWORD announced = 0;
+    DWORD announcedSize = sizeof(announced);
+    const bool bodyExpected = request.method != "HEAD" && status != 204 && status != 304;
+    if (readError.empty() && bodyExpected && result.body.size() <= kBodyLimit && stillOpen(handle) &&
+        WinHttpQueryHeaders(handle, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &announced, &announcedSize,
+                            WINHTTP_NO_HEADER_INDEX) &&
+        result.body.size() < announced)
+        readError = "the request failed (the body broke off after " + std::to_string(result.body.size()) +
+                    " of " + std::to_string(announced) + " bytes)";
+    if (!readError.empty())
+        result.error = readError;
+    else if (status < 200 || status > 299)
+        result.error = "HTTP " + std::to_string(status);
+    else
+        result.ok = true;
+}
+
 } // namespace
 
 Response perform(const Request& request) {
@@ -165,57 +222,7 @@ Response perform(const Request& request) {
         !WinHttpReceiveResponse(handle, nullptr)) {
         result.error = failure("the request");
     } else {
-        DWORD status = 0;
-        DWORD statusSize = sizeof(status);
-        if (!WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
-            status = 0;
-        result.status = static_cast<int>(status);
-
-        std::vector<char> chunk;
-        DWORD available = 0;
-        // A body that breaks off is a failed request, whatever the status
-        // said: the caller would otherwise take half a reply for the whole.
-        std::string readError;
-        // Once shutdown has closed the handle, its value may be handed out
-        // again: stop using it as soon as it is no longer ours.
-        while (stillOpen(handle)) {
-            if (!WinHttpQueryDataAvailable(handle, &available)) {
-                readError = failure("the request");
-                break;
-            }
-            if (available == 0)
-                break;
-            chunk.resize(available);
-            DWORD read = 0;
-            if (!WinHttpReadData(handle, chunk.data(), available, &read)) {
-                readError = failure("the request");
-                break;
-            }
-            if (read == 0)
-                break;
-            result.body.append(chunk.data(), read);
-            if (result.body.size() > kBodyLimit)
-                break;
-        }
-        // Wine (at least) ends a body cut short by the server like a whole
-        // one, so its announced length is checked too.
-        DWORD announced = 0;
-        DWORD announcedSize = sizeof(announced);
-        const bool bodyExpected = request.method != "HEAD" && status != 204 && status != 304;
-        if (readError.empty() && bodyExpected && result.body.size() <= kBodyLimit && stillOpen(handle) &&
-            WinHttpQueryHeaders(handle, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                                WINHTTP_HEADER_NAME_BY_INDEX, &announced, &announcedSize,
-                                WINHTTP_NO_HEADER_INDEX) &&
-            result.body.size() < announced)
-            readError = "the request failed (the body broke off after " + std::to_string(result.body.size()) +
-                        " of " + std::to_string(announced) + " bytes)";
-        if (!readError.empty())
-            result.error = readError;
-        else if (status < 200 || status > 299)
-            result.error = "HTTP " + std::to_string(status);
-        else
-            result.ok = true;
+        readResponse(request, handle, result);
     }
 
     if (leave(handle)) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "plugin/version.h"
+
 #include <obs-module.h>
 
 #include <QString>
@@ -7,7 +9,7 @@
 namespace plugin {
 
 inline constexpr const char* kModuleName = "corvex-tournament";
-inline constexpr const char* kVersion = "0.3.0";
+inline constexpr const char* kVersion = CORVEX_VERSION;
 
 // The module handle OBS gave us; null in tests and before OBS sets it.
 obs_module_t* module();

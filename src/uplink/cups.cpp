@@ -1,25 +1,17 @@
 #include "uplink/uplink.h"
 
-namespace {
-
-Uplink::ReplyFn passError(Uplink::DoneFn done) {
-    return [done = std::move(done)](const QJsonObject&, const QString& error) { done(error); };
-}
-
-} // namespace
-
 void Uplink::registerTournament(const QString& code, DoneFn done) {
     const QString normalised = code.trimmed().toUpper();
     QJsonObject body;
     body.insert(QStringLiteral("code"), normalised);
     log("CUP", QStringLiteral("registering with code ") + normalised);
-    wagerPost(QStringLiteral("/cup/register"), body, passError(std::move(done)));
+    servicePost(QStringLiteral("/cup/register"), body, passError(std::move(done)));
 }
 
 void Uplink::unregisterTournament(const QString& cupId, DoneFn done) {
     log("CUP", QStringLiteral("unregistering from ") + cupId);
-    wagerPost(QStringLiteral("/cup/") + cupId + QStringLiteral("/unregister"), QJsonObject(),
-              passError(std::move(done)));
+    servicePost(QStringLiteral("/cup/") + cupId + QStringLiteral("/unregister"), QJsonObject(),
+                passError(std::move(done)));
 }
 
 void Uplink::createTeam(const QString& cupId, const QString& name, const QString& tag,
@@ -31,24 +23,24 @@ void Uplink::createTeam(const QString& cupId, const QString& name, const QString
         body.insert(QStringLiteral("password"), password);
     }
     log("CUP", QStringLiteral("creating team ") + name.trimmed());
-    wagerPost(QStringLiteral("/cup/") + cupId + QStringLiteral("/team"), body, passError(std::move(done)));
+    servicePost(QStringLiteral("/cup/") + cupId + QStringLiteral("/team"), body, passError(std::move(done)));
 }
 
 void Uplink::joinTeamCode(const QString& code, DoneFn done) {
     QJsonObject body;
     body.insert(QStringLiteral("code"), code);
     log("CUP", QStringLiteral("joining a team with code ") + code);
-    wagerPost(QStringLiteral("/cup/team/join-code"), body, passError(std::move(done)));
+    servicePost(QStringLiteral("/cup/team/join-code"), body, passError(std::move(done)));
 }
 
 void Uplink::newTeamCode(const QString& cupId, DoneFn done) {
-    wagerPost(QStringLiteral("/cup/") + cupId + QStringLiteral("/team/code"), QJsonObject(),
-              passError(std::move(done)));
+    servicePost(QStringLiteral("/cup/") + cupId + QStringLiteral("/team/code"), QJsonObject(),
+                passError(std::move(done)));
 }
 
 void Uplink::tournamentReady(const QString& cupId, bool ready, DoneFn done) {
     QJsonObject body;
     body.insert(QStringLiteral("cup"), cupId);
     body.insert(QStringLiteral("ready"), ready);
-    wagerPost(QStringLiteral("/tournament/ready"), body, passError(std::move(done)));
+    servicePost(QStringLiteral("/tournament/ready"), body, passError(std::move(done)));
 }

@@ -2,6 +2,7 @@
 
 #include "plugin/endpoints.h"
 #include "plugin/log.h"
+#include "plugin/module-data.h"
 
 namespace {
 
@@ -14,19 +15,8 @@ WagerPlayer demoPlayer(const char* id, const char* name, bool ready, bool stream
     return p;
 }
 
-} // namespace
-
-// A filled-in dock for screenshots and demonstrations: a made-up player in a
-// cup that starts soon and in an open wager. Nothing is read, saved or sent.
-void Uplink::enterDemo() {
-    demo_ = 1;
-    const qint64 at = now();
-    Status s;
-    s.linked = true;
-    s.playerId = QStringLiteral("p-demo");
-    s.playerName = QStringLiteral("Jorn");
-
-    AccountInfo& a = s.account;
+AccountInfo demoAccount() {
+    AccountInfo a;
     a.hasAccount = true;
     a.discordLinked = true;
     a.discordName = QStringLiteral("jorn");
@@ -43,14 +33,17 @@ void Uplink::enterDemo() {
     a.chatLink = true;
     a.chatUpdates = false;
     a.chatGranted = true;
+    return a;
+}
 
+void fillDemoStream(Status& s) {
     s.stream.hasStream = true;
     s.stream.obsLive = 1;
     s.stream.twitchLive = 1;
     s.stream.ok = true;
     s.stream.twitchLogin = QStringLiteral("jorn_plays");
 
-    s.plugin.latest = QStringLiteral("0.3.0");
+    s.plugin.latest = QString::fromLatin1(plugin::kVersion);
     s.plugin.minimum = QStringLiteral("0.2.0");
 
     s.checks.hasChecks = true;
@@ -58,7 +51,10 @@ void Uplink::enterDemo() {
     s.checks.twitchLive = 1;
     s.checks.vodsOn = 1;
     s.checks.pluginOk = true;
+}
 
+// A cup that starts soon after `at`.
+void fillDemoCup(Status& s, qint64 at) {
     const qint64 starts = at + 570000;
     const qint64 ends = at + 4170000;
     s.cupId = QStringLiteral("c-demo");
@@ -93,8 +89,10 @@ void Uplink::enterDemo() {
     r.members = QStringList{QStringLiteral("Jorn"), QStringLiteral("Nova")};
     r.inviteCode = QStringLiteral("T-QRT42");
     r.inviteUrl = QString::fromLatin1(endpoints::kSiteOrigin) + QStringLiteral("/mintcup/join?code=T-QRT42");
+}
 
-    WagerInfo& w = s.wager;
+WagerInfo demoWager() {
+    WagerInfo w;
     w.id = QStringLiteral("w-demo01");
     w.format = QStringLiteral("2v2");
     w.phase = QStringLiteral("open");
@@ -115,6 +113,23 @@ void Uplink::enterDemo() {
     w.sideA.players = {demoPlayer("p-demo", "Jorn", true, true), demoPlayer("p-nova", "Nova", false, true)};
     w.sideB.name = QStringLiteral("Night Howlers");
     w.sideB.players = {demoPlayer("p-ash", "Ash", true, true), demoPlayer("p-bolt", "Bolt", true, false)};
+    return w;
+}
+
+} // namespace
+
+// A filled-in dock for screenshots and demonstrations: a made-up player in a
+// cup that starts soon and in an open wager. Nothing is read, saved or sent.
+void Uplink::enterDemo() {
+    demo_ = 1;
+    Status s;
+    s.linked = true;
+    s.playerId = QStringLiteral("p-demo");
+    s.playerName = QStringLiteral("Jorn");
+    s.account = demoAccount();
+    fillDemoStream(s);
+    fillDemoCup(s, now());
+    s.wager = demoWager();
 
     status_ = std::move(s);
     obsLog(LOG_INFO, "demo mode: a made-up player, cup and wager, no network");

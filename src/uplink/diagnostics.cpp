@@ -2,12 +2,11 @@
 
 #include "plugin/lang.h"
 #include "uplink/json-read.h"
+#include "uplink/service-call.h"
 #include "uplink/texts.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QUrl>
 
 namespace {
 
@@ -16,12 +15,10 @@ constexpr std::uint32_t kFileTimeoutMs = 30000;
 constexpr qint64 kLogTailBytes = 3584000;
 constexpr qint64 kSampleLimitBytes = 4194304;
 
-QString encoded(const QString& text) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(text));
-}
+using uplink::encoded;
 
 QString replyId(const Http::Result& result) {
-    return jsonread::text(QJsonDocument::fromJson(result.body).object().value(QLatin1String("id")));
+    return jsonread::text(uplink::replyObject(result).value(QLatin1String("id")));
 }
 
 } // namespace

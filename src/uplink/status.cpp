@@ -1,322 +1,33 @@
 #include "uplink/uplink.h"
 
-#include "uplink/json-read.h"
+#include "uplink/service-call.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
+// The status document arrives with each poll of "/me" and each upload's
+// reply; the readers in status-reader.cpp turn it into a new Status, and here
+// the link keeps what it must remember across documents.
 
-#include <algorithm>
-
-using namespace jsonread;
-
-namespace {
-
-constexpr std::uint32_t kStatusTimeoutMs = 10000;
-
-QJsonValue at(const QJsonObject& o, const char* key) {
-    return o.value(QLatin1String(key));
+WagerInfo Uplink::parseWager(const QJsonObject& w) const {
+    return uplink::readWager(w, wagerContext());
 }
 
-OverlayLink readOverlay(const QJsonValue& v) {
-    OverlayLink link;
-    if (v.isObject()) {
-        const QJsonObject o = v.toObject();
-        link.url = text(at(o, "url"));
-        link.width = int32(at(o, "w"));
-        link.height = int32(at(o, "h"));
-    } else if (v.isString()) {
-        link.url = v.toString();
-    }
-    return link;
-}
-
-AccountInfo readAccount(const QJsonObject& a) {
-    AccountInfo info;
-    info.hasAccount = true;
-    const QJsonObject discord = object(at(a, "discord"));
-    info.discordLinked = boolean(at(discord, "linked"));
-    info.discordName = text(at(discord, "name"));
-    const QJsonObject steam = object(at(a, "steam"));
-    info.steamLinked = boolean(at(steam, "linked"));
-    info.steamId = text(at(steam, "id"));
-    info.steamName = text(at(steam, "name"));
-    info.steamVerified = boolean(at(steam, "verified"));
-    info.ign = text(at(a, "ign"));
-    info.twitch = text(at(a, "twitch"));
-    info.twitchVerified = boolean(at(a, "twitch_verified"));
-    info.hasComplete = a.contains(QLatin1String("complete"));
-    info.complete = boolean(at(a, "complete"));
-    info.ads = boolean(at(a, "ads"));
-    const QJsonValue chat = at(a, "chat");
-    info.hasChat = chat.isObject();
-    const QJsonObject c = object(chat);
-    info.chatLink = boolean(at(c, "link"));
-    info.chatUpdates = boolean(at(c, "updates"));
-    info.chatGranted = boolean(at(c, "granted"));
-    return info;
-}
-
-Registration readRegistration(const QJsonObject& t) {
-    Registration r;
-    const QJsonObject cup = object(at(t, "cup"));
-    r.cupId = idText(at(cup, "id"));
-    r.hasCup = !r.cupId.isEmpty();
-    r.cupName = text(at(cup, "name"));
-    r.phase = text(at(cup, "phase"));
-    r.status = text(at(cup, "status"));
-    r.code = text(at(cup, "code"));
-    r.startsAt = int64(at(cup, "starts_at"));
-    r.endsAt = int64(at(cup, "ends_at"));
-    r.teamSize = int32(at(cup, "team_size"));
-    r.maxTeams = int32(at(cup, "max_teams"));
-    r.registered = boolean(at(t, "registered"));
-    r.pool = boolean(at(t, "pool"));
-    const QJsonValue teamValue = at(t, "team");
-    r.hasTeam = teamValue.isObject();
-    if (r.hasTeam) {
-        const QJsonObject team = teamValue.toObject();
-        r.teamId = idText(at(team, "id"));
-        r.teamName = text(at(team, "name"));
-        r.teamTag = text(at(team, "tag"));
-        r.captain = boolean(at(team, "captain"));
-        r.ready = boolean(at(team, "ready"));
-        r.teamReady = boolean(at(team, "team_ready"));
-        for (const QJsonValue& member : at(team, "members").toArray()) {
-            r.members.append(member.isObject() ? text(member.toObject().value(QLatin1String("name")))
-                                               : idText(member));
-        }
-        const QJsonObject invite = object(at(team, "invite"));
-        r.inviteCode = text(at(invite, "code"));
-        r.inviteUrl = text(at(invite, "url"));
-    }
-    return r;
-}
-
-// A rating arrives as a number with a separate change, or as an object with
-// after/before/change in one of a few spellings.
-void readRating(WagerInfo& w, const QJsonValue& r, const QJsonValue& change) {
-    if (r.isObject()) {
-        const QJsonObject o = r.toObject();
-        const QJsonValue after = o.contains(QLatin1String("after")) ? at(o, "after") : at(o, "rating");
-        const QJsonValue delta = o.contains(QLatin1String("change")) ? at(o, "change") : at(o, "delta");
-        if (!after.isDouble()) {
-            return;
-        }
-        w.ratingKnown = true;
-        w.ratingAfter = rounded32(after);
-        if (delta.isDouble()) {
-            w.ratingDelta = rounded32(delta);
-        } else if (at(o, "before").isDouble()) {
-            w.ratingDelta = clampTo<int32_t>(std::round(after.toDouble() - at(o, "before").toDouble()));
-        } else {
-            w.ratingDelta = 0;
-        }
-    } else if (r.isDouble()) {
-        w.ratingKnown = true;
-        w.ratingAfter = rounded32(r);
-        w.ratingDelta = rounded32(change);
-    }
-}
-
-QJsonValue changeOf(const QJsonObject& o, const char* fallbackKey) {
-    return o.contains(QLatin1String("rating_change")) ? at(o, "rating_change") : at(o, fallbackKey);
-}
-
-} // namespace
-
-WagerInfo Uplink::parseWager(const QJsonObject& o) const {
-    WagerInfo w;
-    w.id = idText(at(o, "id"));
-    w.format = text(at(o, "format"));
-    int size = 0;
-    if (!w.format.isEmpty() && w.format.at(0) >= QLatin1Char('0') && w.format.at(0) <= QLatin1Char('9')) {
-        size = w.format.at(0).unicode() - '0';
-    }
-    w.teamSize = std::min(std::max(size, 1), 5);
-    w.minutes = int32(at(o, "minutes"));
-    const QString phase = text(at(o, "phase"));
-    w.phase = phase.isEmpty() ? QStringLiteral("open") : phase;
-    w.winner = text(at(o, "winner"));
-    const QJsonObject creator = object(at(o, "created_by"));
-    w.creatorId = idText(at(creator, "id"));
-    w.creatorName = text(at(creator, "name"));
-    w.mine = !w.creatorId.isEmpty() && w.creatorId == settings->player_id;
-
-    w.codeA = text(at(o, "code_a"));
-    w.codeB = text(at(o, "code_b"));
-    w.startsAt = int64(at(o, "starts_at"));
-    w.endsAt = int64(at(o, "ends_at"));
-    w.ladder = boolean(at(o, "ladder"), true);
-
-    const QJsonObject sides = object(at(o, "sides"));
-    for (const char* key : {"a", "b"}) {
-        const QJsonObject s = object(at(sides, key));
-        WagerSide& side = key[0] == 'a' ? w.sideA : w.sideB;
-        side.name = text(at(s, "name"));
-        side.score = int64(at(s, "score"));
-        for (const QJsonValue& value : at(s, "players").toArray()) {
-            const QJsonObject p = object(value);
-            WagerPlayer player;
-            player.id = idText(at(p, "id"));
-            player.name = text(at(p, "name"));
-            player.note = text(at(p, "note"));
-            player.ready = boolean(at(p, "ready"));
-            player.streaming = boolean(at(p, "streaming"));
-            player.score = int64(at(p, "score"));
-            if (!player.id.isEmpty() && player.id == settings->player_id) {
-                w.side = QString::fromLatin1(key);
-                if (!w.ratingKnown) {
-                    readRating(w, at(p, "rating"), changeOf(p, "delta"));
-                }
-            }
-            side.players.push_back(std::move(player));
-        }
-    }
-    if (!w.ratingKnown) {
-        readRating(w, at(o, "rating"), changeOf(o, "rating_delta"));
-    }
-    if (!w.id.isEmpty() && w.id == createdWagerId_) {
-        if (w.codeA.isEmpty()) {
-            w.codeA = createdCodeA_;
-        }
-        if (w.codeB.isEmpty()) {
-            w.codeB = createdCodeB_;
-        }
-    }
-    return w;
+uplink::WagerContext Uplink::wagerContext() const {
+    return uplink::WagerContext{settings_->player_id, createdWagerId_, createdCodeA_, createdCodeB_,
+                                dismissedWagerId_};
 }
 
 void Uplink::parseStatus(const QJsonObject& doc) {
     Status s;
-
-    // Player.
-    const QJsonObject player = object(at(doc, "player"));
-    const QString id = idText(at(player, "id"));
-    s.playerId = id.isEmpty() ? settings->player_id : id;
-    const QString ign = text(at(player, "ign"));
-    const QString name = text(at(player, "name"));
-    s.playerName = !ign.isEmpty() ? ign : (!name.isEmpty() ? name : settings->player_name);
-    if (s.playerId != settings->player_id || s.playerName != settings->player_name) {
-        settings->player_id = s.playerId;
-        settings->player_name = s.playerName;
+    uplink::readPlayer(doc, settings_->player_id, settings_->player_name, s);
+    if (s.playerId != settings_->player_id || s.playerName != settings_->player_name) {
+        settings_->player_id = s.playerId;
+        settings_->player_name = s.playerName;
         saveSettings();
     }
-    s.linked = true;
-
-    // Cup and standing.
-    const QJsonObject cup = object(at(doc, "cup"));
-    s.cupId = idText(at(cup, "id"));
-    s.cupName = text(at(cup, "name"));
-    s.cupStatus = text(at(cup, "status"));
-    s.cupPhase = text(at(cup, "phase"));
-    const QString kind = text(at(cup, "kind"));
-    s.cupKind = kind.isEmpty() ? QStringLiteral("cup") : kind;
-    s.cupStartsAt = int64(at(cup, "starts_at"));
-    s.cupEndsAt = int64(at(cup, "ends_at"));
-    const QJsonObject team = object(at(doc, "team"));
-    s.teamId = idText(at(team, "id"));
-    s.teamName = text(at(team, "name"));
-    s.teamTag = text(at(team, "tag"));
-    const QJsonValue meValue = at(doc, "me");
-    s.hasMe = meValue.isObject();
-    const QJsonObject me = object(meValue);
-    s.score = int64(at(me, "score"));
-    s.gross = int64(at(me, "gross"));
-    s.rank = int32(at(me, "rank"));
-    s.state = text(at(me, "state"));
-    s.english = text(at(me, "english"));
-    s.counted = boolean(at(me, "counted"), true);
-    s.offstream = int64(at(me, "offstream"));
-    s.teamScore = int64(at(doc, "team_score"));
-    s.teamRank = int32(at(doc, "team_rank"));
-    if (at(doc, "snap").isObject()) {
-        const QJsonObject snap = at(doc, "snap").toObject();
-        s.snapTag = text(at(snap, "tag"));
-        s.snapAt = int64(at(snap, "at"));
-    }
-    s.evidence = boolean(at(doc, "evidence"));
-    const QJsonObject overlays = object(at(doc, "overlays"));
-    s.playerOverlay = readOverlay(at(overlays, "player"));
-    s.leaderboardOverlay = readOverlay(at(overlays, "leaderboard"));
-    s.notice = text(at(doc, "msg"));
-    if (at(doc, "account").isObject()) {
-        s.account = readAccount(at(doc, "account").toObject());
-    }
-
-    // Wager: missing keeps the running one, anything but an object clears it.
-    if (!doc.contains(QLatin1String("wager"))) {
-        s.wager = status_.wager;
-    } else if (at(doc, "wager").isObject()) {
-        const QJsonObject w = at(doc, "wager").toObject();
-        s.wager = parseWager(w);
-        if (w.contains(QLatin1String("side"))) {
-            s.wager.side = text(at(w, "side"));
-        }
-        s.wager.myCode = text(at(w, "my_code"));
-        if (!dismissedWagerId_.isEmpty() && s.wager.id == dismissedWagerId_) {
-            s.wager = WagerInfo();
-        }
-    }
-
-    if (at(doc, "stream").isObject()) {
-        const QJsonObject stream = at(doc, "stream").toObject();
-        s.stream.hasStream = true;
-        s.stream.obsLive = tri(at(stream, "obs"));
-        s.stream.twitchLive = tri(at(stream, "twitch"));
-        s.stream.ok = boolean(at(stream, "ok"));
-        s.stream.twitchLogin = text(at(stream, "twitch_login"));
-    }
-    if (at(doc, "plugin").isObject()) {
-        const QJsonObject plugin = at(doc, "plugin").toObject();
-        s.plugin.latest = text(at(plugin, "latest"));
-        s.plugin.minimum = text(at(plugin, "min"));
-        s.plugin.downloadUrl = text(at(plugin, "url"));
-        s.plugin.portableUrl = text(at(plugin, "portable_url"));
-    } else {
-        s.plugin = status_.plugin;
-    }
-    if (at(doc, "checks").isObject()) {
-        const QJsonObject checks = at(doc, "checks").toObject();
-        s.checks.hasChecks = true;
-        s.checks.twitchLinked = boolean(at(checks, "twitch_linked"));
-        s.checks.twitchLive = tri(at(checks, "twitch_live"));
-        s.checks.vodsOn = tri(at(checks, "vods_on"));
-        s.checks.pluginOk = boolean(at(checks, "plugin_ok"), true);
-    }
-    if (at(doc, "on_air").isObject()) {
-        const QJsonObject onAir = at(doc, "on_air").toObject();
-        s.onAir.state = text(at(onAir, "state"));
-        s.onAir.since = int64(at(onAir, "since"));
-    }
-
-    if (!doc.contains(QLatin1String("tournament"))) {
-        s.registration = status_.registration;
-    } else if (at(doc, "tournament").isObject()) {
-        s.registration = readRegistration(at(doc, "tournament").toObject());
-    }
-
-    // Host popups, raised once per id for the whole run.
-    const QJsonValue nudge = at(doc, "nudge");
-    if (nudge.isObject()) {
-        const QString nudgeId = idText(nudge.toObject().value(QLatin1String("id")));
-        if (!nudgeId.isEmpty() && nudgeId != lastNudgeId) {
-            lastNudgeId = nudgeId;
-            log("NUDGE", QStringLiteral("not-streaming alert from the host"));
-            emit nudged(text(nudge.toObject().value(QLatin1String("text"))));
-        }
-    }
-    const QJsonValue message = at(doc, "message");
-    if (message.isObject()) {
-        const QJsonObject m = message.toObject();
-        const QString messageId = idText(at(m, "id"));
-        if (!messageId.isEmpty() && messageId != lastMessageId) {
-            lastMessageId = messageId;
-            log("MESSAGE", QStringLiteral("message from the host"));
-            const QString level = text(at(m, "level"));
-            emit messaged(messageId, text(at(m, "text")), level.isEmpty() ? QStringLiteral("info") : level,
-                          text(at(m, "from")));
-        }
-    }
+    uplink::readCup(doc, s);
+    uplink::readAccountState(doc, status_, s);
+    uplink::readStatusWager(doc, wagerContext(), status_, s);
+    uplink::readRegistration(doc, status_, s);
+    raisePopups(doc);
 
     // The first document after start has no old account to compare with, so
     // an account verified long ago raises nothing.
@@ -338,40 +49,70 @@ void Uplink::parseStatus(const QJsonObject& doc) {
     emit changed();
 }
 
+// Host popups, raised once per id for the whole run.
+void Uplink::raisePopups(const QJsonObject& doc) {
+    const uplink::HostPopup nudge = uplink::readNudge(doc);
+    if (!nudge.id.isEmpty() && nudge.id != lastNudgeId_) {
+        lastNudgeId_ = nudge.id;
+        log("NUDGE", QStringLiteral("not-streaming alert from the host"));
+        emit nudged(nudge.text);
+    }
+    const uplink::HostPopup message = uplink::readMessage(doc);
+    if (!message.id.isEmpty() && message.id != lastMessageId_) {
+        lastMessageId_ = message.id;
+        log("MESSAGE", QStringLiteral("message from the host"));
+        emit messaged(message.id, message.text, message.level, message.from);
+    }
+}
+
 void Uplink::fetchMe() {
-    inFlight = true;
+    inFlight_ = true;
     const qint64 sentAt = now();
     Http::request(this, QStringLiteral("GET"), apiUrl(QStringLiteral("/me")), QByteArray(),
-                  requestHeaders(false), kStatusTimeoutMs, userAgent(),
-                  [this, sentAt, token = settings->token](const Http::Result& result) {
-                      inFlight = false;
-                      lastPollAt = now();
+                  requestHeaders(false), uplink::kServiceTimeoutMs, userAgent(),
+                  [this, sentAt, token = settings_->token](const Http::Result& result) {
+                      inFlight_ = false;
+                      lastPollAt_ = now();
                       // A reply for a link that has ended or changed since
                       // must not bring the old player back or unlink the new.
-                      if (token != settings->token) {
+                      if (token != settings_->token) {
                           return;
                       }
-                      if (result.status == 401) {
-                          onUnlinkedByService();
-                          return;
-                      }
-                      if (!result.ok) {
-                          noteFailure(lastPollAt);
-                          lastError_ = describeFailure(result);
-                          if (mayLogFailure()) {
-                              log("NET", QStringLiteral("status check failed (%1 in a row): %2")
-                                             .arg(QString::number(failures_), lastError_));
-                          }
-                          emit changed();
-                          return;
-                      }
-                      failures_ = 0;
-                      lastError_.clear();
-                      lastOkAt_ = now();
-                      const QJsonObject reply = QJsonDocument::fromJson(result.body).object();
-                      takeClockSample(reply, sentAt);
-                      parseStatus(reply);
+                      onStatusReply(result, sentAt);
                   });
+}
+
+void Uplink::onStatusReply(const Http::Result& result, qint64 sentAt) {
+    if (result.status == 401) {
+        onUnlinkedByService();
+        return;
+    }
+    if (!result.ok) {
+        noteFailure(lastPollAt_);
+        lastError_ = describeFailure(result);
+        if (mayLogFailure()) {
+            log("NET", QStringLiteral("status check failed (%1 in a row): %2")
+                           .arg(QString::number(failures_), lastError_));
+        }
+        emit changed();
+        return;
+    }
+    failures_ = 0;
+    lastError_.clear();
+    lastOkAt_ = now();
+    const QJsonObject reply = uplink::replyObject(result);
+    takeClockSample(reply, sentAt);
+    parseStatus(reply);
+}
+
+void Uplink::acknowledge(const QJsonObject& body, const char* what) {
+    post(QStringLiteral("/me/ack"), uplink::compact(body), requestHeaders(true), uplink::kServiceTimeoutMs,
+         [this, what](const Http::Result& result) {
+             if (!result.ok) {
+                 log("NET", QString::fromLatin1(what) + QStringLiteral(" acknowledgement failed: ") +
+                                describeFailure(result));
+             }
+         });
 }
 
 void Uplink::ackWarning(const QString& kind) {
@@ -381,12 +122,7 @@ void Uplink::ackWarning(const QString& kind) {
     QJsonObject body;
     body.insert(QStringLiteral("kind"), kind);
     log("LINK", QStringLiteral("acknowledged warning: ") + kind);
-    post(QStringLiteral("/me/ack"), QJsonDocument(body).toJson(QJsonDocument::Compact), requestHeaders(true),
-         kStatusTimeoutMs, [this](const Http::Result& result) {
-             if (!result.ok) {
-                 log("NET", QStringLiteral("warning acknowledgement failed: ") + describeFailure(result));
-             }
-         });
+    acknowledge(body, "warning");
 }
 
 void Uplink::ackMessage(const QString& id) {
@@ -396,12 +132,7 @@ void Uplink::ackMessage(const QString& id) {
     QJsonObject body;
     body.insert(QStringLiteral("kind"), QStringLiteral("message"));
     body.insert(QStringLiteral("id"), id);
-    post(QStringLiteral("/me/ack"), QJsonDocument(body).toJson(QJsonDocument::Compact), requestHeaders(true),
-         kStatusTimeoutMs, [this](const Http::Result& result) {
-             if (!result.ok) {
-                 log("NET", QStringLiteral("message acknowledgement failed: ") + describeFailure(result));
-             }
-         });
+    acknowledge(body, "message");
 }
 
 bool Uplink::takeEvidenceRequest() {

@@ -1,23 +1,17 @@
 #include "uplink/uplink.h"
 
 #include "plugin/lang.h"
-#include "plugin/log.h"
-#include "plugin/module-data.h"
 #include "uplink/json-read.h"
-#include "uplink/texts.h"
-
-#include <obs.h>
+#include "uplink/service-call.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
 
 #include <algorithm>
 
 namespace {
 
-constexpr std::uint32_t kCallTimeoutMs = 10000;
 constexpr qint64 kPollEveryMs = 5000;
 constexpr qint64 kSaveEveryMs = 5000;
 constexpr qint64 kBackoffCapMs = 15000;
@@ -26,45 +20,13 @@ constexpr qint64 kBackoffCapMs = 15000;
 // only push the offset towards an overflow.
 constexpr double kLatestPlausibleNow = 9.0e12;
 
-// The highest whole number that follows `key` and a colon anywhere in `text`.
-// Read without a JSON parser: the text may be a backlog that did not parse.
-qint64 highestNumberAfter(const QByteArray& text, const char* key) {
-    constexpr qint64 kLimit = qint64{1} << 53; // beyond this seq numbers are not exact in JSON
-    const QByteArray needle(key);
-    qint64 highest = 0;
-    for (int at = text.indexOf(needle); at >= 0; at = text.indexOf(needle, at + 1)) {
-        int i = at + needle.size();
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) {
-            ++i;
-        }
-        if (i >= text.size() || text[i] != ':') {
-            continue;
-        }
-        ++i;
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) {
-            ++i;
-        }
-        qint64 value = 0;
-        bool any = false;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && value < kLimit) {
-            value = value * 10 + (text[i] - '0');
-            any = true;
-            ++i;
-        }
-        if (any && value < kLimit) {
-            highest = std::max(highest, value);
-        }
-    }
-    return highest;
-}
-
 } // namespace
 
 Uplink::Uplink(Settings* settingsRecord, QObject* parent, const QString& folder)
-    : QObject(parent), settings(settingsRecord), folder_(folder) {
-    timer.setInterval(1000);
-    timer.setSingleShot(false);
-    connect(&timer, &QTimer::timeout, this, [this] { tick(); });
+    : QObject(parent), settings_(settingsRecord), folder_(folder) {
+    timer_.setInterval(1000);
+    timer_.setSingleShot(false);
+    connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
 }
 
 Uplink::~Uplink() = default;
@@ -92,11 +54,11 @@ void Uplink::log(const char* tag, const QString& line) const {
 }
 
 void Uplink::saveSettings() {
-    Settings::save(*settings, folder_);
+    Settings::save(*settings_, folder_);
 }
 
 bool Uplink::hasToken() const {
-    return !settings->token.isEmpty();
+    return !settings_->token.isEmpty();
 }
 
 QString Uplink::pendingPath() const {
@@ -112,43 +74,19 @@ QString Uplink::badPendingPath() const {
 }
 
 QString Uplink::apiUrl(const QString& path) const {
-    QString base = settings->server;
-    while (base.endsWith(QLatin1Char('/'))) {
-        base.chop(1);
-    }
-    return base + path;
+    return uplink::apiUrl(settings_->server, path);
 }
 
 QString Uplink::userAgent() {
-    const char* obs = obs_get_version_string();
-    return QStringLiteral("CorvexTournament/%1 (OBS %2)")
-        .arg(QString::fromLatin1(plugin::kVersion), QString::fromUtf8(obs ? obs : ""));
+    return uplink::userAgent();
 }
 
 QString Uplink::requestHeaders(bool json) const {
-    QString headers = QStringLiteral("Accept-Language: ") + Lang::code() + QStringLiteral("\r\n");
-    if (hasToken()) {
-        headers += QStringLiteral("Authorization: Bearer ") + settings->token + QStringLiteral("\r\n");
-    }
-    if (json) {
-        headers += QStringLiteral("Content-Type: application/json\r\n");
-    }
-    return headers;
+    return uplink::requestHeaders(settings_->token, json);
 }
 
 QString Uplink::describeFailure(const Http::Result& result) {
-    QString text = !result.error.isEmpty() ? result.error : QStringLiteral("HTTP %1").arg(result.status);
-    if (result.status == 404) {
-        text +=
-            QStringLiteral(" - the tournament server is not answering at this address (not deployed yet?)");
-    }
-    if (result.status >= 400) {
-        const QString body = QString::fromUtf8(result.body.left(200)).simplified();
-        if (!body.isEmpty()) {
-            text += QStringLiteral(" | ") + body;
-        }
-    }
-    return text;
+    return uplink::describeFailure(result);
 }
 
 void Uplink::post(const QString& path, const QByteArray& body, const QString& headers,
@@ -169,34 +107,30 @@ void Uplink::start() {
 
     if (!backlogLoaded_) {
         backlogLoaded_ = true;
-        loadPending();
+        queue_.load(pendingPath(), badPendingPath(), settings_->player_id);
     }
     // Numbers the service may have seen must not be handed out again, even
     // when config.json was lost or damaged: the counters continue above every
     // number still waiting here or in a backlog kept aside.
-    qint64 maxSeq = 0;
-    qint64 maxLid = 0;
-    for (const QJsonObject& event : queue_) {
-        maxSeq = std::max<qint64>(maxSeq, jsonread::int64(event.value(QLatin1String("seq"))));
-        maxLid = std::max<qint64>(maxLid, jsonread::int64(event.value(QLatin1String("lid"))));
-    }
+    qint64 maxSeq = queue_.highest("seq");
+    qint64 maxLid = queue_.highest("lid");
     QFile bad(badPendingPath());
     if (bad.open(QIODevice::ReadOnly)) {
         const QByteArray text = bad.readAll();
-        maxSeq = std::max(maxSeq, highestNumberAfter(text, "\"seq\""));
-        maxLid = std::max(maxLid, highestNumberAfter(text, "\"lid\""));
+        maxSeq = std::max(maxSeq, uplink::highestNumberAfter(text, "\"seq\""));
+        maxLid = std::max(maxLid, uplink::highestNumberAfter(text, "\"lid\""));
     }
     // The jump keeps numbers unique even when the last run ended before it
     // could save `next_seq`.
-    settings->next_seq = std::max<qint64>(settings->next_seq + 100000, maxSeq + 1);
-    settings->next_lid = std::max<qint64>(settings->next_lid, maxLid + 1);
+    settings_->next_seq = std::max<qint64>(settings_->next_seq + 100000, maxSeq + 1);
+    settings_->next_lid = std::max<qint64>(settings_->next_lid, maxLid + 1);
     saveSettings();
 
     status_.linked = hasToken();
-    status_.playerId = settings->player_id;
-    status_.playerName = settings->player_name;
+    status_.playerId = settings_->player_id;
+    status_.playerName = settings_->player_name;
 
-    timer.start();
+    timer_.start();
     tick();
 }
 
@@ -205,7 +139,7 @@ void Uplink::stop() {
         return;
     }
     started_ = false;
-    timer.stop();
+    timer_.stop();
     savePending();
 }
 
@@ -217,16 +151,16 @@ void Uplink::tick() {
     if (!linkDeviceCode_.isEmpty()) {
         pollLink();
     }
-    if (hasToken() && at >= nextAttemptAt_ && !inFlight) {
+    if (hasToken() && at >= nextAttemptAt_ && !inFlight_) {
         if (!queue_.empty()) {
             sendBatch();
-        } else if (at - lastPollAt >= kPollEveryMs) {
+        } else if (at - lastPollAt_ >= kPollEveryMs) {
             fetchMe();
         }
     }
     // The backlog reaches the disk whether or not the service can be reached:
     // waiting events must survive a crash during an outage or while unlinked.
-    if (dirty && at - lastSaveAt >= kSaveEveryMs) {
+    if (dirty_ && at - lastSaveAt_ >= kSaveEveryMs) {
         savePending();
         saveSettings();
     }
@@ -263,14 +197,14 @@ void Uplink::takeClockSample(const QJsonObject& reply, qint64 sentAt) {
     clockKnown_ = true;
 }
 
-void Uplink::wagerPost(const QString& path, const QJsonObject& body, ReplyFn done) {
+void Uplink::servicePost(const QString& path, const QJsonObject& body, ReplyFn done) {
     if (!hasToken()) {
         done(QJsonObject(), Lang::text("Link.First"));
         return;
     }
-    post(path, QJsonDocument(body).toJson(QJsonDocument::Compact), requestHeaders(true), kCallTimeoutMs,
+    post(path, uplink::compact(body), requestHeaders(true), uplink::kServiceTimeoutMs,
          [this, path, done = std::move(done)](const Http::Result& result) {
-             const QJsonObject reply = QJsonDocument::fromJson(result.body).object();
+             const QJsonObject reply = uplink::replyObject(result);
              if (result.ok) {
                  applyWagerReply(reply);
                  done(reply, QString());
@@ -280,24 +214,30 @@ void Uplink::wagerPost(const QString& path, const QJsonObject& body, ReplyFn don
              const QString failure = describeFailure(result);
              const QString message = jsonread::text(reply.value(QLatin1String("message")));
              const QString error = !message.isEmpty() && result.status >= 400 ? message : failure;
+             // Every failed call is logged under one tag, so that one filter
+             // finds them in the reader log.
              log("WAGER", QStringLiteral("%1 failed: %2").arg(path, failure));
              done(reply, error);
          });
+}
+
+Uplink::ReplyFn Uplink::passError(DoneFn done) {
+    return [done = std::move(done)](const QJsonObject&, const QString& error) { done(error); };
 }
 
 void Uplink::refreshSoon() {
     if (!hasToken()) {
         return;
     }
-    if (!inFlight) {
+    if (!inFlight_) {
         fetchMe();
     } else {
-        lastPollAt = 0;
+        lastPollAt_ = 0;
     }
 }
 
 void Uplink::onUnlinkedByService() {
-    settings->token.clear();
+    settings_->token.clear();
     saveSettings();
     status_ = Status();
     status_.notice = Lang::text("Link.Unlinked");

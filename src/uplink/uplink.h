@@ -2,7 +2,9 @@
 
 #include "net/http.h"
 #include "plugin/settings.h"
+#include "uplink/event-queue.h"
 #include "uplink/game-event.h"
+#include "uplink/status-reader.h"
 #include "uplink/status.h"
 
 #include <QJsonObject>
@@ -20,6 +22,14 @@
 // backlog file, status polling, device linking, cup, team and wager calls and
 // the diagnostics uploads. Lives on the main thread; every completion comes
 // back there, exactly once per call.
+//
+// The class is the state and the timing; the separable parts live beside it:
+// the queue and its file in event-queue.h, each event's wire form in
+// event-wire.cpp, the status document's readers in status-reader.h and the
+// request conventions in service-call.h. Its members are implemented by
+// concern: uplink.cpp (life cycle, the timer, the shared call), queue.cpp
+// (uploads), status.cpp (polling), linking.cpp, cups.cpp, wagers.cpp,
+// diagnostics.cpp and demo.cpp.
 class Uplink : public QObject {
     Q_OBJECT
 
@@ -39,7 +49,7 @@ public:
 
     // At most this many events wait; beyond it heartbeats and status events
     // are given up first.
-    static constexpr int kQueueCap = 20000;
+    static constexpr int kQueueCap = uplink::EventQueue::kCap;
     static constexpr int kBatchSize = 200;
 
     // `folder` holds "config.json" and "pending.json" (empty: the working folder).
@@ -63,8 +73,8 @@ public:
     qint64 lastOkAt() const { return lastOkAt_; }
     qint64 nextAttemptAt() const { return nextAttemptAt_; }
     int queueLength() const { return static_cast<int>(queue_.size()); }
-    const std::deque<QJsonObject>& queue() const { return queue_; }
-    const QString& queuePlayer() const { return queuePlayer_; }
+    const std::deque<QJsonObject>& queue() const { return queue_.events(); }
+    const QString& queuePlayer() const { return queue_.player(); }
     bool linkInProgress() const { return !linkDeviceCode_.isEmpty(); }
     const QString& linkUserCode() const { return linkUserCode_; }
     qint64 linkExpiresAt() const { return linkExpiresAt_; }
@@ -92,6 +102,8 @@ public:
 
     // Linking and verification.
     void startLink();
+    // Gives up the link in progress (its code is no longer polled).
+    void cancelLink();
     void unlink();
     void requestSteamVerify(UrlFn done);
     void requestTwitchVerify(UrlFn done, bool link, bool updates);
@@ -135,8 +147,8 @@ public:
     // that seconds of back-off or polling pass without waiting for them.
     void setClockForTesting(std::function<qint64()> clock);
     void tickForTesting() { tick(); }
-    bool inFlightForTesting() const { return inFlight; }
-    void stopTimerForTesting() { timer.stop(); }
+    bool inFlightForTesting() const { return inFlight_; }
+    void stopTimerForTesting() { timer_.stop(); }
 
 signals:
     void changed();
@@ -154,32 +166,38 @@ private:
     bool hasToken() const;
     void post(const QString& path, const QByteArray& body, const QString& headers, std::uint32_t timeoutMs,
               Http::Callback callback);
+    // A JSON call that needs the token: success applies a wager in the reply
+    // and asks for a status refresh; a failure answers the service's message.
+    void servicePost(const QString& path, const QJsonObject& body, ReplyFn done);
+    // For calls whose caller wants only the error.
+    static ReplyFn passError(DoneFn done);
 
     void tick();
     void noteFailure(qint64 at);
     bool mayLogFailure() const;
     void takeClockSample(const QJsonObject& reply, qint64 sentAt);
-    void wagerPost(const QString& path, const QJsonObject& body, ReplyFn done);
     void refreshSoon();
     void applyWagerReply(const QJsonObject& reply);
     void onUnlinkedByService();
 
-    // Queue and backlog.
+    // Uploads and the backlog.
     void sendBatch();
     void onBatchDone(const Http::Result& result, int sent, qint64 lastSentSeq, qint64 sentAt);
-    void loadPending();
+    void noteUploaded(int sent, qint64 ack);
     bool savePending();
-    void trimQueue();
-    // Brings a loaded backlog down to the cap in one pass; returns how many
-    // events went and of which kinds ("180000 (72000 heartbeat, ...)"), or
-    // an empty text when none had to.
-    QString trimBacklog();
-    void popFront();
-    void clearQueue();
 
+    // Status polling.
     void fetchMe();
+    void onStatusReply(const Http::Result& result, qint64 sentAt);
+    uplink::WagerContext wagerContext() const;
+    void raisePopups(const QJsonObject& doc);
+    void acknowledge(const QJsonObject& body, const char* what);
+
+    // Linking.
+    void onLinkStarted(const Http::Result& result);
     void pollLink();
     void completeLink(const QJsonObject& reply);
+    void endLinkCode(const char* noticeKey);
     void urlCall(const QString& path, const QJsonObject& body, UrlFn done);
     void enterDemo();
 
@@ -188,42 +206,36 @@ private:
     void logsStep(const std::shared_ptr<LogsJob>& job);
     void samplesStep(const std::shared_ptr<SamplesJob>& job);
 
-    QString lastNudgeId;
-    QString lastMessageId;
-    Settings* settings;
+    Settings* settings_;
     QString folder_;
-    QTimer timer;
-    std::deque<QJsonObject> queue_;
-    // Each queued event as compact JSON, in step with queue_; empty until
-    // first needed. Saving the backlog then only joins bytes.
-    std::deque<QByteArray> wire_;
-    // No heartbeat or status event lies before this index of the queue.
-    size_t keepHint_ = 0;
-    bool inFlight = false;
-    qint64 lastReplyAt = 0;
-    qint64 lastPollAt = 0;
+    QTimer timer_;
+    uplink::EventQueue queue_;
+    bool inFlight_ = false;
+    qint64 lastReplyAt_ = 0;
+    qint64 lastPollAt_ = 0;
     qint64 lastOkAt_ = 0;
     qint64 nextAttemptAt_ = 0;
     int32_t failures_ = 0;
     qint64 clockOffset_ = 0;
     bool clockKnown_ = false;
-    bool dirty = false;
-    qint64 lastSaveAt = 0;
+    bool dirty_ = false;
+    qint64 lastSaveAt_ = 0;
     QString lastError_;
     Status status_;
     int32_t demo_ = 0;
     QString linkDeviceCode_;
     QString linkUserCode_;
     qint64 linkExpiresAt_ = 0;
-    qint64 linkLastPollAt = 0;
+    qint64 linkLastPollAt_ = 0;
     int32_t linkInterval_ = 3;
-    qint64 lastSummaryAt = 0;
+    qint64 lastSummaryAt_ = 0;
+    int32_t sentSinceSummary_ = 0;
     QString createdWagerId_;
     QString createdCodeA_;
     QString createdCodeB_;
     QString dismissedWagerId_;
-    int32_t sentSinceSummary = 0;
-    QString queuePlayer_;
+    QString lastNudgeId_;
+    QString lastMessageId_;
 
     bool started_ = false;
     bool backlogLoaded_ = false; // pending.json is read once per run; later the queue in memory is newer

@@ -4,14 +4,6 @@
 
 using namespace jsonread;
 
-namespace {
-
-Uplink::ReplyFn passError(Uplink::DoneFn done) {
-    return [done = std::move(done)](const QJsonObject&, const QString& error) { done(error); };
-}
-
-} // namespace
-
 void Uplink::applyWagerReply(const QJsonObject& reply) {
     const QJsonValue value = reply.value(QLatin1String("wager"));
     if (!value.isObject()) {
@@ -56,34 +48,34 @@ void Uplink::createWager(const QString& format, int32_t minutes, CodesFn done) {
     body.insert(QStringLiteral("format"), format);
     body.insert(QStringLiteral("minutes"), minutes);
     log("WAGER", QStringLiteral("creating a %1 wager, %2 min").arg(format, QString::number(minutes)));
-    wagerPost(QStringLiteral("/wager"), body,
-              [this, done = std::move(done)](const QJsonObject& reply, const QString& error) {
-                  if (!error.isEmpty()) {
-                      done(QString(), QString(), error);
-                      return;
-                  }
-                  const QJsonObject wager = object(reply.value(QLatin1String("wager")));
-                  // The codes come at the top of the reply; a service that
-                  // only puts them into the wager object is read as well.
-                  auto code = [&](const char* key) {
-                      const QString top = text(reply.value(QLatin1String(key)));
-                      return top.isEmpty() ? text(wager.value(QLatin1String(key))) : top;
-                  };
-                  createdWagerId_ = idText(wager.value(QLatin1String("id")));
-                  createdCodeA_ = code("code_a");
-                  createdCodeB_ = code("code_b");
-                  if (!createdWagerId_.isEmpty() && status_.wager.id == createdWagerId_) {
-                      status_.wager.codeA = createdCodeA_;
-                      status_.wager.codeB = createdCodeB_;
-                      if (status_.wager.myCode.isEmpty()) {
-                          status_.wager.myCode = createdCodeA_;
-                      }
-                      emit changed();
-                  }
-                  log("WAGER", QStringLiteral("created %1, codes %2 / %3")
-                                   .arg(createdWagerId_, createdCodeA_, createdCodeB_));
-                  done(createdCodeA_, createdCodeB_, QString());
-              });
+    servicePost(QStringLiteral("/wager"), body,
+                [this, done = std::move(done)](const QJsonObject& reply, const QString& error) {
+                    if (!error.isEmpty()) {
+                        done(QString(), QString(), error);
+                        return;
+                    }
+                    const QJsonObject wager = object(reply.value(QLatin1String("wager")));
+                    // The codes come at the top of the reply; a service that
+                    // only puts them into the wager object is read as well.
+                    auto code = [&](const char* key) {
+                        const QString top = text(reply.value(QLatin1String(key)));
+                        return top.isEmpty() ? text(wager.value(QLatin1String(key))) : top;
+                    };
+                    createdWagerId_ = idText(wager.value(QLatin1String("id")));
+                    createdCodeA_ = code("code_a");
+                    createdCodeB_ = code("code_b");
+                    if (!createdWagerId_.isEmpty() && status_.wager.id == createdWagerId_) {
+                        status_.wager.codeA = createdCodeA_;
+                        status_.wager.codeB = createdCodeB_;
+                        if (status_.wager.myCode.isEmpty()) {
+                            status_.wager.myCode = createdCodeA_;
+                        }
+                        emit changed();
+                    }
+                    log("WAGER", QStringLiteral("created %1, codes %2 / %3")
+                                     .arg(createdWagerId_, createdCodeA_, createdCodeB_));
+                    done(createdCodeA_, createdCodeB_, QString());
+                });
 }
 
 void Uplink::joinWager(const QString& code, DoneFn done) {
@@ -92,42 +84,42 @@ void Uplink::joinWager(const QString& code, DoneFn done) {
     QJsonObject body;
     body.insert(QStringLiteral("code"), normalised);
     log("WAGER", QStringLiteral("joining with code ") + normalised);
-    wagerPost(QStringLiteral("/wager/join"), body, passError(std::move(done)));
+    servicePost(QStringLiteral("/wager/join"), body, passError(std::move(done)));
 }
 
 void Uplink::setReady(const QString& wagerId, bool ready, DoneFn done) {
     QJsonObject body;
     body.insert(QStringLiteral("ready"), ready);
-    wagerPost(QStringLiteral("/wager/") + wagerId + QStringLiteral("/ready"), body,
-              passError(std::move(done)));
+    servicePost(QStringLiteral("/wager/") + wagerId + QStringLiteral("/ready"), body,
+                passError(std::move(done)));
 }
 
 void Uplink::leaveWager(const QString& wagerId, DoneFn done) {
     log("WAGER", QStringLiteral("leaving ") + wagerId);
-    wagerPost(QStringLiteral("/wager/") + wagerId + QStringLiteral("/leave"), QJsonObject(),
-              passError(std::move(done)));
+    servicePost(QStringLiteral("/wager/") + wagerId + QStringLiteral("/leave"), QJsonObject(),
+                passError(std::move(done)));
 }
 
 void Uplink::cancelWager(const QString& wagerId, DoneFn done) {
     log("WAGER", QStringLiteral("cancelling ") + wagerId);
-    wagerPost(QStringLiteral("/wager/") + wagerId + QStringLiteral("/cancel"), QJsonObject(),
-              passError(std::move(done)));
+    servicePost(QStringLiteral("/wager/") + wagerId + QStringLiteral("/cancel"), QJsonObject(),
+                passError(std::move(done)));
 }
 
 void Uplink::startWager(const QString& wagerId, DoneFn done) {
     log("WAGER", QStringLiteral("starting ") + wagerId + QStringLiteral(" now"));
-    wagerPost(QStringLiteral("/wager/") + wagerId + QStringLiteral("/start"), QJsonObject(),
-              passError(std::move(done)));
+    servicePost(QStringLiteral("/wager/") + wagerId + QStringLiteral("/start"), QJsonObject(),
+                passError(std::move(done)));
 }
 
 void Uplink::restartWager(const QString& wagerId, DoneFn done) {
     log("WAGER", QStringLiteral("restarting ") + wagerId);
-    wagerPost(QStringLiteral("/wager/") + wagerId + QStringLiteral("/restart"), QJsonObject(),
-              passError(std::move(done)));
+    servicePost(QStringLiteral("/wager/") + wagerId + QStringLiteral("/restart"), QJsonObject(),
+                passError(std::move(done)));
 }
 
 void Uplink::endWager(const QString& wagerId, DoneFn done) {
     log("WAGER", QStringLiteral("ending ") + wagerId + QStringLiteral(" early"));
-    wagerPost(QStringLiteral("/wager/") + wagerId + QStringLiteral("/end"), QJsonObject(),
-              passError(std::move(done)));
+    servicePost(QStringLiteral("/wager/") + wagerId + QStringLiteral("/end"), QJsonObject(),
+                passError(std::move(done)));
 }

@@ -1,8 +1,14 @@
 #include "uplink_fixture.h"
 
+#include "plugin/module-data.h"
+
 #include <map>
 
 namespace {
+
+QString version() {
+    return QString::fromLatin1(plugin::kVersion);
+}
 
 TEST(UplinkConventions, UrlsHeadersAndFailureTexts) {
     Settings settings;
@@ -16,7 +22,7 @@ TEST(UplinkConventions, UrlsHeadersAndFailureTexts) {
     settings.token = QStringLiteral("t0k");
     EXPECT_EQ(uplink.requestHeaders(false),
               QStringLiteral("Accept-Language: en\r\nAuthorization: Bearer t0k\r\n"));
-    EXPECT_TRUE(Uplink::userAgent().startsWith(QStringLiteral("CorvexTournament/0.3.0 (OBS ")));
+    EXPECT_TRUE(Uplink::userAgent().startsWith(QStringLiteral("CorvexTournament/%1 (OBS ").arg(version())));
 
     Http::Result r;
     r.status = 404;
@@ -91,11 +97,12 @@ TEST_F(UplinkTest, WaitingEventsAreUploadedBeforeTheStatusIsPolled) {
     EXPECT_EQ(batch.bearer(), QStringLiteral("tok-1"));
     EXPECT_EQ(batch.header("Content-Type"), QByteArray("application/json"));
     EXPECT_EQ(batch.header("Accept-Language"), QByteArray("en"));
-    EXPECT_TRUE(batch.header("User-Agent").startsWith("CorvexTournament/0.3.0 (OBS "));
+    EXPECT_TRUE(QString::fromLatin1(batch.header("User-Agent"))
+                    .startsWith(QStringLiteral("CorvexTournament/%1 (OBS ").arg(version())));
     EXPECT_FALSE(batch.body.contains(' '));
     const QJsonObject body = batch.json();
     EXPECT_EQ(body.value(QLatin1String("v")).toInt(), 1);
-    EXPECT_EQ(body.value(QLatin1String("plugin")).toString(), QStringLiteral("0.3.0"));
+    EXPECT_EQ(body.value(QLatin1String("plugin")).toString(), version());
     EXPECT_EQ(body.value(QLatin1String("sent")).toDouble(), static_cast<double>(clock));
     EXPECT_EQ(body.value(QLatin1String("events")).toArray().size(), 60);
 

@@ -316,29 +316,27 @@ bool addDigits(const BuildOptions& o, hud::KillDataSource& source, QString* erro
     return true;
 }
 
-} // namespace
-
-int checkKillData(const std::vector<std::uint8_t>& bytes, int frames, std::uint32_t seed, bool verbose) {
-    std::string error;
-    const auto data = hud::parseKillData(bytes.data(), bytes.size(), &error);
-    QString modelError;
-    const auto model = synth::loadModelFile(synth::defaultModelPath(), &modelError);
-    if (!data || !model) {
-        std::fprintf(stderr, "corvex-build-model: check: %s%s\n", error.c_str(), qPrintable(modelError));
-        return 1;
-    }
-    synth::Rng rng(seed);
+// How the distances of the check's frames read.
+struct DistanceCheck {
     int rows = 0, found = 0, right = 0, wrong = 0, none = 0, cells = 0, cellsRight = 0;
     std::map<std::string, int> confusions;
+};
+
+// Distances of painted kill-feed rows, read whole and, for the templates
+// alone, every figure cell at its true box.
+DistanceCheck checkDistances(const hud::Model& model, const hud::KillData& data, int frames,
+                             std::uint32_t seed, bool verbose) {
+    DistanceCheck c;
+    synth::Rng rng(seed);
     for (int i = 0; i < frames; ++i) {
         const synth::FrameSpec f = digitFrame(rng);
         const synth::RegionCapture capture = synth::feedCapture(f.width, f.height);
         const QImage cap = feedImage(f, capture).convertToFormat(QImage::Format_RGB32);
-        const hud::FeedRead read = hud::readFeedRows(*model, *data, cap.constBits(), cap.width(),
-                                                     cap.height(), static_cast<int>(cap.bytesPerLine()));
+        const hud::FeedRead read = hud::readFeedRows(model, data, cap.constBits(), cap.width(), cap.height(),
+                                                     static_cast<int>(cap.bytesPerLine()));
         const synth::FeedLayout layout = synth::layoutFeed(f);
         for (const synth::FeedLayout::Row& row : layout.rows) {
-            ++rows;
+            ++c.rows;
             const double top = capture.toCapture(QPointF(0, row.capTop)).y();
             const hud::FeedRow* match = nullptr;
             for (const hud::FeedRow& r : read.rows)
@@ -346,9 +344,9 @@ int checkKillData(const std::vector<std::uint8_t>& bytes, int frames, std::uint3
                     match = &r;
             if (!match)
                 continue;
-            ++found;
+            ++c.found;
             if (!match->hasDistance) {
-                ++none;
+                ++c.none;
                 if (verbose)
                     std::fprintf(
                         stderr,
@@ -359,23 +357,27 @@ int checkKillData(const std::vector<std::uint8_t>& bytes, int frames, std::uint3
                 continue;
             }
             if (match->distance == row.row.distance) {
-                ++right;
+                ++c.right;
             } else {
-                ++wrong;
-                ++confusions[std::to_string(row.row.distance) + " as " + std::to_string(match->distance)];
+                ++c.wrong;
+                ++c.confusions[std::to_string(row.row.distance) + " as " + std::to_string(match->distance)];
             }
         }
-        // The templates alone: every figure cell at its true box.
         Harvest h;
         harvestFrame(f, h, 100000);
-        for (const auto& [c, list] : h.pool)
+        for (const auto& [ch, list] : h.pool)
             for (const Cell& cell : list) {
-                const hud::GlyphClass g = hud::classifyGlyph(cell.data(), data->digits, "0123456789m");
-                ++cells;
-                cellsRight += g.character == c;
+                const hud::GlyphClass g = hud::classifyGlyph(cell.data(), data.digits, "0123456789m");
+                ++c.cells;
+                c.cellsRight += g.character == ch;
             }
     }
-    // The damage-log header on frames with and without it, and the plate.
+    return c;
+}
+
+// The damage-log header on frames with and without it, and the plate.
+void checkDownAndPlate(const hud::Model& model, const std::shared_ptr<const hud::KillData>& data, int frames,
+                       std::uint32_t seed, bool verbose) {
     synth::Rng more(seed ^ 0xD0A7u);
     double downMin = 1, downSum = 0, upMax = 0;
     int downs = 0, ups = 0, upHigh = 0, plates = 0, platesRight = 0;
@@ -404,7 +406,7 @@ int checkKillData(const std::vector<std::uint8_t>& bytes, int frames, std::uint3
             continue;
         const synth::RegionCapture pc = synth::plateCapture(f.width, f.height);
         const QImage pimg = feedImage(f, pc).convertToFormat(QImage::Format_RGB32);
-        const hud::PlateRead p = hud::readPlate(*model, *data, pimg.constBits(), pimg.width(), pimg.height(),
+        const hud::PlateRead p = hud::readPlate(model, *data, pimg.constBits(), pimg.width(), pimg.height(),
                                                 static_cast<int>(pimg.bytesPerLine()));
         ++plates;
         platesRight += p.name == plate.name;
@@ -416,12 +418,27 @@ int checkKillData(const std::vector<std::uint8_t>& bytes, int frames, std::uint3
                 "0.65 or more\n",
                 downs, downs ? downSum / downs : 0.0, downMin, ups, upMax, upHigh);
     std::printf("plate: %d of %d names right\n", platesRight, plates);
+}
+
+} // namespace
+
+int checkKillData(const std::vector<std::uint8_t>& bytes, int frames, std::uint32_t seed, bool verbose) {
+    std::string error;
+    const auto data = hud::parseKillData(bytes.data(), bytes.size(), &error);
+    QString modelError;
+    const auto model = synth::loadModelFile(synth::defaultModelPath(), &modelError);
+    if (!data || !model) {
+        std::fprintf(stderr, "corvex-build-model: check: %s%s\n", error.c_str(), qPrintable(modelError));
+        return 1;
+    }
+    const DistanceCheck c = checkDistances(*model, *data, frames, seed, verbose);
+    checkDownAndPlate(*model, data, frames, seed, verbose);
     std::printf("kill-feed check on %d frames: %d rows, %d found, distance right %d, wrong %d, not read %d "
                 "(%.2f %% of found rows right); cells at true boxes %.2f %% right\n",
-                frames, rows, found, right, wrong, none, found ? 100.0 * right / found : 0.0,
-                cells ? 100.0 * cellsRight / cells : 0.0);
+                frames, c.rows, c.found, c.right, c.wrong, c.none, c.found ? 100.0 * c.right / c.found : 0.0,
+                c.cells ? 100.0 * c.cellsRight / c.cells : 0.0);
     int shown = 0;
-    for (const auto& [text, n] : confusions)
+    for (const auto& [text, n] : c.confusions)
         if (shown++ < 20)
             std::printf("  %s (%d)\n", text.c_str(), n);
     return 0;

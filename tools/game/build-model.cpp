@@ -2,6 +2,7 @@
 // tie-breakers) from the HUD font, typeset and painted as the game does, and
 // optionally from captures of real footage.
 
+#include "cli.h"
 #include "build-killfeed.h"
 #include "feedrun.h"
 #include "cluster.h"
@@ -148,6 +149,96 @@ synth::FrameSpec trainingFrame(synth::Rng& rng) {
 }
 
 // Samples every character of one synthetic frame at its true position.
+// Frame pixels of the capture, from the frame's own x.
+struct CaptureX {
+    double left = 0.0;
+    double scale = 1.0;
+    double operator()(double x) const { return (x - left) * scale; }
+};
+
+// Cells of the balance and change characters, as the money reader takes them.
+void harvestMoney(const hud::FramePlanes& planes, const hud::MoneyLine& line, const synth::HudLayout& layout,
+                  const CaptureX& toX, synth::Rng& jitter, Pools& pools) {
+    float cell[hud::kGlyphCellLength];
+    for (const auto* glyphs : {&layout.balance, &layout.change})
+        for (const synth::PlacedGlyph& g : *glyphs) {
+            if (g.c == ',')
+                continue;
+            const double cx = toX(g.cx);
+            // The reader slides its cell in whole pixels, so it meets a
+            // character up to half a pixel off its centre; the templates
+            // are made from cells taken the same way.
+            const double o = tuning.cellOffset;
+            hud::sampleMoneyCell(planes.ink, cx + jitter.uniform(-o, o), line.top, line.bottom, line.height,
+                                 cell);
+            hud::normalizeVector(cell, hud::kMoneyCellLength);
+            add(pools.money, g.c, cell, hud::kMoneyCellLength);
+            const double po = tuning.pairOffset;
+            for (int j = 0; j < 2; ++j) {
+                hud::sampleMoneyCell(planes.ink, cx + jitter.uniform(-po, po), line.top, line.bottom,
+                                     line.height, cell);
+                hud::normalizeVector(cell, hud::kMoneyCellLength);
+                add(pools.moneyJitter, g.c, cell, hud::kMoneyCellLength, tuning.pairPool);
+            }
+        }
+}
+
+// Cells of one reward line's figures and letters, as the line reader takes them.
+void harvestLine(const hud::FramePlanes& planes, const hud::RewardRow* row, const synth::HudLayout::Line& l,
+                 const CaptureX& toX, synth::Rng& jitter, Pools& pools) {
+    float cell[hud::kGlyphCellLength];
+    const bool cash = !l.figure.empty() && l.figure.front().c == '+';
+    std::vector<std::pair<char, QRectF>> letters = l.letters;
+    for (const synth::PlacedGlyph& g : l.figure) {
+        if (cash && g.c != ',') {
+            const double cx = toX(g.cx);
+            const double o = tuning.cellOffset, po = tuning.pairOffset;
+            hud::sampleMoneyCell(planes.ink2, cx + jitter.uniform(-o, o), row->top, row->bottom, row->lh,
+                                 cell);
+            hud::normalizeVector(cell, hud::kMoneyCellLength);
+            add(pools.figure, g.c, cell, hud::kMoneyCellLength);
+            for (int j = 0; j < 2; ++j) {
+                hud::sampleMoneyCell(planes.ink2, cx + jitter.uniform(-po, po), row->top, row->bottom,
+                                     row->lh, cell);
+                hud::normalizeVector(cell, hud::kMoneyCellLength);
+                add(pools.figureJitter, g.c, cell, hud::kMoneyCellLength, tuning.pairPool);
+            }
+        }
+        if (isDigit(g.c) || g.c == 'X' || g.c == 'P') {
+            const double w = glyphInkWidth(g.c, g.cap);
+            letters.emplace_back(g.c, QRectF(g.cx - w / 2, g.top, w, g.cap));
+        }
+    }
+    // Glyph cells from blobs that hold exactly one letter, as the reader
+    // sees them (fused pairs are left to the reader's splitting).
+    for (const auto& [c, box] : letters) {
+        const double x0 = toX(box.left()), x1 = toX(box.right());
+        for (const hud::Blob& b : row->blobs) {
+            if (std::abs(b.x0 - x0) > 1.6 || std::abs(b.x1 + 1 - x1) > 1.6)
+                continue;
+            if (b.height() < 0.7 * row->lh || b.height() > 1.35 * row->lh)
+                continue;
+            hud::sampleGlyphCell(planes.ink2, b, row->top, row->bottom, row->lh, cell);
+            hud::normalizeVector(cell, hud::kGlyphCellLength);
+            add(pools.glyph, c, cell, hud::kGlyphCellLength);
+            break;
+        }
+    }
+    // Neighbours run together, as the reader's splitting meets them: a
+    // template that likes them whole keeps them from being split.
+    for (std::size_t i = 0; i + 1 < l.letters.size(); ++i) {
+        const double x0 = toX(l.letters[i].second.left()), x1 = toX(l.letters[i + 1].second.right());
+        for (const hud::Blob& b : row->blobs) {
+            if (std::abs(b.x0 - x0) > 1.6 || std::abs(b.x1 + 1 - x1) > 1.6)
+                continue;
+            hud::sampleGlyphCell(planes.ink2, b, row->top, row->bottom, row->lh, cell);
+            hud::normalizeVector(cell, hud::kGlyphCellLength);
+            add(pools.fused, l.letters[i].first, cell, hud::kGlyphCellLength);
+            break;
+        }
+    }
+}
+
 void harvestFrame(const synth::FrameSpec& f, synth::Rng& jitter, Pools& pools) {
     const QRect window = synth::hudWindow(f.width, f.height);
     const QImage image = synth::renderFrame(f, window);
@@ -179,30 +270,8 @@ void harvestFrame(const synth::FrameSpec& f, synth::Rng& jitter, Pools& pools) {
         return;
     }
     ++pools.frames;
-    auto toX = [&](double x) { return (x - left) * sc; };
-    float cell[hud::kGlyphCellLength];
-
-    for (const auto* glyphs : {&layout.balance, &layout.change})
-        for (const synth::PlacedGlyph& g : *glyphs) {
-            if (g.c == ',')
-                continue;
-            const double cx = toX(g.cx);
-            // The reader slides its cell in whole pixels, so it meets a
-            // character up to half a pixel off its centre; the templates
-            // are made from cells taken the same way.
-            const double o = tuning.cellOffset;
-            hud::sampleMoneyCell(planes.ink, cx + jitter.uniform(-o, o), line.top, line.bottom, line.height,
-                                 cell);
-            hud::normalizeVector(cell, hud::kMoneyCellLength);
-            add(pools.money, g.c, cell, hud::kMoneyCellLength);
-            const double po = tuning.pairOffset;
-            for (int j = 0; j < 2; ++j) {
-                hud::sampleMoneyCell(planes.ink, cx + jitter.uniform(-po, po), line.top, line.bottom,
-                                     line.height, cell);
-                hud::normalizeVector(cell, hud::kMoneyCellLength);
-                add(pools.moneyJitter, g.c, cell, hud::kMoneyCellLength, tuning.pairPool);
-            }
-        }
+    const CaptureX toX{left, sc};
+    harvestMoney(planes, line, layout, toX, jitter, pools);
 
     hud::findTextBlobs(planes);
     const std::vector<hud::RewardRow> rows =
@@ -214,58 +283,8 @@ void harvestFrame(const synth::FrameSpec& f, synth::Rng& jitter, Pools& pools) {
             if (std::abs(r.top - top) <= 0.3 * l.cap * sc &&
                 (!row || std::abs(r.top - top) < std::abs(row->top - top)))
                 row = &r;
-        if (!row)
-            continue;
-        const bool cash = !l.figure.empty() && l.figure.front().c == '+';
-        std::vector<std::pair<char, QRectF>> letters = l.letters;
-        for (const synth::PlacedGlyph& g : l.figure) {
-            if (cash && g.c != ',') {
-                const double cx = toX(g.cx);
-                const double o = tuning.cellOffset, po = tuning.pairOffset;
-                hud::sampleMoneyCell(planes.ink2, cx + jitter.uniform(-o, o), row->top, row->bottom, row->lh,
-                                     cell);
-                hud::normalizeVector(cell, hud::kMoneyCellLength);
-                add(pools.figure, g.c, cell, hud::kMoneyCellLength);
-                for (int j = 0; j < 2; ++j) {
-                    hud::sampleMoneyCell(planes.ink2, cx + jitter.uniform(-po, po), row->top, row->bottom,
-                                         row->lh, cell);
-                    hud::normalizeVector(cell, hud::kMoneyCellLength);
-                    add(pools.figureJitter, g.c, cell, hud::kMoneyCellLength, tuning.pairPool);
-                }
-            }
-            if (isDigit(g.c) || g.c == 'X' || g.c == 'P') {
-                const double w = glyphInkWidth(g.c, g.cap);
-                letters.emplace_back(g.c, QRectF(g.cx - w / 2, g.top, w, g.cap));
-            }
-        }
-        // Glyph cells from blobs that hold exactly one letter, as the reader
-        // sees them (fused pairs are left to the reader's splitting).
-        for (const auto& [c, box] : letters) {
-            const double x0 = toX(box.left()), x1 = toX(box.right());
-            for (const hud::Blob& b : row->blobs) {
-                if (std::abs(b.x0 - x0) > 1.6 || std::abs(b.x1 + 1 - x1) > 1.6)
-                    continue;
-                if (b.height() < 0.7 * row->lh || b.height() > 1.35 * row->lh)
-                    continue;
-                hud::sampleGlyphCell(planes.ink2, b, row->top, row->bottom, row->lh, cell);
-                hud::normalizeVector(cell, hud::kGlyphCellLength);
-                add(pools.glyph, c, cell, hud::kGlyphCellLength);
-                break;
-            }
-        }
-        // Neighbours run together, as the reader's splitting meets them: a
-        // template that likes them whole keeps them from being split.
-        for (std::size_t i = 0; i + 1 < l.letters.size(); ++i) {
-            const double x0 = toX(l.letters[i].second.left()), x1 = toX(l.letters[i + 1].second.right());
-            for (const hud::Blob& b : row->blobs) {
-                if (std::abs(b.x0 - x0) > 1.6 || std::abs(b.x1 + 1 - x1) > 1.6)
-                    continue;
-                hud::sampleGlyphCell(planes.ink2, b, row->top, row->bottom, row->lh, cell);
-                hud::normalizeVector(cell, hud::kGlyphCellLength);
-                add(pools.fused, l.letters[i].first, cell, hud::kGlyphCellLength);
-                break;
-            }
-        }
+        if (row)
+            harvestLine(planes, row, l, toX, jitter, pools);
     }
 }
 
@@ -775,8 +794,7 @@ hud::Model train(const Pools& pools, std::size_t moneyT, std::size_t figureT, st
 }
 
 int fail(const QString& message) {
-    std::fprintf(stderr, "corvex-build-model: %s\n", qPrintable(message));
-    return 1;
+    return synth::toolError("corvex-build-model", message);
 }
 
 } // namespace
@@ -840,10 +858,7 @@ int main(int argc, char** argv) {
                    "how many distances come out right.",
                    "n"});
     cli.addOption({"verbose", "Print per-character statistics."});
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    cli.process(args);
+    synth::parseArguments(cli, argc, argv);
     verbose = cli.isSet("verbose");
     tuning.cellOffset = cli.value("cell-offset").toDouble();
     tuning.pairOffset = cli.value("pair-offset").toDouble();

@@ -2,6 +2,7 @@
 // of the game's look, through the same crop and scaling as the engine, and
 // with --sequences the kill-feed readers and trackers on played matches.
 
+#include "cli.h"
 #include "eval-match.h"
 #include "feedrun.h"
 #include "hudio.h"
@@ -106,21 +107,16 @@ int main(int argc, char** argv) {
         {"show-lines", "Print every reward line read wrongly: what was painted and what was read."});
     cli.addOption({"sequences", "Evaluate the kill-feed readers on this many match sequences.", "n"});
     cli.addOption({"kill-data", "Kill-feed data file.", "file", synth::defaultKillDataPath()});
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    cli.process(args);
+    synth::parseArguments(cli, argc, argv);
 
     const synth::Glyphs& glyphs = synth::Glyphs::instance();
     if (!glyphs.ok()) {
-        std::fprintf(stderr, "corvex-eval: %s\n", qPrintable(glyphs.error()));
-        return 1;
+        return synth::toolError("corvex-eval", glyphs.error());
     }
     QString error;
     const auto model = synth::loadModelFile(cli.value("model"), &error);
     if (!model) {
-        std::fprintf(stderr, "corvex-eval: %s\n", qPrintable(error));
-        return 1;
+        return synth::toolError("corvex-eval", error);
     }
     const QString dump = cli.value("dump-failures");
     if (!dump.isEmpty() && !QDir().mkpath(dump)) {
@@ -138,15 +134,13 @@ int main(int argc, char** argv) {
         m.lookRange = cli.isSet("range");
         m.dumpDir = dump;
         if (!ok || m.count < 1) {
-            std::fprintf(stderr, "corvex-eval: bad --sequences\n");
-            return 1;
+            return synth::toolError("corvex-eval", QStringLiteral("bad --sequences"));
         }
         return synth::evalMatches(m);
     }
     const int count = cli.value("count").toInt(&ok);
     if (!ok || count < 1) {
-        std::fprintf(stderr, "corvex-eval: bad --count\n");
-        return 1;
+        return synth::toolError("corvex-eval", QStringLiteral("bad --count"));
     }
 
     synth::Variation variation;

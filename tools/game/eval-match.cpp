@@ -93,6 +93,144 @@ QJsonObject reportedJson(const hud::CombatEvent& e) {
     return o;
 }
 
+// What the sequences add up to.
+struct MatchTallies {
+    std::map<hud::CombatEvent::Kind, Tally> precision, recall;
+    Tally distance, icon, headshot, weapon, plate, plateFound, selfKills;
+    int squadReported = 0, smallSequences = 0, unreadable = 0;
+};
+
+// Plays the match through the readers at the engine's rates; returns what
+// they reported and tallies the weapon plate on the way.
+std::vector<hud::CombatEvent> replayMatch(const MatchSequence& match, CombatReplay& replay, MatchTallies& t) {
+    std::vector<hud::CombatEvent> reported;
+    const FrameSpec& look = match.look();
+    const int W = look.width, H = look.height;
+    for (int i = 0; i < match.frameCount(); ++i) {
+        const std::int64_t now = MatchSequence::frameTime(i);
+        const AuxSchedule which = replay.due(now, W, H);
+        if (!which.feed && !which.down && !which.plate)
+            continue;
+        const FrameSpec frame = match.frame(i);
+        // Each due reader on its own painted window, in the engine's order.
+        for (int r = 0; r < 3; ++r) {
+            AuxSchedule one;
+            one.feed = r == 0 && which.feed;
+            one.down = r == 1 && which.down;
+            one.fullScan = one.down && which.fullScan;
+            one.plate = r == 2 && which.plate;
+            const std::vector<QRect> regions = CombatReplay::windows(one, W, H);
+            if (regions.empty())
+                continue;
+            const QRect box = captureWindow(regions.front(), W, H);
+            replay.run(one, renderFrame(frame, box), box.topLeft(), W, H, now, reported);
+        }
+        if (which.plate) {
+            const bool shown = frame.plate.has_value() && !frame.down;
+            if (shown) {
+                t.plateFound.add(replay.lastPlate().found);
+                t.plate.add(replay.lastPlate().name == frame.plate->name);
+            }
+        }
+    }
+    return reported;
+}
+
+// One-to-one matching in time order: each truth event takes the earliest
+// unmatched report of its kind within its window. Returns whether anything
+// was missed or reported beyond the truth, with both in `missed` and `extra`.
+bool scoreMatch(const MatchSequence& match, const std::vector<hud::CombatEvent>& reported, MatchTallies& t,
+                QJsonArray& missed, QJsonArray& extra) {
+    std::vector<bool> used(reported.size(), false);
+    bool failed = false;
+    // Below 1000 lines the engine reads neither the feed nor the plate, and
+    // an up needs the plate back: only downs can be reported there.
+    const bool small = match.look().height < 1000;
+    if (small)
+        ++t.smallSequences;
+    for (const MatchEvent& truth : match.events()) {
+        if (truth.kind == MatchEventKind::Kill && truth.squad)
+            continue; // friendly fire is not reported as a kill
+        if (small && truth.kind != MatchEventKind::Down) {
+            ++t.unreadable;
+            continue;
+        }
+        const hud::CombatEvent* hit = nullptr;
+        for (std::size_t j = 0; j < reported.size(); ++j)
+            if (!used[j] && sameKind(truth, reported[j]) && inTime(truth, reported[j])) {
+                used[j] = true;
+                hit = &reported[j];
+                break;
+            }
+        t.recall[kindOf(truth.kind)].add(hit != nullptr);
+        if (truth.kind == MatchEventKind::Death && truth.self)
+            t.selfKills.add(hit != nullptr);
+        if (!hit) {
+            failed = true;
+            missed.append(matchEventJson(truth));
+            continue;
+        }
+        if (truth.kind == MatchEventKind::Kill || truth.kind == MatchEventKind::Death) {
+            t.distance.add(hit->dist == truth.distance);
+            t.icon.add(hit->wtype == truth.icon);
+            t.headshot.add(hit->headshot == truth.headshot);
+            if (truth.kind == MatchEventKind::Kill)
+                t.weapon.add(hit->weapon == truth.weapon);
+        }
+    }
+    for (std::size_t j = 0; j < reported.size(); ++j) {
+        t.precision[reported[j].kind].add(used[j]);
+        if (!used[j]) {
+            failed = true;
+            extra.append(reportedJson(reported[j]));
+            for (const MatchEvent& truth : match.events())
+                if (truth.kind == MatchEventKind::Kill && truth.squad && inTime(truth, reported[j]))
+                    ++t.squadReported;
+        }
+    }
+    return failed;
+}
+
+void dumpMatch(const QString& dir, std::uint32_t seed, const MatchSequence& match,
+               const std::vector<hud::CombatEvent>& reported, const QJsonArray& missed,
+               const QJsonArray& extra) {
+    QJsonObject o;
+    o["seed"] = static_cast<double>(seed);
+    o["missed"] = missed;
+    o["unmatched reports"] = extra;
+    QJsonArray all;
+    for (const hud::CombatEvent& e : reported)
+        all.append(reportedJson(e));
+    o["reported"] = all;
+    o["truth"] = match.truthJson();
+    QFile out(QDir(dir).filePath(QStringLiteral("match-%1.json").arg(seed)));
+    if (out.open(QIODevice::WriteOnly))
+        out.write(QJsonDocument(o).toJson(QJsonDocument::Indented));
+}
+
+void printTallies(const MatchEvalOptions& opt, MatchTallies& t) {
+    std::printf("sequences %d (seeds %u to %u)\n", opt.count, opt.seed,
+                opt.seed + static_cast<std::uint32_t>(opt.count) - 1);
+    print("kill precision", t.precision[hud::CombatEvent::Kill]);
+    print("kill recall", t.recall[hud::CombatEvent::Kill]);
+    print("death precision", t.precision[hud::CombatEvent::Death]);
+    print("death recall", t.recall[hud::CombatEvent::Death]);
+    print("  self-kills found as deaths", t.selfKills);
+    print("distance exact (found kills and deaths)", t.distance);
+    print("weapon icon class right", t.icon);
+    print("headshot flag right", t.headshot);
+    print("weapon in hand right (found kills)", t.weapon);
+    print("plate line found", t.plateFound);
+    print("plate name right", t.plate);
+    print("down precision", t.precision[hud::CombatEvent::Down]);
+    print("downs detected", t.recall[hud::CombatEvent::Down]);
+    print("up precision", t.precision[hud::CombatEvent::Up]);
+    print("ups detected", t.recall[hud::CombatEvent::Up]);
+    std::printf("%-44s %d\n", "friendly-fire rows reported as kills", t.squadReported);
+    std::printf("%-44s %d (%d events not counted above)\n", "sequences below 1000 lines", t.smallSequences,
+                t.unreadable);
+}
+
 } // namespace
 
 int evalMatches(const MatchEvalOptions& opt) {
@@ -102,10 +240,7 @@ int evalMatches(const MatchEvalOptions& opt) {
         std::fprintf(stderr, "corvex-eval: %s\n", error.c_str());
         return 1;
     }
-    std::map<hud::CombatEvent::Kind, Tally> precision, recall;
-    Tally distance, icon, headshot, weapon, plate, plateFound, selfKills;
-    int squadReported = 0, smallSequences = 0, unreadable = 0;
-
+    MatchTallies tallies;
     for (int s = 0; s < opt.count; ++s) {
         const std::uint32_t seed = opt.seed + static_cast<std::uint32_t>(s);
         MatchOptions mo;
@@ -113,126 +248,16 @@ int evalMatches(const MatchEvalOptions& opt) {
         mo.variation.lookRange = opt.lookRange;
         const MatchSequence match(seed, mo);
         CombatReplay replay(opt.model, killData);
-        std::vector<hud::CombatEvent> reported;
-        const FrameSpec& look = match.look();
-        const int W = look.width, H = look.height;
-        for (int i = 0; i < match.frameCount(); ++i) {
-            const std::int64_t now = MatchSequence::frameTime(i);
-            const AuxSchedule which = replay.due(now, W, H);
-            if (!which.feed && !which.down && !which.plate)
-                continue;
-            const FrameSpec frame = match.frame(i);
-            // Each due reader on its own painted window, in the engine's order.
-            for (int r = 0; r < 3; ++r) {
-                AuxSchedule one;
-                one.feed = r == 0 && which.feed;
-                one.down = r == 1 && which.down;
-                one.fullScan = one.down && which.fullScan;
-                one.plate = r == 2 && which.plate;
-                const std::vector<QRect> regions = CombatReplay::windows(one, W, H);
-                if (regions.empty())
-                    continue;
-                const QRect box = captureWindow(regions.front(), W, H);
-                replay.run(one, renderFrame(frame, box), box.topLeft(), W, H, now, reported);
-            }
-            if (which.plate) {
-                const bool shown = frame.plate.has_value() && !frame.down;
-                if (shown) {
-                    plateFound.add(replay.lastPlate().found);
-                    plate.add(replay.lastPlate().name == frame.plate->name);
-                }
-            }
-        }
-
-        // One-to-one matching in time order: each truth event takes the
-        // earliest unmatched report of its kind within its window.
-        std::vector<bool> used(reported.size(), false);
-        bool failed = false;
+        const std::vector<hud::CombatEvent> reported = replayMatch(match, replay, tallies);
         QJsonArray missed;
-        // Below 1000 lines the engine reads neither the feed nor the plate,
-        // and an up needs the plate back: only downs can be reported there.
-        const bool small = H < 1000;
-        if (small)
-            ++smallSequences;
-        for (const MatchEvent& truth : match.events()) {
-            if (truth.kind == MatchEventKind::Kill && truth.squad)
-                continue; // friendly fire is not reported as a kill
-            if (small && truth.kind != MatchEventKind::Down) {
-                ++unreadable;
-                continue;
-            }
-            const hud::CombatEvent* hit = nullptr;
-            for (std::size_t j = 0; j < reported.size(); ++j)
-                if (!used[j] && sameKind(truth, reported[j]) && inTime(truth, reported[j])) {
-                    used[j] = true;
-                    hit = &reported[j];
-                    break;
-                }
-            recall[kindOf(truth.kind)].add(hit != nullptr);
-            if (truth.kind == MatchEventKind::Death && truth.self)
-                selfKills.add(hit != nullptr);
-            if (!hit) {
-                failed = true;
-                missed.append(matchEventJson(truth));
-                continue;
-            }
-            if (truth.kind == MatchEventKind::Kill || truth.kind == MatchEventKind::Death) {
-                distance.add(hit->dist == truth.distance);
-                icon.add(hit->wtype == truth.icon);
-                headshot.add(hit->headshot == truth.headshot);
-                if (truth.kind == MatchEventKind::Kill)
-                    weapon.add(hit->weapon == truth.weapon);
-            }
-        }
         QJsonArray extra;
-        for (std::size_t j = 0; j < reported.size(); ++j) {
-            precision[reported[j].kind].add(used[j]);
-            if (!used[j]) {
-                failed = true;
-                extra.append(reportedJson(reported[j]));
-                for (const MatchEvent& truth : match.events())
-                    if (truth.kind == MatchEventKind::Kill && truth.squad && inTime(truth, reported[j]))
-                        ++squadReported;
-            }
-        }
-        if (failed && !opt.dumpDir.isEmpty()) {
-            QJsonObject o;
-            o["seed"] = static_cast<double>(seed);
-            o["missed"] = missed;
-            o["unmatched reports"] = extra;
-            QJsonArray all;
-            for (const hud::CombatEvent& e : reported)
-                all.append(reportedJson(e));
-            o["reported"] = all;
-            o["truth"] = match.truthJson();
-            QFile out(QDir(opt.dumpDir).filePath(QStringLiteral("match-%1.json").arg(seed)));
-            if (out.open(QIODevice::WriteOnly))
-                out.write(QJsonDocument(o).toJson(QJsonDocument::Indented));
-        }
+        const bool failed = scoreMatch(match, reported, tallies, missed, extra);
+        if (failed && !opt.dumpDir.isEmpty())
+            dumpMatch(opt.dumpDir, seed, match, reported, missed, extra);
         std::fprintf(stderr, "corvex-eval: sequence %d of %d (%d frames, %zu events)\n", s + 1, opt.count,
                      match.frameCount(), reported.size());
     }
-
-    std::printf("sequences %d (seeds %u to %u)\n", opt.count, opt.seed,
-                opt.seed + static_cast<std::uint32_t>(opt.count) - 1);
-    print("kill precision", precision[hud::CombatEvent::Kill]);
-    print("kill recall", recall[hud::CombatEvent::Kill]);
-    print("death precision", precision[hud::CombatEvent::Death]);
-    print("death recall", recall[hud::CombatEvent::Death]);
-    print("  self-kills found as deaths", selfKills);
-    print("distance exact (found kills and deaths)", distance);
-    print("weapon icon class right", icon);
-    print("headshot flag right", headshot);
-    print("weapon in hand right (found kills)", weapon);
-    print("plate line found", plateFound);
-    print("plate name right", plate);
-    print("down precision", precision[hud::CombatEvent::Down]);
-    print("downs detected", recall[hud::CombatEvent::Down]);
-    print("up precision", precision[hud::CombatEvent::Up]);
-    print("ups detected", recall[hud::CombatEvent::Up]);
-    std::printf("%-44s %d\n", "friendly-fire rows reported as kills", squadReported);
-    std::printf("%-44s %d (%d events not counted above)\n", "sequences below 1000 lines", smallSequences,
-                unreadable);
+    printTallies(opt, tallies);
     return 0;
 }
 

@@ -3,6 +3,7 @@
 // cash HUD (or the whole reading as JSON), the kill-feed detail text, and for
 // a folder the kill, death, down and up transitions the trackers report.
 
+#include "cli.h"
 #include "feedrun.h"
 #include "engine/event-text.h"
 #include "hudio.h"
@@ -121,21 +122,16 @@ int main(int argc, char** argv) {
     cli.addOption({"frames", "Replay the frames of this folder through the trackers.", "dir"});
     cli.addOption({"fps", "Frame rate of --frames.", "n", "10"});
     cli.addPositionalArgument("images", "PNG or JPEG files.", "[IMAGE...]");
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    cli.process(args);
+    synth::parseArguments(cli, argc, argv);
     const QStringList files = cli.positionalArguments();
     const bool replay = cli.isSet("frames");
     if (files.isEmpty() && !replay) {
-        std::fprintf(stderr, "corvex-read: no image given (see --help)\n");
-        return 2;
+        return synth::toolError("corvex-read", QStringLiteral("no image given (see --help)"), 2);
     }
     QString error;
     const auto model = synth::loadModelFile(cli.value("model"), &error);
     if (!model) {
-        std::fprintf(stderr, "corvex-read: %s\n", qPrintable(error));
-        return 1;
+        return synth::toolError("corvex-read", error);
     }
     std::shared_ptr<const hud::KillData> killData;
     if (replay || cli.isSet("feed")) {
@@ -150,8 +146,7 @@ int main(int argc, char** argv) {
         bool ok = false;
         const double fps = cli.value("fps").toDouble(&ok);
         if (!ok || !(fps > 0 && fps <= 240)) {
-            std::fprintf(stderr, "corvex-read: bad --fps\n");
-            return 2;
+            return synth::toolError("corvex-read", QStringLiteral("bad --fps"), 2);
         }
         return replayFolder(cli.value("frames"), fps, model, killData);
     }

@@ -1,6 +1,7 @@
 // corvex-synth: paints game frames with the cash HUD and writes the ground
 // truth beside each one, or a played match as numbered frames with its truth.
 
+#include "cli.h"
 #include "match.h"
 #include "synth.h"
 
@@ -18,8 +19,7 @@
 namespace {
 
 int fail(const QString& message) {
-    std::fprintf(stderr, "corvex-synth: %s\n", qPrintable(message));
-    return 1;
+    return synth::toolError("corvex-synth", message);
 }
 
 // "KILL CONFIRMED:+250", "HEADSHOT:25XP", "KILL:+100:panel"
@@ -246,10 +246,7 @@ int main(int argc, char** argv) {
     cli.addOption({"parts", "Paint only the areas the engine captures; black elsewhere (much faster)."});
     cli.addOption({"format", "Frame files of a match: png or jpg (quality 95).", "format", "png"});
     cli.addOption({"limit", "Write at most this many frames of the match.", "n"});
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    cli.process(args);
+    synth::parseArguments(cli, argc, argv);
 
     const synth::Glyphs& glyphs = synth::Glyphs::instance();
     if (!glyphs.ok())

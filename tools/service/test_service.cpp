@@ -1,5 +1,7 @@
 #include "test_service.h"
 
+#include "plugin/version.h"
+
 #ifndef CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_OPENSSL_SUPPORT
 #endif
@@ -558,7 +560,7 @@ struct TestService::Impl {
                                          {"twitch_live", false},
                                          {"vods_on", QJsonValue::Null},
                                          {"plugin_ok", true}});
-        doc.insert("plugin", QJsonObject{{"latest", "0.3.0"},
+        doc.insert("plugin", QJsonObject{{"latest", CORVEX_VERSION},
                                          {"min", "0.1.0"},
                                          {"url", originLocked() + "/download"},
                                          {"portable_url", originLocked() + "/download/portable"}});
@@ -1179,6 +1181,16 @@ struct TestService::Impl {
         advanceWagers();
         return wagerReply(*w, player.id);
     }
+
+    // A request as it arrives on one of the server's threads: recorded,
+    // matched against the faults, then answered by the fault or the routes.
+    void handle(const httplib::Request& req, httplib::Response& res);
+    // Records the request and takes the fault it meets, if any.
+    Request record(const httplib::Request& req, std::optional<Fault>& fault, std::uint64_t& generation,
+                   bool& verbose);
+    // Answers as the fault says; false when the fault lets the request pass.
+    bool answerFault(const Fault& fault, std::uint64_t generation, const httplib::Request& req,
+                     httplib::Response& res);
 };
 
 // --- plumbing ------------------------------------------------------------------
@@ -1226,6 +1238,145 @@ void dropConnection(const httplib::Request& req) {
 
 } // namespace
 
+Request TestService::Impl::record(const httplib::Request& req, std::optional<Fault>& fault,
+                                  std::uint64_t& generation, bool& verbose) {
+    Request r;
+    r.method = qs(req.method);
+    r.path = qs(req.path);
+    const std::size_t q = req.target.find('?');
+    r.query = q == std::string::npos ? QString() : qs(req.target.substr(q + 1));
+    for (const auto& h : req.headers)
+        r.headers.append({QByteArray::fromStdString(h.first), QByteArray::fromStdString(h.second)});
+    r.body = QByteArray::fromStdString(req.body);
+    r.at = wallNow();
+
+    std::lock_guard<std::mutex> lock(mu);
+    const QString& api = opt.apiPath;
+    r.route = r.path.startsWith(api + "/") ? r.path.mid(api.size()) : r.path;
+    recorded.push_back(r);
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        const bool routeMatches = it->exactRoute ? r.route == it->route : r.route.startsWith(it->route);
+        const bool methodMatches =
+            it->method.isEmpty() || it->method.compare(r.method, Qt::CaseInsensitive) == 0;
+        if (!routeMatches || !methodMatches)
+            continue;
+        fault = *it;
+        if (it->times > 0 && --it->times == 0)
+            faults.erase(it);
+        break;
+    }
+    generation = releaseGeneration;
+    verbose = opt.verbose;
+    cv.notify_all();
+    return r;
+}
+
+bool TestService::Impl::answerFault(const Fault& fault, std::uint64_t generation, const httplib::Request& req,
+                                    httplib::Response& res) {
+    Impl* impl = this;
+    switch (fault.kind) {
+    case Fault::Kind::Pass:
+        return false;
+    case Fault::Kind::Status:
+        res.status = fault.statusCode;
+        res.set_content(fault.body.toStdString(), fault.contentType.toStdString());
+        return true;
+    case Fault::Kind::Drop:
+        dropConnection(req);
+        res.status = 500;
+        return true;
+    case Fault::Kind::Huge: {
+        const auto total = static_cast<std::size_t>(std::max<std::int64_t>(0, fault.hugeBytes));
+        res.status = 200;
+        res.set_content_provider(total, "application/json",
+                                 [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                     static const std::string block(64 * 1024, ' ');
+                                     const std::size_t n = std::min(length, block.size());
+                                     (void)offset;
+                                     return sink.write(block.data(), n);
+                                 });
+        return true;
+    }
+    case Fault::Kind::Echo: {
+        std::string echo = req.method + " " + req.target + "\r\n";
+        for (const auto& h : req.headers)
+            echo += h.first + ": " + h.second + "\r\n";
+        echo += "\r\n" + req.body;
+        res.status = 200;
+        res.set_content(echo, "message/http");
+        return true;
+    }
+    case Fault::Kind::Trickle: {
+        const auto total = static_cast<std::size_t>(std::max<std::int64_t>(0, fault.hugeBytes));
+        const auto piece = static_cast<std::size_t>(std::max<std::int64_t>(1, fault.pieceBytes));
+        const auto interval = std::chrono::milliseconds(std::max(0, fault.pieceIntervalMs));
+        const std::size_t cut =
+            fault.cutAfterBytes < 0 ? total : static_cast<std::size_t>(fault.cutAfterBytes);
+        res.status = 200;
+        res.set_content_provider(
+            total, "application/octet-stream",
+            [impl, piece, interval, cut](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                if (offset >= cut)
+                    return false; // the server closes the connection short of the length
+                if (offset > 0 && interval.count() > 0) {
+                    std::unique_lock<std::mutex> lock(impl->mu);
+                    if (impl->cv.wait_for(lock, interval, [&] { return impl->stopping; }))
+                        return false;
+                }
+                std::string chunk(std::min({length, piece, cut - offset}), '\0');
+                for (std::size_t i = 0; i < chunk.size(); ++i)
+                    chunk[i] = static_cast<char>('a' + (offset + i) % 26);
+                return sink.write(chunk.data(), chunk.size());
+            });
+        return true;
+    }
+    case Fault::Kind::Hang: {
+        std::unique_lock<std::mutex> lock(mu);
+        cv.wait(lock, [&] { return stopping || releaseGeneration != generation; });
+        lock.unlock();
+        dropConnection(req);
+        res.status = 500;
+        return true;
+    }
+    }
+    return false;
+}
+
+void TestService::Impl::handle(const httplib::Request& req, httplib::Response& res) {
+    std::optional<Fault> fault;
+    std::uint64_t generation = 0;
+    bool verbose = false;
+    const Request r = record(req, fault, generation, verbose);
+    if (verbose)
+        std::fprintf(stderr, "%s %s%s%s\n", req.method.c_str(), req.path.c_str(), fault ? " (fault)" : "",
+                     r.bearer().isEmpty() ? "" : " [token]");
+
+    if (fault && fault->delayMs > 0) {
+        std::unique_lock<std::mutex> lock(mu);
+        const bool interrupted =
+            cv.wait_for(lock, std::chrono::milliseconds(fault->delayMs), [&] { return stopping; });
+        if (interrupted) {
+            lock.unlock();
+            dropConnection(req);
+            return;
+        }
+    }
+    if (fault && answerFault(*fault, generation, req, res))
+        return;
+
+    Reply reply;
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        if (r.path.startsWith(opt.apiPath + "/"))
+            reply = route(r);
+        else
+            reply = Reply{404, htmlPage("Not found", "Nothing is served at " + r.path + "."),
+                          "text/html; charset=utf-8"};
+    }
+    res.status = reply.status;
+    res.set_content(reply.body.toStdString(), reply.type.toStdString());
+}
+
 TestService::TestService() : d(std::make_unique<Impl>()) {
     d->resetState();
 }
@@ -1272,136 +1423,7 @@ bool TestService::start(const Options& options) {
     server->set_write_timeout(10, 0);
 
     Impl* impl = d.get();
-    auto handler = [impl](const httplib::Request& req, httplib::Response& res) {
-        Request r;
-        r.method = qs(req.method);
-        r.path = qs(req.path);
-        const std::size_t q = req.target.find('?');
-        r.query = q == std::string::npos ? QString() : qs(req.target.substr(q + 1));
-        for (const auto& h : req.headers)
-            r.headers.append({QByteArray::fromStdString(h.first), QByteArray::fromStdString(h.second)});
-        r.body = QByteArray::fromStdString(req.body);
-        r.at = wallNow();
-
-        std::optional<Fault> fault;
-        std::uint64_t generation = 0;
-        bool verbose = false;
-        {
-            std::lock_guard<std::mutex> lock(impl->mu);
-            const QString& api = impl->opt.apiPath;
-            r.route = r.path.startsWith(api + "/") ? r.path.mid(api.size()) : r.path;
-            impl->recorded.push_back(r);
-            for (auto it = impl->faults.begin(); it != impl->faults.end(); ++it) {
-                const bool routeMatches =
-                    it->exactRoute ? r.route == it->route : r.route.startsWith(it->route);
-                const bool methodMatches =
-                    it->method.isEmpty() || it->method.compare(r.method, Qt::CaseInsensitive) == 0;
-                if (!routeMatches || !methodMatches)
-                    continue;
-                fault = *it;
-                if (it->times > 0 && --it->times == 0)
-                    impl->faults.erase(it);
-                break;
-            }
-            generation = impl->releaseGeneration;
-            verbose = impl->opt.verbose;
-            impl->cv.notify_all();
-        }
-        if (verbose)
-            std::fprintf(stderr, "%s %s%s%s\n", req.method.c_str(), req.path.c_str(), fault ? " (fault)" : "",
-                         r.bearer().isEmpty() ? "" : " [token]");
-
-        if (fault && fault->delayMs > 0) {
-            std::unique_lock<std::mutex> lock(impl->mu);
-            const bool interrupted = impl->cv.wait_for(lock, std::chrono::milliseconds(fault->delayMs),
-                                                       [&] { return impl->stopping; });
-            if (interrupted) {
-                lock.unlock();
-                dropConnection(req);
-                return;
-            }
-        }
-        if (fault) {
-            switch (fault->kind) {
-            case Fault::Kind::Pass:
-                break;
-            case Fault::Kind::Status:
-                res.status = fault->statusCode;
-                res.set_content(fault->body.toStdString(), fault->contentType.toStdString());
-                return;
-            case Fault::Kind::Drop:
-                dropConnection(req);
-                res.status = 500;
-                return;
-            case Fault::Kind::Huge: {
-                const auto total = static_cast<std::size_t>(std::max<std::int64_t>(0, fault->hugeBytes));
-                res.status = 200;
-                res.set_content_provider(total, "application/json",
-                                         [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                                             static const std::string block(64 * 1024, ' ');
-                                             const std::size_t n = std::min(length, block.size());
-                                             (void)offset;
-                                             return sink.write(block.data(), n);
-                                         });
-                return;
-            }
-            case Fault::Kind::Echo: {
-                std::string echo = req.method + " " + req.target + "\r\n";
-                for (const auto& h : req.headers)
-                    echo += h.first + ": " + h.second + "\r\n";
-                echo += "\r\n" + req.body;
-                res.status = 200;
-                res.set_content(echo, "message/http");
-                return;
-            }
-            case Fault::Kind::Trickle: {
-                const auto total = static_cast<std::size_t>(std::max<std::int64_t>(0, fault->hugeBytes));
-                const auto piece = static_cast<std::size_t>(std::max<std::int64_t>(1, fault->pieceBytes));
-                const auto interval = std::chrono::milliseconds(std::max(0, fault->pieceIntervalMs));
-                const std::size_t cut =
-                    fault->cutAfterBytes < 0 ? total : static_cast<std::size_t>(fault->cutAfterBytes);
-                res.status = 200;
-                res.set_content_provider(
-                    total, "application/octet-stream",
-                    [impl, piece, interval, cut](std::size_t offset, std::size_t length,
-                                                 httplib::DataSink& sink) {
-                        if (offset >= cut)
-                            return false; // the server closes the connection short of the length
-                        if (offset > 0 && interval.count() > 0) {
-                            std::unique_lock<std::mutex> lock(impl->mu);
-                            if (impl->cv.wait_for(lock, interval, [&] { return impl->stopping; }))
-                                return false;
-                        }
-                        std::string chunk(std::min({length, piece, cut - offset}), '\0');
-                        for (std::size_t i = 0; i < chunk.size(); ++i)
-                            chunk[i] = static_cast<char>('a' + (offset + i) % 26);
-                        return sink.write(chunk.data(), chunk.size());
-                    });
-                return;
-            }
-            case Fault::Kind::Hang: {
-                std::unique_lock<std::mutex> lock(impl->mu);
-                impl->cv.wait(lock, [&] { return impl->stopping || impl->releaseGeneration != generation; });
-                lock.unlock();
-                dropConnection(req);
-                res.status = 500;
-                return;
-            }
-            }
-        }
-
-        Reply reply;
-        {
-            std::lock_guard<std::mutex> lock(impl->mu);
-            if (r.path.startsWith(impl->opt.apiPath + "/"))
-                reply = impl->route(r);
-            else
-                reply = Reply{404, htmlPage("Not found", "Nothing is served at " + r.path + "."),
-                              "text/html; charset=utf-8"};
-        }
-        res.status = reply.status;
-        res.set_content(reply.body.toStdString(), reply.type.toStdString());
-    };
+    auto handler = [impl](const httplib::Request& req, httplib::Response& res) { impl->handle(req, res); };
     server->Get(".*", handler);
     server->Post(".*", handler);
     server->Put(".*", handler);

@@ -1,10 +1,10 @@
 // The module's entry points: what OBS calls to load, localise and unload it.
 
-#include "lang.h"
-#include "log.h"
-#include "module-data.h"
-#include "obs-compat.h"
-#include "obs-ref.h"
+#include "plugin/lang.h"
+#include "plugin/log.h"
+#include "plugin/module-data.h"
+#include "plugin/obs-compat.h"
+#include "plugin/obs-ref.h"
 
 #include "dock/dock.h"
 #include "engine/engine.h"
@@ -97,6 +97,7 @@ MODULE_EXPORT bool obs_module_load(void) {
     g_engine->setOutputStateQuery([] {
         return OutputState{obs_frontend_streaming_active(), obs_frontend_recording_active()};
     });
+    g_engine->setCurrentSceneQuery([] { return OBSSourceAutoRelease(obs_frontend_get_current_scene()); });
 
     Lang::apply(g_engine->settings().lang);
     const char* obsLocale = obs_get_locale();
