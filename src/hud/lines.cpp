@@ -472,6 +472,45 @@ std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vect
     return words;
 }
 
+namespace {
+
+// A glyph digit whose runner-up came this close is a close call.
+constexpr float kCloseDigit = 0.08f;
+
+// An experience amount ("25XP") is never the cash figure, however much its
+// digits make it look like one: the line's text reading takes it.
+bool endsInXp(const GlyphWord& word) {
+    const std::size_t n = word.size();
+    return n >= 3 && word[n - 2].letter == 'X' && word[n - 1].letter == 'P';
+}
+
+// The experience amount is set in the figures' font: a digit of it that
+// the glyph templates found a close call is decided again by the figure
+// templates and their pair tie-breakers, and changed only when those are
+// sure of it.
+void settleXpDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                    std::vector<GlyphWord>& words, float minLineConfidence, float minMargin) {
+    constexpr std::string_view kDigits = "0123456789";
+    for (GlyphWord& word : words) {
+        if (!endsInXp(word))
+            continue;
+        for (std::size_t i = 0; i + 2 < word.size(); ++i) {
+            GlyphRead& g = word[i];
+            if (!isDigit(g.digit) || g.digitScore - g.digitSecond >= kCloseDigit)
+                continue;
+            MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+            std::array<Candidate, kDigits.size()> candidates{};
+            for (std::size_t c = 0; c < kDigits.size(); ++c)
+                candidates[c] = bestPosition(ctx, (g.box.x0 + g.box.x1) / 2.0, kDigits[c], 1);
+            const Decision d = decide(ctx, candidates.data(), candidates.size());
+            if (d.margin >= minMargin && d.chosen.score >= minLineConfidence)
+                g.digit = d.chosen.character;
+        }
+    }
+}
+
+} // namespace
+
 bool looksNumeric(const GlyphWord& word) {
     if (word.empty())
         return false;
@@ -829,13 +868,13 @@ namespace {
 // the experience amount and the reason text.
 void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow& row,
                   const std::vector<Blob>& blobs, float minLineConfidence, float minMargin, HudLine& line) {
-    const std::vector<GlyphWord> words =
-        readGlyphWords(planes, blobs, row.top, row.bottom, row.lh, model.glyphs);
+    std::vector<GlyphWord> words = readGlyphWords(planes, blobs, row.top, row.bottom, row.lh, model.glyphs);
+    settleXpDigits(model, planes, row, words, minLineConfidence, minMargin);
 
     // Digits at the end of the line are the figure, read as glyphs when
     // it did not stand where expected.
     std::size_t k = words.size();
-    while (k > 1 && looksNumeric(words[k - 1]))
+    while (k > 1 && looksNumeric(words[k - 1]) && !endsInXp(words[k - 1]))
         --k;
     if (k < words.size() && !line.hasFigure) {
         const Blob& last = words.back().back().box;

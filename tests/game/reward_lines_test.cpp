@@ -211,3 +211,56 @@ TEST_F(RewardLines, SameFramesAtTheFarEndsOfTheLooksRange) {
             expectLines(c, r);
         }
 }
+
+TEST_F(RewardLines, ExperienceDigitsOfCloseCallsReadInTheFiguresFont) {
+    // 2160p frames whose experience amounts the glyph templates read one
+    // digit off, each a 5 taken for a 6: the figure templates, the amount's
+    // own font, settle those close calls.
+    const std::vector<Case> frames = {
+        {"853XP",
+         3840,
+         2160,
+         0.856698578853299,
+         3956477770u,
+         62,
+         0.46134420624338024,
+         false,
+         587,
+         0,
+         {{"REVENGE KILL", 0, 853}}},
+        {"645XP among figures",
+         3840,
+         2160,
+         1.2902965488066576,
+         4173738344u,
+         74,
+         0.0,
+         false,
+         40,
+         0,
+         {{"CONTROL ZONE ENTERED", 291, 0},
+          {"REVENGE KILL", 96, 0},
+          {"REVENGE KILL", 0, 645},
+          {"HOT ZONE PRESENCE", 1, 0}}},
+        {"85XP above figures",
+         3840,
+         2160,
+         0.9726699579244314,
+         2305917331u,
+         81,
+         0.0,
+         false,
+         707,
+         -71,
+         {{"CONTROL ZONE PRESENCE", 0, 85},
+          {"KILL CONFIRMED", 77, 0},
+          {"KILL CONFIRMED", 741, 0},
+          {"REVIVED TEAMMATE", 31, 0}}},
+    };
+    for (const Case& c : frames) {
+        const hud::HudReading r = read(frameOf(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectLines(c, r);
+    }
+}

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -105,6 +106,10 @@ int main(int argc, char** argv) {
     cli.addOption({"range", "Draw the look and the footage from the range around the game's own."});
     cli.addOption(
         {"show-lines", "Print every reward line read wrongly: what was painted and what was read."});
+    cli.addOption({"frames",
+                   "Read only these frames of the run (numbers as --show-lines prints them, "
+                   "comma-separated); with --dump-failures each is written, failed or not.",
+                   "list"});
     cli.addOption({"sequences", "Evaluate the kill-feed readers on this many match sequences.", "n"});
     cli.addOption({"kill-data", "Kill-feed data file.", "file", synth::defaultKillDataPath()});
     synth::parseArguments(cli, argc, argv);
@@ -164,8 +169,13 @@ int main(int argc, char** argv) {
     synth::FrameSpec f;
     std::int64_t t = 0;
     int index = 0;
+    std::set<int> only;
+    for (const QString& n : cli.value("frames").split(',', Qt::SkipEmptyParts))
+        only.insert(n.toInt());
     while (frames.next(f, t)) {
         ++index;
+        if (!only.empty() && only.count(index) == 0)
+            continue;
         const QRect window = synth::hudWindow(f.width, f.height);
         const QImage image = synth::renderFrame(f, window);
         const QImage capture = synth::captureHudRegion(image, window.topLeft(), f.width, f.height);
@@ -225,7 +235,7 @@ int main(int argc, char** argv) {
         for (bool u : used)
             extraLines += u ? 0 : 1;
 
-        if (failed && !dump.isEmpty()) {
+        if ((failed || !only.empty()) && !dump.isEmpty()) {
             const QString base =
                 QDir(dump).filePath(QStringLiteral("fail-%1").arg(index, 5, 10, QLatin1Char('0')));
             capture.save(base + ".png", "PNG");
