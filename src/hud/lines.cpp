@@ -509,6 +509,71 @@ void settleXpDigits(const Model& model, const FramePlanes& planes, const RewardR
     }
 }
 
+// Leading digits of an experience amount whose blobs the mask lost: the
+// amount is set right to left on the figures' advances, and one advance
+// left of its first digit read lies the blank before the phrase unless a
+// digit stands there. Each such place where the figure templates are sure
+// of a digit adds it, up to the amount's five digits.
+void findLostXpDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                      const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
+                      float minMargin, HudLine& line) {
+    if (!line.hasXp || line.xp <= 0)
+        return;
+    std::size_t xpWord = count;
+    for (std::size_t w = count; w-- > 0;)
+        if (endsInXp(words[w])) {
+            xpWord = w;
+            break;
+        }
+    if (xpWord == count)
+        return;
+    std::size_t digits = 0;
+    for (std::int32_t v = line.xp; v > 0; v /= 10)
+        ++digits;
+    // The amount's leftmost digit as read, counted leftwards from the "X".
+    const GlyphRead* leftmost = nullptr;
+    std::size_t seen = 0;
+    for (std::size_t w = xpWord + 1; w-- > 0 && seen < digits;) {
+        const std::size_t end = w == xpWord ? words[w].size() - 2 : words[w].size();
+        for (std::size_t i = end; i-- > 0 && seen < digits;) {
+            leftmost = &words[w][i];
+            ++seen;
+        }
+    }
+    if (leftmost == nullptr || seen < digits)
+        return;
+    constexpr std::string_view kDigits = "0123456789";
+    constexpr std::size_t kMaxXpDigits = 5;
+    const WidthTable& widths = figureWidths();
+    MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    double x = (leftmost->box.x0 + leftmost->box.x1) / 2.0;
+    char right = leftmost->digit;
+    std::int32_t scale = 1;
+    for (std::size_t i = 0; i < digits; ++i)
+        scale *= 10;
+    std::int32_t value = line.xp;
+    // An amount never starts with a zero: a 0 found counts once a digit
+    // further left is found too.
+    std::int32_t kept = value;
+    for (; digits < kMaxXpDigits; ++digits) {
+        std::array<Candidate, kDigits.size()> candidates{};
+        for (std::size_t c = 0; c < kDigits.size(); ++c) {
+            const double step = (widths.of(right) + widths.of(kDigits[c])) / 2.0 * row.lh;
+            candidates[c] = bestPosition(ctx, x - step, kDigits[c], 2);
+        }
+        const Decision d = decide(ctx, candidates.data(), candidates.size());
+        if (d.margin < minMargin || d.chosen.score < minLineConfidence)
+            break;
+        value += (d.chosen.character - '0') * scale;
+        scale *= 10;
+        if (d.chosen.character != '0')
+            kept = value;
+        x = d.chosen.x;
+        right = d.chosen.character;
+    }
+    line.xp = kept;
+}
+
 } // namespace
 
 bool looksNumeric(const GlyphWord& word) {
@@ -887,6 +952,7 @@ void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow
             figureFromLetterS(words, k, line);
     }
     readLineText(words, k, line);
+    findLostXpDigits(model, planes, row, words, k, minLineConfidence, minMargin, line);
 }
 
 bool isWholePhrase(const HudLine& line) {

@@ -31,6 +31,7 @@ struct Case {
     std::int64_t balance;
     std::int64_t change; // 0: none shown
     std::vector<PaintedLine> lines;
+    double sourceScale = 1.0;
 };
 
 class RewardLines : public FootageTest {
@@ -45,6 +46,7 @@ protected:
         f.brightBehindHud = c.brightBehindHud;
         f.degradation.jpegQuality = c.jpeg;
         f.degradation.blurSigma = c.blur;
+        f.degradation.sourceScale = c.sourceScale;
         synth::CashHud cash;
         cash.balance = c.balance;
         if (c.change != 0)
@@ -256,6 +258,55 @@ TEST_F(RewardLines, ExperienceDigitsOfCloseCallsReadInTheFiguresFont) {
           {"KILL CONFIRMED", 77, 0},
           {"KILL CONFIRMED", 741, 0},
           {"REVIVED TEAMMATE", 31, 0}}},
+    };
+    for (const Case& c : frames) {
+        const hud::HudReading r = read(frameOf(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectLines(c, r);
+    }
+}
+
+TEST_F(RewardLines, ExperienceDigitsTheMaskLostAreFoundOnTheFiguresAdvances) {
+    // Blurred frames where a digit of the amount never became a blob: the
+    // first, or one in the middle with the digit before it left beyond a
+    // word space.
+    const std::vector<Case> frames = {
+        {"308XP, its 3 and 0 lost",
+         2560,
+         1440,
+         1.0428509512641764,
+         648527224u,
+         61,
+         0.5242088634580055,
+         false,
+         535771105,
+         -28,
+         {{"CONTROL ZONE PRESENCE", 0, 308}}},
+        {"688XP, its middle 8 lost",
+         1920,
+         1080,
+         1.282764961503796,
+         940537086u,
+         0,
+         0.6810737581176076,
+         false,
+         8653902,
+         256638,
+         {{"CONTROL ZONE ENTERED", 0, 93}, {"ROTORS DESTROYED", 0, 791}, {"CONTROL ZONE PRESENCE", 0, 688}},
+         1.057673398946613},
+        {"450XP, its 4 lost",
+         2560,
+         1440,
+         1.0154517409263981,
+         306112859u,
+         90,
+         0.5753168790213148,
+         false,
+         74,
+         -510,
+         {{"HOT ZONE PRESENCE", 8657, 0}, {"HOT ZONE PRESENCE", 0, 450}, {"ROTORS DESTROYED", 7265, 0}},
+         1.064445814495244},
     };
     for (const Case& c : frames) {
         const hud::HudReading r = read(frameOf(c));
