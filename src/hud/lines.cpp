@@ -52,6 +52,9 @@ using Cell = std::array<float, kGlyphCellLength>;
 // own spacing take close to half of a panel with the game's narrow padding.
 constexpr double kPanelLooseFill = 0.3;
 constexpr double kPanelRimLight = 0.9;
+// "KILL" on its panel is about 1.6 panel heights wide.
+constexpr int kNarrowPanelMinWidth = 36;
+constexpr double kNarrowPanelHeights = 1.3;
 
 bool plainTextSize(const Blob& b) {
     return b.height() >= kTextMinHeight && b.height() <= kTextMaxHeight && b.width() <= kTextMaxWidth &&
@@ -145,8 +148,16 @@ std::vector<Blob> findPanels(FramePlanes& planes, int w, int h) {
     for (const Blob& b : brightBlobs) {
         const int bw = b.width();
         const int bh = b.height();
-        if (bh < kPanelMinHeight || bh > kPanelMaxHeight || bw < kPanelMinWidth || bw > kPanelMaxWidth)
+        if (bh < kPanelMinHeight || bh > kPanelMaxHeight || bw < kNarrowPanelMinWidth || bw > kPanelMaxWidth)
             continue;
+        // A short word's panel at a small HUD scale is narrower than the
+        // usual lower bound; such a one must be light all round its padding.
+        if (bw < kPanelMinWidth) {
+            if (bw >= kNarrowPanelHeights * bh && b.area > kPanelLooseFill * bw * bh &&
+                rimLight(bright, w, b) >= kPanelRimLight)
+                panels.push_back(b);
+            continue;
+        }
         if (b.area > kPanelFill * bw * bh ||
             (b.area > kPanelLooseFill * bw * bh && rimLight(bright, w, b) >= kPanelRimLight))
             panels.push_back(b);
@@ -461,6 +472,110 @@ std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vect
     return words;
 }
 
+namespace {
+
+// A glyph digit whose runner-up came this close is a close call.
+constexpr float kCloseDigit = 0.08f;
+
+// An experience amount ("25XP") is never the cash figure, however much its
+// digits make it look like one: the line's text reading takes it.
+bool endsInXp(const GlyphWord& word) {
+    const std::size_t n = word.size();
+    return n >= 3 && word[n - 2].letter == 'X' && word[n - 1].letter == 'P';
+}
+
+// The experience amount is set in the figures' font: a digit of it that
+// the glyph templates found a close call is decided again by the figure
+// templates and their pair tie-breakers, and changed only when those are
+// sure of it.
+void settleXpDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                    std::vector<GlyphWord>& words, float minLineConfidence, float minMargin) {
+    constexpr std::string_view kDigits = "0123456789";
+    for (GlyphWord& word : words) {
+        if (!endsInXp(word))
+            continue;
+        for (std::size_t i = 0; i + 2 < word.size(); ++i) {
+            GlyphRead& g = word[i];
+            if (!isDigit(g.digit) || g.digitScore - g.digitSecond >= kCloseDigit)
+                continue;
+            MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+            std::array<Candidate, kDigits.size()> candidates{};
+            for (std::size_t c = 0; c < kDigits.size(); ++c)
+                candidates[c] = bestPosition(ctx, (g.box.x0 + g.box.x1) / 2.0, kDigits[c], 1);
+            const Decision d = decide(ctx, candidates.data(), candidates.size());
+            if (d.margin >= minMargin && d.chosen.score >= minLineConfidence)
+                g.digit = d.chosen.character;
+        }
+    }
+}
+
+// Leading digits of an experience amount whose blobs the mask lost: the
+// amount is set right to left on the figures' advances, and one advance
+// left of its first digit read lies the blank before the phrase unless a
+// digit stands there. Each such place where the figure templates are sure
+// of a digit adds it, up to the amount's five digits.
+void findLostXpDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                      const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
+                      float minMargin, HudLine& line) {
+    if (!line.hasXp || line.xp <= 0)
+        return;
+    std::size_t xpWord = count;
+    for (std::size_t w = count; w-- > 0;)
+        if (endsInXp(words[w])) {
+            xpWord = w;
+            break;
+        }
+    if (xpWord == count)
+        return;
+    std::size_t digits = 0;
+    for (std::int32_t v = line.xp; v > 0; v /= 10)
+        ++digits;
+    // The amount's leftmost digit as read, counted leftwards from the "X".
+    const GlyphRead* leftmost = nullptr;
+    std::size_t seen = 0;
+    for (std::size_t w = xpWord + 1; w-- > 0 && seen < digits;) {
+        const std::size_t end = w == xpWord ? words[w].size() - 2 : words[w].size();
+        for (std::size_t i = end; i-- > 0 && seen < digits;) {
+            leftmost = &words[w][i];
+            ++seen;
+        }
+    }
+    if (leftmost == nullptr || seen < digits)
+        return;
+    constexpr std::string_view kDigits = "0123456789";
+    constexpr std::size_t kMaxXpDigits = 5;
+    const WidthTable& widths = figureWidths();
+    MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    double x = (leftmost->box.x0 + leftmost->box.x1) / 2.0;
+    char right = leftmost->digit;
+    std::int32_t scale = 1;
+    for (std::size_t i = 0; i < digits; ++i)
+        scale *= 10;
+    std::int32_t value = line.xp;
+    // An amount never starts with a zero: a 0 found counts once a digit
+    // further left is found too.
+    std::int32_t kept = value;
+    for (; digits < kMaxXpDigits; ++digits) {
+        std::array<Candidate, kDigits.size()> candidates{};
+        for (std::size_t c = 0; c < kDigits.size(); ++c) {
+            const double step = (widths.of(right) + widths.of(kDigits[c])) / 2.0 * row.lh;
+            candidates[c] = bestPosition(ctx, x - step, kDigits[c], 2);
+        }
+        const Decision d = decide(ctx, candidates.data(), candidates.size());
+        if (d.margin < minMargin || d.chosen.score < minLineConfidence)
+            break;
+        value += (d.chosen.character - '0') * scale;
+        scale *= 10;
+        if (d.chosen.character != '0')
+            kept = value;
+        x = d.chosen.x;
+        right = d.chosen.character;
+    }
+    line.xp = kept;
+}
+
+} // namespace
+
 bool looksNumeric(const GlyphWord& word) {
     if (word.empty())
         return false;
@@ -545,8 +660,31 @@ bool figureFromLetterS(const std::vector<GlyphWord>& words, std::size_t first, H
     return true;
 }
 
-// Longest phrase the second attempt compares, without its spaces.
+// Whether the glyph reader, with templates of its own, spells the digits of
+// a figure reading whose scores were high but whose close call between two
+// digits the pair classifier left open: the glyphs right of the figure's
+// "$", each clearly a digit, must be exactly the figure's digits.
+bool glyphsConfirmFigure(const std::vector<GlyphWord>& words, std::size_t first, const MoneyReading& r,
+                         double lh) {
+    if (r.digits.empty())
+        return false;
+    std::string spelled;
+    for (std::size_t w = first; w < words.size(); ++w)
+        for (const GlyphRead& g : words[w]) {
+            if ((g.box.x0 + g.box.x1) / 2.0 <= r.dollarX + 0.3 * lh)
+                continue;
+            if (!isDigit(g.digit) || g.digitScore < 0.7f || g.digitScore - g.digitSecond < 0.03f)
+                return false;
+            spelled.push_back(g.digit);
+        }
+    return spelled == r.digits;
+}
+
+// Longest phrase the second attempt compares, without its spaces; and the
+// fewest letters it starts from ("KILL" on a panel, its "KI" run together
+// into one glyph, reads as three).
 constexpr std::size_t kRescueMaxLetters = 40;
+constexpr std::size_t kRescueMinLetters = 3;
 
 // Edit distance in half steps like editDistance, where a read glyph may also
 // stand for two letters run together, or two pieces for one cut letter, at
@@ -581,7 +719,7 @@ int fusedDistance(std::string_view read, std::string_view phrase) {
 // letters. Most of the phrase must have been read, and no other phrase may
 // come near.
 const std::string* rescuePhrase(std::string_view letters) {
-    if (letters.size() < 4 || letters.size() > kRescueMaxLetters)
+    if (letters.size() < kRescueMinLetters || letters.size() > kRescueMaxLetters)
         return nullptr;
     std::array<char, kRescueMaxLetters> buffer{};
     const std::string* bestPhrase = nullptr;
@@ -618,6 +756,22 @@ const std::string* rescuePhrase(std::string_view letters) {
 
 namespace {
 
+// Whether `word` holds leading digits of the experience amount whose first
+// glyph is `next`: digits only, clearly so, closer to it than the blank that
+// separates the amount from the phrase (a whole cap), with room in the
+// amount's five digits.
+bool leadsAmount(const GlyphWord& word, const GlyphRead& next, std::size_t digits) {
+    if (word.empty() || digits > 5)
+        return false;
+    const int gap = next.box.x0 - word.back().box.x1 - 1;
+    if (gap > 0.7 * next.box.height())
+        return false;
+    for (const GlyphRead& g : word)
+        if (!isDigit(g.digit) || g.digitScore < g.letterScore || g.digitScore < 0.7f)
+            return false;
+    return !(word.front().digit == '0');
+}
+
 // Marks the words that are an XP amount ("25XP") and takes the value.
 std::vector<bool> readXpWords(const std::vector<GlyphWord>& words, std::size_t count, HudLine& line) {
     std::vector<bool> isXp(count, false);
@@ -640,9 +794,32 @@ std::vector<bool> readXpWords(const std::vector<GlyphWord>& words, std::size_t c
         }
         if (!digitsOnly)
             continue;
+        // The amount's digits stand on advances wider than themselves, so a
+        // narrow digit can leave a blank as wide as a word space: digits just
+        // before the amount, closer than the blank before it, belong to it.
+        std::size_t digits = n - 2;
+        std::int32_t scale = 1;
+        for (std::size_t i = 0; i + 2 < n; ++i)
+            scale *= 10;
+        std::size_t first = w;
+        while (first > 0 &&
+               leadsAmount(words[first - 1], words[first].front(), digits + words[first - 1].size())) {
+            const GlyphWord& lead = words[first - 1];
+            std::int32_t leadValue = 0;
+            std::int32_t leadScale = 1;
+            for (const GlyphRead& g : lead) {
+                leadValue = leadValue * 10 + (g.digit - '0');
+                leadScale *= 10;
+            }
+            value += leadValue * scale;
+            scale *= leadScale;
+            digits += lead.size();
+            --first;
+        }
         line.hasXp = true;
         line.xp = value;
-        isXp[w] = true;
+        for (std::size_t k = first; k <= w; ++k)
+            isXp[k] = true;
     }
     return isXp;
 }
@@ -724,6 +901,15 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
         if (phrase.matched && phrase.phrase == t.snappedOnly) {
             line.text = t.snappedOnly;
             line.known = true;
+            // Words that snapped to nothing may be the rest of a longer
+            // phrase ending in these ("KILL GONHRMED" is "KILL CONFIRMED"):
+            // that phrase wins when the letters as read are clearly it.
+            if (t.snappedWords < t.wordCount) {
+                const std::string* longer = rescuePhrase(t.allLetters);
+                if (longer != nullptr && longer->size() > t.snappedOnly.size() &&
+                    longer->find(t.snappedOnly) != std::string::npos)
+                    line.text = *longer;
+            }
             return;
         }
     }
@@ -739,6 +925,341 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
         line.known = t.snappedWords == t.wordCount;
     }
 }
+
+namespace {
+
+// Steps shared by both attempts at a row's words: the glyph words of
+// `blobs`, a figure spelled at their end when none stood where expected,
+// the experience amount and the reason text.
+void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                  const std::vector<Blob>& blobs, float minLineConfidence, float minMargin, HudLine& line) {
+    std::vector<GlyphWord> words = readGlyphWords(planes, blobs, row.top, row.bottom, row.lh, model.glyphs);
+    settleXpDigits(model, planes, row, words, minLineConfidence, minMargin);
+
+    // Digits at the end of the line are the figure, read as glyphs when
+    // it did not stand where expected.
+    std::size_t k = words.size();
+    while (k > 1 && looksNumeric(words[k - 1]) && !endsInXp(words[k - 1]))
+        --k;
+    if (k < words.size() && !line.hasFigure) {
+        const Blob& last = words.back().back().box;
+        const FigureRead f =
+            readFigure(model, planes, row, (last.x0 + last.x1) / 2.0, minLineConfidence, minMargin);
+        if (f.accepted || (f.reading.ok && f.reading.minScore >= minLineConfidence &&
+                           glyphsConfirmFigure(words, k, f.reading, row.lh)))
+            takeFigure(f.reading, line);
+        else
+            figureFromLetterS(words, k, line);
+    }
+    readLineText(words, k, line);
+    findLostXpDigits(model, planes, row, words, k, minLineConfidence, minMargin, line);
+}
+
+bool isWholePhrase(const HudLine& line) {
+    if (!line.known || line.text.empty())
+        return false;
+    const std::vector<std::string>& phrases = eventPhrases();
+    return std::find(phrases.begin(), phrases.end(), line.text) != phrases.end();
+}
+
+// Whether the mask holds a run of text-height ink in the row, left of the
+// figure, that was too wide to pass as a text blob: at the font's own
+// letter spacing a whole word can fuse into one component, and the first
+// reading then lacks it.
+bool lostWideRun(const FramePlanes& planes, const RewardRow& row, double limit) {
+    if (!planes.maskBlobsReady)
+        return false;
+    for (const Blob& b : planes.scratch.blobs) {
+        if (b.width() <= kTextMaxWidth || b.x1 >= limit)
+            continue;
+        const int bh = b.height();
+        const int overlap = std::min(b.y1, row.bottom) - std::max(b.y0, row.top) + 1;
+        if (bh >= 0.7 * row.lh && bh <= 1.35 * row.lh && 2 * overlap >= row.lh)
+            return true;
+    }
+    return false;
+}
+
+// Ink of the second attempt, as a share of the ramp: the money line's own
+// retry threshold (a top-hat of 24 rather than 34), so that thin strokes
+// at small sizes hold together.
+constexpr float kRetryInk = 0.2173913f;
+constexpr float kRetryLuma = 95.0f;
+
+// The row's glyph blobs labelled afresh from ink2 inside the row's band,
+// with no limit on width (runs are cut by the glyph splitter) and the lower
+// ink threshold. Dark text on panels is in ink2 already; there the luma
+// test does not apply.
+std::vector<Blob> retryBlobs(const FramePlanes& planes, const RewardRow& row, double hp, double limit) {
+    std::vector<Blob> out;
+    const Plane& ink2 = planes.ink2;
+    const Plane& smooth = planes.smooth;
+    const int w = ink2.width;
+    const int h = ink2.height;
+    if (!sameSize(smooth, w, h) || !sameSize(planes.ink, w, h))
+        return out;
+    const int pad = std::max(2, row.lh / 3);
+    const int y0 = std::max(0, row.top - pad);
+    const int y1 = std::min(h - 1, row.bottom + pad);
+    const int x0 = std::max(0, static_cast<int>(std::ceil(w - 32.0 * hp)));
+    const int x1 = std::min(w - 1, static_cast<int>(std::min(limit, static_cast<double>(w))) - 1);
+    if (y1 - y0 < 2 || x1 - x0 < 2)
+        return out;
+    const int cw = x1 - x0 + 1;
+    const int ch = y1 - y0 + 1;
+    std::vector<std::uint8_t> crop(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch), 0);
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            const std::size_t i = offset(x0 + x, y0 + y, w);
+            const float v = ink2.pixels[i];
+            const bool panelInk = v != planes.ink.pixels[i];
+            crop[offset(x, y, cw)] = (v > kRetryInk && (panelInk || smooth.pixels[i] > kRetryLuma)) ? 1 : 0;
+        }
+    LabelScratch scratch;
+    std::vector<Blob> blobs;
+    labelComponents(crop, cw, ch, blobs, scratch);
+    for (Blob b : blobs) {
+        const int bh = b.height();
+        if (bh < 0.7 * row.lh || bh > 1.35 * row.lh || b.area < kTextMinArea)
+            continue;
+        b.x0 += x0;
+        b.x1 += x0;
+        b.y0 += y0;
+        b.y1 += y0;
+        out.push_back(b);
+    }
+    std::sort(out.begin(), out.end(), [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    return out;
+}
+
+// Takes a later attempt's reading of a row when it is a whole phrase of the
+// game and the earlier was not, or the earlier was a part of it; a figure or
+// amount only the later attempt found comes with it.
+bool adoptReading(const HudLine& second, HudLine& line) {
+    if (!isWholePhrase(second))
+        return false;
+    if (isWholePhrase(line) &&
+        (second.text.size() <= line.text.size() || second.text.find(line.text) == std::string::npos))
+        return false;
+    line.text = second.text;
+    line.raw = second.raw;
+    line.known = true;
+    if (!line.hasXp && second.hasXp) {
+        line.hasXp = true;
+        line.xp = second.xp;
+    }
+    if (!line.hasFigure && second.hasFigure) {
+        line.hasFigure = true;
+        line.figure = second.figure;
+        line.figureConfidence = second.figureConfidence;
+        line.figureMargin = second.figureMargin;
+    }
+    return true;
+}
+
+HudLine withFigureOf(const HudLine& line) {
+    HudLine out;
+    out.hasFigure = line.hasFigure;
+    out.figure = line.figure;
+    out.figureConfidence = line.figureConfidence;
+    out.figureMargin = line.figureMargin;
+    return out;
+}
+
+// Shares of the way from the band's background to its brightest text that
+// the local ramp starts and ends at; its mask is the ramp's middle.
+constexpr double kLocalRampLow = 0.25;
+constexpr double kLocalRampSpan = 0.5;
+// Less than this between background and text is no text at all.
+constexpr float kLocalMinContrast = 30.0f;
+
+// Value at share q of the sorted values (q in 0..1).
+float quantile(std::vector<float>& v, double q) {
+    const std::size_t k = std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())));
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+    return v[k];
+}
+
+// Third attempt, for rows whose thin or blurred strokes the frame's top-hat
+// breaks apart (small frames scaled up, soft streams): the band's ink is
+// ramped afresh from its own background and brightest text, the row's blobs
+// and figure are read from that, and ink2 is put back afterwards. Panel
+// text keeps the panel's ink.
+HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row, bool measureRow, double hp,
+                         double figureRight, double limit, float minLineConfidence, float minMargin,
+                         const HudLine& first) {
+    HudLine second = withFigureOf(first);
+    Plane& ink2 = planes.ink2;
+    const Plane& smooth = planes.smooth;
+    const int w = ink2.width;
+    const int h = ink2.height;
+    if (!sameSize(smooth, w, h) || !sameSize(planes.ink, w, h))
+        return second;
+    const int pad = std::max(2, row.lh / 3);
+    const int y0 = std::max(0, row.top - pad);
+    const int y1 = std::min(h - 1, row.bottom + pad);
+    const int x0 = std::max(0, static_cast<int>(std::ceil(w - 32.0 * hp)));
+    const int x1 = w - 1;
+    if (y1 - y0 < 2 || x1 - x0 < 2)
+        return second;
+    const int cw = x1 - x0 + 1;
+    const int ch = y1 - y0 + 1;
+    std::vector<float> values;
+    values.reserve(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            values.push_back(smooth.pixels[offset(x, y, w)]);
+    const float background = quantile(values, 0.5);
+    const float text = quantile(values, 0.98);
+    if (!(text - background >= kLocalMinContrast))
+        return second;
+    const float low = background + static_cast<float>(kLocalRampLow) * (text - background);
+    const float span = static_cast<float>(kLocalRampSpan) * (text - background);
+
+    std::vector<float> saved(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
+    std::vector<std::uint8_t> crop(saved.size(), 0);
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            const std::size_t i = offset(x0 + x, y0 + y, w);
+            const std::size_t c = offset(x, y, cw);
+            saved[c] = ink2.pixels[i];
+            const bool panelInk = ink2.pixels[i] != planes.ink.pixels[i];
+            if (!panelInk)
+                ink2.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
+            crop[c] = ink2.pixels[i] > 0.5f ? 1 : 0;
+        }
+    LabelScratch scratch;
+    std::vector<Blob> labelled;
+    labelComponents(crop, cw, ch, labelled, scratch);
+    std::vector<Blob> blobs;
+    for (Blob b : labelled) {
+        const int bh = b.height();
+        if (bh < 0.7 * row.lh || bh > 1.35 * row.lh || b.area < kTextMinArea)
+            continue;
+        b.x0 += x0;
+        b.x1 += x0;
+        b.y0 += y0;
+        b.y1 += y0;
+        blobs.push_back(b);
+    }
+    std::sort(blobs.begin(), blobs.end(), [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    // A row placed where the game puts its lines is measured on its blobs.
+    if (measureRow) {
+        std::vector<int> y0s;
+        std::vector<int> y1s;
+        for (const Blob& b : blobs)
+            if (b.height() >= 0.8 * hp && b.height() <= 1.15 * hp) {
+                y0s.push_back(b.y0);
+                y1s.push_back(b.y1);
+            }
+        if (y0s.size() < 2) {
+            blobs.clear();
+        } else {
+            row.top = static_cast<int>(medianInt(y0s));
+            row.bottom = static_cast<int>(medianInt(y1s));
+            row.lh = row.bottom - row.top + 1;
+            row.blobs = blobs;
+        }
+    }
+
+    if (!second.hasFigure && !blobs.empty()) {
+        const Blob* figureBlob = nullptr;
+        for (const Blob& b : blobs)
+            if (std::abs(b.x1 - figureRight) <= 0.5 * hp && (figureBlob == nullptr || b.x1 > figureBlob->x1))
+                figureBlob = &b;
+        if (figureBlob != nullptr) {
+            const FigureRead f = readFigure(model, planes, row, (figureBlob->x0 + figureBlob->x1) / 2.0,
+                                            minLineConfidence, minMargin);
+            if (f.accepted) {
+                takeFigure(f.reading, second);
+                limit = f.reading.dollarX - 0.6 * row.lh - 0.3 * hp;
+            }
+        }
+    }
+    blobs.erase(std::remove_if(blobs.begin(), blobs.end(), [limit](const Blob& b) { return b.x1 >= limit; }),
+                blobs.end());
+    if (!blobs.empty())
+        readRowWords(model, planes, row, blobs, minLineConfidence, minMargin, second);
+    for (int y = 0; y < ch; ++y)
+        std::copy_n(saved.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw)), cw,
+                    ink2.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0, y0 + y, w)));
+    return second;
+}
+
+// Further attempts at a row whose words did not read as a whole phrase of
+// the game, or lost a fused run: first the blobs relabelled in the row's own
+// band, then the band's ink ramped from its own contrast.
+void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, double hp, double figureRight,
+                   double limit, float minLineConfidence, float minMargin, HudLine& line) {
+    const std::vector<Blob> blobs = retryBlobs(planes, row, hp, limit);
+    if (!blobs.empty()) {
+        HudLine second = withFigureOf(line);
+        readRowWords(model, planes, row, blobs, minLineConfidence, minMargin, second);
+        if (adoptReading(second, line))
+            return;
+    }
+    const HudLine third = readWithLocalInk(model, planes, row, false, hp, figureRight, limit,
+                                           minLineConfidence, minMargin, line);
+    adoptReading(third, line);
+}
+
+// Where the last digit's centre stands left of the figure's right edge, in
+// line heights: half a digit's ink, a "1" narrower; and how far short of the
+// edge a read figure may end before its last digit counts as lost.
+constexpr double kLastDigitCentres[] = {0.3, 0.2, 0.4};
+constexpr double kLastDigitSlack = 0.75;
+
+// The game's own places for its lines, in money heights below the balance.
+constexpr double kFirstLineTop = 1.1;
+constexpr double kLinePitch = 1.3;
+constexpr int kMaxLines = 4;
+
+// Lines whose strokes the frame's mask broke into pieces too small to make
+// a row at all: each place where the game puts a line, holds no line read
+// and has text ink, is read with the band's own ink. Only a whole phrase of
+// the game with its figure or amount counts there.
+void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom, double moneyHeight,
+                    float minLineConfidence, float minMargin, std::vector<HudLine>& lines) {
+    const int width = planes.ink2.width;
+    const double hp = kRewardTextScale * moneyHeight;
+    const double figureRight = (width - 1) - kFigureRightMargin * moneyHeight;
+    const double xMin = width - 32.0 * hp;
+    for (int i = 0; i < kMaxLines; ++i) {
+        const double top = moneyBottom + (kFirstLineTop + kLinePitch * i) * moneyHeight;
+        const double bottom = top + hp;
+        const bool taken = std::any_of(lines.begin(), lines.end(),
+                                       [&](const HudLine& l) { return l.top <= bottom && l.bottom >= top; });
+        if (taken)
+            continue;
+        const bool inked = std::any_of(planes.textBlobs.begin(), planes.textBlobs.end(), [&](const Blob& b) {
+            return b.x0 >= xMin && b.y1 >= top && b.y0 <= bottom;
+        });
+        if (!inked)
+            break;
+        RewardRow row;
+        row.top = static_cast<int>(std::lround(top));
+        row.bottom = static_cast<int>(std::lround(bottom)) - 1;
+        row.lh = row.bottom - row.top + 1;
+        const HudLine found = readWithLocalInk(model, planes, row, true, hp, figureRight,
+                                               std::numeric_limits<double>::infinity(), minLineConfidence,
+                                               minMargin, HudLine{});
+        if (!isWholePhrase(found) || (!found.hasFigure && !found.hasXp) || row.blobs.empty())
+            continue;
+        HudLine line;
+        adoptReading(found, line);
+        line.left = width;
+        line.right = row.blobs.front().x1;
+        for (const Blob& b : row.blobs) {
+            line.left = std::min(line.left, b.x0);
+            line.right = std::max(line.right, b.x1);
+        }
+        line.top = row.top;
+        line.bottom = row.bottom;
+        lines.push_back(std::move(line));
+    }
+}
+
+} // namespace
 
 std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, double moneyBottom,
                                      double moneyHeight, float minLineConfidence, float minMargin) {
@@ -757,6 +1278,7 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
 
         // The figure stands at a fixed distance from the right edge.
         const Blob* figureBlob = nullptr;
+        double lastDigitX = figureRight;
         for (const Blob& b : row.textHeight)
             if (std::abs(b.x1 - figureRight) <= 0.5 * hp && (figureBlob == nullptr || b.x1 > figureBlob->x1))
                 figureBlob = &b;
@@ -766,32 +1288,31 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
             if (f.accepted) {
                 takeFigure(f.reading, line);
                 limit = f.reading.dollarX - 0.6 * row.lh - 0.3 * hp;
+                lastDigitX = f.reading.firstX;
             }
         }
-
         wordBlobs.clear();
         for (const Blob& b : row.blobs)
             if (b.x1 < limit)
                 wordBlobs.push_back(b);
-        const std::vector<GlyphWord> words =
-            readGlyphWords(planes, wordBlobs, row.top, row.bottom, row.lh, model.glyphs);
-
-        // Digits at the end of the line are the figure, read as glyphs when
-        // it did not stand where expected.
-        std::size_t k = words.size();
-        while (k > 1 && looksNumeric(words[k - 1]))
-            --k;
-        if (k < words.size() && !line.hasFigure) {
-            const Blob& last = words.back().back().box;
-            const FigureRead f =
-                readFigure(model, planes, row, (last.x0 + last.x1) / 2.0, minLineConfidence, minMargin);
-            if (f.accepted)
-                takeFigure(f.reading, line);
-            else
-                figureFromLetterS(words, k, line);
+        readRowWords(model, planes, row, wordBlobs, minLineConfidence, minMargin, line);
+        if (!isWholePhrase(line) || lostWideRun(planes, row, limit))
+            retryRowWords(model, planes, row, hp, figureRight, limit, minLineConfidence, minMargin, line);
+        // The figure ends where the game puts it: a figure that did not read
+        // there, or whose last digit stands a character short of it (touching
+        // digits read from the wrong centre), is read again from where that
+        // digit's centre must be. A line with an experience amount has none.
+        if (!line.hasXp && (!line.hasFigure || figureRight - lastDigitX > kLastDigitSlack * hp)) {
+            for (double offset : kLastDigitCentres) {
+                const FigureRead g = readFigure(model, planes, row, figureRight - offset * row.lh,
+                                                minLineConfidence, minMargin);
+                if (g.accepted && (!line.hasFigure || g.reading.firstX > lastDigitX + 0.3 * hp)) {
+                    takeFigure(g.reading, line);
+                    break;
+                }
+            }
         }
 
-        readLineText(words, k, line);
         if (line.text.empty() && !line.hasFigure && !line.hasXp)
             continue;
         line.left = width;
@@ -804,6 +1325,7 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         line.bottom = row.bottom;
         lines.push_back(std::move(line));
     }
+    findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, lines);
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
     return lines;

@@ -428,3 +428,53 @@ TEST(Lines, OddInputsReadAsNoLines) {
             EXPECT_FALSE(word.empty());
     }
 }
+
+namespace {
+
+// Glyphs of one line at their places: cap 20 tall, each glyph 10 wide.
+GlyphWord placed(GlyphWord word, int x0) {
+    for (GlyphRead& g : word) {
+        g.box = box(x0, 100, x0 + 9, 119);
+        x0 += 12;
+    }
+    return word;
+}
+
+GlyphWord digitsOnly(const std::string& digits) {
+    GlyphWord w = xpWord(digits);
+    w.resize(digits.size());
+    return w;
+}
+
+} // namespace
+
+TEST(Lines, ExperienceAmountSplitByANarrowDigitIsWhole) {
+    // "HEADSHOT  529XP" with the blank after "52" as wide as a word space:
+    // the digits before the amount belong to it when closer than a cap.
+    const GlyphWord phrase = placed(letters("HEADSHOT"), 0);
+    HudLine split = textOf({phrase, placed(digitsOnly("52"), 130), placed(xpWord("9"), 158)});
+    EXPECT_EQ(split.text, "HEADSHOT");
+    EXPECT_TRUE(split.hasXp);
+    EXPECT_EQ(split.xp, 529);
+
+    // Digits a cap or more before the amount stand apart from it.
+    HudLine apart = textOf({phrase, placed(digitsOnly("52"), 130), placed(xpWord("9"), 170)});
+    EXPECT_EQ(apart.xp, 9);
+
+    // Letters before the amount are never its digits, however close.
+    HudLine word = textOf({phrase, placed(xpWord("25"), 104)});
+    EXPECT_EQ(word.text, "HEADSHOT");
+    EXPECT_EQ(word.xp, 25);
+
+    // No more than five digits in all.
+    HudLine longer = textOf({phrase, placed(digitsOnly("1234"), 130), placed(xpWord("56"), 182)});
+    EXPECT_EQ(longer.xp, 56);
+}
+
+TEST(Lines, UnsnappedWordsBeforeOrAfterAPhraseCompleteALongerOne) {
+    // "KILL" alone is a phrase, but the misread word after it is "CONFIRMED".
+    EXPECT_EQ(textOf({letters("KILL"), letters("GONHRMED")}).text, "KILL CONFIRMED");
+    EXPECT_EQ(textOf({letters("SUPPUEDPLAYER"), letters("ASSIST")}).text, "SUPPLIED PLAYER ASSIST");
+    // Letters that are no phrase's leave the phrase read as it was.
+    EXPECT_EQ(textOf({letters("KILL"), letters("WXYV")}).text, "KILL");
+}

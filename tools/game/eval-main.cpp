@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -42,6 +43,32 @@ bool lineMatches(const synth::RewardLine& truth, const hud::HudLine& read) {
     if (truth.hasXp != read.hasXp || (truth.hasXp && truth.xp != read.xp))
         return false;
     return true;
+}
+
+std::string lineText(const std::string& text, bool hasFigure, std::int64_t figure, bool hasXp,
+                     std::int32_t xp) {
+    std::string s = "\"" + text + "\"";
+    if (hasFigure)
+        s += " +$" + std::to_string(figure);
+    if (hasXp)
+        s += " " + std::to_string(xp) + "XP";
+    return s;
+}
+
+void printLineMiss(int index, const synth::FrameSpec& f, const synth::RewardLine& truth,
+                   const hud::HudLine* read) {
+    std::string painted = lineText(truth.text, truth.hasFigure, truth.figure, truth.hasXp, truth.xp);
+    if (truth.panel)
+        painted += " (panel)";
+    char where[64];
+    std::snprintf(where, sizeof where, "frame %d %dx%d k %.2f", index, f.width, f.height, f.hudScale);
+    if (read == nullptr) {
+        std::printf("line miss %s: %s read as nothing\n", where, painted.c_str());
+        return;
+    }
+    const std::string got = lineText(read->text, read->hasFigure, read->figure, read->hasXp, read->xp);
+    std::printf("line miss %s: %s read as %s (raw \"%s\")\n", where, painted.c_str(), got.c_str(),
+                read->raw.c_str());
 }
 
 } // namespace
@@ -77,6 +104,12 @@ int main(int argc, char** argv) {
     cli.addOption({"clean", "No recompression, blur or scaling."});
     cli.addOption({"shift", "Move the cash HUD right by 0.4 to 1.3 money caps."});
     cli.addOption({"range", "Draw the look and the footage from the range around the game's own."});
+    cli.addOption(
+        {"show-lines", "Print every reward line read wrongly: what was painted and what was read."});
+    cli.addOption({"frames",
+                   "Read only these frames of the run (numbers as --show-lines prints them, "
+                   "comma-separated); with --dump-failures each is written, failed or not.",
+                   "list"});
     cli.addOption({"sequences", "Evaluate the kill-feed readers on this many match sequences.", "n"});
     cli.addOption({"kill-data", "Kill-feed data file.", "file", synth::defaultKillDataPath()});
     synth::parseArguments(cli, argc, argv);
@@ -123,6 +156,7 @@ int main(int argc, char** argv) {
     variation.lookRange = cli.isSet("range");
     synth::RandomFrames frames(cli.value("seed").toUInt(), count, variation);
     const hud::HudReadOptions options = synth::engineOptions();
+    const bool showLines = cli.isSet("show-lines");
     hud::FramePlanes planes;
 
     Tally linesOnRead, balanceNoLines;
@@ -135,8 +169,13 @@ int main(int argc, char** argv) {
     synth::FrameSpec f;
     std::int64_t t = 0;
     int index = 0;
+    std::set<int> only;
+    for (const QString& n : cli.value("frames").split(',', Qt::SkipEmptyParts))
+        only.insert(n.toInt());
     while (frames.next(f, t)) {
         ++index;
+        if (!only.empty() && only.count(index) == 0)
+            continue;
         const QRect window = synth::hudWindow(f.width, f.height);
         const QImage image = synth::renderFrame(f, window);
         const QImage capture = synth::captureHudRegion(image, window.topLeft(), f.width, f.height);
@@ -190,11 +229,13 @@ int main(int argc, char** argv) {
             if (cash.lines[i].hasFigure)
                 figures.add(match && match->hasFigure && match->figure == cash.lines[i].figure);
             failed |= !lineOk;
+            if (!lineOk && showLines)
+                printLineMiss(index, f, cash.lines[i], match);
         }
         for (bool u : used)
             extraLines += u ? 0 : 1;
 
-        if (failed && !dump.isEmpty()) {
+        if ((failed || !only.empty()) && !dump.isEmpty()) {
             const QString base =
                 QDir(dump).filePath(QStringLiteral("fail-%1").arg(index, 5, 10, QLatin1Char('0')));
             capture.save(base + ".png", "PNG");
