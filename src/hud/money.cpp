@@ -25,6 +25,15 @@ constexpr float kMinDigitScore = 0.45f;
 constexpr float kCloseCall = 0.08f;
 constexpr float kPairConfident = 2.0f;
 constexpr float kMinusPresent = 0.6f;
+// Template margins up to this still go past the tie-breaker on the balance
+// and the change. A bright world behind the HUD thins the strokes that tell
+// an "8" from a "3", and the thinned "8" then correlates better with "3" by
+// a clear margin; only the tie-breaker still sees the difference.
+constexpr float kConfirmBelow = 0.2f;
+// A tie-breaker that leans the same way at both candidates' positions by at
+// least this much settles a close call, though with a small margin.
+constexpr float kPairLean = 1.0f;
+constexpr float kLeanMargin = 0.05f;
 
 WidthTable makeTable(double other, std::initializer_list<std::pair<char, double>> widths) {
     WidthTable t{};
@@ -397,6 +406,29 @@ PairScore pairScore(const PairTable& pairs, const float* cell, char a, char b) {
     return result;
 }
 
+namespace {
+
+// A close call the tie-breaker did not settle at the first candidate's
+// position (its score between the two confident bounds), asked again at the
+// second's: leaning the same way at both, it is followed. Leaning for the
+// first, the call is kept with a small margin; leaning for the second, the
+// second is chosen but stays uncertain.
+void settleAtBoth(MoneyRowContext& ctx, const Candidate& first, const Candidate& second, float atFirst,
+                  Decision& d) {
+    sampleNormalised(ctx, second.x);
+    const PairScore atSecond = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
+    if (!atSecond.found)
+        return;
+    if (atFirst >= kPairLean && atSecond.score >= kPairLean) {
+        d.margin = kLeanMargin;
+    } else if (atFirst < 0.0f && atSecond.score < 0.0f) {
+        d.chosen = second;
+        d.margin = 0.0f;
+    }
+}
+
+} // namespace
+
 Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) {
     Decision d;
     if (count == 0 || !candidates)
@@ -417,8 +449,17 @@ Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) 
     const Candidate& first = candidates[0];
     const Candidate& second = candidates[1];
     d.margin = first.score - second.score;
-    if (d.margin >= kCloseCall || ctx.pairs.empty())
+    if (ctx.pairs.empty())
         return d;
+    if (d.margin >= kCloseCall) {
+        if (d.margin < ctx.confirmBelow) {
+            sampleNormalised(ctx, first.x);
+            const PairScore check = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
+            if (check.found && check.score < 0.0f)
+                d.margin = 0.0f;
+        }
+        return d;
+    }
 
     sampleNormalised(ctx, first.x);
     const PairScore atFirst = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
@@ -437,6 +478,8 @@ Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) 
         }
     } else {
         d.margin = 0.0f;
+        if (ctx.confirmBelow > 0.0f)
+            settleAtBoth(ctx, first, second, atFirst.score, d);
     }
     return d;
 }
@@ -589,6 +632,7 @@ std::string moneyText(std::int64_t v) {
 bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine& line, double startX,
                  int radius, const HudReadOptions& options, HudReading& reading) {
     MoneyRowContext ctx(planes.ink, line.top, line.bottom, line.height, model.money, model.moneyPairs);
+    ctx.confirmBelow = kConfirmBelow;
     const MoneyReading m = readMoney(ctx, startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, radius);
     if (!m.ok)
         return false;
@@ -620,6 +664,7 @@ void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& 
     figureStart(*last, h, startX, radius);
 
     MoneyRowContext ctx(planes.ink, line.top, line.bottom, h, model.money, model.moneyPairs);
+    ctx.confirmBelow = kConfirmBelow;
     const MoneyReading m = readMoney(ctx, startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, radius);
     if (!m.ok)
         return;
