@@ -34,6 +34,19 @@ constexpr float kConfirmBelow = 0.2f;
 // least this much settles a close call, though with a small margin.
 constexpr float kPairLean = 1.0f;
 constexpr float kLeanMargin = 0.05f;
+// The change read without its blobs: the last digit's centre this many line
+// heights left of where its ink must end, searched as widely as for a wide
+// blob.
+constexpr double kChangeLastDigitHalf = 0.43;
+constexpr int kChangeSecondRadius = 4;
+// Where that ink may end around its expected place, in line heights; the
+// arrow starts about one line height further right.
+constexpr double kChangeSearchBefore = 1.0;
+constexpr double kChangeSearchAfter = 0.6;
+// A column holds a figure's ink when this share of the line's rows is inked
+// above kFaintColumnInk (the faint mask's level).
+constexpr double kInkedRowShare = 0.15;
+constexpr float kFaintColumnInk = 0.2173913f;
 
 WidthTable makeTable(double other, std::initializer_list<std::pair<char, double>> widths) {
     WidthTable t{};
@@ -649,6 +662,32 @@ bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine&
     return true;
 }
 
+namespace {
+
+// The rightmost column in [fromX, toX) whose rows of the money line carry
+// faint ink, or -1.
+double rightmostInkColumn(const Plane& ink, const MoneyLine& line, double fromX, double toX) {
+    if (ink.empty() || !(fromX == fromX) || !(toX == toX))
+        return -1.0;
+    const int xa = static_cast<int>(std::max(fromX, 0.0));
+    const int xb = static_cast<int>(std::min(toX, static_cast<double>(ink.width)));
+    const int ya = static_cast<int>(std::max(line.top, 0.0));
+    const int yb = static_cast<int>(std::min(line.bottom + 1.0, static_cast<double>(ink.height)));
+    const int needed = std::max(2, static_cast<int>(kInkedRowShare * line.height));
+    for (int x = xb - 1; x >= xa; --x) {
+        int inked = 0;
+        for (int y = ya; y < yb; ++y)
+            if (ink.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.width) +
+                           static_cast<std::size_t>(x)] > kFaintColumnInk)
+                ++inked;
+        if (inked >= needed)
+            return x;
+    }
+    return -1.0;
+}
+
+} // namespace
+
 void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& line,
                 const HudReadOptions& options, HudReading& reading) {
     const double h = line.height;
@@ -657,22 +696,39 @@ void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& 
     for (const Blob& b : line.charBlobs)
         if (std::abs(b.x1 - target) <= 0.45 * h && (!last || b.x1 > last->x1))
             last = &b;
-    if (!last)
-        return;
-    double startX = 0.0;
-    int radius = 0;
-    figureStart(*last, h, startX, radius);
-
     MoneyRowContext ctx(planes.ink, line.top, line.bottom, h, model.money, model.moneyPairs);
     ctx.confirmBelow = kConfirmBelow;
-    const MoneyReading m = readMoney(ctx, startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, radius);
-    if (!m.ok)
-        return;
+    MoneyReading m;
+    double arrowFrom = target;
+    if (last) {
+        double startX = 0.0;
+        int radius = 0;
+        figureStart(*last, h, startX, radius);
+        m = readMoney(ctx, startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, radius);
+        arrowFrom = last->x1;
+    }
+    if (!m.ok) {
+        // Thin strokes of a small, soft change (720 lines, blur) can stay
+        // below the mask's threshold while their ink still reads. The arrow
+        // is drawn only with a change, so where it shows, the figure is read
+        // from where its last digit must end.
+        if (arrowColour(planes.frame, line, target, reading.balanceLeft - 0.5 * h) == 0)
+            return;
+        const double inkRight = rightmostInkColumn(planes.ink, line, target - kChangeSearchBefore * h,
+                                                   target + kChangeSearchAfter * h);
+        if (inkRight < 0.0)
+            return;
+        m = readMoney(ctx, inkRight - kChangeLastDigitHalf * h, moneyWidths(), kMoneyGroupGap,
+                      kMoneyMaxDigits, kChangeSecondRadius);
+        arrowFrom = inkRight;
+        if (!m.ok)
+            return;
+    }
 
     const WidthTable& w = moneyWidths();
     const Candidate minus = bestPosition(ctx, m.dollarX - (w.of('-') + w.of('$')) / 2.0 * h, '-', 2);
     const bool minusGlyph = minus.score > kMinusPresent;
-    const int arrow = arrowColour(planes.frame, line, last->x1, reading.balanceLeft - 0.5 * h);
+    const int arrow = arrowColour(planes.frame, line, arrowFrom, reading.balanceLeft - 0.5 * h);
 
     float confidence = m.minScore;
     bool negative = minusGlyph;
