@@ -25,6 +25,28 @@ constexpr float kMinDigitScore = 0.45f;
 constexpr float kCloseCall = 0.08f;
 constexpr float kPairConfident = 2.0f;
 constexpr float kMinusPresent = 0.6f;
+// Template margins up to this still go past the tie-breaker on the balance
+// and the change. A bright world behind the HUD thins the strokes that tell
+// an "8" from a "3", and the thinned "8" then correlates better with "3" by
+// a clear margin; only the tie-breaker still sees the difference.
+constexpr float kConfirmBelow = 0.2f;
+// A tie-breaker that leans the same way at both candidates' positions by at
+// least this much settles a close call, though with a small margin.
+constexpr float kPairLean = 1.0f;
+constexpr float kLeanMargin = 0.05f;
+// The change read without its blobs: the last digit's centre this many line
+// heights left of where its ink must end, searched as widely as for a wide
+// blob.
+constexpr double kChangeLastDigitHalf = 0.43;
+constexpr int kChangeSecondRadius = 4;
+// Where that ink may end around its expected place, in line heights; the
+// arrow starts about one line height further right.
+constexpr double kChangeSearchBefore = 1.0;
+constexpr double kChangeSearchAfter = 0.6;
+// A column holds a figure's ink when this share of the line's rows is inked
+// above kFaintColumnInk (the faint mask's level).
+constexpr double kInkedRowShare = 0.15;
+constexpr float kFaintColumnInk = 0.2173913f;
 
 WidthTable makeTable(double other, std::initializer_list<std::pair<char, double>> widths) {
     WidthTable t{};
@@ -397,6 +419,29 @@ PairScore pairScore(const PairTable& pairs, const float* cell, char a, char b) {
     return result;
 }
 
+namespace {
+
+// A close call the tie-breaker did not settle at the first candidate's
+// position (its score between the two confident bounds), asked again at the
+// second's: leaning the same way at both, it is followed. Leaning for the
+// first, the call is kept with a small margin; leaning for the second, the
+// second is chosen but stays uncertain.
+void settleAtBoth(MoneyRowContext& ctx, const Candidate& first, const Candidate& second, float atFirst,
+                  Decision& d) {
+    sampleNormalised(ctx, second.x);
+    const PairScore atSecond = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
+    if (!atSecond.found)
+        return;
+    if (atFirst >= kPairLean && atSecond.score >= kPairLean) {
+        d.margin = kLeanMargin;
+    } else if (atFirst < 0.0f && atSecond.score < 0.0f) {
+        d.chosen = second;
+        d.margin = 0.0f;
+    }
+}
+
+} // namespace
+
 Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) {
     Decision d;
     if (count == 0 || !candidates)
@@ -417,8 +462,17 @@ Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) 
     const Candidate& first = candidates[0];
     const Candidate& second = candidates[1];
     d.margin = first.score - second.score;
-    if (d.margin >= kCloseCall || ctx.pairs.empty())
+    if (ctx.pairs.empty())
         return d;
+    if (d.margin >= kCloseCall) {
+        if (d.margin < ctx.confirmBelow) {
+            sampleNormalised(ctx, first.x);
+            const PairScore check = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
+            if (check.found && check.score < 0.0f)
+                d.margin = 0.0f;
+        }
+        return d;
+    }
 
     sampleNormalised(ctx, first.x);
     const PairScore atFirst = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
@@ -437,6 +491,8 @@ Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) 
         }
     } else {
         d.margin = 0.0f;
+        if (ctx.confirmBelow > 0.0f)
+            settleAtBoth(ctx, first, second, atFirst.score, d);
     }
     return d;
 }
@@ -589,6 +645,7 @@ std::string moneyText(std::int64_t v) {
 bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine& line, double startX,
                  int radius, const HudReadOptions& options, HudReading& reading) {
     MoneyRowContext ctx(planes.ink, line.top, line.bottom, line.height, model.money, model.moneyPairs);
+    ctx.confirmBelow = kConfirmBelow;
     const MoneyReading m = readMoney(ctx, startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, radius);
     if (!m.ok)
         return false;
@@ -605,6 +662,32 @@ bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine&
     return true;
 }
 
+namespace {
+
+// The rightmost column in [fromX, toX) whose rows of the money line carry
+// faint ink, or -1.
+double rightmostInkColumn(const Plane& ink, const MoneyLine& line, double fromX, double toX) {
+    if (ink.empty() || !(fromX == fromX) || !(toX == toX))
+        return -1.0;
+    const int xa = static_cast<int>(std::max(fromX, 0.0));
+    const int xb = static_cast<int>(std::min(toX, static_cast<double>(ink.width)));
+    const int ya = static_cast<int>(std::max(line.top, 0.0));
+    const int yb = static_cast<int>(std::min(line.bottom + 1.0, static_cast<double>(ink.height)));
+    const int needed = std::max(2, static_cast<int>(kInkedRowShare * line.height));
+    for (int x = xb - 1; x >= xa; --x) {
+        int inked = 0;
+        for (int y = ya; y < yb; ++y)
+            if (ink.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.width) +
+                           static_cast<std::size_t>(x)] > kFaintColumnInk)
+                ++inked;
+        if (inked >= needed)
+            return x;
+    }
+    return -1.0;
+}
+
+} // namespace
+
 void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& line,
                 const HudReadOptions& options, HudReading& reading) {
     const double h = line.height;
@@ -613,21 +696,39 @@ void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& 
     for (const Blob& b : line.charBlobs)
         if (std::abs(b.x1 - target) <= 0.45 * h && (!last || b.x1 > last->x1))
             last = &b;
-    if (!last)
-        return;
-    double startX = 0.0;
-    int radius = 0;
-    figureStart(*last, h, startX, radius);
-
     MoneyRowContext ctx(planes.ink, line.top, line.bottom, h, model.money, model.moneyPairs);
-    const MoneyReading m = readMoney(ctx, startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, radius);
-    if (!m.ok)
-        return;
+    ctx.confirmBelow = kConfirmBelow;
+    MoneyReading m;
+    double arrowFrom = target;
+    if (last) {
+        double startX = 0.0;
+        int radius = 0;
+        figureStart(*last, h, startX, radius);
+        m = readMoney(ctx, startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, radius);
+        arrowFrom = last->x1;
+    }
+    if (!m.ok) {
+        // Thin strokes of a small, soft change (720 lines, blur) can stay
+        // below the mask's threshold while their ink still reads. The arrow
+        // is drawn only with a change, so where it shows, the figure is read
+        // from where its last digit must end.
+        if (arrowColour(planes.frame, line, target, reading.balanceLeft - 0.5 * h) == 0)
+            return;
+        const double inkRight = rightmostInkColumn(planes.ink, line, target - kChangeSearchBefore * h,
+                                                   target + kChangeSearchAfter * h);
+        if (inkRight < 0.0)
+            return;
+        m = readMoney(ctx, inkRight - kChangeLastDigitHalf * h, moneyWidths(), kMoneyGroupGap,
+                      kMoneyMaxDigits, kChangeSecondRadius);
+        arrowFrom = inkRight;
+        if (!m.ok)
+            return;
+    }
 
     const WidthTable& w = moneyWidths();
     const Candidate minus = bestPosition(ctx, m.dollarX - (w.of('-') + w.of('$')) / 2.0 * h, '-', 2);
     const bool minusGlyph = minus.score > kMinusPresent;
-    const int arrow = arrowColour(planes.frame, line, last->x1, reading.balanceLeft - 0.5 * h);
+    const int arrow = arrowColour(planes.frame, line, arrowFrom, reading.balanceLeft - 0.5 * h);
 
     float confidence = m.minScore;
     bool negative = minusGlyph;

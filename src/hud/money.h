@@ -49,6 +49,11 @@ struct MoneyRowContext {
     double lineHeight;
     const detail::Templates& templates;
     const PairTable& pairs;
+    // The balance and change must never be reported certain and wrong: their
+    // reader sets this, and every template margin below it must then also be
+    // backed by the pair tie-breaker (see decide). 0 leaves the tie-breaker
+    // to the close calls alone.
+    float confirmBelow = 0.0f;
     // Aligned so that the dot products' loads do not straddle cache lines.
     alignas(32) float cell[kMoneyCellLength] = {}; // scratch, reused for every sample
     alignas(32) float block[kMoneyBlock][kMoneyCellLength] = {};
@@ -113,7 +118,9 @@ struct PairScore {
 PairScore pairScore(const PairTable& pairs, const float* cell, char a, char b);
 
 // Chooses among candidates given in character-set order. Reorders them (by
-// score, highest first, stably).
+// score, highest first, stably). With ctx.confirmBelow set, a tie-breaker
+// leaning against the template choice makes it uncertain, and a close call
+// it cannot settle at one position is looked at again at the other.
 Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count);
 
 // Reads one figure leftwards from startX until its "$".

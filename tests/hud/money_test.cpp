@@ -153,6 +153,54 @@ TEST(HudMoney, DecideUsesPairsOnlyForCloseCalls) {
     EXPECT_NEAR(d.margin, 0.05f, 1e-6);
 }
 
+TEST(HudMoney, BalanceDecisionsNeedTheTieBreakersBacking) {
+    const Plane p = blank();
+    const hud::detail::Templates none;
+    hud::PairTable pairs;
+    hud::MoneyRowContext plain(p, kTop, kBottom, kH, none, pairs);
+    hud::MoneyRowContext strict(p, kTop, kBottom, kH, none, pairs);
+    strict.confirmBelow = 0.2f;
+
+    // Templates 0.1 apart, the tie-breaker leaning the other way: certain
+    // for the reward figures' reader, uncertain for the balance.
+    pairs[hud::PairKey{'3', '8'}] = constantPair(-0.2f);
+    Candidate apart[] = {cand('3', 0.92f), cand('8', 0.82f)};
+    hud::Decision d = hud::decide(plain, apart, 2);
+    EXPECT_NEAR(d.margin, 0.1f, 1e-6);
+    Candidate apart2[] = {cand('3', 0.92f), cand('8', 0.82f)};
+    d = hud::decide(strict, apart2, 2);
+    EXPECT_EQ(d.chosen.character, '3');
+    EXPECT_FLOAT_EQ(d.margin, 0.0f);
+    // Backed by it, or apart by more than the bound, the margin stands.
+    pairs[hud::PairKey{'3', '8'}] = constantPair(0.3f);
+    Candidate backed[] = {cand('3', 0.92f), cand('8', 0.82f)};
+    EXPECT_NEAR(hud::decide(strict, backed, 2).margin, 0.1f, 1e-6);
+    pairs[hud::PairKey{'3', '8'}] = constantPair(-3.0f);
+    Candidate far[] = {cand('3', 0.95f), cand('8', 0.70f)};
+    EXPECT_NEAR(hud::decide(strict, far, 2).margin, 0.25f, 1e-6);
+
+    // A close call leaning the same way at both positions: kept with a small
+    // margin for the first, the second chosen but uncertain for the second.
+    pairs[hud::PairKey{'3', '8'}] = constantPair(1.5f);
+    Candidate lean[] = {cand('3', 0.90f, 100), cand('8', 0.88f, 102)};
+    d = hud::decide(strict, lean, 2);
+    EXPECT_EQ(d.chosen.character, '3');
+    EXPECT_FLOAT_EQ(d.margin, 0.05f);
+    Candidate leanPlain[] = {cand('3', 0.90f, 100), cand('8', 0.88f, 102)};
+    EXPECT_FLOAT_EQ(hud::decide(plain, leanPlain, 2).margin, 0.0f);
+    pairs[hud::PairKey{'3', '8'}] = constantPair(0.5f);
+    Candidate weak[] = {cand('3', 0.90f, 100), cand('8', 0.88f, 102)};
+    EXPECT_FLOAT_EQ(hud::decide(strict, weak, 2).margin, 0.0f);
+    pairs[hud::PairKey{'3', '8'}] = constantPair(-1.5f);
+    Candidate against[] = {cand('3', 0.90f, 100), cand('8', 0.88f, 102)};
+    d = hud::decide(strict, against, 2);
+    EXPECT_EQ(d.chosen.character, '8');
+    EXPECT_DOUBLE_EQ(d.chosen.x, 102.0);
+    EXPECT_FLOAT_EQ(d.margin, 0.0f);
+    Candidate againstPlain[] = {cand('3', 0.90f, 100), cand('8', 0.88f, 102)};
+    EXPECT_EQ(hud::decide(plain, againstPlain, 2).chosen.character, '3');
+}
+
 TEST(HudMoney, PairsStoredTheOtherWayRoundAreNegated) {
     const Plane p = blank();
     const hud::detail::Templates none;

@@ -99,6 +99,8 @@ int main(int argc, char** argv) {
     cli.addOption({"model", "HUD model file.", "file", synth::defaultModelPath()});
     cli.addOption(
         {"dump-failures", "Write the capture, truth and reading of every failed frame here.", "dir"});
+    cli.addOption(
+        {"dump-all", "With --dump-failures, write every frame, failed or not (to read them again later)."});
     cli.addOption({"min-k", "Smallest HUD scale.", "k", "0.8"});
     cli.addOption({"max-k", "Largest HUD scale.", "k", "1.3"});
     cli.addOption({"clean", "No recompression, blur or scaling."});
@@ -124,6 +126,7 @@ int main(int argc, char** argv) {
         return synth::toolError("corvex-eval", error);
     }
     const QString dump = cli.value("dump-failures");
+    const bool dumpAll = cli.isSet("dump-all");
     if (!dump.isEmpty() && !QDir().mkpath(dump)) {
         std::fprintf(stderr, "corvex-eval: cannot create %s\n", qPrintable(dump));
         return 1;
@@ -235,9 +238,9 @@ int main(int argc, char** argv) {
         for (bool u : used)
             extraLines += u ? 0 : 1;
 
-        if ((failed || !only.empty()) && !dump.isEmpty()) {
-            const QString base =
-                QDir(dump).filePath(QStringLiteral("fail-%1").arg(index, 5, 10, QLatin1Char('0')));
+        if ((failed || dumpAll || !only.empty()) && !dump.isEmpty()) {
+            const QString base = QDir(dump).filePath(
+                QString::fromLatin1(failed ? "fail-%1" : "pass-%1").arg(index, 5, 10, QLatin1Char('0')));
             capture.save(base + ".png", "PNG");
             QJsonObject o;
             o["truth"] = synth::truthJson(f);
