@@ -752,6 +752,20 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split) {
     }
     if (name.size() < 3 || bracketX0 - end - 1 < 1.5 * cap)
         return false;
+    // The broken icon leaves pieces no letter could be, flat slivers of its
+    // barrels and ribs above the baseline; a zone without them is another
+    // word, which the name does not reach past.
+    int pieces = 0;
+    int slivers = 0;
+    for (const Blob& b : ctx.comps) {
+        if (b.x0 <= end || b.x1 >= bracketX0 || overlapsAnyBlock(b, split.blocks))
+            continue;
+        ++pieces;
+        if (b.height() < 0.45 * cap && b.y0 < underscoreTop)
+            ++slivers;
+    }
+    if (pieces > 0 && slivers == 0)
+        return false;
     split.iconX0 = end + 1;
     split.iconX1 = bracketX0 - 1;
     split.left = std::move(name);
