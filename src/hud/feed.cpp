@@ -720,6 +720,58 @@ void splitRowAt(const RowCtx& ctx, int bracketX0, int bracketX1, double joinGap,
         traceSplit(ctx, bracketX0, bracketX1, s, split);
 }
 
+// The killer's name found from its own letters instead of from the icon: a
+// blurred stream breaks the game's ribbed icons into pieces the size of
+// letters, and the backward walk over the blocks stops at the first piece.
+// The name is the run of letters from the row's start (its marker left
+// out): letters (fused pairs included) and underscores low in the band,
+// each less than 0.45 caps from the one before; the first gap wider than
+// that, or the first piece no letter could be, ends it. What follows up to
+// the bracket must be wide enough for an icon. Returns whether a name was
+// found.
+bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split) {
+    const double cap = ctx.cap;
+    const double underscoreTop = ctx.top + 0.6 * cap;
+    std::vector<Blob> name;
+    int end = -1;
+    for (const Blob& b : ctx.comps) {
+        if (b.x0 >= bracketX0)
+            break;
+        if (overlapsAnyBlock(b, split.blocks))
+            continue;
+        const bool letter = isNameBlob(b, cap, split) && b.height() >= 0.75 * cap;
+        const bool underscore =
+            !name.empty() && b.height() < 0.45 * cap && b.y0 >= underscoreTop && b.width() <= 1.6 * cap;
+        if (end >= 0 && b.x0 - end - 1 > 0.45 * cap)
+            break;
+        if (!letter && !underscore)
+            break;
+        if (letter)
+            name.push_back(b);
+        end = std::max(end, b.x1);
+    }
+    if (name.size() < 3 || bracketX0 - end - 1 < 1.5 * cap)
+        return false;
+    // The broken icon leaves pieces no letter could be, flat slivers of its
+    // barrels and ribs above the baseline; a zone without them is another
+    // word, which the name does not reach past.
+    int pieces = 0;
+    int slivers = 0;
+    for (const Blob& b : ctx.comps) {
+        if (b.x0 <= end || b.x1 >= bracketX0 || overlapsAnyBlock(b, split.blocks))
+            continue;
+        ++pieces;
+        if (b.height() < 0.45 * cap && b.y0 < underscoreTop)
+            ++slivers;
+    }
+    if (pieces > 0 && slivers == 0)
+        return false;
+    split.iconX0 = end + 1;
+    split.iconX1 = bracketX0 - 1;
+    split.left = std::move(name);
+    return true;
+}
+
 } // namespace
 
 RowSplit splitRow(const RowCtx& ctx, int bracketX0, int bracketX1) {
@@ -736,6 +788,13 @@ RowSplit splitRow(const RowCtx& ctx, int bracketX0, int bracketX1) {
         splitRowAt(ctx, bracketX0, bracketX1, 0.3, again);
         if (!again.left.empty())
             return again;
+        if (bracketX1 > bracketX0) {
+            RowSplit byName;
+            byName.blocks = split.blocks;
+            byName.right = split.right;
+            if (splitAtNameRun(ctx, bracketX0, byName))
+                return byName;
+        }
     }
     return split;
 }

@@ -164,24 +164,35 @@ int bracketKind(const RowCtx& ctx, const Blob& b) {
     return kNoBracket;
 }
 
-// The weapon icon stands right before the distance: bright white pixels, or
-// a component of an icon's size, ending just left of the bracket.
-bool iconBefore(const RowCtx& ctx, const Blob& open) {
+// Pixels near white in the columns before an opening bracket: every channel
+// at least `floor`, and (for the grey of blurred icons) no tint beyond
+// `spread`.
+int whiteBefore(const RowCtx& ctx, const Blob& open, int floor, int spread) {
     const double m = ctx.cap;
     const FrameView& f = ctx.frame;
-    const int fromX = floorInt(open.x0 - 3.0 * m);
-    const int toX = open.x0 - 1;
-    const int xa = std::max(0, fromX);
-    const int xb = std::min(f.width - 1, toX);
+    const int xa = std::max(0, floorInt(open.x0 - 3.0 * m));
+    const int xb = std::min(f.width - 1, open.x0 - 1);
     const int ya = std::max(0, floorInt(ctx.top - 0.5 * m));
     const int yb = std::min(f.height - 1, floorInt(ctx.bottom + 0.5 * m));
     int white = 0;
     for (int y = ya; y <= yb && xa <= xb; ++y) {
         const std::uint8_t* px = framePixel(f, xa, y);
-        for (int x = xa; x <= xb; ++x, px += 4)
-            white += std::min(px[0], std::min(px[1], px[2])) >= 215 ? 1 : 0;
+        for (int x = xa; x <= xb; ++x, px += 4) {
+            const int lo = std::min(px[0], std::min(px[1], px[2]));
+            const int hi = std::max(px[0], std::max(px[1], px[2]));
+            white += lo >= floor && hi - lo <= spread ? 1 : 0;
+        }
     }
-    if (white >= 0.25 * m * m)
+    return white;
+}
+
+// The weapon icon stands right before the distance: bright white pixels, or
+// a component of an icon's size, ending just left of the bracket.
+bool iconBefore(const RowCtx& ctx, const Blob& open) {
+    const double m = ctx.cap;
+    const int fromX = floorInt(open.x0 - 3.0 * m);
+    const int toX = open.x0 - 1;
+    if (whiteBefore(ctx, open, 215, 255) >= 0.25 * m * m)
         return true;
     for (const Blob& c : ctx.comps) {
         if (c.x1 < fromX || c.x1 > toX)
@@ -192,6 +203,15 @@ bool iconBefore(const RowCtx& ctx, const Blob& open) {
             return true;
     }
     return false;
+}
+
+// Second look for the icon, only when the first found none: a blurred
+// stream greys the game's ribbed icons below the first look's white and
+// breaks them out of the text mask. Their grey still stands above the names
+// of everyone but the player, and stays untinted.
+bool greyIconBefore(const RowCtx& ctx, const Blob& open) {
+    const double m = ctx.cap;
+    return whiteBefore(ctx, open, 175, 40) >= 0.25 * m * m;
 }
 
 // ---------------------------------------------------------------- figures
@@ -677,7 +697,7 @@ void readDistance(const RowCtx& ctx, FeedRow& row) {
             detail::writeTrace(trace);
             continue;
         }
-        if (!iconBefore(ctx, open)) {
+        if (!iconBefore(ctx, open) && !greyIconBefore(ctx, open)) {
             if (debug)
                 detail::appendTrace(trace, "  '[' at %d: no icon before it\n", open.x0);
             detail::writeTrace(trace);

@@ -21,6 +21,10 @@ constexpr std::int64_t kSameEventWindow = 10000;
 constexpr int kMinVotes = 3;
 constexpr double kDuplicateGap = 33.5664; // 0.7 slot
 constexpr double kSameRowGap = 14.3856;   // 0.3 slot
+// A row whose distance contradicts its track's still continues it when read
+// within this long of the track and this much alike in shape.
+constexpr std::int64_t kMisreadWindow = 1000;
+constexpr float kMisreadSimilarity = 0.9f;
 
 int rowDistance(const FeedRow& row) {
     return row.hasDistance && row.distanceConfidence >= 0.75f ? row.distance : -1;
@@ -59,6 +63,44 @@ int matchRow(const FeedTracker& tracker, const std::vector<char>& matched, const
             continue;
         const double cost =
             (1.0 - static_cast<double>(sim)) + k - (sameDistance ? 1.0 : 0.0) - (bracketed ? 0.5 : 0.0);
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = static_cast<int>(i);
+        }
+    }
+    return best;
+}
+
+// Second attempt for a row that continues no track: one misread distance
+// (a figure read wrong with confidence) must not split a row into two tracks
+// and report its kill twice or not at all. Only a track left unclaimed by
+// every row of the pass qualifies, seen within the last second, at the same
+// place, with its bracket, its right edge and its shape
+// all agreeing, and not moved: a row a slot further down with another
+// distance is another row.
+int matchMisreadRow(const FeedTracker& tracker, const std::vector<char>& matched, std::int64_t now,
+                    const FeedRow& row, int d) {
+    if (d < 0 || !row.hasBracket())
+        return -1;
+    int best = -1;
+    double bestCost = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < tracker.tracks.size(); ++i) {
+        if (matched[i])
+            continue;
+        const FeedTrack& t = tracker.tracks[i];
+        if (t.distance < 0 || t.distance == d || t.bracketX0 < 0 || now - t.lastSeen > kMisreadWindow)
+            continue;
+        const double slots = (static_cast<double>(row.y) - static_cast<double>(t.y)) / kFeedSlot;
+        if (!(std::fabs(slots) <= 0.3))
+            continue;
+        if (!(std::fabs(static_cast<double>(row.x0) - t.x0) <= 0.8 * row.cap) ||
+            !(std::fabs(static_cast<double>(row.bracketX0) - t.bracketX0) <= 0.6 * row.cap) ||
+            !(std::fabs(static_cast<double>(row.x1) - t.x1) <= row.cap))
+            continue;
+        const float sim = signatureSimilarity(row.signature, t.signature);
+        if (!(sim >= kMisreadSimilarity))
+            continue;
+        const double cost = 1.0 - static_cast<double>(sim);
         if (cost < bestCost) {
             bestCost = cost;
             best = static_cast<int>(i);
@@ -251,20 +293,38 @@ void trackFeed(FeedTracker& tracker, std::int64_t now, const FeedRead& read, std
     // Per pass: claimed by a row of this read (new tracks included).
     std::vector<char> seen(tracks.size(), 0);
 
+    // Every row first tries the tracks as they agree in full; only the rows
+    // left over then try the second attempt, so that it never takes a track
+    // from the row that continues it.
+    thread_local std::vector<const FeedRow*> unmatched;
+    unmatched.clear();
     for (const FeedRow& row : read.rows) {
         if (row.side == 0 && !row.hasBracket())
             continue;
         const int d = rowDistance(row);
-        int index = matchRow(tracker, seen, row, d);
+        const int index = matchRow(tracker, seen, row, d);
         if (index < 0) {
-            FeedTrack fresh;
-            fresh.firstSeen = now;
-            tracks.push_back(std::move(fresh));
-            seen.push_back(0);
-            index = static_cast<int>(tracks.size()) - 1;
+            unmatched.push_back(&row);
+            continue;
         }
         seen[static_cast<std::size_t>(index)] = 1;
         addRead(tracks[static_cast<std::size_t>(index)], now, row, d);
+    }
+    for (const FeedRow* row : unmatched) {
+        const int d = rowDistance(*row);
+        const int misread = matchMisreadRow(tracker, seen, now, *row, d);
+        if (misread >= 0) {
+            // The track keeps the distance it had; the misread still joins
+            // the vote over the distances read.
+            seen[static_cast<std::size_t>(misread)] = 1;
+            addRead(tracks[static_cast<std::size_t>(misread)], now, *row, -1);
+            continue;
+        }
+        FeedTrack fresh;
+        fresh.firstSeen = now;
+        tracks.push_back(std::move(fresh));
+        seen.push_back(1);
+        addRead(tracks.back(), now, *row, d);
     }
 
     for (std::size_t i = 0; i < tracks.size(); ++i) {

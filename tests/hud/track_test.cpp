@@ -312,3 +312,36 @@ TEST(FeedDetail, Texts) {
                                                   "plate line 1 read [AK 47] name [AK-47] weapon\n"
                                                   "down score 0.813 FOUND\n");
 }
+
+TEST(FeedTracker, OneMisreadDistanceDoesNotSplitTheRow) {
+    // 85 read as 58 once, with confidence: still one row, one kill at 85.
+    hud::FeedTracker t;
+    std::vector<hud::KillEvent> events;
+    const int read[] = {85, 85, 58, 85, 85};
+    for (int i = 0; i < 5; ++i)
+        for (auto& e : pass(t, 250 * i, {row(100, 1, read[i])}))
+            events.push_back(e);
+    for (auto& e : pass(t, 5000, {}))
+        events.push_back(e);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, 0);
+    EXPECT_EQ(events[0].time, 0);
+    EXPECT_EQ(events[0].distance, 85);
+    EXPECT_EQ(t.tracks.size(), 1u);
+
+    // A new row of the same shape arriving at the top while the old one moves
+    // down a slot keeps its own track: the old row claims its track first.
+    hud::FeedTracker u;
+    passes(u, {0, 250}, {row(100, 1, 85)});
+    pass(u, 500, {row(100, 2, 40), row(148, 1, 85)});
+    ASSERT_EQ(u.tracks.size(), 2u);
+    EXPECT_EQ(u.tracks[0].killerVotes, 3);
+    EXPECT_EQ(u.tracks[0].victimVotes, 0);
+    EXPECT_EQ(u.tracks[1].victimVotes, 1);
+
+    // A different shape at the same place is another row, not a misread.
+    hud::FeedTracker v;
+    passes(v, {0, 250}, {row(100, 1, 85)});
+    pass(v, 500, {row(100, 1, 58, 0.9f, 7)});
+    EXPECT_EQ(v.tracks.size(), 2u);
+}

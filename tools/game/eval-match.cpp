@@ -96,6 +96,9 @@ QJsonObject reportedJson(const hud::CombatEvent& e) {
 // What the sequences add up to.
 struct MatchTallies {
     std::map<hud::CombatEvent::Kind, Tally> precision, recall;
+    // The same for sequences of 1080 lines and more, where the feed's
+    // letters are at least as large as the game's reference look shows them.
+    std::map<hud::CombatEvent::Kind, Tally> precisionLarge, recallLarge;
     Tally distance, icon, headshot, weapon, plate, plateFound, selfKills;
     int squadReported = 0, smallSequences = 0, unreadable = 0;
 };
@@ -146,6 +149,7 @@ bool scoreMatch(const MatchSequence& match, const std::vector<hud::CombatEvent>&
     // Below 1000 lines the engine reads neither the feed nor the plate, and
     // an up needs the plate back: only downs can be reported there.
     const bool small = match.look().height < 1000;
+    const bool large = match.look().height >= 1080;
     if (small)
         ++t.smallSequences;
     for (const MatchEvent& truth : match.events()) {
@@ -163,6 +167,8 @@ bool scoreMatch(const MatchSequence& match, const std::vector<hud::CombatEvent>&
                 break;
             }
         t.recall[kindOf(truth.kind)].add(hit != nullptr);
+        if (large)
+            t.recallLarge[kindOf(truth.kind)].add(hit != nullptr);
         if (truth.kind == MatchEventKind::Death && truth.self)
             t.selfKills.add(hit != nullptr);
         if (!hit) {
@@ -180,6 +186,8 @@ bool scoreMatch(const MatchSequence& match, const std::vector<hud::CombatEvent>&
     }
     for (std::size_t j = 0; j < reported.size(); ++j) {
         t.precision[reported[j].kind].add(used[j]);
+        if (large)
+            t.precisionLarge[reported[j].kind].add(used[j]);
         if (!used[j]) {
             failed = true;
             extra.append(reportedJson(reported[j]));
@@ -216,6 +224,10 @@ void printTallies(const MatchEvalOptions& opt, MatchTallies& t) {
     print("death precision", t.precision[hud::CombatEvent::Death]);
     print("death recall", t.recall[hud::CombatEvent::Death]);
     print("  self-kills found as deaths", t.selfKills);
+    print("kill precision, 1080 lines and more", t.precisionLarge[hud::CombatEvent::Kill]);
+    print("kill recall, 1080 lines and more", t.recallLarge[hud::CombatEvent::Kill]);
+    print("death precision, 1080 lines and more", t.precisionLarge[hud::CombatEvent::Death]);
+    print("death recall, 1080 lines and more", t.recallLarge[hud::CombatEvent::Death]);
     print("distance exact (found kills and deaths)", t.distance);
     print("weapon icon class right", t.icon);
     print("headshot flag right", t.headshot);
