@@ -64,13 +64,7 @@ int replayFolder(const QString& folder, double fps, int divisor, bool traceFeed,
         return 1;
     }
     synth::CombatReplay replay(model, killData);
-    if (divisor > 1) {
-        // The schedule sets its divisor from measured pass times: one warm-up
-        // pass, then one average in the divisor's band.
-        reading::AuxSchedule& schedule = replay.trackers().schedule;
-        schedule.notePassTime(0.0);
-        schedule.notePassTime(divisor == 4 ? 60.0 : 30.0);
-    }
+    replay.slowDown(divisor);
     std::string weapon;
     int failures = 0, events = 0;
     for (int i = 0; i < files.size(); ++i) {
