@@ -52,6 +52,10 @@ struct KillEvent {
 
 struct FeedTracker {
     std::vector<FeedTrack> tracks;
+    // The times of the last two reads, for the rate the feed is read at.
+    std::int64_t lastPass = -1;
+    std::int64_t passGap = 0;
+    std::int64_t previousGap = 0;
 };
 
 void trackFeed(FeedTracker& tracker, std::int64_t now, const FeedRead& read, std::vector<KillEvent>& events);
