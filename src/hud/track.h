@@ -52,7 +52,8 @@ struct KillEvent {
 
 struct FeedTracker {
     std::vector<FeedTrack> tracks;
-    // The times of the last two reads, for the rate the feed is read at.
+    // The last read's time and the two gaps before it: the rate the feed is
+    // read at.
     std::int64_t lastPass = -1;
     std::int64_t passGap = 0;
     std::int64_t previousGap = 0;
