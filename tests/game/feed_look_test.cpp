@@ -40,7 +40,7 @@ protected:
 // read as: the player's self-kills (long and short names, one with an
 // underscore), a teammate's self-kill, a kill and a death.
 struct Expected {
-    synth::FeedRowSpec spec;
+    synth::FeedRowSpec painted;
     int side;
 };
 
@@ -78,7 +78,7 @@ void expectRows(synth::FrameSpec f, const char* what) {
         f.degradation.blurSigma = blurAt1080 * size[1] / 1080.0;
         synth::KillFeed feed;
         for (const Expected& e : rows)
-            feed.rows.push_back(e.spec);
+            feed.rows.push_back(e.painted);
         f.feed = feed;
         const hud::FeedRead r = FeedLook::read(f);
         ASSERT_EQ(r.rows.size(), rows.size()) << what << " " << size[1] << " " << r.note;
@@ -86,7 +86,7 @@ void expectRows(synth::FrameSpec f, const char* what) {
             EXPECT_EQ(r.rows[i].side, rows[i].side)
                 << what << " " << size[1] << " row " << i << ": " << r.rows[i].text;
             EXPECT_TRUE(r.rows[i].hasDistance) << what << " " << size[1] << " row " << i;
-            EXPECT_EQ(r.rows[i].distance, rows[i].spec.distance) << what << " " << size[1] << " row " << i;
+            EXPECT_EQ(r.rows[i].distance, rows[i].painted.distance) << what << " " << size[1] << " row " << i;
         }
     }
 }
