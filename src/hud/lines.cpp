@@ -986,6 +986,28 @@ bool lostWideRun(const FramePlanes& planes, const RewardRow& row, double limit) 
 constexpr float kRetryInk = 0.2173913f;
 constexpr float kRetryLuma = 95.0f;
 
+// The text-height blobs of a row's crop (cw x ch, placed at x0, y0 in the
+// frame), in frame coordinates and left to right.
+std::vector<Blob> rowTextBlobs(const std::vector<std::uint8_t>& crop, int cw, int ch, int x0, int y0,
+                               const RewardRow& row) {
+    LabelScratch scratch;
+    std::vector<Blob> labelled;
+    labelComponents(crop, cw, ch, labelled, scratch);
+    std::vector<Blob> blobs;
+    for (Blob b : labelled) {
+        const int bh = b.height();
+        if (bh < 0.7 * row.lh || bh > 1.35 * row.lh || b.area < kTextMinArea)
+            continue;
+        b.x0 += x0;
+        b.x1 += x0;
+        b.y0 += y0;
+        b.y1 += y0;
+        blobs.push_back(b);
+    }
+    std::sort(blobs.begin(), blobs.end(), [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    return blobs;
+}
+
 // The row's glyph blobs labelled afresh from ink2 inside the row's band,
 // with no limit on width (runs are cut by the glyph splitter) and the lower
 // ink threshold. Dark text on panels is in ink2 already; there the luma
@@ -1015,21 +1037,7 @@ std::vector<Blob> retryBlobs(const FramePlanes& planes, const RewardRow& row, do
             const bool panelInk = v != planes.ink.pixels[i];
             crop[offset(x, y, cw)] = (v > kRetryInk && (panelInk || smooth.pixels[i] > kRetryLuma)) ? 1 : 0;
         }
-    LabelScratch scratch;
-    std::vector<Blob> blobs;
-    labelComponents(crop, cw, ch, blobs, scratch);
-    for (Blob b : blobs) {
-        const int bh = b.height();
-        if (bh < 0.7 * row.lh || bh > 1.35 * row.lh || b.area < kTextMinArea)
-            continue;
-        b.x0 += x0;
-        b.x1 += x0;
-        b.y0 += y0;
-        b.y1 += y0;
-        out.push_back(b);
-    }
-    std::sort(out.begin(), out.end(), [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
-    return out;
+    return rowTextBlobs(crop, cw, ch, x0, y0, row);
 }
 
 // Takes a later attempt's reading of a row when it is a whole phrase of the
@@ -1128,21 +1136,7 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
                 ink2.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
             crop[c] = ink2.pixels[i] > 0.5f ? 1 : 0;
         }
-    LabelScratch scratch;
-    std::vector<Blob> labelled;
-    labelComponents(crop, cw, ch, labelled, scratch);
-    std::vector<Blob> blobs;
-    for (Blob b : labelled) {
-        const int bh = b.height();
-        if (bh < 0.7 * row.lh || bh > 1.35 * row.lh || b.area < kTextMinArea)
-            continue;
-        b.x0 += x0;
-        b.x1 += x0;
-        b.y0 += y0;
-        b.y1 += y0;
-        blobs.push_back(b);
-    }
-    std::sort(blobs.begin(), blobs.end(), [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    std::vector<Blob> blobs = rowTextBlobs(crop, cw, ch, x0, y0, row);
     // A row placed where the game puts its lines is measured on its blobs.
     if (measureRow) {
         std::vector<int> y0s;

@@ -19,6 +19,11 @@ constexpr std::int64_t kJudgedKept = 15000;
 constexpr std::int64_t kMinAge = 500;
 constexpr std::int64_t kSameEventWindow = 10000;
 constexpr int kMinVotes = 3;
+// When the feed is read this seldom (the engine slows its readers on a slow
+// machine), a row on screen for a few seconds is read only twice; two
+// agreeing reads that far apart are as much evidence as three at full rate.
+constexpr std::int64_t kSlowPassGap = 1000;
+constexpr int kMinVotesSlow = 2;
 constexpr double kDuplicateGap = 33.5664; // 0.7 slot
 constexpr double kSameRowGap = 14.3856;   // 0.3 slot
 // A row whose distance contradicts its track's still continues it when read
@@ -214,11 +219,15 @@ Verdict judge(FeedTracker& tracker, std::size_t index, std::int64_t now, std::ve
         best = std::max(t.victimVotes, t.bothVotes);
         kind = 1;
     }
-    if (best < kMinVotes || now - t.firstSeen < kMinAge) {
+    // Both of the last two gaps must be long: one pause of the source is no
+    // slow rate.
+    const int minVotes =
+        std::min(tracker.passGap, tracker.previousGap) >= kSlowPassGap ? kMinVotesSlow : kMinVotes;
+    if (best < minVotes || now - t.firstSeen < kMinAge) {
         if (now - t.lastSeen <= kTrackLost)
             return Verdict::Wait;
         t.done = true;
-        if (best < kMinVotes)
+        if (best < minVotes)
             return Verdict::Drop;
     }
 
@@ -290,6 +299,11 @@ const char* sideText(int side) {
 
 void trackFeed(FeedTracker& tracker, std::int64_t now, const FeedRead& read, std::vector<KillEvent>& events) {
     std::vector<FeedTrack>& tracks = tracker.tracks;
+    if (tracker.lastPass >= 0 && now > tracker.lastPass) {
+        tracker.previousGap = tracker.passGap;
+        tracker.passGap = now - tracker.lastPass;
+    }
+    tracker.lastPass = now;
     // Per pass: claimed by a row of this read (new tracks included).
     std::vector<char> seen(tracks.size(), 0);
 

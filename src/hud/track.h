@@ -52,6 +52,11 @@ struct KillEvent {
 
 struct FeedTracker {
     std::vector<FeedTrack> tracks;
+    // The last read's time and the two gaps before it: the rate the feed is
+    // read at.
+    std::int64_t lastPass = -1;
+    std::int64_t passGap = 0;
+    std::int64_t previousGap = 0;
 };
 
 void trackFeed(FeedTracker& tracker, std::int64_t now, const FeedRead& read, std::vector<KillEvent>& events);

@@ -345,3 +345,59 @@ TEST(FeedTracker, OneMisreadDistanceDoesNotSplitTheRow) {
     pass(v, 500, {row(100, 1, 58, 0.9f, 7)});
     EXPECT_EQ(v.tracks.size(), 2u);
 }
+
+// The engine reads the feed at a quarter of its rate on a slow machine: a row
+// on screen for under three seconds is then read only twice.
+TEST(FeedTracker, TwoReadsCountWhenTheFeedIsReadAtAQuarterRate) {
+    constexpr std::int64_t kQuarter = 1320;
+    auto twoReadsAfter = [](std::vector<std::int64_t> emptyPasses, std::int64_t gap) {
+        hud::FeedTracker t;
+        std::vector<hud::KillEvent> events = passes(t, emptyPasses, {});
+        const std::int64_t at = emptyPasses.back() + gap;
+        for (auto& e : pass(t, at, {row(32, 2, 115)}))
+            events.push_back(e);
+        // Scrolled one slot down, then gone.
+        for (auto& e : pass(t, at + gap, {row(32 + 48, 2, 115)}))
+            events.push_back(e);
+        for (auto& e : passes(t, {at + 2 * gap, at + 3 * gap, at + 4 * gap, at + 5 * gap}, {}))
+            events.push_back(e);
+        return events;
+    };
+    const auto slow = twoReadsAfter({0, kQuarter}, kQuarter);
+    ASSERT_EQ(slow.size(), 1u);
+    EXPECT_EQ(slow[0].kind, 1);
+    EXPECT_EQ(slow[0].distance, 115);
+    // At the full rate two reads stay too few, and so across one long pause.
+    EXPECT_TRUE(twoReadsAfter({0, 330, 660}, 330).empty());
+    hud::FeedTracker paused;
+    std::vector<hud::KillEvent> none = passes(paused, {0, 330}, {});
+    pass(paused, 660, {row(32, 2, 115)});
+    pass(paused, 2660, {row(32, 2, 115)});
+    for (std::int64_t now = 2990; now < 7000; now += 330)
+        for (auto& e : pass(paused, now, {}))
+            none.push_back(e);
+    EXPECT_TRUE(none.empty());
+
+    // Two kills with the same weapon, eight seconds apart at different
+    // distances, stay two kills at the slow rate.
+    hud::FeedTracker t;
+    std::vector<hud::KillEvent> events;
+    std::int64_t now = 0;
+    auto feed = [&](std::vector<hud::FeedRow> rows) {
+        for (auto& e : pass(t, now, std::move(rows)))
+            events.push_back(e);
+        now += kQuarter;
+    };
+    feed({});
+    feed({});
+    for (int i = 0; i < 6; ++i)
+        feed({row(32, 1, 308)});
+    feed({row(32, 0), row(80, 1, 308)});
+    feed({row(32, 1, 38), row(80, 0), row(128, 1, 308)});
+    feed({row(80, 1, 38), row(128, 0)});
+    for (int i = 0; i < 4; ++i)
+        feed({});
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].distance, 308);
+    EXPECT_EQ(events[1].distance, 38);
+}

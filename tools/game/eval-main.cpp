@@ -113,6 +113,10 @@ int main(int argc, char** argv) {
                    "comma-separated); with --dump-failures each is written, failed or not.",
                    "list"});
     cli.addOption({"sequences", "Evaluate the kill-feed readers on this many match sequences.", "n"});
+    cli.addOption({"feed-divisor",
+                   "With --sequences, read the kill feed, damage log and plate at 1/n of the engine's rates "
+                   "(1, 2 or 4), as the engine does when its passes grow long.",
+                   "n", "1"});
     cli.addOption({"kill-data", "Kill-feed data file.", "file", synth::defaultKillDataPath()});
     synth::parseArguments(cli, argc, argv);
 
@@ -141,6 +145,10 @@ int main(int argc, char** argv) {
         m.degrade = !cli.isSet("clean");
         m.lookRange = cli.isSet("range");
         m.dumpDir = dump;
+        m.feedDivisor = cli.value("feed-divisor").toInt(&ok);
+        if (!ok || (m.feedDivisor != 1 && m.feedDivisor != 2 && m.feedDivisor != 4)) {
+            return synth::toolError("corvex-eval", QStringLiteral("bad --feed-divisor (1, 2 or 4)"));
+        }
         if (!ok || m.count < 1) {
             return synth::toolError("corvex-eval", QStringLiteral("bad --sequences"));
         }

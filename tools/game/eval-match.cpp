@@ -260,6 +260,7 @@ int evalMatches(const MatchEvalOptions& opt) {
         mo.variation.lookRange = opt.lookRange;
         const MatchSequence match(seed, mo);
         CombatReplay replay(opt.model, killData);
+        replay.slowDown(opt.feedDivisor);
         const std::vector<hud::CombatEvent> reported = replayMatch(match, replay, tallies);
         QJsonArray missed;
         QJsonArray extra;

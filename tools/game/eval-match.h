@@ -18,6 +18,7 @@ struct MatchEvalOptions {
     int count = 100;
     bool degrade = true;
     bool lookRange = false; // each sequence's look drawn from the range around the game's own
+    int feedDivisor = 1;    // the auxiliary readers at 1/n of their rates (1, 2 or 4)
     QString dumpDir;        // a JSON file per sequence with a miss or a wrong report
 };
 

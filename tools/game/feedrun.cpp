@@ -29,6 +29,15 @@ CombatReplay::CombatReplay(std::shared_ptr<const hud::Model> model,
     trackers_.combat.detector.killData = killData_;
 }
 
+void CombatReplay::slowDown(int divisor) {
+    // The schedule sets its divisor from measured pass times: one warm-up
+    // pass, then one average in the divisor's band.
+    if (divisor <= 1)
+        return;
+    trackers_.schedule.notePassTime(0.0);
+    trackers_.schedule.notePassTime(divisor >= 4 ? 60.0 : 30.0);
+}
+
 AuxSchedule CombatReplay::due(std::int64_t now, int frameWidth, int frameHeight) {
     reading::Geometry g;
     g.sourceWidth = frameWidth;

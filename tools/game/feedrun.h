@@ -50,6 +50,9 @@ public:
     const hud::PlateRead& lastPlate() const { return trackers_.lastPlate; }
     const hud::DownRead& lastDown() const { return trackers_.lastDown; }
     const hud::CombatState& state() const { return trackers_.combat; }
+    // Slows the auxiliary readers to 1/divisor of their rates (1, 2 or 4), as
+    // the engine does when its passes grow long.
+    void slowDown(int divisor);
     // The engine's trackers, the HUD tracker included.
     reading::Trackers& trackers() { return trackers_; }
 

@@ -51,7 +51,10 @@ QString clock(std::int64_t ms) {
 
 // Every frame of the folder in name order, one pass per frame at the given
 // rate; prints each reported event and each change of the weapon in hand.
-int replayFolder(const QString& folder, double fps, const std::shared_ptr<const hud::Model>& model,
+// `divisor` slows the auxiliary readers as the engine does when its passes
+// grow long (1, 2 or 4); `traceFeed` also prints every kill-feed read.
+int replayFolder(const QString& folder, double fps, int divisor, bool traceFeed,
+                 const std::shared_ptr<const hud::Model>& model,
                  const std::shared_ptr<const hud::KillData>& killData) {
     const QDir dir(folder);
     const QStringList files =
@@ -61,6 +64,7 @@ int replayFolder(const QString& folder, double fps, const std::shared_ptr<const 
         return 1;
     }
     synth::CombatReplay replay(model, killData);
+    replay.slowDown(divisor);
     std::string weapon;
     int failures = 0, events = 0;
     for (int i = 0; i < files.size(); ++i) {
@@ -81,6 +85,8 @@ int replayFolder(const QString& folder, double fps, const std::shared_ptr<const 
         const synth::AuxSchedule which = replay.due(now, frame.width(), frame.height());
         std::vector<hud::CombatEvent> combat;
         replay.run(which, frame, QPoint(0, 0), frame.width(), frame.height(), now, combat);
+        if (traceFeed && which.feed)
+            std::printf("%s  %s", qPrintable(clock(now)), hud::feedDetail(replay.lastFeed(), {}, {}).c_str());
         for (const hud::CombatEvent& e : combat)
             out.push_back(reading::toGameEvent(e));
         for (const GameEvent& e : out) {
@@ -121,6 +127,11 @@ int main(int argc, char** argv) {
     cli.addOption({"feed", "Also print the kill-feed detail text of each frame."});
     cli.addOption({"frames", "Replay the frames of this folder through the trackers.", "dir"});
     cli.addOption({"fps", "Frame rate of --frames.", "n", "10"});
+    cli.addOption({"feed-divisor",
+                   "Read the kill feed, damage log and plate of --frames at 1/n of the engine's rates, as "
+                   "the engine does when its passes grow long (1, 2 or 4).",
+                   "n", "1"});
+    cli.addOption({"trace-feed", "With --frames, also print every kill-feed read."});
     cli.addPositionalArgument("images", "PNG or JPEG files.", "[IMAGE...]");
     synth::parseArguments(cli, argc, argv);
     const QStringList files = cli.positionalArguments();
@@ -148,7 +159,11 @@ int main(int argc, char** argv) {
         if (!ok || !(fps > 0 && fps <= 240)) {
             return synth::toolError("corvex-read", QStringLiteral("bad --fps"), 2);
         }
-        return replayFolder(cli.value("frames"), fps, model, killData);
+        const int divisor = cli.value("feed-divisor").toInt(&ok);
+        if (!ok || (divisor != 1 && divisor != 2 && divisor != 4)) {
+            return synth::toolError("corvex-read", QStringLiteral("bad --feed-divisor (1, 2 or 4)"), 2);
+        }
+        return replayFolder(cli.value("frames"), fps, divisor, cli.isSet("trace-feed"), model, killData);
     }
 
     const hud::HudReadOptions options = synth::engineOptions();
