@@ -65,7 +65,21 @@ FPSCommon=30
 [Output]
 Mode=Simple
 INI
-    cat >"$cfg/basic/scenes/$SANDBOX_PROFILE.json" <<JSON
+    sandbox_scene_json "$cfg/basic/scenes/$SANDBOX_PROFILE.json" "" "" 1
+    CORVEX_INSTALL_LAYOUT=user cmake --install "$build" --prefix "$cfg/plugins" >/dev/null || return 1
+    [ -f "$cfg/plugins/corvex-tournament/bin/64bit/corvex-tournament.so" ] || {
+        echo "sandbox: the module was not installed where OBS looks" >&2
+        return 1
+    }
+}
+
+# Writes a scene collection FILE holding the backdrop, then SOURCES (JSON
+# objects, each followed by a comma), and the scene "Scene" with the
+# backdrop's item, then ITEMS (each preceded by a comma); COUNTER is the
+# scene's last item id.
+sandbox_scene_json() {
+    local file="$1" sources="$2" items="$3" counter="$4"
+    cat >"$file" <<JSON
 {
     "name": "$SANDBOX_PROFILE",
     "current_scene": "Scene",
@@ -77,21 +91,21 @@ INI
             "versioned_id": "color_source_v3",
             "name": "Backdrop",
             "settings": {"color": 4279897616, "width": 1280, "height": 720}
-        },
+        },$sources
         {
             "id": "scene",
             "versioned_id": "scene",
             "name": "Scene",
-            "settings": {"items": [{"name": "Backdrop", "visible": true, "id": 1}], "id_counter": 1}
+            "settings": {
+                "items": [
+                    {"name": "Backdrop", "visible": true, "id": 1}$items
+                ],
+                "id_counter": $counter
+            }
         }
     ]
 }
 JSON
-    CORVEX_INSTALL_LAYOUT=user cmake --install "$build" --prefix "$cfg/plugins" >/dev/null || return 1
-    [ -f "$cfg/plugins/corvex-tournament/bin/64bit/corvex-tournament.so" ] || {
-        echo "sandbox: the module was not installed where OBS looks" >&2
-        return 1
-    }
 }
 
 sandbox_display() {
@@ -213,41 +227,15 @@ sandbox_game_scene() {
     }
     frames=$(cd "$frames" && pwd)
     [ -n "$extra" ] && extra=", $extra"
-    cat >"$file" <<JSON
-{
-    "name": "$SANDBOX_PROFILE",
-    "current_scene": "Scene",
-    "current_program_scene": "Scene",
-    "scene_order": [{"name": "Scene"}],
-    "sources": [
+    sandbox_scene_json "$file" "
         {
-            "id": "color_source",
-            "versioned_id": "color_source_v3",
-            "name": "Backdrop",
-            "settings": {"color": 4279897616, "width": 1280, "height": 720}
-        },
-        {
-            "id": "game_capture",
-            "versioned_id": "game_capture",
-            "name": "$name",
-            "settings": {"frames": "$frames"$extra}
-        },
-        {
-            "id": "scene",
-            "versioned_id": "scene",
-            "name": "Scene",
-            "settings": {
-                "items": [
-                    {"name": "Backdrop", "visible": true, "id": 1},
-                    {"name": "$name", "visible": true, "id": 2, "bounds_type": 2, "bounds_align": 0,
-                     "bounds": {"x": 1280.0, "y": 720.0}}
-                ],
-                "id_counter": 2
-            }
-        }
-    ]
-}
-JSON
+            \"id\": \"game_capture\",
+            \"versioned_id\": \"game_capture\",
+            \"name\": \"$name\",
+            \"settings\": {\"frames\": \"$frames\"$extra}
+        }," ",
+                    {\"name\": \"$name\", \"visible\": true, \"id\": 2, \"bounds_type\": 2, \"bounds_align\": 0,
+                     \"bounds\": {\"x\": 1280.0, \"y\": 720.0}}" 2
 }
 
 sandbox_link() {

@@ -3,6 +3,7 @@
 # of tools/obs-sandbox.sh. Source both; each function returns non-zero on
 # failure.
 #
+#   run_build BUILD                        installs what is needed, builds the four programs
 #   run_paint_match BUILD SEED SECONDS     paints a match once, prints its folder
 #   run_start_service BUILD WORK RECORD FAIL_RATE
 #                                          local service; sets RUN_SERVICE_PID,
@@ -14,6 +15,17 @@
 
 RUN_PLAYER_ID="p-run-1"
 RUN_PLAYER_NAME="RunPlayer"
+
+# The tests' build carries the test game; only the module, the test game, the
+# painter and the service are built.
+run_build() {
+    local build="$1"
+    bash tools/install-deps.sh || return 1
+    echo "== build ($build)"
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVEX_BUILD_TESTS=ON \
+        -DCORVEX_BUILD_BENCH=OFF >/dev/null || return 1
+    cmake --build "$build" --target corvex-tournament corvex-test-game corvex-synth corvex-test-service
+}
 
 run_paint_match() {
     local build="$1" seed="$2" seconds="$3"

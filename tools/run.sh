@@ -49,17 +49,9 @@ if [ -n "$obs_config" ]; then
     obs_config="$(cd "$obs_config" && pwd)"
 fi
 
-bash tools/install-deps.sh
-
-# The tests' build carries the test game; only the four programs needed here
-# are built.
-echo "== build ($build)"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVEX_BUILD_TESTS=ON \
-    -DCORVEX_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target corvex-tournament corvex-test-game corvex-synth corvex-test-service
-
 source tools/obs-sandbox.sh
 source tools/run-lib.sh
+run_build "$build"
 service_pid=""
 finish() {
     sandbox_cleanup

@@ -32,14 +32,9 @@ while [ $# -gt 0 ]; do
 done
 [[ "$minutes" =~ ^[0-9]+$ ]] && [ "$minutes" -ge 2 ] || { echo "soak.sh: --minutes needs 2 or more" >&2; exit 2; }
 
-bash tools/install-deps.sh
-echo "== build ($build)"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVEX_BUILD_TESTS=ON \
-    -DCORVEX_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target corvex-tournament corvex-test-game corvex-synth corvex-test-service
-
 source tools/obs-sandbox.sh
 source tools/run-lib.sh
+run_build "$build"
 service_pid=""
 sampler_pid=""
 finish() {
