@@ -94,5 +94,21 @@ grep -qF "[corvex-tournament] engine stopped" "$log" || fail "the engine did not
 [ ! -e "$config.bak" ] || fail "something was saved beside the folder named config.json"
 cp "$log" "$work/obs-log-folder-config.txt"
 
+# Closed at once after the reader starts, while OBS is still drawing the
+# newly shown dock: the close must neither crash nor hang OBS, and the module
+# must still stop and unload in order.
+rm -rf "$config"
+for run in 1 2 3 4; do
+    sandbox_start "$home"
+    sandbox_wait_log "[corvex-tournament] reader started" 60 || fail "the reader did not start (quick close $run)"
+    sandbox_stop 20 || fail "OBS hung when closed right after the reader started (quick close $run)"
+    [ "$SANDBOX_OBS_STATUS" = 0 ] ||
+        fail "OBS exited with status $SANDBOX_OBS_STATUS when closed right after the reader started (quick close $run)"
+    log=$(sandbox_log_file)
+    for line in "[corvex-tournament] engine stopped" "[corvex-tournament] Corvex Wager/Tournament Plugin unloaded"; do
+        grep -qF -- "$line" "$log" || fail "missing from the OBS log after quick close $run: $line"
+    done
+done
+
 sandbox_cleanup
 echo "PASS: OBS loaded, started, stopped and unloaded the module; screenshot and log in $work"

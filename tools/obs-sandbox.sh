@@ -8,7 +8,8 @@
 #   sandbox_start HOME_DIR               start OBS in the background
 #   sandbox_wait_log PATTERN SECONDS     wait for a line in the current OBS log
 #   sandbox_screenshot FILE              save a picture of the whole display
-#   sandbox_stop [SECONDS]               close OBS cleanly (SIGINT), bounded
+#   sandbox_stop [SECONDS]               close OBS cleanly (SIGINT), bounded; OBS's
+#                                        exit status is left in SANDBOX_OBS_STATUS
 #   sandbox_cleanup                      stop OBS and our Xvfb, if still running
 #
 # With the test game (tests/obs-game, built with the tests):
@@ -21,6 +22,7 @@
 #                                        a config.json that links the module to SERVER
 
 SANDBOX_OBS_PID=""
+SANDBOX_OBS_STATUS=""
 SANDBOX_XVFB_PID=""
 SANDBOX_HOME=""
 SANDBOX_PROFILE="Corvex"
@@ -179,6 +181,7 @@ sandbox_stop() {
     for i in $(seq 1 $((seconds * 10))); do
         if ! kill -0 "$SANDBOX_OBS_PID" 2>/dev/null; then
             wait "$SANDBOX_OBS_PID" 2>/dev/null
+            SANDBOX_OBS_STATUS=$?
             SANDBOX_OBS_PID=""
             return 0
         fi
@@ -187,6 +190,7 @@ sandbox_stop() {
     echo "sandbox: OBS did not exit within ${seconds}s; killing it" >&2
     kill -KILL "$SANDBOX_OBS_PID" 2>/dev/null
     wait "$SANDBOX_OBS_PID" 2>/dev/null
+    SANDBOX_OBS_STATUS=$?
     SANDBOX_OBS_PID=""
     return 1
 }

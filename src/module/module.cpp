@@ -93,6 +93,9 @@ MODULE_EXPORT bool obs_module_load(void) {
     registerFonts();
 
     auto* mainWindow = static_cast<QWidget*>(obs_frontend_get_main_window());
+    if (compat::deferInterruptClose(mainWindow)) {
+        obsLog(LOG_INFO, "SIGINT closes OBS from its event loop");
+    }
     g_engine = new Engine(mainWindow);
     g_engine->setOutputStateQuery([] {
         return OutputState{obs_frontend_streaming_active(), obs_frontend_recording_active()};
@@ -119,6 +122,7 @@ MODULE_EXPORT bool obs_module_load(void) {
 
 MODULE_EXPORT void obs_module_unload(void) {
     obs_frontend_remove_event_callback(onFrontendEvent, nullptr);
+    compat::restoreInterruptHandler();
     if (g_engine) {
         g_engine->stop();
     }

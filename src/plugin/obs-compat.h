@@ -25,6 +25,14 @@ namespace compat {
 bool addDock(const char* id, const QString& title, QWidget* widget);
 void showDocks();
 
+// Closing on SIGINT (Linux). OBS 29 closes the main window from inside the
+// signal handler, which can crash or hang Qt; this handler instead closes
+// `window` from the event loop. False when nothing was changed (another
+// system, a newer OBS, or no handler of OBS's to replace). The previous
+// handler comes back with restoreInterruptHandler(), before the module unloads.
+bool deferInterruptClose(QWidget* window);
+void restoreInterruptHandler();
+
 // Source identity that survives renames within one OBS run. On 30+ this is
 // the source's own UUID. On 29 the module hands out its own ids, each backed
 // by a weak reference, so a source that is gone is never resurrected.
