@@ -147,6 +147,22 @@ std::string moneyText(std::int64_t v);
 bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine& line, double startX,
                  int radius, const HudReadOptions& options, HudReading& reading);
 
+// One place to read a balance again: the line's top and bottom and the
+// rightmost digit's centre.
+struct BalanceTry {
+    double top = 0.0;
+    double bottom = 0.0;
+    double startX = 0.0;
+};
+
+// The second attempt at a balance the first did not read certainly. Each try
+// is read on its own line geometry; a value is taken only when every try
+// that reads certainly by itself gives it, and it either equals the first
+// reading or two tries give it. Anything else leaves `reading` as it was.
+// True when it made the balance certain.
+bool rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTry* tries, std::size_t count,
+                   const HudReadOptions& options, HudReading& reading);
+
 // Reads the change left of a balance already in `reading`; leaves the change
 // fields untouched when there is none.
 void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& line,

@@ -108,6 +108,41 @@ float digitScoreRightOf(const Model& model, const FramePlanes& planes, const Mon
     return best;
 }
 
+// Top and bottom moves of the second balance attempt, in capture pixels. The
+// mask cuts the soft edges of small, blurred digits (720 lines, low HUD
+// scale), so the measured line comes out a few pixels short, mostly by the
+// same amount at both ends, and the cells and advances scaled from it miss
+// the glyphs. A pixel either way covers a line found a little off.
+constexpr double kRereadMoves[][2] = {{-1, 0}, {1, 0},  {0, -1}, {0, 1}, {-1, -1}, {1, 1},
+                                      {-1, 1}, {1, -1}, {2, 1},  {1, 2}, {2, 2},   {3, 2},
+                                      {2, 3},  {3, 3},  {4, 3},  {3, 4}, {4, 4}};
+
+// The second attempt at a balance the first did not read certainly: the
+// line grown or moved, the last digit taken where the grown line puts it.
+bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const MoneyLine& line,
+                         const Blob& rightmost, const HudReadOptions& options, HudReading& reading) {
+    constexpr std::size_t n = sizeof kRereadMoves / sizeof kRereadMoves[0];
+    BalanceTry tries[n];
+    std::size_t count = 0;
+    const double right = static_cast<double>(planes.smooth.width) - rightmost.x1 - 1.0;
+    for (const auto& move : kRereadMoves) {
+        BalanceTry& t = tries[count];
+        t.top = line.top - move[0];
+        t.bottom = line.bottom + move[1];
+        const double h = t.bottom - t.top + 1.0;
+        if (std::abs(right - kMarginOffset * h) <= kMarginTolerance * h) {
+            int radius = 0;
+            figureStart(rightmost, h, t.startX, radius);
+        } else if (options.allowOffMargin) {
+            t.startX = (planes.smooth.width - 1.0) - kMarginOffset * h - kLastDigitHalf * h;
+        } else {
+            continue;
+        }
+        ++count;
+    }
+    return rereadBalance(model, planes, tries, count, options, reading);
+}
+
 double upperMedian(std::vector<int> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -266,7 +301,8 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         double startX = 0.0;
         int radius = 0;
         figureStart(rightmost, h, startX, radius);
-        if (!readBalance(model, planes, line, startX, radius, options, reading)) {
+        if (!readBalance(model, planes, line, startX, radius, options, reading) &&
+            !rereadBalanceAround(model, planes, line, rightmost, options, reading)) {
             reading.reason = kReasonUnreadable;
             return reading;
         }
@@ -278,11 +314,14 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         // Read where the last digit would stand if the line did end at the
         // margin: a HUD whose own blobs were broken up still reads there.
         const double startX = (planes.smooth.width - 1.0) - kMarginOffset * h - kLastDigitHalf * h;
-        if (!readBalance(model, planes, line, startX, 4, options, reading)) {
+        if (!readBalance(model, planes, line, startX, 4, options, reading) &&
+            !rereadBalanceAround(model, planes, line, rightmost, options, reading)) {
             reading.reason = kReasonOffMargin;
             return reading;
         }
     }
+    if (!reading.balanceCertain)
+        rereadBalanceAround(model, planes, line, rightmost, options, reading);
 
     if (reading.balanceCertain && (digitMissedRight(line, reading.balanceRight, h) ||
                                    digitScoreRightOf(model, planes, line, reading.balanceRight,
