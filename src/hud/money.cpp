@@ -668,11 +668,12 @@ constexpr int kRereadRadius = 4;
 
 } // namespace
 
-bool rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTry* tries, std::size_t count,
-                   const HudReadOptions& options, HudReading& reading) {
+int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTry* tries, std::size_t count,
+                  const HudReadOptions& options, HudReading& reading) {
     const bool haveFirst = !reading.balanceText.empty();
     int agreeing = 0;
     MoneyReading best;
+    int chosen = -1;
     for (std::size_t i = 0; i < count && tries; ++i) {
         const BalanceTry& t = tries[i];
         const double h = t.bottom - t.top + 1.0;
@@ -685,14 +686,16 @@ bool rereadBalance(const Model& model, const FramePlanes& planes, const BalanceT
         if (!m.ok || m.minScore < options.minConfidence || m.minMargin < options.minMargin)
             continue;
         if (agreeing > 0 && m.value != best.value)
-            return false;
+            return -1;
         ++agreeing;
-        if (agreeing == 1 || m.minScore > best.minScore)
+        if (agreeing == 1 || m.minScore > best.minScore) {
             best = m;
+            chosen = static_cast<int>(i);
+        }
     }
     const bool agreed = agreeing >= 2 || (agreeing == 1 && haveFirst && best.value == reading.balance);
     if (!agreed)
-        return false;
+        return -1;
     reading.balance = best.value;
     reading.balanceText = "$" + formatThousands(best.value);
     reading.balanceConfidence = best.minScore;
@@ -701,7 +704,7 @@ bool rereadBalance(const Model& model, const FramePlanes& planes, const BalanceT
     reading.balanceRight = best.firstX;
     reading.balanceCertain = true;
     reading.reason.clear();
-    return true;
+    return chosen;
 }
 
 namespace {

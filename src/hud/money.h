@@ -159,9 +159,10 @@ struct BalanceTry {
 // is read on its own line geometry; a value is taken only when every try
 // that reads certainly by itself gives it, and it either equals the first
 // reading or two tries give it. Anything else leaves `reading` as it was.
-// True when it made the balance certain.
-bool rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTry* tries, std::size_t count,
-                   const HudReadOptions& options, HudReading& reading);
+// The index of the try taken (the best scoring of those that agree), -1
+// when the balance stays as it was.
+int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTry* tries, std::size_t count,
+                  const HudReadOptions& options, HudReading& reading);
 
 // Reads the change left of a balance already in `reading`; leaves the change
 // fields untouched when there is none.

@@ -119,8 +119,11 @@ constexpr double kRereadMoves[][2] = {{-1, 0}, {1, 0},  {0, -1}, {0, 1}, {-1, -1
 
 // The second attempt at a balance the first did not read certainly: the
 // line grown or moved, the last digit taken where the grown line puts it.
+// When it succeeds, `grown` becomes the line with the top and bottom it was
+// read on, so that the change beside the balance is read there too.
 bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const MoneyLine& line,
-                         const Blob& rightmost, const HudReadOptions& options, HudReading& reading) {
+                         const Blob& rightmost, const HudReadOptions& options, HudReading& reading,
+                         MoneyLine& grown) {
     constexpr std::size_t n = sizeof kRereadMoves / sizeof kRereadMoves[0];
     BalanceTry tries[n];
     std::size_t count = 0;
@@ -140,7 +143,14 @@ bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const Mo
         }
         ++count;
     }
-    return rereadBalance(model, planes, tries, count, options, reading);
+    const int chosen = rereadBalance(model, planes, tries, count, options, reading);
+    if (chosen < 0)
+        return false;
+    grown = line;
+    grown.top = tries[chosen].top;
+    grown.bottom = tries[chosen].bottom;
+    grown.height = grown.bottom - grown.top + 1.0;
+    return true;
 }
 
 double upperMedian(std::vector<int> v) {
@@ -297,12 +307,22 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
     const double d = static_cast<double>(planes.smooth.width) - rightmost.x1 - 1.0;
     const bool atMargin = std::abs(d - kMarginOffset * h) <= kMarginTolerance * h;
 
+    // The line the balance and change are read on: the one found unless the
+    // second attempt read them on a grown one. The reward lines keep the
+    // one found.
+    MoneyLine grown;
+    const MoneyLine* money = &line;
+    auto reread = [&] {
+        if (!rereadBalanceAround(model, planes, line, rightmost, options, reading, grown))
+            return false;
+        money = &grown;
+        return true;
+    };
     if (atMargin) {
         double startX = 0.0;
         int radius = 0;
         figureStart(rightmost, h, startX, radius);
-        if (!readBalance(model, planes, line, startX, radius, options, reading) &&
-            !rereadBalanceAround(model, planes, line, rightmost, options, reading)) {
+        if (!readBalance(model, planes, line, startX, radius, options, reading) && !reread()) {
             reading.reason = kReasonUnreadable;
             return reading;
         }
@@ -314,23 +334,22 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         // Read where the last digit would stand if the line did end at the
         // margin: a HUD whose own blobs were broken up still reads there.
         const double startX = (planes.smooth.width - 1.0) - kMarginOffset * h - kLastDigitHalf * h;
-        if (!readBalance(model, planes, line, startX, 4, options, reading) &&
-            !rereadBalanceAround(model, planes, line, rightmost, options, reading)) {
+        if (!readBalance(model, planes, line, startX, 4, options, reading) && !reread()) {
             reading.reason = kReasonOffMargin;
             return reading;
         }
     }
     if (!reading.balanceCertain)
-        rereadBalanceAround(model, planes, line, rightmost, options, reading);
+        reread();
 
-    if (reading.balanceCertain && (digitMissedRight(line, reading.balanceRight, h) ||
-                                   digitScoreRightOf(model, planes, line, reading.balanceRight,
+    if (reading.balanceCertain && (digitMissedRight(*money, reading.balanceRight, money->height) ||
+                                   digitScoreRightOf(model, planes, *money, reading.balanceRight,
                                                      reading.balanceText.back()) >= kMissedDigitScore)) {
         reading.balanceCertain = false;
         reading.reason = kReasonUncertain;
     }
 
-    readChange(model, planes, line, options, reading);
+    readChange(model, planes, *money, options, reading);
     if (options.readLines)
         reading.lines = readRewardLines(model, planes, line.bottom, line.height, options.minLineConfidence,
                                         options.minMargin);
