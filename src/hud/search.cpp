@@ -117,21 +117,79 @@ constexpr double kRereadMoves[][2] = {{-1, 0}, {1, 0},  {0, -1}, {0, 1}, {-1, -1
                                       {-1, 1}, {1, -1}, {2, 1},  {1, 2}, {2, 2},   {3, 2},
                                       {2, 3},  {3, 3},  {4, 3},  {3, 4}, {4, 4}};
 
+// Top and bottom moves around the line measured from the ink.
+constexpr double kInkMoves[][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}, {1, 1}, {-1, -1}};
+// A row belongs to the digits while its mean ink over the line's columns
+// stays above this share of the strongest row's.
+constexpr double kInkRowShare = 0.25;
+
+// The line's top and bottom measured from the ink plane rather than the
+// mask: the rows around the line's middle, over the columns of its blobs,
+// whose mean ink stays above kInkRowShare of the strongest row's. Blur and
+// low contrast leave the mask's blobs much shorter than the digits, the
+// ink's soft edges much less so. False when nothing sensible is found.
+bool inkLineExtent(const Plane& ink, const MoneyLine& line, double& top, double& bottom) {
+    if (ink.empty() || line.charBlobs.empty())
+        return false;
+    int x0 = ink.width;
+    int x1 = -1;
+    for (const Blob& b : line.rowBlobs) {
+        x0 = std::min(x0, b.x0);
+        x1 = std::max(x1, b.x1);
+    }
+    x0 = std::max(x0, 0);
+    x1 = std::min(x1, ink.width - 1);
+    const double h = line.height;
+    const int ya = std::max(0, static_cast<int>(line.top - 0.6 * h));
+    const int yb = std::min(ink.height - 1, static_cast<int>(line.bottom + 0.6 * h));
+    const int middle = static_cast<int>((line.top + line.bottom) / 2.0);
+    if (x1 <= x0 || middle < ya || middle > yb)
+        return false;
+    std::vector<double> mean(static_cast<std::size_t>(yb - ya + 1), 0.0);
+    double peak = 0.0;
+    for (int y = ya; y <= yb; ++y) {
+        const float* row =
+            ink.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.width);
+        double sum = 0.0;
+        for (int x = x0; x <= x1; ++x)
+            sum += row[x];
+        mean[static_cast<std::size_t>(y - ya)] = sum / (x1 - x0 + 1);
+        if (y >= line.top && y <= line.bottom)
+            peak = std::max(peak, mean[static_cast<std::size_t>(y - ya)]);
+    }
+    if (!(peak > 0.0))
+        return false;
+    const double floor = kInkRowShare * peak;
+    int t = middle;
+    while (t > ya && mean[static_cast<std::size_t>(t - 1 - ya)] >= floor)
+        --t;
+    int b = middle;
+    while (b < yb && mean[static_cast<std::size_t>(b + 1 - ya)] >= floor)
+        ++b;
+    if (t == ya || b == yb)
+        return false; // ran into the search's edge: not a line's soft edge
+    top = t;
+    bottom = b;
+    return true;
+}
+
 // The second attempt at a balance the first did not read certainly: the
-// line grown or moved, the last digit taken where the grown line puts it.
-// When it succeeds, `grown` becomes the line with the top and bottom it was
-// read on, so that the change beside the balance is read there too.
+// line grown or moved, and the line measured from the ink, each with the
+// last digit taken where its height puts it. When it succeeds, `grown`
+// becomes the line with the top and bottom it was read on, so that the
+// change beside the balance is read there too.
 bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const MoneyLine& line,
                          const Blob& rightmost, const HudReadOptions& options, HudReading& reading,
                          MoneyLine& grown) {
-    constexpr std::size_t n = sizeof kRereadMoves / sizeof kRereadMoves[0];
-    BalanceTry tries[n];
+    constexpr std::size_t nMoves = sizeof kRereadMoves / sizeof kRereadMoves[0];
+    constexpr std::size_t nInk = sizeof kInkMoves / sizeof kInkMoves[0];
+    BalanceTry tries[nMoves + nInk];
     std::size_t count = 0;
     const double right = static_cast<double>(planes.smooth.width) - rightmost.x1 - 1.0;
-    for (const auto& move : kRereadMoves) {
+    auto add = [&](double top, double bottom) {
         BalanceTry& t = tries[count];
-        t.top = line.top - move[0];
-        t.bottom = line.bottom + move[1];
+        t.top = top;
+        t.bottom = bottom;
         const double h = t.bottom - t.top + 1.0;
         if (std::abs(right - kMarginOffset * h) <= kMarginTolerance * h) {
             int radius = 0;
@@ -139,10 +197,17 @@ bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const Mo
         } else if (options.allowOffMargin) {
             t.startX = (planes.smooth.width - 1.0) - kMarginOffset * h - kLastDigitHalf * h;
         } else {
-            continue;
+            return;
         }
         ++count;
-    }
+    };
+    for (const auto& move : kRereadMoves)
+        add(line.top - move[0], line.bottom + move[1]);
+    double inkTop = 0.0;
+    double inkBottom = 0.0;
+    if (inkLineExtent(planes.ink, line, inkTop, inkBottom))
+        for (const auto& move : kInkMoves)
+            add(inkTop - move[0], inkBottom + move[1]);
     const int chosen = rereadBalance(model, planes, tries, count, options, reading);
     if (chosen < 0)
         return false;
