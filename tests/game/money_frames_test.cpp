@@ -204,4 +204,21 @@ TEST_F(MoneyFrames, ABalanceTooSoftForTheMarginTestReadsOnItsGrownLine) {
     }
 }
 
+TEST_F(MoneyFrames, ABalanceFarTallerThanItsBlobsReadsOnTheInksExtent) {
+    // Low contrast and blur at 720 lines: the blobs of "$9,242,012" came out
+    // 18 pixels tall for digits of 28, too short for any fixed grow, and the
+    // last digit then missed the margin test: nothing was read.
+    const synth::FrameSpec f = frame(1280, 720, 1.0566481014221574, 2547355060u, false, 73,
+                                     0.5708049219616949, 1.0, 9242012, std::nullopt);
+    const hud::HudReading r = read(f);
+    ASSERT_TRUE(r.found);
+    EXPECT_TRUE(r.balanceCertain && r.balance == 9242012) << text(r);
+    EXPECT_EQ(r.balanceText, "$9,242,012");
+    const hud::HudReading small = read(smallest(f));
+    EXPECT_EQ(small.balance, 9242012) << text(small);
+    expectNeverWrongAndCertain(small, 9242012, std::nullopt);
+    const hud::HudReading large = read(largest(f));
+    EXPECT_TRUE(large.balanceCertain && large.balance == 9242012) << text(large);
+}
+
 } // namespace
