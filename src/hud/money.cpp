@@ -679,7 +679,9 @@ int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTr
         const double h = t.bottom - t.top + 1.0;
         if (!(h > 4.0) || !std::isfinite(h) || !std::isfinite(t.startX))
             continue;
-        MoneyRowContext ctx(planes.ink, t.top, t.bottom, h, model.money, model.moneyPairs);
+        const double shift = t.band ? t.bandTop : 0.0;
+        MoneyRowContext ctx(t.band ? *t.band : planes.ink, t.top - shift, t.bottom - shift, h, model.money,
+                            model.moneyPairs);
         ctx.confirmBelow = kConfirmBelow;
         const MoneyReading m =
             readMoney(ctx, t.startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, kRereadRadius);

@@ -148,11 +148,15 @@ bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine&
                  int radius, const HudReadOptions& options, HudReading& reading);
 
 // One place to read a balance again: the line's top and bottom and the
-// rightmost digit's centre.
+// rightmost digit's centre, in the capture's pixels, and the plane to read:
+// the frame's ink unless given, else a band of rows whose first is the
+// capture's row `bandTop`.
 struct BalanceTry {
     double top = 0.0;
     double bottom = 0.0;
     double startX = 0.0;
+    const Plane* band = nullptr;
+    int bandTop = 0;
 };
 
 // The second attempt at a balance the first did not read certainly. Each try

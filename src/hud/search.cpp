@@ -119,6 +119,10 @@ constexpr double kRereadMoves[][2] = {{-1, 0}, {1, 0},  {0, -1}, {0, 1}, {-1, -1
 
 // Top and bottom moves around the line measured from the ink.
 constexpr double kInkMoves[][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}, {1, 1}, {-1, -1}};
+// The relative ramp: from this share of the line's strongest top-hat, over
+// this share of it.
+constexpr float kRelativeInkFloor = 0.15f;
+constexpr float kRelativeInkSpan = 0.6f;
 // A row belongs to the digits while its mean ink over the line's columns
 // stays above this share of the strongest row's.
 constexpr double kInkRowShare = 0.25;
@@ -173,6 +177,45 @@ bool inkLineExtent(const Plane& ink, const MoneyLine& line, double& top, double&
     return true;
 }
 
+// The ink of the rows around the line, ramped between shares of the line's
+// own strongest top-hat rather than at fixed levels. `bandTop` is the
+// capture row of the band's first row. False without ink to scale by.
+bool relativeInkBand(const Plane& smooth, const MoneyLine& line, Plane& band, int& bandTop) {
+    const double h = line.height;
+    const int ya = std::max(0, static_cast<int>(line.top - 1.5 * h));
+    const int yb = std::min(smooth.height, static_cast<int>(line.bottom + 1.5 * h) + 1);
+    if (smooth.empty() || yb - ya < 3 || line.rowBlobs.empty())
+        return false;
+    Plane rows;
+    rows.width = smooth.width;
+    rows.height = yb - ya;
+    rows.pixels.assign(smooth.pixels.begin() + static_cast<std::ptrdiff_t>(ya) * smooth.width,
+                       smooth.pixels.begin() + static_cast<std::ptrdiff_t>(yb) * smooth.width);
+    band = topHat(rows, 9);
+    // The strongest top-hat on the line's blobs, taken high in the order so
+    // that a few bright pixels do not set it.
+    std::vector<float> values;
+    for (const Blob& b : line.rowBlobs)
+        for (int y = std::max(b.y0, ya); y <= std::min(b.y1, yb - 1); ++y)
+            for (int x = std::max(b.x0, 0); x <= std::min(b.x1, band.width - 1); ++x)
+                values.push_back(
+                    band.pixels[static_cast<std::size_t>(y - ya) * static_cast<std::size_t>(band.width) +
+                                static_cast<std::size_t>(x)]);
+    if (values.empty())
+        return false;
+    const std::size_t at = values.size() * 9 / 10;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(at), values.end());
+    const float peak = values[at];
+    if (!(peak > 8.0f))
+        return false;
+    const float floor = kRelativeInkFloor * peak;
+    const float span = kRelativeInkSpan * peak;
+    for (float& v : band.pixels)
+        v = std::min(std::max((v - floor) / span, 0.0f), 1.0f);
+    bandTop = ya;
+    return true;
+}
+
 // The second attempt at a balance the first did not read certainly: the
 // line grown or moved, and the line measured from the ink, each with the
 // last digit taken where its height puts it. When it succeeds, `grown`
@@ -183,13 +226,17 @@ bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const Mo
                          MoneyLine& grown) {
     constexpr std::size_t nMoves = sizeof kRereadMoves / sizeof kRereadMoves[0];
     constexpr std::size_t nInk = sizeof kInkMoves / sizeof kInkMoves[0];
-    BalanceTry tries[nMoves + nInk];
+    BalanceTry tries[2 * (nMoves + nInk)];
     std::size_t count = 0;
     const double right = static_cast<double>(planes.smooth.width) - rightmost.x1 - 1.0;
+    const Plane* band = nullptr;
+    int bandTop = 0;
     auto add = [&](double top, double bottom) {
         BalanceTry& t = tries[count];
         t.top = top;
         t.bottom = bottom;
+        t.band = band;
+        t.bandTop = bandTop;
         const double h = t.bottom - t.top + 1.0;
         if (std::abs(right - kMarginOffset * h) <= kMarginTolerance * h) {
             int radius = 0;
@@ -205,9 +252,22 @@ bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const Mo
         add(line.top - move[0], line.bottom + move[1]);
     double inkTop = 0.0;
     double inkBottom = 0.0;
-    if (inkLineExtent(planes.ink, line, inkTop, inkBottom))
+    const bool measured = inkLineExtent(planes.ink, line, inkTop, inkBottom);
+    if (measured)
         for (const auto& move : kInkMoves)
             add(inkTop - move[0], inkBottom + move[1]);
+    // The same once more on ink ramped to the line's own contrast: a bright
+    // world behind the HUD leaves the digits little top-hat, and the fixed
+    // ramp's floor eats their soft edges and thin strokes.
+    Plane relative;
+    if (relativeInkBand(planes.smooth, line, relative, bandTop)) {
+        band = &relative;
+        for (const auto& move : kRereadMoves)
+            add(line.top - move[0], line.bottom + move[1]);
+        if (measured)
+            for (const auto& move : kInkMoves)
+                add(inkTop - move[0], inkBottom + move[1]);
+    }
     const int chosen = rereadBalance(model, planes, tries, count, options, reading);
     if (chosen < 0)
         return false;
