@@ -221,4 +221,38 @@ TEST_F(MoneyFrames, ABalanceFarTallerThanItsBlobsReadsOnTheInksExtent) {
     EXPECT_TRUE(large.balanceCertain && large.balance == 9242012) << text(large);
 }
 
+TEST_F(MoneyFrames, FaintDigitsReadOnInkRampedToTheirOwnContrast) {
+    // 720 lines, blur: the fixed ink ramp's floor ate the digits' thin
+    // strokes, "$974,617,528" read as "$667,617,528" and "$7" and
+    // "$26,428,821" stayed uncertain. Ramped to the line's own contrast, they
+    // read certain; a certain wrong figure must never come of it.
+    struct Case {
+        double k;
+        std::uint32_t scene;
+        int jpeg;
+        double blur;
+        double sourceScale;
+        std::int64_t balance;
+        std::optional<std::int64_t> change;
+    };
+    const Case cases[] = {
+        {0.9400272872631259, 1427390467u, 82, 0.6637203693133455, 1.0, 974617528, std::nullopt},
+        {0.9938494502491273, 3433356253u, 63, 0.6898505778636981, 1.0, 7, -47983},
+        {0.9720287956540412, 1106405385u, 0, 0.5730204562893668, 0.8517968880821508, 26428821, 34022},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(synth::moneyText(c.balance));
+        const synth::FrameSpec f =
+            frame(1280, 720, c.k, c.scene, false, c.jpeg, c.blur, c.sourceScale, c.balance, c.change);
+        const hud::HudReading r = read(f);
+        EXPECT_TRUE(r.balanceCertain && r.balance == c.balance) << text(r);
+        expectNeverWrongAndCertain(r, c.balance, c.change);
+        const hud::HudReading small = read(smallest(f));
+        expectNeverWrongAndCertain(small, c.balance, c.change);
+        const hud::HudReading large = read(largest(f));
+        EXPECT_TRUE(large.balanceCertain && large.balance == c.balance) << text(large);
+        expectNeverWrongAndCertain(large, c.balance, c.change);
+    }
+}
+
 } // namespace
