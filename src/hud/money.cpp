@@ -664,6 +664,53 @@ bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine&
 
 namespace {
 
+constexpr int kRereadRadius = 4;
+
+} // namespace
+
+int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTry* tries, std::size_t count,
+                  const HudReadOptions& options, HudReading& reading) {
+    const bool haveFirst = !reading.balanceText.empty();
+    int agreeing = 0;
+    MoneyReading best;
+    int chosen = -1;
+    for (std::size_t i = 0; i < count && tries; ++i) {
+        const BalanceTry& t = tries[i];
+        const double h = t.bottom - t.top + 1.0;
+        if (!(h > 4.0) || !std::isfinite(h) || !std::isfinite(t.startX))
+            continue;
+        const double shift = t.band ? t.bandTop : 0.0;
+        MoneyRowContext ctx(t.band ? *t.band : planes.ink, t.top - shift, t.bottom - shift, h, model.money,
+                            model.moneyPairs);
+        ctx.confirmBelow = kConfirmBelow;
+        const MoneyReading m =
+            readMoney(ctx, t.startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, kRereadRadius);
+        if (!m.ok || m.minScore < options.minConfidence || m.minMargin < options.minMargin)
+            continue;
+        if (agreeing > 0 && m.value != best.value)
+            return -1;
+        ++agreeing;
+        if (agreeing == 1 || m.minScore > best.minScore) {
+            best = m;
+            chosen = static_cast<int>(i);
+        }
+    }
+    const bool agreed = agreeing >= 2 || (agreeing == 1 && haveFirst && best.value == reading.balance);
+    if (!agreed)
+        return -1;
+    reading.balance = best.value;
+    reading.balanceText = "$" + formatThousands(best.value);
+    reading.balanceConfidence = best.minScore;
+    reading.balanceMargin = best.minMargin;
+    reading.balanceLeft = best.dollarX;
+    reading.balanceRight = best.firstX;
+    reading.balanceCertain = true;
+    reading.reason.clear();
+    return chosen;
+}
+
+namespace {
+
 // The rightmost column in [fromX, toX) whose rows of the money line carry
 // faint ink, or -1.
 double rightmostInkColumn(const Plane& ink, const MoneyLine& line, double fromX, double toX) {

@@ -147,6 +147,27 @@ std::string moneyText(std::int64_t v);
 bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine& line, double startX,
                  int radius, const HudReadOptions& options, HudReading& reading);
 
+// One place to read a balance again: the line's top and bottom and the
+// rightmost digit's centre, in the capture's pixels, and the plane to read:
+// the frame's ink unless given, else a band of rows whose first is the
+// capture's row `bandTop`.
+struct BalanceTry {
+    double top = 0.0;
+    double bottom = 0.0;
+    double startX = 0.0;
+    const Plane* band = nullptr;
+    int bandTop = 0;
+};
+
+// The second attempt at a balance the first did not read certainly. Each try
+// is read on its own line geometry; a value is taken only when every try
+// that reads certainly by itself gives it, and it either equals the first
+// reading or two tries give it. Anything else leaves `reading` as it was.
+// The index of the try taken (the best scoring of those that agree), -1
+// when the balance stays as it was.
+int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTry* tries, std::size_t count,
+                  const HudReadOptions& options, HudReading& reading);
+
 // Reads the change left of a balance already in `reading`; leaves the change
 // fields untouched when there is none.
 void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& line,

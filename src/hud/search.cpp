@@ -108,6 +108,176 @@ float digitScoreRightOf(const Model& model, const FramePlanes& planes, const Mon
     return best;
 }
 
+// Top and bottom moves of the second balance attempt, in capture pixels. The
+// mask cuts the soft edges of small, blurred digits (720 lines, low HUD
+// scale), so the measured line comes out a few pixels short, mostly by the
+// same amount at both ends, and the cells and advances scaled from it miss
+// the glyphs. A pixel either way covers a line found a little off.
+constexpr double kRereadMoves[][2] = {{-1, 0}, {1, 0},  {0, -1}, {0, 1}, {-1, -1}, {1, 1},
+                                      {-1, 1}, {1, -1}, {2, 1},  {1, 2}, {2, 2},   {3, 2},
+                                      {2, 3},  {3, 3},  {4, 3},  {3, 4}, {4, 4}};
+
+// Top and bottom moves around the line measured from the ink.
+constexpr double kInkMoves[][2] = {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}, {1, 1}, {-1, -1}};
+// The relative ramp: from this share of the line's strongest top-hat, over
+// this share of it.
+constexpr float kRelativeInkFloor = 0.15f;
+constexpr float kRelativeInkSpan = 0.6f;
+// A row belongs to the digits while its mean ink over the line's columns
+// stays above this share of the strongest row's.
+constexpr double kInkRowShare = 0.25;
+
+// The line's top and bottom measured from the ink plane rather than the
+// mask: the rows around the line's middle, over the columns of its blobs,
+// whose mean ink stays above kInkRowShare of the strongest row's. Blur and
+// low contrast leave the mask's blobs much shorter than the digits, the
+// ink's soft edges much less so. False when nothing sensible is found.
+bool inkLineExtent(const Plane& ink, const MoneyLine& line, double& top, double& bottom) {
+    if (ink.empty() || line.charBlobs.empty())
+        return false;
+    int x0 = ink.width;
+    int x1 = -1;
+    for (const Blob& b : line.rowBlobs) {
+        x0 = std::min(x0, b.x0);
+        x1 = std::max(x1, b.x1);
+    }
+    x0 = std::max(x0, 0);
+    x1 = std::min(x1, ink.width - 1);
+    const double h = line.height;
+    const int ya = std::max(0, static_cast<int>(line.top - 0.6 * h));
+    const int yb = std::min(ink.height - 1, static_cast<int>(line.bottom + 0.6 * h));
+    const int middle = static_cast<int>((line.top + line.bottom) / 2.0);
+    if (x1 <= x0 || middle < ya || middle > yb)
+        return false;
+    std::vector<double> mean(static_cast<std::size_t>(yb - ya + 1), 0.0);
+    double peak = 0.0;
+    for (int y = ya; y <= yb; ++y) {
+        const float* row =
+            ink.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.width);
+        double sum = 0.0;
+        for (int x = x0; x <= x1; ++x)
+            sum += row[x];
+        mean[static_cast<std::size_t>(y - ya)] = sum / (x1 - x0 + 1);
+        if (y >= line.top && y <= line.bottom)
+            peak = std::max(peak, mean[static_cast<std::size_t>(y - ya)]);
+    }
+    if (!(peak > 0.0))
+        return false;
+    const double floor = kInkRowShare * peak;
+    int t = middle;
+    while (t > ya && mean[static_cast<std::size_t>(t - 1 - ya)] >= floor)
+        --t;
+    int b = middle;
+    while (b < yb && mean[static_cast<std::size_t>(b + 1 - ya)] >= floor)
+        ++b;
+    if (t == ya || b == yb)
+        return false; // ran into the search's edge: not a line's soft edge
+    top = t;
+    bottom = b;
+    return true;
+}
+
+// The ink of the rows around the line, ramped between shares of the line's
+// own strongest top-hat rather than at fixed levels. `bandTop` is the
+// capture row of the band's first row. False without ink to scale by.
+bool relativeInkBand(const Plane& smooth, const MoneyLine& line, Plane& band, int& bandTop) {
+    const double h = line.height;
+    const int ya = std::max(0, static_cast<int>(line.top - 1.5 * h));
+    const int yb = std::min(smooth.height, static_cast<int>(line.bottom + 1.5 * h) + 1);
+    if (smooth.empty() || yb - ya < 3 || line.rowBlobs.empty())
+        return false;
+    Plane rows;
+    rows.width = smooth.width;
+    rows.height = yb - ya;
+    rows.pixels.assign(smooth.pixels.begin() + static_cast<std::ptrdiff_t>(ya) * smooth.width,
+                       smooth.pixels.begin() + static_cast<std::ptrdiff_t>(yb) * smooth.width);
+    band = topHat(rows, 9);
+    // The strongest top-hat on the line's blobs, taken high in the order so
+    // that a few bright pixels do not set it.
+    std::vector<float> values;
+    for (const Blob& b : line.rowBlobs)
+        for (int y = std::max(b.y0, ya); y <= std::min(b.y1, yb - 1); ++y)
+            for (int x = std::max(b.x0, 0); x <= std::min(b.x1, band.width - 1); ++x)
+                values.push_back(
+                    band.pixels[static_cast<std::size_t>(y - ya) * static_cast<std::size_t>(band.width) +
+                                static_cast<std::size_t>(x)]);
+    if (values.empty())
+        return false;
+    const std::size_t at = values.size() * 9 / 10;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(at), values.end());
+    const float peak = values[at];
+    if (!(peak > 8.0f))
+        return false;
+    const float floor = kRelativeInkFloor * peak;
+    const float span = kRelativeInkSpan * peak;
+    for (float& v : band.pixels)
+        v = std::min(std::max((v - floor) / span, 0.0f), 1.0f);
+    bandTop = ya;
+    return true;
+}
+
+// The second attempt at a balance the first did not read certainly: the
+// line grown or moved, and the line measured from the ink, each with the
+// last digit taken where its height puts it. When it succeeds, `grown`
+// becomes the line with the top and bottom it was read on, so that the
+// change beside the balance is read there too.
+bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const MoneyLine& line,
+                         const Blob& rightmost, const HudReadOptions& options, HudReading& reading,
+                         MoneyLine& grown) {
+    constexpr std::size_t nMoves = sizeof kRereadMoves / sizeof kRereadMoves[0];
+    constexpr std::size_t nInk = sizeof kInkMoves / sizeof kInkMoves[0];
+    BalanceTry tries[2 * (nMoves + nInk)];
+    std::size_t count = 0;
+    const double right = static_cast<double>(planes.smooth.width) - rightmost.x1 - 1.0;
+    const Plane* band = nullptr;
+    int bandTop = 0;
+    auto add = [&](double top, double bottom) {
+        BalanceTry& t = tries[count];
+        t.top = top;
+        t.bottom = bottom;
+        t.band = band;
+        t.bandTop = bandTop;
+        const double h = t.bottom - t.top + 1.0;
+        if (std::abs(right - kMarginOffset * h) <= kMarginTolerance * h) {
+            int radius = 0;
+            figureStart(rightmost, h, t.startX, radius);
+        } else if (options.allowOffMargin) {
+            t.startX = (planes.smooth.width - 1.0) - kMarginOffset * h - kLastDigitHalf * h;
+        } else {
+            return;
+        }
+        ++count;
+    };
+    for (const auto& move : kRereadMoves)
+        add(line.top - move[0], line.bottom + move[1]);
+    double inkTop = 0.0;
+    double inkBottom = 0.0;
+    const bool measured = inkLineExtent(planes.ink, line, inkTop, inkBottom);
+    if (measured)
+        for (const auto& move : kInkMoves)
+            add(inkTop - move[0], inkBottom + move[1]);
+    // The same once more on ink ramped to the line's own contrast: a bright
+    // world behind the HUD leaves the digits little top-hat, and the fixed
+    // ramp's floor eats their soft edges and thin strokes.
+    Plane relative;
+    if (relativeInkBand(planes.smooth, line, relative, bandTop)) {
+        band = &relative;
+        for (const auto& move : kRereadMoves)
+            add(line.top - move[0], line.bottom + move[1]);
+        if (measured)
+            for (const auto& move : kInkMoves)
+                add(inkTop - move[0], inkBottom + move[1]);
+    }
+    const int chosen = rereadBalance(model, planes, tries, count, options, reading);
+    if (chosen < 0)
+        return false;
+    grown = line;
+    grown.top = tries[chosen].top;
+    grown.bottom = tries[chosen].bottom;
+    grown.height = grown.bottom - grown.top + 1.0;
+    return true;
+}
+
 double upperMedian(std::vector<int> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -262,11 +432,22 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
     const double d = static_cast<double>(planes.smooth.width) - rightmost.x1 - 1.0;
     const bool atMargin = std::abs(d - kMarginOffset * h) <= kMarginTolerance * h;
 
+    // The line the balance and change are read on: the one found unless the
+    // second attempt read them on a grown one. The reward lines keep the
+    // one found.
+    MoneyLine grown;
+    const MoneyLine* money = &line;
+    auto reread = [&] {
+        if (!rereadBalanceAround(model, planes, line, rightmost, options, reading, grown))
+            return false;
+        money = &grown;
+        return true;
+    };
     if (atMargin) {
         double startX = 0.0;
         int radius = 0;
         figureStart(rightmost, h, startX, radius);
-        if (!readBalance(model, planes, line, startX, radius, options, reading)) {
+        if (!readBalance(model, planes, line, startX, radius, options, reading) && !reread()) {
             reading.reason = kReasonUnreadable;
             return reading;
         }
@@ -278,20 +459,22 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         // Read where the last digit would stand if the line did end at the
         // margin: a HUD whose own blobs were broken up still reads there.
         const double startX = (planes.smooth.width - 1.0) - kMarginOffset * h - kLastDigitHalf * h;
-        if (!readBalance(model, planes, line, startX, 4, options, reading)) {
+        if (!readBalance(model, planes, line, startX, 4, options, reading) && !reread()) {
             reading.reason = kReasonOffMargin;
             return reading;
         }
     }
+    if (!reading.balanceCertain)
+        reread();
 
-    if (reading.balanceCertain && (digitMissedRight(line, reading.balanceRight, h) ||
-                                   digitScoreRightOf(model, planes, line, reading.balanceRight,
+    if (reading.balanceCertain && (digitMissedRight(*money, reading.balanceRight, money->height) ||
+                                   digitScoreRightOf(model, planes, *money, reading.balanceRight,
                                                      reading.balanceText.back()) >= kMissedDigitScore)) {
         reading.balanceCertain = false;
         reading.reason = kReasonUncertain;
     }
 
-    readChange(model, planes, line, options, reading);
+    readChange(model, planes, *money, options, reading);
     if (options.readLines)
         reading.lines = readRewardLines(model, planes, line.bottom, line.height, options.minLineConfidence,
                                         options.minMargin);

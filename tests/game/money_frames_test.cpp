@@ -146,4 +146,113 @@ TEST_F(MoneyFrames, NoArrowNoChangeReadFromFaintInk) {
     }
 }
 
+TEST_F(MoneyFrames, SoftSmallDigitsWhoseLineComesOutShortReadCertain) {
+    // 720 lines with blur or downscaling: the mask cuts the digits' soft tops
+    // and bottoms, the line came out several pixels short and the cells
+    // missed the glyphs, so right balances stayed uncertain.
+    struct Case {
+        double k;
+        std::uint32_t scene;
+        bool bright;
+        int jpeg;
+        double blur;
+        double sourceScale;
+        std::int64_t balance;
+        std::optional<std::int64_t> change;
+    };
+    const Case cases[] = {
+        {1.0778706866021963, 1315066826u, true, 69, 0.0, 0.8203211576647994, 13639580, std::nullopt},
+        {1.2019152175733276, 93800u, false, 77, 0.5514110458167942, 0.8197582227451077, 2508, std::nullopt},
+        {0.854132604985657, 3069612569u, false, 73, 0.42473695061201255, 1.0, 1547924, std::nullopt},
+        {0.8589120608368936, 63463136u, false, 91, 0.3842096475202246, 1.0, 1434, -645},
+    };
+    for (const Case& c : cases) {
+        const synth::FrameSpec f =
+            frame(1280, 720, c.k, c.scene, c.bright, c.jpeg, c.blur, c.sourceScale, c.balance, c.change);
+        SCOPED_TRACE(synth::moneyText(c.balance));
+        const hud::HudReading r = read(f);
+        EXPECT_TRUE(r.balanceCertain && r.balance == c.balance) << text(r);
+        EXPECT_EQ(r.balanceText, synth::moneyText(c.balance));
+        expectNeverWrongAndCertain(r, c.balance, c.change);
+        // The range's smallest HUD with JPEG 60 may stay uncertain, but it
+        // reads the right figure and is never certain and wrong.
+        const hud::HudReading small = read(smallest(f));
+        EXPECT_EQ(small.balance, c.balance) << text(small);
+        expectNeverWrongAndCertain(small, c.balance, c.change);
+        const hud::HudReading large = read(largest(f));
+        EXPECT_TRUE(large.balanceCertain && large.balance == c.balance) << text(large);
+        expectNeverWrongAndCertain(large, c.balance, c.change);
+    }
+}
+
+TEST_F(MoneyFrames, ABalanceTooSoftForTheMarginTestReadsOnItsGrownLine) {
+    // The short line put the last digit's right edge outside the margin test,
+    // and the read from where the margin says the digit stands started a few
+    // pixels wide of it: nothing was read at all.
+    const synth::FrameSpec f = frame(1280, 720, 1.1105675916244961, 1748836706u, false, 71,
+                                     0.6007161626604938, 1.0145633208335392, 7778, -809);
+    const hud::HudReading r = read(f);
+    ASSERT_TRUE(r.found);
+    EXPECT_TRUE(r.balanceCertain && r.balance == 7778) << text(r);
+    EXPECT_EQ(r.balanceText, "$7,778");
+    expectNeverWrongAndCertain(r, 7778, -809);
+    for (const synth::FrameSpec& g : {smallest(f), largest(f)}) {
+        SCOPED_TRACE(std::to_string(g.height) + " lines");
+        const hud::HudReading e = read(g);
+        EXPECT_TRUE(e.balanceCertain && e.balance == 7778) << text(e);
+        expectNeverWrongAndCertain(e, 7778, -809);
+    }
+}
+
+TEST_F(MoneyFrames, ABalanceFarTallerThanItsBlobsReadsOnTheInksExtent) {
+    // Low contrast and blur at 720 lines: the blobs of "$9,242,012" came out
+    // 18 pixels tall for digits of 28, too short for any fixed grow, and the
+    // last digit then missed the margin test: nothing was read.
+    const synth::FrameSpec f = frame(1280, 720, 1.0566481014221574, 2547355060u, false, 73,
+                                     0.5708049219616949, 1.0, 9242012, std::nullopt);
+    const hud::HudReading r = read(f);
+    ASSERT_TRUE(r.found);
+    EXPECT_TRUE(r.balanceCertain && r.balance == 9242012) << text(r);
+    EXPECT_EQ(r.balanceText, "$9,242,012");
+    const hud::HudReading small = read(smallest(f));
+    EXPECT_EQ(small.balance, 9242012) << text(small);
+    expectNeverWrongAndCertain(small, 9242012, std::nullopt);
+    const hud::HudReading large = read(largest(f));
+    EXPECT_TRUE(large.balanceCertain && large.balance == 9242012) << text(large);
+}
+
+TEST_F(MoneyFrames, FaintDigitsReadOnInkRampedToTheirOwnContrast) {
+    // 720 lines, blur: the fixed ink ramp's floor ate the digits' thin
+    // strokes, "$974,617,528" read as "$667,617,528" and "$7" and
+    // "$26,428,821" stayed uncertain. Ramped to the line's own contrast, they
+    // read certain; a certain wrong figure must never come of it.
+    struct Case {
+        double k;
+        std::uint32_t scene;
+        int jpeg;
+        double blur;
+        double sourceScale;
+        std::int64_t balance;
+        std::optional<std::int64_t> change;
+    };
+    const Case cases[] = {
+        {0.9400272872631259, 1427390467u, 82, 0.6637203693133455, 1.0, 974617528, std::nullopt},
+        {0.9938494502491273, 3433356253u, 63, 0.6898505778636981, 1.0, 7, -47983},
+        {0.9720287956540412, 1106405385u, 0, 0.5730204562893668, 0.8517968880821508, 26428821, 34022},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(synth::moneyText(c.balance));
+        const synth::FrameSpec f =
+            frame(1280, 720, c.k, c.scene, false, c.jpeg, c.blur, c.sourceScale, c.balance, c.change);
+        const hud::HudReading r = read(f);
+        EXPECT_TRUE(r.balanceCertain && r.balance == c.balance) << text(r);
+        expectNeverWrongAndCertain(r, c.balance, c.change);
+        const hud::HudReading small = read(smallest(f));
+        expectNeverWrongAndCertain(small, c.balance, c.change);
+        const hud::HudReading large = read(largest(f));
+        EXPECT_TRUE(large.balanceCertain && large.balance == c.balance) << text(large);
+        expectNeverWrongAndCertain(large, c.balance, c.change);
+    }
+}
+
 } // namespace
