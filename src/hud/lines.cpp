@@ -55,6 +55,8 @@ constexpr double kPanelRimLight = 0.9;
 // "KILL" on its panel is about 1.6 panel heights wide.
 constexpr int kNarrowPanelMinWidth = 36;
 constexpr double kNarrowPanelHeights = 1.3;
+// Bold letters blurred at small sizes leave a panel lighter than this only.
+constexpr double kPanelSoftFill = 0.2;
 
 bool plainTextSize(const Blob& b) {
     return b.height() >= kTextMinHeight && b.height() <= kTextMaxHeight && b.width() <= kTextMaxWidth &&
@@ -132,9 +134,43 @@ void appendJoined(std::string& s, std::string_view word) {
     s.append(word);
 }
 
+// A light component's box without the ragged rows and columns at its edges
+// where bright scene or a soft panel edge joins it: the panel proper.
+constexpr double kPanelEdgeLight = 0.75;
+
+Blob trimmedBox(const std::vector<std::uint8_t>& bright, int w, const Blob& b) {
+    Blob t = b;
+    auto rowShare = [&](int y) {
+        int n = 0;
+        for (int x = t.x0; x <= t.x1; ++x)
+            n += bright[offset(x, y, w)];
+        return static_cast<double>(n) / (t.x1 - t.x0 + 1);
+    };
+    auto columnShare = [&](int x) {
+        int n = 0;
+        for (int y = t.y0; y <= t.y1; ++y)
+            n += bright[offset(x, y, w)];
+        return static_cast<double>(n) / (t.y1 - t.y0 + 1);
+    };
+    for (int pass = 0; pass < 2; ++pass) {
+        while (t.y1 - t.y0 > 4 && rowShare(t.y0) < kPanelEdgeLight)
+            ++t.y0;
+        while (t.y1 - t.y0 > 4 && rowShare(t.y1) < kPanelEdgeLight)
+            --t.y1;
+        while (t.x1 - t.x0 > 4 && columnShare(t.x0) < kPanelEdgeLight)
+            ++t.x0;
+        while (t.x1 - t.x0 > 4 && columnShare(t.x1) < kPanelEdgeLight)
+            --t.x1;
+    }
+    return t;
+}
+
 // The light panels of the frame: bright components of a panel's size that
-// are filled, or loosely filled with a lit rim.
-std::vector<Blob> findPanels(FramePlanes& planes, int w, int h) {
+// are filled, or loosely filled with a lit rim. `loose` receives the panels
+// only a second look finds: components whose rim is lit once the ragged
+// edges where the scene joins them are trimmed off, or whose bold letters
+// leave less of them light.
+std::vector<Blob> findPanels(FramePlanes& planes, int w, int h, std::vector<Blob>& loose) {
     const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     // The frame's spare mask is free once the money line is found; reusing
     // it keeps a frame-sized allocation out of every pass.
@@ -159,8 +195,16 @@ std::vector<Blob> findPanels(FramePlanes& planes, int w, int h) {
             continue;
         }
         if (b.area > kPanelFill * bw * bh ||
-            (b.area > kPanelLooseFill * bw * bh && rimLight(bright, w, b) >= kPanelRimLight))
+            (b.area > kPanelLooseFill * bw * bh && rimLight(bright, w, b) >= kPanelRimLight)) {
             panels.push_back(b);
+            continue;
+        }
+        const Blob t = trimmedBox(bright, w, b);
+        const int tw = t.width();
+        const int th = t.height();
+        if (th >= kPanelMinHeight - 4 && tw >= kNarrowPanelHeights * th &&
+            b.area > kPanelSoftFill * tw * th && rimLight(bright, w, t) >= kPanelRimLight)
+            loose.push_back(t);
     }
     return panels;
 }
@@ -232,6 +276,7 @@ void findTextBlobs(FramePlanes& planes) {
         return;
     planes.textBlobsReady = true;
     planes.textBlobs.clear();
+    planes.panels.clear();
 
     const int w = planes.smooth.width;
     const int h = planes.smooth.height;
@@ -248,9 +293,12 @@ void findTextBlobs(FramePlanes& planes) {
         planes.ink2.height = h;
         planes.ink2.pixels.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0.0f);
     }
-    const std::vector<Blob> panels = findPanels(planes, w, h);
+    std::vector<Blob> loose;
+    const std::vector<Blob> panels = findPanels(planes, w, h, loose);
     keepPlainText(planes, panels, w, h);
     keepPanelText(planes, panels, w);
+    planes.panels = panels;
+    planes.panels.insert(planes.panels.end(), loose.begin(), loose.end());
 }
 
 namespace {
@@ -1081,6 +1129,13 @@ constexpr double kLocalRampSpan = 0.5;
 // Less than this between background and text is no text at all.
 constexpr float kLocalMinContrast = 30.0f;
 
+bool onPanel(const FramePlanes& planes, int x, int y) {
+    return std::any_of(planes.panels.begin(), planes.panels.end(), [x, y](const Blob& p) {
+        return x >= p.x0 - kPanelGrow && x <= p.x1 + kPanelGrow && y >= p.y0 - kPanelGrow &&
+               y <= p.y1 + kPanelGrow;
+    });
+}
+
 // Value at share q of the sorted values (q in 0..1).
 float quantile(std::vector<float>& v, double q) {
     const std::size_t k = std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())));
@@ -1131,7 +1186,7 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
             const std::size_t i = offset(x0 + x, y0 + y, w);
             const std::size_t c = offset(x, y, cw);
             saved[c] = ink2.pixels[i];
-            const bool panelInk = ink2.pixels[i] != planes.ink.pixels[i];
+            const bool panelInk = ink2.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x0 + x, y0 + y);
             if (!panelInk)
                 ink2.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
             crop[c] = ink2.pixels[i] > 0.5f ? 1 : 0;
@@ -1180,11 +1235,101 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
     return second;
 }
 
+// Dark panel text ramped from the panel's own light and its darkest ink,
+// for panels whose bold strokes are wider than the frame's top-hat keeps
+// (a HUD scale near 1 and above) or whose text blur left too little of it.
+constexpr double kPanelRampLight = 0.75;
+constexpr double kPanelRampDark = 0.03;
+constexpr float kPanelMinContrast = 40.0f;
+
+struct SavedInk {
+    int x0 = 0;
+    int y0 = 0;
+    int width = 0;
+    std::vector<float> pixels;
+};
+
+// Re-ramps ink2 over every panel that overlaps rows top..bottom and returns
+// what it overwrote, for restoreInk.
+std::vector<SavedInk> rampPanelsLocally(FramePlanes& planes, int top, int bottom) {
+    std::vector<SavedInk> saved;
+    Plane& ink2 = planes.ink2;
+    const Plane& smooth = planes.smooth;
+    const int w = ink2.width;
+    const int h = ink2.height;
+    if (!sameSize(smooth, w, h))
+        return saved;
+    std::vector<float> values;
+    for (const Blob& p : planes.panels) {
+        if (p.y1 < top || p.y0 > bottom)
+            continue;
+        const int gx0 = std::max(0, p.x0 - kPanelGrow);
+        const int gy0 = std::max(0, p.y0 - kPanelGrow);
+        const int gx1 = std::min(w - 1, p.x1 + kPanelGrow);
+        const int gy1 = std::min(h - 1, p.y1 + kPanelGrow);
+        const int ix0 = p.x0 + kPanelBorder;
+        const int iy0 = p.y0 + kPanelBorder;
+        const int ix1 = p.x1 - kPanelBorder;
+        const int iy1 = p.y1 - kPanelBorder;
+        if (ix1 - ix0 < 4 || iy1 - iy0 < 4)
+            continue;
+        values.clear();
+        for (int y = iy0; y <= iy1; ++y)
+            for (int x = ix0; x <= ix1; ++x)
+                values.push_back(smooth.pixels[offset(x, y, w)]);
+        const float light = quantile(values, kPanelRampLight);
+        const float dark = quantile(values, kPanelRampDark);
+        const float contrast = light - dark;
+        if (!(contrast >= kPanelMinContrast))
+            continue;
+        const float low = static_cast<float>(kLocalRampLow) * contrast;
+        const float span = static_cast<float>(kLocalRampSpan) * contrast;
+        SavedInk s;
+        s.x0 = gx0;
+        s.y0 = gy0;
+        s.width = gx1 - gx0 + 1;
+        s.pixels.reserve(static_cast<std::size_t>(s.width) * static_cast<std::size_t>(gy1 - gy0 + 1));
+        for (int y = gy0; y <= gy1; ++y)
+            for (int x = gx0; x <= gx1; ++x) {
+                float& v = ink2.pixels[offset(x, y, w)];
+                s.pixels.push_back(v);
+                const bool inside = x >= ix0 && x <= ix1 && y >= iy0 && y <= iy1;
+                v = inside ? std::min(std::max((light - smooth.pixels[offset(x, y, w)] - low) / span, 0.0f),
+                                      1.0f)
+                           : 0.0f;
+            }
+        saved.push_back(std::move(s));
+    }
+    return saved;
+}
+
+void restoreInk(FramePlanes& planes, const std::vector<SavedInk>& saved) {
+    const int w = planes.ink2.width;
+    for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
+        const int rows = static_cast<int>(it->pixels.size()) / it->width;
+        for (int y = 0; y < rows; ++y)
+            std::copy_n(it->pixels.begin() + static_cast<std::ptrdiff_t>(offset(0, y, it->width)), it->width,
+                        planes.ink2.pixels.begin() +
+                            static_cast<std::ptrdiff_t>(offset(it->x0, it->y0 + y, w)));
+    }
+}
+
 // Further attempts at a row whose words did not read as a whole phrase of
-// the game, or lost a fused run: first the blobs relabelled in the row's own
+// the game, or lost a fused run: a panel's text ramped on the panel's own
+// levels, first the blobs relabelled in the row's own
 // band, then the band's ink ramped from its own contrast.
 void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, double hp, double figureRight,
                    double limit, float minLineConfidence, float minMargin, HudLine& line) {
+    const std::vector<SavedInk> saved = rampPanelsLocally(planes, row.top, row.bottom);
+    if (!saved.empty()) {
+        const std::vector<Blob> panelBlobs = retryBlobs(planes, row, hp, limit);
+        HudLine second = withFigureOf(line);
+        if (!panelBlobs.empty())
+            readRowWords(model, planes, row, panelBlobs, minLineConfidence, minMargin, second);
+        restoreInk(planes, saved);
+        if (adoptReading(second, line))
+            return;
+    }
     const std::vector<Blob> blobs = retryBlobs(planes, row, hp, limit);
     if (!blobs.empty()) {
         HudLine second = withFigureOf(line);
@@ -1234,9 +1379,11 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
         row.top = static_cast<int>(std::lround(top));
         row.bottom = static_cast<int>(std::lround(bottom)) - 1;
         row.lh = row.bottom - row.top + 1;
+        const std::vector<SavedInk> saved = rampPanelsLocally(planes, row.top, row.bottom);
         const HudLine found = readWithLocalInk(model, planes, row, true, hp, figureRight,
                                                std::numeric_limits<double>::infinity(), minLineConfidence,
                                                minMargin, HudLine{});
+        restoreInk(planes, saved);
         if (!isWholePhrase(found) || (!found.hasFigure && !found.hasXp) || row.blobs.empty())
             continue;
         HudLine line;
