@@ -1249,9 +1249,68 @@ struct SavedInk {
     std::vector<float> pixels;
 };
 
+// A light panel behind a row that the frame's panel search missed because
+// bright scene joined it: the padding rows above and below the text are
+// light along the panel's whole width, and the scene there rarely is.
+constexpr double kRowPanelPad = 0.2;
+constexpr double kRowPanelMinWidth = 2.0;
+constexpr double kRowPanelMaxWidth = 14.0;
+
+bool findRowPanel(const FramePlanes& planes, int top, int bottom, int lh, int xMin, int xMax, Blob& panel) {
+    const Plane& smooth = planes.smooth;
+    const int w = smooth.width;
+    const int h = smooth.height;
+    const int pad = std::max(1, static_cast<int>(std::lround(kRowPanelPad * lh)));
+    const int ya = top - pad;
+    const int yb = bottom + pad;
+    xMin = std::max(1, xMin);
+    xMax = std::min(w - 2, xMax);
+    if (ya < 1 || yb > h - 2 || xMax - xMin < 4)
+        return false;
+    auto light = [&](int x, int y) { return smooth.pixels[offset(x, y, w)] > kPanelLuma; };
+    int bestX0 = -1;
+    int bestX1 = -1;
+    for (int x = xMin; x <= xMax;) {
+        if (!(light(x, ya) && light(x, yb))) {
+            ++x;
+            continue;
+        }
+        const int x0 = x;
+        while (x <= xMax && light(x, ya) && light(x, yb))
+            ++x;
+        if (x - x0 > bestX1 - bestX0 + 1) {
+            bestX0 = x0;
+            bestX1 = x - 1;
+        }
+    }
+    const int runWidth = bestX1 - bestX0 + 1;
+    if (bestX0 < 0 || runWidth < kRowPanelMinWidth * lh || runWidth > kRowPanelMaxWidth * lh)
+        return false;
+    auto rowLight = [&](int y) {
+        int n = 0;
+        for (int x = bestX0; x <= bestX1; ++x)
+            n += light(x, y) ? 1 : 0;
+        return n >= kPanelEdgeLight * runWidth;
+    };
+    int y0 = ya;
+    while (y0 > 0 && ya - y0 < lh && rowLight(y0 - 1))
+        --y0;
+    int y1 = yb;
+    while (y1 < h - 1 && y1 - yb < lh && rowLight(y1 + 1))
+        ++y1;
+    panel = Blob{};
+    panel.x0 = bestX0;
+    panel.x1 = bestX1;
+    panel.y0 = y0;
+    panel.y1 = y1;
+    panel.area = runWidth * (y1 - y0 + 1);
+    return true;
+}
+
 // Re-ramps ink2 over every panel that overlaps rows top..bottom and returns
 // what it overwrote, for restoreInk.
-std::vector<SavedInk> rampPanelsLocally(FramePlanes& planes, int top, int bottom) {
+std::vector<SavedInk> rampPanelsLocally(FramePlanes& planes, const std::vector<Blob>& panels, int top,
+                                        int bottom) {
     std::vector<SavedInk> saved;
     Plane& ink2 = planes.ink2;
     const Plane& smooth = planes.smooth;
@@ -1260,7 +1319,7 @@ std::vector<SavedInk> rampPanelsLocally(FramePlanes& planes, int top, int bottom
     if (!sameSize(smooth, w, h))
         return saved;
     std::vector<float> values;
-    for (const Blob& p : planes.panels) {
+    for (const Blob& p : panels) {
         if (p.y1 < top || p.y0 > bottom)
             continue;
         const int gx0 = std::max(0, p.x0 - kPanelGrow);
@@ -1320,7 +1379,16 @@ void restoreInk(FramePlanes& planes, const std::vector<SavedInk>& saved) {
 // band, then the band's ink ramped from its own contrast.
 void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, double hp, double figureRight,
                    double limit, float minLineConfidence, float minMargin, HudLine& line) {
-    const std::vector<SavedInk> saved = rampPanelsLocally(planes, row.top, row.bottom);
+    std::vector<Blob> panels;
+    for (const Blob& p : planes.panels)
+        if (p.y1 >= row.top && p.y0 <= row.bottom)
+            panels.push_back(p);
+    Blob found;
+    if (panels.empty() && findRowPanel(planes, row.top, row.bottom, row.lh,
+                                       static_cast<int>(std::ceil(planes.ink2.width - 32.0 * hp)),
+                                       static_cast<int>(std::min(limit, figureRight - 1.5 * hp)), found))
+        panels.push_back(found);
+    const std::vector<SavedInk> saved = rampPanelsLocally(planes, panels, row.top, row.bottom);
     if (!saved.empty()) {
         const std::vector<Blob> panelBlobs = retryBlobs(planes, row, hp, limit);
         HudLine second = withFigureOf(line);
@@ -1379,7 +1447,12 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
         row.top = static_cast<int>(std::lround(top));
         row.bottom = static_cast<int>(std::lround(bottom)) - 1;
         row.lh = row.bottom - row.top + 1;
-        const std::vector<SavedInk> saved = rampPanelsLocally(planes, row.top, row.bottom);
+        std::vector<Blob> panels = planes.panels;
+        Blob panel;
+        if (findRowPanel(planes, row.top, row.bottom, row.lh, static_cast<int>(std::ceil(xMin)),
+                         static_cast<int>(figureRight - 1.5 * hp), panel))
+            panels.push_back(panel);
+        const std::vector<SavedInk> saved = rampPanelsLocally(planes, panels, row.top, row.bottom);
         const HudLine found = readWithLocalInk(model, planes, row, true, hp, figureRight,
                                                std::numeric_limits<double>::infinity(), minLineConfidence,
                                                minMargin, HudLine{});
