@@ -1473,6 +1473,64 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
     }
 }
 
+// The figure's window: its widest value with "+$" and a comma, and a
+// little past its right edge.
+constexpr double kFigureWindowWidth = 8.0; // in h'
+constexpr double kFigureWindowSlack = 0.5; // in h'
+constexpr float kFigureMinContrast = 20.0f;
+
+// Last attempt at a figure that did not read at all: over a bright patch of
+// the world the frame's top-hat keeps little of the digits, so the figure's
+// own window is ramped from its background to its brightest digits, read
+// there, and ink2 put back.
+void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                          double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+    Plane& ink2 = planes.ink2;
+    const Plane& smooth = planes.smooth;
+    const int w = ink2.width;
+    const int h = ink2.height;
+    if (!sameSize(smooth, w, h))
+        return;
+    const int pad = std::max(2, row.lh / 3);
+    const int y0 = std::max(0, row.top - pad);
+    const int y1 = std::min(h - 1, row.bottom + pad);
+    const int x0 = std::max(0, static_cast<int>(figureRight - kFigureWindowWidth * hp));
+    const int x1 = std::min(w - 1, static_cast<int>(figureRight + kFigureWindowSlack * hp));
+    if (y1 - y0 < 2 || x1 - x0 < 2)
+        return;
+    const int cw = x1 - x0 + 1;
+    const int ch = y1 - y0 + 1;
+    std::vector<float> values;
+    values.reserve(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            values.push_back(smooth.pixels[offset(x, y, w)]);
+    const float background = quantile(values, 0.5);
+    const float text = quantile(values, 0.98);
+    if (!(text - background >= kFigureMinContrast))
+        return;
+    const float low = background + static_cast<float>(kLocalRampLow) * (text - background);
+    const float span = static_cast<float>(kLocalRampSpan) * (text - background);
+    std::vector<float> saved(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            const std::size_t i = offset(x0 + x, y0 + y, w);
+            saved[offset(x, y, cw)] = ink2.pixels[i];
+            ink2.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
+        }
+    for (double centre : kLastDigitCentres) {
+        const FigureRead f =
+            readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, minMargin);
+        if (f.accepted) {
+            takeFigure(f.reading, line);
+            break;
+        }
+    }
+    for (int y = 0; y < ch; ++y)
+        std::copy_n(saved.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw)), cw,
+                    ink2.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0, y0 + y, w)));
+}
+
 } // namespace
 
 std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, double moneyBottom,
@@ -1526,6 +1584,9 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
                 }
             }
         }
+
+        if (!line.hasFigure && !line.hasXp)
+            readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
 
         if (line.text.empty() && !line.hasFigure && !line.hasXp)
             continue;

@@ -408,3 +408,37 @@ TEST_F(RewardLines, PanelWordsAtTheFarEndsOfTheLooksRange) {
             expectLines(c, r);
         }
 }
+
+TEST_F(RewardLines, FigureOverABrightPatchReadOnItsOwnWindowsLevels) {
+    // The world behind the figure nearly as bright as its digits: the
+    // frame's top-hat leaves too little of them for the figure templates.
+    std::vector<Case> frames = {
+        {"HEADSHOT +$457 on a bright patch at 1440p",
+         2560,
+         1440,
+         0.9137046090437281,
+         1552781363u,
+         85,
+         0.0,
+         true,
+         98021438,
+         -57137,
+         {{"HEADSHOT", 457, 0, true}}},
+    };
+    for (const Case& c : frames) {
+        const hud::HudReading r = read(frameOf(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectLines(c, r);
+    }
+    synth::Look spaced;
+    spaced.letterSpacing = 0.1;
+    synth::Look tight;
+    tight.panelPad = 0.3;
+    for (const synth::Look& look : {spaced, tight})
+        for (const Case& c : frames) {
+            const hud::HudReading r = read(frameOf(c, look));
+            ASSERT_TRUE(r.balanceCertain) << c.what;
+            expectLines(c, r);
+        }
+}
