@@ -1585,7 +1585,11 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
             }
         }
 
-        if (!line.hasFigure && !line.hasXp)
+        // Only for a line whose words were read: a row with neither words
+        // nor figure is left to the search of the line places below, which
+        // reads words and figure together; and an amount whose digits were
+        // lost ("XP" alone) is no figure.
+        if (!line.hasFigure && !line.hasXp && !line.text.empty() && line.raw.find("XP") == std::string::npos)
             readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
 
         if (line.text.empty() && !line.hasFigure && !line.hasXp)
