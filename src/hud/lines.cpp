@@ -1478,6 +1478,9 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
 constexpr double kFigureWindowWidth = 8.0; // in h'
 constexpr double kFigureWindowSlack = 0.5; // in h'
 constexpr float kFigureMinContrast = 20.0f;
+// Ramped this way, the "XP" of an amount whose digits were lost can pass
+// for the end of a figure; such readings score below this.
+constexpr float kLocalFigureMinScore = 0.75f;
 
 // Last attempt at a figure that did not read at all: over a bright patch of
 // the world the frame's top-hat keeps little of the digits, so the figure's
@@ -1521,7 +1524,7 @@ void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardR
     for (double centre : kLastDigitCentres) {
         const FigureRead f =
             readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, minMargin);
-        if (f.accepted) {
+        if (f.accepted && f.reading.minScore >= kLocalFigureMinScore) {
             takeFigure(f.reading, line);
             break;
         }
