@@ -100,6 +100,7 @@ struct FramePlanes {
     std::vector<std::uint8_t> mask; // bright-text pixels, 0 or 1
     Plane ink2;                     // `ink` plus dark-on-light text, filled lazily
     std::vector<Blob> textBlobs;    // filled lazily with ink2
+    std::vector<Blob> panels;       // light panels behind dark text, filled with textBlobs
     bool textBlobsReady = false;
     // scratch.blobs are the components of `mask` as it stands; whoever
     // labels another mask into them or changes `mask` clears this.

@@ -55,6 +55,8 @@ constexpr double kPanelRimLight = 0.9;
 // "KILL" on its panel is about 1.6 panel heights wide.
 constexpr int kNarrowPanelMinWidth = 36;
 constexpr double kNarrowPanelHeights = 1.3;
+// Bold letters blurred at small sizes leave a panel lighter than this only.
+constexpr double kPanelSoftFill = 0.2;
 
 bool plainTextSize(const Blob& b) {
     return b.height() >= kTextMinHeight && b.height() <= kTextMaxHeight && b.width() <= kTextMaxWidth &&
@@ -132,9 +134,43 @@ void appendJoined(std::string& s, std::string_view word) {
     s.append(word);
 }
 
+// A light component's box without the ragged rows and columns at its edges
+// where bright scene or a soft panel edge joins it: the panel proper.
+constexpr double kPanelEdgeLight = 0.75;
+
+Blob trimmedBox(const std::vector<std::uint8_t>& bright, int w, const Blob& b) {
+    Blob t = b;
+    auto rowShare = [&](int y) {
+        int n = 0;
+        for (int x = t.x0; x <= t.x1; ++x)
+            n += bright[offset(x, y, w)];
+        return static_cast<double>(n) / (t.x1 - t.x0 + 1);
+    };
+    auto columnShare = [&](int x) {
+        int n = 0;
+        for (int y = t.y0; y <= t.y1; ++y)
+            n += bright[offset(x, y, w)];
+        return static_cast<double>(n) / (t.y1 - t.y0 + 1);
+    };
+    for (int pass = 0; pass < 2; ++pass) {
+        while (t.y1 - t.y0 > 4 && rowShare(t.y0) < kPanelEdgeLight)
+            ++t.y0;
+        while (t.y1 - t.y0 > 4 && rowShare(t.y1) < kPanelEdgeLight)
+            --t.y1;
+        while (t.x1 - t.x0 > 4 && columnShare(t.x0) < kPanelEdgeLight)
+            ++t.x0;
+        while (t.x1 - t.x0 > 4 && columnShare(t.x1) < kPanelEdgeLight)
+            --t.x1;
+    }
+    return t;
+}
+
 // The light panels of the frame: bright components of a panel's size that
-// are filled, or loosely filled with a lit rim.
-std::vector<Blob> findPanels(FramePlanes& planes, int w, int h) {
+// are filled, or loosely filled with a lit rim. `loose` receives the panels
+// only a second look finds: components whose rim is lit once the ragged
+// edges where the scene joins them are trimmed off, or whose bold letters
+// leave less of them light.
+std::vector<Blob> findPanels(FramePlanes& planes, int w, int h, std::vector<Blob>& loose) {
     const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     // The frame's spare mask is free once the money line is found; reusing
     // it keeps a frame-sized allocation out of every pass.
@@ -159,8 +195,16 @@ std::vector<Blob> findPanels(FramePlanes& planes, int w, int h) {
             continue;
         }
         if (b.area > kPanelFill * bw * bh ||
-            (b.area > kPanelLooseFill * bw * bh && rimLight(bright, w, b) >= kPanelRimLight))
+            (b.area > kPanelLooseFill * bw * bh && rimLight(bright, w, b) >= kPanelRimLight)) {
             panels.push_back(b);
+            continue;
+        }
+        const Blob t = trimmedBox(bright, w, b);
+        const int tw = t.width();
+        const int th = t.height();
+        if (th >= kPanelMinHeight - 4 && tw >= kNarrowPanelHeights * th &&
+            b.area > kPanelSoftFill * tw * th && rimLight(bright, w, t) >= kPanelRimLight)
+            loose.push_back(t);
     }
     return panels;
 }
@@ -232,6 +276,7 @@ void findTextBlobs(FramePlanes& planes) {
         return;
     planes.textBlobsReady = true;
     planes.textBlobs.clear();
+    planes.panels.clear();
 
     const int w = planes.smooth.width;
     const int h = planes.smooth.height;
@@ -248,9 +293,12 @@ void findTextBlobs(FramePlanes& planes) {
         planes.ink2.height = h;
         planes.ink2.pixels.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0.0f);
     }
-    const std::vector<Blob> panels = findPanels(planes, w, h);
+    std::vector<Blob> loose;
+    const std::vector<Blob> panels = findPanels(planes, w, h, loose);
     keepPlainText(planes, panels, w, h);
     keepPanelText(planes, panels, w);
+    planes.panels = panels;
+    planes.panels.insert(planes.panels.end(), loose.begin(), loose.end());
 }
 
 namespace {
@@ -1081,6 +1129,13 @@ constexpr double kLocalRampSpan = 0.5;
 // Less than this between background and text is no text at all.
 constexpr float kLocalMinContrast = 30.0f;
 
+bool onPanel(const FramePlanes& planes, int x, int y) {
+    return std::any_of(planes.panels.begin(), planes.panels.end(), [x, y](const Blob& p) {
+        return x >= p.x0 - kPanelGrow && x <= p.x1 + kPanelGrow && y >= p.y0 - kPanelGrow &&
+               y <= p.y1 + kPanelGrow;
+    });
+}
+
 // Value at share q of the sorted values (q in 0..1).
 float quantile(std::vector<float>& v, double q) {
     const std::size_t k = std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())));
@@ -1131,7 +1186,7 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
             const std::size_t i = offset(x0 + x, y0 + y, w);
             const std::size_t c = offset(x, y, cw);
             saved[c] = ink2.pixels[i];
-            const bool panelInk = ink2.pixels[i] != planes.ink.pixels[i];
+            const bool panelInk = ink2.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x0 + x, y0 + y);
             if (!panelInk)
                 ink2.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
             crop[c] = ink2.pixels[i] > 0.5f ? 1 : 0;
@@ -1180,11 +1235,169 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
     return second;
 }
 
+// Dark panel text ramped from the panel's own light and its darkest ink,
+// for panels whose bold strokes are wider than the frame's top-hat keeps
+// (a HUD scale near 1 and above) or whose text blur left too little of it.
+constexpr double kPanelRampLight = 0.75;
+constexpr double kPanelRampDark = 0.03;
+constexpr float kPanelMinContrast = 40.0f;
+
+struct SavedInk {
+    int x0 = 0;
+    int y0 = 0;
+    int width = 0;
+    std::vector<float> pixels;
+};
+
+// A light panel behind a row that the frame's panel search missed because
+// bright scene joined it: the padding rows above and below the text are
+// light along the panel's whole width, and the scene there rarely is.
+constexpr double kRowPanelPad = 0.2;
+constexpr double kRowPanelMinWidth = 2.0;
+constexpr double kRowPanelMaxWidth = 14.0;
+
+bool findRowPanel(const FramePlanes& planes, int top, int bottom, int lh, int xMin, int xMax, Blob& panel) {
+    const Plane& smooth = planes.smooth;
+    const int w = smooth.width;
+    const int h = smooth.height;
+    const int pad = std::max(1, static_cast<int>(std::lround(kRowPanelPad * lh)));
+    const int ya = top - pad;
+    const int yb = bottom + pad;
+    xMin = std::max(1, xMin);
+    xMax = std::min(w - 2, xMax);
+    if (ya < 1 || yb > h - 2 || xMax - xMin < 4)
+        return false;
+    auto light = [&](int x, int y) { return smooth.pixels[offset(x, y, w)] > kPanelLuma; };
+    int bestX0 = -1;
+    int bestX1 = -1;
+    for (int x = xMin; x <= xMax;) {
+        if (!(light(x, ya) && light(x, yb))) {
+            ++x;
+            continue;
+        }
+        const int x0 = x;
+        while (x <= xMax && light(x, ya) && light(x, yb))
+            ++x;
+        if (x - x0 > bestX1 - bestX0 + 1) {
+            bestX0 = x0;
+            bestX1 = x - 1;
+        }
+    }
+    const int runWidth = bestX1 - bestX0 + 1;
+    if (bestX0 < 0 || runWidth < kRowPanelMinWidth * lh || runWidth > kRowPanelMaxWidth * lh)
+        return false;
+    auto rowLight = [&](int y) {
+        int n = 0;
+        for (int x = bestX0; x <= bestX1; ++x)
+            n += light(x, y) ? 1 : 0;
+        return n >= kPanelEdgeLight * runWidth;
+    };
+    int y0 = ya;
+    while (y0 > 0 && ya - y0 < lh && rowLight(y0 - 1))
+        --y0;
+    int y1 = yb;
+    while (y1 < h - 1 && y1 - yb < lh && rowLight(y1 + 1))
+        ++y1;
+    panel = Blob{};
+    panel.x0 = bestX0;
+    panel.x1 = bestX1;
+    panel.y0 = y0;
+    panel.y1 = y1;
+    panel.area = runWidth * (y1 - y0 + 1);
+    return true;
+}
+
+// Re-ramps ink2 over every panel that overlaps rows top..bottom and returns
+// what it overwrote, for restoreInk.
+std::vector<SavedInk> rampPanelsLocally(FramePlanes& planes, const std::vector<Blob>& panels, int top,
+                                        int bottom) {
+    std::vector<SavedInk> saved;
+    Plane& ink2 = planes.ink2;
+    const Plane& smooth = planes.smooth;
+    const int w = ink2.width;
+    const int h = ink2.height;
+    if (!sameSize(smooth, w, h))
+        return saved;
+    std::vector<float> values;
+    for (const Blob& p : panels) {
+        if (p.y1 < top || p.y0 > bottom)
+            continue;
+        const int gx0 = std::max(0, p.x0 - kPanelGrow);
+        const int gy0 = std::max(0, p.y0 - kPanelGrow);
+        const int gx1 = std::min(w - 1, p.x1 + kPanelGrow);
+        const int gy1 = std::min(h - 1, p.y1 + kPanelGrow);
+        const int ix0 = p.x0 + kPanelBorder;
+        const int iy0 = p.y0 + kPanelBorder;
+        const int ix1 = p.x1 - kPanelBorder;
+        const int iy1 = p.y1 - kPanelBorder;
+        if (ix1 - ix0 < 4 || iy1 - iy0 < 4)
+            continue;
+        values.clear();
+        for (int y = iy0; y <= iy1; ++y)
+            for (int x = ix0; x <= ix1; ++x)
+                values.push_back(smooth.pixels[offset(x, y, w)]);
+        const float light = quantile(values, kPanelRampLight);
+        const float dark = quantile(values, kPanelRampDark);
+        const float contrast = light - dark;
+        if (!(contrast >= kPanelMinContrast))
+            continue;
+        const float low = static_cast<float>(kLocalRampLow) * contrast;
+        const float span = static_cast<float>(kLocalRampSpan) * contrast;
+        SavedInk s;
+        s.x0 = gx0;
+        s.y0 = gy0;
+        s.width = gx1 - gx0 + 1;
+        s.pixels.reserve(static_cast<std::size_t>(s.width) * static_cast<std::size_t>(gy1 - gy0 + 1));
+        for (int y = gy0; y <= gy1; ++y)
+            for (int x = gx0; x <= gx1; ++x) {
+                float& v = ink2.pixels[offset(x, y, w)];
+                s.pixels.push_back(v);
+                const bool inside = x >= ix0 && x <= ix1 && y >= iy0 && y <= iy1;
+                v = inside ? std::min(std::max((light - smooth.pixels[offset(x, y, w)] - low) / span, 0.0f),
+                                      1.0f)
+                           : 0.0f;
+            }
+        saved.push_back(std::move(s));
+    }
+    return saved;
+}
+
+void restoreInk(FramePlanes& planes, const std::vector<SavedInk>& saved) {
+    const int w = planes.ink2.width;
+    for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
+        const int rows = static_cast<int>(it->pixels.size()) / it->width;
+        for (int y = 0; y < rows; ++y)
+            std::copy_n(it->pixels.begin() + static_cast<std::ptrdiff_t>(offset(0, y, it->width)), it->width,
+                        planes.ink2.pixels.begin() +
+                            static_cast<std::ptrdiff_t>(offset(it->x0, it->y0 + y, w)));
+    }
+}
+
 // Further attempts at a row whose words did not read as a whole phrase of
-// the game, or lost a fused run: first the blobs relabelled in the row's own
+// the game, or lost a fused run: a panel's text ramped on the panel's own
+// levels, first the blobs relabelled in the row's own
 // band, then the band's ink ramped from its own contrast.
 void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, double hp, double figureRight,
                    double limit, float minLineConfidence, float minMargin, HudLine& line) {
+    std::vector<Blob> panels;
+    for (const Blob& p : planes.panels)
+        if (p.y1 >= row.top && p.y0 <= row.bottom)
+            panels.push_back(p);
+    Blob found;
+    if (panels.empty() && findRowPanel(planes, row.top, row.bottom, row.lh,
+                                       static_cast<int>(std::ceil(planes.ink2.width - 32.0 * hp)),
+                                       static_cast<int>(std::min(limit, figureRight - 1.5 * hp)), found))
+        panels.push_back(found);
+    const std::vector<SavedInk> saved = rampPanelsLocally(planes, panels, row.top, row.bottom);
+    if (!saved.empty()) {
+        const std::vector<Blob> panelBlobs = retryBlobs(planes, row, hp, limit);
+        HudLine second = withFigureOf(line);
+        if (!panelBlobs.empty())
+            readRowWords(model, planes, row, panelBlobs, minLineConfidence, minMargin, second);
+        restoreInk(planes, saved);
+        if (adoptReading(second, line))
+            return;
+    }
     const std::vector<Blob> blobs = retryBlobs(planes, row, hp, limit);
     if (!blobs.empty()) {
         HudLine second = withFigureOf(line);
@@ -1234,9 +1447,16 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
         row.top = static_cast<int>(std::lround(top));
         row.bottom = static_cast<int>(std::lround(bottom)) - 1;
         row.lh = row.bottom - row.top + 1;
+        std::vector<Blob> panels = planes.panels;
+        Blob panel;
+        if (findRowPanel(planes, row.top, row.bottom, row.lh, static_cast<int>(std::ceil(xMin)),
+                         static_cast<int>(figureRight - 1.5 * hp), panel))
+            panels.push_back(panel);
+        const std::vector<SavedInk> saved = rampPanelsLocally(planes, panels, row.top, row.bottom);
         const HudLine found = readWithLocalInk(model, planes, row, true, hp, figureRight,
                                                std::numeric_limits<double>::infinity(), minLineConfidence,
                                                minMargin, HudLine{});
+        restoreInk(planes, saved);
         if (!isWholePhrase(found) || (!found.hasFigure && !found.hasXp) || row.blobs.empty())
             continue;
         HudLine line;
@@ -1251,6 +1471,67 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
         line.bottom = row.bottom;
         lines.push_back(std::move(line));
     }
+}
+
+// The figure's window: its widest value with "+$" and a comma, and a
+// little past its right edge.
+constexpr double kFigureWindowWidth = 8.0; // in h'
+constexpr double kFigureWindowSlack = 0.5; // in h'
+constexpr float kFigureMinContrast = 20.0f;
+// Ramped this way, the "XP" of an amount whose digits were lost can pass
+// for the end of a figure; such readings score below this.
+constexpr float kLocalFigureMinScore = 0.75f;
+
+// Last attempt at a figure that did not read at all: over a bright patch of
+// the world the frame's top-hat keeps little of the digits, so the figure's
+// own window is ramped from its background to its brightest digits, read
+// there, and ink2 put back.
+void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                          double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+    Plane& ink2 = planes.ink2;
+    const Plane& smooth = planes.smooth;
+    const int w = ink2.width;
+    const int h = ink2.height;
+    if (!sameSize(smooth, w, h))
+        return;
+    const int pad = std::max(2, row.lh / 3);
+    const int y0 = std::max(0, row.top - pad);
+    const int y1 = std::min(h - 1, row.bottom + pad);
+    const int x0 = std::max(0, static_cast<int>(figureRight - kFigureWindowWidth * hp));
+    const int x1 = std::min(w - 1, static_cast<int>(figureRight + kFigureWindowSlack * hp));
+    if (y1 - y0 < 2 || x1 - x0 < 2)
+        return;
+    const int cw = x1 - x0 + 1;
+    const int ch = y1 - y0 + 1;
+    std::vector<float> values;
+    values.reserve(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            values.push_back(smooth.pixels[offset(x, y, w)]);
+    const float background = quantile(values, 0.5);
+    const float text = quantile(values, 0.98);
+    if (!(text - background >= kFigureMinContrast))
+        return;
+    const float low = background + static_cast<float>(kLocalRampLow) * (text - background);
+    const float span = static_cast<float>(kLocalRampSpan) * (text - background);
+    std::vector<float> saved(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            const std::size_t i = offset(x0 + x, y0 + y, w);
+            saved[offset(x, y, cw)] = ink2.pixels[i];
+            ink2.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
+        }
+    for (double centre : kLastDigitCentres) {
+        const FigureRead f =
+            readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, minMargin);
+        if (f.accepted && f.reading.minScore >= kLocalFigureMinScore) {
+            takeFigure(f.reading, line);
+            break;
+        }
+    }
+    for (int y = 0; y < ch; ++y)
+        std::copy_n(saved.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw)), cw,
+                    ink2.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0, y0 + y, w)));
 }
 
 } // namespace
@@ -1306,6 +1587,13 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
                 }
             }
         }
+
+        // Only for a line whose words were read: a row with neither words
+        // nor figure is left to the search of the line places below, which
+        // reads words and figure together; and an amount whose digits were
+        // lost ("XP" alone) is no figure.
+        if (!line.hasFigure && !line.hasXp && !line.text.empty() && line.raw.find("XP") == std::string::npos)
+            readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
 
         if (line.text.empty() && !line.hasFigure && !line.hasXp)
             continue;

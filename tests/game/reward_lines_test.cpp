@@ -315,3 +315,130 @@ TEST_F(RewardLines, ExperienceDigitsTheMaskLostAreFoundOnTheFiguresAdvances) {
         expectLines(c, r);
     }
 }
+
+namespace {
+
+// Dark words on light panels that the first reading of their rows left
+// empty: bold strokes wider than the frame's top-hat keeps, a panel joined
+// by bright scene at one edge, a panel running into a bright patch of the
+// world so that no panel-sized light area stands out at all.
+const std::vector<Case>& panelCases() {
+    static const std::vector<Case> all = {
+        {"ASSIST whose bold strokes the top-hat keeps too little of",
+         1920,
+         1080,
+         0.9842727425921465,
+         2254606426u,
+         69,
+         0.5626028073738827,
+         false,
+         4298576,
+         20897,
+         {{"ASSIST", 0, 342, true}},
+         0.9054118076314377},
+        {"ASSIST on a panel joined by bright scene at its top",
+         1920,
+         1080,
+         0.9221507493379096,
+         2097465163u,
+         72,
+         0.2444534853637721,
+         false,
+         6637340,
+         75,
+         {{"ASSIST", 2, 0, true}, {"CONTROL ZONE ENTERED", 0, 429}}},
+        {"ASSIST on a panel running into a bright patch of the world",
+         2560,
+         1440,
+         0.9294538331935579,
+         3454135846u,
+         72,
+         0.34977967291546896,
+         true,
+         704227459,
+         -542122,
+         {{"SUPPLIED PLAYER ASSIST", 2, 0}, {"ASSIST", 0, 9, true}}},
+        {"KILL on a panel at 2160p and HUD scale 0.82",
+         3840,
+         2160,
+         0.8177069839813229,
+         1684582902u,
+         68,
+         0.5304631321904143,
+         false,
+         17600441,
+         -5130,
+         {{"ROTORS DESTROYED", 549, 0}, {"KILL", 0, 122, true}}},
+        {"ASSIST on a panel at 2160p and HUD scale 0.81",
+         3840,
+         2160,
+         0.8143694454575827,
+         2647082360u,
+         89,
+         0.5864742283647442,
+         false,
+         8750,
+         -300236,
+         {{"ASSIST", 533, 0, true}, {"HOT ZONE PRESENCE", 865, 0}}},
+    };
+    return all;
+}
+
+} // namespace
+
+TEST_F(RewardLines, PanelWordsTheFirstReadingLeftEmptyReadOnThePanelsOwnLevels) {
+    for (const Case& c : panelCases()) {
+        const hud::HudReading r = read(frameOf(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectLines(c, r);
+    }
+}
+
+TEST_F(RewardLines, PanelWordsAtTheFarEndsOfTheLooksRange) {
+    synth::Look wide;
+    wide.letterSpacing = 0.1;
+    wide.panelPad = 0.5;
+    synth::Look tight;
+    tight.panelPad = 0.3;
+    for (const synth::Look& look : {wide, tight})
+        for (const Case& c : panelCases()) {
+            const hud::HudReading r = read(frameOf(c, look));
+            ASSERT_TRUE(r.balanceCertain) << c.what;
+            expectLines(c, r);
+        }
+}
+
+TEST_F(RewardLines, FigureOverABrightPatchReadOnItsOwnWindowsLevels) {
+    // The world behind the figure nearly as bright as its digits: the
+    // frame's top-hat leaves too little of them for the figure templates.
+    std::vector<Case> frames = {
+        {"HEADSHOT +$457 on a bright patch at 1440p",
+         2560,
+         1440,
+         0.9137046090437281,
+         1552781363u,
+         85,
+         0.0,
+         true,
+         98021438,
+         -57137,
+         {{"HEADSHOT", 457, 0, true}}},
+    };
+    for (const Case& c : frames) {
+        const hud::HudReading r = read(frameOf(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectLines(c, r);
+    }
+    synth::Look spaced;
+    spaced.letterSpacing = 0.1;
+    synth::Look tight;
+    tight.panelPad = 0.3;
+    for (const synth::Look& look : {spaced, tight})
+        for (const Case& c : frames) {
+            const hud::HudReading r = read(frameOf(c, look));
+            ASSERT_TRUE(r.balanceCertain) << c.what;
+            expectLines(c, r);
+        }
+}
