@@ -752,16 +752,19 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split) {
     }
     if (name.size() < 3 || bracketX0 - end - 1 < 1.5 * cap)
         return false;
-    // The broken icon leaves pieces no letter could be, flat slivers of its
-    // barrels and ribs above the baseline; a zone without them is another
-    // word, which the name does not reach past.
+    // The broken icon leaves pieces no letter could be: flat slivers of its
+    // barrels and ribs above the baseline, or a long low barrel wider than
+    // any fused pair of letters (a thin rifle on a light scene, too dim for
+    // the icon test). A zone without either is another word, which the name
+    // does not reach past.
     int pieces = 0;
     int slivers = 0;
     for (const Blob& b : ctx.comps) {
         if (b.x0 <= end || b.x1 >= bracketX0 || overlapsAnyBlock(b, split.blocks))
             continue;
         ++pieces;
-        if (b.height() < 0.45 * cap && b.y0 < underscoreTop)
+        if ((b.height() < 0.45 * cap && b.y0 < underscoreTop) ||
+            (isNameSized(b, cap) && b.width() > 2.5 * cap))
             ++slivers;
     }
     if (pieces > 0 && slivers == 0)

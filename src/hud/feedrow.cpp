@@ -214,6 +214,43 @@ bool greyIconBefore(const RowCtx& ctx, const Blob& open) {
     return whiteBefore(ctx, open, 175, 40) >= 0.25 * m * m;
 }
 
+// Third look, only when neither found the icon: an icon drawn mostly in
+// thin strokes (the machine gun at 1080 lines) keeps too few pixels above
+// the grey look's floor. Its near-white still counts where no letter stands:
+// the boxes of the letter-sized components are left out, so the grey names
+// of the other players add nothing.
+bool strokeIconBefore(const RowCtx& ctx, const Blob& open) {
+    const double m = ctx.cap;
+    const FrameView& f = ctx.frame;
+    const int xa = std::max(0, floorInt(open.x0 - 3.0 * m));
+    const int xb = std::min(f.width - 1, open.x0 - 1);
+    const int ya = std::max(0, floorInt(ctx.top - 0.5 * m));
+    const int yb = std::min(f.height - 1, floorInt(ctx.bottom + 0.5 * m));
+    if (xa > xb || ya > yb)
+        return false;
+    thread_local std::vector<std::uint8_t> letter;
+    letter.assign(static_cast<std::size_t>(xb - xa + 1), 0);
+    const int width = xb - xa + 1;
+    int white = 0;
+    for (int y = ya; y <= yb; ++y) {
+        std::fill(letter.begin(), letter.end(), 0);
+        for (const Blob& c : ctx.comps) {
+            if (c.x1 < xa || c.x0 > xb || y < c.y0 || y > c.y1 || c.height() < 0.75 * m ||
+                c.width() > 1.2 * m)
+                continue;
+            for (int x = std::max(c.x0, xa); x <= std::min(c.x1, xb); ++x)
+                letter[static_cast<std::size_t>(x - xa)] = 1;
+        }
+        const std::uint8_t* px = framePixel(f, xa, y);
+        for (int i = 0; i < width; ++i, px += 4) {
+            const int lo = std::min(px[0], std::min(px[1], px[2]));
+            const int hi = std::max(px[0], std::max(px[1], px[2]));
+            white += !letter[static_cast<std::size_t>(i)] && lo >= 150 && hi - lo <= 60 ? 1 : 0;
+        }
+    }
+    return white >= 0.25 * m * m;
+}
+
 // ---------------------------------------------------------------- figures
 
 struct Piece {
@@ -697,7 +734,7 @@ void readDistance(const RowCtx& ctx, FeedRow& row) {
             detail::writeTrace(trace);
             continue;
         }
-        if (!iconBefore(ctx, open) && !greyIconBefore(ctx, open)) {
+        if (!iconBefore(ctx, open) && !greyIconBefore(ctx, open) && !strokeIconBefore(ctx, open)) {
             if (debug)
                 detail::appendTrace(trace, "  '[' at %d: no icon before it\n", open.x0);
             detail::writeTrace(trace);

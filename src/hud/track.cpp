@@ -136,7 +136,13 @@ void addRead(FeedTrack& t, std::int64_t now, const FeedRow& row, int d) {
         ++t.bothVotes;
         break;
     default: // 0, and anything a damaged read might carry, is "not me"
-        ++t.otherVotes;
+        // unless a name was lost: the player's name, dimmed on a light scene
+        // or taken for the icon, cannot say "not me" by its absence, and a
+        // row such reads outnumber would never be judged.
+        if (row.killer.n == 0 || row.victim.n == 0)
+            ++t.blindVotes;
+        else
+            ++t.otherVotes;
         break;
     }
     if (row.squadKiller || row.squadVictim)
@@ -234,7 +240,8 @@ Verdict judge(FeedTracker& tracker, std::size_t index, std::int64_t now, std::ve
     // An unclear vote is final only once the row has left: while it is on
     // screen, later reads may still settle it.
     const int mine = t.killerVotes + t.victimVotes + t.bothVotes;
-    if (10 * best < 7 * t.reads || mine - best > std::max(1, best / 4)) {
+    const int decisive = std::max(1, t.reads - t.blindVotes);
+    if (10 * best < 7 * decisive || mine - best > std::max(1, best / 4)) {
         if (now - t.lastSeen <= kTrackLost)
             return Verdict::Wait;
         t.done = true;
@@ -251,7 +258,7 @@ Verdict judge(FeedTracker& tracker, std::size_t index, std::int64_t now, std::ve
         e.weapon.clear();
     e.headshot = t.headshots >= 2 && 10 * t.headshots >= 3 * t.reads;
     e.squad = t.reads < 2 * t.squadVotes;
-    e.share = static_cast<float>(best) / static_cast<float>(t.reads);
+    e.share = static_cast<float>(best) / static_cast<float>(decisive);
     e.text = voteText(t);
 
     // Killing a squad mate is no kill to report.

@@ -25,6 +25,7 @@ struct FeedTrack {
     int victimVotes = 0;
     int bothVotes = 0;
     int otherVotes = 0;
+    int blindVotes = 0; // "not me" read with one name not found: no vote either way
     int squadVotes = 0;
     std::vector<int> distances;
     std::vector<std::string> icons;

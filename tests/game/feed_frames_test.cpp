@@ -4,6 +4,7 @@
 
 #include "feedrun.h"
 #include "hudio.h"
+#include "match.h"
 #include "synth.h"
 
 #include "hud/feed.h"
@@ -281,5 +282,59 @@ TEST_F(FeedFrames, KillerNamesHalfACapBeforeTheIconReadAtTheGamesOwnLook) {
         EXPECT_EQ(r.rows[0].distance, 85) << c.height;
         EXPECT_EQ(r.rows[1].side, 1) << c.height << " " << r.rows[1].text;
         EXPECT_EQ(r.rows[2].side, 2) << c.height << " " << r.rows[2].text;
+    }
+}
+
+TEST_F(FeedFrames, AMachineGunOfThinStrokesStillStandsBeforeTheDistance) {
+    // At 1080 lines the machine gun is mostly thin strokes, too few of them
+    // white or light grey for the icon before the bracket; without it the
+    // bracket, and with it the player's death, were lost. The game's own
+    // look, then the range's ends.
+    synth::FrameSpec f = frame(1920, 1080, 1806197092u);
+    f.hudScale = 1.040840530881683;
+    f.degradation.sourceScale = 0.7585474358149125;
+    f.degradation.jpegQuality = 95;
+    synth::KillFeed feed;
+    feed.rows = {row("C68MRHX5QEW5", W::Enemy, "GPA", W::Me, "lmg", 59)};
+    f.feed = feed;
+    synth::Look small;
+    small.iconHeight = 1.0;
+    small.nameIconGap = 0.4;
+    small.iconBracketGap = 0.4;
+    synth::Look large;
+    large.letterSpacing = 0.1;
+    large.iconHeight = 1.3;
+    large.nameIconGap = 0.8;
+    const synth::Look looks[] = {synth::Look{}, small, large};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        ASSERT_EQ(r.rows.size(), 1u) << look.iconHeight << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, 2) << look.iconHeight << " " << r.rows[0].text;
+        EXPECT_TRUE(r.rows[0].hasDistance) << look.iconHeight;
+        EXPECT_EQ(r.rows[0].distance, 59) << look.iconHeight;
+    }
+}
+
+TEST_F(FeedFrames, AThinRifleOnALightSceneLeavesThePlayersNameBeforeIt) {
+    // A light scene behind the top row: the rifle's long barrel, too dim for
+    // the icon test, read as a word, and the player's name before it was
+    // taken for part of the icon. Footage from the range around the game's
+    // look (a played match), then the same row at the game's own look.
+    synth::MatchOptions options;
+    options.variation.lookRange = true;
+    const synth::MatchSequence match(13, options);
+    synth::FrameSpec f = match.frame(628);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+    ASSERT_EQ(f.feed->rows.front().distance, 814);
+    for (int exact = 0; exact < 2; ++exact) {
+        if (exact)
+            f.look = synth::Look{};
+        const hud::FeedRead r = readFeed(f);
+        ASSERT_FALSE(r.rows.empty()) << r.note;
+        EXPECT_EQ(r.rows[0].side, 1) << exact << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, 814) << exact;
+        EXPECT_GE(r.rows[0].killer.n, 4) << exact;
     }
 }

@@ -13,6 +13,9 @@ hud::FeedRow row(int y, int side, int distance = -1, float distanceConfidence = 
     r.x1 = 400;
     r.cap = 20.0;
     r.side = side;
+    // Both names found, as in every clear read.
+    r.killer.n = 6;
+    r.victim.n = 7;
     r.bracketX0 = r.bracketX1 = 0;
     if (distance >= 0) {
         r.hasDistance = true;
@@ -400,4 +403,48 @@ TEST(FeedTracker, TwoReadsCountWhenTheFeedIsReadAtAQuarterRate) {
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].distance, 308);
     EXPECT_EQ(events[1].distance, 38);
+}
+
+TEST(FeedTracker, ReadsThatLostANameDoNotOutvoteThoseThatSawThePlayer) {
+    // The player's name lost in most reads (a light scene behind the top
+    // row), found in the rest once the row scrolled down: the reads without
+    // it say nothing about who is in the row.
+    auto blind = [](int y) {
+        hud::FeedRow r = row(y, 0, 814);
+        r.killer.n = 0;
+        return r;
+    };
+    hud::FeedTracker t;
+    std::vector<hud::KillEvent> events;
+    std::int64_t now = 0;
+    for (int i = 0; i < 10; ++i, now += 330)
+        for (auto& e : pass(t, now, {blind(32)}))
+            events.push_back(e);
+    EXPECT_TRUE(events.empty());
+    for (int i = 0; i < 4; ++i, now += 330)
+        for (auto& e : pass(t, now, {row(80, 1, 814)}))
+            events.push_back(e);
+    for (int i = 0; i < 10; ++i, now += 330)
+        for (auto& e : pass(t, now, {}))
+            events.push_back(e);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, 0);
+    EXPECT_EQ(events[0].distance, 814);
+    EXPECT_EQ(events[0].time, 0);
+
+    // A row whose reads saw both names and said "not me" stays unreported
+    // however many reads later see the player.
+    hud::FeedTracker seen;
+    std::vector<hud::KillEvent> none;
+    now = 0;
+    for (int i = 0; i < 10; ++i, now += 330)
+        for (auto& e : pass(seen, now, {row(32, 0, 814)}))
+            none.push_back(e);
+    for (int i = 0; i < 4; ++i, now += 330)
+        for (auto& e : pass(seen, now, {row(80, 1, 814)}))
+            none.push_back(e);
+    for (int i = 0; i < 10; ++i, now += 330)
+        for (auto& e : pass(seen, now, {}))
+            none.push_back(e);
+    EXPECT_TRUE(none.empty());
 }

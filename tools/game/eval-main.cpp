@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
                    "(1, 2 or 4), as the engine does when its passes grow long.",
                    "n", "1"});
     cli.addOption({"kill-data", "Kill-feed data file.", "file", synth::defaultKillDataPath()});
+    cli.addOption({"trace-feed", "With --sequences, also print every kill-feed read and what it reported."});
     synth::parseArguments(cli, argc, argv);
 
     const synth::Glyphs& glyphs = synth::Glyphs::instance();
@@ -145,6 +146,7 @@ int main(int argc, char** argv) {
         m.degrade = !cli.isSet("clean");
         m.lookRange = cli.isSet("range");
         m.dumpDir = dump;
+        m.traceFeed = cli.isSet("trace-feed");
         m.feedDivisor = cli.value("feed-divisor").toInt(&ok);
         if (!ok || (m.feedDivisor != 1 && m.feedDivisor != 2 && m.feedDivisor != 4)) {
             return synth::toolError("corvex-eval", QStringLiteral("bad --feed-divisor (1, 2 or 4)"));

@@ -105,7 +105,8 @@ struct MatchTallies {
 
 // Plays the match through the readers at the engine's rates; returns what
 // they reported and tallies the weapon plate on the way.
-std::vector<hud::CombatEvent> replayMatch(const MatchSequence& match, CombatReplay& replay, MatchTallies& t) {
+std::vector<hud::CombatEvent> replayMatch(const MatchSequence& match, CombatReplay& replay, MatchTallies& t,
+                                          bool traceFeed, const QString& traceDir) {
     std::vector<hud::CombatEvent> reported;
     const FrameSpec& look = match.look();
     const int W = look.width, H = look.height;
@@ -126,7 +127,24 @@ std::vector<hud::CombatEvent> replayMatch(const MatchSequence& match, CombatRepl
             if (regions.empty())
                 continue;
             const QRect box = captureWindow(regions.front(), W, H);
-            replay.run(one, renderFrame(frame, box), box.topLeft(), W, H, now, reported);
+            const std::size_t before = reported.size();
+            const QImage painted = renderFrame(frame, box);
+            replay.run(one, painted, box.topLeft(), W, H, now, reported);
+            if (traceFeed && one.feed) {
+                if (!traceDir.isEmpty())
+                    captureRegion(painted, box.topLeft(), H, feedRegion(W, H), 2160.0)
+                        .save(QDir(traceDir).filePath(
+                            QStringLiteral("feed-%1.png").arg(now, 6, 10, QLatin1Char('0'))));
+                std::string rows;
+                for (const hud::FeedRow& row : replay.lastFeed().rows)
+                    rows += "  y " + std::to_string(row.y) + " side " + std::to_string(row.side) + " dist " +
+                            (row.hasDistance ? std::to_string(row.distance) : std::string("-")) + " icon " +
+                            (row.icon.empty() ? std::string("-") : row.icon) + " | " + row.text + "\n";
+                std::printf("feed t %lld: %zu rows\n%s", static_cast<long long>(now),
+                            replay.lastFeed().rows.size(), rows.c_str());
+                for (std::size_t e = before; e < reported.size(); ++e)
+                    std::printf("  reported %s\n", hud::describe(reported[e]).c_str());
+            }
         }
         if (which.plate) {
             const bool shown = frame.plate.has_value() && !frame.down;
@@ -261,7 +279,8 @@ int evalMatches(const MatchEvalOptions& opt) {
         const MatchSequence match(seed, mo);
         CombatReplay replay(opt.model, killData);
         replay.slowDown(opt.feedDivisor);
-        const std::vector<hud::CombatEvent> reported = replayMatch(match, replay, tallies);
+        const std::vector<hud::CombatEvent> reported =
+            replayMatch(match, replay, tallies, opt.traceFeed, opt.dumpDir);
         QJsonArray missed;
         QJsonArray extra;
         const bool failed = scoreMatch(match, reported, tallies, missed, extra);

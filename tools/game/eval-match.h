@@ -20,6 +20,7 @@ struct MatchEvalOptions {
     bool lookRange = false; // each sequence's look drawn from the range around the game's own
     int feedDivisor = 1;    // the auxiliary readers at 1/n of their rates (1, 2 or 4)
     QString dumpDir;        // a JSON file per sequence with a miss or a wrong report
+    bool traceFeed = false; // every kill-feed read printed, with its time, to the standard output
 };
 
 // Prints the measures; non-zero when the data could not be loaded.
