@@ -11,11 +11,11 @@
 #include "engine/capture.h"
 #include "engine/engine.h"
 #include "engine/regions.h"
-#include "hud/feed.h"
-#include "hud/killdata.h"
-#include "hud/model.h"
-#include "hud/plate.h"
-#include "hud/search.h"
+#include "hud/feed/feed.h"
+#include "hud/feed/killdata.h"
+#include "hud/core/model.h"
+#include "hud/plate/plate.h"
+#include "hud/cash/search.h"
 
 #include <QGuiApplication>
 #include <QTemporaryDir>

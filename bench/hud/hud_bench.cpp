@@ -4,8 +4,8 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/image.h"
-#include "hud/search.h"
+#include "hud/core/image.h"
+#include "hud/cash/search.h"
 
 #include <benchmark/benchmark.h>
 

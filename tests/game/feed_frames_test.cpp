@@ -6,8 +6,8 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/feed.h"
-#include "hud/plate.h"
+#include "hud/feed/feed.h"
+#include "hud/plate/plate.h"
 #include "hud/reports.h"
 
 #include <gtest/gtest.h>

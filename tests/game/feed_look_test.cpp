@@ -5,8 +5,8 @@
 #include "feedrun.h"
 #include "footage_fixture.h"
 
-#include "hud/feed.h"
-#include "hud/killdata.h"
+#include "hud/feed/feed.h"
+#include "hud/feed/killdata.h"
 
 #include <gtest/gtest.h>
 

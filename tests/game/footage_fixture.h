@@ -6,7 +6,7 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/model.h"
+#include "hud/core/model.h"
 
 #include <QString>
 

@@ -6,9 +6,9 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/feed.h"
-#include "hud/image.h"
-#include "hud/killdata.h"
+#include "hud/feed/feed.h"
+#include "hud/core/image.h"
+#include "hud/feed/killdata.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "match.h"
 #include "synth.h"
 
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <gtest/gtest.h>
 

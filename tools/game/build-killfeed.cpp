@@ -9,11 +9,11 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/feed.h"
-#include "hud/image.h"
-#include "hud/killdata.h"
-#include "hud/plate.h"
-#include "hud/vocab.h"
+#include "hud/feed/feed.h"
+#include "hud/core/image.h"
+#include "hud/feed/killdata.h"
+#include "hud/plate/plate.h"
+#include "hud/cash/vocab.h"
 
 #include <algorithm>
 #include <cmath>

@@ -10,13 +10,13 @@
 #include "match.h"
 #include "synth.h"
 
-#include "hud/image.h"
-#include "hud/lines.h"
-#include "hud/model.h"
-#include "hud/money.h"
-#include "hud/plate.h"
-#include "hud/search.h"
-#include "hud/vocab.h"
+#include "hud/core/image.h"
+#include "hud/cash/lines.h"
+#include "hud/core/model.h"
+#include "hud/cash/money.h"
+#include "hud/plate/plate.h"
+#include "hud/cash/search.h"
+#include "hud/cash/vocab.h"
 
 #include <QCommandLineParser>
 #include <QDir>

@@ -8,7 +8,7 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/summary.h"
+#include "hud/cash/summary.h"
 
 #include <QCommandLineParser>
 #include <QDir>

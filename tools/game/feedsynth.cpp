@@ -4,7 +4,7 @@
 
 #include "synth.h"
 
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <QFontMetricsF>
 #include <QJsonArray>

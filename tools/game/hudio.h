@@ -2,7 +2,7 @@
 // the tests and the benchmarks.
 #pragma once
 
-#include "hud/search.h"
+#include "hud/cash/search.h"
 
 #include <QImage>
 #include <QJsonObject>

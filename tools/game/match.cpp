@@ -1,7 +1,7 @@
 #include "match.h"
 
 #include "hud/reports.h"
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <QJsonArray>
 #include <QPainter>

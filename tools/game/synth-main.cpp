@@ -5,7 +5,7 @@
 #include "match.h"
 #include "synth.h"
 
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <QCommandLineParser>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "synth.h"
 
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <QBuffer>
 #include <QByteArray>

@@ -1,6 +1,6 @@
-#include "hud/search.h"
+#include "hud/cash/search.h"
 
-#include "hud/money.h"
+#include "hud/cash/money.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "hud/model.h"
+#include "hud/core/model.h"
 
-#include "hud/checksum.h"
+#include "hud/core/checksum.h"
 
 #include <algorithm>
 #include <cmath>

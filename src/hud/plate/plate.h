@@ -4,9 +4,9 @@
 // the item in the player's hands, bottom right) and the damage-log header the
 // game shows while the player is knocked down.
 
-#include "hud/image.h"
-#include "hud/killdata.h"
-#include "hud/model.h"
+#include "hud/core/image.h"
+#include "hud/feed/killdata.h"
+#include "hud/core/model.h"
 
 #include <array>
 #include <cstddef>

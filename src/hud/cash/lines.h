@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "hud/image.h"
-#include "hud/model.h"
+#include "hud/core/image.h"
+#include "hud/core/model.h"
 
 namespace hud {
 

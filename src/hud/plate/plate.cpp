@@ -1,6 +1,6 @@
-#include "hud/plate.h"
+#include "hud/plate/plate.h"
 
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <algorithm>
 #include <cmath>

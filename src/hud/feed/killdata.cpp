@@ -1,6 +1,6 @@
-#include "hud/killdata.h"
+#include "hud/feed/killdata.h"
 
-#include "hud/checksum.h"
+#include "hud/core/checksum.h"
 
 #include <algorithm>
 #include <cmath>

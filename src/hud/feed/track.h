@@ -4,8 +4,8 @@
 // kill tracker follows feed rows while they scroll and votes on each, the down
 // tracker turns damage-log scores into "went down" and "got up".
 
-#include "hud/feed.h"
-#include "hud/plate.h"
+#include "hud/feed/feed.h"
+#include "hud/plate/plate.h"
 
 #include <cstdint>
 #include <string>

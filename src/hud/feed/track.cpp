@@ -1,4 +1,4 @@
-#include "hud/track.h"
+#include "hud/feed/track.h"
 
 #include <algorithm>
 #include <charconv>

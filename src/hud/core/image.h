@@ -4,7 +4,7 @@
 // from one captured frame, connected components, text rows, and the sampling
 // and correlation of character cells against the model's templates.
 
-#include "hud/model.h"
+#include "hud/core/model.h"
 
 #include <cstddef>
 #include <cstdint>

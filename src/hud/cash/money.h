@@ -6,9 +6,9 @@
 // around the prediction, and the best template correlation wins. Close calls
 // between two characters go to the model's pairwise tie-breakers.
 
-#include "hud/image.h"
-#include "hud/model.h"
-#include "hud/search.h"
+#include "hud/core/image.h"
+#include "hud/core/model.h"
+#include "hud/cash/search.h"
 
 #include <cstddef>
 #include <cstdint>

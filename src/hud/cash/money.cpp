@@ -1,4 +1,4 @@
-#include "hud/money.h"
+#include "hud/cash/money.h"
 
 #include <algorithm>
 #include <cmath>
