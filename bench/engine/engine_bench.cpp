@@ -14,8 +14,9 @@
 #include "hud/feed/feed.h"
 #include "hud/feed/killdata.h"
 #include "hud/core/model.h"
+#include "hud/plate/down.h"
 #include "hud/plate/plate.h"
-#include "hud/cash/search.h"
+#include "hud/cash/pass.h"
 
 #include <QGuiApplication>
 #include <QTemporaryDir>

@@ -5,7 +5,7 @@
 #include "synth.h"
 
 #include "hud/core/image.h"
-#include "hud/cash/search.h"
+#include "hud/cash/pass.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,6 +7,7 @@
 #include "synth.h"
 
 #include "hud/feed/feed.h"
+#include "hud/plate/down.h"
 #include "hud/plate/plate.h"
 
 #include <benchmark/benchmark.h>

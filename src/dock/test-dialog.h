@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hud/cash/search.h"
+#include "hud/cash/pass.h"
 
 #include <QDialog>
 #include <QString>

@@ -7,7 +7,7 @@
 #include "engine/trackers.h"
 #include "hud/feed/killdata.h"
 #include "hud/core/model.h"
-#include "hud/cash/search.h"
+#include "hud/cash/pass.h"
 #include "plugin/settings.h"
 #include "overlays/overlay-kind.h"
 #include "uplink/game-event.h"

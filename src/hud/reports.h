@@ -6,6 +6,7 @@
 // functions, so that the engine only has to call them under its lock and the
 // tools can replay footage through exactly the same rules.
 
+#include "hud/plate/down.h"
 #include "hud/plate/plate.h"
 #include "hud/feed/track.h"
 

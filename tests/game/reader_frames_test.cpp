@@ -4,7 +4,7 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/cash/search.h"
+#include "hud/cash/pass.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 
 #include "footage_fixture.h"
 
-#include "hud/cash/search.h"
+#include "hud/cash/pass.h"
 
 #include <string>
 #include <vector>

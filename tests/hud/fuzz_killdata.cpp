@@ -2,7 +2,7 @@
 // whole: every icon and header variant holds exactly its pixels, within the
 // limits the readers rely on, and the damage-log reader can run on it.
 #include "hud/feed/killdata.h"
-#include "hud/plate/plate.h"
+#include "hud/plate/down.h"
 
 #include <cmath>
 #include <cstddef>

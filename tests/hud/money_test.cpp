@@ -1,5 +1,5 @@
 #include "hud/cash/money.h"
-#include "hud/cash/search.h"
+#include "hud/cash/pass.h"
 
 #include <gtest/gtest.h>
 

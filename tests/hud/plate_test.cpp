@@ -1,3 +1,4 @@
+#include "hud/plate/down.h"
 #include "hud/plate/plate.h"
 
 #include "hud/core/image.h"

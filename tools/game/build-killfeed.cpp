@@ -12,6 +12,7 @@
 #include "hud/feed/feed.h"
 #include "hud/core/image.h"
 #include "hud/feed/killdata.h"
+#include "hud/plate/down.h"
 #include "hud/plate/plate.h"
 #include "hud/cash/vocab.h"
 

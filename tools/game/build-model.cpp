@@ -15,7 +15,7 @@
 #include "hud/core/model.h"
 #include "hud/cash/money.h"
 #include "hud/plate/plate.h"
-#include "hud/cash/search.h"
+#include "hud/cash/pass.h"
 #include "hud/cash/vocab.h"
 
 #include <QCommandLineParser>

@@ -6,6 +6,7 @@
 
 #include "hud/feed/feed.h"
 #include "hud/feed/killdata.h"
+#include "hud/plate/down.h"
 #include "hud/plate/plate.h"
 #include "engine/trackers.h"
 #include "hud/reports.h"

@@ -8,7 +8,7 @@
 
 #include "hud/core/image.h"
 #include "hud/core/model.h"
-#include "hud/cash/search.h"
+#include "hud/cash/pass.h"
 
 #include <cstddef>
 #include <cstdint>

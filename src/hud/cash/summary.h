@@ -5,7 +5,7 @@
 // write a "READ" line only when something changed.
 
 #include "hud/cash/lines.h"
-#include "hud/cash/search.h"
+#include "hud/cash/pass.h"
 
 #include <string>
 

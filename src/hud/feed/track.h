@@ -5,6 +5,7 @@
 // tracker turns damage-log scores into "went down" and "got up".
 
 #include "hud/feed/feed.h"
+#include "hud/plate/down.h"
 #include "hud/plate/plate.h"
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "hud/plate/plate.h"
+#include "hud/plate/down.h"
 
 #include "hud/core/image.h"
 

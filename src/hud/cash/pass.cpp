@@ -1,4 +1,4 @@
-#include "hud/cash/search.h"
+#include "hud/cash/pass.h"
 
 #include "hud/cash/money.h"
 
