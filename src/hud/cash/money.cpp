@@ -1,14 +1,9 @@
 #include "hud/cash/money.h"
 
+#include "hud/core/simd.h"
+
 #include <algorithm>
 #include <cmath>
-
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#define CORVEX_HUD_MONEY_SSE 1
-#include <xmmintrin.h>
-#else
-#define CORVEX_HUD_MONEY_SSE 0
-#endif
 
 namespace hud {
 
@@ -284,7 +279,7 @@ namespace {
 
 // The cell's columns, each contiguous, transposed into its rows.
 void columnsToCell(const float (&columns)[kMoneyCellColumns][kMoneyCellRows], float* out) {
-#if CORVEX_HUD_MONEY_SSE
+#if CORVEX_HUD_SSE2
     static_assert(kMoneyCellRows % 4 == 0 && kMoneyCellColumns % 4 == 0, "cells transpose in 4 x 4 blocks");
     for (int i = 0; i < kMoneyCellRows; i += 4)
         for (int j = 0; j < kMoneyCellColumns; j += 4) {
