@@ -65,7 +65,7 @@ struct MoneyRowContext {
 void sampleLineCell(MoneyRowContext& ctx, double cx, float* out);
 
 struct Candidate {
-    float score = -2.0f;
+    float score = kNoScore;
     char character = '?';
     double x = 0.0; // centre x at which the score was reached
 };
@@ -101,11 +101,11 @@ constexpr double kMoneyGroupGap = 0.49;
 constexpr int kMoneyMaxDigits = 9;
 
 // Score of character c with its cell centred at x: the best correlation with
-// its templates, -2 without templates.
+// its templates, kNoScore without templates.
 float scoreAt(MoneyRowContext& ctx, double x, char c);
 
 // Best score of c at the integer offsets -radius..radius around x (the first
-// on ties); score -2 at x when c has no templates.
+// on ties); score kNoScore at x when c has no templates.
 Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius);
 
 struct PairScore {

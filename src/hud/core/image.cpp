@@ -1274,7 +1274,7 @@ void dotMany(const float* a, const float* const* b, std::size_t count, std::size
 }
 
 float bestTemplateScore(const float* cell, const detail::TemplateList& templates, std::size_t n) {
-    float best = -2.0f;
+    float best = kNoScore;
     const float* block[4];
     float scores[4];
     std::size_t count = 0;
@@ -1342,7 +1342,7 @@ void classifyGlyphs(const float* const* cells, std::size_t count, const detail::
             if (!list)
                 continue;
             float best[kBlock];
-            std::fill(best, best + kBlock, -2.0f);
+            std::fill(best, best + kBlock, kNoScore);
             for (const detail::Template& t : *list) {
                 if (t.size() < n)
                     continue;

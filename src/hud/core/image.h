@@ -156,14 +156,18 @@ float dot(const float* a, const float* b, std::size_t n);
 // each, but one pass over `a` serves several vectors.
 void dotMany(const float* a, const float* const* b, std::size_t count, std::size_t n, float* out);
 
-// Best correlation of `cell` with any of the templates; -2 for none. A
+// The score of a cell that nothing was compared with: below every
+// correlation (which lies in -1..1), so any real comparison beats it.
+constexpr float kNoScore = -2.0f;
+
+// Best correlation of `cell` with any of the templates; kNoScore for none. A
 // template shorter than n cannot be compared and is passed over.
 float bestTemplateScore(const float* cell, const detail::TemplateList& templates, std::size_t n);
 
 struct GlyphClass {
     char character = '?';
-    float score = -2.0f;
-    float second = -2.0f;
+    float score = kNoScore;
+    float second = kNoScore;
 };
 
 // Best and second-best character of `charset` for a normalised glyph cell.

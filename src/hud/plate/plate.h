@@ -23,7 +23,7 @@ struct PlateRead {
     std::string name;        // matched weapon table name, empty when none
     bool weapon = false;     // the matched entry is a weapon, not a gadget
     std::string weaponClass; // the matched entry's class
-    float score = -2.0f;     // best match score, -2 when nothing was scored
+    float score = kNoScore;  // best match score, kNoScore when nothing was scored
 };
 
 // One read of the plate area, captured as if the frame were 2160 lines high.
@@ -35,13 +35,13 @@ namespace detail {
 // The characters the plate shows, in the order that wins ties.
 constexpr std::string_view kPlateCharset = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 constexpr std::size_t kPlateCharCount = 36;
-// One glyph's score for each character of kPlateCharset (-2: no templates).
+// One glyph's score for each character of kPlateCharset (kNoScore: no templates).
 using PlateGlyphScores = std::array<float, kPlateCharCount>;
 
 struct PlateMatch {
-    int entry = -1;       // index into weaponTable(); -1 when no entry fitted the words
-    float score = -2.0f;  // the entry's score: its weakest glyph
-    float second = -2.0f; // best score of an entry with another key
+    int entry = -1;          // index into weaponTable(); -1 when no entry fitted the words
+    float score = kNoScore;  // the entry's score: its weakest glyph
+    float second = kNoScore; // best score of an entry with another key
     bool accepted = false;
 };
 
