@@ -33,17 +33,18 @@ protected:
         ASSERT_TRUE(killData_) << message;
     }
 
-    static synth::FrameSpec frame(int w, int h, std::uint32_t scene) {
-        synth::FrameSpec f;
+    static synth::FrameContent frame(int w, int h, std::uint32_t scene) {
+        synth::FrameContent f;
         f.width = w;
         f.height = h;
         f.sceneSeed = scene;
         return f;
     }
 
-    static synth::FeedRowSpec row(const char* killer, synth::FeedWho kw, const char* victim,
-                                  synth::FeedWho vw, const char* icon, int distance, bool headshot = false) {
-        synth::FeedRowSpec r;
+    static synth::FeedRowContent row(const char* killer, synth::FeedWho kw, const char* victim,
+                                     synth::FeedWho vw, const char* icon, int distance,
+                                     bool headshot = false) {
+        synth::FeedRowContent r;
         r.killer = killer;
         r.killerWho = kw;
         r.victim = victim;
@@ -54,13 +55,13 @@ protected:
         return r;
     }
 
-    static hud::FeedRead readFeed(const synth::FrameSpec& f) {
+    static hud::FeedRead readFeed(const synth::FrameContent& f) {
         const QImage cap = synth::captureFeedRegion(synth::renderFrame(f));
         const hud::FrameView v = synth::frameView(cap);
         return hud::readFeedRows(*model_, *killData_, v.pixels, v.width, v.height, v.stride);
     }
 
-    static hud::PlateRead readPlate(const synth::FrameSpec& f) {
+    static hud::PlateRead readPlate(const synth::FrameContent& f) {
         const QImage cap = synth::capturePlateRegion(synth::renderFrame(f));
         const hud::FrameView v = synth::frameView(cap);
         return hud::readPlate(*model_, *killData_, v.pixels, v.width, v.height, v.stride);
@@ -76,7 +77,7 @@ std::shared_ptr<const hud::KillData> FeedFrames::killData_;
 using W = synth::FeedWho;
 
 TEST_F(FeedFrames, RowsReadWhoKilledWhomWithIconDistanceAndHeadshot) {
-    synth::FrameSpec f = frame(1920, 1080, 11);
+    synth::FrameContent f = frame(1920, 1080, 11);
     // Letters spaced wide apart; the game's exact look fuses more (see the
     // evaluation's exact-look figures).
     f.look = synth::spacedLook();
@@ -137,7 +138,7 @@ TEST_F(FeedFrames, TheOrangeMarkerOnBothSidesIsASelfKill) {
     const Look looks[] = {{1920, 1080, 0, 0.0}, {2560, 1440, 50, 1.05}, {3840, 2160, 95, 1.6}};
     std::uint32_t scene = 41;
     for (const Look& look : looks) {
-        synth::FrameSpec f = frame(look.width, look.height, scene++);
+        synth::FrameContent f = frame(look.width, look.height, scene++);
         f.look = synth::spacedLook(); // letters spaced wide apart
         f.degradation.jpegQuality = look.jpeg;
         f.degradation.blurSigma = look.blur;
@@ -176,7 +177,7 @@ TEST_F(FeedFrames, DistancesOfOneToFourDigitsAtEveryResolution) {
     const int sizes[][2] = {{1920, 1080}, {2560, 1440}, {3840, 2160}};
     const int distances[] = {3, 47, 508, 1999};
     for (const auto& size : sizes) {
-        synth::FrameSpec f = frame(size[0], size[1], 5);
+        synth::FrameContent f = frame(size[0], size[1], 5);
         f.look = synth::spacedLook(); // letters spaced wide apart
         synth::KillFeed feed;
         for (int d : distances)
@@ -201,7 +202,7 @@ TEST_F(FeedFrames, AnEmptyFeedHasNoRows) {
 TEST_F(FeedFrames, PlateReadsUpToTheSlashAndMatchesHyphenatedNames) {
     const char* names[] = {"M4", "PP-19 Vityaz", "KH-2002", "M249 SAW", "Deagle"};
     for (const char* name : names) {
-        synth::FrameSpec f = frame(1920, 1080, 21);
+        synth::FrameContent f = frame(1920, 1080, 21);
         synth::Plate plate;
         plate.name = name;
         f.plate = plate;
@@ -211,7 +212,7 @@ TEST_F(FeedFrames, PlateReadsUpToTheSlashAndMatchesHyphenatedNames) {
         EXPECT_TRUE(r.weapon) << name;
         EXPECT_EQ(r.read.find('/'), std::string::npos) << r.read;
     }
-    synth::FrameSpec f = frame(2560, 1440, 22);
+    synth::FrameContent f = frame(2560, 1440, 22);
     synth::Plate gadget;
     gadget.name = "Defibrillator";
     gadget.weapon = false;
@@ -222,7 +223,7 @@ TEST_F(FeedFrames, PlateReadsUpToTheSlashAndMatchesHyphenatedNames) {
 }
 
 TEST_F(FeedFrames, DamageLogIsFoundLockedAndFollowed) {
-    synth::FrameSpec f = frame(1920, 1080, 31);
+    synth::FrameContent f = frame(1920, 1080, 31);
     f.down = true;
     const QImage cap = synth::captureDamageLogRegion(synth::renderFrame(f));
     hud::DownDetector d;
@@ -266,7 +267,7 @@ TEST_F(FeedFrames, KillerNamesHalfACapBeforeTheIconReadAtTheGamesOwnLook) {
         {1920, 1080, 0, 0.0}, {1920, 1080, 70, 0.5}, {2560, 1440, 85, 0.6}, {3840, 2160, 90, 0.8}};
     std::uint32_t scene = 61;
     for (const Case& c : cases) {
-        synth::FrameSpec f = frame(c.width, c.height, scene++);
+        synth::FrameContent f = frame(c.width, c.height, scene++);
         f.degradation.jpegQuality = c.jpeg;
         f.degradation.blurSigma = c.blur;
         synth::KillFeed feed;

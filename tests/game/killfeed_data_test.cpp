@@ -79,7 +79,7 @@ TEST_F(KillfeedData, TemplatesRecogniseThePaintedFigures) {
     std::uint32_t scene = 3;
     for (const int h : {1080, 1440, 2160})
         for (const int quality : {0, 70}) {
-            synth::FrameSpec f;
+            synth::FrameContent f;
             f.height = h;
             f.width = h * 16 / 9;
             f.sceneSeed = ++scene;
@@ -87,8 +87,8 @@ TEST_F(KillfeedData, TemplatesRecogniseThePaintedFigures) {
             f.degradation.blurSigma = quality ? 0.4 : 0.0;
             synth::KillFeed feed;
             for (const int d : {4567, 890, 56, 7, 4321})
-                feed.rows.push_back(synth::FeedRowSpec{"VIPER12", synth::FeedWho::Me, "GHOST",
-                                                       synth::FeedWho::Enemy, "rifle", false, d});
+                feed.rows.push_back(synth::FeedRowContent{"VIPER12", synth::FeedWho::Me, "GHOST",
+                                                          synth::FeedWho::Enemy, "rifle", false, d});
             f.feed = feed;
             const synth::RegionCapture capture = synth::feedCapture(f.width, f.height);
             ASSERT_TRUE(capture.valid);
