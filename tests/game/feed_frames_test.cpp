@@ -3,6 +3,7 @@
 // read as at the game's resolutions.
 
 #include "feedrun.h"
+#include "footage_fixture.h"
 #include "hudio.h"
 #include "synth.h"
 
@@ -17,22 +18,8 @@
 
 namespace {
 
-class FeedFrames : public ::testing::Test {
+class FeedFrames : public FootageTest {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "corvex_game_tests";
-        static char* argv[] = {name, nullptr};
-        synth::ensureGuiApp(argc, argv);
-        ASSERT_TRUE(synth::Glyphs::instance().ok()) << synth::Glyphs::instance().error().toStdString();
-        QString error;
-        model_ = synth::loadModelFile(synth::defaultModelPath(), &error);
-        ASSERT_TRUE(model_) << error.toStdString();
-        std::string message;
-        killData_ = hud::loadKillData(synth::defaultKillDataPath().toStdString(), &message);
-        ASSERT_TRUE(killData_) << message;
-    }
-
     static synth::FrameContent frame(int w, int h, std::uint32_t scene) {
         synth::FrameContent f;
         f.width = w;
@@ -66,13 +53,7 @@ protected:
         const hud::FrameView v = synth::frameView(cap);
         return hud::readPlate(*model_, *killData_, v.pixels, v.width, v.height, v.stride);
     }
-
-    static std::shared_ptr<const hud::Model> model_;
-    static std::shared_ptr<const hud::KillData> killData_;
 };
-
-std::shared_ptr<const hud::Model> FeedFrames::model_;
-std::shared_ptr<const hud::KillData> FeedFrames::killData_;
 
 using W = synth::FeedWho;
 

@@ -2,6 +2,7 @@
 // truth says happened is what the frames show.
 
 #include "match.h"
+#include "footage_fixture.h"
 #include "synth.h"
 
 #include "hud/cash/vocab.h"
@@ -16,16 +17,7 @@
 
 namespace {
 
-class Match : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "corvex_game_tests";
-        static char* argv[] = {name, nullptr};
-        synth::ensureGuiApp(argc, argv);
-        ASSERT_TRUE(synth::Glyphs::instance().ok());
-    }
-};
+using Match = FootageTest;
 
 const hud::WeaponEntry* weaponNamed(const std::string& name) {
     for (const hud::WeaponEntry& e : hud::weaponTable())

@@ -1,6 +1,7 @@
 // The HUD reader on painted frames: what the engine will see at the game's
 // resolutions and HUD scales, read through the engine's crop and scaling.
 
+#include "footage_fixture.h"
 #include "hudio.h"
 #include "synth.h"
 
@@ -14,19 +15,8 @@
 
 namespace {
 
-class ReaderFrames : public ::testing::Test {
+class ReaderFrames : public FootageTest {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "corvex_game_tests";
-        static char* argv[] = {name, nullptr};
-        synth::ensureGuiApp(argc, argv);
-        ASSERT_TRUE(synth::Glyphs::instance().ok()) << synth::Glyphs::instance().error().toStdString();
-        QString error;
-        model_ = synth::loadModelFile(synth::defaultModelPath(), &error);
-        ASSERT_TRUE(model_) << error.toStdString();
-    }
-
     static synth::FrameContent frame(int w, int h, double k, std::int64_t balance) {
         synth::FrameContent f;
         f.width = w;
@@ -47,11 +37,7 @@ protected:
     static hud::HudReading read(const QImage& cap, const hud::HudReadOptions& o = synth::engineOptions()) {
         return hud::readHud(*model_, synth::frameView(cap), o);
     }
-
-    static std::shared_ptr<const hud::Model> model_;
 };
-
-std::shared_ptr<const hud::Model> ReaderFrames::model_;
 
 synth::RewardLine figureLine(const char* text, std::int64_t figure, bool panel = false) {
     synth::RewardLine l;

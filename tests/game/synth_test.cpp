@@ -1,6 +1,7 @@
 // The painter's typesetting and randomness: the model and the test footage
 // depend on both staying exactly as the game draws its HUD.
 
+#include "footage_fixture.h"
 #include "synth.h"
 
 #include <gtest/gtest.h>
@@ -12,16 +13,7 @@
 
 namespace {
 
-class Typesetting : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "corvex_game_tests";
-        static char* argv[] = {name, nullptr};
-        synth::ensureGuiApp(argc, argv);
-        ASSERT_TRUE(synth::Glyphs::instance().ok());
-    }
-};
+using Typesetting = FootageTest;
 
 TEST_F(Typesetting, MoneyCentresFollowTheAdvanceTableAndGroupGaps) {
     const double hm = 27;
