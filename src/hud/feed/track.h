@@ -73,9 +73,13 @@ struct DownTracker {
     float y = 0.0f;
 };
 
-// 0 no change, 1 the player went down (since = first of the two hits),
-// 2 the damage log disappeared (since = now).
-int trackDown(DownTracker& tracker, std::int64_t now, const DownRead& read);
+enum class DownChange {
+    None,
+    WentDown, // since = first of the two hits
+    Gone,     // the damage log disappeared; since = now
+};
+
+DownChange trackDown(DownTracker& tracker, std::int64_t now, const DownRead& read);
 
 // The kill-feed detail text of a sample: rows, plate and damage-log reads,
 // each line ending in "\n".
