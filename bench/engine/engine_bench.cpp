@@ -11,11 +11,12 @@
 #include "engine/capture.h"
 #include "engine/engine.h"
 #include "engine/regions.h"
-#include "hud/feed.h"
-#include "hud/killdata.h"
-#include "hud/model.h"
-#include "hud/plate.h"
-#include "hud/search.h"
+#include "hud/feed/feed.h"
+#include "hud/feed/killdata.h"
+#include "hud/core/model.h"
+#include "hud/plate/down.h"
+#include "hud/plate/plate.h"
+#include "hud/cash/pass.h"
 
 #include <QGuiApplication>
 #include <QTemporaryDir>
@@ -59,7 +60,7 @@ const Data& data() {
 // kill-feed rows (one the player's kill, one the player's death), the
 // weapon plate and the damage log.
 QImage busyFrame(int width, int height) {
-    synth::FrameSpec f;
+    synth::FrameContent f;
     f.width = width;
     f.height = height;
     f.sceneSeed = 42;
@@ -79,7 +80,7 @@ QImage busyFrame(int width, int height) {
     synth::KillFeed feed;
     const char* names[] = {"VIPER_07", "NORDWIND", "KESTREL", "AXO", "B4SILISK", "MORROW_X", "TALLGRASS"};
     for (int i = 0; i < 7; ++i) {
-        synth::FeedRowSpec row;
+        synth::FeedRowContent row;
         row.killer = names[i];
         row.victim = names[(i + 3) % 7];
         row.icon = synth::iconNames()[static_cast<std::size_t>(i) % synth::iconNames().size()];

@@ -4,8 +4,8 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/image.h"
-#include "hud/search.h"
+#include "hud/core/image.h"
+#include "hud/cash/pass.h"
 
 #include <benchmark/benchmark.h>
 
@@ -36,7 +36,7 @@ const Fixture& fixture() {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             std::exit(1);
         }
-        synth::FrameSpec look;
+        synth::FrameContent look;
         look.width = 1920;
         look.height = 1080;
         look.hudScale = 1.2;

@@ -6,8 +6,9 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/feed.h"
-#include "hud/plate.h"
+#include "hud/feed/feed.h"
+#include "hud/plate/down.h"
+#include "hud/plate/plate.h"
 
 #include <benchmark/benchmark.h>
 
@@ -46,7 +47,7 @@ const Fixture& fixture() {
         if (!out.killData)
             fail(QString::fromStdString(message));
 
-        synth::FrameSpec look;
+        synth::FrameContent look;
         look.width = 3840;
         look.height = 2160;
         look.sceneSeed = 7;
@@ -54,7 +55,7 @@ const Fixture& fixture() {
         synth::KillFeed feed;
         const char* names[] = {"VIPER_07", "NORDWIND", "KESTREL", "AXO", "B4SILISK", "MORROW_X", "TALLGRASS"};
         for (int i = 0; i < 7; ++i) {
-            synth::FeedRowSpec row;
+            synth::FeedRowContent row;
             row.killer = names[i];
             row.victim = names[(i + 3) % 7];
             row.icon = synth::iconNames()[static_cast<std::size_t>(i) % synth::iconNames().size()];
@@ -73,7 +74,7 @@ const Fixture& fixture() {
         const QImage frame = synth::renderFrame(look);
         out.feed = synth::captureFeedRegion(frame);
         out.plate = synth::capturePlateRegion(frame);
-        synth::FrameSpec blurred = look;
+        synth::FrameContent blurred = look;
         blurred.degradation.jpegQuality = 50;
         blurred.degradation.blurSigma = 1.6;
         out.blurredFeed = synth::captureFeedRegion(synth::renderFrame(blurred));

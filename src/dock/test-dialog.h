@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hud/search.h"
+#include "hud/cash/pass.h"
 
 #include <QDialog>
 #include <QString>

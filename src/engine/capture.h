@@ -4,7 +4,7 @@
 // its pixels back, on the reader thread, inside the graphics context.
 
 #include "engine/regions.h"
-#include "hud/image.h"
+#include "hud/core/image.h"
 
 #include <obs.h>
 

@@ -1,7 +1,7 @@
 #include "engine/engine.h"
 
 #include "engine/event-text.h"
-#include "hud/summary.h"
+#include "hud/cash/summary.h"
 #include "plugin/lang.h"
 #include "plugin/log.h"
 #include "plugin/module-data.h"

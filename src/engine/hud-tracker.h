@@ -4,7 +4,7 @@
 // balance or change counts once it repeats, a reward line keeps one id while
 // it stays on screen and is reported once, with the votes of all its reads.
 
-#include "hud/search.h"
+#include "hud/cash/pass.h"
 #include "uplink/game-event.h"
 
 #include <cstdint>

@@ -4,8 +4,8 @@
 #include "engine/engine.h"
 
 #include "engine/event-text.h"
-#include "hud/summary.h"
-#include "hud/track.h"
+#include "hud/cash/summary.h"
+#include "hud/feed/track.h"
 #include "plugin/lang.h"
 #include "plugin/log.h"
 #include "plugin/module-data.h"

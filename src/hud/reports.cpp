@@ -126,8 +126,8 @@ void onPlateRead(CombatState& state, std::int64_t now, const PlateRead& read, st
 }
 
 void onDownRead(CombatState& state, std::int64_t now, const DownRead& read, std::vector<CombatEvent>& out) {
-    const int change = trackDown(state.downTracker, now, read);
-    if (change == 1) {
+    const DownChange change = trackDown(state.downTracker, now, read);
+    if (change == DownChange::WentDown) {
         if (!state.down) {
             state.down = true;
             CombatEvent e;
@@ -138,7 +138,7 @@ void onDownRead(CombatState& state, std::int64_t now, const DownRead& read, std:
         } else if (state.upPending) {
             state.upPending = false;
         }
-    } else if (change == 2 && state.down) {
+    } else if (change == DownChange::Gone && state.down) {
         if (state.plateWatched) {
             state.upPending = true;
             state.upPendingAt = now;

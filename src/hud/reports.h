@@ -6,8 +6,9 @@
 // functions, so that the engine only has to call them under its lock and the
 // tools can replay footage through exactly the same rules.
 
-#include "hud/plate.h"
-#include "hud/track.h"
+#include "hud/plate/down.h"
+#include "hud/plate/plate.h"
+#include "hud/feed/track.h"
 
 #include <cstdint>
 #include <deque>

@@ -51,7 +51,7 @@ synth::MatchSequence shortMatch() {
 std::vector<qint64> shownValues(const synth::MatchSequence& match, bool change, int minMs) {
     std::vector<std::pair<qint64, int>> runs;
     for (int i = 0; i < match.frameCount(); ++i) {
-        const synth::FrameSpec f = match.frame(i);
+        const synth::FrameContent f = match.frame(i);
         if (change && !f.cash->change)
             continue;
         const qint64 v = change ? *f.cash->change : f.cash->balance;
@@ -177,7 +177,7 @@ TEST(EngineLinkObs, APlayedMatchReachesTheServiceAsItsEvents) {
     std::map<std::string, std::set<qint64>> lineTexts;
     std::set<qint64> figures;
     for (int i = 0; i < match.frameCount(); ++i) {
-        const synth::FrameSpec f = match.frame(i);
+        const synth::FrameContent f = match.frame(i);
         for (const synth::RewardLine& l : f.cash->lines) {
             lineTexts[l.text].insert(l.hasFigure ? l.figure : -1);
             if (l.hasFigure)
@@ -254,7 +254,7 @@ QJsonObject cupPhase(const QString& phase) {
 // in its place, or its removal is each reported once per lock.
 TEST(EngineLinkObs, TheCupLockFollowsTheSourceAndReportsEachChangeOnce) {
     auto game = std::make_unique<TestSource>(obstest::kGameCapture, QStringLiteral("Game"));
-    const QImage frame = paint(hudSpec(8800));
+    const QImage frame = paint(hudFrame(8800));
     game->setImage(frame);
     EngineRun engine;
     engine->start();
@@ -280,7 +280,7 @@ TEST(EngineLinkObs, TheCupLockFollowsTheSourceAndReportsEachChangeOnce) {
 
     // Renamed: still read, shown under the new name, not a change.
     game->rename(QStringLiteral("Game renamed"));
-    game->setImage(paint(hudSpec(9100)));
+    game->setImage(paint(hudFrame(9100)));
     ASSERT_TRUE(engine.waitStatus([](const ReaderStatus& s) { return s.balance == 9100; }));
     record();
     ReaderStatus s = engine->readerStatus();
@@ -354,7 +354,7 @@ TEST(EngineLinkObs, StopMidPassWithUploadsInFlightLosesNoEvent) {
     service.addFault(QStringLiteral("/ingest"), testsvc::Fault::hang().sticky());
 
     TestSource game(obstest::kGameCapture, QStringLiteral("Game"));
-    game.setImage(paint(hudSpec(5000)));
+    game.setImage(paint(hudFrame(5000)));
     EngineRun engine([&](Settings& s) {
         linkTo(s, service);
         s.source = QStringLiteral("Game");
@@ -362,7 +362,7 @@ TEST(EngineLinkObs, StopMidPassWithUploadsInFlightLosesNoEvent) {
     engine->start();
     ASSERT_TRUE(engine.waitStatus([](const ReaderStatus& s) { return s.balance == 5000; }));
     ASSERT_TRUE(waitUntil([&] { return service.countTo(QStringLiteral("/ingest")) >= 1; }, 5000));
-    game.setImage(paint(hudSpec(5400, 400)));
+    game.setImage(paint(hudFrame(5400, 400)));
     ASSERT_TRUE(engine.waitStatus([](const ReaderStatus& s) { return s.balance == 5400; }));
 
     game.stallNextRender(400);

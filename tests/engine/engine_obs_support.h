@@ -33,8 +33,8 @@ inline std::int64_t wallNow() {
 }
 
 // A 1080p game frame with the cash HUD; tests add what else they need.
-inline synth::FrameSpec hudSpec(std::int64_t balance, std::optional<std::int64_t> change = std::nullopt) {
-    synth::FrameSpec f;
+inline synth::FrameContent hudFrame(std::int64_t balance, std::optional<std::int64_t> change = std::nullopt) {
+    synth::FrameContent f;
     f.sceneSeed = 11;
     synth::CashHud cash;
     cash.balance = balance;
@@ -43,13 +43,13 @@ inline synth::FrameSpec hudSpec(std::int64_t balance, std::optional<std::int64_t
     return f;
 }
 
-inline QImage paint(const synth::FrameSpec& frame) {
+inline QImage paint(const synth::FrameContent& frame) {
     return synth::renderFrame(frame);
 }
 
 // The game world without any HUD.
 inline QImage noHudFrame(int w = 1920, int h = 1080) {
-    synth::FrameSpec f;
+    synth::FrameContent f;
     f.width = w;
     f.height = h;
     f.sceneSeed = 5;

@@ -37,8 +37,8 @@ TEST(EngineObs, FindsTheGameAndReadsBalanceAndChangeFromItsPixels) {
     TestSource game(obstest::kGameCapture, QStringLiteral("B game"));
     TestSource desktop(obstest::kWindowCapture, QStringLiteral("Desktop"));
     empty.setImage(noHudFrame());
-    game.setImage(paint(hudSpec(12345, 250)));
-    desktop.setImage(paint(hudSpec(999)));
+    game.setImage(paint(hudFrame(12345, 250)));
+    desktop.setImage(paint(hudFrame(999)));
 
     EngineRun engine;
     engine->start();
@@ -64,7 +64,7 @@ TEST(EngineObs, FindsTheGameAndReadsBalanceAndChangeFromItsPixels) {
     EXPECT_TRUE(reading.balanceCertain);
     EXPECT_EQ(reading.balanceText, "$12,345");
 
-    game.setImage(paint(hudSpec(12095, -250)));
+    game.setImage(paint(hudFrame(12095, -250)));
     ASSERT_TRUE(
         engine.waitStatus([](const ReaderStatus& r) { return r.balance == 12095 && r.change == -250; }));
     engine->tickForTesting();
@@ -90,19 +90,19 @@ TEST(EngineObs, FindsTheGameAndReadsBalanceAndChangeFromItsPixels) {
 // someone becomes one kill with the row's
 // distance and icon and the weapon the plate showed.
 TEST(EngineObs, ReadsAKillOfThePlayerFromThePaintedKillFeed) {
-    synth::FrameSpec before = hudSpec(4200);
+    synth::FrameContent before = hudFrame(4200);
     synth::Plate plate;
     plate.name = "AK74";
     before.plate = plate;
     before.feed = synth::KillFeed{};
-    synth::FrameSpec after = before;
-    synth::FeedRowSpec row;
+    synth::FrameContent after = before;
+    synth::FeedRowContent row;
     row.killer = "CORVEX_ME";
     row.killerWho = synth::FeedWho::Me;
     row.victim = "VIPER_07";
     row.icon = "rifle";
     row.distance = 87;
-    synth::FeedRowSpec other;
+    synth::FeedRowContent other;
     other.killer = "NORDWIND";
     other.victim = "KESTREL";
     other.icon = "shotgun";
@@ -145,7 +145,7 @@ TEST(EngineObs, ReadsAKillOfThePlayerFromThePaintedKillFeed) {
 TEST(EngineObs, PassesOverAnEmptySourceAndReadsAHugeOneAtTheUsualSize) {
     TestSource empty(obstest::kGameCapture, QStringLiteral("A empty"));
     TestSource huge(obstest::kGameCapture, QStringLiteral("B huge"));
-    huge.setImage(paint(hudSpec(777000)));
+    huge.setImage(paint(hudFrame(777000)));
     huge.setSize(7680, 4320);
 
     EngineRun engine;
@@ -177,7 +177,7 @@ TEST(EngineObs, PassesOverAnEmptySourceAndReadsAHugeOneAtTheUsualSize) {
 // name is read again.
 TEST(EngineObs, ASourceRemovedMidPassIsLetGoAndItsSuccessorRead) {
     auto game = std::make_unique<TestSource>(obstest::kGameCapture, QStringLiteral("Game"));
-    game->setImage(paint(hudSpec(3000)));
+    game->setImage(paint(hudFrame(3000)));
     EngineRun engine([](Settings& s) { s.source = QStringLiteral("Game"); });
     engine->start();
     ASSERT_TRUE(engine.waitStatus([](const ReaderStatus& s) { return s.balanceKnown; }));
@@ -190,7 +190,7 @@ TEST(EngineObs, ASourceRemovedMidPassIsLetGoAndItsSuccessorRead) {
     EXPECT_TRUE(engine->running());
 
     game = std::make_unique<TestSource>(obstest::kGameCapture, QStringLiteral("Game"));
-    game->setImage(paint(hudSpec(3500)));
+    game->setImage(paint(hudFrame(3500)));
     ASSERT_TRUE(engine.waitStatus([](const ReaderStatus& s) { return s.balance == 3500; }));
     EXPECT_TRUE(engine->readerStatus().statusText.isEmpty());
 }
@@ -200,7 +200,7 @@ TEST(EngineObs, ASourceRemovedMidPassIsLetGoAndItsSuccessorRead) {
 // kill feed is off.
 TEST(EngineObs, MissingDataFilesAreReportedAndTheEngineRunsOn) {
     TestSource game(obstest::kGameCapture, QStringLiteral("Game"));
-    game.setImage(paint(hudSpec(6100)));
+    game.setImage(paint(hudFrame(6100)));
     QTemporaryDir data;
     {
         EngineRun engine([](Settings& s) { s.source = QStringLiteral("Game"); });

@@ -7,7 +7,7 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/search.h"
+#include "hud/cash/pass.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ namespace {
 
 class CertainReads : public FootageTest {
 protected:
-    static hud::HudReading read(const synth::FrameSpec& f) {
+    static hud::HudReading read(const synth::FrameContent& f) {
         const QRect window = synth::hudWindow(f.width, f.height);
         const QImage cap =
             synth::captureHudRegion(synth::renderFrame(f, window), window.topLeft(), f.width, f.height);
@@ -57,7 +57,7 @@ TEST_F(CertainReads, AShiftedHudNeverGivesACertainWrongBalanceOrChange) {
     for (const Look& look : kLooks) {
         for (double shift : shifts) {
             for (std::size_t b = 0; b < std::size(balances); ++b) {
-                synth::FrameSpec f;
+                synth::FrameContent f;
                 f.width = look.width;
                 f.height = look.height;
                 f.hudScale = look.k;
@@ -102,7 +102,7 @@ TEST_F(CertainReads, ALastDigitAtTheCaptureEdgeIsNotLeftOut) {
     // Shifted so far that the last digit is cut by the capture's edge: the
     // digits read are right, but the balance is not the one on screen.
     for (const Look& look : kLooks) {
-        synth::FrameSpec f;
+        synth::FrameContent f;
         f.width = look.width;
         f.height = look.height;
         f.hudScale = look.k;
@@ -141,7 +141,7 @@ TEST_F(CertainReads, FusedLettersOfARewardPhraseKeepTheirWords) {
     };
     std::uint32_t scene = 300;
     for (const Case& c : cases) {
-        synth::FrameSpec f;
+        synth::FrameContent f;
         f.width = c.look.width;
         f.height = c.look.height;
         f.hudScale = c.look.k;

@@ -3,12 +3,14 @@
 // read as at the game's resolutions.
 
 #include "feedrun.h"
+#include "footage_fixture.h"
 #include "hudio.h"
 #include "match.h"
 #include "synth.h"
 
-#include "hud/feed.h"
-#include "hud/plate.h"
+#include "hud/feed/feed.h"
+#include "hud/plate/down.h"
+#include "hud/plate/plate.h"
 #include "hud/reports.h"
 
 #include <gtest/gtest.h>
@@ -17,33 +19,20 @@
 
 namespace {
 
-class FeedFrames : public ::testing::Test {
+class FeedFrames : public FootageTest {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "corvex_game_tests";
-        static char* argv[] = {name, nullptr};
-        synth::ensureGuiApp(argc, argv);
-        ASSERT_TRUE(synth::Glyphs::instance().ok()) << synth::Glyphs::instance().error().toStdString();
-        QString error;
-        model_ = synth::loadModelFile(synth::defaultModelPath(), &error);
-        ASSERT_TRUE(model_) << error.toStdString();
-        std::string message;
-        killData_ = hud::loadKillData(synth::defaultKillDataPath().toStdString(), &message);
-        ASSERT_TRUE(killData_) << message;
-    }
-
-    static synth::FrameSpec frame(int w, int h, std::uint32_t scene) {
-        synth::FrameSpec f;
+    static synth::FrameContent frame(int w, int h, std::uint32_t scene) {
+        synth::FrameContent f;
         f.width = w;
         f.height = h;
         f.sceneSeed = scene;
         return f;
     }
 
-    static synth::FeedRowSpec row(const char* killer, synth::FeedWho kw, const char* victim,
-                                  synth::FeedWho vw, const char* icon, int distance, bool headshot = false) {
-        synth::FeedRowSpec r;
+    static synth::FeedRowContent row(const char* killer, synth::FeedWho kw, const char* victim,
+                                     synth::FeedWho vw, const char* icon, int distance,
+                                     bool headshot = false) {
+        synth::FeedRowContent r;
         r.killer = killer;
         r.killerWho = kw;
         r.victim = victim;
@@ -54,29 +43,23 @@ protected:
         return r;
     }
 
-    static hud::FeedRead readFeed(const synth::FrameSpec& f) {
+    static hud::FeedRead readFeed(const synth::FrameContent& f) {
         const QImage cap = synth::captureFeedRegion(synth::renderFrame(f));
         const hud::FrameView v = synth::frameView(cap);
         return hud::readFeedRows(*model_, *killData_, v.pixels, v.width, v.height, v.stride);
     }
 
-    static hud::PlateRead readPlate(const synth::FrameSpec& f) {
+    static hud::PlateRead readPlate(const synth::FrameContent& f) {
         const QImage cap = synth::capturePlateRegion(synth::renderFrame(f));
         const hud::FrameView v = synth::frameView(cap);
         return hud::readPlate(*model_, *killData_, v.pixels, v.width, v.height, v.stride);
     }
-
-    static std::shared_ptr<const hud::Model> model_;
-    static std::shared_ptr<const hud::KillData> killData_;
 };
-
-std::shared_ptr<const hud::Model> FeedFrames::model_;
-std::shared_ptr<const hud::KillData> FeedFrames::killData_;
 
 using W = synth::FeedWho;
 
 TEST_F(FeedFrames, RowsReadWhoKilledWhomWithIconDistanceAndHeadshot) {
-    synth::FrameSpec f = frame(1920, 1080, 11);
+    synth::FrameContent f = frame(1920, 1080, 11);
     // Letters spaced wide apart; the game's exact look fuses more (see the
     // evaluation's exact-look figures).
     f.look = synth::spacedLook();
@@ -137,7 +120,7 @@ TEST_F(FeedFrames, TheOrangeMarkerOnBothSidesIsASelfKill) {
     const Look looks[] = {{1920, 1080, 0, 0.0}, {2560, 1440, 50, 1.05}, {3840, 2160, 95, 1.6}};
     std::uint32_t scene = 41;
     for (const Look& look : looks) {
-        synth::FrameSpec f = frame(look.width, look.height, scene++);
+        synth::FrameContent f = frame(look.width, look.height, scene++);
         f.look = synth::spacedLook(); // letters spaced wide apart
         f.degradation.jpegQuality = look.jpeg;
         f.degradation.blurSigma = look.blur;
@@ -176,7 +159,7 @@ TEST_F(FeedFrames, DistancesOfOneToFourDigitsAtEveryResolution) {
     const int sizes[][2] = {{1920, 1080}, {2560, 1440}, {3840, 2160}};
     const int distances[] = {3, 47, 508, 1999};
     for (const auto& size : sizes) {
-        synth::FrameSpec f = frame(size[0], size[1], 5);
+        synth::FrameContent f = frame(size[0], size[1], 5);
         f.look = synth::spacedLook(); // letters spaced wide apart
         synth::KillFeed feed;
         for (int d : distances)
@@ -201,7 +184,7 @@ TEST_F(FeedFrames, AnEmptyFeedHasNoRows) {
 TEST_F(FeedFrames, PlateReadsUpToTheSlashAndMatchesHyphenatedNames) {
     const char* names[] = {"M4", "PP-19 Vityaz", "KH-2002", "M249 SAW", "Deagle"};
     for (const char* name : names) {
-        synth::FrameSpec f = frame(1920, 1080, 21);
+        synth::FrameContent f = frame(1920, 1080, 21);
         synth::Plate plate;
         plate.name = name;
         f.plate = plate;
@@ -211,7 +194,7 @@ TEST_F(FeedFrames, PlateReadsUpToTheSlashAndMatchesHyphenatedNames) {
         EXPECT_TRUE(r.weapon) << name;
         EXPECT_EQ(r.read.find('/'), std::string::npos) << r.read;
     }
-    synth::FrameSpec f = frame(2560, 1440, 22);
+    synth::FrameContent f = frame(2560, 1440, 22);
     synth::Plate gadget;
     gadget.name = "Defibrillator";
     gadget.weapon = false;
@@ -222,7 +205,7 @@ TEST_F(FeedFrames, PlateReadsUpToTheSlashAndMatchesHyphenatedNames) {
 }
 
 TEST_F(FeedFrames, DamageLogIsFoundLockedAndFollowed) {
-    synth::FrameSpec f = frame(1920, 1080, 31);
+    synth::FrameContent f = frame(1920, 1080, 31);
     f.down = true;
     const QImage cap = synth::captureDamageLogRegion(synth::renderFrame(f));
     hud::DownDetector d;
@@ -266,7 +249,7 @@ TEST_F(FeedFrames, KillerNamesHalfACapBeforeTheIconReadAtTheGamesOwnLook) {
         {1920, 1080, 0, 0.0}, {1920, 1080, 70, 0.5}, {2560, 1440, 85, 0.6}, {3840, 2160, 90, 0.8}};
     std::uint32_t scene = 61;
     for (const Case& c : cases) {
-        synth::FrameSpec f = frame(c.width, c.height, scene++);
+        synth::FrameContent f = frame(c.width, c.height, scene++);
         f.degradation.jpegQuality = c.jpeg;
         f.degradation.blurSigma = c.blur;
         synth::KillFeed feed;

@@ -5,8 +5,8 @@
 #include "feedrun.h"
 #include "footage_fixture.h"
 
-#include "hud/feed.h"
-#include "hud/killdata.h"
+#include "hud/feed/feed.h"
+#include "hud/feed/killdata.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ protected:
     }
 
 public:
-    static hud::FeedRead read(const synth::FrameSpec& f) {
+    static hud::FeedRead read(const synth::FrameContent& f) {
         const QImage cap = synth::captureFeedRegion(synth::renderFrame(f));
         const hud::FrameView v = synth::frameView(cap);
         return hud::readFeedRows(*model_, *killData_, v.pixels, v.width, v.height, v.stride);
@@ -40,14 +40,14 @@ protected:
 // read as: the player's self-kills (long and short names, one with an
 // underscore), a teammate's self-kill, a kill and a death.
 struct Expected {
-    synth::FeedRowSpec painted;
+    synth::FeedRowContent painted;
     int side;
 };
 
 std::vector<Expected> selfKillRows() {
     auto r = [](const char* killer, W kw, const char* victim, W vw, const char* icon, int distance,
                 bool headshot, int side) {
-        synth::FeedRowSpec s;
+        synth::FeedRowContent s;
         s.killer = killer;
         s.killerWho = kw;
         s.victim = victim;
@@ -68,7 +68,7 @@ std::vector<Expected> selfKillRows() {
 
 // Paints the rows on `f` at each size and checks every row's side and
 // distance.
-void expectRows(synth::FrameSpec f, const char* what) {
+void expectRows(synth::FrameContent f, const char* what) {
     const std::vector<Expected> rows = selfKillRows();
     const int sizes[][2] = {{1920, 1080}, {2560, 1440}, {3840, 2160}};
     const double blurAt1080 = f.degradation.blurSigma;
@@ -92,7 +92,7 @@ void expectRows(synth::FrameSpec f, const char* what) {
 }
 
 TEST_F(FeedLook, SelfKillRowsAtTheGamesOwnLook) {
-    synth::FrameSpec f;
+    synth::FrameContent f;
     f.sceneSeed = 7;
     expectRows(f, "clean");
     f.degradation.jpegQuality = 80;
@@ -102,7 +102,7 @@ TEST_F(FeedLook, SelfKillRowsAtTheGamesOwnLook) {
 
 TEST_F(FeedLook, SelfKillRowsAtTheWideEndOfTheRange) {
     // Letters spaced apart, tall icons, wide gaps, the drained squad colour.
-    synth::FrameSpec f;
+    synth::FrameContent f;
     f.sceneSeed = 8;
     f.look.letterSpacing = 0.1;
     f.look.iconHeight = 1.3;
@@ -118,7 +118,7 @@ TEST_F(FeedLook, SelfKillRowsAtTheNarrowBlurredEndOfTheRange) {
     // the game's ribbed icons grey out below the bright white the distance
     // needs before it, and break into letter-sized pieces beside the
     // killer's name.
-    synth::FrameSpec f;
+    synth::FrameContent f;
     f.sceneSeed = 9;
     f.look.iconHeight = 1.0;
     f.look.nameIconGap = 0.4;

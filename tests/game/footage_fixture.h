@@ -1,16 +1,19 @@
 #pragma once
 
 // What every test on painted footage needs first: a GUI application for the
-// painter's fonts, the glyphs and the HUD model.
+// painter's fonts, the glyphs, the HUD model and the kill-feed data.
 
+#include "feedrun.h"
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/model.h"
+#include "hud/core/model.h"
+#include "hud/feed/killdata.h"
 
 #include <QString>
 
 #include <memory>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -25,7 +28,11 @@ protected:
         QString error;
         model_ = synth::loadModelFile(synth::defaultModelPath(), &error);
         ASSERT_TRUE(model_) << error.toStdString();
+        std::string message;
+        killData_ = hud::loadKillData(synth::defaultKillDataPath().toStdString(), &message);
+        ASSERT_TRUE(killData_) << message;
     }
 
     static inline std::shared_ptr<const hud::Model> model_;
+    static inline std::shared_ptr<const hud::KillData> killData_;
 };

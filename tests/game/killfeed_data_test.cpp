@@ -3,12 +3,13 @@
 // them.
 
 #include "feedrun.h"
+#include "footage_fixture.h"
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/feed.h"
-#include "hud/image.h"
-#include "hud/killdata.h"
+#include "hud/feed/feed.h"
+#include "hud/core/image.h"
+#include "hud/feed/killdata.h"
 
 #include <gtest/gtest.h>
 
@@ -17,26 +18,11 @@
 
 namespace {
 
-class KillfeedData : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "corvex_game_tests";
-        static char* argv[] = {name, nullptr};
-        synth::ensureGuiApp(argc, argv);
-        ASSERT_TRUE(synth::Glyphs::instance().ok());
-        std::string error;
-        data_ = hud::loadKillData(synth::defaultKillDataPath().toStdString(), &error);
-        ASSERT_TRUE(data_) << error;
-    }
-    static std::shared_ptr<const hud::KillData> data_;
-};
-
-std::shared_ptr<const hud::KillData> KillfeedData::data_;
+using KillfeedData = FootageTest;
 
 TEST_F(KillfeedData, HoldsEveryIconTheHeaderAndEveryFigure) {
     std::set<std::string> stored;
-    for (const hud::KillIcon& icon : data_->icons) {
+    for (const hud::KillIcon& icon : killData_->icons) {
         stored.insert(icon.name);
         EXPECT_GT(icon.ink, 0.1f) << icon.name;
         // Drawn at the 2160-line feed cap of 24 pixels: about a cap tall.
@@ -49,12 +35,12 @@ TEST_F(KillfeedData, HoldsEveryIconTheHeaderAndEveryFigure) {
     EXPECT_EQ(stored.count("rifle_2"), 1u);
     EXPECT_EQ(stored.count("skull_small"), 1u);
 
-    EXPECT_FLOAT_EQ(data_->damageLogWidth, 0.12f);
-    EXPECT_EQ(data_->damageLog.size(), 8u);
+    EXPECT_FLOAT_EQ(killData_->damageLogWidth, 0.12f);
+    EXPECT_EQ(killData_->damageLog.size(), 8u);
 
-    ASSERT_EQ(data_->digitLength, 1024u);
+    ASSERT_EQ(killData_->digitLength, 1024u);
     for (const char c : std::string("0123456789m")) {
-        const hud::detail::TemplateList* list = data_->digits.find(c);
+        const hud::detail::TemplateList* list = killData_->digits.find(c);
         ASSERT_NE(list, nullptr) << c;
         EXPECT_GE(list->size(), 8u) << c;
         for (const hud::detail::Template& t : *list) {
@@ -79,7 +65,7 @@ TEST_F(KillfeedData, TemplatesRecogniseThePaintedFigures) {
     std::uint32_t scene = 3;
     for (const int h : {1080, 1440, 2160})
         for (const int quality : {0, 70}) {
-            synth::FrameSpec f;
+            synth::FrameContent f;
             f.height = h;
             f.width = h * 16 / 9;
             f.sceneSeed = ++scene;
@@ -87,8 +73,8 @@ TEST_F(KillfeedData, TemplatesRecogniseThePaintedFigures) {
             f.degradation.blurSigma = quality ? 0.4 : 0.0;
             synth::KillFeed feed;
             for (const int d : {4567, 890, 56, 7, 4321})
-                feed.rows.push_back(synth::FeedRowSpec{"VIPER12", synth::FeedWho::Me, "GHOST",
-                                                       synth::FeedWho::Enemy, "rifle", false, d});
+                feed.rows.push_back(synth::FeedRowContent{"VIPER12", synth::FeedWho::Me, "GHOST",
+                                                          synth::FeedWho::Enemy, "rifle", false, d});
             f.feed = feed;
             const synth::RegionCapture capture = synth::feedCapture(f.width, f.height);
             ASSERT_TRUE(capture.valid);
@@ -128,7 +114,7 @@ TEST_F(KillfeedData, TemplatesRecogniseThePaintedFigures) {
                     ASSERT_GE(piece.area, 4) << c;
                     float cell[hud::kGlyphCellLength];
                     hud::figureCell(planes, piece, top, bottom, cell);
-                    const hud::GlyphClass g = hud::classifyGlyph(cell, data_->digits, "0123456789m");
+                    const hud::GlyphClass g = hud::classifyGlyph(cell, killData_->digits, "0123456789m");
                     ++cells;
                     right += g.character == c;
                     EXPECT_EQ(g.character, c) << h << "p q" << quality << " score " << g.score;

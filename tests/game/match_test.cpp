@@ -2,9 +2,10 @@
 // truth says happened is what the frames show.
 
 #include "match.h"
+#include "footage_fixture.h"
 #include "synth.h"
 
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <gtest/gtest.h>
 
@@ -16,16 +17,7 @@
 
 namespace {
 
-class Match : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "corvex_game_tests";
-        static char* argv[] = {name, nullptr};
-        synth::ensureGuiApp(argc, argv);
-        ASSERT_TRUE(synth::Glyphs::instance().ok());
-    }
-};
+using Match = FootageTest;
 
 const hud::WeaponEntry* weaponNamed(const std::string& name) {
     for (const hud::WeaponEntry& e : hud::weaponTable())
@@ -35,9 +27,9 @@ const hud::WeaponEntry* weaponNamed(const std::string& name) {
 }
 
 // What a frame shows, as text to compare.
-std::string describe(const synth::FrameSpec& f) {
+std::string describe(const synth::FrameContent& f) {
     std::string s = QJsonDocument(synth::truthJson(f)).toJson().toStdString();
-    for (const synth::FeedRowSpec& r : f.feed->rows)
+    for (const synth::FeedRowContent& r : f.feed->rows)
         s += r.killer + ">" + r.victim + " " + r.icon + " " + std::to_string(r.distance) +
              (r.headshot ? "h" : "") + ";";
     s += "scroll " + std::to_string(f.feed->scroll);
@@ -48,8 +40,8 @@ std::string describe(const synth::FrameSpec& f) {
     return s;
 }
 
-bool showsRowOf(const synth::FrameSpec& f, const synth::MatchEvent& e, const std::string& player) {
-    for (const synth::FeedRowSpec& r : f.feed->rows) {
+bool showsRowOf(const synth::FrameContent& f, const synth::MatchEvent& e, const std::string& player) {
+    for (const synth::FeedRowContent& r : f.feed->rows) {
         const bool mine = e.kind == synth::MatchEventKind::Kill
                               ? r.killerWho == synth::FeedWho::Me && r.killer == player
                               : r.victimWho == synth::FeedWho::Me && r.victim == player;
@@ -66,7 +58,7 @@ TEST_F(Match, SameSeedSameMatchOtherSeedAnother) {
     EXPECT_NE(QJsonDocument(a.truthJson()).toJson(), QJsonDocument(c.truthJson()).toJson());
     // Random access and the frame source agree.
     synth::MatchSequence played(42);
-    synth::FrameSpec f;
+    synth::FrameContent f;
     std::int64_t t = -1;
     int n = 0;
     while (played.next(f, t)) {
@@ -88,11 +80,11 @@ TEST_F(Match, TruthAgreesWithTheFrames) {
         const int n = m.frameCount();
         EXPECT_GE(n, 600);
         EXPECT_LE(n, 1200);
-        std::vector<synth::FrameSpec> frames;
+        std::vector<synth::FrameContent> frames;
         for (int i = 0; i < n; ++i)
             frames.push_back(m.frame(i));
-        const synth::FrameSpec& look = m.look();
-        for (const synth::FrameSpec& f : frames) {
+        const synth::FrameContent& look = m.look();
+        for (const synth::FrameContent& f : frames) {
             ASSERT_TRUE(f.feed && f.cash);
             EXPECT_EQ(f.width, look.width);
             EXPECT_EQ(f.sceneSeed, look.sceneSeed);
@@ -116,7 +108,7 @@ TEST_F(Match, TruthAgreesWithTheFrames) {
         for (const synth::MatchEvent& e : m.events()) {
             const int first = static_cast<int>((e.time + synth::kMatchFrameMs - 1) / synth::kMatchFrameMs);
             ASSERT_LT(first, n);
-            const synth::FrameSpec& at = frames[static_cast<std::size_t>(first)];
+            const synth::FrameContent& at = frames[static_cast<std::size_t>(first)];
             switch (e.kind) {
             case synth::MatchEventKind::Kill: {
                 ++kills;
@@ -126,7 +118,7 @@ TEST_F(Match, TruthAgreesWithTheFrames) {
                     EXPECT_TRUE(showsRowOf(frames[static_cast<std::size_t>(i)], e, m.playerName()))
                         << "kill at " << e.time << ", frame " << i;
                 // The plate of the last frame before the row came.
-                const synth::FrameSpec& before =
+                const synth::FrameContent& before =
                     frames[static_cast<std::size_t>(e.time / synth::kMatchFrameMs)];
                 ASSERT_TRUE(before.plate.has_value());
                 EXPECT_EQ(before.plate->name, e.weapon);
@@ -185,14 +177,14 @@ TEST_F(Match, TruthAgreesWithTheFrames) {
 // Rows arrive at the top, push the older ones down and leave after about 7 s.
 TEST_F(Match, FeedRowsScrollAndLeave) {
     const synth::MatchSequence m(7);
-    std::vector<synth::FeedRowSpec> previous;
+    std::vector<synth::FeedRowContent> previous;
     int arrivals = 0;
     // Frames each row was on screen, by its text.
     std::map<std::string, std::pair<int, int>> shown;
     for (int i = 0; i < m.frameCount(); ++i) {
-        const synth::FrameSpec f = m.frame(i);
+        const synth::FrameContent f = m.frame(i);
         const auto& rows = f.feed->rows;
-        auto same = [](const synth::FeedRowSpec& a, const synth::FeedRowSpec& b) {
+        auto same = [](const synth::FeedRowContent& a, const synth::FeedRowContent& b) {
             return a.killer == b.killer && a.victim == b.victim && a.distance == b.distance &&
                    a.icon == b.icon;
         };
@@ -203,7 +195,7 @@ TEST_F(Match, FeedRowsScrollAndLeave) {
                 EXPECT_TRUE(same(rows[k], previous[k - 1])) << "frame " << i;
             EXPECT_GT(f.feed->scroll, 0.0);
         }
-        for (const synth::FeedRowSpec& r : rows) {
+        for (const synth::FeedRowContent& r : rows) {
             const std::string key = r.killer + ">" + r.victim + std::to_string(r.distance) + r.icon;
             auto it = shown.emplace(key, std::make_pair(i, i)).first;
             it->second.second = i;
@@ -227,7 +219,7 @@ TEST_F(Match, CapturePartsMatchTheWholeFrame) {
     synth::MatchOptions o;
     o.variation.anyResolution = false; // 1920x1080
     const synth::MatchSequence m(3, o);
-    synth::FrameSpec f = m.frame(m.frameCount() / 2);
+    synth::FrameContent f = m.frame(m.frameCount() / 2);
     for (const int quality : {0, 80}) {
         f.degradation.jpegQuality = quality;
         f.degradation.blurSigma = 0.5;

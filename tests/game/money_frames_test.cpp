@@ -8,7 +8,7 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/search.h"
+#include "hud/cash/pass.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +19,17 @@ namespace {
 
 class MoneyFrames : public FootageTest {
 protected:
-    static hud::HudReading read(const synth::FrameSpec& f) {
+    static hud::HudReading read(const synth::FrameContent& f) {
         const QRect window = synth::hudWindow(f.width, f.height);
         const QImage cap =
             synth::captureHudRegion(synth::renderFrame(f, window), window.topLeft(), f.width, f.height);
         return hud::readHud(*model_, synth::frameView(cap), synth::engineOptions());
     }
 
-    static synth::FrameSpec frame(int width, int height, double k, std::uint32_t scene, bool bright, int jpeg,
-                                  double blur, double sourceScale, std::int64_t balance,
-                                  std::optional<std::int64_t> change) {
-        synth::FrameSpec f;
+    static synth::FrameContent frame(int width, int height, double k, std::uint32_t scene, bool bright,
+                                     int jpeg, double blur, double sourceScale, std::int64_t balance,
+                                     std::optional<std::int64_t> change) {
+        synth::FrameContent f;
         f.width = width;
         f.height = height;
         f.hudScale = k;
@@ -47,16 +47,16 @@ protected:
 
     // The same HUD at the smallest and the largest frame and HUD scale of
     // the range, with a stream's recompression.
-    static synth::FrameSpec smallest(const synth::FrameSpec& f) {
-        synth::FrameSpec g = f;
+    static synth::FrameContent smallest(const synth::FrameContent& f) {
+        synth::FrameContent g = f;
         g.width = 1280;
         g.height = 720;
         g.hudScale = 0.8;
         g.degradation = {1.0, 0.3, 60};
         return g;
     }
-    static synth::FrameSpec largest(const synth::FrameSpec& f) {
-        synth::FrameSpec g = f;
+    static synth::FrameContent largest(const synth::FrameContent& f) {
+        synth::FrameContent g = f;
         g.width = 3840;
         g.height = 2160;
         g.hudScale = 1.3;
@@ -79,8 +79,8 @@ void expectNeverWrongAndCertain(const hud::HudReading& r, std::int64_t balance,
 TEST_F(MoneyFrames, AnEightThinnedByABrightWorldIsNeverACertainThree) {
     // 1080 lines, HUD scale 1.25, a bright area behind "$38": the "8" once
     // scored 0.10 better as "3" and "$33" was reported certain.
-    synth::FrameSpec f = frame(1920, 1080, 1.2529981508242076, 4023550367u, true, 94, 0.6619066722510821,
-                               1.100151826947379, 38, std::nullopt);
+    synth::FrameContent f = frame(1920, 1080, 1.2529981508242076, 4023550367u, true, 94, 0.6619066722510821,
+                                  1.100151826947379, 38, std::nullopt);
     synth::RewardLine line;
     line.text = "HOT ZONE ENTERED";
     line.hasXp = true;
@@ -112,7 +112,7 @@ TEST_F(MoneyFrames, CloseCallsTheTieBreakerBacksAtBothPlacesAreCertain) {
 TEST_F(MoneyFrames, ASoftChangeWithoutBlobsStillReadsWhereItsArrowShows) {
     // 720 lines, blur 0.68: the thin strokes of "84" stay below the mask, so
     // no blob marks where "$1,084" ends; the green arrow says it is there.
-    const synth::FrameSpec f =
+    const synth::FrameContent f =
         frame(1280, 720, 1.0784369048348998, 2780766684u, false, 88, 0.6841093083278582, 1.0, 681, 1084);
     const hud::HudReading r = read(f);
     EXPECT_TRUE(r.balanceCertain && r.balance == 681) << text(r);
@@ -125,7 +125,7 @@ TEST_F(MoneyFrames, ASoftChangeWithoutBlobsStillReadsWhereItsArrowShows) {
     EXPECT_EQ(loss.change, -75) << text(loss);
     EXPECT_EQ(loss.changeText, "-$75");
 
-    for (const synth::FrameSpec& g : {smallest(f), largest(f)}) {
+    for (const synth::FrameContent& g : {smallest(f), largest(f)}) {
         const hud::HudReading e = read(g);
         SCOPED_TRACE(std::to_string(g.height) + " lines");
         EXPECT_EQ(e.balance, 681) << text(e);

@@ -1,10 +1,11 @@
 // The HUD reader on painted frames: what the engine will see at the game's
 // resolutions and HUD scales, read through the engine's crop and scaling.
 
+#include "footage_fixture.h"
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/search.h"
+#include "hud/cash/pass.h"
 
 #include <gtest/gtest.h>
 
@@ -14,21 +15,10 @@
 
 namespace {
 
-class ReaderFrames : public ::testing::Test {
+class ReaderFrames : public FootageTest {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "corvex_game_tests";
-        static char* argv[] = {name, nullptr};
-        synth::ensureGuiApp(argc, argv);
-        ASSERT_TRUE(synth::Glyphs::instance().ok()) << synth::Glyphs::instance().error().toStdString();
-        QString error;
-        model_ = synth::loadModelFile(synth::defaultModelPath(), &error);
-        ASSERT_TRUE(model_) << error.toStdString();
-    }
-
-    static synth::FrameSpec frame(int w, int h, double k, std::int64_t balance) {
-        synth::FrameSpec f;
+    static synth::FrameContent frame(int w, int h, double k, std::int64_t balance) {
+        synth::FrameContent f;
         f.width = w;
         f.height = h;
         f.hudScale = k;
@@ -39,7 +29,7 @@ protected:
         return f;
     }
 
-    static QImage capture(const synth::FrameSpec& f) {
+    static QImage capture(const synth::FrameContent& f) {
         const QRect window = synth::hudWindow(f.width, f.height);
         return synth::captureHudRegion(synth::renderFrame(f, window), window.topLeft(), f.width, f.height);
     }
@@ -47,11 +37,7 @@ protected:
     static hud::HudReading read(const QImage& cap, const hud::HudReadOptions& o = synth::engineOptions()) {
         return hud::readHud(*model_, synth::frameView(cap), o);
     }
-
-    static std::shared_ptr<const hud::Model> model_;
 };
-
-std::shared_ptr<const hud::Model> ReaderFrames::model_;
 
 synth::RewardLine figureLine(const char* text, std::int64_t figure, bool panel = false) {
     synth::RewardLine l;
@@ -90,7 +76,7 @@ TEST_F(ReaderFrames, BalancesFromZeroToNineDigitsAtEveryResolution) {
 }
 
 TEST_F(ReaderFrames, ChangeSignFollowsTheArrow) {
-    synth::FrameSpec loss = frame(1920, 1080, 1.0, 12345);
+    synth::FrameContent loss = frame(1920, 1080, 1.0, 12345);
     loss.cash->change = -1250;
     hud::HudReading r = read(capture(loss));
     EXPECT_EQ(r.balance, 12345);
@@ -99,7 +85,7 @@ TEST_F(ReaderFrames, ChangeSignFollowsTheArrow) {
     EXPECT_EQ(r.changeText, "-$1,250");
     EXPECT_TRUE(r.changeCertain);
 
-    synth::FrameSpec gain = frame(2560, 1440, 1.1, 880);
+    synth::FrameContent gain = frame(2560, 1440, 1.1, 880);
     gain.cash->change = 250;
     r = read(capture(gain));
     EXPECT_EQ(r.balance, 880);
@@ -110,7 +96,7 @@ TEST_F(ReaderFrames, ChangeSignFollowsTheArrow) {
 }
 
 TEST_F(ReaderFrames, RewardLinesWithFiguresExperienceAndLightPanels) {
-    synth::FrameSpec f = frame(1920, 1080, 1.25, 4500);
+    synth::FrameContent f = frame(1920, 1080, 1.25, 4500);
     f.cash->change = 250;
     f.cash->lines = {figureLine("KILL CONFIRMED", 250), xpLine("HEADSHOT", 25, true),
                      figureLine("REVENGE KILL", 1500), figureLine("KILL", 100, true)};
@@ -141,7 +127,7 @@ TEST_F(ReaderFrames, RewardLinesWithFiguresExperienceAndLightPanels) {
 // characters while the "2" before it still stands near the right margin. A
 // reading started at the "2" gives a certain $2.
 TEST_F(ReaderFrames, ShortenedLastDigitIsNotDropped) {
-    synth::FrameSpec f = frame(2560, 1440, 1.0692446262841253, 21);
+    synth::FrameContent f = frame(2560, 1440, 1.0692446262841253, 21);
     f.sceneSeed = 4047912713u;
     f.cash->change = 679;
     f.degradation.blurSigma = 0.6526737365180963;
@@ -165,7 +151,7 @@ TEST_F(ReaderFrames, ShortenedLastDigitIsNotDropped) {
 TEST_F(ReaderFrames, SoftenedAndRecompressedPictureStillReads) {
     // Blur and JPEG fuse neighbouring strokes; the reader walks the figure
     // by advances rather than by blobs, so fused digits still read.
-    synth::FrameSpec f = frame(1280, 720, 0.9, 111111);
+    synth::FrameContent f = frame(1280, 720, 0.9, 111111);
     f.cash->change = -11;
     f.degradation.blurSigma = 0.7;
     f.degradation.jpegQuality = 65;
@@ -174,7 +160,7 @@ TEST_F(ReaderFrames, SoftenedAndRecompressedPictureStillReads) {
     EXPECT_EQ(r.balance, 111111);
     EXPECT_EQ(r.change, -11);
 
-    synth::FrameSpec scaled = frame(1920, 1080, 1.3, 7777777);
+    synth::FrameContent scaled = frame(1920, 1080, 1.3, 7777777);
     scaled.cash->lines = {figureLine("KILL", 75)};
     scaled.degradation.sourceScale = 1.33; // a 1440p game in a 1080p stream
     scaled.look = synth::spacedLook();     // letters spaced wide apart
@@ -208,7 +194,7 @@ TEST_F(ReaderFrames, BalanceMustEndAtTheRightMargin) {
 }
 
 TEST_F(ReaderFrames, FaintHudOnABrightWorldNeedsTheLowContrastRetry) {
-    synth::FrameSpec f = frame(1920, 1080, 1.0, 4321);
+    synth::FrameContent f = frame(1920, 1080, 1.0, 4321);
     f.flatScene = 200;
     const QImage cap = capture(f);
     hud::HudReadOptions once = synth::engineOptions();
@@ -281,7 +267,7 @@ TEST_F(ReaderFrames, LettersRunTogetherAtTheGamesOwnSpacingStillReadAsTheirPhras
         {3840, 2160, 1.1051641998828108, 2113307721u, 70, 1.0, 2, -862832, {xpLine("REVENGE KILL", 456)}},
     };
     for (const Case& c : cases) {
-        synth::FrameSpec f = frame(c.width, c.height, c.k, c.balance);
+        synth::FrameContent f = frame(c.width, c.height, c.k, c.balance);
         f.sceneSeed = c.scene;
         f.degradation.jpegQuality = c.jpeg;
         f.degradation.sourceScale = c.sourceScale;

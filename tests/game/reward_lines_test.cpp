@@ -6,7 +6,7 @@
 
 #include "footage_fixture.h"
 
-#include "hud/search.h"
+#include "hud/cash/pass.h"
 
 #include <string>
 #include <vector>
@@ -36,8 +36,8 @@ struct Case {
 
 class RewardLines : public FootageTest {
 protected:
-    static synth::FrameSpec frameOf(const Case& c, const synth::Look& look = synth::Look{}) {
-        synth::FrameSpec f;
+    static synth::FrameContent frameOf(const Case& c, const synth::Look& look = synth::Look{}) {
+        synth::FrameContent f;
         f.look = look;
         f.width = c.width;
         f.height = c.height;
@@ -65,7 +65,7 @@ protected:
         return f;
     }
 
-    static hud::HudReading read(const synth::FrameSpec& f) {
+    static hud::HudReading read(const synth::FrameContent& f) {
         const QRect window = synth::hudWindow(f.width, f.height);
         const QImage capture =
             synth::captureHudRegion(synth::renderFrame(f, window), window.topLeft(), f.width, f.height);
@@ -172,7 +172,7 @@ const std::vector<Case>& cases() {
 
 TEST_F(RewardLines, MisreadKindsReadExactlyAtTheGamesLook) {
     for (const Case& c : cases()) {
-        const synth::FrameSpec f = frameOf(c);
+        const synth::FrameContent f = frameOf(c);
         const hud::HudReading r = read(f);
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;

@@ -1,6 +1,7 @@
 // The painter's typesetting and randomness: the model and the test footage
 // depend on both staying exactly as the game draws its HUD.
 
+#include "footage_fixture.h"
 #include "synth.h"
 
 #include <gtest/gtest.h>
@@ -12,16 +13,7 @@
 
 namespace {
 
-class Typesetting : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "corvex_game_tests";
-        static char* argv[] = {name, nullptr};
-        synth::ensureGuiApp(argc, argv);
-        ASSERT_TRUE(synth::Glyphs::instance().ok());
-    }
-};
+using Typesetting = FootageTest;
 
 TEST_F(Typesetting, MoneyCentresFollowTheAdvanceTableAndGroupGaps) {
     const double hm = 27;
@@ -44,7 +36,7 @@ TEST_F(Typesetting, MoneyCentresFollowTheAdvanceTableAndGroupGaps) {
 }
 
 TEST_F(Typesetting, CashHudStandsWhereTheGameDrawsIt) {
-    synth::FrameSpec f;
+    synth::FrameContent f;
     f.width = 1920;
     f.height = 1080;
     f.hudScale = 1.0;
@@ -78,7 +70,7 @@ TEST_F(Typesetting, CashHudStandsWhereTheGameDrawsIt) {
 
 TEST_F(Typesetting, SameSeedSameFramesAndTruth) {
     synth::RandomFrames a(99, 3), b(99, 3);
-    synth::FrameSpec fa, fb;
+    synth::FrameContent fa, fb;
     std::int64_t ta = 0, tb = 0;
     while (a.next(fa, ta)) {
         ASSERT_TRUE(b.next(fb, tb));
@@ -114,7 +106,7 @@ TEST_F(Typesetting, SameSeedSameFramesAndTruth) {
 }
 
 TEST_F(Typesetting, TruthNamesEveryShownElement) {
-    synth::FrameSpec f;
+    synth::FrameContent f;
     synth::CashHud cash;
     cash.balance = 1000;
     synth::RewardLine xp;
@@ -135,9 +127,9 @@ TEST_F(Typesetting, TruthNamesEveryShownElement) {
 
 // ------------------------------------------------------------ kill feed, plate, damage log
 
-synth::FeedRowSpec feedRow(const char* killer, synth::FeedWho kw, const char* victim, synth::FeedWho vw,
-                           const char* icon, int distance, bool headshot = false) {
-    synth::FeedRowSpec r;
+synth::FeedRowContent feedRow(const char* killer, synth::FeedWho kw, const char* victim, synth::FeedWho vw,
+                              const char* icon, int distance, bool headshot = false) {
+    synth::FeedRowContent r;
     r.killer = killer;
     r.killerWho = kw;
     r.victim = victim;
@@ -230,7 +222,7 @@ TEST_F(Typesetting, IconsAreDistinctSilhouettesOfTheirSize) {
 }
 
 TEST_F(Typesetting, FeedRowsStandWhereTheGameDrawsThem) {
-    synth::FrameSpec f;
+    synth::FrameContent f;
     f.width = 2560;
     f.height = 1440;
     synth::KillFeed feed;
@@ -300,7 +292,7 @@ TEST_F(Typesetting, FeedRowsStandWhereTheGameDrawsThem) {
 }
 
 TEST_F(Typesetting, PlateAndDamageLogStandWhereTheGameDrawsThem) {
-    synth::FrameSpec f;
+    synth::FrameContent f;
     f.width = 1920;
     f.height = 1080;
     synth::Plate plate;
@@ -374,7 +366,7 @@ TEST_F(Typesetting, AuxiliaryCapturesFollowTheEngineRule) {
         EXPECT_NEAR(down.region.left(), c.w - 0.28 * c.h, 1e-9);
         EXPECT_TRUE(synth::damageLogRegion(c.w, c.h).contains(down.region.toAlignedRect()));
         // The header lands where the damage-log reader expects it.
-        synth::FrameSpec f;
+        synth::FrameContent f;
         f.width = c.w;
         f.height = c.h;
         const QPointF at = down.toCapture(synth::damageLogHeader(f).topLeft());
@@ -411,7 +403,7 @@ TEST_F(Typesetting, AuxiliaryCapturesFollowTheEngineRule) {
     EXPECT_TRUE(synth::captureFeedRegion(QImage()).isNull());
 
     // The captures have those sizes and show the painted frame.
-    synth::FrameSpec f;
+    synth::FrameContent f;
     f.width = 1920;
     f.height = 1080;
     f.flatScene = 50;
@@ -438,7 +430,7 @@ TEST_F(Typesetting, FeedPlateAndDownLeaveTheCashFramesAlone) {
     full.plate = true;
     full.downChance = 0.5;
     synth::RandomFrames a(77, 6, plain), b(77, 6, full);
-    synth::FrameSpec fa, fb;
+    synth::FrameContent fa, fb;
     std::int64_t ta = 0, tb = 0;
     int feeds = 0, downs = 0;
     while (a.next(fa, ta)) {
@@ -462,14 +454,14 @@ TEST_F(Typesetting, FeedPlateAndDownLeaveTheCashFramesAlone) {
     EXPECT_GT(feeds, 0);
     EXPECT_GT(downs, 0);
     // An empty feed paints nothing.
-    synth::FrameSpec empty = fa;
+    synth::FrameContent empty = fa;
     empty.feed = synth::KillFeed();
     const QRect left(0, 0, 256, fa.height);
     EXPECT_EQ(synth::renderFrame(empty, left), synth::renderFrame(fa, left));
 }
 
 TEST_F(Typesetting, TruthNamesTheFeedPlateAndDown) {
-    synth::FrameSpec f;
+    synth::FrameContent f;
     synth::KillFeed feed;
     feed.rows = {feedRow("VIPER", synth::FeedWho::Me, "GHOST_7", synth::FeedWho::Enemy, "sniper", 312, true),
                  feedRow("ODIN", synth::FeedWho::Enemy, "VIPER", synth::FeedWho::Me, "car", -1),
@@ -514,7 +506,7 @@ TEST_F(Typesetting, RandomFeedContentKeepsToTheGamesRules) {
         ASSERT_LE(name.size(), 12u);
         for (char c : name)
             ASSERT_TRUE((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') << name;
-        const synth::FeedRowSpec r = synth::randomFeedRow(rng, "VIPER");
+        const synth::FeedRowContent r = synth::randomFeedRow(rng, "VIPER");
         const auto& icons = synth::iconNames();
         EXPECT_NE(std::find(icons.begin(), icons.end(), r.icon), icons.end());
         EXPECT_NE(r.icon, "skull");
@@ -539,7 +531,7 @@ TEST_F(Typesetting, RandomFeedContentKeepsToTheGamesRules) {
 } // namespace
 
 TEST_F(Typesetting, TheGamesOwnLookByDefaultAndTheRangeAroundIt) {
-    synth::FrameSpec f;
+    synth::FrameContent f;
     synth::CashHud cash;
     cash.balance = 100;
     synth::RewardLine kill;
@@ -579,7 +571,7 @@ TEST_F(Typesetting, TheGamesOwnLookByDefaultAndTheRangeAroundIt) {
     EXPECT_LT(loose.lines[1].wordLeft[0], exact.lines[1].wordLeft[0]);
 
     // Squad names in the game's gold; the range drains it.
-    synth::FrameSpec feedFrame;
+    synth::FrameContent feedFrame;
     feedFrame.flatScene = 30;
     synth::KillFeed feed;
     feed.rows = {feedRow("ODIN", synth::FeedWho::Enemy, "HHHHHH", synth::FeedWho::Squad, "rifle", 40)};

@@ -2,9 +2,9 @@
 // normalised template can hold is refused with the section's name, with or
 // without a checksum; a file our builders sealed refuses any changed byte;
 // older files without the checksum still load.
-#include "hud/checksum.h"
-#include "hud/killdata.h"
-#include "hud/model.h"
+#include "hud/core/checksum.h"
+#include "hud/feed/killdata.h"
+#include "hud/core/model.h"
 
 #include <gtest/gtest.h>
 

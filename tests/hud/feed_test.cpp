@@ -1,4 +1,4 @@
-#include "hud/feed.h"
+#include "hud/feed/feed.h"
 
 #include <gtest/gtest.h>
 

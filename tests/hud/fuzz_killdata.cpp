@@ -1,8 +1,8 @@
 // Any byte string either loads or fails with a message. Data that loads is
 // whole: every icon and header variant holds exactly its pixels, within the
 // limits the readers rely on, and the damage-log reader can run on it.
-#include "hud/killdata.h"
-#include "hud/plate.h"
+#include "hud/feed/killdata.h"
+#include "hud/plate/down.h"
 
 #include <cmath>
 #include <cstddef>

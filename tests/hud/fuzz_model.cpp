@@ -2,7 +2,7 @@
 // survives a write and a second read: every template of its set's cell length
 // comes back (a later section may have changed a set's cell length, and
 // templates of the old length cannot be written).
-#include "hud/model.h"
+#include "hud/core/model.h"
 
 #include <cstddef>
 #include <cstdint>

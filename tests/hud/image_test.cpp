@@ -1,4 +1,4 @@
-#include "hud/image.h"
+#include "hud/core/image.h"
 
 #include <gtest/gtest.h>
 

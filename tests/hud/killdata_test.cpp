@@ -1,4 +1,4 @@
-#include "hud/killdata.h"
+#include "hud/feed/killdata.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "hud/lines.h"
-#include "hud/search.h"
+#include "hud/cash/lines.h"
+#include "hud/cash/pass.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "hud/model.h"
+#include "hud/core/model.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "hud/money.h"
-#include "hud/search.h"
+#include "hud/cash/money.h"
+#include "hud/cash/pass.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
-#include "hud/plate.h"
+#include "hud/plate/down.h"
+#include "hud/plate/plate.h"
 
-#include "hud/image.h"
-#include "hud/vocab.h"
+#include "hud/core/image.h"
+#include "hud/cash/vocab.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "hud/summary.h"
+#include "hud/cash/summary.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "hud/track.h"
+#include "hud/feed/track.h"
 
 #include <gtest/gtest.h>
 
@@ -262,24 +262,24 @@ TEST(DownTracker, TwoHitsDownTwoMissesUp) {
         r.y = y;
         return r;
     };
-    EXPECT_EQ(hud::trackDown(t, 0, read(0.9f)), 0);
-    EXPECT_EQ(hud::trackDown(t, 330, read(0.5f)), 0); // not consecutive
-    EXPECT_EQ(hud::trackDown(t, 660, read(0.85f)), 0);
-    EXPECT_EQ(hud::trackDown(t, 990, read(0.81f)), 1);
+    EXPECT_EQ(hud::trackDown(t, 0, read(0.9f)), hud::DownChange::None);
+    EXPECT_EQ(hud::trackDown(t, 330, read(0.5f)), hud::DownChange::None); // not consecutive
+    EXPECT_EQ(hud::trackDown(t, 660, read(0.85f)), hud::DownChange::None);
+    EXPECT_EQ(hud::trackDown(t, 990, read(0.81f)), hud::DownChange::WentDown);
     EXPECT_TRUE(t.down);
     EXPECT_EQ(t.since, 660);
 
     // Within 3 s of a strong read 0.65 holds; the position must stay within 3 px.
-    EXPECT_EQ(hud::trackDown(t, 1500, read(0.7f, 13.0f, 17.0f)), 0);
-    EXPECT_EQ(hud::trackDown(t, 2000, read(0.95f, 14.0f, 20.0f)), 0); // moved: a miss
+    EXPECT_EQ(hud::trackDown(t, 1500, read(0.7f, 13.0f, 17.0f)), hud::DownChange::None);
+    EXPECT_EQ(hud::trackDown(t, 2000, read(0.95f, 14.0f, 20.0f)), hud::DownChange::None); // moved: a miss
     EXPECT_EQ(t.misses, 1);
-    EXPECT_EQ(hud::trackDown(t, 3900, read(0.66f)), 0); // 2910 ms after the strong read
+    EXPECT_EQ(hud::trackDown(t, 3900, read(0.66f)), hud::DownChange::None); // 2910 ms after the strong read
     EXPECT_EQ(t.misses, 0);
-    EXPECT_EQ(hud::trackDown(t, 4100, read(0.79f)), 0); // 3110 ms: needs 0.8 again
+    EXPECT_EQ(hud::trackDown(t, 4100, read(0.79f)), hud::DownChange::None); // 3110 ms: needs 0.8 again
     EXPECT_EQ(t.misses, 1);
-    EXPECT_EQ(hud::trackDown(t, 4400, read(0.9f)), 0); // strong, refreshes
-    EXPECT_EQ(hud::trackDown(t, 4700, read(0.6f)), 0);
-    EXPECT_EQ(hud::trackDown(t, 5000, read(0.0f)), 2);
+    EXPECT_EQ(hud::trackDown(t, 4400, read(0.9f)), hud::DownChange::None); // strong, refreshes
+    EXPECT_EQ(hud::trackDown(t, 4700, read(0.6f)), hud::DownChange::None);
+    EXPECT_EQ(hud::trackDown(t, 5000, read(0.0f)), hud::DownChange::Gone);
     EXPECT_FALSE(t.down);
     EXPECT_EQ(t.since, 5000);
 }

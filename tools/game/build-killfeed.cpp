@@ -9,11 +9,12 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/feed.h"
-#include "hud/image.h"
-#include "hud/killdata.h"
-#include "hud/plate.h"
-#include "hud/vocab.h"
+#include "hud/feed/feed.h"
+#include "hud/core/image.h"
+#include "hud/feed/killdata.h"
+#include "hud/plate/down.h"
+#include "hud/plate/plate.h"
+#include "hud/cash/vocab.h"
 
 #include <algorithm>
 #include <cmath>
@@ -99,7 +100,7 @@ double luma(QRgb c) {
 // resolution nor that of one capture.
 bool addDamageLog(hud::KillDataSource& source, QString* error) {
     constexpr int kOversample = 4;
-    synth::FrameSpec f;
+    synth::FrameContent f;
     f.height = static_cast<int>(hud::kDamageLogRefHeight * kOversample);
     f.width = f.height * 16 / 9;
     f.flatScene = 90;
@@ -167,9 +168,9 @@ int randomDistance(synth::Rng& rng) {
     return v;
 }
 
-synth::FrameSpec digitFrame(synth::Rng& rng) {
+synth::FrameContent digitFrame(synth::Rng& rng) {
     static const int sizes[3][2] = {{1920, 1080}, {2560, 1440}, {3840, 2160}};
-    synth::FrameSpec f;
+    synth::FrameContent f;
     const int s = static_cast<int>(rng.between(0, 2));
     f.width = sizes[s][0];
     f.height = sizes[s][1];
@@ -183,7 +184,7 @@ synth::FrameSpec digitFrame(synth::Rng& rng) {
     static const synth::FeedWho whos[4] = {synth::FeedWho::Enemy, synth::FeedWho::Team, synth::FeedWho::Squad,
                                            synth::FeedWho::Me};
     for (int i = 0; i < rows; ++i) {
-        synth::FeedRowSpec r;
+        synth::FeedRowContent r;
         r.killer = randomName(rng);
         r.killerWho = whos[rng.between(0, 3)];
         r.victim = randomName(rng);
@@ -201,7 +202,7 @@ synth::FrameSpec digitFrame(synth::Rng& rng) {
 }
 
 // The engine's capture of an area, painting only what it needs.
-QImage feedImage(const synth::FrameSpec& f, const synth::RegionCapture& c) {
+QImage feedImage(const synth::FrameContent& f, const synth::RegionCapture& c) {
     const QRect region = c.region.toAlignedRect();
     const int x0 = std::max(0, (region.left() - 16) / 16 * 16);
     const int y0 = std::max(0, (region.top() - 16) / 16 * 16);
@@ -218,7 +219,7 @@ struct Harvest {
 };
 
 // Samples every distance figure of one frame at its true box.
-void harvestFrame(const synth::FrameSpec& f, Harvest& h, std::size_t poolLimit) {
+void harvestFrame(const synth::FrameContent& f, Harvest& h, std::size_t poolLimit) {
     const synth::RegionCapture capture = synth::feedCapture(f.width, f.height);
     if (!capture.valid)
         return;
@@ -329,7 +330,7 @@ DistanceCheck checkDistances(const hud::Model& model, const hud::KillData& data,
     DistanceCheck c;
     synth::Rng rng(seed);
     for (int i = 0; i < frames; ++i) {
-        const synth::FrameSpec f = digitFrame(rng);
+        const synth::FrameContent f = digitFrame(rng);
         const synth::RegionCapture capture = synth::feedCapture(f.width, f.height);
         const QImage cap = feedImage(f, capture).convertToFormat(QImage::Format_RGB32);
         const hud::FeedRead read = hud::readFeedRows(model, data, cap.constBits(), cap.width(), cap.height(),
@@ -382,7 +383,7 @@ void checkDownAndPlate(const hud::Model& model, const std::shared_ptr<const hud:
     double downMin = 1, downSum = 0, upMax = 0;
     int downs = 0, ups = 0, upHigh = 0, plates = 0, platesRight = 0;
     for (int i = 0; i < frames; ++i) {
-        synth::FrameSpec f = digitFrame(more);
+        synth::FrameContent f = digitFrame(more);
         f.down = i % 2 == 0;
         synth::Plate plate;
         plate.name = more.pick(hud::weaponTable()).name;

@@ -10,13 +10,13 @@
 #include "match.h"
 #include "synth.h"
 
-#include "hud/image.h"
-#include "hud/lines.h"
-#include "hud/model.h"
-#include "hud/money.h"
-#include "hud/plate.h"
-#include "hud/search.h"
-#include "hud/vocab.h"
+#include "hud/core/image.h"
+#include "hud/cash/lines.h"
+#include "hud/core/model.h"
+#include "hud/cash/money.h"
+#include "hud/plate/plate.h"
+#include "hud/cash/pass.h"
+#include "hud/cash/vocab.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -112,9 +112,9 @@ std::string trainingText(synth::Rng& rng) {
     return out;
 }
 
-synth::FrameSpec trainingFrame(synth::Rng& rng) {
+synth::FrameContent trainingFrame(synth::Rng& rng) {
     static const int sizes[4][2] = {{1280, 720}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
-    synth::FrameSpec f;
+    synth::FrameContent f;
     const int s = static_cast<int>(rng.between(0, 3));
     f.width = sizes[s][0];
     f.height = sizes[s][1];
@@ -239,7 +239,7 @@ void harvestLine(const hud::FramePlanes& planes, const hud::RewardRow* row, cons
     }
 }
 
-void harvestFrame(const synth::FrameSpec& f, synth::Rng& jitter, Pools& pools) {
+void harvestFrame(const synth::FrameContent& f, synth::Rng& jitter, Pools& pools) {
     const QRect window = synth::hudWindow(f.width, f.height);
     const QImage image = synth::renderFrame(f, window);
     const QImage cap = synth::captureHudRegion(image, window.topLeft(), f.width, f.height);
@@ -325,9 +325,9 @@ std::string plateTrainingName(synth::Rng& rng, bool& weapon) {
 }
 
 // The engine reads the plate on frames of 1000 lines and more.
-synth::FrameSpec plateTrainingFrame(synth::Rng& rng) {
+synth::FrameContent plateTrainingFrame(synth::Rng& rng) {
     static const int sizes[3][2] = {{1920, 1080}, {2560, 1440}, {3840, 2160}};
-    synth::FrameSpec f;
+    synth::FrameContent f;
     const int s = static_cast<int>(rng.between(0, 2));
     f.width = sizes[s][0];
     f.height = sizes[s][1];
@@ -347,7 +347,7 @@ synth::FrameSpec plateTrainingFrame(synth::Rng& rng) {
 // the plate reader takes them: its components and line, its walk to the
 // slash, its cell on the line's band. Letters run together with a neighbour,
 // or broken apart by the mask, are left out.
-void harvestPlate(const synth::FrameSpec& f, Pools& pools) {
+void harvestPlate(const synth::FrameContent& f, Pools& pools) {
     const QRect region = synth::plateRegion(f.width, f.height);
     const QRect window = synth::captureWindow(region, f.width, f.height);
     const synth::PlateLayout layout = synth::layoutPlate(f);

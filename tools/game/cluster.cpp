@@ -1,6 +1,6 @@
 #include "cluster.h"
 
-#include "hud/image.h"
+#include "hud/core/image.h"
 
 #include <algorithm>
 

@@ -8,7 +8,7 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/summary.h"
+#include "hud/cash/summary.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -55,7 +55,7 @@ std::string lineText(const std::string& text, bool hasFigure, std::int64_t figur
     return s;
 }
 
-void printLineMiss(int index, const synth::FrameSpec& f, const synth::RewardLine& truth,
+void printLineMiss(int index, const synth::FrameContent& f, const synth::RewardLine& truth,
                    const hud::HudLine* read) {
     std::string painted = lineText(truth.text, truth.hasFigure, truth.figure, truth.hasXp, truth.xp);
     if (truth.panel)
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
     // words before were lost, and what is left is a phrase of its own.
     int shortened = 0;
     std::map<std::string, int> reasons;
-    synth::FrameSpec f;
+    synth::FrameContent f;
     std::int64_t t = 0;
     int index = 0;
     std::set<int> only;

@@ -108,14 +108,14 @@ struct MatchTallies {
 std::vector<hud::CombatEvent> replayMatch(const MatchSequence& match, CombatReplay& replay, MatchTallies& t,
                                           bool traceFeed, const QString& traceDir) {
     std::vector<hud::CombatEvent> reported;
-    const FrameSpec& look = match.look();
+    const FrameContent& look = match.look();
     const int W = look.width, H = look.height;
     for (int i = 0; i < match.frameCount(); ++i) {
         const std::int64_t now = MatchSequence::frameTime(i);
         const AuxSchedule which = replay.due(now, W, H);
         if (!which.feed && !which.down && !which.plate)
             continue;
-        const FrameSpec frame = match.frame(i);
+        const FrameContent frame = match.frame(i);
         // Each due reader on its own painted window, in the engine's order.
         for (int r = 0; r < 3; ++r) {
             AuxSchedule one;

@@ -2,7 +2,7 @@
 // their trackers measured on played match sequences.
 #pragma once
 
-#include "hud/model.h"
+#include "hud/core/model.h"
 
 #include <QString>
 

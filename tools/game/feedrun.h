@@ -4,9 +4,10 @@
 // command-line tools report what the engine would.
 #pragma once
 
-#include "hud/feed.h"
-#include "hud/killdata.h"
-#include "hud/plate.h"
+#include "hud/feed/feed.h"
+#include "hud/feed/killdata.h"
+#include "hud/plate/down.h"
+#include "hud/plate/plate.h"
 #include "engine/trackers.h"
 #include "hud/reports.h"
 

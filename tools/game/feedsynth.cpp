@@ -4,7 +4,7 @@
 
 #include "synth.h"
 
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <QFontMetricsF>
 #include <QJsonArray>
@@ -685,7 +685,7 @@ QPainterPath bracketPath(const QRectF& r, double bar, bool opening) {
     return p.simplified();
 }
 
-RowArt layoutRow(const FeedRowSpec& want, const Look& look, double capTop, double m, double left) {
+RowArt layoutRow(const FeedRowContent& want, const Look& look, double capTop, double m, double left) {
     RowArt art;
     FeedLayout::Row& r = art.row;
     r.row = want;
@@ -744,7 +744,7 @@ RowArt layoutRow(const FeedRowSpec& want, const Look& look, double capTop, doubl
     return art;
 }
 
-std::vector<RowArt> layoutFeedArt(const FrameSpec& f) {
+std::vector<RowArt> layoutFeedArt(const FrameContent& f) {
     std::vector<RowArt> out;
     if (!f.feed || f.height <= 0)
         return out;
@@ -766,7 +766,7 @@ std::vector<RowArt> layoutFeedArt(const FrameSpec& f) {
 
 } // namespace
 
-FeedLayout layoutFeed(const FrameSpec& frame) {
+FeedLayout layoutFeed(const FrameContent& frame) {
     FeedLayout out;
     if (!frame.feed)
         return out;
@@ -785,7 +785,7 @@ struct PlateArt {
     QPainterPath path;
 };
 
-PlateArt layoutPlateArt(const FrameSpec& f) {
+PlateArt layoutPlateArt(const FrameContent& f) {
     PlateArt art;
     if (!f.plate || f.down || f.height <= 0)
         return art;
@@ -840,13 +840,13 @@ PlateArt layoutPlateArt(const FrameSpec& f) {
 
 } // namespace
 
-PlateLayout layoutPlate(const FrameSpec& frame) {
+PlateLayout layoutPlate(const FrameContent& frame) {
     return layoutPlateArt(frame).layout;
 }
 
 // ------------------------------------------------------------ damage log
 
-QRectF damageLogHeader(const FrameSpec& frame) {
+QRectF damageLogHeader(const FrameContent& frame) {
     const double W = frame.width, H = frame.height;
     return QRectF(W - kLogLeft * H, kLogTop * H, kLogWidth * H, kLogHeight * H);
 }
@@ -858,7 +858,7 @@ struct LogArt {
     QPainterPath title, rows;
 };
 
-LogArt layoutLogArt(const FrameSpec& f) {
+LogArt layoutLogArt(const FrameContent& f) {
     LogArt art;
     DamageLogLayout& l = art.layout;
     l.band = damageLogHeader(f);
@@ -887,7 +887,7 @@ LogArt layoutLogArt(const FrameSpec& f) {
 
 } // namespace
 
-DamageLogLayout layoutDamageLog(const FrameSpec& frame) {
+DamageLogLayout layoutDamageLog(const FrameContent& frame) {
     return layoutLogArt(frame).layout;
 }
 
@@ -923,7 +923,7 @@ QPainterPath rectPath(const QRectF& r) {
 
 } // namespace
 
-void paintFeedPlateDown(QPainter& p, const FrameSpec& f) {
+void paintFeedPlateDown(QPainter& p, const FrameContent& f) {
     const double o = f.height / 1080.0;
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
@@ -1070,7 +1070,7 @@ QJsonArray rectJson(const QRectF& r) {
 
 } // namespace
 
-void addFeedPlateDownTruth(QJsonObject& o, const FrameSpec& f) {
+void addFeedPlateDownTruth(QJsonObject& o, const FrameContent& f) {
     if (f.feed) {
         QJsonObject feed;
         feed["scroll"] = f.feed->scroll;
@@ -1150,8 +1150,8 @@ std::string randomPlayerName(Rng& rng) {
     return name;
 }
 
-FeedRowSpec randomFeedRow(Rng& rng, const std::string& me) {
-    FeedRowSpec row;
+FeedRowContent randomFeedRow(Rng& rng, const std::string& me) {
+    FeedRowContent row;
     const double who = rng.uniform();
     if (who < 0.22) {
         row.killer = me;

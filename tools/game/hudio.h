@@ -2,7 +2,7 @@
 // the tests and the benchmarks.
 #pragma once
 
-#include "hud/search.h"
+#include "hud/cash/pass.h"
 
 #include <QImage>
 #include <QJsonObject>

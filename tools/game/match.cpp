@@ -1,7 +1,7 @@
 #include "match.h"
 
 #include "hud/reports.h"
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <QJsonArray>
 #include <QPainter>
@@ -241,7 +241,7 @@ private:
     void drawLook() {
         static const int sizes[4][2] = {{1280, 720}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
         const Variation& v = options_.variation;
-        FrameSpec f;
+        FrameContent f;
         const int s = v.anyResolution ? static_cast<int>(rng_.between(0, 3)) : 1;
         f.width = sizes[s][0];
         f.height = sizes[s][1];
@@ -450,8 +450,8 @@ private:
         return name;
     }
 
-    FeedRowSpec otherRow(std::int64_t t) {
-        FeedRowSpec r;
+    FeedRowContent otherRow(std::int64_t t) {
+        FeedRowContent r;
         const double u = rng_.uniform();
         if (u < 0.35) {
             r.killer = living(enemies_, t);
@@ -475,7 +475,7 @@ private:
         return r;
     }
 
-    void addRow(std::int64_t t, const FeedRowSpec& row, int event) {
+    void addRow(std::int64_t t, const FeedRowContent& row, int event) {
         if (row.victimWho != FeedWho::Me)
             deadUntil_[row.victim] = t + rng_.between(8000, 20000);
         MatchSequence::TimedRow r;
@@ -495,7 +495,7 @@ private:
         const std::vector<std::string>& icons = iconNames();
         if (e.weaponClass.empty() || std::find(icons.begin(), icons.end(), e.weaponClass) == icons.end())
             return false;
-        FeedRowSpec r;
+        FeedRowContent r;
         r.killer = s_.player_;
         r.killerWho = FeedWho::Me;
         const double u = rng_.uniform();
@@ -537,7 +537,7 @@ private:
     }
 
     void playerDeath(const Death& d) {
-        FeedRowSpec r;
+        FeedRowContent r;
         r.victim = s_.player_;
         r.victimWho = FeedWho::Me;
         if (d.kind == DeathKind::Self) {
@@ -609,7 +609,7 @@ private:
                 placed = playerKill(q.time);
                 break;
             case RowKind::Other: {
-                const FeedRowSpec r = otherRow(q.time);
+                const FeedRowContent r = otherRow(q.time);
                 addRow(q.time, r, -1);
                 if (r.killerWho == FeedWho::Squad && r.victimWho == FeedWho::Enemy && rng_.chance(0.3)) {
                     const std::int64_t at = q.time + rng_.between(150, 600);
@@ -649,7 +649,7 @@ private:
         s_.cash_.push_back(step);
     }
 
-    void rewardKill(std::int64_t t, const FeedRowSpec& r, bool revenge) {
+    void rewardKill(std::int64_t t, const FeedRowContent& r, bool revenge) {
         std::vector<RewardLine> lines;
         lines.push_back(line(rng_.chance(0.25) ? "KILL CONFIRMED" : "KILL", true, 100, 300));
         if (r.headshot)
@@ -712,7 +712,7 @@ MatchSequence::MatchSequence(std::uint32_t seed, MatchOptions options) {
     MatchBuilder(*this, seed, options).build();
 }
 
-bool MatchSequence::next(FrameSpec& f, std::int64_t& timeMs) {
+bool MatchSequence::next(FrameContent& f, std::int64_t& timeMs) {
     if (cursor_ >= frames_)
         return false;
     f = frame(cursor_);
@@ -721,8 +721,8 @@ bool MatchSequence::next(FrameSpec& f, std::int64_t& timeMs) {
     return true;
 }
 
-FrameSpec MatchSequence::frame(int index) const {
-    FrameSpec f = look_;
+FrameContent MatchSequence::frame(int index) const {
+    FrameContent f = look_;
     const std::int64_t t = frameTime(std::clamp(index, 0, std::max(0, frames_ - 1)));
 
     CashHud cash;
@@ -790,7 +790,7 @@ QJsonObject matchEventJson(const MatchEvent& e) {
 }
 
 QJsonObject MatchSequence::frameTruth(int index) const {
-    const FrameSpec f = frame(index);
+    const FrameContent f = frame(index);
     const std::int64_t t = frameTime(index);
     QJsonObject o;
     o["index"] = index;
@@ -808,7 +808,7 @@ QJsonObject MatchSequence::frameTruth(int index) const {
     const FeedLayout layout = layoutFeed(f);
     QJsonArray rows;
     for (std::size_t i = 0; i < f.feed->rows.size(); ++i) {
-        const FeedRowSpec& r = f.feed->rows[i];
+        const FeedRowContent& r = f.feed->rows[i];
         QJsonObject ro;
         ro["killer"] = QString::fromStdString(r.killer);
         ro["killerWho"] = whoName(r.killerWho);
@@ -886,7 +886,7 @@ std::vector<QRect> captureWindows(int W, int H) {
     return out;
 }
 
-QImage renderCaptureParts(const FrameSpec& frame) {
+QImage renderCaptureParts(const FrameContent& frame) {
     QImage out(frame.width, frame.height, QImage::Format_RGB32);
     out.fill(Qt::black);
     for (const QRect& w : captureWindows(frame.width, frame.height)) {

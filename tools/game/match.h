@@ -54,15 +54,15 @@ class MatchSequence : public FrameSource {
 public:
     explicit MatchSequence(std::uint32_t seed, MatchOptions options = {});
 
-    bool next(FrameSpec& frame, std::int64_t& timeMs) override;
+    bool next(FrameContent& frame, std::int64_t& timeMs) override;
     void rewind() { cursor_ = 0; }
 
     int frameCount() const { return frames_; }
     static std::int64_t frameTime(int index) { return std::int64_t{index} * kMatchFrameMs; }
     // Any frame of the sequence, in any order.
-    FrameSpec frame(int index) const;
+    FrameContent frame(int index) const;
     // The fixed part of every frame (size, HUD scale, world, degradation).
-    const FrameSpec& look() const { return look_; }
+    const FrameContent& look() const { return look_; }
     const std::string& playerName() const { return player_; }
     // Sorted by time.
     const std::vector<MatchEvent>& events() const { return events_; }
@@ -78,7 +78,7 @@ public:
 private:
     struct TimedRow {
         std::int64_t time = 0;
-        FeedRowSpec row;
+        FeedRowContent row;
         int event = -1; // index into events_, -1 for rows that are no event
     };
     struct Hold {
@@ -98,7 +98,7 @@ private:
         std::vector<RewardLine> lines;
     };
 
-    FrameSpec look_;
+    FrameContent look_;
     int frames_ = 0;
     int cursor_ = 0;
     std::string player_;
@@ -122,6 +122,6 @@ std::vector<QRect> captureWindows(int frameWidth, int frameHeight);
 QRect captureWindow(const QRect& region, int frameWidth, int frameHeight);
 // The frame with only those parts painted, black elsewhere: what the readers
 // see, at a fraction of the cost of the whole picture.
-QImage renderCaptureParts(const FrameSpec& frame);
+QImage renderCaptureParts(const FrameContent& frame);
 
 } // namespace synth

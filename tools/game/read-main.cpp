@@ -9,8 +9,8 @@
 #include "hudio.h"
 #include "synth.h"
 
-#include "hud/summary.h"
-#include "hud/track.h"
+#include "hud/cash/summary.h"
+#include "hud/feed/track.h"
 
 #include <QCommandLineParser>
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "match.h"
 #include "synth.h"
 
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -71,7 +71,7 @@ int writeMatch(const QCommandLineParser& cli, const QString& outDir) {
     }
     std::vector<QString> files;
     for (int i = 0; i < count; ++i) {
-        const synth::FrameSpec f = match.frame(i);
+        const synth::FrameContent f = match.frame(i);
         const QString name = QStringLiteral("frame-%1.%2").arg(i + 1, 5, 10, QLatin1Char('0')).arg(format);
         const QImage img = cli.isSet("parts") ? synth::renderCaptureParts(f) : synth::renderFrame(f);
         // JPEG files are a second generation of the stream's compression;
@@ -132,7 +132,7 @@ bool validName(const QString& name) {
 
 // "VIPER:me,GHOST_7,sniper,312,hs": killer[:who], victim[:who], icon,
 // distance ("-" for none), and "hs" for a headshot.
-bool parseFeedRow(const QString& text, synth::FeedRowSpec& row) {
+bool parseFeedRow(const QString& text, synth::FeedRowContent& row) {
     const QStringList parts = text.split(',');
     if (parts.size() < 4 || parts.size() > 5)
         return false;
@@ -258,11 +258,11 @@ int main(int argc, char** argv) {
     if (cli.isSet("match"))
         return writeMatch(cli, outDir);
 
-    std::vector<synth::FrameSpec> frames;
+    std::vector<synth::FrameContent> frames;
     const bool described = cli.isSet("size") || cli.isSet("balance") || cli.isSet("line") ||
                            cli.isSet("feed-row") || (cli.isSet("plate") && cli.value("plate") != "random");
     if (described) {
-        synth::FrameSpec f;
+        synth::FrameContent f;
         if (cli.isSet("size")) {
             const QStringList wh = cli.value("size").split('x');
             bool ok1 = false, ok2 = false;
@@ -305,7 +305,7 @@ int main(int argc, char** argv) {
         if (cli.isSet("feed-row") || cli.isSet("scroll")) {
             synth::KillFeed feed;
             for (const QString& r : cli.values("feed-row")) {
-                synth::FeedRowSpec row;
+                synth::FeedRowContent row;
                 if (!parseFeedRow(r, row))
                     return fail(QStringLiteral("bad --feed-row %1").arg(r));
                 feed.rows.push_back(row);
@@ -335,14 +335,14 @@ int main(int argc, char** argv) {
         v.plate = cli.isSet("plate");
         v.downChance = cli.isSet("down") ? 0.33 : 0.0;
         synth::RandomFrames source(cli.value("seed").toUInt(), cli.value("count").toInt(), v);
-        synth::FrameSpec f;
+        synth::FrameContent f;
         std::int64_t t = 0;
         while (source.next(f, t))
             frames.push_back(f);
     }
 
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        const synth::FrameSpec& f = frames[i];
+        const synth::FrameContent& f = frames[i];
         const QString base =
             QDir(outDir).filePath(QStringLiteral("frame-%1").arg(i + 1, 4, 10, QLatin1Char('0')));
         const QImage img = synth::renderFrame(f);

@@ -1,6 +1,6 @@
 #include "synth.h"
 
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -252,7 +252,7 @@ static const PlacedGlyph* firstNonComma(const std::vector<PlacedGlyph>& v) {
     return nullptr;
 }
 
-HudLayout layoutCashHud(const FrameSpec& frame) {
+HudLayout layoutCashHud(const FrameContent& frame) {
     HudLayout out;
     if (!frame.cash)
         return out;
@@ -358,7 +358,7 @@ QColor tinted(Rng& r, double luma) {
 
 // The game world. All geometry is in fractions of the frame so that a scene
 // seed gives the same world at every resolution.
-void paintScene(QPainter& p, const FrameSpec& f, double W, double H) {
+void paintScene(QPainter& p, const FrameContent& f, double W, double H) {
     Rng r(f.sceneSeed * 2654435761u + 12345u);
     const double horizon = H * r.uniform(0.25, 0.7);
     QLinearGradient sky(0, 0, 0, horizon);
@@ -413,7 +413,7 @@ void paintScene(QPainter& p, const FrameSpec& f, double W, double H) {
     }
 }
 
-void paintBright(QPainter& p, const FrameSpec& f, const HudLayout& hud, double W) {
+void paintBright(QPainter& p, const FrameContent& f, const HudLayout& hud, double W) {
     if (!f.brightBehindHud || hud.balance.empty())
         return;
     Rng r(f.sceneSeed ^ 0xB41647u);
@@ -431,7 +431,7 @@ void paintBright(QPainter& p, const FrameSpec& f, const HudLayout& hud, double W
 }
 
 // Value noise (texture) and per-pixel noise, keyed on frame coordinates.
-void addNoise(QImage& img, QPoint origin, const FrameSpec& f, double H) {
+void addNoise(QImage& img, QPoint origin, const FrameContent& f, double H) {
     Rng r(f.sceneSeed ^ 0x5EEDu);
     const double cell = H / r.uniform(20, 80);
     const double amp = r.uniform(3, 12);
@@ -543,7 +543,7 @@ void paintHud(QPainter& p, const HudLayout& hud, double H) {
     }
 }
 
-QImage paintSource(const FrameSpec& f, const QRect& window) {
+QImage paintSource(const FrameContent& f, const QRect& window) {
     QImage img(window.size(), QImage::Format_RGB32);
     img.fill(Qt::black);
     QPainter p(&img);
@@ -656,14 +656,14 @@ QImage resampleBilinear(const QImage& source, const QRectF& src, int outW, int o
     return out;
 }
 
-QImage renderFrame(const FrameSpec& frame, const QRect& window) {
+QImage renderFrame(const FrameContent& frame, const QRect& window) {
     const Degradation& d = frame.degradation;
     QImage img;
     if (std::abs(d.sourceScale - 1.0) < 1e-9) {
         img = paintSource(frame, window);
     } else {
         // The game ran at another size; the stream resampled its picture.
-        FrameSpec src = frame;
+        FrameContent src = frame;
         const double s = d.sourceScale;
         src.width = static_cast<int>(std::lround(frame.width * s));
         src.height = static_cast<int>(std::lround(frame.height * s));
@@ -803,7 +803,7 @@ Look randomLook(Rng& rng) {
     return look;
 }
 
-void randomRangeFootage(Rng& rng, FrameSpec& f) {
+void randomRangeFootage(Rng& rng, FrameContent& f) {
     // Mostly the common sizes, now and then any size in between, odd ones too.
     static const int sizes[4][2] = {{1280, 720}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
     if (rng.chance(0.7)) {
@@ -819,13 +819,13 @@ void randomRangeFootage(Rng& rng, FrameSpec& f) {
     f.degradation.sourceScale = rng.chance(0.5) ? rng.uniform(0.9, 1.1) : 1.0;
 }
 
-bool RandomFrames::next(FrameSpec& f, std::int64_t& timeMs) {
+bool RandomFrames::next(FrameContent& f, std::int64_t& timeMs) {
     if (left_ <= 0)
         return false;
     --left_;
     static const int sizes[4][2] = {{1280, 720}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
     const int s = variation_.anyResolution ? static_cast<int>(rng_.between(0, 3)) : 1;
-    f = FrameSpec();
+    f = FrameContent();
     f.width = sizes[s][0];
     f.height = sizes[s][1];
     f.hudScale = rng_.uniform(variation_.minScale, variation_.maxScale);
@@ -856,7 +856,7 @@ bool RandomFrames::next(FrameSpec& f, std::int64_t& timeMs) {
 
 // ---------------------------------------------------------------- truth
 
-QJsonObject truthJson(const FrameSpec& f) {
+QJsonObject truthJson(const FrameContent& f) {
     QJsonObject o;
     o["width"] = f.width;
     o["height"] = f.height;

@@ -61,7 +61,7 @@ struct CashHud {
 enum class FeedWho { Enemy, Team, Squad, Me };
 
 // One kill-feed row. `distance` < 0 draws no bracket at all.
-struct FeedRowSpec {
+struct FeedRowContent {
     std::string killer; // 3 to 12 of A-Z, 0-9, "_"
     FeedWho killerWho = FeedWho::Enemy;
     std::string victim;
@@ -72,7 +72,7 @@ struct FeedRowSpec {
 };
 
 struct KillFeed {
-    std::vector<FeedRowSpec> rows; // newest first (top row), at most 7
+    std::vector<FeedRowContent> rows; // newest first (top row), at most 7
     // 0..1 of a row pitch: rows slide down while a new one pushes them (the
     // newest row fades in at the top), so trackers see in-between positions.
     double scroll = 0.0;
@@ -110,7 +110,7 @@ struct Look {
 // Everything that decides one frame. The HUD elements are optional so that
 // the kill feed, the weapon plate and the down banner can join as further
 // members without changing the frames already described.
-struct FrameSpec {
+struct FrameContent {
     int width = 1920;
     int height = 1080;
     double hudScale = 1.0;        // the player's HUD scale k
@@ -135,7 +135,7 @@ class FrameSource {
 public:
     virtual ~FrameSource() = default;
     // Fills the next frame; false when the source is exhausted.
-    virtual bool next(FrameSpec& frame, std::int64_t& timeMs) = 0;
+    virtual bool next(FrameContent& frame, std::int64_t& timeMs) = 0;
 };
 
 // Variation ranges for random frames.
@@ -165,13 +165,13 @@ Look spacedLook();
 // A look drawn from the range around the game's own.
 Look randomLook(Rng& rng);
 // Frame size, HUD scale aside, and degradation drawn from the range.
-void randomRangeFootage(Rng& rng, FrameSpec& frame);
+void randomRangeFootage(Rng& rng, FrameContent& frame);
 
 // Independent random frames over the variations of the game's look.
 class RandomFrames : public FrameSource {
 public:
     RandomFrames(std::uint32_t seed, int count, Variation variation = {});
-    bool next(FrameSpec& frame, std::int64_t& timeMs) override;
+    bool next(FrameContent& frame, std::int64_t& timeMs) override;
 
 private:
     Rng rng_;
@@ -260,18 +260,18 @@ struct HudLayout {
     };
     std::vector<Line> lines;
 };
-HudLayout layoutCashHud(const FrameSpec& frame);
+HudLayout layoutCashHud(const FrameContent& frame);
 
 // Paints the part `window` (frame pixels) of the frame, degradation included.
 // Windows aligned to 16 pixels give the same picture as the whole frame (up to
 // rounding at anti-aliased edges) and the same JPEG block grid.
-QImage renderFrame(const FrameSpec& frame, const QRect& window);
-inline QImage renderFrame(const FrameSpec& frame) {
+QImage renderFrame(const FrameContent& frame, const QRect& window);
+inline QImage renderFrame(const FrameContent& frame) {
     return renderFrame(frame, QRect(0, 0, frame.width, frame.height));
 }
 
 // Ground truth of a frame as JSON.
-QJsonObject truthJson(const FrameSpec& frame);
+QJsonObject truthJson(const FrameContent& frame);
 
 // The engine's view of the cash HUD: the top-right region of the frame, 0.42 of
 // the height wide (at most the width) and 0.22 high, scaled to 907 pixels wide
@@ -308,7 +308,7 @@ QImage iconImage(const std::string& name, double cap, int variant = 0);
 struct FeedLayout {
     double cap = 0; // the feed cap m
     struct Row {
-        FeedRowSpec row;
+        FeedRowContent row;
         QRectF band;                                  // the dark band
         double capTop = 0;                            // cap top of the names
         QRectF killerMarker, victimMarker;            // empty when none
@@ -320,7 +320,7 @@ struct FeedLayout {
     };
     std::vector<Row> rows; // top row first
 };
-FeedLayout layoutFeed(const FrameSpec& frame);
+FeedLayout layoutFeed(const FrameContent& frame);
 
 struct PlateLayout {
     double cap = 0;
@@ -329,9 +329,9 @@ struct PlateLayout {
     QRectF line;                                  // the whole drawn line
     std::vector<std::pair<char, QRectF>> ammo;    // magazine digits, then reserve digits
 };
-PlateLayout layoutPlate(const FrameSpec& frame); // empty without a plate or while down
+PlateLayout layoutPlate(const FrameContent& frame); // empty without a plate or while down
 // The red band, frame pixels, where the game puts it whether or not it shows.
-QRectF damageLogHeader(const FrameSpec& frame);
+QRectF damageLogHeader(const FrameContent& frame);
 // Ink box of the word "DAMAGE LOG" inside the band, and the dimmer damage rows
 // under it (a frame's rows follow from its scene seed).
 struct DamageLogLayout {
@@ -341,7 +341,7 @@ struct DamageLogLayout {
     double rowCap = 0;
     std::vector<std::pair<std::string, QPointF>> rows; // text and its ink top-left
 };
-DamageLogLayout layoutDamageLog(const FrameSpec& frame);
+DamageLogLayout layoutDamageLog(const FrameContent& frame);
 
 // The icon outline in units of the feed cap: ink box (0, 0, width, height).
 // Empty for unknown names. Names with a variant suffix ("rifle_2",
@@ -381,14 +381,14 @@ RegionCapture damageLogCapture(int frameWidth, int frameHeight);
 
 // Paints the kill feed, the weapon plate and the damage log of `frame` (those
 // it has) over a picture already holding the scene and the cash HUD.
-void paintFeedPlateDown(QPainter& painter, const FrameSpec& frame);
+void paintFeedPlateDown(QPainter& painter, const FrameContent& frame);
 // The truth of those three elements, added only for frames that have them.
-void addFeedPlateDownTruth(QJsonObject& truth, const FrameSpec& frame);
+void addFeedPlateDownTruth(QJsonObject& truth, const FrameContent& frame);
 
 // Random content for the kill feed and the plate as the game shows it. The
 // player's own name `me` appears on the rows the player is part of.
 std::string randomPlayerName(Rng& rng);
-FeedRowSpec randomFeedRow(Rng& rng, const std::string& me);
+FeedRowContent randomFeedRow(Rng& rng, const std::string& me);
 KillFeed randomKillFeed(Rng& rng);
 Plate randomPlate(Rng& rng);
 

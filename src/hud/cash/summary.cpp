@@ -1,6 +1,6 @@
-#include "hud/summary.h"
+#include "hud/cash/summary.h"
 
-#include "hud/money.h"
+#include "hud/cash/money.h"
 
 #include <charconv>
 #include <cmath>

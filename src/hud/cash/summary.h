@@ -4,8 +4,8 @@
 // the sample files. The engine also compares successive read summaries to
 // write a "READ" line only when something changed.
 
-#include "hud/lines.h"
-#include "hud/search.h"
+#include "hud/cash/lines.h"
+#include "hud/cash/pass.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "hud/track.h"
+#include "hud/feed/track.h"
 
 #include <algorithm>
 #include <charconv>
@@ -382,7 +382,7 @@ void trackFeed(FeedTracker& tracker, std::int64_t now, const FeedRead& read, std
     tracks.resize(kept);
 }
 
-int trackDown(DownTracker& tracker, std::int64_t now, const DownRead& read) {
+DownChange trackDown(DownTracker& tracker, std::int64_t now, const DownRead& read) {
     bool hit = false;
     if (!tracker.down) {
         hit = read.found || read.score >= 0.8f;
@@ -407,24 +407,24 @@ int trackDown(DownTracker& tracker, std::int64_t now, const DownRead& read) {
 
     if (!tracker.down) {
         if (!hit)
-            return 0;
+            return DownChange::None;
         if (tracker.hits == 1) {
             tracker.firstHit = now;
-            return 0;
+            return DownChange::None;
         }
         tracker.down = true;
         tracker.since = tracker.firstHit;
         tracker.lastStrong = now;
         tracker.x = read.x;
         tracker.y = read.y;
-        return 1;
+        return DownChange::WentDown;
     }
     if (tracker.misses >= 2) {
         tracker.down = false;
         tracker.since = now;
-        return 2;
+        return DownChange::Gone;
     }
-    return 0;
+    return DownChange::None;
 }
 
 std::string feedDetail(const FeedRead& feed, const PlateRead& plate, const DownRead& down) {

@@ -6,9 +6,9 @@
 // around the prediction, and the best template correlation wins. Close calls
 // between two characters go to the model's pairwise tie-breakers.
 
-#include "hud/image.h"
-#include "hud/model.h"
-#include "hud/search.h"
+#include "hud/core/image.h"
+#include "hud/core/model.h"
+#include "hud/cash/pass.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -65,7 +65,7 @@ struct MoneyRowContext {
 void sampleLineCell(MoneyRowContext& ctx, double cx, float* out);
 
 struct Candidate {
-    float score = -2.0f;
+    float score = kNoScore;
     char character = '?';
     double x = 0.0; // centre x at which the score was reached
 };
@@ -101,11 +101,11 @@ constexpr double kMoneyGroupGap = 0.49;
 constexpr int kMoneyMaxDigits = 9;
 
 // Score of character c with its cell centred at x: the best correlation with
-// its templates, -2 without templates.
+// its templates, kNoScore without templates.
 float scoreAt(MoneyRowContext& ctx, double x, char c);
 
 // Best score of c at the integer offsets -radius..radius around x (the first
-// on ties); score -2 at x when c has no templates.
+// on ties); score kNoScore at x when c has no templates.
 Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius);
 
 struct PairScore {

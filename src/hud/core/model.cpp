@@ -1,6 +1,7 @@
-#include "hud/model.h"
+#include "hud/core/model.h"
 
-#include "hud/checksum.h"
+#include "hud/core/checksum.h"
+#include "hud/core/sections.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,74 +13,8 @@ namespace hud {
 
 namespace {
 
-// A bounds-checked little-endian reader. A read past the end yields 0 and
-// clears `ok`, so a parser can read a whole header and check once.
-class Cursor {
-public:
-    Cursor(const std::uint8_t* data, std::size_t length) : data_(data), length_(data ? length : 0) {}
-
-    std::size_t remaining() const { return length_ - pos_; }
-    bool ok() const { return ok_; }
-    std::size_t position() const { return pos_; }
-    const std::uint8_t* here() const { return data_ + pos_; }
-
-    bool has(std::size_t n) const { return remaining() >= n; }
-
-    std::uint32_t u32() {
-        if (!has(4)) {
-            fail();
-            return 0;
-        }
-        const std::uint8_t* p = data_ + pos_;
-        pos_ += 4;
-        return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-               (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-    }
-
-    std::uint8_t u8() {
-        if (!has(1)) {
-            fail();
-            return 0;
-        }
-        return data_[pos_++];
-    }
-
-    signed char i8() { return static_cast<signed char>(u8()); }
-
-    float f32() {
-        const std::uint32_t bits = u32();
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        return f;
-    }
-
-    // Copies n bytes out; on a short read leaves `out` zeroed.
-    void bytes(char* out, std::size_t n) {
-        if (!has(n)) {
-            std::memset(out, 0, n);
-            fail();
-            return;
-        }
-        std::memcpy(out, data_ + pos_, n);
-        pos_ += n;
-    }
-
-    void skip(std::size_t n) { pos_ += n <= remaining() ? n : remaining(); }
-
-    // Reads n floats into out; the caller has checked has(4 * n).
-    void floats(float* out, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i)
-            out[i] = f32();
-    }
-
-private:
-    void fail() { ok_ = false; }
-
-    const std::uint8_t* data_;
-    std::size_t length_;
-    std::size_t pos_ = 0;
-    bool ok_ = true;
-};
+using detail::ByteReader;
+using detail::sameTag;
 
 enum class Parsed { Ok, Damaged, BadValue };
 
@@ -100,7 +35,7 @@ bool finiteValues(const float* values, std::size_t n) {
     return true;
 }
 
-Parsed parseTemplates(Cursor& c, detail::Templates& set) {
+Parsed parseTemplates(ByteReader& c, detail::Templates& set) {
     const std::uint32_t cellLength = c.u32();
     set.cellLength = cellLength;
     const std::uint32_t entries = c.u32();
@@ -128,7 +63,7 @@ Parsed parseTemplates(Cursor& c, detail::Templates& set) {
     return Parsed::Ok;
 }
 
-Parsed parsePairs(Cursor& c, PairTable& table) {
+Parsed parsePairs(ByteReader& c, PairTable& table) {
     const std::uint32_t weightCount = c.u32();
     const std::uint32_t pairs = c.u32();
     if (!c.ok())
@@ -152,10 +87,6 @@ Parsed parsePairs(Cursor& c, PairTable& table) {
     return Parsed::Ok;
 }
 
-bool sameTag(const char* a, const char (&b)[4]) {
-    return std::memcmp(a, b, 4) == 0;
-}
-
 std::shared_ptr<const Model> failWith(std::string* error, const char* message) {
     if (error)
         *error = message;
@@ -164,37 +95,9 @@ std::shared_ptr<const Model> failWith(std::string* error, const char* message) {
 
 // --- writer ---
 
-void putU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-void putF32(std::vector<std::uint8_t>& out, float f) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    putU32(out, bits);
-}
-
-void putTag(std::vector<std::uint8_t>& out, const char (&tag)[4]) {
-    for (char ch : tag)
-        out.push_back(static_cast<std::uint8_t>(ch));
-}
-
-// One section body; the length is patched in once the payload is written.
-struct Section {
-    std::vector<std::uint8_t>& out;
-    std::size_t lengthAt;
-    Section(std::vector<std::uint8_t>& o, const char (&tag)[4]) : out(o) {
-        putTag(out, tag);
-        lengthAt = out.size();
-        putU32(out, 0);
-    }
-    void close() {
-        const auto length = static_cast<std::uint32_t>(out.size() - lengthAt - 4);
-        for (int i = 0; i < 4; ++i)
-            out[lengthAt + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(length >> (8 * i));
-    }
-};
+using detail::putF32;
+using detail::putU32;
+using Section = detail::SectionWriter;
 
 // Writes a template set, split into as many sections as the per-section limits
 // need (a repeated character appends, so splitting loses nothing). Templates
@@ -274,30 +177,26 @@ std::uint32_t writePairs(std::vector<std::uint8_t>& out, const char (&tag)[4], c
 } // namespace
 
 std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t length, std::string* error) {
-    Cursor c(data, length);
-    char magic[4];
-    c.bytes(magic, 4);
-    if (!c.ok() || !sameTag(magic, kModelMagic))
+    ByteReader c(data, length);
+    std::uint32_t sections = 0;
+    switch (detail::readFileStart(c, kModelMagic, kModelVersion, sections)) {
+    case detail::FileStart::NotThisFile:
         return failWith(error, "not a HUD model file");
-    const std::uint32_t version = c.u32();
-    if (!c.ok() || version != kModelVersion)
+    case detail::FileStart::OtherVersion:
         return failWith(error, "unsupported HUD model version");
-    std::uint32_t sections = c.u32();
-    if (!c.ok())
-        sections = 0;
+    case detail::FileStart::Ok:
+        break;
+    }
 
     auto model = std::make_shared<Model>();
     const detail::Seal seal(data, length);
     bool checked = false;
     for (std::uint32_t s = 0; s < sections; ++s) {
-        const std::size_t at = c.position();
-        char tag[4];
-        c.bytes(tag, 4);
-        const std::uint32_t payloadLength = c.u32();
-        if (!c.ok() || payloadLength > c.remaining())
+        detail::Section section;
+        if (!detail::nextSection(c, section))
             return failWith(error, "truncated HUD model");
-        Cursor payload(c.here(), payloadLength);
-        c.skip(payloadLength);
+        const char* tag = section.tag;
+        ByteReader& payload = section.payload;
 
         Parsed parsed = Parsed::Ok;
         if (sameTag(tag, kTagMoneyCells))
@@ -311,7 +210,7 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
         else if (sameTag(tag, kTagFigurePairs))
             parsed = parsePairs(payload, model->figurePairs);
         else if (sameTag(tag, detail::kTagChecksum)) {
-            if (!seal.matches(at, payloadLength))
+            if (!seal.matches(section.offset, section.length))
                 return failWith(error, "HUD model checksum does not match");
             checked = true;
         }
@@ -346,18 +245,14 @@ std::shared_ptr<const Model> loadModel(const std::string& path, std::string* err
 
 std::vector<std::uint8_t> serializeModel(const Model& model) {
     std::vector<std::uint8_t> out;
-    putTag(out, kModelMagic);
-    putU32(out, kModelVersion);
-    const std::size_t countAt = out.size();
-    putU32(out, 0);
+    const std::size_t countAt = detail::putFileStart(out, kModelMagic, kModelVersion);
     std::uint32_t sections = 0;
     sections += writeTemplates(out, kTagMoneyCells, model.money);
     sections += writeTemplates(out, kTagFigureCells, model.figures);
     sections += writeTemplates(out, kTagGlyphCells, model.glyphs);
     sections += writePairs(out, kTagMoneyPairs, model.moneyPairs);
     sections += writePairs(out, kTagFigurePairs, model.figurePairs);
-    for (int i = 0; i < 4; ++i)
-        out[countAt + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(sections >> (8 * i));
+    detail::patchU32(out, countAt, sections);
     detail::appendChecksum(out);
     return out;
 }

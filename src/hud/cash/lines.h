@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "hud/image.h"
-#include "hud/model.h"
+#include "hud/core/image.h"
+#include "hud/core/model.h"
 
 namespace hud {
 
@@ -20,11 +20,11 @@ namespace hud {
 struct GlyphRead {
     Blob box;
     char letter = '?';
-    float letterScore = -2.0f;
-    float letterSecond = -2.0f;
+    float letterScore = kNoScore;
+    float letterSecond = kNoScore;
     char digit = '?';
-    float digitScore = -2.0f;
-    float digitSecond = -2.0f;
+    float digitScore = kNoScore;
+    float digitSecond = kNoScore;
 };
 
 using GlyphWord = std::vector<GlyphRead>;

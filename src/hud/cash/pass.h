@@ -5,9 +5,9 @@
 // margin, then read the balance, the change beside it and the reward lines
 // below it.
 
-#include "hud/image.h"
-#include "hud/lines.h"
-#include "hud/model.h"
+#include "hud/core/image.h"
+#include "hud/cash/lines.h"
+#include "hud/core/model.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "hud/plate.h"
+#include "hud/plate/down.h"
 
-#include "hud/image.h"
+#include "hud/core/image.h"
 
 #include <algorithm>
 #include <cmath>

@@ -21,7 +21,7 @@
 // corvex-build-model and only read here; everything the per-frame readers
 // need is prepared at load.
 
-#include "hud/model.h"
+#include "hud/core/model.h"
 
 #include <cstddef>
 #include <cstdint>

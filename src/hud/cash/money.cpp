@@ -1,14 +1,9 @@
-#include "hud/money.h"
+#include "hud/cash/money.h"
+
+#include "hud/core/simd.h"
 
 #include <algorithm>
 #include <cmath>
-
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#define CORVEX_HUD_MONEY_SSE 1
-#include <xmmintrin.h>
-#else
-#define CORVEX_HUD_MONEY_SSE 0
-#endif
 
 namespace hud {
 
@@ -155,12 +150,12 @@ void sampleNormalised(MoneyRowContext& ctx, double x) {
 }
 
 float scoreCell(const MoneyRowContext& ctx, const detail::TemplateList* list) {
-    return list ? bestTemplateScore(ctx.cell, *list, kMoneyCellLength) : -2.0f;
+    return list ? bestTemplateScore(ctx.cell, *list, kMoneyCellLength) : kNoScore;
 }
 
 // Samples the cells at x + d0 .. x + d0 + k - 1 into ctx.block and scores
 // each against every list: scores[l][q] is the best correlation of cell q
-// with list l, -2 for a missing list. Each template is read once for the
+// with list l, kNoScore for a missing list. Each template is read once for the
 // whole block.
 void scoreOffsets(MoneyRowContext& ctx, double x, int d0, int k, const detail::TemplateList* const* lists,
                   int listCount, float (*scores)[kMoneyBlock]) {
@@ -175,7 +170,7 @@ void scoreOffsets(MoneyRowContext& ctx, double x, int d0, int k, const detail::T
     for (int l = 0; l < listCount; ++l) {
         float* best = scores[l];
         for (int q = 0; q < k; ++q)
-            best[q] = -2.0f;
+            best[q] = kNoScore;
         if (!lists[l])
             continue;
         for (const detail::Template& t : *lists[l]) {
@@ -213,7 +208,7 @@ void followPositions(MoneyRowContext& ctx, const double* predicted, Candidate* c
             done[j] = true;
             members[m] = j;
             lists[m] = ctx.templates.find(cands[j].character);
-            cands[j].score = -2.0f;
+            cands[j].score = kNoScore;
             cands[j].x = predicted[j];
             ++m;
         }
@@ -222,7 +217,7 @@ void followPositions(MoneyRowContext& ctx, const double* predicted, Candidate* c
             done[i] = true;
             members[0] = i;
             lists[0] = ctx.templates.find(cands[i].character);
-            cands[i].score = -2.0f;
+            cands[i].score = kNoScore;
             cands[i].x = x;
             m = 1;
         }
@@ -275,7 +270,7 @@ const WidthTable& figureWidths() {
 float scoreAt(MoneyRowContext& ctx, double x, char c) {
     const detail::TemplateList* list = ctx.templates.find(c);
     if (!list)
-        return -2.0f;
+        return kNoScore;
     sampleNormalised(ctx, x);
     return scoreCell(ctx, list);
 }
@@ -284,7 +279,7 @@ namespace {
 
 // The cell's columns, each contiguous, transposed into its rows.
 void columnsToCell(const float (&columns)[kMoneyCellColumns][kMoneyCellRows], float* out) {
-#if CORVEX_HUD_MONEY_SSE
+#if CORVEX_HUD_SSE2
     static_assert(kMoneyCellRows % 4 == 0 && kMoneyCellColumns % 4 == 0, "cells transpose in 4 x 4 blocks");
     for (int i = 0; i < kMoneyCellRows; i += 4)
         for (int j = 0; j < kMoneyCellColumns; j += 4) {
@@ -514,7 +509,7 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
     for (int i = 0; i < kDigitCount; ++i) {
         cands[i].character = kDigits[i];
         cands[i].x = startX;
-        cands[i].score = -2.0f;
+        cands[i].score = kNoScore;
         lists[i] = ctx.templates.find(kDigits[i]);
     }
     for (int d0 = -radius; d0 <= radius; d0 += kMoneyBlock) {

@@ -1,6 +1,7 @@
-#include "hud/killdata.h"
+#include "hud/feed/killdata.h"
 
-#include "hud/checksum.h"
+#include "hud/core/checksum.h"
+#include "hud/core/sections.h"
 
 #include <algorithm>
 #include <cmath>
@@ -36,73 +37,13 @@ constexpr float kBlurSide = 0.209f;
 constexpr float kBlurCentre = 0.582f;
 constexpr int kLocalMeanRadius = 6; // 13 x 13 window
 
-// A bounds-checked little-endian reader. A short read yields 0 and marks the
-// reader exhausted; parsers check `exhausted` where the format says so.
-class Reader {
-public:
-    Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(data ? size : 0) {}
-
-    std::size_t remaining() const { return size_ - pos_; }
-    std::size_t position() const { return pos_; }
-    bool exhausted() const { return exhausted_; }
-    const std::uint8_t* here() const { return data_ + pos_; }
-
-    std::uint8_t u8() {
-        if (remaining() < 1) {
-            exhausted_ = true;
-            return 0;
-        }
-        return data_[pos_++];
-    }
-
-    std::uint16_t u16() {
-        if (remaining() < 2) {
-            exhausted_ = true;
-            pos_ = size_;
-            return 0;
-        }
-        const std::uint8_t* p = data_ + pos_;
-        pos_ += 2;
-        return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-    }
-
-    std::uint32_t u32() {
-        if (remaining() < 4) {
-            exhausted_ = true;
-            pos_ = size_;
-            return 0;
-        }
-        const std::uint8_t* p = data_ + pos_;
-        pos_ += 4;
-        return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-               (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-    }
-
-    float f32() {
-        const std::uint32_t bits = u32();
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        return f;
-    }
-
-    // Steps over n bytes; the caller has checked remaining().
-    void skip(std::size_t n) { pos_ += std::min(n, remaining()); }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
-    bool exhausted_ = false;
-};
-
-bool sameTag(const std::uint8_t* a, const char (&b)[4]) {
-    return std::memcmp(a, b, 4) == 0;
-}
+using detail::ByteReader;
+using detail::sameTag;
 
 // Parsers return nullptr on success, otherwise the failure message.
 using Failure = const char*;
 
-Failure parseIcons(Reader body, KillData& data) {
+Failure parseIcons(ByteReader body, KillData& data) {
     if (body.remaining() < 4)
         return "damaged kill-feed data section";
     const std::uint32_t count = body.u32();
@@ -116,7 +57,7 @@ Failure parseIcons(Reader body, KillData& data) {
         icon.name.assign(reinterpret_cast<const char*>(body.here()), nameLength);
         body.skip(nameLength);
         const std::uint32_t width = body.u16();
-        if (body.remaining() < 2 || body.exhausted())
+        if (body.remaining() < 2 || !body.ok())
             return "damaged kill-feed icon";
         const std::uint32_t height = body.u16();
         if (width == 0 || height == 0 || width > kMaxIconSide || height > kMaxIconSide)
@@ -188,13 +129,13 @@ struct StoredHeader {
     float relativeWidth = 0.0f;
 };
 
-Failure parseDamageLog(Reader body, KillData& data, StoredHeader& stored) {
+Failure parseDamageLog(ByteReader body, KillData& data, StoredHeader& stored) {
     const bool hasRelativeWidth = body.remaining() >= 4;
     const float relativeWidth = hasRelativeWidth ? body.f32() : 0.0f;
     data.damageLogWidth = relativeWidth;
     const std::uint32_t width = body.u16();
     const std::uint32_t height = body.u16();
-    if (!hasRelativeWidth || body.exhausted() || width == 0 || height == 0 || width > kMaxDamageLogWidth ||
+    if (!hasRelativeWidth || !body.ok() || width == 0 || height == 0 || width > kMaxDamageLogWidth ||
         height > kMaxDamageLogHeight || !(relativeWidth > 0.0f && relativeWidth <= 1.0f))
         return "damaged damage-log template";
     const std::size_t n = static_cast<std::size_t>(width) * height;
@@ -235,11 +176,11 @@ void buildDamageLog(const StoredHeader& stored, KillData& data) {
     }
 }
 
-Failure parseDigits(Reader body, KillData& data) {
+Failure parseDigits(ByteReader body, KillData& data) {
     const bool hasLength = body.remaining() >= 4;
     const std::uint32_t length = body.u32();
     const std::uint32_t keys = body.u32();
-    if (!hasLength || length != kDigitTemplateLength || body.exhausted() || keys > kMaxDigitKeys)
+    if (!hasLength || length != kDigitTemplateLength || !body.ok() || keys > kMaxDigitKeys)
         return "damaged distance templates";
     data.digitLength = kDigitTemplateLength;
     data.digits.cellLength = kDigitTemplateLength;
@@ -247,7 +188,7 @@ Failure parseDigits(Reader body, KillData& data) {
     for (std::uint32_t k = 0; k < keys; ++k) {
         const auto key = static_cast<signed char>(body.u8());
         const std::uint32_t count = body.u32();
-        if (body.exhausted() || count > kMaxDigitTemplates)
+        if (!body.ok() || count > kMaxDigitTemplates)
             return "damaged distance templates";
         detail::TemplateList& list = data.digits.byChar[key];
         for (std::uint32_t t = 0; t < count; ++t) {
@@ -275,40 +216,10 @@ std::shared_ptr<const KillData> failWith(std::string* error, const char* message
 
 // --- writer ---
 
-void putU16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void putU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-void putF32(std::vector<std::uint8_t>& out, float f) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    putU32(out, bits);
-}
-
-// Writes tag and a length placeholder; close() patches the length in.
-class Section {
-public:
-    Section(std::vector<std::uint8_t>& out, const char (&tag)[4]) : out_(out) {
-        out_.insert(out_.end(), tag, tag + 4);
-        lengthAt_ = out_.size();
-        putU32(out_, 0);
-    }
-    void close() {
-        const auto length = static_cast<std::uint32_t>(out_.size() - lengthAt_ - 4);
-        for (std::size_t i = 0; i < 4; ++i)
-            out_[lengthAt_ + i] = static_cast<std::uint8_t>(length >> (8 * i));
-    }
-
-private:
-    std::vector<std::uint8_t>& out_;
-    std::size_t lengthAt_ = 0;
-};
+using detail::putF32;
+using detail::putU16;
+using detail::putU32;
+using Section = detail::SectionWriter;
 
 bool storable(const KillDataSource::Icon& icon) {
     return icon.name.size() <= 255 && icon.width >= 1 && icon.height >= 1 &&
@@ -510,29 +421,27 @@ void blurAndRemoveLocalMean(std::vector<float>& values, int width, int height) {
 
 std::shared_ptr<const KillData> parseKillData(const std::uint8_t* bytes, std::size_t size,
                                               std::string* error) {
-    Reader file(bytes, size);
-    if (file.remaining() < 4 || !sameTag(file.here(), kKillDataMagic))
+    ByteReader file(bytes, size);
+    std::uint32_t sections = 0;
+    switch (detail::readFileStart(file, kKillDataMagic, kKillDataVersion, sections)) {
+    case detail::FileStart::NotThisFile:
         return failWith(error, "not a kill-feed data file");
-    file.skip(4);
-    if (file.remaining() < 4 || file.u32() != kKillDataVersion)
+    case detail::FileStart::OtherVersion:
         return failWith(error, "unsupported kill-feed data version");
-    const std::uint32_t sections = file.u32();
+    case detail::FileStart::Ok:
+        break;
+    }
 
     auto data = std::make_shared<KillData>();
     StoredHeader header;
     const detail::Seal seal(bytes, size);
     bool checked = false;
     for (std::uint32_t s = 0; s < sections; ++s) {
-        const std::size_t at = file.position();
-        std::uint8_t tag[4] = {0, 0, 0, 0};
-        for (std::uint8_t& t : tag)
-            t = file.u8();
-        const bool hasLength = file.remaining() >= 4;
-        const std::uint32_t length = file.u32();
-        if (!hasLength || file.exhausted() || length > file.remaining())
+        detail::Section section;
+        if (!detail::nextSection(file, section))
             return failWith(error, "truncated kill-feed data");
-        const Reader body(file.here(), length);
-        file.skip(length);
+        const char* tag = section.tag;
+        const ByteReader& body = section.payload;
 
         Failure failure = nullptr;
         if (sameTag(tag, kTagIcons))
@@ -542,7 +451,7 @@ std::shared_ptr<const KillData> parseKillData(const std::uint8_t* bytes, std::si
         else if (sameTag(tag, kTagDistanceDigits))
             failure = parseDigits(body, *data);
         else if (sameTag(tag, detail::kTagChecksum)) {
-            if (!seal.matches(at, length))
+            if (!seal.matches(section.offset, section.length))
                 failure = "kill-feed data checksum does not match";
             checked = true;
         }
@@ -573,16 +482,13 @@ std::shared_ptr<const KillData> loadKillData(const std::string& path, std::strin
 }
 
 std::vector<std::uint8_t> serializeKillData(const KillDataSource& source) {
-    std::vector<std::uint8_t> out(kKillDataMagic, kKillDataMagic + 4);
-    putU32(out, kKillDataVersion);
-    const std::size_t countAt = out.size();
-    putU32(out, 0);
+    std::vector<std::uint8_t> out;
+    const std::size_t countAt = detail::putFileStart(out, kKillDataMagic, kKillDataVersion);
     std::uint32_t sections = 0;
     sections += writeIcons(out, source);
     sections += writeDamageLog(out, source);
     sections += writeDigits(out, source);
-    for (std::size_t i = 0; i < 4; ++i)
-        out[countAt + i] = static_cast<std::uint8_t>(sections >> (8 * i));
+    detail::patchU32(out, countAt, sections);
     detail::appendChecksum(out);
     return out;
 }

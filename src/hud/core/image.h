@@ -4,7 +4,7 @@
 // from one captured frame, connected components, text rows, and the sampling
 // and correlation of character cells against the model's templates.
 
-#include "hud/model.h"
+#include "hud/core/model.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -157,14 +157,18 @@ float dot(const float* a, const float* b, std::size_t n);
 // each, but one pass over `a` serves several vectors.
 void dotMany(const float* a, const float* const* b, std::size_t count, std::size_t n, float* out);
 
-// Best correlation of `cell` with any of the templates; -2 for none. A
+// The score of a cell that nothing was compared with: below every
+// correlation (which lies in -1..1), so any real comparison beats it.
+constexpr float kNoScore = -2.0f;
+
+// Best correlation of `cell` with any of the templates; kNoScore for none. A
 // template shorter than n cannot be compared and is passed over.
 float bestTemplateScore(const float* cell, const detail::TemplateList& templates, std::size_t n);
 
 struct GlyphClass {
     char character = '?';
-    float score = -2.0f;
-    float second = -2.0f;
+    float score = kNoScore;
+    float second = kNoScore;
 };
 
 // Best and second-best character of `charset` for a normalised glyph cell.

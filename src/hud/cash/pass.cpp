@@ -1,6 +1,6 @@
-#include "hud/search.h"
+#include "hud/cash/pass.h"
 
-#include "hud/money.h"
+#include "hud/cash/money.h"
 
 #include <algorithm>
 #include <cmath>
@@ -98,7 +98,7 @@ float digitScoreRightOf(const Model& model, const FramePlanes& planes, const Mon
                         char last) {
     MoneyRowContext ctx(planes.ink, line.top, line.bottom, line.height, model.money, model.moneyPairs);
     const WidthTable& widths = moneyWidths();
-    float best = -2.0f;
+    float best = kNoScore;
     for (char c = '0'; c <= '9'; ++c) {
         const double x = lastX + (widths.of(last) + widths.of(c)) / 2.0 * line.height;
         best = std::max(best, bestPosition(ctx, x, c, kMissedDigitRadius).score);

@@ -4,8 +4,9 @@
 // kill tracker follows feed rows while they scroll and votes on each, the down
 // tracker turns damage-log scores into "went down" and "got up".
 
-#include "hud/feed.h"
-#include "hud/plate.h"
+#include "hud/feed/feed.h"
+#include "hud/plate/down.h"
+#include "hud/plate/plate.h"
 
 #include <cstdint>
 #include <string>
@@ -73,9 +74,13 @@ struct DownTracker {
     float y = 0.0f;
 };
 
-// 0 no change, 1 the player went down (since = first of the two hits),
-// 2 the damage log disappeared (since = now).
-int trackDown(DownTracker& tracker, std::int64_t now, const DownRead& read);
+enum class DownChange {
+    None,
+    WentDown, // since = first of the two hits
+    Gone,     // the damage log disappeared; since = now
+};
+
+DownChange trackDown(DownTracker& tracker, std::int64_t now, const DownRead& read);
 
 // The kill-feed detail text of a sample: rows, plate and damage-log reads,
 // each line ending in "\n".

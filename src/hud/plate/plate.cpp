@@ -1,6 +1,6 @@
-#include "hud/plate.h"
+#include "hud/plate/plate.h"
 
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <algorithm>
 #include <cmath>
@@ -127,7 +127,7 @@ bool isBracket(const Blob& b, double cap) {
 }
 
 float charScore(const float* cell, char c, const Model& model, const KillData& killData) {
-    float best = -2.0f;
+    float best = kNoScore;
     if (const detail::TemplateList* list = model.glyphs.find(c))
         best = std::max(best, bestTemplateScore(cell, *list, kGlyphCellLength));
     if (const detail::TemplateList* list = killData.digits.find(c))
@@ -307,7 +307,7 @@ PlateRead readPlate(const Model& model, const KillData& killData, const std::uin
             out.read.push_back(' ');
         for (int i = 0; i < s.wordLengths[w]; ++i, ++k) {
             char best = '?';
-            float bestScore = -2.0f;
+            float bestScore = kNoScore;
             for (std::size_t c = 0; c < detail::kPlateCharCount; ++c)
                 if (s.scores[k][c] > bestScore) {
                     bestScore = s.scores[k][c];

@@ -1,4 +1,4 @@
-#include "hud/feed.h"
+#include "hud/feed/feed.h"
 
 #include <algorithm>
 #include <cmath>
@@ -261,8 +261,8 @@ struct Piece {
     bool digitShape = false; // tall and narrow enough to be a figure
     bool classified = false; // character, best and second hold the figure reading
     char character = '?';
-    float best = -2.0f;
-    float second = -2.0f;
+    float best = kNoScore;
+    float second = kNoScore;
     int tx0 = 0, ty0 = 0, tx1 = 0, ty1 = 0;
     int ww = 0, hh = 0, fullest = 0, pixels = 0;
     int to = 0; // the cut position the piece ends at (exclusive)
@@ -396,7 +396,7 @@ struct FigureSearch {
             p.ww >= 0.4 * cap && p.ww <= 1.3 * cap && p.ty1 >= bottom - 0.25 * cap) {
             const detail::TemplateList* mList = templates.find('m');
             p.character = 'm';
-            p.second = -2.0f;
+            p.second = kNoScore;
             if (mList && p.ww >= 0.45 * cap) {
                 figureCell(*ctx.planes, box(p), top, bottom, s.cell);
                 p.best = bestTemplateScore(s.cell, *mList, kGlyphCellLength);

@@ -1,41 +1,19 @@
-#include "hud/image.h"
+#include "hud/core/image.h"
+
+#include "hud/core/simd.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
-// SSE2 is part of every x86-64 target; elsewhere the plain loops below do
-// the same arithmetic in the same order.
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#define CORVEX_HUD_SSE2 1
-#include <emmintrin.h>
-#else
-#define CORVEX_HUD_SSE2 0
-#endif
-
-// The AVX paths are compiled for 64-bit x86 only and chosen at run time, so
-// the library still runs on processors (or systems) without AVX. GCC and
-// clang build them through a per-function target; MSVC accepts the
-// intrinsics anywhere. Only "avx" is enabled, never "fma": a fused
-// multiply-add would round differently from the separate product and sum.
-#if defined(__x86_64__) || defined(_M_X64)
-#define CORVEX_HUD_AVX 1
-#include <immintrin.h>
-#if defined(_MSC_VER) && !defined(__clang__)
-#include <intrin.h>
-#define CORVEX_HUD_TARGET_AVX
-#else
-#include <cpuid.h>
-#define CORVEX_HUD_TARGET_AVX __attribute__((target("avx")))
-#endif
-#else
-#define CORVEX_HUD_AVX 0
-#endif
-
 namespace hud {
 
 namespace {
+
+#if CORVEX_HUD_AVX
+using detail::haveAvx;
+#endif
 
 std::size_t area(int w, int h) {
     return static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
@@ -45,43 +23,6 @@ bool sizeAcceptable(int w, int h) {
     return w > 0 && h > 0 && w <= kMaxFrameSide && h <= kMaxFrameSide &&
            static_cast<std::int64_t>(w) * h <= kMaxFramePixels;
 }
-
-#if CORVEX_HUD_AVX
-// AVX needs the processor to have it and the system to save the upper
-// halves of the registers on a context switch (XCR0 bits 1 and 2).
-bool detectAvx() {
-    unsigned int ecx = 0;
-#if defined(_MSC_VER) && !defined(__clang__)
-    int regs[4] = {0, 0, 0, 0};
-    __cpuid(regs, 1);
-    ecx = static_cast<unsigned int>(regs[2]);
-#else
-    unsigned int eax = 0;
-    unsigned int ebx = 0;
-    unsigned int edx = 0;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx))
-        return false;
-#endif
-    const bool osxsave = (ecx & (1u << 27)) != 0;
-    const bool avx = (ecx & (1u << 28)) != 0;
-    if (!osxsave || !avx)
-        return false;
-#if defined(_MSC_VER) && !defined(__clang__)
-    const unsigned long long xcr0 = _xgetbv(0);
-#else
-    unsigned int lo = 0;
-    unsigned int hi = 0;
-    __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-    const unsigned long long xcr0 = (static_cast<unsigned long long>(hi) << 32) | lo;
-#endif
-    return (xcr0 & 6u) == 6u;
-}
-
-bool haveAvx() {
-    static const bool available = detectAvx();
-    return available;
-}
-#endif
 
 struct PickMin {
     float operator()(float a, float b) const { return b < a ? b : a; }
@@ -1333,7 +1274,7 @@ void dotMany(const float* a, const float* const* b, std::size_t count, std::size
 }
 
 float bestTemplateScore(const float* cell, const detail::TemplateList& templates, std::size_t n) {
-    float best = -2.0f;
+    float best = kNoScore;
     const float* block[4];
     float scores[4];
     std::size_t count = 0;
@@ -1401,7 +1342,7 @@ void classifyGlyphs(const float* const* cells, std::size_t count, const detail::
             if (!list)
                 continue;
             float best[kBlock];
-            std::fill(best, best + kBlock, -2.0f);
+            std::fill(best, best + kBlock, kNoScore);
             for (const detail::Template& t : *list) {
                 if (t.size() < n)
                     continue;

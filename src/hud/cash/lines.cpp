@@ -1,7 +1,7 @@
-#include "hud/lines.h"
+#include "hud/cash/lines.h"
 
-#include "hud/money.h"
-#include "hud/vocab.h"
+#include "hud/cash/money.h"
+#include "hud/cash/vocab.h"
 
 #include <algorithm>
 #include <array>

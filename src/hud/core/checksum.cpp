@@ -1,4 +1,4 @@
-#include "hud/checksum.h"
+#include "hud/core/checksum.h"
 
 #include <array>
 #include <cstring>

@@ -7,9 +7,9 @@
 // and decides from the way the game draws the player's own name whether the
 // player killed, died, both or neither. Names are never read as text.
 
-#include "hud/image.h"
-#include "hud/killdata.h"
-#include "hud/model.h"
+#include "hud/core/image.h"
+#include "hud/feed/killdata.h"
+#include "hud/core/model.h"
 
 #include <cstdint>
 #include <string>

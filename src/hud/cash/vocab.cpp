@@ -1,4 +1,4 @@
-#include "hud/vocab.h"
+#include "hud/cash/vocab.h"
 
 #include <algorithm>
 #include <array>
