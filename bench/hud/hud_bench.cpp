@@ -84,7 +84,7 @@ BENCHMARK(BM_readHud)->Unit(benchmark::kMillisecond);
 void BM_readHudSecondAttempt(benchmark::State& state) {
     const Fixture& f = fixture();
     static const QImage capture = [] {
-        synth::FrameSpec look;
+        synth::FrameContent look;
         look.width = 1280;
         look.height = 720;
         look.hudScale = 0.9400272872631259;

@@ -273,7 +273,7 @@ TEST_F(FeedFrames, AMachineGunOfThinStrokesStillStandsBeforeTheDistance) {
     // white or light grey for the icon before the bracket; without it the
     // bracket, and with it the player's death, were lost. The game's own
     // look, then the range's ends.
-    synth::FrameSpec f = frame(1920, 1080, 1806197092u);
+    synth::FrameContent f = frame(1920, 1080, 1806197092u);
     f.hudScale = 1.040840530881683;
     f.degradation.sourceScale = 0.7585474358149125;
     f.degradation.jpegQuality = 95;
@@ -307,7 +307,7 @@ TEST_F(FeedFrames, AThinRifleOnALightSceneLeavesThePlayersNameBeforeIt) {
     synth::MatchOptions options;
     options.variation.lookRange = true;
     const synth::MatchSequence match(13, options);
-    synth::FrameSpec f = match.frame(628);
+    synth::FrameContent f = match.frame(628);
     ASSERT_TRUE(f.feed && !f.feed->rows.empty());
     ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
     ASSERT_EQ(f.feed->rows.front().distance, 814);

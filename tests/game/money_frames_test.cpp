@@ -167,7 +167,7 @@ TEST_F(MoneyFrames, SoftSmallDigitsWhoseLineComesOutShortReadCertain) {
         {0.8589120608368936, 63463136u, false, 91, 0.3842096475202246, 1.0, 1434, -645},
     };
     for (const Case& c : cases) {
-        const synth::FrameSpec f =
+        const synth::FrameContent f =
             frame(1280, 720, c.k, c.scene, c.bright, c.jpeg, c.blur, c.sourceScale, c.balance, c.change);
         SCOPED_TRACE(synth::moneyText(c.balance));
         const hud::HudReading r = read(f);
@@ -189,14 +189,14 @@ TEST_F(MoneyFrames, ABalanceTooSoftForTheMarginTestReadsOnItsGrownLine) {
     // The short line put the last digit's right edge outside the margin test,
     // and the read from where the margin says the digit stands started a few
     // pixels wide of it: nothing was read at all.
-    const synth::FrameSpec f = frame(1280, 720, 1.1105675916244961, 1748836706u, false, 71,
+    const synth::FrameContent f = frame(1280, 720, 1.1105675916244961, 1748836706u, false, 71,
                                      0.6007161626604938, 1.0145633208335392, 7778, -809);
     const hud::HudReading r = read(f);
     ASSERT_TRUE(r.found);
     EXPECT_TRUE(r.balanceCertain && r.balance == 7778) << text(r);
     EXPECT_EQ(r.balanceText, "$7,778");
     expectNeverWrongAndCertain(r, 7778, -809);
-    for (const synth::FrameSpec& g : {smallest(f), largest(f)}) {
+    for (const synth::FrameContent& g : {smallest(f), largest(f)}) {
         SCOPED_TRACE(std::to_string(g.height) + " lines");
         const hud::HudReading e = read(g);
         EXPECT_TRUE(e.balanceCertain && e.balance == 7778) << text(e);
@@ -208,7 +208,7 @@ TEST_F(MoneyFrames, ABalanceFarTallerThanItsBlobsReadsOnTheInksExtent) {
     // Low contrast and blur at 720 lines: the blobs of "$9,242,012" came out
     // 18 pixels tall for digits of 28, too short for any fixed grow, and the
     // last digit then missed the margin test: nothing was read.
-    const synth::FrameSpec f = frame(1280, 720, 1.0566481014221574, 2547355060u, false, 73,
+    const synth::FrameContent f = frame(1280, 720, 1.0566481014221574, 2547355060u, false, 73,
                                      0.5708049219616949, 1.0, 9242012, std::nullopt);
     const hud::HudReading r = read(f);
     ASSERT_TRUE(r.found);
@@ -242,7 +242,7 @@ TEST_F(MoneyFrames, FaintDigitsReadOnInkRampedToTheirOwnContrast) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(synth::moneyText(c.balance));
-        const synth::FrameSpec f =
+        const synth::FrameContent f =
             frame(1280, 720, c.k, c.scene, false, c.jpeg, c.blur, c.sourceScale, c.balance, c.change);
         const hud::HudReading r = read(f);
         EXPECT_TRUE(r.balanceCertain && r.balance == c.balance) << text(r);
