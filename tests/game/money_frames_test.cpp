@@ -190,7 +190,7 @@ TEST_F(MoneyFrames, ABalanceTooSoftForTheMarginTestReadsOnItsGrownLine) {
     // and the read from where the margin says the digit stands started a few
     // pixels wide of it: nothing was read at all.
     const synth::FrameContent f = frame(1280, 720, 1.1105675916244961, 1748836706u, false, 71,
-                                     0.6007161626604938, 1.0145633208335392, 7778, -809);
+                                        0.6007161626604938, 1.0145633208335392, 7778, -809);
     const hud::HudReading r = read(f);
     ASSERT_TRUE(r.found);
     EXPECT_TRUE(r.balanceCertain && r.balance == 7778) << text(r);
@@ -209,7 +209,7 @@ TEST_F(MoneyFrames, ABalanceFarTallerThanItsBlobsReadsOnTheInksExtent) {
     // 18 pixels tall for digits of 28, too short for any fixed grow, and the
     // last digit then missed the margin test: nothing was read.
     const synth::FrameContent f = frame(1280, 720, 1.0566481014221574, 2547355060u, false, 73,
-                                     0.5708049219616949, 1.0, 9242012, std::nullopt);
+                                        0.5708049219616949, 1.0, 9242012, std::nullopt);
     const hud::HudReading r = read(f);
     ASSERT_TRUE(r.found);
     EXPECT_TRUE(r.balanceCertain && r.balance == 9242012) << text(r);
