@@ -136,8 +136,8 @@ void addRead(FeedTrack& t, std::int64_t now, const FeedRow& row, int d) {
         ++t.bothVotes;
         break;
     case PlayerSide::Neither:
-    default: // and whatever a damaged row might carry: "not me"
-        // unless a name was lost: the player's name, dimmed on a light scene
+    default:
+        // "Not me", unless a name was lost: the player's name, dimmed on a light scene
         // or taken for the icon, cannot say "not me" by its absence, and a
         // row such reads outnumber would never be judged.
         if (row.killer.n == 0 || row.victim.n == 0)
