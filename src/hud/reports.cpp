@@ -76,7 +76,7 @@ void onFeedRead(CombatState& state, std::int64_t now, const FeedRead& read, std:
     trackFeed(state.kills, now, read, kills);
     for (const KillEvent& k : kills) {
         CombatEvent e;
-        e.kind = k.kind == 0 ? CombatEvent::Kill : CombatEvent::Death;
+        e.kind = k.kind == KillKind::Kill ? CombatEvent::Kill : CombatEvent::Death;
         e.t = k.time;
         e.dist = k.distance;
         e.wtype = k.weapon;

@@ -57,6 +57,7 @@ protected:
 };
 
 using W = synth::FeedWho;
+using Side = hud::PlayerSide;
 
 TEST_F(FeedFrames, RowsReadWhoKilledWhomWithIconDistanceAndHeadshot) {
     synth::FrameContent f = frame(1920, 1080, 11);
@@ -80,32 +81,32 @@ TEST_F(FeedFrames, RowsReadWhoKilledWhomWithIconDistanceAndHeadshot) {
         EXPECT_GT(r.rows[i].y, r.rows[i - 1].y);
 
     const hud::FeedRow& kill = r.rows[0];
-    EXPECT_EQ(kill.side, 1) << kill.text;
+    EXPECT_EQ(kill.side, Side::Killer) << kill.text;
     EXPECT_TRUE(kill.hasDistance);
     EXPECT_EQ(kill.distance, 1234);
     EXPECT_EQ(kill.icon, "sniper");
     EXPECT_TRUE(kill.headshot);
 
-    EXPECT_EQ(r.rows[1].side, 2) << r.rows[1].text;
+    EXPECT_EQ(r.rows[1].side, Side::Victim) << r.rows[1].text;
     EXPECT_EQ(r.rows[1].distance, 7);
     EXPECT_EQ(r.rows[1].icon, "shotgun");
     EXPECT_FALSE(r.rows[1].headshot);
 
-    EXPECT_EQ(r.rows[2].side, 3) << r.rows[2].text;
+    EXPECT_EQ(r.rows[2].side, Side::Both) << r.rows[2].text;
     EXPECT_EQ(r.rows[2].distance, 12);
 
-    EXPECT_EQ(r.rows[3].side, 0) << r.rows[3].text;
+    EXPECT_EQ(r.rows[3].side, Side::Neither) << r.rows[3].text;
     EXPECT_TRUE(r.rows[3].killer.tm);
     EXPECT_EQ(r.rows[3].distance, 85);
 
-    EXPECT_EQ(r.rows[4].side, 0) << r.rows[4].text;
+    EXPECT_EQ(r.rows[4].side, Side::Neither) << r.rows[4].text;
     EXPECT_TRUE(r.rows[4].squadKiller);
     EXPECT_FALSE(r.rows[4].squadVictim);
     EXPECT_EQ(r.rows[4].distance, 340);
 
     // Without a bracket nothing is decided, whatever the colours say.
     EXPECT_FALSE(r.rows[5].hasBracket());
-    EXPECT_EQ(r.rows[5].side, 0);
+    EXPECT_EQ(r.rows[5].side, Side::Neither);
 }
 
 TEST_F(FeedFrames, TheOrangeMarkerOnBothSidesIsASelfKill) {
@@ -140,18 +141,18 @@ TEST_F(FeedFrames, TheOrangeMarkerOnBothSidesIsASelfKill) {
         // never a wrong side.
         if (look.blur > 1.0) {
             for (int i : {0, 1, 3})
-                EXPECT_TRUE(r.rows[static_cast<std::size_t>(i)].side == 0 ||
-                            r.rows[static_cast<std::size_t>(i)].side == (i == 3 ? 1 : 3))
+                EXPECT_TRUE(r.rows[static_cast<std::size_t>(i)].side == Side::Neither ||
+                            r.rows[static_cast<std::size_t>(i)].side == (i == 3 ? Side::Killer : Side::Both))
                     << look.height << " " << r.rows[static_cast<std::size_t>(i)].text;
-            EXPECT_EQ(r.rows[2].side, 0) << look.height << " " << r.rows[2].text;
-            EXPECT_EQ(r.rows[4].side, 0) << look.height << " " << r.rows[4].text;
+            EXPECT_EQ(r.rows[2].side, Side::Neither) << look.height << " " << r.rows[2].text;
+            EXPECT_EQ(r.rows[4].side, Side::Neither) << look.height << " " << r.rows[4].text;
             continue;
         }
-        EXPECT_EQ(r.rows[0].side, 3) << look.height << " " << r.rows[0].text;
-        EXPECT_EQ(r.rows[1].side, 3) << look.height << " " << r.rows[1].text;
-        EXPECT_EQ(r.rows[2].side, 0) << look.height << " " << r.rows[2].text;
-        EXPECT_EQ(r.rows[3].side, 1) << look.height << " " << r.rows[3].text;
-        EXPECT_EQ(r.rows[4].side, 0) << look.height << " " << r.rows[4].text;
+        EXPECT_EQ(r.rows[0].side, Side::Both) << look.height << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[1].side, Side::Both) << look.height << " " << r.rows[1].text;
+        EXPECT_EQ(r.rows[2].side, Side::Neither) << look.height << " " << r.rows[2].text;
+        EXPECT_EQ(r.rows[3].side, Side::Killer) << look.height << " " << r.rows[3].text;
+        EXPECT_EQ(r.rows[4].side, Side::Neither) << look.height << " " << r.rows[4].text;
     }
 }
 
@@ -170,7 +171,7 @@ TEST_F(FeedFrames, DistancesOfOneToFourDigitsAtEveryResolution) {
         for (std::size_t i = 0; i < 4; ++i) {
             EXPECT_TRUE(r.rows[i].hasDistance) << size[1] << " " << distances[i] << " " << r.rows[i].text;
             EXPECT_EQ(r.rows[i].distance, distances[i]) << size[1];
-            EXPECT_EQ(r.rows[i].side, 1) << size[1] << " " << r.rows[i].text;
+            EXPECT_EQ(r.rows[i].side, Side::Killer) << size[1] << " " << r.rows[i].text;
         }
     }
 }
@@ -261,10 +262,10 @@ TEST_F(FeedFrames, KillerNamesHalfACapBeforeTheIconReadAtTheGamesOwnLook) {
         f.feed = feed;
         const hud::FeedRead r = readFeed(f);
         ASSERT_EQ(r.rows.size(), 3u) << c.height << " " << r.note;
-        EXPECT_EQ(r.rows[0].side, 1) << c.height << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << c.height << " " << r.rows[0].text;
         EXPECT_EQ(r.rows[0].distance, 85) << c.height;
-        EXPECT_EQ(r.rows[1].side, 1) << c.height << " " << r.rows[1].text;
-        EXPECT_EQ(r.rows[2].side, 2) << c.height << " " << r.rows[2].text;
+        EXPECT_EQ(r.rows[1].side, Side::Killer) << c.height << " " << r.rows[1].text;
+        EXPECT_EQ(r.rows[2].side, Side::Victim) << c.height << " " << r.rows[2].text;
     }
 }
 
@@ -293,7 +294,7 @@ TEST_F(FeedFrames, AMachineGunOfThinStrokesStillStandsBeforeTheDistance) {
         f.look = look;
         const hud::FeedRead r = readFeed(f);
         ASSERT_EQ(r.rows.size(), 1u) << look.iconHeight << " " << r.note;
-        EXPECT_EQ(r.rows[0].side, 2) << look.iconHeight << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].side, Side::Victim) << look.iconHeight << " " << r.rows[0].text;
         EXPECT_TRUE(r.rows[0].hasDistance) << look.iconHeight;
         EXPECT_EQ(r.rows[0].distance, 59) << look.iconHeight;
     }
@@ -316,7 +317,7 @@ TEST_F(FeedFrames, AThinRifleOnALightSceneLeavesThePlayersNameBeforeIt) {
             f.look = synth::Look{};
         const hud::FeedRead r = readFeed(f);
         ASSERT_FALSE(r.rows.empty()) << r.note;
-        EXPECT_EQ(r.rows[0].side, 1) << exact << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << exact << " " << r.rows[0].text;
         EXPECT_EQ(r.rows[0].distance, 814) << exact;
         EXPECT_GE(r.rows[0].killer.n, 4) << exact;
     }

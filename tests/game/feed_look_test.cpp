@@ -15,6 +15,7 @@
 namespace {
 
 using W = synth::FeedWho;
+using Side = hud::PlayerSide;
 
 class FeedLook : public FootageTest {
 protected:
@@ -41,12 +42,12 @@ protected:
 // underscore), a teammate's self-kill, a kill and a death.
 struct Expected {
     synth::FeedRowContent painted;
-    int side;
+    Side side;
 };
 
 std::vector<Expected> selfKillRows() {
     auto r = [](const char* killer, W kw, const char* victim, W vw, const char* icon, int distance,
-                bool headshot, int side) {
+                bool headshot, Side side) {
         synth::FeedRowContent s;
         s.killer = killer;
         s.killerWho = kw;
@@ -58,11 +59,11 @@ std::vector<Expected> selfKillRows() {
         return Expected{s, side};
     };
     return {
-        r("MEULPU_7", W::Me, "MEULPU_7", W::Me, "grenade", 3, false, 3),
-        r("CORVEX_ME", W::Me, "CORVEX_ME", W::Me, "explosion", 0, false, 3),
-        r("AXOLOTL_7", W::Team, "AXOLOTL_7", W::Team, "grenade", 4, false, 0),
-        r("CORVEX_ME", W::Me, "RAVEN_22", W::Enemy, "rifle", 85, false, 1),
-        r("KESTREL", W::Enemy, "CORVEX_ME", W::Me, "sniper", 340, true, 2),
+        r("MEULPU_7", W::Me, "MEULPU_7", W::Me, "grenade", 3, false, Side::Both),
+        r("CORVEX_ME", W::Me, "CORVEX_ME", W::Me, "explosion", 0, false, Side::Both),
+        r("AXOLOTL_7", W::Team, "AXOLOTL_7", W::Team, "grenade", 4, false, Side::Neither),
+        r("CORVEX_ME", W::Me, "RAVEN_22", W::Enemy, "rifle", 85, false, Side::Killer),
+        r("KESTREL", W::Enemy, "CORVEX_ME", W::Me, "sniper", 340, true, Side::Victim),
     };
 }
 

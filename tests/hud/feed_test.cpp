@@ -351,7 +351,7 @@ TEST(FeedRows, ReadsAFullRow) {
     EXPECT_TRUE(mine.killer.sh);
     EXPECT_FALSE(mine.victim.sh || mine.victim.tm || mine.killer.tm);
     EXPECT_GT(mine.alike, 0.99f);
-    EXPECT_EQ(mine.side, 1);
+    EXPECT_EQ(mine.side, PlayerSide::Killer);
     EXPECT_FLOAT_EQ(mine.confidence, 0.9f);
     EXPECT_TRUE(mine.bright);
     EXPECT_EQ(mine.icon, "rifle");
@@ -366,14 +366,14 @@ TEST(FeedRows, ReadsAFullRow) {
     EXPECT_TRUE(others.hasDistance);
     EXPECT_EQ(others.distance, 50);
     ASSERT_EQ(others.glyphs.size(), 2u);
-    EXPECT_EQ(others.side, 0);
+    EXPECT_EQ(others.side, PlayerSide::Neither);
     EXPECT_TRUE(others.headshot);
     EXPECT_TRUE(others.icon.empty());
 
     // Without a bracket the sides stay undecided whatever the colours.
     const FeedRow& plain = read.rows[2];
     EXPECT_FALSE(plain.hasBracket());
-    EXPECT_EQ(plain.side, 0);
+    EXPECT_EQ(plain.side, PlayerSide::Neither);
     EXPECT_EQ(plain.killer.n, 5);
     EXPECT_TRUE(plain.killer.sh);
     EXPECT_TRUE(plain.icon.empty());
@@ -398,11 +398,11 @@ TEST(FeedRows, WhiteFragmentsBeforeTheBracketAreAnIcon) {
             // Letter-sized, but icon white: the zone reaches back to the
             // name, and the player's name with its marker makes the kill.
             EXPECT_EQ(r.killer.n, 5);
-            EXPECT_EQ(r.side, 1);
+            EXPECT_EQ(r.side, PlayerSide::Killer);
         } else {
             // Grey like a name: a word the name cannot reach past.
             EXPECT_EQ(r.killer.n, 0);
-            EXPECT_EQ(r.side, 0);
+            EXPECT_EQ(r.side, PlayerSide::Neither);
         }
     }
 }
@@ -419,7 +419,7 @@ TEST(FeedRows, FiguresThatCannotBeADistanceAreRejected) {
         EXPECT_TRUE(read.rows[0].hasBracket());
         EXPECT_EQ(read.rows[0].glyphs.size(), 2u);
         EXPECT_FALSE(read.rows[0].hasDistance);
-        EXPECT_EQ(read.rows[0].side, 1); // the sides do not depend on the figures
+        EXPECT_EQ(read.rows[0].side, PlayerSide::Killer); // the sides do not depend on the figures
     }
     // A figure read at 0.69 is too weak; at 0.71 it stands.
     for (float score : {0.69f, 0.71f}) {
@@ -484,45 +484,46 @@ FeedRow sides(SideStats killer, SideStats victim, float alike = 0.0f, bool brack
 TEST(FeedSides, TheRulesForThePlayersOwnName) {
     // No bracket: nothing but the squad flags.
     FeedRow row = sides(name(5, 205, 0.05f, 0.05f, true), name(5, 170, 0.35f), 0.0f, false);
-    EXPECT_EQ(row.side, 0);
+    EXPECT_EQ(row.side, PlayerSide::Neither);
     EXPECT_FALSE(row.squadKiller);
     EXPECT_TRUE(row.squadVictim);
 
     // Marked and white: the killer.
     row = sides(name(5, 205, 0.05f, 0.05f, true), name(5, 170));
-    EXPECT_EQ(row.side, 1);
+    EXPECT_EQ(row.side, PlayerSide::Killer);
     EXPECT_FLOAT_EQ(row.confidence, 0.9f);
     // ... unless the other side is a white name 12 levels brighter.
     row = sides(name(5, 180, 0.05f, 0.05f, true), name(5, 192));
-    EXPECT_EQ(row.side, 0);
+    EXPECT_EQ(row.side, PlayerSide::Neither);
     EXPECT_FLOAT_EQ(row.confidence, 0.0f);
     // A two-letter name is never white, so it cannot object.
     row = sides(name(5, 180, 0.05f, 0.05f, true), name(2, 192));
-    EXPECT_EQ(row.side, 1);
+    EXPECT_EQ(row.side, PlayerSide::Killer);
 
     // The same white name on both sides: the player killed themself.
     row = sides(name(6, 200), name(6, 200), 0.93f);
-    EXPECT_EQ(row.side, 3);
+    EXPECT_EQ(row.side, PlayerSide::Both);
     EXPECT_FLOAT_EQ(row.confidence, 0.9f);
-    EXPECT_EQ(sides(name(6, 200), name(6, 200), 0.85f).side, 0); // shapes differ
+    EXPECT_EQ(sides(name(6, 200), name(6, 200), 0.85f).side, PlayerSide::Neither); // shapes differ
 
     // Unmarked: the clearly brighter white name.
-    EXPECT_EQ(sides(name(5, 170), name(5, 205)).side, 2);
-    EXPECT_EQ(sides(name(5, 205), name(5, 170)).side, 1);
+    EXPECT_EQ(sides(name(5, 170), name(5, 205)).side, PlayerSide::Victim);
+    EXPECT_EQ(sides(name(5, 205), name(5, 170)).side, PlayerSide::Killer);
     // A squad killer (warm letters) and a dim victim: no decision.
-    EXPECT_EQ(sides(name(5, 140, 0.35f, 0.4f), name(5, 155)).side, 0);
+    EXPECT_EQ(sides(name(5, 140, 0.35f, 0.4f), name(5, 155)).side, PlayerSide::Neither);
     // Nothing is decided when a name is brighter than the game draws names.
-    EXPECT_EQ(sides(name(5, 215), name(5, 170)).side, 0);
+    EXPECT_EQ(sides(name(5, 215), name(5, 170)).side, PlayerSide::Neither);
 
     // Facing a short name, a marked name must be brighter (160, not 145).
-    EXPECT_EQ(sides(name(2, 170), name(4, 170, 0.05f, 0.05f, true)).side, 2);
-    EXPECT_EQ(sides(name(2, 150), name(4, 150, 0.05f, 0.05f, true)).side, 0);
-    EXPECT_EQ(sides(name(3, 150), name(4, 150, 0.05f, 0.05f, true)).side, 2);
+    EXPECT_EQ(sides(name(2, 170), name(4, 170, 0.05f, 0.05f, true)).side, PlayerSide::Victim);
+    EXPECT_EQ(sides(name(2, 150), name(4, 150, 0.05f, 0.05f, true)).side, PlayerSide::Neither);
+    EXPECT_EQ(sides(name(3, 150), name(4, 150, 0.05f, 0.05f, true)).side, PlayerSide::Victim);
     // Both marked, one name short: the long one if white at 168, at 0.6.
     row = sides(name(2, 170, 0.05f, 0.05f, true), name(4, 170, 0.05f, 0.05f, true));
-    EXPECT_EQ(row.side, 2);
+    EXPECT_EQ(row.side, PlayerSide::Victim);
     EXPECT_FLOAT_EQ(row.confidence, 0.6f);
-    EXPECT_EQ(sides(name(2, 170, 0.05f, 0.05f, true), name(4, 165, 0.05f, 0.05f, true)).side, 0);
+    EXPECT_EQ(sides(name(2, 170, 0.05f, 0.05f, true), name(4, 165, 0.05f, 0.05f, true)).side,
+              PlayerSide::Neither);
 
     // A two-letter name is never squad, whatever its warmth.
     row = sides(name(2, 170, 0.5f), name(2, 170, 0.5f), 0.0f, false);
@@ -540,15 +541,15 @@ TEST(FeedSides, MarkersOnBothSides) {
     // The player's marker beside both names: a self-kill, however unlike the
     // names look (one lost its end to the icon) and however bright.
     FeedRow row = sides(marked(6, 200), marked(8, 205), 0.2f);
-    EXPECT_EQ(row.side, 3);
+    EXPECT_EQ(row.side, PlayerSide::Both);
     EXPECT_FLOAT_EQ(row.confidence, 0.9f);
-    EXPECT_EQ(sides(marked(3, 150), marked(3, 150)).side, 3);
-    EXPECT_EQ(sides(marked(5, 215), marked(5, 215)).side, 3);
+    EXPECT_EQ(sides(marked(3, 150), marked(3, 150)).side, PlayerSide::Both);
+    EXPECT_EQ(sides(marked(5, 215), marked(5, 215)).side, PlayerSide::Both);
     // A teammate who killed themself: alike white names, each beside the
     // team's marker, are not the player's.
-    EXPECT_EQ(sides(team(6, 200), team(6, 200), 0.95f).side, 0);
-    EXPECT_EQ(sides(team(6, 170), name(6, 170), 0.95f).side, 0);
-    EXPECT_EQ(sides(name(6, 170), name(6, 170), 0.95f).side, 3);
+    EXPECT_EQ(sides(team(6, 200), team(6, 200), 0.95f).side, PlayerSide::Neither);
+    EXPECT_EQ(sides(team(6, 170), name(6, 170), 0.95f).side, PlayerSide::Neither);
+    EXPECT_EQ(sides(name(6, 170), name(6, 170), 0.95f).side, PlayerSide::Both);
 }
 
 TEST(FeedTuningValues, DefaultsWhenTheEnvironmentIsSilent) {
@@ -596,7 +597,7 @@ TEST(FeedRows, MarkersAndSquadColours) {
     EXPECT_TRUE(r.victim.tm);
     EXPECT_FALSE(r.victim.sh);
     EXPECT_EQ(r.victim.n, 5);
-    EXPECT_EQ(r.side, 0);
+    EXPECT_EQ(r.side, PlayerSide::Neither);
     EXPECT_NE(r.text.find("| R n5 v170 w0.00 s0.00 TM |"), std::string::npos) << r.text;
 }
 

@@ -128,7 +128,7 @@ TEST(CombatEvents, ADeathEndsTheDownSoTheNextDownIsReported) {
     // Finished off: the feed shows the player as victim.
     hud::FeedRead feed;
     hud::FeedRow row;
-    row.side = 2;
+    row.side = hud::PlayerSide::Victim;
     row.y = 100;
     row.x0 = 20;
     row.x1 = 400;

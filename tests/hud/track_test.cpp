@@ -4,9 +4,12 @@
 
 namespace {
 
+using Side = hud::PlayerSide;
+using hud::KillKind;
+
 // A row of the same shape every pass unless `shape` says otherwise; distance
 // -1 means none was read.
-hud::FeedRow row(int y, int side, int distance = -1, float distanceConfidence = 0.9f, int shape = 0) {
+hud::FeedRow row(int y, Side side, int distance = -1, float distanceConfidence = 0.9f, int shape = 0) {
     hud::FeedRow r;
     r.y = y;
     r.x0 = 20;
@@ -58,41 +61,48 @@ std::vector<hud::KillEvent> clearKill(hud::FeedTracker& t, std::int64_t at, cons
 
 TEST(FeedTracker, VotesDecideOnceTheRowIsOldEnough) {
     hud::FeedTracker t;
-    EXPECT_TRUE(pass(t, 0, {row(100, 1)}).empty());
-    EXPECT_TRUE(pass(t, 100, {row(100, 1)}).empty());
-    EXPECT_TRUE(pass(t, 200, {row(100, 1)}).empty()); // three votes, but 200 ms young
-    hud::FeedRow other = row(100, 0, 50, 0.5f);       // bracketed, so it counts as a read
+    EXPECT_TRUE(pass(t, 0, {row(100, Side::Killer)}).empty());
+    EXPECT_TRUE(pass(t, 100, {row(100, Side::Killer)}).empty());
+    EXPECT_TRUE(pass(t, 200, {row(100, Side::Killer)}).empty()); // three votes, but 200 ms young
+    hud::FeedRow other = row(100, Side::Neither, 50, 0.5f);      // bracketed, so it counts as a read
     auto events = pass(t, 500, {other});
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].kind, 0);
+    EXPECT_EQ(events[0].kind, KillKind::Kill);
     EXPECT_EQ(events[0].time, 0);
     EXPECT_EQ(events[0].distance, -1);
     EXPECT_FLOAT_EQ(events[0].share, 0.75f);
     EXPECT_EQ(events[0].text, "4 reads: killer 3 victim 0 self 0 other 1, 0 distances, 0 icons");
-    EXPECT_TRUE(pass(t, 600, {row(100, 1)}).empty()); // judged once only
+    EXPECT_TRUE(pass(t, 600, {row(100, Side::Killer)}).empty()); // judged once only
     ASSERT_EQ(t.tracks.size(), 1u);
     EXPECT_TRUE(t.tracks[0].done);
 
     // Reads of one row within 500 ms, judged when it is lost.
-    auto eventsOf = [](std::vector<int> sides) {
+    auto eventsOf = [](std::vector<Side> sides) {
         hud::FeedTracker split;
         int i = 0;
-        for (int side : sides)
-            pass(split, 40 * i++, {side ? row(100, side) : row(100, 0, 50, 0.5f)});
+        for (Side side : sides)
+            pass(split, 40 * i++,
+                 {side != Side::Neither ? row(100, side) : row(100, Side::Neither, 50, 0.5f)});
         const std::size_t made = pass(split, 3000, {}).size();
         EXPECT_TRUE(split.tracks.size() == 1u && split.tracks[0].done);
         return made;
     };
-    EXPECT_EQ(eventsOf({1, 2, 1, 2, 1}), 0u);             // 30 < 35
-    EXPECT_EQ(eventsOf({1, 0, 1, 0, 1}), 0u);             // 30 < 35
-    EXPECT_EQ(eventsOf({1, 1, 1, 1, 1, 1, 1, 2, 2}), 0u); // 2 dissenting > 7 / 4
-    EXPECT_EQ(eventsOf({1, 1, 1, 1, 1, 1, 1, 1, 2, 2}), 1u);
+    EXPECT_EQ(eventsOf({Side::Killer, Side::Victim, Side::Killer, Side::Victim, Side::Killer}),
+              0u); // 30 < 35
+    EXPECT_EQ(eventsOf({Side::Killer, Side::Neither, Side::Killer, Side::Neither, Side::Killer}),
+              0u); // 30 < 35
+    EXPECT_EQ(eventsOf({Side::Killer, Side::Killer, Side::Killer, Side::Killer, Side::Killer, Side::Killer,
+                        Side::Killer, Side::Victim, Side::Victim}),
+              0u); // 2 dissenting > 7 / 4
+    EXPECT_EQ(eventsOf({Side::Killer, Side::Killer, Side::Killer, Side::Killer, Side::Killer, Side::Killer,
+                        Side::Killer, Side::Killer, Side::Victim, Side::Victim}),
+              1u);
 
     // Fewer than three votes: dropped without event once lost; plain rows
     // without a side or a bracket are never tracked.
     hud::FeedTracker few;
-    pass(few, 0, {row(100, 1), row(200, 0)});
-    pass(few, 100, {row(100, 1)});
+    pass(few, 0, {row(100, Side::Killer), row(200, Side::Neither)});
+    pass(few, 100, {row(100, Side::Killer)});
     EXPECT_EQ(few.tracks.size(), 1u);
     EXPECT_TRUE(pass(few, 2700, {}).empty());
     EXPECT_TRUE(few.tracks.empty());
@@ -103,20 +113,20 @@ TEST(FeedTracker, AnUnclearRowIsJudgedAgainWhileOnScreen) {
     // the later reads say killer, so the row becomes a kill while shown (5
     // of 7), once.
     hud::FeedTracker t;
-    const hud::FeedRow other = row(100, 0, 50, 0.5f);
+    const hud::FeedRow other = row(100, Side::Neither, 50, 0.5f);
     std::vector<hud::KillEvent> events;
     int i = 0;
-    for (int side : {1, 0, 1, 0, 1})
-        for (auto& e : pass(t, 125 * i++, {side ? row(100, side) : other}))
+    for (Side side : {Side::Killer, Side::Neither, Side::Killer, Side::Neither, Side::Killer})
+        for (auto& e : pass(t, 125 * i++, {side != Side::Neither ? row(100, side) : other}))
             events.push_back(e);
     ASSERT_EQ(t.tracks.size(), 1u);
     EXPECT_TRUE(events.empty());
     EXPECT_FALSE(t.tracks[0].done);
     for (int k = 0; k < 3; ++k)
-        for (auto& e : pass(t, 125 * i++, {row(100, 1)}))
+        for (auto& e : pass(t, 125 * i++, {row(100, Side::Killer)}))
             events.push_back(e);
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].kind, 0);
+    EXPECT_EQ(events[0].kind, KillKind::Kill);
     EXPECT_EQ(events[0].time, 0);
     EXPECT_EQ(events[0].text, "7 reads: killer 5 victim 0 self 0 other 2, 0 distances, 0 icons");
     EXPECT_TRUE(t.tracks[0].done);
@@ -126,7 +136,7 @@ TEST(FeedTracker, AnUnclearRowIsJudgedAgainWhileOnScreen) {
     hud::FeedTracker split;
     i = 0;
     for (int round = 0; round < 4; ++round)
-        for (int side : {1, 2})
+        for (Side side : {Side::Killer, Side::Victim})
             EXPECT_TRUE(pass(split, 200 * i++, {row(100, side)}).empty());
     ASSERT_EQ(split.tracks.size(), 1u);
     EXPECT_FALSE(split.tracks[0].done);
@@ -137,22 +147,22 @@ TEST(FeedTracker, AnUnclearRowIsJudgedAgainWhileOnScreen) {
 
 TEST(FeedTracker, RowsAreFollowedSlotBySlot) {
     hud::FeedTracker t;
-    pass(t, 0, {row(100, 1)});
-    pass(t, 100, {row(148, 1)}); // one slot down
+    pass(t, 0, {row(100, Side::Killer)});
+    pass(t, 100, {row(148, Side::Killer)}); // one slot down
     ASSERT_EQ(t.tracks.size(), 1u);
     EXPECT_EQ(t.tracks[0].reads, 2);
-    pass(t, 200, {row(148 + 67, 1)}); // 1.4 slots
+    pass(t, 200, {row(148 + 67, Side::Killer)}); // 1.4 slots
     EXPECT_EQ(t.tracks.size(), 2u);
-    pass(t, 300, {row(100, 1)}); // upwards never continues a row
+    pass(t, 300, {row(100, Side::Killer)}); // upwards never continues a row
     EXPECT_EQ(t.tracks.size(), 3u);
-    pass(t, 400, {row(100, 1, -1, 0.9f, 5)}); // same place, another shape
+    pass(t, 400, {row(100, Side::Killer, -1, 0.9f, 5)}); // same place, another shape
     EXPECT_EQ(t.tracks.size(), 4u);
 
     hud::FeedTracker d; // distances must agree; then shape does not matter
-    pass(d, 0, {row(200, 1, 77)});
-    pass(d, 100, {row(248, 1, 78)});
+    pass(d, 0, {row(200, Side::Killer, 77)});
+    pass(d, 100, {row(248, Side::Killer, 78)});
     EXPECT_EQ(d.tracks.size(), 2u);
-    pass(d, 200, {row(296, 1, 78, 0.9f, 6)});
+    pass(d, 200, {row(296, Side::Killer, 78, 0.9f, 6)});
     EXPECT_EQ(d.tracks.size(), 2u);
     EXPECT_EQ(d.tracks[1].reads, 2);
 }
@@ -167,7 +177,7 @@ TEST(FeedTracker, MajoritiesOfDistanceIconAndHeadshot) {
         return events.empty() ? hud::KillEvent{} : events[0];
     };
     auto r = [](int distance, const char* icon, bool headshot) {
-        hud::FeedRow x = row(100, 1, distance, 0.7f); // 0.7: listed, but not used to match
+        hud::FeedRow x = row(100, Side::Killer, distance, 0.7f); // 0.7: listed, but not used to match
         x.icon = icon;
         x.headshot = headshot;
         return x;
@@ -184,18 +194,18 @@ TEST(FeedTracker, MajoritiesOfDistanceIconAndHeadshot) {
     e = judged({r(120, "", false), r(120, "", false), r(85, "", false), r(85, "", false)});
     EXPECT_EQ(e.distance, -1); // two of four is not more than half
     e = judged({r(40, "", false), r(40, "", false), r(40, "", false), r(40, "", false)});
-    EXPECT_EQ(e.kind, 0);
+    EXPECT_EQ(e.kind, KillKind::Kill);
     EXPECT_EQ(e.distance, 40);
 }
 
 TEST(FeedTracker, KindsAndSquadKills) {
-    auto run = [](int side, int squadReads = 3, int reads = 5) {
+    auto run = [](Side side, int squadReads = 3, int reads = 5) {
         hud::FeedTracker t;
         std::vector<hud::KillEvent> all;
         for (int i = 0; i < reads; ++i) {
             hud::FeedRow x = row(100, side);
-            x.squadVictim = side == 1 && i < squadReads;
-            x.squadKiller = side != 1 && i < squadReads;
+            x.squadVictim = side == Side::Killer && i < squadReads;
+            x.squadKiller = side != Side::Killer && i < squadReads;
             for (auto& e : pass(t, i * 100, {x}))
                 all.push_back(e);
         }
@@ -203,50 +213,54 @@ TEST(FeedTracker, KindsAndSquadKills) {
             all.push_back(e);
         return all;
     };
-    EXPECT_TRUE(run(1).empty());
-    auto kills = run(1, 2, 4); // half the reads is not the squad colour
+    EXPECT_TRUE(run(Side::Killer).empty());
+    auto kills = run(Side::Killer, 2, 4); // half the reads is not the squad colour
     ASSERT_EQ(kills.size(), 1u);
-    EXPECT_EQ(kills[0].kind, 0);
+    EXPECT_EQ(kills[0].kind, KillKind::Kill);
     EXPECT_FALSE(kills[0].squad);
-    auto deaths = run(2);
+    auto deaths = run(Side::Victim);
     ASSERT_EQ(deaths.size(), 1u);
-    EXPECT_EQ(deaths[0].kind, 1);
+    EXPECT_EQ(deaths[0].kind, KillKind::Death);
     EXPECT_TRUE(deaths[0].squad);
-    auto selfKill = run(3, 0);
+    auto selfKill = run(Side::Both, 0);
     ASSERT_EQ(selfKill.size(), 1u);
-    EXPECT_EQ(selfKill[0].kind, 1);
+    EXPECT_EQ(selfKill[0].kind, KillKind::Death);
 }
 
 TEST(FeedTracker, TheSameEventIsReportedOnce) {
     // Re-read at the same place with another shape after the track was lost.
     hud::FeedTracker t;
-    EXPECT_EQ(clearKill(t, 0, row(100, 1)).size(), 1u);
-    EXPECT_TRUE(clearKill(t, 4000, row(105, 1, -1, 0.9f, 3)).empty());
+    EXPECT_EQ(clearKill(t, 0, row(100, Side::Killer)).size(), 1u);
+    EXPECT_TRUE(clearKill(t, 4000, row(105, Side::Killer, -1, 0.9f, 3)).empty());
     // Scrolled one slot down while unread for a second, shape changed.
-    EXPECT_TRUE(clearKill(t, 5500, row(153, 1, -1, 0.9f, 7)).empty());
+    EXPECT_TRUE(clearKill(t, 5500, row(153, Side::Killer, -1, 0.9f, 7)).empty());
     // Long after, the same place is a new kill.
-    EXPECT_EQ(clearKill(t, 20000, row(100, 1, -1, 0.9f, 9)).size(), 1u);
+    EXPECT_EQ(clearKill(t, 20000, row(100, Side::Killer, -1, 0.9f, 9)).size(), 1u);
 
     // Two kills that show up together one slot apart are two kills.
     hud::FeedTracker pair;
-    EXPECT_EQ(passes(pair, {0, 250, 500}, {row(100, 1), row(148, 1, -1, 0.9f, 2)}).size(), 2u);
+    EXPECT_EQ(
+        passes(pair, {0, 250, 500}, {row(100, Side::Killer), row(148, Side::Killer, -1, 0.9f, 2)}).size(),
+        2u);
 
     // A row seen beside a reported one is another kill even when it is read
     // alone later.
     hud::FeedTracker beside;
-    EXPECT_EQ(clearKill(beside, 0, row(100, 1)).size(), 1u);
-    EXPECT_EQ(passes(beside, {500, 750, 1000}, {row(148, 1, -1, 0.9f, 2)}).size(), 1u);
+    EXPECT_EQ(clearKill(beside, 0, row(100, Side::Killer)).size(), 1u);
+    EXPECT_EQ(passes(beside, {500, 750, 1000}, {row(148, Side::Killer, -1, 0.9f, 2)}).size(), 1u);
 
     // A known distance identifies the event wherever the row is read again...
     hud::FeedTracker d;
-    EXPECT_EQ(clearKill(d, 0, row(300, 1, 120)).size(), 1u);
-    EXPECT_TRUE(clearKill(d, 3000, row(100, 1, 120)).empty());
+    EXPECT_EQ(clearKill(d, 0, row(300, Side::Killer, 120)).size(), 1u);
+    EXPECT_TRUE(clearKill(d, 3000, row(100, Side::Killer, 120)).empty());
     // One slot down after a short loss, but another distance: another kill.
-    EXPECT_EQ(clearKill(d, 4000, row(148, 1, 85, 0.9f, 4)).size(), 1u);
+    EXPECT_EQ(clearKill(d, 4000, row(148, Side::Killer, 85, 0.9f, 4)).size(), 1u);
     // ...unless two rows of that distance are on screen together.
     hud::FeedTracker two;
-    EXPECT_EQ(clearKill(two, 0, row(300, 1, 120)).size(), 1u);
-    EXPECT_EQ(passes(two, {1000, 1250, 1500}, {row(100, 1, 120), row(140, 1, 120)}).size(), 2u);
+    EXPECT_EQ(clearKill(two, 0, row(300, Side::Killer, 120)).size(), 1u);
+    EXPECT_EQ(
+        passes(two, {1000, 1250, 1500}, {row(100, Side::Killer, 120), row(140, Side::Killer, 120)}).size(),
+        2u);
     EXPECT_FALSE(two.tracks[0].duplicate);
     EXPECT_TRUE(two.tracks[1].duplicate);
     EXPECT_TRUE(two.tracks[2].duplicate);
@@ -291,14 +305,14 @@ TEST(FeedDetail, Texts) {
               "killfeed 0 rows (no feed rows)\nplate line 0 read [] name []\ndown score 0.000\n");
 
     feed.note.clear();
-    feed.rows.push_back(row(96, 1, 123));
+    feed.rows.push_back(row(96, Side::Killer, 123));
     feed.rows[0].icon = "ak";
     feed.rows[0].headshot = true;
     feed.rows[0].squadVictim = true;
     feed.rows[0].text = "L n5";
-    feed.rows.push_back(row(144, 0));
+    feed.rows.push_back(row(144, Side::Neither));
     feed.rows[1].squadKiller = true;
-    feed.rows.push_back(row(192, 3));
+    feed.rows.push_back(row(192, Side::Both));
     hud::PlateRead plate;
     plate.found = true;
     plate.read = "AK 47";
@@ -322,12 +336,12 @@ TEST(FeedTracker, OneMisreadDistanceDoesNotSplitTheRow) {
     std::vector<hud::KillEvent> events;
     const int read[] = {85, 85, 58, 85, 85};
     for (int i = 0; i < 5; ++i)
-        for (auto& e : pass(t, 250 * i, {row(100, 1, read[i])}))
+        for (auto& e : pass(t, 250 * i, {row(100, Side::Killer, read[i])}))
             events.push_back(e);
     for (auto& e : pass(t, 5000, {}))
         events.push_back(e);
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].kind, 0);
+    EXPECT_EQ(events[0].kind, KillKind::Kill);
     EXPECT_EQ(events[0].time, 0);
     EXPECT_EQ(events[0].distance, 85);
     EXPECT_EQ(t.tracks.size(), 1u);
@@ -335,8 +349,8 @@ TEST(FeedTracker, OneMisreadDistanceDoesNotSplitTheRow) {
     // A new row of the same shape arriving at the top while the old one moves
     // down a slot keeps its own track: the old row claims its track first.
     hud::FeedTracker u;
-    passes(u, {0, 250}, {row(100, 1, 85)});
-    pass(u, 500, {row(100, 2, 40), row(148, 1, 85)});
+    passes(u, {0, 250}, {row(100, Side::Killer, 85)});
+    pass(u, 500, {row(100, Side::Victim, 40), row(148, Side::Killer, 85)});
     ASSERT_EQ(u.tracks.size(), 2u);
     EXPECT_EQ(u.tracks[0].killerVotes, 3);
     EXPECT_EQ(u.tracks[0].victimVotes, 0);
@@ -344,8 +358,8 @@ TEST(FeedTracker, OneMisreadDistanceDoesNotSplitTheRow) {
 
     // A different shape at the same place is another row, not a misread.
     hud::FeedTracker v;
-    passes(v, {0, 250}, {row(100, 1, 85)});
-    pass(v, 500, {row(100, 1, 58, 0.9f, 7)});
+    passes(v, {0, 250}, {row(100, Side::Killer, 85)});
+    pass(v, 500, {row(100, Side::Killer, 58, 0.9f, 7)});
     EXPECT_EQ(v.tracks.size(), 2u);
 }
 
@@ -357,10 +371,10 @@ TEST(FeedTracker, TwoReadsCountWhenTheFeedIsReadAtAQuarterRate) {
         hud::FeedTracker t;
         std::vector<hud::KillEvent> events = passes(t, emptyPasses, {});
         const std::int64_t at = emptyPasses.back() + gap;
-        for (auto& e : pass(t, at, {row(32, 2, 115)}))
+        for (auto& e : pass(t, at, {row(32, Side::Victim, 115)}))
             events.push_back(e);
         // Scrolled one slot down, then gone.
-        for (auto& e : pass(t, at + gap, {row(32 + 48, 2, 115)}))
+        for (auto& e : pass(t, at + gap, {row(32 + 48, Side::Victim, 115)}))
             events.push_back(e);
         for (auto& e : passes(t, {at + 2 * gap, at + 3 * gap, at + 4 * gap, at + 5 * gap}, {}))
             events.push_back(e);
@@ -368,14 +382,14 @@ TEST(FeedTracker, TwoReadsCountWhenTheFeedIsReadAtAQuarterRate) {
     };
     const auto slow = twoReadsAfter({0, kQuarter}, kQuarter);
     ASSERT_EQ(slow.size(), 1u);
-    EXPECT_EQ(slow[0].kind, 1);
+    EXPECT_EQ(slow[0].kind, KillKind::Death);
     EXPECT_EQ(slow[0].distance, 115);
     // At the full rate two reads stay too few, and so across one long pause.
     EXPECT_TRUE(twoReadsAfter({0, 330, 660}, 330).empty());
     hud::FeedTracker paused;
     std::vector<hud::KillEvent> none = passes(paused, {0, 330}, {});
-    pass(paused, 660, {row(32, 2, 115)});
-    pass(paused, 2660, {row(32, 2, 115)});
+    pass(paused, 660, {row(32, Side::Victim, 115)});
+    pass(paused, 2660, {row(32, Side::Victim, 115)});
     for (std::int64_t now = 2990; now < 7000; now += 330)
         for (auto& e : pass(paused, now, {}))
             none.push_back(e);
@@ -394,10 +408,10 @@ TEST(FeedTracker, TwoReadsCountWhenTheFeedIsReadAtAQuarterRate) {
     feed({});
     feed({});
     for (int i = 0; i < 6; ++i)
-        feed({row(32, 1, 308)});
-    feed({row(32, 0), row(80, 1, 308)});
-    feed({row(32, 1, 38), row(80, 0), row(128, 1, 308)});
-    feed({row(80, 1, 38), row(128, 0)});
+        feed({row(32, Side::Killer, 308)});
+    feed({row(32, Side::Neither), row(80, Side::Killer, 308)});
+    feed({row(32, Side::Killer, 38), row(80, Side::Neither), row(128, Side::Killer, 308)});
+    feed({row(80, Side::Killer, 38), row(128, Side::Neither)});
     for (int i = 0; i < 4; ++i)
         feed({});
     ASSERT_EQ(events.size(), 2u);
@@ -410,7 +424,7 @@ TEST(FeedTracker, ReadsThatLostANameDoNotOutvoteThoseThatSawThePlayer) {
     // row), found in the rest once the row scrolled down: the reads without
     // it say nothing about who is in the row.
     auto blind = [](int y) {
-        hud::FeedRow r = row(y, 0, 814);
+        hud::FeedRow r = row(y, Side::Neither, 814);
         r.killer.n = 0;
         return r;
     };
@@ -422,13 +436,13 @@ TEST(FeedTracker, ReadsThatLostANameDoNotOutvoteThoseThatSawThePlayer) {
             events.push_back(e);
     EXPECT_TRUE(events.empty());
     for (int i = 0; i < 4; ++i, now += 330)
-        for (auto& e : pass(t, now, {row(80, 1, 814)}))
+        for (auto& e : pass(t, now, {row(80, Side::Killer, 814)}))
             events.push_back(e);
     for (int i = 0; i < 10; ++i, now += 330)
         for (auto& e : pass(t, now, {}))
             events.push_back(e);
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].kind, 0);
+    EXPECT_EQ(events[0].kind, KillKind::Kill);
     EXPECT_EQ(events[0].distance, 814);
     EXPECT_EQ(events[0].time, 0);
 
@@ -438,10 +452,10 @@ TEST(FeedTracker, ReadsThatLostANameDoNotOutvoteThoseThatSawThePlayer) {
     std::vector<hud::KillEvent> none;
     now = 0;
     for (int i = 0; i < 10; ++i, now += 330)
-        for (auto& e : pass(seen, now, {row(32, 0, 814)}))
+        for (auto& e : pass(seen, now, {row(32, Side::Neither, 814)}))
             none.push_back(e);
     for (int i = 0; i < 4; ++i, now += 330)
-        for (auto& e : pass(seen, now, {row(80, 1, 814)}))
+        for (auto& e : pass(seen, now, {row(80, Side::Killer, 814)}))
             none.push_back(e);
     for (int i = 0; i < 10; ++i, now += 330)
         for (auto& e : pass(seen, now, {}))

@@ -137,7 +137,8 @@ std::vector<hud::CombatEvent> replayMatch(const MatchSequence& match, CombatRepl
                             QStringLiteral("feed-%1.png").arg(now, 6, 10, QLatin1Char('0'))));
                 std::string rows;
                 for (const hud::FeedRow& row : replay.lastFeed().rows)
-                    rows += "  y " + std::to_string(row.y) + " side " + std::to_string(row.side) + " dist " +
+                    rows += "  y " + std::to_string(row.y) + " side " +
+                            std::to_string(static_cast<int>(row.side)) + " dist " +
                             (row.hasDistance ? std::to_string(row.distance) : std::string("-")) + " icon " +
                             (row.icon.empty() ? std::string("-") : row.icon) + " | " + row.text + "\n";
                 std::printf("feed t %lld: %zu rows\n%s", static_cast<long long>(now),

@@ -215,7 +215,7 @@ bool readLine(FeedScratch& s, const Model& model, const KillData& killData, std:
     row.alike = namesAlike(ctx, split.left, split.right);
     classifySides(row, bracket);
     row.bright = std::max(row.killer.v, row.victim.v) >= 185.0f;
-    if (row.side != 0 || bracket) {
+    if (row.side != PlayerSide::Neither || bracket) {
         // A little room either side: the zone was cut from the mask, which
         // misses the soft edges of the white icons.
         const int margin = floorInt(0.3 * cap);

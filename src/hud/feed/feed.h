@@ -33,13 +33,22 @@ struct SideStats {
     bool tm = false; // a team marker stands beside the name
 };
 
+// Where the player's own name stands in a feed row. The numbers show in the
+// evaluation tool's feed trace.
+enum class PlayerSide {
+    Neither = 0, // a row between other players
+    Killer = 1,  // the player killed
+    Victim = 2,  // the player died
+    Both = 3,    // the player killed themself
+};
+
 struct FeedRow {
     int x0 = 0;
     int y = 0;
     int x1 = 0;
     int bottom = 0;
     double cap = 0.0;
-    int side = 0; // 0 not me, 1 me killer, 2 me victim, 3 me on both sides
+    PlayerSide side = PlayerSide::Neither;
     bool squadKiller = false;
     bool squadVictim = false;
     SideStats killer;

@@ -912,7 +912,7 @@ void classifySides(FeedRow& row, bool hasBracket) {
     };
     row.squadKiller = squad(k);
     row.squadVictim = squad(v);
-    row.side = 0;
+    row.side = PlayerSide::Neither;
     row.confidence = 0.0f;
     if (!hasBracket)
         return;
@@ -927,7 +927,7 @@ void classifySides(FeedRow& row, bool hasBracket) {
         // own, and the marker belongs to a teammate drawn in orange.
         if (other.n >= 3 && other.v <= kTooBright && white(other, 135.0f) && other.v - marked.v >= 10.0f)
             return;
-        row.side = killerMarked ? 1 : 2;
+        row.side = killerMarked ? PlayerSide::Killer : PlayerSide::Victim;
         row.confidence = 0.9f;
         return;
     }
@@ -937,7 +937,7 @@ void classifySides(FeedRow& row, bool hasBracket) {
     // letters to the icon on one side). A short name beside a marker is
     // left to the rules below.
     if (killerMarked && victimMarked && k.n >= 3 && v.n >= 3) {
-        row.side = 3;
+        row.side = PlayerSide::Both;
         row.confidence = 0.9f;
         return;
     }
@@ -947,14 +947,14 @@ void classifySides(FeedRow& row, bool hasBracket) {
     const bool rw = white(v, 135.0f);
     if (k.n < 3) {
         if (v.n >= 3 && white(v, 168.0f) && v.sh) {
-            row.side = 2;
+            row.side = PlayerSide::Victim;
             row.confidence = 0.6f;
         }
         return;
     }
     if (v.n < 3) {
         if (white(k, 168.0f) && k.sh) {
-            row.side = 1;
+            row.side = PlayerSide::Killer;
             row.confidence = 0.6f;
         }
         return;
@@ -964,16 +964,16 @@ void classifySides(FeedRow& row, bool hasBracket) {
     // too, each beside a blue marker.
     if (lw && rw && !k.tm && !v.tm && row.alike >= 0.9f && std::abs(k.v - v.v) < 10.0f &&
         std::min(k.v, v.v) >= 160.0f)
-        row.side = 3;
+        row.side = PlayerSide::Both;
     else if (lw && k.v - v.v >= 10.0f)
-        row.side = 1;
+        row.side = PlayerSide::Killer;
     else if (rw && v.v - k.v >= 10.0f && (!squad(k) || v.v >= 160.0f))
-        row.side = 2;
+        row.side = PlayerSide::Victim;
     else if (lw && k.sh && !v.sh && !squad(v) && k.v > v.v)
-        row.side = 1;
+        row.side = PlayerSide::Killer;
     else if (rw && v.sh && !k.sh && !squad(k) && v.v > k.v)
-        row.side = 2;
-    row.confidence = row.side != 0 ? 0.9f : 0.0f;
+        row.side = PlayerSide::Victim;
+    row.confidence = row.side != PlayerSide::Neither ? 0.9f : 0.0f;
 }
 
 namespace {

@@ -126,17 +126,18 @@ void addRead(FeedTrack& t, std::int64_t now, const FeedRow& row, int d) {
         t.bracketX0 = row.bracketX0;
     ++t.reads;
     switch (row.side) {
-    case 1:
+    case PlayerSide::Killer:
         ++t.killerVotes;
         break;
-    case 2:
+    case PlayerSide::Victim:
         ++t.victimVotes;
         break;
-    case 3:
+    case PlayerSide::Both:
         ++t.bothVotes;
         break;
-    default: // 0, and anything a damaged read might carry, is "not me"
-        // unless a name was lost: the player's name, dimmed on a light scene
+    case PlayerSide::Neither:
+    default:
+        // "Not me", unless a name was lost: the player's name, dimmed on a light scene
         // or taken for the icon, cannot say "not me" by its absence, and a
         // row such reads outnumber would never be judged.
         if (row.killer.n == 0 || row.victim.n == 0)
@@ -189,7 +190,8 @@ std::string voteText(const FeedTrack& t) {
 
 // Whether `t`, judged as (kind, distance), is an event some other track
 // already stands for: the same row read again after the tracker lost it.
-bool alreadyReported(const FeedTracker& tracker, std::size_t self, std::int64_t now, int kind, int distance) {
+bool alreadyReported(const FeedTracker& tracker, std::size_t self, std::int64_t now, KillKind kind,
+                     int distance) {
     const FeedTrack& t = tracker.tracks[self];
     for (std::size_t i = 0; i < tracker.tracks.size(); ++i) {
         if (i == self)
@@ -220,10 +222,10 @@ enum class Verdict { Wait, Drop, Judged };
 Verdict judge(FeedTracker& tracker, std::size_t index, std::int64_t now, std::vector<KillEvent>& events) {
     FeedTrack& t = tracker.tracks[index];
     int best = t.killerVotes;
-    int kind = 0;
+    KillKind kind = KillKind::Kill;
     if (t.victimVotes > best || t.bothVotes > best) {
         best = std::max(t.victimVotes, t.bothVotes);
-        kind = 1;
+        kind = KillKind::Death;
     }
     // Both of the last two gaps must be long: one pause of the source is no
     // slow rate.
@@ -262,7 +264,7 @@ Verdict judge(FeedTracker& tracker, std::size_t index, std::int64_t now, std::ve
     e.text = voteText(t);
 
     // Killing a squad mate is no kill to report.
-    if (kind == 0 && e.squad)
+    if (kind == KillKind::Kill && e.squad)
         return Verdict::Judged;
 
     // A re-read of an event already sent stands for that event from now on,
@@ -289,17 +291,18 @@ std::string fixed(double v, int decimals) {
     return std::string(buf, res.ptr);
 }
 
-const char* sideText(int side) {
+const char* sideText(PlayerSide side) {
     switch (side) {
-    case 1:
+    case PlayerSide::Killer:
         return "me killer";
-    case 2:
+    case PlayerSide::Victim:
         return "me victim";
-    case 3:
+    case PlayerSide::Both:
         return "me both sides";
-    default:
-        return "not me";
+    case PlayerSide::Neither:
+        break;
     }
+    return "not me";
 }
 
 } // namespace
@@ -320,7 +323,7 @@ void trackFeed(FeedTracker& tracker, std::int64_t now, const FeedRead& read, std
     thread_local std::vector<const FeedRow*> unmatched;
     unmatched.clear();
     for (const FeedRow& row : read.rows) {
-        if (row.side == 0 && !row.hasBracket())
+        if (row.side == PlayerSide::Neither && !row.hasBracket())
             continue;
         const int d = rowDistance(row);
         const int index = matchRow(tracker, seen, row, d);

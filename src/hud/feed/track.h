@@ -14,6 +14,12 @@
 
 namespace hud {
 
+// What a judged row means for the player: a self-kill is a death.
+enum class KillKind {
+    Kill,
+    Death,
+};
+
 struct FeedTrack {
     std::int64_t firstSeen = 0;
     std::int64_t lastSeen = 0;
@@ -35,14 +41,14 @@ struct FeedTrack {
     int bracketX0 = -1;
     bool done = false;
     bool reported = false;
-    int reportedKind = 0;
+    KillKind reportedKind = KillKind::Kill;
     int reportedDistance = -1;
     std::int64_t reportedAt = 0;
     bool duplicate = false;
 };
 
 struct KillEvent {
-    int kind = 0; // 0 kill, 1 death
+    KillKind kind = KillKind::Kill;
     std::int64_t time = 0;
     int distance = -1;
     std::string weapon; // icon key
