@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace hud {
 
@@ -234,11 +232,8 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
 }
 
 std::shared_ptr<const Model> loadModel(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return failWith(error, ("cannot open " + path).c_str());
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
+    std::vector<std::uint8_t> bytes;
+    if (!detail::readWholeFile(path, bytes))
         return failWith(error, ("cannot open " + path).c_str());
     return parseModel(bytes.data(), bytes.size(), error);
 }

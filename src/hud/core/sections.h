@@ -9,6 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 namespace hud::detail {
@@ -90,6 +93,15 @@ private:
     std::size_t pos_ = 0;
     bool ok_ = true;
 };
+
+// The whole file at `path` into `bytes`; false when it cannot be opened or read.
+inline bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
 
 inline bool sameTag(const char* a, const char (&b)[4]) {
     return std::memcmp(a, b, 4) == 0;
