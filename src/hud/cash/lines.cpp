@@ -1143,6 +1143,25 @@ float quantile(std::vector<float>& v, double q) {
     return v[k];
 }
 
+// A window's background (its median) and brightest text (its 98th
+// percentile) on the smoothed plane; x1 and y1 are inclusive.
+struct WindowLevels {
+    float background = 0.0f;
+    float text = 0.0f;
+};
+
+WindowLevels windowLevels(const Plane& smooth, int x0, int y0, int x1, int y1) {
+    std::vector<float> values;
+    values.reserve(static_cast<std::size_t>(x1 - x0 + 1) * static_cast<std::size_t>(y1 - y0 + 1));
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            values.push_back(smooth.pixels[offset(x, y, smooth.width)]);
+    WindowLevels levels;
+    levels.background = quantile(values, 0.5);
+    levels.text = quantile(values, 0.98);
+    return levels;
+}
+
 // Third attempt, for rows whose thin or blurred strokes the frame's top-hat
 // breaks apart (small frames scaled up, soft streams): the band's ink is
 // ramped afresh from its own background and brightest text, the row's blobs
@@ -1167,13 +1186,9 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
         return second;
     const int cw = x1 - x0 + 1;
     const int ch = y1 - y0 + 1;
-    std::vector<float> values;
-    values.reserve(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x)
-            values.push_back(smooth.pixels[offset(x, y, w)]);
-    const float background = quantile(values, 0.5);
-    const float text = quantile(values, 0.98);
+    const WindowLevels levels = windowLevels(smooth, x0, y0, x1, y1);
+    const float background = levels.background;
+    const float text = levels.text;
     if (!(text - background >= kLocalMinContrast))
         return second;
     const float low = background + static_cast<float>(kLocalRampLow) * (text - background);
@@ -1503,13 +1518,9 @@ void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardR
         return;
     const int cw = x1 - x0 + 1;
     const int ch = y1 - y0 + 1;
-    std::vector<float> values;
-    values.reserve(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x)
-            values.push_back(smooth.pixels[offset(x, y, w)]);
-    const float background = quantile(values, 0.5);
-    const float text = quantile(values, 0.98);
+    const WindowLevels levels = windowLevels(smooth, x0, y0, x1, y1);
+    const float background = levels.background;
+    const float text = levels.text;
     if (!(text - background >= kFigureMinContrast))
         return;
     const float low = background + static_cast<float>(kLocalRampLow) * (text - background);
