@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
+#include <vector>
 
 namespace hud {
 
@@ -185,6 +187,220 @@ void scoreOffsets(MoneyRowContext& ctx, double x, int d0, int k, const detail::T
     }
 }
 
+} // namespace
+
+// Every candidate character is first bounded from the cells' and templates'
+// coarse forms (see coarsenCell); the exact scores are then taken from the
+// most promising character down, and only as long as a character's bound
+// still reaches the second best exact score, which is all decide() reads.
+// Within a character, a template whose bound stays below the character's
+// best so far cannot change its score or position either. So the results
+// equal those of scoring every template at every offset.
+struct MoneySearch {
+    struct CoarseSet {
+        const detail::TemplateList* list = nullptr;
+        std::vector<float> sums; // kCoarseLength per template
+        std::vector<float> rest; // per template; negative for one too short
+    };
+    std::deque<CoarseSet> sets; // stable: the search holds pointers into it
+    std::vector<float> coarse;  // kCoarseLength per cell
+    std::vector<float> rest;    // per cell
+    std::vector<float> cells;   // kMoneyCellLength per cell
+    std::vector<const float*> pointers;
+    std::vector<float> scores;
+    std::vector<float> best;
+};
+
+namespace {
+
+constexpr int kCoarseLength = (kMoneyCellColumns / 2) * (kMoneyCellRows / 2);
+// What the bounds allow for the rounding of the float sums: far above it,
+// far below the gaps between the scores that the pruning relies on.
+constexpr float kBoundSlack = 1e-3f;
+// A block of offsets beyond this is scored without the search.
+constexpr int kMostSearchedOffsets = 2 * 64 + 1;
+constexpr std::size_t kMostCandidates = kDigitCount + 1;
+
+const MoneySearch::CoarseSet& coarseSet(MoneySearch& s, const detail::TemplateList* list) {
+    for (const MoneySearch::CoarseSet& set : s.sets)
+        if (set.list == list)
+            return set;
+    s.sets.emplace_back();
+    MoneySearch::CoarseSet& set = s.sets.back();
+    set.list = list;
+    set.sums.assign(list->size() * kCoarseLength, 0.0f);
+    set.rest.assign(list->size(), -1.0f);
+    for (std::size_t t = 0; t < list->size(); ++t) {
+        const detail::Template& tpl = (*list)[t];
+        if (tpl.size() < static_cast<std::size_t>(kMoneyCellLength))
+            continue;
+        set.rest[t] =
+            coarsenCell(tpl.data(), kMoneyCellColumns, kMoneyCellRows, set.sums.data() + t * kCoarseLength);
+    }
+    return set;
+}
+
+// Samples and normalises the cells at x + d0 .. x + d0 + k - 1 into `out`,
+// kMoneyCellLength apart, exactly as scoreOffsets does.
+void sampleCells(MoneyRowContext& ctx, double x, int d0, int k, float* out) {
+    for (int q0 = 0; q0 < k; q0 += kMoneyBlock) {
+        const int m = std::min(kMoneyBlock, k - q0);
+        float* block[kMoneyBlock] = {};
+        for (int q = 0; q < m; ++q) {
+            block[q] = out + static_cast<std::size_t>(q0 + q) * kMoneyCellLength;
+            sampleLineCell(ctx, x + (d0 + q0 + q), block[q]);
+        }
+        normalizeVectors(block, static_cast<std::size_t>(m), kMoneyCellLength);
+    }
+}
+
+// For cands[i] (i < n) with its own centre centres[i]: the best score over
+// its templates and the offsets d0 .. d0 + k - 1, and the first offset that
+// reaches it, as scoreOffsets' loops give them, for at least the two
+// best-scoring characters; every other one gets a score below those two.
+// False, with nothing done, for centres or cells the bounds cannot serve.
+bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* cands, std::size_t n, int d0,
+                      int k) {
+    if (n == 0 || n > kMostCandidates || k < 1 || k > kMostSearchedOffsets ||
+        ctx.templates.cellLength != static_cast<std::uint32_t>(kMoneyCellLength))
+        return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (!std::isfinite(centres[i]))
+            return false;
+    if (!ctx.search)
+        ctx.search = std::make_shared<MoneySearch>();
+    MoneySearch& s = *ctx.search;
+
+    // Candidates that share a centre share its cells.
+    int groupOf[kMostCandidates];
+    double groupX[kMostCandidates];
+    int groups = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        int g = 0;
+        while (g < groups && !(groupX[g] == centres[i]))
+            ++g;
+        if (g == groups)
+            groupX[groups++] = centres[i];
+        groupOf[i] = g;
+    }
+    const std::size_t cellCount = static_cast<std::size_t>(groups) * static_cast<std::size_t>(k);
+    s.coarse.resize(cellCount * kCoarseLength);
+    s.rest.resize(cellCount);
+    s.cells.resize(cellCount * kMoneyCellLength);
+    s.pointers.resize(static_cast<std::size_t>(k));
+    s.scores.resize(static_cast<std::size_t>(k));
+    s.best.resize(static_cast<std::size_t>(k));
+    for (int g = 0; g < groups; ++g) {
+        float* cells =
+            s.cells.data() + static_cast<std::size_t>(g) * static_cast<std::size_t>(k) * kMoneyCellLength;
+        sampleCells(ctx, groupX[g], d0, k, cells);
+        for (int q = 0; q < k; ++q) {
+            const std::size_t c =
+                static_cast<std::size_t>(g) * static_cast<std::size_t>(k) + static_cast<std::size_t>(q);
+            s.rest[c] = coarsenCell(cells + static_cast<std::size_t>(q) * kMoneyCellLength, kMoneyCellColumns,
+                                    kMoneyCellRows, s.coarse.data() + c * kCoarseLength);
+            if (!std::isfinite(s.rest[c]))
+                return false;
+        }
+    }
+
+    // Bounds: per candidate and template, the highest over the offsets.
+    const MoneySearch::CoarseSet* sets[kMostCandidates] = {};
+    float bound[kMostCandidates][kMaxTemplatesPerChar];
+    float candidateBound[kMostCandidates];
+    for (std::size_t i = 0; i < n; ++i) {
+        cands[i].score = kNoScore;
+        cands[i].x = centres[i];
+        candidateBound[i] = kNoScore;
+        const detail::TemplateList* list = ctx.templates.find(cands[i].character);
+        if (!list)
+            continue;
+        if (list->size() > kMaxTemplatesPerChar)
+            return false;
+        sets[i] = &coarseSet(s, list);
+        const std::size_t first = static_cast<std::size_t>(groupOf[i]) * static_cast<std::size_t>(k);
+        for (int q = 0; q < k; ++q)
+            s.pointers[static_cast<std::size_t>(q)] =
+                s.coarse.data() + (first + static_cast<std::size_t>(q)) * kCoarseLength;
+        for (std::size_t t = 0; t < list->size(); ++t) {
+            bound[i][t] = kNoScore;
+            const float tr = sets[i]->rest[t];
+            if (tr < 0.0f)
+                continue;
+            dotMany(sets[i]->sums.data() + t * kCoarseLength, s.pointers.data(), static_cast<std::size_t>(k),
+                    kCoarseLength, s.scores.data());
+            float high = kNoScore;
+            for (int q = 0; q < k; ++q)
+                high = std::max(high, s.scores[static_cast<std::size_t>(q)] +
+                                          tr * s.rest[first + static_cast<std::size_t>(q)] + kBoundSlack);
+            if (!std::isfinite(high))
+                return false;
+            bound[i][t] = high;
+            candidateBound[i] = std::max(candidateBound[i], high);
+        }
+    }
+
+    // Exact scores, from the highest bound down.
+    std::size_t order[kMostCandidates];
+    for (std::size_t i = 0; i < n; ++i)
+        order[i] = i;
+    std::stable_sort(order, order + n,
+                     [&](std::size_t a, std::size_t b) { return candidateBound[a] > candidateBound[b]; });
+    float top1 = kNoScore;
+    float top2 = kNoScore;
+    int exactCount = 0;
+    for (std::size_t o = 0; o < n; ++o) {
+        const std::size_t i = order[o];
+        if (!sets[i])
+            continue;
+        if (exactCount >= 2 && candidateBound[i] < top2)
+            break; // and so is every one after it
+        const detail::TemplateList& list = *sets[i]->list;
+        for (int q = 0; q < k; ++q) {
+            s.pointers[static_cast<std::size_t>(q)] =
+                s.cells.data() + (static_cast<std::size_t>(groupOf[i]) * static_cast<std::size_t>(k) +
+                                  static_cast<std::size_t>(q)) *
+                                     kMoneyCellLength;
+            s.best[static_cast<std::size_t>(q)] = kNoScore;
+        }
+        std::size_t byBound[kMaxTemplatesPerChar];
+        for (std::size_t t = 0; t < list.size(); ++t)
+            byBound[t] = t;
+        std::stable_sort(byBound, byBound + list.size(),
+                         [&](std::size_t a, std::size_t b) { return bound[i][a] > bound[i][b]; });
+        float high = kNoScore;
+        for (std::size_t u = 0; u < list.size(); ++u) {
+            const std::size_t t = byBound[u];
+            if (sets[i]->rest[t] < 0.0f)
+                continue;
+            if (high > kNoScore && bound[i][t] < high)
+                break;
+            dotMany(list[t].data(), s.pointers.data(), static_cast<std::size_t>(k), kMoneyCellLength,
+                    s.scores.data());
+            for (int q = 0; q < k; ++q) {
+                const float v = s.scores[static_cast<std::size_t>(q)];
+                if (v > s.best[static_cast<std::size_t>(q)])
+                    s.best[static_cast<std::size_t>(q)] = v;
+                high = std::max(high, v);
+            }
+        }
+        Candidate& c = cands[i];
+        for (int q = 0; q < k; ++q)
+            if (s.best[static_cast<std::size_t>(q)] > c.score) {
+                c.score = s.best[static_cast<std::size_t>(q)];
+                c.x = centres[i] + (d0 + q);
+            }
+        ++exactCount;
+        if (c.score > top1) {
+            top2 = top1;
+            top1 = c.score;
+        } else if (c.score > top2) {
+            top2 = c.score;
+        }
+    }
+    return true;
+}
+
 // bestPosition(ctx, predicted[i], cands[i].character, kFollowRadius) into
 // cands[i] for i < n, with the same results: characters of one advance
 // width are predicted at the same centre, and each distinct centre is
@@ -194,6 +410,8 @@ void followPositions(MoneyRowContext& ctx, const double* predicted, Candidate* c
     static_assert(2 * kFollowRadius + 1 <= kMoneyBlock, "the follow window is one block");
     constexpr int k = 2 * kFollowRadius + 1;
     n = std::min(n, kMost);
+    if (searchCandidates(ctx, predicted, cands, n, -kFollowRadius, k))
+        return;
     bool done[kMost] = {};
     for (std::size_t i = 0; i < n; ++i) {
         if (done[i])
@@ -512,7 +730,11 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
         cands[i].score = kNoScore;
         lists[i] = ctx.templates.find(kDigits[i]);
     }
-    for (int d0 = -radius; d0 <= radius; d0 += kMoneyBlock) {
+    double centres[kDigitCount];
+    for (double& c : centres)
+        c = startX;
+    const bool searched = searchCandidates(ctx, centres, cands, kDigitCount, -radius, 2 * radius + 1);
+    for (int d0 = -radius; d0 <= radius && !searched; d0 += kMoneyBlock) {
         const int k = std::min(kMoneyBlock, radius - d0 + 1);
         float scores[kDigitCount][kMoneyBlock];
         scoreOffsets(ctx, startX, d0, k, lists, kDigitCount, scores);

@@ -36,6 +36,10 @@ struct MoneyStrip {
     std::unique_ptr<float[]> values; // `width` columns of kMoneyCellRows, column by column
 };
 
+// Working memory of the reader's pruned search (see money.cpp), made on
+// first use and kept for the context's life.
+struct MoneySearch;
+
 // What the character reader works on: one line of one plane, which must not
 // change while the context is in use.
 struct MoneyRowContext {
@@ -58,6 +62,7 @@ struct MoneyRowContext {
     alignas(32) float cell[kMoneyCellLength] = {}; // scratch, reused for every sample
     alignas(32) float block[kMoneyBlock][kMoneyCellLength] = {};
     MoneyStrip strip;
+    std::shared_ptr<MoneySearch> search;
 };
 
 // The money cell centred on cx on the context's line, as sampleMoneyCell

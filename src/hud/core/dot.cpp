@@ -220,6 +220,55 @@ float dot(const float* a, const float* b, std::size_t n) {
     return addTail(sum, a, b, n);
 }
 
+// In single precision: the bound's users allow for far more than its
+// rounding, and the deviations are summed directly, without the
+// cancellation of a difference of two sums of squares.
+float coarsenCell(const float* cell, int columns, int rows, float* coarse) {
+    const int half = columns / 2;
+    float rest = 0.0f;
+    for (int by = 0; by + 1 < rows; by += 2) {
+        const float* top = cell + static_cast<std::ptrdiff_t>(by) * columns;
+        const float* below = top + columns;
+        float* out = coarse + static_cast<std::ptrdiff_t>(by / 2) * half;
+        int bx = 0;
+#if CORVEX_HUD_SSE2
+        // Two blocks per step.
+        __m128 acc = _mm_setzero_ps();
+        const __m128 quarter = _mm_set1_ps(0.25f);
+        for (; bx + 2 <= half; bx += 2) {
+            const __m128 t = _mm_loadu_ps(top + 2 * bx);
+            const __m128 b = _mm_loadu_ps(below + 2 * bx);
+            const __m128 v = _mm_add_ps(t, b);
+            const __m128 sum = _mm_add_ps(_mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 0, 0)),
+                                          _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 1, 1)));
+            const __m128 mean = _mm_mul_ps(sum, quarter);
+            const __m128 dt = _mm_sub_ps(t, mean);
+            const __m128 db = _mm_sub_ps(b, mean);
+            acc = _mm_add_ps(acc, _mm_add_ps(_mm_mul_ps(dt, dt), _mm_mul_ps(db, db)));
+            alignas(16) float sums[4];
+            _mm_store_ps(sums, sum);
+            out[bx] = sums[0] * 0.5f;
+            out[bx + 1] = sums[2] * 0.5f;
+        }
+        alignas(16) float parts[4];
+        _mm_store_ps(parts, acc);
+        rest += (parts[0] + parts[1]) + (parts[2] + parts[3]);
+#endif
+        for (; bx < half; ++bx) {
+            const float a = top[2 * bx];
+            const float b = top[2 * bx + 1];
+            const float c = below[2 * bx];
+            const float d = below[2 * bx + 1];
+            const float sum = (a + b) + (c + d);
+            const float mean = 0.25f * sum;
+            rest += (a - mean) * (a - mean) + (b - mean) * (b - mean) + (c - mean) * (c - mean) +
+                    (d - mean) * (d - mean);
+            out[bx] = 0.5f * sum;
+        }
+    }
+    return std::sqrt(rest);
+}
+
 namespace {
 
 #if CORVEX_HUD_AVX

@@ -157,6 +157,14 @@ float dot(const float* a, const float* b, std::size_t n);
 // each, but one pass over `a` serves several vectors.
 void dotMany(const float* a, const float* const* b, std::size_t count, std::size_t n, float* out);
 
+// The 2 x 2 block sums of a `columns` x `rows` cell (both even), halved, into
+// `coarse` ((columns / 2) * (rows / 2) floats), and the length of the cell's
+// difference from its block means, which is returned. For any two cells a
+// and b: dot(a, b) <= dot(coarse(a), coarse(b)) + rest(a) * rest(b), up to
+// rounding, so a search can pass over templates that cannot win at a
+// quarter of the cost of scoring them.
+float coarsenCell(const float* cell, int columns, int rows, float* coarse);
+
 // The score of a cell that nothing was compared with: below every
 // correlation (which lies in -1..1), so any real comparison beats it.
 constexpr float kNoScore = -2.0f;
