@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace hud {
 
@@ -468,8 +469,143 @@ GlyphClass classifyGlyph(const float* cell, const detail::Templates& glyphs, std
     return result;
 }
 
+namespace {
+
+constexpr std::size_t kGlyphCoarseLength = (kGlyphCellSide / 2) * (kGlyphCellSide / 2);
+// What the bounds allow for the rounding of the float sums: far above it,
+// far below the gaps between the scores that the pruning relies on.
+constexpr float kGlyphBoundSlack = 1e-3f;
+constexpr std::size_t kMinBoundedGlyphs = 4;
+
+// classifyGlyphs by bounds: every template is bounded for every cell from
+// the coarse forms (see coarsenCell), and each cell's characters are then
+// scored exactly from the highest bound down while a bound still reaches
+// the second best exact score; within a character, templates stop once
+// their bounds fall below its best. The characters scored include every one
+// that can be first or second, so replaying them in the charset's order
+// gives what scoring all of them gives. False, with `out` untouched, where
+// the bounds cannot serve (cells or templates that are not finite).
+bool classifyGlyphsBounded(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
+                           std::string_view charset, GlyphClass* out) {
+    constexpr auto n = static_cast<std::size_t>(kGlyphCellLength);
+    const std::size_t chars = charset.size();
+    std::vector<float> cellCoarse(count * kGlyphCoarseLength);
+    std::vector<float> cellRest(count);
+    std::vector<const float*> coarsePointers(count);
+    for (std::size_t q = 0; q < count; ++q) {
+        coarsePointers[q] = cellCoarse.data() + q * kGlyphCoarseLength;
+        cellRest[q] =
+            coarsenCell(cells[q], kGlyphCellSide, kGlyphCellSide, cellCoarse.data() + q * kGlyphCoarseLength);
+        if (!std::isfinite(cellRest[q]))
+            return false;
+    }
+    std::vector<const detail::TemplateList*> lists(chars, nullptr);
+    std::vector<std::size_t> firstTemplate(chars + 1, 0);
+    for (std::size_t c = 0; c < chars; ++c) {
+        lists[c] = glyphs.find(charset[c]);
+        firstTemplate[c + 1] = firstTemplate[c] + (lists[c] ? lists[c]->size() : 0);
+    }
+    const std::size_t templates = firstTemplate[chars];
+    // bound[q * templates + g] for cell q and template g; kNoScore for one
+    // too short to compare.
+    std::vector<float> bound(count * templates, kNoScore);
+    std::vector<float> charBound(count * chars, kNoScore);
+    std::vector<float> templateCoarse(kGlyphCoarseLength);
+    std::vector<float> scores(count);
+    for (std::size_t c = 0; c < chars; ++c) {
+        if (!lists[c])
+            continue;
+        for (std::size_t t = 0; t < lists[c]->size(); ++t) {
+            const detail::Template& tpl = (*lists[c])[t];
+            if (tpl.size() < n)
+                continue;
+            const float rest = coarsenCell(tpl.data(), kGlyphCellSide, kGlyphCellSide, templateCoarse.data());
+            dotMany(templateCoarse.data(), coarsePointers.data(), count, kGlyphCoarseLength, scores.data());
+            const std::size_t g = firstTemplate[c] + t;
+            for (std::size_t q = 0; q < count; ++q) {
+                const float b = scores[q] + rest * cellRest[q] + kGlyphBoundSlack;
+                if (!std::isfinite(b))
+                    return false;
+                bound[q * templates + g] = b;
+                float& cb = charBound[q * chars + c];
+                cb = std::max(cb, b);
+            }
+        }
+    }
+
+    std::vector<std::size_t> order(chars);
+    std::vector<std::size_t> byBound;
+    std::vector<float> exact(chars);
+    std::vector<char> scored(chars);
+    for (std::size_t q = 0; q < count; ++q) {
+        const float* cb = charBound.data() + q * chars;
+        const float* tb = bound.data() + q * templates;
+        for (std::size_t c = 0; c < chars; ++c)
+            order[c] = c;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return cb[a] > cb[b]; });
+        std::fill(scored.begin(), scored.end(), 0);
+        float top1 = kNoScore;
+        float top2 = kNoScore;
+        int exactCount = 0;
+        for (const std::size_t c : order) {
+            if (!lists[c])
+                continue;
+            if (exactCount >= 2 && cb[c] < top2)
+                break; // and so is every one after it
+            const std::size_t size = lists[c]->size();
+            byBound.resize(size);
+            for (std::size_t t = 0; t < size; ++t)
+                byBound[t] = t;
+            const float* own = tb + firstTemplate[c];
+            std::stable_sort(byBound.begin(), byBound.end(),
+                             [&](std::size_t a, std::size_t b) { return own[a] > own[b]; });
+            float best = kNoScore;
+            for (const std::size_t t : byBound) {
+                const detail::Template& tpl = (*lists[c])[t];
+                if (tpl.size() < n)
+                    continue;
+                if (best > kNoScore && own[t] < best)
+                    break;
+                const float s = dot(tpl.data(), cells[q], n);
+                if (s > best)
+                    best = s;
+            }
+            exact[c] = best;
+            scored[c] = 1;
+            ++exactCount;
+            if (best > top1) {
+                top2 = top1;
+                top1 = best;
+            } else if (best > top2) {
+                top2 = best;
+            }
+        }
+        GlyphClass r;
+        for (std::size_t c = 0; c < chars; ++c) {
+            if (!scored[c])
+                continue;
+            const float sc = exact[c];
+            if (sc > r.score) {
+                r.second = r.score;
+                r.score = sc;
+                r.character = charset[c];
+            } else if (sc > r.second) {
+                r.second = sc;
+            }
+        }
+        out[q] = r;
+    }
+    return true;
+}
+
+} // namespace
+
 void classifyGlyphs(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
                     std::string_view charset, GlyphClass* out) {
+    // A few cells do not repay the templates' coarse forms.
+    if (count >= kMinBoundedGlyphs && classifyGlyphsBounded(cells, count, glyphs, charset, out))
+        return;
     for (std::size_t q = 0; q < count; ++q)
         out[q] = GlyphClass{};
     // Four glyph cells and a template (20 KiB) stay in the first-level
