@@ -199,8 +199,10 @@ void scoreOffsets(MoneyRowContext& ctx, double x, int d0, int k, const detail::T
 struct MoneySearch {
     struct CoarseSet {
         const detail::TemplateList* list = nullptr;
-        std::vector<float> sums; // kCoarseLength per template
-        std::vector<float> rest; // per template; negative for one too short
+        const float* sums = nullptr; // kCoarseLength per template
+        const float* rest = nullptr; // per template; negative for one too short
+        std::vector<float> ownSums;  // where the model came without them
+        std::vector<float> ownRest;
     };
     std::deque<CoarseSet> sets; // stable: the search holds pointers into it
     std::vector<float> coarse;  // kCoarseLength per cell
@@ -221,22 +223,34 @@ constexpr float kBoundSlack = 1e-3f;
 constexpr int kMostSearchedOffsets = 2 * 64 + 1;
 constexpr std::size_t kMostCandidates = kDigitCount + 1;
 
-const MoneySearch::CoarseSet& coarseSet(MoneySearch& s, const detail::TemplateList* list) {
+const MoneySearch::CoarseSet& coarseSet(MoneySearch& s, const detail::Templates& templates,
+                                        const detail::TemplateList* list) {
     for (const MoneySearch::CoarseSet& set : s.sets)
         if (set.list == list)
             return set;
     s.sets.emplace_back();
     MoneySearch::CoarseSet& set = s.sets.back();
     set.list = list;
-    set.sums.assign(list->size() * kCoarseLength, 0.0f);
-    set.rest.assign(list->size(), -1.0f);
+    const detail::CoarseList* made =
+        templates.coarse && templates.coarse->coarseLength == static_cast<std::size_t>(kCoarseLength)
+            ? templates.coarse->find(templates, list)
+            : nullptr;
+    if (made) {
+        set.sums = made->sums.data();
+        set.rest = made->rest.data();
+        return set;
+    }
+    set.ownSums.assign(list->size() * kCoarseLength, 0.0f);
+    set.ownRest.assign(list->size(), -1.0f);
     for (std::size_t t = 0; t < list->size(); ++t) {
         const detail::Template& tpl = (*list)[t];
         if (tpl.size() < static_cast<std::size_t>(kMoneyCellLength))
             continue;
-        set.rest[t] =
-            coarsenCell(tpl.data(), kMoneyCellColumns, kMoneyCellRows, set.sums.data() + t * kCoarseLength);
+        set.ownRest[t] = coarsenCell(tpl.data(), kMoneyCellColumns, kMoneyCellRows,
+                                     set.ownSums.data() + t * kCoarseLength);
     }
+    set.sums = set.ownSums.data();
+    set.rest = set.ownRest.data();
     return set;
 }
 
@@ -317,7 +331,7 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
             continue;
         if (list->size() > kMaxTemplatesPerChar)
             return false;
-        sets[i] = &coarseSet(s, list);
+        sets[i] = &coarseSet(s, ctx.templates, list);
         const std::size_t first = static_cast<std::size_t>(groupOf[i]) * static_cast<std::size_t>(k);
         for (int q = 0; q < k; ++q)
             s.pointers[static_cast<std::size_t>(q)] =
@@ -327,7 +341,7 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
             const float tr = sets[i]->rest[t];
             if (tr < 0.0f)
                 continue;
-            dotMany(sets[i]->sums.data() + t * kCoarseLength, s.pointers.data(), static_cast<std::size_t>(k),
+            dotMany(sets[i]->sums + t * kCoarseLength, s.pointers.data(), static_cast<std::size_t>(k),
                     kCoarseLength, s.scores.data());
             float high = kNoScore;
             for (int q = 0; q < k; ++q)

@@ -499,10 +499,20 @@ bool classifyGlyphsBounded(const float* const* cells, std::size_t count, const d
         if (!std::isfinite(cellRest[q]))
             return false;
     }
+    // The templates' coarse forms come with the model; made here for every
+    // call, they would cost more than they save.
+    if (!glyphs.coarse || glyphs.coarse->coarseLength != kGlyphCoarseLength)
+        return false;
     std::vector<const detail::TemplateList*> lists(chars, nullptr);
+    std::vector<const detail::CoarseList*> coarseLists(chars, nullptr);
     std::vector<std::size_t> firstTemplate(chars + 1, 0);
     for (std::size_t c = 0; c < chars; ++c) {
         lists[c] = glyphs.find(charset[c]);
+        if (lists[c]) {
+            coarseLists[c] = glyphs.coarse->find(glyphs, lists[c]);
+            if (!coarseLists[c])
+                return false;
+        }
         firstTemplate[c + 1] = firstTemplate[c] + (lists[c] ? lists[c]->size() : 0);
     }
     const std::size_t templates = firstTemplate[chars];
@@ -510,7 +520,6 @@ bool classifyGlyphsBounded(const float* const* cells, std::size_t count, const d
     // too short to compare.
     std::vector<float> bound(count * templates, kNoScore);
     std::vector<float> charBound(count * chars, kNoScore);
-    std::vector<float> templateCoarse(kGlyphCoarseLength);
     std::vector<float> scores(count);
     for (std::size_t c = 0; c < chars; ++c) {
         if (!lists[c])
@@ -519,8 +528,11 @@ bool classifyGlyphsBounded(const float* const* cells, std::size_t count, const d
             const detail::Template& tpl = (*lists[c])[t];
             if (tpl.size() < n)
                 continue;
-            const float rest = coarsenCell(tpl.data(), kGlyphCellSide, kGlyphCellSide, templateCoarse.data());
-            dotMany(templateCoarse.data(), coarsePointers.data(), count, kGlyphCoarseLength, scores.data());
+            const float rest = coarseLists[c]->rest[t];
+            if (rest < 0.0f)
+                continue;
+            dotMany(coarseLists[c]->sums.data() + t * kGlyphCoarseLength, coarsePointers.data(), count,
+                    kGlyphCoarseLength, scores.data());
             const std::size_t g = firstTemplate[c] + t;
             for (std::size_t q = 0; q < count; ++q) {
                 const float b = scores[q] + rest * cellRest[q] + kGlyphBoundSlack;

@@ -1,6 +1,7 @@
 #include "hud/core/model.h"
 
 #include "hud/core/checksum.h"
+#include "hud/core/image.h"
 #include "hud/core/sections.h"
 
 #include <algorithm>
@@ -174,6 +175,65 @@ std::uint32_t writePairs(std::vector<std::uint8_t>& out, const char (&tag)[4], c
 
 } // namespace
 
+namespace detail {
+
+bool CoarseList::stillFor(const TemplateList& templates) const {
+    if (list != &templates || storage.size() != templates.size())
+        return false;
+    for (std::size_t t = 0; t < templates.size(); ++t)
+        if (storage[t] != templates[t].data() || sizes[t] != templates[t].size())
+            return false;
+    return true;
+}
+
+const CoarseList* CoarseTemplates::find(const Templates& set, const TemplateList* templates) const {
+    if (!templates || owner != &set)
+        return nullptr;
+    for (const CoarseList& c : lists)
+        if (c.list == templates)
+            return c.stillFor(*templates) ? &c : nullptr;
+    return nullptr;
+}
+
+} // namespace detail
+
+namespace {
+
+// The coarse forms of a set whose cells have a known shape.
+void makeCoarse(detail::Templates& set) {
+    int columns = 0;
+    int rows = 0;
+    if (set.cellLength == static_cast<std::uint32_t>(kMoneyCellLength)) {
+        columns = kMoneyCellColumns;
+        rows = kMoneyCellRows;
+    } else if (set.cellLength == static_cast<std::uint32_t>(kGlyphCellLength)) {
+        columns = kGlyphCellSide;
+        rows = kGlyphCellSide;
+    } else {
+        return;
+    }
+    auto coarse = std::make_shared<detail::CoarseTemplates>();
+    coarse->owner = &set;
+    coarse->coarseLength = static_cast<std::size_t>(columns / 2) * static_cast<std::size_t>(rows / 2);
+    for (const auto& [c, list] : set.byChar) {
+        detail::CoarseList made;
+        made.list = &list;
+        made.sums.assign(list.size() * coarse->coarseLength, 0.0f);
+        made.rest.assign(list.size(), -1.0f);
+        for (std::size_t t = 0; t < list.size(); ++t) {
+            made.storage.push_back(list[t].data());
+            made.sizes.push_back(list[t].size());
+            if (list[t].size() >= set.cellLength)
+                made.rest[t] =
+                    coarsenCell(list[t].data(), columns, rows, made.sums.data() + t * coarse->coarseLength);
+        }
+        coarse->lists.push_back(std::move(made));
+    }
+    set.coarse = std::move(coarse);
+}
+
+} // namespace
+
 std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t length, std::string* error) {
     ByteReader c(data, length);
     std::uint32_t sections = 0;
@@ -228,6 +288,9 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
         return failWith(error, "HUD model checksum does not match");
     if (model->money.cellLength != static_cast<std::uint32_t>(kMoneyCellLength))
         return failWith(error, "HUD model has no money templates");
+    makeCoarse(model->money);
+    makeCoarse(model->figures);
+    makeCoarse(model->glyphs);
     return model;
 }
 

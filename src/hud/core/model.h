@@ -54,9 +54,38 @@ namespace detail {
 using Template = std::vector<float>;
 using TemplateList = std::vector<Template>;
 
+// The coarse forms of one character's templates (see coarsenCell in
+// image.h), which let a search pass over templates that cannot win. They
+// stand for the templates only while each is still the very vector they
+// were made from (same storage, same size): a copied or rebuilt set has
+// new storage, and its searches then do without them.
+struct CoarseList {
+    const TemplateList* list = nullptr;
+    std::vector<const float*> storage; // each template's data() when made
+    std::vector<std::size_t> sizes;
+    std::vector<float> sums; // the coarse length per template
+    std::vector<float> rest; // per template; negative for one too short
+
+    bool stillFor(const TemplateList& templates) const;
+};
+
+struct Templates;
+
+struct CoarseTemplates {
+    const Templates* owner = nullptr; // the set they were made for, not a copy of it
+    std::size_t coarseLength = 0;
+    std::vector<CoarseList> lists;
+
+    // The forms made for `templates` of `set`, or null when they no longer
+    // fit it.
+    const CoarseList* find(const Templates& set, const TemplateList* templates) const;
+};
+
 struct Templates {
     std::uint32_t cellLength = 0; // 0 while the section never came
     std::map<signed char, TemplateList> byChar;
+    // Made when a model file is read; null for sets built in memory.
+    std::shared_ptr<const CoarseTemplates> coarse;
 
     // The character's templates, or null when the model has none for it.
     const TemplateList* find(char c) const {
