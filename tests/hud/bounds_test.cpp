@@ -1,0 +1,224 @@
+// The coarse bounds that let the money reader and the glyph classifier pass
+// over templates: they must never change what scoring every template gives.
+
+#include "hud/cash/money.h"
+#include "hud/core/image.h"
+#include "hud/core/model.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::shared_ptr<const hud::Model> shippedModel() {
+    static const std::shared_ptr<const hud::Model> model =
+        hud::loadModel(std::string(CORVEX_SOURCE_DIR) + "/data/hud/model.bin");
+    return model;
+}
+
+std::vector<float> randomCell(std::mt19937& gen, int length, bool smooth) {
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    std::vector<float> v(static_cast<std::size_t>(length));
+    float last = 0.0f;
+    for (float& x : v) {
+        x = smooth ? 0.8f * last + noise(gen) : noise(gen);
+        last = x;
+    }
+    hud::normalizeVector(v.data(), v.size());
+    return v;
+}
+
+// Stamps template `t` (a money cell) where a cell centred on cx of the line
+// [top, top + h - 1] samples it, over what the plane holds.
+void stampMoneyTemplate(hud::Plane& p, const std::vector<float>& t, double cx, double top, double h) {
+    const double bottom = top + h - 1.0;
+    const double upper = top - 0.3 * h;
+    const double stepY = (bottom - top + 0.6 * h) / hud::kMoneyCellRows;
+    const double left = cx - 0.45 * h;
+    const double stepX = 0.9 * h / hud::kMoneyCellColumns;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            const int i = static_cast<int>(std::floor((y - upper) / stepY));
+            const int j = static_cast<int>(std::floor((x - left) / stepX));
+            if (i < 0 || i >= hud::kMoneyCellRows || j < 0 || j >= hud::kMoneyCellColumns)
+                continue;
+            p.pixels[static_cast<std::size_t>(y * p.width + x)] +=
+                0.5f + 0.5f * t[static_cast<std::size_t>(i * hud::kMoneyCellColumns + j)];
+        }
+}
+
+// readMoney as it reads with every character scored at every offset:
+// bestPosition for each candidate, then decide().
+hud::MoneyReading readEverything(hud::MoneyRowContext& ctx, double startX, int maxDigits, int radius) {
+    const hud::WidthTable& widths = hud::moneyWidths();
+    hud::MoneyReading r;
+    hud::Candidate cands[11];
+    for (int i = 0; i < 10; ++i)
+        cands[i] = hud::bestPosition(ctx, startX, static_cast<char>('0' + i), radius);
+    hud::Decision first = hud::decide(ctx, cands, 10);
+    r.digits.push_back(first.chosen.character);
+    r.minScore = first.chosen.score;
+    r.minMargin = first.margin;
+    r.firstX = first.chosen.x;
+    int count = 1;
+    hud::Candidate previous = first.chosen;
+    for (;;) {
+        const std::string set = count < maxDigits ? "0123456789$" : "$";
+        std::size_t n = 0;
+        for (char c : set) {
+            const double gap = (c != '$' && count % 3 == 0) ? hud::kMoneyGroupGap * ctx.lineHeight : 0.0;
+            const double x =
+                previous.x - (widths.of(c) + widths.of(previous.character)) / 2.0 * ctx.lineHeight - gap;
+            cands[n++] = hud::bestPosition(ctx, x, c, 3);
+        }
+        const hud::Decision d = hud::decide(ctx, cands, n);
+        if (d.chosen.character == '$') {
+            r.dollarX = d.chosen.x;
+            r.minScore = std::min(r.minScore, d.chosen.score);
+            r.minMargin = std::min(r.minMargin, d.margin);
+            r.ok = true;
+            return r;
+        }
+        if (d.chosen.score < 0.45f)
+            return r;
+        r.digits.insert(r.digits.begin(), d.chosen.character);
+        r.minScore = std::min(r.minScore, d.chosen.score);
+        r.minMargin = std::min(r.minMargin, d.margin);
+        ++count;
+        previous = d.chosen;
+    }
+}
+
+} // namespace
+
+TEST(HudBounds, CoarseFormsBoundTheDotProduct) {
+    std::mt19937 gen(11);
+    std::vector<float> ca(180), cb(180);
+    for (int k = 0; k < 200; ++k) {
+        const bool smooth = k % 2 == 0;
+        const std::vector<float> a = randomCell(gen, 720, smooth);
+        const std::vector<float> b = randomCell(gen, 720, smooth);
+        const float ra = hud::coarsenCell(a.data(), 20, 36, ca.data());
+        const float rb = hud::coarsenCell(b.data(), 20, 36, cb.data());
+        EXPECT_LE(hud::dot(a.data(), b.data(), 720), hud::dot(ca.data(), cb.data(), 180) + ra * rb + 1e-5f);
+        // And from below, by the same reasoning with one cell negated.
+        EXPECT_GE(hud::dot(a.data(), b.data(), 720), hud::dot(ca.data(), cb.data(), 180) - ra * rb - 1e-5f);
+    }
+    // A cell of 2 x 2 blocks is all coarse form: nothing is left out.
+    std::vector<float> blocks(32 * 32);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            blocks[static_cast<std::size_t>(y * 32 + x)] = static_cast<float>((x / 2 * 7 + y / 2 * 3) % 5);
+    std::vector<float> coarse(256);
+    EXPECT_NEAR(hud::coarsenCell(blocks.data(), 32, 32, coarse.data()), 0.0f, 1e-6f);
+    EXPECT_NEAR(hud::dot(coarse.data(), coarse.data(), 256), hud::dot(blocks.data(), blocks.data(), 1024),
+                1e-3f);
+}
+
+// The reader's pruned search against every template at every offset, on
+// lines stamped with the shipped templates over noise, from start points on
+// and off the last digit, with and without the model's own coarse forms.
+TEST(HudBounds, MoneySearchReadsAsScoringEverything) {
+    const auto model = shippedModel();
+    ASSERT_TRUE(model);
+    hud::detail::Templates copied = model->money; // new storage: its coarse forms do not fit it
+    std::mt19937 gen(5);
+    std::normal_distribution<float> noise(0.0f, 0.15f);
+    const char* figures[] = {"$1,234,567", "$80,305", "$9", "$46", "$999,999,999", "$10,000"};
+    const double h = 27.0;
+    const double top = 40.0;
+    int compared = 0;
+    for (const char* text : figures)
+        for (int variant = 0; variant < 3; ++variant) {
+            hud::Plane p;
+            p.resize(700, 120);
+            for (float& v : p.pixels)
+                v = 0.2f + noise(gen);
+            const std::string s(text);
+            double x = 600.0 + variant * 0.37;
+            int digits = 0;
+            char prev = 0;
+            for (auto it = s.rbegin(); it != s.rend(); ++it) {
+                if (*it == ',')
+                    continue;
+                const bool digit = *it != '$';
+                if (prev)
+                    x -= (hud::moneyWidths().of(*it) + hud::moneyWidths().of(prev)) / 2 * h +
+                         (digit && digits % 3 == 0 ? hud::kMoneyGroupGap * h : 0.0);
+                const hud::detail::TemplateList* list = model->money.find(*it);
+                ASSERT_TRUE(list);
+                stampMoneyTemplate(p, (*list)[static_cast<std::size_t>(variant * 5 + digits) % list->size()],
+                                   x, top, h);
+                digits += digit;
+                prev = *it;
+            }
+            for (const hud::detail::Templates* set :
+                 {&model->money, static_cast<const hud::detail::Templates*>(&copied)})
+                for (double start : {600.0, 601.5, 596.0, 612.0})
+                    for (int radius : {2, 4, 9}) {
+                        hud::MoneyRowContext pruned(p, top, top + h - 1.0, h, *set, model->moneyPairs);
+                        hud::MoneyRowContext full(p, top, top + h - 1.0, h, *set, model->moneyPairs);
+                        pruned.confirmBelow = full.confirmBelow = 0.2f;
+                        const hud::MoneyReading a =
+                            hud::readMoney(pruned, start, hud::moneyWidths(), hud::kMoneyGroupGap, 9, radius);
+                        const hud::MoneyReading b = readEverything(full, start, 9, radius);
+                        EXPECT_EQ(a.ok, b.ok) << text << " " << start << " " << radius;
+                        EXPECT_EQ(a.digits, b.digits) << text << " " << start << " " << radius;
+                        EXPECT_EQ(a.minScore, b.minScore) << text << " " << start << " " << radius;
+                        EXPECT_EQ(a.minMargin, b.minMargin) << text << " " << start << " " << radius;
+                        EXPECT_EQ(a.firstX, b.firstX) << text << " " << start << " " << radius;
+                        if (a.ok && b.ok) {
+                            EXPECT_EQ(a.dollarX, b.dollarX) << text << " " << start << " " << radius;
+                        }
+                        ++compared;
+                    }
+        }
+    EXPECT_GT(compared, 0);
+}
+
+// The classifier with the model's coarse forms against a copy of the same
+// templates, which has to score every one, on mixtures of two glyphs.
+TEST(HudBounds, GlyphClassesAsScoringEverything) {
+    const auto model = shippedModel();
+    ASSERT_TRUE(model);
+    hud::detail::Templates copied = model->glyphs;
+    ASSERT_TRUE(model->glyphs.coarse);
+    std::mt19937 gen(3);
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    std::vector<const std::vector<float>*> all;
+    for (const auto& [c, list] : model->glyphs.byChar)
+        for (const auto& t : list)
+            all.push_back(&t);
+    std::vector<std::vector<float>> cells;
+    for (int k = 0; k < 120; ++k) {
+        const auto& a = *all[gen() % all.size()];
+        const auto& b = *all[gen() % all.size()];
+        const float mix = static_cast<float>(k % 6) / 10.0f;
+        const float grain = static_cast<float>(k % 4) * 0.15f;
+        std::vector<float> cell(1024);
+        for (std::size_t i = 0; i < cell.size(); ++i)
+            cell[i] = (1.0f - mix) * a[i] + mix * b[i] + grain * noise(gen) / 32.0f;
+        hud::normalizeVector(cell.data(), cell.size());
+        cells.push_back(cell);
+    }
+    std::vector<const float*> views;
+    for (const auto& c : cells)
+        views.push_back(c.data());
+    for (const char* charset :
+         {"ABCDEFGHIJKLMNOPRSTUVWXYZ", "0123456789", "0123456789ABCDEFGHIJKLMNOPRSTUVWXYZ", "KKXY"}) {
+        for (std::size_t count : {std::size_t{1}, std::size_t{5}, views.size()}) {
+            std::vector<hud::GlyphClass> a(count), b(count);
+            hud::classifyGlyphs(views.data(), count, model->glyphs, charset, a.data());
+            hud::classifyGlyphs(views.data(), count, copied, charset, b.data());
+            for (std::size_t q = 0; q < count; ++q) {
+                EXPECT_EQ(a[q].character, b[q].character) << charset << " " << q;
+                EXPECT_EQ(a[q].score, b[q].score) << charset << " " << q;
+                EXPECT_EQ(a[q].second, b[q].second) << charset << " " << q;
+            }
+        }
+    }
+}
