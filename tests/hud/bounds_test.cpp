@@ -222,3 +222,35 @@ TEST(HudBounds, GlyphClassesAsScoringEverything) {
         }
     }
 }
+
+// Where one more digit could stand: the highest score exactly once it
+// reaches the floor, and something below the floor otherwise.
+TEST(HudBounds, BestScoreAroundIsExactFromItsFloor) {
+    const auto model = shippedModel();
+    ASSERT_TRUE(model);
+    std::mt19937 gen(9);
+    std::normal_distribution<float> noise(0.0f, 0.2f);
+    const double h = 27.0;
+    const double top = 40.0;
+    hud::Plane p;
+    p.resize(400, 120);
+    for (float& v : p.pixels)
+        v = 0.2f + noise(gen);
+    stampMoneyTemplate(p, (*model->money.find('7'))[3], 200.0, top, h);
+    const char digits[] = "0123456789";
+    for (double from : {150.0, 180.0, 196.5, 200.0, 230.0})
+        for (float floor : {-2.0f, 0.3f, 0.6f, 0.9f}) {
+            double centres[10];
+            for (int i = 0; i < 10; ++i)
+                centres[i] = from + (hud::moneyWidths().of(digits[i]) - 0.9) * h / 2.0;
+            hud::MoneyRowContext ctx(p, top, top + h - 1.0, h, model->money, model->moneyPairs);
+            const float got = hud::bestScoreAround(ctx, centres, digits, 10, 3, floor);
+            float want = hud::kNoScore;
+            for (int i = 0; i < 10; ++i)
+                want = std::max(want, hud::bestPosition(ctx, centres[i], digits[i], 3).score);
+            if (want >= floor)
+                EXPECT_EQ(got, want) << from << " " << floor;
+            else
+                EXPECT_LT(got, floor) << from << " " << floor;
+        }
+}

@@ -272,9 +272,11 @@ void sampleCells(MoneyRowContext& ctx, double x, int d0, int k, float* out) {
 // its templates and the offsets d0 .. d0 + k - 1, and the first offset that
 // reaches it, as scoreOffsets' loops give them, for at least the two
 // best-scoring characters; every other one gets a score below those two.
-// False, with nothing done, for centres or cells the bounds cannot serve.
+// Scores below `floor` need not be exact: a character whose best stays
+// below it may get any score below it. False, with nothing done, for
+// centres or cells the bounds cannot serve.
 bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* cands, std::size_t n, int d0,
-                      int k) {
+                      int k, float floor = kNoScore) {
     if (n == 0 || n > kMostCandidates || k < 1 || k > kMostSearchedOffsets ||
         ctx.templates.cellLength != static_cast<std::uint32_t>(kMoneyCellLength))
         return false;
@@ -367,7 +369,7 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
         const std::size_t i = order[o];
         if (!sets[i])
             continue;
-        if (exactCount >= 2 && candidateBound[i] < top2)
+        if ((exactCount >= 2 && candidateBound[i] < top2) || candidateBound[i] < floor)
             break; // and so is every one after it
         const detail::TemplateList& list = *sets[i]->list;
         for (int q = 0; q < k; ++q) {
@@ -387,7 +389,7 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
             const std::size_t t = byBound[u];
             if (sets[i]->rest[t] < 0.0f)
                 continue;
-            if (high > kNoScore && bound[i][t] < high)
+            if (bound[i][t] < std::max(high, floor))
                 break;
             dotMany(list[t].data(), s.pointers.data(), static_cast<std::size_t>(k), kMoneyCellLength,
                     s.scores.data());
@@ -622,6 +624,25 @@ Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius) {
             }
         }
     }
+    return best;
+}
+
+float bestScoreAround(MoneyRowContext& ctx, const double* centres, const char* characters, std::size_t n,
+                      int radius, float floor) {
+    float best = kNoScore;
+    radius = std::min(std::max(radius, 0), 64);
+    if (n <= kMostCandidates) {
+        Candidate cands[kMostCandidates];
+        for (std::size_t i = 0; i < n; ++i)
+            cands[i].character = characters[i];
+        if (searchCandidates(ctx, centres, cands, n, -radius, 2 * radius + 1, floor)) {
+            for (std::size_t i = 0; i < n; ++i)
+                best = std::max(best, cands[i].score);
+            return best;
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        best = std::max(best, bestPosition(ctx, centres[i], characters[i], radius).score);
     return best;
 }
 

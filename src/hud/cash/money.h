@@ -113,6 +113,12 @@ float scoreAt(MoneyRowContext& ctx, double x, char c);
 // on ties); score kNoScore at x when c has no templates.
 Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius);
 
+// The highest of bestPosition(ctx, centres[i], characters[i], radius).score
+// over i < n (kNoScore for none) where it reaches `floor`; below `floor`
+// where it does not, though not necessarily that highest score.
+float bestScoreAround(MoneyRowContext& ctx, const double* centres, const char* characters, std::size_t n,
+                      int radius, float floor);
+
 struct PairScore {
     bool found = false;
     float score = 0.0f; // > 0 speaks for a, < 0 for b

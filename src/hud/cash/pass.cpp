@@ -92,20 +92,23 @@ bool digitMissedRight(const MoneyLine& line, double lastDigitX, double h) {
 }
 
 // The best score of any digit where one more digit right of the last one
-// read would stand, with or without a group gap before it. The digit blobs
+// read would stand, with or without a group gap before it, where it reaches
+// kMissedDigitScore; below that otherwise. The digit blobs
 // of a faint HUD may be missing from the mask while their ink still reads.
 float digitScoreRightOf(const Model& model, const FramePlanes& planes, const MoneyLine& line, double lastX,
                         char last) {
     MoneyRowContext ctx(planes.ink, line.top, line.bottom, line.height, model.money, model.moneyPairs);
     const WidthTable& widths = moneyWidths();
-    float best = kNoScore;
-    for (char c = '0'; c <= '9'; ++c) {
-        const double x = lastX + (widths.of(last) + widths.of(c)) / 2.0 * line.height;
-        best = std::max(best, bestPosition(ctx, x, c, kMissedDigitRadius).score);
-        best =
-            std::max(best, bestPosition(ctx, x + kMoneyGroupGap * line.height, c, kMissedDigitRadius).score);
+    char digits[10];
+    double near[10];
+    double afterGap[10];
+    for (int i = 0; i < 10; ++i) {
+        digits[i] = static_cast<char>('0' + i);
+        near[i] = lastX + (widths.of(last) + widths.of(digits[i])) / 2.0 * line.height;
+        afterGap[i] = near[i] + kMoneyGroupGap * line.height;
     }
-    return best;
+    return std::max(bestScoreAround(ctx, near, digits, 10, kMissedDigitRadius, kMissedDigitScore),
+                    bestScoreAround(ctx, afterGap, digits, 10, kMissedDigitRadius, kMissedDigitScore));
 }
 
 // Top and bottom moves of the second balance attempt, in capture pixels. The
