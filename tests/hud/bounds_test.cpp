@@ -180,13 +180,13 @@ TEST(HudBounds, MoneySearchReadsAsScoringEverything) {
     EXPECT_GT(compared, 0);
 }
 
-// The classifier with the model's coarse forms against a copy of the same
-// templates, which has to score every one, on mixtures of two glyphs.
+// The classifier on the model's glyph set and on a copy of it (new storage,
+// so nothing made for the model's own vectors can apply), on mixtures of two
+// glyphs: a search that prunes must give what scoring everything gives.
 TEST(HudBounds, GlyphClassesAsScoringEverything) {
     const auto model = shippedModel();
     ASSERT_TRUE(model);
     hud::detail::Templates copied = model->glyphs;
-    ASSERT_TRUE(model->glyphs.coarse);
     std::mt19937 gen(3);
     std::normal_distribution<float> noise(0.0f, 1.0f);
     std::vector<const std::vector<float>*> all;
