@@ -1662,6 +1662,9 @@ constexpr int kMaxLines = 4;
 // a row at all: each place where the game puts a line, holds no line read
 // and has text ink, is read with the band's own ink. Only a whole phrase of
 // the game with its figure or amount counts there.
+bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
+                 HudLine& line);
+
 void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom, double moneyHeight,
                     float minLineConfidence, float minMargin, std::vector<HudLine>& lines) {
     const int width = planes.ink2.width;
@@ -1690,11 +1693,22 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
                          static_cast<int>(figureRight - 1.5 * hp), panel))
             panels.push_back(panel);
         const std::vector<SavedInk> saved = rampPanelsLocally(planes, panels, row.top, row.bottom);
-        const HudLine found = readWithLocalInk(model, planes, row, true, hp, figureRight,
-                                               std::numeric_limits<double>::infinity(), minLineConfidence,
-                                               minMargin, HudLine{});
+        HudLine found = readWithLocalInk(model, planes, row, true, hp, figureRight,
+                                         std::numeric_limits<double>::infinity(), minLineConfidence,
+                                         minMargin, HudLine{});
         restoreInk(planes, saved);
-        if (!isWholePhrase(found) || (!found.hasFigure && !found.hasXp) || row.blobs.empty())
+        if (!found.hasFigure && !found.hasXp)
+            continue;
+        // The band's figure or amount read, its phrase not: the phrase may
+        // still show by its shape.
+        if (!isWholePhrase(found) && !row.blobs.empty()) {
+            HudLine byShape = withFigureOf(found);
+            byShape.hasXp = found.hasXp;
+            byShape.xp = found.xp;
+            if (readByShape(model, planes, row.top, hp, figureRight, byShape))
+                found = byShape;
+        }
+        if (!isWholePhrase(found) || row.blobs.empty())
             continue;
         HudLine line;
         adoptReading(found, line);
