@@ -1835,38 +1835,35 @@ bool readByShape(const Model& model, const FramePlanes& planes, int top, double 
     return true;
 }
 
+// A row whose words read as nothing, kept for the shape reading that runs
+// once every other attempt at every row and line place is done: the index
+// of its line when a figure or amount made one, else the line to add.
+struct ShapePending {
+    std::size_t index = 0;
+    bool stored = false;
+    HudLine line;
+};
+
 // A row that is a piece of another line's text (its lower half grouped on
-// its own) fits that line's phrase too. Of lines within half a cap of each
-// other, a phrase read by shape gives way to a line read otherwise, then to
-// one with its own figure or amount, then to the one above; what gives way
-// loses its text, and the line with it unless a figure or amount remains.
-void dropShapesOfOtherLines(const std::vector<std::size_t>& shapeRead, double hp,
-                            std::vector<HudLine>& lines) {
-    std::vector<bool> byShape(lines.size(), false);
-    for (std::size_t i : shapeRead)
-        byShape[i] = true;
-    auto strength = [&](std::size_t i) {
-        return (byShape[i] ? 0 : 2) + (lines[i].hasFigure || lines[i].hasXp ? 1 : 0);
-    };
-    std::vector<bool> loses(lines.size(), false);
-    for (std::size_t i : shapeRead)
-        for (std::size_t j = 0; j < lines.size(); ++j)
-            if (j != i && std::abs(lines[j].top - lines[i].top) < 0.5 * hp &&
-                (strength(j) > strength(i) || (strength(j) == strength(i) && j < i)))
-                loses[i] = true;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (loses[i]) {
-            lines[i].text.clear();
-            lines[i].known = false;
-            if (!lines[i].hasFigure && !lines[i].hasXp)
-                continue;
+// its own) fits that line's phrase too, and a line place another attempt
+// read is read already: a row gets a phrase by shape only where no other
+// line stands within half a cap.
+void readPendingShapes(const Model& model, const FramePlanes& planes, std::vector<ShapePending>& pending,
+                       double hp, double figureRight, std::vector<HudLine>& lines) {
+    for (ShapePending& p : pending) {
+        const std::size_t self = p.stored ? p.index : lines.size();
+        const HudLine& own = p.stored ? lines[p.index] : p.line;
+        bool taken = false;
+        for (std::size_t k = 0; k < lines.size() && !taken; ++k)
+            taken = k != self && std::abs(lines[k].top - own.top) < 0.5 * hp;
+        if (taken)
+            continue;
+        if (p.stored) {
+            readByShape(model, planes, lines[p.index].top, hp, figureRight, lines[p.index]);
+        } else if (readByShape(model, planes, p.line.top, hp, figureRight, p.line)) {
+            lines.push_back(std::move(p.line));
         }
-        if (kept != i)
-            lines[kept] = std::move(lines[i]);
-        ++kept;
     }
-    lines.resize(kept);
 }
 
 } // namespace
@@ -1882,7 +1879,7 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
     const double figureRight = (width - 1) - kFigureRightMargin * moneyHeight;
 
     std::vector<Blob> wordBlobs;
-    std::vector<std::size_t> shapeRead;
+    std::vector<ShapePending> pending;
     for (const RewardRow& row : selectRewardRows(planes.textBlobs, width, moneyBottom, moneyHeight)) {
         HudLine line;
         double limit = std::numeric_limits<double>::infinity();
@@ -1931,12 +1928,6 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         if (!line.hasFigure && !line.hasXp && !line.text.empty() && line.raw.find("XP") == std::string::npos)
             readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
 
-        const bool byShape = line.text.empty() && readByShape(model, planes, row.top, hp, figureRight, line);
-        if (byShape)
-            shapeRead.push_back(lines.size());
-
-        if (line.text.empty() && !line.hasFigure && !line.hasXp)
-            continue;
         line.left = width;
         line.right = row.blobs.front().x1;
         for (const Blob& b : row.blobs) {
@@ -1945,10 +1936,14 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         }
         line.top = row.top;
         line.bottom = row.bottom;
-        lines.push_back(std::move(line));
+        const bool stored = !line.text.empty() || line.hasFigure || line.hasXp;
+        if (line.text.empty())
+            pending.push_back({lines.size(), stored, stored ? HudLine{} : line});
+        if (stored)
+            lines.push_back(std::move(line));
     }
-    dropShapesOfOtherLines(shapeRead, hp, lines);
     findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, lines);
+    readPendingShapes(model, planes, pending, hp, figureRight, lines);
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
     return lines;
