@@ -442,3 +442,75 @@ TEST_F(RewardLines, FigureOverABrightPatchReadOnItsOwnWindowsLevels) {
             expectLines(c, r);
         }
 }
+
+TEST_F(RewardLines, SoftSmallPhrasesReadByTheirShape) {
+    // 720p at HUD scale 0.8: caps of about five pixels in the source, tripled
+    // in the capture; too few letters survive for the words to snap, and the
+    // phrase is taken from the shape of its ink.
+    const std::vector<Case> frames = {
+        {"720p lines at HUD scale 0.82",
+         1280,
+         720,
+         0.8168098941984594,
+         875088339u,
+         0,
+         0.0,
+         false,
+         991592,
+         0,
+         {{"SUPPLIED PLAYER ASSIST", 6, 0}, {"PURCHASE REFUNDED", 0, 127}, {"KILL CONFIRMED", 40, 0}}},
+    };
+    for (const Case& c : frames) {
+        const hud::HudReading r = read(frameOf(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectLines(c, r);
+    }
+    // A line whose figure stays unread still gets its phrase; the figure is
+    // left out rather than guessed.
+    const Case lone{"720p HOT ZONE ENTERED at HUD scale 0.83",
+                    1280,
+                    720,
+                    0.8275640665571486,
+                    1708025462u,
+                    75,
+                    0.0,
+                    false,
+                    71,
+                    0,
+                    {{"HOT ZONE ENTERED", 2913, 0}}};
+    const hud::HudReading r = read(frameOf(lone));
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(r.lines[0].text, "HOT ZONE ENTERED") << r.lines[0].raw;
+    EXPECT_TRUE(r.lines[0].known);
+    EXPECT_TRUE(!r.lines[0].hasFigure || r.lines[0].figure == 2913);
+
+    // The phrase shapes are set at the font's own spacing; letters a tenth
+    // of a cap further apart must still fit, and what is read stays right.
+    synth::Look wide;
+    wide.letterSpacing = 0.1;
+    wide.panelPad = 0.5;
+    synth::Look tight;
+    tight.panelPad = 0.3;
+    for (const synth::Look& look : {wide, tight})
+        for (const Case& c : {frames[0], lone}) {
+            const hud::HudReading rr = read(frameOf(c, look));
+            ASSERT_EQ(rr.lines.size(), c.lines.size()) << c.what;
+            for (std::size_t i = 0; i < c.lines.size(); ++i) {
+                EXPECT_EQ(rr.lines[i].text, c.lines[i].text) << c.what << " spacing " << look.letterSpacing;
+                EXPECT_TRUE(!rr.lines[i].hasFigure || rr.lines[i].figure == c.lines[i].figure) << c.what;
+                EXPECT_TRUE(!rr.lines[i].hasXp || rr.lines[i].xp == c.lines[i].xp) << c.what;
+            }
+        }
+}
+
+TEST_F(RewardLines, ShapeReadingRefusesRowsWithoutAPhrase) {
+    // The same small, soft frames with no reward lines at all, over the
+    // scenes of the cases above: no phrase is made up from the world.
+    for (std::uint32_t scene : {875088339u, 1708025462u, 2871438262u, 11u}) {
+        Case empty{"no lines", 1280, 720, 0.82, scene, 75, 0.4, false, 59359, 0, {}};
+        const hud::HudReading r = read(frameOf(empty));
+        ASSERT_TRUE(r.found);
+        EXPECT_TRUE(r.lines.empty()) << "scene " << scene << ": " << r.lines.front().text;
+    }
+}

@@ -478,3 +478,76 @@ TEST(Lines, UnsnappedWordsBeforeOrAfterAPhraseCompleteALongerOne) {
     // Letters that are no phrase's leave the phrase read as it was.
     EXPECT_EQ(textOf({letters("KILL"), letters("WXYV")}).text, "KILL");
 }
+
+namespace {
+
+// Two phrases of the same width from blocky letters: "LL" and "IIII".
+Model shapeModel() {
+    Model m;
+    m.phraseShapes.bands = 2;
+    m.phraseShapes.columnsPerCap = 4;
+    m.phraseShapes.letters['I'] = {1, {1.0f, 1.0f}};
+    m.phraseShapes.letters['L'] = {3, {1.0f, 1.0f, 0.0f, 1.0f, 0.0f, 1.0f}};
+    m.phraseShapes.phrases.push_back({"IIII", {0.0f, 0.5f, 1.0f, 1.5f}});
+    m.phraseShapes.phrases.push_back({"LL", {0.0f, 1.0f}});
+    return m;
+}
+
+// Bright "LL" at a cap of 12 pixels (three per shape column), its cap top
+// at y 10 and its ink ending just left of x 80, on a dark plane.
+FramePlanes shapePlanes(bool withText) {
+    FramePlanes planes;
+    const int w = 120;
+    const int h = 40;
+    for (Plane* p : {&planes.smooth, &planes.ink, &planes.ink2}) {
+        p->width = w;
+        p->height = h;
+        p->pixels.assign(static_cast<size_t>(w * h), 0.0f);
+    }
+    for (float& v : planes.smooth.pixels)
+        v = 50.0f;
+    if (withText)
+        for (int left : {59, 71}) {
+            for (int y = 10; y < 22; ++y)
+                for (int x = left; x < left + 3; ++x)
+                    planes.smooth.pixels[static_cast<size_t>(y * w + x)] = 230.0f;
+            for (int y = 16; y < 22; ++y)
+                for (int x = left + 3; x < left + 9; ++x)
+                    planes.smooth.pixels[static_cast<size_t>(y * w + x)] = 230.0f;
+        }
+    return planes;
+}
+
+} // namespace
+
+TEST(RewardLineShapes, FitsThePhraseWhoseInkTheRowShows) {
+    const Model m = shapeModel();
+    const FramePlanes planes = shapePlanes(true);
+    const PhraseFit fit = fitPhraseShape(m, planes, 10, 12.0, 78.0, 82.0);
+    ASSERT_NE(fit.phrase, nullptr);
+    EXPECT_EQ(fit.phrase->text, "LL");
+    EXPECT_GT(fit.score, 0.9);
+    EXPECT_LT(fit.runnerUp, fit.score - 0.2);
+    EXPECT_EQ(fit.right, 79);
+    EXPECT_NEAR(fit.left, 59, 1);
+}
+
+TEST(RewardLineShapes, RefusesWithoutShapesContrastOrRoom) {
+    const Model m = shapeModel();
+    // A flat row holds no text at all.
+    EXPECT_EQ(fitPhraseShape(m, shapePlanes(false), 10, 12.0, 78.0, 82.0).phrase, nullptr);
+    // A model from before the shapes were stored.
+    EXPECT_EQ(fitPhraseShape(Model{}, shapePlanes(true), 10, 12.0, 78.0, 82.0).phrase, nullptr);
+    // Caps too small to compare, nonsense ranges and planes of other sizes.
+    EXPECT_EQ(fitPhraseShape(m, shapePlanes(true), 10, 2.0, 78.0, 82.0).phrase, nullptr);
+    EXPECT_EQ(fitPhraseShape(m, shapePlanes(true), 10, 12.0, 82.0, 78.0).phrase, nullptr);
+    EXPECT_EQ(
+        fitPhraseShape(m, shapePlanes(true), 10, std::numeric_limits<double>::quiet_NaN(), 78.0, 82.0).phrase,
+        nullptr);
+    FramePlanes odd = shapePlanes(true);
+    odd.ink2.width = 60;
+    EXPECT_EQ(fitPhraseShape(m, odd, 10, 12.0, 78.0, 82.0).phrase, nullptr);
+    // A band at the frame's edge, where no phrase fits whole, is no crash.
+    const PhraseFit edge = fitPhraseShape(m, shapePlanes(true), 38, 12.0, 2.0, 118.0);
+    EXPECT_TRUE(edge.phrase == nullptr || edge.score <= 1.0);
+}

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -257,4 +258,56 @@ TEST(HudModel, LoadReadsFilesAndReportsMissingOnes) {
     EXPECT_TRUE(error.empty());
     EXPECT_EQ(model->money.byChar.size(), 2u);
     std::remove(path.c_str());
+}
+
+TEST(HudModel, PhraseShapesRoundTripAndRejectDamage) {
+    hud::Model m;
+    m.money.cellLength = 720;
+    m.money.byChar['0'].push_back(std::vector<float>(720, 0.0f));
+    m.phraseShapes.bands = 2;
+    m.phraseShapes.columnsPerCap = 3;
+    m.phraseShapes.letters['K'] = {2, {0.0f, 0.5f, 1.0f, 0.25f}};
+    m.phraseShapes.letters['I'] = {1, {1.0f, 1.0f}};
+    m.phraseShapes.phrases.push_back({"KI K", {0.0f, 0.7f, 0.0f}});
+    const std::vector<std::uint8_t> bytes = hud::serializeModel(m);
+    std::string error;
+    const auto back = hud::parseModel(bytes.data(), bytes.size(), &error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(back->phraseShapes.bands, 2u);
+    EXPECT_EQ(back->phraseShapes.columnsPerCap, 3u);
+    ASSERT_EQ(back->phraseShapes.letters.size(), 2u);
+    EXPECT_EQ(back->phraseShapes.letters.at('K').ink, m.phraseShapes.letters.at('K').ink);
+    ASSERT_EQ(back->phraseShapes.phrases.size(), 1u);
+    EXPECT_EQ(back->phraseShapes.phrases[0].text, "KI K");
+    EXPECT_EQ(back->phraseShapes.phrases[0].letterLeft, m.phraseShapes.phrases[0].letterLeft);
+
+    // A model without shapes writes no section and loads without them.
+    hud::Model plain = m;
+    plain.phraseShapes = {};
+    const std::vector<std::uint8_t> plainBytes = hud::serializeModel(plain);
+    const auto plainBack = hud::parseModel(plainBytes.data(), plainBytes.size(), &error);
+    ASSERT_TRUE(plainBack) << error;
+    EXPECT_EQ(plainBack->phraseShapes.bands, 0u);
+
+    const char* damaged = "damaged HUD model section";
+    auto withShapes = [](const Bytes& payload) {
+        return header(2).section("MCEL", moneySection()).section("PSHP", payload);
+    };
+    EXPECT_EQ(errorOf(withShapes(Bytes{}.u32(0).u32(3).u32(0).u32(0))), damaged);  // no bands
+    EXPECT_EQ(errorOf(withShapes(Bytes{}.u32(17).u32(3).u32(0).u32(0))), damaged); // too many
+    EXPECT_EQ(errorOf(withShapes(Bytes{}.u32(1).u32(3).u32(1).u8('K').u32(0).u32(0))), damaged);
+    EXPECT_EQ(errorOf(withShapes(Bytes{}.u32(1).u32(3).u32(1).u8('K').u32(2).f32(0.5f))), damaged);
+    // A phrase's letter places cut short, or its text longer than the payload.
+    EXPECT_EQ(errorOf(withShapes(Bytes{}.u32(1).u32(3).u32(0).u32(1).u32(2).text("KI").f32(0))), damaged);
+    EXPECT_EQ(errorOf(withShapes(Bytes{}.u32(1).u32(3).u32(0).u32(1).u32(9).text("KI"))), damaged);
+    // Ink shares outside 0..1 (or not numbers) and places off the word.
+    const std::string bad = errorOf(withShapes(Bytes{}.u32(1).u32(3).u32(1).u8('K').u32(1).f32(1.5f).u32(0)));
+    EXPECT_NE(bad.find("PSHP"), std::string::npos) << bad;
+    EXPECT_FALSE(
+        parse(withShapes(Bytes{}.u32(1).u32(3).u32(1).u8('K').u32(1).f32(std::nanf("")).u32(0))).model);
+    EXPECT_FALSE(parse(withShapes(Bytes{}.u32(1).u32(3).u32(0).u32(1).u32(1).text("K").f32(-1.0f))).model);
+    // Blanks take no place of their own.
+    const Parsed ok = parse(withShapes(Bytes{}.u32(1).u32(3).u32(0).u32(1).u32(3).text("K I").f32(0).f32(0)));
+    ASSERT_TRUE(ok.model) << ok.error;
+    EXPECT_EQ(ok.model->phraseShapes.phrases[0].letterLeft.size(), 2u);
 }

@@ -24,6 +24,8 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPainter>
+#include <QPainterPath>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -778,6 +780,72 @@ void addPlateTemplates(const Pool& plateCells, const Pool& lineCells, const Pool
                  kept, keepsWhole, takes);
 }
 
+// Phrase shapes: each letter of the reward lines rendered large with the
+// game's font and its ink coverage pooled into bands of the cap height and
+// narrow columns from its ink left; and each phrase letter's place in its
+// word at the font's own spacing and kerning. Taken from the font alone, so
+// they do not depend on the sampled footage.
+constexpr std::uint32_t kShapeBands = 4;
+constexpr std::uint32_t kShapeColumnsPerCap = 12;
+constexpr int kShapeCapPixels = 96;
+
+hud::PhraseShapes buildPhraseShapes() {
+    const synth::Glyphs& g = synth::Glyphs::instance();
+    const double s = kShapeCapPixels / g.capHeight();
+    const int bin = kShapeCapPixels / static_cast<int>(kShapeColumnsPerCap);
+    const int bandRows = kShapeCapPixels / static_cast<int>(kShapeBands);
+    hud::PhraseShapes shapes;
+    shapes.bands = kShapeBands;
+    shapes.columnsPerCap = kShapeColumnsPerCap;
+    for (char c : hud::kLineLetters) {
+        const QPainterPath path = g.glyph(c);
+        const QRectF box = path.boundingRect();
+        const int columns = std::max(1, static_cast<int>(std::ceil(box.width() * s / bin)));
+        QImage image(columns * bin, kShapeCapPixels, QImage::Format_Grayscale8);
+        image.fill(0);
+        {
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.translate(0, kShapeCapPixels);
+            painter.scale(s, s);
+            painter.translate(-box.left(), 0);
+            painter.fillPath(path, Qt::white);
+        }
+        hud::LetterShape shape;
+        shape.columns = static_cast<std::uint32_t>(columns);
+        shape.ink.assign(static_cast<std::size_t>(columns) * kShapeBands, 0.0f);
+        for (int y = 0; y < kShapeCapPixels; ++y) {
+            const uchar* row = image.constScanLine(y);
+            for (int x = 0; x < image.width(); ++x)
+                shape.ink[static_cast<std::size_t>(x / bin) * kShapeBands +
+                          static_cast<std::size_t>(y / bandRows)] += row[x] / 255.0f;
+        }
+        for (float& v : shape.ink)
+            v = std::min(1.0f, v / static_cast<float>(bin * bandRows));
+        shapes.letters[static_cast<signed char>(c)] = std::move(shape);
+    }
+    for (const std::string& text : hud::eventPhrases()) {
+        hud::PhraseShape phrase;
+        phrase.text = text;
+        std::string word;
+        for (char c : text + " ") {
+            if (c != ' ') {
+                word += c;
+                continue;
+            }
+            if (word.empty())
+                continue;
+            const double left = g.word(word, 0.0).boundingRect().left();
+            for (const QRectF& b : g.letterBoxes(word, 0.0))
+                phrase.letterLeft.push_back(
+                    static_cast<float>(std::max(0.0, (b.left() - left) / g.capHeight())));
+            word.clear();
+        }
+        shapes.phrases.push_back(std::move(phrase));
+    }
+    return shapes;
+}
+
 hud::Model train(const Pools& pools, std::size_t moneyT, std::size_t figureT, std::size_t glyphT,
                  std::size_t plateT) {
     hud::Model m;
@@ -941,6 +1009,7 @@ int main(int argc, char** argv) {
         model = train(pools, moneyT, figureT, glyphT, plateT);
     }
 
+    model.phraseShapes = buildPhraseShapes();
     const std::vector<std::uint8_t> bytes = hud::serializeModel(model);
     std::string check;
     if (!hud::parseModel(bytes.data(), bytes.size(), &check))

@@ -1162,6 +1162,228 @@ WindowLevels windowLevels(const Plane& smooth, int x0, int y0, int x1, int y1) {
     return levels;
 }
 
+// Shape fitting: caps tried around the expected one, letter spacings from
+// the font's own to a tenth of a cap wider, the cap band a pixel up or down;
+// clear space demanded left of the phrase and right of it.
+constexpr double kShapeCaps[] = {0.92, 0.96, 1.0, 1.04, 1.08};
+constexpr double kShapeTracking[] = {0.0, 0.05, 0.1};
+constexpr double kShapeWordSpace = 0.45;
+constexpr double kShapeClearLeft = 1.0;
+constexpr double kShapeClearRight = 0.3;
+constexpr float kShapeMinContrast = 20.0f;
+
+// A phrase's ink as the row would show it at a cap of `cap` pixels and the
+// given extra letter spacing: bands x columns from the phrase's ink left,
+// softened by a pixel as the capture softens it.
+struct ShapeImage {
+    int columns = 0;
+    std::vector<float> ink; // column by column, `bands` values each
+};
+
+ShapeImage renderShape(const PhraseShapes& shapes, const PhraseShape& phrase, double cap, double tracking) {
+    ShapeImage out;
+    const int bands = static_cast<int>(shapes.bands);
+    const double perPixel = shapes.columnsPerCap / cap; // shape columns per pixel
+    struct Placed {
+        const LetterShape* shape;
+        double left;
+    };
+    std::vector<Placed> placed;
+    double wordLeft = 0.0;
+    double wordRight = 0.0;
+    std::size_t letter = 0;
+    int inWord = 0;
+    for (char c : phrase.text) {
+        if (c == ' ') {
+            if (inWord > 0)
+                wordLeft = wordRight + kShapeWordSpace * cap;
+            inWord = 0;
+            continue;
+        }
+        const auto it = shapes.letters.find(static_cast<signed char>(c));
+        if (it == shapes.letters.end() || letter >= phrase.letterLeft.size())
+            return out;
+        const double left = wordLeft + (phrase.letterLeft[letter] + tracking * inWord) * cap;
+        placed.push_back({&it->second, left});
+        wordRight = std::max(wordRight, left + it->second.columns / perPixel);
+        ++letter;
+        ++inWord;
+    }
+    out.columns = static_cast<int>(std::ceil(wordRight));
+    if (out.columns <= 0)
+        return out;
+    std::vector<float> sharp(static_cast<std::size_t>(out.columns) * static_cast<std::size_t>(bands), 0.0f);
+    for (const Placed& p : placed) {
+        const int first = std::max(0, static_cast<int>(std::floor(p.left)));
+        const int last =
+            std::min(out.columns - 1, static_cast<int>(std::ceil(p.left + p.shape->columns / perPixel)));
+        for (int x = first; x <= last; ++x) {
+            const double u = (x + 0.5 - p.left) * perPixel - 0.5;
+            const int c0 = static_cast<int>(std::floor(u));
+            const double f = u - c0;
+            for (int b = 0; b < bands; ++b) {
+                auto at = [&](int c) {
+                    return c >= 0 && c < static_cast<int>(p.shape->columns)
+                               ? p.shape->ink[static_cast<std::size_t>(c) * static_cast<std::size_t>(bands) +
+                                              static_cast<std::size_t>(b)]
+                               : 0.0f;
+                };
+                const float v = static_cast<float>((1.0 - f) * at(c0) + f * at(c0 + 1));
+                float& dst = sharp[static_cast<std::size_t>(x) * static_cast<std::size_t>(bands) +
+                                   static_cast<std::size_t>(b)];
+                dst = std::min(1.0f, dst + v);
+            }
+        }
+    }
+    out.ink.assign(sharp.size(), 0.0f);
+    for (int x = 0; x < out.columns; ++x)
+        for (int b = 0; b < bands; ++b) {
+            auto at = [&](int xx) {
+                return xx >= 0 && xx < out.columns
+                           ? sharp[static_cast<std::size_t>(xx) * static_cast<std::size_t>(bands) +
+                                   static_cast<std::size_t>(b)]
+                           : 0.0f;
+            };
+            out.ink[static_cast<std::size_t>(x) * static_cast<std::size_t>(bands) +
+                    static_cast<std::size_t>(b)] = 0.25f * at(x - 1) + 0.5f * at(x) + 0.25f * at(x + 1);
+        }
+    return out;
+}
+
+} // namespace
+
+PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top, double cap, double rightLo,
+                         double rightHi) {
+    PhraseFit fit;
+    const PhraseShapes& shapes = model.phraseShapes;
+    const Plane& smooth = planes.smooth;
+    const int w = smooth.width;
+    const int h = smooth.height;
+    if (shapes.bands == 0 || shapes.phrases.empty() || !(cap >= 3.0) || !std::isfinite(cap) ||
+        !std::isfinite(rightLo) || !std::isfinite(rightHi) || rightHi < rightLo ||
+        !sameSize(planes.ink2, w, h) || !sameSize(planes.ink, w, h))
+        return fit;
+    const int bands = static_cast<int>(shapes.bands);
+    const double capHi = cap * kShapeCaps[std::size(kShapeCaps) - 1];
+    // The widest phrase bounds the window the observed ink is taken from.
+    double widest = 0.0;
+    for (const PhraseShape& p : shapes.phrases)
+        widest = std::max(widest, static_cast<double>(renderShape(shapes, p, capHi, 0.1).columns));
+    const int wx0 =
+        std::max(0, static_cast<int>(std::floor(rightLo - widest - (kShapeClearLeft + 0.1) * capHi)));
+    const int wx1 = std::min(w - 1, static_cast<int>(std::ceil(rightHi + (kShapeClearRight + 0.1) * capHi)));
+    const int wy0 = std::max(0, top - 2);
+    const int wy1 = std::min(h - 1, top + static_cast<int>(std::ceil(capHi)) + 2);
+    if (wx1 - wx0 < 8 || wy1 - wy0 < 3)
+        return fit;
+    const WindowLevels levels = windowLevels(smooth, wx0, wy0, wx1, wy1);
+    if (!(levels.text - levels.background >= kShapeMinContrast))
+        return fit;
+    const int ww = wx1 - wx0 + 1;
+    const int wh = wy1 - wy0 + 1;
+    std::vector<float> seen(static_cast<std::size_t>(ww) * static_cast<std::size_t>(wh));
+    for (int y = 0; y < wh; ++y)
+        for (int x = 0; x < ww; ++x) {
+            const std::size_t i = offset(wx0 + x, wy0 + y, w);
+            const bool panelInk =
+                planes.ink2.pixels[i] != planes.ink.pixels[i] || onPanel(planes, wx0 + x, wy0 + y);
+            seen[offset(x, y, ww)] = panelInk ? planes.ink2.pixels[i]
+                                              : std::min(std::max((smooth.pixels[i] - levels.background) /
+                                                                      (levels.text - levels.background),
+                                                                  0.0f),
+                                                         1.0f);
+        }
+
+    std::vector<double> bestOf(shapes.phrases.size(), -2.0);
+    std::vector<std::pair<int, int>> placeOf(shapes.phrases.size());
+    std::vector<float> band(static_cast<std::size_t>(ww) * static_cast<std::size_t>(bands));
+    for (double capShare : kShapeCaps) {
+        const double c = cap * capShare;
+        for (int t = top - 1; t <= top + 1; ++t) {
+            // The observed ink pooled into the cap's bands, column by column.
+            std::fill(band.begin(), band.end(), 0.0f);
+            std::vector<int> rowsIn(static_cast<std::size_t>(bands), 0);
+            for (int y = std::max(t, wy0); y <= wy1 && y < t + c; ++y) {
+                const int b = std::min(bands - 1, static_cast<int>((y + 0.5 - t) * bands / c));
+                ++rowsIn[static_cast<std::size_t>(b)];
+                for (int x = 0; x < ww; ++x)
+                    band[static_cast<std::size_t>(x) * static_cast<std::size_t>(bands) +
+                         static_cast<std::size_t>(b)] += seen[offset(x, y - wy0, ww)];
+            }
+            for (int b = 0; b < bands; ++b)
+                if (rowsIn[static_cast<std::size_t>(b)] > 0)
+                    for (int x = 0; x < ww; ++x)
+                        band[static_cast<std::size_t>(x) * static_cast<std::size_t>(bands) +
+                             static_cast<std::size_t>(b)] /=
+                            static_cast<float>(rowsIn[static_cast<std::size_t>(b)]);
+            const int padL = static_cast<int>(std::lround(kShapeClearLeft * c));
+            const int padR = static_cast<int>(std::lround(kShapeClearRight * c));
+            for (std::size_t k = 0; k < shapes.phrases.size(); ++k)
+                for (double tracking : kShapeTracking) {
+                    const ShapeImage img = renderShape(shapes, shapes.phrases[k], c, tracking);
+                    if (img.columns <= 0)
+                        continue;
+                    const int m = padL + img.columns + padR;
+                    const double n = static_cast<double>(m) * bands;
+                    double ts = 0.0;
+                    double tss = 0.0;
+                    for (float v : img.ink) {
+                        ts += v;
+                        tss += static_cast<double>(v) * v;
+                    }
+                    const double tvar = tss - ts * ts / n;
+                    if (!(tvar > 0.0))
+                        continue;
+                    for (int right = static_cast<int>(std::floor(rightLo));
+                         right <= static_cast<int>(std::ceil(rightHi)); ++right) {
+                        const int start = right - img.columns - padL - wx0; // window column of the left pad
+                        if (start < 0 || start + m > ww)
+                            continue;
+                        double os = 0.0;
+                        double oss = 0.0;
+                        double ot = 0.0;
+                        const float* o =
+                            band.data() + static_cast<std::size_t>(start) * static_cast<std::size_t>(bands);
+                        const std::size_t total =
+                            static_cast<std::size_t>(m) * static_cast<std::size_t>(bands);
+                        const std::size_t shapeFrom =
+                            static_cast<std::size_t>(padL) * static_cast<std::size_t>(bands);
+                        for (std::size_t i = 0; i < total; ++i) {
+                            os += o[i];
+                            oss += static_cast<double>(o[i]) * o[i];
+                        }
+                        for (std::size_t i = 0; i < img.ink.size(); ++i)
+                            ot += static_cast<double>(o[shapeFrom + i]) * img.ink[i];
+                        const double ovar = oss - os * os / n;
+                        if (!(ovar > 0.0))
+                            continue;
+                        const double r = (ot - os * ts / n) / std::sqrt(ovar * tvar);
+                        if (r > bestOf[k]) {
+                            bestOf[k] = r;
+                            placeOf[k] = {right - img.columns, right - 1};
+                        }
+                    }
+                }
+        }
+    }
+    for (std::size_t k = 0; k < bestOf.size(); ++k) {
+        if (bestOf[k] > fit.score) {
+            fit.runnerUp = fit.score;
+            fit.score = bestOf[k];
+            fit.phrase = &shapes.phrases[k];
+            fit.left = placeOf[k].first;
+            fit.right = placeOf[k].second;
+        } else if (bestOf[k] > fit.runnerUp) {
+            fit.runnerUp = bestOf[k];
+        }
+    }
+    if (fit.score <= -2.0)
+        fit.phrase = nullptr;
+    return fit;
+}
+
+namespace {
+
 // Third attempt, for rows whose thin or blurred strokes the frame's top-hat
 // breaks apart (small frames scaled up, soft streams): the band's ink is
 // ramped afresh from its own background and brightest text, the row's blobs
@@ -1440,6 +1662,9 @@ constexpr int kMaxLines = 4;
 // a row at all: each place where the game puts a line, holds no line read
 // and has text ink, is read with the band's own ink. Only a whole phrase of
 // the game with its figure or amount counts there.
+bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
+                 HudLine& line);
+
 void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom, double moneyHeight,
                     float minLineConfidence, float minMargin, std::vector<HudLine>& lines) {
     const int width = planes.ink2.width;
@@ -1468,11 +1693,22 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
                          static_cast<int>(figureRight - 1.5 * hp), panel))
             panels.push_back(panel);
         const std::vector<SavedInk> saved = rampPanelsLocally(planes, panels, row.top, row.bottom);
-        const HudLine found = readWithLocalInk(model, planes, row, true, hp, figureRight,
-                                               std::numeric_limits<double>::infinity(), minLineConfidence,
-                                               minMargin, HudLine{});
+        HudLine found = readWithLocalInk(model, planes, row, true, hp, figureRight,
+                                         std::numeric_limits<double>::infinity(), minLineConfidence,
+                                         minMargin, HudLine{});
         restoreInk(planes, saved);
-        if (!isWholePhrase(found) || (!found.hasFigure && !found.hasXp) || row.blobs.empty())
+        if (!found.hasFigure && !found.hasXp)
+            continue;
+        // The band's figure or amount read, its phrase not: the phrase may
+        // still show by its shape.
+        if (!isWholePhrase(found) && !row.blobs.empty()) {
+            HudLine byShape = withFigureOf(found);
+            byShape.hasXp = found.hasXp;
+            byShape.xp = found.xp;
+            if (readByShape(model, planes, row.top, hp, figureRight, byShape))
+                found = byShape;
+        }
+        if (!isWholePhrase(found) || row.blobs.empty())
             continue;
         HudLine line;
         adoptReading(found, line);
@@ -1545,6 +1781,91 @@ void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardR
                     ink2.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0, y0 + y, w)));
 }
 
+// Last attempt at the words of a line that read as no phrase at all: text
+// too small or soft for its letters to be told apart still shows its
+// phrase's shape. Taken only when one phrase fits clearly and no other
+// comes near.
+constexpr double kShapeMinScore = 0.65;
+constexpr double kShapeMinLead = 0.15;
+// Where the phrase can end: a cap left of the figure or amount, which takes
+// from about two to eight caps left of the figure's right edge.
+constexpr double kShapeRightNear = 2.8;
+constexpr double kShapeRightFar = 8.3;
+
+// With the figure or amount read, the phrase ends where its characters'
+// advances put it: their centres a mean advance apart, a comma's gap before
+// every third digit from the right, about a third of a cap of ink either
+// side of the end centres, then the cap of blank before the phrase.
+constexpr double kShapeFigureSlack = 0.5;
+constexpr double kFigureEndInk = 0.6;    // both halves together, in caps
+constexpr double kPhraseFigureGap = 1.0; // in caps
+
+bool expectedPhraseRight(const HudLine& line, double figureRight, double hp, double& right) {
+    std::string text;
+    if (line.hasFigure && line.figure > 0)
+        text = "+$" + std::to_string(line.figure);
+    else if (line.hasXp && line.xp > 0)
+        text = std::to_string(line.xp) + "XP";
+    else
+        return false;
+    const std::size_t digits = text.size() - 2;
+    double span = 0.0;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i)
+        span += 0.5 * (figureWidths().of(text[i]) + figureWidths().of(text[i + 1]));
+    if (line.hasFigure && digits > 3)
+        span += kFigureGroupGap * static_cast<double>((digits - 1) / 3);
+    right = figureRight - (span + kFigureEndInk + kPhraseFigureGap) * hp;
+    return true;
+}
+
+bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
+                 HudLine& line) {
+    double lo = figureRight - kShapeRightFar * hp;
+    double hi = figureRight - kShapeRightNear * hp;
+    double expected = 0.0;
+    if (expectedPhraseRight(line, figureRight, hp, expected)) {
+        lo = expected - kShapeFigureSlack * hp;
+        hi = expected + kShapeFigureSlack * hp;
+    }
+    const PhraseFit fit = fitPhraseShape(model, planes, top, hp, lo, hi);
+    if (fit.phrase == nullptr || fit.score < kShapeMinScore || fit.score - fit.runnerUp < kShapeMinLead)
+        return false;
+    line.text = fit.phrase->text;
+    line.known = true;
+    return true;
+}
+
+// A row whose words read as nothing, kept for the shape reading that runs
+// once every other attempt at every row and line place is done: the index
+// of its line when a figure or amount made one, else the line to add.
+struct ShapePending {
+    std::size_t index = 0;
+    bool stored = false;
+    HudLine line;
+};
+
+// A row that is a piece of another line's text (its lower half grouped on
+// its own) fits that line's phrase too, and a line place another attempt
+// read is read already: a row gets a phrase by shape only where no other
+// line stands within half a cap.
+void readPendingShapes(const Model& model, const FramePlanes& planes, std::vector<ShapePending>& pending,
+                       double hp, double figureRight, std::vector<HudLine>& lines) {
+    for (ShapePending& p : pending) {
+        const std::size_t self = p.stored ? p.index : lines.size();
+        const HudLine& own = p.stored ? lines[p.index] : p.line;
+        bool taken = false;
+        for (std::size_t k = 0; k < lines.size() && !taken; ++k)
+            taken = k != self && std::abs(lines[k].top - own.top) < 0.5 * hp;
+        if (taken)
+            continue;
+        if (p.stored) {
+            readByShape(model, planes, lines[p.index].top, hp, figureRight, lines[p.index]);
+        } else if (readByShape(model, planes, p.line.top, hp, figureRight, p.line)) {
+            lines.push_back(std::move(p.line));
+        }
+    }
+}
+
 } // namespace
 
 std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, double moneyBottom,
@@ -1558,6 +1879,7 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
     const double figureRight = (width - 1) - kFigureRightMargin * moneyHeight;
 
     std::vector<Blob> wordBlobs;
+    std::vector<ShapePending> pending;
     for (const RewardRow& row : selectRewardRows(planes.textBlobs, width, moneyBottom, moneyHeight)) {
         HudLine line;
         double limit = std::numeric_limits<double>::infinity();
@@ -1606,8 +1928,6 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         if (!line.hasFigure && !line.hasXp && !line.text.empty() && line.raw.find("XP") == std::string::npos)
             readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
 
-        if (line.text.empty() && !line.hasFigure && !line.hasXp)
-            continue;
         line.left = width;
         line.right = row.blobs.front().x1;
         for (const Blob& b : row.blobs) {
@@ -1616,9 +1936,14 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         }
         line.top = row.top;
         line.bottom = row.bottom;
-        lines.push_back(std::move(line));
+        const bool stored = !line.text.empty() || line.hasFigure || line.hasXp;
+        if (line.text.empty())
+            pending.push_back({lines.size(), stored, stored ? HudLine{} : line});
+        if (stored)
+            lines.push_back(std::move(line));
     }
     findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, lines);
+    readPendingShapes(model, planes, pending, hp, figureRight, lines);
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
     return lines;

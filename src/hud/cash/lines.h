@@ -98,6 +98,22 @@ std::vector<RewardRow> selectRewardRows(const std::vector<Blob>& textBlobs, int 
 // its confidence when the digits are clear and plausible.
 bool figureFromLetterS(const std::vector<GlyphWord>& words, size_t first, HudLine& line);
 
+// The reward phrase whose shape (Model::phraseShapes) fits the ink of a
+// row best: the row's cap band starting near `top`, its cap near `cap`
+// pixels, the phrase's right ink edge between rightLo and rightHi and
+// nothing but background from a cap left of it. `phrase` stays null when the
+// model has no shapes or the row holds no text contrast; the caller judges
+// `score` and `runnerUp` (the best other phrase) in -1..1.
+struct PhraseFit {
+    const PhraseShape* phrase = nullptr;
+    double score = -1.0;
+    double runnerUp = -1.0;
+    int left = 0;
+    int right = 0;
+};
+PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top, double cap, double rightLo,
+                         double rightHi);
+
 // Takes the experience amount out of words[0..count) (a word "50XP") and
 // builds text, raw and known from the remaining words.
 void readLineText(const std::vector<GlyphWord>& words, size_t count, HudLine& line);

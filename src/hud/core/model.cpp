@@ -86,6 +86,52 @@ Parsed parsePairs(ByteReader& c, PairTable& table) {
     return Parsed::Ok;
 }
 
+Parsed parsePhraseShapes(ByteReader& c, PhraseShapes& shapes) {
+    const std::uint32_t bands = c.u32();
+    const std::uint32_t perCap = c.u32();
+    const std::uint32_t letters = c.u32();
+    if (!c.ok() || bands == 0 || bands > kMaxShapeBands || perCap == 0 || perCap > kMaxShapeColumns ||
+        letters > kMaxEntries)
+        return Parsed::Damaged;
+    shapes.bands = bands;
+    shapes.columnsPerCap = perCap;
+    for (std::uint32_t l = 0; l < letters; ++l) {
+        const signed char ch = c.i8();
+        const std::uint32_t columns = c.u32();
+        if (!c.ok() || columns == 0 || columns > kMaxShapeColumns || !c.has(std::size_t{4} * columns * bands))
+            return Parsed::Damaged;
+        LetterShape& shape = shapes.letters[ch];
+        shape.columns = columns;
+        shape.ink.assign(std::size_t{columns} * bands, 0.0f);
+        c.floats(shape.ink.data(), shape.ink.size());
+        for (float v : shape.ink)
+            if (!(v >= 0.0f && v <= 1.0f))
+                return Parsed::BadValue;
+    }
+    const std::uint32_t phrases = c.u32();
+    if (!c.ok() || phrases > kMaxEntries)
+        return Parsed::Damaged;
+    for (std::uint32_t p = 0; p < phrases; ++p) {
+        const std::uint32_t length = c.u32();
+        if (!c.ok() || length == 0 || length > kMaxShapeColumns || !c.has(length))
+            return Parsed::Damaged;
+        PhraseShape phrase;
+        for (std::uint32_t i = 0; i < length; ++i)
+            phrase.text.push_back(static_cast<char>(c.u8()));
+        const auto inked = static_cast<std::size_t>(
+            std::count_if(phrase.text.begin(), phrase.text.end(), [](char ch) { return ch != ' '; }));
+        if (!c.has(4 * inked))
+            return Parsed::Damaged;
+        phrase.letterLeft.assign(inked, 0.0f);
+        c.floats(phrase.letterLeft.data(), inked);
+        for (float v : phrase.letterLeft)
+            if (!(v >= 0.0f && v <= static_cast<float>(kMaxShapeColumns)))
+                return Parsed::BadValue;
+        shapes.phrases.push_back(std::move(phrase));
+    }
+    return Parsed::Ok;
+}
+
 std::shared_ptr<const Model> failWith(std::string* error, const char* message) {
     if (error)
         *error = message;
@@ -171,6 +217,33 @@ std::uint32_t writePairs(std::vector<std::uint8_t>& out, const char (&tag)[4], c
         }
     }
     return sections;
+}
+
+void writePhraseShapes(std::vector<std::uint8_t>& out, std::uint32_t& sections, const PhraseShapes& shapes) {
+    if (shapes.bands == 0 || shapes.bands > kMaxShapeBands || shapes.columnsPerCap == 0 ||
+        shapes.columnsPerCap > kMaxShapeColumns || shapes.letters.size() > kMaxEntries ||
+        shapes.phrases.size() > kMaxEntries)
+        return;
+    Section s(out, kTagPhraseShapes);
+    putU32(out, shapes.bands);
+    putU32(out, shapes.columnsPerCap);
+    putU32(out, static_cast<std::uint32_t>(shapes.letters.size()));
+    for (const auto& [ch, shape] : shapes.letters) {
+        out.push_back(static_cast<std::uint8_t>(ch));
+        putU32(out, shape.columns);
+        for (float v : shape.ink)
+            putF32(out, v);
+    }
+    putU32(out, static_cast<std::uint32_t>(shapes.phrases.size()));
+    for (const PhraseShape& p : shapes.phrases) {
+        putU32(out, static_cast<std::uint32_t>(p.text.size()));
+        for (char ch : p.text)
+            out.push_back(static_cast<std::uint8_t>(ch));
+        for (float v : p.letterLeft)
+            putF32(out, v);
+    }
+    s.close();
+    ++sections;
 }
 
 } // namespace
@@ -264,6 +337,8 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
             parsed = parsePairs(payload, model->moneyPairs);
         else if (sameTag(tag, kTagFigurePairs))
             parsed = parsePairs(payload, model->figurePairs);
+        else if (sameTag(tag, kTagPhraseShapes))
+            parsed = parsePhraseShapes(payload, model->phraseShapes);
         else if (sameTag(tag, detail::kTagChecksum)) {
             if (!seal.matches(section.offset, section.length))
                 return failWith(error, "HUD model checksum does not match");
@@ -275,6 +350,8 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
             const std::string what = "HUD model section " + std::string(tag, 4) +
                                      (sameTag(tag, kTagMoneyPairs) || sameTag(tag, kTagFigurePairs)
                                           ? " holds a weight that is not a finite number"
+                                      : sameTag(tag, kTagPhraseShapes)
+                                          ? " holds an ink share outside 0..1 or a letter place out of range"
                                           : " holds a template value outside -1..1 or not a number");
             return failWith(error, what.c_str());
         }
@@ -306,6 +383,7 @@ std::vector<std::uint8_t> serializeModel(const Model& model) {
     sections += writeTemplates(out, kTagGlyphCells, model.glyphs);
     sections += writePairs(out, kTagMoneyPairs, model.moneyPairs);
     sections += writePairs(out, kTagFigurePairs, model.figurePairs);
+    writePhraseShapes(out, sections, model.phraseShapes);
     detail::patchU32(out, countAt, sections);
     detail::appendChecksum(out);
     return out;

@@ -16,6 +16,14 @@
 //   u32 weightCount D (1..kMaxCellLength)  u32 pairCount P (0..kMaxPairs)
 //   P times: i8 first  i8 second  f32 bias  D*f32 weights
 //
+// Phrase-shape payload (tag kTagPhraseShapes):
+//   u32 bands B (1..kMaxShapeBands)  u32 columnsPerCap C (1..kMaxShapeColumns)
+//   u32 letterCount L (0..kMaxEntries)
+//   L times: u8 character  u32 columns K (1..kMaxShapeColumns)  K*B f32 (0..1, column by column)
+//   u32 phraseCount P (0..kMaxEntries)
+//   P times: u32 length N (1..kMaxShapeColumns)  N chars  then one f32 per non-blank char: its
+//            ink left within its word at the font's own spacing, in cap heights (0..kMaxShapeColumns)
+//
 // Unknown tags are stepped over, so newer builders can add sections.
 
 #include <cstddef>
@@ -36,11 +44,14 @@ constexpr char kTagFigureCells[4] = {'F', 'C', 'E', 'L'};
 constexpr char kTagGlyphCells[4] = {'G', 'L', 'Y', 'P'};
 constexpr char kTagMoneyPairs[4] = {'M', 'P', 'A', 'R'};
 constexpr char kTagFigurePairs[4] = {'F', 'P', 'A', 'R'};
+constexpr char kTagPhraseShapes[4] = {'P', 'S', 'H', 'P'};
 
 constexpr std::uint32_t kMaxCellLength = 4096;
 constexpr std::uint32_t kMaxEntries = 128;
 constexpr std::uint32_t kMaxTemplatesPerChar = 64;
 constexpr std::uint32_t kMaxPairs = 4096;
+constexpr std::uint32_t kMaxShapeBands = 16;
+constexpr std::uint32_t kMaxShapeColumns = 64;
 
 // Cell geometry the templates are sampled at (see image.h).
 constexpr int kMoneyCellColumns = 20;
@@ -105,12 +116,35 @@ struct PairParams {
 using PairKey = std::pair<signed char, signed char>;
 using PairTable = std::map<PairKey, PairParams>;
 
+// The ink of the reward phrases as the game's font sets them, coarse enough
+// to compare with text too small or soft to read letter by letter: each
+// letter's ink coverage in B horizontal bands of the cap height, C columns
+// per cap height from its ink left; and where each letter of a phrase
+// stands in its word.
+struct LetterShape {
+    std::uint32_t columns = 0;
+    std::vector<float> ink; // columns * bands, column by column
+};
+
+struct PhraseShape {
+    std::string text;
+    std::vector<float> letterLeft; // per non-blank character, in caps within its word
+};
+
+struct PhraseShapes {
+    std::uint32_t bands = 0; // 0 while the section never came
+    std::uint32_t columnsPerCap = 0;
+    std::map<signed char, LetterShape> letters;
+    std::vector<PhraseShape> phrases;
+};
+
 struct Model {
     detail::Templates money;   // "MCEL": balance and change digits and "$", "-"
     detail::Templates figures; // "FCEL": figures of the reward lines
     detail::Templates glyphs;  // "GLYP": letters and digits of text lines
     PairTable moneyPairs;      // "MPAR"
     PairTable figurePairs;     // "FPAR"
+    PhraseShapes phraseShapes; // "PSHP"
 };
 
 // Reads and validates a model file. Empty on failure, with a message in
@@ -120,8 +154,8 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
                                         std::string* error = nullptr);
 
 // The inverse of parseModel, for the tools that build the file: sections in
-// the order MCEL, FCEL, GLYP, MPAR, FPAR; sets with cell length 0 and empty
-// pair tables are left out.
+// the order MCEL, FCEL, GLYP, MPAR, FPAR, PSHP; sets with cell length 0 and empty
+// pair tables and phrase shapes without bands are left out.
 std::vector<std::uint8_t> serializeModel(const Model& model);
 
 } // namespace hud
