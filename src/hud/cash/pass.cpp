@@ -278,6 +278,45 @@ bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const Mo
     return true;
 }
 
+// The balance where the HUD's own layout puts it, for each money line
+// height a HUD scale can give: its digits' top 1.6 line heights below the
+// capture's top, its last digit ending kMarginOffset line heights left of
+// the right edge. Rows of mask blobs are no help when the balance is too
+// short to make one ("$7", whose two blobs may fuse or fall below the
+// digit size), when a reward line below it has more blobs, or when blur
+// breaks its blobs up. Every height that reads certainly must give the same
+// value, and two must (see rereadBalance); `placed` is then the line read.
+constexpr double kLayoutTop = 1.6;
+constexpr int kLayoutMinHeight = 20; // HUD scale 0.8 is 21.6, less a soft edge
+constexpr int kLayoutMaxHeight = 37; // HUD scale 1.3 is 35.1
+
+bool rereadAtLayout(const Model& model, const FramePlanes& planes, const HudReadOptions& options,
+                    HudReading& reading, MoneyLine& placed) {
+    if (planes.ink.empty())
+        return false;
+    // A quarter pixel apart: a cell scaled from a line half a pixel off
+    // already misses a small digit's strokes.
+    constexpr int kSteps = 4 * (kLayoutMaxHeight - kLayoutMinHeight) + 1;
+    BalanceTry tries[kSteps];
+    std::size_t count = 0;
+    const double right = planes.ink.width - 1.0;
+    for (int i = 0; i < kSteps; ++i) {
+        const double h = kLayoutMinHeight + 0.25 * i;
+        BalanceTry& t = tries[count++];
+        t.top = kLayoutTop * h;
+        t.bottom = t.top + h - 1.0;
+        t.startX = right - kMarginOffset * h - kLastDigitHalf * h;
+    }
+    const int chosen = rereadBalance(model, planes, tries, count, options, reading);
+    if (chosen < 0)
+        return false;
+    placed = MoneyLine{};
+    placed.top = tries[chosen].top;
+    placed.bottom = tries[chosen].bottom;
+    placed.height = placed.bottom - placed.top + 1.0;
+    return true;
+}
+
 double upperMedian(std::vector<int> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -386,6 +425,13 @@ bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
     return true;
 }
 
+namespace {
+
+HudReading& finishReading(const Model& model, FramePlanes& planes, const MoneyLine& money,
+                          const MoneyLine& rewards, const HudReadOptions& options, HudReading& reading);
+
+} // namespace
+
 HudReading readHud(const Model& model, const FrameView& frame, const HudReadOptions& options,
                    FramePlanes& planes) {
     HudReading reading;
@@ -408,9 +454,15 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         // The blobs just found are the faint mask's, not the restored one's.
         planes.maskBlobsReady = false;
     }
+    MoneyLine placed;
     if (!found) {
-        reading.reason = kReasonNoMoneyLine;
-        return reading;
+        if (!rereadAtLayout(model, planes, options, reading, placed)) {
+            reading.reason = kReasonNoMoneyLine;
+            return reading;
+        }
+        reading.found = true;
+        reading.lineHeight = static_cast<float>(placed.height);
+        return finishReading(model, planes, placed, placed, options, reading);
     }
 
     const double h = line.height;
@@ -443,11 +495,26 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         money = &grown;
         return true;
     };
+    // Last of all, the balance where the layout puts it. Should it stand on
+    // another row than the line found (a reward line taken for it), the
+    // reward lines are read below it instead.
+    const MoneyLine* rewards = &line;
+    auto atLayout = [&] {
+        if (!rereadAtLayout(model, planes, options, reading, placed))
+            return false;
+        money = &placed;
+        if (std::abs((placed.top + placed.bottom) - (line.top + line.bottom)) / 2.0 > 0.5 * placed.height)
+            rewards = &placed;
+        else
+            placed.rowBlobs = line.rowBlobs;
+        placed.charBlobs = line.charBlobs;
+        return true;
+    };
     if (atMargin) {
         double startX = 0.0;
         int radius = 0;
         figureStart(rightmost, h, startX, radius);
-        if (!readBalance(model, planes, line, startX, radius, options, reading) && !reread()) {
+        if (!readBalance(model, planes, line, startX, radius, options, reading) && !reread() && !atLayout()) {
             reading.reason = kReasonUnreadable;
             return reading;
         }
@@ -459,27 +526,37 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         // Read where the last digit would stand if the line did end at the
         // margin: a HUD whose own blobs were broken up still reads there.
         const double startX = (planes.smooth.width - 1.0) - kMarginOffset * h - kLastDigitHalf * h;
-        if (!readBalance(model, planes, line, startX, 4, options, reading) && !reread()) {
+        if (!readBalance(model, planes, line, startX, 4, options, reading) && !reread() && !atLayout()) {
             reading.reason = kReasonOffMargin;
             return reading;
         }
     }
-    if (!reading.balanceCertain)
-        reread();
+    if (!reading.balanceCertain && !reread())
+        atLayout();
+    return finishReading(model, planes, *money, *rewards, options, reading);
+}
 
-    if (reading.balanceCertain && (digitMissedRight(*money, reading.balanceRight, money->height) ||
-                                   digitScoreRightOf(model, planes, *money, reading.balanceRight,
+namespace {
+
+// What follows a balance read on `money`: the checks for a digit missed
+// right of it, the change beside it and the reward lines below `rewards`.
+HudReading& finishReading(const Model& model, FramePlanes& planes, const MoneyLine& money,
+                          const MoneyLine& rewards, const HudReadOptions& options, HudReading& reading) {
+    if (reading.balanceCertain && (digitMissedRight(money, reading.balanceRight, money.height) ||
+                                   digitScoreRightOf(model, planes, money, reading.balanceRight,
                                                      reading.balanceText.back()) >= kMissedDigitScore)) {
         reading.balanceCertain = false;
         reading.reason = kReasonUncertain;
     }
 
-    readChange(model, planes, *money, options, reading);
+    readChange(model, planes, money, options, reading);
     if (options.readLines)
-        reading.lines = readRewardLines(model, planes, line.bottom, line.height, options.minLineConfidence,
-                                        options.minMargin);
+        reading.lines = readRewardLines(model, planes, rewards.bottom, rewards.height,
+                                        options.minLineConfidence, options.minMargin);
     return reading;
 }
+
+} // namespace
 
 HudReading readHud(const Model& model, const FrameView& frame, const HudReadOptions& options) {
     thread_local FramePlanes planes;
