@@ -216,6 +216,65 @@ bool relativeInkBand(const Plane& smooth, const MoneyLine& line, Plane& band, in
     return true;
 }
 
+// The digits' ink seen by their whiteness rather than their brightness,
+// ramped against the ink near each column rather than the whole line's.
+// A bright patch of the world behind the figure can be nearly as light as
+// the digits but is rarely as grey: taking the darkest of the three
+// channels keeps the digits' near-white while a coloured patch drops away,
+// so what luma loses there comes back. Each column is scaled by the
+// strongest top-hat on the line's rows within a line height either side,
+// never by less than kMinLocalPeak, so that an empty stretch is not blown
+// up into noise. False without a frame or rows to read.
+constexpr float kMinLocalPeak = 16.0f;
+
+bool whiteInkBand(const FrameView& frame, const MoneyLine& line, Plane& band, int& bandTop) {
+    const double h = line.height;
+    if (!frame.valid() || !(h > 0.0) || !std::isfinite(h) || !std::isfinite(line.top))
+        return false;
+    const int ya = std::max(0, static_cast<int>(line.top - 1.5 * h));
+    const int yb = std::min(frame.height, static_cast<int>(line.bottom + 1.5 * h) + 1);
+    if (yb - ya < 3)
+        return false;
+    Plane rows;
+    rows.resize(frame.width, yb - ya);
+    for (int y = ya; y < yb; ++y) {
+        float* out =
+            rows.pixels.data() + static_cast<std::size_t>(y - ya) * static_cast<std::size_t>(frame.width);
+        for (int x = 0; x < frame.width; ++x) {
+            const std::uint8_t* px = framePixel(frame, x, y);
+            out[x] = static_cast<float>(std::min(px[0], std::min(px[1], px[2])));
+        }
+    }
+    band = topHat(boxMean3(rows), 9);
+    const int w = band.width;
+    const int la = std::max(static_cast<int>(line.top), ya) - ya;
+    const int lb = std::min(static_cast<int>(line.bottom), yb - 1) - ya;
+    if (lb < la)
+        return false;
+    std::vector<float> column(static_cast<std::size_t>(w), 0.0f);
+    for (int y = la; y <= lb; ++y) {
+        const float* row = band.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        for (int x = 0; x < w; ++x)
+            column[static_cast<std::size_t>(x)] = std::max(column[static_cast<std::size_t>(x)], row[x]);
+    }
+    const int reach = std::max(1, static_cast<int>(h));
+    std::vector<float> peak(static_cast<std::size_t>(w), kMinLocalPeak);
+    for (int x = 0; x < w; ++x)
+        for (int u = std::max(0, x - reach); u <= std::min(w - 1, x + reach); ++u)
+            peak[static_cast<std::size_t>(x)] =
+                std::max(peak[static_cast<std::size_t>(x)], column[static_cast<std::size_t>(u)]);
+    for (int y = 0; y < band.height; ++y) {
+        float* row = band.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        for (int x = 0; x < w; ++x) {
+            const float p = peak[static_cast<std::size_t>(x)];
+            row[x] =
+                std::min(std::max((row[x] - kRelativeInkFloor * p) / (kRelativeInkSpan * p), 0.0f), 1.0f);
+        }
+    }
+    bandTop = ya;
+    return true;
+}
+
 // The second attempt at a balance the first did not read certainly: the
 // line grown or moved, and the line measured from the ink, each with the
 // last digit taken where its height puts it. When it succeeds, `grown`
@@ -226,7 +285,7 @@ bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const Mo
                          MoneyLine& grown) {
     constexpr std::size_t nMoves = sizeof kRereadMoves / sizeof kRereadMoves[0];
     constexpr std::size_t nInk = sizeof kInkMoves / sizeof kInkMoves[0];
-    BalanceTry tries[2 * (nMoves + nInk)];
+    BalanceTry tries[3 * (nMoves + nInk)];
     std::size_t count = 0;
     const double right = static_cast<double>(planes.smooth.width) - rightmost.x1 - 1.0;
     const Plane* band = nullptr;
@@ -268,7 +327,22 @@ bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const Mo
             for (const auto& move : kInkMoves)
                 add(inkTop - move[0], inkBottom + move[1]);
     }
-    const int chosen = rereadBalance(model, planes, tries, count, options, reading);
+    int chosen = rereadBalance(model, planes, tries, count, options, reading);
+    // Only when those do not agree on a value, the white ink: kept apart so
+    // that its tries cannot unsettle a value the others agree on.
+    Plane white;
+    if (chosen < 0 && whiteInkBand(planes.frame, line, white, bandTop)) {
+        const std::size_t before = count;
+        band = &white;
+        for (const auto& move : kRereadMoves)
+            add(line.top - move[0], line.bottom + move[1]);
+        if (measured)
+            for (const auto& move : kInkMoves)
+                add(inkTop - move[0], inkBottom + move[1]);
+        const int more = rereadBalance(model, planes, tries + before, count - before, options, reading);
+        if (more >= 0)
+            chosen = static_cast<int>(before) + more;
+    }
     if (chosen < 0)
         return false;
     grown = line;
