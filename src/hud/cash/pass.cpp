@@ -577,11 +577,14 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         if (!rereadAtLayout(model, planes, options, reading, placed))
             return false;
         money = &placed;
-        if (std::abs((placed.top + placed.bottom) - (line.top + line.bottom)) / 2.0 > 0.5 * placed.height)
+        // The HUD's size is the one the balance read at.
+        reading.lineHeight = static_cast<float>(placed.height);
+        if (std::abs((placed.top + placed.bottom) - (line.top + line.bottom)) / 2.0 > 0.5 * placed.height) {
             rewards = &placed;
-        else
+        } else {
             placed.rowBlobs = line.rowBlobs;
-        placed.charBlobs = line.charBlobs;
+            placed.charBlobs = line.charBlobs;
+        }
         return true;
     };
     if (atMargin) {
