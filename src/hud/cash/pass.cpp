@@ -227,12 +227,11 @@ bool relativeInkBand(const Plane& smooth, const MoneyLine& line, Plane& band, in
 // up into noise. False without a frame or rows to read.
 constexpr float kMinLocalPeak = 16.0f;
 
-bool whiteInkBand(const FrameView& frame, const MoneyLine& line, Plane& band, int& bandTop) {
-    const double h = line.height;
-    if (!frame.valid() || !(h > 0.0) || !std::isfinite(h) || !std::isfinite(line.top))
+bool whiteInkBand(const FrameView& frame, double top, double bottom, double h, Plane& band, int& bandTop) {
+    if (!frame.valid() || !(h > 0.0) || !std::isfinite(h) || !std::isfinite(top) || !std::isfinite(bottom))
         return false;
-    const int ya = std::max(0, static_cast<int>(line.top - 1.5 * h));
-    const int yb = std::min(frame.height, static_cast<int>(line.bottom + 1.5 * h) + 1);
+    const int ya = std::max(0, static_cast<int>(top - 1.5 * h));
+    const int yb = std::min(frame.height, static_cast<int>(bottom + 1.5 * h) + 1);
     if (yb - ya < 3)
         return false;
     Plane rows;
@@ -247,8 +246,8 @@ bool whiteInkBand(const FrameView& frame, const MoneyLine& line, Plane& band, in
     }
     band = topHat(boxMean3(rows), 9);
     const int w = band.width;
-    const int la = std::max(static_cast<int>(line.top), ya) - ya;
-    const int lb = std::min(static_cast<int>(line.bottom), yb - 1) - ya;
+    const int la = std::max(static_cast<int>(top), ya) - ya;
+    const int lb = std::min(static_cast<int>(bottom), yb - 1) - ya;
     if (lb < la)
         return false;
     std::vector<float> column(static_cast<std::size_t>(w), 0.0f);
@@ -331,7 +330,7 @@ bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const Mo
     // Only when those do not agree on a value, the white ink: kept apart so
     // that its tries cannot unsettle a value the others agree on.
     Plane white;
-    if (chosen < 0 && whiteInkBand(planes.frame, line, white, bandTop)) {
+    if (chosen < 0 && whiteInkBand(planes.frame, line.top, line.bottom, line.height, white, bandTop)) {
         const std::size_t before = count;
         band = &white;
         for (const auto& move : kRereadMoves)
@@ -381,7 +380,19 @@ bool rereadAtLayout(const Model& model, const FramePlanes& planes, const HudRead
         t.bottom = t.top + h - 1.0;
         t.startX = right - kMarginOffset * h - kLastDigitHalf * h;
     }
-    const int chosen = rereadBalance(model, planes, tries, count, options, reading);
+    int chosen = rereadBalance(model, planes, tries, count, options, reading);
+    // The same on the white ink, for a short balance over a bright patch.
+    Plane white;
+    int whiteTop = 0;
+    constexpr double kMiddleHeight = (kLayoutMinHeight + kLayoutMaxHeight) / 2.0;
+    if (chosen < 0 &&
+        whiteInkBand(planes.frame, tries[0].top, tries[count - 1].bottom, kMiddleHeight, white, whiteTop)) {
+        for (std::size_t i = 0; i < count; ++i) {
+            tries[i].band = &white;
+            tries[i].bandTop = whiteTop;
+        }
+        chosen = rereadBalance(model, planes, tries, count, options, reading);
+    }
     if (chosen < 0)
         return false;
     placed = MoneyLine{};
