@@ -147,6 +147,29 @@ void BM_readHudAtLayout(benchmark::State& state) {
 }
 BENCHMARK(BM_readHudAtLayout)->Unit(benchmark::kMillisecond);
 
+// A frame without the cash HUD (a menu, the map): no money line, and no
+// ink where the layout puts the balance, so no scan there either.
+void BM_readHudNoCashHud(benchmark::State& state) {
+    const Fixture& f = fixture();
+    static const QImage capture = [] {
+        synth::FrameContent look;
+        look.width = 1920;
+        look.height = 1080;
+        look.sceneSeed = 77u;
+        const QRect window = synth::hudWindow(look.width, look.height);
+        return synth::captureHudRegion(synth::renderFrame(look, window), window.topLeft(), look.width,
+                                       look.height);
+    }();
+    const hud::FrameView view = synth::frameView(capture);
+    const hud::HudReadOptions options = synth::engineOptions();
+    hud::HudReading r;
+    for (auto _ : state) {
+        r = hud::readHud(*f.model, view, options);
+        benchmark::DoNotOptimize(r.balance);
+    }
+}
+BENCHMARK(BM_readHudNoCashHud)->Unit(benchmark::kMillisecond);
+
 void BM_prepareFrame(benchmark::State& state) {
     const Fixture& f = fixture();
     const hud::FrameView view = synth::frameView(f.capture);

@@ -363,9 +363,30 @@ constexpr double kLayoutTop = 1.6;
 constexpr int kLayoutMinHeight = 20; // HUD scale 0.8 is 21.6, less a soft edge
 constexpr int kLayoutMaxHeight = 37; // HUD scale 1.3 is 35.1
 
+// Whether the layout's place holds faint ink enough for one digit at the
+// smallest scale. Frames without a cash HUD (menus, the map, a death screen) are
+// common and would otherwise pay for the whole scan.
+constexpr int kLayoutMinInkPixels = 60;
+
+bool inkAtLayout(const Plane& ink) {
+    const double right = ink.width - 1.0;
+    const int xa = std::max(0, static_cast<int>(right - (kMarginOffset + 1.0) * kLayoutMaxHeight));
+    const int xb = std::min(ink.width, static_cast<int>(right - kMarginOffset * kLayoutMinHeight) + 4);
+    const int ya = std::max(0, static_cast<int>(kLayoutTop * kLayoutMinHeight));
+    const int yb = std::min(ink.height, static_cast<int>((kLayoutTop + 1.0) * kLayoutMaxHeight) + 1);
+    int inked = 0;
+    for (int y = ya; y < yb; ++y) {
+        const float* row =
+            ink.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.width);
+        for (int x = xa; x < xb; ++x)
+            inked += row[x] > kFaintInk ? 1 : 0;
+    }
+    return inked >= kLayoutMinInkPixels;
+}
+
 bool rereadAtLayout(const Model& model, const FramePlanes& planes, const HudReadOptions& options,
                     HudReading& reading, MoneyLine& placed) {
-    if (planes.ink.empty())
+    if (planes.ink.empty() || !inkAtLayout(planes.ink))
         return false;
     // A quarter pixel apart: a cell scaled from a line half a pixel off
     // already misses a small digit's strokes.
