@@ -533,8 +533,23 @@ bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
 
 namespace {
 
+// What follows a balance read on `money`: the checks for a digit missed
+// right of it, the change beside it and the reward lines below `rewards`.
 HudReading& finishReading(const Model& model, FramePlanes& planes, const MoneyLine& money,
-                          const MoneyLine& rewards, const HudReadOptions& options, HudReading& reading);
+                          const MoneyLine& rewards, const HudReadOptions& options, HudReading& reading) {
+    if (reading.balanceCertain && (digitMissedRight(money, reading.balanceRight, money.height) ||
+                                   digitScoreRightOf(model, planes, money, reading.balanceRight,
+                                                     reading.balanceText.back()) >= kMissedDigitScore)) {
+        reading.balanceCertain = false;
+        reading.reason = kReasonUncertain;
+    }
+
+    readChange(model, planes, money, options, reading);
+    if (options.readLines)
+        reading.lines = readRewardLines(model, planes, rewards.bottom, rewards.height,
+                                        options.minLineConfidence, options.minMargin);
+    return reading;
+}
 
 } // namespace
 
@@ -644,28 +659,6 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         atLayout();
     return finishReading(model, planes, *money, *rewards, options, reading);
 }
-
-namespace {
-
-// What follows a balance read on `money`: the checks for a digit missed
-// right of it, the change beside it and the reward lines below `rewards`.
-HudReading& finishReading(const Model& model, FramePlanes& planes, const MoneyLine& money,
-                          const MoneyLine& rewards, const HudReadOptions& options, HudReading& reading) {
-    if (reading.balanceCertain && (digitMissedRight(money, reading.balanceRight, money.height) ||
-                                   digitScoreRightOf(model, planes, money, reading.balanceRight,
-                                                     reading.balanceText.back()) >= kMissedDigitScore)) {
-        reading.balanceCertain = false;
-        reading.reason = kReasonUncertain;
-    }
-
-    readChange(model, planes, money, options, reading);
-    if (options.readLines)
-        reading.lines = readRewardLines(model, planes, rewards.bottom, rewards.height,
-                                        options.minLineConfidence, options.minMargin);
-    return reading;
-}
-
-} // namespace
 
 HudReading readHud(const Model& model, const FrameView& frame, const HudReadOptions& options) {
     thread_local FramePlanes planes;
