@@ -255,4 +255,101 @@ TEST_F(MoneyFrames, FaintDigitsReadOnInkRampedToTheirOwnContrast) {
     }
 }
 
+TEST_F(MoneyFrames, ATinyBalanceReadsWhereTheLayoutPutsIt) {
+    // One-digit balances at 720 lines: "$7" and "$5" made no row of their
+    // own (their blobs fused or fell below the digit size), so a reward line
+    // below was taken for the money line and read as a balance, or no line
+    // was found at all; the blurred "$8" broke into blobs half its height
+    // and nothing was read.
+    struct Case {
+        double k;
+        std::uint32_t scene;
+        int jpeg;
+        double blur;
+        double sourceScale;
+        std::int64_t balance;
+        const char* phrase; // a reward line below, with a figure
+        std::int64_t figure;
+    };
+    const Case cases[] = {
+        {0.8541584324103901, 934510748u, 76, 0.0, 0.8248050305034574, 7, "CONTROL ZONE ENTERED", 92053},
+        {0.86099766888062, 4143456434u, 82, 0.5725722707183771, 1.1609341616303903, 5, "REVENGE KILL", 13176},
+        {1.107654428425429, 775255080u, 73, 0.6382869395774454, 1.0, 8, nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(synth::moneyText(c.balance));
+        synth::FrameContent f =
+            frame(1280, 720, c.k, c.scene, false, c.jpeg, c.blur, c.sourceScale, c.balance, std::nullopt);
+        if (c.phrase) {
+            synth::RewardLine line;
+            line.text = c.phrase;
+            line.hasFigure = true;
+            line.figure = c.figure;
+            f.cash->lines.push_back(line);
+        }
+        const hud::HudReading r = read(f);
+        ASSERT_TRUE(r.found) << text(r);
+        EXPECT_TRUE(r.balanceCertain && r.balance == c.balance) << text(r);
+        EXPECT_EQ(r.balanceText, synth::moneyText(c.balance));
+        expectNeverWrongAndCertain(r, c.balance, std::nullopt);
+        // The HUD's size is the balance's, not the reward line's.
+        EXPECT_NEAR(r.lineHeight, hud::kDefaultMoneyLineHeight * c.k,
+                    0.1 * hud::kDefaultMoneyLineHeight * c.k);
+        for (const synth::FrameContent& g : {smallest(f), largest(f)}) {
+            SCOPED_TRACE(std::to_string(g.height) + " lines");
+            const hud::HudReading e = read(g);
+            expectNeverWrongAndCertain(e, c.balance, std::nullopt);
+            if (g.height == 2160) {
+                EXPECT_TRUE(e.balanceCertain && e.balance == c.balance) << text(e);
+            }
+        }
+    }
+}
+
+TEST_F(MoneyFrames, TheLayoutsPlaceNeverCertifiesWhatIsNotThere) {
+    // A HUD moved off the layout's place by a crop set wrong, and a frame
+    // with no cash HUD at all: the last attempt must not make up a balance.
+    synth::FrameContent shifted = frame(1280, 720, 0.86, 4143456434u, false, 70, 0.6, 1.0, 5, std::nullopt);
+    shifted.cashShift = 1.3;
+    expectNeverWrongAndCertain(read(shifted), 5, std::nullopt);
+    synth::FrameContent empty = frame(1280, 720, 0.9, 17u, true, 70, 0.3, 1.0, 0, std::nullopt);
+    empty.cash.reset();
+    const hud::HudReading r = read(empty);
+    EXPECT_FALSE(r.balanceCertain) << text(r);
+}
+
+TEST_F(MoneyFrames, DigitsOverABrightColouredPatchReadOnTheirWhiteInk) {
+    // A light green patch of the world behind part of the balance at 1080
+    // lines and above: luma leaves those digits a top-hat near the noise, so
+    // right balances stayed uncertain on every line geometry tried.
+    struct Case {
+        int width, height;
+        double k;
+        std::uint32_t scene;
+        int jpeg;
+        double blur;
+        double sourceScale;
+        std::int64_t balance;
+        std::optional<std::int64_t> change;
+    };
+    const Case cases[] = {
+        {3840, 2160, 0.9028068717831872, 2514946262u, 62, 0.28913276256375414, 1.0, 90, 827042},
+        {2560, 1440, 1.0433073469270966, 1702862520u, 72, 0.21715091973663198, 1.0, 311069881, -3585},
+        {1920, 1080, 0.8686685384361016, 461296303u, 81, 0.2717978289139661, 1.0, 652703193, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(synth::moneyText(c.balance));
+        const synth::FrameContent f =
+            frame(c.width, c.height, c.k, c.scene, true, c.jpeg, c.blur, c.sourceScale, c.balance, c.change);
+        const hud::HudReading r = read(f);
+        EXPECT_TRUE(r.balanceCertain && r.balance == c.balance) << text(r);
+        EXPECT_EQ(r.balanceText, synth::moneyText(c.balance));
+        expectNeverWrongAndCertain(r, c.balance, c.change);
+        for (const synth::FrameContent& g : {smallest(f), largest(f)}) {
+            SCOPED_TRACE(std::to_string(g.height) + " lines");
+            expectNeverWrongAndCertain(read(g), c.balance, c.change);
+        }
+    }
+}
+
 } // namespace

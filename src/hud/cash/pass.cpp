@@ -219,6 +219,64 @@ bool relativeInkBand(const Plane& smooth, const MoneyLine& line, Plane& band, in
     return true;
 }
 
+// The digits' ink seen by their whiteness rather than their brightness,
+// ramped against the ink near each column rather than the whole line's.
+// A bright patch of the world behind the figure can be nearly as light as
+// the digits but is rarely as grey: taking the darkest of the three
+// channels keeps the digits' near-white while a coloured patch drops away,
+// so what luma loses there comes back. Each column is scaled by the
+// strongest top-hat on the line's rows within a line height either side,
+// never by less than kMinLocalPeak, so that an empty stretch is not blown
+// up into noise. False without a frame or rows to read.
+constexpr float kMinLocalPeak = 16.0f;
+
+bool whiteInkBand(const FrameView& frame, double top, double bottom, double h, Plane& band, int& bandTop) {
+    if (!frame.valid() || !(h > 0.0) || !std::isfinite(h) || !std::isfinite(top) || !std::isfinite(bottom))
+        return false;
+    const int ya = std::max(0, static_cast<int>(top - 1.5 * h));
+    const int yb = std::min(frame.height, static_cast<int>(bottom + 1.5 * h) + 1);
+    if (yb - ya < 3)
+        return false;
+    Plane rows;
+    rows.resize(frame.width, yb - ya);
+    for (int y = ya; y < yb; ++y) {
+        float* out =
+            rows.pixels.data() + static_cast<std::size_t>(y - ya) * static_cast<std::size_t>(frame.width);
+        for (int x = 0; x < frame.width; ++x) {
+            const std::uint8_t* px = framePixel(frame, x, y);
+            out[x] = static_cast<float>(std::min(px[0], std::min(px[1], px[2])));
+        }
+    }
+    band = topHat(boxMean3(rows), 9);
+    const int w = band.width;
+    const int la = std::max(static_cast<int>(top), ya) - ya;
+    const int lb = std::min(static_cast<int>(bottom), yb - 1) - ya;
+    if (lb < la)
+        return false;
+    std::vector<float> column(static_cast<std::size_t>(w), 0.0f);
+    for (int y = la; y <= lb; ++y) {
+        const float* row = band.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        for (int x = 0; x < w; ++x)
+            column[static_cast<std::size_t>(x)] = std::max(column[static_cast<std::size_t>(x)], row[x]);
+    }
+    const int reach = std::max(1, static_cast<int>(h));
+    std::vector<float> peak(static_cast<std::size_t>(w), kMinLocalPeak);
+    for (int x = 0; x < w; ++x)
+        for (int u = std::max(0, x - reach); u <= std::min(w - 1, x + reach); ++u)
+            peak[static_cast<std::size_t>(x)] =
+                std::max(peak[static_cast<std::size_t>(x)], column[static_cast<std::size_t>(u)]);
+    for (int y = 0; y < band.height; ++y) {
+        float* row = band.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        for (int x = 0; x < w; ++x) {
+            const float p = peak[static_cast<std::size_t>(x)];
+            row[x] =
+                std::min(std::max((row[x] - kRelativeInkFloor * p) / (kRelativeInkSpan * p), 0.0f), 1.0f);
+        }
+    }
+    bandTop = ya;
+    return true;
+}
+
 // The second attempt at a balance the first did not read certainly: the
 // line grown or moved, and the line measured from the ink, each with the
 // last digit taken where its height puts it. When it succeeds, `grown`
@@ -229,7 +287,7 @@ bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const Mo
                          MoneyLine& grown) {
     constexpr std::size_t nMoves = sizeof kRereadMoves / sizeof kRereadMoves[0];
     constexpr std::size_t nInk = sizeof kInkMoves / sizeof kInkMoves[0];
-    BalanceTry tries[2 * (nMoves + nInk)];
+    BalanceTry tries[3 * (nMoves + nInk)];
     std::size_t count = 0;
     const double right = static_cast<double>(planes.smooth.width) - rightmost.x1 - 1.0;
     const Plane* band = nullptr;
@@ -271,13 +329,100 @@ bool rereadBalanceAround(const Model& model, const FramePlanes& planes, const Mo
             for (const auto& move : kInkMoves)
                 add(inkTop - move[0], inkBottom + move[1]);
     }
-    const int chosen = rereadBalance(model, planes, tries, count, options, reading);
+    int chosen = rereadBalance(model, planes, tries, count, options, reading);
+    // Only when those do not agree on a value, the white ink: kept apart so
+    // that its tries cannot unsettle a value the others agree on.
+    Plane white;
+    if (chosen < 0 && whiteInkBand(planes.frame, line.top, line.bottom, line.height, white, bandTop)) {
+        const std::size_t before = count;
+        band = &white;
+        for (const auto& move : kRereadMoves)
+            add(line.top - move[0], line.bottom + move[1]);
+        if (measured)
+            for (const auto& move : kInkMoves)
+                add(inkTop - move[0], inkBottom + move[1]);
+        const int more = rereadBalance(model, planes, tries + before, count - before, options, reading);
+        if (more >= 0)
+            chosen = static_cast<int>(before) + more;
+    }
     if (chosen < 0)
         return false;
     grown = line;
     grown.top = tries[chosen].top;
     grown.bottom = tries[chosen].bottom;
     grown.height = grown.bottom - grown.top + 1.0;
+    return true;
+}
+
+// The balance where the HUD's own layout puts it, for each money line
+// height a HUD scale can give: its digits' top 1.6 line heights below the
+// capture's top, its last digit ending kMarginOffset line heights left of
+// the right edge. Rows of mask blobs are no help when the balance is too
+// short to make one ("$7", whose two blobs may fuse or fall below the
+// digit size), when a reward line below it has more blobs, or when blur
+// breaks its blobs up. Every height that reads certainly must give the same
+// value, and two must (see rereadBalance); `placed` is then the line read.
+constexpr double kLayoutTop = 1.6;
+constexpr int kLayoutMinHeight = 20; // HUD scale 0.8 is 21.6, less a soft edge
+constexpr int kLayoutMaxHeight = 37; // HUD scale 1.3 is 35.1
+
+// Whether the layout's place holds faint ink enough for one digit at the
+// smallest scale. Frames without a cash HUD (menus, the map, a death screen) are
+// common and would otherwise pay for the whole scan.
+constexpr int kLayoutMinInkPixels = 60;
+
+bool inkAtLayout(const Plane& ink) {
+    const double right = ink.width - 1.0;
+    const int xa = std::max(0, static_cast<int>(right - (kMarginOffset + 1.0) * kLayoutMaxHeight));
+    const int xb = std::min(ink.width, static_cast<int>(right - kMarginOffset * kLayoutMinHeight) + 4);
+    const int ya = std::max(0, static_cast<int>(kLayoutTop * kLayoutMinHeight));
+    const int yb = std::min(ink.height, static_cast<int>((kLayoutTop + 1.0) * kLayoutMaxHeight) + 1);
+    int inked = 0;
+    for (int y = ya; y < yb; ++y) {
+        const float* row =
+            ink.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(ink.width);
+        for (int x = xa; x < xb; ++x)
+            inked += row[x] > kFaintInk ? 1 : 0;
+    }
+    return inked >= kLayoutMinInkPixels;
+}
+
+bool rereadAtLayout(const Model& model, const FramePlanes& planes, const HudReadOptions& options,
+                    HudReading& reading, MoneyLine& placed) {
+    if (planes.ink.empty() || !inkAtLayout(planes.ink))
+        return false;
+    // A quarter pixel apart: a cell scaled from a line half a pixel off
+    // already misses a small digit's strokes.
+    constexpr int kSteps = 4 * (kLayoutMaxHeight - kLayoutMinHeight) + 1;
+    BalanceTry tries[kSteps];
+    std::size_t count = 0;
+    const double right = planes.ink.width - 1.0;
+    for (int i = 0; i < kSteps; ++i) {
+        const double h = kLayoutMinHeight + 0.25 * i;
+        BalanceTry& t = tries[count++];
+        t.top = kLayoutTop * h;
+        t.bottom = t.top + h - 1.0;
+        t.startX = right - kMarginOffset * h - kLastDigitHalf * h;
+    }
+    int chosen = rereadBalance(model, planes, tries, count, options, reading);
+    // The same on the white ink, for a short balance over a bright patch.
+    Plane white;
+    int whiteTop = 0;
+    constexpr double kMiddleHeight = (kLayoutMinHeight + kLayoutMaxHeight) / 2.0;
+    if (chosen < 0 &&
+        whiteInkBand(planes.frame, tries[0].top, tries[count - 1].bottom, kMiddleHeight, white, whiteTop)) {
+        for (std::size_t i = 0; i < count; ++i) {
+            tries[i].band = &white;
+            tries[i].bandTop = whiteTop;
+        }
+        chosen = rereadBalance(model, planes, tries, count, options, reading);
+    }
+    if (chosen < 0)
+        return false;
+    placed = MoneyLine{};
+    placed.top = tries[chosen].top;
+    placed.bottom = tries[chosen].bottom;
+    placed.height = placed.bottom - placed.top + 1.0;
     return true;
 }
 
@@ -389,6 +534,28 @@ bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
     return true;
 }
 
+namespace {
+
+// What follows a balance read on `money`: the checks for a digit missed
+// right of it, the change beside it and the reward lines below `rewards`.
+HudReading& finishReading(const Model& model, FramePlanes& planes, const MoneyLine& money,
+                          const MoneyLine& rewards, const HudReadOptions& options, HudReading& reading) {
+    if (reading.balanceCertain && (digitMissedRight(money, reading.balanceRight, money.height) ||
+                                   digitScoreRightOf(model, planes, money, reading.balanceRight,
+                                                     reading.balanceText.back()) >= kMissedDigitScore)) {
+        reading.balanceCertain = false;
+        reading.reason = kReasonUncertain;
+    }
+
+    readChange(model, planes, money, options, reading);
+    if (options.readLines)
+        reading.lines = readRewardLines(model, planes, rewards.bottom, rewards.height,
+                                        options.minLineConfidence, options.minMargin);
+    return reading;
+}
+
+} // namespace
+
 HudReading readHud(const Model& model, const FrameView& frame, const HudReadOptions& options,
                    FramePlanes& planes) {
     HudReading reading;
@@ -411,9 +578,15 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         // The blobs just found are the faint mask's, not the restored one's.
         planes.maskBlobsReady = false;
     }
+    MoneyLine placed;
     if (!found) {
-        reading.reason = kReasonNoMoneyLine;
-        return reading;
+        if (!rereadAtLayout(model, planes, options, reading, placed)) {
+            reading.reason = kReasonNoMoneyLine;
+            return reading;
+        }
+        reading.found = true;
+        reading.lineHeight = static_cast<float>(placed.height);
+        return finishReading(model, planes, placed, placed, options, reading);
     }
 
     const double h = line.height;
@@ -446,11 +619,29 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         money = &grown;
         return true;
     };
+    // Last of all, the balance where the layout puts it. Should it stand on
+    // another row than the line found (a reward line taken for it), the
+    // reward lines are read below it instead.
+    const MoneyLine* rewards = &line;
+    auto atLayout = [&] {
+        if (!rereadAtLayout(model, planes, options, reading, placed))
+            return false;
+        money = &placed;
+        // The HUD's size is the one the balance read at.
+        reading.lineHeight = static_cast<float>(placed.height);
+        if (std::abs((placed.top + placed.bottom) - (line.top + line.bottom)) / 2.0 > 0.5 * placed.height) {
+            rewards = &placed;
+        } else {
+            placed.rowBlobs = line.rowBlobs;
+            placed.charBlobs = line.charBlobs;
+        }
+        return true;
+    };
     if (atMargin) {
         double startX = 0.0;
         int radius = 0;
         figureStart(rightmost, h, startX, radius);
-        if (!readBalance(model, planes, line, startX, radius, options, reading) && !reread()) {
+        if (!readBalance(model, planes, line, startX, radius, options, reading) && !reread() && !atLayout()) {
             reading.reason = kReasonUnreadable;
             return reading;
         }
@@ -462,26 +653,14 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         // Read where the last digit would stand if the line did end at the
         // margin: a HUD whose own blobs were broken up still reads there.
         const double startX = (planes.smooth.width - 1.0) - kMarginOffset * h - kLastDigitHalf * h;
-        if (!readBalance(model, planes, line, startX, 4, options, reading) && !reread()) {
+        if (!readBalance(model, planes, line, startX, 4, options, reading) && !reread() && !atLayout()) {
             reading.reason = kReasonOffMargin;
             return reading;
         }
     }
-    if (!reading.balanceCertain)
-        reread();
-
-    if (reading.balanceCertain && (digitMissedRight(*money, reading.balanceRight, money->height) ||
-                                   digitScoreRightOf(model, planes, *money, reading.balanceRight,
-                                                     reading.balanceText.back()) >= kMissedDigitScore)) {
-        reading.balanceCertain = false;
-        reading.reason = kReasonUncertain;
-    }
-
-    readChange(model, planes, *money, options, reading);
-    if (options.readLines)
-        reading.lines = readRewardLines(model, planes, line.bottom, line.height, options.minLineConfidence,
-                                        options.minMargin);
-    return reading;
+    if (!reading.balanceCertain && !reread())
+        atLayout();
+    return finishReading(model, planes, *money, *rewards, options, reading);
 }
 
 HudReading readHud(const Model& model, const FrameView& frame, const HudReadOptions& options) {
