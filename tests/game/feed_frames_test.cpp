@@ -323,12 +323,11 @@ TEST_F(FeedFrames, AThinRifleOnALightSceneLeavesThePlayersNameBeforeIt) {
     }
 }
 
-TEST_F(FeedFrames, RowsReachingTheFirstColumnsReadWhole) {
+TEST_F(FeedFrames, RowsReachingTheCapturesRightEdgeReadWhole) {
     // Two twelve-letter names of the widest letters carry the victim's name
-    // and marker to within a few caps of the columns the reader prepares
-    // first (960 at the capture's scale), and with the range's widest
-    // spacing, icons and gaps nearer still: the whole width is prepared and
-    // the rows read as painted.
+    // and marker almost to the right edge of the capture (907 columns), and
+    // with the range's widest spacing, icons and gaps nearer still: the rows
+    // read as painted.
     synth::Look widest;
     widest.letterSpacing = 0.1;
     widest.iconHeight = 1.3;
@@ -364,9 +363,8 @@ TEST_F(FeedFrames, RowsReachingTheFirstColumnsReadWhole) {
 }
 
 TEST_F(FeedFrames, ACaptureReadsTheSameWhateverLiesBesideTheFeed) {
-    // The reader prepares the columns rows can reach; what the capture holds
-    // far to the right of the rows (a wider frame, a bright scene) must not
-    // change how the rows read.
+    // A wider capture with bright columns to the right of the rows (a crop
+    // set wider, a light scene) must not change how the rows read.
     synth::FrameContent f = frame(3840, 2160, 7);
     synth::KillFeed feed;
     feed.rows = {row("CORVEX_ME", W::Me, "KESTREL", W::Enemy, "shotgun", 12, true),

@@ -32,13 +32,6 @@ constexpr std::int64_t kKeepBuffersUpTo = std::int64_t{4} << 20;
 
 constexpr const char* kNoRows = "no feed rows";
 
-// The columns prepared first, and how far short of that cut a line must end
-// for the narrow preparation to stand: the filters' reach beside the cut plus
-// the row reading's reach past a row's last letter, in caps.
-constexpr int kFirstColumns = 960;
-constexpr double kCutMargin = 16.0;
-constexpr double kCutReachInCaps = 2.5;
-
 // The smallest channel of an icon's white, as the distance reader's icon
 // test takes it.
 constexpr int kIconWhite = 215;
@@ -139,47 +132,6 @@ void rebuildMask(FramePlanes& planes, const FeedTuning& tuning) {
     for (std::size_t i = 0; i < n; ++i)
         mask[i] = static_cast<std::uint8_t>((ink[i] > inkAbove) & (smooth[i] > lumaAbove));
     planes.maskBlobsReady = false;
-}
-
-FrameView narrowed(const FrameView& frame, int columns) {
-    FrameView out = frame;
-    out.width = std::min(frame.width, columns);
-    return out;
-}
-
-// The planes, the mask's components and their lines for `frame`.
-std::vector<std::vector<Blob>> findLines(FeedScratch& s, const FrameView& frame) {
-    FramePlanes& planes = s.planes;
-    const FeedTuning& tuning = feedTuning();
-    prepareFrame(frame, planes);
-    if (tuning.topHat != kDefaultTopHat || tuning.luma != kDefaultLuma)
-        rebuildMask(planes, tuning);
-    labelComponents(planes.mask, frame.width, frame.height, planes.scratch.blobs, planes.scratch.labels);
-    planes.maskBlobsReady = true;
-    s.kept.clear();
-    for (const Blob& b : planes.scratch.blobs) {
-        const int h = b.height();
-        if (h >= kCompMinHeight && h <= kCompMaxHeight && b.width() <= kCompMaxWidth &&
-            b.area >= kCompMinArea)
-            s.kept.push_back(b);
-    }
-    return groupRows(s.kept, &s.geometry);
-}
-
-// Whether every line, with the room its row's reading looks at beyond its
-// last component (the victim's marker, the colour search around the row),
-// ends clear of the columns a cut at `columns` disturbs (the planes' filters
-// reach a few pixels across it). A line that gets near may go on past it.
-bool clearOfCut(const std::vector<std::vector<Blob>>& lines, const std::vector<RowGeometry>& geometry,
-                int columns) {
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const double cap = i < geometry.size() ? std::max(geometry[i].height, 0.0) : 0.0;
-        const double room = kCutMargin + kCutReachInCaps * std::min(cap, static_cast<double>(kCompMaxHeight));
-        for (const Blob& b : lines[i])
-            if (b.x1 + room >= columns)
-                return false;
-    }
-    return true;
 }
 
 // One line of the grouping: a feed row or nothing. Fills `row` and says
@@ -400,13 +352,22 @@ FeedRead readFeedRows(const Model& model, const KillData& killData, const std::u
         return read;
     }
     thread_local FeedScratch s;
-    // Rows start at the left edge, so most captures hold them within the
-    // first columns: those are prepared first, and the whole width only when
-    // some line of components comes near the cut.
-    const bool narrowFirst = width > kFirstColumns + kFirstColumns / 4;
-    std::vector<std::vector<Blob>> lines = findLines(s, narrowFirst ? narrowed(frame, kFirstColumns) : frame);
-    if (narrowFirst && !clearOfCut(lines, s.geometry, kFirstColumns))
-        lines = findLines(s, frame);
+    FramePlanes& planes = s.planes;
+    const FeedTuning& tuning = feedTuning();
+    prepareFrame(frame, planes);
+    if (tuning.topHat != kDefaultTopHat || tuning.luma != kDefaultLuma)
+        rebuildMask(planes, tuning);
+
+    labelComponents(planes.mask, width, height, planes.scratch.blobs, planes.scratch.labels);
+    planes.maskBlobsReady = true;
+    s.kept.clear();
+    for (const Blob& b : planes.scratch.blobs) {
+        const int h = b.height();
+        if (h >= kCompMinHeight && h <= kCompMaxHeight && b.width() <= kCompMaxWidth &&
+            b.area >= kCompMinArea)
+            s.kept.push_back(b);
+    }
+    const std::vector<std::vector<Blob>> lines = groupRows(s.kept, &s.geometry);
     for (std::size_t i = 0; i < lines.size() && i < s.geometry.size(); ++i) {
         FeedRow row;
         if (readLine(s, model, killData, i, lines[i], s.geometry[i], row))
@@ -418,7 +379,7 @@ FeedRead readFeedRows(const Model& model, const KillData& killData, const std::u
         read.note = kNoRows;
 
     // The caller's pixels are not ours to keep.
-    s.planes.frame = FrameView{};
+    planes.frame = FrameView{};
     s.ctx.frame = FrameView{};
     s.ctx.planes = nullptr;
     s.ctx.model = nullptr;
