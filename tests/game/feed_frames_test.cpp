@@ -322,3 +322,71 @@ TEST_F(FeedFrames, AThinRifleOnALightSceneLeavesThePlayersNameBeforeIt) {
         EXPECT_GE(r.rows[0].killer.n, 4) << exact;
     }
 }
+
+TEST_F(FeedFrames, RowsReachingTheCapturesRightEdgeReadWhole) {
+    // Two twelve-letter names of the widest letters carry the victim's name
+    // and marker almost to the right edge of the capture (907 columns), and
+    // with the range's widest spacing, icons and gaps nearer still: the rows
+    // read as painted.
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    const synth::Look looks[] = {synth::Look{}, widest};
+    const int heights[] = {1080, 1440, 2160};
+    std::uint32_t scene = 91;
+    for (const synth::Look& look : looks)
+        for (int h : heights) {
+            synth::FrameContent f = frame(h * 16 / 9, h, scene++);
+            f.look = look;
+            synth::KillFeed feed;
+            feed.rows = {
+                row("WWMWWMWWMWWM", W::Enemy, "MWWMWWMWWMWW", W::Me, "sniper", 1234, true),
+                row("MWWMWWMWWMWW", W::Me, "NORDWIND_WMW", W::Enemy, "rifle", 85),
+            };
+            f.feed = feed;
+            const hud::FeedRead r = readFeed(f);
+            const std::string at = std::to_string(h) + " icon " + std::to_string(look.iconHeight);
+            ASSERT_EQ(r.rows.size(), 2u) << at << " " << r.note;
+            EXPECT_GT(r.rows[0].x1, 870) << at; // the case this test is about
+            EXPECT_EQ(r.rows[0].side, Side::Victim) << at << " " << r.rows[0].text;
+            EXPECT_EQ(r.rows[0].distance, 1234) << at;
+            EXPECT_EQ(r.rows[1].side, Side::Killer) << at << " " << r.rows[1].text;
+            EXPECT_EQ(r.rows[1].distance, 85) << at;
+            if (look.iconHeight > 1.2)
+                continue; // there the victim's marker and the sniper go unfound, whole width or not
+            EXPECT_TRUE(r.rows[0].victim.sh) << at << " " << r.rows[0].text;
+            EXPECT_EQ(r.rows[0].icon, "sniper") << at;
+            EXPECT_TRUE(r.rows[0].headshot) << at;
+            EXPECT_EQ(r.rows[1].icon, "rifle") << at;
+        }
+}
+
+TEST_F(FeedFrames, ACaptureReadsTheSameWhateverLiesBesideTheFeed) {
+    // A wider capture with bright columns to the right of the rows (a crop
+    // set wider, a light scene) must not change how the rows read.
+    synth::FrameContent f = frame(3840, 2160, 7);
+    synth::KillFeed feed;
+    feed.rows = {row("CORVEX_ME", W::Me, "KESTREL", W::Enemy, "shotgun", 12, true),
+                 row("AXOLOTL", W::Team, "CORVEX_ME", W::Me, "pistol", 340)};
+    f.feed = feed;
+    const QImage cap = synth::captureFeedRegion(synth::renderFrame(f));
+    QImage wider(cap.width() + 700, cap.height(), QImage::Format_RGB32);
+    wider.fill(QColor(250, 250, 250));
+    for (int y = 0; y < cap.height(); ++y)
+        std::copy_n(reinterpret_cast<const QRgb*>(cap.constScanLine(y)), cap.width(),
+                    reinterpret_cast<QRgb*>(wider.scanLine(y)));
+    const hud::FrameView a = synth::frameView(cap);
+    const hud::FrameView b = synth::frameView(wider);
+    const hud::FeedRead ra = hud::readFeedRows(*model_, *killData_, a.pixels, a.width, a.height, a.stride);
+    const hud::FeedRead rb = hud::readFeedRows(*model_, *killData_, b.pixels, b.width, b.height, b.stride);
+    ASSERT_EQ(ra.rows.size(), 2u) << ra.note;
+    ASSERT_EQ(rb.rows.size(), ra.rows.size()) << rb.note;
+    for (std::size_t i = 0; i < ra.rows.size(); ++i) {
+        EXPECT_EQ(rb.rows[i].text, ra.rows[i].text) << i;
+        EXPECT_EQ(rb.rows[i].icon, ra.rows[i].icon) << i;
+        EXPECT_EQ(rb.rows[i].headshot, ra.rows[i].headshot) << i;
+    }
+    EXPECT_EQ(ra.rows[0].side, Side::Killer) << ra.rows[0].text;
+    EXPECT_EQ(ra.rows[1].side, Side::Victim) << ra.rows[1].text;
+}

@@ -8,6 +8,7 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -595,4 +596,57 @@ TEST_F(Typesetting, TheGamesOwnLookByDefaultAndTheRangeAroundIt) {
     // The name-to-icon gap and the icon's height are the game's.
     EXPECT_NEAR(l.rows[0].icon.left() - l.rows[0].killerName.right(), 0.5 * l.cap, 1e-6);
     EXPECT_NEAR(l.rows[0].icon.height(), 1.1 * l.cap, 0.01 * l.cap);
+}
+
+TEST(Resampling, BilinearMatchesThePixelByPixelBlend) {
+    // The resampler keeps blended source rows between output rows; every
+    // output pixel must still be the plain per-pixel blend, enlarged,
+    // reduced, shifted and at the same size, edges included.
+    QImage image(53, 37, QImage::Format_RGB32);
+    std::uint32_t state = 12345;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            image.setPixel(x, y,
+                           qRgb(static_cast<int>(state >> 24), static_cast<int>((state >> 16) & 0xFF),
+                                static_cast<int>((state >> 8) & 0xFF)));
+        }
+    struct Case {
+        QRectF src;
+        int outW, outH;
+    };
+    const Case cases[] = {{QRectF(0, 0, 53, 37), 53, 37},
+                          {QRectF(0, 0, 53, 37), 131, 90},
+                          {QRectF(3.3, 2.7, 40, 30), 17, 11},
+                          {QRectF(-2, -1.5, 57, 41), 100, 77},
+                          {QRectF(10.25, 5.5, 8, 30), 35, 200}};
+    for (const Case& c : cases) {
+        const QImage out = synth::resampleBilinear(image, c.src, c.outW, c.outH);
+        ASSERT_EQ(out.width(), c.outW);
+        ASSERT_EQ(out.height(), c.outH);
+        const double sx = c.src.width() / c.outW, sy = c.src.height() / c.outH;
+        int wrong = 0;
+        for (int j = 0; j < c.outH; ++j) {
+            const double y = c.src.y() + (j + 0.5) * sy - 0.5;
+            const double fly = std::floor(y);
+            const float fy = static_cast<float>(y - fly);
+            const int ya = std::clamp(static_cast<int>(fly), 0, image.height() - 1);
+            const int yb = std::clamp(static_cast<int>(fly) + 1, 0, image.height() - 1);
+            for (int i = 0; i < c.outW; ++i) {
+                const double x = c.src.x() + (i + 0.5) * sx - 0.5;
+                const double flx = std::floor(x);
+                const float tx = static_cast<float>(x - flx);
+                const int xa = std::clamp(static_cast<int>(flx), 0, image.width() - 1);
+                const int xb = std::clamp(static_cast<int>(flx) + 1, 0, image.width() - 1);
+                auto mix = [&](int (*ch)(QRgb)) {
+                    const float top = ch(image.pixel(xa, ya)) * (1 - tx) + ch(image.pixel(xb, ya)) * tx;
+                    const float bot = ch(image.pixel(xa, yb)) * (1 - tx) + ch(image.pixel(xb, yb)) * tx;
+                    return std::clamp(static_cast<int>(std::lround(top * (1 - fy) + bot * fy)), 0, 255);
+                };
+                const QRgb want = qRgb(mix(qRed), mix(qGreen), mix(qBlue));
+                wrong += (out.pixel(i, j) & 0xFFFFFF) != (want & 0xFFFFFF) ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << c.outW << "x" << c.outH;
+    }
 }

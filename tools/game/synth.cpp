@@ -18,7 +18,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
+#include <vector>
 
 namespace synth {
 
@@ -347,6 +349,15 @@ std::uint32_t hash3(std::int64_t x, std::int64_t y, std::uint32_t seed) {
     return static_cast<std::uint32_t>(h);
 }
 
+// std::lround's rounding, halves away from zero, without the library call
+// that dominated the painter's per-pixel loops. v - trunc(v) is exact in
+// floating point, so the result is the same for every v within int range.
+template <typename T> int roundHalfAway(T v) {
+    const int t = static_cast<int>(v);
+    const T f = v - static_cast<T>(t);
+    return t + (f >= T(0.5) ? 1 : 0) - (f <= T(-0.5) ? 1 : 0);
+}
+
 // A colour of roughly the given luma, with a random tint.
 QColor tinted(Rng& r, double luma) {
     const double tr = r.uniform(-0.25, 0.25), tb = r.uniform(-0.25, 0.25);
@@ -431,26 +442,50 @@ void paintBright(QPainter& p, const FrameContent& f, const HudLayout& hud, doubl
 }
 
 // Value noise (texture) and per-pixel noise, keyed on frame coordinates.
+// The lattice values are taken once per cell and row rather than four times
+// per pixel; each pixel's sum is the same expression over the same values.
 void addNoise(QImage& img, QPoint origin, const FrameContent& f, double H) {
     Rng r(f.sceneSeed ^ 0x5EEDu);
     const double cell = H / r.uniform(20, 80);
     const double amp = r.uniform(3, 12);
     const std::uint32_t seed = f.sceneSeed;
+    const int w = img.width();
+    if (w <= 0 || img.height() <= 0)
+        return;
+    auto v = [&](std::int64_t a, std::int64_t b) { return (hash3(a, b, seed) & 1023) / 511.5 - 1.0; };
+    std::vector<std::int64_t> cellX(static_cast<std::size_t>(w));
+    std::vector<double> offX(cellX.size());
+    for (int x = 0; x < w; ++x) {
+        const double fx = (x + origin.x()) / cell;
+        const auto cx = static_cast<std::int64_t>(std::floor(fx));
+        cellX[static_cast<std::size_t>(x)] = cx;
+        offX[static_cast<std::size_t>(x)] = fx - cx;
+    }
+    const std::int64_t firstCell = std::min(cellX.front(), cellX.back());
+    const std::int64_t lastCell = std::max(cellX.front(), cellX.back()) + 1;
+    const auto cells = static_cast<std::size_t>(lastCell - firstCell + 1);
+    std::vector<double> upper(cells), lower(cells);
+    std::int64_t rowCell = std::numeric_limits<std::int64_t>::min();
     for (int y = 0; y < img.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
         const double fy = (y + origin.y()) / cell;
         const auto cy = static_cast<std::int64_t>(std::floor(fy));
         const double ty = fy - cy;
-        for (int x = 0; x < img.width(); ++x) {
-            const double fx = (x + origin.x()) / cell;
-            const auto cx = static_cast<std::int64_t>(std::floor(fx));
-            const double tx = fx - cx;
-            auto v = [&](std::int64_t a, std::int64_t b) { return (hash3(a, b, seed) & 1023) / 511.5 - 1.0; };
-            const double tex = (v(cx, cy) * (1 - tx) + v(cx + 1, cy) * tx) * (1 - ty) +
-                               (v(cx, cy + 1) * (1 - tx) + v(cx + 1, cy + 1) * tx) * ty;
+        if (cy != rowCell) {
+            rowCell = cy;
+            for (std::size_t k = 0; k < cells; ++k) {
+                upper[k] = v(firstCell + static_cast<std::int64_t>(k), cy);
+                lower[k] = v(firstCell + static_cast<std::int64_t>(k), cy + 1);
+            }
+        }
+        for (int x = 0; x < w; ++x) {
+            const auto k = static_cast<std::size_t>(cellX[static_cast<std::size_t>(x)] - firstCell);
+            const double tx = offX[static_cast<std::size_t>(x)];
+            const double tex = (upper[k] * (1 - tx) + upper[k + 1] * tx) * (1 - ty) +
+                               (lower[k] * (1 - tx) + lower[k + 1] * tx) * ty;
             const int grain =
                 static_cast<int>(hash3(x + origin.x(), y + origin.y(), seed ^ 0xA5A5u) % 9) - 4; // -4..4
-            const int d = static_cast<int>(std::lround(tex * amp)) + grain;
+            const int d = roundHalfAway(tex * amp) + grain;
             const QRgb px = line[x];
             auto ch = [d](int c) { return std::clamp(c + d, 0, 255); };
             line[x] = qRgb(ch(qRed(px)), ch(qGreen(px)), ch(qBlue(px)));
@@ -589,19 +624,40 @@ void gaussianBlur(QImage& img, double sigma) {
             d[0] = qRed(line[x]), d[1] = qGreen(line[x]), d[2] = qBlue(line[x]);
         }
     }
+    // Each output sums its taps in the same order as a plain loop over
+    // i = -r..r would; the three channels go together and the clamping of
+    // the index is left to the pixels near the edges.
     auto pass = [&](const std::vector<float>& in, std::vector<float>& out, bool horizontal) {
+        const int n = horizontal ? w : h;
+        const std::size_t step = horizontal ? 3 : static_cast<std::size_t>(w) * 3;
         for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                for (int c = 0; c < 3; ++c) {
-                    float acc = 0;
-                    for (int i = -r; i <= r; ++i) {
-                        const int xx = horizontal ? std::clamp(x + i, 0, w - 1) : x;
-                        const int yy = horizontal ? y : std::clamp(y + i, 0, h - 1);
-                        acc += k[static_cast<std::size_t>(i + r)] *
-                               in[(static_cast<std::size_t>(yy) * w + xx) * 3 + c];
+            for (int x = 0; x < w; ++x) {
+                const int pos = horizontal ? x : y;
+                const std::size_t here = (static_cast<std::size_t>(y) * w + x) * 3;
+                const std::size_t base = here - static_cast<std::size_t>(pos) * step;
+                float acc[3] = {0, 0, 0};
+                if (pos - r >= 0 && pos + r < n) {
+                    const float* p = in.data() + here - static_cast<std::size_t>(r) * step;
+                    for (int i = 0; i <= 2 * r; ++i, p += step) {
+                        const float kv = k[static_cast<std::size_t>(i)];
+                        acc[0] += kv * p[0];
+                        acc[1] += kv * p[1];
+                        acc[2] += kv * p[2];
                     }
-                    out[(static_cast<std::size_t>(y) * w + x) * 3 + c] = acc;
+                } else {
+                    for (int i = -r; i <= r; ++i) {
+                        const float* p =
+                            in.data() + base + static_cast<std::size_t>(std::clamp(pos + i, 0, n - 1)) * step;
+                        const float kv = k[static_cast<std::size_t>(i + r)];
+                        acc[0] += kv * p[0];
+                        acc[1] += kv * p[1];
+                        acc[2] += kv * p[2];
+                    }
                 }
+                out[here] = acc[0];
+                out[here + 1] = acc[1];
+                out[here + 2] = acc[2];
+            }
     };
     pass(buf, tmp, true);
     pass(tmp, buf, false);
@@ -609,7 +665,7 @@ void gaussianBlur(QImage& img, double sigma) {
         auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
         for (int x = 0; x < w; ++x) {
             const float* d = &buf[(static_cast<std::size_t>(y) * w + x) * 3];
-            auto c = [](float v) { return std::clamp(static_cast<int>(std::lround(v)), 0, 255); };
+            auto c = [](float v) { return std::clamp(roundHalfAway(v), 0, 255); };
             line[x] = qRgb(c(d[0]), c(d[1]), c(d[2]));
         }
     }
@@ -617,6 +673,10 @@ void gaussianBlur(QImage& img, double sigma) {
 
 } // namespace
 
+// Each source row's horizontal blend is made once and kept while the output
+// rows that fall between it and its neighbour are made (an enlarged capture
+// has several); the products and sums are the ones a pixel-by-pixel blend
+// takes, so the output is the same.
 QImage resampleBilinear(const QImage& source, const QRectF& src, int outW, int outH) {
     const QImage image = source.convertToFormat(QImage::Format_RGB32);
     QImage out(outW, outH, QImage::Format_RGB32);
@@ -624,8 +684,9 @@ QImage resampleBilinear(const QImage& source, const QRectF& src, int outW, int o
     if (w == 0 || h == 0 || outW <= 0 || outH <= 0)
         return out;
     const double sx = src.width() / outW, sy = src.height() / outH;
-    std::vector<int> x0(static_cast<std::size_t>(outW)), x1(x0.size());
-    std::vector<float> fx(x0.size());
+    const auto n = static_cast<std::size_t>(outW);
+    std::vector<int> x0(n), x1(n);
+    std::vector<float> fx(n);
     for (int i = 0; i < outW; ++i) {
         const double x = src.x() + (i + 0.5) * sx - 0.5;
         const double fl = std::floor(x);
@@ -633,25 +694,46 @@ QImage resampleBilinear(const QImage& source, const QRectF& src, int outW, int o
         x0[static_cast<std::size_t>(i)] = std::clamp(static_cast<int>(fl), 0, w - 1);
         x1[static_cast<std::size_t>(i)] = std::clamp(static_cast<int>(fl) + 1, 0, w - 1);
     }
+    // Two blended source rows, each as three channel planes of outW floats.
+    std::vector<float> blended(2 * 3 * n);
+    int held[2] = {-1, -1};
+    auto blend = [&](int row, int slot) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(row));
+        float* r = blended.data() + static_cast<std::size_t>(slot) * 3 * n;
+        float* g = r + n;
+        float* b = g + n;
+        for (std::size_t i = 0; i < n; ++i) {
+            const float tx = fx[i];
+            const QRgb p0 = line[x0[i]], p1 = line[x1[i]];
+            r[i] = qRed(p0) * (1 - tx) + qRed(p1) * tx;
+            g[i] = qGreen(p0) * (1 - tx) + qGreen(p1) * tx;
+            b[i] = qBlue(p0) * (1 - tx) + qBlue(p1) * tx;
+        }
+        held[slot] = row;
+    };
+    // The slot holding `row`, blending it into the slot `keep` does not hold.
+    auto rowSlot = [&](int row, int keep) {
+        for (int slot = 0; slot < 2; ++slot)
+            if (held[slot] == row)
+                return slot;
+        const int slot = held[0] == keep ? 1 : 0;
+        blend(row, slot);
+        return slot;
+    };
+    std::vector<int> channel(3 * n);
     for (int j = 0; j < outH; ++j) {
         const double y = src.y() + (j + 0.5) * sy - 0.5;
         const double fl = std::floor(y);
         const float fy = static_cast<float>(y - fl);
-        const auto* a =
-            reinterpret_cast<const QRgb*>(image.constScanLine(std::clamp(static_cast<int>(fl), 0, h - 1)));
-        const auto* b = reinterpret_cast<const QRgb*>(
-            image.constScanLine(std::clamp(static_cast<int>(fl) + 1, 0, h - 1)));
+        const int ra = std::clamp(static_cast<int>(fl), 0, h - 1);
+        const int rb = std::clamp(static_cast<int>(fl) + 1, 0, h - 1);
+        const float* top = blended.data() + static_cast<std::size_t>(rowSlot(ra, rb)) * 3 * n;
+        const float* bot = blended.data() + static_cast<std::size_t>(rowSlot(rb, ra)) * 3 * n;
+        for (std::size_t i = 0; i < 3 * n; ++i)
+            channel[i] = std::clamp(roundHalfAway(top[i] * (1 - fy) + bot[i] * fy), 0, 255);
         auto* o = reinterpret_cast<QRgb*>(out.scanLine(j));
-        for (int i = 0; i < outW; ++i) {
-            const auto k = static_cast<std::size_t>(i);
-            const float tx = fx[k];
-            auto mix = [&](int (*ch)(QRgb)) {
-                const float top = ch(a[x0[k]]) * (1 - tx) + ch(a[x1[k]]) * tx;
-                const float bot = ch(b[x0[k]]) * (1 - tx) + ch(b[x1[k]]) * tx;
-                return std::clamp(static_cast<int>(std::lround(top * (1 - fy) + bot * fy)), 0, 255);
-            };
-            o[i] = qRgb(mix(qRed), mix(qGreen), mix(qBlue));
-        }
+        for (std::size_t i = 0; i < n; ++i)
+            o[i] = qRgb(channel[i], channel[n + i], channel[2 * n + i]);
     }
     return out;
 }

@@ -60,11 +60,16 @@ float lumaOf(const std::uint8_t* px) {
            static_cast<float>(px[0]) * 0.114f;
 }
 
+// Up to this many values nth_element alone is quicker than the histogram
+// (a letter's few hundred pixels; clearing and walking 256 buckets costs
+// more than the selection).
+constexpr std::size_t kSelectDirectly = 384;
+
 // The k-th smallest value (0-based), as nth_element finds it, reordering v.
 // Names have a few thousand pixels: a histogram of 256 buckets between the
 // extremes finds the bucket that holds it, and only that bucket is sorted.
 float kthSmallest(std::vector<float>& v, std::size_t k) {
-    if (v.size() <= 64) {
+    if (v.size() <= kSelectDirectly) {
         std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
         return v[k];
     }
