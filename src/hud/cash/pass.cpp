@@ -578,15 +578,12 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         // The blobs just found are the faint mask's, not the restored one's.
         planes.maskBlobsReady = false;
     }
-    MoneyLine placed;
+    // Without a money line the layout's place is not scanned: menus, maps
+    // and other sources the engine tries often hold ink there, and the scan
+    // costs a hundred times a pass on every such frame.
     if (!found) {
-        if (!rereadAtLayout(model, planes, options, reading, placed)) {
-            reading.reason = kReasonNoMoneyLine;
-            return reading;
-        }
-        reading.found = true;
-        reading.lineHeight = static_cast<float>(placed.height);
-        return finishReading(model, planes, placed, placed, options, reading);
+        reading.reason = kReasonNoMoneyLine;
+        return reading;
     }
 
     const double h = line.height;
@@ -623,6 +620,7 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
     // another row than the line found (a reward line taken for it), the
     // reward lines are read below it instead.
     const MoneyLine* rewards = &line;
+    MoneyLine placed;
     auto atLayout = [&] {
         if (!rereadAtLayout(model, planes, options, reading, placed))
             return false;
