@@ -13,9 +13,6 @@ namespace hud {
 
 namespace {
 
-#if CORVEX_HUD_AVX
-using detail::haveAvx;
-#endif
 using detail::area;
 using detail::sizeAcceptable;
 

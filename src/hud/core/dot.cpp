@@ -16,8 +16,6 @@ namespace {
 #if CORVEX_HUD_AVX
 using detail::haveAvx;
 #endif
-using detail::area;
-using detail::sizeAcceptable;
 
 } // namespace
 

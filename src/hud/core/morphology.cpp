@@ -17,7 +17,6 @@ namespace {
 using detail::haveAvx;
 #endif
 using detail::area;
-using detail::sizeAcceptable;
 
 struct PickMin {
     float operator()(float a, float b) const { return b < a ? b : a; }

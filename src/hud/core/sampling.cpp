@@ -13,11 +13,7 @@ namespace hud {
 
 namespace {
 
-#if CORVEX_HUD_AVX
-using detail::haveAvx;
-#endif
 using detail::area;
-using detail::sizeAcceptable;
 
 // Inclusion of the 0-weight taps is harmless, but a tap outside the plane must
 // read 0 rather than memory.
