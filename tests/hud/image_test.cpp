@@ -187,6 +187,67 @@ TEST(HudImage, PreparedPlanesFollowTheirDefinitionOnEveryPixel) {
     }
 }
 
+TEST(HudImage, PreparedPlanesEqualTheWholePlaneStagesAtAnySize) {
+    // The preparation works a few rows at a time; at every size, both
+    // parities of height, frames narrower or shorter than the window, rows
+    // with padding and buffers left from a larger frame, its planes equal
+    // those of the public whole-plane builders bit for bit.
+    std::mt19937 gen(11);
+    hud::FramePlanes planes; // reused, so each frame meets the last one's buffers
+    const std::pair<int, int> sizes[] = {{907, 475}, {1, 1},   {2, 3},   {3, 2},   {4, 1},   {1, 4},
+                                         {1, 37},    {37, 1},  {5, 5},   {9, 9},   {10, 11}, {17, 8},
+                                         {8, 17},    {33, 20}, {64, 65}, {260, 7}, {7, 260}};
+    for (auto [w, h] : sizes) {
+        const int stride = w * 4 + 12;
+        std::vector<std::uint8_t> px(static_cast<std::size_t>(stride) * static_cast<std::size_t>(h));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                std::uint8_t* p = px.data() + y * stride + x * 4;
+                const bool text = (x / 3 + y / 5) % 4 == 0 && gen() % 4 != 0;
+                for (int c = 0; c < 3; ++c)
+                    p[c] = static_cast<std::uint8_t>(text ? 170 + gen() % 86 : gen() % 110);
+            }
+        const hud::FrameView frame{w, h, px.data(), stride};
+        hud::prepareFrame(frame, planes);
+        const Plane smooth = hud::boxMean3(hud::toLuma(frame));
+        const Plane opened = hud::dilate(hud::erode(smooth, 9), 9);
+        ASSERT_EQ(planes.smooth.width, w);
+        ASSERT_EQ(planes.smooth.height, h);
+        ASSERT_EQ(planes.ink.pixels.size(), smooth.pixels.size());
+        ASSERT_EQ(planes.mask.size(), smooth.pixels.size());
+        for (std::size_t i = 0; i < smooth.pixels.size(); ++i) {
+            const float th = smooth.pixels[i] - opened.pixels[i];
+            ASSERT_EQ(planes.smooth.pixels[i], smooth.pixels[i]) << w << "x" << h << " pixel " << i;
+            ASSERT_EQ(planes.ink.pixels[i], std::min(std::max((th - 14.0f) / 46.0f, 0.0f), 1.0f))
+                << w << "x" << h << " pixel " << i;
+            ASSERT_EQ(planes.mask[i], (th > 34.0f && smooth.pixels[i] > 95.0f) ? 1 : 0)
+                << w << "x" << h << " pixel " << i;
+        }
+    }
+}
+
+TEST(HudImage, BoxMeanRoundsAsTheDivisionDoesNearHalfwayMeans) {
+    // Windows whose mean lies a few units of a double's last place from
+    // halfway between two floats, where a product with the reciprocal 1/9
+    // rounds to the other float: the mean is still the divided one, in
+    // every lane of a vector step.
+    const float a = 0x1.c09c1p+2f;
+    const float b = 0x1.4p-23f;
+    const float c = 0x1p-50f;
+    const double sum = static_cast<double>(a) + b + c;
+    const float divided = static_cast<float>(sum / 9.0);
+    ASSERT_NE(divided, static_cast<float>(sum * (1.0 / 9.0))); // the case is a real one
+    for (int column : {2, 3, 4, 5, 7}) {
+        Plane p = plane(13, 3);
+        at(p, column, 0) = a;
+        at(p, column, 1) = b;
+        at(p, column, 2) = c;
+        const Plane m = hud::boxMean3(p);
+        for (int x = column - 1; x <= column + 1; ++x)
+            EXPECT_EQ(m.at(x, 1), divided) << column << " " << x;
+    }
+}
+
 TEST(HudImage, BoxMeanShrinksAtTheBorders) {
     Plane p = plane(6, 6);
     at(p, 0, 0) = 36.0f;

@@ -225,7 +225,89 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
         morphLarge(in, window, out, padded, pick, neutral);
 }
 
+// The pick over the 2r + 1 window along one row, clipped at its ends, by the
+// doubling spans of morphLarge's row pass.
+template <typename Pick>
+void rowPass(const float* src, int w, int r, float* dst, float* work, Pick pick, float neutral) {
+    const int total = w + 2 * r;
+    const int win = 2 * r + 1;
+    int span = 1;
+    while (2 * span <= win)
+        span *= 2;
+    const int rest = win - span;
+    float* a = work;
+    float* b = work + total;
+    std::fill(a, a + r, neutral);
+    std::copy(src, src + w, a + r);
+    std::fill(a + r + w, a + total, neutral);
+    for (int c = 1; c < span; c *= 2) {
+        pickSpan(a, a + c, b, total - c, pick);
+        std::swap(a, b);
+    }
+    if (rest > 0)
+        pickSpan(a, a + rest, dst, w, pick);
+    else
+        std::copy(a, a + w, dst);
+}
+
+#if CORVEX_HUD_AVX
+// pickPair below, eight columns at a time with the common pick kept in a
+// register: one load per row and one store per output instead of a load,
+// load and store per pick.
+template <typename Pick>
+CORVEX_HUD_TARGET_AVX int pickPairAvx(const float* const* rows, int count, float* out0, float* out1, int n) {
+    int x = 0;
+    for (; x + 8 <= n; x += 8) {
+        __m256 common = Pick::avx(_mm256_loadu_ps(rows[1] + x), _mm256_loadu_ps(rows[2] + x));
+        for (int k = 3; k < count - 1; ++k)
+            common = Pick::avx(common, _mm256_loadu_ps(rows[k] + x));
+        _mm256_storeu_ps(out0 + x, Pick::avx(common, _mm256_loadu_ps(rows[0] + x)));
+        if (out1)
+            _mm256_storeu_ps(out1 + x, Pick::avx(common, _mm256_loadu_ps(rows[count - 1] + x)));
+    }
+    _mm256_zeroupper();
+    return x;
+}
+#endif
+
+// out0 = the pick over rows[0 .. count - 2], out1 (unless null) over
+// rows[1 .. count - 1], for n columns; count >= 4.
+template <typename Pick>
+void pickPair(const float* const* rows, int count, float* out0, float* out1, int n, Pick pick) {
+    int x = 0;
+#if CORVEX_HUD_AVX
+    if (haveAvx())
+        x = pickPairAvx<Pick>(rows, count, out0, out1, n);
+#endif
+    for (; x < n; ++x) {
+        float common = pick(rows[1][x], rows[2][x]);
+        for (int k = 3; k < count - 1; ++k)
+            common = pick(common, rows[k][x]);
+        out0[x] = pick(common, rows[0][x]);
+        if (out1)
+            out1[x] = pick(common, rows[count - 1][x]);
+    }
+}
+
 } // namespace
+
+namespace detail {
+
+void minPair(const float* const* rows, int count, float* out0, float* out1, int n) {
+    pickPair(rows, count, out0, out1, n, PickMin{});
+}
+void maxPair(const float* const* rows, int count, float* out0, float* out1, int n) {
+    pickPair(rows, count, out0, out1, n, PickMax{});
+}
+
+void rowMin(const float* src, int w, int r, float* dst, float* work) {
+    rowPass(src, w, r, dst, work, PickMin{}, std::numeric_limits<float>::infinity());
+}
+void rowMax(const float* src, int w, int r, float* dst, float* work) {
+    rowPass(src, w, r, dst, work, PickMax{}, -std::numeric_limits<float>::infinity());
+}
+
+} // namespace detail
 
 void erode(const Plane& in, int size, Plane& out, Plane& tmp) {
     morph(in, size, out, tmp, PickMin{}, std::numeric_limits<float>::infinity());

@@ -38,39 +38,81 @@ bool FrameView::valid() const {
            static_cast<std::int64_t>(stride) >= static_cast<std::int64_t>(width) * 4;
 }
 
+namespace {
+
+#if CORVEX_HUD_AVX
+// The first n - n % 8 pixels of lumaRow, eight at a time: the bytes are
+// taken apart four pixels at a time as below, the products and sums are
+// the same.
+CORVEX_HUD_TARGET_AVX int lumaRowAvx(const std::uint8_t* row, float* dst, int n) {
+    const __m128i byte = _mm_set1_epi32(0xFF);
+    const __m256 kr = _mm256_set1_ps(0.299f);
+    const __m256 kg = _mm256_set1_ps(0.587f);
+    const __m256 kb = _mm256_set1_ps(0.114f);
+    int x = 0;
+    for (; x + 8 <= n; x += 8) {
+        __m128i lo;
+        __m128i hi;
+        std::memcpy(&lo, row + 4 * static_cast<std::size_t>(x), sizeof lo);
+        std::memcpy(&hi, row + 4 * static_cast<std::size_t>(x) + 16, sizeof hi);
+        const __m256 b = _mm256_cvtepi32_ps(_mm256_insertf128_si256(
+            _mm256_castsi128_si256(_mm_and_si128(lo, byte)), _mm_and_si128(hi, byte), 1));
+        const __m256 g = _mm256_cvtepi32_ps(
+            _mm256_insertf128_si256(_mm256_castsi128_si256(_mm_and_si128(_mm_srli_epi32(lo, 8), byte)),
+                                    _mm_and_si128(_mm_srli_epi32(hi, 8), byte), 1));
+        const __m256 r = _mm256_cvtepi32_ps(
+            _mm256_insertf128_si256(_mm256_castsi128_si256(_mm_and_si128(_mm_srli_epi32(lo, 16), byte)),
+                                    _mm_and_si128(_mm_srli_epi32(hi, 16), byte), 1));
+        const __m256 sum =
+            _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r, kr), _mm256_mul_ps(g, kg)), _mm256_mul_ps(b, kb));
+        _mm256_storeu_ps(dst + x, sum);
+    }
+    _mm256_zeroupper();
+    return x;
+}
+#endif
+
+// One row of toLuma.
+void lumaRow(const FrameView& frame, int y, float* dst) {
+    const std::uint8_t* row = framePixel(frame, 0, y);
+    int x = 0;
+#if CORVEX_HUD_AVX
+    if (haveAvx())
+        x = lumaRowAvx(row, dst, frame.width);
+#endif
+#if CORVEX_HUD_SSE2
+    // Four pixels at a time, with the same products and sums as below.
+    const __m128i byte = _mm_set1_epi32(0xFF);
+    const __m128 kr = _mm_set1_ps(0.299f);
+    const __m128 kg = _mm_set1_ps(0.587f);
+    const __m128 kb = _mm_set1_ps(0.114f);
+    for (; x + 4 <= frame.width; x += 4) {
+        __m128i px;
+        std::memcpy(&px, row + 4 * static_cast<std::size_t>(x), sizeof px);
+        const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(px, byte));
+        const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(px, 8), byte));
+        const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(px, 16), byte));
+        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, kr), _mm_mul_ps(g, kg)), _mm_mul_ps(b, kb));
+        _mm_storeu_ps(dst + x, sum);
+    }
+#endif
+    for (; x < frame.width; ++x) {
+        const std::uint8_t* px = row + 4 * static_cast<std::size_t>(x);
+        dst[x] = static_cast<float>(px[2]) * 0.299f + static_cast<float>(px[1]) * 0.587f +
+                 static_cast<float>(px[0]) * 0.114f;
+    }
+}
+
+} // namespace
+
 void toLuma(const FrameView& frame, Plane& out) {
     if (!frame.valid()) {
         out.resize(0, 0);
         return;
     }
     out.resize(frame.width, frame.height);
-    for (int y = 0; y < frame.height; ++y) {
-        const std::uint8_t* row = framePixel(frame, 0, y);
-        float* dst = out.pixels.data() + area(frame.width, y);
-        int x = 0;
-#if CORVEX_HUD_SSE2
-        // Four pixels at a time, with the same products and sums as below.
-        const __m128i byte = _mm_set1_epi32(0xFF);
-        const __m128 kr = _mm_set1_ps(0.299f);
-        const __m128 kg = _mm_set1_ps(0.587f);
-        const __m128 kb = _mm_set1_ps(0.114f);
-        for (; x + 4 <= frame.width; x += 4) {
-            __m128i px;
-            std::memcpy(&px, row + 4 * static_cast<std::size_t>(x), sizeof px);
-            const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(px, byte));
-            const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(px, 8), byte));
-            const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(px, 16), byte));
-            const __m128 sum =
-                _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, kr), _mm_mul_ps(g, kg)), _mm_mul_ps(b, kb));
-            _mm_storeu_ps(dst + x, sum);
-        }
-#endif
-        for (; x < frame.width; ++x) {
-            const std::uint8_t* px = row + 4 * static_cast<std::size_t>(x);
-            dst[x] = static_cast<float>(px[2]) * 0.299f + static_cast<float>(px[1]) * 0.587f +
-                     static_cast<float>(px[0]) * 0.114f;
-        }
-    }
+    for (int y = 0; y < frame.height; ++y)
+        lumaRow(frame, y, out.pixels.data() + area(frame.width, y));
 }
 
 Plane toLuma(const FrameView& frame) {
@@ -83,8 +125,13 @@ namespace {
 
 #if CORVEX_HUD_AVX
 // One full-height row of boxMean3 (three rows summed, w >= 2), four columns
-// per step: the same double sums in the same order and the same division,
-// so the floats are identical; the divisions are what bound the plain loop.
+// per step: the same double sums in the same order, so the floats are
+// identical. A division would bound the loop; the quotient is taken as a
+// product with the reciprocal instead, which lies within 2^-51 of the
+// divided one relative to it. Both round to the same float whenever the
+// products a few units of the last place either side do; a group where
+// they do not (a mean within those units of halfway between two floats)
+// is divided.
 CORVEX_HUD_TARGET_AVX void boxRowAvx(const float* __restrict a, const float* __restrict b,
                                      const float* __restrict c, double* __restrict col, float* __restrict dst,
                                      int w) {
@@ -99,13 +146,22 @@ CORVEX_HUD_TARGET_AVX void boxRowAvx(const float* __restrict a, const float* __r
         col[x] = static_cast<double>(a[x]) + static_cast<double>(b[x]) + static_cast<double>(c[x]);
     const double edge = 6.0;
     const __m256d inner = _mm256_set1_pd(9.0);
+    const __m256d reciprocal = _mm256_set1_pd(1.0 / 9.0);
+    const __m256d below = _mm256_set1_pd(1.0 - 0x1p-50);
+    const __m256d above = _mm256_set1_pd(1.0 + 0x1p-50);
     dst[0] = static_cast<float>((col[0] + col[1]) / edge);
     x = 1;
     for (; x + 4 <= w - 1; x += 4) {
         const __m256d sum =
             _mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(col + x - 1), _mm256_loadu_pd(col + x)),
                           _mm256_loadu_pd(col + x + 1));
-        _mm_storeu_ps(dst + x, _mm256_cvtpd_ps(_mm256_div_pd(sum, inner)));
+        const __m256d q = _mm256_mul_pd(sum, reciprocal);
+        const __m128 low = _mm256_cvtpd_ps(_mm256_mul_pd(q, below));
+        const __m128 high = _mm256_cvtpd_ps(_mm256_mul_pd(q, above));
+        __m128 mean = _mm256_cvtpd_ps(q);
+        if (_mm_movemask_ps(_mm_cmpneq_ps(low, high)) != 0)
+            mean = _mm256_cvtpd_ps(_mm256_div_pd(sum, inner));
+        _mm_storeu_ps(dst + x, mean);
     }
     for (; x < w - 1; ++x)
         dst[x] = static_cast<float>((col[x - 1] + col[x] + col[x + 1]) / 9.0);
@@ -113,6 +169,42 @@ CORVEX_HUD_TARGET_AVX void boxRowAvx(const float* __restrict a, const float* __r
     _mm256_zeroupper();
 }
 #endif
+
+} // namespace
+
+namespace {
+
+// One row of boxMean3 from the `rows` (1 to 3) input rows its window
+// covers, a first; `col` holds w doubles.
+void boxRow(const float* __restrict a, const float* __restrict b, const float* __restrict c, int rows, int w,
+            double* __restrict col, float* __restrict dst) {
+#if CORVEX_HUD_AVX
+    if (rows == 3 && w >= 2 && haveAvx()) {
+        boxRowAvx(a, b, c, col, dst, w);
+        return;
+    }
+#endif
+    if (rows == 3) {
+        for (int x = 0; x < w; ++x)
+            col[x] = static_cast<double>(a[x]) + static_cast<double>(b[x]) + static_cast<double>(c[x]);
+    } else if (rows == 2) {
+        for (int x = 0; x < w; ++x)
+            col[x] = static_cast<double>(a[x]) + static_cast<double>(b[x]);
+    } else {
+        for (int x = 0; x < w; ++x)
+            col[x] = static_cast<double>(a[x]);
+    }
+    if (w == 1) {
+        dst[0] = static_cast<float>(col[0] / rows);
+        return;
+    }
+    const double edge = 2.0 * rows;
+    const double inner = 3.0 * rows;
+    dst[0] = static_cast<float>((col[0] + col[1]) / edge);
+    for (int x = 1; x < w - 1; ++x)
+        dst[x] = static_cast<float>((col[x - 1] + col[x] + col[x + 1]) / inner);
+    dst[w - 1] = static_cast<float>((col[w - 2] + col[w - 1]) / edge);
+}
 
 } // namespace
 
@@ -129,41 +221,13 @@ void boxMean3(const Plane& in, Plane& out, std::vector<double>& sums) {
     const int h = in.height;
     sums.resize(static_cast<std::size_t>(w));
     out.resize(w, h);
-    double* __restrict col = sums.data();
     for (int y = 0; y < h; ++y) {
         const int r0 = std::max(y - 1, 0);
-        const int r1 = std::min(y + 2, h);
-        const int rows = r1 - r0;
-        const float* __restrict a = in.pixels.data() + area(w, r0);
-        const float* __restrict b = in.pixels.data() + area(w, r0 + 1);
-        const float* __restrict c = in.pixels.data() + area(w, r0 + 2);
-        float* __restrict dst = out.pixels.data() + area(w, y);
-#if CORVEX_HUD_AVX
-        if (rows == 3 && w >= 2 && haveAvx()) {
-            boxRowAvx(a, b, c, col, dst, w);
-            continue;
-        }
-#endif
-        if (rows == 3) {
-            for (int x = 0; x < w; ++x)
-                col[x] = static_cast<double>(a[x]) + static_cast<double>(b[x]) + static_cast<double>(c[x]);
-        } else if (rows == 2) {
-            for (int x = 0; x < w; ++x)
-                col[x] = static_cast<double>(a[x]) + static_cast<double>(b[x]);
-        } else {
-            for (int x = 0; x < w; ++x)
-                col[x] = static_cast<double>(a[x]);
-        }
-        if (w == 1) {
-            dst[0] = static_cast<float>(col[0] / rows);
-            continue;
-        }
-        const double edge = 2.0 * rows;
-        const double inner = 3.0 * rows;
-        dst[0] = static_cast<float>((col[0] + col[1]) / edge);
-        for (int x = 1; x < w - 1; ++x)
-            dst[x] = static_cast<float>((col[x - 1] + col[x] + col[x + 1]) / inner);
-        dst[w - 1] = static_cast<float>((col[w - 2] + col[w - 1]) / edge);
+        const int rows = std::min(y + 2, h) - r0;
+        const float* a = in.pixels.data() + area(w, r0);
+        const float* b = in.pixels.data() + area(w, r0 + std::min(1, rows - 1));
+        const float* c = in.pixels.data() + area(w, r0 + std::min(2, rows - 1));
+        boxRow(a, b, c, rows, w, sums.data(), out.pixels.data() + area(w, y));
     }
 }
 
@@ -226,6 +290,156 @@ CORVEX_HUD_TARGET_AVX std::size_t inkAndMaskAvx(const float* smooth, const float
 
 } // namespace
 
+namespace {
+
+constexpr int kTopHatSize = 9;
+
+// The ink and the mask of prepareFrame for n pixels from their smooth and
+// opened values.
+void inkAndMask(const float* __restrict smooth, const float* __restrict opened, float* __restrict ink,
+                std::uint8_t* __restrict mask, std::size_t n) {
+    std::size_t i = 0;
+#if CORVEX_HUD_AVX
+    if (haveAvx())
+        i = inkAndMaskAvx(smooth, opened, ink, mask, n);
+#endif
+    for (; i < n; ++i) {
+        const float th = smooth[i] - opened[i];
+        ink[i] = std::min(std::max((th - 14.0f) / 46.0f, 0.0f), 1.0f);
+        mask[i] = static_cast<std::uint8_t>((th > 34.0f) & (smooth[i] > 95.0f));
+    }
+}
+
+// The luma, its box mean, the opening (erosion, then dilation) of that and
+// the ink and mask from it, a few rows at a time: each stage keeps only the
+// rows the next one still needs, in rings of rows that stay in cache, and
+// only `smooth`, `ink` and `mask` are written whole. Whole-plane stages
+// would each write a plane and read it back from memory, which costs more
+// than their arithmetic.
+//
+// The window pick runs over padded rows as in erode and dilate: padded row
+// j is the row pass of row j - r, or the neutral value for the r rows
+// above and below the plane. Two output rows at a time share the 2r padded
+// rows between their outermost ones. Minima and maxima do not depend on the
+// order they are taken in, and a luma plane holds no NaN, so the results
+// are those of the whole-plane stages.
+class FrameStream {
+public:
+    FrameStream(const FrameView& frame, FramePlanes& planes, int r)
+        : frame_(frame), planes_(planes), w_(frame.width), h_(frame.height), r_(r), ring_(2 * r + 2) {
+        FrameScratch& s = planes.scratch;
+        s.sums.resize(static_cast<std::size_t>(w_));
+        s.luma.resize(w_, 4);
+        // The erosion's ring and its pair of output rows.
+        s.tmpA.resize(w_, ring_ + 2);
+        // The dilation's ring, its pair and the row pass's work space.
+        const std::size_t work = 2 * static_cast<std::size_t>(w_ + 2 * r_);
+        s.tmpB.resize(static_cast<int>(area(w_, ring_ + 2) + work), 1);
+        luma_ = s.luma.pixels.data();
+        erodeRing_ = s.tmpA.pixels.data();
+        eroded_[0] = erodeRing_ + area(w_, ring_);
+        eroded_[1] = eroded_[0] + w_;
+        dilateRing_ = s.tmpB.pixels.data();
+        opened_[0] = dilateRing_ + area(w_, ring_);
+        opened_[1] = opened_[0] + w_;
+        work_ = opened_[1] + w_;
+    }
+
+    void run() {
+        float* smooth = planes_.smooth.pixels.data();
+        float* ink = planes_.ink.pixels.data();
+        std::uint8_t* mask = planes_.mask.data();
+        for (int y = 0; y < h_; y += 2) {
+            makeDilateRows(std::min(y + ring_, h_ + 2 * r_));
+            pickPair(dilateRing_, y, opened_, detail::maxPair);
+            for (int k = 0; k < 2 && y + k < h_; ++k) {
+                const std::size_t at = area(w_, y + k);
+                inkAndMask(smooth + at, opened_[k], ink + at, mask + at, static_cast<std::size_t>(w_));
+            }
+        }
+    }
+
+private:
+    float* lumaSlot(int y) { return luma_ + area(w_, y % 4); }
+    float* erodeSlot(int j) { return erodeRing_ + area(w_, j % ring_); }
+    float* dilateSlot(int j) { return dilateRing_ + area(w_, j % ring_); }
+
+    // Smooth rows below `upto`, each from the luma rows around it.
+    void makeSmoothRows(int upto) {
+        for (; smoothMade_ < upto; ++smoothMade_) {
+            const int y = smoothMade_;
+            for (const int need = std::min(y + 2, h_); lumaMade_ < need; ++lumaMade_)
+                lumaRow(frame_, lumaMade_, lumaSlot(lumaMade_));
+            const int r0 = std::max(y - 1, 0);
+            const int rows = std::min(y + 2, h_) - r0;
+            boxRow(lumaSlot(r0), lumaSlot(r0 + std::min(1, rows - 1)), lumaSlot(r0 + std::min(2, rows - 1)),
+                   rows, w_, planes_.scratch.sums.data(), planes_.smooth.pixels.data() + area(w_, y));
+        }
+    }
+
+    void makeErodeRows(int upto) {
+        for (; erodeMade_ < upto; ++erodeMade_) {
+            const int j = erodeMade_;
+            float* dst = erodeSlot(j);
+            if (j < r_ || j >= h_ + r_) {
+                std::fill(dst, dst + w_, std::numeric_limits<float>::infinity());
+                continue;
+            }
+            makeSmoothRows(j - r_ + 1);
+            detail::rowMin(planes_.smooth.pixels.data() + area(w_, j - r_), w_, r_, dst, work_);
+        }
+    }
+
+    // Padded dilation rows below `upto`; eroded rows are made in pairs as
+    // they are first needed.
+    void makeDilateRows(int upto) {
+        for (; dilateMade_ < upto; ++dilateMade_) {
+            const int j = dilateMade_;
+            float* dst = dilateSlot(j);
+            if (j < r_ || j >= h_ + r_) {
+                std::fill(dst, dst + w_, -std::numeric_limits<float>::infinity());
+                continue;
+            }
+            const int e = j - r_;
+            if (e % 2 == 0) {
+                makeErodeRows(std::min(e + ring_, h_ + 2 * r_));
+                pickPair(erodeRing_, e, eroded_, detail::minPair);
+            }
+            detail::rowMax(eroded_[e % 2], w_, r_, dst, work_);
+        }
+    }
+
+    // Output rows y and y + 1 (the latter only inside the plane) from the
+    // ring's padded rows y .. y + 2r + 1.
+    void pickPair(const float* ring, int y, float* const* out,
+                  void (*pick)(const float* const*, int, float*, float*, int)) {
+        const float* rows[2 * kTopHatSize];
+        const int count = 2 * r_ + 2;
+        for (int k = 0; k < count; ++k)
+            rows[k] = ring + area(w_, (y + k) % ring_);
+        pick(rows, count, out[0], y + 1 < h_ ? out[1] : nullptr, w_);
+    }
+
+    const FrameView& frame_;
+    FramePlanes& planes_;
+    const int w_;
+    const int h_;
+    const int r_;
+    const int ring_;
+    float* luma_ = nullptr;
+    float* erodeRing_ = nullptr;
+    float* eroded_[2] = {};
+    float* dilateRing_ = nullptr;
+    float* opened_[2] = {};
+    float* work_ = nullptr;
+    int lumaMade_ = 0;
+    int smoothMade_ = 0;
+    int erodeMade_ = 0;
+    int dilateMade_ = 0;
+};
+
+} // namespace
+
 void prepareFrame(const FrameView& frame, FramePlanes& planes) {
     FrameScratch& s = planes.scratch;
     planes.frame = frame;
@@ -239,29 +453,24 @@ void prepareFrame(const FrameView& frame, FramePlanes& planes) {
         planes.mask.clear();
         return;
     }
+    const int w = frame.width;
+    const int h = frame.height;
+    const std::size_t n = area(w, h);
+    planes.smooth.resize(w, h);
+    planes.ink.resize(w, h);
+    planes.mask.resize(n);
+    // erode and dilate narrow the window to the plane's larger side.
+    const int r = std::min(kTopHatSize / 2, std::max(w, h));
+    if (r == kTopHatSize / 2) {
+        FrameStream(frame, planes, r).run();
+        return;
+    }
     toLuma(frame, s.luma);
     boxMean3(s.luma, planes.smooth, s.sums);
-    // The top-hat, its ramp and the mask in one sweep: the top-hat plane
-    // itself is not kept.
-    erode(planes.smooth, 9, s.tmpA, s.tmpB);
-    dilate(s.tmpA, 9, s.luma, s.tmpB);
-    const std::size_t n = planes.smooth.pixels.size();
-    planes.ink.resize(planes.smooth.width, planes.smooth.height);
-    planes.mask.resize(n);
-    const float* __restrict smooth = planes.smooth.pixels.data();
-    const float* __restrict opened = s.luma.pixels.data();
-    float* __restrict ink = planes.ink.pixels.data();
-    std::uint8_t* __restrict mask = planes.mask.data();
-    std::size_t i = 0;
-#if CORVEX_HUD_AVX
-    if (haveAvx())
-        i = inkAndMaskAvx(smooth, opened, ink, mask, n);
-#endif
-    for (; i < n; ++i) {
-        const float th = smooth[i] - opened[i];
-        ink[i] = std::min(std::max((th - 14.0f) / 46.0f, 0.0f), 1.0f);
-        mask[i] = static_cast<std::uint8_t>((th > 34.0f) & (smooth[i] > 95.0f));
-    }
+    erode(planes.smooth, kTopHatSize, s.tmpA, s.tmpB);
+    dilate(s.tmpA, kTopHatSize, s.luma, s.tmpB);
+    inkAndMask(planes.smooth.pixels.data(), s.luma.pixels.data(), planes.ink.pixels.data(),
+               planes.mask.data(), n);
 }
 
 } // namespace hud
