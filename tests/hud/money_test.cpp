@@ -508,6 +508,60 @@ TEST(HudMoney, BestPositionIsTheBestOfItsOffsets) {
         }
 }
 
+TEST(HudMoney, SearchedBestEqualsEveryOffsetScored) {
+    // The search bounds cells before it normalises them: on glyphs, on ink
+    // too faint and flat to bound that way and on a blank plane, the best
+    // score over ten characters at their own centres equals the best of
+    // every character scored at every offset.
+    const std::string digits = "0123456789";
+    // Several templates a character, from glyphs set a little apart, so
+    // that templates compete within a character as well.
+    hud::detail::Templates t = templatesFor(digits);
+    for (char c : digits)
+        for (double shift : {0.4, 1.3, -0.7}) {
+            Plane p = blank();
+            paintGlyph(p, c, 100.0 + shift);
+            paintGlyph(p, digits[static_cast<std::size_t>((c - '0' + 3) % 10)], 100.0 + shift + 14.0);
+            std::vector<float> cell(720);
+            hud::sampleMoneyCell(p, 100.0, kTop, kBottom, kH, cell.data());
+            hud::normalizeVector(cell.data(), 720);
+            t.byChar[static_cast<signed char>(c)].push_back(cell);
+        }
+    const hud::PairTable pairs;
+    Plane glyphs = paintFigure("5,808", 400.0);
+    std::mt19937 gen(8);
+    Plane noise = blank();
+    for (float& v : noise.pixels)
+        v = static_cast<float>(gen() % 1000) / 999.0f;
+    Plane faint = glyphs;
+    for (float& v : faint.pixels)
+        v = 0.5f + 1e-5f * v;
+    Plane flat = blank();
+    std::fill(flat.pixels.begin(), flat.pixels.end(), 0.25f);
+    const hud::WidthTable& widths = hud::moneyWidths();
+    for (const Plane* p : {&glyphs, &noise, &faint, &flat}) {
+        hud::MoneyRowContext ctx(*p, kTop, kBottom, kH, t, pairs);
+        for (double last : {400.0, 381.6, 357.2}) {
+            double centres[10];
+            for (int i = 0; i < 10; ++i)
+                centres[i] =
+                    last - (widths.of('8') + widths.of(digits[static_cast<std::size_t>(i)])) / 2 * kH;
+            for (int radius : {0, 3, 5}) {
+                float want = hud::kNoScore;
+                for (int i = 0; i < 10; ++i)
+                    for (int d = -radius; d <= radius; ++d)
+                        want = std::max(
+                            want, hud::scoreAt(ctx, centres[i] + d, digits[static_cast<std::size_t>(i)]));
+                EXPECT_EQ(hud::bestScoreAround(ctx, centres, digits.data(), 10, radius, hud::kNoScore), want)
+                    << (p == &glyphs  ? "glyphs"
+                        : p == &faint ? "faint"
+                                      : "flat")
+                    << " " << last << " " << radius;
+            }
+        }
+    }
+}
+
 namespace {
 
 // A frame of the capture's size with bright bars standing in for the money

@@ -254,18 +254,62 @@ const MoneySearch::CoarseSet& coarseSet(MoneySearch& s, const detail::Templates&
     return set;
 }
 
-// Samples and normalises the cells at x + d0 .. x + d0 + k - 1 into `out`,
-// kMoneyCellLength apart, exactly as scoreOffsets does.
-void sampleCells(MoneyRowContext& ctx, double x, int d0, int k, float* out) {
+// Normalises the k cells at `cells`, kMoneyCellLength apart, exactly as
+// scoreOffsets does.
+void normaliseGroup(float* cells, int k) {
     for (int q0 = 0; q0 < k; q0 += kMoneyBlock) {
         const int m = std::min(kMoneyBlock, k - q0);
         float* block[kMoneyBlock] = {};
-        for (int q = 0; q < m; ++q) {
-            block[q] = out + static_cast<std::size_t>(q0 + q) * kMoneyCellLength;
-            sampleLineCell(ctx, x + (d0 + q0 + q), block[q]);
-        }
+        for (int q = 0; q < m; ++q)
+            block[q] = cells + static_cast<std::size_t>(q0 + q) * kMoneyCellLength;
         normalizeVectors(block, static_cast<std::size_t>(m), kMoneyCellLength);
     }
+}
+
+// Below this length about its mean a cell is normalised before it is
+// bounded: scaling its coarse form by the inverse of a smaller length
+// would blow its rounding up towards kBoundSlack. Any cell with a stroke
+// in it spreads far more.
+constexpr double kMinLazySpread = 0.1;
+
+// A cell's mean and its length about the mean, from the sums of its values
+// and their squares in one pass, as normalising would find them up to
+// rounding.
+void cellSpread(const float* v, double& mean, double& norm) {
+    double sum[4] = {0.0, 0.0, 0.0, 0.0};
+    double squares[4] = {0.0, 0.0, 0.0, 0.0};
+    static_assert(kMoneyCellLength % 4 == 0, "cells are summed four values at a time");
+#if CORVEX_HUD_SSE2
+    __m128d s01 = _mm_setzero_pd();
+    __m128d s23 = _mm_setzero_pd();
+    __m128d q01 = _mm_setzero_pd();
+    __m128d q23 = _mm_setzero_pd();
+    for (int i = 0; i < kMoneyCellLength; i += 4) {
+        const __m128 x = _mm_loadu_ps(v + i);
+        const __m128d lo = _mm_cvtps_pd(x);
+        const __m128d hi = _mm_cvtps_pd(_mm_movehl_ps(x, x));
+        s01 = _mm_add_pd(s01, lo);
+        s23 = _mm_add_pd(s23, hi);
+        q01 = _mm_add_pd(q01, _mm_mul_pd(lo, lo));
+        q23 = _mm_add_pd(q23, _mm_mul_pd(hi, hi));
+    }
+    _mm_storeu_pd(sum, s01);
+    _mm_storeu_pd(sum + 2, s23);
+    _mm_storeu_pd(squares, q01);
+    _mm_storeu_pd(squares + 2, q23);
+#else
+    for (int i = 0; i < kMoneyCellLength; i += 4)
+        for (int j = 0; j < 4; ++j) {
+            const auto x = static_cast<double>(v[i + j]);
+            sum[j] += x;
+            squares[j] += x * x;
+        }
+#endif
+    const double total = (sum[0] + sum[1]) + (sum[2] + sum[3]);
+    const double n = kMoneyCellLength;
+    mean = total / n;
+    const double spread = ((squares[0] + squares[1]) + (squares[2] + squares[3])) - total * mean;
+    norm = spread > 0.0 ? std::sqrt(spread) : 0.0;
 }
 
 // For cands[i] (i < n) with its own centre centres[i]: the best score over
@@ -306,18 +350,51 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
     s.pointers.resize(static_cast<std::size_t>(k));
     s.scores.resize(static_cast<std::size_t>(k));
     s.best.resize(static_cast<std::size_t>(k));
+    // Most groups are only bounded, never scored exactly, so their cells
+    // are normalised only when first scored: the bounds are taken from the
+    // raw cells' coarse forms, shifted and scaled as normalising would
+    // shift and scale them. That differs from the normalised cell's coarse
+    // form by rounding only, far inside kBoundSlack. A group with a nearly
+    // flat cell, whose spread a single pass cannot measure well enough, is
+    // normalised at once.
+    bool normalised[kMostCandidates] = {};
     for (int g = 0; g < groups; ++g) {
         float* cells =
             s.cells.data() + static_cast<std::size_t>(g) * static_cast<std::size_t>(k) * kMoneyCellLength;
-        sampleCells(ctx, groupX[g], d0, k, cells);
+        const std::size_t first = static_cast<std::size_t>(g) * static_cast<std::size_t>(k);
+        bool flat = false;
         for (int q = 0; q < k; ++q) {
-            const std::size_t c =
-                static_cast<std::size_t>(g) * static_cast<std::size_t>(k) + static_cast<std::size_t>(q);
-            s.rest[c] = coarsenCell(cells + static_cast<std::size_t>(q) * kMoneyCellLength, kMoneyCellColumns,
-                                    kMoneyCellRows, s.coarse.data() + c * kCoarseLength);
-            if (!std::isfinite(s.rest[c]))
-                return false;
+            float* cell = cells + static_cast<std::size_t>(q) * kMoneyCellLength;
+            sampleLineCell(ctx, groupX[g] + (d0 + q), cell);
+            double mean = 0.0;
+            double norm = 0.0;
+            cellSpread(cell, mean, norm);
+            if (!(norm >= kMinLazySpread)) {
+                flat = true;
+                continue;
+            }
+            const std::size_t c = first + static_cast<std::size_t>(q);
+            float* coarse = s.coarse.data() + c * kCoarseLength;
+            const float rest = coarsenCell(cell, kMoneyCellColumns, kMoneyCellRows, coarse);
+            const double shift = 2.0 * mean;
+            const double scale = 1.0 / norm;
+            for (int j = 0; j < kCoarseLength; ++j)
+                coarse[j] = static_cast<float>((static_cast<double>(coarse[j]) - shift) * scale);
+            s.rest[c] = static_cast<float>(static_cast<double>(rest) * scale);
         }
+        if (flat) {
+            normaliseGroup(cells, k);
+            normalised[g] = true;
+            for (int q = 0; q < k; ++q) {
+                const std::size_t c = first + static_cast<std::size_t>(q);
+                s.rest[c] =
+                    coarsenCell(cells + static_cast<std::size_t>(q) * kMoneyCellLength, kMoneyCellColumns,
+                                kMoneyCellRows, s.coarse.data() + c * kCoarseLength);
+            }
+        }
+        for (int q = 0; q < k; ++q)
+            if (!std::isfinite(s.rest[first + static_cast<std::size_t>(q)]))
+                return false;
     }
 
     // Bounds: per candidate and template, the highest over the offsets.
@@ -372,6 +449,12 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
         if ((exactCount >= 2 && candidateBound[i] < top2) || candidateBound[i] < floor)
             break; // and so is every one after it
         const detail::TemplateList& list = *sets[i]->list;
+        if (!normalised[groupOf[i]]) {
+            normaliseGroup(s.cells.data() + static_cast<std::size_t>(groupOf[i]) *
+                                                static_cast<std::size_t>(k) * kMoneyCellLength,
+                           k);
+            normalised[groupOf[i]] = true;
+        }
         for (int q = 0; q < k; ++q) {
             s.pointers[static_cast<std::size_t>(q)] =
                 s.cells.data() + (static_cast<std::size_t>(groupOf[i]) * static_cast<std::size_t>(k) +
