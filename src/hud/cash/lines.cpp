@@ -176,8 +176,12 @@ std::vector<Blob> findPanels(FramePlanes& planes, int w, int h, std::vector<Blob
     // it keeps a frame-sized allocation out of every pass.
     std::vector<std::uint8_t>& bright = planes.scratch.spareMask;
     bright.resize(n);
+    // Through restricted pointers: a byte store may alias anything, and the
+    // loop would otherwise reload both vectors' data on every pixel.
+    const float* __restrict smooth = planes.smooth.pixels.data();
+    std::uint8_t* __restrict light = bright.data();
     for (std::size_t i = 0; i < n; ++i)
-        bright[i] = planes.smooth.pixels[i] > kPanelLuma ? 1 : 0;
+        light[i] = smooth[i] > kPanelLuma ? 1 : 0;
     std::vector<Blob> panels;
     std::vector<Blob> brightBlobs;
     labelComponents(bright, w, h, brightBlobs, planes.scratch.labels);
