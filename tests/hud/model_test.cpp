@@ -311,3 +311,43 @@ TEST(HudModel, PhraseShapesRoundTripAndRejectDamage) {
     ASSERT_TRUE(ok.model) << ok.error;
     EXPECT_EQ(ok.model->phraseShapes.phrases[0].letterLeft.size(), 2u);
 }
+
+TEST(HudModel, SettlingPairsAreAnAdditiveSection) {
+    // A file from before the section loads with no settlers.
+    const Parsed old = parse(header(2)
+                                 .section("MPAR", Bytes{}.u32(1).u32(1).u8('3').u8('8').f32(0).f32(1))
+                                 .section("MCEL", moneySection()));
+    ASSERT_TRUE(old.model) << old.error;
+    EXPECT_TRUE(old.model->moneySettlers.empty());
+    EXPECT_TRUE(old.model->figureSettlers.empty());
+
+    // Round trip, beside the tie-breakers and kept apart from them.
+    hud::Model m;
+    m.money.cellLength = 720;
+    m.money.byChar['0'].push_back(std::vector<float>(720, 0.5f));
+    m.moneyPairs[hud::PairKey{'3', '8'}] = {std::vector<float>(720, 0.5f), 0.25f};
+    m.moneySettlers[hud::PairKey{'3', '8'}] = {std::vector<float>(720, -0.5f), 1.25f};
+    m.figureSettlers[hud::PairKey{'5', '6'}] = {std::vector<float>(720, 2.0f), -0.75f};
+    m.figureSettlers[hud::PairKey{'0', '8'}] = {std::vector<float>(720, 1.0f), 0.0f};
+    const std::vector<std::uint8_t> bytes = hud::serializeModel(m);
+    std::string error;
+    const auto back = hud::parseModel(bytes.data(), bytes.size(), &error);
+    ASSERT_TRUE(back) << error;
+    ASSERT_EQ(back->moneyPairs.size(), 1u);
+    EXPECT_FLOAT_EQ(back->moneyPairs.at(hud::PairKey{'3', '8'}).bias, 0.25f);
+    ASSERT_EQ(back->moneySettlers.size(), 1u);
+    EXPECT_FLOAT_EQ(back->moneySettlers.at(hud::PairKey{'3', '8'}).bias, 1.25f);
+    EXPECT_EQ(back->moneySettlers.at(hud::PairKey{'3', '8'}).weights, std::vector<float>(720, -0.5f));
+    ASSERT_EQ(back->figureSettlers.size(), 2u);
+    EXPECT_EQ(back->figureSettlers.at(hud::PairKey{'5', '6'}).weights, std::vector<float>(720, 2.0f));
+    EXPECT_TRUE(back->figurePairs.empty());
+
+    // Damage is refused: a cut record, an impossible count, a weight that is
+    // not a number.
+    EXPECT_EQ(errorOf(header(1).section("MSET", Bytes{}.u32(2).u32(1).u8('3').u8('8').f32(0).f32(1))),
+              "damaged HUD model section");
+    EXPECT_EQ(errorOf(header(1).section("FSET", Bytes{}.u32(1).u32(4097))), "damaged HUD model section");
+    const Bytes notANumber = Bytes{}.u32(1).u32(1).u8('3').u8('8').f32(0).f32(std::nanf(""));
+    EXPECT_EQ(errorOf(header(2).section("FSET", notANumber).section("MCEL", moneySection())),
+              "HUD model section FSET holds a weight that is not a finite number");
+}

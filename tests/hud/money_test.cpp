@@ -645,3 +645,99 @@ TEST(HudSearch, AnyFrameGivesAnAnswer) {
         }
     }
 }
+
+TEST(HudMoney, TiesLeftByThePairsGoToTheSettlers) {
+    const Plane p = blank();
+    const hud::detail::Templates none;
+    hud::PairTable pairs, settlers;
+    pairs[hud::PairKey{'3', '8'}] = constantPair(-0.5f); // never confident: a tie
+    hud::MoneyRowContext figure(p, kTop, kBottom, kH, none, pairs);
+    figure.settlers = &settlers;
+    hud::MoneyRowContext balance(p, kTop, kBottom, kH, none, pairs);
+    balance.confirmBelow = 0.2f;
+    balance.settlers = &settlers;
+
+    // No record for the pair: the tie stays.
+    Candidate c0[] = {cand('3', 0.90f, 100), cand('8', 0.90f, 102)};
+    hud::Decision d = hud::decide(figure, c0, 2);
+    EXPECT_EQ(d.chosen.character, '3');
+    EXPECT_FLOAT_EQ(d.margin, 0.0f);
+    EXPECT_FALSE(d.settled);
+
+    // For the second at both places: chosen with the small settled margin.
+    settlers[hud::PairKey{'8', '3'}] = constantPair(2.0f);
+    Candidate c1[] = {cand('3', 0.90f, 100), cand('8', 0.90f, 102)};
+    d = hud::decide(figure, c1, 2);
+    EXPECT_EQ(d.chosen.character, '8');
+    EXPECT_DOUBLE_EQ(d.chosen.x, 102.0);
+    EXPECT_NEAR(d.margin, 0.04f, 1e-6);
+    EXPECT_TRUE(d.settled);
+    // A figure, tried from several places, asks for more than the balance.
+    settlers[hud::PairKey{'8', '3'}] = constantPair(1.2f);
+    Candidate c2[] = {cand('3', 0.90f, 100), cand('8', 0.90f, 102)};
+    EXPECT_FALSE(hud::decide(figure, c2, 2).settled);
+    Candidate c3[] = {cand('3', 0.90f, 100), cand('8', 0.90f, 102)};
+    d = hud::decide(balance, c3, 2);
+    EXPECT_EQ(d.chosen.character, '8');
+    EXPECT_TRUE(d.settled);
+
+    // Tie-breakers leaning the other way, a candidate that scores too low,
+    // or a tie with the "$": no settling.
+    pairs[hud::PairKey{'3', '8'}] = constantPair(0.5f);
+    Candidate c4[] = {cand('3', 0.90f, 100), cand('8', 0.90f, 102)};
+    EXPECT_FALSE(hud::decide(balance, c4, 2).settled);
+    pairs[hud::PairKey{'3', '8'}] = constantPair(-0.5f);
+    Candidate c5[] = {cand('3', 0.70f, 100), cand('8', 0.70f, 102)};
+    EXPECT_FALSE(hud::decide(balance, c5, 2).settled);
+    pairs[hud::PairKey{'$', '8'}] = constantPair(0.0f);
+    settlers[hud::PairKey{'8', '$'}] = constantPair(5.0f);
+    Candidate c6[] = {cand('$', 0.90f, 100), cand('8', 0.90f, 102)};
+    d = hud::decide(balance, c6, 2);
+    EXPECT_EQ(d.chosen.character, '$');
+    EXPECT_FALSE(d.settled);
+
+    // A call the pairs settled is not asked again.
+    settlers[hud::PairKey{'8', '3'}] = constantPair(5.0f);
+    pairs[hud::PairKey{'3', '8'}] = constantPair(2.5f);
+    Candidate c7[] = {cand('3', 0.90f, 100), cand('8', 0.88f, 102)};
+    d = hud::decide(figure, c7, 2);
+    EXPECT_EQ(d.chosen.character, '3');
+    EXPECT_FLOAT_EQ(d.margin, 0.1f);
+    EXPECT_FALSE(d.settled);
+}
+
+TEST(HudMoney, SettlersMustAgreeAtBothPlaces) {
+    // A settler that speaks for "8" where a glyph stands and against it on
+    // blank ground: the tie between a candidate there and one on the blank
+    // ground stays unsettled, both on the glyph it is settled.
+    Plane p = blank();
+    paintGlyph(p, '8', 100.0);
+    std::vector<float> cell(720);
+    hud::sampleMoneyCell(p, 100.0, kTop, kBottom, kH, cell.data());
+    hud::normalizeVector(cell.data(), 720);
+    hud::PairTable pairs, settlers;
+    hud::PairParams rec;
+    rec.weights = cell;
+    for (float& w : rec.weights)
+        w *= 6.0f;
+    rec.bias = 3.0f; // about +3 on the glyph, -3 on blank ground
+    settlers[hud::PairKey{'8', '3'}] = rec;
+    const hud::detail::Templates none;
+    hud::MoneyRowContext ctx(p, kTop, kBottom, kH, none, pairs);
+    ctx.settlers = &settlers;
+
+    hud::Decision d;
+    d.chosen = cand('3', 0.9f, 100);
+    EXPECT_FALSE(hud::settleTie(ctx, cand('3', 0.9f, 100), cand('8', 0.9f, 600), 1.0f, d));
+    EXPECT_EQ(d.chosen.character, '3');
+    EXPECT_FLOAT_EQ(d.margin, 0.0f);
+    EXPECT_TRUE(hud::settleTie(ctx, cand('3', 0.9f, 101), cand('8', 0.9f, 100), 1.0f, d));
+    EXPECT_EQ(d.chosen.character, '8');
+    EXPECT_DOUBLE_EQ(d.chosen.x, 100.0);
+    // Not far enough for what is asked, or asked for nothing: no change.
+    hud::Decision e;
+    EXPECT_FALSE(hud::settleTie(ctx, cand('3', 0.9f, 101), cand('8', 0.9f, 100), 10.0f, e));
+    EXPECT_FALSE(hud::settleTie(ctx, cand('3', 0.9f, 101), cand('8', 0.9f, 100), 0.0f, e));
+    ctx.settlers = nullptr;
+    EXPECT_FALSE(hud::settleTie(ctx, cand('3', 0.9f, 101), cand('8', 0.9f, 100), 1.0f, e));
+}

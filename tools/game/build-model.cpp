@@ -32,6 +32,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -707,6 +708,266 @@ hud::PairTable makePairs(const Pool& pool, const std::string& chars, const char*
     return table;
 }
 
+// ---------------------------------------------------------------- settling pairs
+
+// The digits that soft, small or bright-backed footage leaves tied: frames
+// drawn from the range around the game's look (any size from 720 lines, JPEG
+// down to 50, blur, rescaling, bright scenes behind the HUD), each character
+// met where the reader meets it (its templates' best place around a
+// prediction off by up to half a pixel). Every such cell counts for its
+// character; a cell whose best two characters' templates come within
+// kSettleHardMargin of each other counts kSettleHardWeight times for that
+// pair, so that each pair's classifier is fitted where it is consulted.
+constexpr double kSettleHardMargin = 0.2;
+constexpr double kSettleHardWeight = 4.0;
+constexpr std::size_t kSettlePool = 1500;     // cells kept per character
+constexpr std::size_t kSettleHardPool = 1500; // near-tie cells kept per character and rival
+constexpr int kSettleMinHard = 20;            // near-tie cells a pair needs, both sides together
+// A tie with the "$" ends or continues a figure and is never settled; only
+// digits against digits are.
+constexpr char kSettleChars[] = "0123456789";
+
+struct SettleCells {
+    Pool all;                                                // by character
+    std::map<std::pair<char, char>, std::vector<Cell>> hard; // (character, rival)
+    int frames = 0, skipped = 0;
+};
+
+synth::FrameContent settleFrame(synth::Rng& rng) {
+    synth::FrameContent f;
+    f.hudScale = rng.uniform(0.8, 1.3);
+    f.sceneSeed = rng.next();
+    f.brightBehindHud = rng.chance(0.3);
+    synth::randomRangeFootage(rng, f);
+    // The smallest frames leave the most ties: a third of them at 720 lines.
+    if (rng.chance(0.33)) {
+        f.width = 1280;
+        f.height = 720;
+        f.degradation.blurSigma = rng.chance(0.6) ? rng.uniform(0.0, 0.8) * 720.0 / 1080.0 : 0.0;
+    }
+    synth::CashHud cash = synth::randomCashHud(rng, f.height, f.hudScale);
+    if (cash.lines.empty())
+        cash.lines.push_back(synth::RewardLine{rng.pick(hud::eventPhrases())});
+    for (synth::RewardLine& l : cash.lines)
+        if (!l.hasFigure && rng.chance(0.5)) {
+            l.hasXp = false;
+            l.hasFigure = true;
+            l.figure = synth::randomBalance(rng) % (rng.chance(0.5) ? 1000 : 100000) + 1;
+        }
+    f.cash = cash;
+    return f;
+}
+
+// One character of a line as the reader meets it: every settling character
+// at its templates' best place within two pixels of `predicted`.
+void settleCell(hud::MoneyRowContext& ctx, char truth, double predicted, SettleCells& out) {
+    if (!std::strchr(kSettleChars, truth))
+        return;
+    hud::Candidate best[sizeof kPairChars - 1];
+    std::size_t n = 0;
+    for (const char* c = kPairChars; *c; ++c)
+        best[n++] = hud::bestPosition(ctx, predicted, *c, 2);
+    std::sort(best, best + n,
+              [](const hud::Candidate& a, const hud::Candidate& b) { return a.score > b.score; });
+    float cell[hud::kMoneyCellLength];
+    auto take = [&](double x) {
+        hud::sampleLineCell(ctx, x, cell);
+        hud::normalizeVector(cell, hud::kMoneyCellLength);
+    };
+    for (std::size_t i = 0; i < n; ++i)
+        if (best[i].character == truth) {
+            take(best[i].x);
+            add(out.all, truth, cell, hud::kMoneyCellLength, kSettlePool);
+            break;
+        }
+    if (best[0].score - best[1].score >= kSettleHardMargin)
+        return;
+    const char rival = best[0].character == truth   ? best[1].character
+                       : best[1].character == truth ? best[0].character
+                                                    : '\0';
+    if (!rival || !std::strchr(kSettleChars, rival))
+        return;
+    auto& list = out.hard[{truth, rival}];
+    for (int i = 0; i < 2 && list.size() < kSettleHardPool; ++i) {
+        take(best[i].x);
+        list.emplace_back(cell, cell + hud::kMoneyCellLength);
+    }
+}
+
+void harvestSettleFrame(const synth::FrameContent& f, const hud::Model& model, synth::Rng& jitter,
+                        SettleCells& out, SettleCells& figureOut) {
+    const QRect window = synth::hudWindow(f.width, f.height);
+    const QImage image = synth::renderFrame(f, window);
+    const QImage cap = synth::captureHudRegion(image, window.topLeft(), f.width, f.height);
+    if (cap.isNull()) {
+        ++out.skipped;
+        return;
+    }
+    hud::FramePlanes planes;
+    hud::prepareFrame(synth::frameView(cap), planes);
+    const double sc = synth::captureScale(f.width, f.height), left = synth::captureLeft(f.width, f.height);
+    const synth::HudLayout layout = synth::layoutCashHud(f);
+    const double expected = layout.unit * sc;
+    const std::vector<std::uint8_t> fullMask = planes.mask;
+    const int below = static_cast<int>(std::ceil((2.6 + 0.3) * layout.unit * sc));
+    for (int y = std::max(0, below); y < cap.height(); ++y)
+        std::fill_n(planes.mask.begin() + static_cast<std::ptrdiff_t>(y) * cap.width(), cap.width(), 0);
+    hud::MoneyLine line;
+    const bool found = findLine(planes, line);
+    planes.mask = fullMask;
+    planes.maskBlobsReady = false;
+    if (!found || std::abs(line.height - expected) > 0.2 * expected) {
+        ++out.skipped;
+        return;
+    }
+    ++out.frames;
+    const CaptureX toX{left, sc};
+    {
+        hud::MoneyRowContext ctx(planes.ink, line.top, line.bottom, line.height, model.money,
+                                 model.moneyPairs);
+        for (const auto* glyphs : {&layout.balance, &layout.change})
+            for (const synth::PlacedGlyph& g : *glyphs)
+                settleCell(ctx, g.c, toX(g.cx) + jitter.uniform(-0.5, 0.5), out);
+    }
+    hud::findTextBlobs(planes);
+    const std::vector<hud::RewardRow> rows =
+        hud::selectRewardRows(planes.textBlobs, cap.width(), line.bottom, line.height);
+    for (const synth::HudLayout::Line& l : layout.lines) {
+        // Cash figures and experience amounts share the figures' font.
+        if (l.figure.empty())
+            continue;
+        const double top = l.phraseTop * sc;
+        const hud::RewardRow* row = nullptr;
+        for (const hud::RewardRow& r : rows)
+            if (std::abs(r.top - top) <= 0.3 * l.cap * sc &&
+                (!row || std::abs(r.top - top) < std::abs(row->top - top)))
+                row = &r;
+        if (!row)
+            continue;
+        hud::MoneyRowContext ctx(planes.ink2, row->top, row->bottom, row->lh, model.figures,
+                                 model.figurePairs);
+        for (const synth::PlacedGlyph& g : l.figure)
+            settleCell(ctx, g.c, toX(g.cx) + jitter.uniform(-0.5, 0.5), figureOut);
+    }
+}
+
+// Weighted sums of cells and of their outer products (lower triangle).
+struct Scatter {
+    std::vector<double> outer, sum;
+    double n = 0;
+    explicit Scatter(std::size_t d) : outer(d * d, 0.0), sum(d, 0.0) {}
+    void add(const Cell& x, double w) {
+        const std::size_t d = sum.size();
+        n += w;
+        for (std::size_t i = 0; i < d; ++i) {
+            const double wx = w * x[i];
+            sum[i] += wx;
+            double* row = &outer[i * d];
+            for (std::size_t j = 0; j <= i; ++j)
+                row[j] += wx * x[j];
+        }
+    }
+    void add(const Scatter& o) {
+        n += o.n;
+        for (std::size_t i = 0; i < outer.size(); ++i)
+            outer[i] += o.outer[i];
+        for (std::size_t i = 0; i < sum.size(); ++i)
+            sum[i] += o.sum[i];
+    }
+};
+
+// Ridge regression of +4 for the first and -4 for the second character, as
+// the tie-breakers are fitted, on each pair's cells with its near ties
+// weighted up. Pairs without near ties are left out: the reader never needs
+// them.
+hud::PairTable makeSettlers(const SettleCells& cells, const char* label) {
+    constexpr std::size_t d = hud::kMoneyCellLength;
+    constexpr double target = 4.0;
+    std::map<char, Scatter> base;
+    for (const char* c = kSettleChars; *c; ++c) {
+        auto it = cells.all.find(*c);
+        if (it == cells.all.end())
+            continue;
+        Scatter s(d);
+        for (const Cell& x : it->second)
+            s.add(x, 1.0);
+        base.emplace(*c, std::move(s));
+    }
+    hud::PairTable table;
+    int worst = 0;
+    for (const char* pa = kSettleChars; *pa; ++pa)
+        for (const char* pb = pa + 1; *pb; ++pb) {
+            const char a = *pa, b = *pb;
+            auto ha = cells.hard.find({a, b});
+            auto hb = cells.hard.find({b, a});
+            const std::size_t hardA = ha == cells.hard.end() ? 0 : ha->second.size();
+            const std::size_t hardB = hb == cells.hard.end() ? 0 : hb->second.size();
+            if (hardA + hardB < static_cast<std::size_t>(kSettleMinHard) || !base.count(a) || !base.count(b))
+                continue;
+            Scatter sa = base.at(a), sb = base.at(b);
+            for (std::size_t i = 0; i < hardA; ++i)
+                sa.add(ha->second[i], kSettleHardWeight);
+            for (std::size_t i = 0; i < hardB; ++i)
+                sb.add(hb->second[i], kSettleHardWeight);
+            const double n = sa.n + sb.n;
+            std::vector<double> mean(d), A(d * d), rhs(d);
+            for (std::size_t i = 0; i < d; ++i)
+                mean[i] = (sa.sum[i] + sb.sum[i]) / n;
+            const double ybar = target * (sa.n - sb.n) / n;
+            const double lambda = tuning.pairRidge * n;
+            for (std::size_t i = 0; i < d; ++i) {
+                for (std::size_t j = 0; j <= i; ++j) {
+                    const double v = sa.outer[i * d + j] + sb.outer[i * d + j] - n * mean[i] * mean[j];
+                    A[i * d + j] = A[j * d + i] = v;
+                }
+                A[i * d + i] += lambda;
+                rhs[i] = target * (sa.sum[i] - sb.sum[i]) - n * mean[i] * ybar;
+            }
+            if (!choleskySolve(A, rhs, d))
+                continue;
+            double intercept = ybar;
+            for (std::size_t i = 0; i < d; ++i)
+                intercept -= rhs[i] * mean[i];
+            hud::PairParams p;
+            p.weights.resize(d);
+            for (std::size_t i = 0; i < d; ++i)
+                p.weights[i] = static_cast<float>(rhs[i]);
+            p.bias = static_cast<float>(-intercept);
+            // Near ties on the wrong side of +-1, the figures' settling bound.
+            int wrong = 0;
+            for (const auto& [it, sign] : {std::pair{ha, 1.0f}, std::pair{hb, -1.0f}})
+                if (it != cells.hard.end())
+                    for (const Cell& x : it->second)
+                        if (sign * (hud::dot(p.weights.data(), x.data(), d) - p.bias) <= -1.0f)
+                            ++wrong;
+            worst = std::max(worst, wrong);
+            if (verbose)
+                std::fprintf(stderr, "  %s settler %c/%c: %zu + %zu near ties, %d confidently wrong\n", label,
+                             a, b, hardA, hardB, wrong);
+            table[{static_cast<signed char>(a), static_cast<signed char>(b)}] = std::move(p);
+        }
+    std::fprintf(stderr,
+                 "corvex-build-model: %s: %zu settling pairs, at most %d near ties confidently wrong\n",
+                 label, table.size(), worst);
+    return table;
+}
+
+// Fills the model's settling sections from `frames` frames of the range,
+// with the model's own templates finding the ties. Draws from randomness of
+// its own, so the other sections stay those of the seed.
+void addSettlers(hud::Model& model, int frames, std::uint32_t seed) {
+    SettleCells money, figures;
+    synth::Rng rng(seed ^ 0x5E771Eu);
+    synth::Rng jitter(seed ^ 0x71E5u);
+    for (int i = 0; i < frames; ++i)
+        harvestSettleFrame(settleFrame(rng), model, jitter, money, figures);
+    std::fprintf(stderr,
+                 "corvex-build-model: %d frames of the look's range sampled for settling, %d skipped\n",
+                 money.frames, money.skipped);
+    model.moneySettlers = makeSettlers(money, "money");
+    model.figureSettlers = makeSettlers(figures, "figure");
+}
+
 // The plate reader scores the same glyph lists as the reward-line reader, so
 // a plate template must leave the reward lines' reading alone. It is left out
 // when it scores a blob of two reward-line letters run together above every
@@ -882,6 +1143,13 @@ int main(int argc, char** argv) {
         "(MPAR, FPAR) are ridge regressions (least squares with an L2 penalty of 0.0002 per cell) of +4\n"
         "for the first and -4 for the second character on cells sampled up to 0.6 pixels off centre,\n"
         "one for every pair of \"$\" and the digits.\n\n"
+        "Settling pairs (MSET, FSET): --settle-frames frames drawn from the range around the game's look\n"
+        "(any size from 720 lines, JPEG 50 to 95, blur, rescaling, bright scenes behind the HUD). Each "
+        "digit\n"
+        "is met where the reader meets it, at its templates' best place; where the best two digits'\n"
+        "templates come within 0.2 of each other the cells count four times for that pair. Fitted as the\n"
+        "tie-breakers are, one for each pair of digits with near ties; the reader asks them only about\n"
+        "calls the templates and tie-breakers leave tied.\n\n"
         "Weapon plate: --plate-frames plates (1080p to 2160p, the same scenes and degradations) show\n"
         "table names or random words; each is captured as the engine captures the plate and its letters\n"
         "are found and sampled as the plate reader does (its components, line and walk to the slash,\n"
@@ -914,6 +1182,8 @@ int main(int argc, char** argv) {
         {"pair-offset", "Tie-breaker cells up to this many pixels off the true centre.", "px", "0.6"});
     cli.addOption({"pair-ridge", "L2 penalty per training cell of the tie-breakers.", "x", "0.0002"});
     cli.addOption({"pair-cells", "Tie-breaker training cells kept per character.", "n", "900"});
+    cli.addOption({"settle-frames", "Frames of the look's range sampled for the settling pairs (0: none).",
+                   "n", "800"});
     cli.addOption({"killfeed", "Kill-feed data file to write (hud/killfeed.bin).", "file"});
     cli.addOption({"killfeed-frames", "Synthetic kill-feed frames the distance figures are taken from.", "n",
                    QString::number(killfeed::BuildOptions().frames)});
@@ -971,6 +1241,10 @@ int main(int argc, char** argv) {
     const std::size_t glyphT = cli.value("glyph-templates").toUInt(&ok4);
     const int plateFrames = cli.value("plate-frames").toInt(&ok5);
     const std::size_t plateT = cli.value("plate-templates").toUInt(&ok6);
+    bool okSettle = false;
+    const int settleFrames = cli.value("settle-frames").toInt(&okSettle);
+    if (!okSettle || settleFrames < 0)
+        return fail(QStringLiteral("bad --settle-frames"));
     if (!ok1 || frames < 10 || !ok2 || !ok3 || !ok4 || moneyT < 1 || figureT < 1 || glyphT < 1 ||
         moneyT > hud::kMaxTemplatesPerChar || figureT > hud::kMaxTemplatesPerChar ||
         glyphT > hud::kMaxTemplatesPerChar)
@@ -1010,6 +1284,8 @@ int main(int argc, char** argv) {
     }
 
     model.phraseShapes = buildPhraseShapes();
+    if (settleFrames > 0)
+        addSettlers(model, settleFrames, cli.value("seed").toUInt());
     const std::vector<std::uint8_t> bytes = hud::serializeModel(model);
     std::string check;
     if (!hud::parseModel(bytes.data(), bytes.size(), &check))

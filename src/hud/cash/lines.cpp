@@ -108,8 +108,10 @@ struct FigureRead {
 
 // Reads a reward-line figure leftwards from startX with the figure font.
 FigureRead readFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
-                      float minLineConfidence, float minMargin) {
+                      float minLineConfidence, float minMargin, bool settleTies = false) {
     MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    if (settleTies)
+        ctx.settlers = &model.figureSettlers;
     FigureRead out;
     out.reading = readMoney(ctx, startX, figureWidths(), kFigureGroupGap, kFigureMaxDigits, kFigureRadius);
     out.accepted =
@@ -1785,6 +1787,29 @@ void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardR
                     ink2.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0, y0 + y, w)));
 }
 
+// A figure left unread because a digit of it tied with its runner-up: read
+// again from every place its last digit may be centred on, the tie left to
+// the settling classifiers; taken when at least two places read it whole and
+// every place that does gives one value.
+void readSettledFigure(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                       double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+    MoneyReading agreed;
+    int agreeing = 0;
+    for (double centre : kLastDigitCentres) {
+        const FigureRead f =
+            readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, minMargin, true);
+        if (!f.accepted)
+            continue;
+        if (agreeing > 0 && f.reading.value != agreed.value)
+            return;
+        if (agreeing == 0 || f.reading.minScore < agreed.minScore)
+            agreed = f.reading;
+        ++agreeing;
+    }
+    if (agreeing >= 2)
+        takeFigure(agreed, line);
+}
+
 // Last attempt at the words of a line that read as no phrase at all: text
 // too small or soft for its letters to be told apart still shows its
 // phrase's shape. Taken only when one phrase fits clearly and no other
@@ -1931,6 +1956,8 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         // lost ("XP" alone) is no figure.
         if (!line.hasFigure && !line.hasXp && !line.text.empty() && line.raw.find("XP") == std::string::npos)
             readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
+        if (!line.hasFigure && !line.hasXp && !line.text.empty() && line.raw.find("XP") == std::string::npos)
+            readSettledFigure(model, planes, row, figureRight, minLineConfidence, minMargin, line);
 
         line.left = width;
         line.right = row.blobs.front().x1;

@@ -31,6 +31,17 @@ constexpr float kConfirmBelow = 0.2f;
 // least this much settles a close call, though with a small margin.
 constexpr float kPairLean = 1.0f;
 constexpr float kLeanMargin = 0.05f;
+// How far a settling classifier must speak for one candidate, at both
+// positions, to settle a tie. A reward figure is tried from several places,
+// and a tie settled in a misplaced reading would let it through, so it needs
+// more than the balance and the change, whose every digit must also reach
+// the reader's confidence.
+constexpr float kSettleFigure = 1.5f;
+constexpr float kSettleMoney = 1.0f;
+// The candidate a tie is settled for must still look like its character;
+// a letter or a half-seen digit between two templates does not.
+constexpr float kSettleFloor = 0.8f;
+constexpr float kSettledMargin = 0.04f;
 // The change read without its blobs: the last digit's centre this many line
 // heights left of where its ink must end, searched as widely as for a wide
 // blob.
@@ -773,7 +784,37 @@ void settleAtBoth(MoneyRowContext& ctx, const Candidate& first, const Candidate&
 
 } // namespace
 
-Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) {
+bool settleTie(MoneyRowContext& ctx, const Candidate& first, const Candidate& second, float need,
+               Decision& d) {
+    if (!ctx.settlers || ctx.settlers->empty() || !(need > 0.0f))
+        return false;
+    sampleNormalised(ctx, first.x);
+    const PairScore atFirst = pairScore(*ctx.settlers, ctx.cell, first.character, second.character);
+    if (!atFirst.found || std::abs(atFirst.score) < need)
+        return false;
+    const PairScore pairFirst = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
+    if (second.x != first.x)
+        sampleNormalised(ctx, second.x);
+    const PairScore atSecond = pairScore(*ctx.settlers, ctx.cell, first.character, second.character);
+    const PairScore pairSecond = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
+    // The tie-breakers, though short of deciding, must not lean against it.
+    const float lean = pairFirst.score + pairSecond.score;
+    if (atFirst.score >= need && atSecond.score >= need && lean >= 0.0f && first.score >= kSettleFloor) {
+        d.chosen = first;
+    } else if (atFirst.score <= -need && atSecond.score <= -need && lean <= 0.0f &&
+               second.score >= kSettleFloor) {
+        d.chosen = second;
+    } else {
+        return false;
+    }
+    d.margin = kSettledMargin;
+    d.settled = true;
+    return true;
+}
+
+namespace {
+
+Decision decideByPairs(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) {
     Decision d;
     if (count == 0 || !candidates)
         return d;
@@ -828,6 +869,18 @@ Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) 
     return d;
 }
 
+} // namespace
+
+Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) {
+    Decision d = decideByPairs(ctx, candidates, count);
+    // A tie with the "$" is where a figure ends or goes on; it stays a tie.
+    if (d.margin == 0.0f && count >= 2 && ctx.settlers && candidates[0].character != '$' &&
+        candidates[1].character != '$')
+        settleTie(ctx, candidates[0], candidates[1], ctx.confirmBelow > 0.0f ? kSettleMoney : kSettleFigure,
+                  d);
+    return d;
+}
+
 MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& widths, double groupGap,
                        int maxDigits, int radius) {
     MoneyReading r;
@@ -866,6 +919,9 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
         }
     }
     Decision first = decide(ctx, cands, kDigitCount);
+    const bool strictSettling = ctx.confirmBelow <= 0.0f;
+    if (first.settled)
+        ++r.settled;
     r.digits.push_back(first.chosen.character);
     r.minScore = first.chosen.score;
     r.minMargin = first.margin;
@@ -885,7 +941,9 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
             cands[n++].character = *c;
         }
         followPositions(ctx, predicted, cands, n);
-        const Decision d = decide(ctx, cands, n);
+        Decision d = decide(ctx, cands, n);
+        if (d.settled && ++r.settled > 1 && strictSettling)
+            d.margin = 0.0f;
         if (d.chosen.character == '$') {
             r.dollarX = d.chosen.x;
             r.minScore = std::min(r.minScore, d.chosen.score);
@@ -981,6 +1039,7 @@ bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine&
                  int radius, const HudReadOptions& options, HudReading& reading) {
     MoneyRowContext ctx(planes.ink, line.top, line.bottom, line.height, model.money, model.moneyPairs);
     ctx.confirmBelow = kConfirmBelow;
+    ctx.settlers = &model.moneySettlers;
     const MoneyReading m = readMoney(ctx, startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, radius);
     if (!m.ok)
         return false;
@@ -1018,6 +1077,7 @@ int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTr
         MoneyRowContext ctx(t.band ? *t.band : planes.ink, t.top - shift, t.bottom - shift, h, model.money,
                             model.moneyPairs);
         ctx.confirmBelow = kConfirmBelow;
+        ctx.settlers = &model.moneySettlers;
         const MoneyReading m =
             readMoney(ctx, t.startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, kRereadRadius);
         if (!m.ok || m.minScore < options.minConfidence || m.minMargin < options.minMargin)
@@ -1080,6 +1140,7 @@ void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& 
             last = &b;
     MoneyRowContext ctx(planes.ink, line.top, line.bottom, h, model.money, model.moneyPairs);
     ctx.confirmBelow = kConfirmBelow;
+    ctx.settlers = &model.moneySettlers;
     MoneyReading m;
     double arrowFrom = target;
     if (last) {

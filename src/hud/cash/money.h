@@ -58,6 +58,9 @@ struct MoneyRowContext {
     // backed by the pair tie-breaker (see decide). 0 leaves the tie-breaker
     // to the close calls alone.
     float confirmBelow = 0.0f;
+    // Classifiers for the pairs degraded digits leave tied (Model's
+    // moneySettlers or figureSettlers); null or empty, a tie stays a tie.
+    const PairTable* settlers = nullptr;
     // Aligned so that the dot products' loads do not straddle cache lines.
     alignas(32) float cell[kMoneyCellLength] = {}; // scratch, reused for every sample
     alignas(32) float block[kMoneyBlock][kMoneyCellLength] = {};
@@ -78,6 +81,7 @@ struct Candidate {
 struct Decision {
     Candidate chosen;
     float margin = 0.0f;
+    bool settled = false; // by the settling classifiers (see settleTie)
 };
 
 struct MoneyReading {
@@ -86,6 +90,7 @@ struct MoneyReading {
     std::string digits; // most significant first
     float minScore = 0.0f;
     float minMargin = 0.0f;
+    int settled = 0; // digits whose tie the settling classifiers decided
     double dollarX = 0.0;
     double firstX = 0.0; // centre x of the rightmost digit
 };
@@ -131,10 +136,23 @@ PairScore pairScore(const PairTable& pairs, const float* cell, char a, char b);
 // Chooses among candidates given in character-set order. Reorders them (by
 // score, highest first, stably). With ctx.confirmBelow set, a tie-breaker
 // leaning against the template choice makes it uncertain, and a close call
-// it cannot settle at one position is looked at again at the other.
+// it cannot settle at one position is looked at again at the other. A call
+// still left without a margin goes to ctx.settlers (see settleTie).
 Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count);
 
-// Reads one figure leftwards from startX until its "$".
+// The last word on two candidates the templates and tie-breakers left
+// without a margin: the settling classifier for the pair, asked at both
+// candidates' positions, must speak for the same one at both by at least
+// `need`, the tie-breakers must not lean against it, and its template score
+// must reach 0.8. Then that one is chosen with a small margin and marked
+// settled; otherwise `d` stays. True when it settled.
+bool settleTie(MoneyRowContext& ctx, const Candidate& first, const Candidate& second, float need,
+               Decision& d);
+
+// Reads one figure leftwards from startX until its "$". On the reward
+// figures (ctx.confirmBelow 0) a settled tie counts only once in a figure:
+// several ties in one figure speak of a misplaced reading, not of soft
+// digits, and leave its margin 0.
 MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& widths, double groupGap,
                        int maxDigits, int radius);
 

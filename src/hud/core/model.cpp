@@ -339,6 +339,10 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
             parsed = parsePairs(payload, model->figurePairs);
         else if (sameTag(tag, kTagPhraseShapes))
             parsed = parsePhraseShapes(payload, model->phraseShapes);
+        else if (sameTag(tag, kTagMoneySettlers))
+            parsed = parsePairs(payload, model->moneySettlers);
+        else if (sameTag(tag, kTagFigureSettlers))
+            parsed = parsePairs(payload, model->figureSettlers);
         else if (sameTag(tag, detail::kTagChecksum)) {
             if (!seal.matches(section.offset, section.length))
                 return failWith(error, "HUD model checksum does not match");
@@ -347,12 +351,14 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
         if (parsed == Parsed::Damaged)
             return failWith(error, "damaged HUD model section");
         if (parsed == Parsed::BadValue) {
-            const std::string what = "HUD model section " + std::string(tag, 4) +
-                                     (sameTag(tag, kTagMoneyPairs) || sameTag(tag, kTagFigurePairs)
-                                          ? " holds a weight that is not a finite number"
-                                      : sameTag(tag, kTagPhraseShapes)
-                                          ? " holds an ink share outside 0..1 or a letter place out of range"
-                                          : " holds a template value outside -1..1 or not a number");
+            const std::string what =
+                "HUD model section " + std::string(tag, 4) +
+                (sameTag(tag, kTagMoneyPairs) || sameTag(tag, kTagFigurePairs) ||
+                         sameTag(tag, kTagMoneySettlers) || sameTag(tag, kTagFigureSettlers)
+                     ? " holds a weight that is not a finite number"
+                 : sameTag(tag, kTagPhraseShapes)
+                     ? " holds an ink share outside 0..1 or a letter place out of range"
+                     : " holds a template value outside -1..1 or not a number");
             return failWith(error, what.c_str());
         }
     }
@@ -384,6 +390,8 @@ std::vector<std::uint8_t> serializeModel(const Model& model) {
     sections += writePairs(out, kTagMoneyPairs, model.moneyPairs);
     sections += writePairs(out, kTagFigurePairs, model.figurePairs);
     writePhraseShapes(out, sections, model.phraseShapes);
+    sections += writePairs(out, kTagMoneySettlers, model.moneySettlers);
+    sections += writePairs(out, kTagFigureSettlers, model.figureSettlers);
     detail::patchU32(out, countAt, sections);
     detail::appendChecksum(out);
     return out;

@@ -24,6 +24,8 @@
 //   P times: u32 length N (1..kMaxShapeColumns)  N chars  then one f32 per non-blank char: its
 //            ink left within its word at the font's own spacing, in cap heights (0..kMaxShapeColumns)
 //
+// Settling-pair payload (tags kTagMoneySettlers, kTagFigureSettlers): as the pair parameters.
+//
 // Unknown tags are stepped over, so newer builders can add sections.
 
 #include <cstddef>
@@ -45,6 +47,8 @@ constexpr char kTagGlyphCells[4] = {'G', 'L', 'Y', 'P'};
 constexpr char kTagMoneyPairs[4] = {'M', 'P', 'A', 'R'};
 constexpr char kTagFigurePairs[4] = {'F', 'P', 'A', 'R'};
 constexpr char kTagPhraseShapes[4] = {'P', 'S', 'H', 'P'};
+constexpr char kTagMoneySettlers[4] = {'M', 'S', 'E', 'T'};
+constexpr char kTagFigureSettlers[4] = {'F', 'S', 'E', 'T'};
 
 constexpr std::uint32_t kMaxCellLength = 4096;
 constexpr std::uint32_t kMaxEntries = 128;
@@ -145,6 +149,11 @@ struct Model {
     PairTable moneyPairs;      // "MPAR"
     PairTable figurePairs;     // "FPAR"
     PhraseShapes phraseShapes; // "PSHP"
+    // Pairwise classifiers for the digits that soft, small or bright-backed
+    // footage leaves tied: consulted only where the templates and the
+    // tie-breakers above could not decide. Empty in older files.
+    PairTable moneySettlers;  // "MSET"
+    PairTable figureSettlers; // "FSET"
 };
 
 // Reads and validates a model file. Empty on failure, with a message in
@@ -154,8 +163,8 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
                                         std::string* error = nullptr);
 
 // The inverse of parseModel, for the tools that build the file: sections in
-// the order MCEL, FCEL, GLYP, MPAR, FPAR, PSHP; sets with cell length 0 and empty
-// pair tables and phrase shapes without bands are left out.
+// the order MCEL, FCEL, GLYP, MPAR, FPAR, PSHP, MSET, FSET; sets with cell length 0
+// and empty pair tables and phrase shapes without bands are left out.
 std::vector<std::uint8_t> serializeModel(const Model& model);
 
 } // namespace hud
