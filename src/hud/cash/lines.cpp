@@ -131,6 +131,8 @@ bool isDigit(char c) {
 // Whether the glyphs a figure was read from end in the letters "XP": the
 // figure templates know no letters, and an experience amount's digits and
 // letters can pass for a figure's "$" and digits. Such a figure is none.
+// Asked only by the later attempts at a figure: the glyph batch it takes
+// would cost every clean frame its time.
 bool figureEndsInXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
                     const std::vector<Blob>& rowBlobs, const MoneyReading& r) {
     std::vector<Blob> blobs;
@@ -1911,6 +1913,13 @@ std::vector<std::string_view> wordsOf(std::string_view text) {
     return out;
 }
 
+std::size_t wordCount(std::string_view text) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        n += text[i] != ' ' && (i == 0 || text[i - 1] == ' ') ? 1 : 0;
+    return n;
+}
+
 // Whether every word of `part` stands in `phrase`, in the same order.
 bool holdsInOrder(std::string_view phrase, std::string_view part) {
     const std::vector<std::string_view> whole = wordsOf(phrase);
@@ -1940,7 +1949,7 @@ void settlePhraseByShape(const Model& model, const FramePlanes& planes, double h
     const bool whole = isWholePhrase(line);
     // A whole phrase read from misread letters stays: by shape alone the
     // zone phrases' last words are too alike to overrule the letters.
-    if (whole && wordsOf(line.raw).size() <= wordsOf(line.text).size())
+    if (whole && wordCount(line.raw) <= wordCount(line.text))
         return;
     std::vector<std::string_view> candidates;
     for (const std::string& p : eventPhrases())
@@ -2133,7 +2142,7 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         if (figureBlob != nullptr) {
             const FigureRead f = readFigure(model, planes, row, (figureBlob->x0 + figureBlob->x1) / 2.0,
                                             minLineConfidence, minMargin);
-            if (f.accepted && !figureEndsInXp(model, planes, row, row.blobs, f.reading)) {
+            if (f.accepted) {
                 takeFigure(f.reading, line);
                 limit = f.reading.dollarX - 0.6 * row.lh - 0.3 * hp;
                 lastDigitX = f.reading.firstX;
