@@ -1852,6 +1852,7 @@ void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardR
 // comes near.
 constexpr double kShapeMinScore = 0.6;
 constexpr double kShapeMinLead = 0.08;
+constexpr double kShapeMinWordLead = 0.15;
 // Where the phrase can end: a cap left of the figure or amount, which takes
 // from about two to eight caps left of the figure's right edge.
 constexpr double kShapeRightNear = 2.8;
@@ -1893,7 +1894,13 @@ bool readByShape(const Model& model, const FramePlanes& planes, int top, double 
         hi = expected + kShapeFigureSlack * hp;
     }
     const PhraseFit fit = fitPhraseShape(model, planes, top, hp, lo, hi, {}, true);
-    if (fit.phrase == nullptr || fit.score < kShapeMinScore || fit.score - fit.runnerUp < kShapeMinLead)
+    if (fit.phrase == nullptr || fit.score < kShapeMinScore)
+        return false;
+    // The one-word phrases are short blocks of alike capitals, on a panel
+    // most often: between two of them the shape must lead by more.
+    const bool oneWordEach = fit.second != nullptr && fit.phrase->text.find(' ') == std::string::npos &&
+                             fit.second->text.find(' ') == std::string::npos;
+    if (fit.score - fit.runnerUp < (oneWordEach ? kShapeMinWordLead : kShapeMinLead))
         return false;
     line.text = fit.phrase->text;
     line.known = true;
