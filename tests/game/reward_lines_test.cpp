@@ -654,6 +654,23 @@ Case amountReadAsZero() {
             1.405284861050269};
 }
 
+Case figuresOfLinesReadByShape() {
+    // The first and last lines read as nothing: their phrases come from
+    // their shapes, and their figures only after that.
+    return {"720p figures read once the phrase came by shape",
+            1280,
+            720,
+            0.9237790126257986,
+            1405618061u,
+            60,
+            0.39281734330785656,
+            false,
+            4,
+            830,
+            {{"HOT ZONE ENTERED", 95, 0}, {"KILL CONFIRMED", 0, 814}, {"SUPPLIED PLAYER ASSIST", 121, 0}},
+            1.1306192089827052};
+}
+
 // Whatever is read stands for a painted line: its text when it has one, its
 // figure (unless `figures` is off) or amount when it has one. A line
 // missed, or a part left out, is no error here; a wrong phrase or amount is.
@@ -696,6 +713,20 @@ TEST_F(RewardLines, SoftSmallLinesReadAsNoPhraseGetOneByShape) {
     EXPECT_EQ(all.lines[1].xp, 586);
 }
 
+TEST_F(RewardLines, FiguresOfLinesReadByShapeAreReadToo) {
+    const Case c = figuresOfLinesReadByShape();
+    const hud::HudReading r = read(frameOf(c));
+    ASSERT_TRUE(r.balanceCertain);
+    ASSERT_EQ(r.lines.size(), 3u);
+    for (std::size_t i : {0u, 2u}) {
+        EXPECT_EQ(r.lines[i].text, c.lines[i].text) << r.lines[i].raw;
+        ASSERT_TRUE(r.lines[i].hasFigure) << c.lines[i].text;
+        EXPECT_EQ(r.lines[i].figure, c.lines[i].figure);
+        EXPECT_FALSE(r.lines[i].hasXp);
+    }
+    expectNothingMadeUp(c, r, "exact look");
+}
+
 TEST_F(RewardLines, AnAmountOfNothingIsNoReading) {
     const Case c = amountReadAsZero();
     const hud::HudReading r = read(frameOf(c));
@@ -712,7 +743,7 @@ TEST_F(RewardLines, ShapeChoicesAtTheFarEndsOfTheLooksRangeMakeNothingUp) {
     wide.panelPad = 0.5;
     synth::Look tight;
     tight.panelPad = 0.3;
-    for (const Case& c : {killThenAGarbledWord(), amountReadAsZero()})
+    for (const Case& c : {killThenAGarbledWord(), amountReadAsZero(), figuresOfLinesReadByShape()})
         for (const synth::Look& look : {wide, tight})
             expectNothingMadeUp(c, read(frameOf(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
     // At 720p and wide spacing the amount's glyphs are too small to tell

@@ -1796,13 +1796,18 @@ constexpr float kFigureMinContrast = 20.0f;
 // Ramped this way, the "XP" of an amount whose digits were lost can pass
 // for the end of a figure; such readings score below this.
 constexpr float kLocalFigureMinScore = 0.75f;
+// A line whose phrase only its shape gave has no letters that rule out an
+// amount's "XP" standing where the figure would: its figure must read
+// better still.
+constexpr float kShapeLineFigureMinScore = 0.8f;
 
 // Last attempt at a figure that did not read at all: over a bright patch of
 // the world the frame's top-hat keeps little of the digits, so the figure's
 // own window is ramped from its background to its brightest digits, read
 // there, and ink2 put back.
 void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
-                          double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+                          double figureRight, float minLineConfidence, float minMargin, HudLine& line,
+                          float minScore = kLocalFigureMinScore) {
     Plane& ink2 = planes.ink2;
     const Plane& smooth = planes.smooth;
     const int w = ink2.width;
@@ -1835,7 +1840,7 @@ void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardR
     for (double centre : kLastDigitCentres) {
         const FigureRead f =
             readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, minMargin);
-        if (f.accepted && f.reading.minScore >= kLocalFigureMinScore &&
+        if (f.accepted && f.reading.minScore >= minScore &&
             !figureEndsInXp(model, planes, row, row.blobs, f.reading)) {
             takeFigure(f.reading, line);
             break;
@@ -1986,14 +1991,16 @@ struct ShapePending {
     std::size_t index = 0;
     bool stored = false;
     HudLine line;
+    std::vector<Blob> blobs; // the row's, for a line still to be stored
 };
 
 // A row that is a piece of another line's text (its lower half grouped on
 // its own) fits that line's phrase too, and a line place another attempt
 // read is read already: a row gets a phrase by shape only where no other
 // line stands within half a cap.
-void readPendingShapes(const Model& model, const FramePlanes& planes, std::vector<ShapePending>& pending,
-                       double hp, double figureRight, std::vector<HudLine>& lines) {
+void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<ShapePending>& pending, double hp,
+                       double figureRight, float minLineConfidence, float minMargin,
+                       std::vector<HudLine>& lines) {
     for (ShapePending& p : pending) {
         const std::size_t self = p.stored ? p.index : lines.size();
         const HudLine& own = p.stored ? lines[p.index] : p.line;
@@ -2005,6 +2012,15 @@ void readPendingShapes(const Model& model, const FramePlanes& planes, std::vecto
         if (p.stored) {
             readByShape(model, planes, lines[p.index].top, hp, figureRight, lines[p.index]);
         } else if (readByShape(model, planes, p.line.top, hp, figureRight, p.line)) {
+            // Its figure had no phrase to go with when the row was read: now
+            // that the line has one, the figure gets its last attempt too.
+            RewardRow row;
+            row.blobs = std::move(p.blobs);
+            row.top = p.line.top;
+            row.bottom = p.line.bottom;
+            row.lh = row.bottom - row.top + 1;
+            readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, p.line,
+                                 kShapeLineFigureMinScore);
             lines.push_back(std::move(p.line));
         }
     }
@@ -2197,14 +2213,15 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         line.bottom = row.bottom;
         const bool stored = !line.text.empty() || line.hasFigure || line.hasXp;
         if (line.text.empty())
-            pending.push_back({lines.size(), stored, stored ? HudLine{} : line});
+            pending.push_back(
+                {lines.size(), stored, stored ? HudLine{} : line, stored ? std::vector<Blob>{} : row.blobs});
         if (stored)
             lines.push_back(std::move(line));
     }
     findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, lines);
     for (HudLine& line : lines)
         settlePhraseByShape(model, planes, hp, figureRight, line);
-    readPendingShapes(model, planes, pending, hp, figureRight, lines);
+    readPendingShapes(model, planes, pending, hp, figureRight, minLineConfidence, minMargin, lines);
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
     return lines;
