@@ -514,3 +514,251 @@ TEST_F(RewardLines, ShapeReadingRefusesRowsWithoutAPhrase) {
         EXPECT_TRUE(r.lines.empty()) << "scene " << scene << ": " << r.lines.front().text;
     }
 }
+
+namespace {
+
+// A 720p frame of the evaluation at the exact look whose second line's
+// amount the glyph reading lost: its "XP" stands where a figure would end.
+Case amountAtTheFiguresPlace() {
+    return {"amount read from where its XP ends",
+            1280,
+            720,
+            1.2351622315006747,
+            1910629965u,
+            93,
+            0.0,
+            false,
+            707574061,
+            11158,
+            {{"REVIVED TEAMMATE", 7, 0}, {"REVIVED TEAMMATE", 0, 889}, {"REVENGE KILL", 0, 354}},
+            1.1091182302285079};
+}
+
+// Every amount or figure read must be the painted one: a missing one is a
+// miss, a wrong one misleads.
+void expectNoWrongAmount(const Case& c, const hud::HudReading& r, const char* look) {
+    for (const hud::HudLine& l : r.lines) {
+        if (!l.hasXp && !l.hasFigure)
+            continue;
+        bool painted = false;
+        for (const PaintedLine& p : c.lines)
+            painted = painted || (l.hasXp && p.xp == l.xp) || (l.hasFigure && p.figure == l.figure);
+        EXPECT_TRUE(painted) << look << ": " << l.text << " xp " << l.xp << " figure " << l.figure;
+    }
+}
+
+} // namespace
+
+TEST_F(RewardLines, ExperienceAmountReadWhereItsLettersEnd) {
+    const Case c = amountAtTheFiguresPlace();
+    const hud::HudReading r = read(frameOf(c));
+    ASSERT_TRUE(r.balanceCertain);
+    EXPECT_EQ(r.balance, c.balance);
+    ASSERT_GE(r.lines.size(), 2u);
+    const hud::HudLine& l = r.lines[1];
+    EXPECT_EQ(l.text, "REVIVED TEAMMATE") << l.raw;
+    EXPECT_FALSE(l.hasFigure);
+    ASSERT_TRUE(l.hasXp);
+    EXPECT_EQ(l.xp, 889);
+    expectNoWrongAmount(c, r, "exact look");
+}
+
+TEST_F(RewardLines, ExperienceAmountAtTheFarEndsOfTheLooksRangeIsNeverWrong) {
+    synth::Look wide;
+    wide.letterSpacing = 0.1;
+    wide.panelPad = 0.5;
+    synth::Look tight;
+    tight.panelPad = 0.3;
+    const Case c = amountAtTheFiguresPlace();
+    for (const synth::Look& look : {wide, tight}) {
+        const hud::HudReading r = read(frameOf(c, look));
+        ASSERT_TRUE(r.balanceCertain);
+        EXPECT_EQ(r.balance, c.balance);
+        expectNoWrongAmount(c, r, look.letterSpacing > 0.0 ? "wide" : "tight");
+    }
+    // The same lines at the range's smallest frame and HUD scale, soft and
+    // heavily compressed.
+    Case small = c;
+    small.k = 0.8;
+    small.jpeg = 50;
+    small.blur = 0.8;
+    small.sourceScale = 0.9;
+    const hud::HudReading r = read(frameOf(small, wide));
+    expectNoWrongAmount(small, r, "smallest");
+}
+
+namespace {
+
+// Frames of the evaluation at the game's exact look, each once misread.
+Case killThenAGarbledWord() {
+    // The second word's letters come out as "GONHRMMI": "KILL" alone is a
+    // phrase too, but the phrase must end where the amount leaves it room.
+    return {"KILL CONFIRMED read as KILL and a word of no phrase",
+            3840,
+            2160,
+            1.1140906315261943,
+            3638466824u,
+            93,
+            0.617667166802383,
+            false,
+            4,
+            0,
+            {{"KILL CONFIRMED", 0, 806}}};
+}
+
+Case softRevengeKill() {
+    return {"720p REVENGE KILL at HUD scale 0.84, its letters past snapping",
+            1280,
+            720,
+            0.840305498715961,
+            3239497443u,
+            80,
+            0.0,
+            false,
+            4888129,
+            68916,
+            {{"REVENGE KILL", 0, 69}}};
+}
+
+Case softKillConfirmed() {
+    return {"720p lines at HUD scale 0.81",
+            1280,
+            720,
+            0.807937206992573,
+            987637660u,
+            80,
+            0.0,
+            false,
+            19989,
+            -8,
+            {{"ASSIST", 0, 37},
+             {"KILL CONFIRMED", 0, 586},
+             {"PURCHASE REFUNDED", 96, 0},
+             {"REVIVED TEAMMATE", 1581, 0}},
+            1.3679361918978215};
+}
+
+Case amountReadAsZero() {
+    // The amount's digits blur into one blob the glyph reader takes for "0".
+    return {"400XP read as 0XP",
+            1920,
+            1080,
+            0.894906404470244,
+            1870766549u,
+            87,
+            0.6146835456265072,
+            false,
+            60692,
+            0,
+            {{"HEADSHOT", 391, 0}, {"HOT ZONE ENTERED", 2045, 0}, {"VEHICLE DESTROYED", 0, 400}},
+            1.405284861050269};
+}
+
+Case figuresOfLinesReadByShape() {
+    // The first and last lines read as nothing: their phrases come from
+    // their shapes, and their figures only after that.
+    return {"720p figures read once the phrase came by shape",
+            1280,
+            720,
+            0.9237790126257986,
+            1405618061u,
+            60,
+            0.39281734330785656,
+            false,
+            4,
+            830,
+            {{"HOT ZONE ENTERED", 95, 0}, {"KILL CONFIRMED", 0, 814}, {"SUPPLIED PLAYER ASSIST", 121, 0}},
+            1.1306192089827052};
+}
+
+// Whatever is read stands for a painted line: its text when it has one, its
+// figure (unless `figures` is off) or amount when it has one. A line
+// missed, or a part left out, is no error here; a wrong phrase or amount is.
+void expectNothingMadeUp(const Case& c, const hud::HudReading& r, const char* look, bool figures = true) {
+    for (const hud::HudLine& l : r.lines) {
+        bool painted = false;
+        for (const PaintedLine& p : c.lines) {
+            const bool text = l.text.empty() || l.text == p.text;
+            const bool figure = !figures || !l.hasFigure || l.figure == p.figure;
+            const bool xp = !l.hasXp || l.xp == p.xp;
+            painted = painted || (text && figure && xp);
+        }
+        EXPECT_TRUE(painted) << c.what << " (" << look << "): \"" << l.text << "\" figure " << l.figure
+                             << " xp " << l.xp << ", raw " << l.raw;
+        EXPECT_FALSE(l.hasXp && l.xp <= 0) << c.what << " (" << look << ")";
+    }
+}
+
+} // namespace
+
+TEST_F(RewardLines, PhraseWithALeftOverWordIsTheLongerOneItsShapeShows) {
+    const Case c = killThenAGarbledWord();
+    const hud::HudReading r = read(frameOf(c));
+    ASSERT_TRUE(r.balanceCertain);
+    expectLines(c, r);
+}
+
+TEST_F(RewardLines, SoftSmallLinesReadAsNoPhraseGetOneByShape) {
+    const Case revenge = softRevengeKill();
+    const hud::HudReading r = read(frameOf(revenge));
+    ASSERT_TRUE(r.balanceCertain);
+    expectLines(revenge, r);
+
+    const Case four = softKillConfirmed();
+    const hud::HudReading all = read(frameOf(four));
+    ASSERT_TRUE(all.balanceCertain);
+    ASSERT_GE(all.lines.size(), 2u);
+    EXPECT_EQ(all.lines[1].text, "KILL CONFIRMED") << all.lines[1].raw;
+    EXPECT_TRUE(all.lines[1].hasXp);
+    EXPECT_EQ(all.lines[1].xp, 586);
+}
+
+TEST_F(RewardLines, FiguresOfLinesReadByShapeAreReadToo) {
+    const Case c = figuresOfLinesReadByShape();
+    const hud::HudReading r = read(frameOf(c));
+    ASSERT_TRUE(r.balanceCertain);
+    ASSERT_EQ(r.lines.size(), 3u);
+    for (std::size_t i : {0u, 2u}) {
+        EXPECT_EQ(r.lines[i].text, c.lines[i].text) << r.lines[i].raw;
+        ASSERT_TRUE(r.lines[i].hasFigure) << c.lines[i].text;
+        EXPECT_EQ(r.lines[i].figure, c.lines[i].figure);
+        EXPECT_FALSE(r.lines[i].hasXp);
+    }
+    expectNothingMadeUp(c, r, "exact look");
+}
+
+TEST_F(RewardLines, AnAmountOfNothingIsNoReading) {
+    const Case c = amountReadAsZero();
+    const hud::HudReading r = read(frameOf(c));
+    ASSERT_TRUE(r.balanceCertain);
+    ASSERT_EQ(r.lines.size(), 3u);
+    EXPECT_EQ(r.lines[2].text, "VEHICLE DESTROYED") << r.lines[2].raw;
+    EXPECT_TRUE(!r.lines[2].hasXp || r.lines[2].xp == 400) << r.lines[2].xp;
+    expectNothingMadeUp(c, r, "exact look");
+}
+
+TEST_F(RewardLines, ShapeChoicesAtTheFarEndsOfTheLooksRangeMakeNothingUp) {
+    synth::Look wide;
+    wide.letterSpacing = 0.1;
+    wide.panelPad = 0.5;
+    synth::Look tight;
+    tight.panelPad = 0.3;
+    for (const Case& c : {killThenAGarbledWord(), amountReadAsZero(), figuresOfLinesReadByShape()})
+        for (const synth::Look& look : {wide, tight})
+            expectNothingMadeUp(c, read(frameOf(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
+    // At 720p and wide spacing the amount's glyphs are too small to tell
+    // "XP" from digits, and the figure reader can take "69XP" for a cash
+    // figure: that is the figure reader's to settle; the phrase and any
+    // amount must still be right. Likewise at the range's smallest frame
+    // and HUD scale, soft and compressed.
+    Case small = softRevengeKill();
+    for (const synth::Look& look : {wide, tight})
+        expectNothingMadeUp(small, read(frameOf(small, look)), look.letterSpacing > 0.0 ? "wide" : "tight",
+                            false);
+    small.k = 0.8;
+    small.jpeg = 50;
+    small.blur = 0.8;
+    small.sourceScale = 0.9;
+    for (const synth::Look& look : {wide, tight})
+        expectNothingMadeUp(small, read(frameOf(small, look)), "smallest", false);
+}

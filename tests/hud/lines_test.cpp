@@ -551,3 +551,27 @@ TEST(RewardLineShapes, RefusesWithoutShapesContrastOrRoom) {
     const PhraseFit edge = fitPhraseShape(m, shapePlanes(true), 38, 12.0, 2.0, 118.0);
     EXPECT_TRUE(edge.phrase == nullptr || edge.score <= 1.0);
 }
+
+TEST(RewardLineShapes, ChosenPhrasesOnlyAndJudgedOverOneWindow) {
+    Model m = shapeModel();
+    m.phraseShapes.phrases.push_back({"L", {0.0f}});
+    const FramePlanes planes = shapePlanes(true);
+    // Only the phrases asked for compete; with one there is no runner-up.
+    const PhraseFit only = fitPhraseShape(m, planes, 10, 12.0, 78.0, 82.0, {"IIII"});
+    ASSERT_NE(only.phrase, nullptr);
+    EXPECT_EQ(only.phrase->text, "IIII");
+    EXPECT_EQ(only.second, nullptr);
+    EXPECT_DOUBLE_EQ(only.runnerUp, -1.0);
+    // "L" is the end of "LL": judged over the longer phrase's window it must
+    // explain a whole letter it lacks, and "LL" leads clearly.
+    const PhraseFit common = fitPhraseShape(m, planes, 10, 12.0, 78.0, 82.0, {"LL", "L"}, true);
+    ASSERT_NE(common.phrase, nullptr);
+    EXPECT_EQ(common.phrase->text, "LL");
+    ASSERT_NE(common.second, nullptr);
+    EXPECT_EQ(common.second->text, "L");
+    EXPECT_GT(common.score, 0.9);
+    EXPECT_LT(common.runnerUp, common.score - 0.2);
+    EXPECT_EQ(common.right, 79);
+    // Phrases the model does not hold leave nothing to fit.
+    EXPECT_EQ(fitPhraseShape(m, planes, 10, 12.0, 78.0, 82.0, {"KILL"}).phrase, nullptr);
+}

@@ -130,6 +130,32 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// Whether the glyphs a figure was read from end in the letters "XP": the
+// figure templates know no letters, and an experience amount's digits and
+// letters can pass for a figure's "$" and digits. Such a figure is none.
+// Asked only by the later attempts at a figure: the glyph batch it takes
+// would cost every clean frame its time.
+bool figureEndsInXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                    const std::vector<Blob>& rowBlobs, const MoneyReading& r) {
+    std::vector<Blob> blobs;
+    for (const Blob& b : rowBlobs)
+        if (b.x1 > r.dollarX && b.x0 <= r.firstX + row.lh)
+            blobs.push_back(b);
+    if (blobs.size() < 2)
+        return false;
+    const std::vector<GlyphWord> words =
+        readGlyphWords(planes, blobs, row.top, row.bottom, row.lh, model.glyphs);
+    std::vector<const GlyphRead*> glyphs;
+    for (const GlyphWord& w : words)
+        for (const GlyphRead& g : w)
+            glyphs.push_back(&g);
+    if (glyphs.size() < 2)
+        return false;
+    const GlyphRead& x = *glyphs[glyphs.size() - 2];
+    const GlyphRead& p = *glyphs.back();
+    return x.letter == 'X' && p.letter == 'P' && x.letterScore > x.digitScore && p.letterScore > p.digitScore;
+}
+
 void appendJoined(std::string& s, std::string_view word) {
     if (!s.empty())
         s.push_back(' ');
@@ -1007,6 +1033,12 @@ void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow
     }
     readLineText(words, k, line);
     findLostXpDigits(model, planes, row, words, k, minLineConfidence, minMargin, line);
+    // The game never awards nothing: an amount of 0 is a misread, and
+    // reporting none leaves the later attempts free to read it.
+    if (line.hasXp && line.xp <= 0) {
+        line.hasXp = false;
+        line.xp = 0;
+    }
 }
 
 bool isWholePhrase(const HudLine& line) {
@@ -1259,7 +1291,7 @@ ShapeImage renderShape(const PhraseShapes& shapes, const PhraseShape& phrase, do
 } // namespace
 
 PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top, double cap, double rightLo,
-                         double rightHi) {
+                         double rightHi, const std::vector<std::string_view>& only, bool commonWindow) {
     PhraseFit fit;
     const PhraseShapes& shapes = model.phraseShapes;
     const Plane& smooth = planes.smooth;
@@ -1271,10 +1303,34 @@ PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top,
         return fit;
     const int bands = static_cast<int>(shapes.bands);
     const double capHi = cap * kShapeCaps[std::size(kShapeCaps) - 1];
-    // The widest phrase bounds the window the observed ink is taken from.
+    // Each phrase drawn once per cap and spacing tried; the widest bounds the
+    // window the observed ink is taken from.
+    const std::size_t nCaps = std::size(kShapeCaps);
+    const std::size_t nTracking = std::size(kShapeTracking);
+    std::vector<ShapeImage> drawn(shapes.phrases.size() * nCaps * nTracking);
+    auto drawnAt = [&](std::size_t k, std::size_t c, std::size_t t) -> ShapeImage& {
+        return drawn[(k * nCaps + c) * nTracking + t];
+    };
     double widest = 0.0;
-    for (const PhraseShape& p : shapes.phrases)
-        widest = std::max(widest, static_cast<double>(renderShape(shapes, p, capHi, 0.1).columns));
+    for (std::size_t k = 0; k < shapes.phrases.size(); ++k) {
+        const PhraseShape& p = shapes.phrases[k];
+        if (!only.empty() && std::find(only.begin(), only.end(), std::string_view(p.text)) == only.end())
+            continue;
+        for (std::size_t c = 0; c < nCaps; ++c)
+            for (std::size_t t = 0; t < nTracking; ++t) {
+                ShapeImage& img = drawnAt(k, c, t);
+                img = renderShape(shapes, p, cap * kShapeCaps[c], kShapeTracking[t]);
+                widest = std::max(widest, static_cast<double>(img.columns));
+            }
+    }
+    if (!(widest > 0.0))
+        return fit;
+    auto widestAt = [&](std::size_t c, std::size_t t) {
+        int most = 0;
+        for (std::size_t k = 0; k < shapes.phrases.size(); ++k)
+            most = std::max(most, drawnAt(k, c, t).columns);
+        return most;
+    };
     const int wx0 =
         std::max(0, static_cast<int>(std::floor(rightLo - widest - (kShapeClearLeft + 0.1) * capHi)));
     const int wx1 = std::min(w - 1, static_cast<int>(std::ceil(rightHi + (kShapeClearRight + 0.1) * capHi)));
@@ -1303,8 +1359,8 @@ PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top,
     std::vector<double> bestOf(shapes.phrases.size(), -2.0);
     std::vector<std::pair<int, int>> placeOf(shapes.phrases.size());
     std::vector<float> band(static_cast<std::size_t>(ww) * static_cast<std::size_t>(bands));
-    for (double capShare : kShapeCaps) {
-        const double c = cap * capShare;
+    for (std::size_t ci = 0; ci < nCaps; ++ci) {
+        const double c = cap * kShapeCaps[ci];
         for (int t = top - 1; t <= top + 1; ++t) {
             // The observed ink pooled into the cap's bands, column by column.
             std::fill(band.begin(), band.end(), 0.0f);
@@ -1325,11 +1381,16 @@ PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top,
             const int padL = static_cast<int>(std::lround(kShapeClearLeft * c));
             const int padR = static_cast<int>(std::lround(kShapeClearRight * c));
             for (std::size_t k = 0; k < shapes.phrases.size(); ++k)
-                for (double tracking : kShapeTracking) {
-                    const ShapeImage img = renderShape(shapes, shapes.phrases[k], c, tracking);
+                for (std::size_t ti = 0; ti < nTracking; ++ti) {
+                    const ShapeImage& img = drawnAt(k, ci, ti);
                     if (img.columns <= 0)
                         continue;
-                    const int m = padL + img.columns + padR;
+                    // Chosen phrases are all judged over the widest one's
+                    // window: a shorter phrase must then also explain the
+                    // blank where the longer ones have letters.
+                    const int lead = commonWindow ? widestAt(ci, ti) - img.columns : 0;
+                    const int padLead = padL + lead;
+                    const int m = padLead + img.columns + padR;
                     const double n = static_cast<double>(m) * bands;
                     double ts = 0.0;
                     double tss = 0.0;
@@ -1342,7 +1403,8 @@ PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top,
                         continue;
                     for (int right = static_cast<int>(std::floor(rightLo));
                          right <= static_cast<int>(std::ceil(rightHi)); ++right) {
-                        const int start = right - img.columns - padL - wx0; // window column of the left pad
+                        const int start =
+                            right - img.columns - padLead - wx0; // window column of the left pad
                         if (start < 0 || start + m > ww)
                             continue;
                         double os = 0.0;
@@ -1353,7 +1415,7 @@ PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top,
                         const std::size_t total =
                             static_cast<std::size_t>(m) * static_cast<std::size_t>(bands);
                         const std::size_t shapeFrom =
-                            static_cast<std::size_t>(padL) * static_cast<std::size_t>(bands);
+                            static_cast<std::size_t>(padLead) * static_cast<std::size_t>(bands);
                         for (std::size_t i = 0; i < total; ++i) {
                             os += o[i];
                             oss += static_cast<double>(o[i]) * o[i];
@@ -1375,12 +1437,14 @@ PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top,
     for (std::size_t k = 0; k < bestOf.size(); ++k) {
         if (bestOf[k] > fit.score) {
             fit.runnerUp = fit.score;
+            fit.second = fit.phrase;
             fit.score = bestOf[k];
             fit.phrase = &shapes.phrases[k];
             fit.left = placeOf[k].first;
             fit.right = placeOf[k].second;
         } else if (bestOf[k] > fit.runnerUp) {
             fit.runnerUp = bestOf[k];
+            fit.second = &shapes.phrases[k];
         }
     }
     if (fit.score <= -2.0)
@@ -1462,7 +1526,7 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
         if (figureBlob != nullptr) {
             const FigureRead f = readFigure(model, planes, row, (figureBlob->x0 + figureBlob->x1) / 2.0,
                                             minLineConfidence, minMargin);
-            if (f.accepted) {
+            if (f.accepted && !figureEndsInXp(model, planes, row, blobs, f.reading)) {
                 takeFigure(f.reading, second);
                 limit = f.reading.dollarX - 0.6 * row.lh - 0.3 * hp;
             }
@@ -1738,13 +1802,18 @@ constexpr float kFigureMinContrast = 20.0f;
 // Ramped this way, the "XP" of an amount whose digits were lost can pass
 // for the end of a figure; such readings score below this.
 constexpr float kLocalFigureMinScore = 0.75f;
+// A line whose phrase only its shape gave has no letters that rule out an
+// amount's "XP" standing where the figure would: its figure must read
+// better still.
+constexpr float kShapeLineFigureMinScore = 0.8f;
 
 // Last attempt at a figure that did not read at all: over a bright patch of
 // the world the frame's top-hat keeps little of the digits, so the figure's
 // own window is ramped from its background to its brightest digits, read
 // there, and ink2 put back.
 void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
-                          double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+                          double figureRight, float minLineConfidence, float minMargin, HudLine& line,
+                          float minScore = kLocalFigureMinScore) {
     Plane& ink2 = planes.ink2;
     const Plane& smooth = planes.smooth;
     const int w = ink2.width;
@@ -1777,7 +1846,8 @@ void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardR
     for (double centre : kLastDigitCentres) {
         const FigureRead f =
             readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, minMargin);
-        if (f.accepted && f.reading.minScore >= kLocalFigureMinScore) {
+        if (f.accepted && f.reading.minScore >= minScore &&
+            !figureEndsInXp(model, planes, row, row.blobs, f.reading)) {
             takeFigure(f.reading, line);
             break;
         }
@@ -1798,7 +1868,7 @@ void readSettledFigure(const Model& model, const FramePlanes& planes, const Rewa
     for (double centre : kLastDigitCentres) {
         const FigureRead f =
             readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, minMargin, true);
-        if (!f.accepted)
+        if (!f.accepted || figureEndsInXp(model, planes, row, row.blobs, f.reading))
             continue;
         if (agreeing > 0 && f.reading.value != agreed.value)
             return;
@@ -1814,8 +1884,9 @@ void readSettledFigure(const Model& model, const FramePlanes& planes, const Rewa
 // too small or soft for its letters to be told apart still shows its
 // phrase's shape. Taken only when one phrase fits clearly and no other
 // comes near.
-constexpr double kShapeMinScore = 0.65;
-constexpr double kShapeMinLead = 0.15;
+constexpr double kShapeMinScore = 0.6;
+constexpr double kShapeMinLead = 0.08;
+constexpr double kShapeMinWordLead = 0.15;
 // Where the phrase can end: a cap left of the figure or amount, which takes
 // from about two to eight caps left of the figure's right edge.
 constexpr double kShapeRightNear = 2.8;
@@ -1856,12 +1927,90 @@ bool readByShape(const Model& model, const FramePlanes& planes, int top, double 
         lo = expected - kShapeFigureSlack * hp;
         hi = expected + kShapeFigureSlack * hp;
     }
-    const PhraseFit fit = fitPhraseShape(model, planes, top, hp, lo, hi);
-    if (fit.phrase == nullptr || fit.score < kShapeMinScore || fit.score - fit.runnerUp < kShapeMinLead)
+    const PhraseFit fit = fitPhraseShape(model, planes, top, hp, lo, hi, {}, true);
+    if (fit.phrase == nullptr || fit.score < kShapeMinScore)
+        return false;
+    // The one-word phrases are short blocks of alike capitals, on a panel
+    // most often: between two of them the shape must lead by more.
+    const bool oneWordEach = fit.second != nullptr && fit.phrase->text.find(' ') == std::string::npos &&
+                             fit.second->text.find(' ') == std::string::npos;
+    if (fit.score - fit.runnerUp < (oneWordEach ? kShapeMinWordLead : kShapeMinLead))
         return false;
     line.text = fit.phrase->text;
     line.known = true;
     return true;
+}
+
+// Words of a text, split at blanks.
+std::vector<std::string_view> wordsOf(std::string_view text) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t j = std::min(text.find(' ', i), text.size());
+        if (j > i)
+            out.push_back(text.substr(i, j - i));
+        i = j + 1;
+    }
+    return out;
+}
+
+std::size_t wordCount(std::string_view text) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        n += text[i] != ' ' && (i == 0 || text[i - 1] == ' ') ? 1 : 0;
+    return n;
+}
+
+// Whether every word of `part` stands in `phrase`, in the same order.
+bool holdsInOrder(std::string_view phrase, std::string_view part) {
+    const std::vector<std::string_view> whole = wordsOf(phrase);
+    std::size_t at = 0;
+    for (std::string_view w : wordsOf(part)) {
+        while (at < whole.size() && whole[at] != w)
+            ++at;
+        if (at == whole.size())
+            return false;
+        ++at;
+    }
+    return true;
+}
+
+// Among phrases that agree with the words read, the shape decides: they
+// differ in what the glyph reader lost, and a clear lead there is enough.
+constexpr double kChoiceMinScore = 0.6;
+constexpr double kChoiceMinLead = 0.08;
+
+// A line whose words read as part of a phrase, or as a phrase with words
+// left over that snapped to nothing ("KILL GONHRMMI"): the phrases holding
+// the words read compete by shape at the place the figure leaves for them.
+void settlePhraseByShape(const Model& model, const FramePlanes& planes, double hp, double figureRight,
+                         HudLine& line) {
+    if (line.text.empty())
+        return;
+    const bool whole = isWholePhrase(line);
+    // A whole phrase read from misread letters stays: by shape alone the
+    // zone phrases' last words are too alike to overrule the letters.
+    if (whole && wordCount(line.raw) <= wordCount(line.text))
+        return;
+    std::vector<std::string_view> candidates;
+    for (const std::string& p : eventPhrases())
+        if (holdsInOrder(p, line.text))
+            candidates.push_back(p);
+    if (candidates.empty() || (candidates.size() == 1 && whole))
+        return;
+    double lo = figureRight - kShapeRightFar * hp;
+    double hi = figureRight - kShapeRightNear * hp;
+    double expected = 0.0;
+    if (expectedPhraseRight(line, figureRight, hp, expected)) {
+        lo = expected - kShapeFigureSlack * hp;
+        hi = expected + kShapeFigureSlack * hp;
+    }
+    const PhraseFit fit = fitPhraseShape(model, planes, line.top, hp, lo, hi, candidates, true);
+    if (fit.phrase == nullptr || fit.score < kChoiceMinScore ||
+        (candidates.size() > 1 && fit.score - fit.runnerUp < kChoiceMinLead))
+        return;
+    line.text = fit.phrase->text;
+    line.known = true;
 }
 
 // A row whose words read as nothing, kept for the shape reading that runs
@@ -1871,14 +2020,16 @@ struct ShapePending {
     std::size_t index = 0;
     bool stored = false;
     HudLine line;
+    std::vector<Blob> blobs; // the row's, for a line still to be stored
 };
 
 // A row that is a piece of another line's text (its lower half grouped on
 // its own) fits that line's phrase too, and a line place another attempt
 // read is read already: a row gets a phrase by shape only where no other
 // line stands within half a cap.
-void readPendingShapes(const Model& model, const FramePlanes& planes, std::vector<ShapePending>& pending,
-                       double hp, double figureRight, std::vector<HudLine>& lines) {
+void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<ShapePending>& pending, double hp,
+                       double figureRight, float minLineConfidence, float minMargin,
+                       std::vector<HudLine>& lines) {
     for (ShapePending& p : pending) {
         const std::size_t self = p.stored ? p.index : lines.size();
         const HudLine& own = p.stored ? lines[p.index] : p.line;
@@ -1890,9 +2041,130 @@ void readPendingShapes(const Model& model, const FramePlanes& planes, std::vecto
         if (p.stored) {
             readByShape(model, planes, lines[p.index].top, hp, figureRight, lines[p.index]);
         } else if (readByShape(model, planes, p.line.top, hp, figureRight, p.line)) {
+            // Its figure had no phrase to go with when the row was read: now
+            // that the line has one, the figure gets its last attempt too.
+            RewardRow row;
+            row.blobs = std::move(p.blobs);
+            row.top = p.line.top;
+            row.bottom = p.line.bottom;
+            row.lh = row.bottom - row.top + 1;
+            readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, p.line,
+                                 kShapeLineFigureMinScore);
             lines.push_back(std::move(p.line));
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// The blank left of an experience amount, in caps from its first digit's
+// advance, and the most ink a column of it may hold (a share of the cap).
+constexpr double kXpBlankReach = 0.8;
+constexpr double kXpBlankSlack = 0.1;
+constexpr float kXpBlankInk = 0.12f;
+// The narrow "1" also fits the stem of a "4" or "7" read from a place a
+// little off: here it must fit far better than a digit's least.
+constexpr float kXpOneMinScore = 0.85f;
+
+// The digits of an experience amount whose "XP" ends at figureRight, read
+// right to left on the figures' advances with the figure templates on
+// `ink`. Empty when the places of "X" and "P" hold a sure digit (a cash
+// figure stands there), when a digit is unsure, or when the amount runs on
+// past its five digits.
+std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& row, double figureRight,
+                       float minLineConfidence, float minMargin) {
+    constexpr std::string_view kDigits = "0123456789";
+    constexpr std::size_t kMaxXpDigits = 5;
+    const WidthTable& widths = figureWidths();
+    MoneyRowContext ctx(ink, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    auto best = [&](double at, char right, Decision& d) {
+        std::array<Candidate, kDigits.size()> candidates{};
+        for (std::size_t c = 0; c < kDigits.size(); ++c) {
+            const double step = (widths.of(right) + widths.of(kDigits[c])) / 2.0 * row.lh;
+            candidates[c] = bestPosition(ctx, at - step, kDigits[c], 2);
+        }
+        d = decide(ctx, candidates.data(), candidates.size());
+        return d.margin >= minMargin && d.chosen.score >= minLineConfidence;
+    };
+    const double letter = widths.of('X') * row.lh;
+    const double pCentre = figureRight - letter / 2.0;
+    const double xCentre = pCentre - letter;
+    Decision d;
+    // A digit sure at the letters' places: a figure, not an amount.
+    if (best(pCentre + letter, 'X', d) || best(xCentre + letter, 'X', d))
+        return {};
+    std::string digits;
+    double at = xCentre;
+    char right = 'X';
+    while (best(at, right, d)) {
+        if (digits.size() == kMaxXpDigits || (d.chosen.character == '1' && d.chosen.score < kXpOneMinScore))
+            return {};
+        digits.insert(digits.begin(), d.chosen.character);
+        at = d.chosen.x;
+        right = d.chosen.character;
+    }
+    if (digits.empty() || digits.front() == '0')
+        return {};
+    // The phrase ends a cap left of the amount: a digit the reading stopped
+    // short of, or a "$", leaves ink in that blank.
+    const double left = at - widths.of(right) / 2.0 * row.lh;
+    const int c0 = std::max(0, static_cast<int>(std::floor(left - kXpBlankReach * row.lh)));
+    const int c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(left - kXpBlankSlack * row.lh)));
+    const int r0 = std::max(0, row.top);
+    const int r1 = std::min(ink.height - 1, row.bottom);
+    if (c1 < c0 || r1 < r0)
+        return {};
+    for (int x = c0; x <= c1; ++x) {
+        float sum = 0.0f;
+        for (int y = r0; y <= r1; ++y)
+            sum += ink.pixels[offset(x, y, ink.width)];
+        if (sum > kXpBlankInk * static_cast<float>(r1 - r0 + 1))
+            return {};
+    }
+    return digits;
+}
+
+// An experience amount the first readings missed although the phrase read:
+// its "XP" ends where a figure would, and its digits stand left of it. The
+// amount is read on the row's ink and again on the window's own levels, and
+// taken only when both readings are sure and agree: a wrong amount is worse
+// than none.
+void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                         double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+    const std::string first = xpDigitsAt(model, planes.ink2, row, figureRight, minLineConfidence, minMargin);
+    if (first.empty())
+        return;
+    const Plane& smooth = planes.smooth;
+    const int w = smooth.width;
+    const int h = smooth.height;
+    const int pad = std::max(2, row.lh / 3);
+    const int y0 = std::max(0, row.top - pad);
+    const int y1 = std::min(h - 1, row.bottom + pad);
+    const int x0 = std::max(0, static_cast<int>(figureRight - kFigureWindowWidth * hp));
+    const int x1 = std::min(w - 1, static_cast<int>(figureRight + kFigureWindowSlack * hp));
+    if (y1 - y0 < 2 || x1 - x0 < 2)
+        return;
+    const WindowLevels levels = windowLevels(smooth, x0, y0, x1, y1);
+    if (!(levels.text - levels.background >= kFigureMinContrast))
+        return;
+    const float low =
+        levels.background + static_cast<float>(kLocalRampLow) * (levels.text - levels.background);
+    const float span = static_cast<float>(kLocalRampSpan) * (levels.text - levels.background);
+    Plane local = planes.ink2;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) {
+            const std::size_t i = offset(x, y, w);
+            local.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
+        }
+    if (xpDigitsAt(model, local, row, figureRight, minLineConfidence, minMargin) != first)
+        return;
+    std::int32_t value = 0;
+    for (char c : first)
+        value = value * 10 + (c - '0');
+    line.hasXp = true;
+    line.xp = value;
 }
 
 } // namespace
@@ -1943,7 +2215,8 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
             for (double offset : kLastDigitCentres) {
                 const FigureRead g = readFigure(model, planes, row, figureRight - offset * row.lh,
                                                 minLineConfidence, minMargin);
-                if (g.accepted && (!line.hasFigure || g.reading.firstX > lastDigitX + 0.3 * hp)) {
+                if (g.accepted && (!line.hasFigure || g.reading.firstX > lastDigitX + 0.3 * hp) &&
+                    !figureEndsInXp(model, planes, row, row.blobs, g.reading)) {
                     takeFigure(g.reading, line);
                     break;
                 }
@@ -1958,6 +2231,8 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
             readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
         if (!line.hasFigure && !line.hasXp && !line.text.empty() && line.raw.find("XP") == std::string::npos)
             readSettledFigure(model, planes, row, figureRight, minLineConfidence, minMargin, line);
+        if (!line.hasFigure && !line.hasXp && !line.text.empty())
+            readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
 
         line.left = width;
         line.right = row.blobs.front().x1;
@@ -1969,12 +2244,15 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         line.bottom = row.bottom;
         const bool stored = !line.text.empty() || line.hasFigure || line.hasXp;
         if (line.text.empty())
-            pending.push_back({lines.size(), stored, stored ? HudLine{} : line});
+            pending.push_back(
+                {lines.size(), stored, stored ? HudLine{} : line, stored ? std::vector<Blob>{} : row.blobs});
         if (stored)
             lines.push_back(std::move(line));
     }
     findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, lines);
-    readPendingShapes(model, planes, pending, hp, figureRight, lines);
+    for (HudLine& line : lines)
+        settlePhraseByShape(model, planes, hp, figureRight, line);
+    readPendingShapes(model, planes, pending, hp, figureRight, minLineConfidence, minMargin, lines);
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
     return lines;

@@ -103,16 +103,21 @@ bool figureFromLetterS(const std::vector<GlyphWord>& words, size_t first, HudLin
 // pixels, the phrase's right ink edge between rightLo and rightHi and
 // nothing but background from a cap left of it. `phrase` stays null when the
 // model has no shapes or the row holds no text contrast; the caller judges
-// `score` and `runnerUp` (the best other phrase) in -1..1.
+// `score` and `runnerUp` (the best other phrase, `second`) in -1..1. With
+// `only` given, just those phrases are tried. With `commonWindow`, every
+// phrase is judged over the widest one's window, so that a short phrase
+// must also explain the blank where a longer one has letters.
 struct PhraseFit {
     const PhraseShape* phrase = nullptr;
     double score = -1.0;
     double runnerUp = -1.0;
+    const PhraseShape* second = nullptr;
     int left = 0;
     int right = 0;
 };
 PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top, double cap, double rightLo,
-                         double rightHi);
+                         double rightHi, const std::vector<std::string_view>& only = {},
+                         bool commonWindow = false);
 
 // Takes the experience amount out of words[0..count) (a word "50XP") and
 // builds text, raw and known from the remaining words.
