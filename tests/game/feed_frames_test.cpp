@@ -390,3 +390,18 @@ TEST_F(FeedFrames, ACaptureReadsTheSameWhateverLiesBesideTheFeed) {
     EXPECT_EQ(ra.rows[0].side, Side::Killer) << ra.rows[0].text;
     EXPECT_EQ(ra.rows[1].side, Side::Victim) << ra.rows[1].text;
 }
+
+TEST_F(FeedFrames, ABlurredKWithItsTopBrokenOffStillStartsThePlayersName) {
+    // A played match at 1080 lines, blurred and recompressed: the player's
+    // name starts with a "K" whose upper arm breaks off as a small piece,
+    // and the rifle before the bracket breaks into letter-sized pieces.
+    const synth::MatchSequence match(31);
+    synth::FrameContent f = match.frame(32);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    const synth::FeedRowContent& painted = f.feed->rows.front();
+    ASSERT_EQ(painted.killerWho, W::Me);
+    const hud::FeedRead r = readFeed(f);
+    ASSERT_FALSE(r.rows.empty()) << r.note;
+    EXPECT_EQ(r.rows[0].side, Side::Killer) << r.rows[0].text;
+    EXPECT_EQ(r.rows[0].distance, painted.distance);
+}

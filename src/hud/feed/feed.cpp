@@ -720,6 +720,26 @@ void splitRowAt(const RowCtx& ctx, int bracketX0, int bracketX1, double joinGap,
         traceSplit(ctx, bracketX0, bracketX1, s, split);
 }
 
+// Blur breaks a small piece off the top of a bold letter (the upper arm of
+// a "K"): a narrow piece at the top of the band that the next letter follows
+// as closely as letters follow each other belongs to that letter and does
+// not end the name.
+bool letterPiece(const RowCtx& ctx, const std::vector<Blob>& comps, std::size_t k, const RowSplit& split) {
+    const double cap = ctx.cap;
+    const Blob& b = comps[k];
+    if (b.height() >= 0.75 * cap || b.height() < 0.2 * cap || b.width() > 0.6 * cap ||
+        b.y0 > ctx.top + 0.25 * cap || b.y0 < ctx.top - 0.25 * cap)
+        return false;
+    for (std::size_t j = k + 1; j < comps.size(); ++j) {
+        const Blob& next = comps[j];
+        if (overlapsAnyBlock(next, split.blocks))
+            continue;
+        return next.x0 - b.x1 - 1 <= 0.45 * cap && isNameBlob(next, cap, split) &&
+               next.height() >= 0.75 * cap;
+    }
+    return false;
+}
+
 // The killer's name found from its own letters instead of from the icon: a
 // blurred stream breaks the game's ribbed icons into pieces the size of
 // letters, and the backward walk over the blocks stops at the first piece.
@@ -734,7 +754,9 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split) {
     const double underscoreTop = ctx.top + 0.6 * cap;
     std::vector<Blob> name;
     int end = -1;
-    for (const Blob& b : ctx.comps) {
+    const std::vector<Blob>& comps = ctx.comps;
+    for (std::size_t k = 0; k < comps.size(); ++k) {
+        const Blob& b = comps[k];
         if (b.x0 >= bracketX0)
             break;
         if (overlapsAnyBlock(b, split.blocks))
@@ -744,6 +766,8 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split) {
             !name.empty() && b.height() < 0.45 * cap && b.y0 >= underscoreTop && b.width() <= 1.6 * cap;
         if (end >= 0 && b.x0 - end - 1 > 0.45 * cap)
             break;
+        if (!letter && !underscore && letterPiece(ctx, comps, k, split))
+            continue;
         if (!letter && !underscore)
             break;
         if (letter)
