@@ -1,5 +1,7 @@
 #include "hud/feed/feed.h"
 
+#include "hud/feed/prepare.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -38,6 +40,7 @@ constexpr int kIconWhite = 215;
 
 struct FeedScratch {
     FramePlanes planes;
+    FeedPrepScratch prepare;
     std::vector<Blob> kept;
     std::vector<RowGeometry> geometry;
     std::vector<int> heights;
@@ -354,7 +357,7 @@ FeedRead readFeedRows(const Model& model, const KillData& killData, const std::u
     thread_local FeedScratch s;
     FramePlanes& planes = s.planes;
     const FeedTuning& tuning = feedTuning();
-    prepareFrame(frame, planes);
+    prepareFeedPlanes(frame, planes, s.prepare);
     if (tuning.topHat != kDefaultTopHat || tuning.luma != kDefaultLuma)
         rebuildMask(planes, tuning);
 
