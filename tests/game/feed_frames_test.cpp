@@ -394,14 +394,62 @@ TEST_F(FeedFrames, ACaptureReadsTheSameWhateverLiesBesideTheFeed) {
 TEST_F(FeedFrames, ABlurredKWithItsTopBrokenOffStillStartsThePlayersName) {
     // A played match at 1080 lines, blurred and recompressed: the player's
     // name starts with a "K" whose upper arm breaks off as a small piece,
-    // and the rifle before the bracket breaks into letter-sized pieces.
+    // and the rifle before the bracket breaks into letter-sized pieces, so
+    // only the name's own letters can find it. The game's own look, then
+    // the range's narrowest and widest.
     const synth::MatchSequence match(31);
     synth::FrameContent f = match.frame(32);
     ASSERT_TRUE(f.feed && !f.feed->rows.empty());
     const synth::FeedRowContent& painted = f.feed->rows.front();
     ASSERT_EQ(painted.killerWho, W::Me);
-    const hud::FeedRead r = readFeed(f);
-    ASSERT_FALSE(r.rows.empty()) << r.note;
-    EXPECT_EQ(r.rows[0].side, Side::Killer) << r.rows[0].text;
-    EXPECT_EQ(r.rows[0].distance, painted.distance);
+    ASSERT_EQ(painted.killer[0], 'K');
+    synth::Look small;
+    small.iconHeight = 1.0;
+    small.nameIconGap = 0.4;
+    small.iconBracketGap = 0.4;
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    const synth::Look looks[] = {f.look, small, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "icon " + std::to_string(look.iconHeight);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, painted.distance) << at;
+        EXPECT_GE(r.rows[0].killer.n, 4) << at;
+        EXPECT_TRUE(r.rows[0].killer.sh) << at;
+    }
+}
+
+TEST_F(FeedFrames, AOneScaledUpAndBlurredStillReadsInTheDistance) {
+    // A played match from the range around the game's look (HUD scale 1.18,
+    // the stream rescaled by 1.05): the "1" of "162" grew wider than the
+    // first reading allows a "1", and the player's kill was lost with its
+    // distance. Then the same row at the game's own look and at the range's
+    // widest spacing, icons and gaps.
+    synth::MatchOptions options;
+    options.variation.lookRange = true;
+    const synth::MatchSequence match(19, options);
+    synth::FrameContent f = match.frame(540);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+    ASSERT_EQ(f.feed->rows.front().distance, 162);
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    const synth::Look looks[] = {f.look, synth::Look{}, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "spacing " + std::to_string(look.letterSpacing);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_TRUE(r.rows[0].hasDistance) << at;
+        EXPECT_EQ(r.rows[0].distance, 162) << at;
+        EXPECT_EQ(r.rows[0].icon, "rifle") << at;
+    }
 }
