@@ -453,3 +453,32 @@ TEST_F(FeedFrames, AOneScaledUpAndBlurredStillReadsInTheDistance) {
         EXPECT_EQ(r.rows[0].icon, "rifle") << at;
     }
 }
+
+TEST_F(FeedFrames, ThePlayerKillingAShortSquadNameIsFriendlyFire) {
+    // A played match from the range around the game's look: the player
+    // killed a squad mate with a four-letter name, whose letters fused into
+    // two pieces, and the row counted as the player's kill. The game's own
+    // look, then the range's widest end with the squad colour drained.
+    synth::MatchOptions options;
+    options.variation.lookRange = true;
+    const synth::MatchSequence match(32, options);
+    synth::FrameContent f = match.frame(200);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+    ASSERT_EQ(f.feed->rows.front().victimWho, W::Squad);
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    widest.squadDrain = 1.0;
+    const synth::Look looks[] = {f.look, synth::Look{}, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "icon " + std::to_string(look.iconHeight);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_TRUE(r.rows[0].squadVictim) << at << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, 66) << at;
+    }
+}

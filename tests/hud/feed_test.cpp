@@ -781,3 +781,30 @@ TEST(FeedRows, AnyPictureReadsWithoutHarm) {
         }
     }
 }
+
+TEST(FeedSides, AShortSquadNameBesideTheTeamsMarkerIsStillTheSquads) {
+    // A four-letter squad name fused into two pieces: with the team's marker
+    // beside it, its warmth still marks the row as friendly fire; without
+    // the marker two warm pieces say nothing, and a drained warmth needs the
+    // marker too.
+    SideStats warmPair = name(2, 182, 0.33f, 0.33f);
+    warmPair.tm = true;
+    FeedRow row = sides(name(5, 204, 0.0f, 0.04f, true), warmPair);
+    EXPECT_EQ(row.side, PlayerSide::Killer);
+    EXPECT_TRUE(row.squadVictim);
+    EXPECT_FALSE(row.squadKiller);
+    warmPair.tm = false;
+    EXPECT_FALSE(sides(name(5, 204, 0.0f, 0.04f, true), warmPair).squadVictim);
+    // One fused piece, or the drained squad colour, beside the marker.
+    SideStats fused = name(1, 183, 0.34f, 0.34f);
+    fused.tm = true;
+    EXPECT_TRUE(sides(name(5, 204, 0.0f, 0.04f, true), fused).squadVictim);
+    SideStats drained = name(4, 188, 0.22f, 0.22f);
+    EXPECT_FALSE(sides(name(5, 204, 0.0f, 0.04f, true), drained).squadVictim);
+    drained.tm = true;
+    EXPECT_TRUE(sides(name(5, 204, 0.0f, 0.04f, true), drained).squadVictim);
+    // A grey teammate's short name beside the marker is not the squad's.
+    SideStats greyPair = name(2, 170, 0.02f, 0.03f);
+    greyPair.tm = true;
+    EXPECT_FALSE(sides(name(5, 204, 0.0f, 0.04f, true), greyPair).squadVictim);
+}

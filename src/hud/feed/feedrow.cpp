@@ -922,7 +922,13 @@ float namesAlike(const RowCtx& ctx, const std::vector<Blob>& killer, const std::
 void classifySides(FeedRow& row, bool hasBracket) {
     const SideStats& k = row.killer;
     const SideStats& v = row.victim;
-    auto squad = [](const SideStats& s) { return s.n >= 3 && s.w >= kSquadWarmth; };
+    // Beside the team's marker the letters are a teammate's name, grey
+    // unless a squad mate's: any warmth beyond a white name's says squad,
+    // the drained squad colour under blur included, and however few pieces
+    // a short name fused into.
+    auto squad = [](const SideStats& s) {
+        return (s.n >= 3 && s.w >= kSquadWarmth) || (s.n >= 1 && s.tm && s.w > kWhiteWarmth);
+    };
     auto white = [](const SideStats& s, float t) {
         return s.n >= 3 && s.w <= kWhiteWarmth && s.s <= kWhiteSaturation && s.v >= t;
     };
