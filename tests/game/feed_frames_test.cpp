@@ -482,3 +482,32 @@ TEST_F(FeedFrames, ThePlayerKillingAShortSquadNameIsFriendlyFire) {
         EXPECT_EQ(r.rows[0].distance, 66) << at;
     }
 }
+
+TEST_F(FeedFrames, ADigitBrokenInTwoInsideThePlayersNameDoesNotEndIt) {
+    // A played match from the range around the game's look, blurred at 1339
+    // lines: the "4" of "REX459" breaks into a top piece and a foot that
+    // joins another line, and the machine gun into slivers, so only the
+    // name's own letters can find it; the name ended at the top piece. The
+    // match's look, then the game's own and the range's widest.
+    synth::MatchOptions options;
+    options.variation.lookRange = true;
+    const synth::MatchSequence match(45, options);
+    synth::FrameContent f = match.frame(180);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killer, "REX459");
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    const synth::Look looks[] = {f.look, synth::Look{}, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "icon " + std::to_string(look.iconHeight);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, 45) << at;
+        EXPECT_GE(r.rows[0].killer.n, 3) << at;
+    }
+}

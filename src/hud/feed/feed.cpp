@@ -724,9 +724,9 @@ void splitRowAt(const RowCtx& ctx, int bracketX0, int bracketX1, double joinGap,
 }
 
 // Blur breaks a small piece off the top of a bold letter (the upper arm of
-// a "K"): a narrow piece at the top of the band that the next letter follows
-// as closely as letters follow each other belongs to that letter and does
-// not end the name.
+// a "K", the top of a "4" whose foot fell into another line): a narrow
+// piece at the top of the band that the next letter follows as closely as
+// letters follow each other is part of the name and does not end it.
 bool letterPiece(const RowCtx& ctx, const std::vector<Blob>& comps, std::size_t k, const RowSplit& split) {
     const double cap = ctx.cap;
     const Blob& b = comps[k];
@@ -769,8 +769,10 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split) {
             !name.empty() && b.height() < 0.45 * cap && b.y0 >= underscoreTop && b.width() <= 1.6 * cap;
         if (end >= 0 && b.x0 - end - 1 > 0.45 * cap)
             break;
-        if (!letter && !underscore && letterPiece(ctx, comps, k, split))
+        if (!letter && !underscore && letterPiece(ctx, comps, k, split)) {
+            end = std::max(end, b.x1);
             continue;
+        }
         if (!letter && !underscore)
             break;
         if (letter)
