@@ -511,3 +511,29 @@ TEST_F(FeedFrames, ADigitBrokenInTwoInsideThePlayersNameDoesNotEndIt) {
         EXPECT_GE(r.rows[0].killer.n, 3) << at;
     }
 }
+
+TEST_F(FeedFrames, ATeammatesNameReadBrighterIsNotThePlayers) {
+    // A played match from the range around the game's look: a teammate's
+    // short name, beside the blue marker, read a little brighter than the
+    // enemy's and was taken for the player's kill. The match's look, then
+    // the game's own and the range's widest.
+    synth::MatchOptions options;
+    options.variation.lookRange = true;
+    const synth::MatchSequence match(43, options);
+    synth::FrameContent f = match.frame(40);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Team);
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    const synth::Look looks[] = {f.look, synth::Look{}, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "icon " + std::to_string(look.iconHeight);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Neither) << at << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, 108) << at;
+    }
+}

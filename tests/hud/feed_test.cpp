@@ -808,3 +808,16 @@ TEST(FeedSides, AShortSquadNameBesideTheTeamsMarkerIsStillTheSquads) {
     greyPair.tm = true;
     EXPECT_FALSE(sides(name(5, 204, 0.0f, 0.04f, true), greyPair).squadVictim);
 }
+
+TEST(FeedSides, ANameBesideTheTeamsMarkerIsNeverThePlayersByBrightness) {
+    // A teammate's grey name read brighter than an enemy's: the blue marker
+    // beside it says it is not the player's, on either side.
+    SideStats teammate = name(4, 162, 0.02f, 0.06f);
+    teammate.tm = true;
+    EXPECT_EQ(sides(teammate, name(7, 151)).side, PlayerSide::Neither);
+    EXPECT_EQ(sides(name(7, 151), teammate).side, PlayerSide::Neither);
+    // Without the marker the brighter name is still the player's.
+    teammate.tm = false;
+    EXPECT_EQ(sides(teammate, name(7, 151)).side, PlayerSide::Killer);
+    EXPECT_EQ(sides(name(7, 151), teammate).side, PlayerSide::Victim);
+}

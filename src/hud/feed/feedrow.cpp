@@ -987,9 +987,11 @@ void classifySides(FeedRow& row, bool hasBracket) {
     if (lw && rw && !k.tm && !v.tm && row.alike >= 0.9f && std::abs(k.v - v.v) < 10.0f &&
         std::min(k.v, v.v) >= 160.0f)
         row.side = PlayerSide::Both;
-    else if (lw && k.v - v.v >= 10.0f)
+    // A name beside the team's marker (and not the orange one) is a
+    // teammate's, however much brighter than the other name it reads.
+    else if (lw && !(k.tm && !k.sh) && k.v - v.v >= 10.0f)
         row.side = PlayerSide::Killer;
-    else if (rw && v.v - k.v >= 10.0f && (!squad(k) || v.v >= 160.0f))
+    else if (rw && !(v.tm && !v.sh) && v.v - k.v >= 10.0f && (!squad(k) || v.v >= 160.0f))
         row.side = PlayerSide::Victim;
     else if (lw && k.sh && !v.sh && !squad(v) && k.v > v.v)
         row.side = PlayerSide::Killer;
