@@ -517,23 +517,34 @@ TEST_F(FeedFrames, ATeammatesNameReadBrighterIsNotThePlayers) {
     // short name, beside the blue marker, read a little brighter than the
     // enemy's and was taken for the player's kill. The match's look, then
     // the game's own and the range's widest.
+    // Then an enemy's name read brighter than the teammate's it faces.
     synth::MatchOptions options;
     options.variation.lookRange = true;
-    const synth::MatchSequence match(43, options);
-    synth::FrameContent f = match.frame(40);
-    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
-    ASSERT_EQ(f.feed->rows.front().killerWho, W::Team);
+    struct Case {
+        std::uint32_t seed;
+        int frame, row, distance;
+        W killerWho;
+    };
+    const Case cases[] = {{43, 40, 0, 108, W::Team}, {48, 168, 1, 162, W::Enemy}};
     synth::Look widest;
     widest.letterSpacing = 0.1;
     widest.iconHeight = 1.3;
     widest.nameIconGap = 0.8;
-    const synth::Look looks[] = {f.look, synth::Look{}, widest};
-    for (const synth::Look& look : looks) {
-        f.look = look;
-        const hud::FeedRead r = readFeed(f);
-        const std::string at = "icon " + std::to_string(look.iconHeight);
-        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
-        EXPECT_EQ(r.rows[0].side, Side::Neither) << at << " " << r.rows[0].text;
-        EXPECT_EQ(r.rows[0].distance, 108) << at;
+    for (const Case& c : cases) {
+        const synth::MatchSequence match(c.seed, options);
+        synth::FrameContent f = match.frame(c.frame);
+        const std::size_t row = static_cast<std::size_t>(c.row);
+        ASSERT_TRUE(f.feed && f.feed->rows.size() > row) << c.seed;
+        ASSERT_EQ(f.feed->rows[row].killerWho, c.killerWho) << c.seed;
+        ASSERT_EQ(f.feed->rows[row].distance, c.distance) << c.seed;
+        const synth::Look looks[] = {f.look, synth::Look{}, widest};
+        for (const synth::Look& look : looks) {
+            f.look = look;
+            const hud::FeedRead r = readFeed(f);
+            const std::string at = std::to_string(c.seed) + " icon " + std::to_string(look.iconHeight);
+            ASSERT_GT(r.rows.size(), row) << at << " " << r.note;
+            EXPECT_EQ(r.rows[row].side, Side::Neither) << at << " " << r.rows[row].text;
+            EXPECT_EQ(r.rows[row].distance, c.distance) << at;
+        }
     }
 }

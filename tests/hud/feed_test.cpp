@@ -816,6 +816,14 @@ TEST(FeedSides, ANameBesideTheTeamsMarkerIsNeverThePlayersByBrightness) {
     teammate.tm = true;
     EXPECT_EQ(sides(teammate, name(7, 151)).side, PlayerSide::Neither);
     EXPECT_EQ(sides(name(7, 151), teammate).side, PlayerSide::Neither);
+    // Facing a teammate's marked name, an enemy's grey read brighter is not
+    // the player's; the player's own brightness still is.
+    SideStats dimTeammate = name(4, 138, 0.02f, 0.03f);
+    dimTeammate.tm = true;
+    EXPECT_EQ(sides(name(7, 149), dimTeammate).side, PlayerSide::Neither);
+    EXPECT_EQ(sides(dimTeammate, name(7, 149)).side, PlayerSide::Neither);
+    EXPECT_EQ(sides(name(7, 175), dimTeammate).side, PlayerSide::Killer);
+    EXPECT_EQ(sides(dimTeammate, name(7, 175)).side, PlayerSide::Victim);
     // Without the marker the brighter name is still the player's.
     teammate.tm = false;
     EXPECT_EQ(sides(teammate, name(7, 151)).side, PlayerSide::Killer);

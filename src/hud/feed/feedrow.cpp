@@ -932,6 +932,7 @@ void classifySides(FeedRow& row, bool hasBracket) {
     auto white = [](const SideStats& s, float t) {
         return s.n >= 3 && s.w <= kWhiteWarmth && s.s <= kWhiteSaturation && s.v >= t;
     };
+    auto teammate = [](const SideStats& s) { return s.tm && !s.sh; };
     row.squadKiller = squad(k);
     row.squadVictim = squad(v);
     row.side = PlayerSide::Neither;
@@ -988,10 +989,13 @@ void classifySides(FeedRow& row, bool hasBracket) {
         std::min(k.v, v.v) >= 160.0f)
         row.side = PlayerSide::Both;
     // A name beside the team's marker (and not the orange one) is a
-    // teammate's, however much brighter than the other name it reads.
-    else if (lw && !(k.tm && !k.sh) && k.v - v.v >= 10.0f)
+    // teammate's, however much brighter than the other name it reads; and
+    // facing one, whose grey is an enemy's grey, the brighter name must be
+    // as bright as the player's own reads.
+    else if (lw && !teammate(k) && k.v - v.v >= 10.0f && (!teammate(v) || k.v >= 160.0f))
         row.side = PlayerSide::Killer;
-    else if (rw && !(v.tm && !v.sh) && v.v - k.v >= 10.0f && (!squad(k) || v.v >= 160.0f))
+    else if (rw && !teammate(v) && v.v - k.v >= 10.0f && (!squad(k) || v.v >= 160.0f) &&
+             (!teammate(k) || v.v >= 160.0f))
         row.side = PlayerSide::Victim;
     else if (lw && k.sh && !v.sh && !squad(v) && k.v > v.v)
         row.side = PlayerSide::Killer;
