@@ -548,3 +548,33 @@ TEST_F(FeedFrames, ATeammatesNameReadBrighterIsNotThePlayers) {
         }
     }
 }
+
+TEST_F(FeedFrames, ABlurredPistolInPiecesTheSizeOfLettersStillEndsThePlayersName) {
+    // A played match from the range around the game's look, blurred at 1440
+    // lines: the pistol breaks into three pieces the size of letters, none a
+    // sliver and none white enough for the icon test, and the player's name
+    // before it was not taken. Its grey still marks it as an icon. The
+    // match's look, then the game's own and the range's widest.
+    synth::MatchOptions options;
+    options.variation.lookRange = true;
+    const synth::MatchSequence match(70, options);
+    synth::FrameContent f = match.frame(490);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+    ASSERT_EQ(f.feed->rows.front().icon, "pistol");
+    ASSERT_EQ(f.feed->rows.front().distance, 3);
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    const synth::Look looks[] = {f.look, synth::Look{}, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "icon " + std::to_string(look.iconHeight);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, 3) << at;
+        EXPECT_GE(r.rows[0].killer.n, 5) << at;
+    }
+}

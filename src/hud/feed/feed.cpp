@@ -37,6 +37,9 @@ constexpr const char* kNoRows = "no feed rows";
 // The smallest channel of an icon's white, as the distance reader's icon
 // test takes it.
 constexpr int kIconWhite = 215;
+// A blurred icon's grey: above every name but the player's, and untinted.
+constexpr int kIconGrey = 175;
+constexpr int kIconGreyTint = 40;
 
 struct FeedScratch {
     FramePlanes planes;
@@ -743,6 +746,35 @@ bool letterPiece(const RowCtx& ctx, const std::vector<Blob>& comps, std::size_t 
     return false;
 }
 
+// A blurred icon of solid parts (a pistol) breaks into pieces the size of
+// letters, none of them a sliver, and greys below the icon test's white; its
+// grey still stands above every name but the player's, untinted, as the
+// distance reader's second look for the icon takes it. Counted inside the
+// pieces' own boxes, so that nothing but the pieces between the name and
+// the bracket speaks for them.
+bool greyIconBetween(const RowCtx& ctx, int x0, int x1, const RowSplit& split) {
+    const FrameView& f = ctx.frame;
+    const double needed = 0.25 * ctx.cap * ctx.cap;
+    int grey = 0;
+    for (const Blob& b : ctx.comps) {
+        if (b.x0 < x0 || b.x1 > x1 || overlapsAnyBlock(b, split.blocks))
+            continue;
+        const int xa = std::max(0, b.x0);
+        const int xb = std::min(f.width - 1, b.x1);
+        for (int y = std::max(0, b.y0); y <= std::min(f.height - 1, b.y1) && xa <= xb; ++y) {
+            const std::uint8_t* px = framePixel(f, xa, y);
+            for (int x = xa; x <= xb; ++x, px += 4) {
+                const int lo = std::min(px[0], std::min(px[1], px[2]));
+                const int hi = std::max(px[0], std::max(px[1], px[2]));
+                grey += lo >= kIconGrey && hi - lo <= kIconGreyTint ? 1 : 0;
+            }
+        }
+        if (grey >= needed)
+            return true;
+    }
+    return false;
+}
+
 // The killer's name found from its own letters instead of from the icon: a
 // blurred stream breaks the game's ribbed icons into pieces the size of
 // letters, and the backward walk over the blocks stops at the first piece.
@@ -796,7 +828,7 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split) {
             (isNameSized(b, cap) && b.width() > 2.5 * cap))
             ++slivers;
     }
-    if (pieces > 0 && slivers == 0)
+    if (pieces > 0 && slivers == 0 && !greyIconBetween(ctx, end + 1, bracketX0 - 1, split))
         return false;
     split.iconX0 = end + 1;
     split.iconX1 = bracketX0 - 1;
