@@ -578,3 +578,36 @@ TEST_F(FeedFrames, ABlurredPistolInPiecesTheSizeOfLettersStillEndsThePlayersName
         EXPECT_GE(r.rows[0].killer.n, 5) << at;
     }
 }
+
+TEST_F(FeedFrames, ASquadMatesLettersAreNotMarkers) {
+    // A played match at the game's own look, 2160 lines: each letter of the
+    // squad mate's name the player killed passed for an orange marker, the
+    // name was lost and the friendly fire counted as the player's kill. Then
+    // the range's ends, the squad colour drained at the widest.
+    const synth::MatchSequence match(45);
+    synth::FrameContent f = match.frame(490);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+    ASSERT_EQ(f.feed->rows.front().victimWho, W::Squad);
+    synth::Look small;
+    small.iconHeight = 1.0;
+    small.nameIconGap = 0.4;
+    small.iconBracketGap = 0.4;
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    widest.squadDrain = 1.0;
+    const synth::Look looks[] = {f.look, small, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "icon " + std::to_string(look.iconHeight);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_TRUE(r.rows[0].squadVictim) << at << " " << r.rows[0].text;
+        EXPECT_GE(r.rows[0].victim.n, 8) << at;
+        EXPECT_FALSE(r.rows[0].victim.sh) << at;
+        EXPECT_EQ(r.rows[0].distance, 25) << at;
+    }
+}

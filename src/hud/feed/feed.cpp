@@ -486,6 +486,29 @@ std::vector<ColourBlock> outsideText(const RowCtx& ctx, const std::vector<Colour
     return out;
 }
 
+// A squad mate's letters are saturated too, and each can pass for a
+// marker by its size and fill. A marker stands alone: the orange one only
+// beside the player's grey name, the blue one beside names far from its hue.
+// Blocks of one hue in a run at letter spacing are a coloured name, and stay
+// letters.
+void dropNameLetters(double cap, std::vector<ColourBlock>& kept) {
+    constexpr float kSameHue = 15.0f;
+    std::sort(kept.begin(), kept.end(),
+              [](const ColourBlock& a, const ColourBlock& b) { return a.x0 < b.x0; });
+    std::vector<std::uint8_t> letter(kept.size(), 0);
+    for (std::size_t k = 0; k + 1 < kept.size(); ++k) {
+        const ColourBlock& a = kept[k];
+        const ColourBlock& b = kept[k + 1];
+        if (b.x0 - a.x1 - 1 <= 0.6 * cap && std::abs(a.hue - b.hue) <= kSameHue)
+            letter[k] = letter[k + 1] = 1;
+    }
+    std::size_t n = 0;
+    for (std::size_t k = 0; k < kept.size(); ++k)
+        if (!letter[k])
+            kept[n++] = kept[k];
+    kept.resize(n);
+}
+
 } // namespace
 
 std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
@@ -523,6 +546,7 @@ std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
     }
     if (kept.empty())
         return out;
+    dropNameLetters(ctx.cap, kept);
     return outsideText(ctx, kept);
 }
 
