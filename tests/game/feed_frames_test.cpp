@@ -390,3 +390,224 @@ TEST_F(FeedFrames, ACaptureReadsTheSameWhateverLiesBesideTheFeed) {
     EXPECT_EQ(ra.rows[0].side, Side::Killer) << ra.rows[0].text;
     EXPECT_EQ(ra.rows[1].side, Side::Victim) << ra.rows[1].text;
 }
+
+TEST_F(FeedFrames, ABlurredKWithItsTopBrokenOffStillStartsThePlayersName) {
+    // A played match at 1080 lines, blurred and recompressed: the player's
+    // name starts with a "K" whose upper arm breaks off as a small piece,
+    // and the rifle before the bracket breaks into letter-sized pieces, so
+    // only the name's own letters can find it. The game's own look, then
+    // the range's narrowest and widest.
+    const synth::MatchSequence match(31);
+    synth::FrameContent f = match.frame(32);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    const synth::FeedRowContent& painted = f.feed->rows.front();
+    ASSERT_EQ(painted.killerWho, W::Me);
+    ASSERT_EQ(painted.killer[0], 'K');
+    synth::Look small;
+    small.iconHeight = 1.0;
+    small.nameIconGap = 0.4;
+    small.iconBracketGap = 0.4;
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    const synth::Look looks[] = {f.look, small, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "icon " + std::to_string(look.iconHeight);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, painted.distance) << at;
+        EXPECT_GE(r.rows[0].killer.n, 4) << at;
+        EXPECT_TRUE(r.rows[0].killer.sh) << at;
+    }
+}
+
+TEST_F(FeedFrames, AOneScaledUpAndBlurredStillReadsInTheDistance) {
+    // A played match from the range around the game's look (HUD scale 1.18,
+    // the stream rescaled by 1.05): the "1" of "162" grew wider than the
+    // first reading allows a "1", and the player's kill was lost with its
+    // distance. Then the same row at the game's own look and at the range's
+    // widest spacing, icons and gaps.
+    synth::MatchOptions options;
+    options.variation.lookRange = true;
+    const synth::MatchSequence match(19, options);
+    synth::FrameContent f = match.frame(540);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+    ASSERT_EQ(f.feed->rows.front().distance, 162);
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    const synth::Look looks[] = {f.look, synth::Look{}, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "spacing " + std::to_string(look.letterSpacing);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_TRUE(r.rows[0].hasDistance) << at;
+        EXPECT_EQ(r.rows[0].distance, 162) << at;
+        EXPECT_EQ(r.rows[0].icon, "rifle") << at;
+    }
+}
+
+TEST_F(FeedFrames, ThePlayerKillingAShortSquadNameIsFriendlyFire) {
+    // A played match from the range around the game's look: the player
+    // killed a squad mate with a four-letter name, whose letters fused into
+    // two pieces, and the row counted as the player's kill. The game's own
+    // look, then the range's widest end with the squad colour drained.
+    synth::MatchOptions options;
+    options.variation.lookRange = true;
+    const synth::MatchSequence match(32, options);
+    synth::FrameContent f = match.frame(200);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+    ASSERT_EQ(f.feed->rows.front().victimWho, W::Squad);
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    widest.squadDrain = 1.0;
+    const synth::Look looks[] = {f.look, synth::Look{}, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "icon " + std::to_string(look.iconHeight);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_TRUE(r.rows[0].squadVictim) << at << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, 66) << at;
+    }
+}
+
+TEST_F(FeedFrames, ADigitBrokenInTwoInsideThePlayersNameDoesNotEndIt) {
+    // A played match from the range around the game's look, blurred at 1339
+    // lines: the "4" of "REX459" breaks into a top piece and a foot that
+    // joins another line, and the machine gun into slivers, so only the
+    // name's own letters can find it; the name ended at the top piece. The
+    // match's look, then the game's own and the range's widest.
+    synth::MatchOptions options;
+    options.variation.lookRange = true;
+    const synth::MatchSequence match(45, options);
+    synth::FrameContent f = match.frame(180);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killer, "REX459");
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    const synth::Look looks[] = {f.look, synth::Look{}, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "icon " + std::to_string(look.iconHeight);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, 45) << at;
+        EXPECT_GE(r.rows[0].killer.n, 3) << at;
+    }
+}
+
+TEST_F(FeedFrames, ATeammatesNameReadBrighterIsNotThePlayers) {
+    // A played match from the range around the game's look: a teammate's
+    // short name, beside the blue marker, read a little brighter than the
+    // enemy's and was taken for the player's kill. The match's look, then
+    // the game's own and the range's widest.
+    // Then an enemy's name read brighter than the teammate's it faces.
+    synth::MatchOptions options;
+    options.variation.lookRange = true;
+    struct Case {
+        std::uint32_t seed;
+        int frame, row, distance;
+        W killerWho;
+    };
+    const Case cases[] = {{43, 40, 0, 108, W::Team}, {48, 168, 1, 162, W::Enemy}};
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    for (const Case& c : cases) {
+        const synth::MatchSequence match(c.seed, options);
+        synth::FrameContent f = match.frame(c.frame);
+        const std::size_t row = static_cast<std::size_t>(c.row);
+        ASSERT_TRUE(f.feed && f.feed->rows.size() > row) << c.seed;
+        ASSERT_EQ(f.feed->rows[row].killerWho, c.killerWho) << c.seed;
+        ASSERT_EQ(f.feed->rows[row].distance, c.distance) << c.seed;
+        const synth::Look looks[] = {f.look, synth::Look{}, widest};
+        for (const synth::Look& look : looks) {
+            f.look = look;
+            const hud::FeedRead r = readFeed(f);
+            const std::string at = std::to_string(c.seed) + " icon " + std::to_string(look.iconHeight);
+            ASSERT_GT(r.rows.size(), row) << at << " " << r.note;
+            EXPECT_EQ(r.rows[row].side, Side::Neither) << at << " " << r.rows[row].text;
+            EXPECT_EQ(r.rows[row].distance, c.distance) << at;
+        }
+    }
+}
+
+TEST_F(FeedFrames, ABlurredPistolInPiecesTheSizeOfLettersStillEndsThePlayersName) {
+    // A played match from the range around the game's look, blurred at 1440
+    // lines: the pistol breaks into three pieces the size of letters, none a
+    // sliver and none white enough for the icon test, and the player's name
+    // before it was not taken. Its grey still marks it as an icon. The
+    // match's look, then the game's own and the range's widest.
+    synth::MatchOptions options;
+    options.variation.lookRange = true;
+    const synth::MatchSequence match(70, options);
+    synth::FrameContent f = match.frame(490);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+    ASSERT_EQ(f.feed->rows.front().icon, "pistol");
+    ASSERT_EQ(f.feed->rows.front().distance, 3);
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    const synth::Look looks[] = {f.look, synth::Look{}, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "icon " + std::to_string(look.iconHeight);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, 3) << at;
+        EXPECT_GE(r.rows[0].killer.n, 5) << at;
+    }
+}
+
+TEST_F(FeedFrames, ASquadMatesLettersAreNotMarkers) {
+    // A played match at the game's own look, 2160 lines: each letter of the
+    // squad mate's name the player killed passed for an orange marker, the
+    // name was lost and the friendly fire counted as the player's kill. Then
+    // the range's ends, the squad colour drained at the widest.
+    const synth::MatchSequence match(45);
+    synth::FrameContent f = match.frame(490);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+    ASSERT_EQ(f.feed->rows.front().victimWho, W::Squad);
+    synth::Look small;
+    small.iconHeight = 1.0;
+    small.nameIconGap = 0.4;
+    small.iconBracketGap = 0.4;
+    synth::Look widest;
+    widest.letterSpacing = 0.1;
+    widest.iconHeight = 1.3;
+    widest.nameIconGap = 0.8;
+    widest.squadDrain = 1.0;
+    const synth::Look looks[] = {f.look, small, widest};
+    for (const synth::Look& look : looks) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "icon " + std::to_string(look.iconHeight);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_TRUE(r.rows[0].squadVictim) << at << " " << r.rows[0].text;
+        EXPECT_GE(r.rows[0].victim.n, 8) << at;
+        EXPECT_FALSE(r.rows[0].victim.sh) << at;
+        EXPECT_EQ(r.rows[0].distance, 25) << at;
+    }
+}

@@ -781,3 +781,51 @@ TEST(FeedRows, AnyPictureReadsWithoutHarm) {
         }
     }
 }
+
+TEST(FeedSides, AShortSquadNameBesideTheTeamsMarkerIsStillTheSquads) {
+    // A four-letter squad name fused into two pieces: with the team's marker
+    // beside it, its warmth still marks the row as friendly fire; without
+    // the marker two warm pieces say nothing, and a drained warmth needs the
+    // marker too.
+    SideStats warmPair = name(2, 182, 0.33f, 0.33f);
+    warmPair.tm = true;
+    FeedRow row = sides(name(5, 204, 0.0f, 0.04f, true), warmPair);
+    EXPECT_EQ(row.side, PlayerSide::Killer);
+    EXPECT_TRUE(row.squadVictim);
+    EXPECT_FALSE(row.squadKiller);
+    warmPair.tm = false;
+    EXPECT_FALSE(sides(name(5, 204, 0.0f, 0.04f, true), warmPair).squadVictim);
+    // One fused piece, or the drained squad colour, beside the marker.
+    SideStats fused = name(1, 183, 0.34f, 0.34f);
+    fused.tm = true;
+    EXPECT_TRUE(sides(name(5, 204, 0.0f, 0.04f, true), fused).squadVictim);
+    SideStats drained = name(4, 188, 0.22f, 0.22f);
+    EXPECT_FALSE(sides(name(5, 204, 0.0f, 0.04f, true), drained).squadVictim);
+    drained.tm = true;
+    EXPECT_TRUE(sides(name(5, 204, 0.0f, 0.04f, true), drained).squadVictim);
+    // A grey teammate's short name beside the marker is not the squad's.
+    SideStats greyPair = name(2, 170, 0.02f, 0.03f);
+    greyPair.tm = true;
+    EXPECT_FALSE(sides(name(5, 204, 0.0f, 0.04f, true), greyPair).squadVictim);
+}
+
+TEST(FeedSides, ANameBesideTheTeamsMarkerIsNeverThePlayersByBrightness) {
+    // A teammate's grey name read brighter than an enemy's: the blue marker
+    // beside it says it is not the player's, on either side.
+    SideStats teammate = name(4, 162, 0.02f, 0.06f);
+    teammate.tm = true;
+    EXPECT_EQ(sides(teammate, name(7, 151)).side, PlayerSide::Neither);
+    EXPECT_EQ(sides(name(7, 151), teammate).side, PlayerSide::Neither);
+    // Facing a teammate's marked name, an enemy's grey read brighter is not
+    // the player's; the player's own brightness still is.
+    SideStats dimTeammate = name(4, 138, 0.02f, 0.03f);
+    dimTeammate.tm = true;
+    EXPECT_EQ(sides(name(7, 149), dimTeammate).side, PlayerSide::Neither);
+    EXPECT_EQ(sides(dimTeammate, name(7, 149)).side, PlayerSide::Neither);
+    EXPECT_EQ(sides(name(7, 175), dimTeammate).side, PlayerSide::Killer);
+    EXPECT_EQ(sides(dimTeammate, name(7, 175)).side, PlayerSide::Victim);
+    // Without the marker the brighter name is still the player's.
+    teammate.tm = false;
+    EXPECT_EQ(sides(teammate, name(7, 151)).side, PlayerSide::Killer);
+    EXPECT_EQ(sides(name(7, 151), teammate).side, PlayerSide::Victim);
+}

@@ -1,5 +1,7 @@
 #include "hud/feed/feed.h"
 
+#include "hud/feed/prepare.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -35,9 +37,13 @@ constexpr const char* kNoRows = "no feed rows";
 // The smallest channel of an icon's white, as the distance reader's icon
 // test takes it.
 constexpr int kIconWhite = 215;
+// A blurred icon's grey: above every name but the player's, and untinted.
+constexpr int kIconGrey = 175;
+constexpr int kIconGreyTint = 40;
 
 struct FeedScratch {
     FramePlanes planes;
+    FeedPrepScratch prepare;
     std::vector<Blob> kept;
     std::vector<RowGeometry> geometry;
     std::vector<int> heights;
@@ -354,7 +360,7 @@ FeedRead readFeedRows(const Model& model, const KillData& killData, const std::u
     thread_local FeedScratch s;
     FramePlanes& planes = s.planes;
     const FeedTuning& tuning = feedTuning();
-    prepareFrame(frame, planes);
+    prepareFeedPlanes(frame, planes, s.prepare);
     if (tuning.topHat != kDefaultTopHat || tuning.luma != kDefaultLuma)
         rebuildMask(planes, tuning);
 
@@ -480,6 +486,29 @@ std::vector<ColourBlock> outsideText(const RowCtx& ctx, const std::vector<Colour
     return out;
 }
 
+// A squad mate's letters are saturated too, and each can pass for a
+// marker by its size and fill. A marker stands alone: the orange one only
+// beside the player's grey name, the blue one beside names far from its hue.
+// Blocks of one hue in a run at letter spacing are a coloured name, and stay
+// letters.
+void dropNameLetters(double cap, std::vector<ColourBlock>& kept) {
+    constexpr float kSameHue = 15.0f;
+    std::sort(kept.begin(), kept.end(),
+              [](const ColourBlock& a, const ColourBlock& b) { return a.x0 < b.x0; });
+    std::vector<std::uint8_t> letter(kept.size(), 0);
+    for (std::size_t k = 0; k + 1 < kept.size(); ++k) {
+        const ColourBlock& a = kept[k];
+        const ColourBlock& b = kept[k + 1];
+        if (b.x0 - a.x1 - 1 <= 0.6 * cap && std::abs(a.hue - b.hue) <= kSameHue)
+            letter[k] = letter[k + 1] = 1;
+    }
+    std::size_t n = 0;
+    for (std::size_t k = 0; k < kept.size(); ++k)
+        if (!letter[k])
+            kept[n++] = kept[k];
+    kept.resize(n);
+}
+
 } // namespace
 
 std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
@@ -517,6 +546,7 @@ std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
     }
     if (kept.empty())
         return out;
+    dropNameLetters(ctx.cap, kept);
     return outsideText(ctx, kept);
 }
 
@@ -720,6 +750,55 @@ void splitRowAt(const RowCtx& ctx, int bracketX0, int bracketX1, double joinGap,
         traceSplit(ctx, bracketX0, bracketX1, s, split);
 }
 
+// Blur breaks a small piece off the top of a bold letter (the upper arm of
+// a "K", the top of a "4" whose foot fell into another line): a narrow
+// piece at the top of the band that the next letter follows as closely as
+// letters follow each other is part of the name and does not end it.
+bool letterPiece(const RowCtx& ctx, const std::vector<Blob>& comps, std::size_t k, const RowSplit& split) {
+    const double cap = ctx.cap;
+    const Blob& b = comps[k];
+    if (b.height() >= 0.75 * cap || b.height() < 0.2 * cap || b.width() > 0.6 * cap ||
+        b.y0 > ctx.top + 0.25 * cap || b.y0 < ctx.top - 0.25 * cap)
+        return false;
+    for (std::size_t j = k + 1; j < comps.size(); ++j) {
+        const Blob& next = comps[j];
+        if (overlapsAnyBlock(next, split.blocks))
+            continue;
+        return next.x0 - b.x1 - 1 <= 0.45 * cap && isNameBlob(next, cap, split) &&
+               next.height() >= 0.75 * cap;
+    }
+    return false;
+}
+
+// A blurred icon of solid parts (a pistol) breaks into pieces the size of
+// letters, none of them a sliver, and greys below the icon test's white; its
+// grey still stands above every name but the player's, untinted, as the
+// distance reader's second look for the icon takes it. Counted inside the
+// pieces' own boxes, so that nothing but the pieces between the name and
+// the bracket speaks for them.
+bool greyIconBetween(const RowCtx& ctx, int x0, int x1, const RowSplit& split) {
+    const FrameView& f = ctx.frame;
+    const double needed = 0.25 * ctx.cap * ctx.cap;
+    int grey = 0;
+    for (const Blob& b : ctx.comps) {
+        if (b.x0 < x0 || b.x1 > x1 || overlapsAnyBlock(b, split.blocks))
+            continue;
+        const int xa = std::max(0, b.x0);
+        const int xb = std::min(f.width - 1, b.x1);
+        for (int y = std::max(0, b.y0); y <= std::min(f.height - 1, b.y1) && xa <= xb; ++y) {
+            const std::uint8_t* px = framePixel(f, xa, y);
+            for (int x = xa; x <= xb; ++x, px += 4) {
+                const int lo = std::min(px[0], std::min(px[1], px[2]));
+                const int hi = std::max(px[0], std::max(px[1], px[2]));
+                grey += lo >= kIconGrey && hi - lo <= kIconGreyTint ? 1 : 0;
+            }
+        }
+        if (grey >= needed)
+            return true;
+    }
+    return false;
+}
+
 // The killer's name found from its own letters instead of from the icon: a
 // blurred stream breaks the game's ribbed icons into pieces the size of
 // letters, and the backward walk over the blocks stops at the first piece.
@@ -734,7 +813,9 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split) {
     const double underscoreTop = ctx.top + 0.6 * cap;
     std::vector<Blob> name;
     int end = -1;
-    for (const Blob& b : ctx.comps) {
+    const std::vector<Blob>& comps = ctx.comps;
+    for (std::size_t k = 0; k < comps.size(); ++k) {
+        const Blob& b = comps[k];
         if (b.x0 >= bracketX0)
             break;
         if (overlapsAnyBlock(b, split.blocks))
@@ -744,6 +825,10 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split) {
             !name.empty() && b.height() < 0.45 * cap && b.y0 >= underscoreTop && b.width() <= 1.6 * cap;
         if (end >= 0 && b.x0 - end - 1 > 0.45 * cap)
             break;
+        if (!letter && !underscore && letterPiece(ctx, comps, k, split)) {
+            end = std::max(end, b.x1);
+            continue;
+        }
         if (!letter && !underscore)
             break;
         if (letter)
@@ -767,7 +852,7 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split) {
             (isNameSized(b, cap) && b.width() > 2.5 * cap))
             ++slivers;
     }
-    if (pieces > 0 && slivers == 0)
+    if (pieces > 0 && slivers == 0 && !greyIconBetween(ctx, end + 1, bracketX0 - 1, split))
         return false;
     split.iconX0 = end + 1;
     split.iconX1 = bracketX0 - 1;

@@ -132,8 +132,10 @@ std::vector<float> rowSignature(const RowCtx& ctx);
 
 // Row parsing, in the order readFeedRows calls the steps.
 void readDistance(const RowCtx& ctx, FeedRow& row);
+// A piece read as "1" is at most `oneWidth` caps wide.
+constexpr double kOneWidth = 0.45;
 Figures readFigures(const RowCtx& ctx, int fromX, int toX, double top, double bottom,
-                    const detail::Templates& templates);
+                    const detail::Templates& templates, double oneWidth = kOneWidth);
 SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
                     const std::vector<ColourBlock>& blocks, bool left);
 float namesAlike(const RowCtx& ctx, const std::vector<Blob>& killer, const std::vector<Blob>& victim);

@@ -19,6 +19,9 @@ constexpr float kMinFigureScore = 0.7f;
 constexpr float kMinFigureLead = 0.02f;
 constexpr float kMScore = 0.75f;
 constexpr float kSplitPenalty = 0.08f;
+// A "1" is narrow, in name caps; a wider piece read as "1" is a misread,
+// unless no reading was found with the narrow bound.
+constexpr double kWideOneWidth = 0.55;
 
 // Names: what counts as the squad colour and as the plain white of a name.
 constexpr float kSquadWarmth = 0.28f;
@@ -308,6 +311,7 @@ struct FigureSearch {
     std::size_t span = 0;
     bool debug = false;
     std::string* trace = nullptr;
+    double oneWidth = kOneWidth;
 
     int cutCount() const { return static_cast<int>(s.cuts.size()); }
     int column(int x) const { return s.profile[static_cast<std::size_t>(x - xa)]; }
@@ -389,7 +393,7 @@ struct FigureSearch {
         p.second = g.second;
         const bool digit = g.character >= '0' && g.character <= '9';
         p.valid = digit && ((g.character != '1' && p.ww >= 0.4 * cap) ||
-                            (g.character == '1' && p.ww <= 0.45 * cap && p.fullest >= 0.7 * p.hh));
+                            (g.character == '1' && p.ww <= oneWidth * cap && p.fullest >= 0.7 * p.hh));
     }
 
     // The "m" where no figure was read, and the trace.
@@ -612,7 +616,7 @@ void collectFigures(FigureSearch& search, const Reading& first, Figures& out) {
 } // namespace
 
 Figures readFigures(const RowCtx& ctx, int fromX, int toX, double top, double bottom,
-                    const detail::Templates& templates) {
+                    const detail::Templates& templates, double oneWidth) {
     Figures out;
     if (!rowUsable(ctx) || !std::isfinite(top) || !std::isfinite(bottom) || bottom < top)
         return out;
@@ -646,6 +650,7 @@ Figures readFigures(const RowCtx& ctx, int fromX, int toX, double top, double bo
     search.lastInk = lastInk;
     search.debug = debug;
     search.trace = &trace;
+    search.oneWidth = oneWidth;
     const Reading first = search.best(0, 0, true);
     detail::writeTrace(trace);
     if (first.valid)
@@ -748,7 +753,13 @@ void readDistance(const RowCtx& ctx, FeedRow& row) {
         double top = 0.0;
         double bottom = 0.0;
         figureBand(ctx, i, close, top, bottom);
-        const Figures figures = readFigures(ctx, open.x1 + 1, comps[close].x0 - 1, top, bottom, templates);
+        Figures figures = readFigures(ctx, open.x1 + 1, comps[close].x0 - 1, top, bottom, templates);
+        // A "1" scaled up and blurred grows past the narrow width the first
+        // reading allows it, and the whole distance is lost with it. Only
+        // then, once more with the width a "1" can reach that way.
+        if (!figures.found)
+            figures =
+                readFigures(ctx, open.x1 + 1, comps[close].x0 - 1, top, bottom, templates, kWideOneWidth);
         if (!figures.found) {
             if (debug)
                 detail::appendTrace(trace, "  '[' at %d: no figures inside\n", open.x0);
@@ -911,10 +922,17 @@ float namesAlike(const RowCtx& ctx, const std::vector<Blob>& killer, const std::
 void classifySides(FeedRow& row, bool hasBracket) {
     const SideStats& k = row.killer;
     const SideStats& v = row.victim;
-    auto squad = [](const SideStats& s) { return s.n >= 3 && s.w >= kSquadWarmth; };
+    // Beside the team's marker the letters are a teammate's name, grey
+    // unless a squad mate's: any warmth beyond a white name's says squad,
+    // the drained squad colour under blur included, and however few pieces
+    // a short name fused into.
+    auto squad = [](const SideStats& s) {
+        return (s.n >= 3 && s.w >= kSquadWarmth) || (s.n >= 1 && s.tm && s.w > kWhiteWarmth);
+    };
     auto white = [](const SideStats& s, float t) {
         return s.n >= 3 && s.w <= kWhiteWarmth && s.s <= kWhiteSaturation && s.v >= t;
     };
+    auto teammate = [](const SideStats& s) { return s.tm && !s.sh; };
     row.squadKiller = squad(k);
     row.squadVictim = squad(v);
     row.side = PlayerSide::Neither;
@@ -970,9 +988,14 @@ void classifySides(FeedRow& row, bool hasBracket) {
     if (lw && rw && !k.tm && !v.tm && row.alike >= 0.9f && std::abs(k.v - v.v) < 10.0f &&
         std::min(k.v, v.v) >= 160.0f)
         row.side = PlayerSide::Both;
-    else if (lw && k.v - v.v >= 10.0f)
+    // A name beside the team's marker (and not the orange one) is a
+    // teammate's, however much brighter than the other name it reads; and
+    // facing one, whose grey is an enemy's grey, the brighter name must be
+    // as bright as the player's own reads.
+    else if (lw && !teammate(k) && k.v - v.v >= 10.0f && (!teammate(v) || k.v >= 160.0f))
         row.side = PlayerSide::Killer;
-    else if (rw && v.v - k.v >= 10.0f && (!squad(k) || v.v >= 160.0f))
+    else if (rw && !teammate(v) && v.v - k.v >= 10.0f && (!squad(k) || v.v >= 160.0f) &&
+             (!teammate(k) || v.v >= 160.0f))
         row.side = PlayerSide::Victim;
     else if (lw && k.sh && !v.sh && !squad(v) && k.v > v.v)
         row.side = PlayerSide::Killer;
