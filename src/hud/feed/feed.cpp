@@ -1,7 +1,5 @@
 #include "hud/feed/feed.h"
 
-#include "hud/feed/prepare.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -43,7 +41,6 @@ constexpr int kIconGreyTint = 40;
 
 struct FeedScratch {
     FramePlanes planes;
-    FeedPrepScratch prepare;
     std::vector<Blob> kept;
     std::vector<RowGeometry> geometry;
     std::vector<int> heights;
@@ -360,7 +357,7 @@ FeedRead readFeedRows(const Model& model, const KillData& killData, const std::u
     thread_local FeedScratch s;
     FramePlanes& planes = s.planes;
     const FeedTuning& tuning = feedTuning();
-    prepareFeedPlanes(frame, planes, s.prepare);
+    prepareFrame(frame, planes);
     if (tuning.topHat != kDefaultTopHat || tuning.luma != kDefaultLuma)
         rebuildMask(planes, tuning);
 
