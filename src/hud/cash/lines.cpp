@@ -1807,42 +1807,71 @@ constexpr float kLocalFigureMinScore = 0.75f;
 // better still.
 constexpr float kShapeLineFigureMinScore = 0.8f;
 
-// Last attempt at a figure that did not read at all: over a bright patch of
-// the world the frame's top-hat keeps little of the digits, so the figure's
-// own window is ramped from its background to its brightest digits, read
-// there, and ink2 put back.
+// The figure's window in ink2 ramped from its own background to its
+// brightest digits, for as long as this lives: over a bright patch of the
+// world the frame's top-hat keeps little of the digits. ink2 is put back on
+// leaving, so the readings after see the frame's own ink again.
+class LocalFigureInk {
+public:
+    LocalFigureInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight)
+        : ink_(planes.ink2) {
+        const Plane& smooth = planes.smooth;
+        const int w = ink_.width;
+        const int h = ink_.height;
+        if (!sameSize(smooth, w, h))
+            return;
+        const int pad = std::max(2, row.lh / 3);
+        const int y0 = std::max(0, row.top - pad);
+        const int y1 = std::min(h - 1, row.bottom + pad);
+        const int x0 = std::max(0, static_cast<int>(figureRight - kFigureWindowWidth * hp));
+        const int x1 = std::min(w - 1, static_cast<int>(figureRight + kFigureWindowSlack * hp));
+        if (y1 - y0 < 2 || x1 - x0 < 2)
+            return;
+        const WindowLevels levels = windowLevels(smooth, x0, y0, x1, y1);
+        if (!(levels.text - levels.background >= kFigureMinContrast))
+            return;
+        const float low =
+            levels.background + static_cast<float>(kLocalRampLow) * (levels.text - levels.background);
+        const float span = static_cast<float>(kLocalRampSpan) * (levels.text - levels.background);
+        x0_ = x0;
+        y0_ = y0;
+        cw_ = x1 - x0 + 1;
+        ch_ = y1 - y0 + 1;
+        saved_.resize(static_cast<std::size_t>(cw_) * static_cast<std::size_t>(ch_));
+        for (int y = 0; y < ch_; ++y)
+            for (int x = 0; x < cw_; ++x) {
+                const std::size_t i = offset(x0_ + x, y0_ + y, w);
+                saved_[offset(x, y, cw_)] = ink_.pixels[i];
+                ink_.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
+            }
+    }
+    ~LocalFigureInk() {
+        for (int y = 0; y < ch_; ++y)
+            std::copy_n(saved_.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw_)), cw_,
+                        ink_.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0_, y0_ + y, ink_.width)));
+    }
+    LocalFigureInk(const LocalFigureInk&) = delete;
+    LocalFigureInk& operator=(const LocalFigureInk&) = delete;
+
+    bool ramped() const { return !saved_.empty(); }
+
+private:
+    Plane& ink_;
+    int x0_ = 0;
+    int y0_ = 0;
+    int cw_ = 0;
+    int ch_ = 0;
+    std::vector<float> saved_;
+};
+
+// Last attempt at a figure that did not read at all: read on the figure's
+// own window levels.
 void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                           double figureRight, float minLineConfidence, float minMargin, HudLine& line,
                           float minScore = kLocalFigureMinScore) {
-    Plane& ink2 = planes.ink2;
-    const Plane& smooth = planes.smooth;
-    const int w = ink2.width;
-    const int h = ink2.height;
-    if (!sameSize(smooth, w, h))
+    const LocalFigureInk local(planes, row, hp, figureRight);
+    if (!local.ramped())
         return;
-    const int pad = std::max(2, row.lh / 3);
-    const int y0 = std::max(0, row.top - pad);
-    const int y1 = std::min(h - 1, row.bottom + pad);
-    const int x0 = std::max(0, static_cast<int>(figureRight - kFigureWindowWidth * hp));
-    const int x1 = std::min(w - 1, static_cast<int>(figureRight + kFigureWindowSlack * hp));
-    if (y1 - y0 < 2 || x1 - x0 < 2)
-        return;
-    const int cw = x1 - x0 + 1;
-    const int ch = y1 - y0 + 1;
-    const WindowLevels levels = windowLevels(smooth, x0, y0, x1, y1);
-    const float background = levels.background;
-    const float text = levels.text;
-    if (!(text - background >= kFigureMinContrast))
-        return;
-    const float low = background + static_cast<float>(kLocalRampLow) * (text - background);
-    const float span = static_cast<float>(kLocalRampSpan) * (text - background);
-    std::vector<float> saved(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
-    for (int y = 0; y < ch; ++y)
-        for (int x = 0; x < cw; ++x) {
-            const std::size_t i = offset(x0 + x, y0 + y, w);
-            saved[offset(x, y, cw)] = ink2.pixels[i];
-            ink2.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
-        }
     for (double centre : kLastDigitCentres) {
         const FigureRead f =
             readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, minMargin);
@@ -1852,9 +1881,6 @@ void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardR
             break;
         }
     }
-    for (int y = 0; y < ch; ++y)
-        std::copy_n(saved.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw)), cw,
-                    ink2.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0, y0 + y, w)));
 }
 
 // A figure left unread because a digit of it tied with its runner-up: read
@@ -2136,30 +2162,12 @@ void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRo
     const std::string first = xpDigitsAt(model, planes.ink2, row, figureRight, minLineConfidence, minMargin);
     if (first.empty())
         return;
-    const Plane& smooth = planes.smooth;
-    const int w = smooth.width;
-    const int h = smooth.height;
-    const int pad = std::max(2, row.lh / 3);
-    const int y0 = std::max(0, row.top - pad);
-    const int y1 = std::min(h - 1, row.bottom + pad);
-    const int x0 = std::max(0, static_cast<int>(figureRight - kFigureWindowWidth * hp));
-    const int x1 = std::min(w - 1, static_cast<int>(figureRight + kFigureWindowSlack * hp));
-    if (y1 - y0 < 2 || x1 - x0 < 2)
-        return;
-    const WindowLevels levels = windowLevels(smooth, x0, y0, x1, y1);
-    if (!(levels.text - levels.background >= kFigureMinContrast))
-        return;
-    const float low =
-        levels.background + static_cast<float>(kLocalRampLow) * (levels.text - levels.background);
-    const float span = static_cast<float>(kLocalRampSpan) * (levels.text - levels.background);
-    Plane local = planes.ink2;
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x) {
-            const std::size_t i = offset(x, y, w);
-            local.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
-        }
-    if (xpDigitsAt(model, local, row, figureRight, minLineConfidence, minMargin) != first)
-        return;
+    {
+        const LocalFigureInk local(planes, row, hp, figureRight);
+        if (!local.ramped() ||
+            xpDigitsAt(model, planes.ink2, row, figureRight, minLineConfidence, minMargin) != first)
+            return;
+    }
     std::int32_t value = 0;
     for (char c : first)
         value = value * 10 + (c - '0');
