@@ -130,13 +130,107 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// A column holding less ink than this share of the cap is blank.
+constexpr float kXpColumnInk = 0.1f;
+// How far from where a figure's reading puts its right edge the amount's
+// ink may end, in caps.
+constexpr double kXpEndReach = 0.6;
+// A figure read at least this sure on its first reading is not checked for
+// an amount's letters: the check would cost every clean frame its time, and
+// the letters read as digits score below it.
+constexpr float kSureFigureScore = 0.82f;
+
 // Whether the glyphs a figure was read from end in the letters "XP": the
 // figure templates know no letters, and an experience amount's digits and
 // letters can pass for a figure's "$" and digits. Such a figure is none.
 // Asked only by the later attempts at a figure: the glyph batch it takes
 // would cost every clean frame its time.
+// The letters "XP" of an amount at the two advances that end at `right`,
+// told apart from a figure's last digits without the row's blobs: at small
+// sizes the two letters fuse into one blob, or into one with the digit
+// before them, and the blob reading never sees them. Each advance's inked
+// columns, cut from its neighbour at the faintest column near their border,
+// are read with the glyph templates; both must read better as their letter
+// than as any digit.
+bool xpLettersEndAt(const Model& model, const FramePlanes& planes, const RewardRow& row, double right) {
+    const Plane& ink2 = planes.ink2;
+    const int w = ink2.width;
+    const int r0 = std::max(0, row.top);
+    const int r1 = std::min(ink2.height - 1, row.bottom);
+    if (ink2.empty() || row.lh < 4 || r1 - r0 < 3 || !std::isfinite(right))
+        return false;
+    auto column = [&](int x) {
+        float sum = 0.0f;
+        for (int y = r0; y <= r1; ++y)
+            sum += ink2.pixels[offset(x, y, w)];
+        return sum;
+    };
+    const double advance = figureWidths().of('P') * row.lh;
+    const int reach = std::max(1, static_cast<int>(std::lround(0.2 * row.lh)));
+    auto faintestNear = [&](double at) {
+        const int centre = static_cast<int>(std::lround(at));
+        int best = -1;
+        float least = std::numeric_limits<float>::infinity();
+        for (int x = std::max(0, centre - reach); x <= std::min(w - 1, centre + reach); ++x) {
+            const float v = column(x);
+            if (v < least) {
+                least = v;
+                best = x;
+            }
+        }
+        return best;
+    };
+    const float inked = kXpColumnInk * static_cast<float>(r1 - r0 + 1);
+    // The "P" ends where the amount's ink does: a figure read a little off
+    // its place says only roughly where.
+    const int reachEnd = static_cast<int>(std::lround(kXpEndReach * row.lh));
+    int end = std::min(w - 1, static_cast<int>(std::lround(right)) + reachEnd);
+    const int endLo = std::max(0, static_cast<int>(std::lround(right)) - reachEnd);
+    while (end >= endLo && column(end) < inked)
+        --end;
+    const int cut = faintestNear(end + 0.5 - advance);
+    const int start = faintestNear(end + 0.5 - 2.0 * advance);
+    if (end < endLo || start < 0 || cut <= start + 2 || end <= cut + 2)
+        return false;
+    Blob boxes[2];
+    const int spans[2][2] = {{start + 1, cut - 1}, {cut + 1, end}};
+    for (int k = 0; k < 2; ++k) {
+        int x0 = spans[k][0];
+        int x1 = spans[k][1];
+        while (x0 <= x1 && column(x0) < inked)
+            ++x0;
+        while (x1 >= x0 && column(x1) < inked)
+            --x1;
+        if (x1 - x0 < 1)
+            return false;
+        boxes[k].x0 = x0;
+        boxes[k].x1 = x1;
+        boxes[k].y0 = r0;
+        boxes[k].y1 = r1;
+    }
+    std::array<Cell, 2> cells{};
+    std::array<float*, 2> samples{};
+    for (std::size_t k = 0; k < 2; ++k) {
+        sampleGlyphCell(ink2, boxes[k], row.top, row.bottom, row.lh, cells[k].data());
+        samples[k] = cells[k].data();
+    }
+    normalizeVectors(samples.data(), samples.size(), static_cast<std::size_t>(kGlyphCellLength));
+    const std::array<const float*, 2> views{samples[0], samples[1]};
+    std::array<GlyphClass, 2> letters{};
+    std::array<GlyphClass, 2> digits{};
+    classifyGlyphs(views.data(), views.size(), model.glyphs, kLineLetters, letters.data());
+    classifyGlyphs(views.data(), views.size(), model.glyphs, kLineDigits, digits.data());
+    // A blurred "P" loses the foot of its bowl's join and reads as "F"; no
+    // digit does.
+    return letters[0].character == 'X' && (letters[1].character == 'P' || letters[1].character == 'F') &&
+           letters[0].score > digits[0].score && letters[1].score > digits[1].score;
+}
+
 bool figureEndsInXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
                     const std::vector<Blob>& rowBlobs, const MoneyReading& r) {
+    const char last = static_cast<char>('0' + r.value % 10);
+    if (r.ok && xpLettersEndAt(model, planes, row, r.firstX + figureWidths().of(last) / 2.0 * row.lh))
+        return true;
     std::vector<Blob> blobs;
     for (const Blob& b : rowBlobs)
         if (b.x1 > r.dollarX && b.x0 <= r.firstX + row.lh)
@@ -1025,8 +1119,9 @@ void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow
         const Blob& last = words.back().back().box;
         const FigureRead f =
             readFigure(model, planes, row, (last.x0 + last.x1) / 2.0, minLineConfidence, minMargin);
-        if (f.accepted || (f.reading.ok && f.reading.minScore >= minLineConfidence &&
-                           glyphsConfirmFigure(words, k, f.reading, row.lh)))
+        if ((f.accepted || (f.reading.ok && f.reading.minScore >= minLineConfidence &&
+                            glyphsConfirmFigure(words, k, f.reading, row.lh))) &&
+            (f.reading.minScore >= kSureFigureScore || !figureEndsInXp(model, planes, row, blobs, f.reading)))
             takeFigure(f.reading, line);
         else
             figureFromLetterS(words, k, line);
@@ -2202,7 +2297,8 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         if (figureBlob != nullptr) {
             const FigureRead f = readFigure(model, planes, row, (figureBlob->x0 + figureBlob->x1) / 2.0,
                                             minLineConfidence, minMargin);
-            if (f.accepted) {
+            if (f.accepted && (f.reading.minScore >= kSureFigureScore ||
+                               !figureEndsInXp(model, planes, row, row.blobs, f.reading))) {
                 takeFigure(f.reading, line);
                 limit = f.reading.dollarX - 0.6 * row.lh - 0.3 * hp;
                 lastDigitX = f.reading.firstX;
