@@ -140,11 +140,6 @@ constexpr double kXpEndReach = 0.6;
 // the letters read as digits score below it.
 constexpr float kSureFigureScore = 0.82f;
 
-// Whether the glyphs a figure was read from end in the letters "XP": the
-// figure templates know no letters, and an experience amount's digits and
-// letters can pass for a figure's "$" and digits. Such a figure is none.
-// Asked only by the later attempts at a figure: the glyph batch it takes
-// would cost every clean frame its time.
 // The letters "XP" of an amount at the two advances that end at `right`,
 // told apart from a figure's last digits without the row's blobs: at small
 // sizes the two letters fuse into one blob, or into one with the digit
@@ -226,6 +221,12 @@ bool xpLettersEndAt(const Model& model, const FramePlanes& planes, const RewardR
            letters[0].score > digits[0].score && letters[1].score > digits[1].score;
 }
 
+// Whether the glyphs a figure was read from end in the letters "XP": the
+// figure templates know no letters, and an experience amount's digits and
+// letters can pass for a figure's "$" and digits. Such a figure is none.
+// Asked by the later attempts at a figure, and by the first ones only for
+// figures short of sure: the glyph batch it takes would cost every clean
+// frame its time.
 bool figureEndsInXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
                     const std::vector<Blob>& rowBlobs, const MoneyReading& r) {
     const char last = static_cast<char>('0' + r.value % 10);
