@@ -762,3 +762,144 @@ TEST_F(RewardLines, ShapeChoicesAtTheFarEndsOfTheLooksRangeMakeNothingUp) {
     for (const synth::Look& look : {wide, tight})
         expectNothingMadeUp(small, read(frameOf(small, look)), "smallest", false);
 }
+
+namespace {
+
+// Frames of the evaluation at the game's exact look whose experience amount
+// the figure reader once took for a cash figure: "622XP" came out as +$281.
+std::vector<Case> amountsOnceReadAsFigures() {
+    return {{"1080p KILL CONFIRMED 622XP once read as +$281",
+             1920,
+             1080,
+             0.8443818045219191,
+             1063760363u,
+             0,
+             0.6048902059004744,
+             false,
+             9,
+             -988907,
+             {{"KILL", 41, 0},
+              {"REVENGE KILL", 61, 0},
+              {"CONTROL ZONE PRESENCE", 5023, 0},
+              {"KILL CONFIRMED", 0, 622}}},
+            {"1080p KILL CONFIRMED 160XP once read as +$81",
+             1920,
+             1080,
+             0.8002044111098374,
+             3809882518u,
+             72,
+             0.677348757566784,
+             false,
+             6896,
+             3,
+             {{"HOT ZONE ENTERED", 26, 0}, {"KILL CONFIRMED", 0, 160}}}};
+}
+
+// Amounts whose "X" and "P" the glyph reader found while their digits read
+// as letters ("EZZ XP") and the figure's measured place missed them.
+std::vector<Case> amountsLeftOfTheirLetters() {
+    return {{"720p ASSIST 624XP, its digits read as letters",
+             1280,
+             720,
+             1.0967354547222712,
+             1166242628u,
+             94,
+             0.3215434776256745,
+             false,
+             330432,
+             -34022,
+             {{"ASSIST", 0, 624}}},
+            {"720p REVIVED TEAMMATE 418XP at HUD scale 1.24",
+             1280,
+             720,
+             1.2442259560497706,
+             1117769357u,
+             0,
+             0.0,
+             false,
+             4353,
+             0,
+             {{"ASSIST", 0, 839, true}, {"REVIVED TEAMMATE", 0, 418}, {"HOT ZONE ENTERED", 4791, 0}},
+             0.9924743430944544},
+            {"1080p REVIVED TEAMMATE 818XP under two cash lines",
+             1920,
+             1080,
+             0.9827073358497392,
+             3617629250u,
+             82,
+             0.552179388509222,
+             false,
+             5633292,
+             445720,
+             {{"REVIVED TEAMMATE", 6802, 0}, {"REVIVED TEAMMATE", 98207, 0}, {"REVIVED TEAMMATE", 0, 818}},
+             1.0832366571169276}};
+}
+
+} // namespace
+
+TEST_F(RewardLines, AnAmountIsNeverReadAsACashFigure) {
+    for (const Case& c : amountsOnceReadAsFigures()) {
+        const hud::HudReading r = read(frameOf(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectLines(c, r);
+    }
+    // Scaled down as a stream scales it, the amount's letters fuse with its
+    // digits; its two lines must still read as amounts, never as figures.
+    Case scaled = {"720p ASSIST 37XP once read as +$788",
+                   1280,
+                   720,
+                   0.807937206992573,
+                   987637660u,
+                   80,
+                   0.0,
+                   false,
+                   19989,
+                   -8,
+                   {{"ASSIST", 0, 37},
+                    {"KILL CONFIRMED", 0, 586},
+                    {"PURCHASE REFUNDED", 96, 0},
+                    {"REVIVED TEAMMATE", 1581, 0}},
+                   1.3679361918978215};
+    const hud::HudReading r = read(frameOf(scaled));
+    ASSERT_GE(r.lines.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(r.lines[i].text, scaled.lines[i].text) << r.lines[i].raw;
+        EXPECT_FALSE(r.lines[i].hasFigure) << r.lines[i].figure;
+        EXPECT_TRUE(r.lines[i].hasXp);
+        EXPECT_EQ(r.lines[i].xp, scaled.lines[i].xp);
+    }
+    expectNothingMadeUp(scaled, r, "exact look");
+}
+
+TEST_F(RewardLines, AmountReadLeftOfTheLettersTheGlyphsFound) {
+    for (const Case& c : amountsLeftOfTheirLetters()) {
+        const hud::HudReading r = read(frameOf(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectLines(c, r);
+    }
+}
+
+TEST_F(RewardLines, AmountsAtTheFarEndsOfTheLooksRangeAreNeverFiguresOrWrong) {
+    synth::Look wide;
+    wide.letterSpacing = 0.1;
+    wide.panelPad = 0.5;
+    synth::Look tight;
+    tight.panelPad = 0.3;
+    std::vector<Case> all = amountsOnceReadAsFigures();
+    for (const Case& c : amountsLeftOfTheirLetters())
+        all.push_back(c);
+    for (const Case& c : all) {
+        for (const synth::Look& look : {wide, tight})
+            expectNothingMadeUp(c, read(frameOf(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
+        // The range's smallest HUD scale, soft and heavily compressed.
+        Case small = c;
+        small.k = 0.8;
+        small.jpeg = 50;
+        small.blur = 0.8;
+        small.sourceScale = 0.9;
+        for (const synth::Look& look : {wide, tight})
+            expectNothingMadeUp(small, read(frameOf(small, look)), "smallest");
+    }
+}

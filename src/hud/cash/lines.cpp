@@ -2190,13 +2190,13 @@ constexpr float kXpBlankInk = 0.12f;
 // little off: here it must fit far better than a digit's least.
 constexpr float kXpOneMinScore = 0.85f;
 
-// The digits of an experience amount whose "XP" ends at figureRight, read
+// The digits of an experience amount whose "X" is centred at xCentre, read
 // right to left on the figures' advances with the figure templates on
-// `ink`. Empty when the places of "X" and "P" hold a sure digit (a cash
-// figure stands there), when a digit is unsure, or when the amount runs on
-// past its five digits.
-std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& row, double figureRight,
-                       float minLineConfidence, float minMargin) {
+// `ink`. Empty when a digit is unsure, when the amount runs on past its five
+// digits, or, with checkLetterPlaces, when the places of "X" and "P" hold a
+// sure digit (a cash figure stands there).
+std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& row, double xCentre,
+                       bool checkLetterPlaces, float minLineConfidence, float minMargin) {
     constexpr std::string_view kDigits = "0123456789";
     constexpr std::size_t kMaxXpDigits = 5;
     const WidthTable& widths = figureWidths();
@@ -2211,11 +2211,9 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
         return d.margin >= minMargin && d.chosen.score >= minLineConfidence;
     };
     const double letter = widths.of('X') * row.lh;
-    const double pCentre = figureRight - letter / 2.0;
-    const double xCentre = pCentre - letter;
     Decision d;
     // A digit sure at the letters' places: a figure, not an amount.
-    if (best(pCentre + letter, 'X', d) || best(xCentre + letter, 'X', d))
+    if (checkLetterPlaces && (best(xCentre + 2.0 * letter, 'X', d) || best(xCentre + letter, 'X', d)))
         return {};
     std::string digits;
     double at = xCentre;
@@ -2248,20 +2246,20 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
     return digits;
 }
 
-// An experience amount the first readings missed although the phrase read:
-// its "XP" ends where a figure would, and its digits stand left of it. The
-// amount is read on the row's ink and again on the window's own levels, and
-// taken only when both readings are sure and agree: a wrong amount is worse
-// than none.
-void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
-                         double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
-    const std::string first = xpDigitsAt(model, planes.ink2, row, figureRight, minLineConfidence, minMargin);
+// The amount left of an "X" centred at xCentre, taken only when the row's
+// ink and the figure window's own levels read the same digits: a wrong
+// amount is worse than none.
+void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                  double figureRight, double xCentre, bool checkLetterPlaces, float minLineConfidence,
+                  float minMargin, HudLine& line) {
+    const std::string first =
+        xpDigitsAt(model, planes.ink2, row, xCentre, checkLetterPlaces, minLineConfidence, minMargin);
     if (first.empty())
         return;
     {
         const LocalFigureInk local(planes, row, hp, figureRight);
-        if (!local.ramped() ||
-            xpDigitsAt(model, planes.ink2, row, figureRight, minLineConfidence, minMargin) != first)
+        if (!local.ramped() || xpDigitsAt(model, planes.ink2, row, xCentre, checkLetterPlaces,
+                                          minLineConfidence, minMargin) != first)
             return;
     }
     std::int32_t value = 0;
@@ -2269,6 +2267,45 @@ void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRo
         value = value * 10 + (c - '0');
     line.hasXp = true;
     line.xp = value;
+}
+
+// An experience amount the first readings missed although the phrase read:
+// its "XP" ends where a figure would, and its digits stand left of it. The
+// amount is read on the row's ink and again on the window's own levels, and
+// taken only when both readings are sure and agree: a wrong amount is worse
+// than none.
+void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                         double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+    const double xCentre = figureRight - 1.5 * figureWidths().of('X') * row.lh;
+    takeAgreedXp(model, planes, row, hp, figureRight, xCentre, true, minLineConfidence, minMargin, line);
+}
+
+// An amount whose "X" and "P" the glyph reader found although its digits
+// did not read: the digits are read leftwards from the "X" where it stands,
+// which a frame's measured place misses by more than a figure's search
+// reaches when the HUD's size was measured a little off.
+constexpr double kXpLetterReach = 0.6; // in caps, from the figure's place
+
+void readXpLeftOfLetters(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                         double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+    std::vector<Blob> blobs;
+    for (const Blob& b : row.blobs)
+        if (b.x1 >= figureRight - kFigureWindowWidth * hp && b.x0 <= figureRight + kXpLetterReach * hp)
+            blobs.push_back(b);
+    if (blobs.size() < 2)
+        return;
+    const std::vector<GlyphWord> words =
+        readGlyphWords(planes, blobs, row.top, row.bottom, row.lh, model.glyphs);
+    if (words.empty() || words.back().size() < 2)
+        return;
+    const GlyphWord& word = words.back();
+    const GlyphRead& x = word[word.size() - 2];
+    const GlyphRead& p = word.back();
+    if (x.letter != 'X' || p.letter != 'P' || !(x.letterScore > x.digitScore) ||
+        !(p.letterScore > p.digitScore) || std::abs(p.box.x1 - figureRight) > kXpLetterReach * hp)
+        return;
+    takeAgreedXp(model, planes, row, hp, figureRight, (x.box.x0 + x.box.x1) / 2.0, false, minLineConfidence,
+                 minMargin, line);
 }
 
 } // namespace
@@ -2338,6 +2375,8 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
             readSettledFigure(model, planes, row, figureRight, minLineConfidence, minMargin, line);
         if (!line.hasFigure && !line.hasXp && !line.text.empty())
             readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
+        if (!line.hasFigure && !line.hasXp && !line.text.empty())
+            readXpLeftOfLetters(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
 
         line.left = width;
         line.right = row.blobs.front().x1;
