@@ -2184,6 +2184,10 @@ namespace {
 // The blank left of an experience amount, in caps from its first digit's
 // advance, and the most ink a column of it may hold (a share of the cap).
 constexpr double kXpBlankReach = 0.8;
+// Left of an amount whose "X" the glyphs placed, the row's band measured on
+// soft letters stands taller than the cap, and the phrase's last letter
+// comes within the wider reach; a lost digit's ink still falls in this one.
+constexpr double kXpBlankReachNearLetters = 0.6;
 constexpr double kXpBlankSlack = 0.1;
 constexpr float kXpBlankInk = 0.12f;
 // The narrow "1" also fits the stem of a "4" or "7" read from a place a
@@ -2196,7 +2200,7 @@ constexpr float kXpOneMinScore = 0.85f;
 // digits, or, with checkLetterPlaces, when the places of "X" and "P" hold a
 // sure digit (a cash figure stands there).
 std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& row, double xCentre,
-                       bool checkLetterPlaces, float minLineConfidence, float minMargin) {
+                       bool checkLetterPlaces, double blankReach, float minLineConfidence, float minMargin) {
     constexpr std::string_view kDigits = "0123456789";
     constexpr std::size_t kMaxXpDigits = 5;
     const WidthTable& widths = figureWidths();
@@ -2230,7 +2234,7 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
     // The phrase ends a cap left of the amount: a digit the reading stopped
     // short of, or a "$", leaves ink in that blank.
     const double left = at - widths.of(right) / 2.0 * row.lh;
-    const int c0 = std::max(0, static_cast<int>(std::floor(left - kXpBlankReach * row.lh)));
+    const int c0 = std::max(0, static_cast<int>(std::floor(left - blankReach * row.lh)));
     const int c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(left - kXpBlankSlack * row.lh)));
     const int r0 = std::max(0, row.top);
     const int r1 = std::min(ink.height - 1, row.bottom);
@@ -2250,15 +2254,15 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
 // ink and the figure window's own levels read the same digits: a wrong
 // amount is worse than none.
 void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
-                  double figureRight, double xCentre, bool checkLetterPlaces, float minLineConfidence,
-                  float minMargin, HudLine& line) {
-    const std::string first =
-        xpDigitsAt(model, planes.ink2, row, xCentre, checkLetterPlaces, minLineConfidence, minMargin);
+                  double figureRight, double xCentre, bool checkLetterPlaces, double blankReach,
+                  float minLineConfidence, float minMargin, HudLine& line) {
+    const std::string first = xpDigitsAt(model, planes.ink2, row, xCentre, checkLetterPlaces, blankReach,
+                                         minLineConfidence, minMargin);
     if (first.empty())
         return;
     {
         const LocalFigureInk local(planes, row, hp, figureRight);
-        if (!local.ramped() || xpDigitsAt(model, planes.ink2, row, xCentre, checkLetterPlaces,
+        if (!local.ramped() || xpDigitsAt(model, planes.ink2, row, xCentre, checkLetterPlaces, blankReach,
                                           minLineConfidence, minMargin) != first)
             return;
     }
@@ -2277,7 +2281,8 @@ void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row,
 void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                          double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
     const double xCentre = figureRight - 1.5 * figureWidths().of('X') * row.lh;
-    takeAgreedXp(model, planes, row, hp, figureRight, xCentre, true, minLineConfidence, minMargin, line);
+    takeAgreedXp(model, planes, row, hp, figureRight, xCentre, true, kXpBlankReach, minLineConfidence,
+                 minMargin, line);
 }
 
 // An amount whose "X" and "P" the glyph reader found although its digits
@@ -2304,8 +2309,8 @@ void readXpLeftOfLetters(const Model& model, FramePlanes& planes, const RewardRo
     if (x.letter != 'X' || p.letter != 'P' || !(x.letterScore > x.digitScore) ||
         !(p.letterScore > p.digitScore) || std::abs(p.box.x1 - figureRight) > kXpLetterReach * hp)
         return;
-    takeAgreedXp(model, planes, row, hp, figureRight, (x.box.x0 + x.box.x1) / 2.0, false, minLineConfidence,
-                 minMargin, line);
+    takeAgreedXp(model, planes, row, hp, figureRight, (x.box.x0 + x.box.x1) / 2.0, false,
+                 kXpBlankReachNearLetters, minLineConfidence, minMargin, line);
 }
 
 } // namespace
