@@ -903,3 +903,77 @@ TEST_F(RewardLines, AmountsAtTheFarEndsOfTheLooksRangeAreNeverFiguresOrWrong) {
             expectNothingMadeUp(small, read(frameOf(small, look)), "smallest");
     }
 }
+
+namespace {
+
+// Frames of the evaluation at the game's exact look whose phrase came out as
+// the shorter phrase inside it: letters at its start lost ("ENGE KILL") or
+// its one word misread ("KAL"), and the place the figure leaves the phrase
+// measured a little left of where it ends.
+std::vector<Case> phrasesOnceReadShort() {
+    return {{"1440p REVENGE KILL once read as KILL",
+             2560,
+             1440,
+             0.9064132982892888,
+             1477692538u,
+             92,
+             0.0,
+             false,
+             324500617,
+             0,
+             {{"REVENGE KILL", 52749, 0}, {"CONTROL ZONE ENTERED", 0, 675}, {"REVENGE KILL", 7833, 0}}},
+            {"1440p KILL CONFIRMED once read as KILL and a word of no phrase",
+             2560,
+             1440,
+             0.9334910987176123,
+             4255920332u,
+             87,
+             0.0,
+             false,
+             843,
+             0,
+             {{"REVIVED TEAMMATE", 8797, 0},
+              {"KILL CONFIRMED", 911, 0},
+              {"ASSIST", 240, 0},
+              {"ROTORS DESTROYED", 2, 0}}},
+            {"720p KILL CONFIRMED once read as KILL from KAL",
+             1280,
+             720,
+             0.9170226362833138,
+             3825585589u,
+             68,
+             0.0,
+             true,
+             51383,
+             0,
+             {{"KILL CONFIRMED", 61, 0}, {"CONTROL ZONE ENTERED", 0, 212}}}};
+}
+
+} // namespace
+
+TEST_F(RewardLines, PhrasesOnceReadShortAreTheWholePhrase) {
+    for (const Case& c : phrasesOnceReadShort()) {
+        const hud::HudReading r = read(frameOf(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectLines(c, r);
+    }
+}
+
+TEST_F(RewardLines, ShortPhrasesThatAreWholeStayAtTheFarEndsOfTheLooksRange) {
+    synth::Look wide;
+    wide.letterSpacing = 0.1;
+    wide.panelPad = 0.5;
+    synth::Look tight;
+    tight.panelPad = 0.3;
+    for (const Case& c : phrasesOnceReadShort())
+        for (const synth::Look& look : {wide, tight})
+            expectNothingMadeUp(c, read(frameOf(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
+    // "KILL" painted alone where "KILL CONFIRMED" stood: the one-word phrase
+    // must not grow into a longer one, at the exact look or the range's ends.
+    Case alone = phrasesOnceReadShort()[2];
+    alone.lines = {{"KILL", 61, 0}, {"CONTROL ZONE ENTERED", 0, 212}};
+    expectNothingMadeUp(alone, read(frameOf(alone)), "exact look");
+    for (const synth::Look& look : {wide, tight})
+        expectNothingMadeUp(alone, read(frameOf(alone, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
+}

@@ -2019,6 +2019,10 @@ constexpr double kShapeRightFar = 8.3;
 // every third digit from the right, about a third of a cap of ink either
 // side of the end centres, then the cap of blank before the phrase.
 constexpr double kShapeFigureSlack = 0.5;
+// Phrases fitted freely end up to about 0.8 of a cap right of that place
+// (the figure's place is measured on the balance, whose height a pixel
+// off moves it), rarely left of it: the search reaches that far right.
+constexpr double kShapeFigureSlackRight = 1.0;
 constexpr double kFigureEndInk = 0.6;    // both halves together, in caps
 constexpr double kPhraseFigureGap = 1.0; // in caps
 
@@ -2047,7 +2051,7 @@ bool readByShape(const Model& model, const FramePlanes& planes, int top, double 
     double expected = 0.0;
     if (expectedPhraseRight(line, figureRight, hp, expected)) {
         lo = expected - kShapeFigureSlack * hp;
-        hi = expected + kShapeFigureSlack * hp;
+        hi = expected + kShapeFigureSlackRight * hp;
     }
     const PhraseFit fit = fitPhraseShape(model, planes, top, hp, lo, hi, {}, true);
     if (fit.phrase == nullptr || fit.score < kShapeMinScore)
@@ -2110,9 +2114,17 @@ void settlePhraseByShape(const Model& model, const FramePlanes& planes, double h
     if (line.text.empty())
         return;
     const bool whole = isWholePhrase(line);
-    // A whole phrase read from misread letters stays: by shape alone the
+    double expected = 0.0;
+    const bool placed = expectedPhraseRight(line, figureRight, hp, expected);
+    // A one-word phrase snapped from one misread word ("KAL" for "KILL") can
+    // be what is left of a longer phrase whose other word was lost: with the
+    // figure's place known, a longer phrase holding it may take over when
+    // its shape leads as clearly as between two one-word phrases.
+    const bool misreadWord =
+        whole && placed && wordCount(line.text) == 1 && wordCount(line.raw) == 1 && line.raw != line.text;
+    // Other whole phrases read from misread letters stay: by shape alone the
     // zone phrases' last words are too alike to overrule the letters.
-    if (whole && wordCount(line.raw) <= wordCount(line.text))
+    if (whole && wordCount(line.raw) <= wordCount(line.text) && !misreadWord)
         return;
     std::vector<std::string_view> candidates;
     for (const std::string& p : eventPhrases())
@@ -2122,14 +2134,14 @@ void settlePhraseByShape(const Model& model, const FramePlanes& planes, double h
         return;
     double lo = figureRight - kShapeRightFar * hp;
     double hi = figureRight - kShapeRightNear * hp;
-    double expected = 0.0;
-    if (expectedPhraseRight(line, figureRight, hp, expected)) {
+    if (placed) {
         lo = expected - kShapeFigureSlack * hp;
-        hi = expected + kShapeFigureSlack * hp;
+        hi = expected + kShapeFigureSlackRight * hp;
     }
     const PhraseFit fit = fitPhraseShape(model, planes, line.top, hp, lo, hi, candidates, true);
     if (fit.phrase == nullptr || fit.score < kChoiceMinScore ||
-        (candidates.size() > 1 && fit.score - fit.runnerUp < kChoiceMinLead))
+        (candidates.size() > 1 &&
+         fit.score - fit.runnerUp < (misreadWord ? kShapeMinWordLead : kChoiceMinLead)))
         return;
     line.text = fit.phrase->text;
     line.known = true;
