@@ -977,3 +977,51 @@ TEST_F(RewardLines, ShortPhrasesThatAreWholeStayAtTheFarEndsOfTheLooksRange) {
     for (const synth::Look& look : {wide, tight})
         expectNothingMadeUp(alone, read(frameOf(alone, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
 }
+
+namespace {
+
+// Frames of the evaluation at the game's exact look whose figure, spelled
+// at the end of the words, lost its last digit ("+$808" read as +$80).
+std::vector<Case> figuresOnceShortOfADigit() {
+    return {{"720p +$808 once read as +$80",
+             1280,
+             720,
+             1.2072875094681892,
+             640412511u,
+             65,
+             0.0,
+             false,
+             5500,
+             0,
+             {{"HOT ZONE ENTERED", 6, 0}, {"HOT ZONE ENTERED", 808, 0}, {"ROTORS DESTROYED", 27293, 0}}},
+            {"1080p +$78 over a bright world once read as +$7",
+             1920,
+             1080,
+             1.1330622718701835,
+             3581140740u,
+             64,
+             0.6956742437914829,
+             true,
+             56820034,
+             -5,
+             {{"HOT ZONE PRESENCE", 78, 0}}}};
+}
+
+} // namespace
+
+TEST_F(RewardLines, FiguresSpelledShortOfTheirPlaceAreReadWhereTheyEnd) {
+    for (const Case& c : figuresOnceShortOfADigit()) {
+        const hud::HudReading r = read(frameOf(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectLines(c, r);
+    }
+    synth::Look wide;
+    wide.letterSpacing = 0.1;
+    wide.panelPad = 0.5;
+    synth::Look tight;
+    tight.panelPad = 0.3;
+    for (const Case& c : figuresOnceShortOfADigit())
+        for (const synth::Look& look : {wide, tight})
+            expectNothingMadeUp(c, read(frameOf(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
+}

@@ -1107,7 +1107,8 @@ namespace {
 // `blobs`, a figure spelled at their end when none stood where expected,
 // the experience amount and the reason text.
 void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow& row,
-                  const std::vector<Blob>& blobs, float minLineConfidence, float minMargin, HudLine& line) {
+                  const std::vector<Blob>& blobs, float minLineConfidence, float minMargin, HudLine& line,
+                  double* figureX = nullptr) {
     std::vector<GlyphWord> words = readGlyphWords(planes, blobs, row.top, row.bottom, row.lh, model.glyphs);
     settleXpDigits(model, planes, row, words, minLineConfidence, minMargin);
 
@@ -1122,10 +1123,14 @@ void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow
             readFigure(model, planes, row, (last.x0 + last.x1) / 2.0, minLineConfidence, minMargin);
         if ((f.accepted || (f.reading.ok && f.reading.minScore >= minLineConfidence &&
                             glyphsConfirmFigure(words, k, f.reading, row.lh))) &&
-            (f.reading.minScore >= kSureFigureScore || !figureEndsInXp(model, planes, row, blobs, f.reading)))
+            (f.reading.minScore >= kSureFigureScore ||
+             !figureEndsInXp(model, planes, row, blobs, f.reading))) {
             takeFigure(f.reading, line);
-        else
-            figureFromLetterS(words, k, line);
+            if (figureX != nullptr)
+                *figureX = f.reading.firstX;
+        } else if (figureFromLetterS(words, k, line) && figureX != nullptr) {
+            *figureX = (last.x0 + last.x1) / 2.0;
+        }
     }
     readLineText(words, k, line);
     findLostXpDigits(model, planes, row, words, k, minLineConfidence, minMargin, line);
@@ -2044,15 +2049,10 @@ bool expectedPhraseRight(const HudLine& line, double figureRight, double hp, dou
     return true;
 }
 
-bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
-                 HudLine& line) {
-    double lo = figureRight - kShapeRightFar * hp;
-    double hi = figureRight - kShapeRightNear * hp;
-    double expected = 0.0;
-    if (expectedPhraseRight(line, figureRight, hp, expected)) {
-        lo = expected - kShapeFigureSlack * hp;
-        hi = expected + kShapeFigureSlackRight * hp;
-    }
+// The phrase whose shape fits the row at `top` ending between lo and hi,
+// when it fits clearly and no other comes near.
+bool fitClearPhrase(const Model& model, const FramePlanes& planes, int top, double hp, double lo, double hi,
+                    HudLine& line) {
     const PhraseFit fit = fitPhraseShape(model, planes, top, hp, lo, hi, {}, true);
     if (fit.phrase == nullptr || fit.score < kShapeMinScore)
         return false;
@@ -2065,6 +2065,22 @@ bool readByShape(const Model& model, const FramePlanes& planes, int top, double 
     line.text = fit.phrase->text;
     line.known = true;
     return true;
+}
+
+bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
+                 HudLine& line) {
+    double expected = 0.0;
+    if (!expectedPhraseRight(line, figureRight, hp, expected))
+        return fitClearPhrase(model, planes, top, hp, figureRight - kShapeRightFar * hp,
+                              figureRight - kShapeRightNear * hp, line);
+    // Where the figure's place was measured a little off, the phrase ends
+    // further right; searched there only when the place itself shows no
+    // clear phrase, as a shorter phrase shifted right can come near a short
+    // panel word's own fit.
+    return fitClearPhrase(model, planes, top, hp, expected - kShapeFigureSlack * hp,
+                          expected + kShapeFigureSlack * hp, line) ||
+           fitClearPhrase(model, planes, top, hp, expected - kShapeFigureSlack * hp,
+                          expected + kShapeFigureSlackRight * hp, line);
 }
 
 // Words of a text, split at blanks.
@@ -2363,7 +2379,15 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
         for (const Blob& b : row.blobs)
             if (b.x1 < limit)
                 wordBlobs.push_back(b);
-        readRowWords(model, planes, row, wordBlobs, minLineConfidence, minMargin, line);
+        // A figure spelled at the end of the words is read from their last
+        // glyph: where that is a digit short of the figure's place, a digit
+        // was lost ("+$58" read as +$5).
+        double spelledX = std::numeric_limits<double>::quiet_NaN();
+        readRowWords(model, planes, row, wordBlobs, minLineConfidence, minMargin, line, &spelledX);
+        bool spelledShort =
+            line.hasFigure && std::isfinite(spelledX) && figureRight - spelledX > kLastDigitSlack * hp;
+        if (std::isfinite(spelledX))
+            lastDigitX = spelledX;
         if (!isWholePhrase(line) || lostWideRun(planes, row, limit))
             retryRowWords(model, planes, row, hp, figureRight, limit, minLineConfidence, minMargin, line);
         // The figure ends where the game puts it: a figure that did not read
@@ -2377,9 +2401,18 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
                 if (g.accepted && (!line.hasFigure || g.reading.firstX > lastDigitX + 0.3 * hp) &&
                     !figureEndsInXp(model, planes, row, row.blobs, g.reading)) {
                     takeFigure(g.reading, line);
+                    spelledShort = false;
                     break;
                 }
             }
+        }
+        // Not read again where it ends: a figure short of a digit is worse
+        // than none, which the attempts below may still read.
+        if (spelledShort) {
+            line.hasFigure = false;
+            line.figure = 0;
+            line.figureConfidence = 0.0f;
+            line.figureMargin = 0.0f;
         }
 
         // Only for a line whose words were read: a row with neither words
