@@ -2380,12 +2380,13 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
             if (b.x1 < limit)
                 wordBlobs.push_back(b);
         // A figure spelled at the end of the words is read from their last
-        // glyph: where that is a digit short of the figure's place, a digit
-        // was lost ("+$58" read as +$5).
+        // glyph: where that stands a digit short of the figure's place, a
+        // digit's blob was lost ("+$808" read as +$80), and the figure is
+        // read again below from where its last digit must be. It is kept
+        // when that fails: the place, measured on the balance, can be off
+        // by as much at large HUD scales.
         double spelledX = std::numeric_limits<double>::quiet_NaN();
         readRowWords(model, planes, row, wordBlobs, minLineConfidence, minMargin, line, &spelledX);
-        bool spelledShort =
-            line.hasFigure && std::isfinite(spelledX) && figureRight - spelledX > kLastDigitSlack * hp;
         if (std::isfinite(spelledX))
             lastDigitX = spelledX;
         if (!isWholePhrase(line) || lostWideRun(planes, row, limit))
@@ -2401,18 +2402,9 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
                 if (g.accepted && (!line.hasFigure || g.reading.firstX > lastDigitX + 0.3 * hp) &&
                     !figureEndsInXp(model, planes, row, row.blobs, g.reading)) {
                     takeFigure(g.reading, line);
-                    spelledShort = false;
                     break;
                 }
             }
-        }
-        // Not read again where it ends: a figure short of a digit is worse
-        // than none, which the attempts below may still read.
-        if (spelledShort) {
-            line.hasFigure = false;
-            line.figure = 0;
-            line.figureConfidence = 0.0f;
-            line.figureMargin = 0.0f;
         }
 
         // Only for a line whose words were read: a row with neither words
