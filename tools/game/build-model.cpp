@@ -630,34 +630,75 @@ bool choleskySolve(std::vector<double>& a, std::vector<double>& b, std::size_t n
     return true;
 }
 
-// Pairwise tie-breakers: ridge regression of +4 (first) and -4 (second) on
-// the normalised cells, so that clear cases land beyond the reader's +-2.
+// Weighted sums of cells and of their outer products (lower triangle).
+struct Scatter {
+    std::vector<double> outer, sum;
+    double n = 0;
+    explicit Scatter(std::size_t d) : outer(d * d, 0.0), sum(d, 0.0) {}
+    void add(const Cell& x, double w) {
+        const std::size_t d = sum.size();
+        n += w;
+        for (std::size_t i = 0; i < d; ++i) {
+            const double wx = w * x[i];
+            sum[i] += wx;
+            double* row = &outer[i * d];
+            for (std::size_t j = 0; j <= i; ++j)
+                row[j] += wx * x[j];
+        }
+    }
+    void add(const Scatter& o) {
+        n += o.n;
+        for (std::size_t i = 0; i < outer.size(); ++i)
+            outer[i] += o.outer[i];
+        for (std::size_t i = 0; i < sum.size(); ++i)
+            sum[i] += o.sum[i];
+    }
+};
+
+// Ridge regression of +4 for the first and -4 for the second class on their
+// normalised cells, so that clear cases land beyond the reader's +-2. False
+// where the system cannot be solved.
+bool fitPair(const Scatter& sa, const Scatter& sb, hud::PairParams& p) {
+    constexpr double target = 4.0;
+    const std::size_t d = sa.sum.size();
+    const double n = sa.n + sb.n;
+    std::vector<double> mean(d), A(d * d), rhs(d);
+    for (std::size_t i = 0; i < d; ++i)
+        mean[i] = (sa.sum[i] + sb.sum[i]) / n;
+    const double ybar = target * (sa.n - sb.n) / n;
+    const double lambda = tuning.pairRidge * n;
+    for (std::size_t i = 0; i < d; ++i) {
+        for (std::size_t j = 0; j <= i; ++j) {
+            const double v = sa.outer[i * d + j] + sb.outer[i * d + j] - n * mean[i] * mean[j];
+            A[i * d + j] = A[j * d + i] = v;
+        }
+        A[i * d + i] += lambda;
+        rhs[i] = target * (sa.sum[i] - sb.sum[i]) - n * mean[i] * ybar;
+    }
+    if (!choleskySolve(A, rhs, d))
+        return false;
+    double intercept = ybar;
+    for (std::size_t i = 0; i < d; ++i)
+        intercept -= rhs[i] * mean[i];
+    p.weights.resize(d);
+    for (std::size_t i = 0; i < d; ++i)
+        p.weights[i] = static_cast<float>(rhs[i]);
+    p.bias = static_cast<float>(-intercept);
+    return true;
+}
+
+// Pairwise tie-breakers, fitted on every cell of the two characters.
 hud::PairTable makePairs(const Pool& pool, const std::string& chars, const char* label) {
     constexpr std::size_t d = hud::kMoneyCellLength;
-    constexpr double target = 4.0;
-    struct Stats {
-        std::vector<double> scatter, sum;
-        double n = 0;
-    };
-    std::map<char, Stats> stats;
+    std::map<char, Scatter> stats;
     for (char c : chars) {
         auto it = pool.find(c);
         if (it == pool.end() || it->second.empty())
             continue;
-        Stats s;
-        s.scatter.assign(d * d, 0.0);
-        s.sum.assign(d, 0.0);
-        for (const Cell& x : it->second) {
-            s.n += 1;
-            for (std::size_t i = 0; i < d; ++i) {
-                s.sum[i] += x[i];
-                const double xi = x[i];
-                double* row = &s.scatter[i * d];
-                for (std::size_t j = 0; j <= i; ++j)
-                    row[j] += xi * x[j];
-            }
-        }
-        stats[c] = std::move(s);
+        Scatter s(d);
+        for (const Cell& x : it->second)
+            s.add(x, 1.0);
+        stats.emplace(c, std::move(s));
     }
     hud::PairTable table;
     int worst = 0;
@@ -666,31 +707,11 @@ hud::PairTable makePairs(const Pool& pool, const std::string& chars, const char*
             const char a = chars[ia], b = chars[ib];
             if (!stats.count(a) || !stats.count(b))
                 continue;
-            const Stats &sa = stats[a], &sb = stats[b];
+            const Scatter &sa = stats.at(a), &sb = stats.at(b);
             const double n = sa.n + sb.n;
-            std::vector<double> mean(d), A(d * d), rhs(d);
-            for (std::size_t i = 0; i < d; ++i)
-                mean[i] = (sa.sum[i] + sb.sum[i]) / n;
-            const double ybar = target * (sa.n - sb.n) / n;
-            const double lambda = tuning.pairRidge * n;
-            for (std::size_t i = 0; i < d; ++i) {
-                for (std::size_t j = 0; j <= i; ++j) {
-                    const double v = sa.scatter[i * d + j] + sb.scatter[i * d + j] - n * mean[i] * mean[j];
-                    A[i * d + j] = A[j * d + i] = v;
-                }
-                A[i * d + i] += lambda;
-                rhs[i] = target * (sa.sum[i] - sb.sum[i]) - n * mean[i] * ybar;
-            }
-            if (!choleskySolve(A, rhs, d))
-                continue;
-            double intercept = ybar;
-            for (std::size_t i = 0; i < d; ++i)
-                intercept -= rhs[i] * mean[i];
             hud::PairParams p;
-            p.weights.resize(d);
-            for (std::size_t i = 0; i < d; ++i)
-                p.weights[i] = static_cast<float>(rhs[i]);
-            p.bias = static_cast<float>(-intercept);
+            if (!fitPair(sa, sb, p))
+                continue;
             // Training-set check: how many cells land on the wrong side of +-2.
             int wrong = 0;
             for (const auto& [c, sign] : {std::pair<char, float>{a, 1.0f}, {b, -1.0f}})
@@ -851,38 +872,11 @@ void harvestSettleFrame(const synth::FrameContent& f, const hud::Model& model, s
     }
 }
 
-// Weighted sums of cells and of their outer products (lower triangle).
-struct Scatter {
-    std::vector<double> outer, sum;
-    double n = 0;
-    explicit Scatter(std::size_t d) : outer(d * d, 0.0), sum(d, 0.0) {}
-    void add(const Cell& x, double w) {
-        const std::size_t d = sum.size();
-        n += w;
-        for (std::size_t i = 0; i < d; ++i) {
-            const double wx = w * x[i];
-            sum[i] += wx;
-            double* row = &outer[i * d];
-            for (std::size_t j = 0; j <= i; ++j)
-                row[j] += wx * x[j];
-        }
-    }
-    void add(const Scatter& o) {
-        n += o.n;
-        for (std::size_t i = 0; i < outer.size(); ++i)
-            outer[i] += o.outer[i];
-        for (std::size_t i = 0; i < sum.size(); ++i)
-            sum[i] += o.sum[i];
-    }
-};
-
-// Ridge regression of +4 for the first and -4 for the second character, as
-// the tie-breakers are fitted, on each pair's cells with its near ties
+// Fitted as the tie-breakers are, on each pair's cells with its near ties
 // weighted up. Pairs without near ties are left out: the reader never needs
 // them.
 hud::PairTable makeSettlers(const SettleCells& cells, const char* label) {
     constexpr std::size_t d = hud::kMoneyCellLength;
-    constexpr double target = 4.0;
     std::map<char, Scatter> base;
     for (const char* c = kSettleChars; *c; ++c) {
         auto it = cells.all.find(*c);
@@ -909,30 +903,9 @@ hud::PairTable makeSettlers(const SettleCells& cells, const char* label) {
                 sa.add(ha->second[i], kSettleHardWeight);
             for (std::size_t i = 0; i < hardB; ++i)
                 sb.add(hb->second[i], kSettleHardWeight);
-            const double n = sa.n + sb.n;
-            std::vector<double> mean(d), A(d * d), rhs(d);
-            for (std::size_t i = 0; i < d; ++i)
-                mean[i] = (sa.sum[i] + sb.sum[i]) / n;
-            const double ybar = target * (sa.n - sb.n) / n;
-            const double lambda = tuning.pairRidge * n;
-            for (std::size_t i = 0; i < d; ++i) {
-                for (std::size_t j = 0; j <= i; ++j) {
-                    const double v = sa.outer[i * d + j] + sb.outer[i * d + j] - n * mean[i] * mean[j];
-                    A[i * d + j] = A[j * d + i] = v;
-                }
-                A[i * d + i] += lambda;
-                rhs[i] = target * (sa.sum[i] - sb.sum[i]) - n * mean[i] * ybar;
-            }
-            if (!choleskySolve(A, rhs, d))
-                continue;
-            double intercept = ybar;
-            for (std::size_t i = 0; i < d; ++i)
-                intercept -= rhs[i] * mean[i];
             hud::PairParams p;
-            p.weights.resize(d);
-            for (std::size_t i = 0; i < d; ++i)
-                p.weights[i] = static_cast<float>(rhs[i]);
-            p.bias = static_cast<float>(-intercept);
+            if (!fitPair(sa, sb, p))
+                continue;
             // Near ties on the wrong side of +-1, the figures' settling bound.
             int wrong = 0;
             for (const auto& [it, sign] : {std::pair{ha, 1.0f}, std::pair{hb, -1.0f}})
