@@ -744,24 +744,35 @@ constexpr double kSettleHardWeight = 4.0;
 constexpr std::size_t kSettlePool = 1500;     // cells kept per character
 constexpr std::size_t kSettleHardPool = 1500; // near-tie cells kept per character and rival
 constexpr int kSettleMinHard = 20;            // near-tie cells a pair needs, both sides together
+// Digits their own templates score below the reader's confidence at their
+// best place are what soft, small or bright-backed footage makes of them:
+// they are clustered into templates of their own, which the readers use
+// only to confirm a reading their first templates left uncertain.
+constexpr float kSoftBelow = 0.85f;
+constexpr std::size_t kSoftPool = 1500;
+constexpr std::size_t kSoftTemplates = 8;
+constexpr std::size_t kSoftMinCells = 12; // fewer make no template worth keeping
 // A tie with the "$" ends or continues a figure and is never settled; only
 // digits against digits are.
 constexpr char kSettleChars[] = "0123456789";
 
 struct SettleCells {
     Pool all;                                                // by character
+    Pool soft;                                               // those its own templates score low
     std::map<std::pair<char, char>, std::vector<Cell>> hard; // (character, rival)
     int frames = 0, skipped = 0;
 };
 
-synth::FrameContent settleFrame(synth::Rng& rng) {
+// `hard`: the soft templates' own frames, most of them small or bright-backed,
+// where the digits' own templates score lowest.
+synth::FrameContent settleFrame(synth::Rng& rng, bool hard = false) {
     synth::FrameContent f;
     f.hudScale = rng.uniform(0.8, 1.3);
     f.sceneSeed = rng.next();
-    f.brightBehindHud = rng.chance(0.3);
+    f.brightBehindHud = rng.chance(hard ? 0.6 : 0.3);
     synth::randomRangeFootage(rng, f);
     // The smallest frames leave the most ties: a third of them at 720 lines.
-    if (rng.chance(0.33)) {
+    if (rng.chance(hard ? 0.6 : 0.33)) {
         f.width = 1280;
         f.height = 720;
         f.degradation.blurSigma = rng.chance(0.6) ? rng.uniform(0.0, 0.8) * 720.0 / 1080.0 : 0.0;
@@ -799,6 +810,8 @@ void settleCell(hud::MoneyRowContext& ctx, char truth, double predicted, SettleC
         if (best[i].character == truth) {
             take(best[i].x);
             add(out.all, truth, cell, hud::kMoneyCellLength, kSettlePool);
+            if (best[i].score < kSoftBelow)
+                add(out.soft, truth, cell, hud::kMoneyCellLength, kSoftPool);
             break;
         }
     if (best[0].score - best[1].score >= kSettleHardMargin)
@@ -925,6 +938,24 @@ hud::PairTable makeSettlers(const SettleCells& cells, const char* label) {
     return table;
 }
 
+hud::detail::Templates makeSoftTemplates(const Pool& soft, const char* label) {
+    hud::detail::Templates set;
+    set.cellLength = hud::kMoneyCellLength;
+    std::size_t total = 0;
+    for (const auto& [c, cells] : soft) {
+        if (cells.size() < kSoftMinCells)
+            continue;
+        set.byChar[static_cast<signed char>(c)] =
+            synth::clusterCells(cells, std::min(kSoftTemplates, cells.size() / (kSoftMinCells / 2)), 12);
+        total += set.byChar[static_cast<signed char>(c)].size();
+        if (verbose)
+            std::fprintf(stderr, "  %s soft '%c': %zu cells\n", label, c, cells.size());
+    }
+    std::fprintf(stderr, "corvex-build-model: %s: %zu soft templates for %zu digits\n", label, total,
+                 set.byChar.size());
+    return set;
+}
+
 // Fills the model's settling sections from `frames` frames of the range,
 // with the model's own templates finding the ties. Draws from randomness of
 // its own, so the other sections stay those of the seed.
@@ -939,6 +970,19 @@ void addSettlers(hud::Model& model, int frames, std::uint32_t seed) {
                  money.frames, money.skipped);
     model.moneySettlers = makeSettlers(money, "money");
     model.figureSettlers = makeSettlers(figures, "figure");
+    // The soft digits are rare in the range, so frames of its harder part
+    // add to them, from randomness of their own again.
+    synth::Rng hardRng(seed ^ 0x50F7u);
+    synth::Rng hardJitter(seed ^ 0x7F05u);
+    SettleCells hardMoney, hardFigures;
+    for (int i = 0; i < frames / 2; ++i)
+        harvestSettleFrame(settleFrame(hardRng, true), model, hardJitter, hardMoney, hardFigures);
+    for (auto [from, to] : {std::pair{&hardMoney, &money}, std::pair{&hardFigures, &figures}})
+        for (const auto& [c, cells] : from->soft)
+            for (const Cell& x : cells)
+                add(to->soft, c, x.data(), x.size(), kSoftPool);
+    model.moneySoft = makeSoftTemplates(money.soft, "money");
+    model.figureSoft = makeSoftTemplates(figures.soft, "figure");
 }
 
 // The plate reader scores the same glyph lists as the reward-line reader, so
@@ -1123,6 +1167,11 @@ int main(int argc, char** argv) {
         "templates come within 0.2 of each other the cells count four times for that pair. Fitted as the\n"
         "tie-breakers are, one for each pair of digits with near ties; the reader asks them only about\n"
         "calls the templates and tie-breakers leave tied.\n\n"
+        "Soft digits (MSFT, FSFT): the digits of those frames, and of half as many again drawn mostly at\n"
+        "720 lines or over bright scenes, that their own templates score below 0.85 at their best place,\n"
+        "clustered as the templates are (up to 8 per digit with at least 12 cells). The readers join them\n"
+        "to the templates only for a second look at a figure read but uncertain, which must give the same\n"
+        "value.\n\n"
         "Weapon plate: --plate-frames plates (1080p to 2160p, the same scenes and degradations) show\n"
         "table names or random words; each is captured as the engine captures the plate and its letters\n"
         "are found and sampled as the plate reader does (its components, line and walk to the slash,\n"
