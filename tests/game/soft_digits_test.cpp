@@ -115,23 +115,6 @@ protected:
 // look, the balances at looks drawn from the range around it.
 const std::vector<Case>& cases() {
     static const std::vector<Case> all = {
-        {"CONTROL ZONE ENTERED +$5,314 on a soft 720p line",
-         1280,
-         720,
-         0.832021232472679,
-         3524338458u,
-         false,
-         73,
-         0,
-         1.0,
-         453046,
-         0,
-         {{"CONTROL ZONE ENTERED", 5314, 0, false},
-          {"ROTORS DESTROYED", 8, 0, false},
-          {"CONTROL ZONE PRESENCE", 7, 0, false},
-          {"HOT ZONE ENTERED", 478, 0, false}},
-         0,
-         {}},
         {"PURCHASE REFUNDED +$87 at 720p",
          1280,
          720,

@@ -983,7 +983,9 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
 bool confirmWithSoft(const MoneyRowContext& ctx, const detail::Templates& templates, const WidthTable& widths,
                      double groupGap, int maxDigits, float minScore, float minMargin, float wideFloor,
                      MoneyReading& first) {
-    if (!first.ok || first.digits.empty() ||
+    // It lifts a low score; a close call between two characters it leaves
+    // alone, as the soft templates of both may fit the same ink.
+    if (!first.ok || first.digits.empty() || first.minMargin < minMargin ||
         templates.cellLength != static_cast<std::uint32_t>(kMoneyCellLength))
         return false;
     MoneyRowContext again(ctx.plane, ctx.top, ctx.bottom, ctx.lineHeight, templates, ctx.pairs);

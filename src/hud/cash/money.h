@@ -162,7 +162,8 @@ bool settleTie(MoneyRowContext& ctx, const Candidate& first, const Candidate& se
 MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& widths, double groupGap,
                        int maxDigits, int radius);
 
-// A second look at a figure `first` that read but not certainly: read again
+// A second look at a figure `first` that read with every margin reaching
+// minMargin but a score below minScore: read again
 // on ctx's line from its rightmost digit, with `templates` (ctx's own joined
 // with the soft digits' templates) in place of ctx's. Only the very same
 // value confirms it, with every character reaching minMargin and minScore
