@@ -351,3 +351,67 @@ TEST(HudModel, SettlingPairsAreAnAdditiveSection) {
     EXPECT_EQ(errorOf(header(2).section("FSET", notANumber).section("MCEL", moneySection())),
               "HUD model section FSET holds a weight that is not a finite number");
 }
+
+TEST(HudModel, SoftDigitTemplatesAreAnAdditiveSectionJoinedOnLoading) {
+    // A file from before the section loads with no soft templates and no
+    // joined sets, so the readers never take a second look.
+    const Parsed old = parse(header(1).section("MCEL", moneySection()));
+    ASSERT_TRUE(old.model) << old.error;
+    EXPECT_TRUE(old.model->moneySoft.byChar.empty());
+    EXPECT_EQ(old.model->moneyWithSoft.cellLength, 0u);
+    EXPECT_EQ(old.model->figuresWithSoft.cellLength, 0u);
+
+    // Round trip; each soft template joins its digit's own ones after them,
+    // a digit without own templates gets the soft ones alone, and the "$"
+    // stays as it was.
+    hud::Model m;
+    m.money.cellLength = 720;
+    m.money.byChar['0'].push_back(std::vector<float>(720, 0.5f));
+    m.money.byChar['$'].push_back(std::vector<float>(720, 0.25f));
+    m.moneySoft.cellLength = 720;
+    m.moneySoft.byChar['0'].push_back(std::vector<float>(720, -0.5f));
+    m.moneySoft.byChar['7'].push_back(std::vector<float>(720, 0.75f));
+    m.figures.cellLength = 720;
+    m.figures.byChar['1'].push_back(std::vector<float>(720, 0.125f));
+    m.figureSoft.cellLength = 720;
+    m.figureSoft.byChar['1'].push_back(std::vector<float>(720, -0.125f));
+    const std::vector<std::uint8_t> bytes = hud::serializeModel(m);
+    std::string error;
+    const auto back = hud::parseModel(bytes.data(), bytes.size(), &error);
+    ASSERT_TRUE(back) << error;
+    ASSERT_EQ(back->moneySoft.byChar.size(), 2u);
+    EXPECT_EQ(back->moneySoft.byChar.at('7').at(0), std::vector<float>(720, 0.75f));
+    ASSERT_EQ(back->money.byChar.at('0').size(), 1u) << "the first templates stay apart";
+    const hud::detail::Templates& joined = back->moneyWithSoft;
+    EXPECT_EQ(joined.cellLength, 720u);
+    ASSERT_EQ(joined.byChar.at('0').size(), 2u);
+    EXPECT_EQ(joined.byChar.at('0')[0], std::vector<float>(720, 0.5f));
+    EXPECT_EQ(joined.byChar.at('0')[1], std::vector<float>(720, -0.5f));
+    EXPECT_EQ(joined.byChar.at('7').size(), 1u);
+    EXPECT_EQ(joined.byChar.at('$').size(), 1u);
+    ASSERT_EQ(back->figuresWithSoft.byChar.at('1').size(), 2u);
+    // The joined sets carry their own coarse forms for the pruned search.
+    ASSERT_TRUE(joined.coarse);
+    EXPECT_NE(joined.coarse->find(joined, &joined.byChar.at('0')), nullptr);
+
+    // Joining refuses sets of another cell length.
+    hud::detail::Templates other;
+    other.cellLength = 1024;
+    other.byChar['0'].push_back(std::vector<float>(1024, 0.0f));
+    EXPECT_EQ(hud::joinTemplates(m.money, other).cellLength, 0u);
+
+    // Damage is refused: a cut template, a value out of range, a set of a
+    // cell length the money reader cannot use.
+    Bytes cut = templateSet(720, "3", 1);
+    cut.b.resize(cut.b.size() - 4);
+    EXPECT_EQ(errorOf(header(2).section("MCEL", moneySection()).section("MSFT", cut)),
+              "damaged HUD model section");
+    Bytes outOfRange;
+    outOfRange.u32(720).u32(1).u8('3').u32(1);
+    for (int i = 0; i < 720; ++i)
+        outOfRange.f32(i == 5 ? 1.5f : 0.0f);
+    EXPECT_EQ(errorOf(header(2).section("MCEL", moneySection()).section("FSFT", outOfRange)),
+              "HUD model section FSFT holds a template value outside -1..1 or not a number");
+    EXPECT_EQ(errorOf(header(2).section("MCEL", moneySection()).section("MSFT", templateSet(16, "3", 1))),
+              "HUD model soft digit templates of the wrong cell length");
+}

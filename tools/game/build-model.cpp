@@ -630,34 +630,75 @@ bool choleskySolve(std::vector<double>& a, std::vector<double>& b, std::size_t n
     return true;
 }
 
-// Pairwise tie-breakers: ridge regression of +4 (first) and -4 (second) on
-// the normalised cells, so that clear cases land beyond the reader's +-2.
+// Weighted sums of cells and of their outer products (lower triangle).
+struct Scatter {
+    std::vector<double> outer, sum;
+    double n = 0;
+    explicit Scatter(std::size_t d) : outer(d * d, 0.0), sum(d, 0.0) {}
+    void add(const Cell& x, double w) {
+        const std::size_t d = sum.size();
+        n += w;
+        for (std::size_t i = 0; i < d; ++i) {
+            const double wx = w * x[i];
+            sum[i] += wx;
+            double* row = &outer[i * d];
+            for (std::size_t j = 0; j <= i; ++j)
+                row[j] += wx * x[j];
+        }
+    }
+    void add(const Scatter& o) {
+        n += o.n;
+        for (std::size_t i = 0; i < outer.size(); ++i)
+            outer[i] += o.outer[i];
+        for (std::size_t i = 0; i < sum.size(); ++i)
+            sum[i] += o.sum[i];
+    }
+};
+
+// Ridge regression of +4 for the first and -4 for the second class on their
+// normalised cells, so that clear cases land beyond the reader's +-2. False
+// where the system cannot be solved.
+bool fitPair(const Scatter& sa, const Scatter& sb, hud::PairParams& p) {
+    constexpr double target = 4.0;
+    const std::size_t d = sa.sum.size();
+    const double n = sa.n + sb.n;
+    std::vector<double> mean(d), A(d * d), rhs(d);
+    for (std::size_t i = 0; i < d; ++i)
+        mean[i] = (sa.sum[i] + sb.sum[i]) / n;
+    const double ybar = target * (sa.n - sb.n) / n;
+    const double lambda = tuning.pairRidge * n;
+    for (std::size_t i = 0; i < d; ++i) {
+        for (std::size_t j = 0; j <= i; ++j) {
+            const double v = sa.outer[i * d + j] + sb.outer[i * d + j] - n * mean[i] * mean[j];
+            A[i * d + j] = A[j * d + i] = v;
+        }
+        A[i * d + i] += lambda;
+        rhs[i] = target * (sa.sum[i] - sb.sum[i]) - n * mean[i] * ybar;
+    }
+    if (!choleskySolve(A, rhs, d))
+        return false;
+    double intercept = ybar;
+    for (std::size_t i = 0; i < d; ++i)
+        intercept -= rhs[i] * mean[i];
+    p.weights.resize(d);
+    for (std::size_t i = 0; i < d; ++i)
+        p.weights[i] = static_cast<float>(rhs[i]);
+    p.bias = static_cast<float>(-intercept);
+    return true;
+}
+
+// Pairwise tie-breakers, fitted on every cell of the two characters.
 hud::PairTable makePairs(const Pool& pool, const std::string& chars, const char* label) {
     constexpr std::size_t d = hud::kMoneyCellLength;
-    constexpr double target = 4.0;
-    struct Stats {
-        std::vector<double> scatter, sum;
-        double n = 0;
-    };
-    std::map<char, Stats> stats;
+    std::map<char, Scatter> stats;
     for (char c : chars) {
         auto it = pool.find(c);
         if (it == pool.end() || it->second.empty())
             continue;
-        Stats s;
-        s.scatter.assign(d * d, 0.0);
-        s.sum.assign(d, 0.0);
-        for (const Cell& x : it->second) {
-            s.n += 1;
-            for (std::size_t i = 0; i < d; ++i) {
-                s.sum[i] += x[i];
-                const double xi = x[i];
-                double* row = &s.scatter[i * d];
-                for (std::size_t j = 0; j <= i; ++j)
-                    row[j] += xi * x[j];
-            }
-        }
-        stats[c] = std::move(s);
+        Scatter s(d);
+        for (const Cell& x : it->second)
+            s.add(x, 1.0);
+        stats.emplace(c, std::move(s));
     }
     hud::PairTable table;
     int worst = 0;
@@ -666,31 +707,11 @@ hud::PairTable makePairs(const Pool& pool, const std::string& chars, const char*
             const char a = chars[ia], b = chars[ib];
             if (!stats.count(a) || !stats.count(b))
                 continue;
-            const Stats &sa = stats[a], &sb = stats[b];
+            const Scatter &sa = stats.at(a), &sb = stats.at(b);
             const double n = sa.n + sb.n;
-            std::vector<double> mean(d), A(d * d), rhs(d);
-            for (std::size_t i = 0; i < d; ++i)
-                mean[i] = (sa.sum[i] + sb.sum[i]) / n;
-            const double ybar = target * (sa.n - sb.n) / n;
-            const double lambda = tuning.pairRidge * n;
-            for (std::size_t i = 0; i < d; ++i) {
-                for (std::size_t j = 0; j <= i; ++j) {
-                    const double v = sa.scatter[i * d + j] + sb.scatter[i * d + j] - n * mean[i] * mean[j];
-                    A[i * d + j] = A[j * d + i] = v;
-                }
-                A[i * d + i] += lambda;
-                rhs[i] = target * (sa.sum[i] - sb.sum[i]) - n * mean[i] * ybar;
-            }
-            if (!choleskySolve(A, rhs, d))
-                continue;
-            double intercept = ybar;
-            for (std::size_t i = 0; i < d; ++i)
-                intercept -= rhs[i] * mean[i];
             hud::PairParams p;
-            p.weights.resize(d);
-            for (std::size_t i = 0; i < d; ++i)
-                p.weights[i] = static_cast<float>(rhs[i]);
-            p.bias = static_cast<float>(-intercept);
+            if (!fitPair(sa, sb, p))
+                continue;
             // Training-set check: how many cells land on the wrong side of +-2.
             int wrong = 0;
             for (const auto& [c, sign] : {std::pair<char, float>{a, 1.0f}, {b, -1.0f}})
@@ -723,24 +744,35 @@ constexpr double kSettleHardWeight = 4.0;
 constexpr std::size_t kSettlePool = 1500;     // cells kept per character
 constexpr std::size_t kSettleHardPool = 1500; // near-tie cells kept per character and rival
 constexpr int kSettleMinHard = 20;            // near-tie cells a pair needs, both sides together
+// Digits their own templates score below the reader's confidence at their
+// best place are what soft, small or bright-backed footage makes of them:
+// they are clustered into templates of their own, which the readers use
+// only to confirm a reading their first templates left uncertain.
+constexpr float kSoftBelow = 0.85f;
+constexpr std::size_t kSoftPool = 1500;
+constexpr std::size_t kSoftTemplates = 8;
+constexpr std::size_t kSoftMinCells = 12; // fewer make no template worth keeping
 // A tie with the "$" ends or continues a figure and is never settled; only
 // digits against digits are.
 constexpr char kSettleChars[] = "0123456789";
 
 struct SettleCells {
     Pool all;                                                // by character
+    Pool soft;                                               // those its own templates score low
     std::map<std::pair<char, char>, std::vector<Cell>> hard; // (character, rival)
     int frames = 0, skipped = 0;
 };
 
-synth::FrameContent settleFrame(synth::Rng& rng) {
+// `hard`: the soft templates' own frames, most of them small or bright-backed,
+// where the digits' own templates score lowest.
+synth::FrameContent settleFrame(synth::Rng& rng, bool hard = false) {
     synth::FrameContent f;
     f.hudScale = rng.uniform(0.8, 1.3);
     f.sceneSeed = rng.next();
-    f.brightBehindHud = rng.chance(0.3);
+    f.brightBehindHud = rng.chance(hard ? 0.6 : 0.3);
     synth::randomRangeFootage(rng, f);
     // The smallest frames leave the most ties: a third of them at 720 lines.
-    if (rng.chance(0.33)) {
+    if (rng.chance(hard ? 0.6 : 0.33)) {
         f.width = 1280;
         f.height = 720;
         f.degradation.blurSigma = rng.chance(0.6) ? rng.uniform(0.0, 0.8) * 720.0 / 1080.0 : 0.0;
@@ -778,6 +810,8 @@ void settleCell(hud::MoneyRowContext& ctx, char truth, double predicted, SettleC
         if (best[i].character == truth) {
             take(best[i].x);
             add(out.all, truth, cell, hud::kMoneyCellLength, kSettlePool);
+            if (best[i].score < kSoftBelow)
+                add(out.soft, truth, cell, hud::kMoneyCellLength, kSoftPool);
             break;
         }
     if (best[0].score - best[1].score >= kSettleHardMargin)
@@ -851,38 +885,11 @@ void harvestSettleFrame(const synth::FrameContent& f, const hud::Model& model, s
     }
 }
 
-// Weighted sums of cells and of their outer products (lower triangle).
-struct Scatter {
-    std::vector<double> outer, sum;
-    double n = 0;
-    explicit Scatter(std::size_t d) : outer(d * d, 0.0), sum(d, 0.0) {}
-    void add(const Cell& x, double w) {
-        const std::size_t d = sum.size();
-        n += w;
-        for (std::size_t i = 0; i < d; ++i) {
-            const double wx = w * x[i];
-            sum[i] += wx;
-            double* row = &outer[i * d];
-            for (std::size_t j = 0; j <= i; ++j)
-                row[j] += wx * x[j];
-        }
-    }
-    void add(const Scatter& o) {
-        n += o.n;
-        for (std::size_t i = 0; i < outer.size(); ++i)
-            outer[i] += o.outer[i];
-        for (std::size_t i = 0; i < sum.size(); ++i)
-            sum[i] += o.sum[i];
-    }
-};
-
-// Ridge regression of +4 for the first and -4 for the second character, as
-// the tie-breakers are fitted, on each pair's cells with its near ties
+// Fitted as the tie-breakers are, on each pair's cells with its near ties
 // weighted up. Pairs without near ties are left out: the reader never needs
 // them.
 hud::PairTable makeSettlers(const SettleCells& cells, const char* label) {
     constexpr std::size_t d = hud::kMoneyCellLength;
-    constexpr double target = 4.0;
     std::map<char, Scatter> base;
     for (const char* c = kSettleChars; *c; ++c) {
         auto it = cells.all.find(*c);
@@ -909,30 +916,9 @@ hud::PairTable makeSettlers(const SettleCells& cells, const char* label) {
                 sa.add(ha->second[i], kSettleHardWeight);
             for (std::size_t i = 0; i < hardB; ++i)
                 sb.add(hb->second[i], kSettleHardWeight);
-            const double n = sa.n + sb.n;
-            std::vector<double> mean(d), A(d * d), rhs(d);
-            for (std::size_t i = 0; i < d; ++i)
-                mean[i] = (sa.sum[i] + sb.sum[i]) / n;
-            const double ybar = target * (sa.n - sb.n) / n;
-            const double lambda = tuning.pairRidge * n;
-            for (std::size_t i = 0; i < d; ++i) {
-                for (std::size_t j = 0; j <= i; ++j) {
-                    const double v = sa.outer[i * d + j] + sb.outer[i * d + j] - n * mean[i] * mean[j];
-                    A[i * d + j] = A[j * d + i] = v;
-                }
-                A[i * d + i] += lambda;
-                rhs[i] = target * (sa.sum[i] - sb.sum[i]) - n * mean[i] * ybar;
-            }
-            if (!choleskySolve(A, rhs, d))
-                continue;
-            double intercept = ybar;
-            for (std::size_t i = 0; i < d; ++i)
-                intercept -= rhs[i] * mean[i];
             hud::PairParams p;
-            p.weights.resize(d);
-            for (std::size_t i = 0; i < d; ++i)
-                p.weights[i] = static_cast<float>(rhs[i]);
-            p.bias = static_cast<float>(-intercept);
+            if (!fitPair(sa, sb, p))
+                continue;
             // Near ties on the wrong side of +-1, the figures' settling bound.
             int wrong = 0;
             for (const auto& [it, sign] : {std::pair{ha, 1.0f}, std::pair{hb, -1.0f}})
@@ -952,6 +938,24 @@ hud::PairTable makeSettlers(const SettleCells& cells, const char* label) {
     return table;
 }
 
+hud::detail::Templates makeSoftTemplates(const Pool& soft, const char* label) {
+    hud::detail::Templates set;
+    set.cellLength = hud::kMoneyCellLength;
+    std::size_t total = 0;
+    for (const auto& [c, cells] : soft) {
+        if (cells.size() < kSoftMinCells)
+            continue;
+        set.byChar[static_cast<signed char>(c)] =
+            synth::clusterCells(cells, std::min(kSoftTemplates, cells.size() / (kSoftMinCells / 2)), 12);
+        total += set.byChar[static_cast<signed char>(c)].size();
+        if (verbose)
+            std::fprintf(stderr, "  %s soft '%c': %zu cells\n", label, c, cells.size());
+    }
+    std::fprintf(stderr, "corvex-build-model: %s: %zu soft templates for %zu digits\n", label, total,
+                 set.byChar.size());
+    return set;
+}
+
 // Fills the model's settling sections from `frames` frames of the range,
 // with the model's own templates finding the ties. Draws from randomness of
 // its own, so the other sections stay those of the seed.
@@ -966,6 +970,19 @@ void addSettlers(hud::Model& model, int frames, std::uint32_t seed) {
                  money.frames, money.skipped);
     model.moneySettlers = makeSettlers(money, "money");
     model.figureSettlers = makeSettlers(figures, "figure");
+    // The soft digits are rare in the range, so frames of its harder part
+    // add to them, from randomness of their own again.
+    synth::Rng hardRng(seed ^ 0x50F7u);
+    synth::Rng hardJitter(seed ^ 0x7F05u);
+    SettleCells hardMoney, hardFigures;
+    for (int i = 0; i < frames / 2; ++i)
+        harvestSettleFrame(settleFrame(hardRng, true), model, hardJitter, hardMoney, hardFigures);
+    for (auto [from, to] : {std::pair{&hardMoney, &money}, std::pair{&hardFigures, &figures}})
+        for (const auto& [c, cells] : from->soft)
+            for (const Cell& x : cells)
+                add(to->soft, c, x.data(), x.size(), kSoftPool);
+    model.moneySoft = makeSoftTemplates(money.soft, "money");
+    model.figureSoft = makeSoftTemplates(figures.soft, "figure");
 }
 
 // The plate reader scores the same glyph lists as the reward-line reader, so
@@ -1150,6 +1167,11 @@ int main(int argc, char** argv) {
         "templates come within 0.2 of each other the cells count four times for that pair. Fitted as the\n"
         "tie-breakers are, one for each pair of digits with near ties; the reader asks them only about\n"
         "calls the templates and tie-breakers leave tied.\n\n"
+        "Soft digits (MSFT, FSFT): the digits of those frames, and of half as many again drawn mostly at\n"
+        "720 lines or over bright scenes, that their own templates score below 0.85 at their best place,\n"
+        "clustered as the templates are (up to 8 per digit with at least 12 cells). The readers join them\n"
+        "to the templates only for a second look at a figure read but uncertain, which must give the same\n"
+        "value.\n\n"
         "Weapon plate: --plate-frames plates (1080p to 2160p, the same scenes and degradations) show\n"
         "table names or random words; each is captured as the engine captures the plate and its letters\n"
         "are found and sampled as the plate reader does (its components, line and walk to the slash,\n"

@@ -116,6 +116,9 @@ FigureRead readFigure(const Model& model, const FramePlanes& planes, const Rewar
     out.reading = readMoney(ctx, startX, figureWidths(), kFigureGroupGap, kFigureMaxDigits, kFigureRadius);
     out.accepted =
         out.reading.ok && out.reading.minScore >= minLineConfidence && out.reading.minMargin >= minMargin;
+    if (!out.accepted)
+        out.accepted = confirmWithSoft(ctx, model.figuresWithSoft, figureWidths(), kFigureGroupGap,
+                                       kFigureMaxDigits, minLineConfidence, minMargin, 1.0f, out.reading);
     return out;
 }
 

@@ -42,6 +42,18 @@ constexpr float kSettleMoney = 1.0f;
 // a letter or a half-seen digit between two templates does not.
 constexpr float kSettleFloor = 0.8f;
 constexpr float kSettledMargin = 0.04f;
+// The soft digits' second look starts at the first look's rightmost digit,
+// so it need not search far.
+constexpr int kSoftRadius = 1;
+// The soft templates fit more shapes than the first ones, a half-seen or
+// misplaced figure's among them: their look counts only as far as it is as
+// sure as a balance must be, whatever the caller's own floor.
+constexpr float kSoftFloor = 0.85f;
+// A balance character whose template beats every other by a wide margin
+// at a low score is a thin stroke ("1") or a bright world eating its edges,
+// not a doubt between two characters: on the second look it needs only
+// this score. The first value and the tie-breakers must still agree.
+constexpr float kWideFloor = 0.55f;
 // The change read without its blobs: the last digit's centre this many line
 // heights left of where its ink must end, searched as widely as for a wide
 // blob.
@@ -925,6 +937,8 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
     r.digits.push_back(first.chosen.character);
     r.minScore = first.chosen.score;
     r.minMargin = first.margin;
+    if (first.margin < kWideMargin)
+        r.minCloseScore = first.chosen.score;
     r.firstX = first.chosen.x;
     int count = 1;
     Candidate previous = first.chosen;
@@ -944,6 +958,8 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
         Decision d = decide(ctx, cands, n);
         if (d.settled && ++r.settled > 1 && strictSettling)
             d.margin = 0.0f;
+        if (d.margin < kWideMargin)
+            r.minCloseScore = std::min(r.minCloseScore, d.chosen.score);
         if (d.chosen.character == '$') {
             r.dollarX = d.chosen.x;
             r.minScore = std::min(r.minScore, d.chosen.score);
@@ -962,6 +978,32 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
         ++count;
         previous = d.chosen;
     }
+}
+
+bool confirmWithSoft(const MoneyRowContext& ctx, const detail::Templates& templates, const WidthTable& widths,
+                     double groupGap, int maxDigits, float minScore, float minMargin, float wideFloor,
+                     MoneyReading& first) {
+    // It lifts a low score; a close call between two characters it leaves
+    // alone, as the soft templates of both may fit the same ink.
+    if (!first.ok || first.digits.empty() || first.minMargin < minMargin ||
+        templates.cellLength != static_cast<std::uint32_t>(kMoneyCellLength))
+        return false;
+    MoneyRowContext again(ctx.plane, ctx.top, ctx.bottom, ctx.lineHeight, templates, ctx.pairs);
+    again.confirmBelow = ctx.confirmBelow;
+    again.settlers = ctx.settlers;
+    const MoneyReading m = readMoney(again, first.firstX, widths, groupGap, maxDigits, kSoftRadius);
+    if (!m.ok || m.digits != first.digits || m.minMargin < minMargin)
+        return false;
+    const float floor = std::max(minScore, kSoftFloor);
+    const bool sure = m.minScore >= floor;
+    // Or both looks doubt no character at a lower score.
+    const bool wide = m.minScore >= wideFloor && first.minScore >= wideFloor &&
+                      first.minMargin >= minMargin && first.minCloseScore >= floor &&
+                      m.minCloseScore >= floor;
+    if (!sure && !wide)
+        return false;
+    first = m;
+    return true;
 }
 
 int arrowColour(const FrameView& frame, const MoneyLine& line, double fromX, double toX) {
@@ -1053,6 +1095,31 @@ bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine&
         reading.balanceConfidence >= options.minConfidence && reading.balanceMargin >= options.minMargin;
     if (!reading.balanceCertain)
         reading.reason = kReasonUncertain;
+    return true;
+}
+
+bool confirmBalance(const Model& model, const FramePlanes& planes, const MoneyLine& line,
+                    const HudReadOptions& options, HudReading& reading) {
+    if (reading.balanceCertain || reading.balanceText.empty() || !(line.height > 4.0))
+        return false;
+    MoneyRowContext ctx(planes.ink, line.top, line.bottom, line.height, model.money, model.moneyPairs);
+    ctx.confirmBelow = kConfirmBelow;
+    ctx.settlers = &model.moneySettlers;
+    // The first look again from the digit it ended at, for its characters'
+    // own scores and margins.
+    MoneyReading m =
+        readMoney(ctx, reading.balanceRight, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, kSoftRadius);
+    if (!m.ok || m.value != reading.balance)
+        return false;
+    if (!confirmWithSoft(ctx, model.moneyWithSoft, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits,
+                         options.minConfidence, options.minMargin, kWideFloor, m))
+        return false;
+    reading.balanceConfidence = m.minScore;
+    reading.balanceMargin = m.minMargin;
+    reading.balanceLeft = m.dollarX;
+    reading.balanceRight = m.firstX;
+    reading.balanceCertain = true;
+    reading.reason.clear();
     return true;
 }
 

@@ -90,6 +90,9 @@ struct MoneyReading {
     std::string digits; // most significant first
     float minScore = 0.0f;
     float minMargin = 0.0f;
+    // The lowest score among the characters chosen by less than kWideMargin
+    // over the next best; 1 when every one won by more.
+    float minCloseScore = 1.0f;
     int settled = 0; // digits whose tie the settling classifiers decided
     double dollarX = 0.0;
     double firstX = 0.0; // centre x of the rightmost digit
@@ -105,6 +108,9 @@ struct WidthTable {
 const WidthTable& moneyWidths();
 // The figures of the reward lines.
 const WidthTable& figureWidths();
+
+// A template margin at which a character is no longer a close call.
+constexpr float kWideMargin = 0.15f;
 
 // Extra space before the fourth and seventh digit, in units of H.
 constexpr double kMoneyGroupGap = 0.49;
@@ -156,6 +162,21 @@ bool settleTie(MoneyRowContext& ctx, const Candidate& first, const Candidate& se
 MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& widths, double groupGap,
                        int maxDigits, int radius);
 
+// A second look at a figure `first` that read with every margin reaching
+// minMargin but a score below minScore: read again
+// on ctx's line from its rightmost digit, with `templates` (ctx's own joined
+// with the soft digits' templates) in place of ctx's. Only the very same
+// value confirms it, with every character reaching minMargin and minScore
+// (never less than a balance's confidence). Or, where a character's low
+// score is no doubt between two, at `wideFloor`: when in both looks every
+// character won by less than kWideMargin reaches that confidence, every
+// other one `wideFloor`, and the margins minMargin. Then
+// `first` takes the second look's scores and positions. Never changes the
+// value. True when confirmed.
+bool confirmWithSoft(const MoneyRowContext& ctx, const detail::Templates& templates, const WidthTable& widths,
+                     double groupGap, int maxDigits, float minScore, float minMargin, float wideFloor,
+                     MoneyReading& first);
+
 // Where to start reading a figure whose rightmost blob is given: a narrow
 // blob is one digit, so its centre with radius 2; a wide one holds fused
 // digits, so where the last of them would be centred, with radius 4.
@@ -196,6 +217,11 @@ struct BalanceTry {
 // when the balance stays as it was.
 int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTry* tries, std::size_t count,
                   const HudReadOptions& options, HudReading& reading);
+
+// The soft digits' second look (see confirmWithSoft) at a balance read but
+// uncertain, on the line it was read on. True when it made it certain.
+bool confirmBalance(const Model& model, const FramePlanes& planes, const MoneyLine& line,
+                    const HudReadOptions& options, HudReading& reading);
 
 // Reads the change left of a balance already in `reading`; leaves the change
 // fields untouched when there is none.

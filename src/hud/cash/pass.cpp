@@ -658,6 +658,7 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
     }
     if (!reading.balanceCertain && !reread())
         atLayout();
+    confirmBalance(model, planes, *money, options, reading);
     return finishReading(model, planes, *money, *rewards, options, reading);
 }
 

@@ -304,6 +304,19 @@ void makeCoarse(detail::Templates& set) {
 
 } // namespace
 
+detail::Templates joinTemplates(const detail::Templates& base, const detail::Templates& extra) {
+    detail::Templates joined;
+    if (extra.byChar.empty() || extra.cellLength != base.cellLength)
+        return joined;
+    joined.cellLength = base.cellLength;
+    joined.byChar = base.byChar;
+    for (const auto& [c, list] : extra.byChar) {
+        detail::TemplateList& to = joined.byChar[c];
+        to.insert(to.end(), list.begin(), list.end());
+    }
+    return joined;
+}
+
 std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t length, std::string* error) {
     ByteReader c(data, length);
     std::uint32_t sections = 0;
@@ -343,6 +356,10 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
             parsed = parsePairs(payload, model->moneySettlers);
         else if (sameTag(tag, kTagFigureSettlers))
             parsed = parsePairs(payload, model->figureSettlers);
+        else if (sameTag(tag, kTagMoneySoft))
+            parsed = parseTemplates(payload, model->moneySoft);
+        else if (sameTag(tag, kTagFigureSoft))
+            parsed = parseTemplates(payload, model->figureSoft);
         else if (sameTag(tag, detail::kTagChecksum)) {
             if (!seal.matches(section.offset, section.length))
                 return failWith(error, "HUD model checksum does not match");
@@ -368,8 +385,15 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
         return failWith(error, "HUD model checksum does not match");
     if (model->money.cellLength != static_cast<std::uint32_t>(kMoneyCellLength))
         return failWith(error, "HUD model has no money templates");
+    for (const detail::Templates* soft : {&model->moneySoft, &model->figureSoft})
+        if (soft->cellLength != 0 && soft->cellLength != static_cast<std::uint32_t>(kMoneyCellLength))
+            return failWith(error, "HUD model soft digit templates of the wrong cell length");
     makeCoarse(model->money);
     makeCoarse(model->figures);
+    model->moneyWithSoft = joinTemplates(model->money, model->moneySoft);
+    model->figuresWithSoft = joinTemplates(model->figures, model->figureSoft);
+    makeCoarse(model->moneyWithSoft);
+    makeCoarse(model->figuresWithSoft);
     return model;
 }
 
@@ -392,6 +416,8 @@ std::vector<std::uint8_t> serializeModel(const Model& model) {
     writePhraseShapes(out, sections, model.phraseShapes);
     sections += writePairs(out, kTagMoneySettlers, model.moneySettlers);
     sections += writePairs(out, kTagFigureSettlers, model.figureSettlers);
+    sections += writeTemplates(out, kTagMoneySoft, model.moneySoft);
+    sections += writeTemplates(out, kTagFigureSoft, model.figureSoft);
     detail::patchU32(out, countAt, sections);
     detail::appendChecksum(out);
     return out;

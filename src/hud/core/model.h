@@ -26,6 +26,8 @@
 //
 // Settling-pair payload (tags kTagMoneySettlers, kTagFigureSettlers): as the pair parameters.
 //
+// Soft-digit payload (tags kTagMoneySoft, kTagFigureSoft): a template set of the money cell length.
+//
 // Unknown tags are stepped over, so newer builders can add sections.
 
 #include <cstddef>
@@ -49,6 +51,8 @@ constexpr char kTagFigurePairs[4] = {'F', 'P', 'A', 'R'};
 constexpr char kTagPhraseShapes[4] = {'P', 'S', 'H', 'P'};
 constexpr char kTagMoneySettlers[4] = {'M', 'S', 'E', 'T'};
 constexpr char kTagFigureSettlers[4] = {'F', 'S', 'E', 'T'};
+constexpr char kTagMoneySoft[4] = {'M', 'S', 'F', 'T'};
+constexpr char kTagFigureSoft[4] = {'F', 'S', 'F', 'T'};
 
 constexpr std::uint32_t kMaxCellLength = 4096;
 constexpr std::uint32_t kMaxEntries = 128;
@@ -154,7 +158,20 @@ struct Model {
     // tie-breakers above could not decide. Empty in older files.
     PairTable moneySettlers;  // "MSET"
     PairTable figureSettlers; // "FSET"
+    // Templates of the digits as soft, small or bright-backed footage leaves
+    // them, for a second look at a reading the templates above left
+    // uncertain. Empty in older files.
+    detail::Templates moneySoft;  // "MSFT"
+    detail::Templates figureSoft; // "FSFT"
+    // Made on loading: `money` and `figures` with the soft templates joined
+    // to each digit's own; cell length 0 without soft templates.
+    detail::Templates moneyWithSoft;
+    detail::Templates figuresWithSoft;
 };
+
+// `base` with each character's templates in `extra` appended to its own;
+// cell length 0 when `extra` is empty or of another cell length.
+detail::Templates joinTemplates(const detail::Templates& base, const detail::Templates& extra);
 
 // Reads and validates a model file. Empty on failure, with a message in
 // `error` when given. Never throws for a bad file.
@@ -163,7 +180,7 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
                                         std::string* error = nullptr);
 
 // The inverse of parseModel, for the tools that build the file: sections in
-// the order MCEL, FCEL, GLYP, MPAR, FPAR, PSHP, MSET, FSET; sets with cell length 0
+// the order MCEL, FCEL, GLYP, MPAR, FPAR, PSHP, MSET, FSET, MSFT, FSFT; sets with cell length 0
 // and empty pair tables and phrase shapes without bands are left out.
 std::vector<std::uint8_t> serializeModel(const Model& model);
 
