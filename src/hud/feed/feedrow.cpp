@@ -1,4 +1,5 @@
 #include "hud/feed/feed.h"
+#include "hud/feed/select.h"
 
 #include <algorithm>
 #include <cmath>
@@ -100,15 +101,6 @@ float kthSmallest(std::vector<float>& v, std::size_t k) {
     const std::size_t at = k - below;
     std::nth_element(inside.begin(), inside.begin() + static_cast<std::ptrdiff_t>(at), inside.end());
     return inside[at];
-}
-
-// The element at min(floor(0.9 k), k - 1) of the sorted values.
-float percentile90(std::vector<float>& v) {
-    if (v.empty())
-        return 0.0f;
-    const std::size_t k = v.size();
-    return kthSmallest(v,
-                       std::min(static_cast<std::size_t>(std::floor(0.9 * static_cast<double>(k))), k - 1));
 }
 
 float upperMedian(std::vector<float>& v) {
@@ -330,7 +322,7 @@ struct FigureSearch {
             measure(i, j, p);
         if (p.digitShape && !p.classified) {
             figureCell(*ctx.planes, box(p), top, bottom, s.cell);
-            setFigure(p, classifyGlyph(s.cell, templates, kDigits));
+            setFigure(p, classifyFigureCell(s.cell, templates, ctx.killData));
         }
         if (!p.done)
             finish(p);
@@ -504,6 +496,151 @@ struct FigureSearch {
 };
 
 } // namespace
+
+namespace {
+
+// What the bounds allow for the rounding of the float sums: far above it,
+// far below the gaps between the scores that the pruning relies on.
+constexpr float kBoundSlack = 1e-3f;
+constexpr std::size_t kDotBlock = 8;
+
+const DigitBounds* boundsFor(const KillData& data, signed char key, const detail::TemplateList& list) {
+    for (const DigitBounds& b : data.digitBounds)
+        if (b.key == key)
+            return b.count == list.size() && b.sums.size() == list.size() * kDigitCoarseLength &&
+                           b.rest.size() == list.size()
+                       ? &b
+                       : nullptr;
+    return nullptr;
+}
+
+struct FigureCandidate {
+    char character = '?';
+    const detail::TemplateList* list = nullptr;
+    std::size_t first = 0; // into FigureBoundScratch::bounds and ::order
+    float bound = kNoScore;
+    float score = kNoScore;
+    bool scored = false;
+};
+
+struct FigureBoundScratch {
+    std::vector<float> bounds;      // per candidate, per template
+    std::vector<std::size_t> order; // per candidate, its templates from the highest bound down
+    std::vector<const float*> pointers;
+};
+
+} // namespace
+
+// The candidates are scored exactly from the highest bound down, and only
+// while a candidate's bound still reaches the second best exact score,
+// which is all the classification reads; within a candidate, a template
+// whose bound stays below the candidate's best so far (or that second best)
+// cannot change what is read either. The characters are then ranked in the
+// order of the digits, as classifyGlyph ranks them, so ties resolve alike.
+GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templates,
+                              const KillData* killData) {
+    constexpr std::size_t kMost = kDigits.size();
+    if (!killData || &templates != &killData->digits || killData->digitBounds.empty())
+        return classifyGlyph(cell, templates, kDigits);
+    thread_local FigureBoundScratch s;
+    FigureCandidate cands[kMost];
+    std::size_t n = 0;
+    alignas(32) float coarse[kDigitCoarseLength];
+    const float rest = coarsenCell(cell, kGlyphCellSide, kGlyphCellSide, coarse);
+    s.bounds.clear();
+    s.order.clear();
+    for (char c : kDigits) {
+        const detail::TemplateList* list = templates.find(c);
+        if (!list)
+            continue;
+        const DigitBounds* b = boundsFor(*killData, static_cast<signed char>(c), *list);
+        if (!b)
+            return classifyGlyph(cell, templates, kDigits);
+        FigureCandidate& cand = cands[n++];
+        cand.character = c;
+        cand.list = list;
+        cand.first = s.bounds.size();
+        const std::size_t count = list->size();
+        s.bounds.resize(cand.first + count);
+        s.pointers.resize(count);
+        for (std::size_t t = 0; t < count; ++t)
+            s.pointers[t] = b->sums.data() + t * kDigitCoarseLength;
+        if (count > 0)
+            dotMany(coarse, s.pointers.data(), count, kDigitCoarseLength, s.bounds.data() + cand.first);
+        for (std::size_t t = 0; t < count; ++t) {
+            float& bound = s.bounds[cand.first + t];
+            bound += rest * b->rest[t] + kBoundSlack;
+            if (!std::isfinite(bound))
+                return classifyGlyph(cell, templates, kDigits);
+            cand.bound = std::max(cand.bound, bound);
+            s.order.push_back(t);
+        }
+        std::stable_sort(s.order.begin() + static_cast<std::ptrdiff_t>(cand.first), s.order.end(),
+                         [&](std::size_t a, std::size_t b2) {
+                             return s.bounds[cand.first + a] > s.bounds[cand.first + b2];
+                         });
+    }
+
+    std::size_t ranked[kMost];
+    for (std::size_t i = 0; i < n; ++i)
+        ranked[i] = i;
+    std::stable_sort(ranked, ranked + n,
+                     [&](std::size_t a, std::size_t b) { return cands[a].bound > cands[b].bound; });
+    float top1 = kNoScore;
+    float top2 = kNoScore;
+    std::size_t exact = 0;
+    for (std::size_t o = 0; o < n; ++o) {
+        FigureCandidate& cand = cands[ranked[o]];
+        if (exact >= 2 && cand.bound < top2)
+            break; // and so is every one after it
+        const std::size_t count = cand.list->size();
+        float best = kNoScore;
+        std::size_t next = 0;
+        while (next < count) {
+            const float floor = std::max(best, exact >= 2 ? top2 : kNoScore);
+            const float* block[kDotBlock];
+            std::size_t m = 0;
+            for (; next < count && m < kDotBlock; ++next) {
+                const std::size_t t = s.order[cand.first + next];
+                if (s.bounds[cand.first + t] < floor) {
+                    next = count; // every later template's bound is lower still
+                    break;
+                }
+                block[m++] = (*cand.list)[t].data();
+            }
+            if (m == 0)
+                break;
+            float scores[kDotBlock];
+            dotMany(cell, block, m, static_cast<std::size_t>(kGlyphCellLength), scores);
+            for (std::size_t q = 0; q < m; ++q)
+                best = std::max(best, scores[q]);
+        }
+        cand.score = best;
+        cand.scored = true;
+        ++exact;
+        if (best > top1) {
+            top2 = top1;
+            top1 = best;
+        } else if (best > top2) {
+            top2 = best;
+        }
+    }
+
+    GlyphClass result;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!cands[i].scored)
+            continue;
+        const float sc = cands[i].score;
+        if (sc > result.score) {
+            result.second = result.score;
+            result.score = sc;
+            result.character = cands[i].character;
+        } else if (sc > result.second) {
+            result.second = sc;
+        }
+    }
+    return result;
+}
 
 void figureCell(const FramePlanes& planes, const Blob& piece, double top, double bottom, float* out) {
     sampleGlyphCell(planes.ink, piece, top, bottom, bottom - top + 1.0, out);
@@ -801,78 +938,121 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
     st.x0 = components.front().x0;
     st.x1 = components.back().x1;
 
-    struct Px {
-        float luma;
-        std::uint8_t b, g, r;
+    // The name's pixels one array per quantity, so that the order
+    // statistics below run over contiguous values.
+    struct Samples {
+        std::vector<float> luma;
+        std::vector<std::uint16_t> key;
+        std::vector<std::uint8_t> b, g, r;
+        std::vector<std::size_t> starts; // per letter, then the end
+        std::vector<float> perLetter;
+        std::vector<float> values;
+        std::vector<float> pool;
+        std::vector<std::uint16_t> poolKey;
+        std::vector<float> warm, sat;
+        std::vector<std::uint16_t> warmKey, satKey;
+        detail::RankScratch ranks;
     };
-    thread_local std::vector<Px> pixels;
-    thread_local std::vector<std::size_t> starts;
-    thread_local std::vector<float> letter;
-    thread_local std::vector<float> values;
-    thread_local std::vector<float> pool;
-    thread_local std::vector<float> warm;
-    thread_local std::vector<float> sat;
-    pixels.clear();
-    starts.clear();
-    values.clear();
+    thread_local Samples sm;
+    sm.luma.clear();
+    sm.key.clear();
+    sm.b.clear();
+    sm.g.clear();
+    sm.r.clear();
+    sm.starts.clear();
+    sm.values.clear();
     const FrameView& f = ctx.frame;
     const std::uint8_t* mask = ctx.planes->mask.data();
     for (const Blob& b : components) {
-        starts.push_back(pixels.size());
+        sm.starts.push_back(sm.luma.size());
         const int x0 = std::max(b.x0, 0);
         const int x1 = std::min(b.x1, f.width - 1);
         const int y0 = std::max(b.y0, 0);
         const int y1 = std::min(b.y1, f.height - 1);
-        for (int y = y0; y <= y1; ++y)
+        for (int y = y0; y <= y1; ++y) {
+            const std::uint8_t* m = mask + at(0, y, f.width);
             for (int x = x0; x <= x1; ++x) {
-                if (!mask[at(x, y, f.width)])
+                if (!m[x])
                     continue;
                 const std::uint8_t* px = framePixel(f, x, y);
-                pixels.push_back(Px{lumaOf(px), px[0], px[1], px[2]});
+                const float l = lumaOf(px);
+                sm.luma.push_back(l);
+                sm.key.push_back(detail::lumaKey(l));
+                sm.b.push_back(px[0]);
+                sm.g.push_back(px[1]);
+                sm.r.push_back(px[2]);
             }
+        }
     }
-    starts.push_back(pixels.size());
+    sm.starts.push_back(sm.luma.size());
+    auto percentileRank = [](std::size_t k) {
+        return std::min(static_cast<std::size_t>(std::floor(0.9 * static_cast<double>(k))), k - 1);
+    };
     // Each letter's own brightness, so that one bright intruder (a marker's
     // edge, an icon's tip) does not lift the name.
     const std::size_t count = components.size();
-    thread_local std::vector<float> perLetter;
-    perLetter.assign(count, std::numeric_limits<float>::quiet_NaN());
+    sm.perLetter.assign(count, std::numeric_limits<float>::quiet_NaN());
     for (std::size_t k = 0; k < count; ++k) {
-        if (starts[k] == starts[k + 1])
+        const std::size_t from = sm.starts[k];
+        const std::size_t n = sm.starts[k + 1] - from;
+        if (n == 0)
             continue;
-        letter.clear();
-        for (std::size_t i = starts[k]; i < starts[k + 1]; ++i)
-            letter.push_back(pixels[i].luma);
-        perLetter[k] = percentile90(letter);
-        values.push_back(perLetter[k]);
+        const std::size_t rank = percentileRank(n);
+        detail::selectRanks(sm.luma.data() + from, sm.key.data() + from, n, detail::kLumaKeys, &rank,
+                            &sm.perLetter[k], 1, sm.ranks);
+        sm.values.push_back(sm.perLetter[k]);
     }
-    const float median = upperMedian(values);
-    pool.clear();
+    const float median = upperMedian(sm.values);
+    auto pooled = [&](std::size_t k) { return !(count >= 3 && !(sm.perLetter[k] <= median + 25.0f)); };
+    sm.pool.clear();
+    sm.poolKey.clear();
     for (std::size_t k = 0; k < count; ++k) {
-        if (count >= 3 && !(perLetter[k] <= median + 25.0f))
+        if (!pooled(k))
             continue;
-        for (std::size_t i = starts[k]; i < starts[k + 1]; ++i)
-            pool.push_back(pixels[i].luma);
+        sm.pool.insert(sm.pool.end(), sm.luma.begin() + static_cast<std::ptrdiff_t>(sm.starts[k]),
+                       sm.luma.begin() + static_cast<std::ptrdiff_t>(sm.starts[k + 1]));
+        sm.poolKey.insert(sm.poolKey.end(), sm.key.begin() + static_cast<std::ptrdiff_t>(sm.starts[k]),
+                          sm.key.begin() + static_cast<std::ptrdiff_t>(sm.starts[k + 1]));
     }
-    if (!pool.empty()) {
-        st.v = percentile90(pool);
-        const float mid = upperMedian(pool);
-        warm.clear();
-        sat.clear();
+    if (!sm.pool.empty()) {
+        const std::size_t n = sm.pool.size();
+        const std::size_t ranks[2] = {percentileRank(n), n / 2};
+        float found[2] = {0.0f, 0.0f};
+        detail::selectRanks(sm.pool.data(), sm.poolKey.data(), n, detail::kLumaKeys, ranks, found, 2,
+                            sm.ranks);
+        st.v = found[0];
+        const float mid = found[1];
+        sm.warm.clear();
+        sm.sat.clear();
+        sm.warmKey.clear();
+        sm.satKey.clear();
         for (std::size_t k = 0; k < count; ++k) {
-            if (count >= 3 && !(perLetter[k] <= median + 25.0f))
+            if (!pooled(k))
                 continue;
-            for (std::size_t i = starts[k]; i < starts[k + 1]; ++i)
-                if (pixels[i].luma >= mid) {
-                    const Px& p = pixels[i];
-                    const int mx = std::max<int>(p.r, std::max(p.g, p.b));
-                    const int mn = std::min<int>(p.r, std::min(p.g, p.b));
-                    warm.push_back(p.r <= 1 ? 0.0f : static_cast<float>(p.r - p.b) / static_cast<float>(p.r));
-                    sat.push_back(mx == 0 ? 0.0f : static_cast<float>(mx - mn) / static_cast<float>(mx));
-                }
+            for (std::size_t i = sm.starts[k]; i < sm.starts[k + 1]; ++i) {
+                if (!(sm.luma[i] >= mid))
+                    continue;
+                const int r = sm.r[i];
+                const int g = sm.g[i];
+                const int b = sm.b[i];
+                const int mx = std::max(r, std::max(g, b));
+                const int mn = std::min(r, std::min(g, b));
+                const float w = r <= 1 ? 0.0f : static_cast<float>(r - b) / static_cast<float>(r);
+                const float sa = mx == 0 ? 0.0f : static_cast<float>(mx - mn) / static_cast<float>(mx);
+                sm.warm.push_back(w);
+                sm.sat.push_back(sa);
+                sm.warmKey.push_back(detail::shareKey(w));
+                sm.satKey.push_back(detail::shareKey(sa));
+            }
         }
-        st.w = upperMedian(warm);
-        st.s = upperMedian(sat);
+        // The upper median of each; none when no pixel reached the middle.
+        if (!sm.warm.empty()) {
+            const std::size_t half = sm.warm.size() / 2;
+            detail::selectRanks(sm.warm.data(), sm.warmKey.data(), sm.warm.size(), detail::kShareKeys, &half,
+                                &st.w, 1, sm.ranks);
+            detail::selectRanks(sm.sat.data(), sm.satKey.data(), sm.sat.size(), detail::kShareKeys, &half,
+                                &st.s, 1, sm.ranks);
+        }
     }
 
     const double cap = ctx.cap;
