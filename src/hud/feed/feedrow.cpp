@@ -1,6 +1,8 @@
 #include "hud/feed/feed.h"
 #include "hud/feed/select.h"
 
+#include "hud/core/simd.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -939,7 +941,8 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
     st.x1 = components.back().x1;
 
     // The name's pixels one array per quantity, so that the order
-    // statistics below run over contiguous values.
+    // statistics below run over contiguous values; sized once for the
+    // boxes, so that the loops store without growing anything.
     struct Samples {
         std::vector<float> luma;
         std::vector<std::uint16_t> key;
@@ -954,37 +957,55 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
         detail::RankScratch ranks;
     };
     thread_local Samples sm;
-    sm.luma.clear();
-    sm.key.clear();
-    sm.b.clear();
-    sm.g.clear();
-    sm.r.clear();
+    const FrameView& f = ctx.frame;
+    std::size_t room = 0;
+    for (const Blob& b : components) {
+        const long long w = static_cast<long long>(std::min(b.x1, f.width - 1)) - std::max(b.x0, 0) + 1;
+        const long long h = static_cast<long long>(std::min(b.y1, f.height - 1)) - std::max(b.y0, 0) + 1;
+        if (w > 0 && h > 0)
+            room += static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    }
+    if (sm.luma.size() < room) {
+        sm.luma.resize(room);
+        sm.key.resize(room);
+        sm.b.resize(room);
+        sm.g.resize(room);
+        sm.r.resize(room);
+        sm.pool.resize(room);
+        sm.poolKey.resize(room);
+        sm.warm.resize(room);
+        sm.sat.resize(room);
+        sm.warmKey.resize(room);
+        sm.satKey.resize(room);
+    }
     sm.starts.clear();
     sm.values.clear();
-    const FrameView& f = ctx.frame;
     const std::uint8_t* mask = ctx.planes->mask.data();
+    std::size_t total = 0;
     for (const Blob& b : components) {
-        sm.starts.push_back(sm.luma.size());
+        sm.starts.push_back(total);
         const int x0 = std::max(b.x0, 0);
         const int x1 = std::min(b.x1, f.width - 1);
         const int y0 = std::max(b.y0, 0);
         const int y1 = std::min(b.y1, f.height - 1);
         for (int y = y0; y <= y1; ++y) {
             const std::uint8_t* m = mask + at(0, y, f.width);
+            const std::uint8_t* px = framePixel(f, 0, y);
             for (int x = x0; x <= x1; ++x) {
                 if (!m[x])
                     continue;
-                const std::uint8_t* px = framePixel(f, x, y);
-                const float l = lumaOf(px);
-                sm.luma.push_back(l);
-                sm.key.push_back(detail::lumaKey(l));
-                sm.b.push_back(px[0]);
-                sm.g.push_back(px[1]);
-                sm.r.push_back(px[2]);
+                const std::uint8_t* p = px + 4 * static_cast<std::size_t>(x);
+                const float l = lumaOf(p);
+                sm.luma[total] = l;
+                sm.key[total] = detail::lumaKey(l);
+                sm.b[total] = p[0];
+                sm.g[total] = p[1];
+                sm.r[total] = p[2];
+                ++total;
             }
         }
     }
-    sm.starts.push_back(sm.luma.size());
+    sm.starts.push_back(total);
     auto percentileRank = [](std::size_t k) {
         return std::min(static_cast<std::size_t>(std::floor(0.9 * static_cast<double>(k))), k - 1);
     };
@@ -1004,54 +1025,51 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
     }
     const float median = upperMedian(sm.values);
     auto pooled = [&](std::size_t k) { return !(count >= 3 && !(sm.perLetter[k] <= median + 25.0f)); };
-    sm.pool.clear();
-    sm.poolKey.clear();
+    std::size_t pooledCount = 0;
     for (std::size_t k = 0; k < count; ++k) {
         if (!pooled(k))
             continue;
-        sm.pool.insert(sm.pool.end(), sm.luma.begin() + static_cast<std::ptrdiff_t>(sm.starts[k]),
-                       sm.luma.begin() + static_cast<std::ptrdiff_t>(sm.starts[k + 1]));
-        sm.poolKey.insert(sm.poolKey.end(), sm.key.begin() + static_cast<std::ptrdiff_t>(sm.starts[k]),
-                          sm.key.begin() + static_cast<std::ptrdiff_t>(sm.starts[k + 1]));
+        const std::size_t from = sm.starts[k];
+        const std::size_t n = sm.starts[k + 1] - from;
+        std::copy_n(sm.luma.data() + from, n, sm.pool.data() + pooledCount);
+        std::copy_n(sm.key.data() + from, n, sm.poolKey.data() + pooledCount);
+        pooledCount += n;
     }
-    if (!sm.pool.empty()) {
-        const std::size_t n = sm.pool.size();
+    if (pooledCount > 0) {
+        const std::size_t n = pooledCount;
         const std::size_t ranks[2] = {percentileRank(n), n / 2};
         float found[2] = {0.0f, 0.0f};
         detail::selectRanks(sm.pool.data(), sm.poolKey.data(), n, detail::kLumaKeys, ranks, found, 2,
                             sm.ranks);
         st.v = found[0];
         const float mid = found[1];
-        sm.warm.clear();
-        sm.sat.clear();
-        sm.warmKey.clear();
-        sm.satKey.clear();
+        // The brighter half's channels gathered first, so that the shares
+        // below are taken in one straight pass.
+        std::size_t bright = 0;
         for (std::size_t k = 0; k < count; ++k) {
             if (!pooled(k))
                 continue;
             for (std::size_t i = sm.starts[k]; i < sm.starts[k + 1]; ++i) {
                 if (!(sm.luma[i] >= mid))
                     continue;
-                const int r = sm.r[i];
-                const int g = sm.g[i];
-                const int b = sm.b[i];
-                const int mx = std::max(r, std::max(g, b));
-                const int mn = std::min(r, std::min(g, b));
-                const float w = r <= 1 ? 0.0f : static_cast<float>(r - b) / static_cast<float>(r);
-                const float sa = mx == 0 ? 0.0f : static_cast<float>(mx - mn) / static_cast<float>(mx);
-                sm.warm.push_back(w);
-                sm.sat.push_back(sa);
-                sm.warmKey.push_back(detail::shareKey(w));
-                sm.satKey.push_back(detail::shareKey(sa));
+                sm.b[bright] = sm.b[i];
+                sm.g[bright] = sm.g[i];
+                sm.r[bright] = sm.r[i];
+                ++bright;
             }
         }
+        detail::nameShares(sm.b.data(), sm.g.data(), sm.r.data(), bright, sm.warm.data(), sm.sat.data());
+        for (std::size_t i = 0; i < bright; ++i) {
+            sm.warmKey[i] = detail::shareKey(sm.warm[i]);
+            sm.satKey[i] = detail::shareKey(sm.sat[i]);
+        }
         // The upper median of each; none when no pixel reached the middle.
-        if (!sm.warm.empty()) {
-            const std::size_t half = sm.warm.size() / 2;
-            detail::selectRanks(sm.warm.data(), sm.warmKey.data(), sm.warm.size(), detail::kShareKeys, &half,
-                                &st.w, 1, sm.ranks);
-            detail::selectRanks(sm.sat.data(), sm.satKey.data(), sm.sat.size(), detail::kShareKeys, &half,
-                                &st.s, 1, sm.ranks);
+        if (bright > 0) {
+            const std::size_t half = bright / 2;
+            detail::selectRanks(sm.warm.data(), sm.warmKey.data(), bright, detail::kShareKeys, &half, &st.w,
+                                1, sm.ranks);
+            detail::selectRanks(sm.sat.data(), sm.satKey.data(), bright, detail::kShareKeys, &half, &st.s, 1,
+                                sm.ranks);
         }
     }
 
@@ -1197,10 +1215,48 @@ struct IconScratch {
     std::vector<float> prefix;             // per icon row, sums of its first k pixels (reversed)
     std::vector<float> products;           // per position, the sum of icon pixels under white
     std::vector<double> running;
-    std::vector<std::pair<const std::string*, float>> keys; // each key once, in icon order
-    std::vector<int> keyOf;                                 // per icon, its entry in keys
-    std::vector<std::pair<float, std::size_t>> order;       // scoring order: bound, icon
+    std::vector<std::pair<const float*, const float*>> slices; // one offset row's (end, start) pairs
+    std::vector<std::pair<const std::string*, float>> keys;    // each key once, in icon order
+    std::vector<int> keyOf;                                    // per icon, its entry in keys
+    std::vector<std::pair<float, std::size_t>> order;          // scoring order: bound, icon
 };
+
+// out[i] += end[i] - start[i] for each (end, start) of `slices` in turn,
+// i < n. Each sum stays in a register over all the slices, added in the
+// same order, so the sums are those of the plain loop.
+void addSlices(const std::vector<std::pair<const float*, const float*>>& slices, float* out, int n) {
+    int i = 0;
+#if CORVEX_HUD_SSE2
+    for (; i + 16 <= n; i += 16) {
+        __m128 a0 = _mm_loadu_ps(out + i);
+        __m128 a1 = _mm_loadu_ps(out + i + 4);
+        __m128 a2 = _mm_loadu_ps(out + i + 8);
+        __m128 a3 = _mm_loadu_ps(out + i + 12);
+        for (const auto& [end, start] : slices) {
+            a0 = _mm_add_ps(a0, _mm_sub_ps(_mm_loadu_ps(end + i), _mm_loadu_ps(start + i)));
+            a1 = _mm_add_ps(a1, _mm_sub_ps(_mm_loadu_ps(end + i + 4), _mm_loadu_ps(start + i + 4)));
+            a2 = _mm_add_ps(a2, _mm_sub_ps(_mm_loadu_ps(end + i + 8), _mm_loadu_ps(start + i + 8)));
+            a3 = _mm_add_ps(a3, _mm_sub_ps(_mm_loadu_ps(end + i + 12), _mm_loadu_ps(start + i + 12)));
+        }
+        _mm_storeu_ps(out + i, a0);
+        _mm_storeu_ps(out + i + 4, a1);
+        _mm_storeu_ps(out + i + 8, a2);
+        _mm_storeu_ps(out + i + 12, a3);
+    }
+    for (; i + 4 <= n; i += 4) {
+        __m128 a = _mm_loadu_ps(out + i);
+        for (const auto& [end, start] : slices)
+            a = _mm_add_ps(a, _mm_sub_ps(_mm_loadu_ps(end + i), _mm_loadu_ps(start + i)));
+        _mm_storeu_ps(out + i, a);
+    }
+#endif
+    for (; i < n; ++i) {
+        float a = out[i];
+        for (const auto& [end, start] : slices)
+            a += end[i] - start[i];
+        out[i] = a;
+    }
+}
 
 // The best correlation of an icon with a group's white mask (0 or 1) over
 // the positions around the group; cells outside the group read 0.
@@ -1223,16 +1279,22 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
     const int len = hi - lo + 1;
     s.prefix.resize(static_cast<std::size_t>(len) * static_cast<std::size_t>(ih));
     // q[hi - k] = P(k): 0 for k <= 0, the running sum in between, the whole
-    // row's sum for k >= iw (lo <= 0 <= iw <= hi). The rows' running sums
-    // are independent, so they advance together column by column.
-    s.running.assign(static_cast<std::size_t>(ih), 0.0);
-    double* run = s.running.data();
+    // row's sum for k >= iw (lo <= 0 <= iw <= hi). The icon brings the
+    // running sums made at load; without them the rows' sums, which are
+    // independent, advance together column by column.
     float* q = s.prefix.data();
-    const float* t = icon.pixels.data();
-    for (int k = 1; k <= iw; ++k) {
-        for (int r = 0; r < ih; ++r) {
-            run[r] += static_cast<double>(t[at(k - 1, r, iw)]);
-            q[at(hi - k, r, len)] = static_cast<float>(run[r]);
+    if (icon.rowSums.size() == static_cast<std::size_t>(iw) * static_cast<std::size_t>(ih)) {
+        for (int r = 0; r < ih; ++r)
+            std::copy_n(icon.rowSums.data() + at(0, r, iw), iw, q + at(hi - iw, r, len));
+    } else {
+        s.running.assign(static_cast<std::size_t>(ih), 0.0);
+        double* run = s.running.data();
+        const float* t = icon.pixels.data();
+        for (int k = 1; k <= iw; ++k) {
+            for (int r = 0; r < ih; ++r) {
+                run[r] += static_cast<double>(t[at(k - 1, r, iw)]);
+                q[at(hi - k, r, len)] = static_cast<float>(run[r]);
+            }
         }
     }
     for (int r = 0; r < ih; ++r) {
@@ -1243,19 +1305,16 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
     s.products.assign(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny), 0.0f);
     for (int j = 0; j < ny; ++j) {
         const int oy = oy0 + j;
-        float* __restrict out = s.products.data() + at(0, j, nx);
+        s.slices.clear();
         for (int y = std::max(oy, 0); y < std::min(oy + ih, gh); ++y) {
             const float* row = s.prefix.data() + at(0, y - oy, len);
             const int from = s.rowRuns[static_cast<std::size_t>(y)];
             const int to = s.rowRuns[static_cast<std::size_t>(y) + 1];
-            for (int k = from; k < to; ++k) {
-                const float* __restrict end =
-                    row + (hi - s.runs[static_cast<std::size_t>(k)].second - 1 + ox0);
-                const float* __restrict start = row + (hi - s.runs[static_cast<std::size_t>(k)].first + ox0);
-                for (int i = 0; i < nx; ++i)
-                    out[i] += end[i] - start[i];
-            }
+            for (int k = from; k < to; ++k)
+                s.slices.emplace_back(row + (hi - s.runs[static_cast<std::size_t>(k)].second - 1 + ox0),
+                                      row + (hi - s.runs[static_cast<std::size_t>(k)].first + ox0));
         }
+        addSlices(s.slices, s.products.data() + at(0, j, nx), nx);
     }
     const double cells = static_cast<double>(iw) * ih;
     const std::size_t stride = static_cast<std::size_t>(gw) + 1;

@@ -78,6 +78,7 @@ Failure parseIcons(ByteReader body, KillData& data) {
         }
         icon.ink = static_cast<float>(inked) / static_cast<float>(n);
         normalizeTemplate(icon.pixels);
+        makeRowSums(icon);
         data.icons.push_back(std::move(icon));
     }
     return nullptr;
@@ -469,6 +470,24 @@ std::shared_ptr<const KillData> parseKillData(const std::uint8_t* bytes, std::si
         return failWith(error, "kill-feed data has no damage-log header");
     makeDigitBounds(*data);
     return data;
+}
+
+void makeRowSums(KillIcon& icon) {
+    const std::size_t w = icon.width;
+    const std::size_t h = icon.height;
+    icon.rowSums.clear();
+    if (w == 0 || h == 0 || icon.pixels.size() < w * h)
+        return;
+    icon.rowSums.resize(w * h);
+    for (std::size_t r = 0; r < h; ++r) {
+        const float* row = icon.pixels.data() + r * w;
+        float* out = icon.rowSums.data() + r * w;
+        double run = 0.0;
+        for (std::size_t k = 1; k <= w; ++k) {
+            run += static_cast<double>(row[k - 1]);
+            out[w - k] = static_cast<float>(run);
+        }
+    }
 }
 
 void makeDigitBounds(KillData& data) {

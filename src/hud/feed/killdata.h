@@ -49,7 +49,15 @@ struct KillIcon {
     std::uint32_t height = 0;
     std::vector<float> pixels; // byte / 255, zero-mean, unit length
     float ink = 0.0f;          // share of stored bytes >= 128
+    // Per row, the running sums of its pixels from the right end back:
+    // entry j of row r is the sum of the row's first width - j pixels,
+    // added in double and rounded once, as the matcher slides them. Made at
+    // load; an icon built in memory may come without them.
+    std::vector<float> rowSums;
 };
+
+// Fills icon.rowSums from icon.pixels.
+void makeRowSums(KillIcon& icon);
 
 struct DamageLogVariant {
     int width = 0;

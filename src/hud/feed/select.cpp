@@ -1,5 +1,7 @@
 #include "hud/feed/select.h"
 
+#include "hud/core/simd.h"
+
 #include <algorithm>
 
 namespace hud::detail {
@@ -29,6 +31,54 @@ void selectRanks(const float* values, const std::uint16_t* keys, std::size_t n, 
         std::nth_element(s.inside.begin(), s.inside.begin() + static_cast<std::ptrdiff_t>(within),
                          s.inside.end());
         out[q] = s.inside[within];
+    }
+}
+
+void nameShares(const std::uint8_t* b, const std::uint8_t* g, const std::uint8_t* r, std::size_t n,
+                float* warm, float* sat) {
+    std::size_t i = 0;
+#if CORVEX_HUD_SSE2
+    // Four at a time: a vector division rounds each quotient as the scalar
+    // one does. Lanes the scalar form sets to 0 divide by 1 and are masked.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i oneInt = _mm_set1_epi32(1);
+    const __m128 one = _mm_set1_ps(1.0f);
+    for (; i + 4 <= n; i += 4) {
+        const __m128i bi = _mm_setr_epi32(b[i], b[i + 1], b[i + 2], b[i + 3]);
+        const __m128i gi = _mm_setr_epi32(g[i], g[i + 1], g[i + 2], g[i + 3]);
+        const __m128i ri = _mm_setr_epi32(r[i], r[i + 1], r[i + 2], r[i + 3]);
+        // Byte values: the larger of two is the one whose difference is not
+        // negative.
+        auto maxOf = [](__m128i x, __m128i y) {
+            const __m128i xBigger = _mm_cmpgt_epi32(x, y);
+            return _mm_or_si128(_mm_and_si128(xBigger, x), _mm_andnot_si128(xBigger, y));
+        };
+        auto minOf = [](__m128i x, __m128i y) {
+            const __m128i xBigger = _mm_cmpgt_epi32(x, y);
+            return _mm_or_si128(_mm_and_si128(xBigger, y), _mm_andnot_si128(xBigger, x));
+        };
+        const __m128i mx = maxOf(ri, maxOf(gi, bi));
+        const __m128i mn = minOf(ri, minOf(gi, bi));
+        const __m128i redLow = _mm_cmpgt_epi32(oneInt, _mm_sub_epi32(ri, oneInt)); // r <= 1
+        const __m128i dark = _mm_cmpeq_epi32(mx, zero);
+        const __m128 w = _mm_div_ps(_mm_cvtepi32_ps(_mm_sub_epi32(ri, bi)),
+                                    _mm_or_ps(_mm_andnot_ps(_mm_castsi128_ps(redLow), _mm_cvtepi32_ps(ri)),
+                                              _mm_and_ps(_mm_castsi128_ps(redLow), one)));
+        const __m128 sa = _mm_div_ps(_mm_cvtepi32_ps(_mm_sub_epi32(mx, mn)),
+                                     _mm_or_ps(_mm_andnot_ps(_mm_castsi128_ps(dark), _mm_cvtepi32_ps(mx)),
+                                               _mm_and_ps(_mm_castsi128_ps(dark), one)));
+        _mm_storeu_ps(warm + i, _mm_andnot_ps(_mm_castsi128_ps(redLow), w));
+        _mm_storeu_ps(sat + i, _mm_andnot_ps(_mm_castsi128_ps(dark), sa));
+    }
+#endif
+    for (; i < n; ++i) {
+        const int rr = r[i];
+        const int gg = g[i];
+        const int bb = b[i];
+        const int mx = std::max(rr, std::max(gg, bb));
+        const int mn = std::min(rr, std::min(gg, bb));
+        warm[i] = rr <= 1 ? 0.0f : static_cast<float>(rr - bb) / static_cast<float>(rr);
+        sat[i] = mx == 0 ? 0.0f : static_cast<float>(mx - mn) / static_cast<float>(mx);
     }
 }
 

@@ -40,4 +40,10 @@ inline std::uint16_t shareKey(float share) {
     return static_cast<std::uint16_t>(k >= 1023.0f ? 1023.0f : k);
 }
 
+// Per pixel of channels b, g, r (n of them): warm[i] = (r - b) / r, 0 where
+// r <= 1; sat[i] = (max - min) / max, 0 where max is 0. In single precision,
+// each the correctly rounded quotient.
+void nameShares(const std::uint8_t* b, const std::uint8_t* g, const std::uint8_t* r, std::size_t n,
+                float* warm, float* sat);
+
 } // namespace hud::detail
