@@ -104,6 +104,24 @@ TEST(FeedSelect, SharesFourAtATimeAreTheScalarQuotients) {
     }
 }
 
+TEST(FeedSelect, TheBufferlessSortKeepsTheStableOrder) {
+    std::mt19937 rng(3);
+    for (int round = 0; round < 200; ++round) {
+        // Few distinct keys, so that ties are many; sizes either side of
+        // the insertion limit.
+        std::vector<std::pair<int, int>> items(static_cast<std::size_t>(rng() % 90));
+        for (std::size_t i = 0; i < items.size(); ++i)
+            items[i] = {static_cast<int>(rng() % 6), static_cast<int>(i)};
+        auto plain = items;
+        auto byKey = [](const std::pair<int, int>& a, const std::pair<int, int>& b) {
+            return a.first < b.first;
+        };
+        std::stable_sort(plain.begin(), plain.end(), byKey);
+        detail::stableSort(items.begin(), items.end(), byKey);
+        ASSERT_EQ(items, plain) << "round " << round;
+    }
+}
+
 std::shared_ptr<const KillData> shippedKillData() {
     std::string error;
     auto data = loadKillData(std::string(CORVEX_SOURCE_DIR) + "/data/hud/killfeed.bin", &error);

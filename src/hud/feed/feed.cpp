@@ -1,4 +1,5 @@
 #include "hud/feed/feed.h"
+#include "hud/feed/select.h"
 
 #include "hud/core/simd.h"
 
@@ -192,8 +193,8 @@ bool readLine(FeedScratch& s, const Model& model, const KillData& killData, std:
     }
     if (x1 - x0 < kRowMinWidth * cap)
         return false;
-    std::stable_sort(ctx.comps.begin(), ctx.comps.end(),
-                     [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    detail::stableSort(ctx.comps.begin(), ctx.comps.end(),
+                       [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
 
     ctx.planes = &s.planes;
     ctx.frame = s.planes.frame;
@@ -286,8 +287,8 @@ void maskColumnCounts(const FramePlanes& planes, const std::vector<Blob>& boxes,
         return;
     // A sweep from left to right: the boxes open at their x0 and close after
     // their x1, so each column looks at the few boxes over it.
-    std::stable_sort(active.begin(), active.end(),
-                     [&boxes](std::size_t a, std::size_t b) { return boxes[a].x0 < boxes[b].x0; });
+    detail::stableSort(active.begin(), active.end(),
+                       [&boxes](std::size_t a, std::size_t b) { return boxes[a].x0 < boxes[b].x0; });
     std::vector<std::size_t>& open = s.open;
     open.clear();
     std::size_t next = 0;
@@ -378,8 +379,8 @@ FeedRead readFeedRows(const Model& model, const KillData& killData, const std::u
         if (readLine(s, model, killData, i, lines[i], s.geometry[i], row))
             read.rows.push_back(std::move(row));
     }
-    std::stable_sort(read.rows.begin(), read.rows.end(),
-                     [](const FeedRow& a, const FeedRow& b) { return a.y < b.y; });
+    detail::stableSort(read.rows.begin(), read.rows.end(),
+                       [](const FeedRow& a, const FeedRow& b) { return a.y < b.y; });
     if (read.rows.empty())
         read.note = kNoRows;
 

@@ -519,7 +519,8 @@ const DigitBounds* boundsFor(const KillData& data, signed char key, const detail
 struct FigureCandidate {
     char character = '?';
     const detail::TemplateList* list = nullptr;
-    std::size_t first = 0; // into FigureBoundScratch::bounds and ::order
+    std::size_t first = 0; // into FigureBoundScratch::bounds
+    std::size_t top = 0;   // the template of the highest bound
     float bound = kNoScore;
     float score = kNoScore;
     bool scored = false;
@@ -550,7 +551,6 @@ GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templa
     alignas(32) float coarse[kDigitCoarseLength];
     const float rest = coarsenCell(cell, kGlyphCellSide, kGlyphCellSide, coarse);
     s.bounds.clear();
-    s.order.clear();
     for (char c : kDigits) {
         const detail::TemplateList* list = templates.find(c);
         if (!list)
@@ -574,20 +574,21 @@ GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templa
             bound += rest * b->rest[t] + kBoundSlack;
             if (!std::isfinite(bound))
                 return classifyGlyph(cell, templates, kDigits);
-            cand.bound = std::max(cand.bound, bound);
-            s.order.push_back(t);
+            if (bound > cand.bound) {
+                cand.bound = bound;
+                cand.top = t;
+            }
         }
-        std::stable_sort(s.order.begin() + static_cast<std::ptrdiff_t>(cand.first), s.order.end(),
-                         [&](std::size_t a, std::size_t b2) {
-                             return s.bounds[cand.first + a] > s.bounds[cand.first + b2];
-                         });
     }
 
+    // Insertion: ten candidates at most, and no buffer to allocate.
     std::size_t ranked[kMost];
-    for (std::size_t i = 0; i < n; ++i)
-        ranked[i] = i;
-    std::stable_sort(ranked, ranked + n,
-                     [&](std::size_t a, std::size_t b) { return cands[a].bound > cands[b].bound; });
+    for (std::size_t i = 0; i < n; ++i) {
+        std::size_t j = i;
+        for (; j > 0 && cands[ranked[j - 1]].bound < cands[i].bound; --j)
+            ranked[j] = ranked[j - 1];
+        ranked[j] = i;
+    }
     float top1 = kNoScore;
     float top2 = kNoScore;
     std::size_t exact = 0;
@@ -596,20 +597,23 @@ GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templa
         if (exact >= 2 && cand.bound < top2)
             break; // and so is every one after it
         const std::size_t count = cand.list->size();
+        const float* bounds = s.bounds.data() + cand.first;
+        // The template of the highest bound first, for a high floor early;
+        // then the others in their order, in blocks, each block leaving out
+        // what the floor so far rules out.
         float best = kNoScore;
+        if (count > 0) {
+            const float* one[1] = {(*cand.list)[cand.top].data()};
+            dotMany(cell, one, 1, static_cast<std::size_t>(kGlyphCellLength), &best);
+        }
         std::size_t next = 0;
         while (next < count) {
             const float floor = std::max(best, exact >= 2 ? top2 : kNoScore);
             const float* block[kDotBlock];
             std::size_t m = 0;
-            for (; next < count && m < kDotBlock; ++next) {
-                const std::size_t t = s.order[cand.first + next];
-                if (s.bounds[cand.first + t] < floor) {
-                    next = count; // every later template's bound is lower still
-                    break;
-                }
-                block[m++] = (*cand.list)[t].data();
-            }
+            for (; next < count && m < kDotBlock; ++next)
+                if (next != cand.top && bounds[next] >= floor)
+                    block[m++] = (*cand.list)[next].data();
             if (m == 0)
                 break;
             float scores[kDotBlock];
@@ -1359,8 +1363,8 @@ void findWhiteGroups(const FrameView& f, int xa, int ya, int ww, int wh, double 
     labelComponents(s.white, ww, wh, s.blobs, s.labels);
     s.blobs.erase(std::remove_if(s.blobs.begin(), s.blobs.end(), [](const Blob& b) { return b.area < 12; }),
                   s.blobs.end());
-    std::stable_sort(s.blobs.begin(), s.blobs.end(),
-                     [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    detail::stableSort(s.blobs.begin(), s.blobs.end(),
+                       [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
     const int reach = std::max(3, floorInt(0.3 * m));
     s.groups.clear();
     for (const Blob& b : s.blobs) {
@@ -1453,10 +1457,10 @@ bool scoreIconKeys(const std::vector<KillIcon>& icons, int gw, int gh, IconScrat
             best = std::max(best, 0.0f);
         }
     }
-    std::stable_sort(s.order.begin(), s.order.end(),
-                     [](const std::pair<float, std::size_t>& a, const std::pair<float, std::size_t>& b) {
-                         return a.first > b.first;
-                     });
+    detail::stableSort(s.order.begin(), s.order.end(),
+                       [](const std::pair<float, std::size_t>& a, const std::pair<float, std::size_t>& b) {
+                           return a.first > b.first;
+                       });
     for (const auto& [bound, k] : s.order) {
         constexpr float kSlack = 1e-3f; // rounding of a perfect correlation
         if (bound + kSlack < best - kIconMinLead)

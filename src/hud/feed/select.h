@@ -6,8 +6,11 @@
 // and only the values sharing the key of the wanted rank are selected among.
 // The result is the value std::nth_element finds at that rank.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 namespace hud::detail {
@@ -45,5 +48,22 @@ inline std::uint16_t shareKey(float share) {
 // each the correctly rounded quotient.
 void nameShares(const std::uint8_t* b, const std::uint8_t* g, const std::uint8_t* r, std::size_t n,
                 float* warm, float* sat);
+
+// std::stable_sort's order. Up to 64 elements (every list of a feed row the
+// readers sort) by insertion, which needs no buffer: std::stable_sort takes
+// one from the heap on every call.
+template <class It, class Less> void stableSort(It first, It last, Less less) {
+    if (std::distance(first, last) > 64) {
+        std::stable_sort(first, last, less);
+        return;
+    }
+    for (It i = first; i != last; ++i) {
+        auto value = std::move(*i);
+        It j = i;
+        for (; j != first && less(value, *std::prev(j)); --j)
+            *j = std::move(*std::prev(j));
+        *j = std::move(value);
+    }
+}
 
 } // namespace hud::detail
