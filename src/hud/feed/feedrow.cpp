@@ -1225,13 +1225,18 @@ struct IconScratch {
     std::vector<std::pair<float, std::size_t>> order;          // scoring order: bound, icon
 };
 
-// out[i] += end[i] - start[i] for each (end, start) of `slices` in turn,
-// i < n. Each sum stays in a register over all the slices, added in the
-// same order, so the sums are those of the plain loop.
+// Offsets are summed sixteen at a time; the tables the sums read from and
+// write to are padded to that.
+constexpr int kSliceBlock = 16;
+
+// out[i] += end[i] - start[i] for each (end, start) of `slices` in turn, for
+// i below n rounded up to kSliceBlock: every pointer reads that far. Each
+// sum stays in a register over all the slices, added in the same order, so
+// the sums are those of the plain loop.
 void addSlices(const std::vector<std::pair<const float*, const float*>>& slices, float* out, int n) {
     int i = 0;
 #if CORVEX_HUD_SSE2
-    for (; i + 16 <= n; i += 16) {
+    for (; i < n; i += kSliceBlock) {
         __m128 a0 = _mm_loadu_ps(out + i);
         __m128 a1 = _mm_loadu_ps(out + i + 4);
         __m128 a2 = _mm_loadu_ps(out + i + 8);
@@ -1246,12 +1251,6 @@ void addSlices(const std::vector<std::pair<const float*, const float*>>& slices,
         _mm_storeu_ps(out + i + 4, a1);
         _mm_storeu_ps(out + i + 8, a2);
         _mm_storeu_ps(out + i + 12, a3);
-    }
-    for (; i + 4 <= n; i += 4) {
-        __m128 a = _mm_loadu_ps(out + i);
-        for (const auto& [end, start] : slices)
-            a = _mm_add_ps(a, _mm_sub_ps(_mm_loadu_ps(end + i), _mm_loadu_ps(start + i)));
-        _mm_storeu_ps(out + i, a);
     }
 #endif
     for (; i < n; ++i) {
@@ -1281,7 +1280,9 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
     const int lo = std::min(0, -(ox0 + nx - 1));
     const int hi = std::max(iw, gw - ox0);
     const int len = hi - lo + 1;
-    s.prefix.resize(static_cast<std::size_t>(len) * static_cast<std::size_t>(ih));
+    // The rows, then room for the last slices' reads past the offsets.
+    s.prefix.resize(static_cast<std::size_t>(len) * static_cast<std::size_t>(ih) + kSliceBlock);
+    std::fill(s.prefix.end() - kSliceBlock, s.prefix.end(), 0.0f);
     // q[hi - k] = P(k): 0 for k <= 0, the running sum in between, the whole
     // row's sum for k >= iw (lo <= 0 <= iw <= hi). The icon brings the
     // running sums made at load; without them the rows' sums, which are
@@ -1306,7 +1307,8 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
         std::fill(row, row + (hi - iw), row[hi - iw]);
         std::fill(row + hi, row + len, 0.0f);
     }
-    s.products.assign(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny), 0.0f);
+    const int across = (nx + kSliceBlock - 1) / kSliceBlock * kSliceBlock;
+    s.products.assign(static_cast<std::size_t>(across) * static_cast<std::size_t>(ny), 0.0f);
     for (int j = 0; j < ny; ++j) {
         const int oy = oy0 + j;
         s.slices.clear();
@@ -1318,7 +1320,7 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
                 s.slices.emplace_back(row + (hi - s.runs[static_cast<std::size_t>(k)].second - 1 + ox0),
                                       row + (hi - s.runs[static_cast<std::size_t>(k)].first + ox0));
         }
-        addSlices(s.slices, s.products.data() + at(0, j, nx), nx);
+        addSlices(s.slices, s.products.data() + at(0, j, across), nx);
     }
     const double cells = static_cast<double>(iw) * ih;
     const std::size_t stride = static_cast<std::size_t>(gw) + 1;
@@ -1341,7 +1343,7 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
             const double var = sum - sum * sum / cells;
             if (var < 1.0)
                 continue;
-            best = std::max(best, s.products[at(i, j, nx)] / std::sqrt(var));
+            best = std::max(best, s.products[at(i, j, across)] / std::sqrt(var));
         }
     }
     return std::isfinite(best) ? static_cast<float>(best) : 0.0f;
