@@ -23,14 +23,19 @@ void selectRanks(const float* values, const std::uint16_t* keys, std::size_t n, 
             std::upper_bound(s.below.begin(), s.below.begin() + static_cast<std::ptrdiff_t>(buckets),
                              static_cast<std::uint32_t>(rank));
         const auto key = static_cast<std::size_t>(it - s.below.begin()) - 1;
-        s.inside.clear();
-        for (std::size_t i = 0; i < n; ++i)
-            if (keys[i] == key)
-                s.inside.push_back(values[i]);
+        // Every value is written and only those of the key are kept: no
+        // branch to mispredict on keys that change from pixel to pixel.
+        if (s.inside.size() < n)
+            s.inside.resize(n);
+        float* inside = s.inside.data();
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            inside[kept] = values[i];
+            kept += keys[i] == key ? 1 : 0;
+        }
         const std::size_t within = rank - s.below[key];
-        std::nth_element(s.inside.begin(), s.inside.begin() + static_cast<std::ptrdiff_t>(within),
-                         s.inside.end());
-        out[q] = s.inside[within];
+        std::nth_element(inside, inside + within, inside + kept);
+        out[q] = inside[within];
     }
 }
 
