@@ -1219,21 +1219,23 @@ struct IconScratch {
     std::vector<float> prefix;             // per icon row, sums of its first k pixels (reversed)
     std::vector<float> products;           // per position, the sum of icon pixels under white
     std::vector<double> running;
-    std::vector<std::pair<const float*, const float*>> slices; // one offset row's (end, start) pairs
-    std::vector<std::pair<const std::string*, float>> keys;    // each key once, in icon order
-    std::vector<int> keyOf;                                    // per icon, its entry in keys
-    std::vector<std::pair<float, std::size_t>> order;          // scoring order: bound, icon
+    std::vector<std::pair<int, int>> slices; // per white run, its (end, start) in the table at offset 0
+    std::vector<std::pair<const std::string*, float>> keys; // each key once, in icon order
+    std::vector<int> keyOf;                                 // per icon, its entry in keys
+    std::vector<std::pair<float, std::size_t>> order;       // scoring order: bound, icon
 };
 
 // Offsets are summed sixteen at a time; the tables the sums read from and
 // write to are padded to that.
 constexpr int kSliceBlock = 16;
 
-// out[i] += end[i] - start[i] for each (end, start) of `slices` in turn, for
-// i below n rounded up to kSliceBlock: every pointer reads that far. Each
+// out[i] += table[e + i] - table[s + i] for each (e, s) of `slices` (count
+// of them, each shifted by `shift`) in turn, for i below n rounded up to
+// kSliceBlock: the table holds that many more values past every slice. Each
 // sum stays in a register over all the slices, added in the same order, so
 // the sums are those of the plain loop.
-void addSlices(const std::vector<std::pair<const float*, const float*>>& slices, float* out, int n) {
+void addSlices(const float* table, const std::pair<int, int>* slices, std::size_t count, long long shift,
+               float* out, int n) {
     int i = 0;
 #if CORVEX_HUD_SSE2
     for (; i < n; i += kSliceBlock) {
@@ -1241,11 +1243,13 @@ void addSlices(const std::vector<std::pair<const float*, const float*>>& slices,
         __m128 a1 = _mm_loadu_ps(out + i + 4);
         __m128 a2 = _mm_loadu_ps(out + i + 8);
         __m128 a3 = _mm_loadu_ps(out + i + 12);
-        for (const auto& [end, start] : slices) {
-            a0 = _mm_add_ps(a0, _mm_sub_ps(_mm_loadu_ps(end + i), _mm_loadu_ps(start + i)));
-            a1 = _mm_add_ps(a1, _mm_sub_ps(_mm_loadu_ps(end + i + 4), _mm_loadu_ps(start + i + 4)));
-            a2 = _mm_add_ps(a2, _mm_sub_ps(_mm_loadu_ps(end + i + 8), _mm_loadu_ps(start + i + 8)));
-            a3 = _mm_add_ps(a3, _mm_sub_ps(_mm_loadu_ps(end + i + 12), _mm_loadu_ps(start + i + 12)));
+        for (std::size_t k = 0; k < count; ++k) {
+            const float* end = table + (slices[k].first + shift + i);
+            const float* start = table + (slices[k].second + shift + i);
+            a0 = _mm_add_ps(a0, _mm_sub_ps(_mm_loadu_ps(end), _mm_loadu_ps(start)));
+            a1 = _mm_add_ps(a1, _mm_sub_ps(_mm_loadu_ps(end + 4), _mm_loadu_ps(start + 4)));
+            a2 = _mm_add_ps(a2, _mm_sub_ps(_mm_loadu_ps(end + 8), _mm_loadu_ps(start + 8)));
+            a3 = _mm_add_ps(a3, _mm_sub_ps(_mm_loadu_ps(end + 12), _mm_loadu_ps(start + 12)));
         }
         _mm_storeu_ps(out + i, a0);
         _mm_storeu_ps(out + i + 4, a1);
@@ -1255,8 +1259,8 @@ void addSlices(const std::vector<std::pair<const float*, const float*>>& slices,
 #endif
     for (; i < n; ++i) {
         float a = out[i];
-        for (const auto& [end, start] : slices)
-            a += end[i] - start[i];
+        for (std::size_t k = 0; k < count; ++k)
+            a += table[slices[k].first + shift + i] - table[slices[k].second + shift + i];
         out[i] = a;
     }
 }
@@ -1309,18 +1313,25 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
     }
     const int across = (nx + kSliceBlock - 1) / kSliceBlock * kSliceBlock;
     s.products.assign(static_cast<std::size_t>(across) * static_cast<std::size_t>(ny), 0.0f);
+    // Each white run of mask row y as a slice of the table row it meets at
+    // vertical offset 0; at offset oy it meets the row oy rows up.
+    s.slices.clear();
+    for (int y = 0; y < gh; ++y)
+        for (int k = s.rowRuns[static_cast<std::size_t>(y)]; k < s.rowRuns[static_cast<std::size_t>(y) + 1];
+             ++k) {
+            const auto& run = s.runs[static_cast<std::size_t>(k)];
+            s.slices.emplace_back(y * len + (hi - run.second - 1 + ox0), y * len + (hi - run.first + ox0));
+        }
     for (int j = 0; j < ny; ++j) {
         const int oy = oy0 + j;
-        s.slices.clear();
-        for (int y = std::max(oy, 0); y < std::min(oy + ih, gh); ++y) {
-            const float* row = s.prefix.data() + at(0, y - oy, len);
-            const int from = s.rowRuns[static_cast<std::size_t>(y)];
-            const int to = s.rowRuns[static_cast<std::size_t>(y) + 1];
-            for (int k = from; k < to; ++k)
-                s.slices.emplace_back(row + (hi - s.runs[static_cast<std::size_t>(k)].second - 1 + ox0),
-                                      row + (hi - s.runs[static_cast<std::size_t>(k)].first + ox0));
-        }
-        addSlices(s.slices, s.products.data() + at(0, j, across), nx);
+        const int ya = std::max(oy, 0);
+        const int yb = std::min(oy + ih, gh);
+        if (ya >= yb)
+            continue;
+        const auto from = static_cast<std::size_t>(s.rowRuns[static_cast<std::size_t>(ya)]);
+        const auto to = static_cast<std::size_t>(s.rowRuns[static_cast<std::size_t>(yb)]);
+        addSlices(s.prefix.data(), s.slices.data() + from, to - from, -static_cast<long long>(oy) * len,
+                  s.products.data() + at(0, j, across), nx);
     }
     const double cells = static_cast<double>(iw) * ih;
     const std::size_t stride = static_cast<std::size_t>(gw) + 1;
