@@ -1,4 +1,7 @@
 #include "hud/feed/feed.h"
+#include "hud/feed/select.h"
+
+#include "hud/core/simd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -190,8 +193,8 @@ bool readLine(FeedScratch& s, const Model& model, const KillData& killData, std:
     }
     if (x1 - x0 < kRowMinWidth * cap)
         return false;
-    std::stable_sort(ctx.comps.begin(), ctx.comps.end(),
-                     [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    detail::stableSort(ctx.comps.begin(), ctx.comps.end(),
+                       [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
 
     ctx.planes = &s.planes;
     ctx.frame = s.planes.frame;
@@ -284,8 +287,8 @@ void maskColumnCounts(const FramePlanes& planes, const std::vector<Blob>& boxes,
         return;
     // A sweep from left to right: the boxes open at their x0 and close after
     // their x1, so each column looks at the few boxes over it.
-    std::stable_sort(active.begin(), active.end(),
-                     [&boxes](std::size_t a, std::size_t b) { return boxes[a].x0 < boxes[b].x0; });
+    detail::stableSort(active.begin(), active.end(),
+                       [&boxes](std::size_t a, std::size_t b) { return boxes[a].x0 < boxes[b].x0; });
     std::vector<std::size_t>& open = s.open;
     open.clear();
     std::size_t next = 0;
@@ -376,8 +379,8 @@ FeedRead readFeedRows(const Model& model, const KillData& killData, const std::u
         if (readLine(s, model, killData, i, lines[i], s.geometry[i], row))
             read.rows.push_back(std::move(row));
     }
-    std::stable_sort(read.rows.begin(), read.rows.end(),
-                     [](const FeedRow& a, const FeedRow& b) { return a.y < b.y; });
+    detail::stableSort(read.rows.begin(), read.rows.end(),
+                       [](const FeedRow& a, const FeedRow& b) { return a.y < b.y; });
     if (read.rows.empty())
         read.note = kNoRows;
 
@@ -418,7 +421,34 @@ void saturatedMask(const FrameView& f, int c0, int r0, int ww, int wh, BlockScra
     for (int y = 0; y < wh; ++y) {
         const std::uint8_t* __restrict src = framePixel(f, c0, r0 + y);
         std::uint8_t* __restrict dst = s.mask.data() + at(0, y, ww);
-        for (int x = 0; x < ww; ++x) {
+        int x = 0;
+#if CORVEX_HUD_SSE2
+        // Sixteen pixels a step, each in a 32-bit lane: the lane's low byte
+        // takes the largest and smallest of blue, green and red, and the
+        // products fit the lane's low 16 bits (50 * 255).
+        const __m128i low = _mm_set1_epi32(0xff);
+        const __m128i bright = _mm_set1_epi32(89);
+        const __m128i fifty = _mm_set1_epi32(50);
+        const __m128i twentyOne = _mm_set1_epi32(21);
+        const __m128i one = _mm_set1_epi8(1);
+        for (; x + 16 <= ww; x += 16) {
+            __m128i lanes[4];
+            for (int q = 0; q < 4; ++q) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * (x + 4 * q)));
+                const __m128i g = _mm_srli_epi32(v, 8);
+                const __m128i r = _mm_srli_epi32(v, 16);
+                const __m128i mx = _mm_and_si128(_mm_max_epu8(v, _mm_max_epu8(g, r)), low);
+                const __m128i mn = _mm_and_si128(_mm_min_epu8(v, _mm_min_epu8(g, r)), low);
+                const __m128i spread = _mm_mullo_epi16(_mm_sub_epi32(mx, mn), fifty);
+                const __m128i limit = _mm_mullo_epi16(mx, twentyOne);
+                lanes[q] = _mm_andnot_si128(_mm_cmpgt_epi32(limit, spread), _mm_cmpgt_epi32(mx, bright));
+            }
+            const __m128i packed =
+                _mm_packs_epi16(_mm_packs_epi32(lanes[0], lanes[1]), _mm_packs_epi32(lanes[2], lanes[3]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), _mm_and_si128(packed, one));
+        }
+#endif
+        for (; x < ww; ++x) {
             const int b = src[4 * x];
             const int g = src[4 * x + 1];
             const int r = src[4 * x + 2];

@@ -150,6 +150,13 @@ std::string rowText(const FeedRow& row);
 // distance templates through this same function.
 void figureCell(const FramePlanes& planes, const Blob& piece, double top, double bottom, float* out);
 
+// classifyGlyph(cell, templates, "0123456789") for a normalised figure cell,
+// with the same result, passing over the templates that the coarse bounds
+// of killData->digitBounds show cannot be best or second (only when
+// `templates` are killData->digits and the bounds still fit them).
+GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templates,
+                              const KillData* killData);
+
 // Tuning read from the environment once per process (KF_TH, KF_G, KF_DEBUG).
 struct FeedTuning {
     double topHat = 34.0;

@@ -1,4 +1,7 @@
 #include "hud/feed/feed.h"
+#include "hud/feed/select.h"
+
+#include "hud/core/simd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -100,15 +103,6 @@ float kthSmallest(std::vector<float>& v, std::size_t k) {
     const std::size_t at = k - below;
     std::nth_element(inside.begin(), inside.begin() + static_cast<std::ptrdiff_t>(at), inside.end());
     return inside[at];
-}
-
-// The element at min(floor(0.9 k), k - 1) of the sorted values.
-float percentile90(std::vector<float>& v) {
-    if (v.empty())
-        return 0.0f;
-    const std::size_t k = v.size();
-    return kthSmallest(v,
-                       std::min(static_cast<std::size_t>(std::floor(0.9 * static_cast<double>(k))), k - 1));
 }
 
 float upperMedian(std::vector<float>& v) {
@@ -330,7 +324,7 @@ struct FigureSearch {
             measure(i, j, p);
         if (p.digitShape && !p.classified) {
             figureCell(*ctx.planes, box(p), top, bottom, s.cell);
-            setFigure(p, classifyGlyph(s.cell, templates, kDigits));
+            setFigure(p, classifyFigureCell(s.cell, templates, ctx.killData));
         }
         if (!p.done)
             finish(p);
@@ -504,6 +498,155 @@ struct FigureSearch {
 };
 
 } // namespace
+
+namespace {
+
+// What the bounds allow for the rounding of the float sums: far above it,
+// far below the gaps between the scores that the pruning relies on.
+constexpr float kBoundSlack = 1e-3f;
+constexpr std::size_t kDotBlock = 8;
+
+const DigitBounds* boundsFor(const KillData& data, signed char key, const detail::TemplateList& list) {
+    for (const DigitBounds& b : data.digitBounds)
+        if (b.key == key)
+            return b.count == list.size() && b.sums.size() == list.size() * kDigitCoarseLength &&
+                           b.rest.size() == list.size()
+                       ? &b
+                       : nullptr;
+    return nullptr;
+}
+
+struct FigureCandidate {
+    char character = '?';
+    const detail::TemplateList* list = nullptr;
+    std::size_t first = 0; // into FigureBoundScratch::bounds
+    std::size_t top = 0;   // the template of the highest bound
+    float bound = kNoScore;
+    float score = kNoScore;
+    bool scored = false;
+};
+
+struct FigureBoundScratch {
+    std::vector<float> bounds;      // per candidate, per template
+    std::vector<std::size_t> order; // per candidate, its templates from the highest bound down
+    std::vector<const float*> pointers;
+};
+
+} // namespace
+
+// The candidates are scored exactly from the highest bound down, and only
+// while a candidate's bound still reaches the second best exact score,
+// which is all the classification reads; within a candidate, a template
+// whose bound stays below the candidate's best so far (or that second best)
+// cannot change what is read either. The characters are then ranked in the
+// order of the digits, as classifyGlyph ranks them, so ties resolve alike.
+GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templates,
+                              const KillData* killData) {
+    constexpr std::size_t kMost = kDigits.size();
+    if (!killData || &templates != &killData->digits || killData->digitBounds.empty())
+        return classifyGlyph(cell, templates, kDigits);
+    thread_local FigureBoundScratch s;
+    FigureCandidate cands[kMost];
+    std::size_t n = 0;
+    alignas(32) float coarse[kDigitCoarseLength];
+    const float rest = coarsenCell(cell, kGlyphCellSide, kGlyphCellSide, coarse);
+    s.bounds.clear();
+    for (char c : kDigits) {
+        const detail::TemplateList* list = templates.find(c);
+        if (!list)
+            continue;
+        const DigitBounds* b = boundsFor(*killData, static_cast<signed char>(c), *list);
+        if (!b)
+            return classifyGlyph(cell, templates, kDigits);
+        FigureCandidate& cand = cands[n++];
+        cand.character = c;
+        cand.list = list;
+        cand.first = s.bounds.size();
+        const std::size_t count = list->size();
+        s.bounds.resize(cand.first + count);
+        s.pointers.resize(count);
+        for (std::size_t t = 0; t < count; ++t)
+            s.pointers[t] = b->sums.data() + t * kDigitCoarseLength;
+        if (count > 0)
+            dotMany(coarse, s.pointers.data(), count, kDigitCoarseLength, s.bounds.data() + cand.first);
+        for (std::size_t t = 0; t < count; ++t) {
+            float& bound = s.bounds[cand.first + t];
+            bound += rest * b->rest[t] + kBoundSlack;
+            if (!std::isfinite(bound))
+                return classifyGlyph(cell, templates, kDigits);
+            if (bound > cand.bound) {
+                cand.bound = bound;
+                cand.top = t;
+            }
+        }
+    }
+
+    // Insertion: ten candidates at most, and no buffer to allocate.
+    std::size_t ranked[kMost];
+    for (std::size_t i = 0; i < n; ++i) {
+        std::size_t j = i;
+        for (; j > 0 && cands[ranked[j - 1]].bound < cands[i].bound; --j)
+            ranked[j] = ranked[j - 1];
+        ranked[j] = i;
+    }
+    float top1 = kNoScore;
+    float top2 = kNoScore;
+    std::size_t exact = 0;
+    for (std::size_t o = 0; o < n; ++o) {
+        FigureCandidate& cand = cands[ranked[o]];
+        if (exact >= 2 && cand.bound < top2)
+            break; // and so is every one after it
+        const std::size_t count = cand.list->size();
+        const float* bounds = s.bounds.data() + cand.first;
+        // The template of the highest bound first, for a high floor early;
+        // then the others in their order, in blocks, each block leaving out
+        // what the floor so far rules out.
+        float best = kNoScore;
+        if (count > 0) {
+            const float* one[1] = {(*cand.list)[cand.top].data()};
+            dotMany(cell, one, 1, static_cast<std::size_t>(kGlyphCellLength), &best);
+        }
+        std::size_t next = 0;
+        while (next < count) {
+            const float floor = std::max(best, exact >= 2 ? top2 : kNoScore);
+            const float* block[kDotBlock];
+            std::size_t m = 0;
+            for (; next < count && m < kDotBlock; ++next)
+                if (next != cand.top && bounds[next] >= floor)
+                    block[m++] = (*cand.list)[next].data();
+            if (m == 0)
+                break;
+            float scores[kDotBlock];
+            dotMany(cell, block, m, static_cast<std::size_t>(kGlyphCellLength), scores);
+            for (std::size_t q = 0; q < m; ++q)
+                best = std::max(best, scores[q]);
+        }
+        cand.score = best;
+        cand.scored = true;
+        ++exact;
+        if (best > top1) {
+            top2 = top1;
+            top1 = best;
+        } else if (best > top2) {
+            top2 = best;
+        }
+    }
+
+    GlyphClass result;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!cands[i].scored)
+            continue;
+        const float sc = cands[i].score;
+        if (sc > result.score) {
+            result.second = result.score;
+            result.score = sc;
+            result.character = cands[i].character;
+        } else if (sc > result.second) {
+            result.second = sc;
+        }
+    }
+    return result;
+}
 
 void figureCell(const FramePlanes& planes, const Blob& piece, double top, double bottom, float* out) {
     sampleGlyphCell(planes.ink, piece, top, bottom, bottom - top + 1.0, out);
@@ -801,78 +944,137 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
     st.x0 = components.front().x0;
     st.x1 = components.back().x1;
 
-    struct Px {
-        float luma;
-        std::uint8_t b, g, r;
+    // The name's pixels one array per quantity, so that the order
+    // statistics below run over contiguous values; sized once for the
+    // boxes, so that the loops store without growing anything.
+    struct Samples {
+        std::vector<float> luma;
+        std::vector<std::uint16_t> key;
+        std::vector<std::uint8_t> b, g, r;
+        std::vector<std::size_t> starts; // per letter, then the end
+        std::vector<float> perLetter;
+        std::vector<float> values;
+        std::vector<float> pool;
+        std::vector<std::uint16_t> poolKey;
+        std::vector<float> warm, sat;
+        std::vector<std::uint16_t> warmKey, satKey;
+        detail::RankScratch ranks;
     };
-    thread_local std::vector<Px> pixels;
-    thread_local std::vector<std::size_t> starts;
-    thread_local std::vector<float> letter;
-    thread_local std::vector<float> values;
-    thread_local std::vector<float> pool;
-    thread_local std::vector<float> warm;
-    thread_local std::vector<float> sat;
-    pixels.clear();
-    starts.clear();
-    values.clear();
+    thread_local Samples sm;
     const FrameView& f = ctx.frame;
-    const std::uint8_t* mask = ctx.planes->mask.data();
+    std::size_t room = 0;
     for (const Blob& b : components) {
-        starts.push_back(pixels.size());
+        const long long w = static_cast<long long>(std::min(b.x1, f.width - 1)) - std::max(b.x0, 0) + 1;
+        const long long h = static_cast<long long>(std::min(b.y1, f.height - 1)) - std::max(b.y0, 0) + 1;
+        if (w > 0 && h > 0)
+            room += static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    }
+    if (sm.luma.size() < room) {
+        sm.luma.resize(room);
+        sm.key.resize(room);
+        sm.b.resize(room);
+        sm.g.resize(room);
+        sm.r.resize(room);
+        sm.pool.resize(room);
+        sm.poolKey.resize(room);
+        sm.warm.resize(room);
+        sm.sat.resize(room);
+        sm.warmKey.resize(room);
+        sm.satKey.resize(room);
+    }
+    sm.starts.clear();
+    sm.values.clear();
+    const std::uint8_t* mask = ctx.planes->mask.data();
+    std::size_t total = 0;
+    for (const Blob& b : components) {
+        sm.starts.push_back(total);
         const int x0 = std::max(b.x0, 0);
         const int x1 = std::min(b.x1, f.width - 1);
         const int y0 = std::max(b.y0, 0);
         const int y1 = std::min(b.y1, f.height - 1);
-        for (int y = y0; y <= y1; ++y)
+        for (int y = y0; y <= y1; ++y) {
+            const std::uint8_t* m = mask + at(0, y, f.width);
+            const std::uint8_t* px = framePixel(f, 0, y);
             for (int x = x0; x <= x1; ++x) {
-                if (!mask[at(x, y, f.width)])
+                if (!m[x])
                     continue;
-                const std::uint8_t* px = framePixel(f, x, y);
-                pixels.push_back(Px{lumaOf(px), px[0], px[1], px[2]});
+                const std::uint8_t* p = px + 4 * static_cast<std::size_t>(x);
+                const float l = lumaOf(p);
+                sm.luma[total] = l;
+                sm.key[total] = detail::lumaKey(l);
+                sm.b[total] = p[0];
+                sm.g[total] = p[1];
+                sm.r[total] = p[2];
+                ++total;
             }
+        }
     }
-    starts.push_back(pixels.size());
+    sm.starts.push_back(total);
+    auto percentileRank = [](std::size_t k) {
+        return std::min(static_cast<std::size_t>(std::floor(0.9 * static_cast<double>(k))), k - 1);
+    };
     // Each letter's own brightness, so that one bright intruder (a marker's
     // edge, an icon's tip) does not lift the name.
     const std::size_t count = components.size();
-    thread_local std::vector<float> perLetter;
-    perLetter.assign(count, std::numeric_limits<float>::quiet_NaN());
+    sm.perLetter.assign(count, std::numeric_limits<float>::quiet_NaN());
     for (std::size_t k = 0; k < count; ++k) {
-        if (starts[k] == starts[k + 1])
+        const std::size_t from = sm.starts[k];
+        const std::size_t n = sm.starts[k + 1] - from;
+        if (n == 0)
             continue;
-        letter.clear();
-        for (std::size_t i = starts[k]; i < starts[k + 1]; ++i)
-            letter.push_back(pixels[i].luma);
-        perLetter[k] = percentile90(letter);
-        values.push_back(perLetter[k]);
+        const std::size_t rank = percentileRank(n);
+        detail::selectRanks(sm.luma.data() + from, sm.key.data() + from, n, detail::kLumaKeys, &rank,
+                            &sm.perLetter[k], 1, sm.ranks);
+        sm.values.push_back(sm.perLetter[k]);
     }
-    const float median = upperMedian(values);
-    pool.clear();
+    const float median = upperMedian(sm.values);
+    auto pooled = [&](std::size_t k) { return !(count >= 3 && !(sm.perLetter[k] <= median + 25.0f)); };
+    std::size_t pooledCount = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        if (count >= 3 && !(perLetter[k] <= median + 25.0f))
+        if (!pooled(k))
             continue;
-        for (std::size_t i = starts[k]; i < starts[k + 1]; ++i)
-            pool.push_back(pixels[i].luma);
+        const std::size_t from = sm.starts[k];
+        const std::size_t n = sm.starts[k + 1] - from;
+        std::copy_n(sm.luma.data() + from, n, sm.pool.data() + pooledCount);
+        std::copy_n(sm.key.data() + from, n, sm.poolKey.data() + pooledCount);
+        pooledCount += n;
     }
-    if (!pool.empty()) {
-        st.v = percentile90(pool);
-        const float mid = upperMedian(pool);
-        warm.clear();
-        sat.clear();
+    if (pooledCount > 0) {
+        const std::size_t n = pooledCount;
+        const std::size_t ranks[2] = {percentileRank(n), n / 2};
+        float found[2] = {0.0f, 0.0f};
+        detail::selectRanks(sm.pool.data(), sm.poolKey.data(), n, detail::kLumaKeys, ranks, found, 2,
+                            sm.ranks);
+        st.v = found[0];
+        const float mid = found[1];
+        // The brighter half's channels gathered first, so that the shares
+        // below are taken in one straight pass.
+        std::size_t bright = 0;
         for (std::size_t k = 0; k < count; ++k) {
-            if (count >= 3 && !(perLetter[k] <= median + 25.0f))
+            if (!pooled(k))
                 continue;
-            for (std::size_t i = starts[k]; i < starts[k + 1]; ++i)
-                if (pixels[i].luma >= mid) {
-                    const Px& p = pixels[i];
-                    const int mx = std::max<int>(p.r, std::max(p.g, p.b));
-                    const int mn = std::min<int>(p.r, std::min(p.g, p.b));
-                    warm.push_back(p.r <= 1 ? 0.0f : static_cast<float>(p.r - p.b) / static_cast<float>(p.r));
-                    sat.push_back(mx == 0 ? 0.0f : static_cast<float>(mx - mn) / static_cast<float>(mx));
-                }
+            for (std::size_t i = sm.starts[k]; i < sm.starts[k + 1]; ++i) {
+                if (!(sm.luma[i] >= mid))
+                    continue;
+                sm.b[bright] = sm.b[i];
+                sm.g[bright] = sm.g[i];
+                sm.r[bright] = sm.r[i];
+                ++bright;
+            }
         }
-        st.w = upperMedian(warm);
-        st.s = upperMedian(sat);
+        detail::nameShares(sm.b.data(), sm.g.data(), sm.r.data(), bright, sm.warm.data(), sm.sat.data());
+        for (std::size_t i = 0; i < bright; ++i) {
+            sm.warmKey[i] = detail::shareKey(sm.warm[i]);
+            sm.satKey[i] = detail::shareKey(sm.sat[i]);
+        }
+        // The upper median of each; none when no pixel reached the middle.
+        if (bright > 0) {
+            const std::size_t half = bright / 2;
+            detail::selectRanks(sm.warm.data(), sm.warmKey.data(), bright, detail::kShareKeys, &half, &st.w,
+                                1, sm.ranks);
+            detail::selectRanks(sm.sat.data(), sm.satKey.data(), bright, detail::kShareKeys, &half, &st.s, 1,
+                                sm.ranks);
+        }
     }
 
     const double cap = ctx.cap;
@@ -1017,10 +1219,51 @@ struct IconScratch {
     std::vector<float> prefix;             // per icon row, sums of its first k pixels (reversed)
     std::vector<float> products;           // per position, the sum of icon pixels under white
     std::vector<double> running;
+    std::vector<std::pair<int, int>> slices; // per white run, its (end, start) in the table at offset 0
     std::vector<std::pair<const std::string*, float>> keys; // each key once, in icon order
     std::vector<int> keyOf;                                 // per icon, its entry in keys
     std::vector<std::pair<float, std::size_t>> order;       // scoring order: bound, icon
 };
+
+// Offsets are summed sixteen at a time; the tables the sums read from and
+// write to are padded to that.
+constexpr int kSliceBlock = 16;
+
+// out[i] += table[e + i] - table[s + i] for each (e, s) of `slices` (count
+// of them, each shifted by `shift`) in turn, for i below n rounded up to
+// kSliceBlock: the table holds that many more values past every slice. Each
+// sum stays in a register over all the slices, added in the same order, so
+// the sums are those of the plain loop.
+void addSlices(const float* table, const std::pair<int, int>* slices, std::size_t count, long long shift,
+               float* out, int n) {
+    int i = 0;
+#if CORVEX_HUD_SSE2
+    for (; i < n; i += kSliceBlock) {
+        __m128 a0 = _mm_loadu_ps(out + i);
+        __m128 a1 = _mm_loadu_ps(out + i + 4);
+        __m128 a2 = _mm_loadu_ps(out + i + 8);
+        __m128 a3 = _mm_loadu_ps(out + i + 12);
+        for (std::size_t k = 0; k < count; ++k) {
+            const float* end = table + (slices[k].first + shift + i);
+            const float* start = table + (slices[k].second + shift + i);
+            a0 = _mm_add_ps(a0, _mm_sub_ps(_mm_loadu_ps(end), _mm_loadu_ps(start)));
+            a1 = _mm_add_ps(a1, _mm_sub_ps(_mm_loadu_ps(end + 4), _mm_loadu_ps(start + 4)));
+            a2 = _mm_add_ps(a2, _mm_sub_ps(_mm_loadu_ps(end + 8), _mm_loadu_ps(start + 8)));
+            a3 = _mm_add_ps(a3, _mm_sub_ps(_mm_loadu_ps(end + 12), _mm_loadu_ps(start + 12)));
+        }
+        _mm_storeu_ps(out + i, a0);
+        _mm_storeu_ps(out + i + 4, a1);
+        _mm_storeu_ps(out + i + 8, a2);
+        _mm_storeu_ps(out + i + 12, a3);
+    }
+#endif
+    for (; i < n; ++i) {
+        float a = out[i];
+        for (std::size_t k = 0; k < count; ++k)
+            a += table[slices[k].first + shift + i] - table[slices[k].second + shift + i];
+        out[i] = a;
+    }
+}
 
 // The best correlation of an icon with a group's white mask (0 or 1) over
 // the positions around the group; cells outside the group read 0.
@@ -1041,18 +1284,26 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
     const int lo = std::min(0, -(ox0 + nx - 1));
     const int hi = std::max(iw, gw - ox0);
     const int len = hi - lo + 1;
-    s.prefix.resize(static_cast<std::size_t>(len) * static_cast<std::size_t>(ih));
+    // The rows, then room for the last slices' reads past the offsets.
+    s.prefix.resize(static_cast<std::size_t>(len) * static_cast<std::size_t>(ih) + kSliceBlock);
+    std::fill(s.prefix.end() - kSliceBlock, s.prefix.end(), 0.0f);
     // q[hi - k] = P(k): 0 for k <= 0, the running sum in between, the whole
-    // row's sum for k >= iw (lo <= 0 <= iw <= hi). The rows' running sums
-    // are independent, so they advance together column by column.
-    s.running.assign(static_cast<std::size_t>(ih), 0.0);
-    double* run = s.running.data();
+    // row's sum for k >= iw (lo <= 0 <= iw <= hi). The icon brings the
+    // running sums made at load; without them the rows' sums, which are
+    // independent, advance together column by column.
     float* q = s.prefix.data();
-    const float* t = icon.pixels.data();
-    for (int k = 1; k <= iw; ++k) {
-        for (int r = 0; r < ih; ++r) {
-            run[r] += static_cast<double>(t[at(k - 1, r, iw)]);
-            q[at(hi - k, r, len)] = static_cast<float>(run[r]);
+    if (icon.rowSums.size() == static_cast<std::size_t>(iw) * static_cast<std::size_t>(ih)) {
+        for (int r = 0; r < ih; ++r)
+            std::copy_n(icon.rowSums.data() + at(0, r, iw), iw, q + at(hi - iw, r, len));
+    } else {
+        s.running.assign(static_cast<std::size_t>(ih), 0.0);
+        double* run = s.running.data();
+        const float* t = icon.pixels.data();
+        for (int k = 1; k <= iw; ++k) {
+            for (int r = 0; r < ih; ++r) {
+                run[r] += static_cast<double>(t[at(k - 1, r, iw)]);
+                q[at(hi - k, r, len)] = static_cast<float>(run[r]);
+            }
         }
     }
     for (int r = 0; r < ih; ++r) {
@@ -1060,22 +1311,27 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
         std::fill(row, row + (hi - iw), row[hi - iw]);
         std::fill(row + hi, row + len, 0.0f);
     }
-    s.products.assign(static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny), 0.0f);
+    const int across = (nx + kSliceBlock - 1) / kSliceBlock * kSliceBlock;
+    s.products.assign(static_cast<std::size_t>(across) * static_cast<std::size_t>(ny), 0.0f);
+    // Each white run of mask row y as a slice of the table row it meets at
+    // vertical offset 0; at offset oy it meets the row oy rows up.
+    s.slices.clear();
+    for (int y = 0; y < gh; ++y)
+        for (int k = s.rowRuns[static_cast<std::size_t>(y)]; k < s.rowRuns[static_cast<std::size_t>(y) + 1];
+             ++k) {
+            const auto& run = s.runs[static_cast<std::size_t>(k)];
+            s.slices.emplace_back(y * len + (hi - run.second - 1 + ox0), y * len + (hi - run.first + ox0));
+        }
     for (int j = 0; j < ny; ++j) {
         const int oy = oy0 + j;
-        float* __restrict out = s.products.data() + at(0, j, nx);
-        for (int y = std::max(oy, 0); y < std::min(oy + ih, gh); ++y) {
-            const float* row = s.prefix.data() + at(0, y - oy, len);
-            const int from = s.rowRuns[static_cast<std::size_t>(y)];
-            const int to = s.rowRuns[static_cast<std::size_t>(y) + 1];
-            for (int k = from; k < to; ++k) {
-                const float* __restrict end =
-                    row + (hi - s.runs[static_cast<std::size_t>(k)].second - 1 + ox0);
-                const float* __restrict start = row + (hi - s.runs[static_cast<std::size_t>(k)].first + ox0);
-                for (int i = 0; i < nx; ++i)
-                    out[i] += end[i] - start[i];
-            }
-        }
+        const int ya = std::max(oy, 0);
+        const int yb = std::min(oy + ih, gh);
+        if (ya >= yb)
+            continue;
+        const auto from = static_cast<std::size_t>(s.rowRuns[static_cast<std::size_t>(ya)]);
+        const auto to = static_cast<std::size_t>(s.rowRuns[static_cast<std::size_t>(yb)]);
+        addSlices(s.prefix.data(), s.slices.data() + from, to - from, -static_cast<long long>(oy) * len,
+                  s.products.data() + at(0, j, across), nx);
     }
     const double cells = static_cast<double>(iw) * ih;
     const std::size_t stride = static_cast<std::size_t>(gw) + 1;
@@ -1098,7 +1354,7 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
             const double var = sum - sum * sum / cells;
             if (var < 1.0)
                 continue;
-            best = std::max(best, s.products[at(i, j, nx)] / std::sqrt(var));
+            best = std::max(best, s.products[at(i, j, across)] / std::sqrt(var));
         }
     }
     return std::isfinite(best) ? static_cast<float>(best) : 0.0f;
@@ -1120,8 +1376,8 @@ void findWhiteGroups(const FrameView& f, int xa, int ya, int ww, int wh, double 
     labelComponents(s.white, ww, wh, s.blobs, s.labels);
     s.blobs.erase(std::remove_if(s.blobs.begin(), s.blobs.end(), [](const Blob& b) { return b.area < 12; }),
                   s.blobs.end());
-    std::stable_sort(s.blobs.begin(), s.blobs.end(),
-                     [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    detail::stableSort(s.blobs.begin(), s.blobs.end(),
+                       [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
     const int reach = std::max(3, floorInt(0.3 * m));
     s.groups.clear();
     for (const Blob& b : s.blobs) {
@@ -1214,10 +1470,10 @@ bool scoreIconKeys(const std::vector<KillIcon>& icons, int gw, int gh, IconScrat
             best = std::max(best, 0.0f);
         }
     }
-    std::stable_sort(s.order.begin(), s.order.end(),
-                     [](const std::pair<float, std::size_t>& a, const std::pair<float, std::size_t>& b) {
-                         return a.first > b.first;
-                     });
+    detail::stableSort(s.order.begin(), s.order.end(),
+                       [](const std::pair<float, std::size_t>& a, const std::pair<float, std::size_t>& b) {
+                           return a.first > b.first;
+                       });
     for (const auto& [bound, k] : s.order) {
         constexpr float kSlack = 1e-3f; // rounding of a perfect correlation
         if (bound + kSlack < best - kIconMinLead)

@@ -1,6 +1,7 @@
 #include "hud/feed/killdata.h"
 
 #include "hud/core/checksum.h"
+#include "hud/core/image.h"
 #include "hud/core/sections.h"
 
 #include <algorithm>
@@ -77,6 +78,7 @@ Failure parseIcons(ByteReader body, KillData& data) {
         }
         icon.ink = static_cast<float>(inked) / static_cast<float>(n);
         normalizeTemplate(icon.pixels);
+        makeRowSums(icon);
         data.icons.push_back(std::move(icon));
     }
     return nullptr;
@@ -466,7 +468,48 @@ std::shared_ptr<const KillData> parseKillData(const std::uint8_t* bytes, std::si
         buildDamageLog(header, *data);
     if (data->damageLog.empty())
         return failWith(error, "kill-feed data has no damage-log header");
+    makeDigitBounds(*data);
     return data;
+}
+
+void makeRowSums(KillIcon& icon) {
+    const std::size_t w = icon.width;
+    const std::size_t h = icon.height;
+    icon.rowSums.clear();
+    if (w == 0 || h == 0 || icon.pixels.size() < w * h)
+        return;
+    icon.rowSums.resize(w * h);
+    for (std::size_t r = 0; r < h; ++r) {
+        const float* row = icon.pixels.data() + r * w;
+        float* out = icon.rowSums.data() + r * w;
+        double run = 0.0;
+        for (std::size_t k = 1; k <= w; ++k) {
+            run += static_cast<double>(row[k - 1]);
+            out[w - k] = static_cast<float>(run);
+        }
+    }
+}
+
+void makeDigitBounds(KillData& data) {
+    data.digitBounds.clear();
+    if (data.digits.cellLength != static_cast<std::uint32_t>(kGlyphCellLength))
+        return;
+    for (const auto& [key, list] : data.digits.byChar) {
+        DigitBounds made;
+        made.key = key;
+        made.count = list.size();
+        made.sums.assign(list.size() * kDigitCoarseLength, 0.0f);
+        made.rest.assign(list.size(), 0.0f);
+        for (std::size_t t = 0; t < list.size(); ++t) {
+            if (list[t].size() < static_cast<std::size_t>(kGlyphCellLength)) {
+                data.digitBounds.clear(); // no bounds at all: every template is scored
+                return;
+            }
+            made.rest[t] = coarsenCell(list[t].data(), kGlyphCellSide, kGlyphCellSide,
+                                       made.sums.data() + t * kDigitCoarseLength);
+        }
+        data.digitBounds.push_back(std::move(made));
+    }
 }
 
 std::shared_ptr<const KillData> loadKillData(const std::string& path, std::string* error) {

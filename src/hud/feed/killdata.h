@@ -49,7 +49,15 @@ struct KillIcon {
     std::uint32_t height = 0;
     std::vector<float> pixels; // byte / 255, zero-mean, unit length
     float ink = 0.0f;          // share of stored bytes >= 128
+    // Per row, the running sums of its pixels from the right end back:
+    // entry j of row r is the sum of the row's first width - j pixels,
+    // added in double and rounded once, as the matcher slides them. Made at
+    // load; an icon built in memory may come without them.
+    std::vector<float> rowSums;
 };
+
+// Fills icon.rowSums from icon.pixels.
+void makeRowSums(KillIcon& icon);
 
 struct DamageLogVariant {
     int width = 0;
@@ -58,13 +66,29 @@ struct DamageLogVariant {
     std::vector<float> pixels; // blurred, local mean removed, zero-mean, unit length
 };
 
+// The coarse forms of one key's distance templates (see coarsenCell), which
+// let the figure reader pass over templates that cannot win.
+struct DigitBounds {
+    signed char key = 0;
+    std::size_t count = 0;   // templates of the key when made
+    std::vector<float> sums; // kDigitCoarseLength per template
+    std::vector<float> rest; // per template
+};
+constexpr std::size_t kDigitCoarseLength = kGlyphCellLength / 4;
+
 struct KillData {
     std::vector<KillIcon> icons;
     std::vector<DamageLogVariant> damageLog;
     float damageLogWidth = 0.0f;
     std::uint32_t digitLength = 0; // 1024 once distance templates were read
     detail::Templates digits;      // "0".."9" and "m", 32 x 32 cells
+    // Made from `digits` when the file is read, one entry per key; a set
+    // built or changed in memory comes without them and is scored in full.
+    std::vector<DigitBounds> digitBounds;
 };
+
+// Fills data.digitBounds from data.digits.
+void makeDigitBounds(KillData& data);
 
 // Reads and parses the file; empty with `error` set on any failure ("cannot
 // open <path>" or one of parseKillData's messages). Never throws for bad data.
