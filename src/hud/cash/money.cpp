@@ -65,6 +65,9 @@ WidthTable makeTable(double other, std::initializer_list<std::pair<char, double>
     return t;
 }
 
+MoneySearch& searchOf(MoneyRowContext& ctx);
+float* stripStorage(MoneySearch& s, std::size_t length);
+
 // The strip's rows: the vertical sample positions of sampleMoneyCell, with
 // the same test for a row that cannot reach the plane.
 void prepareStrip(MoneyRowContext& ctx) {
@@ -78,7 +81,8 @@ void prepareStrip(MoneyRowContext& ctx) {
     }
     s.width = p.width + 2;
     s.lo = s.hi = 0;
-    s.values.reset(new float[static_cast<std::size_t>(kMoneyCellRows) * static_cast<std::size_t>(s.width)]);
+    s.values = stripStorage(searchOf(ctx),
+                            static_cast<std::size_t>(kMoneyCellRows) * static_cast<std::size_t>(s.width));
     const double h = ctx.lineHeight;
     const double upper = ctx.top - 0.3 * h;
     const double stepY = (ctx.bottom - ctx.top + 0.6 * h) / kMoneyCellRows;
@@ -97,7 +101,7 @@ void fillStrip(MoneyRowContext& ctx, int a, int b) {
     MoneyStrip& s = ctx.strip;
     const Plane& p = ctx.plane;
     constexpr std::size_t rows = kMoneyCellRows;
-    float* const values = s.values.get();
+    float* const values = s.values;
     std::fill(values + rows * static_cast<std::size_t>(a), values + rows * static_cast<std::size_t>(b), 0.0f);
     // Plane columns inside [a - 1, b - 1).
     const int xa = std::max(a - 1, 0);
@@ -222,9 +226,64 @@ struct MoneySearch {
     std::vector<const float*> pointers;
     std::vector<float> scores;
     std::vector<float> best;
+    std::vector<float> strip; // the context's MoneyStrip values
 };
 
 namespace {
+
+// Sizes only ever grow while a search memory is in use: a vector resized
+// down and up again would clear what it grew back into.
+template <typename T> void ensureSize(std::vector<T>& v, std::size_t n) {
+    if (v.size() < n)
+        v.resize(n);
+}
+
+// Search memories not in use, per thread. A few suffice: a frame's contexts
+// live one or two at a time. One grown far beyond a usual line's needs is
+// not kept.
+constexpr std::size_t kPooledSearches = 4;
+constexpr std::size_t kMostPooledFloats = std::size_t{1} << 18;
+
+struct SearchPool {
+    std::vector<std::unique_ptr<MoneySearch>> idle;
+};
+
+SearchPool& searchPool() {
+    thread_local SearchPool pool;
+    return pool;
+}
+
+void returnSearch(MoneySearch* s) {
+    std::unique_ptr<MoneySearch> owned(s);
+    // Its coarse sets point into the templates of the context's model,
+    // which may be gone before the memory is next used.
+    owned->sets.clear();
+    SearchPool& pool = searchPool();
+    if (pool.idle.size() >= kPooledSearches || owned->cells.capacity() > kMostPooledFloats ||
+        owned->coarse.capacity() > kMostPooledFloats || owned->strip.capacity() > kMostPooledFloats)
+        return;
+    pool.idle.push_back(std::move(owned));
+}
+
+MoneySearch& searchOf(MoneyRowContext& ctx) {
+    if (!ctx.search) {
+        SearchPool& pool = searchPool();
+        std::unique_ptr<MoneySearch> s;
+        if (pool.idle.empty()) {
+            s = std::make_unique<MoneySearch>();
+        } else {
+            s = std::move(pool.idle.back());
+            pool.idle.pop_back();
+        }
+        ctx.search = std::shared_ptr<MoneySearch>(s.release(), returnSearch);
+    }
+    return *ctx.search;
+}
+
+float* stripStorage(MoneySearch& s, std::size_t length) {
+    ensureSize(s.strip, length);
+    return s.strip.data();
+}
 
 constexpr int kCoarseLength = (kMoneyCellColumns / 2) * (kMoneyCellRows / 2);
 // What the bounds allow for the rounding of the float sums: far above it,
@@ -338,9 +397,7 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
     for (std::size_t i = 0; i < n; ++i)
         if (!std::isfinite(centres[i]))
             return false;
-    if (!ctx.search)
-        ctx.search = std::make_shared<MoneySearch>();
-    MoneySearch& s = *ctx.search;
+    MoneySearch& s = searchOf(ctx);
 
     // Candidates that share a centre share its cells.
     int groupOf[kMostCandidates];
@@ -355,12 +412,12 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
         groupOf[i] = g;
     }
     const std::size_t cellCount = static_cast<std::size_t>(groups) * static_cast<std::size_t>(k);
-    s.coarse.resize(cellCount * kCoarseLength);
-    s.rest.resize(cellCount);
-    s.cells.resize(cellCount * kMoneyCellLength);
-    s.pointers.resize(static_cast<std::size_t>(k));
-    s.scores.resize(static_cast<std::size_t>(k));
-    s.best.resize(static_cast<std::size_t>(k));
+    ensureSize(s.coarse, cellCount * kCoarseLength);
+    ensureSize(s.rest, cellCount);
+    ensureSize(s.cells, cellCount * kMoneyCellLength);
+    ensureSize(s.pointers, static_cast<std::size_t>(k));
+    ensureSize(s.scores, static_cast<std::size_t>(k));
+    ensureSize(s.best, static_cast<std::size_t>(k));
     // Most groups are only bounded, never scored exactly, so their cells
     // are normalised only when first scored: the bounds are taken from the
     // raw cells' coarse forms, shifted and scaled as normalising would
@@ -683,7 +740,7 @@ void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
     constexpr std::size_t rows = kMoneyCellRows;
     alignas(16) float columns[kMoneyCellColumns][kMoneyCellRows];
     for (int j = 0; j < kMoneyCellColumns; ++j) {
-        const float* __restrict a = s.values.get() + rows * static_cast<std::size_t>(index[j]);
+        const float* __restrict a = s.values + rows * static_cast<std::size_t>(index[j]);
         const float* __restrict b = a + rows;
         float* __restrict dst = columns[j];
         const float l = wl[j];
