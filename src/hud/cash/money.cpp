@@ -342,44 +342,52 @@ void normaliseGroup(float* cells, int k) {
 // in it spreads far more.
 constexpr double kMinLazySpread = 0.1;
 
-// A cell's mean and its length about the mean, from the sums of its values
-// and their squares in one pass, as normalising would find them up to
-// rounding.
-void cellSpread(const float* v, double& mean, double& norm) {
-    double sum[4] = {0.0, 0.0, 0.0, 0.0};
-    double squares[4] = {0.0, 0.0, 0.0, 0.0};
-    static_assert(kMoneyCellLength % 4 == 0, "cells are summed four values at a time");
-#if CORVEX_HUD_SSE2
-    __m128d s01 = _mm_setzero_pd();
-    __m128d s23 = _mm_setzero_pd();
-    __m128d q01 = _mm_setzero_pd();
-    __m128d q23 = _mm_setzero_pd();
-    for (int i = 0; i < kMoneyCellLength; i += 4) {
-        const __m128 x = _mm_loadu_ps(v + i);
-        const __m128d lo = _mm_cvtps_pd(x);
-        const __m128d hi = _mm_cvtps_pd(_mm_movehl_ps(x, x));
-        s01 = _mm_add_pd(s01, lo);
-        s23 = _mm_add_pd(s23, hi);
-        q01 = _mm_add_pd(q01, _mm_mul_pd(lo, lo));
-        q23 = _mm_add_pd(q23, _mm_mul_pd(hi, hi));
+// A cell's mean and its length about the mean, as normalising would find
+// them up to rounding. Only the bounds take them, so single precision
+// serves: an error in the mean shifts every coarse value alike, which the
+// zero-mean templates do not see, and the length comes from the deviations
+// themselves, without the cancellation of a difference of two sums.
+#if CORVEX_HUD_AVX
+CORVEX_HUD_TARGET_AVX void cellSpreadAvx(const float* v, double& mean, double& norm) {
+    static_assert(kMoneyCellLength % 8 == 0, "cells are summed eight values at a time");
+    __m256 sum = _mm256_setzero_ps();
+    for (int i = 0; i < kMoneyCellLength; i += 8)
+        sum = _mm256_add_ps(sum, _mm256_loadu_ps(v + i));
+    alignas(32) float parts[8];
+    _mm256_store_ps(parts, sum);
+    const float m =
+        (((parts[0] + parts[1]) + (parts[2] + parts[3])) + ((parts[4] + parts[5]) + (parts[6] + parts[7]))) /
+        static_cast<float>(kMoneyCellLength);
+    const __m256 centre = _mm256_set1_ps(m);
+    __m256 squares = _mm256_setzero_ps();
+    for (int i = 0; i < kMoneyCellLength; i += 8) {
+        const __m256 d = _mm256_sub_ps(_mm256_loadu_ps(v + i), centre);
+        squares = _mm256_add_ps(squares, _mm256_mul_ps(d, d));
     }
-    _mm_storeu_pd(sum, s01);
-    _mm_storeu_pd(sum + 2, s23);
-    _mm_storeu_pd(squares, q01);
-    _mm_storeu_pd(squares + 2, q23);
-#else
-    for (int i = 0; i < kMoneyCellLength; i += 4)
-        for (int j = 0; j < 4; ++j) {
-            const auto x = static_cast<double>(v[i + j]);
-            sum[j] += x;
-            squares[j] += x * x;
-        }
+    _mm256_store_ps(parts, squares);
+    _mm256_zeroupper();
+    mean = m;
+    norm = std::sqrt(static_cast<double>(((parts[0] + parts[1]) + (parts[2] + parts[3])) +
+                                         ((parts[4] + parts[5]) + (parts[6] + parts[7]))));
+}
 #endif
-    const double total = (sum[0] + sum[1]) + (sum[2] + sum[3]);
-    const double n = kMoneyCellLength;
-    mean = total / n;
-    const double spread = ((squares[0] + squares[1]) + (squares[2] + squares[3])) - total * mean;
-    norm = spread > 0.0 ? std::sqrt(spread) : 0.0;
+
+void cellSpread(const float* v, double& mean, double& norm) {
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx()) {
+        cellSpreadAvx(v, mean, norm);
+        return;
+    }
+#endif
+    float sum = 0.0f;
+    for (int i = 0; i < kMoneyCellLength; ++i)
+        sum += v[i];
+    const float m = sum / static_cast<float>(kMoneyCellLength);
+    float squares = 0.0f;
+    for (int i = 0; i < kMoneyCellLength; ++i)
+        squares += (v[i] - m) * (v[i] - m);
+    mean = m;
+    norm = std::sqrt(static_cast<double>(squares));
 }
 
 // For cands[i] (i < n) with its own centre centres[i]: the best score over
@@ -444,11 +452,11 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
             const std::size_t c = first + static_cast<std::size_t>(q);
             float* coarse = s.coarse.data() + c * kCoarseLength;
             const float rest = coarsenCell(cell, kMoneyCellColumns, kMoneyCellRows, coarse);
-            const double shift = 2.0 * mean;
-            const double scale = 1.0 / norm;
+            const auto shift = static_cast<float>(2.0 * mean);
+            const auto scale = static_cast<float>(1.0 / norm);
             for (int j = 0; j < kCoarseLength; ++j)
-                coarse[j] = static_cast<float>((static_cast<double>(coarse[j]) - shift) * scale);
-            s.rest[c] = static_cast<float>(static_cast<double>(rest) * scale);
+                coarse[j] = (coarse[j] - shift) * scale;
+            s.rest[c] = rest * scale;
         }
         if (flat) {
             normaliseGroup(cells, k);
