@@ -694,6 +694,40 @@ void columnsToCell(const float (&columns)[kMoneyCellColumns][kMoneyCellRows], fl
 #endif
 }
 
+// Clears the cell columns that cannot reach the plane (both weights 0).
+void clearDead(float* out, bool dead, const float* wl, const float* wr) {
+    if (dead)
+        for (int j = 0; j < kMoneyCellColumns; ++j)
+            if (wl[j] == 0.0f && wr[j] == 0.0f)
+                for (int i = 0; i < kMoneyCellRows; ++i)
+                    out[i * kMoneyCellColumns + j] = 0.0f;
+}
+
+#if CORVEX_HUD_AVX
+// The blend of sampleLineCell's columns, eight rows a step: the same two
+// products and one sum per value.
+CORVEX_HUD_TARGET_AVX void blendColumnsAvx(const float* values, const int* index, const float* wl,
+                                           const float* wr, float (*columns)[kMoneyCellRows]) {
+    constexpr std::size_t rows = kMoneyCellRows;
+    static_assert(kMoneyCellRows % 4 == 0, "columns blend in steps of eight and four rows");
+    for (int j = 0; j < kMoneyCellColumns; ++j) {
+        const float* a = values + rows * static_cast<std::size_t>(index[j]);
+        const float* b = a + rows;
+        float* dst = columns[j];
+        const __m256 l = _mm256_set1_ps(wl[j]);
+        const __m256 r = _mm256_set1_ps(wr[j]);
+        std::size_t i = 0;
+        for (; i + 8 <= rows; i += 8)
+            _mm256_storeu_ps(dst + i, _mm256_add_ps(_mm256_mul_ps(l, _mm256_loadu_ps(a + i)),
+                                                    _mm256_mul_ps(r, _mm256_loadu_ps(b + i))));
+        for (; i < rows; i += 4)
+            _mm_storeu_ps(dst + i, _mm_add_ps(_mm_mul_ps(_mm256_castps256_ps128(l), _mm_loadu_ps(a + i)),
+                                              _mm_mul_ps(_mm256_castps256_ps128(r), _mm_loadu_ps(b + i))));
+    }
+    _mm256_zeroupper();
+}
+#endif
+
 } // namespace
 
 void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
@@ -747,6 +781,14 @@ void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
     // and so vectorise; the block is then transposed into the cell's rows.
     constexpr std::size_t rows = kMoneyCellRows;
     alignas(16) float columns[kMoneyCellColumns][kMoneyCellRows];
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx()) {
+        blendColumnsAvx(s.values, index, wl, wr, columns);
+        columnsToCell(columns, out);
+        clearDead(out, dead, wl, wr);
+        return;
+    }
+#endif
     for (int j = 0; j < kMoneyCellColumns; ++j) {
         const float* __restrict a = s.values + rows * static_cast<std::size_t>(index[j]);
         const float* __restrict b = a + rows;
@@ -757,11 +799,7 @@ void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
             dst[i] = l * a[i] + r * b[i];
     }
     columnsToCell(columns, out);
-    if (dead)
-        for (int j = 0; j < kMoneyCellColumns; ++j)
-            if (wl[j] == 0.0f && wr[j] == 0.0f)
-                for (int i = 0; i < kMoneyCellRows; ++i)
-                    out[i * kMoneyCellColumns + j] = 0.0f;
+    clearDead(out, dead, wl, wr);
 }
 
 Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius) {
