@@ -350,3 +350,20 @@ TEST(HudBounds, MoneySearchMemoryKeepsNothingAcrossContexts) {
         EXPECT_TRUE(same(read(model->money), first)) << round;
     }
 }
+
+// The money cell's own coarsening against the general one.
+TEST(HudBounds, MoneyCellCoarsensAsAnyCell) {
+    std::mt19937 gen(29);
+    std::vector<float> want(180), got(180);
+    for (int k = 0; k < 50; ++k) {
+        std::vector<float> cell = randomCell(gen, 720, k % 2 == 0);
+        if (k % 5 == 0)
+            for (float& v : cell)
+                v = 0.5f * v + 0.3f; // raw, not centred
+        const float wantRest = hud::coarsenCell(cell.data(), 20, 36, want.data());
+        const float gotRest = hud::coarsenMoneyCell(cell.data(), got.data());
+        EXPECT_NEAR(gotRest, wantRest, 1e-5f) << k;
+        for (std::size_t j = 0; j < want.size(); ++j)
+            EXPECT_NEAR(got[j], want[j], 1e-6f) << k << " " << j;
+    }
+}

@@ -130,6 +130,10 @@ Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius);
 float bestScoreAround(MoneyRowContext& ctx, const double* centres, const char* characters, std::size_t n,
                       int radius, float floor);
 
+// coarsenCell(cell, kMoneyCellColumns, kMoneyCellRows, coarse) for a money
+// cell, the same up to the order its float sums are taken in.
+float coarsenMoneyCell(const float* cell, float* coarse);
+
 struct PairScore {
     bool found = false;
     float score = 0.0f; // > 0 speaks for a, < 0 for b
