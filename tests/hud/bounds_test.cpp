@@ -10,6 +10,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -253,4 +254,116 @@ TEST(HudBounds, BestScoreAroundIsExactFromItsFloor) {
             else
                 EXPECT_LT(got, floor) << from << " " << floor;
         }
+}
+
+// One pass of per-character scores, folded over any part of the charset,
+// must give what classifying with that part alone gives.
+TEST(HudBounds, GlyphScoresFoldAsClassifying) {
+    const auto model = shippedModel();
+    ASSERT_TRUE(model);
+    std::mt19937 gen(17);
+    std::vector<const std::vector<float>*> all;
+    for (const auto& [c, list] : model->glyphs.byChar)
+        for (const auto& t : list)
+            all.push_back(&t);
+    std::vector<std::vector<float>> cells;
+    for (int k = 0; k < 23; ++k) {
+        std::vector<float> cell = randomCell(gen, 1024, k % 2 == 0);
+        if (k % 3 == 0) {
+            const auto& a = *all[gen() % all.size()];
+            for (std::size_t i = 0; i < cell.size(); ++i)
+                cell[i] = a[i] + 0.02f * cell[i];
+            hud::normalizeVector(cell.data(), cell.size());
+        }
+        cells.push_back(cell);
+    }
+    std::vector<const float*> views;
+    for (const auto& c : cells)
+        views.push_back(c.data());
+    // "Q" has no templates; "KKXY" repeats one.
+    const std::string charset = "ABCDEFGHIJKLMNOPRSTUVWXYZ0123456789QKK";
+    std::vector<float> scores(views.size() * charset.size());
+    hud::bestGlyphScores(views.data(), views.size(), model->glyphs, charset, scores.data());
+    for (const auto& [from, length] :
+         {std::pair<std::size_t, std::size_t>{0, 25}, {25, 10}, {0, 35}, {33, 5}}) {
+        const std::string part = charset.substr(from, length);
+        std::vector<hud::GlyphClass> want(views.size());
+        hud::classifyGlyphs(views.data(), views.size(), model->glyphs, part, want.data());
+        for (std::size_t q = 0; q < views.size(); ++q) {
+            const hud::GlyphClass got = hud::foldGlyphScores(scores.data() + q * charset.size() + from, part);
+            EXPECT_EQ(got.character, want[q].character) << part << " " << q;
+            EXPECT_EQ(got.score, want[q].score) << part << " " << q;
+            EXPECT_EQ(got.second, want[q].second) << part << " " << q;
+        }
+    }
+    // Nothing to score: every character stays without a score.
+    hud::detail::Templates none;
+    hud::bestGlyphScores(views.data(), 3, none, "AB", scores.data());
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(scores[static_cast<std::size_t>(i)], hud::kNoScore);
+    EXPECT_EQ(hud::foldGlyphScores(scores.data(), "AB").character, '?');
+}
+
+// The money reader's working memory outlives its contexts (it is pooled per
+// thread): a context read after others, on other templates that may stand
+// where freed ones stood, must read as a context on fresh memory would.
+TEST(HudBounds, MoneySearchMemoryKeepsNothingAcrossContexts) {
+    const auto model = shippedModel();
+    ASSERT_TRUE(model);
+    const double h = 27.0;
+    const double top = 40.0;
+    hud::Plane p;
+    p.resize(400, 120);
+    std::mt19937 gen(23);
+    std::normal_distribution<float> noise(0.0f, 0.002f);
+    for (float& v : p.pixels)
+        v = 0.2f + noise(gen);
+    stampMoneyTemplate(p, (*model->money.find('4'))[1], 300.0, top, h);
+    stampMoneyTemplate(p, (*model->money.find('$'))[0], 300.0 - (0.918 + 0.95) / 2.0 * h, top, h);
+    auto read = [&](const hud::detail::Templates& set) {
+        hud::MoneyRowContext ctx(p, top, top + h - 1.0, h, set, model->moneyPairs);
+        return hud::readMoney(ctx, 300.0, hud::moneyWidths(), hud::kMoneyGroupGap, 9, 4);
+    };
+    auto same = [](const hud::MoneyReading& a, const hud::MoneyReading& b) {
+        return a.ok == b.ok && a.digits == b.digits && a.minScore == b.minScore &&
+               a.minMargin == b.minMargin && a.firstX == b.firstX && a.dollarX == b.dollarX;
+    };
+    // On a thread of its own the reading starts from fresh memory.
+    auto readFresh = [&](const hud::detail::Templates& set) {
+        hud::MoneyReading r;
+        std::thread([&] { r = read(set); }).join();
+        return r;
+    };
+    const hud::MoneyReading first = read(model->money);
+    EXPECT_TRUE(same(first, readFresh(model->money)));
+    const char replacements[] = "7193";
+    for (int round = 0; round < 4; ++round) {
+        // A set whose "4" templates are another digit's, made and freed
+        // each round, so that the next one's lists may take their places.
+        auto swapped = std::make_unique<hud::detail::Templates>(model->money);
+        swapped->coarse.reset();
+        swapped->byChar[static_cast<signed char>('4')] = *model->money.find(replacements[round]);
+        const hud::MoneyReading other = read(*swapped);
+        EXPECT_FALSE(same(other, first)) << round;
+        EXPECT_TRUE(same(other, readFresh(*swapped))) << round;
+        swapped.reset();
+        EXPECT_TRUE(same(read(model->money), first)) << round;
+    }
+}
+
+// The money cell's own coarsening against the general one.
+TEST(HudBounds, MoneyCellCoarsensAsAnyCell) {
+    std::mt19937 gen(29);
+    std::vector<float> want(180), got(180);
+    for (int k = 0; k < 50; ++k) {
+        std::vector<float> cell = randomCell(gen, 720, k % 2 == 0);
+        if (k % 5 == 0)
+            for (float& v : cell)
+                v = 0.5f * v + 0.3f; // raw, not centred
+        const float wantRest = hud::coarsenCell(cell.data(), 20, 36, want.data());
+        const float gotRest = hud::coarsenMoneyCell(cell.data(), got.data());
+        EXPECT_NEAR(gotRest, wantRest, 1e-5f) << k;
+        for (std::size_t j = 0; j < want.size(); ++j)
+            EXPECT_NEAR(got[j], want[j], 1e-6f) << k << " " << j;
+    }
 }

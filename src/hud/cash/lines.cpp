@@ -487,9 +487,16 @@ void cutRuns(const Plane& ink2, const Blob& blob, int r0, int r1, double lh, std
 
 // Splits each blob wider than a glyph into two at its faintest column when
 // both halves read clearly better than the whole.
+// Scores a caller may keep of the cells splitPairs classified: per part
+// returned, the row of its cell in `scores` (charset.size() per row), or -1.
+struct SplitScores {
+    std::vector<int> rowOf;
+    std::vector<float> scores;
+};
+
 std::vector<Blob> splitPairs(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
                              double bottom, double lh, int r0, int r1, const detail::Templates& glyphs,
-                             std::string_view charset) {
+                             std::string_view charset, SplitScores* kept = nullptr) {
     const Plane& ink2 = planes.ink2;
     std::vector<Blob> out;
     out.reserve(blobs.size() + 4);
@@ -523,6 +530,8 @@ std::vector<Blob> splitPairs(const FramePlanes& planes, const std::vector<Blob>&
     }
     if (splits.empty()) {
         out = blobs;
+        if (kept)
+            kept->rowOf.assign(out.size(), -1);
         return out;
     }
     std::vector<Cell> cells(3 * splits.size());
@@ -540,25 +549,41 @@ std::vector<Blob> splitPairs(const FramePlanes& planes, const std::vector<Blob>&
     }
     normalizeVectors(samples.data(), samples.size(), static_cast<std::size_t>(kGlyphCellLength));
     const std::vector<const float*> views(samples.begin(), samples.end());
-    std::vector<GlyphClass> classes(views.size());
-    classifyGlyphs(views.data(), views.size(), glyphs, charset, classes.data());
+    // The scores of every character, not only the best two: the caller
+    // reads the parts by letters and by digits apart and can take them
+    // from here instead of scoring the same cells again.
+    const std::size_t width = charset.size();
+    std::vector<float> local;
+    std::vector<float>& scores = kept ? kept->scores : local;
+    scores.resize(views.size() * width);
+    bestGlyphScores(views.data(), views.size(), glyphs, charset, scores.data());
+    auto scoreOf = [&](std::size_t cell) {
+        return foldGlyphScores(scores.data() + cell * width, charset).score;
+    };
+    auto keep = [&](const Blob& b, int row) {
+        out.push_back(b);
+        if (kept)
+            kept->rowOf.push_back(row);
+    };
+    if (kept)
+        kept->rowOf.clear();
 
     for (std::size_t k = 0; k < blobs.size(); ++k) {
         const Blob& blob = blobs[k];
         if (splitOf[k] < 0) {
-            out.push_back(blob);
+            keep(blob, -1);
             continue;
         }
         Split sp = splits[static_cast<std::size_t>(splitOf[k])];
-        const float whole = classes[sp.cell].score;
-        const float ls = classes[sp.cell + 1].score;
-        const float rs = classes[sp.cell + 2].score;
+        const float whole = scoreOf(sp.cell);
+        const float ls = scoreOf(sp.cell + 1);
+        const float rs = scoreOf(sp.cell + 2);
         if (ls > whole + 0.05f && rs > whole + 0.05f) {
             shareArea(blob, sp.left, sp.right);
-            out.push_back(sp.left);
-            out.push_back(sp.right);
+            keep(sp.left, static_cast<int>(sp.cell + 1));
+            keep(sp.right, static_cast<int>(sp.cell + 2));
         } else {
-            out.push_back(blob);
+            keep(blob, static_cast<int>(sp.cell));
         }
     }
     return out;
@@ -566,9 +591,15 @@ std::vector<Blob> splitPairs(const FramePlanes& planes, const std::vector<Blob>&
 
 } // namespace
 
-std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
-                                   double bottom, double lh, const detail::Templates& glyphs,
-                                   std::string_view charset) {
+namespace {
+
+std::vector<Blob> splitKeepingScores(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
+                                     double bottom, double lh, const detail::Templates& glyphs,
+                                     std::string_view charset, SplitScores* kept) {
+    if (kept) {
+        kept->rowOf.clear();
+        kept->scores.clear();
+    }
     std::vector<Blob> out;
     out.reserve(blobs.size() + 4);
     if (!(lh > 0.0) || !std::isfinite(lh) || !std::isfinite(top) || !std::isfinite(bottom)) {
@@ -593,7 +624,15 @@ std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<
     runs.reserve(blobs.size() + 4);
     for (const Blob& blob : blobs)
         cutRuns(ink2, blob, r0, r1, lh, runs);
-    return splitPairs(planes, runs, top, bottom, lh, r0, r1, glyphs, charset);
+    return splitPairs(planes, runs, top, bottom, lh, r0, r1, glyphs, charset, kept);
+}
+
+} // namespace
+
+std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
+                                   double bottom, double lh, const detail::Templates& glyphs,
+                                   std::string_view charset) {
+    return splitKeepingScores(planes, blobs, top, bottom, lh, glyphs, charset, nullptr);
 }
 
 std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
@@ -602,29 +641,56 @@ std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vect
     const Plane& ink2 = planes.ink2;
     if (!(lh > 0.0) || !std::isfinite(lh) || ink2.empty() || !sameSize(ink2, ink2.width, ink2.height))
         return words;
-    const std::vector<Blob> parts = splitFusedGlyphs(planes, blobs, top, bottom, lh, glyphs, kLineCharset);
+    SplitScores split;
+    const std::vector<Blob> parts =
+        splitKeepingScores(planes, blobs, top, bottom, lh, glyphs, kLineCharset, &split);
     // Every glyph of the row is sampled first and then classified in one
     // batch, so that each template is read once per row, not once per glyph.
+    // A part whose cell the splitting already scored (a wide blob, kept
+    // whole or cut) is not scored again: the same cell gives the same
+    // scores, and the letters and digits are the charset's two halves.
+    static_assert(kLineCharset.substr(0, kLineLetters.size()) == kLineLetters &&
+                      kLineCharset.substr(kLineLetters.size()) == kLineDigits,
+                  "the line charset is the letters, then the digits");
     std::vector<const Blob*> kept;
+    std::vector<int> scoredRow;
     kept.reserve(parts.size());
-    for (const Blob& b : parts) {
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+        const Blob& b = parts[p];
         const int bh = b.height();
         if (bh < 0.7 * lh || bh > 1.35 * lh)
             continue;
         kept.push_back(&b);
+        scoredRow.push_back(p < split.rowOf.size() ? split.rowOf[p] : -1);
     }
-    std::vector<Cell> cells(kept.size());
-    std::vector<float*> samples(kept.size());
+    std::vector<GlyphClass> letters(kept.size());
+    std::vector<GlyphClass> digits(kept.size());
+    std::vector<std::size_t> fresh;
     for (std::size_t k = 0; k < kept.size(); ++k) {
-        sampleGlyphCell(ink2, *kept[k], top, bottom, lh, cells[k].data());
-        samples[k] = cells[k].data();
+        if (scoredRow[k] < 0) {
+            fresh.push_back(k);
+            continue;
+        }
+        const float* row = split.scores.data() + static_cast<std::size_t>(scoredRow[k]) * kLineCharset.size();
+        letters[k] = foldGlyphScores(row, kLineLetters);
+        digits[k] = foldGlyphScores(row + kLineLetters.size(), kLineDigits);
+    }
+    std::vector<Cell> cells(fresh.size());
+    std::vector<float*> samples(fresh.size());
+    for (std::size_t f = 0; f < fresh.size(); ++f) {
+        sampleGlyphCell(ink2, *kept[fresh[f]], top, bottom, lh, cells[f].data());
+        samples[f] = cells[f].data();
     }
     normalizeVectors(samples.data(), samples.size(), static_cast<std::size_t>(kGlyphCellLength));
     const std::vector<const float*> views(samples.begin(), samples.end());
-    std::vector<GlyphClass> letters(kept.size());
-    std::vector<GlyphClass> digits(kept.size());
-    classifyGlyphs(views.data(), views.size(), glyphs, kLineLetters, letters.data());
-    classifyGlyphs(views.data(), views.size(), glyphs, kLineDigits, digits.data());
+    std::vector<GlyphClass> freshLetters(fresh.size());
+    std::vector<GlyphClass> freshDigits(fresh.size());
+    classifyGlyphs(views.data(), views.size(), glyphs, kLineLetters, freshLetters.data());
+    classifyGlyphs(views.data(), views.size(), glyphs, kLineDigits, freshDigits.data());
+    for (std::size_t f = 0; f < fresh.size(); ++f) {
+        letters[fresh[f]] = freshLetters[f];
+        digits[fresh[f]] = freshDigits[f];
+    }
 
     const Blob* previous = nullptr;
     for (std::size_t k = 0; k < kept.size(); ++k) {

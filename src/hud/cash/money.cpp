@@ -77,6 +77,9 @@ WidthTable makeTable(double other, std::initializer_list<std::pair<char, double>
     return t;
 }
 
+MoneySearch& searchOf(MoneyRowContext& ctx);
+float* stripStorage(MoneySearch& s, std::size_t length);
+
 // The strip's rows: the vertical sample positions of sampleMoneyCell, with
 // the same test for a row that cannot reach the plane.
 void prepareStrip(MoneyRowContext& ctx) {
@@ -90,7 +93,8 @@ void prepareStrip(MoneyRowContext& ctx) {
     }
     s.width = p.width + 2;
     s.lo = s.hi = 0;
-    s.values.reset(new float[static_cast<std::size_t>(kMoneyCellRows) * static_cast<std::size_t>(s.width)]);
+    s.values = stripStorage(searchOf(ctx),
+                            static_cast<std::size_t>(kMoneyCellRows) * static_cast<std::size_t>(s.width));
     const double h = ctx.lineHeight;
     const double upper = ctx.top - 0.3 * h;
     const double stepY = (ctx.bottom - ctx.top + 0.6 * h) / kMoneyCellRows;
@@ -109,7 +113,7 @@ void fillStrip(MoneyRowContext& ctx, int a, int b) {
     MoneyStrip& s = ctx.strip;
     const Plane& p = ctx.plane;
     constexpr std::size_t rows = kMoneyCellRows;
-    float* const values = s.values.get();
+    float* const values = s.values;
     std::fill(values + rows * static_cast<std::size_t>(a), values + rows * static_cast<std::size_t>(b), 0.0f);
     // Plane columns inside [a - 1, b - 1).
     const int xa = std::max(a - 1, 0);
@@ -234,9 +238,64 @@ struct MoneySearch {
     std::vector<const float*> pointers;
     std::vector<float> scores;
     std::vector<float> best;
+    std::vector<float> strip; // the context's MoneyStrip values
 };
 
 namespace {
+
+// Sizes only ever grow while a search memory is in use: a vector resized
+// down and up again would clear what it grew back into.
+template <typename T> void ensureSize(std::vector<T>& v, std::size_t n) {
+    if (v.size() < n)
+        v.resize(n);
+}
+
+// Search memories not in use, per thread. A few suffice: a frame's contexts
+// live one or two at a time. One grown far beyond a usual line's needs is
+// not kept.
+constexpr std::size_t kPooledSearches = 4;
+constexpr std::size_t kMostPooledFloats = std::size_t{1} << 18;
+
+struct SearchPool {
+    std::vector<std::unique_ptr<MoneySearch>> idle;
+};
+
+SearchPool& searchPool() {
+    thread_local SearchPool pool;
+    return pool;
+}
+
+void returnSearch(MoneySearch* s) {
+    std::unique_ptr<MoneySearch> owned(s);
+    // Its coarse sets point into the templates of the context's model,
+    // which may be gone before the memory is next used.
+    owned->sets.clear();
+    SearchPool& pool = searchPool();
+    if (pool.idle.size() >= kPooledSearches || owned->cells.capacity() > kMostPooledFloats ||
+        owned->coarse.capacity() > kMostPooledFloats || owned->strip.capacity() > kMostPooledFloats)
+        return;
+    pool.idle.push_back(std::move(owned));
+}
+
+MoneySearch& searchOf(MoneyRowContext& ctx) {
+    if (!ctx.search) {
+        SearchPool& pool = searchPool();
+        std::unique_ptr<MoneySearch> s;
+        if (pool.idle.empty()) {
+            s = std::make_unique<MoneySearch>();
+        } else {
+            s = std::move(pool.idle.back());
+            pool.idle.pop_back();
+        }
+        ctx.search = std::shared_ptr<MoneySearch>(s.release(), returnSearch);
+    }
+    return *ctx.search;
+}
+
+float* stripStorage(MoneySearch& s, std::size_t length) {
+    ensureSize(s.strip, length);
+    return s.strip.data();
+}
 
 constexpr int kCoarseLength = (kMoneyCellColumns / 2) * (kMoneyCellRows / 2);
 // What the bounds allow for the rounding of the float sums: far above it,
@@ -295,45 +354,119 @@ void normaliseGroup(float* cells, int k) {
 // in it spreads far more.
 constexpr double kMinLazySpread = 0.1;
 
-// A cell's mean and its length about the mean, from the sums of its values
-// and their squares in one pass, as normalising would find them up to
-// rounding.
-void cellSpread(const float* v, double& mean, double& norm) {
-    double sum[4] = {0.0, 0.0, 0.0, 0.0};
-    double squares[4] = {0.0, 0.0, 0.0, 0.0};
-    static_assert(kMoneyCellLength % 4 == 0, "cells are summed four values at a time");
-#if CORVEX_HUD_SSE2
-    __m128d s01 = _mm_setzero_pd();
-    __m128d s23 = _mm_setzero_pd();
-    __m128d q01 = _mm_setzero_pd();
-    __m128d q23 = _mm_setzero_pd();
-    for (int i = 0; i < kMoneyCellLength; i += 4) {
-        const __m128 x = _mm_loadu_ps(v + i);
-        const __m128d lo = _mm_cvtps_pd(x);
-        const __m128d hi = _mm_cvtps_pd(_mm_movehl_ps(x, x));
-        s01 = _mm_add_pd(s01, lo);
-        s23 = _mm_add_pd(s23, hi);
-        q01 = _mm_add_pd(q01, _mm_mul_pd(lo, lo));
-        q23 = _mm_add_pd(q23, _mm_mul_pd(hi, hi));
+// A cell's mean and its length about the mean, as normalising would find
+// them up to rounding. Only the bounds take them, so single precision
+// serves: an error in the mean shifts every coarse value alike, which the
+// zero-mean templates do not see, and the length comes from the deviations
+// themselves, without the cancellation of a difference of two sums.
+#if CORVEX_HUD_AVX
+CORVEX_HUD_TARGET_AVX void cellSpreadAvx(const float* v, double& mean, double& norm) {
+    static_assert(kMoneyCellLength % 8 == 0, "cells are summed eight values at a time");
+    __m256 sum = _mm256_setzero_ps();
+    for (int i = 0; i < kMoneyCellLength; i += 8)
+        sum = _mm256_add_ps(sum, _mm256_loadu_ps(v + i));
+    alignas(32) float parts[8];
+    _mm256_store_ps(parts, sum);
+    const float m =
+        (((parts[0] + parts[1]) + (parts[2] + parts[3])) + ((parts[4] + parts[5]) + (parts[6] + parts[7]))) /
+        static_cast<float>(kMoneyCellLength);
+    const __m256 centre = _mm256_set1_ps(m);
+    __m256 squares = _mm256_setzero_ps();
+    for (int i = 0; i < kMoneyCellLength; i += 8) {
+        const __m256 d = _mm256_sub_ps(_mm256_loadu_ps(v + i), centre);
+        squares = _mm256_add_ps(squares, _mm256_mul_ps(d, d));
     }
-    _mm_storeu_pd(sum, s01);
-    _mm_storeu_pd(sum + 2, s23);
-    _mm_storeu_pd(squares, q01);
-    _mm_storeu_pd(squares + 2, q23);
-#else
-    for (int i = 0; i < kMoneyCellLength; i += 4)
-        for (int j = 0; j < 4; ++j) {
-            const auto x = static_cast<double>(v[i + j]);
-            sum[j] += x;
-            squares[j] += x * x;
-        }
-#endif
-    const double total = (sum[0] + sum[1]) + (sum[2] + sum[3]);
-    const double n = kMoneyCellLength;
-    mean = total / n;
-    const double spread = ((squares[0] + squares[1]) + (squares[2] + squares[3])) - total * mean;
-    norm = spread > 0.0 ? std::sqrt(spread) : 0.0;
+    _mm256_store_ps(parts, squares);
+    _mm256_zeroupper();
+    mean = m;
+    norm = std::sqrt(static_cast<double>(((parts[0] + parts[1]) + (parts[2] + parts[3])) +
+                                         ((parts[4] + parts[5]) + (parts[6] + parts[7]))));
 }
+#endif
+
+void cellSpread(const float* v, double& mean, double& norm) {
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx()) {
+        cellSpreadAvx(v, mean, norm);
+        return;
+    }
+#endif
+    float sum = 0.0f;
+    for (int i = 0; i < kMoneyCellLength; ++i)
+        sum += v[i];
+    const float m = sum / static_cast<float>(kMoneyCellLength);
+    float squares = 0.0f;
+    for (int i = 0; i < kMoneyCellLength; ++i)
+        squares += (v[i] - m) * (v[i] - m);
+    mean = m;
+    norm = std::sqrt(static_cast<double>(squares));
+}
+
+#if CORVEX_HUD_AVX
+// coarsenCell for a money cell, four blocks a step: the same block sums and
+// deviations, summed in another order, which only the bounds see.
+CORVEX_HUD_TARGET_AVX float coarsenMoneyCellAvx(const float* cell, float* coarse) {
+    static_assert(kMoneyCellColumns == 20 && kMoneyCellRows % 2 == 0, "a row pair is 2 x 8 + 4 columns");
+    constexpr int half = kMoneyCellColumns / 2;
+    const __m256 quarter = _mm256_set1_ps(0.25f);
+    const __m128 halfOf = _mm_set1_ps(0.5f);
+    __m256 acc = _mm256_setzero_ps();
+    __m128 acc4 = _mm_setzero_ps();
+    for (int by = 0; by < kMoneyCellRows; by += 2) {
+        const float* top = cell + static_cast<std::ptrdiff_t>(by) * kMoneyCellColumns;
+        const float* below = top + kMoneyCellColumns;
+        float* out = coarse + static_cast<std::ptrdiff_t>(by / 2) * half;
+        for (int x = 0; x < 16; x += 8) {
+            const __m256 t = _mm256_loadu_ps(top + x);
+            const __m256 b = _mm256_loadu_ps(below + x);
+            // Per 128-bit half: the sums of the column pairs (0, 1) and
+            // (2, 3), each repeated for the two columns it covers.
+            const __m256 pairs = _mm256_hadd_ps(_mm256_add_ps(t, b), _mm256_add_ps(t, b));
+            const __m256 mean = _mm256_mul_ps(_mm256_unpacklo_ps(pairs, pairs), quarter);
+            const __m256 dt = _mm256_sub_ps(t, mean);
+            const __m256 db = _mm256_sub_ps(b, mean);
+            acc = _mm256_add_ps(acc, _mm256_add_ps(_mm256_mul_ps(dt, dt), _mm256_mul_ps(db, db)));
+            const __m128 sums = _mm_shuffle_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1),
+                                               _MM_SHUFFLE(1, 0, 1, 0));
+            _mm_storeu_ps(out + x / 2, _mm_mul_ps(sums, halfOf));
+        }
+        const __m128 t = _mm_loadu_ps(top + 16);
+        const __m128 b = _mm_loadu_ps(below + 16);
+        const __m128 v = _mm_add_ps(t, b);
+        const __m128 sum = _mm_add_ps(_mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 0, 0)),
+                                      _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 1, 1)));
+        const __m128 mean = _mm_mul_ps(sum, _mm256_castps256_ps128(quarter));
+        const __m128 dt = _mm_sub_ps(t, mean);
+        const __m128 db = _mm_sub_ps(b, mean);
+        acc4 = _mm_add_ps(acc4, _mm_add_ps(_mm_mul_ps(dt, dt), _mm_mul_ps(db, db)));
+        alignas(16) float sums[4];
+        _mm_store_ps(sums, sum);
+        out[8] = sums[0] * 0.5f;
+        out[9] = sums[2] * 0.5f;
+    }
+    alignas(32) float parts[8];
+    _mm256_store_ps(parts, acc);
+    alignas(16) float tail[4];
+    _mm_store_ps(tail, acc4);
+    _mm256_zeroupper();
+    const float rest =
+        (((parts[0] + parts[1]) + (parts[2] + parts[3])) + ((parts[4] + parts[5]) + (parts[6] + parts[7]))) +
+        ((tail[0] + tail[1]) + (tail[2] + tail[3]));
+    return std::sqrt(rest);
+}
+#endif
+
+} // namespace
+
+float coarsenMoneyCell(const float* cell, float* coarse) {
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx())
+        return coarsenMoneyCellAvx(cell, coarse);
+#endif
+    return coarsenCell(cell, kMoneyCellColumns, kMoneyCellRows, coarse);
+}
+
+namespace {
 
 // For cands[i] (i < n) with its own centre centres[i]: the best score over
 // its templates and the offsets d0 .. d0 + k - 1, and the first offset that
@@ -350,9 +483,7 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
     for (std::size_t i = 0; i < n; ++i)
         if (!std::isfinite(centres[i]))
             return false;
-    if (!ctx.search)
-        ctx.search = std::make_shared<MoneySearch>();
-    MoneySearch& s = *ctx.search;
+    MoneySearch& s = searchOf(ctx);
 
     // Candidates that share a centre share its cells.
     int groupOf[kMostCandidates];
@@ -367,12 +498,12 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
         groupOf[i] = g;
     }
     const std::size_t cellCount = static_cast<std::size_t>(groups) * static_cast<std::size_t>(k);
-    s.coarse.resize(cellCount * kCoarseLength);
-    s.rest.resize(cellCount);
-    s.cells.resize(cellCount * kMoneyCellLength);
-    s.pointers.resize(static_cast<std::size_t>(k));
-    s.scores.resize(static_cast<std::size_t>(k));
-    s.best.resize(static_cast<std::size_t>(k));
+    ensureSize(s.coarse, cellCount * kCoarseLength);
+    ensureSize(s.rest, cellCount);
+    ensureSize(s.cells, cellCount * kMoneyCellLength);
+    ensureSize(s.pointers, static_cast<std::size_t>(k));
+    ensureSize(s.scores, static_cast<std::size_t>(k));
+    ensureSize(s.best, static_cast<std::size_t>(k));
     // Most groups are only bounded, never scored exactly, so their cells
     // are normalised only when first scored: the bounds are taken from the
     // raw cells' coarse forms, shifted and scaled as normalising would
@@ -398,12 +529,12 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
             }
             const std::size_t c = first + static_cast<std::size_t>(q);
             float* coarse = s.coarse.data() + c * kCoarseLength;
-            const float rest = coarsenCell(cell, kMoneyCellColumns, kMoneyCellRows, coarse);
-            const double shift = 2.0 * mean;
-            const double scale = 1.0 / norm;
+            const float rest = coarsenMoneyCell(cell, coarse);
+            const auto shift = static_cast<float>(2.0 * mean);
+            const auto scale = static_cast<float>(1.0 / norm);
             for (int j = 0; j < kCoarseLength; ++j)
-                coarse[j] = static_cast<float>((static_cast<double>(coarse[j]) - shift) * scale);
-            s.rest[c] = static_cast<float>(static_cast<double>(rest) * scale);
+                coarse[j] = (coarse[j] - shift) * scale;
+            s.rest[c] = rest * scale;
         }
         if (flat) {
             normaliseGroup(cells, k);
@@ -641,6 +772,40 @@ void columnsToCell(const float (&columns)[kMoneyCellColumns][kMoneyCellRows], fl
 #endif
 }
 
+// Clears the cell columns that cannot reach the plane (both weights 0).
+void clearDead(float* out, bool dead, const float* wl, const float* wr) {
+    if (dead)
+        for (int j = 0; j < kMoneyCellColumns; ++j)
+            if (wl[j] == 0.0f && wr[j] == 0.0f)
+                for (int i = 0; i < kMoneyCellRows; ++i)
+                    out[i * kMoneyCellColumns + j] = 0.0f;
+}
+
+#if CORVEX_HUD_AVX
+// The blend of sampleLineCell's columns, eight rows a step: the same two
+// products and one sum per value.
+CORVEX_HUD_TARGET_AVX void blendColumnsAvx(const float* values, const int* index, const float* wl,
+                                           const float* wr, float (*columns)[kMoneyCellRows]) {
+    constexpr std::size_t rows = kMoneyCellRows;
+    static_assert(kMoneyCellRows % 4 == 0, "columns blend in steps of eight and four rows");
+    for (int j = 0; j < kMoneyCellColumns; ++j) {
+        const float* a = values + rows * static_cast<std::size_t>(index[j]);
+        const float* b = a + rows;
+        float* dst = columns[j];
+        const __m256 l = _mm256_set1_ps(wl[j]);
+        const __m256 r = _mm256_set1_ps(wr[j]);
+        std::size_t i = 0;
+        for (; i + 8 <= rows; i += 8)
+            _mm256_storeu_ps(dst + i, _mm256_add_ps(_mm256_mul_ps(l, _mm256_loadu_ps(a + i)),
+                                                    _mm256_mul_ps(r, _mm256_loadu_ps(b + i))));
+        for (; i < rows; i += 4)
+            _mm_storeu_ps(dst + i, _mm_add_ps(_mm_mul_ps(_mm256_castps256_ps128(l), _mm_loadu_ps(a + i)),
+                                              _mm_mul_ps(_mm256_castps256_ps128(r), _mm_loadu_ps(b + i))));
+    }
+    _mm256_zeroupper();
+}
+#endif
+
 } // namespace
 
 void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
@@ -694,8 +859,16 @@ void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
     // and so vectorise; the block is then transposed into the cell's rows.
     constexpr std::size_t rows = kMoneyCellRows;
     alignas(16) float columns[kMoneyCellColumns][kMoneyCellRows];
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx()) {
+        blendColumnsAvx(s.values, index, wl, wr, columns);
+        columnsToCell(columns, out);
+        clearDead(out, dead, wl, wr);
+        return;
+    }
+#endif
     for (int j = 0; j < kMoneyCellColumns; ++j) {
-        const float* __restrict a = s.values.get() + rows * static_cast<std::size_t>(index[j]);
+        const float* __restrict a = s.values + rows * static_cast<std::size_t>(index[j]);
         const float* __restrict b = a + rows;
         float* __restrict dst = columns[j];
         const float l = wl[j];
@@ -704,11 +877,7 @@ void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
             dst[i] = l * a[i] + r * b[i];
     }
     columnsToCell(columns, out);
-    if (dead)
-        for (int j = 0; j < kMoneyCellColumns; ++j)
-            if (wl[j] == 0.0f && wr[j] == 0.0f)
-                for (int i = 0; i < kMoneyCellRows; ++i)
-                    out[i * kMoneyCellColumns + j] = 0.0f;
+    clearDead(out, dead, wl, wr);
 }
 
 Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius) {

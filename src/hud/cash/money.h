@@ -33,11 +33,15 @@ struct MoneyStrip {
     int rowIndex[kMoneyCellRows] = {};
     float rowWeight[kMoneyCellRows] = {};
     bool rowLive[kMoneyCellRows] = {};
-    std::unique_ptr<float[]> values; // `width` columns of kMoneyCellRows, column by column
+    // `width` columns of kMoneyCellRows, column by column, in the context's
+    // search memory.
+    float* values = nullptr;
 };
 
-// Working memory of the reader's pruned search (see money.cpp), made on
-// first use and kept for the context's life.
+// Working memory of the strip and of the reader's pruned search (see
+// money.cpp), taken on first use and kept for the context's life. It comes
+// from a small per-thread pool, so that the dozen contexts of a frame do
+// not each allocate and clear their buffers anew.
 struct MoneySearch;
 
 // What the character reader works on: one line of one plane, which must not
@@ -62,8 +66,10 @@ struct MoneyRowContext {
     // moneySettlers or figureSettlers); null or empty, a tie stays a tie.
     const PairTable* settlers = nullptr;
     // Aligned so that the dot products' loads do not straddle cache lines.
-    alignas(32) float cell[kMoneyCellLength] = {}; // scratch, reused for every sample
-    alignas(32) float block[kMoneyBlock][kMoneyCellLength] = {};
+    // Scratch, written in full before every read; left uninitialised, as
+    // clearing the block alone would cost a context 23 KiB of stores.
+    alignas(32) float cell[kMoneyCellLength];
+    alignas(32) float block[kMoneyBlock][kMoneyCellLength];
     MoneyStrip strip;
     std::shared_ptr<MoneySearch> search;
 };
@@ -129,6 +135,10 @@ Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius);
 // where it does not, though not necessarily that highest score.
 float bestScoreAround(MoneyRowContext& ctx, const double* centres, const char* characters, std::size_t n,
                       int radius, float floor);
+
+// coarsenCell(cell, kMoneyCellColumns, kMoneyCellRows, coarse) for a money
+// cell, the same up to the order its float sums are taken in.
+float coarsenMoneyCell(const float* cell, float* coarse);
 
 struct PairScore {
     bool found = false;

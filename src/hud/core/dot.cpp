@@ -518,4 +518,56 @@ void classifyGlyphs(const float* const* cells, std::size_t count, const detail::
     }
 }
 
+void bestGlyphScores(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
+                     std::string_view charset, float* out) {
+    const std::size_t width = charset.size();
+    std::fill(out, out + count * width, kNoScore);
+    // Blocks of four cells and their copies as in classifyGlyphs, with the
+    // same dot products in the same order.
+    constexpr std::size_t kBlock = 4;
+    constexpr auto n = static_cast<std::size_t>(kGlyphCellLength);
+    alignas(32) float local[kBlock][kGlyphCellLength];
+    for (std::size_t k = 0; k < count; k += kBlock) {
+        const std::size_t m = std::min(kBlock, count - k);
+        const float* block[kBlock];
+        for (std::size_t q = 0; q < m; ++q) {
+            std::copy(cells[k + q], cells[k + q] + n, local[q]);
+            block[q] = local[q];
+        }
+        for (std::size_t c = 0; c < width; ++c) {
+            const detail::TemplateList* list = glyphs.find(charset[c]);
+            if (!list)
+                continue;
+            float best[kBlock];
+            std::fill(best, best + kBlock, kNoScore);
+            for (const detail::Template& t : *list) {
+                if (t.size() < n)
+                    continue;
+                float s[kBlock];
+                dotMany(t.data(), block, m, n, s);
+                for (std::size_t q = 0; q < m; ++q)
+                    if (s[q] > best[q])
+                        best[q] = s[q];
+            }
+            for (std::size_t q = 0; q < m; ++q)
+                out[(k + q) * width + c] = best[q];
+        }
+    }
+}
+
+GlyphClass foldGlyphScores(const float* scores, std::string_view charset) {
+    GlyphClass r;
+    for (std::size_t c = 0; c < charset.size(); ++c) {
+        const float sc = scores[c];
+        if (sc > r.score) {
+            r.second = r.score;
+            r.score = sc;
+            r.character = charset[c];
+        } else if (sc > r.second) {
+            r.second = sc;
+        }
+    }
+    return r;
+}
+
 } // namespace hud

@@ -187,6 +187,17 @@ GlyphClass classifyGlyph(const float* cell, const detail::Templates& glyphs, std
 void classifyGlyphs(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
                     std::string_view charset, GlyphClass* out);
 
+// For each of `count` cells, the best correlation with each character of
+// `charset`: out[q * charset.size() + c] is what classifyGlyph takes as the
+// score of charset[c] for cells[q], kNoScore for a character without
+// templates. Folding a cell's scores in the order of any subset of the
+// charset gives classifyGlyph's result for that subset, bit for bit, so
+// one pass serves several subsets.
+void bestGlyphScores(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
+                     std::string_view charset, float* out);
+// classifyGlyph's result from such scores (one per character of charset).
+GlyphClass foldGlyphScores(const float* scores, std::string_view charset);
+
 // Median of integers; the mean of the middle two for an even count, 0 for none.
 double medianInt(std::vector<int> v);
 
