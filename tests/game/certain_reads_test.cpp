@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -171,3 +172,33 @@ TEST_F(CertainReads, FusedLettersOfARewardPhraseKeepTheirWords) {
 }
 
 } // namespace
+
+TEST_F(CertainReads, AThinnedEightIsNeverACertainSix) {
+    // A soft, recompressed 720p frame thins the strokes of the "8" in "$822"
+    // until its template scores under the "6"'s by more than a close call;
+    // only the digit classifier for that pair hesitates. The balance may go
+    // uncertain, never certain and wrong.
+    synth::FrameContent f;
+    f.width = 1280;
+    f.height = 720;
+    f.hudScale = 0.8442810019739718;
+    f.sceneSeed = 445755924;
+    f.degradation.jpegQuality = 66;
+    f.degradation.blurSigma = 0.6402398698666791;
+    synth::CashHud cash;
+    cash.balance = 822;
+    const std::pair<const char*, std::int64_t> lines[] = {
+        {"ASSIST", 0}, {"REVENGE KILL", 7}, {"HOT ZONE PRESENCE", 4}, {"HOT ZONE ENTERED", 4}};
+    for (const auto& [text, figure] : lines) {
+        synth::RewardLine l;
+        l.text = text;
+        l.hasFigure = figure != 0;
+        l.figure = figure;
+        l.hasXp = figure == 0;
+        l.xp = 331;
+        cash.lines.push_back(l);
+    }
+    f.cash = cash;
+    const hud::HudReading r = read(f);
+    EXPECT_TRUE(!r.balanceCertain || r.balance == 822) << r.balanceText;
+}

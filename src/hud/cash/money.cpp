@@ -38,6 +38,12 @@ constexpr float kLeanMargin = 0.05f;
 // the reader's confidence.
 constexpr float kSettleFigure = 1.5f;
 constexpr float kSettleMoney = 1.0f;
+// A balance or change digit that beats the next by less than the confirming
+// margin needs its settling classifier to back it at least this much: soft
+// 720p footage thins an "8" until its template loses to the "6"'s by a
+// clear margin and the tie-breaker leans for the "6" too; only the settling
+// classifier, trained on such footage, hesitates.
+constexpr float kSettlerBacks = 0.5f;
 // The candidate a tie is settled for must still look like its character;
 // a letter or a half-seen digit between two templates does not.
 constexpr float kSettleFloor = 0.8f;
@@ -1021,7 +1027,10 @@ Decision decideByPairs(MoneyRowContext& ctx, Candidate* candidates, std::size_t 
         if (d.margin < ctx.confirmBelow) {
             sampleNormalised(ctx, first.x);
             const PairScore check = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
-            if (check.found && check.score < 0.0f)
+            const PairScore settler =
+                ctx.settlers ? pairScore(*ctx.settlers, ctx.cell, first.character, second.character)
+                             : PairScore{};
+            if ((check.found && check.score < 0.0f) || (settler.found && settler.score < kSettlerBacks))
                 d.margin = 0.0f;
         }
         return d;
