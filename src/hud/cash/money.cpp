@@ -1059,6 +1059,33 @@ Decision decideByPairs(MoneyRowContext& ctx, Candidate* candidates, std::size_t 
     return d;
 }
 
+// A bright world behind the balance eats the strokes that tell an "8" from
+// a "3" until the "8" falls behind a third digit, so the tie-breakers asked
+// about the first two never hear of it. Any digit within the confirming
+// margin that the settling classifier prefers to the chosen one leaves the
+// call unsettled. `candidates` are sorted best first.
+void doubtByThirds(MoneyRowContext& ctx, const Candidate* candidates, std::size_t count, Decision& d) {
+    if (!ctx.settlers || ctx.settlers->empty() || d.chosen.character == '$')
+        return;
+    bool sampled = false;
+    for (std::size_t i = 1; i < count; ++i) {
+        const Candidate& c = candidates[i];
+        if (c.score < d.chosen.score - ctx.confirmBelow)
+            break;
+        if (c.character == d.chosen.character || c.character == '$')
+            continue;
+        if (!sampled) {
+            sampleNormalised(ctx, d.chosen.x);
+            sampled = true;
+        }
+        const PairScore s = pairScore(*ctx.settlers, ctx.cell, d.chosen.character, c.character);
+        if (s.found && s.score < 0.0f) {
+            d.margin = 0.0f;
+            return;
+        }
+    }
+}
+
 } // namespace
 
 Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) {
@@ -1068,6 +1095,8 @@ Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) 
         candidates[1].character != '$')
         settleTie(ctx, candidates[0], candidates[1], ctx.confirmBelow > 0.0f ? kSettleMoney : kSettleFigure,
                   d);
+    if (ctx.confirmBelow > 0.0f && d.margin > 0.0f)
+        doubtByThirds(ctx, candidates, count, d);
     return d;
 }
 
@@ -1204,6 +1233,7 @@ int arrowColour(const FrameView& frame, const MoneyLine& line, double fromX, dou
         return 0;
     int red = 0;
     int green = 0;
+    int deepGreen = 0;
     for (int y = ya; y < yb; ++y) {
         for (int x = xa; x < xb; ++x) {
             const std::uint8_t* px = framePixel(frame, x, y);
@@ -1212,11 +1242,17 @@ int arrowColour(const FrameView& frame, const MoneyLine& line, double fromX, dou
             const float r = px[2];
             if (r > 140.0f && r > 1.6f * g && r > 1.6f * b)
                 ++red;
-            if (g > 110.0f && g > 1.3f * r && g > 1.15f * b)
+            if (g > 110.0f && g > 1.3f * r && g > 1.15f * b) {
                 ++green;
+                if (g > 1.6f * r && g > 1.6f * b)
+                    ++deepGreen;
+            }
         }
     }
-    if (red >= 8 && red > 3 * green)
+    // A green world behind a loss's arrow passes the loose green test as
+    // often as the arrow's red passes the red one; as deep a green as the
+    // red is deep is rare outside a gain's arrow.
+    if (red >= 8 && (red > 3 * green || red > 3 * deepGreen))
         return -1;
     if (green < 8)
         return 0;
@@ -1425,6 +1461,11 @@ void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& 
     } else if (arrow > 0 && minusGlyph) {
         // A loss drawn with a gain's arrow: believe the glyph, but not enough
         // to report it as certain.
+        confidence = std::min(confidence, 0.5f);
+    } else if (arrow == 0 && !minusGlyph) {
+        // A gain is drawn with its arrow. Seeing neither the arrow nor a
+        // minus, the sign rests on a minus not found, and a minus blurred
+        // into the world behind it is not found either.
         confidence = std::min(confidence, 0.5f);
     }
     reading.arrow = arrow;
