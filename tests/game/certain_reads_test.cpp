@@ -177,8 +177,9 @@ TEST_F(CertainReads, FusedLettersOfARewardPhraseKeepTheirWords) {
 TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
     // Frames once read certain and wrong: a soft 720p frame thins the "8"
     // of "$822" until its template loses to the "6"'s; a bright world eats
-    // the "8" of a long balance until it falls behind "3" and "5"; a loss's
-    // red arrow over a green world, its minus lost in the world's stripes.
+    // the "8" of long balances until it falls behind "3" and "5" or "$"; a
+    // loss's red arrow over a green world, its minus lost in the world's
+    // stripes.
     // Each may go uncertain, never certain and wrong.
     struct Line {
         const char* text;
@@ -199,6 +200,9 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
     synth::Look range;
     range.letterSpacing = 0.096;
     range.panelPad = 0.471;
+    synth::Look tight;
+    tight.letterSpacing = 0.056;
+    tight.panelPad = 0.420;
     const Case cases[] = {
         {1280,
          720,
@@ -231,6 +235,18 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
           {"SUPPLIED PLAYER ASSIST", 0, 826}},
          range},
         {2560, 1440, 0.8162908364204058, 2162699493u, false, 70, 0.5262719729340228, 1.0, 276976, -8, {}, {}},
+        {1280,
+         720,
+         1.1524919469342483,
+         2112034117u,
+         true,
+         54,
+         0.0,
+         1.0,
+         98994382,
+         0,
+         {{"KILL CONFIRMED", 38347, 0}, {"PURCHASE REFUNDED", 9, 0}, {"SUPPLIED PLAYER ASSIST", 5, 0}},
+         tight},
     };
     for (const Case& c : cases) {
         synth::FrameContent f;

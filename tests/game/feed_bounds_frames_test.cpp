@@ -13,19 +13,6 @@ namespace {
 
 class FeedBoundsFrames : public FootageTest {};
 
-synth::FeedRowContent row(const char* killer, synth::FeedWho kw, const char* victim, synth::FeedWho vw,
-                          const char* icon, int distance, bool headshot) {
-    synth::FeedRowContent r;
-    r.killer = killer;
-    r.killerWho = kw;
-    r.victim = victim;
-    r.victimWho = vw;
-    r.icon = icon;
-    r.distance = distance;
-    r.headshot = headshot;
-    return r;
-}
-
 bool sameBits(float a, float b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
@@ -39,13 +26,13 @@ TEST_F(FeedBoundsFrames, ThePassedOverTemplatesAndIconsChangeNoReading) {
     using W = synth::FeedWho;
     synth::KillFeed feed;
     feed.rows = {
-        row("CORVEX_ME", W::Me, "NORDWIND", W::Enemy, "sniper", 1234, true),
-        row("KESTREL", W::Enemy, "CORVEX_ME", W::Me, "shotgun", 7, false),
-        row("CORVEX_ME", W::Me, "CORVEX_ME", W::Me, "grenade", 12, false),
-        row("AXOLOTL", W::Team, "B4SILISK", W::Enemy, "boltgun", 85, false),
-        row("MORROW", W::Squad, "TALLGRASS", W::Enemy, "pistol", 340, true),
-        row("VIPER_07", W::Enemy, "HOLLOWAY", W::Team, "lmg", 1, false),
-        row("CORVEX_ME", W::Me, "AXO", W::Enemy, "rifle", 908, false),
+        feedRow("CORVEX_ME", W::Me, "NORDWIND", W::Enemy, "sniper", 1234, true),
+        feedRow("KESTREL", W::Enemy, "CORVEX_ME", W::Me, "shotgun", 7, false),
+        feedRow("CORVEX_ME", W::Me, "CORVEX_ME", W::Me, "grenade", 12, false),
+        feedRow("AXOLOTL", W::Team, "B4SILISK", W::Enemy, "boltgun", 85, false),
+        feedRow("MORROW", W::Squad, "TALLGRASS", W::Enemy, "pistol", 340, true),
+        feedRow("VIPER_07", W::Enemy, "HOLLOWAY", W::Team, "lmg", 1, false),
+        feedRow("CORVEX_ME", W::Me, "AXO", W::Enemy, "rifle", 908, false),
     };
 
     struct Case {

@@ -29,20 +29,6 @@ protected:
         return f;
     }
 
-    static synth::FeedRowContent row(const char* killer, synth::FeedWho kw, const char* victim,
-                                     synth::FeedWho vw, const char* icon, int distance,
-                                     bool headshot = false) {
-        synth::FeedRowContent r;
-        r.killer = killer;
-        r.killerWho = kw;
-        r.victim = victim;
-        r.victimWho = vw;
-        r.icon = icon;
-        r.distance = distance;
-        r.headshot = headshot;
-        return r;
-    }
-
     static hud::FeedRead readFeed(const synth::FrameContent& f) {
         const QImage cap = synth::captureFeedRegion(synth::renderFrame(f));
         const hud::FrameView v = synth::frameView(cap);
@@ -66,12 +52,12 @@ TEST_F(FeedFrames, RowsReadWhoKilledWhomWithIconDistanceAndHeadshot) {
     f.look = synth::spacedLook();
     synth::KillFeed feed;
     feed.rows = {
-        row("CORVEX_ME", W::Me, "NORDWIND", W::Enemy, "sniper", 1234, true),
-        row("KESTREL", W::Enemy, "CORVEX_ME", W::Me, "shotgun", 7),
-        row("CORVEX_ME", W::Me, "CORVEX_ME", W::Me, "grenade", 12),
-        row("AXOLOTL", W::Team, "B4SILISK", W::Enemy, "rifle", 85),
-        row("MORROW", W::Squad, "TALLGRASS", W::Enemy, "pistol", 340),
-        row("CORVEX_ME", W::Me, "HOLLOWAY", W::Enemy, "rifle", -1),
+        feedRow("CORVEX_ME", W::Me, "NORDWIND", W::Enemy, "sniper", 1234, true),
+        feedRow("KESTREL", W::Enemy, "CORVEX_ME", W::Me, "shotgun", 7),
+        feedRow("CORVEX_ME", W::Me, "CORVEX_ME", W::Me, "grenade", 12),
+        feedRow("AXOLOTL", W::Team, "B4SILISK", W::Enemy, "rifle", 85),
+        feedRow("MORROW", W::Squad, "TALLGRASS", W::Enemy, "pistol", 340),
+        feedRow("CORVEX_ME", W::Me, "HOLLOWAY", W::Enemy, "rifle", -1),
     };
     f.feed = feed;
     const hud::FeedRead r = readFeed(f);
@@ -127,11 +113,11 @@ TEST_F(FeedFrames, TheOrangeMarkerOnBothSidesIsASelfKill) {
         f.degradation.blurSigma = look.blur;
         synth::KillFeed feed;
         feed.rows = {
-            row("MEULPU_7", W::Me, "MEULPU_7", W::Me, "grenade", 3),
-            row("CORVEX_ME", W::Me, "CORVEX_ME", W::Me, "explosion", 0),
-            row("AXOLOTL_7", W::Team, "AXOLOTL_7", W::Team, "grenade", 4),
-            row("MEULPU_7", W::Me, "RAVEN_22", W::Enemy, "rifle", 85),
-            row("NORDWIND", W::Team, "NORDWIND", W::Team, "explosion", 12),
+            feedRow("MEULPU_7", W::Me, "MEULPU_7", W::Me, "grenade", 3),
+            feedRow("CORVEX_ME", W::Me, "CORVEX_ME", W::Me, "explosion", 0),
+            feedRow("AXOLOTL_7", W::Team, "AXOLOTL_7", W::Team, "grenade", 4),
+            feedRow("MEULPU_7", W::Me, "RAVEN_22", W::Enemy, "rifle", 85),
+            feedRow("NORDWIND", W::Team, "NORDWIND", W::Team, "explosion", 12),
         };
         f.feed = feed;
         const hud::FeedRead r = readFeed(f);
@@ -164,7 +150,7 @@ TEST_F(FeedFrames, DistancesOfOneToFourDigitsAtEveryResolution) {
         f.look = synth::spacedLook(); // letters spaced wide apart
         synth::KillFeed feed;
         for (int d : distances)
-            feed.rows.push_back(row("CORVEX_ME", W::Me, "VIPER_07", W::Enemy, "rifle", d));
+            feed.rows.push_back(feedRow("CORVEX_ME", W::Me, "VIPER_07", W::Enemy, "rifle", d));
         f.feed = feed;
         const hud::FeedRead r = readFeed(f);
         ASSERT_EQ(r.rows.size(), 4u) << size[1];
@@ -255,9 +241,9 @@ TEST_F(FeedFrames, KillerNamesHalfACapBeforeTheIconReadAtTheGamesOwnLook) {
         f.degradation.blurSigma = c.blur;
         synth::KillFeed feed;
         feed.rows = {
-            row("CORVEX_ME", W::Me, "NORDWIND", W::Enemy, "rifle", 85),
-            row("CORVEX_ME", W::Me, "HOLLOWAY", W::Enemy, "shotgun", 12, true),
-            row("KESTREL", W::Enemy, "CORVEX_ME", W::Me, "sniper", 340),
+            feedRow("CORVEX_ME", W::Me, "NORDWIND", W::Enemy, "rifle", 85),
+            feedRow("CORVEX_ME", W::Me, "HOLLOWAY", W::Enemy, "shotgun", 12, true),
+            feedRow("KESTREL", W::Enemy, "CORVEX_ME", W::Me, "sniper", 340),
         };
         f.feed = feed;
         const hud::FeedRead r = readFeed(f);
@@ -279,7 +265,7 @@ TEST_F(FeedFrames, AMachineGunOfThinStrokesStillStandsBeforeTheDistance) {
     f.degradation.sourceScale = 0.7585474358149125;
     f.degradation.jpegQuality = 95;
     synth::KillFeed feed;
-    feed.rows = {row("C68MRHX5QEW5", W::Enemy, "GPA", W::Me, "lmg", 59)};
+    feed.rows = {feedRow("C68MRHX5QEW5", W::Enemy, "GPA", W::Me, "lmg", 59)};
     f.feed = feed;
     synth::Look small;
     small.iconHeight = 1.0;
@@ -341,8 +327,8 @@ TEST_F(FeedFrames, RowsReachingTheCapturesRightEdgeReadWhole) {
             f.look = look;
             synth::KillFeed feed;
             feed.rows = {
-                row("WWMWWMWWMWWM", W::Enemy, "MWWMWWMWWMWW", W::Me, "sniper", 1234, true),
-                row("MWWMWWMWWMWW", W::Me, "NORDWIND_WMW", W::Enemy, "rifle", 85),
+                feedRow("WWMWWMWWMWWM", W::Enemy, "MWWMWWMWWMWW", W::Me, "sniper", 1234, true),
+                feedRow("MWWMWWMWWMWW", W::Me, "NORDWIND_WMW", W::Enemy, "rifle", 85),
             };
             f.feed = feed;
             const hud::FeedRead r = readFeed(f);
@@ -367,8 +353,8 @@ TEST_F(FeedFrames, ACaptureReadsTheSameWhateverLiesBesideTheFeed) {
     // set wider, a light scene) must not change how the rows read.
     synth::FrameContent f = frame(3840, 2160, 7);
     synth::KillFeed feed;
-    feed.rows = {row("CORVEX_ME", W::Me, "KESTREL", W::Enemy, "shotgun", 12, true),
-                 row("AXOLOTL", W::Team, "CORVEX_ME", W::Me, "pistol", 340)};
+    feed.rows = {feedRow("CORVEX_ME", W::Me, "KESTREL", W::Enemy, "shotgun", 12, true),
+                 feedRow("AXOLOTL", W::Team, "CORVEX_ME", W::Me, "pistol", 340)};
     f.feed = feed;
     const QImage cap = synth::captureFeedRegion(synth::renderFrame(f));
     QImage wider(cap.width() + 700, cap.height(), QImage::Format_RGB32);

@@ -33,6 +33,20 @@ protected:
         ASSERT_TRUE(killData_) << message;
     }
 
+    static synth::FeedRowContent feedRow(const char* killer, synth::FeedWho kw, const char* victim,
+                                         synth::FeedWho vw, const char* icon, int distance,
+                                         bool headshot = false) {
+        synth::FeedRowContent r;
+        r.killer = killer;
+        r.killerWho = kw;
+        r.victim = victim;
+        r.victimWho = vw;
+        r.icon = icon;
+        r.distance = distance;
+        r.headshot = headshot;
+        return r;
+    }
+
     static inline std::shared_ptr<const hud::Model> model_;
     static inline std::shared_ptr<const hud::KillData> killData_;
 };

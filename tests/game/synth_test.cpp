@@ -128,19 +128,6 @@ TEST_F(Typesetting, TruthNamesEveryShownElement) {
 
 // ------------------------------------------------------------ kill feed, plate, damage log
 
-synth::FeedRowContent feedRow(const char* killer, synth::FeedWho kw, const char* victim, synth::FeedWho vw,
-                              const char* icon, int distance, bool headshot = false) {
-    synth::FeedRowContent r;
-    r.killer = killer;
-    r.killerWho = kw;
-    r.victim = victim;
-    r.victimWho = vw;
-    r.icon = icon;
-    r.distance = distance;
-    r.headshot = headshot;
-    return r;
-}
-
 // The icon reader's score of template `t` over a silhouette `group` (both
 // icon images): size overlap times the best normalised correlation of the
 // white mask within 4 pixels of centred.

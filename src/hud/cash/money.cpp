@@ -1062,8 +1062,9 @@ Decision decideByPairs(MoneyRowContext& ctx, Candidate* candidates, std::size_t 
 // A bright world behind the balance eats the strokes that tell an "8" from
 // a "3" until the "8" falls behind a third digit, so the tie-breakers asked
 // about the first two never hear of it. Any digit within the confirming
-// margin that the settling classifier prefers to the chosen one leaves the
-// call unsettled. `candidates` are sorted best first.
+// margin that the settling classifier does not clearly set behind the chosen
+// one, or that the tie-breaker prefers, leaves the call unsettled.
+// `candidates` are sorted best first.
 void doubtByThirds(MoneyRowContext& ctx, const Candidate* candidates, std::size_t count, Decision& d) {
     if (!ctx.settlers || ctx.settlers->empty() || d.chosen.character == '$')
         return;
@@ -1079,7 +1080,8 @@ void doubtByThirds(MoneyRowContext& ctx, const Candidate* candidates, std::size_
             sampled = true;
         }
         const PairScore s = pairScore(*ctx.settlers, ctx.cell, d.chosen.character, c.character);
-        if (s.found && s.score < 0.0f) {
+        const PairScore p = pairScore(ctx.pairs, ctx.cell, d.chosen.character, c.character);
+        if ((s.found && s.score < kSettlerBacks) || (p.found && p.score < 0.0f)) {
             d.margin = 0.0f;
             return;
         }
@@ -1291,6 +1293,19 @@ std::string moneyText(std::int64_t v) {
     return (v < 0 ? "-$" : "$") + formatThousands(v);
 }
 
+namespace {
+
+void takeBalance(const MoneyReading& m, HudReading& reading) {
+    reading.balance = m.value;
+    reading.balanceText = "$" + formatThousands(m.value);
+    reading.balanceConfidence = m.minScore;
+    reading.balanceMargin = m.minMargin;
+    reading.balanceLeft = m.dollarX;
+    reading.balanceRight = m.firstX;
+}
+
+} // namespace
+
 bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine& line, double startX,
                  int radius, const HudReadOptions& options, HudReading& reading) {
     MoneyRowContext ctx(planes.ink, line.top, line.bottom, line.height, model.money, model.moneyPairs);
@@ -1299,12 +1314,7 @@ bool readBalance(const Model& model, const FramePlanes& planes, const MoneyLine&
     const MoneyReading m = readMoney(ctx, startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, radius);
     if (!m.ok)
         return false;
-    reading.balance = m.value;
-    reading.balanceText = "$" + formatThousands(m.value);
-    reading.balanceConfidence = m.minScore;
-    reading.balanceMargin = m.minMargin;
-    reading.balanceLeft = m.dollarX;
-    reading.balanceRight = m.firstX;
+    takeBalance(m, reading);
     reading.balanceCertain =
         reading.balanceConfidence >= options.minConfidence && reading.balanceMargin >= options.minMargin;
     if (!reading.balanceCertain)
@@ -1328,10 +1338,7 @@ bool confirmBalance(const Model& model, const FramePlanes& planes, const MoneyLi
     if (!confirmWithSoft(ctx, model.moneyWithSoft, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits,
                          options.minConfidence, options.minMargin, kWideFloor, m))
         return false;
-    reading.balanceConfidence = m.minScore;
-    reading.balanceMargin = m.minMargin;
-    reading.balanceLeft = m.dollarX;
-    reading.balanceRight = m.firstX;
+    takeBalance(m, reading);
     reading.balanceCertain = true;
     reading.reason.clear();
     return true;
@@ -1374,12 +1381,7 @@ int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTr
     const bool agreed = agreeing >= 2 || (agreeing == 1 && haveFirst && best.value == reading.balance);
     if (!agreed)
         return -1;
-    reading.balance = best.value;
-    reading.balanceText = "$" + formatThousands(best.value);
-    reading.balanceConfidence = best.minScore;
-    reading.balanceMargin = best.minMargin;
-    reading.balanceLeft = best.dollarX;
-    reading.balanceRight = best.firstX;
+    takeBalance(best, reading);
     reading.balanceCertain = true;
     reading.reason.clear();
     return chosen;

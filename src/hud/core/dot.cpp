@@ -466,64 +466,20 @@ GlyphClass classifyGlyph(const float* cell, const detail::Templates& glyphs, std
     return result;
 }
 
-void classifyGlyphs(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
-                    std::string_view charset, GlyphClass* out) {
-    for (std::size_t q = 0; q < count; ++q)
-        out[q] = GlyphClass{};
-    // Four glyph cells and a template (20 KiB) stay in the first-level
-    // cache while the templates are read; eight cells do not, and then every
-    // template pass reloads them from further out. The block is copied to
-    // 32-byte aligned storage first: unaligned loads that straddle cache
-    // lines cost the dot products about a tenth more.
-    constexpr std::size_t kBlock = 4;
-    constexpr auto n = static_cast<std::size_t>(kGlyphCellLength);
-    alignas(32) float local[kBlock][kGlyphCellLength];
-    for (std::size_t k = 0; k < count; k += kBlock) {
-        const std::size_t m = std::min(kBlock, count - k);
-        const float* block[kBlock];
-        for (std::size_t q = 0; q < m; ++q) {
-            std::copy(cells[k + q], cells[k + q] + n, local[q]);
-            block[q] = local[q];
-        }
-        // Each template is read once for the block and scored with the same
-        // dot products bestTemplateScore takes, in the same order; every
-        // cell sees the characters in the order of the charset.
-        for (char c : charset) {
-            const detail::TemplateList* list = glyphs.find(c);
-            if (!list)
-                continue;
-            float best[kBlock];
-            std::fill(best, best + kBlock, kNoScore);
-            for (const detail::Template& t : *list) {
-                if (t.size() < n)
-                    continue;
-                float s[kBlock];
-                dotMany(t.data(), block, m, n, s);
-                for (std::size_t q = 0; q < m; ++q)
-                    if (s[q] > best[q])
-                        best[q] = s[q];
-            }
-            for (std::size_t q = 0; q < m; ++q) {
-                GlyphClass& r = out[k + q];
-                const float sc = best[q];
-                if (sc > r.score) {
-                    r.second = r.score;
-                    r.score = sc;
-                    r.character = c;
-                } else if (sc > r.second) {
-                    r.second = sc;
-                }
-            }
-        }
-    }
-}
+namespace {
 
-void bestGlyphScores(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
-                     std::string_view charset, float* out) {
-    const std::size_t width = charset.size();
-    std::fill(out, out + count * width, kNoScore);
-    // Blocks of four cells and their copies as in classifyGlyphs, with the
-    // same dot products in the same order.
+// Every cell's best score for every character of `charset`, handed to
+// `take(first, count, index, best)` a block of cells and a character at a
+// time. Four glyph cells and a template (20 KiB) stay in the first-level
+// cache while the templates are read; eight cells do not, and then every
+// template pass reloads them from further out. The block is copied to
+// 32-byte aligned storage first: unaligned loads that straddle cache lines
+// cost the dot products about a tenth more. Each template is read once for
+// the block and scored with the same dot products bestTemplateScore takes,
+// in the same order; every cell sees the characters in the charset's order.
+template <typename Take>
+void scoreGlyphBlocks(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
+                      std::string_view charset, Take take) {
     constexpr std::size_t kBlock = 4;
     constexpr auto n = static_cast<std::size_t>(kGlyphCellLength);
     alignas(32) float local[kBlock][kGlyphCellLength];
@@ -534,7 +490,7 @@ void bestGlyphScores(const float* const* cells, std::size_t count, const detail:
             std::copy(cells[k + q], cells[k + q] + n, local[q]);
             block[q] = local[q];
         }
-        for (std::size_t c = 0; c < width; ++c) {
+        for (std::size_t c = 0; c < charset.size(); ++c) {
             const detail::TemplateList* list = glyphs.find(charset[c]);
             if (!list)
                 continue;
@@ -549,10 +505,42 @@ void bestGlyphScores(const float* const* cells, std::size_t count, const detail:
                     if (s[q] > best[q])
                         best[q] = s[q];
             }
-            for (std::size_t q = 0; q < m; ++q)
-                out[(k + q) * width + c] = best[q];
+            take(k, m, c, best);
         }
     }
+}
+
+} // namespace
+
+void classifyGlyphs(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
+                    std::string_view charset, GlyphClass* out) {
+    for (std::size_t q = 0; q < count; ++q)
+        out[q] = GlyphClass{};
+    scoreGlyphBlocks(cells, count, glyphs, charset,
+                     [&](std::size_t first, std::size_t m, std::size_t c, const float* best) {
+                         for (std::size_t q = 0; q < m; ++q) {
+                             GlyphClass& r = out[first + q];
+                             const float sc = best[q];
+                             if (sc > r.score) {
+                                 r.second = r.score;
+                                 r.score = sc;
+                                 r.character = charset[c];
+                             } else if (sc > r.second) {
+                                 r.second = sc;
+                             }
+                         }
+                     });
+}
+
+void bestGlyphScores(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
+                     std::string_view charset, float* out) {
+    const std::size_t width = charset.size();
+    std::fill(out, out + count * width, kNoScore);
+    scoreGlyphBlocks(cells, count, glyphs, charset,
+                     [&](std::size_t first, std::size_t m, std::size_t c, const float* best) {
+                         for (std::size_t q = 0; q < m; ++q)
+                             out[(first + q) * width + c] = best[q];
+                     });
 }
 
 GlyphClass foldGlyphScores(const float* scores, std::string_view charset) {
