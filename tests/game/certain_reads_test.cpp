@@ -17,15 +17,7 @@
 
 namespace {
 
-class CertainReads : public FootageTest {
-protected:
-    static hud::HudReading read(const synth::FrameContent& f) {
-        const QRect window = synth::hudWindow(f.width, f.height);
-        const QImage cap =
-            synth::captureHudRegion(synth::renderFrame(f, window), window.topLeft(), f.width, f.height);
-        return hud::readHud(*model_, synth::frameView(cap), synth::engineOptions());
-    }
-};
+class CertainReads : public FootageTest {};
 
 // The game's look at the ends of its range: the smallest frame at the
 // smallest HUD scale, the largest at the largest, a stream's worst
@@ -181,11 +173,6 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
     // loss's red arrow over a green world, its minus lost in the world's
     // stripes.
     // Each may go uncertain, never certain and wrong.
-    struct Line {
-        const char* text;
-        std::int64_t figure;
-        int xp;
-    };
     struct Case {
         int width, height;
         double k;
@@ -194,7 +181,7 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
         int jpeg;
         double blur, sourceScale;
         std::int64_t balance, change; // change 0: none shown
-        std::vector<Line> lines;
+        std::vector<PaintedLine> lines;
         synth::Look look;
     };
     synth::Look range;
@@ -249,31 +236,7 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
          tight},
     };
     for (const Case& c : cases) {
-        synth::FrameContent f;
-        f.look = c.look;
-        f.width = c.width;
-        f.height = c.height;
-        f.hudScale = c.k;
-        f.sceneSeed = c.scene;
-        f.brightBehindHud = c.bright;
-        f.degradation.jpegQuality = c.jpeg;
-        f.degradation.blurSigma = c.blur;
-        f.degradation.sourceScale = c.sourceScale;
-        synth::CashHud cash;
-        cash.balance = c.balance;
-        if (c.change != 0)
-            cash.change = c.change;
-        for (const Line& line : c.lines) {
-            synth::RewardLine l;
-            l.text = line.text;
-            l.hasFigure = line.figure != 0;
-            l.figure = line.figure;
-            l.hasXp = line.xp != 0;
-            l.xp = line.xp;
-            cash.lines.push_back(l);
-        }
-        f.cash = cash;
-        const hud::HudReading r = read(f);
+        const hud::HudReading r = read(cashFrame(c, c.look));
         SCOPED_TRACE(std::to_string(c.balance) + " at " + std::to_string(c.height) + "p");
         EXPECT_TRUE(!r.balanceCertain || r.balance == c.balance) << r.balanceText;
         EXPECT_TRUE(!r.changeCertain || r.change == c.change) << r.changeText;

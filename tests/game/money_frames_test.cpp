@@ -19,13 +19,6 @@ namespace {
 
 class MoneyFrames : public FootageTest {
 protected:
-    static hud::HudReading read(const synth::FrameContent& f) {
-        const QRect window = synth::hudWindow(f.width, f.height);
-        const QImage cap =
-            synth::captureHudRegion(synth::renderFrame(f, window), window.topLeft(), f.width, f.height);
-        return hud::readHud(*model_, synth::frameView(cap), synth::engineOptions());
-    }
-
     static synth::FrameContent frame(int width, int height, double k, std::uint32_t scene, bool bright,
                                      int jpeg, double blur, double sourceScale, std::int64_t balance,
                                      std::optional<std::int64_t> change) {

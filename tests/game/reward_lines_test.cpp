@@ -13,13 +13,6 @@
 
 namespace {
 
-struct PaintedLine {
-    const char* text;
-    std::int64_t figure; // 0: none
-    int xp;              // 0: none
-    bool panel = false;
-};
-
 struct Case {
     const char* what;
     int width, height;
@@ -27,7 +20,7 @@ struct Case {
     std::uint32_t scene;
     int jpeg;
     double blur;
-    bool brightBehindHud;
+    bool bright;
     std::int64_t balance;
     std::int64_t change; // 0: none shown
     std::vector<PaintedLine> lines;
@@ -36,42 +29,6 @@ struct Case {
 
 class RewardLines : public FootageTest {
 protected:
-    static synth::FrameContent frameOf(const Case& c, const synth::Look& look = synth::Look{}) {
-        synth::FrameContent f;
-        f.look = look;
-        f.width = c.width;
-        f.height = c.height;
-        f.hudScale = c.k;
-        f.sceneSeed = c.scene;
-        f.brightBehindHud = c.brightBehindHud;
-        f.degradation.jpegQuality = c.jpeg;
-        f.degradation.blurSigma = c.blur;
-        f.degradation.sourceScale = c.sourceScale;
-        synth::CashHud cash;
-        cash.balance = c.balance;
-        if (c.change != 0)
-            cash.change = c.change;
-        for (const PaintedLine& p : c.lines) {
-            synth::RewardLine l;
-            l.text = p.text;
-            l.hasFigure = p.figure != 0;
-            l.figure = p.figure;
-            l.hasXp = p.xp != 0;
-            l.xp = p.xp;
-            l.panel = p.panel;
-            cash.lines.push_back(l);
-        }
-        f.cash = cash;
-        return f;
-    }
-
-    static hud::HudReading read(const synth::FrameContent& f) {
-        const QRect window = synth::hudWindow(f.width, f.height);
-        const QImage capture =
-            synth::captureHudRegion(synth::renderFrame(f, window), window.topLeft(), f.width, f.height);
-        return hud::readHud(*model_, synth::frameView(capture), synth::engineOptions());
-    }
-
     static void expectLines(const Case& c, const hud::HudReading& r) {
         ASSERT_EQ(r.lines.size(), c.lines.size()) << c.what;
         for (std::size_t i = 0; i < c.lines.size(); ++i) {
@@ -172,7 +129,7 @@ const std::vector<Case>& cases() {
 
 TEST_F(RewardLines, MisreadKindsReadExactlyAtTheGamesLook) {
     for (const Case& c : cases()) {
-        const synth::FrameContent f = frameOf(c);
+        const synth::FrameContent f = cashFrame(c);
         const hud::HudReading r = read(f);
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;
@@ -190,9 +147,9 @@ TEST_F(RewardLines, CleanLinesReadTheSameWithoutTheFurtherAttempts) {
         clean.k = 1.0;
         clean.jpeg = 0;
         clean.blur = 0.0;
-        clean.brightBehindHud = false;
+        clean.bright = false;
         clean.scene = 11;
-        const hud::HudReading r = read(frameOf(clean));
+        const hud::HudReading r = read(cashFrame(clean));
         ASSERT_TRUE(r.balanceCertain) << c.what;
         expectLines(clean, r);
     }
@@ -201,14 +158,11 @@ TEST_F(RewardLines, CleanLinesReadTheSameWithoutTheFurtherAttempts) {
 TEST_F(RewardLines, SameFramesAtTheFarEndsOfTheLooksRange) {
     // The game's exact look is not known to the pixel: the letters up to a
     // tenth of a cap further apart, panels padded from 0.3 to 0.5 caps.
-    synth::Look wide;
-    wide.letterSpacing = 0.1;
-    wide.panelPad = 0.5;
-    synth::Look tight;
-    tight.panelPad = 0.3;
+    const synth::Look wide = wideLook();
+    const synth::Look tight = tightLook();
     for (const synth::Look& look : {wide, tight})
         for (const Case& c : cases()) {
-            const hud::HudReading r = read(frameOf(c, look));
+            const hud::HudReading r = read(cashFrame(c, look));
             ASSERT_TRUE(r.balanceCertain) << c.what;
             expectLines(c, r);
         }
@@ -260,7 +214,7 @@ TEST_F(RewardLines, ExperienceDigitsOfCloseCallsReadInTheFiguresFont) {
           {"REVIVED TEAMMATE", 31, 0}}},
     };
     for (const Case& c : frames) {
-        const hud::HudReading r = read(frameOf(c));
+        const hud::HudReading r = read(cashFrame(c));
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;
         expectLines(c, r);
@@ -309,7 +263,7 @@ TEST_F(RewardLines, ExperienceDigitsTheMaskLostAreFoundOnTheFiguresAdvances) {
          1.064445814495244},
     };
     for (const Case& c : frames) {
-        const hud::HudReading r = read(frameOf(c));
+        const hud::HudReading r = read(cashFrame(c));
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;
         expectLines(c, r);
@@ -388,7 +342,7 @@ const std::vector<Case>& panelCases() {
 
 TEST_F(RewardLines, PanelWordsTheFirstReadingLeftEmptyReadOnThePanelsOwnLevels) {
     for (const Case& c : panelCases()) {
-        const hud::HudReading r = read(frameOf(c));
+        const hud::HudReading r = read(cashFrame(c));
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;
         expectLines(c, r);
@@ -396,14 +350,11 @@ TEST_F(RewardLines, PanelWordsTheFirstReadingLeftEmptyReadOnThePanelsOwnLevels) 
 }
 
 TEST_F(RewardLines, PanelWordsAtTheFarEndsOfTheLooksRange) {
-    synth::Look wide;
-    wide.letterSpacing = 0.1;
-    wide.panelPad = 0.5;
-    synth::Look tight;
-    tight.panelPad = 0.3;
+    const synth::Look wide = wideLook();
+    const synth::Look tight = tightLook();
     for (const synth::Look& look : {wide, tight})
         for (const Case& c : panelCases()) {
-            const hud::HudReading r = read(frameOf(c, look));
+            const hud::HudReading r = read(cashFrame(c, look));
             ASSERT_TRUE(r.balanceCertain) << c.what;
             expectLines(c, r);
         }
@@ -426,7 +377,7 @@ TEST_F(RewardLines, FigureOverABrightPatchReadOnItsOwnWindowsLevels) {
          {{"HEADSHOT", 457, 0, true}}},
     };
     for (const Case& c : frames) {
-        const hud::HudReading r = read(frameOf(c));
+        const hud::HudReading r = read(cashFrame(c));
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;
         expectLines(c, r);
@@ -437,7 +388,7 @@ TEST_F(RewardLines, FigureOverABrightPatchReadOnItsOwnWindowsLevels) {
     tight.panelPad = 0.3;
     for (const synth::Look& look : {spaced, tight})
         for (const Case& c : frames) {
-            const hud::HudReading r = read(frameOf(c, look));
+            const hud::HudReading r = read(cashFrame(c, look));
             ASSERT_TRUE(r.balanceCertain) << c.what;
             expectLines(c, r);
         }
@@ -461,7 +412,7 @@ TEST_F(RewardLines, SoftSmallPhrasesReadByTheirShape) {
          {{"SUPPLIED PLAYER ASSIST", 6, 0}, {"PURCHASE REFUNDED", 0, 127}, {"KILL CONFIRMED", 40, 0}}},
     };
     for (const Case& c : frames) {
-        const hud::HudReading r = read(frameOf(c));
+        const hud::HudReading r = read(cashFrame(c));
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;
         expectLines(c, r);
@@ -479,7 +430,7 @@ TEST_F(RewardLines, SoftSmallPhrasesReadByTheirShape) {
                     71,
                     0,
                     {{"HOT ZONE ENTERED", 2913, 0}}};
-    const hud::HudReading r = read(frameOf(lone));
+    const hud::HudReading r = read(cashFrame(lone));
     ASSERT_EQ(r.lines.size(), 1u);
     EXPECT_EQ(r.lines[0].text, "HOT ZONE ENTERED") << r.lines[0].raw;
     EXPECT_TRUE(r.lines[0].known);
@@ -487,14 +438,11 @@ TEST_F(RewardLines, SoftSmallPhrasesReadByTheirShape) {
 
     // The phrase shapes are set at the font's own spacing; letters a tenth
     // of a cap further apart must still fit, and what is read stays right.
-    synth::Look wide;
-    wide.letterSpacing = 0.1;
-    wide.panelPad = 0.5;
-    synth::Look tight;
-    tight.panelPad = 0.3;
+    const synth::Look wide = wideLook();
+    const synth::Look tight = tightLook();
     for (const synth::Look& look : {wide, tight})
         for (const Case& c : {frames[0], lone}) {
-            const hud::HudReading rr = read(frameOf(c, look));
+            const hud::HudReading rr = read(cashFrame(c, look));
             ASSERT_EQ(rr.lines.size(), c.lines.size()) << c.what;
             for (std::size_t i = 0; i < c.lines.size(); ++i) {
                 EXPECT_EQ(rr.lines[i].text, c.lines[i].text) << c.what << " spacing " << look.letterSpacing;
@@ -509,7 +457,7 @@ TEST_F(RewardLines, ShapeReadingRefusesRowsWithoutAPhrase) {
     // scenes of the cases above: no phrase is made up from the world.
     for (std::uint32_t scene : {875088339u, 1708025462u, 2871438262u, 11u}) {
         Case empty{"no lines", 1280, 720, 0.82, scene, 75, 0.4, false, 59359, 0, {}};
-        const hud::HudReading r = read(frameOf(empty));
+        const hud::HudReading r = read(cashFrame(empty));
         ASSERT_TRUE(r.found);
         EXPECT_TRUE(r.lines.empty()) << "scene " << scene << ": " << r.lines.front().text;
     }
@@ -551,7 +499,7 @@ void expectNoWrongAmount(const Case& c, const hud::HudReading& r, const char* lo
 
 TEST_F(RewardLines, ExperienceAmountReadWhereItsLettersEnd) {
     const Case c = amountAtTheFiguresPlace();
-    const hud::HudReading r = read(frameOf(c));
+    const hud::HudReading r = read(cashFrame(c));
     ASSERT_TRUE(r.balanceCertain);
     EXPECT_EQ(r.balance, c.balance);
     ASSERT_GE(r.lines.size(), 2u);
@@ -564,14 +512,11 @@ TEST_F(RewardLines, ExperienceAmountReadWhereItsLettersEnd) {
 }
 
 TEST_F(RewardLines, ExperienceAmountAtTheFarEndsOfTheLooksRangeIsNeverWrong) {
-    synth::Look wide;
-    wide.letterSpacing = 0.1;
-    wide.panelPad = 0.5;
-    synth::Look tight;
-    tight.panelPad = 0.3;
+    const synth::Look wide = wideLook();
+    const synth::Look tight = tightLook();
     const Case c = amountAtTheFiguresPlace();
     for (const synth::Look& look : {wide, tight}) {
-        const hud::HudReading r = read(frameOf(c, look));
+        const hud::HudReading r = read(cashFrame(c, look));
         ASSERT_TRUE(r.balanceCertain);
         EXPECT_EQ(r.balance, c.balance);
         expectNoWrongAmount(c, r, look.letterSpacing > 0.0 ? "wide" : "tight");
@@ -583,7 +528,7 @@ TEST_F(RewardLines, ExperienceAmountAtTheFarEndsOfTheLooksRangeIsNeverWrong) {
     small.jpeg = 50;
     small.blur = 0.8;
     small.sourceScale = 0.9;
-    const hud::HudReading r = read(frameOf(small, wide));
+    const hud::HudReading r = read(cashFrame(small, wide));
     expectNoWrongAmount(small, r, "smallest");
 }
 
@@ -693,19 +638,19 @@ void expectNothingMadeUp(const Case& c, const hud::HudReading& r, const char* lo
 
 TEST_F(RewardLines, PhraseWithALeftOverWordIsTheLongerOneItsShapeShows) {
     const Case c = killThenAGarbledWord();
-    const hud::HudReading r = read(frameOf(c));
+    const hud::HudReading r = read(cashFrame(c));
     ASSERT_TRUE(r.balanceCertain);
     expectLines(c, r);
 }
 
 TEST_F(RewardLines, SoftSmallLinesReadAsNoPhraseGetOneByShape) {
     const Case revenge = softRevengeKill();
-    const hud::HudReading r = read(frameOf(revenge));
+    const hud::HudReading r = read(cashFrame(revenge));
     ASSERT_TRUE(r.balanceCertain);
     expectLines(revenge, r);
 
     const Case four = softKillConfirmed();
-    const hud::HudReading all = read(frameOf(four));
+    const hud::HudReading all = read(cashFrame(four));
     ASSERT_TRUE(all.balanceCertain);
     ASSERT_GE(all.lines.size(), 2u);
     EXPECT_EQ(all.lines[1].text, "KILL CONFIRMED") << all.lines[1].raw;
@@ -715,7 +660,7 @@ TEST_F(RewardLines, SoftSmallLinesReadAsNoPhraseGetOneByShape) {
 
 TEST_F(RewardLines, FiguresOfLinesReadByShapeAreReadToo) {
     const Case c = figuresOfLinesReadByShape();
-    const hud::HudReading r = read(frameOf(c));
+    const hud::HudReading r = read(cashFrame(c));
     ASSERT_TRUE(r.balanceCertain);
     ASSERT_EQ(r.lines.size(), 3u);
     for (std::size_t i : {0u, 2u}) {
@@ -729,7 +674,7 @@ TEST_F(RewardLines, FiguresOfLinesReadByShapeAreReadToo) {
 
 TEST_F(RewardLines, AnAmountOfNothingIsNoReading) {
     const Case c = amountReadAsZero();
-    const hud::HudReading r = read(frameOf(c));
+    const hud::HudReading r = read(cashFrame(c));
     ASSERT_TRUE(r.balanceCertain);
     ASSERT_EQ(r.lines.size(), 3u);
     EXPECT_EQ(r.lines[2].text, "VEHICLE DESTROYED") << r.lines[2].raw;
@@ -738,14 +683,11 @@ TEST_F(RewardLines, AnAmountOfNothingIsNoReading) {
 }
 
 TEST_F(RewardLines, ShapeChoicesAtTheFarEndsOfTheLooksRangeMakeNothingUp) {
-    synth::Look wide;
-    wide.letterSpacing = 0.1;
-    wide.panelPad = 0.5;
-    synth::Look tight;
-    tight.panelPad = 0.3;
+    const synth::Look wide = wideLook();
+    const synth::Look tight = tightLook();
     for (const Case& c : {killThenAGarbledWord(), amountReadAsZero(), figuresOfLinesReadByShape()})
         for (const synth::Look& look : {wide, tight})
-            expectNothingMadeUp(c, read(frameOf(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
+            expectNothingMadeUp(c, read(cashFrame(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
     // At 720p and wide spacing the amount's glyphs are too small to tell
     // "XP" from digits, and the figure reader can take "69XP" for a cash
     // figure: that is the figure reader's to settle; the phrase and any
@@ -753,14 +695,14 @@ TEST_F(RewardLines, ShapeChoicesAtTheFarEndsOfTheLooksRangeMakeNothingUp) {
     // and HUD scale, soft and compressed.
     Case small = softRevengeKill();
     for (const synth::Look& look : {wide, tight})
-        expectNothingMadeUp(small, read(frameOf(small, look)), look.letterSpacing > 0.0 ? "wide" : "tight",
+        expectNothingMadeUp(small, read(cashFrame(small, look)), look.letterSpacing > 0.0 ? "wide" : "tight",
                             false);
     small.k = 0.8;
     small.jpeg = 50;
     small.blur = 0.8;
     small.sourceScale = 0.9;
     for (const synth::Look& look : {wide, tight})
-        expectNothingMadeUp(small, read(frameOf(small, look)), "smallest", false);
+        expectNothingMadeUp(small, read(cashFrame(small, look)), "smallest", false);
 }
 
 namespace {
@@ -839,7 +781,7 @@ std::vector<Case> amountsLeftOfTheirLetters() {
 
 TEST_F(RewardLines, AnAmountIsNeverReadAsACashFigure) {
     for (const Case& c : amountsOnceReadAsFigures()) {
-        const hud::HudReading r = read(frameOf(c));
+        const hud::HudReading r = read(cashFrame(c));
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;
         expectLines(c, r);
@@ -861,7 +803,7 @@ TEST_F(RewardLines, AnAmountIsNeverReadAsACashFigure) {
                     {"PURCHASE REFUNDED", 96, 0},
                     {"REVIVED TEAMMATE", 1581, 0}},
                    1.3679361918978215};
-    const hud::HudReading r = read(frameOf(scaled));
+    const hud::HudReading r = read(cashFrame(scaled));
     ASSERT_GE(r.lines.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(r.lines[i].text, scaled.lines[i].text) << r.lines[i].raw;
@@ -874,7 +816,7 @@ TEST_F(RewardLines, AnAmountIsNeverReadAsACashFigure) {
 
 TEST_F(RewardLines, AmountReadLeftOfTheLettersTheGlyphsFound) {
     for (const Case& c : amountsLeftOfTheirLetters()) {
-        const hud::HudReading r = read(frameOf(c));
+        const hud::HudReading r = read(cashFrame(c));
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;
         expectLines(c, r);
@@ -882,17 +824,14 @@ TEST_F(RewardLines, AmountReadLeftOfTheLettersTheGlyphsFound) {
 }
 
 TEST_F(RewardLines, AmountsAtTheFarEndsOfTheLooksRangeAreNeverFiguresOrWrong) {
-    synth::Look wide;
-    wide.letterSpacing = 0.1;
-    wide.panelPad = 0.5;
-    synth::Look tight;
-    tight.panelPad = 0.3;
+    const synth::Look wide = wideLook();
+    const synth::Look tight = tightLook();
     std::vector<Case> all = amountsOnceReadAsFigures();
     for (const Case& c : amountsLeftOfTheirLetters())
         all.push_back(c);
     for (const Case& c : all) {
         for (const synth::Look& look : {wide, tight})
-            expectNothingMadeUp(c, read(frameOf(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
+            expectNothingMadeUp(c, read(cashFrame(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
         // The range's smallest HUD scale, soft and heavily compressed.
         Case small = c;
         small.k = 0.8;
@@ -900,7 +839,7 @@ TEST_F(RewardLines, AmountsAtTheFarEndsOfTheLooksRangeAreNeverFiguresOrWrong) {
         small.blur = 0.8;
         small.sourceScale = 0.9;
         for (const synth::Look& look : {wide, tight})
-            expectNothingMadeUp(small, read(frameOf(small, look)), "smallest");
+            expectNothingMadeUp(small, read(cashFrame(small, look)), "smallest");
     }
 }
 
@@ -953,7 +892,7 @@ std::vector<Case> phrasesOnceReadShort() {
 
 TEST_F(RewardLines, PhrasesOnceReadShortAreTheWholePhrase) {
     for (const Case& c : phrasesOnceReadShort()) {
-        const hud::HudReading r = read(frameOf(c));
+        const hud::HudReading r = read(cashFrame(c));
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;
         expectLines(c, r);
@@ -961,21 +900,18 @@ TEST_F(RewardLines, PhrasesOnceReadShortAreTheWholePhrase) {
 }
 
 TEST_F(RewardLines, ShortPhrasesThatAreWholeStayAtTheFarEndsOfTheLooksRange) {
-    synth::Look wide;
-    wide.letterSpacing = 0.1;
-    wide.panelPad = 0.5;
-    synth::Look tight;
-    tight.panelPad = 0.3;
+    const synth::Look wide = wideLook();
+    const synth::Look tight = tightLook();
     for (const Case& c : phrasesOnceReadShort())
         for (const synth::Look& look : {wide, tight})
-            expectNothingMadeUp(c, read(frameOf(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
+            expectNothingMadeUp(c, read(cashFrame(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
     // "KILL" painted alone where "KILL CONFIRMED" stood: the one-word phrase
     // must not grow into a longer one, at the exact look or the range's ends.
     Case alone = phrasesOnceReadShort()[2];
     alone.lines = {{"KILL", 61, 0}, {"CONTROL ZONE ENTERED", 0, 212}};
-    expectNothingMadeUp(alone, read(frameOf(alone)), "exact look");
+    expectNothingMadeUp(alone, read(cashFrame(alone)), "exact look");
     for (const synth::Look& look : {wide, tight})
-        expectNothingMadeUp(alone, read(frameOf(alone, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
+        expectNothingMadeUp(alone, read(cashFrame(alone, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
 }
 
 namespace {
@@ -1011,17 +947,14 @@ std::vector<Case> figuresOnceShortOfADigit() {
 
 TEST_F(RewardLines, FiguresSpelledShortOfTheirPlaceAreReadWhereTheyEnd) {
     for (const Case& c : figuresOnceShortOfADigit()) {
-        const hud::HudReading r = read(frameOf(c));
+        const hud::HudReading r = read(cashFrame(c));
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;
         expectLines(c, r);
     }
-    synth::Look wide;
-    wide.letterSpacing = 0.1;
-    wide.panelPad = 0.5;
-    synth::Look tight;
-    tight.panelPad = 0.3;
+    const synth::Look wide = wideLook();
+    const synth::Look tight = tightLook();
     for (const Case& c : figuresOnceShortOfADigit())
         for (const synth::Look& look : {wide, tight})
-            expectNothingMadeUp(c, read(frameOf(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
+            expectNothingMadeUp(c, read(cashFrame(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
 }
