@@ -127,6 +127,7 @@ void takeFigure(const MoneyReading& r, HudLine& line) {
     line.figure = r.value;
     line.figureConfidence = r.minScore;
     line.figureMargin = r.minMargin;
+    line.figureX = r.firstX;
 }
 
 bool isDigit(char c) {
@@ -901,6 +902,8 @@ bool figureFromLetterS(const std::vector<GlyphWord>& words, std::size_t first, H
     line.figure = value;
     line.figureConfidence = std::min(0.7f, weakest);
     line.figureMargin = 0.0f;
+    const Blob& last = words.back().back().box;
+    line.figureX = (last.x0 + last.x1) / 2.0;
     return true;
 }
 
@@ -1317,6 +1320,7 @@ bool adoptReading(const HudLine& second, HudLine& line) {
         line.figure = second.figure;
         line.figureConfidence = second.figureConfidence;
         line.figureMargin = second.figureMargin;
+        line.figureX = second.figureX;
     }
     return true;
 }
@@ -1327,6 +1331,7 @@ HudLine withFigureOf(const HudLine& line) {
     out.figure = line.figure;
     out.figureConfidence = line.figureConfidence;
     out.figureMargin = line.figureMargin;
+    out.figureX = line.figureX;
     return out;
 }
 
@@ -2412,10 +2417,11 @@ void readXpLeftOfLetters(const Model& model, FramePlanes& planes, const RewardRo
 
 } // namespace
 
-std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, double moneyBottom,
-                                     double moneyHeight, float minLineConfidence, float minMargin) {
+namespace {
+
+std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, double moneyBottom,
+                                    double moneyHeight, float minLineConfidence, float minMargin) {
     std::vector<HudLine> lines;
-    findTextBlobs(planes);
     const int width = planes.ink2.width;
     if (width <= 0 || !(moneyHeight > 0.0) || !std::isfinite(moneyHeight))
         return lines;
@@ -2511,6 +2517,54 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
     return lines;
+}
+
+// The balance's digits stand with their middle 2.1 money heights below the
+// capture's top. Blur takes the soft edges of the digits off the frame's
+// mask, and the money line measured on it comes out short; its middle
+// stays. Lines sized from a short money line are sought with too small a
+// text height and at the wrong figure place, and none is found.
+constexpr double kLayoutMoneyMiddle = 2.1;
+constexpr double kLayoutMinShortfall = 1.12;
+constexpr double kLayoutMaxMoneyHeight = 40.0;
+
+bool moneyBandByLayout(double moneyBottom, double moneyHeight, double& bottom, double& height) {
+    const double middle = moneyBottom - 0.5 * (moneyHeight - 1.0);
+    const double laidOut = middle / kLayoutMoneyMiddle;
+    if (!(laidOut >= kLayoutMinShortfall * moneyHeight) || laidOut > kLayoutMaxMoneyHeight)
+        return false;
+    height = laidOut;
+    bottom = middle + 0.5 * (laidOut - 1.0);
+    return true;
+}
+
+} // namespace
+
+std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, double moneyBottom,
+                                     double moneyHeight, float minLineConfidence, float minMargin) {
+    findTextBlobs(planes);
+    std::vector<HudLine> lines =
+        readLinesBelow(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin);
+    // No line's words read under a money line measured short of where the
+    // layout puts the balance: read again at the height the layout gives.
+    const bool noWords =
+        std::all_of(lines.begin(), lines.end(), [](const HudLine& l) { return l.text.empty(); });
+    double bottom = 0.0;
+    double height = 0.0;
+    if (!noWords || !moneyBandByLayout(moneyBottom, moneyHeight, bottom, height))
+        return lines;
+    std::vector<HudLine> second = readLinesBelow(model, planes, bottom, height, minLineConfidence, minMargin);
+    // Text that soft has lost digits to the mask: a figure must end where
+    // the game puts its last digit, or part of it was not read.
+    const double figureRight = (planes.ink2.width - 1) - kFigureRightMargin * height;
+    const double slack = kLastDigitSlack * kRewardTextScale * height;
+    for (HudLine& line : second)
+        if (line.hasFigure && std::abs(figureRight - line.figureX) > slack)
+            line.hasFigure = false;
+    second.erase(
+        std::remove_if(second.begin(), second.end(), [](const HudLine& l) { return l.text.empty(); }),
+        second.end());
+    return second.empty() ? lines : second;
 }
 
 } // namespace hud

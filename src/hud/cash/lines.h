@@ -37,6 +37,7 @@ struct HudLine {
     std::int64_t figure = 0; // no sign
     float figureConfidence = 0.0f;
     float figureMargin = 0.0f;
+    double figureX = 0.0; // centre of the figure's last digit, 0 when not known
     bool hasXp = false;
     std::int32_t xp = 0;
     std::int32_t left = 0;
