@@ -1084,6 +1084,18 @@ const std::vector<ShortMoneyLineCase>& moneyLineMeasuredShort() {
            {"VEHICLE DESTROYED", 21, 0}},
           0.778856439991237},
          {3}},
+        {{"720p soft words read at a short money line, their figures not",
+          1280,
+          720,
+          0.98439292350405,
+          2780879904u,
+          65,
+          0.6305915218179111,
+          false,
+          2475031,
+          51,
+          {{"ASSIST", 207, 0, true}, {"ROTORS DESTROYED", 27, 0}, {"REVIVED TEAMMATE", 41, 0}}},
+         {1, 2}},
     };
     return all;
 }

@@ -2545,13 +2545,14 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
     findTextBlobs(planes);
     std::vector<HudLine> lines =
         readLinesBelow(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin);
-    // No line's words read under a money line measured short of where the
+    // Lines left incomplete under a money line measured short of where the
     // layout puts the balance: read again at the height the layout gives.
-    const bool noWords =
-        std::all_of(lines.begin(), lines.end(), [](const HudLine& l) { return l.text.empty(); });
+    const bool complete = !lines.empty() && std::all_of(lines.begin(), lines.end(), [](const HudLine& l) {
+        return !l.text.empty() && (l.hasFigure || l.hasXp);
+    });
     double bottom = 0.0;
     double height = 0.0;
-    if (!noWords || !moneyBandByLayout(moneyBottom, moneyHeight, bottom, height))
+    if (complete || !moneyBandByLayout(moneyBottom, moneyHeight, bottom, height))
         return lines;
     std::vector<HudLine> second = readLinesBelow(model, planes, bottom, height, minLineConfidence, minMargin);
     // Text that soft has lost digits to the mask: a figure must end where
@@ -2564,7 +2565,33 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
     second.erase(
         std::remove_if(second.begin(), second.end(), [](const HudLine& l) { return l.text.empty(); }),
         second.end());
-    return second.empty() ? lines : second;
+    const bool noWords =
+        std::all_of(lines.begin(), lines.end(), [](const HudLine& l) { return l.text.empty(); });
+    if (noWords)
+        return second.empty() ? lines : second;
+    // What the first reading got stays; the second fills in what it lacks:
+    // the figure or amount of a line read with the same words, and lines
+    // where the first found none.
+    for (const HudLine& s : second) {
+        auto same = std::find_if(lines.begin(), lines.end(),
+                                 [&s](const HudLine& l) { return l.top <= s.bottom && l.bottom >= s.top; });
+        if (same == lines.end()) {
+            lines.push_back(s);
+            continue;
+        }
+        if (same->text != s.text || same->hasFigure || same->hasXp)
+            continue;
+        same->hasFigure = s.hasFigure;
+        same->figure = s.figure;
+        same->figureConfidence = s.figureConfidence;
+        same->figureMargin = s.figureMargin;
+        same->figureX = s.figureX;
+        same->hasXp = s.hasXp;
+        same->xp = s.xp;
+    }
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
+    return lines;
 }
 
 } // namespace hud
