@@ -2523,12 +2523,16 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
 // capture's top. Blur takes the soft edges of the digits off the frame's
 // mask, and the money line measured on it comes out short; its middle
 // stays. Lines sized from a short money line are sought with too small a
-// text height and at the wrong figure place, and none is found.
+// text height and at the wrong figure place.
 constexpr double kLayoutMoneyMiddle = 2.1;
 constexpr double kLayoutMinShortfall = 1.12;
 constexpr double kLayoutMaxMoneyHeight = 40.0;
 
+} // namespace
+
 bool moneyBandByLayout(double moneyBottom, double moneyHeight, double& bottom, double& height) {
+    if (!(moneyHeight > 0.0) || !std::isfinite(moneyHeight) || !std::isfinite(moneyBottom))
+        return false;
     const double middle = moneyBottom - 0.5 * (moneyHeight - 1.0);
     const double laidOut = middle / kLayoutMoneyMiddle;
     if (!(laidOut >= kLayoutMinShortfall * moneyHeight) || laidOut > kLayoutMaxMoneyHeight)
@@ -2537,8 +2541,6 @@ bool moneyBandByLayout(double moneyBottom, double moneyHeight, double& bottom, d
     bottom = middle + 0.5 * (laidOut - 1.0);
     return true;
 }
-
-} // namespace
 
 std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, double moneyBottom,
                                      double moneyHeight, float minLineConfidence, float minMargin) {

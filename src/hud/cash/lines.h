@@ -120,6 +120,13 @@ PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top,
                          double rightHi, const std::vector<std::string_view>& only = {},
                          bool commonWindow = false);
 
+// The money line the HUD's layout puts where a measured one stands: the
+// balance's digits have their middle 2.1 money heights below the capture's
+// top. True, with the layout's bottom and height, when the measured line
+// comes out clearly shorter than that (blur took its soft edges off the
+// mask) and the layout's height is one a HUD scale can give.
+bool moneyBandByLayout(double moneyBottom, double moneyHeight, double& bottom, double& height);
+
 // Takes the experience amount out of words[0..count) (a word "50XP") and
 // builds text, raw and known from the remaining words.
 void readLineText(const std::vector<GlyphWord>& words, size_t count, HudLine& line);
