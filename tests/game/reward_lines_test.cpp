@@ -1029,10 +1029,11 @@ TEST_F(RewardLines, FiguresSpelledShortOfTheirPlaceAreReadWhereTheyEnd) {
 
 namespace {
 
-// Blurred 720p frames of the evaluation whose balance the mask keeps only
-// the core of: the money line comes out a quarter short, and lines sized from
-// it are sought at too small a text height and the wrong figure place. The
-// lines named in `read` must read exactly, and none may read wrongly.
+// Frames of the evaluation whose money line the mask gives clearly off its
+// height: blurred 720p frames keep only the core of the balance, a quarter
+// short, and lines sized from it are sought at too small a text height and
+// the wrong figure place. The lines named in `read` must read exactly, and
+// none may read wrongly.
 struct ShortMoneyLineCase {
     Case frame;
     std::vector<std::size_t> read;
@@ -1096,6 +1097,19 @@ const std::vector<ShortMoneyLineCase>& moneyLineMeasuredShort() {
           51,
           {{"ASSIST", 207, 0, true}, {"ROTORS DESTROYED", 27, 0}, {"REVIVED TEAMMATE", 41, 0}}},
          {1, 2}},
+        {{"1080p money line measured tall, the frame rescaled",
+          1920,
+          1080,
+          0.800282143167615,
+          3295131865u,
+          80,
+          0.0,
+          false,
+          25576582,
+          0,
+          {{"KILL", 864, 0}, {"HOT ZONE PRESENCE", 8262, 0}, {"HOT ZONE ENTERED", 59296, 0}},
+          1.108658161115275},
+         {0, 1, 2}},
     };
     return all;
 }

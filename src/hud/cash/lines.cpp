@@ -2521,11 +2521,12 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
 
 // The balance's digits stand with their middle 2.1 money heights below the
 // capture's top. Blur takes the soft edges of the digits off the frame's
-// mask, and the money line measured on it comes out short; its middle
-// stays. Lines sized from a short money line are sought with too small a
-// text height and at the wrong figure place.
+// mask, and the money line measured on it comes out short (a soft shadow
+// can make it tall); its middle stays. Lines sized from such a money line
+// are sought with the wrong text height and at the wrong figure place.
 constexpr double kLayoutMoneyMiddle = 2.1;
-constexpr double kLayoutMinShortfall = 1.12;
+constexpr double kLayoutMinMismatch = 1.12;
+constexpr double kLayoutMinMoneyHeight = 16.0;
 constexpr double kLayoutMaxMoneyHeight = 40.0;
 
 } // namespace
@@ -2535,7 +2536,8 @@ bool moneyBandByLayout(double moneyBottom, double moneyHeight, double& bottom, d
         return false;
     const double middle = moneyBottom - 0.5 * (moneyHeight - 1.0);
     const double laidOut = middle / kLayoutMoneyMiddle;
-    if (!(laidOut >= kLayoutMinShortfall * moneyHeight) || laidOut > kLayoutMaxMoneyHeight)
+    if (!(laidOut >= kLayoutMinMismatch * moneyHeight || laidOut * kLayoutMinMismatch <= moneyHeight) ||
+        laidOut < kLayoutMinMoneyHeight || laidOut > kLayoutMaxMoneyHeight)
         return false;
     height = laidOut;
     bottom = middle + 0.5 * (laidOut - 1.0);
@@ -2547,8 +2549,8 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
     findTextBlobs(planes);
     std::vector<HudLine> lines =
         readLinesBelow(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin);
-    // Lines left incomplete under a money line measured short of where the
-    // layout puts the balance: read again at the height the layout gives.
+    // Lines left incomplete under a money line measured clearly off the
+    // height the layout gives the balance: read again at the layout's.
     const bool complete = !lines.empty() && std::all_of(lines.begin(), lines.end(), [](const HudLine& l) {
         return !l.text.empty() && (l.hasFigure || l.hasXp);
     });

@@ -123,8 +123,8 @@ PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top,
 // The money line the HUD's layout puts where a measured one stands: the
 // balance's digits have their middle 2.1 money heights below the capture's
 // top. True, with the layout's bottom and height, when the measured line
-// comes out clearly shorter than that (blur took its soft edges off the
-// mask) and the layout's height is one a HUD scale can give.
+// comes out clearly shorter (blur took its soft edges off the mask) or
+// taller than that, and the layout's height is one a HUD scale can give.
 bool moneyBandByLayout(double moneyBottom, double moneyHeight, double& bottom, double& height);
 
 // Takes the experience amount out of words[0..count) (a word "50XP") and
