@@ -8,6 +8,7 @@
 
 #include "hud/cash/pass.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -957,4 +958,138 @@ TEST_F(RewardLines, FiguresSpelledShortOfTheirPlaceAreReadWhereTheyEnd) {
     for (const Case& c : figuresOnceShortOfADigit())
         for (const synth::Look& look : {wide, tight})
             expectNothingMadeUp(c, read(cashFrame(c, look)), look.letterSpacing > 0.0 ? "wide" : "tight");
+}
+
+namespace {
+
+// Frames of the evaluation whose money line the mask gives clearly off its
+// height: blurred 720p frames keep only the core of the balance, a quarter
+// short, and lines sized from it are sought at too small a text height and
+// the wrong figure place. The lines named in `read` must read exactly, and
+// none may read wrongly.
+struct ShortMoneyLineCase {
+    Case frame;
+    std::vector<std::size_t> read;
+};
+
+const std::vector<ShortMoneyLineCase>& moneyLineMeasuredShort() {
+    static const std::vector<ShortMoneyLineCase> all = {
+        {{"720p soft figure lines under a short money line",
+          1280,
+          720,
+          1.0345304044494112,
+          114460129u,
+          95,
+          0.6892435347290546,
+          false,
+          561470,
+          0,
+          {{"HOT ZONE PRESENCE", 0, 545},
+           {"VEHICLE DESTROYED", 0, 364},
+           {"VEHICLE DESTROYED", 40992, 0},
+           {"REVENGE KILL", 86, 0}}},
+         {2, 3}},
+        {{"720p soft line at a large HUD scale, the frame rescaled",
+          1280,
+          720,
+          1.2378501619164275,
+          4106804337u,
+          65,
+          0.6330850381484143,
+          false,
+          81,
+          0,
+          {{"CONTROL ZONE ENTERED", 7, 0}, {"PURCHASE REFUNDED", 0, 881}, {"CONTROL ZONE PRESENCE", 0, 17}},
+          1.0664615776584343},
+         {0}},
+        {{"720p soft figure the first reading found without its words",
+          1280,
+          720,
+          1.111075631785842,
+          3757671879u,
+          0,
+          0.5849659113326342,
+          false,
+          84199174,
+          0,
+          {{"HOT ZONE ENTERED", 0, 986},
+           {"CONTROL ZONE ENTERED", 56875, 0},
+           {"CONTROL ZONE PRESENCE", 2729, 0},
+           {"VEHICLE DESTROYED", 21, 0}},
+          0.778856439991237},
+         {3}},
+        {{"720p soft words read at a short money line, their figures not",
+          1280,
+          720,
+          0.98439292350405,
+          2780879904u,
+          65,
+          0.6305915218179111,
+          false,
+          2475031,
+          51,
+          {{"ASSIST", 207, 0, true}, {"ROTORS DESTROYED", 27, 0}, {"REVIVED TEAMMATE", 41, 0}}},
+         {1, 2}},
+        {{"1080p money line measured tall, the frame rescaled",
+          1920,
+          1080,
+          0.800282143167615,
+          3295131865u,
+          80,
+          0.0,
+          false,
+          25576582,
+          0,
+          {{"KILL", 864, 0}, {"HOT ZONE PRESENCE", 8262, 0}, {"HOT ZONE ENTERED", 59296, 0}},
+          1.108658161115275},
+         {0, 1, 2}},
+    };
+    return all;
+}
+
+void expectLinesRead(const ShortMoneyLineCase& c, const hud::HudReading& r) {
+    for (std::size_t i : c.read) {
+        const PaintedLine& p = c.frame.lines[i];
+        const bool found = std::any_of(r.lines.begin(), r.lines.end(), [&p](const hud::HudLine& l) {
+            return l.text == p.text && l.known && l.hasFigure == (p.figure != 0) && l.figure == p.figure &&
+                   l.hasXp == (p.xp != 0) && l.xp == p.xp;
+        });
+        EXPECT_TRUE(found) << c.frame.what << ": " << p.text;
+    }
+}
+
+} // namespace
+
+TEST_F(RewardLines, SoftLinesUnderAShortMoneyLineReadAtTheLayoutsHeight) {
+    for (const ShortMoneyLineCase& c : moneyLineMeasuredShort()) {
+        const hud::HudReading r = read(frameOf(c.frame));
+        ASSERT_TRUE(r.balanceCertain) << c.frame.what;
+        EXPECT_EQ(r.balance, c.frame.balance) << c.frame.what;
+        expectLinesRead(c, r);
+        expectNothingMadeUp(c.frame, r, "exact look");
+    }
+}
+
+TEST_F(RewardLines, SoftLinesUnderAShortMoneyLineAtTheFarEndsOfTheLooksRange) {
+    synth::Look wide;
+    wide.letterSpacing = 0.1;
+    wide.panelPad = 0.5;
+    synth::Look tight;
+    tight.panelPad = 0.3;
+    for (const ShortMoneyLineCase& c : moneyLineMeasuredShort())
+        for (const synth::Look& look : {wide, tight})
+            expectNothingMadeUp(c.frame, read(frameOf(c.frame, look)),
+                                look.letterSpacing > 0.0 ? "wide" : "tight");
+}
+
+TEST_F(RewardLines, NoLinesMadeUpUnderAShortMoneyLine) {
+    // The same soft frames with no reward line shown: reading again at the
+    // layout's height finds nothing either.
+    for (const ShortMoneyLineCase& c : moneyLineMeasuredShort()) {
+        Case bare = c.frame;
+        bare.lines.clear();
+        const hud::HudReading r = read(frameOf(bare));
+        EXPECT_TRUE(r.lines.empty()) << c.frame.what << ": " << r.lines.size() << " lines, the first \""
+                                     << (r.lines.empty() ? std::string() : r.lines.front().text) << "\"";
+    }
 }

@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace hud;
@@ -574,4 +575,39 @@ TEST(RewardLineShapes, ChosenPhrasesOnlyAndJudgedOverOneWindow) {
     EXPECT_EQ(common.right, 79);
     // Phrases the model does not hold leave nothing to fit.
     EXPECT_EQ(fitPhraseShape(m, planes, 10, 12.0, 78.0, 82.0, {"KILL"}).phrase, nullptr);
+}
+
+TEST(Lines, MoneyLineMeasuredOffTakesTheLayoutsHeight) {
+    // HUD scale 1: money height 27, digits from row 43.2 down to 70.2.
+    double bottom = -1.0;
+    double height = -1.0;
+    // Blur took two to three rows off each side of the digits' mask.
+    ASSERT_TRUE(moneyBandByLayout(66.0, 20.0, bottom, height));
+    EXPECT_NEAR(height, 27.0, 0.5);
+    EXPECT_NEAR(bottom, 69.2, 0.5);
+    // Scale 1.3 measured a third short.
+    ASSERT_TRUE(moneyBandByLayout(85.0, 24.0, bottom, height));
+    EXPECT_NEAR(height, 35.1, 0.6);
+
+    // Scale 0.86 measured a sixth tall.
+    ASSERT_TRUE(moneyBandByLayout(62.0, 27.0, bottom, height));
+    EXPECT_NEAR(height, 23.2, 0.5);
+    EXPECT_NEAR(bottom, 60.4, 0.5);
+
+    // Measured right, or within a soft edge of it: the measured line stands.
+    for (const auto& [b, h] : {std::pair{69.0, 27.0}, {68.0, 25.0}, {91.0, 35.0}, {56.0, 22.0}}) {
+        bottom = -1.0;
+        height = -1.0;
+        EXPECT_FALSE(moneyBandByLayout(b, h, bottom, height)) << b << " " << h;
+        EXPECT_EQ(bottom, -1.0);
+        EXPECT_EQ(height, -1.0);
+    }
+    // A line far down the capture or right at its top is no balance the
+    // layout can give.
+    EXPECT_FALSE(moneyBandByLayout(200.0, 20.0, bottom, height));
+    EXPECT_FALSE(moneyBandByLayout(30.0, 20.0, bottom, height));
+    for (double h : {0.0, -20.0, std::nan(""), std::numeric_limits<double>::infinity()})
+        EXPECT_FALSE(moneyBandByLayout(66.0, h, bottom, height)) << h;
+    EXPECT_FALSE(moneyBandByLayout(std::nan(""), 20.0, bottom, height));
+    EXPECT_FALSE(moneyBandByLayout(-1e300, 20.0, bottom, height));
 }

@@ -127,6 +127,7 @@ void takeFigure(const MoneyReading& r, HudLine& line) {
     line.figure = r.value;
     line.figureConfidence = r.minScore;
     line.figureMargin = r.minMargin;
+    line.figureX = r.firstX;
 }
 
 bool isDigit(char c) {
@@ -901,6 +902,8 @@ bool figureFromLetterS(const std::vector<GlyphWord>& words, std::size_t first, H
     line.figure = value;
     line.figureConfidence = std::min(0.7f, weakest);
     line.figureMargin = 0.0f;
+    const Blob& last = words.back().back().box;
+    line.figureX = (last.x0 + last.x1) / 2.0;
     return true;
 }
 
@@ -1317,6 +1320,7 @@ bool adoptReading(const HudLine& second, HudLine& line) {
         line.figure = second.figure;
         line.figureConfidence = second.figureConfidence;
         line.figureMargin = second.figureMargin;
+        line.figureX = second.figureX;
     }
     return true;
 }
@@ -1327,6 +1331,7 @@ HudLine withFigureOf(const HudLine& line) {
     out.figure = line.figure;
     out.figureConfidence = line.figureConfidence;
     out.figureMargin = line.figureMargin;
+    out.figureX = line.figureX;
     return out;
 }
 
@@ -2412,10 +2417,11 @@ void readXpLeftOfLetters(const Model& model, FramePlanes& planes, const RewardRo
 
 } // namespace
 
-std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, double moneyBottom,
-                                     double moneyHeight, float minLineConfidence, float minMargin) {
+namespace {
+
+std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, double moneyBottom,
+                                    double moneyHeight, float minLineConfidence, float minMargin) {
     std::vector<HudLine> lines;
-    findTextBlobs(planes);
     const int width = planes.ink2.width;
     if (width <= 0 || !(moneyHeight > 0.0) || !std::isfinite(moneyHeight))
         return lines;
@@ -2508,6 +2514,85 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
     for (HudLine& line : lines)
         settlePhraseByShape(model, planes, hp, figureRight, line);
     readPendingShapes(model, planes, pending, hp, figureRight, minLineConfidence, minMargin, lines);
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
+    return lines;
+}
+
+// The balance's digits stand with their middle 2.1 money heights below the
+// capture's top. Blur takes the soft edges of the digits off the frame's
+// mask, and the money line measured on it comes out short (a soft shadow
+// can make it tall); its middle stays. Lines sized from such a money line
+// are sought with the wrong text height and at the wrong figure place.
+constexpr double kLayoutMoneyMiddle = 2.1;
+constexpr double kLayoutMinMismatch = 1.12;
+constexpr double kLayoutMinMoneyHeight = 16.0;
+constexpr double kLayoutMaxMoneyHeight = 40.0;
+
+} // namespace
+
+bool moneyBandByLayout(double moneyBottom, double moneyHeight, double& bottom, double& height) {
+    if (!(moneyHeight > 0.0) || !std::isfinite(moneyHeight) || !std::isfinite(moneyBottom))
+        return false;
+    const double middle = moneyBottom - 0.5 * (moneyHeight - 1.0);
+    const double laidOut = middle / kLayoutMoneyMiddle;
+    if (!(laidOut >= kLayoutMinMismatch * moneyHeight || laidOut * kLayoutMinMismatch <= moneyHeight) ||
+        laidOut < kLayoutMinMoneyHeight || laidOut > kLayoutMaxMoneyHeight)
+        return false;
+    height = laidOut;
+    bottom = middle + 0.5 * (laidOut - 1.0);
+    return true;
+}
+
+std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, double moneyBottom,
+                                     double moneyHeight, float minLineConfidence, float minMargin) {
+    findTextBlobs(planes);
+    std::vector<HudLine> lines =
+        readLinesBelow(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin);
+    // Lines left incomplete under a money line measured clearly off the
+    // height the layout gives the balance: read again at the layout's.
+    const bool complete = !lines.empty() && std::all_of(lines.begin(), lines.end(), [](const HudLine& l) {
+        return !l.text.empty() && (l.hasFigure || l.hasXp);
+    });
+    double bottom = 0.0;
+    double height = 0.0;
+    if (complete || !moneyBandByLayout(moneyBottom, moneyHeight, bottom, height))
+        return lines;
+    std::vector<HudLine> second = readLinesBelow(model, planes, bottom, height, minLineConfidence, minMargin);
+    // Text that soft has lost digits to the mask: a figure must end where
+    // the game puts its last digit, or part of it was not read.
+    const double figureRight = (planes.ink2.width - 1) - kFigureRightMargin * height;
+    const double slack = kLastDigitSlack * kRewardTextScale * height;
+    for (HudLine& line : second)
+        if (line.hasFigure && std::abs(figureRight - line.figureX) > slack)
+            line.hasFigure = false;
+    second.erase(
+        std::remove_if(second.begin(), second.end(), [](const HudLine& l) { return l.text.empty(); }),
+        second.end());
+    const bool noWords =
+        std::all_of(lines.begin(), lines.end(), [](const HudLine& l) { return l.text.empty(); });
+    if (noWords)
+        return second.empty() ? lines : second;
+    // What the first reading got stays; the second fills in what it lacks:
+    // the figure or amount of a line read with the same words, and lines
+    // where the first found none.
+    for (const HudLine& s : second) {
+        auto same = std::find_if(lines.begin(), lines.end(),
+                                 [&s](const HudLine& l) { return l.top <= s.bottom && l.bottom >= s.top; });
+        if (same == lines.end()) {
+            lines.push_back(s);
+            continue;
+        }
+        if (same->text != s.text || same->hasFigure || same->hasXp)
+            continue;
+        same->hasFigure = s.hasFigure;
+        same->figure = s.figure;
+        same->figureConfidence = s.figureConfidence;
+        same->figureMargin = s.figureMargin;
+        same->figureX = s.figureX;
+        same->hasXp = s.hasXp;
+        same->xp = s.xp;
+    }
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
     return lines;

@@ -37,6 +37,7 @@ struct HudLine {
     std::int64_t figure = 0; // no sign
     float figureConfidence = 0.0f;
     float figureMargin = 0.0f;
+    double figureX = 0.0; // centre of the figure's last digit, 0 when not known
     bool hasXp = false;
     std::int32_t xp = 0;
     std::int32_t left = 0;
@@ -118,6 +119,13 @@ struct PhraseFit {
 PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top, double cap, double rightLo,
                          double rightHi, const std::vector<std::string_view>& only = {},
                          bool commonWindow = false);
+
+// The money line the HUD's layout puts where a measured one stands: the
+// balance's digits have their middle 2.1 money heights below the capture's
+// top. True, with the layout's bottom and height, when the measured line
+// comes out clearly shorter (blur took its soft edges off the mask) or
+// taller than that, and the layout's height is one a HUD scale can give.
+bool moneyBandByLayout(double moneyBottom, double moneyHeight, double& bottom, double& height);
 
 // Takes the experience amount out of words[0..count) (a word "50XP") and
 // builds text, raw and known from the remaining words.
