@@ -1062,7 +1062,7 @@ void expectLinesRead(const ShortMoneyLineCase& c, const hud::HudReading& r) {
 
 TEST_F(RewardLines, SoftLinesUnderAShortMoneyLineReadAtTheLayoutsHeight) {
     for (const ShortMoneyLineCase& c : moneyLineMeasuredShort()) {
-        const hud::HudReading r = read(frameOf(c.frame));
+        const hud::HudReading r = read(cashFrame(c.frame));
         ASSERT_TRUE(r.balanceCertain) << c.frame.what;
         EXPECT_EQ(r.balance, c.frame.balance) << c.frame.what;
         expectLinesRead(c, r);
@@ -1071,14 +1071,11 @@ TEST_F(RewardLines, SoftLinesUnderAShortMoneyLineReadAtTheLayoutsHeight) {
 }
 
 TEST_F(RewardLines, SoftLinesUnderAShortMoneyLineAtTheFarEndsOfTheLooksRange) {
-    synth::Look wide;
-    wide.letterSpacing = 0.1;
-    wide.panelPad = 0.5;
-    synth::Look tight;
-    tight.panelPad = 0.3;
+    const synth::Look wide = wideLook();
+    const synth::Look tight = tightLook();
     for (const ShortMoneyLineCase& c : moneyLineMeasuredShort())
         for (const synth::Look& look : {wide, tight})
-            expectNothingMadeUp(c.frame, read(frameOf(c.frame, look)),
+            expectNothingMadeUp(c.frame, read(cashFrame(c.frame, look)),
                                 look.letterSpacing > 0.0 ? "wide" : "tight");
 }
 
@@ -1088,7 +1085,7 @@ TEST_F(RewardLines, NoLinesMadeUpUnderAShortMoneyLine) {
     for (const ShortMoneyLineCase& c : moneyLineMeasuredShort()) {
         Case bare = c.frame;
         bare.lines.clear();
-        const hud::HudReading r = read(frameOf(bare));
+        const hud::HudReading r = read(cashFrame(bare));
         EXPECT_TRUE(r.lines.empty()) << c.frame.what << ": " << r.lines.size() << " lines, the first \""
                                      << (r.lines.empty() ? std::string() : r.lines.front().text) << "\"";
     }
