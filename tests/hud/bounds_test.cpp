@@ -367,3 +367,71 @@ TEST(HudBounds, MoneyCellCoarsensAsAnyCell) {
             EXPECT_NEAR(got[j], want[j], 1e-6f) << k << " " << j;
     }
 }
+
+// The 4 x 4 forms the money search bounds with first: never below the 2 x 2
+// bound (which the search then relies on being the same for the characters
+// it orders) nor the dot product itself, on smooth and rough cells, flat
+// ones, single spikes, cells far from zero mean and the shipped templates.
+TEST(HudBounds, RoughFormsBoundTheCoarseBound) {
+    std::mt19937 gen(41);
+    auto model = shippedModel();
+    ASSERT_TRUE(model);
+    std::vector<std::vector<float>> cells;
+    for (int k = 0; k < 60; ++k)
+        cells.push_back(randomCell(gen, 720, k % 2 == 0));
+    cells.emplace_back(720, 0.0f); // empty
+    cells.emplace_back(720, 0.7f); // flat, not centred
+    std::vector<float> spike(720, 0.0f);
+    spike[719] = 1.0f; // the last value of the last block
+    cells.push_back(spike);
+    spike.assign(720, 0.0f);
+    spike[0] = -1.0f;
+    cells.push_back(spike);
+    std::vector<float> shifted = randomCell(gen, 720, true);
+    for (float& v : shifted)
+        v = 40.0f + 3.0f * v;
+    cells.push_back(shifted);
+    for (const char c : std::string("0123456789$")) {
+        const auto* list = model->money.find(c);
+        ASSERT_NE(list, nullptr) << c;
+        for (const auto& t : *list)
+            if (t.size() >= 720)
+                cells.push_back(t);
+    }
+    const std::size_t count = cells.size();
+    std::vector<std::vector<float>> coarse(count, std::vector<float>(180));
+    std::vector<std::vector<float>> rough(count, std::vector<float>(hud::kMoneyRoughLength, 1.0f));
+    std::vector<float> coarseRest(count), roughRest(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        coarseRest[i] = hud::coarsenMoneyCell(cells[i].data(), coarse[i].data());
+        roughRest[i] = hud::roughenMoneyCoarse(coarse[i].data(), coarseRest[i], rough[i].data());
+        ASSERT_TRUE(std::isfinite(roughRest[i])) << i;
+        for (int j = hud::kMoneyRoughColumns * hud::kMoneyRoughRows; j < hud::kMoneyRoughLength; ++j)
+            EXPECT_EQ(rough[i][static_cast<std::size_t>(j)], 0.0f) << i; // padding
+    }
+    // The rough form keeps the cell's whole length.
+    for (std::size_t i = 0; i < count; ++i) {
+        const float whole = hud::dot(cells[i].data(), cells[i].data(), 720);
+        const float kept =
+            hud::dot(rough[i].data(), rough[i].data(), hud::kMoneyRoughLength) + roughRest[i] * roughRest[i];
+        EXPECT_NEAR(kept, whole, 1e-4f * std::max(1.0f, whole)) << i;
+    }
+    int tighter = 0;
+    for (std::size_t a = 0; a < count; a += 3)
+        for (std::size_t b = 0; b < count; ++b) {
+            const float scale = std::sqrt(hud::dot(cells[a].data(), cells[a].data(), 720) *
+                                          hud::dot(cells[b].data(), cells[b].data(), 720));
+            const float slack = 1e-5f * std::max(1.0f, scale);
+            const float exact = hud::dot(cells[a].data(), cells[b].data(), 720);
+            const float byCoarse =
+                hud::dot(coarse[a].data(), coarse[b].data(), 180) + coarseRest[a] * coarseRest[b];
+            const float byRough = hud::dot(rough[a].data(), rough[b].data(), hud::kMoneyRoughLength) +
+                                  roughRest[a] * roughRest[b];
+            EXPECT_LE(exact, byCoarse + slack) << a << " " << b;
+            EXPECT_LE(byCoarse, byRough + slack) << a << " " << b;
+            if (byRough > byCoarse + 0.01f * std::max(1.0f, scale))
+                ++tighter;
+        }
+    // The two bounds are not the same bound in disguise.
+    EXPECT_GT(tighter, 0);
+}
