@@ -52,14 +52,29 @@ void stampMoneyTemplate(hud::Plane& p, const std::vector<float>& t, double cx, d
         }
 }
 
+// bestPosition as it reads with every template scored at every offset.
+hud::Candidate scoreEverywhere(hud::MoneyRowContext& ctx, double x, char c, int radius) {
+    hud::Candidate best;
+    best.character = c;
+    best.x = x;
+    for (int d = -radius; d <= radius; ++d) {
+        const float v = hud::scoreAt(ctx, x + d, c);
+        if (v > best.score) {
+            best.score = v;
+            best.x = x + d;
+        }
+    }
+    return best;
+}
+
 // readMoney as it reads with every character scored at every offset:
-// bestPosition for each candidate, then decide().
+// scoreEverywhere for each candidate, then decide().
 hud::MoneyReading readEverything(hud::MoneyRowContext& ctx, double startX, int maxDigits, int radius) {
     const hud::WidthTable& widths = hud::moneyWidths();
     hud::MoneyReading r;
     hud::Candidate cands[11];
     for (int i = 0; i < 10; ++i)
-        cands[i] = hud::bestPosition(ctx, startX, static_cast<char>('0' + i), radius);
+        cands[i] = scoreEverywhere(ctx, startX, static_cast<char>('0' + i), radius);
     hud::Decision first = hud::decide(ctx, cands, 10);
     r.digits.push_back(first.chosen.character);
     r.minScore = first.chosen.score;
@@ -74,7 +89,7 @@ hud::MoneyReading readEverything(hud::MoneyRowContext& ctx, double startX, int m
             const double gap = (c != '$' && count % 3 == 0) ? hud::kMoneyGroupGap * ctx.lineHeight : 0.0;
             const double x =
                 previous.x - (widths.of(c) + widths.of(previous.character)) / 2.0 * ctx.lineHeight - gap;
-            cands[n++] = hud::bestPosition(ctx, x, c, 3);
+            cands[n++] = scoreEverywhere(ctx, x, c, 3);
         }
         const hud::Decision d = hud::decide(ctx, cands, n);
         if (d.chosen.character == '$') {
@@ -434,4 +449,51 @@ TEST(HudBounds, RoughFormsBoundTheCoarseBound) {
         }
     // The two bounds are not the same bound in disguise.
     EXPECT_GT(tighter, 0);
+}
+
+// The best place of one character against every template at every offset,
+// with the characters asked in turn at one place (whose cells the reader
+// samples once): on stamped digits, beside them, on noise alone, at the
+// plane's edges, from blocks of one offset to several, on the model's
+// templates and on a copy without coarse forms.
+TEST(HudBounds, BestPositionAsScoringEverything) {
+    const auto model = shippedModel();
+    ASSERT_TRUE(model);
+    hud::detail::Templates copied = model->money;
+    std::mt19937 gen(43);
+    std::normal_distribution<float> noise(0.0f, 0.2f);
+    const double h = 25.0;
+    const double top = 30.0;
+    int compared = 0;
+    for (int round = 0; round < 6; ++round) {
+        hud::Plane p;
+        p.resize(400, 100);
+        for (float& v : p.pixels)
+            v = 0.3f + noise(gen);
+        const std::string digits = "3806";
+        for (std::size_t i = 0; i < digits.size() && round < 5; ++i) {
+            const hud::detail::TemplateList* list = model->money.find(digits[i]);
+            ASSERT_TRUE(list);
+            stampMoneyTemplate(p, (*list)[(i + static_cast<std::size_t>(round)) % list->size()],
+                               100.0 + 21.0 * static_cast<double>(i) + 0.3 * round, top, h);
+        }
+        for (const hud::detail::Templates* set :
+             {&model->money, static_cast<const hud::detail::Templates*>(&copied)}) {
+            // One context for every place, as a line's reader keeps it.
+            hud::MoneyRowContext pruned(p, top, top + h - 1.0, h, *set, model->moneyPairs);
+            for (int radius : {0, 1, 2, 4, 11})
+                for (double x : {100.0, 121.4, 142.0, 142.0, 166.7, 250.0, 3.0, 398.0}) {
+                    hud::MoneyRowContext full(p, top, top + h - 1.0, h, *set, model->moneyPairs);
+                    // Digits in turn at one place, as the reward figures ask.
+                    for (char c : std::string("0123456789$-")) {
+                        const hud::Candidate a = hud::bestPosition(pruned, x, c, radius);
+                        const hud::Candidate b = scoreEverywhere(full, x, c, radius);
+                        EXPECT_EQ(a.score, b.score) << round << " " << x << " " << radius << " " << c;
+                        EXPECT_EQ(a.x, b.x) << round << " " << x << " " << radius << " " << c;
+                        ++compared;
+                    }
+                }
+        }
+    }
+    EXPECT_GT(compared, 1000);
 }
