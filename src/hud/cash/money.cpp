@@ -258,8 +258,9 @@ struct MoneySearch {
     std::vector<float> rest;   // per cell
     std::vector<float> rough;  // kRoughLength per cell
     std::vector<float> roughRest;
-    std::vector<float> offsetBounds; // 2 x 2 bounds per candidate, template and offset
-    std::vector<float> cells;        // kMoneyCellLength per cell
+    std::vector<float> offsetBounds;       // 2 x 2 bounds per candidate, template and offset
+    std::vector<unsigned char> normalised; // per cell
+    std::vector<float> cells;              // kMoneyCellLength per cell
     std::vector<const float*> pointers;
     std::vector<float> scores;
     std::vector<float> best;
@@ -754,7 +755,8 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
     // form by rounding only, far inside kBoundSlack. A group with a nearly
     // flat cell, whose spread a single pass cannot measure well enough, is
     // normalised at once.
-    bool normalised[kMostCandidates] = {};
+    ensureSize(s.normalised, cellCount);
+    std::fill(s.normalised.begin(), s.normalised.begin() + static_cast<std::ptrdiff_t>(cellCount), 0);
     for (int g = 0; g < groups; ++g) {
         float* cells =
             s.cells.data() + static_cast<std::size_t>(g) * static_cast<std::size_t>(k) * kMoneyCellLength;
@@ -781,7 +783,9 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
         }
         if (flat) {
             normaliseGroup(cells, k);
-            normalised[g] = true;
+            std::fill(s.normalised.begin() + static_cast<std::ptrdiff_t>(first),
+                      s.normalised.begin() + static_cast<std::ptrdiff_t>(first + static_cast<std::size_t>(k)),
+                      1);
             for (int q = 0; q < k; ++q) {
                 const std::size_t c = first + static_cast<std::size_t>(q);
                 s.rest[c] =
@@ -848,6 +852,35 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
     const auto offsetBoundsOf = [&](std::size_t i, std::size_t t) {
         return s.offsetBounds.data() + (i * kMaxTemplatesPerChar + t) * static_cast<std::size_t>(k);
     };
+    // Scores candidate i's template t at the m offsets given into s.best,
+    // raising `best`; each cell is normalised when first scored.
+    const auto scoreOffsetsOf = [&](std::size_t i, std::size_t t, const int* offsets, std::size_t m,
+                                    float& best) {
+        if (m == 0)
+            return;
+        const float* scored[kMostSearchedOffsets];
+        float* fresh[kMostSearchedOffsets];
+        std::size_t freshCount = 0;
+        for (std::size_t j = 0; j < m; ++j) {
+            const std::size_t c = static_cast<std::size_t>(groupOf[i]) * static_cast<std::size_t>(k) +
+                                  static_cast<std::size_t>(offsets[j]);
+            float* cell = s.cells.data() + c * kMoneyCellLength;
+            if (!s.normalised[c]) {
+                s.normalised[c] = 1;
+                fresh[freshCount++] = cell;
+            }
+            scored[j] = cell;
+        }
+        normalizeVectors(fresh, freshCount, kMoneyCellLength);
+        dotMany((*sets[i]->list)[t].data(), scored, m, kMoneyCellLength, s.scores.data());
+        for (std::size_t j = 0; j < m; ++j) {
+            const float v = s.scores[j];
+            const auto q = static_cast<std::size_t>(offsets[j]);
+            if (v > s.best[q])
+                s.best[q] = v;
+            best = std::max(best, v);
+        }
+    };
     // Takes the 2 x 2 bound of candidate i's template t.
     const auto refine = [&](std::size_t i, std::size_t t) {
         const MoneySearch::CoarseSet& set = *sets[i];
@@ -908,19 +941,8 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
         }
         done[i] = true;
         const detail::TemplateList& list = *sets[i]->list;
-        if (!normalised[groupOf[i]]) {
-            normaliseGroup(s.cells.data() + static_cast<std::size_t>(groupOf[i]) *
-                                                static_cast<std::size_t>(k) * kMoneyCellLength,
-                           k);
-            normalised[groupOf[i]] = true;
-        }
-        for (int q = 0; q < k; ++q) {
-            s.pointers[static_cast<std::size_t>(q)] =
-                s.cells.data() + (static_cast<std::size_t>(groupOf[i]) * static_cast<std::size_t>(k) +
-                                  static_cast<std::size_t>(q)) *
-                                     kMoneyCellLength;
+        for (int q = 0; q < k; ++q)
             s.best[static_cast<std::size_t>(q)] = kNoScore;
-        }
         // Within the character, the templates whose 2 x 2 bound reaches
         // the floor and the best score so far are scored, from the highest
         // bound down; a rough bound that reaches them is first narrowed to
@@ -931,8 +953,8 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
             byBound[t] = t;
         sortByBound(byBound, list.size(), bound[i]);
         float best = kNoScore;
+        bool anyScored = false;
         int offsets[kMostSearchedOffsets];
-        const float* scored[kMostSearchedOffsets];
         for (std::size_t u = 0; u < list.size(); ++u) {
             const std::size_t t = byBound[u];
             if (sets[i]->rest[t] < 0.0f)
@@ -946,23 +968,24 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
                     continue;
             }
             // Only the offsets whose own bound reaches the best score so far:
-            // a score below it changes neither the best nor where it is.
+            // a score below it changes neither the best nor where it is. The
+            // character's first template is scored first where its bound is
+            // highest, so that the best so far prunes its other offsets too.
             const float* at = offsetBoundsOf(i, t);
+            int alone = -1;
+            if (!anyScored) {
+                anyScored = true;
+                alone = 0;
+                for (int q = 1; q < k; ++q)
+                    if (at[q] > at[alone])
+                        alone = q;
+                scoreOffsetsOf(i, t, &alone, 1, best);
+            }
             std::size_t m = 0;
             for (int q = 0; q < k; ++q)
-                if (!(at[q] < best)) {
-                    offsets[m] = q;
-                    scored[m] = s.pointers[static_cast<std::size_t>(q)];
-                    ++m;
-                }
-            dotMany(list[t].data(), scored, m, kMoneyCellLength, s.scores.data());
-            for (std::size_t j = 0; j < m; ++j) {
-                const float v = s.scores[j];
-                const auto q = static_cast<std::size_t>(offsets[j]);
-                if (v > s.best[q])
-                    s.best[q] = v;
-                best = std::max(best, v);
-            }
+                if (q != alone && !(at[q] < best))
+                    offsets[m++] = q;
+            scoreOffsetsOf(i, t, offsets, m, best);
         }
         Candidate& c = cands[i];
         for (int q = 0; q < k; ++q)
