@@ -52,14 +52,29 @@ void stampMoneyTemplate(hud::Plane& p, const std::vector<float>& t, double cx, d
         }
 }
 
+// bestPosition as it reads with every template scored at every offset.
+hud::Candidate scoreEverywhere(hud::MoneyRowContext& ctx, double x, char c, int radius) {
+    hud::Candidate best;
+    best.character = c;
+    best.x = x;
+    for (int d = -radius; d <= radius; ++d) {
+        const float v = hud::scoreAt(ctx, x + d, c);
+        if (v > best.score) {
+            best.score = v;
+            best.x = x + d;
+        }
+    }
+    return best;
+}
+
 // readMoney as it reads with every character scored at every offset:
-// bestPosition for each candidate, then decide().
+// scoreEverywhere for each candidate, then decide().
 hud::MoneyReading readEverything(hud::MoneyRowContext& ctx, double startX, int maxDigits, int radius) {
     const hud::WidthTable& widths = hud::moneyWidths();
     hud::MoneyReading r;
     hud::Candidate cands[11];
     for (int i = 0; i < 10; ++i)
-        cands[i] = hud::bestPosition(ctx, startX, static_cast<char>('0' + i), radius);
+        cands[i] = scoreEverywhere(ctx, startX, static_cast<char>('0' + i), radius);
     hud::Decision first = hud::decide(ctx, cands, 10);
     r.digits.push_back(first.chosen.character);
     r.minScore = first.chosen.score;
@@ -74,7 +89,7 @@ hud::MoneyReading readEverything(hud::MoneyRowContext& ctx, double startX, int m
             const double gap = (c != '$' && count % 3 == 0) ? hud::kMoneyGroupGap * ctx.lineHeight : 0.0;
             const double x =
                 previous.x - (widths.of(c) + widths.of(previous.character)) / 2.0 * ctx.lineHeight - gap;
-            cands[n++] = hud::bestPosition(ctx, x, c, 3);
+            cands[n++] = scoreEverywhere(ctx, x, c, 3);
         }
         const hud::Decision d = hud::decide(ctx, cands, n);
         if (d.chosen.character == '$') {
@@ -366,4 +381,119 @@ TEST(HudBounds, MoneyCellCoarsensAsAnyCell) {
         for (std::size_t j = 0; j < want.size(); ++j)
             EXPECT_NEAR(got[j], want[j], 1e-6f) << k << " " << j;
     }
+}
+
+// The 4 x 4 forms the money search bounds with first: never below the 2 x 2
+// bound (which the search then relies on being the same for the characters
+// it orders) nor the dot product itself, on smooth and rough cells, flat
+// ones, single spikes, cells far from zero mean and the shipped templates.
+TEST(HudBounds, RoughFormsBoundTheCoarseBound) {
+    std::mt19937 gen(41);
+    auto model = shippedModel();
+    ASSERT_TRUE(model);
+    std::vector<std::vector<float>> cells;
+    for (int k = 0; k < 60; ++k)
+        cells.push_back(randomCell(gen, 720, k % 2 == 0));
+    cells.emplace_back(720, 0.0f); // empty
+    cells.emplace_back(720, 0.7f); // flat, not centred
+    std::vector<float> spike(720, 0.0f);
+    spike[719] = 1.0f; // the last value of the last block
+    cells.push_back(spike);
+    spike.assign(720, 0.0f);
+    spike[0] = -1.0f;
+    cells.push_back(spike);
+    std::vector<float> shifted = randomCell(gen, 720, true);
+    for (float& v : shifted)
+        v = 40.0f + 3.0f * v;
+    cells.push_back(shifted);
+    for (const char c : std::string("0123456789$")) {
+        const auto* list = model->money.find(c);
+        ASSERT_NE(list, nullptr) << c;
+        for (const auto& t : *list)
+            if (t.size() >= 720)
+                cells.push_back(t);
+    }
+    const std::size_t count = cells.size();
+    std::vector<std::vector<float>> coarse(count, std::vector<float>(180));
+    std::vector<std::vector<float>> rough(count, std::vector<float>(hud::kMoneyRoughLength, 1.0f));
+    std::vector<float> coarseRest(count), roughRest(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        coarseRest[i] = hud::coarsenMoneyCell(cells[i].data(), coarse[i].data());
+        roughRest[i] = hud::roughenMoneyCoarse(coarse[i].data(), coarseRest[i], rough[i].data());
+        ASSERT_TRUE(std::isfinite(roughRest[i])) << i;
+        for (int j = hud::kMoneyRoughColumns * hud::kMoneyRoughRows; j < hud::kMoneyRoughLength; ++j)
+            EXPECT_EQ(rough[i][static_cast<std::size_t>(j)], 0.0f) << i; // padding
+    }
+    // The rough form keeps the cell's whole length.
+    for (std::size_t i = 0; i < count; ++i) {
+        const float whole = hud::dot(cells[i].data(), cells[i].data(), 720);
+        const float kept =
+            hud::dot(rough[i].data(), rough[i].data(), hud::kMoneyRoughLength) + roughRest[i] * roughRest[i];
+        EXPECT_NEAR(kept, whole, 1e-4f * std::max(1.0f, whole)) << i;
+    }
+    int tighter = 0;
+    for (std::size_t a = 0; a < count; a += 3)
+        for (std::size_t b = 0; b < count; ++b) {
+            const float scale = std::sqrt(hud::dot(cells[a].data(), cells[a].data(), 720) *
+                                          hud::dot(cells[b].data(), cells[b].data(), 720));
+            const float slack = 1e-5f * std::max(1.0f, scale);
+            const float exact = hud::dot(cells[a].data(), cells[b].data(), 720);
+            const float byCoarse =
+                hud::dot(coarse[a].data(), coarse[b].data(), 180) + coarseRest[a] * coarseRest[b];
+            const float byRough = hud::dot(rough[a].data(), rough[b].data(), hud::kMoneyRoughLength) +
+                                  roughRest[a] * roughRest[b];
+            EXPECT_LE(exact, byCoarse + slack) << a << " " << b;
+            EXPECT_LE(byCoarse, byRough + slack) << a << " " << b;
+            if (byRough > byCoarse + 0.01f * std::max(1.0f, scale))
+                ++tighter;
+        }
+    // The two bounds are not the same bound in disguise.
+    EXPECT_GT(tighter, 0);
+}
+
+// The best place of one character against every template at every offset,
+// with the characters asked in turn at one place (whose cells the reader
+// samples once): on stamped digits, beside them, on noise alone, at the
+// plane's edges, from blocks of one offset to several, on the model's
+// templates and on a copy without coarse forms.
+TEST(HudBounds, BestPositionAsScoringEverything) {
+    const auto model = shippedModel();
+    ASSERT_TRUE(model);
+    hud::detail::Templates copied = model->money;
+    std::mt19937 gen(43);
+    std::normal_distribution<float> noise(0.0f, 0.2f);
+    const double h = 25.0;
+    const double top = 30.0;
+    int compared = 0;
+    for (int round = 0; round < 6; ++round) {
+        hud::Plane p;
+        p.resize(400, 100);
+        for (float& v : p.pixels)
+            v = 0.3f + noise(gen);
+        const std::string digits = "3806";
+        for (std::size_t i = 0; i < digits.size() && round < 5; ++i) {
+            const hud::detail::TemplateList* list = model->money.find(digits[i]);
+            ASSERT_TRUE(list);
+            stampMoneyTemplate(p, (*list)[(i + static_cast<std::size_t>(round)) % list->size()],
+                               100.0 + 21.0 * static_cast<double>(i) + 0.3 * round, top, h);
+        }
+        for (const hud::detail::Templates* set :
+             {&model->money, static_cast<const hud::detail::Templates*>(&copied)}) {
+            // One context for every place, as a line's reader keeps it.
+            hud::MoneyRowContext pruned(p, top, top + h - 1.0, h, *set, model->moneyPairs);
+            for (int radius : {0, 1, 2, 4, 11})
+                for (double x : {100.0, 121.4, 142.0, 142.0, 166.7, 250.0, 3.0, 398.0}) {
+                    hud::MoneyRowContext full(p, top, top + h - 1.0, h, *set, model->moneyPairs);
+                    // Digits in turn at one place, as the reward figures ask.
+                    for (char c : std::string("0123456789$-")) {
+                        const hud::Candidate a = hud::bestPosition(pruned, x, c, radius);
+                        const hud::Candidate b = scoreEverywhere(full, x, c, radius);
+                        EXPECT_EQ(a.score, b.score) << round << " " << x << " " << radius << " " << c;
+                        EXPECT_EQ(a.x, b.x) << round << " " << x << " " << radius << " " << c;
+                        ++compared;
+                    }
+                }
+        }
+    }
+    EXPECT_GT(compared, 1000);
 }

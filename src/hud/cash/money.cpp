@@ -85,6 +85,8 @@ WidthTable makeTable(double other, std::initializer_list<std::pair<char, double>
 
 MoneySearch& searchOf(MoneyRowContext& ctx);
 float* stripStorage(MoneySearch& s, std::size_t length);
+bool sameBlock(MoneyRowContext& ctx, double x, int d0, int k);
+void keepBlock(MoneyRowContext& ctx, double x, int d0, int k);
 
 // The strip's rows: the vertical sample positions of sampleMoneyCell, with
 // the same test for a row that cannot reach the plane.
@@ -197,11 +199,17 @@ void scoreOffsets(MoneyRowContext& ctx, double x, int d0, int k, const detail::T
     const float* cells[kMoneyBlock] = {};
     float* samples[kMoneyBlock] = {};
     for (int q = 0; q < k; ++q) {
-        sampleLineCell(ctx, x + (d0 + q), ctx.block[q]);
         samples[q] = ctx.block[q];
         cells[q] = ctx.block[q];
     }
-    normalizeVectors(samples, static_cast<std::size_t>(k), kMoneyCellLength);
+    // Callers score one place for each character in turn: the block then
+    // holds its cells already.
+    if (!sameBlock(ctx, x, d0, k)) {
+        for (int q = 0; q < k; ++q)
+            sampleLineCell(ctx, x + (d0 + q), ctx.block[q]);
+        normalizeVectors(samples, static_cast<std::size_t>(k), kMoneyCellLength);
+        keepBlock(ctx, x, d0, k);
+    }
     for (int l = 0; l < listCount; ++l) {
         float* best = scores[l];
         for (int q = 0; q < k; ++q)
@@ -236,15 +244,34 @@ struct MoneySearch {
         const float* rest = nullptr; // per template; negative for one too short
         std::vector<float> ownSums;  // where the model came without them
         std::vector<float> ownRest;
+        // The 4 x 4 block forms, made from the above when first needed:
+        // value j of template t at roughByValue[j * roughStride + t], so
+        // that one pass bounds every template at once.
+        std::vector<float> roughByValue;
+        std::vector<float> roughRest; // roughStride; negative for none
+        std::size_t roughStride = 0;
     };
-    std::deque<CoarseSet> sets; // stable: the search holds pointers into it
-    std::vector<float> coarse;  // kCoarseLength per cell
-    std::vector<float> rest;    // per cell
-    std::vector<float> cells;   // kMoneyCellLength per cell
+    // Stable: the search holds pointers into it. Sets without a list are
+    // free for the next lists.
+    std::deque<CoarseSet> sets;
+    std::vector<float> coarse; // kCoarseLength per cell
+    std::vector<float> rest;   // per cell
+    std::vector<float> rough;  // kRoughLength per cell
+    std::vector<float> roughRest;
+    std::vector<float> offsetBounds;       // 2 x 2 bounds per candidate, template and offset
+    std::vector<unsigned char> normalised; // per cell
+    std::vector<float> cells;              // kMoneyCellLength per cell
     std::vector<const float*> pointers;
     std::vector<float> scores;
     std::vector<float> best;
     std::vector<float> strip; // the context's MoneyStrip values
+    // What the context's block holds: the k normalised cells from x + d0
+    // (a context moved or copied keeps its block elsewhere).
+    bool blockKept = false;
+    const float* blockAt = nullptr;
+    double blockX = 0.0;
+    int blockD0 = 0;
+    int blockK = 0;
 };
 
 namespace {
@@ -274,8 +301,14 @@ SearchPool& searchPool() {
 void returnSearch(MoneySearch* s) {
     std::unique_ptr<MoneySearch> owned(s);
     // Its coarse sets point into the templates of the context's model,
-    // which may be gone before the memory is next used.
-    owned->sets.clear();
+    // which may be gone before the memory is next used: they are emptied,
+    // their storage kept for the next context's sets.
+    for (MoneySearch::CoarseSet& set : owned->sets) {
+        set.list = nullptr;
+        set.sums = nullptr;
+        set.rest = nullptr;
+        set.roughStride = 0;
+    }
     SearchPool& pool = searchPool();
     if (pool.idle.size() >= kPooledSearches || owned->cells.capacity() > kMostPooledFloats ||
         owned->coarse.capacity() > kMostPooledFloats || owned->strip.capacity() > kMostPooledFloats)
@@ -293,9 +326,24 @@ MoneySearch& searchOf(MoneyRowContext& ctx) {
             s = std::move(pool.idle.back());
             pool.idle.pop_back();
         }
+        s->blockKept = false; // the block is another context's
         ctx.search = std::shared_ptr<MoneySearch>(s.release(), returnSearch);
     }
     return *ctx.search;
+}
+
+bool sameBlock(MoneyRowContext& ctx, double x, int d0, int k) {
+    const MoneySearch& s = searchOf(ctx);
+    return s.blockKept && s.blockAt == ctx.block[0] && s.blockX == x && s.blockD0 == d0 && s.blockK == k;
+}
+
+void keepBlock(MoneyRowContext& ctx, double x, int d0, int k) {
+    MoneySearch& s = searchOf(ctx);
+    s.blockKept = true;
+    s.blockAt = ctx.block[0];
+    s.blockX = x;
+    s.blockD0 = d0;
+    s.blockK = k;
 }
 
 float* stripStorage(MoneySearch& s, std::size_t length) {
@@ -311,14 +359,105 @@ constexpr float kBoundSlack = 1e-3f;
 constexpr int kMostSearchedOffsets = 2 * 64 + 1;
 constexpr std::size_t kMostCandidates = kDigitCount + 1;
 
-const MoneySearch::CoarseSet& coarseSet(MoneySearch& s, const detail::Templates& templates,
-                                        const detail::TemplateList* list) {
-    for (const MoneySearch::CoarseSet& set : s.sets)
+constexpr int kRoughColumns = kMoneyRoughColumns;
+constexpr int kRoughRows = kMoneyRoughRows;
+constexpr int kRoughLength = kMoneyRoughLength;
+static_assert(kMoneyCellColumns % 4 == 0 && kMoneyCellRows % 4 == 0, "a 4 x 4 block is four 2 x 2 ones");
+// The rough bound's own rounding, on top of the coarse bound's allowance.
+constexpr float kRoughSlack = 1e-3f;
+
+} // namespace
+
+#if CORVEX_HUD_AVX
+namespace {
+
+// roughenMoneyCoarse four blocks a step: the same sums and deviations,
+// summed in another order, which only the bounds see.
+CORVEX_HUD_TARGET_AVX float roughenAvx(const float* coarse, float rest, float* rough) {
+    static_assert(kMoneyCellColumns / 2 == 10, "a row pair of the 2 x 2 form is 8 + 2 values");
+    constexpr int half = kMoneyCellColumns / 2;
+    const __m256 quarter = _mm256_set1_ps(0.25f);
+    const __m128 halfOf = _mm_set1_ps(0.5f);
+    __m256 acc = _mm256_setzero_ps();
+    float tail = 0.0f;
+    for (int by = 0; by < kRoughRows; ++by) {
+        const float* top = coarse + (2 * by) * half;
+        const float* below = top + half;
+        float* out = rough + by * kRoughColumns;
+        const __m256 t = _mm256_loadu_ps(top);
+        const __m256 b = _mm256_loadu_ps(below);
+        const __m256 pairs = _mm256_hadd_ps(_mm256_add_ps(t, b), _mm256_add_ps(t, b));
+        const __m256 mean = _mm256_mul_ps(_mm256_unpacklo_ps(pairs, pairs), quarter);
+        const __m256 dt = _mm256_sub_ps(t, mean);
+        const __m256 db = _mm256_sub_ps(b, mean);
+        acc = _mm256_add_ps(acc, _mm256_add_ps(_mm256_mul_ps(dt, dt), _mm256_mul_ps(db, db)));
+        const __m128 sums = _mm_shuffle_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1),
+                                           _MM_SHUFFLE(1, 0, 1, 0));
+        _mm_storeu_ps(out, _mm_mul_ps(sums, halfOf));
+        const float a0 = top[8], a1 = top[9], c0 = below[8], c1 = below[9];
+        const float sum = (a0 + a1) + (c0 + c1);
+        const float m = 0.25f * sum;
+        tail += ((a0 - m) * (a0 - m) + (a1 - m) * (a1 - m)) + ((c0 - m) * (c0 - m) + (c1 - m) * (c1 - m));
+        out[4] = 0.5f * sum;
+    }
+    alignas(32) float parts[8];
+    _mm256_store_ps(parts, acc);
+    _mm256_zeroupper();
+    for (int j = kRoughColumns * kRoughRows; j < kRoughLength; ++j)
+        rough[j] = 0.0f;
+    const float leftOut =
+        rest * rest +
+        ((((parts[0] + parts[1]) + (parts[2] + parts[3])) + ((parts[4] + parts[5]) + (parts[6] + parts[7]))) +
+         tail);
+    return std::sqrt(leftOut);
+}
+
+} // namespace
+#endif
+
+float roughenMoneyCoarse(const float* coarse, float rest, float* rough) {
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx())
+        return roughenAvx(coarse, rest, rough);
+#endif
+    constexpr int half = kMoneyCellColumns / 2;
+    float leftOut = rest * rest;
+    for (int by = 0; by < kRoughRows; ++by) {
+        const float* top = coarse + (2 * by) * half;
+        const float* below = top + half;
+        float* out = rough + by * kRoughColumns;
+        for (int bx = 0; bx < kRoughColumns; ++bx) {
+            const float a = top[2 * bx], b = top[2 * bx + 1], c = below[2 * bx], d = below[2 * bx + 1];
+            const float sum = (a + b) + (c + d);
+            const float mean = 0.25f * sum;
+            leftOut += ((a - mean) * (a - mean) + (b - mean) * (b - mean)) +
+                       ((c - mean) * (c - mean) + (d - mean) * (d - mean));
+            out[bx] = 0.5f * sum;
+        }
+    }
+    for (int j = kRoughColumns * kRoughRows; j < kRoughLength; ++j)
+        rough[j] = 0.0f;
+    return std::sqrt(leftOut);
+}
+
+namespace {
+
+MoneySearch::CoarseSet& coarseSet(MoneySearch& s, const detail::Templates& templates,
+                                  const detail::TemplateList* list) {
+    MoneySearch::CoarseSet* unused = nullptr;
+    for (MoneySearch::CoarseSet& set : s.sets) {
         if (set.list == list)
             return set;
-    s.sets.emplace_back();
-    MoneySearch::CoarseSet& set = s.sets.back();
+        if (!set.list && !unused)
+            unused = &set;
+    }
+    if (!unused) {
+        s.sets.emplace_back();
+        unused = &s.sets.back();
+    }
+    MoneySearch::CoarseSet& set = *unused;
     set.list = list;
+    set.roughStride = 0;
     const detail::CoarseList* made =
         templates.coarse && templates.coarse->coarseLength == static_cast<std::size_t>(kCoarseLength)
             ? templates.coarse->find(templates, list)
@@ -342,6 +481,82 @@ const MoneySearch::CoarseSet& coarseSet(MoneySearch& s, const detail::Templates&
     return set;
 }
 
+void roughenSet(MoneySearch::CoarseSet& set) {
+    if (set.roughStride != 0 || set.list->empty())
+        return;
+    const std::size_t n = set.list->size();
+    set.roughStride = (n + 7) / 8 * 8;
+    set.roughByValue.assign(kRoughLength * set.roughStride, 0.0f);
+    set.roughRest.assign(set.roughStride, -1.0f);
+    float rough[kRoughLength];
+    for (std::size_t t = 0; t < n; ++t) {
+        if (set.rest[t] < 0.0f)
+            continue;
+        set.roughRest[t] = roughenMoneyCoarse(set.sums + t * kCoarseLength, set.rest[t], rough);
+        for (int j = 0; j < kRoughLength; ++j)
+            set.roughByValue[static_cast<std::size_t>(j) * set.roughStride + t] = rough[j];
+    }
+}
+
+// out[t] for every template t of `set` (roughStride of them, padding
+// included): the highest rough bound over the k cells, without the slack.
+#if CORVEX_HUD_AVX
+CORVEX_HUD_TARGET_AVX void roughBoundsAvx(const MoneySearch::CoarseSet& set, const float* const* cells,
+                                          const float* cellRest, int k, float* out) {
+    constexpr int values = kRoughColumns * kRoughRows;
+    for (std::size_t b = 0; b < set.roughStride; b += 8) {
+        const __m256 templateRest = _mm256_loadu_ps(set.roughRest.data() + b);
+        __m256 high = _mm256_set1_ps(kNoScore);
+        __m256 unordered = _mm256_setzero_ps(); // a NaN must reach the caller's check
+        for (int q = 0; q < k; ++q) {
+            const float* cell = cells[q];
+            const float* column = set.roughByValue.data() + b;
+            __m256 a0 = _mm256_setzero_ps();
+            __m256 a1 = _mm256_setzero_ps();
+            int j = 0;
+            for (; j + 2 <= values; j += 2) {
+                a0 = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_set1_ps(cell[j]),
+                                                     _mm256_loadu_ps(column + j * set.roughStride)));
+                a1 = _mm256_add_ps(a1, _mm256_mul_ps(_mm256_set1_ps(cell[j + 1]),
+                                                     _mm256_loadu_ps(column + (j + 1) * set.roughStride)));
+            }
+            for (; j < values; ++j)
+                a0 = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_set1_ps(cell[j]),
+                                                     _mm256_loadu_ps(column + j * set.roughStride)));
+            const __m256 v = _mm256_add_ps(_mm256_add_ps(a0, a1),
+                                           _mm256_mul_ps(templateRest, _mm256_set1_ps(cellRest[q])));
+            high = _mm256_max_ps(high, v);
+            unordered = _mm256_or_ps(unordered, _mm256_cmp_ps(v, v, _CMP_UNORD_Q));
+        }
+        _mm256_storeu_ps(out + b, _mm256_or_ps(high, unordered));
+    }
+    _mm256_zeroupper();
+}
+#endif
+
+void roughBounds(const MoneySearch::CoarseSet& set, const float* const* cells, const float* cellRest, int k,
+                 float* out) {
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx()) {
+        roughBoundsAvx(set, cells, cellRest, k, out);
+        return;
+    }
+#endif
+    constexpr int values = kRoughColumns * kRoughRows;
+    for (std::size_t t = 0; t < set.roughStride; ++t)
+        out[t] = kNoScore;
+    for (int q = 0; q < k; ++q) {
+        const float* cell = cells[q];
+        for (std::size_t t = 0; t < set.roughStride; ++t) {
+            float sum = 0.0f;
+            for (int j = 0; j < values; ++j)
+                sum += cell[j] * set.roughByValue[static_cast<std::size_t>(j) * set.roughStride + t];
+            const float v = sum + set.roughRest[t] * cellRest[q];
+            out[t] = v != v ? v : std::max(out[t], v);
+        }
+    }
+}
+
 // Normalises the k cells at `cells`, kMoneyCellLength apart, exactly as
 // scoreOffsets does.
 void normaliseGroup(float* cells, int k) {
@@ -361,51 +576,59 @@ void normaliseGroup(float* cells, int k) {
 constexpr double kMinLazySpread = 0.1;
 
 // A cell's mean and its length about the mean, as normalising would find
-// them up to rounding. Only the bounds take them, so single precision
-// serves: an error in the mean shifts every coarse value alike, which the
-// zero-mean templates do not see, and the length comes from the deviations
-// themselves, without the cancellation of a difference of two sums.
+// them up to rounding, from its 2 x 2 form (`coarse`, `rest`): a block's
+// values lie around its own mean, coarse / 2, by what `rest` counts. Only
+// the bounds take them, so single precision serves: an error in the mean
+// shifts every coarse value alike, which the zero-mean templates do not
+// see, and the length comes from the deviations themselves, without the
+// cancellation of a difference of two sums.
 #if CORVEX_HUD_AVX
-CORVEX_HUD_TARGET_AVX void cellSpreadAvx(const float* v, double& mean, double& norm) {
-    static_assert(kMoneyCellLength % 8 == 0, "cells are summed eight values at a time");
+CORVEX_HUD_TARGET_AVX void coarseSpreadAvx(const float* coarse, float rest, double& mean, double& norm) {
+    constexpr int whole = kCoarseLength / 8 * 8;
     __m256 sum = _mm256_setzero_ps();
-    for (int i = 0; i < kMoneyCellLength; i += 8)
-        sum = _mm256_add_ps(sum, _mm256_loadu_ps(v + i));
+    for (int i = 0; i < whole; i += 8)
+        sum = _mm256_add_ps(sum, _mm256_loadu_ps(coarse + i));
     alignas(32) float parts[8];
     _mm256_store_ps(parts, sum);
-    const float m =
-        (((parts[0] + parts[1]) + (parts[2] + parts[3])) + ((parts[4] + parts[5]) + (parts[6] + parts[7]))) /
-        static_cast<float>(kMoneyCellLength);
-    const __m256 centre = _mm256_set1_ps(m);
+    float total =
+        ((parts[0] + parts[1]) + (parts[2] + parts[3])) + ((parts[4] + parts[5]) + (parts[6] + parts[7]));
+    for (int i = whole; i < kCoarseLength; ++i)
+        total += coarse[i];
+    // Twice the cell's mean: what a coarse value of a block at the mean is.
+    const float centre = total / static_cast<float>(kCoarseLength);
+    const __m256 c = _mm256_set1_ps(centre);
     __m256 squares = _mm256_setzero_ps();
-    for (int i = 0; i < kMoneyCellLength; i += 8) {
-        const __m256 d = _mm256_sub_ps(_mm256_loadu_ps(v + i), centre);
+    for (int i = 0; i < whole; i += 8) {
+        const __m256 d = _mm256_sub_ps(_mm256_loadu_ps(coarse + i), c);
         squares = _mm256_add_ps(squares, _mm256_mul_ps(d, d));
     }
     _mm256_store_ps(parts, squares);
     _mm256_zeroupper();
-    mean = m;
-    norm = std::sqrt(static_cast<double>(((parts[0] + parts[1]) + (parts[2] + parts[3])) +
-                                         ((parts[4] + parts[5]) + (parts[6] + parts[7]))));
+    float spread =
+        ((parts[0] + parts[1]) + (parts[2] + parts[3])) + ((parts[4] + parts[5]) + (parts[6] + parts[7]));
+    for (int i = whole; i < kCoarseLength; ++i)
+        spread += (coarse[i] - centre) * (coarse[i] - centre);
+    mean = 0.5 * static_cast<double>(centre);
+    norm = std::sqrt(static_cast<double>(spread) + static_cast<double>(rest) * static_cast<double>(rest));
 }
 #endif
 
-void cellSpread(const float* v, double& mean, double& norm) {
+void coarseSpread(const float* coarse, float rest, double& mean, double& norm) {
 #if CORVEX_HUD_AVX
     if (detail::haveAvx()) {
-        cellSpreadAvx(v, mean, norm);
+        coarseSpreadAvx(coarse, rest, mean, norm);
         return;
     }
 #endif
-    float sum = 0.0f;
-    for (int i = 0; i < kMoneyCellLength; ++i)
-        sum += v[i];
-    const float m = sum / static_cast<float>(kMoneyCellLength);
-    float squares = 0.0f;
-    for (int i = 0; i < kMoneyCellLength; ++i)
-        squares += (v[i] - m) * (v[i] - m);
-    mean = m;
-    norm = std::sqrt(static_cast<double>(squares));
+    float total = 0.0f;
+    for (int i = 0; i < kCoarseLength; ++i)
+        total += coarse[i];
+    const float centre = total / static_cast<float>(kCoarseLength);
+    float spread = 0.0f;
+    for (int i = 0; i < kCoarseLength; ++i)
+        spread += (coarse[i] - centre) * (coarse[i] - centre);
+    mean = 0.5 * static_cast<double>(centre);
+    norm = std::sqrt(static_cast<double>(spread) + static_cast<double>(rest) * static_cast<double>(rest));
 }
 
 #if CORVEX_HUD_AVX
@@ -474,6 +697,19 @@ float coarsenMoneyCell(const float* cell, float* coarse) {
 
 namespace {
 
+// Orders the template indices by bound, highest first, equal bounds in
+// their given order. A character has a few dozen templates at most, and
+// std::stable_sort would ask for a buffer on every call.
+void sortByBound(std::size_t* indices, std::size_t n, const float* bound) {
+    for (std::size_t u = 1; u < n; ++u) {
+        const std::size_t t = indices[u];
+        std::size_t v = u;
+        for (; v > 0 && bound[indices[v - 1]] < bound[t]; --v)
+            indices[v] = indices[v - 1];
+        indices[v] = t;
+    }
+}
+
 // For cands[i] (i < n) with its own centre centres[i]: the best score over
 // its templates and the offsets d0 .. d0 + k - 1, and the first offset that
 // reaches it, as scoreOffsets' loops give them, for at least the two
@@ -506,6 +742,8 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
     const std::size_t cellCount = static_cast<std::size_t>(groups) * static_cast<std::size_t>(k);
     ensureSize(s.coarse, cellCount * kCoarseLength);
     ensureSize(s.rest, cellCount);
+    ensureSize(s.rough, cellCount * kRoughLength);
+    ensureSize(s.roughRest, cellCount);
     ensureSize(s.cells, cellCount * kMoneyCellLength);
     ensureSize(s.pointers, static_cast<std::size_t>(k));
     ensureSize(s.scores, static_cast<std::size_t>(k));
@@ -517,7 +755,8 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
     // form by rounding only, far inside kBoundSlack. A group with a nearly
     // flat cell, whose spread a single pass cannot measure well enough, is
     // normalised at once.
-    bool normalised[kMostCandidates] = {};
+    ensureSize(s.normalised, cellCount);
+    std::fill(s.normalised.begin(), s.normalised.begin() + static_cast<std::ptrdiff_t>(cellCount), 0);
     for (int g = 0; g < groups; ++g) {
         float* cells =
             s.cells.data() + static_cast<std::size_t>(g) * static_cast<std::size_t>(k) * kMoneyCellLength;
@@ -526,16 +765,16 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
         for (int q = 0; q < k; ++q) {
             float* cell = cells + static_cast<std::size_t>(q) * kMoneyCellLength;
             sampleLineCell(ctx, groupX[g] + (d0 + q), cell);
+            const std::size_t c = first + static_cast<std::size_t>(q);
+            float* coarse = s.coarse.data() + c * kCoarseLength;
+            const float rest = coarsenMoneyCell(cell, coarse);
             double mean = 0.0;
             double norm = 0.0;
-            cellSpread(cell, mean, norm);
+            coarseSpread(coarse, rest, mean, norm);
             if (!(norm >= kMinLazySpread)) {
                 flat = true;
                 continue;
             }
-            const std::size_t c = first + static_cast<std::size_t>(q);
-            float* coarse = s.coarse.data() + c * kCoarseLength;
-            const float rest = coarsenMoneyCell(cell, coarse);
             const auto shift = static_cast<float>(2.0 * mean);
             const auto scale = static_cast<float>(1.0 / norm);
             for (int j = 0; j < kCoarseLength; ++j)
@@ -544,7 +783,9 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
         }
         if (flat) {
             normaliseGroup(cells, k);
-            normalised[g] = true;
+            std::fill(s.normalised.begin() + static_cast<std::ptrdiff_t>(first),
+                      s.normalised.begin() + static_cast<std::ptrdiff_t>(first + static_cast<std::size_t>(k)),
+                      1);
             for (int q = 0; q < k; ++q) {
                 const std::size_t c = first + static_cast<std::size_t>(q);
                 s.rest[c] =
@@ -552,96 +793,199 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
                                 kMoneyCellRows, s.coarse.data() + c * kCoarseLength);
             }
         }
-        for (int q = 0; q < k; ++q)
-            if (!std::isfinite(s.rest[first + static_cast<std::size_t>(q)]))
+        for (int q = 0; q < k; ++q) {
+            const std::size_t c = first + static_cast<std::size_t>(q);
+            if (!std::isfinite(s.rest[c]))
                 return false;
+            s.roughRest[c] = roughenMoneyCoarse(s.coarse.data() + c * kCoarseLength, s.rest[c],
+                                                s.rough.data() + c * kRoughLength);
+        }
     }
 
-    // Bounds: per candidate and template, the highest over the offsets.
+    // Bounds: per candidate and template, the highest over the offsets,
+    // first from the 4 x 4 forms (the rough bounds), for all. A template's
+    // 2 x 2 bound is taken only when the order of the characters or the
+    // choice of templates to score needs it, from the highest rough bound
+    // down: a character's 2 x 2 bound is known once its highest 2 x 2 bound
+    // so far reaches every rough bound left. Until then the highest rough
+    // bound left stands above it.
     const MoneySearch::CoarseSet* sets[kMostCandidates] = {};
     float bound[kMostCandidates][kMaxTemplatesPerChar];
-    float candidateBound[kMostCandidates];
+    bool refined[kMostCandidates][kMaxTemplatesPerChar];
+    std::size_t byRough[kMostCandidates][kMaxTemplatesPerChar];
+    std::size_t live[kMostCandidates] = {};
+    std::size_t next[kMostCandidates] = {};
+    float highest[kMostCandidates]; // the highest 2 x 2 bound taken
     for (std::size_t i = 0; i < n; ++i) {
         cands[i].score = kNoScore;
         cands[i].x = centres[i];
-        candidateBound[i] = kNoScore;
+        highest[i] = kNoScore;
         const detail::TemplateList* list = ctx.templates.find(cands[i].character);
         if (!list)
             continue;
         if (list->size() > kMaxTemplatesPerChar)
             return false;
-        sets[i] = &coarseSet(s, ctx.templates, list);
+        MoneySearch::CoarseSet& set = coarseSet(s, ctx.templates, list);
+        roughenSet(set);
+        sets[i] = &set;
         const std::size_t first = static_cast<std::size_t>(groupOf[i]) * static_cast<std::size_t>(k);
         for (int q = 0; q < k; ++q)
             s.pointers[static_cast<std::size_t>(q)] =
-                s.coarse.data() + (first + static_cast<std::size_t>(q)) * kCoarseLength;
+                s.rough.data() + (first + static_cast<std::size_t>(q)) * kRoughLength;
+        float rough[kMaxTemplatesPerChar + 8];
+        roughBounds(set, s.pointers.data(), s.roughRest.data() + first, k, rough);
         for (std::size_t t = 0; t < list->size(); ++t) {
             bound[i][t] = kNoScore;
-            const float tr = sets[i]->rest[t];
-            if (tr < 0.0f)
+            refined[i][t] = false;
+            if (set.roughRest[t] < 0.0f)
                 continue;
-            dotMany(sets[i]->sums + t * kCoarseLength, s.pointers.data(), static_cast<std::size_t>(k),
-                    kCoarseLength, s.scores.data());
-            float high = kNoScore;
-            for (int q = 0; q < k; ++q)
-                high = std::max(high, s.scores[static_cast<std::size_t>(q)] +
-                                          tr * s.rest[first + static_cast<std::size_t>(q)] + kBoundSlack);
+            const float high = rough[t] + (kBoundSlack + kRoughSlack);
             if (!std::isfinite(high))
                 return false;
             bound[i][t] = high;
-            candidateBound[i] = std::max(candidateBound[i], high);
+            byRough[i][live[i]++] = t;
         }
+        sortByBound(byRough[i], live[i], bound[i]);
     }
+    const float* coarsePointers[kMostSearchedOffsets];
+    ensureSize(s.offsetBounds, n * kMaxTemplatesPerChar * static_cast<std::size_t>(k));
+    const auto offsetBoundsOf = [&](std::size_t i, std::size_t t) {
+        return s.offsetBounds.data() + (i * kMaxTemplatesPerChar + t) * static_cast<std::size_t>(k);
+    };
+    // Scores candidate i's template t at the m offsets given into s.best,
+    // raising `best`; each cell is normalised when first scored.
+    const auto scoreOffsetsOf = [&](std::size_t i, std::size_t t, const int* offsets, std::size_t m,
+                                    float& best) {
+        if (m == 0)
+            return;
+        const float* scored[kMostSearchedOffsets];
+        float* fresh[kMostSearchedOffsets];
+        std::size_t freshCount = 0;
+        for (std::size_t j = 0; j < m; ++j) {
+            const std::size_t c = static_cast<std::size_t>(groupOf[i]) * static_cast<std::size_t>(k) +
+                                  static_cast<std::size_t>(offsets[j]);
+            float* cell = s.cells.data() + c * kMoneyCellLength;
+            if (!s.normalised[c]) {
+                s.normalised[c] = 1;
+                fresh[freshCount++] = cell;
+            }
+            scored[j] = cell;
+        }
+        normalizeVectors(fresh, freshCount, kMoneyCellLength);
+        dotMany((*sets[i]->list)[t].data(), scored, m, kMoneyCellLength, s.scores.data());
+        for (std::size_t j = 0; j < m; ++j) {
+            const float v = s.scores[j];
+            const auto q = static_cast<std::size_t>(offsets[j]);
+            if (v > s.best[q])
+                s.best[q] = v;
+            best = std::max(best, v);
+        }
+    };
+    // Takes the 2 x 2 bound of candidate i's template t.
+    const auto refine = [&](std::size_t i, std::size_t t) {
+        const MoneySearch::CoarseSet& set = *sets[i];
+        const std::size_t first = static_cast<std::size_t>(groupOf[i]) * static_cast<std::size_t>(k);
+        for (int q = 0; q < k; ++q)
+            coarsePointers[q] = s.coarse.data() + (first + static_cast<std::size_t>(q)) * kCoarseLength;
+        dotMany(set.sums + t * kCoarseLength, coarsePointers, static_cast<std::size_t>(k), kCoarseLength,
+                s.scores.data());
+        const float tr = set.rest[t];
+        float* at = offsetBoundsOf(i, t);
+        float high = kNoScore;
+        for (int q = 0; q < k; ++q) {
+            at[q] = s.scores[static_cast<std::size_t>(q)] + tr * s.rest[first + static_cast<std::size_t>(q)] +
+                    kBoundSlack;
+            high = std::max(high, at[q]);
+        }
+        refined[i][t] = true;
+        bound[i][t] = high;
+        return std::isfinite(high);
+    };
+    // Candidate i's 2 x 2 bound where `known`, else a bound above it.
+    const auto candidateBound = [&](std::size_t i, bool& known) {
+        known = next[i] == live[i] || bound[i][byRough[i][next[i]]] < highest[i];
+        return known ? highest[i] : bound[i][byRough[i][next[i]]];
+    };
 
-    // Exact scores, from the highest bound down.
-    std::size_t order[kMostCandidates];
-    for (std::size_t i = 0; i < n; ++i)
-        order[i] = i;
-    std::stable_sort(order, order + n,
-                     [&](std::size_t a, std::size_t b) { return candidateBound[a] > candidateBound[b]; });
+    // Exact scores, from the highest 2 x 2 bound down (the first candidate
+    // on equal bounds).
+    bool done[kMostCandidates] = {};
     float top1 = kNoScore;
     float top2 = kNoScore;
     int exactCount = 0;
-    for (std::size_t o = 0; o < n; ++o) {
-        const std::size_t i = order[o];
-        if (!sets[i])
-            continue;
-        if ((exactCount >= 2 && candidateBound[i] < top2) || candidateBound[i] < floor)
+    for (;;) {
+        std::size_t i = n;
+        float high = kNoScore;
+        bool known = false;
+        for (std::size_t j = 0; j < n; ++j) {
+            if (done[j] || !sets[j])
+                continue;
+            bool jKnown = false;
+            const float b = candidateBound(j, jKnown);
+            if (i == n || b > high) {
+                i = j;
+                high = b;
+                known = jKnown;
+            }
+        }
+        if (i == n)
+            break;
+        if ((exactCount >= 2 && high < top2) || high < floor)
             break; // and so is every one after it
+        if (!known) {
+            if (!refine(i, byRough[i][next[i]]))
+                return false;
+            highest[i] = std::max(highest[i], bound[i][byRough[i][next[i]]]);
+            ++next[i];
+            continue;
+        }
+        done[i] = true;
         const detail::TemplateList& list = *sets[i]->list;
-        if (!normalised[groupOf[i]]) {
-            normaliseGroup(s.cells.data() + static_cast<std::size_t>(groupOf[i]) *
-                                                static_cast<std::size_t>(k) * kMoneyCellLength,
-                           k);
-            normalised[groupOf[i]] = true;
-        }
-        for (int q = 0; q < k; ++q) {
-            s.pointers[static_cast<std::size_t>(q)] =
-                s.cells.data() + (static_cast<std::size_t>(groupOf[i]) * static_cast<std::size_t>(k) +
-                                  static_cast<std::size_t>(q)) *
-                                     kMoneyCellLength;
+        for (int q = 0; q < k; ++q)
             s.best[static_cast<std::size_t>(q)] = kNoScore;
-        }
+        // Within the character, the templates whose 2 x 2 bound reaches
+        // the floor and the best score so far are scored, from the highest
+        // bound down; a rough bound that reaches them is first narrowed to
+        // the 2 x 2 one. Below the floor the score is then the best of
+        // those whose 2 x 2 bound reaches the floor, whatever the order.
         std::size_t byBound[kMaxTemplatesPerChar];
         for (std::size_t t = 0; t < list.size(); ++t)
             byBound[t] = t;
-        std::stable_sort(byBound, byBound + list.size(),
-                         [&](std::size_t a, std::size_t b) { return bound[i][a] > bound[i][b]; });
-        float high = kNoScore;
+        sortByBound(byBound, list.size(), bound[i]);
+        float best = kNoScore;
+        bool anyScored = false;
+        int offsets[kMostSearchedOffsets];
         for (std::size_t u = 0; u < list.size(); ++u) {
             const std::size_t t = byBound[u];
             if (sets[i]->rest[t] < 0.0f)
                 continue;
-            if (bound[i][t] < std::max(high, floor))
+            if (bound[i][t] < std::max(best, floor))
                 break;
-            dotMany(list[t].data(), s.pointers.data(), static_cast<std::size_t>(k), kMoneyCellLength,
-                    s.scores.data());
-            for (int q = 0; q < k; ++q) {
-                const float v = s.scores[static_cast<std::size_t>(q)];
-                if (v > s.best[static_cast<std::size_t>(q)])
-                    s.best[static_cast<std::size_t>(q)] = v;
-                high = std::max(high, v);
+            if (!refined[i][t]) {
+                if (!refine(i, t))
+                    return false;
+                if (bound[i][t] < std::max(best, floor))
+                    continue;
             }
+            // Only the offsets whose own bound reaches the best score so far:
+            // a score below it changes neither the best nor where it is. The
+            // character's first template is scored first where its bound is
+            // highest, so that the best so far prunes its other offsets too.
+            const float* at = offsetBoundsOf(i, t);
+            int alone = -1;
+            if (!anyScored) {
+                anyScored = true;
+                alone = 0;
+                for (int q = 1; q < k; ++q)
+                    if (at[q] > at[alone])
+                        alone = q;
+                scoreOffsetsOf(i, t, &alone, 1, best);
+            }
+            std::size_t m = 0;
+            for (int q = 0; q < k; ++q)
+                if (q != alone && !(at[q] < best))
+                    offsets[m++] = q;
+            scoreOffsetsOf(i, t, offsets, m, best);
         }
         Candidate& c = cands[i];
         for (int q = 0; q < k; ++q)
