@@ -510,7 +510,9 @@ const DigitBounds* boundsFor(const KillData& data, signed char key, const detail
     for (const DigitBounds& b : data.digitBounds)
         if (b.key == key)
             return b.count == list.size() && b.sums.size() == list.size() * kDigitCoarseLength &&
-                           b.rest.size() == list.size()
+                           b.rest.size() == list.size() &&
+                           b.sums2.size() == list.size() * kDigitCoarserLength &&
+                           b.rest2.size() == list.size()
                        ? &b
                        : nullptr;
     return nullptr;
@@ -519,27 +521,31 @@ const DigitBounds* boundsFor(const KillData& data, signed char key, const detail
 struct FigureCandidate {
     char character = '?';
     const detail::TemplateList* list = nullptr;
-    std::size_t first = 0; // into FigureBoundScratch::bounds
-    std::size_t top = 0;   // the template of the highest bound
-    float bound = kNoScore;
+    const DigitBounds* bounds = nullptr;
+    std::size_t first = 0;  // into FigureBoundScratch::bounds
+    std::size_t top = 0;    // the template of the highest fine bound
+    float bound = kNoScore; // the highest coarse bound
     float score = kNoScore;
     bool scored = false;
 };
 
 struct FigureBoundScratch {
-    std::vector<float> bounds;      // per candidate, per template
-    std::vector<std::size_t> order; // per candidate, its templates from the highest bound down
+    std::vector<float> bounds; // per candidate, per template: coarse, then fine once the candidate is reached
     std::vector<const float*> pointers;
 };
 
 } // namespace
 
-// The candidates are scored exactly from the highest bound down, and only
-// while a candidate's bound still reaches the second best exact score,
-// which is all the classification reads; within a candidate, a template
-// whose bound stays below the candidate's best so far (or that second best)
-// cannot change what is read either. The characters are then ranked in the
-// order of the digits, as classifyGlyph ranks them, so ties resolve alike.
+// Two bounds per template: a coarse one (over 4 x 4 blocks) for every
+// template, which ranks the candidates, and a fine one (over 2 x 2 blocks)
+// only for the candidates reached. The candidates are scored exactly from
+// the highest coarse bound down, and only while a candidate's bound still
+// reaches the second best exact score, which is all the classification
+// reads; a candidate whose fine bound falls short of that score is passed
+// over, and within a candidate, a template whose fine bound stays below the
+// candidate's best so far (or that second best) cannot change what is read
+// either. The characters are then ranked in the order of the digits, as
+// classifyGlyph ranks them, so ties resolve alike.
 GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templates,
                               const KillData* killData) {
     constexpr std::size_t kMost = kDigits.size();
@@ -548,8 +554,10 @@ GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templa
     thread_local FigureBoundScratch s;
     FigureCandidate cands[kMost];
     std::size_t n = 0;
-    alignas(32) float coarse[kDigitCoarseLength];
-    const float rest = coarsenCell(cell, kGlyphCellSide, kGlyphCellSide, coarse);
+    alignas(32) float fine[kDigitCoarseLength];
+    const float rest = coarsenCell(cell, kGlyphCellSide, kGlyphCellSide, fine);
+    alignas(32) float coarse[kDigitCoarserLength];
+    const float rest2 = coarsenCell(fine, kGlyphCellSide / 2, kGlyphCellSide / 2, coarse);
     s.bounds.clear();
     for (char c : kDigits) {
         const detail::TemplateList* list = templates.find(c);
@@ -561,23 +569,21 @@ GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templa
         FigureCandidate& cand = cands[n++];
         cand.character = c;
         cand.list = list;
+        cand.bounds = b;
         cand.first = s.bounds.size();
         const std::size_t count = list->size();
         s.bounds.resize(cand.first + count);
         s.pointers.resize(count);
         for (std::size_t t = 0; t < count; ++t)
-            s.pointers[t] = b->sums.data() + t * kDigitCoarseLength;
+            s.pointers[t] = b->sums2.data() + t * kDigitCoarserLength;
         if (count > 0)
-            dotMany(coarse, s.pointers.data(), count, kDigitCoarseLength, s.bounds.data() + cand.first);
+            dotMany(coarse, s.pointers.data(), count, kDigitCoarserLength, s.bounds.data() + cand.first);
         for (std::size_t t = 0; t < count; ++t) {
             float& bound = s.bounds[cand.first + t];
-            bound += rest * b->rest[t] + kBoundSlack;
+            bound += rest2 * b->rest2[t] + rest * b->rest[t] + kBoundSlack;
             if (!std::isfinite(bound))
                 return classifyGlyph(cell, templates, kDigits);
-            if (bound > cand.bound) {
-                cand.bound = bound;
-                cand.top = t;
-            }
+            cand.bound = std::max(cand.bound, bound);
         }
     }
 
@@ -597,7 +603,25 @@ GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templa
         if (exact >= 2 && cand.bound < top2)
             break; // and so is every one after it
         const std::size_t count = cand.list->size();
-        const float* bounds = s.bounds.data() + cand.first;
+        float* bounds = s.bounds.data() + cand.first;
+        const DigitBounds& b = *cand.bounds;
+        s.pointers.resize(count);
+        for (std::size_t t = 0; t < count; ++t)
+            s.pointers[t] = b.sums.data() + t * kDigitCoarseLength;
+        if (count > 0)
+            dotMany(fine, s.pointers.data(), count, kDigitCoarseLength, bounds);
+        float highest = kNoScore;
+        for (std::size_t t = 0; t < count; ++t) {
+            bounds[t] += rest * b.rest[t] + kBoundSlack;
+            if (!std::isfinite(bounds[t]))
+                return classifyGlyph(cell, templates, kDigits);
+            if (bounds[t] > highest) {
+                highest = bounds[t];
+                cand.top = t;
+            }
+        }
+        if (exact >= 2 && highest < top2)
+            continue;
         // The template of the highest bound first, for a high floor early;
         // then the others in their order, in blocks, each block leaving out
         // what the floor so far rules out.
@@ -736,6 +760,8 @@ void collectFigures(FigureSearch& search, const Reading& first, Figures& out) {
     out.found = true;
     out.lowest = first.lowest;
     out.lead = first.lead;
+    // A distance has at most kMaxFigures figures: one allocation for them.
+    out.glyphs.reserve(kMaxFigures);
     int from = 0;
     std::size_t figures = 0;
     Reading r = first;
@@ -844,8 +870,16 @@ void figureBand(const RowCtx& ctx, std::size_t open, std::size_t close, double& 
             bottoms.push_back(ctx.comps[j].y1);
         }
     }
-    top = tops.empty() ? ctx.top : medianInt(tops);
-    bottom = bottoms.empty() ? ctx.bottom : medianInt(bottoms);
+    // medianInt's value, sorting the buffers in place instead of copies.
+    auto median = [](std::vector<int>& v) {
+        std::sort(v.begin(), v.end());
+        const std::size_t n = v.size();
+        if (n % 2 == 1)
+            return static_cast<double>(v[n / 2]);
+        return (static_cast<double>(v[n / 2 - 1]) + static_cast<double>(v[n / 2])) / 2.0;
+    };
+    top = tops.empty() ? ctx.top : median(tops);
+    bottom = bottoms.empty() ? ctx.bottom : median(bottoms);
 }
 
 // The distance itself, when the figures read clearly enough.
@@ -920,7 +954,7 @@ void readDistance(const RowCtx& ctx, FeedRow& row) {
         }
         row.bracketX0 = open.x0;
         row.bracketX1 = comps[close].x1;
-        row.glyphs = figures.glyphs;
+        row.glyphs = std::move(figures.glyphs);
         row.mX0 = figures.mX0;
         row.mX1 = figures.mX1;
         row.figuresTop = top;
@@ -985,6 +1019,13 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
     sm.starts.clear();
     sm.values.clear();
     const std::uint8_t* mask = ctx.planes->mask.data();
+    // Raw pointers: stores through the byte arrays could otherwise alias the
+    // vectors' own pointers, which the compiler would then reload per pixel.
+    float* lumas = sm.luma.data();
+    std::uint16_t* keys = sm.key.data();
+    std::uint8_t* blues = sm.b.data();
+    std::uint8_t* greens = sm.g.data();
+    std::uint8_t* reds = sm.r.data();
     std::size_t total = 0;
     for (const Blob& b : components) {
         sm.starts.push_back(total);
@@ -995,17 +1036,18 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
         for (int y = y0; y <= y1; ++y) {
             const std::uint8_t* m = mask + at(0, y, f.width);
             const std::uint8_t* px = framePixel(f, 0, y);
+            // Every pixel of the box is written and only the mask's are
+            // kept: text and background alternate too often for a branch.
+            // The slot written is never past the pixels seen, so within room.
             for (int x = x0; x <= x1; ++x) {
-                if (!m[x])
-                    continue;
                 const std::uint8_t* p = px + 4 * static_cast<std::size_t>(x);
                 const float l = lumaOf(p);
-                sm.luma[total] = l;
-                sm.key[total] = detail::lumaKey(l);
-                sm.b[total] = p[0];
-                sm.g[total] = p[1];
-                sm.r[total] = p[2];
-                ++total;
+                lumas[total] = l;
+                keys[total] = detail::lumaKey(l);
+                blues[total] = p[0];
+                greens[total] = p[1];
+                reds[total] = p[2];
+                total += m[x] != 0 ? 1 : 0;
             }
         }
     }
@@ -1053,13 +1095,12 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
         for (std::size_t k = 0; k < count; ++k) {
             if (!pooled(k))
                 continue;
+            // Compacted in place without a branch (bright never passes i).
             for (std::size_t i = sm.starts[k]; i < sm.starts[k + 1]; ++i) {
-                if (!(sm.luma[i] >= mid))
-                    continue;
-                sm.b[bright] = sm.b[i];
-                sm.g[bright] = sm.g[i];
-                sm.r[bright] = sm.r[i];
-                ++bright;
+                blues[bright] = blues[i];
+                greens[bright] = greens[i];
+                reds[bright] = reds[i];
+                bright += lumas[i] >= mid ? 1 : 0;
             }
         }
         detail::nameShares(sm.b.data(), sm.g.data(), sm.r.data(), bright, sm.warm.data(), sm.sat.data());

@@ -500,6 +500,8 @@ void makeDigitBounds(KillData& data) {
         made.count = list.size();
         made.sums.assign(list.size() * kDigitCoarseLength, 0.0f);
         made.rest.assign(list.size(), 0.0f);
+        made.sums2.assign(list.size() * kDigitCoarserLength, 0.0f);
+        made.rest2.assign(list.size(), 0.0f);
         for (std::size_t t = 0; t < list.size(); ++t) {
             if (list[t].size() < static_cast<std::size_t>(kGlyphCellLength)) {
                 data.digitBounds.clear(); // no bounds at all: every template is scored
@@ -507,6 +509,8 @@ void makeDigitBounds(KillData& data) {
             }
             made.rest[t] = coarsenCell(list[t].data(), kGlyphCellSide, kGlyphCellSide,
                                        made.sums.data() + t * kDigitCoarseLength);
+            made.rest2[t] = coarsenCell(made.sums.data() + t * kDigitCoarseLength, kGlyphCellSide / 2,
+                                        kGlyphCellSide / 2, made.sums2.data() + t * kDigitCoarserLength);
         }
         data.digitBounds.push_back(std::move(made));
     }

@@ -73,8 +73,13 @@ struct DigitBounds {
     std::size_t count = 0;   // templates of the key when made
     std::vector<float> sums; // kDigitCoarseLength per template
     std::vector<float> rest; // per template
+    // The same once more over the coarse sums: a looser bound at a quarter
+    // of the cost, which rules most templates out before the finer one.
+    std::vector<float> sums2; // kDigitCoarserLength per template
+    std::vector<float> rest2; // per template
 };
 constexpr std::size_t kDigitCoarseLength = kGlyphCellLength / 4;
+constexpr std::size_t kDigitCoarserLength = kDigitCoarseLength / 4;
 
 struct KillData {
     std::vector<KillIcon> icons;
