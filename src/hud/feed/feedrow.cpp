@@ -166,10 +166,11 @@ int bracketKind(const RowCtx& ctx, const Blob& b) {
     return kNoBracket;
 }
 
-// Pixels near white in the columns before an opening bracket: every channel
-// at least `floor`, and (for the grey of blurred icons) no tint beyond
-// `spread`.
-int whiteBefore(const RowCtx& ctx, const Blob& open, int floor, int spread) {
+// Whether the columns before an opening bracket hold at least `needed`
+// pixels near white: every channel at least `floor`, and (for the grey of
+// blurred icons) no tint beyond `spread`. The count stops once it is
+// reached.
+bool whiteBefore(const RowCtx& ctx, const Blob& open, int floor, int spread, double needed) {
     const double m = ctx.cap;
     const FrameView& f = ctx.frame;
     const int xa = std::max(0, floorInt(open.x0 - 3.0 * m));
@@ -184,8 +185,10 @@ int whiteBefore(const RowCtx& ctx, const Blob& open, int floor, int spread) {
             const int hi = std::max(px[0], std::max(px[1], px[2]));
             white += lo >= floor && hi - lo <= spread ? 1 : 0;
         }
+        if (white >= needed)
+            return true;
     }
-    return white;
+    return white >= needed;
 }
 
 // The weapon icon stands right before the distance: bright white pixels, or
@@ -194,7 +197,7 @@ bool iconBefore(const RowCtx& ctx, const Blob& open) {
     const double m = ctx.cap;
     const int fromX = floorInt(open.x0 - 3.0 * m);
     const int toX = open.x0 - 1;
-    if (whiteBefore(ctx, open, 215, 255) >= 0.25 * m * m)
+    if (whiteBefore(ctx, open, 215, 255, 0.25 * m * m))
         return true;
     for (const Blob& c : ctx.comps) {
         if (c.x1 < fromX || c.x1 > toX)
@@ -213,7 +216,7 @@ bool iconBefore(const RowCtx& ctx, const Blob& open) {
 // of everyone but the player, and stays untinted.
 bool greyIconBefore(const RowCtx& ctx, const Blob& open) {
     const double m = ctx.cap;
-    return whiteBefore(ctx, open, 175, 40) >= 0.25 * m * m;
+    return whiteBefore(ctx, open, 175, 40, 0.25 * m * m);
 }
 
 // Third look, only when neither found the icon: an icon drawn mostly in
@@ -510,9 +513,7 @@ const DigitBounds* boundsFor(const KillData& data, signed char key, const detail
     for (const DigitBounds& b : data.digitBounds)
         if (b.key == key)
             return b.count == list.size() && b.sums.size() == list.size() * kDigitCoarseLength &&
-                           b.rest.size() == list.size() &&
-                           b.sums2.size() == list.size() * kDigitCoarserLength &&
-                           b.rest2.size() == list.size()
+                           b.rest.size() == list.size()
                        ? &b
                        : nullptr;
     return nullptr;
@@ -521,31 +522,27 @@ const DigitBounds* boundsFor(const KillData& data, signed char key, const detail
 struct FigureCandidate {
     char character = '?';
     const detail::TemplateList* list = nullptr;
-    const DigitBounds* bounds = nullptr;
-    std::size_t first = 0;  // into FigureBoundScratch::bounds
-    std::size_t top = 0;    // the template of the highest fine bound
-    float bound = kNoScore; // the highest coarse bound
+    std::size_t first = 0; // into FigureBoundScratch::bounds
+    std::size_t top = 0;   // the template of the highest bound
+    float bound = kNoScore;
     float score = kNoScore;
     bool scored = false;
 };
 
 struct FigureBoundScratch {
-    std::vector<float> bounds; // per candidate, per template: coarse, then fine once the candidate is reached
+    std::vector<float> bounds;      // per candidate, per template
+    std::vector<std::size_t> order; // per candidate, its templates from the highest bound down
     std::vector<const float*> pointers;
 };
 
 } // namespace
 
-// Two bounds per template: a coarse one (over 4 x 4 blocks) for every
-// template, which ranks the candidates, and a fine one (over 2 x 2 blocks)
-// only for the candidates reached. The candidates are scored exactly from
-// the highest coarse bound down, and only while a candidate's bound still
-// reaches the second best exact score, which is all the classification
-// reads; a candidate whose fine bound falls short of that score is passed
-// over, and within a candidate, a template whose fine bound stays below the
-// candidate's best so far (or that second best) cannot change what is read
-// either. The characters are then ranked in the order of the digits, as
-// classifyGlyph ranks them, so ties resolve alike.
+// The candidates are scored exactly from the highest bound down, and only
+// while a candidate's bound still reaches the second best exact score,
+// which is all the classification reads; within a candidate, a template
+// whose bound stays below the candidate's best so far (or that second best)
+// cannot change what is read either. The characters are then ranked in the
+// order of the digits, as classifyGlyph ranks them, so ties resolve alike.
 GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templates,
                               const KillData* killData) {
     constexpr std::size_t kMost = kDigits.size();
@@ -554,10 +551,8 @@ GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templa
     thread_local FigureBoundScratch s;
     FigureCandidate cands[kMost];
     std::size_t n = 0;
-    alignas(32) float fine[kDigitCoarseLength];
-    const float rest = coarsenCell(cell, kGlyphCellSide, kGlyphCellSide, fine);
-    alignas(32) float coarse[kDigitCoarserLength];
-    const float rest2 = coarsenCell(fine, kGlyphCellSide / 2, kGlyphCellSide / 2, coarse);
+    alignas(32) float coarse[kDigitCoarseLength];
+    const float rest = coarsenCell(cell, kGlyphCellSide, kGlyphCellSide, coarse);
     s.bounds.clear();
     for (char c : kDigits) {
         const detail::TemplateList* list = templates.find(c);
@@ -569,21 +564,23 @@ GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templa
         FigureCandidate& cand = cands[n++];
         cand.character = c;
         cand.list = list;
-        cand.bounds = b;
         cand.first = s.bounds.size();
         const std::size_t count = list->size();
         s.bounds.resize(cand.first + count);
         s.pointers.resize(count);
         for (std::size_t t = 0; t < count; ++t)
-            s.pointers[t] = b->sums2.data() + t * kDigitCoarserLength;
+            s.pointers[t] = b->sums.data() + t * kDigitCoarseLength;
         if (count > 0)
-            dotMany(coarse, s.pointers.data(), count, kDigitCoarserLength, s.bounds.data() + cand.first);
+            dotMany(coarse, s.pointers.data(), count, kDigitCoarseLength, s.bounds.data() + cand.first);
         for (std::size_t t = 0; t < count; ++t) {
             float& bound = s.bounds[cand.first + t];
-            bound += rest2 * b->rest2[t] + rest * b->rest[t] + kBoundSlack;
+            bound += rest * b->rest[t] + kBoundSlack;
             if (!std::isfinite(bound))
                 return classifyGlyph(cell, templates, kDigits);
-            cand.bound = std::max(cand.bound, bound);
+            if (bound > cand.bound) {
+                cand.bound = bound;
+                cand.top = t;
+            }
         }
     }
 
@@ -603,25 +600,7 @@ GlyphClass classifyFigureCell(const float* cell, const detail::Templates& templa
         if (exact >= 2 && cand.bound < top2)
             break; // and so is every one after it
         const std::size_t count = cand.list->size();
-        float* bounds = s.bounds.data() + cand.first;
-        const DigitBounds& b = *cand.bounds;
-        s.pointers.resize(count);
-        for (std::size_t t = 0; t < count; ++t)
-            s.pointers[t] = b.sums.data() + t * kDigitCoarseLength;
-        if (count > 0)
-            dotMany(fine, s.pointers.data(), count, kDigitCoarseLength, bounds);
-        float highest = kNoScore;
-        for (std::size_t t = 0; t < count; ++t) {
-            bounds[t] += rest * b.rest[t] + kBoundSlack;
-            if (!std::isfinite(bounds[t]))
-                return classifyGlyph(cell, templates, kDigits);
-            if (bounds[t] > highest) {
-                highest = bounds[t];
-                cand.top = t;
-            }
-        }
-        if (exact >= 2 && highest < top2)
-            continue;
+        const float* bounds = s.bounds.data() + cand.first;
         // The template of the highest bound first, for a high floor early;
         // then the others in their order, in blocks, each block leaving out
         // what the floor so far rules out.
@@ -985,6 +964,7 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
         std::vector<float> luma;
         std::vector<std::uint16_t> key;
         std::vector<std::uint8_t> b, g, r;
+        std::vector<int> columns;        // one row's mask columns
         std::vector<std::size_t> starts; // per letter, then the end
         std::vector<float> perLetter;
         std::vector<float> values;
@@ -1026,6 +1006,11 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
     std::uint8_t* blues = sm.b.data();
     std::uint8_t* greens = sm.g.data();
     std::uint8_t* reds = sm.r.data();
+    int widest = 0;
+    for (const Blob& b : components)
+        widest = std::max(widest, std::min(b.x1, f.width - 1) - std::max(b.x0, 0) + 1);
+    sm.columns.resize(static_cast<std::size_t>(std::max(widest, 0)));
+    int* columns = sm.columns.data();
     std::size_t total = 0;
     for (const Blob& b : components) {
         sm.starts.push_back(total);
@@ -1036,18 +1021,23 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
         for (int y = y0; y <= y1; ++y) {
             const std::uint8_t* m = mask + at(0, y, f.width);
             const std::uint8_t* px = framePixel(f, 0, y);
-            // Every pixel of the box is written and only the mask's are
-            // kept: text and background alternate too often for a branch.
-            // The slot written is never past the pixels seen, so within room.
+            // The mask's columns first, every column written and only the
+            // mask's kept (text and background alternate too often for a
+            // branch), then the values of those alone.
+            std::size_t kept = 0;
             for (int x = x0; x <= x1; ++x) {
-                const std::uint8_t* p = px + 4 * static_cast<std::size_t>(x);
+                columns[kept] = x;
+                kept += m[x] != 0 ? 1 : 0;
+            }
+            for (std::size_t k = 0; k < kept; ++k) {
+                const std::uint8_t* p = px + 4 * static_cast<std::size_t>(columns[k]);
                 const float l = lumaOf(p);
                 lumas[total] = l;
                 keys[total] = detail::lumaKey(l);
                 blues[total] = p[0];
                 greens[total] = p[1];
                 reds[total] = p[2];
-                total += m[x] != 0 ? 1 : 0;
+                ++total;
             }
         }
     }
@@ -1401,6 +1391,48 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
     return std::isfinite(best) ? static_cast<float>(best) : 0.0f;
 }
 
+// An upper bound of slideIcon's result from the white alone: at each
+// position the products sum over the S white cells under the icon, so to no
+// more than the icon's S largest pixels. Infinite when the icon brings no
+// sums for it.
+double massBound(const IconScratch& s, int gw, int gh, const KillIcon& icon) {
+    const int iw = static_cast<int>(icon.width);
+    const int ih = static_cast<int>(icon.height);
+    const std::size_t cells = static_cast<std::size_t>(iw) * static_cast<std::size_t>(ih);
+    if (icon.topSums.size() != cells + 1)
+        return std::numeric_limits<double>::infinity();
+    const int ox0 = std::min(0, (gw - iw) / 2) - kIconShift;
+    const int oy0 = std::min(0, (gh - ih) / 2) - kIconShift;
+    const int nx = std::max(gw, iw) - iw + 2 * kIconShift + 1;
+    const int ny = std::max(gh, ih) - ih + 2 * kIconShift + 1;
+    const std::size_t stride = static_cast<std::size_t>(gw) + 1;
+    auto integral = [&](int x, int y) {
+        return s.sums[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)];
+    };
+    const double n = static_cast<double>(cells);
+    double best = -std::numeric_limits<double>::infinity();
+    for (int j = 0; j < ny; ++j) {
+        const int oy = oy0 + j;
+        const int ya = std::max(oy, 0);
+        const int yb = std::min(oy + ih, gh);
+        for (int i = 0; i < nx; ++i) {
+            const int ox = ox0 + i;
+            const int xa = std::max(ox, 0);
+            const int xb = std::min(ox + iw, gw);
+            if (xa >= xb || ya >= yb)
+                continue;
+            const double sum = integral(xb, yb) - integral(xa, yb) - integral(xb, ya) + integral(xa, ya);
+            const double var = sum - sum * sum / n;
+            if (var < 1.0)
+                continue;
+            const auto white = static_cast<std::size_t>(std::min(std::max(sum, 0.0), n));
+            best = std::max(best, icon.topSums[white] / std::sqrt(var));
+        }
+    }
+    // No position counts: slideIcon gives 0.
+    return std::isfinite(best) ? best : 0.0;
+}
+
 // The near-white pixels of the search window, and their components joined
 // into groups left to right: an icon may break into several pieces.
 void findWhiteGroups(const FrameView& f, int xa, int ya, int ww, int wh, double m, IconScratch& s) {
@@ -1495,7 +1527,8 @@ double sizeOverlap(int gw, int gh, const KillIcon& ic) {
 // scores at most sqrt(o). Once that bound falls below what can still change
 // the group's outcome (the lead over the best so far, or the score an icon
 // needs at all), the rest are left unscored: the outcome is the same as with
-// every icon scored.
+// every icon scored. An icon whose white allows it no more than that
+// (massBound) is passed over alike.
 bool scoreIconKeys(const std::vector<KillIcon>& icons, int gw, int gh, IconScratch& s) {
     for (auto& k : s.keys)
         k.second = -std::numeric_limits<float>::infinity();
@@ -1521,6 +1554,8 @@ bool scoreIconKeys(const std::vector<KillIcon>& icons, int gw, int gh, IconScrat
             break;
         if (bound + kSlack < kIconMinScore && best < kIconMinScore)
             return false;
+        if (static_cast<double>(bound) * massBound(s, gw, gh, icons[k]) + kSlack < best - kIconMinLead)
+            continue;
         const float score = bound * slideIcon(s, gw, gh, icons[k]);
         float& keyScore = s.keys[static_cast<std::size_t>(s.keyOf[k])].second;
         keyScore = std::max(keyScore, score);

@@ -54,9 +54,13 @@ struct KillIcon {
     // added in double and rounded once, as the matcher slides them. Made at
     // load; an icon built in memory may come without them.
     std::vector<float> rowSums;
+    // topSums[s]: the sum of the s largest pixels, s = 0 .. width * height
+    // (added in double from the largest down). Whatever s white cells an
+    // icon lies over, its products with them sum to no more. Made at load.
+    std::vector<double> topSums;
 };
 
-// Fills icon.rowSums from icon.pixels.
+// Fills icon.rowSums and icon.topSums from icon.pixels.
 void makeRowSums(KillIcon& icon);
 
 struct DamageLogVariant {
@@ -73,13 +77,8 @@ struct DigitBounds {
     std::size_t count = 0;   // templates of the key when made
     std::vector<float> sums; // kDigitCoarseLength per template
     std::vector<float> rest; // per template
-    // The same once more over the coarse sums: a looser bound at a quarter
-    // of the cost, which rules most templates out before the finer one.
-    std::vector<float> sums2; // kDigitCoarserLength per template
-    std::vector<float> rest2; // per template
 };
 constexpr std::size_t kDigitCoarseLength = kGlyphCellLength / 4;
-constexpr std::size_t kDigitCoarserLength = kDigitCoarseLength / 4;
 
 struct KillData {
     std::vector<KillIcon> icons;
