@@ -20,8 +20,10 @@ bool sameBits(float a, float b) {
 TEST_F(FeedBoundsFrames, ThePassedOverTemplatesAndIconsChangeNoReading) {
     auto stripped = std::make_shared<hud::KillData>(*killData_);
     stripped->digitBounds.clear();
-    for (hud::KillIcon& icon : stripped->icons)
+    for (hud::KillIcon& icon : stripped->icons) {
         icon.rowSums.clear();
+        icon.topSums.clear();
+    }
 
     using W = synth::FeedWho;
     synth::KillFeed feed;

@@ -206,6 +206,26 @@ TEST(FeedIconSums, RowSumsRunFromTheRightEnd) {
     icon.pixels.resize(2); // damaged: no sums rather than a read past the end
     makeRowSums(icon);
     EXPECT_TRUE(icon.rowSums.empty());
+    EXPECT_TRUE(icon.topSums.empty());
+}
+
+TEST(FeedIconSums, TopSumsAddTheLargestPixelsFirst) {
+    KillIcon icon;
+    icon.width = 3;
+    icon.height = 2;
+    icon.pixels = {1.0f, 2.0f, 3.0f, -1.0f, 0.5f, 0.25f};
+    makeRowSums(icon);
+    const std::vector<double> expected = {0.0, 3.0, 5.0, 6.0, 6.5, 6.75, 5.75};
+    EXPECT_EQ(icon.topSums, expected);
+    // Every shipped icon gets them, one more than its pixels, from 0.
+    const auto data = shippedKillData();
+    ASSERT_TRUE(data);
+    for (const KillIcon& ic : data->icons) {
+        ASSERT_EQ(ic.topSums.size(), static_cast<std::size_t>(ic.width) * ic.height + 1) << ic.name;
+        EXPECT_EQ(ic.topSums.front(), 0.0) << ic.name;
+        // The pixels are centred: all of them add up to about nothing.
+        EXPECT_NEAR(ic.topSums.back(), 0.0, 1e-3) << ic.name;
+    }
 }
 
 } // namespace

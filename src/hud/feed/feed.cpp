@@ -1,4 +1,5 @@
 #include "hud/feed/feed.h"
+#include "hud/feed/lines.h"
 #include "hud/feed/select.h"
 
 #include "hud/core/simd.h"
@@ -42,12 +43,21 @@ constexpr int kIconWhite = 215;
 constexpr int kIconGrey = 175;
 constexpr int kIconGreyTint = 40;
 
+// A row's second looks at its split, kept for the next row.
+struct SplitTries {
+    RowSplit again;
+    RowSplit byName;
+    std::vector<Blob> name;
+};
+
 struct FeedScratch {
     FramePlanes planes;
     std::vector<Blob> kept;
-    std::vector<RowGeometry> geometry;
+    detail::FeedLines lines;
     std::vector<int> heights;
     RowCtx ctx;
+    RowSplit split;
+    SplitTries tries;
 };
 
 // Marker search buffers, reused from row to row.
@@ -56,7 +66,11 @@ struct BlockScratch {
     LabelScratch labels;
     std::vector<Blob> blobs;
     std::vector<float> hues;
+    std::vector<ColourBlock> kept;
+    std::vector<std::uint8_t> letter;
 };
+
+void splitRowInto(const RowCtx& ctx, int bracketX0, int bracketX1, RowSplit& split, SplitTries& tries);
 
 struct ColumnScratch {
     std::vector<std::pair<int, int>> spans;
@@ -215,7 +229,8 @@ bool readLine(FeedScratch& s, const Model& model, const KillData& killData, std:
 
     readDistance(ctx, row);
     const bool bracket = row.hasBracket();
-    const RowSplit split = splitRow(ctx, bracket ? row.bracketX0 : -1, bracket ? row.bracketX1 : -1);
+    RowSplit& split = s.split;
+    splitRowInto(ctx, bracket ? row.bracketX0 : -1, bracket ? row.bracketX1 : -1, split, s.tries);
     row.killer = sideStats(ctx, split.left, split.blocks, true);
     row.victim = sideStats(ctx, split.right, split.blocks, false);
     row.alike = namesAlike(ctx, split.left, split.right);
@@ -373,10 +388,12 @@ FeedRead readFeedRows(const Model& model, const KillData& killData, const std::u
             b.area >= kCompMinArea)
             s.kept.push_back(b);
     }
-    const std::vector<std::vector<Blob>> lines = groupRows(s.kept, &s.geometry);
-    for (std::size_t i = 0; i < lines.size() && i < s.geometry.size(); ++i) {
+    detail::groupFeedLines(s.kept, s.lines);
+    // The feed shows at most seven rows; room for them and a stray line.
+    read.rows.reserve(8);
+    for (std::size_t i = 0; i < s.lines.count && i < s.lines.geometry.size(); ++i) {
         FeedRow row;
-        if (readLine(s, model, killData, i, lines[i], s.geometry[i], row))
+        if (readLine(s, model, killData, i, s.lines.lines[i], s.lines.geometry[i], row))
             read.rows.push_back(std::move(row));
     }
     detail::stableSort(read.rows.begin(), read.rows.end(),
@@ -493,8 +510,7 @@ ColourBlock measureBlock(const FrameView& f, int c0, int r0, int ww, const Blob&
 
 // Markers stand outside the text; anything coloured amid it (a squad mate's
 // letter) is not one.
-std::vector<ColourBlock> outsideText(const RowCtx& ctx, const std::vector<ColourBlock>& kept) {
-    std::vector<ColourBlock> out;
+void outsideText(const RowCtx& ctx, const std::vector<ColourBlock>& kept, std::vector<ColourBlock>& out) {
     bool any = false;
     int tx0 = 0;
     int tx1 = 0;
@@ -506,11 +522,10 @@ std::vector<ColourBlock> outsideText(const RowCtx& ctx, const std::vector<Colour
         any = true;
     }
     if (!any)
-        return out;
+        return;
     for (const ColourBlock& c : kept)
         if (c.x1 <= tx0 + 0.2 * ctx.cap || c.x0 >= tx1 - 0.2 * ctx.cap)
             out.push_back(c);
-    return out;
 }
 
 // A squad mate's letters are saturated too, and each can pass for a
@@ -518,11 +533,11 @@ std::vector<ColourBlock> outsideText(const RowCtx& ctx, const std::vector<Colour
 // beside the player's grey name, the blue one beside names far from its hue.
 // Blocks of one hue in a run at letter spacing are a coloured name, and stay
 // letters.
-void dropNameLetters(double cap, std::vector<ColourBlock>& kept) {
+void dropNameLetters(double cap, std::vector<ColourBlock>& kept, std::vector<std::uint8_t>& letter) {
     constexpr float kSameHue = 15.0f;
     std::sort(kept.begin(), kept.end(),
               [](const ColourBlock& a, const ColourBlock& b) { return a.x0 < b.x0; });
-    std::vector<std::uint8_t> letter(kept.size(), 0);
+    letter.assign(kept.size(), 0);
     for (std::size_t k = 0; k + 1 < kept.size(); ++k) {
         const ColourBlock& a = kept[k];
         const ColourBlock& b = kept[k + 1];
@@ -538,10 +553,12 @@ void dropNameLetters(double cap, std::vector<ColourBlock>& kept) {
 
 } // namespace
 
-std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
-    std::vector<ColourBlock> out;
+namespace {
+
+void colourBlocksInto(const RowCtx& ctx, std::vector<ColourBlock>& out) {
+    out.clear();
     if (!rowUsable(ctx))
-        return out;
+        return;
     const FrameView& f = ctx.frame;
     const double cap = ctx.cap;
     const int c0 = std::max(0, ctx.x0 - floorInt(1.6 * cap));
@@ -549,7 +566,7 @@ std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
     const int r0 = std::max(0, floorInt(ctx.top - 0.45 * cap));
     const int r1 = std::min(f.height - 1, floorInt(ctx.bottom + 0.45 * cap));
     if (c1 - c0 + 1 <= 2 || r1 - r0 + 1 <= 2)
-        return out;
+        return;
     const int ww = c1 - c0 + 1;
     const int wh = r1 - r0 + 1;
 
@@ -558,7 +575,8 @@ std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
     labelComponents(s.mask, ww, wh, s.blobs, s.labels);
 
     const double centre = (ctx.top + ctx.bottom) / 2.0;
-    std::vector<ColourBlock> kept;
+    std::vector<ColourBlock>& kept = s.kept;
+    kept.clear();
     for (const Blob& b : s.blobs) {
         const double h = b.height();
         const double w = b.width();
@@ -572,9 +590,17 @@ std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
         kept.push_back(measureBlock(f, c0, r0, ww, b, fill, s));
     }
     if (kept.empty())
-        return out;
-    dropNameLetters(ctx.cap, kept);
-    return outsideText(ctx, kept);
+        return;
+    dropNameLetters(ctx.cap, kept, s.letter);
+    outsideText(ctx, kept, out);
+}
+
+} // namespace
+
+std::vector<ColourBlock> colourBlocks(const RowCtx& ctx) {
+    std::vector<ColourBlock> out;
+    colourBlocksInto(ctx, out);
+    return out;
 }
 
 namespace {
@@ -835,10 +861,10 @@ bool greyIconBetween(const RowCtx& ctx, int x0, int x1, const RowSplit& split) {
 // that, or the first piece no letter could be, ends it. What follows up to
 // the bracket must be wide enough for an icon. Returns whether a name was
 // found.
-bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split) {
+bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split, std::vector<Blob>& name) {
     const double cap = ctx.cap;
     const double underscoreTop = ctx.top + 0.6 * cap;
-    std::vector<Blob> name;
+    name.clear();
     int end = -1;
     const std::vector<Blob>& comps = ctx.comps;
     for (std::size_t k = 0; k < comps.size(); ++k) {
@@ -883,34 +909,61 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split) {
         return false;
     split.iconX0 = end + 1;
     split.iconX1 = bracketX0 - 1;
-    split.left = std::move(name);
+    split.left.swap(name);
     return true;
 }
 
 } // namespace
 
-RowSplit splitRow(const RowCtx& ctx, int bracketX0, int bracketX1) {
-    RowSplit split;
-    split.blocks = colourBlocks(ctx);
+namespace {
+
+// Empty, keeping its buffers.
+void clearSplit(RowSplit& split) {
+    split.left.clear();
+    split.right.clear();
+    split.iconX0 = -1;
+    split.iconX1 = -1;
+    split.blocks.clear();
+}
+
+// splitRow into `split`, the second looks in `tries`; an attempt that wins
+// trades buffers with `split`, so every buffer stays for the next row.
+void splitRowInto(const RowCtx& ctx, int bracketX0, int bracketX1, RowSplit& split, SplitTries& tries) {
+    clearSplit(split);
+    colourBlocksInto(ctx, split.blocks);
     splitRowAt(ctx, bracketX0, bracketX1, 0.5, split);
     // The game sets the icon half a cap after the killer's name; blur closes
     // that gap a little, and the name then joins the icon's block and is
     // lost. Only then, a second attempt with a gap well above the letter
     // spacing but below the blurred name-to-icon gap.
     if (split.left.empty() && (split.iconX0 >= 0 || bracketX1 > bracketX0)) {
-        RowSplit again;
+        RowSplit& again = tries.again;
+        clearSplit(again);
         again.blocks = split.blocks;
         splitRowAt(ctx, bracketX0, bracketX1, 0.3, again);
-        if (!again.left.empty())
-            return again;
+        if (!again.left.empty()) {
+            std::swap(split, again);
+            return;
+        }
         if (bracketX1 > bracketX0) {
-            RowSplit byName;
+            RowSplit& byName = tries.byName;
+            clearSplit(byName);
             byName.blocks = split.blocks;
             byName.right = split.right;
-            if (splitAtNameRun(ctx, bracketX0, byName))
-                return byName;
+            if (splitAtNameRun(ctx, bracketX0, byName, tries.name)) {
+                std::swap(split, byName);
+                return;
+            }
         }
     }
+}
+
+} // namespace
+
+RowSplit splitRow(const RowCtx& ctx, int bracketX0, int bracketX1) {
+    thread_local SplitTries tries;
+    RowSplit split;
+    splitRowInto(ctx, bracketX0, bracketX1, split, tries);
     return split;
 }
 

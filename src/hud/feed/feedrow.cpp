@@ -166,10 +166,11 @@ int bracketKind(const RowCtx& ctx, const Blob& b) {
     return kNoBracket;
 }
 
-// Pixels near white in the columns before an opening bracket: every channel
-// at least `floor`, and (for the grey of blurred icons) no tint beyond
-// `spread`.
-int whiteBefore(const RowCtx& ctx, const Blob& open, int floor, int spread) {
+// Whether the columns before an opening bracket hold at least `needed`
+// pixels near white: every channel at least `floor`, and (for the grey of
+// blurred icons) no tint beyond `spread`. The count stops once it is
+// reached.
+bool whiteBefore(const RowCtx& ctx, const Blob& open, int floor, int spread, double needed) {
     const double m = ctx.cap;
     const FrameView& f = ctx.frame;
     const int xa = std::max(0, floorInt(open.x0 - 3.0 * m));
@@ -184,8 +185,10 @@ int whiteBefore(const RowCtx& ctx, const Blob& open, int floor, int spread) {
             const int hi = std::max(px[0], std::max(px[1], px[2]));
             white += lo >= floor && hi - lo <= spread ? 1 : 0;
         }
+        if (white >= needed)
+            return true;
     }
-    return white;
+    return white >= needed;
 }
 
 // The weapon icon stands right before the distance: bright white pixels, or
@@ -194,7 +197,7 @@ bool iconBefore(const RowCtx& ctx, const Blob& open) {
     const double m = ctx.cap;
     const int fromX = floorInt(open.x0 - 3.0 * m);
     const int toX = open.x0 - 1;
-    if (whiteBefore(ctx, open, 215, 255) >= 0.25 * m * m)
+    if (whiteBefore(ctx, open, 215, 255, 0.25 * m * m))
         return true;
     for (const Blob& c : ctx.comps) {
         if (c.x1 < fromX || c.x1 > toX)
@@ -213,7 +216,7 @@ bool iconBefore(const RowCtx& ctx, const Blob& open) {
 // of everyone but the player, and stays untinted.
 bool greyIconBefore(const RowCtx& ctx, const Blob& open) {
     const double m = ctx.cap;
-    return whiteBefore(ctx, open, 175, 40) >= 0.25 * m * m;
+    return whiteBefore(ctx, open, 175, 40, 0.25 * m * m);
 }
 
 // Third look, only when neither found the icon: an icon drawn mostly in
@@ -736,6 +739,8 @@ void collectFigures(FigureSearch& search, const Reading& first, Figures& out) {
     out.found = true;
     out.lowest = first.lowest;
     out.lead = first.lead;
+    // A distance has at most kMaxFigures figures: one allocation for them.
+    out.glyphs.reserve(kMaxFigures);
     int from = 0;
     std::size_t figures = 0;
     Reading r = first;
@@ -844,8 +849,16 @@ void figureBand(const RowCtx& ctx, std::size_t open, std::size_t close, double& 
             bottoms.push_back(ctx.comps[j].y1);
         }
     }
-    top = tops.empty() ? ctx.top : medianInt(tops);
-    bottom = bottoms.empty() ? ctx.bottom : medianInt(bottoms);
+    // medianInt's value, sorting the buffers in place instead of copies.
+    auto median = [](std::vector<int>& v) {
+        std::sort(v.begin(), v.end());
+        const std::size_t n = v.size();
+        if (n % 2 == 1)
+            return static_cast<double>(v[n / 2]);
+        return (static_cast<double>(v[n / 2 - 1]) + static_cast<double>(v[n / 2])) / 2.0;
+    };
+    top = tops.empty() ? ctx.top : median(tops);
+    bottom = bottoms.empty() ? ctx.bottom : median(bottoms);
 }
 
 // The distance itself, when the figures read clearly enough.
@@ -920,7 +933,7 @@ void readDistance(const RowCtx& ctx, FeedRow& row) {
         }
         row.bracketX0 = open.x0;
         row.bracketX1 = comps[close].x1;
-        row.glyphs = figures.glyphs;
+        row.glyphs = std::move(figures.glyphs);
         row.mX0 = figures.mX0;
         row.mX1 = figures.mX1;
         row.figuresTop = top;
@@ -951,6 +964,7 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
         std::vector<float> luma;
         std::vector<std::uint16_t> key;
         std::vector<std::uint8_t> b, g, r;
+        std::vector<int> columns;        // one row's mask columns
         std::vector<std::size_t> starts; // per letter, then the end
         std::vector<float> perLetter;
         std::vector<float> values;
@@ -985,6 +999,18 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
     sm.starts.clear();
     sm.values.clear();
     const std::uint8_t* mask = ctx.planes->mask.data();
+    // Raw pointers: stores through the byte arrays could otherwise alias the
+    // vectors' own pointers, which the compiler would then reload per pixel.
+    float* lumas = sm.luma.data();
+    std::uint16_t* keys = sm.key.data();
+    std::uint8_t* blues = sm.b.data();
+    std::uint8_t* greens = sm.g.data();
+    std::uint8_t* reds = sm.r.data();
+    int widest = 0;
+    for (const Blob& b : components)
+        widest = std::max(widest, std::min(b.x1, f.width - 1) - std::max(b.x0, 0) + 1);
+    sm.columns.resize(static_cast<std::size_t>(std::max(widest, 0)));
+    int* columns = sm.columns.data();
     std::size_t total = 0;
     for (const Blob& b : components) {
         sm.starts.push_back(total);
@@ -995,16 +1021,22 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
         for (int y = y0; y <= y1; ++y) {
             const std::uint8_t* m = mask + at(0, y, f.width);
             const std::uint8_t* px = framePixel(f, 0, y);
+            // The mask's columns first, every column written and only the
+            // mask's kept (text and background alternate too often for a
+            // branch), then the values of those alone.
+            std::size_t kept = 0;
             for (int x = x0; x <= x1; ++x) {
-                if (!m[x])
-                    continue;
-                const std::uint8_t* p = px + 4 * static_cast<std::size_t>(x);
+                columns[kept] = x;
+                kept += m[x] != 0 ? 1 : 0;
+            }
+            for (std::size_t k = 0; k < kept; ++k) {
+                const std::uint8_t* p = px + 4 * static_cast<std::size_t>(columns[k]);
                 const float l = lumaOf(p);
-                sm.luma[total] = l;
-                sm.key[total] = detail::lumaKey(l);
-                sm.b[total] = p[0];
-                sm.g[total] = p[1];
-                sm.r[total] = p[2];
+                lumas[total] = l;
+                keys[total] = detail::lumaKey(l);
+                blues[total] = p[0];
+                greens[total] = p[1];
+                reds[total] = p[2];
                 ++total;
             }
         }
@@ -1053,13 +1085,12 @@ SideStats sideStats(const RowCtx& ctx, const std::vector<Blob>& components,
         for (std::size_t k = 0; k < count; ++k) {
             if (!pooled(k))
                 continue;
+            // Compacted in place without a branch (bright never passes i).
             for (std::size_t i = sm.starts[k]; i < sm.starts[k + 1]; ++i) {
-                if (!(sm.luma[i] >= mid))
-                    continue;
-                sm.b[bright] = sm.b[i];
-                sm.g[bright] = sm.g[i];
-                sm.r[bright] = sm.r[i];
-                ++bright;
+                blues[bright] = blues[i];
+                greens[bright] = greens[i];
+                reds[bright] = reds[i];
+                bright += lumas[i] >= mid ? 1 : 0;
             }
         }
         detail::nameShares(sm.b.data(), sm.g.data(), sm.r.data(), bright, sm.warm.data(), sm.sat.data());
@@ -1360,6 +1391,48 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
     return std::isfinite(best) ? static_cast<float>(best) : 0.0f;
 }
 
+// An upper bound of slideIcon's result from the white alone: at each
+// position the products sum over the S white cells under the icon, so to no
+// more than the icon's S largest pixels. Infinite when the icon brings no
+// sums for it.
+double massBound(const IconScratch& s, int gw, int gh, const KillIcon& icon) {
+    const int iw = static_cast<int>(icon.width);
+    const int ih = static_cast<int>(icon.height);
+    const std::size_t cells = static_cast<std::size_t>(iw) * static_cast<std::size_t>(ih);
+    if (icon.topSums.size() != cells + 1)
+        return std::numeric_limits<double>::infinity();
+    const int ox0 = std::min(0, (gw - iw) / 2) - kIconShift;
+    const int oy0 = std::min(0, (gh - ih) / 2) - kIconShift;
+    const int nx = std::max(gw, iw) - iw + 2 * kIconShift + 1;
+    const int ny = std::max(gh, ih) - ih + 2 * kIconShift + 1;
+    const std::size_t stride = static_cast<std::size_t>(gw) + 1;
+    auto integral = [&](int x, int y) {
+        return s.sums[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)];
+    };
+    const double n = static_cast<double>(cells);
+    double best = -std::numeric_limits<double>::infinity();
+    for (int j = 0; j < ny; ++j) {
+        const int oy = oy0 + j;
+        const int ya = std::max(oy, 0);
+        const int yb = std::min(oy + ih, gh);
+        for (int i = 0; i < nx; ++i) {
+            const int ox = ox0 + i;
+            const int xa = std::max(ox, 0);
+            const int xb = std::min(ox + iw, gw);
+            if (xa >= xb || ya >= yb)
+                continue;
+            const double sum = integral(xb, yb) - integral(xa, yb) - integral(xb, ya) + integral(xa, ya);
+            const double var = sum - sum * sum / n;
+            if (var < 1.0)
+                continue;
+            const auto white = static_cast<std::size_t>(std::min(std::max(sum, 0.0), n));
+            best = std::max(best, icon.topSums[white] / std::sqrt(var));
+        }
+    }
+    // No position counts: slideIcon gives 0.
+    return std::isfinite(best) ? best : 0.0;
+}
+
 // The near-white pixels of the search window, and their components joined
 // into groups left to right: an icon may break into several pieces.
 void findWhiteGroups(const FrameView& f, int xa, int ya, int ww, int wh, double m, IconScratch& s) {
@@ -1454,7 +1527,8 @@ double sizeOverlap(int gw, int gh, const KillIcon& ic) {
 // scores at most sqrt(o). Once that bound falls below what can still change
 // the group's outcome (the lead over the best so far, or the score an icon
 // needs at all), the rest are left unscored: the outcome is the same as with
-// every icon scored.
+// every icon scored. An icon whose white allows it no more than that
+// (massBound) is passed over alike.
 bool scoreIconKeys(const std::vector<KillIcon>& icons, int gw, int gh, IconScratch& s) {
     for (auto& k : s.keys)
         k.second = -std::numeric_limits<float>::infinity();
@@ -1480,6 +1554,8 @@ bool scoreIconKeys(const std::vector<KillIcon>& icons, int gw, int gh, IconScrat
             break;
         if (bound + kSlack < kIconMinScore && best < kIconMinScore)
             return false;
+        if (static_cast<double>(bound) * massBound(s, gw, gh, icons[k]) + kSlack < best - kIconMinLead)
+            continue;
         const float score = bound * slideIcon(s, gw, gh, icons[k]);
         float& keyScore = s.keys[static_cast<std::size_t>(s.keyOf[k])].second;
         keyScore = std::max(keyScore, score);

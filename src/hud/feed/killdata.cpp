@@ -476,6 +476,7 @@ void makeRowSums(KillIcon& icon) {
     const std::size_t w = icon.width;
     const std::size_t h = icon.height;
     icon.rowSums.clear();
+    icon.topSums.clear();
     if (w == 0 || h == 0 || icon.pixels.size() < w * h)
         return;
     icon.rowSums.resize(w * h);
@@ -488,6 +489,11 @@ void makeRowSums(KillIcon& icon) {
             out[w - k] = static_cast<float>(run);
         }
     }
+    std::vector<float> sorted(icon.pixels.begin(), icon.pixels.begin() + static_cast<std::ptrdiff_t>(w * h));
+    std::sort(sorted.begin(), sorted.end(), [](float a, float b) { return a > b; });
+    icon.topSums.assign(w * h + 1, 0.0);
+    for (std::size_t k = 0; k < w * h; ++k)
+        icon.topSums[k + 1] = icon.topSums[k] + static_cast<double>(sorted[k]);
 }
 
 void makeDigitBounds(KillData& data) {

@@ -54,9 +54,13 @@ struct KillIcon {
     // added in double and rounded once, as the matcher slides them. Made at
     // load; an icon built in memory may come without them.
     std::vector<float> rowSums;
+    // topSums[s]: the sum of the s largest pixels, s = 0 .. width * height
+    // (added in double from the largest down). Whatever s white cells an
+    // icon lies over, its products with them sum to no more. Made at load.
+    std::vector<double> topSums;
 };
 
-// Fills icon.rowSums from icon.pixels.
+// Fills icon.rowSums and icon.topSums from icon.pixels.
 void makeRowSums(KillIcon& icon);
 
 struct DamageLogVariant {
