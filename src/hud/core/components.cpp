@@ -59,34 +59,6 @@ double centreY(const Blob& b) {
     return (b.y0 + b.y1) / 2.0;
 }
 
-struct Row {
-    int y0 = 0;
-    int y1 = 0;
-    std::vector<Blob> blobs;
-    RowGeometry geometry;
-};
-
-// Upper medians of the members' y0 and y1.
-RowGeometry measureRow(const std::vector<Blob>& blobs) {
-    RowGeometry g;
-    if (blobs.empty())
-        return g;
-    std::vector<int> tops;
-    std::vector<int> bottoms;
-    tops.reserve(blobs.size());
-    bottoms.reserve(blobs.size());
-    for (const Blob& b : blobs) {
-        tops.push_back(b.y0);
-        bottoms.push_back(b.y1);
-    }
-    std::sort(tops.begin(), tops.end());
-    std::sort(bottoms.begin(), bottoms.end());
-    g.top = tops[tops.size() / 2];
-    g.bottom = bottoms[bottoms.size() / 2];
-    g.height = g.bottom - g.top + 1.0;
-    return g;
-}
-
 } // namespace
 
 // Runs of set pixels are labelled rather than pixels: a run touches a run of
@@ -175,51 +147,83 @@ std::vector<Blob> labelComponents(const std::vector<std::uint8_t>& mask, int wid
 
 namespace {
 
-// The large components into rows, each joining the first row it overlaps
+// Upper medians of the members' y0 and y1 (0 x 0 for no member).
+RowGeometry measureRow(const std::vector<Blob>& blobs, RowGroups& s) {
+    RowGeometry g;
+    if (blobs.empty())
+        return g;
+    s.tops.clear();
+    s.bottoms.clear();
+    for (const Blob& b : blobs) {
+        s.tops.push_back(b.y0);
+        s.bottoms.push_back(b.y1);
+    }
+    // Integers: the element at the rank is the same however they are
+    // partitioned around it.
+    const auto mid = static_cast<std::ptrdiff_t>(blobs.size() / 2);
+    std::nth_element(s.tops.begin(), s.tops.begin() + mid, s.tops.end());
+    std::nth_element(s.bottoms.begin(), s.bottoms.begin() + mid, s.bottoms.end());
+    g.top = s.tops[static_cast<std::size_t>(mid)];
+    g.bottom = s.bottoms[static_cast<std::size_t>(mid)];
+    g.height = g.bottom - g.top + 1.0;
+    return g;
+}
+
+RowGroups::Line& newLine(RowGroups& s) {
+    if (s.used == s.work.size())
+        s.work.emplace_back();
+    RowGroups::Line& line = s.work[s.used++];
+    line.blobs.clear();
+    return line;
+}
+
+// The large components into lines, each joining the first line it overlaps
 // by half its height.
-std::vector<Row> rowsOf(const std::vector<const Blob*>& large) {
-    std::vector<Row> rows;
-    for (const Blob* b : large) {
-        Row* home = nullptr;
-        for (Row& row : rows) {
-            const int overlap = std::min(b->y1, row.y1) - std::max(b->y0, row.y0);
-            const int span = std::min(b->y1 - b->y0, row.y1 - row.y0);
+void rowsOf(RowGroups& s) {
+    s.used = 0;
+    for (const Blob* b : s.large) {
+        RowGroups::Line* home = nullptr;
+        for (std::size_t k = 0; k < s.used; ++k) {
+            RowGroups::Line& line = s.work[k];
+            const int overlap = std::min(b->y1, line.y1) - std::max(b->y0, line.y0);
+            const int span = std::min(b->y1 - b->y0, line.y1 - line.y0);
             if (overlap >= 0.5 * span) {
-                home = &row;
+                home = &line;
                 break;
             }
         }
-        if (home) {
-            home->blobs.push_back(*b);
-        } else {
-            Row row;
-            row.y0 = b->y0;
-            row.y1 = b->y1;
-            row.blobs.push_back(*b);
-            rows.push_back(std::move(row));
+        if (!home) {
+            home = &newLine(s);
+            home->y0 = b->y0;
+            home->y1 = b->y1;
         }
+        home->blobs.push_back(*b);
     }
-    for (Row& row : rows)
-        row.geometry = measureRow(row.blobs);
-    return rows;
+    for (std::size_t k = 0; k < s.used; ++k)
+        s.work[k].geometry = measureRow(s.work[k].blobs, s);
 }
 
-// Rows whose tops and bottoms agree within 0.3 of a height are one row.
-void mergeRows(std::vector<Row>& rows) {
+// Lines whose tops and bottoms agree within 0.3 of a height are one line.
+// A merged line's buffer moves behind the used ones instead of being freed.
+void mergeRows(RowGroups& s) {
     for (bool merged = true; merged;) {
         merged = false;
-        for (std::size_t i = 0; i < rows.size() && !merged; ++i) {
-            for (std::size_t j = i + 1; j < rows.size() && !merged; ++j) {
-                const RowGeometry& gi = rows[i].geometry;
-                const RowGeometry& gj = rows[j].geometry;
+        for (std::size_t i = 0; i < s.used && !merged; ++i) {
+            for (std::size_t j = i + 1; j < s.used && !merged; ++j) {
+                const RowGeometry& gi = s.work[i].geometry;
+                const RowGeometry& gj = s.work[j].geometry;
                 const double bound = 0.3 * std::min(gi.height, gj.height);
                 if (std::abs(gi.top - gj.top) <= bound && std::abs(gi.bottom - gj.bottom) <= bound) {
-                    Row& keep = rows[i];
-                    keep.blobs.insert(keep.blobs.end(), rows[j].blobs.begin(), rows[j].blobs.end());
-                    keep.y0 = std::min(keep.y0, rows[j].y0);
-                    keep.y1 = std::max(keep.y1, rows[j].y1);
-                    rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(j));
-                    keep.geometry = measureRow(keep.blobs);
+                    RowGroups::Line& keep = s.work[i];
+                    RowGroups::Line& gone = s.work[j];
+                    keep.blobs.insert(keep.blobs.end(), gone.blobs.begin(), gone.blobs.end());
+                    keep.y0 = std::min(keep.y0, gone.y0);
+                    keep.y1 = std::max(keep.y1, gone.y1);
+                    std::rotate(s.work.begin() + static_cast<std::ptrdiff_t>(j),
+                                s.work.begin() + static_cast<std::ptrdiff_t>(j + 1),
+                                s.work.begin() + static_cast<std::ptrdiff_t>(s.used));
+                    --s.used;
+                    keep.geometry = measureRow(keep.blobs, s);
                     merged = true;
                 }
             }
@@ -227,13 +231,18 @@ void mergeRows(std::vector<Row>& rows) {
     }
 }
 
-// A row's components left to right, those overlapping by more than half the
-// narrower one's width joined into one.
-std::vector<Blob> joinOverlaps(std::vector<Blob>& blobs) {
-    std::stable_sort(blobs.begin(), blobs.end(), [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
-    std::vector<Blob> kept;
-    kept.reserve(blobs.size());
-    for (const Blob& b : blobs) {
+// One line's components left to right (by x0, ties in their order), those
+// overlapping by more than half the narrower one's width joined into one.
+void joinOverlaps(const std::vector<Blob>& blobs, RowGroups& s, std::vector<Blob>& kept) {
+    s.byX.resize(blobs.size());
+    for (std::size_t k = 0; k < blobs.size(); ++k)
+        s.byX[k] = static_cast<std::uint32_t>(k);
+    std::sort(s.byX.begin(), s.byX.end(), [&blobs](std::uint32_t a, std::uint32_t b) {
+        return blobs[a].x0 != blobs[b].x0 ? blobs[a].x0 < blobs[b].x0 : a < b;
+    });
+    kept.clear();
+    for (const std::uint32_t k : s.byX) {
+        const Blob& b = blobs[k];
         if (!kept.empty()) {
             Blob& last = kept.back();
             const int overlap = std::min(last.x1, b.x1) - std::max(last.x0, b.x0);
@@ -248,50 +257,68 @@ std::vector<Blob> joinOverlaps(std::vector<Blob>& blobs) {
         }
         kept.push_back(b);
     }
-    return kept;
 }
 
 } // namespace
 
-std::vector<std::vector<Blob>> groupRows(const std::vector<Blob>& blobs, std::vector<RowGeometry>* geometry) {
-    std::vector<const Blob*> large;
-    std::vector<const Blob*> small;
+void groupRows(const std::vector<Blob>& blobs, RowGroups& s) {
+    s.large.clear();
+    s.small.clear();
     for (const Blob& b : blobs)
-        (b.height() < 10 ? small : large).push_back(&b);
-    std::stable_sort(large.begin(), large.end(), [](const Blob* a, const Blob* b) {
+        (b.height() < 10 ? s.small : s.large).push_back(&b);
+    // By centre, then x0, then place in `blobs` (the pointers' order): the
+    // order a stable sort on centre and x0 gives, without its buffer.
+    std::sort(s.large.begin(), s.large.end(), [](const Blob* a, const Blob* b) {
         const double ca = centreY(*a);
         const double cb = centreY(*b);
         if (ca != cb)
             return ca < cb;
-        return a->x0 < b->x0;
+        if (a->x0 != b->x0)
+            return a->x0 < b->x0;
+        return a < b;
     });
-    std::vector<Row> rows = rowsOf(large);
-    mergeRows(rows);
+    rowsOf(s);
+    mergeRows(s);
 
-    // Small marks (dots, accents) join the row they sit in or just under.
-    for (const Blob* mark : small) {
+    // Small marks (dots, accents) join the line they sit in or just under.
+    for (const Blob* mark : s.small) {
         const double cy = centreY(*mark);
-        for (Row& row : rows) {
-            const RowGeometry& g = row.geometry;
+        for (std::size_t k = 0; k < s.used; ++k) {
+            const RowGeometry& g = s.work[k].geometry;
             if (cy >= g.top - 0.2 * g.height && cy <= g.bottom + 0.45 * g.height) {
-                row.blobs.push_back(*mark);
+                s.work[k].blobs.push_back(*mark);
                 break;
             }
         }
     }
 
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const Row& a, const Row& b) { return a.geometry.top < b.geometry.top; });
-    std::vector<std::vector<Blob>> result;
-    result.reserve(rows.size());
-    if (geometry)
-        geometry->clear();
-    for (Row& row : rows) {
-        result.push_back(joinOverlaps(row.blobs));
-        if (geometry)
-            geometry->push_back(row.geometry);
+    // By top, ties in their order (a handful of lines: insertion).
+    s.order.clear();
+    for (std::size_t k = 0; k < s.used; ++k) {
+        std::size_t j = s.order.size();
+        s.order.push_back(k);
+        for (; j > 0 && s.work[k].geometry.top < s.work[s.order[j - 1]].geometry.top; --j)
+            s.order[j] = s.order[j - 1];
+        s.order[j] = k;
     }
-    return result;
+    if (s.lines.size() < s.used)
+        s.lines.resize(s.used);
+    s.geometry.clear();
+    s.count = s.used;
+    for (std::size_t k = 0; k < s.used; ++k) {
+        const RowGroups::Line& line = s.work[s.order[k]];
+        joinOverlaps(line.blobs, s, s.lines[k]);
+        s.geometry.push_back(line.geometry);
+    }
+}
+
+std::vector<std::vector<Blob>> groupRows(const std::vector<Blob>& blobs, std::vector<RowGeometry>* geometry) {
+    RowGroups groups;
+    groupRows(blobs, groups);
+    groups.lines.resize(groups.count);
+    if (geometry)
+        *geometry = std::move(groups.geometry);
+    return std::move(groups.lines);
 }
 
 double medianInt(std::vector<int> v) {

@@ -80,6 +80,30 @@ struct LabelScratch {
     std::vector<int> index;
 };
 
+// Text rows as groupRows gives them, written into buffers that a reader keeps
+// from frame to frame: lines[0 .. count) and their geometry are the result,
+// lines past count and the rest are spare room.
+struct RowGroups {
+    std::vector<std::vector<Blob>> lines;
+    std::vector<RowGeometry> geometry;
+    std::size_t count = 0;
+
+    struct Line {
+        int y0 = 0;
+        int y1 = 0;
+        std::vector<Blob> blobs;
+        RowGeometry geometry;
+    };
+    std::vector<Line> work; // work[0 .. used) are the rows being built
+    std::size_t used = 0;
+    std::vector<const Blob*> large;
+    std::vector<const Blob*> small;
+    std::vector<std::size_t> order;
+    std::vector<std::uint32_t> byX;
+    std::vector<int> tops;
+    std::vector<int> bottoms;
+};
+
 // Buffers that prepareFrame and the readers reuse from frame to frame, so that
 // a steady stream of equally sized frames does not allocate.
 struct FrameScratch {
@@ -136,6 +160,7 @@ void labelComponents(const std::vector<std::uint8_t>& mask, int width, int heigh
 // ordered by x0 with overlapping neighbours fused.
 std::vector<std::vector<Blob>> groupRows(const std::vector<Blob>& blobs,
                                          std::vector<RowGeometry>* geometry = nullptr);
+void groupRows(const std::vector<Blob>& blobs, RowGroups& out);
 
 // Bilinear sample; taps outside the plane read 0.
 float sampleBilinear(const Plane& p, double x, double y);

@@ -1,5 +1,4 @@
 #include "hud/feed/feed.h"
-#include "hud/feed/lines.h"
 #include "hud/feed/select.h"
 
 #include "hud/core/simd.h"
@@ -53,7 +52,7 @@ struct SplitTries {
 struct FeedScratch {
     FramePlanes planes;
     std::vector<Blob> kept;
-    detail::FeedLines lines;
+    RowGroups lines;
     std::vector<int> heights;
     RowCtx ctx;
     RowSplit split;
@@ -388,7 +387,7 @@ FeedRead readFeedRows(const Model& model, const KillData& killData, const std::u
             b.area >= kCompMinArea)
             s.kept.push_back(b);
     }
-    detail::groupFeedLines(s.kept, s.lines);
+    groupRows(s.kept, s.lines);
     // The feed shows at most seven rows; room for them and a stray line.
     read.rows.reserve(8);
     for (std::size_t i = 0; i < s.lines.count && i < s.lines.geometry.size(); ++i) {

@@ -1,8 +1,8 @@
-// The kill feed's own line grouping against groupRows: the same lines, the
-// same members in the same order, the same geometry, pass after pass on one
-// set of buffers.
+// Rows grouped into buffers a reader keeps against rows grouped afresh: the
+// same lines, the same members in the same order, the same geometry, pass
+// after pass on one set of buffers (the kill feed's steady stream).
 
-#include "hud/feed/lines.h"
+#include "hud/core/image.h"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +17,10 @@ bool sameBlob(const Blob& a, const Blob& b) {
     return a.x0 == b.x0 && a.y0 == b.y0 && a.x1 == b.x1 && a.y1 == b.y1 && a.area == b.area;
 }
 
-void expectSameGrouping(const std::vector<Blob>& blobs, detail::FeedLines& lines, int round) {
+void expectSameGrouping(const std::vector<Blob>& blobs, RowGroups& lines, int round) {
     std::vector<RowGeometry> geometry;
     const std::vector<std::vector<Blob>> rows = groupRows(blobs, &geometry);
-    detail::groupFeedLines(blobs, lines);
+    groupRows(blobs, lines);
     ASSERT_EQ(lines.count, rows.size()) << "round " << round;
     ASSERT_EQ(lines.geometry.size(), geometry.size()) << "round " << round;
     for (std::size_t k = 0; k < rows.size(); ++k) {
@@ -65,15 +65,15 @@ std::vector<Blob> randomBlobs(std::mt19937& rng) {
     return out;
 }
 
-TEST(FeedLines, GroupLikeGroupRowsPassAfterPass) {
+TEST(RowGroups, ReusedBuffersGroupAsFreshOnesPassAfterPass) {
     std::mt19937 rng(11);
-    detail::FeedLines lines; // one set of buffers, as the reader keeps them
+    RowGroups lines; // one set of buffers, as the reader keeps them
     for (int round = 0; round < 400; ++round)
         expectSameGrouping(randomBlobs(rng), lines, round);
 }
 
-TEST(FeedLines, NothingAndOnlyMarks) {
-    detail::FeedLines lines;
+TEST(RowGroups, NothingAndOnlyMarks) {
+    RowGroups lines;
     expectSameGrouping({}, lines, 0);
     Blob mark;
     mark.x0 = 4;
