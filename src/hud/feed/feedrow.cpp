@@ -1296,6 +1296,48 @@ void addSlices(const float* table, const std::pair<int, int>* slices, std::size_
     }
 }
 
+// The offsets an icon is tried at against a group: centred, then kIconShift
+// either way.
+struct IconOffsets {
+    int x0, y0, nx, ny;
+};
+IconOffsets iconOffsets(int gw, int gh, int iw, int ih) {
+    return {std::min(0, (gw - iw) / 2) - kIconShift, std::min(0, (gh - ih) / 2) - kIconShift,
+            std::max(gw, iw) - iw + 2 * kIconShift + 1, std::max(gh, ih) - ih + 2 * kIconShift + 1};
+}
+
+// The best of score(i, j, white, variance) over the offsets whose window
+// holds white with some spread (the mask is 0 or 1, so its sum of squares
+// is its sum); -infinity where none does.
+template <class Score>
+double bestOverWindows(const IconScratch& s, int gw, int gh, int iw, int ih, const IconOffsets& o,
+                       Score score) {
+    const double cells = static_cast<double>(iw) * ih;
+    const std::size_t stride = static_cast<std::size_t>(gw) + 1;
+    auto integral = [&](int x, int y) {
+        return s.sums[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)];
+    };
+    double best = -std::numeric_limits<double>::infinity();
+    for (int j = 0; j < o.ny; ++j) {
+        const int oy = o.y0 + j;
+        const int ya = std::max(oy, 0);
+        const int yb = std::min(oy + ih, gh);
+        for (int i = 0; i < o.nx; ++i) {
+            const int ox = o.x0 + i;
+            const int xa = std::max(ox, 0);
+            const int xb = std::min(ox + iw, gw);
+            if (xa >= xb || ya >= yb)
+                continue;
+            const double sum = integral(xb, yb) - integral(xa, yb) - integral(xb, ya) + integral(xa, ya);
+            const double var = sum - sum * sum / cells;
+            if (var < 1.0)
+                continue;
+            best = std::max(best, score(i, j, sum, var));
+        }
+    }
+    return best;
+}
+
 // The best correlation of an icon with a group's white mask (0 or 1) over
 // the positions around the group; cells outside the group read 0.
 //
@@ -1307,10 +1349,11 @@ void addSlices(const float* table, const std::pair<int, int>* slices, std::size_
 float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
     const int iw = static_cast<int>(icon.width);
     const int ih = static_cast<int>(icon.height);
-    const int ox0 = std::min(0, (gw - iw) / 2) - kIconShift;
-    const int oy0 = std::min(0, (gh - ih) / 2) - kIconShift;
-    const int nx = std::max(gw, iw) - iw + 2 * kIconShift + 1;
-    const int ny = std::max(gh, ih) - ih + 2 * kIconShift + 1;
+    const IconOffsets o = iconOffsets(gw, gh, iw, ih);
+    const int ox0 = o.x0;
+    const int oy0 = o.y0;
+    const int nx = o.nx;
+    const int ny = o.ny;
     // Arguments of P run from 0 - (largest offset) to gw - (smallest offset).
     const int lo = std::min(0, -(ox0 + nx - 1));
     const int hi = std::max(iw, gw - ox0);
@@ -1364,30 +1407,9 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
         addSlices(s.prefix.data(), s.slices.data() + from, to - from, -static_cast<long long>(oy) * len,
                   s.products.data() + at(0, j, across), nx);
     }
-    const double cells = static_cast<double>(iw) * ih;
-    const std::size_t stride = static_cast<std::size_t>(gw) + 1;
-    auto integral = [&](int x, int y) {
-        return s.sums[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)];
-    };
-    double best = -std::numeric_limits<double>::infinity();
-    for (int j = 0; j < ny; ++j) {
-        const int oy = oy0 + j;
-        const int ya = std::max(oy, 0);
-        const int yb = std::min(oy + ih, gh);
-        for (int i = 0; i < nx; ++i) {
-            const int ox = ox0 + i;
-            const int xa = std::max(ox, 0);
-            const int xb = std::min(ox + iw, gw);
-            if (xa >= xb || ya >= yb)
-                continue;
-            // The mask is 0 or 1, so its sum of squares is its sum.
-            const double sum = integral(xb, yb) - integral(xa, yb) - integral(xb, ya) + integral(xa, ya);
-            const double var = sum - sum * sum / cells;
-            if (var < 1.0)
-                continue;
-            best = std::max(best, s.products[at(i, j, across)] / std::sqrt(var));
-        }
-    }
+    const double best = bestOverWindows(s, gw, gh, iw, ih, o, [&](int i, int j, double, double var) {
+        return s.products[at(i, j, across)] / std::sqrt(var);
+    });
     return std::isfinite(best) ? static_cast<float>(best) : 0.0f;
 }
 
@@ -1401,34 +1423,12 @@ double massBound(const IconScratch& s, int gw, int gh, const KillIcon& icon) {
     const std::size_t cells = static_cast<std::size_t>(iw) * static_cast<std::size_t>(ih);
     if (icon.topSums.size() != cells + 1)
         return std::numeric_limits<double>::infinity();
-    const int ox0 = std::min(0, (gw - iw) / 2) - kIconShift;
-    const int oy0 = std::min(0, (gh - ih) / 2) - kIconShift;
-    const int nx = std::max(gw, iw) - iw + 2 * kIconShift + 1;
-    const int ny = std::max(gh, ih) - ih + 2 * kIconShift + 1;
-    const std::size_t stride = static_cast<std::size_t>(gw) + 1;
-    auto integral = [&](int x, int y) {
-        return s.sums[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)];
-    };
+    const IconOffsets o = iconOffsets(gw, gh, iw, ih);
     const double n = static_cast<double>(cells);
-    double best = -std::numeric_limits<double>::infinity();
-    for (int j = 0; j < ny; ++j) {
-        const int oy = oy0 + j;
-        const int ya = std::max(oy, 0);
-        const int yb = std::min(oy + ih, gh);
-        for (int i = 0; i < nx; ++i) {
-            const int ox = ox0 + i;
-            const int xa = std::max(ox, 0);
-            const int xb = std::min(ox + iw, gw);
-            if (xa >= xb || ya >= yb)
-                continue;
-            const double sum = integral(xb, yb) - integral(xa, yb) - integral(xb, ya) + integral(xa, ya);
-            const double var = sum - sum * sum / n;
-            if (var < 1.0)
-                continue;
-            const auto white = static_cast<std::size_t>(std::min(std::max(sum, 0.0), n));
-            best = std::max(best, icon.topSums[white] / std::sqrt(var));
-        }
-    }
+    const double best = bestOverWindows(s, gw, gh, iw, ih, o, [&](int, int, double sum, double var) {
+        const auto white = static_cast<std::size_t>(std::min(std::max(sum, 0.0), n));
+        return icon.topSums[white] / std::sqrt(var);
+    });
     // No position counts: slideIcon gives 0.
     return std::isfinite(best) ? best : 0.0;
 }
