@@ -371,29 +371,37 @@ constexpr float kRoughSlack = 1e-3f;
 #if CORVEX_HUD_AVX
 namespace {
 
+// Eight values of two rows as four 2 x 2 blocks: the blocks' sums halved
+// into out[0 .. 4), their values' squared deviations from the blocks' means
+// added to `acc`.
+CORVEX_HUD_TARGET_AVX inline void blocksOfEight(const float* top, const float* below, float* out,
+                                                __m256& acc) {
+    const __m256 t = _mm256_loadu_ps(top);
+    const __m256 b = _mm256_loadu_ps(below);
+    // Per 128-bit half: the sums of the column pairs (0, 1) and (2, 3), each
+    // repeated for the two columns it covers.
+    const __m256 pairs = _mm256_hadd_ps(_mm256_add_ps(t, b), _mm256_add_ps(t, b));
+    const __m256 mean = _mm256_mul_ps(_mm256_unpacklo_ps(pairs, pairs), _mm256_set1_ps(0.25f));
+    const __m256 dt = _mm256_sub_ps(t, mean);
+    const __m256 db = _mm256_sub_ps(b, mean);
+    acc = _mm256_add_ps(acc, _mm256_add_ps(_mm256_mul_ps(dt, dt), _mm256_mul_ps(db, db)));
+    const __m128 sums = _mm_shuffle_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1),
+                                       _MM_SHUFFLE(1, 0, 1, 0));
+    _mm_storeu_ps(out, _mm_mul_ps(sums, _mm_set1_ps(0.5f)));
+}
+
 // roughenMoneyCoarse four blocks a step: the same sums and deviations,
 // summed in another order, which only the bounds see.
 CORVEX_HUD_TARGET_AVX float roughenAvx(const float* coarse, float rest, float* rough) {
     static_assert(kMoneyCellColumns / 2 == 10, "a row pair of the 2 x 2 form is 8 + 2 values");
     constexpr int half = kMoneyCellColumns / 2;
-    const __m256 quarter = _mm256_set1_ps(0.25f);
-    const __m128 halfOf = _mm_set1_ps(0.5f);
     __m256 acc = _mm256_setzero_ps();
     float tail = 0.0f;
     for (int by = 0; by < kRoughRows; ++by) {
         const float* top = coarse + (2 * by) * half;
         const float* below = top + half;
         float* out = rough + by * kRoughColumns;
-        const __m256 t = _mm256_loadu_ps(top);
-        const __m256 b = _mm256_loadu_ps(below);
-        const __m256 pairs = _mm256_hadd_ps(_mm256_add_ps(t, b), _mm256_add_ps(t, b));
-        const __m256 mean = _mm256_mul_ps(_mm256_unpacklo_ps(pairs, pairs), quarter);
-        const __m256 dt = _mm256_sub_ps(t, mean);
-        const __m256 db = _mm256_sub_ps(b, mean);
-        acc = _mm256_add_ps(acc, _mm256_add_ps(_mm256_mul_ps(dt, dt), _mm256_mul_ps(db, db)));
-        const __m128 sums = _mm_shuffle_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1),
-                                           _MM_SHUFFLE(1, 0, 1, 0));
-        _mm_storeu_ps(out, _mm_mul_ps(sums, halfOf));
+        blocksOfEight(top, below, out, acc);
         const float a0 = top[8], a1 = top[9], c0 = below[8], c1 = below[9];
         const float sum = (a0 + a1) + (c0 + c1);
         const float m = 0.25f * sum;
@@ -638,7 +646,6 @@ CORVEX_HUD_TARGET_AVX float coarsenMoneyCellAvx(const float* cell, float* coarse
     static_assert(kMoneyCellColumns == 20 && kMoneyCellRows % 2 == 0, "a row pair is 2 x 8 + 4 columns");
     constexpr int half = kMoneyCellColumns / 2;
     const __m256 quarter = _mm256_set1_ps(0.25f);
-    const __m128 halfOf = _mm_set1_ps(0.5f);
     __m256 acc = _mm256_setzero_ps();
     __m128 acc4 = _mm_setzero_ps();
     for (int by = 0; by < kMoneyCellRows; by += 2) {
@@ -646,18 +653,7 @@ CORVEX_HUD_TARGET_AVX float coarsenMoneyCellAvx(const float* cell, float* coarse
         const float* below = top + kMoneyCellColumns;
         float* out = coarse + static_cast<std::ptrdiff_t>(by / 2) * half;
         for (int x = 0; x < 16; x += 8) {
-            const __m256 t = _mm256_loadu_ps(top + x);
-            const __m256 b = _mm256_loadu_ps(below + x);
-            // Per 128-bit half: the sums of the column pairs (0, 1) and
-            // (2, 3), each repeated for the two columns it covers.
-            const __m256 pairs = _mm256_hadd_ps(_mm256_add_ps(t, b), _mm256_add_ps(t, b));
-            const __m256 mean = _mm256_mul_ps(_mm256_unpacklo_ps(pairs, pairs), quarter);
-            const __m256 dt = _mm256_sub_ps(t, mean);
-            const __m256 db = _mm256_sub_ps(b, mean);
-            acc = _mm256_add_ps(acc, _mm256_add_ps(_mm256_mul_ps(dt, dt), _mm256_mul_ps(db, db)));
-            const __m128 sums = _mm_shuffle_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1),
-                                               _MM_SHUFFLE(1, 0, 1, 0));
-            _mm_storeu_ps(out + x / 2, _mm_mul_ps(sums, halfOf));
+            blocksOfEight(top + x, below + x, out + x / 2, acc);
         }
         const __m128 t = _mm_loadu_ps(top + 16);
         const __m128 b = _mm_loadu_ps(below + 16);
