@@ -386,3 +386,24 @@ TEST_F(MoneyFrames, DigitsSeenOnlyWhereTheirNeighboursStandAreNeverCertainAndWro
         expectNeverWrongAndCertain(read(largest(*f)), balance, std::nullopt);
     }
 }
+
+TEST_F(MoneyFrames, DigitsBlurBrokeIntoPiecesStillGiveTheMoneyLine) {
+    // 720 lines, HUD scale 0.86, blur 0.57: "$5" left only pieces shorter
+    // than a digit in either mask, and the frame had no money line.
+    synth::FrameContent f = frame(1280, 720, 0.86099766888062, 4143456434u, false, 82, 0.5725722707183771,
+                                  1.1609341616303903, 5, std::nullopt);
+    const std::pair<const char*, std::int64_t> lines[] = {
+        {"REVENGE KILL", 13176}, {"HOT ZONE ENTERED", 73}, {"CONTROL ZONE ENTERED", 89}};
+    for (const auto& [phrase, figure] : lines) {
+        synth::RewardLine line;
+        line.text = phrase;
+        line.hasFigure = true;
+        line.figure = figure;
+        f.cash->lines.push_back(line);
+    }
+    const hud::HudReading r = read(f);
+    ASSERT_TRUE(r.found) << r.reason;
+    EXPECT_TRUE(r.balanceCertain && r.balance == 5) << text(r);
+    expectNeverWrongAndCertain(read(smallest(f)), 5, std::nullopt);
+    expectNeverWrongAndCertain(read(largest(f)), 5, std::nullopt);
+}

@@ -817,3 +817,45 @@ TEST(HudMoney, BalanceCallsAskTheSettlersAndEveryPlaceACandidateStands) {
     Candidate together[] = {cand('1', 0.85f, 150), cand('8', 0.83f, 151)};
     EXPECT_FLOAT_EQ(hud::decide(ctx, together, 2).margin, 0.1f);
 }
+
+namespace {
+
+bool foundBroken(const std::vector<Blob>& boxes, hud::MoneyLine* out = nullptr) {
+    hud::FramePlanes planes = maskPlanes(300, 200, boxes);
+    hud::MoneyLine line;
+    if (hud::findMoneyLine(planes, line))
+        return false; // for frames the first search finds nothing in
+    std::vector<Blob> blobs = hud::labelComponents(planes.mask, 300, 200);
+    const bool ok = hud::findBrokenMoneyLine(blobs, line);
+    if (out)
+        *out = line;
+    return ok;
+}
+
+} // namespace
+
+TEST(HudSearch, DigitsBrokenIntoStackedPiecesStillMakeALine) {
+    // Two digits, each in two pieces one pixel apart, none of them 18 high.
+    hud::MoneyLine line;
+    ASSERT_TRUE(foundBroken(
+        {box(100, 40, 110, 50), box(101, 52, 110, 62), box(120, 40, 130, 52), box(120, 54, 129, 62)}, &line));
+    EXPECT_DOUBLE_EQ(line.top, 40.0);
+    EXPECT_DOUBLE_EQ(line.bottom, 62.0);
+    EXPECT_EQ(line.charBlobs.size(), 2u);
+    // Three pieces of one column join too.
+    EXPECT_TRUE(foundBroken({box(100, 40, 110, 46), box(100, 48, 110, 54), box(100, 56, 110, 62),
+                             box(120, 40, 130, 50), box(120, 52, 130, 62)}));
+    // Pieces too far apart or side by side are not one digit.
+    EXPECT_FALSE(foundBroken(
+        {box(100, 40, 110, 50), box(100, 54, 110, 62), box(120, 40, 130, 50), box(120, 54, 130, 62)}));
+    EXPECT_FALSE(foundBroken(
+        {box(100, 40, 110, 50), box(115, 45, 125, 61), box(130, 40, 140, 50), box(145, 45, 155, 61)}));
+    // Joining stops short of more than a digit's height.
+    ASSERT_TRUE(foundBroken({box(100, 40, 110, 56), box(100, 58, 110, 74), box(100, 76, 110, 92),
+                             box(120, 40, 130, 56), box(120, 58, 130, 74), box(120, 76, 130, 92)},
+                            &line));
+    EXPECT_DOUBLE_EQ(line.height, 35.0);
+    // Specks below a piece's height are left out.
+    EXPECT_FALSE(foundBroken(
+        {box(100, 40, 110, 42), box(100, 44, 110, 57), box(120, 40, 130, 42), box(120, 44, 130, 57)}));
+}
