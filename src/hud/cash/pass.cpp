@@ -645,10 +645,22 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
             planes.maskBlobsReady = false;
         }
     }
-    // Then the digits blur broke into pieces, on the strict mask first.
-    if (!found)
-        found = findBrokenMoneyLine(planes.scratch.blobs, line) ||
-                (!faintBlobs.empty() && findBrokenMoneyLine(faintBlobs, line));
+    // Then the digits blur broke into pieces, on the strict mask first. Pieces
+    // of a menu or the world can line up too, so only a line ending at the
+    // HUD's margin is taken.
+    if (!found && options.retryLowContrast) {
+        auto atHudMargin = [&](const MoneyLine& l) {
+            int right = 0;
+            for (const Blob& b : l.charBlobs)
+                right = std::max(right, b.x1);
+            const double d = static_cast<double>(planes.smooth.width) - right - 1.0;
+            return std::abs(d - kMarginOffset * l.height) <= kMarginTolerance * l.height;
+        };
+        found = (findBrokenMoneyLine(planes.scratch.blobs, line) && atHudMargin(line)) ||
+                (!faintBlobs.empty() && findBrokenMoneyLine(faintBlobs, line) && atHudMargin(line));
+        if (!found)
+            line = MoneyLine{};
+    }
     // Without a money line the layout's place is not scanned: menus, maps
     // and other sources the engine tries often hold ink there, and the scan
     // costs a hundred times a pass on every such frame.
