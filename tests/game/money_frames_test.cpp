@@ -14,6 +14,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -354,3 +355,48 @@ TEST_F(MoneyFrames, DigitsOverABrightColouredPatchReadOnTheirWhiteInk) {
 }
 
 } // namespace
+
+TEST_F(MoneyFrames, DigitsSeenOnlyWhereTheirNeighboursStandAreNeverCertainAndWrong) {
+    // 720 lines, blur 0.5: the last "8" of "$43,338" scored best as a thin
+    // "1" found a few pixels left of it, then as a "6" with the "8" left
+    // unscored behind the "1"; both were certain. At 2160 lines with the
+    // range's letter spacing, a "5" the settling classifier only just took
+    // for a "6" made "$1,164" certain.
+    const synth::FrameContent a = frame(1280, 720, 0.8104335687885791, 2462322142u, false, 88,
+                                        0.5004626259057491, 1.1554030854334765, 43338, std::nullopt);
+    synth::FrameContent b =
+        frame(3840, 2160, 0.8003900051447657, 894224143u, false, 66, 0.0, 1.0, 1154, std::nullopt);
+    b.look.letterSpacing = 0.09579754895435388;
+    b.look.panelPad = 0.3192251982349953;
+    const synth::FrameContent* const frames[] = {&a, &b};
+    for (const synth::FrameContent* f : frames) {
+        const std::int64_t balance = f->cash->balance;
+        SCOPED_TRACE(std::to_string(balance));
+        const hud::HudReading r = read(*f);
+        ASSERT_TRUE(r.found);
+        expectNeverWrongAndCertain(r, balance, std::nullopt);
+        expectNeverWrongAndCertain(read(smallest(*f)), balance, std::nullopt);
+        expectNeverWrongAndCertain(read(largest(*f)), balance, std::nullopt);
+    }
+}
+
+TEST_F(MoneyFrames, DigitsBlurBrokeIntoPiecesStillGiveTheMoneyLine) {
+    // 720 lines, HUD scale 0.86, blur 0.57: "$5" left only pieces shorter
+    // than a digit in either mask, and the frame had no money line.
+    synth::FrameContent f = frame(1280, 720, 0.86099766888062, 4143456434u, false, 82, 0.5725722707183771,
+                                  1.1609341616303903, 5, std::nullopt);
+    const std::pair<const char*, std::int64_t> lines[] = {
+        {"REVENGE KILL", 13176}, {"HOT ZONE ENTERED", 73}, {"CONTROL ZONE ENTERED", 89}};
+    for (const auto& [phrase, figure] : lines) {
+        synth::RewardLine line;
+        line.text = phrase;
+        line.hasFigure = true;
+        line.figure = figure;
+        f.cash->lines.push_back(line);
+    }
+    const hud::HudReading r = read(f);
+    ASSERT_TRUE(r.found) << r.reason;
+    EXPECT_TRUE(r.balanceCertain && r.balance == 5) << text(r);
+    expectNeverWrongAndCertain(read(smallest(f)), 5, std::nullopt);
+    expectNeverWrongAndCertain(read(largest(f)), 5, std::nullopt);
+}

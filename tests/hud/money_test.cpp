@@ -741,3 +741,121 @@ TEST(HudMoney, SettlersMustAgreeAtBothPlaces) {
     ctx.settlers = nullptr;
     EXPECT_FALSE(hud::settleTie(ctx, cand('3', 0.9f, 101), cand('8', 0.9f, 100), 1.0f, e));
 }
+
+TEST(HudMoney, BalanceCallsAskTheSettlersAndEveryPlaceACandidateStands) {
+    const Plane blankGround = blank();
+    const hud::detail::Templates none;
+    hud::PairTable pairs, settlers;
+    hud::MoneyRowContext balance(blankGround, kTop, kBottom, kH, none, pairs);
+    balance.confirmBelow = 0.2f;
+    balance.settlers = &settlers;
+
+    // A close call the tie-breaker leans for at both places is kept only
+    // with the settling classifier behind it.
+    pairs[hud::PairKey{'3', '8'}] = constantPair(1.5f);
+    settlers[hud::PairKey{'3', '8'}] = constantPair(0.2f);
+    Candidate lean[] = {cand('3', 0.90f, 100), cand('8', 0.88f, 102)};
+    hud::Decision d = hud::decide(balance, lean, 2);
+    EXPECT_EQ(d.chosen.character, '3');
+    EXPECT_FLOAT_EQ(d.margin, 0.0f);
+    settlers[hud::PairKey{'3', '8'}] = constantPair(0.8f);
+    Candidate backed[] = {cand('3', 0.90f, 100), cand('8', 0.88f, 102)};
+    EXPECT_FLOAT_EQ(hud::decide(balance, backed, 2).margin, 0.05f);
+
+    // A tie whose settling classifier only just passes its bound stays open
+    // for the balance.
+    pairs[hud::PairKey{'3', '8'}] = constantPair(-0.5f);
+    settlers[hud::PairKey{'3', '8'}] = constantPair(-1.05f); // for the "8"
+    Candidate barely[] = {cand('3', 0.90f, 100), cand('8', 0.90f, 102)};
+    d = hud::decide(balance, barely, 2);
+    EXPECT_FALSE(d.settled);
+    EXPECT_FLOAT_EQ(d.margin, 0.0f);
+    settlers[hud::PairKey{'3', '8'}] = constantPair(-1.3f);
+    Candidate past[] = {cand('3', 0.90f, 100), cand('8', 0.90f, 102)};
+    d = hud::decide(balance, past, 2);
+    EXPECT_TRUE(d.settled);
+    EXPECT_EQ(d.chosen.character, '8');
+
+    // A first digit's search scores only the two best; a third left
+    // unscored behind a second within the margin is asked about too.
+    pairs.clear();
+    settlers.clear();
+    settlers[hud::PairKey{'0', '9'}] = constantPair(1.0f); // present, not about these
+    pairs[hud::PairKey{'6', '1'}] = constantPair(3.0f);
+    pairs[hud::PairKey{'6', '8'}] = constantPair(-1.0f);
+    Candidate unscored[] = {cand('6', 0.86f, 100), cand('1', 0.84f, 100), cand('8', hud::kNoScore, 100)};
+    EXPECT_FLOAT_EQ(hud::decide(balance, unscored, 3).margin, 0.0f);
+    pairs[hud::PairKey{'6', '8'}] = constantPair(1.0f);
+    Candidate unscoredBacked[] = {cand('6', 0.86f, 100), cand('1', 0.84f, 100),
+                                  cand('8', hud::kNoScore, 100)};
+    EXPECT_FLOAT_EQ(hud::decide(balance, unscoredBacked, 3).margin, 0.1f);
+
+    // A tie-breaker sure of the first where it stands but for the second
+    // where the second stands: uncertain.
+    Plane p = blank();
+    paintGlyph(p, '8', 200.0);
+    std::vector<float> cell(720);
+    hud::sampleMoneyCell(p, 200.0, kTop, kBottom, kH, cell.data());
+    hud::normalizeVector(cell.data(), 720);
+    hud::PairParams rec;
+    rec.weights = cell;
+    for (float& w : rec.weights)
+        w *= -6.0f;
+    rec.bias = -3.0f; // about -3 on the "8", +3 on blank ground
+    hud::PairTable placed;
+    placed[hud::PairKey{'1', '8'}] = rec;
+    hud::PairTable noSettlers;
+    noSettlers[hud::PairKey{'0', '9'}] = constantPair(1.0f); // present, not about these
+    hud::MoneyRowContext ctx(p, kTop, kBottom, kH, none, placed);
+    ctx.confirmBelow = 0.2f;
+    ctx.settlers = &noSettlers;
+    Candidate apart[] = {cand('1', 0.85f, 150), cand('8', 0.83f, 200)};
+    d = hud::decide(ctx, apart, 2);
+    EXPECT_EQ(d.chosen.character, '1');
+    EXPECT_FLOAT_EQ(d.margin, 0.0f);
+    // Both found on blank ground: the tie-breaker's word stands.
+    Candidate together[] = {cand('1', 0.85f, 150), cand('8', 0.83f, 151)};
+    EXPECT_FLOAT_EQ(hud::decide(ctx, together, 2).margin, 0.1f);
+}
+
+namespace {
+
+bool foundBroken(const std::vector<Blob>& boxes, hud::MoneyLine* out = nullptr) {
+    hud::FramePlanes planes = maskPlanes(300, 200, boxes);
+    hud::MoneyLine line;
+    if (hud::findMoneyLine(planes, line))
+        return false; // for frames the first search finds nothing in
+    std::vector<Blob> blobs = hud::labelComponents(planes.mask, 300, 200);
+    const bool ok = hud::findBrokenMoneyLine(blobs, line);
+    if (out)
+        *out = line;
+    return ok;
+}
+
+} // namespace
+
+TEST(HudSearch, DigitsBrokenIntoStackedPiecesStillMakeALine) {
+    // Two digits, each in two pieces one pixel apart, none of them 18 high.
+    hud::MoneyLine line;
+    ASSERT_TRUE(foundBroken(
+        {box(100, 40, 110, 50), box(101, 52, 110, 62), box(120, 40, 130, 52), box(120, 54, 129, 62)}, &line));
+    EXPECT_DOUBLE_EQ(line.top, 40.0);
+    EXPECT_DOUBLE_EQ(line.bottom, 62.0);
+    EXPECT_EQ(line.charBlobs.size(), 2u);
+    // Three pieces of one column join too.
+    EXPECT_TRUE(foundBroken({box(100, 40, 110, 46), box(100, 48, 110, 54), box(100, 56, 110, 62),
+                             box(120, 40, 130, 50), box(120, 52, 130, 62)}));
+    // Pieces too far apart or side by side are not one digit.
+    EXPECT_FALSE(foundBroken(
+        {box(100, 40, 110, 50), box(100, 54, 110, 62), box(120, 40, 130, 50), box(120, 54, 130, 62)}));
+    EXPECT_FALSE(foundBroken(
+        {box(100, 40, 110, 50), box(115, 45, 125, 61), box(130, 40, 140, 50), box(145, 45, 155, 61)}));
+    // Joining stops short of more than a digit's height.
+    ASSERT_TRUE(foundBroken({box(100, 40, 110, 56), box(100, 58, 110, 74), box(100, 76, 110, 92),
+                             box(120, 40, 130, 56), box(120, 58, 130, 74), box(120, 76, 130, 92)},
+                            &line));
+    EXPECT_DOUBLE_EQ(line.height, 35.0);
+    // Specks below a piece's height are left out.
+    EXPECT_FALSE(foundBroken(
+        {box(100, 40, 110, 42), box(100, 44, 110, 57), box(120, 40, 130, 42), box(120, 44, 130, 57)}));
+}

@@ -38,6 +38,9 @@ constexpr float kLeanMargin = 0.05f;
 // the reader's confidence.
 constexpr float kSettleFigure = 1.5f;
 constexpr float kSettleMoney = 1.0f;
+// What a balance digit's settling classifier must give on average over
+// both places, a little past kSettleMoney.
+constexpr float kSettleMoneyAverage = 1.18f;
 // A balance or change digit that beats the next by less than the confirming
 // margin needs its settling classifier to back it at least this much: soft
 // 720p footage thins an "8" until its template loses to the "6"'s by a
@@ -1294,7 +1297,9 @@ namespace {
 // position (its score between the two confident bounds), asked again at the
 // second's: leaning the same way at both, it is followed. Leaning for the
 // first, the call is kept with a small margin; leaning for the second, the
-// second is chosen but stays uncertain.
+// second is chosen but stays uncertain. The tie-breaker leans the wrong way
+// at both positions when blur merges a "6" and an "8" the same way, so a
+// kept call also needs the settling classifier behind it.
 void settleAtBoth(MoneyRowContext& ctx, const Candidate& first, const Candidate& second, float atFirst,
                   Decision& d) {
     sampleNormalised(ctx, second.x);
@@ -1302,6 +1307,12 @@ void settleAtBoth(MoneyRowContext& ctx, const Candidate& first, const Candidate&
     if (!atSecond.found)
         return;
     if (atFirst >= kPairLean && atSecond.score >= kPairLean) {
+        if (ctx.settlers && !ctx.settlers->empty()) {
+            sampleNormalised(ctx, first.x);
+            const PairScore settler = pairScore(*ctx.settlers, ctx.cell, first.character, second.character);
+            if (!settler.found || settler.score < kSettlerBacks)
+                return;
+        }
         d.margin = kLeanMargin;
     } else if (atFirst < 0.0f && atSecond.score < 0.0f) {
         d.chosen = second;
@@ -1326,9 +1337,15 @@ bool settleTie(MoneyRowContext& ctx, const Candidate& first, const Candidate& se
     const PairScore pairSecond = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
     // The tie-breakers, though short of deciding, must not lean against it.
     const float lean = pairFirst.score + pairSecond.score;
-    if (atFirst.score >= need && atSecond.score >= need && lean >= 0.0f && first.score >= kSettleFloor) {
+    // A balance digit also needs the settling classifier a little past its
+    // bound on average: a blurred "5" that half reads as a "6" passes it at
+    // both places, but only just at one of them.
+    const float total = 2.0f * (ctx.confirmBelow > 0.0f ? kSettleMoneyAverage * need : need);
+    const float sum = atFirst.score + atSecond.score;
+    if (atFirst.score >= need && atSecond.score >= need && sum >= total && lean >= 0.0f &&
+        first.score >= kSettleFloor) {
         d.chosen = first;
-    } else if (atFirst.score <= -need && atSecond.score <= -need && lean <= 0.0f &&
+    } else if (atFirst.score <= -need && atSecond.score <= -need && sum <= -total && lean <= 0.0f &&
                second.score >= kSettleFloor) {
         d.chosen = second;
     } else {
@@ -1404,14 +1421,23 @@ Decision decideByPairs(MoneyRowContext& ctx, Candidate* candidates, std::size_t 
 // about the first two never hear of it. Any digit within the confirming
 // margin that the settling classifier does not clearly set behind the chosen
 // one, or that the tie-breaker prefers, leaves the call unsettled.
+// The search of a figure's first digit scores only the two best exactly;
+// the others, known only to stand below the second, are asked about too
+// while that second is within the margin (a soft "8" behind a "6" and a
+// "1" otherwise goes unheard).
 // `candidates` are sorted best first.
 void doubtByThirds(MoneyRowContext& ctx, const Candidate* candidates, std::size_t count, Decision& d) {
     if (!ctx.settlers || ctx.settlers->empty() || d.chosen.character == '$')
         return;
+    // A close call is asked where each was found, too: a thin "1" fits the
+    // left stroke of a soft "8" a few pixels left of it, and at that place
+    // the tie-breaker sees a "1".
+    const Candidate* elsewhere[kMostCandidates];
+    std::size_t moved = 0;
     bool sampled = false;
     for (std::size_t i = 1; i < count; ++i) {
         const Candidate& c = candidates[i];
-        if (c.score < d.chosen.score - ctx.confirmBelow)
+        if (c.score > kNoScore && c.score < d.chosen.score - ctx.confirmBelow)
             break;
         if (c.character == d.chosen.character || c.character == '$')
             continue;
@@ -1422,6 +1448,17 @@ void doubtByThirds(MoneyRowContext& ctx, const Candidate* candidates, std::size_
         const PairScore s = pairScore(*ctx.settlers, ctx.cell, d.chosen.character, c.character);
         const PairScore p = pairScore(ctx.pairs, ctx.cell, d.chosen.character, c.character);
         if ((s.found && s.score < kSettlerBacks) || (p.found && p.score < 0.0f)) {
+            d.margin = 0.0f;
+            return;
+        }
+        if (c.score >= d.chosen.score - kCloseCall && std::abs(c.x - d.chosen.x) >= 1.0 &&
+            moved < kMostCandidates)
+            elsewhere[moved++] = &c;
+    }
+    for (std::size_t i = 0; i < moved; ++i) {
+        sampleNormalised(ctx, elsewhere[i]->x);
+        const PairScore p = pairScore(ctx.pairs, ctx.cell, d.chosen.character, elsewhere[i]->character);
+        if (p.found && p.score < 0.0f) {
             d.margin = 0.0f;
             return;
         }

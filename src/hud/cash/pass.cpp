@@ -15,6 +15,10 @@ constexpr double kMaxDigitHeight = 49.4;
 constexpr int kMinDigitWidth = 3;
 constexpr int kMinLineY0 = 20;
 constexpr int kMaxLineY0 = 115;
+// Pieces of a digit that blur broke apart: the shortest joined, and the
+// widest gap between two that are.
+constexpr int kMinPieceHeight = 4;
+constexpr int kMaxPieceGap = 2;
 
 // The balance's last digit ends this many line heights left of the region's
 // right edge; a line within kMarginTolerance of that is the HUD's own.
@@ -497,22 +501,14 @@ const CandidateRow* balanceRow(const std::vector<CandidateRow>& rows) {
 
 } // namespace
 
-bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
-    line = MoneyLine{};
-    const Plane& plane = planes.smooth;
-    std::vector<Blob>& blobs = planes.scratch.blobs;
-    labelComponents(planes.mask, plane.width, plane.height, blobs, planes.scratch.labels);
-    planes.maskBlobsReady = true;
+namespace {
 
-    const std::vector<CandidateRow> rows = candidateRows(blobs);
-    const CandidateRow* chosen = balanceRow(rows);
-    if (!chosen)
-        return false;
-
-    const double reference = referenceHeight(chosen->blobs);
+// The line's geometry from the row taken for the balance.
+bool lineFromRow(const CandidateRow& chosen, MoneyLine& line) {
+    const double reference = referenceHeight(chosen.blobs);
     const double tolerance = std::max(0.12 * reference, 2.0);
 
-    line.rowBlobs = chosen->blobs;
+    line.rowBlobs = chosen.blobs;
     std::stable_sort(line.rowBlobs.begin(), line.rowBlobs.end(),
                      [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
     std::vector<int> tops;
@@ -532,6 +528,67 @@ bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
     line.bottom = upperMedian(bottoms);
     line.height = line.bottom - line.top + 1.0;
     return true;
+}
+
+// Blur at the smallest sizes breaks the thin joins of "$", "2" and "5",
+// leaving each digit as pieces stacked in its column, none of a digit's
+// height. Pieces whose columns overlap by at least half the narrower one
+// and whose rows nearly touch are joined, as often as that goes on.
+std::vector<Blob> joinStackedPieces(const std::vector<Blob>& blobs) {
+    std::vector<Blob> pieces;
+    for (const Blob& b : blobs)
+        if (b.height() >= kMinPieceHeight && b.height() <= kMaxDigitHeight && b.width() >= 2 &&
+            b.y1 >= kMinLineY0 && b.y0 <= kMaxLineY0 + kMaxDigitHeight)
+            pieces.push_back(b);
+    std::sort(pieces.begin(), pieces.end(), [](const Blob& a, const Blob& b) { return a.y0 < b.y0; });
+    bool joined = true;
+    while (joined) {
+        joined = false;
+        for (std::size_t i = 0; i < pieces.size() && !joined; ++i) {
+            for (std::size_t j = i + 1; j < pieces.size(); ++j) {
+                Blob& a = pieces[i];
+                const Blob& b = pieces[j];
+                const int overlap = std::min(a.x1, b.x1) - std::max(a.x0, b.x0) + 1;
+                const int gap = std::max(a.y0, b.y0) - std::min(a.y1, b.y1) - 1;
+                if (2 * overlap < std::min(a.width(), b.width()) || gap > kMaxPieceGap)
+                    continue;
+                const int y0 = std::min(a.y0, b.y0);
+                const int y1 = std::max(a.y1, b.y1);
+                if (y1 - y0 + 1 > kMaxDigitHeight)
+                    continue;
+                a.x0 = std::min(a.x0, b.x0);
+                a.x1 = std::max(a.x1, b.x1);
+                a.y0 = y0;
+                a.y1 = y1;
+                a.area += b.area;
+                pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(j));
+                joined = true;
+                break;
+            }
+        }
+    }
+    return pieces;
+}
+
+} // namespace
+
+bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
+    line = MoneyLine{};
+    const Plane& plane = planes.smooth;
+    std::vector<Blob>& blobs = planes.scratch.blobs;
+    labelComponents(planes.mask, plane.width, plane.height, blobs, planes.scratch.labels);
+    planes.maskBlobsReady = true;
+
+    const std::vector<CandidateRow> rows = candidateRows(blobs);
+    const CandidateRow* chosen = balanceRow(rows);
+    return chosen && lineFromRow(*chosen, line);
+}
+
+bool findBrokenMoneyLine(const std::vector<Blob>& blobs, MoneyLine& line) {
+    line = MoneyLine{};
+    const std::vector<CandidateRow> rows = candidateRows(joinStackedPieces(blobs));
+    const CandidateRow* chosen = balanceRow(rows);
+    return chosen && lineFromRow(*chosen, line);
 }
 
 namespace {
@@ -563,10 +620,14 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
 
     MoneyLine line;
     bool found = findMoneyLine(planes, line);
+    // Kept only while no line is found, for the second attempt.
+    std::vector<Blob> strictBlobs;
+    std::vector<Blob> faintBlobs;
     if (!found && options.retryLowContrast && !planes.ink.empty()) {
         // A faint HUD (bright scene behind it, or a washed-out stream) only
         // clears a lower threshold. The strict mask stays the frame's mask
         // for the reward lines, so it is put back afterwards.
+        strictBlobs = planes.scratch.blobs;
         std::vector<std::uint8_t>& spare = planes.scratch.spareMask;
         spare.swap(planes.mask);
         planes.mask.resize(planes.ink.pixels.size());
@@ -575,8 +636,30 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
                 (planes.ink.pixels[i] > kFaintInk && planes.smooth.pixels[i] > kMinSmooth) ? 1 : 0;
         found = findMoneyLine(planes, line);
         spare.swap(planes.mask);
-        // The blobs just found are the faint mask's, not the restored one's.
-        planes.maskBlobsReady = false;
+        if (!found) {
+            // The strict mask's blobs are the frame's again.
+            faintBlobs.swap(planes.scratch.blobs);
+            planes.scratch.blobs.swap(strictBlobs);
+        } else {
+            // The blobs just found are the faint mask's, not the restored one's.
+            planes.maskBlobsReady = false;
+        }
+    }
+    // Then the digits blur broke into pieces, on the strict mask first. Pieces
+    // of a menu or the world can line up too, so only a line ending at the
+    // HUD's margin is taken.
+    if (!found && options.retryLowContrast) {
+        auto atHudMargin = [&](const MoneyLine& l) {
+            int right = 0;
+            for (const Blob& b : l.charBlobs)
+                right = std::max(right, b.x1);
+            const double d = static_cast<double>(planes.smooth.width) - right - 1.0;
+            return std::abs(d - kMarginOffset * l.height) <= kMarginTolerance * l.height;
+        };
+        found = (findBrokenMoneyLine(planes.scratch.blobs, line) && atHudMargin(line)) ||
+                (!faintBlobs.empty() && findBrokenMoneyLine(faintBlobs, line) && atHudMargin(line));
+        if (!found)
+            line = MoneyLine{};
     }
     // Without a money line the layout's place is not scanned: menus, maps
     // and other sources the engine tries often hold ink there, and the scan

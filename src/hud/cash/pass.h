@@ -67,6 +67,10 @@ struct HudReading {
 // Finds the money line in planes.mask. False when the region holds no row of
 // at least two digit-sized blobs.
 bool findMoneyLine(FramePlanes& planes, MoneyLine& line);
+// The same from a mask's blobs, the pieces of digits that blur broke apart
+// joined, each column's stacked pieces into one digit: for a frame
+// findMoneyLine finds no line in.
+bool findBrokenMoneyLine(const std::vector<Blob>& blobs, MoneyLine& line);
 
 // One pass over one captured frame. Never throws for image content; a frame
 // that is empty, null or of an impossible size reads as "no money line".
