@@ -171,7 +171,8 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
     // of "$822" until its template loses to the "6"'s; a bright world eats
     // the "8" of long balances until it falls behind "3" and "5" or "$"; a
     // loss's red arrow over a green world, its minus lost in the world's
-    // stripes.
+    // stripes; a gain's small green arrow drowned in a magenta world, the
+    // edge of a shape behind the "$" taken for a minus.
     // Each may go uncertain, never certain and wrong.
     struct Case {
         int width, height;
@@ -190,6 +191,8 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
     synth::Look tight;
     tight.letterSpacing = 0.056;
     tight.panelPad = 0.420;
+    const synth::Look roomy = {0.0651814033761086, 0.4903365874401817, 1.137859800191128,  0.5022270179382102,
+                               0.7644100735418284, 0.637603570585799,  0.09659490533927018};
     const Case cases[] = {
         {1280,
          720,
@@ -234,6 +237,18 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
          0,
          {{"KILL CONFIRMED", 38347, 0}, {"PURCHASE REFUNDED", 9, 0}, {"SUPPLIED PLAYER ASSIST", 5, 0}},
          tight},
+        {1280,
+         720,
+         0.8504241305026898,
+         263813755,
+         false,
+         69,
+         0.0,
+         1.0,
+         30603,
+         723470,
+         {{"KILL", 7885, 0, true}},
+         roomy},
     };
     for (const Case& c : cases) {
         const hud::HudReading r = read(cashFrame(c, c.look));

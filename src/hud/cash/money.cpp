@@ -22,6 +22,8 @@ constexpr float kMinDigitScore = 0.45f;
 constexpr float kCloseCall = 0.08f;
 constexpr float kPairConfident = 2.0f;
 constexpr float kMinusPresent = 0.6f;
+// A minus that alone, without the arrow, makes the sign certain.
+constexpr float kMinusSure = 0.75f;
 // Template margins up to this still go past the tie-breaker on the balance
 // and the change. A bright world behind the HUD thins the strokes that tell
 // an "8" from a "3", and the thinned "8" then correlates better with "3" by
@@ -1841,10 +1843,13 @@ void readChange(const Model& model, const FramePlanes& planes, const MoneyLine& 
         // A loss drawn with a gain's arrow: believe the glyph, but not enough
         // to report it as certain.
         confidence = std::min(confidence, 0.5f);
-    } else if (arrow == 0 && !minusGlyph) {
+    } else if (arrow == 0 && minus.score <= kMinusSure) {
         // A gain is drawn with its arrow. Seeing neither the arrow nor a
         // minus, the sign rests on a minus not found, and a minus blurred
-        // into the world behind it is not found either.
+        // into the world behind it is not found either; nor does a minus
+        // barely found settle it, where the edge of something in the world
+        // behind stands just left of the "$" and a small arrow's green
+        // drowned in the world's colour.
         confidence = std::min(confidence, 0.5f);
     }
     reading.arrow = arrow;
