@@ -172,7 +172,8 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
     // the "8" of long balances until it falls behind "3" and "5" or "$"; a
     // loss's red arrow over a green world, its minus lost in the world's
     // stripes; a gain's small green arrow drowned in a magenta world, the
-    // edge of a shape behind the "$" taken for a minus.
+    // edge of a shape behind the "$" taken for a minus; a soft
+    // light-on-light "5" that every line geometry's tie-breaker leans to "6".
     // Each may go uncertain, never certain and wrong.
     struct Case {
         int width, height;
@@ -191,6 +192,9 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
     synth::Look tight;
     tight.letterSpacing = 0.056;
     tight.panelPad = 0.420;
+    const synth::Look spread = {0.07973358715899298, 0.3468421290024841, 1.2027312744772694,
+                                0.40216722268833754, 0.7908533502073469, 0.6709518707223953,
+                                0.3470680963929824};
     const synth::Look roomy = {0.0651814033761086, 0.4903365874401817, 1.137859800191128,  0.5022270179382102,
                                0.7644100735418284, 0.637603570585799,  0.09659490533927018};
     const Case cases[] = {
@@ -249,6 +253,18 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
          723470,
          {{"KILL", 7885, 0, true}},
          roomy},
+        {1280,
+         720,
+         1.0091060353199828,
+         2325660037u,
+         false,
+         52,
+         0.401978317300798,
+         0.9648162120575926,
+         155,
+         -218756,
+         {{"CONTROL ZONE ENTERED", 227, 0}},
+         spread},
     };
     for (const Case& c : cases) {
         const hud::HudReading r = read(cashFrame(c, c.look));

@@ -1316,6 +1316,7 @@ void settleAtBoth(MoneyRowContext& ctx, const Candidate& first, const Candidate&
                 return;
         }
         d.margin = kLeanMargin;
+        d.leaned = true;
     } else if (atFirst < 0.0f && atSecond.score < 0.0f) {
         d.chosen = second;
         d.margin = 0.0f;
@@ -1522,6 +1523,8 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
     const bool strictSettling = ctx.confirmBelow <= 0.0f;
     if (first.settled)
         ++r.settled;
+    if (first.leaned)
+        ++r.leaned;
     r.digits.push_back(first.chosen.character);
     r.minScore = first.chosen.score;
     r.minMargin = first.margin;
@@ -1546,6 +1549,8 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
         Decision d = decide(ctx, cands, n);
         if (d.settled && ++r.settled > 1 && strictSettling)
             d.margin = 0.0f;
+        if (d.leaned)
+            ++r.leaned;
         if (d.margin < kWideMargin)
             r.minCloseScore = std::min(r.minCloseScore, d.chosen.score);
         if (d.chosen.character == '$') {
@@ -1733,6 +1738,7 @@ int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTr
                   const HudReadOptions& options, HudReading& reading) {
     const bool haveFirst = !reading.balanceText.empty();
     int agreeing = 0;
+    int firm = 0;
     MoneyReading best;
     int chosen = -1;
     for (std::size_t i = 0; i < count && tries; ++i) {
@@ -1752,12 +1758,21 @@ int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTr
         if (agreeing > 0 && m.value != best.value)
             return -1;
         ++agreeing;
+        if (m.leaned == 0)
+            ++firm;
         if (agreeing == 1 || m.minScore > best.minScore) {
             best = m;
             chosen = static_cast<int>(i);
         }
     }
-    const bool agreed = agreeing >= 2 || (agreeing == 1 && haveFirst && best.value == reading.balance);
+    // A value other than the first reading's needs two tries without a digit
+    // that only the tie-breaker's lean kept: it leans alike on every line
+    // geometry, so such tries can all be wrong together (a soft
+    // light-on-light "5" leaning to "6" on every line).
+    const bool contradicts = haveFirst && best.value != reading.balance;
+    const bool agreed = contradicts
+                            ? firm >= 2
+                            : agreeing >= 2 || (agreeing == 1 && haveFirst && best.value == reading.balance);
     if (!agreed)
         return -1;
     takeBalance(best, reading);

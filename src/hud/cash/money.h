@@ -88,6 +88,7 @@ struct Decision {
     Candidate chosen;
     float margin = 0.0f;
     bool settled = false; // by the settling classifiers (see settleTie)
+    bool leaned = false;  // kept by the tie-breaker's lean at both places
 };
 
 struct MoneyReading {
@@ -100,6 +101,7 @@ struct MoneyReading {
     // over the next best; 1 when every one won by more.
     float minCloseScore = 1.0f;
     int settled = 0; // digits whose tie the settling classifiers decided
+    int leaned = 0;  // digits kept by the tie-breaker's lean
     double dollarX = 0.0;
     double firstX = 0.0; // centre x of the rightmost digit
 };
