@@ -13,7 +13,7 @@ constexpr int kTallFrame = 1000;
 constexpr double kMinRegionPixels = 8.0;
 constexpr std::int64_t kFullScanEveryMs = 2000;
 
-const AuxRegionSpec kSpecs[kAuxReaderCount] = {
+const AuxRegionPlace kPlaces[kAuxReaderCount] = {
     {false, 0.00, 0.42, 0.44, 0.63, 2160.0, 330, true},   // kill feed
     {true, 0.02, 0.28, 0.60, 0.74, 562.5, 330, false},    // damage-log header
     {true, 0.01, 0.46, 0.822, 0.868, 2160.0, 1000, true}, // weapon plate
@@ -42,14 +42,14 @@ bool hudRegion(const Geometry& g, Region& out) {
     return true;
 }
 
-const AuxRegionSpec& auxSpec(AuxReader reader) {
-    return kSpecs[index(reader)];
+const AuxRegionPlace& auxPlace(AuxReader reader) {
+    return kPlaces[index(reader)];
 }
 
 bool auxRegion(AuxReader reader, const Geometry& g, Region& out) {
     if (!g.readable())
         return false;
-    const AuxRegionSpec& s = auxSpec(reader);
+    const AuxRegionPlace& s = auxPlace(reader);
     const double W = g.width();
     const double H = g.height();
     if (s.needsTallFrame && H < kTallFrame)
@@ -69,7 +69,7 @@ int auxOutputWidth(AuxReader reader, const Region& region, const Geometry& g) {
     const double H = g.height();
     if (H <= 0)
         return 16;
-    return std::max(16, static_cast<int>(std::lround(region.w * auxSpec(reader).refHeight / H)));
+    return std::max(16, static_cast<int>(std::lround(region.w * auxPlace(reader).refHeight / H)));
 }
 
 AuxDue AuxSchedule::due(std::int64_t now, const Geometry& g, bool downLocked) {
@@ -77,7 +77,7 @@ AuxDue AuxSchedule::due(std::int64_t now, const Geometry& g, bool downLocked) {
     if (!g.readable())
         return d;
     for (int i = 0; i < kAuxReaderCount; ++i) {
-        const AuxRegionSpec& s = kSpecs[i];
+        const AuxRegionPlace& s = kPlaces[i];
         if (s.needsTallFrame && g.height() < kTallFrame)
             continue;
         if (now - lastRun_[i] < s.everyMs * divisor_)

@@ -44,14 +44,14 @@ bool hudRegion(const Geometry& g, Region& out);
 enum class AuxReader { Feed, Down, Plate };
 constexpr int kAuxReaderCount = 3;
 
-struct AuxRegionSpec {
+struct AuxRegionPlace {
     bool fromRight;
     double x0, x1, y0, y1; // in units of the cropped height H
     double refHeight;      // the reader sees the region as if H were this
     std::int64_t everyMs;  // times the rate divisor
     bool needsTallFrame;   // only when H >= 1000
 };
-const AuxRegionSpec& auxSpec(AuxReader reader);
+const AuxRegionPlace& auxPlace(AuxReader reader);
 
 // False when the reader does not run on this geometry (too small, or a region
 // under 8 x 8 pixels).

@@ -9,7 +9,7 @@
 
 namespace {
 
-struct WagerSpec {
+struct WagerShown {
     const char* phase = "open";
     bool mine = true;
     const char* format = "2v2";
@@ -24,7 +24,7 @@ QJsonObject player(const char* id, const char* name, bool ready, qint64 score) {
 }
 
 // A wager with the player "p-1" on side A, as the service sends it.
-QJsonObject wagerDoc(const WagerSpec& w) {
+QJsonObject wagerDoc(const WagerShown& w) {
     const QJsonObject sides{
         {"a", QJsonObject{{"name", "Alpha"},
                           {"score", 1500.0},
@@ -53,7 +53,7 @@ protected:
         PanelTest::SetUp();
         setMode("wager");
     }
-    void show(const WagerSpec& w) { apply(wagerDoc(w)); }
+    void show(const WagerShown& w) { apply(wagerDoc(w)); }
     bool readyInService() {
         const std::vector<testsvc::Wager> wagers = service.wagers();
         for (const testsvc::Member& m : wagers.front().sideB) {

@@ -299,7 +299,7 @@ TEST_F(ServiceTest, UploadsKeepTheirParametersAndStatusOverridesApply) {
     EXPECT_EQ(pc.get("/me")->body, "not json");
 }
 
-TEST(ServiceFaultSpec, ParsesWhatTheProgramTakesAndRefusesTheRest) {
+TEST(ServiceFaultPlan, ParsesWhatTheProgramTakesAndRefusesTheRest) {
     const std::optional<Fault> status = Fault::parse("status:500:{\"error\":\"a:b\"}");
     ASSERT_TRUE(status);
     EXPECT_EQ(status->kind, Fault::Kind::Status);
