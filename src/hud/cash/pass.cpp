@@ -44,6 +44,9 @@ constexpr int kMissedDigitRadius = 3;
 // The lower contrast threshold of the second search: top-hat above 24.
 constexpr float kFaintInk = 0.2173913f;
 constexpr float kMinSmooth = 95.0f;
+// Rows above and below a band whose top-hat is taken, so that its edges see
+// what the whole frame's would.
+constexpr int kTopHatPad = 8;
 
 // Rows whose reference height is below this share of the tallest row's are
 // reward lines, not the money line.
@@ -391,10 +394,97 @@ bool inkAtLayout(const Plane& ink) {
     return inked >= kLayoutMinInkPixels;
 }
 
+// A HUD over a world nearly as light as its digits, blurred at the smallest
+// sizes, leaves its strokes a top-hat of 15 to 30: neither mask's fixed
+// threshold nor the ink's fixed ramp takes them, though the digits stand
+// clearly above what is around them. The contrast measured where the layout
+// puts the balance's last digits sets both instead: the share of that place
+// that can be strokes is below kLayoutStrokeShare.
+constexpr double kLayoutStrokeShare = 0.05;
+// The mask takes a share of that contrast that only strokes reach, never
+// below what recompression's noise reaches.
+constexpr float kLocalContrastShare = 0.5f;
+constexpr float kMinLocalContrast = 10.0f;
+
+// The top-hat of the capture's rows [ya, yb) (of at most the rows given),
+// and the contrast of the strokes at the layout's place among them. False
+// when there are no such rows.
+bool layoutTopHat(const Plane& smooth, int ya, int yb, Plane& hat, int& hatTop, float& contrast) {
+    ya = std::max(0, ya - kTopHatPad);
+    yb = std::min(smooth.height, yb + kTopHatPad);
+    if (smooth.empty() || yb - ya < 3)
+        return false;
+    Plane rows;
+    rows.width = smooth.width;
+    rows.height = yb - ya;
+    rows.pixels.assign(smooth.pixels.begin() + static_cast<std::ptrdiff_t>(ya) * smooth.width,
+                       smooth.pixels.begin() + static_cast<std::ptrdiff_t>(yb) * smooth.width);
+    hat = topHat(rows, 9);
+    hatTop = ya;
+    const double right = smooth.width - 1.0;
+    const int xa = std::max(0, static_cast<int>(right - (kMarginOffset + 1.0) * kLayoutMaxHeight));
+    const int xb = std::min(smooth.width, static_cast<int>(right - kMarginOffset * kLayoutMinHeight) + 4);
+    const int la = std::max(ya, static_cast<int>(kLayoutTop * kLayoutMinHeight)) - ya;
+    const int lb = std::min(yb, static_cast<int>((kLayoutTop + 1.0) * kLayoutMaxHeight) + 1) - ya;
+    std::vector<float> values;
+    for (int y = la; y < lb; ++y)
+        for (int x = xa; x < xb; ++x)
+            values.push_back(hat.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(hat.width) +
+                                        static_cast<std::size_t>(x)]);
+    if (values.empty())
+        return false;
+    const std::size_t at =
+        static_cast<std::size_t>((1.0 - kLayoutStrokeShare) * static_cast<double>(values.size()));
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(at), values.end());
+    contrast = values[at];
+    return true;
+}
+
+// The third mask of the money line: only the rows a money line can stand
+// on, at the layout place's own contrast.
+bool localContrastMask(const FramePlanes& planes, std::vector<std::uint8_t>& mask) {
+    const Plane& smooth = planes.smooth;
+    Plane hat;
+    int hatTop = 0;
+    float contrast = 0.0f;
+    if (!layoutTopHat(smooth, kMinLineY0, static_cast<int>(kMaxLineY0 + kMaxDigitHeight) + 1, hat, hatTop,
+                      contrast))
+        return false;
+    const float threshold = std::max(kMinLocalContrast, kLocalContrastShare * contrast);
+    mask.assign(smooth.pixels.size(), 0);
+    for (int y = hatTop; y < hatTop + hat.height; ++y) {
+        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(smooth.width);
+        const std::size_t hatRow = static_cast<std::size_t>(y - hatTop) * static_cast<std::size_t>(hat.width);
+        for (int x = 0; x < smooth.width; ++x)
+            mask[row + static_cast<std::size_t>(x)] =
+                (hat.pixels[hatRow + static_cast<std::size_t>(x)] > threshold &&
+                 smooth.pixels[row + static_cast<std::size_t>(x)] > kMinSmooth)
+                    ? 1
+                    : 0;
+    }
+    return true;
+}
+
+// The ink of the capture's rows [ya, yb) ramped as relativeInkBand does, by
+// the contrast at the layout's place rather than a line's blobs.
+bool layoutInkBand(const Plane& smooth, int ya, int yb, Plane& band, int& bandTop) {
+    float contrast = 0.0f;
+    if (!layoutTopHat(smooth, ya, yb, band, bandTop, contrast) || !(contrast > kMinLocalContrast))
+        return false;
+    const float floor = kRelativeInkFloor * contrast;
+    const float span = kRelativeInkSpan * contrast;
+    for (float& v : band.pixels)
+        v = std::min(std::max((v - floor) / span, 0.0f), 1.0f);
+    return true;
+}
+
 bool rereadAtLayout(const Model& model, const FramePlanes& planes, const HudReadOptions& options,
                     HudReading& reading, MoneyLine& placed) {
-    if (planes.ink.empty() || !inkAtLayout(planes.ink))
+    if (planes.ink.empty())
         return false;
+    // Too little ink there for the fixed ramps is still worth the relative
+    // one below, whose own measure of the place's contrast decides.
+    const bool inked = inkAtLayout(planes.ink);
     // A quarter pixel apart: a cell scaled from a line half a pixel off
     // already misses a small digit's strokes.
     constexpr int kSteps = 4 * (kLayoutMaxHeight - kLayoutMinHeight) + 1;
@@ -408,16 +498,28 @@ bool rereadAtLayout(const Model& model, const FramePlanes& planes, const HudRead
         t.bottom = t.top + h - 1.0;
         t.startX = right - kMarginOffset * h - kLastDigitHalf * h;
     }
-    int chosen = rereadBalance(model, planes, tries, count, options, reading);
+    int chosen = inked ? rereadBalance(model, planes, tries, count, options, reading) : -1;
     // The same on the white ink, for a short balance over a bright patch.
     Plane white;
     int whiteTop = 0;
     constexpr double kMiddleHeight = (kLayoutMinHeight + kLayoutMaxHeight) / 2.0;
-    if (chosen < 0 &&
+    if (chosen < 0 && inked &&
         whiteInkBand(planes.frame, tries[0].top, tries[count - 1].bottom, kMiddleHeight, white, whiteTop)) {
         for (std::size_t i = 0; i < count; ++i) {
             tries[i].band = &white;
             tries[i].bandTop = whiteTop;
+        }
+        chosen = rereadBalance(model, planes, tries, count, options, reading);
+    }
+    // And on ink ramped to the contrast the layout's place shows, for
+    // digits a light world leaves barely above the fixed ramp's floor.
+    Plane relative;
+    int relativeTop = 0;
+    if (chosen < 0 && layoutInkBand(planes.smooth, static_cast<int>(tries[0].top),
+                                    static_cast<int>(tries[count - 1].bottom) + 1, relative, relativeTop)) {
+        for (std::size_t i = 0; i < count; ++i) {
+            tries[i].band = &relative;
+            tries[i].bandTop = relativeTop;
         }
         chosen = rereadBalance(model, planes, tries, count, options, reading);
     }
@@ -659,6 +761,20 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
                 (!faintBlobs.empty() && findBrokenMoneyLine(faintBlobs, line) && atHudMargin(line));
         if (!found)
             line = MoneyLine{};
+    }
+    // Last, the mask at the contrast the HUD's own place shows. Its blobs
+    // stand only for the money line found on them.
+    if (!found && options.retryLowContrast && localContrastMask(planes, planes.scratch.spareMask)) {
+        strictBlobs = planes.scratch.blobs;
+        planes.scratch.spareMask.swap(planes.mask);
+        found = findMoneyLine(planes, line);
+        planes.scratch.spareMask.swap(planes.mask);
+        if (found) {
+            planes.maskBlobsReady = false;
+        } else {
+            line = MoneyLine{};
+            planes.scratch.blobs.swap(strictBlobs);
+        }
     }
     // Without a money line the layout's place is not scanned: menus, maps
     // and other sources the engine tries often hold ink there, and the scan
