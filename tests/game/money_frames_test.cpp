@@ -359,10 +359,10 @@ TEST_F(MoneyFrames, DigitsOverABrightColouredPatchReadOnTheirWhiteInk) {
 TEST_F(MoneyFrames, DigitsOnALightWorldReadAtTheContrastOfTheirOwnPlace) {
     // 720 lines, blur 0.2 to 0.7, a light world behind the HUD: the digits'
     // strokes stand a top-hat of 15 to 30 above it, below both masks'
-    // thresholds, and "$100,947", "$1" and "$7" had no money line; "$8" and
-    // "$98,868" left only short pieces, a line too short for the margin,
-    // and too little ink for the layout's place to be read. Each reads
-    // certain now, at the range's ends never certain and wrong.
+    // thresholds. "$100,947", "$1", "$7", "$71" and "$8" had no money line;
+    // "$98,868" had one too short for the margin, and too little ink at the
+    // layout's place to be read there. Each reads certain now, and at the
+    // range's ends never certain and wrong.
     struct Case {
         int width, height;
         double k;
@@ -373,63 +373,22 @@ TEST_F(MoneyFrames, DigitsOnALightWorldReadAtTheContrastOfTheirOwnPlace) {
         std::int64_t balance, change;
         std::vector<PaintedLine> lines;
     };
+    // clang-format off
     const Case cases[] = {
-        {1280,
-         720,
-         0.8793140456253192,
-         3436069548u,
-         false,
-         77,
-         0.693156528894294,
-         1.0,
-         100947,
-         0,
+        {1280, 720, 0.8793140456253192, 3436069548u, false, 77, 0.693156528894294, 1.0, 100947, 0,
          {{"HOT ZONE PRESENCE", 28576, 0}}},
-        {1280,
-         720,
-         0.8253548031531603,
-         1112199171u,
-         false,
-         70,
-         0.6721341186505776,
-         1.0313326789951542,
-         1,
-         889,
+        {1280, 720, 0.8253548031531603, 1112199171u, false, 70, 0.6721341186505776, 1.0313326789951542, 1, 889,
          {}},
-        {1280,
-         720,
-         0.8129749928103234,
-         3967485348u,
-         false,
-         68,
-         0.6795449498363264,
-         1.0,
-         7,
-         0,
-         {{"SUPPLIED PLAYER ASSIST", 9, 0}, {"KILL", 776, 0}, {"CONTROL ZONE ENTERED", 0, 899}}},
-        {1280,
-         720,
-         0.8269571005688183,
-         2057327099u,
-         false,
-         71,
-         0.49697317194148266,
-         1.2162437576339928,
-         8,
-         0,
+        {1280, 720, 0.8704181645164416, 735544335u, false, 68, 0.6192378951777435, 1.0, 7, -993,
+         {{"HOT ZONE PRESENCE", 2, 0}, {"HOT ZONE ENTERED", 722, 0}, {"SUPPLIED PLAYER ASSIST", 0, 889}}},
+        {1280, 720, 0.8109671565221208, 1089403069u, false, 81, 0.6059731089026035, 0.8239703948447568, 71, 0,
+         {{"KILL CONFIRMED", 34, 0}, {"KILL", 3841, 0}}},
+        {1280, 720, 0.8269571005688183, 2057327099u, false, 71, 0.49697317194148266, 1.2162437576339928, 8, 0,
          {{"VEHICLE DESTROYED", 0, 618}, {"KILL", 9933, 0}, {"KILL CONFIRMED", 65, 0}}},
-        {1280,
-         720,
-         0.9658425990956572,
-         2757109389u,
-         false,
-         79,
-         0.21754840364185568,
-         0.7894915330773129,
-         98868,
-         -5680,
-         {}},
+        {1280, 720, 0.9658425990956572, 2757109389u, false, 79, 0.21754840364185568, 0.7894915330773129, 98868,
+         -5680, {}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(synth::moneyText(c.balance));
         const synth::FrameContent f = cashFrame(c);

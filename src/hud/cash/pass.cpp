@@ -749,25 +749,27 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
     // Then the digits blur broke into pieces, on the strict mask first. Pieces
     // of a menu or the world can line up too, so only a line ending at the
     // HUD's margin is taken.
+    auto atHudMargin = [&](const MoneyLine& l) {
+        int right = 0;
+        for (const Blob& b : l.charBlobs)
+            right = std::max(right, b.x1);
+        const double d = static_cast<double>(planes.smooth.width) - right - 1.0;
+        return std::abs(d - kMarginOffset * l.height) <= kMarginTolerance * l.height;
+    };
     if (!found && options.retryLowContrast) {
-        auto atHudMargin = [&](const MoneyLine& l) {
-            int right = 0;
-            for (const Blob& b : l.charBlobs)
-                right = std::max(right, b.x1);
-            const double d = static_cast<double>(planes.smooth.width) - right - 1.0;
-            return std::abs(d - kMarginOffset * l.height) <= kMarginTolerance * l.height;
-        };
         found = (findBrokenMoneyLine(planes.scratch.blobs, line) && atHudMargin(line)) ||
                 (!faintBlobs.empty() && findBrokenMoneyLine(faintBlobs, line) && atHudMargin(line));
         if (!found)
             line = MoneyLine{};
     }
-    // Last, the mask at the contrast the HUD's own place shows. Its blobs
-    // stand only for the money line found on them.
+    // Last, the mask at the contrast the HUD's own place shows. A menu's
+    // text takes such a mask as readily, so again only a line ending at the
+    // HUD's margin is taken: anything else would cost every such frame the
+    // balance's whole second attempt. Its blobs stand only for that line.
     if (!found && options.retryLowContrast && localContrastMask(planes, planes.scratch.spareMask)) {
         strictBlobs = planes.scratch.blobs;
         planes.scratch.spareMask.swap(planes.mask);
-        found = findMoneyLine(planes, line);
+        found = findMoneyLine(planes, line) && atHudMargin(line);
         planes.scratch.spareMask.swap(planes.mask);
         if (found) {
             planes.maskBlobsReady = false;
