@@ -406,28 +406,29 @@ constexpr double kLayoutStrokeShare = 0.05;
 constexpr float kLocalContrastShare = 0.5f;
 constexpr float kMinLocalContrast = 10.0f;
 
-// The top-hat of the capture's rows [ya, yb) (of at most the rows given),
-// and the contrast of the strokes at the layout's place among them. False
-// when there are no such rows.
+// The top-hat of the capture's rows [ya, yb) (exact there: a margin of
+// kTopHatPad rows around them is taken too where the capture has it), and
+// the contrast of the strokes at the layout's place. `hat` starts at the
+// capture's row hatTop. False when there is nothing to measure.
 bool layoutTopHat(const Plane& smooth, int ya, int yb, Plane& hat, int& hatTop, float& contrast) {
-    ya = std::max(0, ya - kTopHatPad);
-    yb = std::min(smooth.height, yb + kTopHatPad);
-    if (smooth.empty() || yb - ya < 3)
+    const int y0 = std::max(0, ya - kTopHatPad);
+    const int y1 = std::min(smooth.height, yb + kTopHatPad);
+    if (smooth.empty() || y1 - y0 < 3)
         return false;
     Plane rows;
     rows.width = smooth.width;
-    rows.height = yb - ya;
-    rows.pixels.assign(smooth.pixels.begin() + static_cast<std::ptrdiff_t>(ya) * smooth.width,
-                       smooth.pixels.begin() + static_cast<std::ptrdiff_t>(yb) * smooth.width);
+    rows.height = y1 - y0;
+    rows.pixels.assign(smooth.pixels.begin() + static_cast<std::ptrdiff_t>(y0) * smooth.width,
+                       smooth.pixels.begin() + static_cast<std::ptrdiff_t>(y1) * smooth.width);
     hat = topHat(rows, 9);
-    hatTop = ya;
+    hatTop = y0;
     const double right = smooth.width - 1.0;
     const int xa = std::max(0, static_cast<int>(right - (kMarginOffset + 1.0) * kLayoutMaxHeight));
     const int xb = std::min(smooth.width, static_cast<int>(right - kMarginOffset * kLayoutMinHeight) + 4);
-    const int la = std::max(ya, static_cast<int>(kLayoutTop * kLayoutMinHeight)) - ya;
-    const int lb = std::min(yb, static_cast<int>((kLayoutTop + 1.0) * kLayoutMaxHeight) + 1) - ya;
+    const int ta = std::max(y0, static_cast<int>(kLayoutTop * kLayoutMinHeight)) - y0;
+    const int tb = std::min(y1, static_cast<int>((kLayoutTop + 1.0) * kLayoutMaxHeight) + 1) - y0;
     std::vector<float> values;
-    for (int y = la; y < lb; ++y)
+    for (int y = ta; y < tb; ++y)
         for (int x = xa; x < xb; ++x)
             values.push_back(hat.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(hat.width) +
                                         static_cast<std::size_t>(x)]);
@@ -440,19 +441,24 @@ bool layoutTopHat(const Plane& smooth, int ya, int yb, Plane& hat, int& hatTop, 
     return true;
 }
 
-// The third mask of the money line: only the rows a money line can stand
-// on, at the layout place's own contrast.
+// The third mask of the money line: only the rows the layout gives it, a
+// little either way, at that place's own contrast. Every frame without a
+// cash HUD comes this far, and pays for no more rows than that.
+constexpr double kLayoutRowSlack = 0.25; // line heights
+
 bool localContrastMask(const FramePlanes& planes, std::vector<std::uint8_t>& mask) {
     const Plane& smooth = planes.smooth;
+    const int ya = static_cast<int>((kLayoutTop - kLayoutRowSlack) * kLayoutMinHeight);
+    const int yb = std::min(smooth.height,
+                            static_cast<int>((kLayoutTop + 1.0 + kLayoutRowSlack) * kLayoutMaxHeight) + 1);
     Plane hat;
     int hatTop = 0;
     float contrast = 0.0f;
-    if (!layoutTopHat(smooth, kMinLineY0, static_cast<int>(kMaxLineY0 + kMaxDigitHeight) + 1, hat, hatTop,
-                      contrast))
+    if (yb <= ya || !layoutTopHat(smooth, ya, yb, hat, hatTop, contrast))
         return false;
     const float threshold = std::max(kMinLocalContrast, kLocalContrastShare * contrast);
     mask.assign(smooth.pixels.size(), 0);
-    for (int y = hatTop; y < hatTop + hat.height; ++y) {
+    for (int y = ya; y < yb; ++y) {
         const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(smooth.width);
         const std::size_t hatRow = static_cast<std::size_t>(y - hatTop) * static_cast<std::size_t>(hat.width);
         for (int x = 0; x < smooth.width; ++x)
