@@ -177,17 +177,7 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
     // a soft "$8" on a light world read as "$6" at the one line geometry
     // that two tries of the second attempt shared.
     // Each may go uncertain, never certain and wrong.
-    struct Case {
-        int width, height;
-        double k;
-        std::uint32_t scene;
-        bool bright;
-        int jpeg;
-        double blur, sourceScale;
-        std::int64_t balance, change; // change 0: none shown
-        std::vector<PaintedLine> lines;
-        synth::Look look;
-    };
+    using Case = CashCase;
     synth::Look range;
     range.letterSpacing = 0.096;
     range.panelPad = 0.471;

@@ -363,18 +363,8 @@ TEST_F(MoneyFrames, DigitsOnALightWorldReadAtTheContrastOfTheirOwnPlace) {
     // "$98,868" had one too short for the margin, and too little ink at the
     // layout's place to be read there. Each reads certain now, and at the
     // range's ends never certain and wrong.
-    struct Case {
-        int width, height;
-        double k;
-        std::uint32_t scene;
-        bool bright;
-        int jpeg;
-        double blur, sourceScale;
-        std::int64_t balance, change;
-        std::vector<PaintedLine> lines;
-    };
     // clang-format off
-    const Case cases[] = {
+    const CashCase cases[] = {
         {1280, 720, 0.8793140456253192, 3436069548u, false, 77, 0.693156528894294, 1.0, 100947, 0,
          {{"HOT ZONE PRESENCE", 28576, 0}}},
         {1280, 720, 0.8253548031531603, 1112199171u, false, 70, 0.6721341186505776, 1.0313326789951542, 1, 889,
@@ -387,7 +377,7 @@ TEST_F(MoneyFrames, DigitsOnALightWorldReadAtTheContrastOfTheirOwnPlace) {
          -5680, {}},
     };
     // clang-format on
-    for (const Case& c : cases) {
+    for (const CashCase& c : cases) {
         SCOPED_TRACE(synth::moneyText(c.balance));
         const synth::FrameContent f = cashFrame(c);
         // A change of 0 is none shown, and none may be read certain.

@@ -187,6 +187,16 @@ bool inkLineExtent(const Plane& ink, const MoneyLine& line, double& top, double&
     return true;
 }
 
+// The top-hat of the plane's rows [ya, yb) on their own.
+Plane rowsTopHat(const Plane& smooth, int ya, int yb) {
+    Plane rows;
+    rows.width = smooth.width;
+    rows.height = yb - ya;
+    rows.pixels.assign(smooth.pixels.begin() + static_cast<std::ptrdiff_t>(ya) * smooth.width,
+                       smooth.pixels.begin() + static_cast<std::ptrdiff_t>(yb) * smooth.width);
+    return topHat(rows, 9);
+}
+
 // The ink of the rows around the line, ramped between shares of the line's
 // own strongest top-hat rather than at fixed levels. `bandTop` is the
 // capture row of the band's first row. False without ink to scale by.
@@ -196,12 +206,7 @@ bool relativeInkBand(const Plane& smooth, const MoneyLine& line, Plane& band, in
     const int yb = std::min(smooth.height, static_cast<int>(line.bottom + 1.5 * h) + 1);
     if (smooth.empty() || yb - ya < 3 || line.rowBlobs.empty())
         return false;
-    Plane rows;
-    rows.width = smooth.width;
-    rows.height = yb - ya;
-    rows.pixels.assign(smooth.pixels.begin() + static_cast<std::ptrdiff_t>(ya) * smooth.width,
-                       smooth.pixels.begin() + static_cast<std::ptrdiff_t>(yb) * smooth.width);
-    band = topHat(rows, 9);
+    band = rowsTopHat(smooth, ya, yb);
     // The strongest top-hat on the line's blobs, taken high in the order so
     // that a few bright pixels do not set it.
     std::vector<float> values;
@@ -415,12 +420,7 @@ bool layoutTopHat(const Plane& smooth, int ya, int yb, Plane& hat, int& hatTop, 
     const int y1 = std::min(smooth.height, yb + kTopHatPad);
     if (smooth.empty() || y1 - y0 < 3)
         return false;
-    Plane rows;
-    rows.width = smooth.width;
-    rows.height = y1 - y0;
-    rows.pixels.assign(smooth.pixels.begin() + static_cast<std::ptrdiff_t>(y0) * smooth.width,
-                       smooth.pixels.begin() + static_cast<std::ptrdiff_t>(y1) * smooth.width);
-    hat = topHat(rows, 9);
+    hat = rowsTopHat(smooth, y0, y1);
     hatTop = y0;
     const double right = smooth.width - 1.0;
     const int xa = std::max(0, static_cast<int>(right - (kMarginOffset + 1.0) * kLayoutMaxHeight));
