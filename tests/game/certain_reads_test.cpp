@@ -173,19 +173,11 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
     // loss's red arrow over a green world, its minus lost in the world's
     // stripes; a gain's small green arrow drowned in a magenta world, the
     // edge of a shape behind the "$" taken for a minus; a soft
-    // light-on-light "5" that every line geometry's tie-breaker leans to "6".
+    // light-on-light "5" that every line geometry's tie-breaker leans to "6";
+    // a soft "$8" on a light world read as "$6" at the one line geometry
+    // that two tries of the second attempt shared.
     // Each may go uncertain, never certain and wrong.
-    struct Case {
-        int width, height;
-        double k;
-        std::uint32_t scene;
-        bool bright;
-        int jpeg;
-        double blur, sourceScale;
-        std::int64_t balance, change; // change 0: none shown
-        std::vector<PaintedLine> lines;
-        synth::Look look;
-    };
+    using Case = CashCase;
     synth::Look range;
     range.letterSpacing = 0.096;
     range.panelPad = 0.471;
@@ -265,6 +257,21 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
          -218756,
          {{"CONTROL ZONE ENTERED", 227, 0}},
          spread},
+        {1280,
+         720,
+         0.8102448537912244,
+         1781099600u,
+         false,
+         79,
+         0.6973468095296511,
+         1.0337315217855756,
+         8,
+         0,
+         {{"ASSIST", 0, 348, true},
+          {"REVIVED TEAMMATE", 70, 0},
+          {"KILL", 15, 0},
+          {"HOT ZONE ENTERED", 0, 320}},
+         {}},
     };
     for (const Case& c : cases) {
         const hud::HudReading r = read(cashFrame(c, c.look));

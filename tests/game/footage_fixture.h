@@ -33,6 +33,20 @@ struct PaintedLine {
     bool panel = false;
 };
 
+// A row of a cash HUD case table (see FootageTest::cashFrame): a change of
+// 0 is none shown.
+struct CashCase {
+    int width, height;
+    double k;
+    std::uint32_t scene;
+    bool bright;
+    int jpeg;
+    double blur, sourceScale;
+    std::int64_t balance, change;
+    std::vector<PaintedLine> lines;
+    synth::Look look = {};
+};
+
 class FootageTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {

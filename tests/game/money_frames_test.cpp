@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -350,6 +352,46 @@ TEST_F(MoneyFrames, DigitsOverABrightColouredPatchReadOnTheirWhiteInk) {
         for (const synth::FrameContent& g : {smallest(f), largest(f)}) {
             SCOPED_TRACE(std::to_string(g.height) + " lines");
             expectNeverWrongAndCertain(read(g), c.balance, c.change);
+        }
+    }
+}
+
+TEST_F(MoneyFrames, DigitsOnALightWorldReadAtTheContrastOfTheirOwnPlace) {
+    // 720 lines, blur 0.2 to 0.7, a light world behind the HUD: the digits'
+    // strokes stand a top-hat of 15 to 30 above it, below both masks'
+    // thresholds. "$100,947", "$1", "$7" and "$71" had no money line;
+    // "$98,868" had one too short for the margin, and too little ink at the
+    // layout's place to be read there. Each reads certain now, and at the
+    // range's ends never certain and wrong.
+    // clang-format off
+    const CashCase cases[] = {
+        {1280, 720, 0.8793140456253192, 3436069548u, false, 77, 0.693156528894294, 1.0, 100947, 0,
+         {{"HOT ZONE PRESENCE", 28576, 0}}},
+        {1280, 720, 0.8253548031531603, 1112199171u, false, 70, 0.6721341186505776, 1.0313326789951542, 1, 889,
+         {}},
+        {1280, 720, 0.8704181645164416, 735544335u, false, 68, 0.6192378951777435, 1.0, 7, -993,
+         {{"HOT ZONE PRESENCE", 2, 0}, {"HOT ZONE ENTERED", 722, 0}, {"SUPPLIED PLAYER ASSIST", 0, 889}}},
+        {1280, 720, 0.8109671565221208, 1089403069u, false, 81, 0.6059731089026035, 0.8239703948447568, 71, 0,
+         {{"KILL CONFIRMED", 34, 0}, {"KILL", 3841, 0}}},
+        {1280, 720, 0.9658425990956572, 2757109389u, false, 79, 0.21754840364185568, 0.7894915330773129, 98868,
+         -5680, {}},
+    };
+    // clang-format on
+    for (const CashCase& c : cases) {
+        SCOPED_TRACE(synth::moneyText(c.balance));
+        const synth::FrameContent f = cashFrame(c);
+        // A change of 0 is none shown, and none may be read certain.
+        auto neverWrong = [&](const hud::HudReading& e) {
+            EXPECT_FALSE(e.balanceCertain && e.balance != c.balance) << text(e);
+            EXPECT_FALSE(e.changeCertain && e.change != c.change) << text(e);
+        };
+        const hud::HudReading r = read(f);
+        EXPECT_TRUE(r.balanceCertain && r.balance == c.balance) << text(r);
+        neverWrong(r);
+        for (const synth::FrameContent& g : rangeEnds(f)) {
+            SCOPED_TRACE(std::to_string(g.height) + " lines, spacing " +
+                         std::to_string(g.look.letterSpacing));
+            neverWrong(read(g));
         }
     }
 }

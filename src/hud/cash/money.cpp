@@ -1732,6 +1732,21 @@ namespace {
 
 constexpr int kRereadRadius = 4;
 
+// Whether a try before tries[i] reads the very same line: the moves of a
+// line measured from the ink can land where a move of the line found does,
+// and the same reading twice is not two tries agreeing (a soft "$8" read
+// certain as "$6" at one geometry counted as two).
+bool repeatsEarlier(const BalanceTry* tries, std::size_t i) {
+    const BalanceTry& t = tries[i];
+    for (std::size_t j = 0; j < i; ++j) {
+        const BalanceTry& e = tries[j];
+        if (e.top == t.top && e.bottom == t.bottom && e.startX == t.startX && e.band == t.band &&
+            e.bandTop == t.bandTop)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTry* tries, std::size_t count,
@@ -1744,7 +1759,7 @@ int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTr
     for (std::size_t i = 0; i < count && tries; ++i) {
         const BalanceTry& t = tries[i];
         const double h = t.bottom - t.top + 1.0;
-        if (!(h > 4.0) || !std::isfinite(h) || !std::isfinite(t.startX))
+        if (!(h > 4.0) || !std::isfinite(h) || !std::isfinite(t.startX) || repeatsEarlier(tries, i))
             continue;
         const double shift = t.band ? t.bandTop : 0.0;
         MoneyRowContext ctx(t.band ? *t.band : planes.ink, t.top - shift, t.bottom - shift, h, model.money,

@@ -44,6 +44,9 @@ constexpr int kMissedDigitRadius = 3;
 // The lower contrast threshold of the second search: top-hat above 24.
 constexpr float kFaintInk = 0.2173913f;
 constexpr float kMinSmooth = 95.0f;
+// Rows above and below a band whose top-hat is taken, so that its edges see
+// what the whole frame's would.
+constexpr int kTopHatPad = 8;
 
 // Rows whose reference height is below this share of the tallest row's are
 // reward lines, not the money line.
@@ -184,6 +187,16 @@ bool inkLineExtent(const Plane& ink, const MoneyLine& line, double& top, double&
     return true;
 }
 
+// The top-hat of the plane's rows [ya, yb) on their own.
+Plane rowsTopHat(const Plane& smooth, int ya, int yb) {
+    Plane rows;
+    rows.width = smooth.width;
+    rows.height = yb - ya;
+    rows.pixels.assign(smooth.pixels.begin() + static_cast<std::ptrdiff_t>(ya) * smooth.width,
+                       smooth.pixels.begin() + static_cast<std::ptrdiff_t>(yb) * smooth.width);
+    return topHat(rows, 9);
+}
+
 // The ink of the rows around the line, ramped between shares of the line's
 // own strongest top-hat rather than at fixed levels. `bandTop` is the
 // capture row of the band's first row. False without ink to scale by.
@@ -193,12 +206,7 @@ bool relativeInkBand(const Plane& smooth, const MoneyLine& line, Plane& band, in
     const int yb = std::min(smooth.height, static_cast<int>(line.bottom + 1.5 * h) + 1);
     if (smooth.empty() || yb - ya < 3 || line.rowBlobs.empty())
         return false;
-    Plane rows;
-    rows.width = smooth.width;
-    rows.height = yb - ya;
-    rows.pixels.assign(smooth.pixels.begin() + static_cast<std::ptrdiff_t>(ya) * smooth.width,
-                       smooth.pixels.begin() + static_cast<std::ptrdiff_t>(yb) * smooth.width);
-    band = topHat(rows, 9);
+    band = rowsTopHat(smooth, ya, yb);
     // The strongest top-hat on the line's blobs, taken high in the order so
     // that a few bright pixels do not set it.
     std::vector<float> values;
@@ -391,10 +399,98 @@ bool inkAtLayout(const Plane& ink) {
     return inked >= kLayoutMinInkPixels;
 }
 
+// A HUD over a world nearly as light as its digits, blurred at the smallest
+// sizes, leaves its strokes a top-hat of 15 to 30: neither mask's fixed
+// threshold nor the ink's fixed ramp takes them, though the digits stand
+// clearly above what is around them. The contrast measured where the layout
+// puts the balance's last digits sets both instead: the share of that place
+// that can be strokes is below kLayoutStrokeShare.
+constexpr double kLayoutStrokeShare = 0.05;
+// The mask takes a share of that contrast that only strokes reach, never
+// below what recompression's noise reaches.
+constexpr float kLocalContrastShare = 0.5f;
+constexpr float kMinLocalContrast = 10.0f;
+
+// The top-hat of the capture's rows [ya, yb) (exact there: a margin of
+// kTopHatPad rows around them is taken too where the capture has it), and
+// the contrast of the strokes at the layout's place. `hat` starts at the
+// capture's row hatTop. False when there is nothing to measure.
+bool layoutTopHat(const Plane& smooth, int ya, int yb, Plane& hat, int& hatTop, float& contrast) {
+    const int y0 = std::max(0, ya - kTopHatPad);
+    const int y1 = std::min(smooth.height, yb + kTopHatPad);
+    if (smooth.empty() || y1 - y0 < 3)
+        return false;
+    hat = rowsTopHat(smooth, y0, y1);
+    hatTop = y0;
+    const double right = smooth.width - 1.0;
+    const int xa = std::max(0, static_cast<int>(right - (kMarginOffset + 1.0) * kLayoutMaxHeight));
+    const int xb = std::min(smooth.width, static_cast<int>(right - kMarginOffset * kLayoutMinHeight) + 4);
+    const int ta = std::max(y0, static_cast<int>(kLayoutTop * kLayoutMinHeight)) - y0;
+    const int tb = std::min(y1, static_cast<int>((kLayoutTop + 1.0) * kLayoutMaxHeight) + 1) - y0;
+    std::vector<float> values;
+    for (int y = ta; y < tb; ++y)
+        for (int x = xa; x < xb; ++x)
+            values.push_back(hat.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(hat.width) +
+                                        static_cast<std::size_t>(x)]);
+    if (values.empty())
+        return false;
+    const std::size_t at =
+        static_cast<std::size_t>((1.0 - kLayoutStrokeShare) * static_cast<double>(values.size()));
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(at), values.end());
+    contrast = values[at];
+    return true;
+}
+
+// The third mask of the money line: only the rows the layout gives it, a
+// little either way, at that place's own contrast. Every frame without a
+// cash HUD comes this far, and pays for no more rows than that.
+constexpr double kLayoutRowSlack = 0.25; // line heights
+
+bool localContrastMask(const FramePlanes& planes, std::vector<std::uint8_t>& mask) {
+    const Plane& smooth = planes.smooth;
+    const int ya = static_cast<int>((kLayoutTop - kLayoutRowSlack) * kLayoutMinHeight);
+    const int yb = std::min(smooth.height,
+                            static_cast<int>((kLayoutTop + 1.0 + kLayoutRowSlack) * kLayoutMaxHeight) + 1);
+    Plane hat;
+    int hatTop = 0;
+    float contrast = 0.0f;
+    if (yb <= ya || !layoutTopHat(smooth, ya, yb, hat, hatTop, contrast))
+        return false;
+    const float threshold = std::max(kMinLocalContrast, kLocalContrastShare * contrast);
+    mask.assign(smooth.pixels.size(), 0);
+    for (int y = ya; y < yb; ++y) {
+        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(smooth.width);
+        const std::size_t hatRow = static_cast<std::size_t>(y - hatTop) * static_cast<std::size_t>(hat.width);
+        for (int x = 0; x < smooth.width; ++x)
+            mask[row + static_cast<std::size_t>(x)] =
+                (hat.pixels[hatRow + static_cast<std::size_t>(x)] > threshold &&
+                 smooth.pixels[row + static_cast<std::size_t>(x)] > kMinSmooth)
+                    ? 1
+                    : 0;
+    }
+    return true;
+}
+
+// The ink of the capture's rows [ya, yb) ramped as relativeInkBand does, by
+// the contrast at the layout's place rather than a line's blobs.
+bool layoutInkBand(const Plane& smooth, int ya, int yb, Plane& band, int& bandTop) {
+    float contrast = 0.0f;
+    if (!layoutTopHat(smooth, ya, yb, band, bandTop, contrast) || !(contrast > kMinLocalContrast))
+        return false;
+    const float floor = kRelativeInkFloor * contrast;
+    const float span = kRelativeInkSpan * contrast;
+    for (float& v : band.pixels)
+        v = std::min(std::max((v - floor) / span, 0.0f), 1.0f);
+    return true;
+}
+
 bool rereadAtLayout(const Model& model, const FramePlanes& planes, const HudReadOptions& options,
                     HudReading& reading, MoneyLine& placed) {
-    if (planes.ink.empty() || !inkAtLayout(planes.ink))
+    if (planes.ink.empty())
         return false;
+    // Too little ink there for the fixed ramps is still worth the relative
+    // one below, whose own measure of the place's contrast decides.
+    const bool inked = inkAtLayout(planes.ink);
     // A quarter pixel apart: a cell scaled from a line half a pixel off
     // already misses a small digit's strokes.
     constexpr int kSteps = 4 * (kLayoutMaxHeight - kLayoutMinHeight) + 1;
@@ -408,16 +504,28 @@ bool rereadAtLayout(const Model& model, const FramePlanes& planes, const HudRead
         t.bottom = t.top + h - 1.0;
         t.startX = right - kMarginOffset * h - kLastDigitHalf * h;
     }
-    int chosen = rereadBalance(model, planes, tries, count, options, reading);
+    int chosen = inked ? rereadBalance(model, planes, tries, count, options, reading) : -1;
     // The same on the white ink, for a short balance over a bright patch.
     Plane white;
     int whiteTop = 0;
     constexpr double kMiddleHeight = (kLayoutMinHeight + kLayoutMaxHeight) / 2.0;
-    if (chosen < 0 &&
+    if (chosen < 0 && inked &&
         whiteInkBand(planes.frame, tries[0].top, tries[count - 1].bottom, kMiddleHeight, white, whiteTop)) {
         for (std::size_t i = 0; i < count; ++i) {
             tries[i].band = &white;
             tries[i].bandTop = whiteTop;
+        }
+        chosen = rereadBalance(model, planes, tries, count, options, reading);
+    }
+    // And on ink ramped to the contrast the layout's place shows, for
+    // digits a light world leaves barely above the fixed ramp's floor.
+    Plane relative;
+    int relativeTop = 0;
+    if (chosen < 0 && layoutInkBand(planes.smooth, static_cast<int>(tries[0].top),
+                                    static_cast<int>(tries[count - 1].bottom) + 1, relative, relativeTop)) {
+        for (std::size_t i = 0; i < count; ++i) {
+            tries[i].band = &relative;
+            tries[i].bandTop = relativeTop;
         }
         chosen = rereadBalance(model, planes, tries, count, options, reading);
     }
@@ -647,18 +755,34 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
     // Then the digits blur broke into pieces, on the strict mask first. Pieces
     // of a menu or the world can line up too, so only a line ending at the
     // HUD's margin is taken.
+    auto atHudMargin = [&](const MoneyLine& l) {
+        int right = 0;
+        for (const Blob& b : l.charBlobs)
+            right = std::max(right, b.x1);
+        const double d = static_cast<double>(planes.smooth.width) - right - 1.0;
+        return std::abs(d - kMarginOffset * l.height) <= kMarginTolerance * l.height;
+    };
     if (!found && options.retryLowContrast) {
-        auto atHudMargin = [&](const MoneyLine& l) {
-            int right = 0;
-            for (const Blob& b : l.charBlobs)
-                right = std::max(right, b.x1);
-            const double d = static_cast<double>(planes.smooth.width) - right - 1.0;
-            return std::abs(d - kMarginOffset * l.height) <= kMarginTolerance * l.height;
-        };
         found = (findBrokenMoneyLine(planes.scratch.blobs, line) && atHudMargin(line)) ||
                 (!faintBlobs.empty() && findBrokenMoneyLine(faintBlobs, line) && atHudMargin(line));
         if (!found)
             line = MoneyLine{};
+    }
+    // Last, the mask at the contrast the HUD's own place shows. A menu's
+    // text takes such a mask as readily, so again only a line ending at the
+    // HUD's margin is taken: anything else would cost every such frame the
+    // balance's whole second attempt. Its blobs stand only for that line.
+    if (!found && options.retryLowContrast && localContrastMask(planes, planes.scratch.spareMask)) {
+        strictBlobs = planes.scratch.blobs;
+        planes.scratch.spareMask.swap(planes.mask);
+        found = findMoneyLine(planes, line) && atHudMargin(line);
+        planes.scratch.spareMask.swap(planes.mask);
+        if (found) {
+            planes.maskBlobsReady = false;
+        } else {
+            line = MoneyLine{};
+            planes.scratch.blobs.swap(strictBlobs);
+        }
     }
     // Without a money line the layout's place is not scanned: menus, maps
     // and other sources the engine tries often hold ink there, and the scan
