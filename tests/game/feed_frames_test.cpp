@@ -481,6 +481,20 @@ TEST_F(FeedFrames, PlayedRowsThatLostTheirSides) {
         EXPECT_EQ(r.rows[0].side, Side::Victim) << r.rows[0].text;
         EXPECT_EQ(r.rows[0].distance, 28) << r.rows[0].text;
     }
+    // The game's own look, half the row over a light green shape: the rifle
+    // broke into strokes and flat bars too grey for an icon's white, was
+    // taken for a name, and the player's name before it was lost.
+    {
+        const synth::MatchSequence match(56, synth::MatchOptions{});
+        const synth::FrameContent f = match.frame(168);
+        ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+        ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+        ASSERT_EQ(f.feed->rows.front().distance, 79);
+        const hud::FeedRead r = readFeed(f);
+        ASSERT_FALSE(r.rows.empty()) << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].icon, "rifle") << r.rows[0].text;
+    }
     // From the range around the look: the player's self-kill with a short
     // name ("H_2"), one side of which fused into two pieces, read as a kill.
     {

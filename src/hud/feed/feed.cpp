@@ -719,6 +719,19 @@ bool classifyBlocks(const RowCtx& ctx, int bracketX0, int bracketX1, SplitScratc
     return iconSeen;
 }
 
+// Whether a block taken for text holds a name: names are capitals and
+// digits, so at least two of its pieces stand a cap tall. An icon broken into
+// strokes and flat bars on a light scene (its white too grey to show as an
+// icon's) has at most one such piece.
+bool holdsName(const RowCtx& ctx, const TextBlock& t, const SplitScratch& s) {
+    int capTall = 0;
+    for (std::size_t q = 0; q < t.count; ++q) {
+        const int h = ctx.comps[s.members[t.first + q]].height();
+        capTall += h >= 0.8 * ctx.cap && h <= 1.2 * ctx.cap ? 1 : 0;
+    }
+    return capTall >= 2;
+}
+
 // With a distance bracket: the victim's name follows it, and the icon is the
 // run of icon blocks just before it, with the killer's name before that.
 void splitAtBracket(const RowCtx& ctx, int bracketX0, int bracketX1, const SplitScratch& s, RowSplit& split) {
@@ -739,7 +752,7 @@ void splitAtBracket(const RowCtx& ctx, int bracketX0, int bracketX1, const Split
         const TextBlock& t = s.blocks[k];
         if (t.x1 >= bracketX0)
             continue;
-        if (t.text || start - t.x1 - 1 > 3.0 * cap || bracketX0 - t.x0 > 11.0 * cap)
+        if ((t.text && holdsName(ctx, t, s)) || start - t.x1 - 1 > 3.0 * cap || bracketX0 - t.x0 > 11.0 * cap)
             break;
         start = t.x0;
     }
