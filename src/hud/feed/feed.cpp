@@ -719,17 +719,14 @@ bool classifyBlocks(const RowCtx& ctx, int bracketX0, int bracketX1, SplitScratc
     return iconSeen;
 }
 
-// Whether a block taken for text holds a name: names are capitals and
-// digits, so at least two of its pieces stand a cap tall. An icon broken into
-// strokes and flat bars on a light scene (its white too grey to show as an
-// icon's) has at most one such piece.
+// Whether a block taken for text holds a name: at least two of its pieces
+// stand a name's height. An icon broken into short strokes and flat bars on a
+// light scene (its white too grey to show as an icon's) has at most one.
 bool holdsName(const RowCtx& ctx, const TextBlock& t, const SplitScratch& s) {
-    int capTall = 0;
-    for (std::size_t q = 0; q < t.count; ++q) {
-        const int h = ctx.comps[s.members[t.first + q]].height();
-        capTall += h >= 0.8 * ctx.cap && h <= 1.2 * ctx.cap ? 1 : 0;
-    }
-    return capTall >= 2;
+    int nameSized = 0;
+    for (std::size_t q = 0; q < t.count; ++q)
+        nameSized += isNameSized(ctx.comps[s.members[t.first + q]], ctx.cap) ? 1 : 0;
+    return nameSized >= 2;
 }
 
 // With a distance bracket: the victim's name follows it, and the icon is the
