@@ -440,6 +440,81 @@ TEST_F(FeedFrames, AOneScaledUpAndBlurredStillReadsInTheDistance) {
     }
 }
 
+TEST_F(FeedFrames, AOneBesideShortNamesStillReadsInTheDistance) {
+    // A played match at the game's own look: the player's three-letter name
+    // and the victim's low digits measure the row's cap a pixel under the
+    // height of the figures, the "1" of "41" is then a pixel wider than the
+    // first reading allows, and "41" read as a doubtful "49". The row stayed
+    // without its distance for all its six seconds on screen.
+    const synth::MatchSequence match(40, synth::MatchOptions{});
+    for (int index : {572, 600}) {
+        const synth::FrameContent f = match.frame(index);
+        const std::string at = "frame " + std::to_string(index);
+        ASSERT_TRUE(f.feed && !f.feed->rows.empty()) << at;
+        ASSERT_EQ(f.feed->rows.front().killerWho, W::Me) << at;
+        ASSERT_EQ(f.feed->rows.front().distance, 41) << at;
+        const hud::FeedRead r = readFeed(f);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_TRUE(r.rows[0].hasDistance) << at;
+        EXPECT_EQ(r.rows[0].distance, 41) << at;
+        // The rows below keep the distances they read.
+        ASSERT_EQ(r.rows.size(), f.feed->rows.size()) << at;
+        for (std::size_t i = 1; i < r.rows.size(); ++i)
+            EXPECT_EQ(r.rows[i].distance, f.feed->rows[i].distance) << at << " row " << i;
+    }
+}
+
+TEST_F(FeedFrames, PlayedRowsThatLostTheirSides) {
+    // The game's own look on a light scene: the machine gun's thin strokes
+    // left too little white before the bracket once its box, as tall as a
+    // letter, was taken for one, and the player's death read as no row for
+    // three seconds.
+    {
+        const synth::MatchSequence match(65, synth::MatchOptions{});
+        const synth::FrameContent f = match.frame(700);
+        ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+        ASSERT_EQ(f.feed->rows.front().victimWho, W::Me);
+        ASSERT_EQ(f.feed->rows.front().icon, "lmg");
+        const hud::FeedRead r = readFeed(f);
+        ASSERT_FALSE(r.rows.empty()) << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Victim) << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, 28) << r.rows[0].text;
+    }
+    // The game's own look, half the row over a light green shape: the rifle
+    // broke into strokes and flat bars too grey for an icon's white, was
+    // taken for a name, and the player's name before it was lost.
+    {
+        const synth::MatchSequence match(56, synth::MatchOptions{});
+        const synth::FrameContent f = match.frame(168);
+        ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+        ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+        ASSERT_EQ(f.feed->rows.front().distance, 79);
+        const hud::FeedRead r = readFeed(f);
+        ASSERT_FALSE(r.rows.empty()) << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].icon, "rifle") << r.rows[0].text;
+    }
+    // From the range around the look: the player's self-kill with a short
+    // name ("H_2"), one side of which fused into two pieces, read as a kill.
+    {
+        synth::MatchOptions options;
+        options.variation.lookRange = true;
+        const synth::MatchSequence match(84, options);
+        const synth::FrameContent f = match.frame(964);
+        ASSERT_TRUE(f.feed);
+        const auto self = std::find_if(f.feed->rows.begin(), f.feed->rows.end(), [](const auto& row) {
+            return row.killerWho == W::Me && row.victimWho == W::Me;
+        });
+        ASSERT_NE(self, f.feed->rows.end());
+        const std::size_t index = static_cast<std::size_t>(self - f.feed->rows.begin());
+        const hud::FeedRead r = readFeed(f);
+        ASSERT_EQ(r.rows.size(), f.feed->rows.size()) << r.note;
+        EXPECT_EQ(r.rows[index].side, Side::Both) << r.rows[index].text;
+        EXPECT_EQ(r.rows[index].distance, 1) << r.rows[index].text;
+    }
+}
+
 TEST_F(FeedFrames, ThePlayerKillingAShortSquadNameIsFriendlyFire) {
     // A played match from the range around the game's look: the player
     // killed a squad mate with a four-letter name, whose letters fused into

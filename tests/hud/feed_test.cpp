@@ -545,6 +545,15 @@ TEST(FeedSides, MarkersOnBothSides) {
     EXPECT_FLOAT_EQ(row.confidence, 0.9f);
     EXPECT_EQ(sides(marked(3, 150), marked(3, 150)).side, PlayerSide::Both);
     EXPECT_EQ(sides(marked(5, 215), marked(5, 215)).side, PlayerSide::Both);
+    // A short own name fused into two pieces: still a self-kill while both
+    // names are the player's equal white, at 0.6.
+    row = sides(marked(3, 204), marked(2, 204));
+    EXPECT_EQ(row.side, PlayerSide::Both);
+    EXPECT_FLOAT_EQ(row.confidence, 0.6f);
+    EXPECT_EQ(sides(marked(2, 200), marked(4, 206)).side, PlayerSide::Both);
+    // Not at the others' grey, nor with one name clearly dimmer.
+    EXPECT_NE(sides(marked(3, 175), marked(2, 175)).side, PlayerSide::Both);
+    EXPECT_EQ(sides(marked(4, 205), marked(2, 185)).side, PlayerSide::Killer);
     // A teammate who killed themself: alike white names, each beside the
     // team's marker, are not the player's.
     EXPECT_EQ(sides(team(6, 200), team(6, 200), 0.95f).side, PlayerSide::Neither);

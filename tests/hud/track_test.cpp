@@ -266,6 +266,34 @@ TEST(FeedTracker, TheSameEventIsReportedOnce) {
     EXPECT_TRUE(two.tracks[2].duplicate);
 }
 
+TEST(FeedTracker, ARowJudgedWithoutItsDistanceStillTellsTheNextRowApart) {
+    // A kill whose 41 read clearly only as the row slid in and as it left:
+    // judged without a distance. The next kill takes the same top slot two
+    // seconds after it is gone.
+    auto afterA41 = [](const hud::FeedRow& next) {
+        hud::FeedTracker t;
+        std::vector<hud::KillEvent> events = pass(t, 0, {row(100, Side::Killer, 41)});
+        std::vector<std::int64_t> times;
+        for (std::int64_t now = 250; now <= 6000; now += 250)
+            times.push_back(now);
+        for (auto& e : passes(t, times, {row(100, Side::Killer)}))
+            events.push_back(e);
+        for (auto& e : pass(t, 6250, {row(100, Side::Killer, 41)}))
+            events.push_back(e);
+        EXPECT_EQ(events.size(), 1u);
+        EXPECT_EQ(events.empty() ? 0 : events[0].distance, -1);
+        return passes(t, {8250, 8500, 8750, 9000}, {next});
+    };
+    const std::vector<hud::KillEvent> next = afterA41(row(100, Side::Killer, 287, 0.9f, 5));
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_EQ(next[0].distance, 287);
+    EXPECT_EQ(next[0].time, 8250);
+    // The same row found again, with the figure it read or with none, is
+    // still the kill already sent.
+    EXPECT_TRUE(afterA41(row(100, Side::Killer, 41, 0.9f, 5)).empty());
+    EXPECT_TRUE(afterA41(row(100, Side::Killer, -1, 0.9f, 5)).empty());
+}
+
 TEST(DownTracker, TwoHitsDownTwoMissesUp) {
     hud::DownTracker t;
     auto read = [](float score, float x = 10.0f, float y = 20.0f) {

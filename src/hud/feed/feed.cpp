@@ -719,6 +719,16 @@ bool classifyBlocks(const RowCtx& ctx, int bracketX0, int bracketX1, SplitScratc
     return iconSeen;
 }
 
+// Whether a block taken for text holds a name: at least two of its pieces
+// stand a name's height. An icon broken into short strokes and flat bars on a
+// light scene (its white too grey to show as an icon's) has at most one.
+bool holdsName(const RowCtx& ctx, const TextBlock& t, const SplitScratch& s) {
+    int nameSized = 0;
+    for (std::size_t q = 0; q < t.count; ++q)
+        nameSized += isNameSized(ctx.comps[s.members[t.first + q]], ctx.cap) ? 1 : 0;
+    return nameSized >= 2;
+}
+
 // With a distance bracket: the victim's name follows it, and the icon is the
 // run of icon blocks just before it, with the killer's name before that.
 void splitAtBracket(const RowCtx& ctx, int bracketX0, int bracketX1, const SplitScratch& s, RowSplit& split) {
@@ -739,7 +749,7 @@ void splitAtBracket(const RowCtx& ctx, int bracketX0, int bracketX1, const Split
         const TextBlock& t = s.blocks[k];
         if (t.x1 >= bracketX0)
             continue;
-        if (t.text || start - t.x1 - 1 > 3.0 * cap || bracketX0 - t.x0 > 11.0 * cap)
+        if ((t.text && holdsName(ctx, t, s)) || start - t.x1 - 1 > 3.0 * cap || bracketX0 - t.x0 > 11.0 * cap)
             break;
         start = t.x0;
     }

@@ -31,6 +31,8 @@ constexpr float kSquadWarmth = 0.28f;
 constexpr float kWhiteWarmth = 0.18f;
 constexpr float kWhiteSaturation = 0.28f;
 constexpr float kTooBright = 210.0f;
+// The player's own name reads about 205, everyone else's about 170.
+constexpr float kOwnWhite = 185.0f;
 
 constexpr float kIconMinScore = 0.55f;
 constexpr float kIconMinLead = 0.05f;
@@ -223,7 +225,9 @@ bool greyIconBefore(const RowCtx& ctx, const Blob& open) {
 // thin strokes (the machine gun at 1080 lines) keeps too few pixels above
 // the grey look's floor. Its near-white still counts where no letter stands:
 // the boxes of the letter-sized components are left out, so the grey names
-// of the other players add nothing.
+// of the other players add nothing. Names are capitals and digits, whose
+// tops stand at the cap top: a piece as tall that starts well below it (the
+// machine gun's box) is the icon's.
 bool strokeIconBefore(const RowCtx& ctx, const Blob& open) {
     const double m = ctx.cap;
     const FrameView& f = ctx.frame;
@@ -241,7 +245,7 @@ bool strokeIconBefore(const RowCtx& ctx, const Blob& open) {
         std::fill(letter.begin(), letter.end(), 0);
         for (const Blob& c : ctx.comps) {
             if (c.x1 < xa || c.x0 > xb || y < c.y0 || y > c.y1 || c.height() < 0.75 * m ||
-                c.width() > 1.2 * m)
+                c.width() > 1.2 * m || c.y0 > ctx.top + 0.15 * m)
                 continue;
             for (int x = std::max(c.x0, xa); x <= std::min(c.x1, xb); ++x)
                 letter[static_cast<std::size_t>(x - xa)] = 1;
@@ -861,12 +865,15 @@ void figureBand(const RowCtx& ctx, std::size_t open, std::size_t close, double& 
     bottom = bottoms.empty() ? ctx.bottom : median(bottoms);
 }
 
+bool clearFigures(const Figures& figures) {
+    return figures.lowest >= kMinFigureScore && figures.lead >= kMinFigureLead;
+}
+
 // The distance itself, when the figures read clearly enough.
 void takeDistance(const Figures& figures, const std::string& digits, FeedRow& row) {
     // A distance is never written with a leading zero.
     const bool leadingZero = digits.size() >= 2 && digits[0] == '0';
-    const bool clear = figures.lowest >= kMinFigureScore && figures.lead >= kMinFigureLead;
-    if (leadingZero || !clear)
+    if (leadingZero || !clearFigures(figures))
         return;
     int value = 0;
     for (char c : digits)
@@ -911,11 +918,16 @@ void readDistance(const RowCtx& ctx, FeedRow& row) {
         figureBand(ctx, i, close, top, bottom);
         Figures figures = readFigures(ctx, open.x1 + 1, comps[close].x0 - 1, top, bottom, templates);
         // A "1" scaled up and blurred grows past the narrow width the first
-        // reading allows it, and the whole distance is lost with it. Only
-        // then, once more with the width a "1" can reach that way.
-        if (!figures.found)
-            figures =
+        // reading allows it, and the whole distance is lost with it, or the
+        // "1" is read joined to its neighbour as one doubtful figure (a row
+        // of short names measures its cap a pixel low). Only then, once more
+        // with the width a "1" can reach that way, taken when it reads clearly.
+        if (!figures.found || !clearFigures(figures)) {
+            Figures wide =
                 readFigures(ctx, open.x1 + 1, comps[close].x0 - 1, top, bottom, templates, kWideOneWidth);
+            if (!figures.found || (wide.found && wide.mX0 >= 0 && clearFigures(wide)))
+                figures = std::move(wide);
+        }
         if (!figures.found) {
             if (debug)
                 detail::appendTrace(trace, "  '[' at %d: no figures inside\n", open.x0);
@@ -1195,6 +1207,15 @@ void classifySides(FeedRow& row, bool hasBracket) {
     if (killerMarked && victimMarked && k.n >= 3 && v.n >= 3) {
         row.side = PlayerSide::Both;
         row.confidence = 0.9f;
+        return;
+    }
+    // A short name (a letter and "_2" fused into two pieces) is still the
+    // player's own when both marked names are drawn in the player's white,
+    // clearly above the grey of everyone else's and equally bright.
+    if (killerMarked && victimMarked && std::min(k.v, v.v) >= kOwnWhite && std::abs(k.v - v.v) < 10.0f &&
+        k.v <= kTooBright && v.v <= kTooBright) {
+        row.side = PlayerSide::Both;
+        row.confidence = 0.6f;
         return;
     }
     if (k.v > kTooBright || v.v > kTooBright)

@@ -207,11 +207,17 @@ bool alreadyReported(const FeedTracker& tracker, std::size_t self, std::int64_t 
             return true;
         }
         // A track still seen when this one appeared stood beside it on screen,
-        // so only one lost before it can be the same row scrolled on.
+        // so only one lost before it can be the same row scrolled on. A row
+        // judged before its distance read twice may still read it clearly
+        // later: one that read a figure, and never this event's, is another
+        // row (the next kill taking the top slot the last one left).
         const std::int64_t gap = t.firstSeen - o.lastSeen;
         const double shift = (static_cast<double>(t.y) - o.y) / kFeedSlot;
-        if (gap > 0 && gap <= kTrackLost && !(distance >= 0 && o.reportedDistance >= 0) && shift > -0.3 &&
-            shift < 1.3)
+        const bool otherDistance =
+            distance >= 0 && o.distance >= 0 &&
+            std::find(o.distances.begin(), o.distances.end(), distance) == o.distances.end();
+        if (gap > 0 && gap <= kTrackLost && !(distance >= 0 && o.reportedDistance >= 0) && !otherDistance &&
+            shift > -0.3 && shift < 1.3)
             return true;
     }
     return false;
