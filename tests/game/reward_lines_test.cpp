@@ -1090,3 +1090,55 @@ TEST_F(RewardLines, NoLinesMadeUpUnderAShortMoneyLine) {
                                      << (r.lines.empty() ? std::string() : r.lines.front().text) << "\"";
     }
 }
+
+namespace {
+
+// Frames of the evaluation at the game's exact look whose "ZONE" fused with
+// the "P" after it ("CONTROL ZONEP GE"): too few letters of the longer
+// phrase were read for it to be chosen from them, and the shorter zone
+// phrase, the only one left to choose, was taken.
+std::vector<Case> longerPhraseWithFusedWords() {
+    return {{"1440p CONTROL ZONE PRESENCE once read as CONTROL ZONE ENTERED",
+             2560,
+             1440,
+             1.076237764861553,
+             3790282572u,
+             95,
+             0.0,
+             false,
+             2505835,
+             367180,
+             {{"PURCHASE REFUNDED", 462, 0}, {"CONTROL ZONE PRESENCE", 0, 356}, {"KILL", 7, 0, true}}},
+            {"1080p CONTROL ZONE PRESENCE once read as CONTROL ZONE ENTERED",
+             1920,
+             1080,
+             1.1141522349263397,
+             2792781196u,
+             76,
+             0.0,
+             false,
+             959,
+             -35846,
+             {{"CONTROL ZONE PRESENCE", 0, 820},
+              {"SUPPLIED PLAYER ASSIST", 8655, 0},
+              {"ROTORS DESTROYED", 82071, 0},
+              {"REVENGE KILL", 14, 0}}}};
+}
+
+} // namespace
+
+TEST_F(RewardLines, LongerPhraseWhoseWordsFusedIsNotTheShorterOne) {
+    for (const Case& c : longerPhraseWithFusedWords()) {
+        const hud::HudReading r = read(cashFrame(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        expectLines(c, r);
+        const char* ends[] = {"wide letters", "tight letters", "smallest frame", "largest frame"};
+        const std::vector<synth::FrameContent> frames = rangeEnds(cashFrame(c));
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const hud::HudReading e = read(frames[i]);
+            expectNothingMadeUp(c, e, ends[i]);
+            for (const hud::HudLine& l : e.lines)
+                EXPECT_NE(l.text, "CONTROL ZONE ENTERED") << c.what << " (" << ends[i] << ")";
+        }
+    }
+}

@@ -982,11 +982,18 @@ const std::string* rescuePhrase(std::string_view letters) {
                 buffer[len] = c;
             ++len;
         }
-        if (len > kRescueMaxLetters || 4 * letters.size() < 3 * len)
+        if (len > kRescueMaxLetters)
             continue;
         const int dist = fusedDistance(letters, std::string_view(buffer.data(), len));
+        // A phrase of which too few letters were read cannot be chosen, but
+        // it still stands near: a longer phrase whose later letters were
+        // lost reads closer to a shorter one than to itself.
+        if (4 * letters.size() < 3 * len) {
+            second = std::min(second, dist);
+            continue;
+        }
         if (dist < best) {
-            second = best;
+            second = std::min(second, best);
             best = dist;
             bestPhrase = &p;
             bestLength = len;
