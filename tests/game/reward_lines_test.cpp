@@ -9,7 +9,9 @@
 #include "hud/cash/pass.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -30,6 +32,17 @@ struct Case {
 
 class RewardLines : public FootageTest {
 protected:
+    // A case's frame read at each of the far ends of the look's range, named.
+    static std::vector<std::pair<const char*, hud::HudReading>> readRangeEnds(const Case& c) {
+        static const char* const names[] = {"wide letters", "tight letters", "smallest frame",
+                                            "largest frame"};
+        std::vector<std::pair<const char*, hud::HudReading>> out;
+        const std::vector<synth::FrameContent> frames = rangeEnds(cashFrame(c));
+        for (std::size_t i = 0; i < frames.size() && i < std::size(names); ++i)
+            out.emplace_back(names[i], read(frames[i]));
+        return out;
+    }
+
     static void expectLines(const Case& c, const hud::HudReading& r) {
         ASSERT_EQ(r.lines.size(), c.lines.size()) << c.what;
         for (std::size_t i = 0; i < c.lines.size(); ++i) {
@@ -1089,4 +1102,104 @@ TEST_F(RewardLines, NoLinesMadeUpUnderAShortMoneyLine) {
         EXPECT_TRUE(r.lines.empty()) << c.frame.what << ": " << r.lines.size() << " lines, the first \""
                                      << (r.lines.empty() ? std::string() : r.lines.front().text) << "\"";
     }
+}
+
+namespace {
+
+// Frames of the evaluation at the game's exact look whose "ZONE" fused with
+// the "P" after it ("CONTROL ZONEP GE"): too few letters of the longer
+// phrase were read for it to be chosen from them, and the shorter zone
+// phrase, the only one left to choose, was taken.
+std::vector<Case> longerPhraseWithFusedWords() {
+    return {{"1440p CONTROL ZONE PRESENCE once read as CONTROL ZONE ENTERED",
+             2560,
+             1440,
+             1.076237764861553,
+             3790282572u,
+             95,
+             0.0,
+             false,
+             2505835,
+             367180,
+             {{"PURCHASE REFUNDED", 462, 0}, {"CONTROL ZONE PRESENCE", 0, 356}, {"KILL", 7, 0, true}}},
+            {"1080p CONTROL ZONE PRESENCE once read as CONTROL ZONE ENTERED",
+             1920,
+             1080,
+             1.1141522349263397,
+             2792781196u,
+             76,
+             0.0,
+             false,
+             959,
+             -35846,
+             {{"CONTROL ZONE PRESENCE", 0, 820},
+              {"SUPPLIED PLAYER ASSIST", 8655, 0},
+              {"ROTORS DESTROYED", 82071, 0},
+              {"REVENGE KILL", 14, 0}}}};
+}
+
+} // namespace
+
+TEST_F(RewardLines, LongerPhraseWhoseWordsFusedIsNotTheShorterOne) {
+    for (const Case& c : longerPhraseWithFusedWords()) {
+        const hud::HudReading r = read(cashFrame(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        expectLines(c, r);
+        for (const auto& [end, e] : readRangeEnds(c)) {
+            expectNothingMadeUp(c, e, end);
+            for (const hud::HudLine& l : e.lines)
+                EXPECT_NE(l.text, "CONTROL ZONE ENTERED") << c.what << " (" << end << ")";
+        }
+    }
+}
+
+namespace {
+
+// Frames of the evaluation at the game's exact look whose zone phrase lost
+// its first word to the glyphs ("ZOME PRESEMCE", "CEMT ZONE ENTEREC") and
+// was snapped to the zone phrase with the short first word.
+std::vector<Case> zonePhrasesWithTheFirstWordLost() {
+    return {{"720p CONTROL ZONE PRESENCE once read as HOT ZONE PRESENCE",
+             1280,
+             720,
+             1.2716225540398363,
+             2406537221u,
+             63,
+             0.6626446993159405,
+             false,
+             3459,
+             449,
+             {{"HOT ZONE PRESENCE", 8255, 0}, {"CONTROL ZONE PRESENCE", 76, 0}}},
+            {"720p CONTROL ZONE ENTERED once read as HOT ZONE ENTERED",
+             1280,
+             720,
+             0.8338545062232564,
+             3870462590u,
+             91,
+             0.0,
+             false,
+             1947,
+             0,
+             {{"ASSIST", 4742, 0}, {"ASSIST", 109, 0}, {"CONTROL ZONE ENTERED", 7, 0}}}};
+}
+
+} // namespace
+
+TEST_F(RewardLines, ZonePhraseWhoseFirstWordWasLostIsTheOneItsShapeShows) {
+    for (const Case& c : zonePhrasesWithTheFirstWordLost()) {
+        const hud::HudReading r = read(cashFrame(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        expectLines(c, r);
+        // Only the phrases are judged there: at the wide letters the first
+        // frame's "+$76" reads as 7 whatever the phrase.
+        for (const auto& [end, e] : readRangeEnds(c))
+            expectNothingMadeUp(c, e, end, false);
+    }
+    // A HOT zone line painted where the CONTROL one stood keeps its short
+    // first word: the shape must not grow it into the longer phrase.
+    Case hot = zonePhrasesWithTheFirstWordLost()[0];
+    hot.lines = {{"HOT ZONE PRESENCE", 8255, 0}, {"HOT ZONE PRESENCE", 76, 0}};
+    expectNothingMadeUp(hot, read(cashFrame(hot)), "exact look", false);
+    for (const auto& [end, e] : readRangeEnds(hot))
+        expectNothingMadeUp(hot, e, end, false);
 }

@@ -234,6 +234,10 @@ TEST(Lines, LineTextRules) {
         {{"DOUBLE", "KILL", "XQZW"}, "DOUBLE KILL", false}, // mostly event words
         {{"DOUBLE", "XQZWVJKL"}, "", false},                // too little vocabulary
         {{"K", "I"}, "", false},                            // single letters are no words
+        // "ZONE" fused with the "P" after it and the rest half lost: the
+        // longer phrase stands as near as the shorter one, so neither.
+        {{"OONTROL", "ZONEP", "GE"}, "", false},
+        {{"GONTROL", "ZONEENTERHI"}, "CONTROL ZONE ENTERED", true}, // no other phrase near
     };
     for (const Case& c : cases) {
         std::vector<GlyphWord> words;

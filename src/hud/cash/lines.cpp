@@ -982,11 +982,18 @@ const std::string* rescuePhrase(std::string_view letters) {
                 buffer[len] = c;
             ++len;
         }
-        if (len > kRescueMaxLetters || 4 * letters.size() < 3 * len)
+        if (len > kRescueMaxLetters)
             continue;
         const int dist = fusedDistance(letters, std::string_view(buffer.data(), len));
+        // A phrase of which too few letters were read cannot be chosen, but
+        // it still stands near: a longer phrase whose later letters were
+        // lost reads closer to a shorter one than to itself.
+        if (4 * letters.size() < 3 * len) {
+            second = std::min(second, dist);
+            continue;
+        }
         if (dist < best) {
-            second = best;
+            second = std::min(second, best);
             best = dist;
             bestPhrase = &p;
             bestLength = len;
@@ -2212,14 +2219,33 @@ void settlePhraseByShape(const Model& model, const FramePlanes& planes, double h
     // its shape leads as clearly as between two one-word phrases.
     const bool misreadWord =
         whole && placed && wordCount(line.text) == 1 && wordCount(line.raw) == 1 && line.raw != line.text;
+    // A phrase of several words whose first word was not read as itself
+    // ("CO ZCNE PRESENCE" snapped to HOT ZONE PRESENCE): the phrases that
+    // differ from it in the first word alone differ by whole letters at its
+    // start, which the shape shows where the letters did not.
+    const std::vector<std::string_view> textWords = wordsOf(line.text);
+    const std::vector<std::string_view> rawWords = wordsOf(line.raw);
+    const bool misreadFirst = whole && placed && textWords.size() >= 2 &&
+                              (rawWords.empty() || rawWords.front() != textWords.front());
+    std::vector<std::string_view> candidates;
+    if (misreadFirst) {
+        for (const std::string& p : eventPhrases()) {
+            const std::vector<std::string_view> words = wordsOf(p);
+            if (words.size() == textWords.size() &&
+                std::equal(words.begin() + 1, words.end(), textWords.begin() + 1))
+                candidates.push_back(p);
+        }
+    }
     // Other whole phrases read from misread letters stay: by shape alone the
     // zone phrases' last words are too alike to overrule the letters.
-    if (whole && wordCount(line.raw) <= wordCount(line.text) && !misreadWord)
+    if (candidates.size() < 2 && whole && wordCount(line.raw) <= wordCount(line.text) && !misreadWord)
         return;
-    std::vector<std::string_view> candidates;
-    for (const std::string& p : eventPhrases())
-        if (holdsInOrder(p, line.text))
-            candidates.push_back(p);
+    if (candidates.size() < 2) {
+        candidates.clear();
+        for (const std::string& p : eventPhrases())
+            if (holdsInOrder(p, line.text))
+                candidates.push_back(p);
+    }
     if (candidates.empty() || (candidates.size() == 1 && whole))
         return;
     double lo = figureRight - kShapeRightFar * hp;
