@@ -225,8 +225,37 @@ void morph(const Plane& in, int size, Plane& out, Plane& padded, Pick pick, floa
         morphLarge(in, window, out, padded, pick, neutral);
 }
 
+#if CORVEX_HUD_AVX
+// The 9-wide window's pick at the eight columns from `a`, whose 16 values
+// from there on it reads: written out as a tree, since the compiler keeps a
+// loop over the taps, and a chain would wait on each pick in turn.
+template <typename Pick> CORVEX_HUD_TARGET_AVX inline __m256 window9Avx(const float* a) {
+    const __m256 p = Pick::avx(_mm256_loadu_ps(a), _mm256_loadu_ps(a + 1));
+    const __m256 q = Pick::avx(_mm256_loadu_ps(a + 2), _mm256_loadu_ps(a + 3));
+    const __m256 s = Pick::avx(_mm256_loadu_ps(a + 4), _mm256_loadu_ps(a + 5));
+    const __m256 t = Pick::avx(_mm256_loadu_ps(a + 6), _mm256_loadu_ps(a + 7));
+    return Pick::avx(Pick::avx(Pick::avx(p, q), Pick::avx(s, t)), _mm256_loadu_ps(a + 8));
+}
+
+// rowPass for r = 4 and w >= 8 over the row padded with four neutral values
+// either side (`padded`, w + 8 floats): each output's nine values are picked
+// in registers, without the doubling passes' stores. A last partial block
+// is done again from w - 8.
+template <typename Pick> CORVEX_HUD_TARGET_AVX void window9RowAvx(const float* padded, int w, float* dst) {
+    int x = 0;
+    for (; x + 8 <= w; x += 8)
+        _mm256_storeu_ps(dst + x, window9Avx<Pick>(padded + x));
+    if (x < w)
+        _mm256_storeu_ps(dst + w - 8, window9Avx<Pick>(padded + w - 8));
+    _mm256_zeroupper();
+}
+#endif
+
 // The pick over the 2r + 1 window along one row, clipped at its ends, by the
-// doubling spans of morphLarge's row pass.
+// doubling spans of morphLarge's row pass, or for the frame's 9-wide window
+// directly. The values are the same either way: minima and maxima do not
+// depend on the order they are taken in for values without NaN and without
+// both zeros, which is all the planes hold.
 template <typename Pick>
 void rowPass(const float* src, int w, int r, float* dst, float* work, Pick pick, float neutral) {
     const int total = w + 2 * r;
@@ -240,6 +269,12 @@ void rowPass(const float* src, int w, int r, float* dst, float* work, Pick pick,
     std::fill(a, a + r, neutral);
     std::copy(src, src + w, a + r);
     std::fill(a + r + w, a + total, neutral);
+#if CORVEX_HUD_AVX
+    if (r == 4 && w >= 8 && haveAvx()) {
+        window9RowAvx<Pick>(a, w, dst);
+        return;
+    }
+#endif
     for (int c = 1; c < span; c *= 2) {
         pickSpan(a, a + c, b, total - c, pick);
         std::swap(a, b);
@@ -257,6 +292,32 @@ void rowPass(const float* src, int w, int r, float* dst, float* work, Pick pick,
 template <typename Pick>
 CORVEX_HUD_TARGET_AVX int pickPairAvx(const float* const* rows, int count, float* out0, float* out1, int n) {
     int x = 0;
+    if (count == 10) {
+        // The frame's 9-high window, written out as a tree: the compiler
+        // keeps a loop over the rows, reloading each row's pointer.
+        const float* r0 = rows[0];
+        const float* r1 = rows[1];
+        const float* r2 = rows[2];
+        const float* r3 = rows[3];
+        const float* r4 = rows[4];
+        const float* r5 = rows[5];
+        const float* r6 = rows[6];
+        const float* r7 = rows[7];
+        const float* r8 = rows[8];
+        const float* r9 = rows[9];
+        for (; x + 8 <= n; x += 8) {
+            const __m256 a = Pick::avx(_mm256_loadu_ps(r1 + x), _mm256_loadu_ps(r2 + x));
+            const __m256 b = Pick::avx(_mm256_loadu_ps(r3 + x), _mm256_loadu_ps(r4 + x));
+            const __m256 c = Pick::avx(_mm256_loadu_ps(r5 + x), _mm256_loadu_ps(r6 + x));
+            const __m256 d = Pick::avx(_mm256_loadu_ps(r7 + x), _mm256_loadu_ps(r8 + x));
+            const __m256 common = Pick::avx(Pick::avx(a, b), Pick::avx(c, d));
+            _mm256_storeu_ps(out0 + x, Pick::avx(common, _mm256_loadu_ps(r0 + x)));
+            if (out1)
+                _mm256_storeu_ps(out1 + x, Pick::avx(common, _mm256_loadu_ps(r9 + x)));
+        }
+        _mm256_zeroupper();
+        return x;
+    }
     for (; x + 8 <= n; x += 8) {
         __m256 common = Pick::avx(_mm256_loadu_ps(rows[1] + x), _mm256_loadu_ps(rows[2] + x));
         for (int k = 3; k < count - 1; ++k)
