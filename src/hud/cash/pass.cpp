@@ -40,6 +40,12 @@ constexpr double kMissedDigitReach = 0.7;
 // the empty scene there stays far below it.
 constexpr float kMissedDigitScore = 0.6f;
 constexpr int kMissedDigitRadius = 3;
+// A cell scores by its shape alone, whatever its contrast: the grain of a
+// dark, recompressed scene, normalised up to a digit's contrast, can pass
+// kMissedDigitScore with a hundredth of a digit's ink. A missed digit keeps
+// at least this share of the last digit's, even where a bright world behind
+// it eats most of its strokes (a quarter is left then).
+constexpr float kMissedDigitInk = 0.05f;
 
 // The lower contrast threshold of the second search: top-hat above 24.
 constexpr float kFaintInk = 0.2173913f;
@@ -98,24 +104,46 @@ bool digitMissedRight(const MoneyLine& line, double lastDigitX, double h) {
     return false;
 }
 
+// The ink of the money cell centred at x on the context's line.
+float cellInk(MoneyRowContext& ctx, double x) {
+    sampleLineCell(ctx, x, ctx.cell);
+    float sum = 0.0f;
+    for (float v : ctx.cell)
+        sum += v;
+    return sum;
+}
+
 // The best score of any digit where one more digit right of the last one
 // read would stand, with or without a group gap before it, where it reaches
-// kMissedDigitScore; below that otherwise. The digit blobs
-// of a faint HUD may be missing from the mask while their ink still reads.
+// kMissedDigitScore at a place holding kMissedDigitInk of the last digit's
+// ink; below that otherwise. The digit blobs of a faint HUD may be missing
+// from the mask while their ink still reads.
 float digitScoreRightOf(const Model& model, const FramePlanes& planes, const MoneyLine& line, double lastX,
                         char last) {
     MoneyRowContext ctx(planes.ink, line.top, line.bottom, line.height, model.money, model.moneyPairs);
     const WidthTable& widths = moneyWidths();
     char digits[10];
-    double near[10];
-    double afterGap[10];
+    double centres[20];
     for (int i = 0; i < 10; ++i) {
         digits[i] = static_cast<char>('0' + i);
-        near[i] = lastX + (widths.of(last) + widths.of(digits[i])) / 2.0 * line.height;
-        afterGap[i] = near[i] + kMoneyGroupGap * line.height;
+        centres[i] = lastX + (widths.of(last) + widths.of(digits[i])) / 2.0 * line.height;
+        centres[10 + i] = centres[i] + kMoneyGroupGap * line.height;
     }
-    return std::max(bestScoreAround(ctx, near, digits, 10, kMissedDigitRadius, kMissedDigitScore),
-                    bestScoreAround(ctx, afterGap, digits, 10, kMissedDigitRadius, kMissedDigitScore));
+    const float best =
+        std::max(bestScoreAround(ctx, centres, digits, 10, kMissedDigitRadius, kMissedDigitScore),
+                 bestScoreAround(ctx, centres + 10, digits, 10, kMissedDigitRadius, kMissedDigitScore));
+    if (best < kMissedDigitScore)
+        return best;
+    // Rare enough to look at each place that scored on its own.
+    const float lastInk = cellInk(ctx, lastX);
+    float inked = kNoScore;
+    for (int i = 0; i < 20; ++i) {
+        const Candidate c = bestPosition(ctx, centres[i], digits[i % 10], kMissedDigitRadius);
+        if (c.score >= kMissedDigitScore && c.score > inked &&
+            !(cellInk(ctx, c.x) < kMissedDigitInk * lastInk))
+            inked = c.score;
+    }
+    return inked;
 }
 
 // Top and bottom moves of the second balance attempt, in capture pixels. The
