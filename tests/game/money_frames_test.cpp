@@ -442,3 +442,66 @@ TEST_F(MoneyFrames, DigitsBlurBrokeIntoPiecesStillGiveTheMoneyLine) {
     expectNeverWrongAndCertain(read(smallest(f)), 5, std::nullopt);
     expectNeverWrongAndCertain(read(largest(f)), 5, std::nullopt);
 }
+
+TEST_F(MoneyFrames, GrainRightOfTheBalanceIsNoDigitItMissed) {
+    // 720 lines, JPEG 55, a dark world: the recompression's grain right of
+    // "$4" scored as an "8" missed there, with a hundredth of a digit's ink,
+    // and left the balance uncertain.
+    // clang-format off
+    const CashCase c = {1280, 720, 1.1045252687293912, 4125796073u, false, 55, 0.0, 1.0846317234493947, 4, 0,
+                        {{"HEADSHOT", 0, 551, true}, {"REVIVED TEAMMATE", 674, 0}, {"HOT ZONE ENTERED", 24248, 0}},
+                        {0.036089698517394735, 0.43703450531676424, 1.0616297446016212, 0.4347284668798945,
+                         0.5688844199924254, 0.6668997588016401, 0.6409477402766938}};
+    // clang-format on
+    const synth::FrameContent f = cashFrame(c, c.look);
+    const hud::HudReading r = read(f);
+    EXPECT_TRUE(r.balanceCertain && r.balance == 4) << text(r);
+    for (const synth::FrameContent& g : rangeEnds(f)) {
+        SCOPED_TRACE(std::to_string(g.height) + " lines, spacing " + std::to_string(g.look.letterSpacing));
+        const hud::HudReading e = read(g);
+        EXPECT_TRUE(e.balanceCertain && e.balance == 4) << text(e);
+        expectNeverWrongAndCertain(e, 4, std::nullopt);
+        expectNoneMadeUp(c.lines, e, "range end");
+    }
+}
+
+TEST_F(MoneyFrames, SoftDigitsConfirmABalanceOnAnotherLineGeometry) {
+    // Soft 720p digits whose "8", "0" or "9" stays just below the confidence
+    // on every line geometry of the second attempt, where the soft digits'
+    // templates lift every character above it on one or two; a "$1" over a
+    // bright patch at 2160 lines read "$861,861" first. None was certain.
+    // clang-format off
+    const CashCase cases[] = {
+        {1280, 720, 0.9371796129906107, 2691090498u, false, 67, 0.6313046225217978, 1.0, 687, -11,
+         {{"HOT ZONE PRESENCE", 77345, 0}, {"ROTORS DESTROYED", 93052, 0}, {"CONTROL ZONE PRESENCE", 442, 0},
+          {"HOT ZONE PRESENCE", 0, 94}}},
+        {1280, 720, 0.9596582983546615, 4068676347u, false, 70, 0.6696610897810183, 1.0, 851004, 6527, {}},
+        {1280, 720, 1.0614071900626898, 2766542613u, true, 62, 0.4282358027577847, 1.1190043247032815, 91, 4029,
+         {{"CONTROL ZONE ENTERED", 9, 0}, {"HOT ZONE ENTERED", 100, 0}}},
+        {3840, 2160, 0.8650723224301435, 305882241u, true, 82, 0.0, 1.148095078209395, 1, 0,
+         {{"REVENGE KILL", 81130, 0}, {"CONTROL ZONE ENTERED", 28, 0}, {"REVENGE KILL", 57562, 0}}},
+        {1280, 720, 0.9259241337105256, 546355558u, false, 75, 0.0, 0.9114813956715353, 993, 0,
+         {{"REVIVED TEAMMATE", 6, 0}, {"SUPPLIED PLAYER ASSIST", 4052, 0}, {"CONTROL ZONE PRESENCE", 9, 0}}},
+    };
+    // clang-format on
+    for (const CashCase& c : cases) {
+        SCOPED_TRACE(synth::moneyText(c.balance));
+        const synth::FrameContent f = cashFrame(c);
+        const hud::HudReading r = read(f);
+        EXPECT_TRUE(r.balanceCertain && r.balance == c.balance) << text(r);
+        expectNeverWrongAndCertain(r, c.balance, c.change);
+        // Certain at the ends too, but for the smallest frame at the smallest
+        // scale with a stream's worst recompression.
+        const std::vector<synth::FrameContent> ends = rangeEnds(f);
+        for (std::size_t i = 0; i < ends.size(); ++i) {
+            const synth::FrameContent& g = ends[i];
+            SCOPED_TRACE(std::to_string(g.height) + " lines, spacing " +
+                         std::to_string(g.look.letterSpacing));
+            const hud::HudReading e = read(g);
+            if (i != 2) {
+                EXPECT_TRUE(e.balanceCertain && e.balance == c.balance) << text(e);
+            }
+            expectNeverWrongAndCertain(e, c.balance, c.change);
+        }
+    }
+}

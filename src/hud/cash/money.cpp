@@ -1766,9 +1766,23 @@ int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTr
                             model.moneyPairs);
         ctx.confirmBelow = kConfirmBelow;
         ctx.settlers = &model.moneySettlers;
-        const MoneyReading m =
+        MoneyReading m =
             readMoney(ctx, t.startX, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits, kRereadRadius);
-        if (!m.ok || m.minScore < options.minConfidence || m.minMargin < options.minMargin)
+        if (!m.ok || m.minMargin < options.minMargin)
+            continue;
+        // A try is certain by its own scores, or where the soft digits'
+        // second look on its line lifts every character to the confidence
+        // and the templates alone decided every one in both looks. Not by a
+        // character's wide margin at a low score, as the first reading may
+        // be, nor through the tie-breakers: over so many geometries some
+        // soft "8" loses to a "6" by such a margin, and a light-on-light "5"
+        // leans or is settled to a "6" on several at once.
+        auto byTemplates = [](const MoneyReading& r) { return r.settled == 0 && r.leaned == 0; };
+        if (m.minScore < options.minConfidence &&
+            (!byTemplates(m) ||
+             !confirmWithSoft(ctx, model.moneyWithSoft, moneyWidths(), kMoneyGroupGap, kMoneyMaxDigits,
+                              options.minConfidence, options.minMargin, options.minConfidence, m) ||
+             !byTemplates(m)))
             continue;
         if (agreeing > 0 && m.value != best.value)
             return -1;

@@ -233,10 +233,11 @@ struct BalanceTry {
 
 // The second attempt at a balance the first did not read certainly. Each try
 // is read on its own line geometry; a value is taken only when every try
-// that reads certainly by itself gives it, and it either equals the first
-// reading or two tries give it. Anything else leaves `reading` as it was.
-// The index of the try taken (the best scoring of those that agree), -1
-// when the balance stays as it was.
+// that reads certainly by itself (by its own scores, or by the soft digits'
+// second look on its line, as confirmBalance does for the first reading)
+// gives it, and it either equals the first reading or two tries give it.
+// Anything else leaves `reading` as it was. The index of the try taken (the
+// best scoring of those that agree), -1 when the balance stays as it was.
 int rereadBalance(const Model& model, const FramePlanes& planes, const BalanceTry* tries, std::size_t count,
                   const HudReadOptions& options, HudReading& reading);
 
