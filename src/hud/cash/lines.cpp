@@ -2386,6 +2386,9 @@ struct XpPlace {
     bool checkLetterPlaces = false;
     double blankReach = kXpBlankReach;
     float oneMinScore = kXpOneMinScore;
+    // Digits that tie go to the settling classifiers, as a figure's do
+    // where its place is sure.
+    bool settle = false;
 };
 
 // The digits of an experience amount at `place`, read right to left on the
@@ -2400,6 +2403,8 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
     const WidthTable& widths = figureWidths();
     const double cap = place.cap;
     MoneyRowContext ctx(ink, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    if (place.settle)
+        ctx.settlers = &model.figureSettlers;
     auto best = [&](double at, char right, Decision& d) {
         std::array<Candidate, kDigits.size()> candidates{};
         for (std::size_t c = 0; c < kDigits.size(); ++c) {
@@ -2474,15 +2479,20 @@ void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row,
 // a figure's last digit would, and the "X" stands one advance left of it.
 // Neither the balance's measured height nor the row's band (taller than
 // the cap by the shadow and blur) gives the cap closely enough to step
-// there from the figure's place; the two letters' own centres give both
-// the "X" and the cap. The search windows are in caps as the balance gives
-// them: the cut between the letters lies 0.75 caps left of the ink's end,
-// the blank before the "X" 0.86 caps left of that.
+// there from the figure's place; the "X" is centred on its own ink, which
+// gives its place. The digits are stepped in the cap the balance gives:
+// the "P" often loses the soft edge of its bowl to the ink, and the
+// distance between the letters' centres then comes out short, so it only
+// confirms that the two boxes are the letters. The search windows are in
+// caps as the balance gives them: the cut between the letters lies 0.75
+// caps left of the ink's end, the blank before the "X" 0.86 caps left of
+// that.
 constexpr double kXpCutFromEnd = 0.75;
 constexpr double kXpStartFromCut = 0.86;
 constexpr double kXpCutReach = 0.15;
-// The cap the letters give, against the balance's: the money line's
-// measured height is off by a tenth either way on soft frames.
+// The distance of the letters' centres in caps, against the balance's: the
+// money line's measured height is off by a tenth either way on soft
+// frames, and the "P" box by a pixel or two.
 constexpr double kXpMinCapRatio = 0.8;
 constexpr double kXpMaxCapRatio = 1.25;
 // Left of letters found on the ink, the blank before the phrase: its last
@@ -2512,7 +2522,8 @@ bool xpPlaceOnInk(const Model& model, const FramePlanes& planes, const RewardRow
     if (!(cap >= kXpMinCapRatio * hp && cap <= kXpMaxCapRatio * hp))
         return false;
     place.xCentre = x;
-    place.cap = cap;
+    place.cap = hp;
+    place.settle = true;
     place.checkLetterPlaces = false;
     place.blankReach = kXpBlankReachOnInk;
     place.oneMinScore = 0.0f;
