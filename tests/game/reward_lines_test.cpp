@@ -1263,7 +1263,22 @@ std::vector<Case> amountsWithLettersFoundOnTheInk() {
              {{"SUPPLIED PLAYER ASSIST", 74, 0},
               {"PURCHASE REFUNDED", 45, 0},
               {"REVIVED TEAMMATE", 0, 781},
-              {"VEHICLE DESTROYED", 479, 0}}}};
+              {"VEHICLE DESTROYED", 479, 0}}},
+            {"720p soft lines with a one-digit 3XP",
+             1280,
+             720,
+             1.166050606422733,
+             352435122u,
+             71,
+             0.5277895178424854,
+             false,
+             545,
+             -39108,
+             {{"PURCHASE REFUNDED", 0, 259},
+              {"HOT ZONE PRESENCE", 5429, 0},
+              {"ROTORS DESTROYED", 0, 3},
+              {"VEHICLE DESTROYED", 0, 320}},
+             1.3417001650221478}};
 }
 
 } // namespace
@@ -1291,5 +1306,10 @@ TEST_F(RewardLines, ExperienceAmountsReadLeftOfTheLettersFoundOnTheInk) {
                 EXPECT_EQ(l->xp, c.lines[i].xp) << c.what << " (" << end << ")";
             }
         }
+        // The same frame with no line shown reads none.
+        Case none = c;
+        none.lines.clear();
+        const hud::HudReading empty = read(cashFrame(none));
+        EXPECT_TRUE(empty.lines.empty()) << c.what << ": " << empty.lines.front().text;
     }
 }
