@@ -144,73 +144,94 @@ constexpr double kXpEndReach = 0.6;
 // the letters read as digits score below it.
 constexpr float kSureFigureScore = 0.82f;
 
-// The letters "XP" of an amount at the two advances that end at `right`,
-// told apart from a figure's last digits without the row's blobs: at small
-// sizes the two letters fuse into one blob, or into one with the digit
-// before them, and the blob reading never sees them. Each advance's inked
-// columns, cut from its neighbour at the faintest column near their border,
-// are read with the glyph templates; both must read better as their letter
-// than as any digit.
-bool xpLettersEndAt(const Model& model, const FramePlanes& planes, const RewardRow& row, double right) {
-    const Plane& ink2 = planes.ink2;
-    const int w = ink2.width;
-    const int r0 = std::max(0, row.top);
-    const int r1 = std::min(ink2.height - 1, row.bottom);
-    if (ink2.empty() || row.lh < 4 || r1 - r0 < 3 || !std::isfinite(right))
-        return false;
-    auto column = [&](int x) {
+// The ink of a row's band, summed per column.
+class RowColumns {
+public:
+    RowColumns(const Plane& ink, const RewardRow& row)
+        : ink_(ink), r0_(std::max(0, row.top)), r1_(std::min(ink.height - 1, row.bottom)) {}
+
+    bool usable() const { return !ink_.empty() && r1_ - r0_ >= 3; }
+    int width() const { return ink_.width; }
+    int top() const { return r0_; }
+    int bottom() const { return r1_; }
+    float inked() const { return kXpColumnInk * static_cast<float>(r1_ - r0_ + 1); }
+
+    float at(int x) const {
         float sum = 0.0f;
-        for (int y = r0; y <= r1; ++y)
-            sum += ink2.pixels[offset(x, y, w)];
+        for (int y = r0_; y <= r1_; ++y)
+            sum += ink_.pixels[offset(x, y, ink_.width)];
         return sum;
-    };
-    const double advance = figureWidths().of('P') * row.lh;
-    const int reach = std::max(1, static_cast<int>(std::lround(0.2 * row.lh)));
-    auto faintestNear = [&](double at) {
-        const int centre = static_cast<int>(std::lround(at));
+    }
+
+    // The faintest column within `reach` of `x`; -1 when none is in the plane.
+    int faintestNear(double x, int reach) const {
+        const int centre = static_cast<int>(std::lround(x));
         int best = -1;
         float least = std::numeric_limits<float>::infinity();
-        for (int x = std::max(0, centre - reach); x <= std::min(w - 1, centre + reach); ++x) {
-            const float v = column(x);
+        for (int c = std::max(0, centre - reach); c <= std::min(ink_.width - 1, centre + reach); ++c) {
+            const float v = at(c);
             if (v < least) {
                 least = v;
-                best = x;
+                best = c;
             }
         }
         return best;
-    };
-    const float inked = kXpColumnInk * static_cast<float>(r1 - r0 + 1);
-    // The "P" ends where the amount's ink does: a figure read a little off
-    // its place says only roughly where.
-    const int reachEnd = static_cast<int>(std::lround(kXpEndReach * row.lh));
-    int end = std::min(w - 1, static_cast<int>(std::lround(right)) + reachEnd);
-    const int endLo = std::max(0, static_cast<int>(std::lround(right)) - reachEnd);
-    while (end >= endLo && column(end) < inked)
-        --end;
-    const int cut = faintestNear(end + 0.5 - advance);
-    const int start = faintestNear(end + 0.5 - 2.0 * advance);
-    if (end < endLo || start < 0 || cut <= start + 2 || end <= cut + 2)
-        return false;
-    Blob boxes[2];
-    const int spans[2][2] = {{start + 1, cut - 1}, {cut + 1, end}};
-    for (int k = 0; k < 2; ++k) {
-        int x0 = spans[k][0];
-        int x1 = spans[k][1];
-        while (x0 <= x1 && column(x0) < inked)
+    }
+
+    // The last inked column at or left of `from`, not left of `lo`; below
+    // `lo` when there is none.
+    int lastInked(int from, int lo) const {
+        int x = std::min(ink_.width - 1, from);
+        lo = std::max(0, lo);
+        while (x >= lo && at(x) < inked())
+            --x;
+        return x;
+    }
+
+    // [x0, x1] with the blank columns at both ends taken off, as a box over
+    // the band; false when fewer than two columns are left.
+    bool trimmed(int x0, int x1, Blob& box) const {
+        while (x0 <= x1 && at(x0) < inked())
             ++x0;
-        while (x1 >= x0 && column(x1) < inked)
+        while (x1 >= x0 && at(x1) < inked())
             --x1;
         if (x1 - x0 < 1)
             return false;
-        boxes[k].x0 = x0;
-        boxes[k].x1 = x1;
-        boxes[k].y0 = r0;
-        boxes[k].y1 = r1;
+        box.x0 = x0;
+        box.x1 = x1;
+        box.y0 = r0_;
+        box.y1 = r1_;
+        return true;
     }
+
+private:
+    const Plane& ink_;
+    int r0_;
+    int r1_;
+};
+
+// The letters "XP" of an amount: their inked boxes.
+struct XpLetters {
+    Blob x;
+    Blob p;
+};
+
+// The letters of an amount whose ink ends at column `end`, cut from each
+// other at column `cut` and from the digit before them at `start`. Both
+// boxes must read better as their letter than as any digit; with
+// `anyLastLetter`, the second box only better as some letter than as any
+// digit.
+bool readXpLetters(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                   const RowColumns& cols, int start, int cut, int end, bool anyLastLetter, XpLetters& out) {
+    if (start < 0 || cut <= start + 2 || end <= cut + 2)
+        return false;
+    if (!cols.trimmed(start + 1, cut - 1, out.x) || !cols.trimmed(cut + 1, end, out.p))
+        return false;
     std::array<Cell, 2> cells{};
     std::array<float*, 2> samples{};
+    const Blob boxes[2] = {out.x, out.p};
     for (std::size_t k = 0; k < 2; ++k) {
-        sampleGlyphCell(ink2, boxes[k], row.top, row.bottom, row.lh, cells[k].data());
+        sampleGlyphCell(planes.ink2, boxes[k], row.top, row.bottom, row.lh, cells[k].data());
         samples[k] = cells[k].data();
     }
     normalizeVectors(samples.data(), samples.size(), static_cast<std::size_t>(kGlyphCellLength));
@@ -221,8 +242,35 @@ bool xpLettersEndAt(const Model& model, const FramePlanes& planes, const RewardR
     classifyGlyphs(views.data(), views.size(), model.glyphs, kLineDigits, digits.data());
     // A blurred "P" loses the foot of its bowl's join and reads as "F"; no
     // digit does.
-    return letters[0].character == 'X' && (letters[1].character == 'P' || letters[1].character == 'F') &&
+    return letters[0].character == 'X' &&
+           (anyLastLetter || letters[1].character == 'P' || letters[1].character == 'F') &&
            letters[0].score > digits[0].score && letters[1].score > digits[1].score;
+}
+
+// The letters "XP" of an amount at the two advances that end at `right`,
+// told apart from a figure's last digits without the row's blobs: at small
+// sizes the two letters fuse into one blob, or into one with the digit
+// before them, and the blob reading never sees them. Each advance's inked
+// columns, cut from its neighbour at the faintest column near their border,
+// are read with the glyph templates; both must read better as their letter
+// than as any digit.
+bool xpLettersEndAt(const Model& model, const FramePlanes& planes, const RewardRow& row, double right) {
+    const RowColumns cols(planes.ink2, row);
+    if (!cols.usable() || row.lh < 4 || !std::isfinite(right))
+        return false;
+    const double advance = figureWidths().of('P') * row.lh;
+    const int reach = std::max(1, static_cast<int>(std::lround(0.2 * row.lh)));
+    // The "P" ends where the amount's ink does: a figure read a little off
+    // its place says only roughly where.
+    const int reachEnd = static_cast<int>(std::lround(kXpEndReach * row.lh));
+    const int endLo = static_cast<int>(std::lround(right)) - reachEnd;
+    const int end = cols.lastInked(static_cast<int>(std::lround(right)) + reachEnd, endLo);
+    if (end < std::max(0, endLo))
+        return false;
+    const int cut = cols.faintestNear(end + 0.5 - advance, reach);
+    const int start = cols.faintestNear(end + 0.5 - 2.0 * advance, reach);
+    XpLetters letters;
+    return readXpLetters(model, planes, row, cols, start, cut, end, false, letters);
 }
 
 // Whether the glyphs a figure was read from end in the letters "XP": the
@@ -2273,6 +2321,9 @@ struct ShapePending {
     std::vector<Blob> blobs; // the row's, for a line still to be stored
 };
 
+void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                         double figureRight, float minLineConfidence, float minMargin, HudLine& line);
+
 // A row that is a piece of another line's text (its lower half grouped on
 // its own) fits that line's phrase too, and a line place another attempt
 // read is read already: a row gets a phrase by shape only where no other
@@ -2291,8 +2342,8 @@ void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<Shap
         if (p.stored) {
             readByShape(model, planes, lines[p.index].top, hp, figureRight, lines[p.index]);
         } else if (readByShape(model, planes, p.line.top, hp, figureRight, p.line)) {
-            // Its figure had no phrase to go with when the row was read: now
-            // that the line has one, the figure gets its last attempt too.
+            // Its figure or amount had no phrase to go with when the row was
+            // read: now that the line has one, they get their last attempt.
             RewardRow row;
             row.blobs = std::move(p.blobs);
             row.top = p.line.top;
@@ -2300,6 +2351,9 @@ void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<Shap
             row.lh = row.bottom - row.top + 1;
             readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, p.line,
                                  kShapeLineFigureMinScore);
+            if (!p.line.hasFigure)
+                readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin,
+                                    p.line);
             lines.push_back(std::move(p.line));
         }
     }
@@ -2322,36 +2376,56 @@ constexpr float kXpBlankInk = 0.12f;
 // little off: here it must fit far better than a digit's least.
 constexpr float kXpOneMinScore = 0.85f;
 
-// The digits of an experience amount whose "X" is centred at xCentre, read
-// right to left on the figures' advances with the figure templates on
-// `ink`. Empty when a digit is unsure, when the amount runs on past its five
-// digits, or, with checkLetterPlaces, when the places of "X" and "P" hold a
-// sure digit (a cash figure stands there).
-std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& row, double xCentre,
-                       bool checkLetterPlaces, double blankReach, float minLineConfidence, float minMargin) {
+// Where an amount's digits are sought: the centre of its "X", the cap its
+// advances are measured in, whether the letters' places must be checked
+// for a figure's digits, and how far left of the amount the blank before
+// the phrase is checked (in caps).
+struct XpPlace {
+    double xCentre = 0.0;
+    double cap = 0.0;
+    bool checkLetterPlaces = false;
+    double blankReach = kXpBlankReach;
+    float oneMinScore = kXpOneMinScore;
+    // Digits that tie go to the settling classifiers, as a figure's do
+    // where its place is sure.
+    bool settle = false;
+};
+
+// The digits of an experience amount at `place`, read right to left on the
+// figures' advances with the figure templates on `ink`. Empty when a digit
+// is unsure, when the amount runs on past its five digits, or, with
+// checkLetterPlaces, when the places of "X" and "P" hold a sure digit (a
+// cash figure stands there).
+std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& row, const XpPlace& place,
+                       float minLineConfidence, float minMargin) {
     constexpr std::string_view kDigits = "0123456789";
     constexpr std::size_t kMaxXpDigits = 5;
     const WidthTable& widths = figureWidths();
+    const double cap = place.cap;
     MoneyRowContext ctx(ink, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    if (place.settle)
+        ctx.settlers = &model.figureSettlers;
     auto best = [&](double at, char right, Decision& d) {
         std::array<Candidate, kDigits.size()> candidates{};
         for (std::size_t c = 0; c < kDigits.size(); ++c) {
-            const double step = (widths.of(right) + widths.of(kDigits[c])) / 2.0 * row.lh;
+            const double step = (widths.of(right) + widths.of(kDigits[c])) / 2.0 * cap;
             candidates[c] = bestPosition(ctx, at - step, kDigits[c], 2);
         }
         d = decide(ctx, candidates.data(), candidates.size());
         return d.margin >= minMargin && d.chosen.score >= minLineConfidence;
     };
-    const double letter = widths.of('X') * row.lh;
+    const double letter = widths.of('X') * cap;
     Decision d;
     // A digit sure at the letters' places: a figure, not an amount.
-    if (checkLetterPlaces && (best(xCentre + 2.0 * letter, 'X', d) || best(xCentre + letter, 'X', d)))
+    if (place.checkLetterPlaces &&
+        (best(place.xCentre + 2.0 * letter, 'X', d) || best(place.xCentre + letter, 'X', d)))
         return {};
     std::string digits;
-    double at = xCentre;
+    double at = place.xCentre;
     char right = 'X';
     while (best(at, right, d)) {
-        if (digits.size() == kMaxXpDigits || (d.chosen.character == '1' && d.chosen.score < kXpOneMinScore))
+        if (digits.size() == kMaxXpDigits ||
+            (d.chosen.character == '1' && d.chosen.score < place.oneMinScore))
             return {};
         digits.insert(digits.begin(), d.chosen.character);
         at = d.chosen.x;
@@ -2361,9 +2435,9 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
         return {};
     // The phrase ends a cap left of the amount: a digit the reading stopped
     // short of, or a "$", leaves ink in that blank.
-    const double left = at - widths.of(right) / 2.0 * row.lh;
-    const int c0 = std::max(0, static_cast<int>(std::floor(left - blankReach * row.lh)));
-    const int c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(left - kXpBlankSlack * row.lh)));
+    const double left = at - widths.of(right) / 2.0 * cap;
+    const int c0 = std::max(0, static_cast<int>(std::floor(left - place.blankReach * cap)));
+    const int c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(left - kXpBlankSlack * cap)));
     const int r0 = std::max(0, row.top);
     const int r1 = std::min(ink.height - 1, row.bottom);
     if (c1 < c0 || r1 < r0)
@@ -2378,20 +2452,19 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
     return digits;
 }
 
-// The amount left of an "X" centred at xCentre, taken only when the row's
-// ink and the figure window's own levels read the same digits: a wrong
-// amount is worse than none.
+// The amount at `place`, taken only when the row's ink and the figure
+// window's own levels read the same digits: a wrong amount is worse than
+// none.
 void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
-                  double figureRight, double xCentre, bool checkLetterPlaces, double blankReach,
-                  float minLineConfidence, float minMargin, HudLine& line) {
-    const std::string first = xpDigitsAt(model, planes.ink2, row, xCentre, checkLetterPlaces, blankReach,
-                                         minLineConfidence, minMargin);
+                  double figureRight, const XpPlace& place, float minLineConfidence, float minMargin,
+                  HudLine& line) {
+    const std::string first = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
     if (first.empty())
         return;
     {
         const LocalFigureInk local(planes, row, hp, figureRight);
-        if (!local.ramped() || xpDigitsAt(model, planes.ink2, row, xCentre, checkLetterPlaces, blankReach,
-                                          minLineConfidence, minMargin) != first)
+        if (!local.ramped() ||
+            xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin) != first)
             return;
     }
     std::int32_t value = 0;
@@ -2401,16 +2474,82 @@ void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row,
     line.xp = value;
 }
 
+// The letters "XP" of an amount found on the row's ink, for an amount the
+// blob reading missed: the "P" is set centred on its ink, which ends where
+// a figure's last digit would, and the "X" stands one advance left of it.
+// Neither the balance's measured height nor the row's band (taller than
+// the cap by the shadow and blur) gives the cap closely enough to step
+// there from the figure's place; the "X" is centred on its own ink, which
+// gives its place. The digits are stepped in the cap the balance gives:
+// the "P" often loses the soft edge of its bowl to the ink, and the
+// distance between the letters' centres then comes out short, so it only
+// confirms that the two boxes are the letters. The search windows are in
+// caps as the balance gives them: the cut between the letters lies 0.75
+// caps left of the ink's end, the blank before the "X" 0.86 caps left of
+// that.
+constexpr double kXpCutFromEnd = 0.75;
+constexpr double kXpStartFromCut = 0.86;
+constexpr double kXpCutReach = 0.15;
+// The distance of the letters' centres in caps, against the balance's: the
+// money line's measured height is off by a tenth either way on soft
+// frames, and the "P" box by a pixel or two.
+constexpr double kXpMinCapRatio = 0.8;
+constexpr double kXpMaxCapRatio = 1.25;
+// Left of letters found on the ink, the blank before the phrase: its last
+// letter ends a cap left of the first digit's ink, some 0.85 caps from the
+// digit's advance.
+constexpr double kXpBlankReachOnInk = 0.7;
+
+bool xpPlaceOnInk(const Model& model, const FramePlanes& planes, const RewardRow& row, double hp,
+                  double figureRight, XpPlace& place) {
+    const RowColumns cols(planes.ink2, row);
+    if (!cols.usable() || !(hp >= 4.0) || !std::isfinite(figureRight))
+        return false;
+    const int reachEnd = static_cast<int>(std::lround(kXpEndReach * hp));
+    const int right = static_cast<int>(std::lround(figureRight));
+    const int end = cols.lastInked(right + reachEnd, right - reachEnd);
+    if (end < std::max(0, right - reachEnd))
+        return false;
+    const int reach = std::max(1, static_cast<int>(std::lround(kXpCutReach * hp)));
+    const int cut = cols.faintestNear(end + 0.5 - kXpCutFromEnd * hp, reach);
+    const int start = cut < 0 ? -1 : cols.faintestNear(cut - kXpStartFromCut * hp, reach);
+    XpLetters letters;
+    if (!readXpLetters(model, planes, row, cols, start, cut, end, true, letters))
+        return false;
+    const double x = (letters.x.x0 + letters.x.x1) / 2.0;
+    const double p = (letters.p.x0 + letters.p.x1) / 2.0;
+    const double cap = (p - x) / figureWidths().of('X');
+    if (!(cap >= kXpMinCapRatio * hp && cap <= kXpMaxCapRatio * hp))
+        return false;
+    place.xCentre = x;
+    place.cap = hp;
+    place.settle = true;
+    place.checkLetterPlaces = false;
+    place.blankReach = kXpBlankReachOnInk;
+    place.oneMinScore = 0.0f;
+    return true;
+}
+
 // An experience amount the first readings missed although the phrase read:
 // its "XP" ends where a figure would, and its digits stand left of it. The
 // amount is read on the row's ink and again on the window's own levels, and
 // taken only when both readings are sure and agree: a wrong amount is worse
-// than none.
+// than none. The letters are sought on the ink first; only where they do
+// not read is the amount read from the place the frame's measures give,
+// which, where they do, lies off theirs.
 void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                          double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
-    const double xCentre = figureRight - 1.5 * figureWidths().of('X') * row.lh;
-    takeAgreedXp(model, planes, row, hp, figureRight, xCentre, true, kXpBlankReach, minLineConfidence,
-                 minMargin, line);
+    XpPlace place;
+    if (xpPlaceOnInk(model, planes, row, hp, figureRight, place)) {
+        takeAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, line);
+        return;
+    }
+    place.xCentre = figureRight - 1.5 * figureWidths().of('X') * row.lh;
+    place.cap = row.lh;
+    place.checkLetterPlaces = true;
+    place.blankReach = kXpBlankReach;
+    place.oneMinScore = kXpOneMinScore;
+    takeAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, line);
 }
 
 // An amount whose "X" and "P" the glyph reader found although its digits
@@ -2437,8 +2576,11 @@ void readXpLeftOfLetters(const Model& model, FramePlanes& planes, const RewardRo
     if (x.letter != 'X' || p.letter != 'P' || !(x.letterScore > x.digitScore) ||
         !(p.letterScore > p.digitScore) || std::abs(p.box.x1 - figureRight) > kXpLetterReach * hp)
         return;
-    takeAgreedXp(model, planes, row, hp, figureRight, (x.box.x0 + x.box.x1) / 2.0, false,
-                 kXpBlankReachNearLetters, minLineConfidence, minMargin, line);
+    XpPlace place;
+    place.xCentre = (x.box.x0 + x.box.x1) / 2.0;
+    place.cap = row.lh;
+    place.blankReach = kXpBlankReachNearLetters;
+    takeAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, line);
 }
 
 } // namespace
