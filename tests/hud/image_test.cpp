@@ -617,6 +617,31 @@ TEST(HudImage, BlockedDotsEqualSingleDotsBitForBit) {
     }
 }
 
+// The vector paths must add in dot()'s documented order: eight partial sums
+// over the blocks of eight, folded in pairs, then the tail in order.
+TEST(HudImage, DotsAddInTheirDefinedOrder) {
+    std::mt19937 gen(9);
+    for (std::size_t n : {std::size_t{0}, std::size_t{7}, std::size_t{8}, std::size_t{21}, std::size_t{720},
+                          std::size_t{1024}}) {
+        std::vector<float> a(n);
+        std::vector<float> b(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            a[i] = static_cast<float>(static_cast<int>(gen() % 2001) - 1000) / 1777.0f;
+            b[i] = static_cast<float>(static_cast<int>(gen() % 2001) - 1000) / 1313.0f;
+        }
+        float part[8] = {};
+        std::size_t i = 0;
+        for (; i + 8 <= n; i += 8)
+            for (std::size_t k = 0; k < 8; ++k)
+                part[k] += a[i + k] * b[i + k];
+        float want =
+            ((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7]));
+        for (; i < n; ++i)
+            want += a[i] * b[i];
+        EXPECT_EQ(hud::dot(a.data(), b.data(), n), want) << n;
+    }
+}
+
 TEST(HudImage, GroupedNormalisationEqualsSingleBitForBit) {
     std::mt19937 gen(11);
     for (std::size_t n : {std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{13}, std::size_t{720},
