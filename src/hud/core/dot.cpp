@@ -110,10 +110,11 @@ template <int K> CORVEX_HUD_TARGET_AVX void normalizeGroupAvx(float* const* v, s
     CORVEX_HUD_UNROLL
     for (int q = 0; q < K; ++q)
         acc[q] = _mm256_setzero_pd();
-    for (std::size_t i = 0; i < body; i += 4)
+    for (std::size_t i = 0; i < body; i += 4) {
         CORVEX_HUD_UNROLL
-    for (int q = 0; q < K; ++q)
-        acc[q] = _mm256_add_pd(acc[q], _mm256_cvtps_pd(_mm_loadu_ps(v[q] + i)));
+        for (int q = 0; q < K; ++q)
+            acc[q] = _mm256_add_pd(acc[q], _mm256_cvtps_pd(_mm_loadu_ps(v[q] + i)));
+    }
     double mean[K];
     for (int q = 0; q < K; ++q) {
         double part[4];
@@ -129,13 +130,14 @@ template <int K> CORVEX_HUD_TARGET_AVX void normalizeGroupAvx(float* const* v, s
         m[q] = _mm256_set1_pd(mean[q]);
         acc[q] = _mm256_setzero_pd();
     }
-    for (std::size_t i = 0; i < body; i += 4)
+    for (std::size_t i = 0; i < body; i += 4) {
         CORVEX_HUD_UNROLL
-    for (int q = 0; q < K; ++q) {
-        const __m128 c = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(_mm_loadu_ps(v[q] + i)), m[q]));
-        _mm_storeu_ps(v[q] + i, c);
-        const __m256d d = _mm256_cvtps_pd(c);
-        acc[q] = _mm256_add_pd(acc[q], _mm256_mul_pd(d, d));
+        for (int q = 0; q < K; ++q) {
+            const __m128 c = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(_mm_loadu_ps(v[q] + i)), m[q]));
+            _mm_storeu_ps(v[q] + i, c);
+            const __m256d d = _mm256_cvtps_pd(c);
+            acc[q] = _mm256_add_pd(acc[q], _mm256_mul_pd(d, d));
+        }
     }
     double inv[K];
     bool scale[K];
