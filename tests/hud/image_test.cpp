@@ -524,6 +524,39 @@ TEST(HudImage, MoneyCellEqualsItsPointSamples) {
     EXPECT_TRUE(std::all_of(cell, cell + 720, [](float v) { return v == 0; }));
 }
 
+// Enlarged, shrunk, and over each border of the plane: every sample is the
+// bilinear one at its centre, the rows inside read from their blended
+// neighbours as much as those at the edges.
+TEST(HudImage, GlyphCellEqualsItsPointSamples) {
+    const Plane p = randomPlane(90, 70, 4);
+    float cell[hud::kGlyphCellLength];
+    struct Case {
+        Blob box;
+        double top, bottom;
+    };
+    for (const Case& c : {Case{blob(30, 20, 41, 34), 20.0, 34.0}, Case{blob(10, 10, 70, 60), 10.0, 60.0},
+                          Case{blob(40, 30, 44, 36), 31.0, 36.0}, Case{blob(-1, 2, 8, 14), 2.0, 14.0},
+                          Case{blob(80, 55, 89, 69), 55.0, 69.0}, Case{blob(20, 0, 30, 12), 0.0, 12.0}}) {
+        const double lh = c.bottom - c.top + 1.0;
+        hud::sampleGlyphCell(p, c.box, c.top, c.bottom, lh, cell);
+        const double ya = std::round(c.top - 0.35 * lh);
+        const double span = std::round(c.bottom + 0.35 * lh) - ya + 1;
+        const int xa = c.box.x0 - 1;
+        const int bw = c.box.x1 + 1 - xa + 1;
+        const int cols = static_cast<int>(std::min(std::max(std::round(32.0 / span * bw), 1.0), 32.0));
+        const int offset = (32 - cols) / 2;
+        for (int i = 0; i < 32; ++i)
+            for (int j = 0; j < 32; ++j) {
+                float want = 0.0f;
+                if (j >= offset && j < offset + cols)
+                    want = hud::sampleBilinear(
+                        p, (j - offset + 0.5) * (static_cast<double>(bw) / cols) + xa - 0.5,
+                        (i + 0.5) * (span / 32) + ya - 0.5);
+                ASSERT_EQ(cell[i * 32 + j], want) << c.box.x0 << " " << i << "," << j;
+            }
+    }
+}
+
 TEST(HudImage, GlyphCellKeepsTheBlobsAspect) {
     const Plane p = plane(200, 60, 1.0f);
     float cell[hud::kGlyphCellLength];
