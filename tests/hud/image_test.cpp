@@ -557,6 +557,24 @@ TEST(HudImage, GlyphCellEqualsItsPointSamples) {
     }
 }
 
+TEST(HudImage, MaskAboveMarksExactlyTheValuesOverTheLevel) {
+    std::mt19937 gen(21);
+    for (std::size_t n : {std::size_t{0}, std::size_t{5}, std::size_t{16}, std::size_t{37}}) {
+        std::vector<float> v(n);
+        for (std::size_t i = 0; i < n; ++i)
+            v[i] = static_cast<float>(gen() % 7) + 182.0f; // 185 itself among them
+        if (n > 3)
+            v[3] = std::numeric_limits<float>::quiet_NaN();
+        if (n > 20)
+            v[20] = std::numeric_limits<float>::infinity();
+        std::vector<std::uint8_t> got(n + 1, 7);
+        hud::maskAbove(v.data(), n, 185.0f, got.data());
+        for (std::size_t i = 0; i < n; ++i)
+            ASSERT_EQ(got[i], v[i] > 185.0f ? 1 : 0) << n << " " << i;
+        EXPECT_EQ(got[n], 7); // nothing written past the end
+    }
+}
+
 TEST(HudImage, GlyphCellKeepsTheBlobsAspect) {
     const Plane p = plane(200, 60, 1.0f);
     float cell[hud::kGlyphCellLength];
