@@ -294,6 +294,22 @@ TEST(HudImage, MorphologyMatchesTheClippedWindow) {
     }
 }
 
+// The returning form keeps its working planes from call to call: after a
+// larger plane, a smaller one must read as with fresh working planes.
+TEST(HudImage, TopHatAfterOtherSizesEqualsAFreshOne) {
+    for (auto [w, h, size] : {std::tuple{120, 90, 9}, {40, 12, 9}, {300, 20, 15}, {7, 5, 9}, {64, 64, 3}}) {
+        const Plane in = randomPlane(w, h, static_cast<unsigned>(w + h));
+        Plane want;
+        Plane a;
+        Plane b;
+        hud::topHat(in, size, want, a, b);
+        const Plane got = hud::topHat(in, size);
+        ASSERT_EQ(got.width, want.width);
+        ASSERT_EQ(got.height, want.height);
+        EXPECT_EQ(got.pixels, want.pixels) << w << "x" << h << " " << size;
+    }
+}
+
 TEST(HudImage, TopHatKeepsNarrowStrokesAndDropsBackground) {
     Plane p = plane(20, 20, 50.0f);
     for (int y = 0; y < 20; ++y)
