@@ -294,6 +294,22 @@ TEST(HudImage, MorphologyMatchesTheClippedWindow) {
     }
 }
 
+// The returning form keeps its working planes from call to call: after a
+// larger plane, a smaller one must read as with fresh working planes.
+TEST(HudImage, TopHatAfterOtherSizesEqualsAFreshOne) {
+    for (auto [w, h, size] : {std::tuple{120, 90, 9}, {40, 12, 9}, {300, 20, 15}, {7, 5, 9}, {64, 64, 3}}) {
+        const Plane in = randomPlane(w, h, static_cast<unsigned>(w + h));
+        Plane want;
+        Plane a;
+        Plane b;
+        hud::topHat(in, size, want, a, b);
+        const Plane got = hud::topHat(in, size);
+        ASSERT_EQ(got.width, want.width);
+        ASSERT_EQ(got.height, want.height);
+        EXPECT_EQ(got.pixels, want.pixels) << w << "x" << h << " " << size;
+    }
+}
+
 TEST(HudImage, TopHatKeepsNarrowStrokesAndDropsBackground) {
     Plane p = plane(20, 20, 50.0f);
     for (int y = 0; y < 20; ++y)
@@ -524,6 +540,57 @@ TEST(HudImage, MoneyCellEqualsItsPointSamples) {
     EXPECT_TRUE(std::all_of(cell, cell + 720, [](float v) { return v == 0; }));
 }
 
+// Enlarged, shrunk, and over each border of the plane: every sample is the
+// bilinear one at its centre, the rows inside read from their blended
+// neighbours as much as those at the edges.
+TEST(HudImage, GlyphCellEqualsItsPointSamples) {
+    const Plane p = randomPlane(90, 70, 4);
+    float cell[hud::kGlyphCellLength];
+    struct Case {
+        Blob box;
+        double top, bottom;
+    };
+    for (const Case& c : {Case{blob(30, 20, 41, 34), 20.0, 34.0}, Case{blob(10, 10, 70, 60), 10.0, 60.0},
+                          Case{blob(40, 30, 44, 36), 31.0, 36.0}, Case{blob(-1, 2, 8, 14), 2.0, 14.0},
+                          Case{blob(80, 55, 89, 69), 55.0, 69.0}, Case{blob(20, 0, 30, 12), 0.0, 12.0}}) {
+        const double lh = c.bottom - c.top + 1.0;
+        hud::sampleGlyphCell(p, c.box, c.top, c.bottom, lh, cell);
+        const double ya = std::round(c.top - 0.35 * lh);
+        const double span = std::round(c.bottom + 0.35 * lh) - ya + 1;
+        const int xa = c.box.x0 - 1;
+        const int bw = c.box.x1 + 1 - xa + 1;
+        const int cols = static_cast<int>(std::min(std::max(std::round(32.0 / span * bw), 1.0), 32.0));
+        const int offset = (32 - cols) / 2;
+        for (int i = 0; i < 32; ++i)
+            for (int j = 0; j < 32; ++j) {
+                float want = 0.0f;
+                if (j >= offset && j < offset + cols)
+                    want = hud::sampleBilinear(
+                        p, (j - offset + 0.5) * (static_cast<double>(bw) / cols) + xa - 0.5,
+                        (i + 0.5) * (span / 32) + ya - 0.5);
+                ASSERT_EQ(cell[i * 32 + j], want) << c.box.x0 << " " << i << "," << j;
+            }
+    }
+}
+
+TEST(HudImage, MaskAboveMarksExactlyTheValuesOverTheLevel) {
+    std::mt19937 gen(21);
+    for (std::size_t n : {std::size_t{0}, std::size_t{5}, std::size_t{16}, std::size_t{37}}) {
+        std::vector<float> v(n);
+        for (std::size_t i = 0; i < n; ++i)
+            v[i] = static_cast<float>(gen() % 7) + 182.0f; // 185 itself among them
+        if (n > 3)
+            v[3] = std::numeric_limits<float>::quiet_NaN();
+        if (n > 20)
+            v[20] = std::numeric_limits<float>::infinity();
+        std::vector<std::uint8_t> got(n + 1, 7);
+        hud::maskAbove(v.data(), n, 185.0f, got.data());
+        for (std::size_t i = 0; i < n; ++i)
+            ASSERT_EQ(got[i], v[i] > 185.0f ? 1 : 0) << n << " " << i;
+        EXPECT_EQ(got[n], 7); // nothing written past the end
+    }
+}
+
 TEST(HudImage, GlyphCellKeepsTheBlobsAspect) {
     const Plane p = plane(200, 60, 1.0f);
     float cell[hud::kGlyphCellLength];
@@ -614,6 +681,31 @@ TEST(HudImage, BlockedDotsEqualSingleDotsBitForBit) {
             for (std::size_t k = 0; k < count; ++k)
                 ASSERT_EQ(out[k], hud::dot(a.data(), b[k].data(), n)) << n << " " << count << " " << k;
         }
+    }
+}
+
+// The vector paths must add in dot()'s documented order: eight partial sums
+// over the blocks of eight, folded in pairs, then the tail in order.
+TEST(HudImage, DotsAddInTheirDefinedOrder) {
+    std::mt19937 gen(9);
+    for (std::size_t n : {std::size_t{0}, std::size_t{7}, std::size_t{8}, std::size_t{21}, std::size_t{720},
+                          std::size_t{1024}}) {
+        std::vector<float> a(n);
+        std::vector<float> b(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            a[i] = static_cast<float>(static_cast<int>(gen() % 2001) - 1000) / 1777.0f;
+            b[i] = static_cast<float>(static_cast<int>(gen() % 2001) - 1000) / 1313.0f;
+        }
+        float part[8] = {};
+        std::size_t i = 0;
+        for (; i + 8 <= n; i += 8)
+            for (std::size_t k = 0; k < 8; ++k)
+                part[k] += a[i + k] * b[i + k];
+        float want =
+            ((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7]));
+        for (; i < n; ++i)
+            want += a[i] * b[i];
+        EXPECT_EQ(hud::dot(a.data(), b.data(), n), want) << n;
     }
 }
 

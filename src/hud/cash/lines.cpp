@@ -351,12 +351,7 @@ std::vector<Blob> findPanels(FramePlanes& planes, int w, int h, std::vector<Blob
     // it keeps a frame-sized allocation out of every pass.
     std::vector<std::uint8_t>& bright = planes.scratch.spareMask;
     bright.resize(n);
-    // Through restricted pointers: a byte store may alias anything, and the
-    // loop would otherwise reload both vectors' data on every pixel.
-    const float* __restrict smooth = planes.smooth.pixels.data();
-    std::uint8_t* __restrict light = bright.data();
-    for (std::size_t i = 0; i < n; ++i)
-        light[i] = smooth[i] > kPanelLuma ? 1 : 0;
+    maskAbove(planes.smooth.pixels.data(), n, kPanelLuma, bright.data());
     std::vector<Blob> panels;
     std::vector<Blob> brightBlobs;
     labelComponents(bright, w, h, brightBlobs, planes.scratch.labels);
@@ -543,6 +538,32 @@ struct SplitScores {
     std::vector<float> scores;
 };
 
+// A blob that may be cut, with its two parts.
+struct Split {
+    Blob left;
+    Blob right;
+    std::size_t cell = 0; // cells of whole, left, right from here on
+};
+
+// Room for `count` glyph cells, kept from call to call: sampleGlyphCell
+// writes every value, so nothing is cleared.
+float* glyphCells(std::vector<float>& room, std::size_t count) {
+    const std::size_t need = count * static_cast<std::size_t>(kGlyphCellLength);
+    if (room.size() < need)
+        room.resize(need);
+    return room.data();
+}
+
+// splitPairs' working memory, kept per thread from row to row.
+struct PairScratch {
+    std::vector<Split> splits;
+    std::vector<int> splitOf;
+    std::vector<float> cells;
+    std::vector<float*> samples;
+    std::vector<const float*> views;
+    std::vector<float> scores;
+};
+
 std::vector<Blob> splitPairs(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
                              double bottom, double lh, int r0, int r1, const detail::Templates& glyphs,
                              std::string_view charset, SplitScores* kept = nullptr) {
@@ -552,13 +573,11 @@ std::vector<Blob> splitPairs(const FramePlanes& planes, const std::vector<Blob>&
     // The blobs that may be cut, with their two parts (splitOf is -1 for a
     // blob kept whole). All candidates are sampled first and scored in one
     // batch, so that each template is read once per row.
-    struct Split {
-        Blob left;
-        Blob right;
-        std::size_t cell = 0; // cells of whole, left, right from here on
-    };
-    std::vector<Split> splits;
-    std::vector<int> splitOf(blobs.size(), -1);
+    thread_local PairScratch s;
+    std::vector<Split>& splits = s.splits;
+    std::vector<int>& splitOf = s.splitOf;
+    splits.clear();
+    splitOf.assign(blobs.size(), -1);
     for (std::size_t k = 0; k < blobs.size(); ++k) {
         const Blob& blob = blobs[k];
         if (blob.width() <= 0.95 * lh)
@@ -583,27 +602,29 @@ std::vector<Blob> splitPairs(const FramePlanes& planes, const std::vector<Blob>&
             kept->rowOf.assign(out.size(), -1);
         return out;
     }
-    std::vector<Cell> cells(3 * splits.size());
-    std::vector<float*> samples(cells.size());
+    const std::size_t cellCount = 3 * splits.size();
+    float* cells = glyphCells(s.cells, cellCount);
+    std::vector<float*>& samples = s.samples;
+    samples.assign(cellCount, nullptr);
     for (std::size_t k = 0; k < blobs.size(); ++k) {
         if (splitOf[k] < 0)
             continue;
         const Split& sp = splits[static_cast<std::size_t>(splitOf[k])];
         const Blob* parts[3] = {&blobs[k], &sp.left, &sp.right};
         for (std::size_t p = 0; p < 3; ++p) {
-            float* cell = cells[sp.cell + p].data();
+            float* cell = cells + (sp.cell + p) * static_cast<std::size_t>(kGlyphCellLength);
             sampleGlyphCell(ink2, *parts[p], top, bottom, lh, cell);
             samples[sp.cell + p] = cell;
         }
     }
     normalizeVectors(samples.data(), samples.size(), static_cast<std::size_t>(kGlyphCellLength));
-    const std::vector<const float*> views(samples.begin(), samples.end());
+    std::vector<const float*>& views = s.views;
+    views.assign(samples.begin(), samples.end());
     // The scores of every character, not only the best two: the caller
     // reads the parts by letters and by digits apart and can take them
     // from here instead of scoring the same cells again.
     const std::size_t width = charset.size();
-    std::vector<float> local;
-    std::vector<float>& scores = kept ? kept->scores : local;
+    std::vector<float>& scores = kept ? kept->scores : s.scores;
     scores.resize(views.size() * width);
     bestGlyphScores(views.data(), views.size(), glyphs, charset, scores.data());
     auto scoreOf = [&](std::size_t cell) {
@@ -684,13 +705,33 @@ std::vector<Blob> splitFusedGlyphs(const FramePlanes& planes, const std::vector<
     return splitKeepingScores(planes, blobs, top, bottom, lh, glyphs, charset, nullptr);
 }
 
+namespace {
+
+// readGlyphWords' working memory, kept per thread from row to row.
+struct WordScratch {
+    SplitScores split;
+    std::vector<const Blob*> kept;
+    std::vector<int> scoredRow;
+    std::vector<GlyphClass> letters;
+    std::vector<GlyphClass> digits;
+    std::vector<std::size_t> fresh;
+    std::vector<float> cells;
+    std::vector<float*> samples;
+    std::vector<const float*> views;
+    std::vector<GlyphClass> freshLetters;
+    std::vector<GlyphClass> freshDigits;
+};
+
+} // namespace
+
 std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
                                       double bottom, double lh, const detail::Templates& glyphs) {
     std::vector<GlyphWord> words;
     const Plane& ink2 = planes.ink2;
     if (!(lh > 0.0) || !std::isfinite(lh) || ink2.empty() || !sameSize(ink2, ink2.width, ink2.height))
         return words;
-    SplitScores split;
+    thread_local WordScratch s;
+    SplitScores& split = s.split;
     const std::vector<Blob> parts =
         splitKeepingScores(planes, blobs, top, bottom, lh, glyphs, kLineCharset, &split);
     // Every glyph of the row is sampled first and then classified in one
@@ -701,9 +742,10 @@ std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vect
     static_assert(kLineCharset.substr(0, kLineLetters.size()) == kLineLetters &&
                       kLineCharset.substr(kLineLetters.size()) == kLineDigits,
                   "the line charset is the letters, then the digits");
-    std::vector<const Blob*> kept;
-    std::vector<int> scoredRow;
-    kept.reserve(parts.size());
+    std::vector<const Blob*>& kept = s.kept;
+    std::vector<int>& scoredRow = s.scoredRow;
+    kept.clear();
+    scoredRow.clear();
     for (std::size_t p = 0; p < parts.size(); ++p) {
         const Blob& b = parts[p];
         const int bh = b.height();
@@ -712,9 +754,12 @@ std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vect
         kept.push_back(&b);
         scoredRow.push_back(p < split.rowOf.size() ? split.rowOf[p] : -1);
     }
-    std::vector<GlyphClass> letters(kept.size());
-    std::vector<GlyphClass> digits(kept.size());
-    std::vector<std::size_t> fresh;
+    std::vector<GlyphClass>& letters = s.letters;
+    std::vector<GlyphClass>& digits = s.digits;
+    std::vector<std::size_t>& fresh = s.fresh;
+    letters.assign(kept.size(), GlyphClass{});
+    digits.assign(kept.size(), GlyphClass{});
+    fresh.clear();
     for (std::size_t k = 0; k < kept.size(); ++k) {
         if (scoredRow[k] < 0) {
             fresh.push_back(k);
@@ -724,16 +769,20 @@ std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vect
         letters[k] = foldGlyphScores(row, kLineLetters);
         digits[k] = foldGlyphScores(row + kLineLetters.size(), kLineDigits);
     }
-    std::vector<Cell> cells(fresh.size());
-    std::vector<float*> samples(fresh.size());
+    float* cells = glyphCells(s.cells, fresh.size());
+    std::vector<float*>& samples = s.samples;
+    samples.assign(fresh.size(), nullptr);
     for (std::size_t f = 0; f < fresh.size(); ++f) {
-        sampleGlyphCell(ink2, *kept[fresh[f]], top, bottom, lh, cells[f].data());
-        samples[f] = cells[f].data();
+        samples[f] = cells + f * static_cast<std::size_t>(kGlyphCellLength);
+        sampleGlyphCell(ink2, *kept[fresh[f]], top, bottom, lh, samples[f]);
     }
     normalizeVectors(samples.data(), samples.size(), static_cast<std::size_t>(kGlyphCellLength));
-    const std::vector<const float*> views(samples.begin(), samples.end());
-    std::vector<GlyphClass> freshLetters(fresh.size());
-    std::vector<GlyphClass> freshDigits(fresh.size());
+    std::vector<const float*>& views = s.views;
+    views.assign(samples.begin(), samples.end());
+    std::vector<GlyphClass>& freshLetters = s.freshLetters;
+    std::vector<GlyphClass>& freshDigits = s.freshDigits;
+    freshLetters.resize(fresh.size());
+    freshDigits.resize(fresh.size());
     classifyGlyphs(views.data(), views.size(), glyphs, kLineLetters, freshLetters.data());
     classifyGlyphs(views.data(), views.size(), glyphs, kLineDigits, freshDigits.data());
     for (std::size_t f = 0; f < fresh.size(); ++f) {

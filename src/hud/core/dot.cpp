@@ -107,11 +107,14 @@ namespace {
 template <int K> CORVEX_HUD_TARGET_AVX void normalizeGroupAvx(float* const* v, std::size_t n) {
     const std::size_t body = n & ~static_cast<std::size_t>(3);
     __m256d acc[K];
+    CORVEX_HUD_UNROLL
     for (int q = 0; q < K; ++q)
         acc[q] = _mm256_setzero_pd();
-    for (std::size_t i = 0; i < body; i += 4)
+    for (std::size_t i = 0; i < body; i += 4) {
+        CORVEX_HUD_UNROLL
         for (int q = 0; q < K; ++q)
             acc[q] = _mm256_add_pd(acc[q], _mm256_cvtps_pd(_mm_loadu_ps(v[q] + i)));
+    }
     double mean[K];
     for (int q = 0; q < K; ++q) {
         double part[4];
@@ -122,17 +125,20 @@ template <int K> CORVEX_HUD_TARGET_AVX void normalizeGroupAvx(float* const* v, s
     }
 
     __m256d m[K];
+    CORVEX_HUD_UNROLL
     for (int q = 0; q < K; ++q) {
         m[q] = _mm256_set1_pd(mean[q]);
         acc[q] = _mm256_setzero_pd();
     }
-    for (std::size_t i = 0; i < body; i += 4)
+    for (std::size_t i = 0; i < body; i += 4) {
+        CORVEX_HUD_UNROLL
         for (int q = 0; q < K; ++q) {
             const __m128 c = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_cvtps_pd(_mm_loadu_ps(v[q] + i)), m[q]));
             _mm_storeu_ps(v[q] + i, c);
             const __m256d d = _mm256_cvtps_pd(c);
             acc[q] = _mm256_add_pd(acc[q], _mm256_mul_pd(d, d));
         }
+    }
     double inv[K];
     bool scale[K];
     for (int q = 0; q < K; ++q) {
@@ -201,6 +207,21 @@ inline float addTail(float sum, const float* a, const float* b, std::size_t n) {
     return sum;
 }
 
+#if CORVEX_HUD_AVX
+// dot() with its eight partial sums in the lanes of one register.
+CORVEX_HUD_TARGET_AVX float dot1Avx(const float* a, const float* b, std::size_t n) {
+    __m256 s = _mm256_setzero_ps();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+        s = _mm256_add_ps(s, _mm256_mul_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i)));
+    float p[8];
+    _mm256_storeu_ps(p, s);
+    _mm256_zeroupper();
+    const float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
+    return addTail(sum, a, b, n);
+}
+#endif
+
 } // namespace
 
 // Single precision in eight interleaved partial sums, which the compiler can
@@ -208,6 +229,10 @@ inline float addTail(float sum, const float* a, const float* b, std::size_t n) {
 // values of magnitude below 1) that the order of the additions changes the
 // result only in its last bits.
 float dot(const float* a, const float* b, std::size_t n) {
+#if CORVEX_HUD_AVX
+    if (haveAvx())
+        return dot1Avx(a, b, n);
+#endif
     float part[8] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8)
@@ -304,20 +329,47 @@ CORVEX_HUD_TARGET_AVX void dot4Avx(const float* a, const float* const* b, std::s
 }
 
 // Eight at once: with four, each step still waits on the latency of its
-// additions; eight chains keep the adders busy. Same lanes, same order.
+// additions; eight chains keep the adders busy. Same lanes, same order. The
+// accumulators are named one by one: written as an array with a loop over
+// it, the loop is not unrolled at -O2 and every step goes through memory.
 CORVEX_HUD_TARGET_AVX void dot8Avx(const float* a, const float* const* b, std::size_t n, float* out) {
-    __m256 s[8];
-    for (int q = 0; q < 8; ++q)
-        s[q] = _mm256_setzero_ps();
+    const float* b0 = b[0];
+    const float* b1 = b[1];
+    const float* b2 = b[2];
+    const float* b3 = b[3];
+    const float* b4 = b[4];
+    const float* b5 = b[5];
+    const float* b6 = b[6];
+    const float* b7 = b[7];
+    __m256 s0 = _mm256_setzero_ps();
+    __m256 s1 = _mm256_setzero_ps();
+    __m256 s2 = _mm256_setzero_ps();
+    __m256 s3 = _mm256_setzero_ps();
+    __m256 s4 = _mm256_setzero_ps();
+    __m256 s5 = _mm256_setzero_ps();
+    __m256 s6 = _mm256_setzero_ps();
+    __m256 s7 = _mm256_setzero_ps();
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m256 x = _mm256_loadu_ps(a + i);
-        for (int q = 0; q < 8; ++q)
-            s[q] = _mm256_add_ps(s[q], _mm256_mul_ps(x, _mm256_loadu_ps(b[q] + i)));
+        s0 = _mm256_add_ps(s0, _mm256_mul_ps(x, _mm256_loadu_ps(b0 + i)));
+        s1 = _mm256_add_ps(s1, _mm256_mul_ps(x, _mm256_loadu_ps(b1 + i)));
+        s2 = _mm256_add_ps(s2, _mm256_mul_ps(x, _mm256_loadu_ps(b2 + i)));
+        s3 = _mm256_add_ps(s3, _mm256_mul_ps(x, _mm256_loadu_ps(b3 + i)));
+        s4 = _mm256_add_ps(s4, _mm256_mul_ps(x, _mm256_loadu_ps(b4 + i)));
+        s5 = _mm256_add_ps(s5, _mm256_mul_ps(x, _mm256_loadu_ps(b5 + i)));
+        s6 = _mm256_add_ps(s6, _mm256_mul_ps(x, _mm256_loadu_ps(b6 + i)));
+        s7 = _mm256_add_ps(s7, _mm256_mul_ps(x, _mm256_loadu_ps(b7 + i)));
     }
     float part[8][8];
-    for (int q = 0; q < 8; ++q)
-        _mm256_storeu_ps(part[q], s[q]);
+    _mm256_storeu_ps(part[0], s0);
+    _mm256_storeu_ps(part[1], s1);
+    _mm256_storeu_ps(part[2], s2);
+    _mm256_storeu_ps(part[3], s3);
+    _mm256_storeu_ps(part[4], s4);
+    _mm256_storeu_ps(part[5], s5);
+    _mm256_storeu_ps(part[6], s6);
+    _mm256_storeu_ps(part[7], s7);
     _mm256_zeroupper();
     for (int q = 0; q < 8; ++q) {
         const float* p = part[q];
@@ -325,6 +377,7 @@ CORVEX_HUD_TARGET_AVX void dot8Avx(const float* a, const float* const* b, std::s
         out[q] = addTail(sum, a, b[q], n);
     }
 }
+
 #endif
 
 // Four dot products in one pass over `a`, each with dot()'s own eight partial

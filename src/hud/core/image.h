@@ -145,6 +145,8 @@ Plane topHat(const Plane& in, int size);
 void topHat(const Plane& in, int size, Plane& out, Plane& tmpA, Plane& tmpB);
 Plane contrastRamp(const Plane& in);
 void contrastRamp(const Plane& in, Plane& out);
+// out[i] = 1 where values[i] > level, else 0 (NaN included), for i < n.
+void maskAbove(const float* values, std::size_t n, float level, std::uint8_t* out);
 
 // Builds smooth, ink and mask for `frame` and clears the lazily filled parts.
 // An invalid frame leaves every plane empty (0 x 0).

@@ -404,8 +404,11 @@ void topHat(const Plane& in, int size, Plane& out, Plane& tmpA, Plane& tmpB) {
 
 Plane topHat(const Plane& in, int size) {
     Plane out;
-    Plane a;
-    Plane b;
+    // The working planes are kept per thread: the HUD pass asks for a band's
+    // top-hat on every frame, and fresh ones would be zeroed each time only
+    // to be written over.
+    thread_local Plane a;
+    thread_local Plane b;
     topHat(in, size, out, a, b);
     return out;
 }

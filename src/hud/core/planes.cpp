@@ -246,6 +246,26 @@ void contrastRamp(const Plane& in, Plane& out) {
     }
 }
 
+void maskAbove(const float* values, std::size_t n, float level, std::uint8_t* out) {
+    std::size_t i = 0;
+#if CORVEX_HUD_SSE2
+    // Sixteen at a time: the comparisons give all-ones lanes, which the
+    // saturating packs keep as -1 bytes and the mask turns into 1.
+    const __m128 at = _mm_set1_ps(level);
+    const __m128i one = _mm_set1_epi8(1);
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = _mm_castps_si128(_mm_cmpgt_ps(_mm_loadu_ps(values + i), at));
+        const __m128i b = _mm_castps_si128(_mm_cmpgt_ps(_mm_loadu_ps(values + i + 4), at));
+        const __m128i c = _mm_castps_si128(_mm_cmpgt_ps(_mm_loadu_ps(values + i + 8), at));
+        const __m128i d = _mm_castps_si128(_mm_cmpgt_ps(_mm_loadu_ps(values + i + 12), at));
+        const __m128i bytes = _mm_packs_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_and_si128(bytes, one));
+    }
+#endif
+    for (; i < n; ++i)
+        out[i] = values[i] > level ? 1 : 0;
+}
+
 Plane contrastRamp(const Plane& in) {
     Plane out;
     contrastRamp(in, out);

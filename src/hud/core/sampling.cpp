@@ -62,6 +62,38 @@ bool finite(double v) {
     return std::isfinite(v);
 }
 
+// The horizontal blends (1 - fx) * left + fx * right of a cell's columns
+// along plane rows whose taps all lie inside, the last two rows asked for
+// kept.
+class RowBlends {
+public:
+    RowBlends(const Plane& p, const Axis* cols, int count) : p_(p), cols_(cols), count_(count) {}
+
+    const float* of(int y) {
+        for (int k = 0; k < 2; ++k)
+            if (row_[k] == y)
+                return blends_[k];
+        const int k = next_;
+        next_ = 1 - next_;
+        row_[k] = y;
+        const float* r = p_.pixels.data() + area(p_.width, y);
+        for (int j = 0; j < count_; ++j) {
+            const int x = cols_[j].i;
+            const float fx = cols_[j].f;
+            blends_[k][j] = (1.0f - fx) * r[x] + fx * r[x + 1];
+        }
+        return blends_[k];
+    }
+
+private:
+    const Plane& p_;
+    const Axis* cols_;
+    int count_;
+    int row_[2] = {-1, -1};
+    int next_ = 0;
+    float blends_[2][kGlyphCellSide] = {};
+};
+
 } // namespace
 
 float sampleBilinear(const Plane& p, double x, double y) {
@@ -132,10 +164,27 @@ void sampleGlyphCell(const Plane& p, const Blob& blob, double top, double bottom
         colOk[j] = x >= lo && x <= hi;
         colAxes[j] = p.empty() ? Axis{} : axisOf(x, p.width);
     }
+    bool colsInside = !p.empty();
+    for (int j = 0; j < cols; ++j)
+        colsInside =
+            colsInside && colOk[j] && colAxes[j].live && colAxes[j].i >= 0 && colAxes[j].i + 1 < p.width;
+    // Where every tap of a row lies inside, the row is blended from the
+    // horizontal blends of its two source rows, which neighbouring cell rows
+    // share when the glyph is enlarged: the same products and sums as
+    // blend() takes, so the samples are identical.
+    RowBlends rows(p, colAxes, cols);
     for (int i = 0; i < kGlyphCellSide; ++i) {
         const double y = (i + 0.5) * stepY + static_cast<double>(ya) - 0.5;
         const Axis ay = p.empty() ? Axis{} : axisOf(y, p.height);
         float* dst = out + i * kGlyphCellSide + offset;
+        if (colsInside && ay.live && ay.i >= 0 && ay.i + 1 < p.height) {
+            const float* upper = rows.of(ay.i);
+            const float* lower = rows.of(ay.i + 1);
+            const float fy = ay.f;
+            for (int j = 0; j < cols; ++j)
+                dst[j] = upper[j] * (1.0f - fy) + lower[j] * fy;
+            continue;
+        }
         for (int j = 0; j < cols; ++j)
             if (colOk[j])
                 dst[j] = blend(p, colAxes[j], ay);

@@ -31,6 +31,15 @@
 #define CORVEX_HUD_AVX 0
 #endif
 
+// Unrolls the loop that follows completely. The vector kernels that keep one
+// accumulator per vector in a small array rely on it: at -O2 such a loop
+// stays rolled and every accumulator goes through memory on every step.
+#if defined(__clang__) || defined(__GNUC__)
+#define CORVEX_HUD_UNROLL _Pragma("GCC unroll 16")
+#else
+#define CORVEX_HUD_UNROLL
+#endif
+
 namespace hud::detail {
 
 #if CORVEX_HUD_AVX
