@@ -326,6 +326,52 @@ TEST(DownTracker, TwoHitsDownTwoMissesUp) {
     EXPECT_EQ(t.since, 5000);
 }
 
+// When the log goes, a feature of the scene may still match weakly a few
+// pixels off its place, read after read; a frame of blur moves the match only
+// once between strong reads.
+TEST(DownTracker, WeakMatchOffThePlaceHoldsOnlyOnce) {
+    auto read = [](float score, float x, float y) {
+        hud::DownRead r;
+        r.score = score;
+        r.found = score >= 0.8f;
+        r.x = x;
+        r.y = y;
+        return r;
+    };
+    auto wentDown = [&](hud::DownTracker& t) {
+        EXPECT_EQ(hud::trackDown(t, 0, read(0.97f, 52.0f, 38.0f)), hud::DownChange::None);
+        EXPECT_EQ(hud::trackDown(t, 400, read(0.97f, 52.0f, 38.0f)), hud::DownChange::WentDown);
+    };
+    {
+        hud::DownTracker t;
+        wentDown(t);
+        EXPECT_EQ(hud::trackDown(t, 800, read(0.655f, 53.0f, 41.0f)), hud::DownChange::None);
+        EXPECT_EQ(t.misses, 0);
+        EXPECT_EQ(hud::trackDown(t, 1200, read(0.655f, 53.0f, 41.0f)), hud::DownChange::None);
+        EXPECT_EQ(t.misses, 1);
+        EXPECT_EQ(hud::trackDown(t, 1600, read(0.655f, 53.0f, 41.0f)), hud::DownChange::Gone);
+        EXPECT_EQ(t.since, 1600);
+    }
+    {
+        // A strong read between two blurred frames: each is one frame of blur.
+        hud::DownTracker t;
+        wentDown(t);
+        EXPECT_EQ(hud::trackDown(t, 800, read(0.7f, 55.0f, 38.0f)), hud::DownChange::None);
+        EXPECT_EQ(hud::trackDown(t, 1200, read(0.9f, 52.0f, 38.0f)), hud::DownChange::None);
+        EXPECT_EQ(hud::trackDown(t, 1600, read(0.7f, 49.0f, 36.0f)), hud::DownChange::None);
+        EXPECT_EQ(t.misses, 0);
+    }
+    {
+        // A weak match on the header's own place keeps holding.
+        hud::DownTracker t;
+        wentDown(t);
+        for (std::int64_t now = 800; now <= 3200; now += 400)
+            EXPECT_EQ(hud::trackDown(t, now, read(0.7f, 53.0f, 37.0f)), hud::DownChange::None) << now;
+        EXPECT_TRUE(t.down);
+        EXPECT_EQ(t.misses, 0);
+    }
+}
+
 TEST(FeedDetail, Texts) {
     hud::FeedRead feed;
     feed.note = "no feed rows";
