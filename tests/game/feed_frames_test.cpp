@@ -35,6 +35,16 @@ protected:
         return hud::readFeedRows(*model_, *killData_, v.pixels, v.width, v.height, v.stride);
     }
 
+    // The range's widest end: letters spaced, the tallest icon and the widest
+    // gap from the killer's name to it.
+    static synth::Look widestLook() {
+        synth::Look widest;
+        widest.letterSpacing = 0.1;
+        widest.iconHeight = 1.3;
+        widest.nameIconGap = 0.8;
+        return widest;
+    }
+
     static hud::PlateRead readPlate(const synth::FrameContent& f) {
         const QImage cap = synth::capturePlateRegion(synth::renderFrame(f));
         const hud::FrameView v = synth::frameView(cap);
@@ -637,6 +647,34 @@ TEST_F(FeedFrames, ABlurredPistolInPiecesTheSizeOfLettersStillEndsThePlayersName
         EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
         EXPECT_EQ(r.rows[0].distance, 3) << at;
         EXPECT_GE(r.rows[0].killer.n, 5) << at;
+    }
+}
+
+TEST_F(FeedFrames, AnUnderscoreTooThinToBeAPieceStillJoinsTheName) {
+    // A played match from the range around the game's look, at 1080 lines:
+    // the underscore of the player's "H_2" is thinner than any piece the row
+    // keeps, "H" and "2" stood apart as single pieces, were taken for the
+    // icon, and the player's kill was never reported. The match's look, then
+    // the game's own and the range's widest (the name's gap to the icon as
+    // wide as the underscore's).
+    synth::MatchOptions options;
+    options.variation.lookRange = true;
+    const synth::MatchSequence match(85, options);
+    synth::FrameContent f = match.frame(108);
+    ASSERT_TRUE(f.feed && !f.feed->rows.empty());
+    ASSERT_EQ(f.feed->rows.front().killer, "H_2");
+    ASSERT_EQ(f.feed->rows.front().killerWho, W::Me);
+    ASSERT_EQ(f.feed->rows.front().distance, 1);
+    for (const synth::Look& look : {f.look, synth::Look{}, widestLook()}) {
+        f.look = look;
+        const hud::FeedRead r = readFeed(f);
+        const std::string at = "icon " + std::to_string(look.iconHeight);
+        ASSERT_FALSE(r.rows.empty()) << at << " " << r.note;
+        EXPECT_EQ(r.rows[0].side, Side::Killer) << at << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].distance, 1) << at;
+        // The icon's pieces after the name stay out of it.
+        EXPECT_EQ(r.rows[0].killer.n, 2) << at << " " << r.rows[0].text;
+        EXPECT_EQ(r.rows[0].icon, "shotgun") << at << " " << r.rows[0].text;
     }
 }
 

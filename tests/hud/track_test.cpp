@@ -9,6 +9,15 @@ using hud::KillKind;
 
 // A row of the same shape every pass unless `shape` says otherwise; distance
 // -1 means none was read.
+hud::DownRead downRead(float score, float x = 10.0f, float y = 20.0f) {
+    hud::DownRead r;
+    r.score = score;
+    r.found = score >= 0.8f;
+    r.x = x;
+    r.y = y;
+    return r;
+}
+
 hud::FeedRow row(int y, Side side, int distance = -1, float distanceConfidence = 0.9f, int shape = 0) {
     hud::FeedRow r;
     r.y = y;
@@ -296,34 +305,65 @@ TEST(FeedTracker, ARowJudgedWithoutItsDistanceStillTellsTheNextRowApart) {
 
 TEST(DownTracker, TwoHitsDownTwoMissesUp) {
     hud::DownTracker t;
-    auto read = [](float score, float x = 10.0f, float y = 20.0f) {
-        hud::DownRead r;
-        r.score = score;
-        r.found = score >= 0.8f;
-        r.x = x;
-        r.y = y;
-        return r;
-    };
-    EXPECT_EQ(hud::trackDown(t, 0, read(0.9f)), hud::DownChange::None);
-    EXPECT_EQ(hud::trackDown(t, 330, read(0.5f)), hud::DownChange::None); // not consecutive
-    EXPECT_EQ(hud::trackDown(t, 660, read(0.85f)), hud::DownChange::None);
-    EXPECT_EQ(hud::trackDown(t, 990, read(0.81f)), hud::DownChange::WentDown);
+    EXPECT_EQ(hud::trackDown(t, 0, downRead(0.9f)), hud::DownChange::None);
+    EXPECT_EQ(hud::trackDown(t, 330, downRead(0.5f)), hud::DownChange::None); // not consecutive
+    EXPECT_EQ(hud::trackDown(t, 660, downRead(0.85f)), hud::DownChange::None);
+    EXPECT_EQ(hud::trackDown(t, 990, downRead(0.81f)), hud::DownChange::WentDown);
     EXPECT_TRUE(t.down);
     EXPECT_EQ(t.since, 660);
 
     // Within 3 s of a strong read 0.65 holds; the position must stay within 3 px.
-    EXPECT_EQ(hud::trackDown(t, 1500, read(0.7f, 13.0f, 17.0f)), hud::DownChange::None);
-    EXPECT_EQ(hud::trackDown(t, 2000, read(0.95f, 14.0f, 20.0f)), hud::DownChange::None); // moved: a miss
+    EXPECT_EQ(hud::trackDown(t, 1500, downRead(0.7f, 13.0f, 17.0f)), hud::DownChange::None);
+    EXPECT_EQ(hud::trackDown(t, 2000, downRead(0.95f, 14.0f, 20.0f)), hud::DownChange::None); // moved: a miss
     EXPECT_EQ(t.misses, 1);
-    EXPECT_EQ(hud::trackDown(t, 3900, read(0.66f)), hud::DownChange::None); // 2910 ms after the strong read
+    EXPECT_EQ(hud::trackDown(t, 3900, downRead(0.66f)),
+              hud::DownChange::None); // 2910 ms after the strong read
     EXPECT_EQ(t.misses, 0);
-    EXPECT_EQ(hud::trackDown(t, 4100, read(0.79f)), hud::DownChange::None); // 3110 ms: needs 0.8 again
+    EXPECT_EQ(hud::trackDown(t, 4100, downRead(0.79f)), hud::DownChange::None); // 3110 ms: needs 0.8 again
     EXPECT_EQ(t.misses, 1);
-    EXPECT_EQ(hud::trackDown(t, 4400, read(0.9f)), hud::DownChange::None); // strong, refreshes
-    EXPECT_EQ(hud::trackDown(t, 4700, read(0.6f)), hud::DownChange::None);
-    EXPECT_EQ(hud::trackDown(t, 5000, read(0.0f)), hud::DownChange::Gone);
+    EXPECT_EQ(hud::trackDown(t, 4400, downRead(0.9f)), hud::DownChange::None); // strong, refreshes
+    EXPECT_EQ(hud::trackDown(t, 4700, downRead(0.6f)), hud::DownChange::None);
+    EXPECT_EQ(hud::trackDown(t, 5000, downRead(0.0f)), hud::DownChange::Gone);
     EXPECT_FALSE(t.down);
     EXPECT_EQ(t.since, 5000);
+}
+
+// When the log goes, a feature of the scene may still match weakly a few
+// pixels off its place, read after read; a frame of blur moves the match only
+// once between strong reads.
+TEST(DownTracker, WeakMatchOffThePlaceHoldsOnlyOnce) {
+    auto wentDown = [&](hud::DownTracker& t) {
+        EXPECT_EQ(hud::trackDown(t, 0, downRead(0.97f, 52.0f, 38.0f)), hud::DownChange::None);
+        EXPECT_EQ(hud::trackDown(t, 400, downRead(0.97f, 52.0f, 38.0f)), hud::DownChange::WentDown);
+    };
+    {
+        hud::DownTracker t;
+        wentDown(t);
+        EXPECT_EQ(hud::trackDown(t, 800, downRead(0.655f, 53.0f, 41.0f)), hud::DownChange::None);
+        EXPECT_EQ(t.misses, 0);
+        EXPECT_EQ(hud::trackDown(t, 1200, downRead(0.655f, 53.0f, 41.0f)), hud::DownChange::None);
+        EXPECT_EQ(t.misses, 1);
+        EXPECT_EQ(hud::trackDown(t, 1600, downRead(0.655f, 53.0f, 41.0f)), hud::DownChange::Gone);
+        EXPECT_EQ(t.since, 1600);
+    }
+    {
+        // A strong read between two blurred frames: each is one frame of blur.
+        hud::DownTracker t;
+        wentDown(t);
+        EXPECT_EQ(hud::trackDown(t, 800, downRead(0.7f, 55.0f, 38.0f)), hud::DownChange::None);
+        EXPECT_EQ(hud::trackDown(t, 1200, downRead(0.9f, 52.0f, 38.0f)), hud::DownChange::None);
+        EXPECT_EQ(hud::trackDown(t, 1600, downRead(0.7f, 49.0f, 36.0f)), hud::DownChange::None);
+        EXPECT_EQ(t.misses, 0);
+    }
+    {
+        // A weak match on the header's own place keeps holding.
+        hud::DownTracker t;
+        wentDown(t);
+        for (std::int64_t now = 800; now <= 3200; now += 400)
+            EXPECT_EQ(hud::trackDown(t, now, downRead(0.7f, 53.0f, 37.0f)), hud::DownChange::None) << now;
+        EXPECT_TRUE(t.down);
+        EXPECT_EQ(t.misses, 0);
+    }
 }
 
 TEST(FeedDetail, Texts) {

@@ -25,6 +25,9 @@ constexpr int kLetterMaxHeight = 30;
 constexpr double kLetterMaxAspect = 0.9;
 constexpr std::size_t kMinLetters = 4;
 constexpr double kRowMinWidth = 4.0; // in cap
+// The widest gap (in cap) an underscore between two letters leaves when
+// it is too thin to be a component.
+constexpr double kUnderscoreGap = 1.1;
 
 // Defaults of the text mask; with them prepareFrame's mask is already right.
 constexpr double kDefaultTopHat = 34.0;
@@ -861,6 +864,41 @@ bool greyIconBetween(const RowCtx& ctx, int x0, int x1, const RowSplit& split) {
     return false;
 }
 
+// An underscore between two letters of a name: thinner than any component
+// the row keeps, so only the mask shows it, a bar at the baseline across most
+// of the gap the letters leave, and nothing of the mask above it there.
+bool underscoreBetween(const RowCtx& ctx, int x0, int x1) {
+    if (!rowUsable(ctx) || x1 < x0)
+        return false;
+    const FrameView& f = ctx.frame;
+    const std::vector<std::uint8_t>& mask = ctx.planes->mask;
+    const double cap = ctx.cap;
+    const int xa = std::max(0, x0);
+    const int xb = std::min(f.width - 1, x1);
+    const int barTop = std::max(0, floorInt(ctx.bottom - 0.2 * cap));
+    const int barBottom = std::min(f.height - 1, floorInt(ctx.bottom + 0.3 * cap));
+    const int above = std::max(0, floorInt(ctx.top + 0.1 * cap));
+    if (xa > xb || barTop > barBottom)
+        return false;
+    int best = 0;
+    for (int y = barTop; y <= barBottom; ++y) {
+        int run = 0;
+        for (int x = xa; x <= xb; ++x)
+            run += mask[at(x, y, f.width)];
+        best = std::max(best, run);
+    }
+    int over = 0;
+    for (int y = above; y < barTop; ++y)
+        for (int x = xa; x <= xb; ++x)
+            over += mask[at(x, y, f.width)];
+    if (feedTuning().debug) {
+        std::string t;
+        detail::appendTrace(t, "  underscore %d-%d: bar %d over %d\n", xa, xb, best, over);
+        detail::writeTrace(t);
+    }
+    return 10 * best >= 6 * (xb - xa + 1) && over <= (xb - xa + 1) / 4;
+}
+
 // The killer's name found from its own letters instead of from the icon: a
 // blurred stream breaks the game's ribbed icons into pieces the size of
 // letters, and the backward walk over the blocks stops at the first piece.
@@ -875,6 +913,7 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split, std::vect
     const double underscoreTop = ctx.top + 0.6 * cap;
     name.clear();
     int end = -1;
+    std::size_t chars = 0; // underscores found only by their bar
     const std::vector<Blob>& comps = ctx.comps;
     for (std::size_t k = 0; k < comps.size(); ++k) {
         const Blob& b = comps[k];
@@ -885,8 +924,15 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split, std::vect
         const bool letter = isNameBlob(b, cap, split) && b.height() >= 0.75 * cap;
         const bool underscore =
             !name.empty() && b.height() < 0.45 * cap && b.y0 >= underscoreTop && b.width() <= 1.6 * cap;
-        if (end >= 0 && b.x0 - end - 1 > 0.45 * cap)
-            break;
+        if (end >= 0 && b.x0 - end - 1 > 0.45 * cap) {
+            // An underscore lost between two letters leaves a gap of about
+            // its advance, as wide as a name's gap to the icon: only its bar
+            // tells them apart.
+            if (!(letter && b.x0 - end - 1 <= kUnderscoreGap * cap &&
+                  underscoreBetween(ctx, end + 1, b.x0 - 1)))
+                break;
+            ++chars;
+        }
         if (!letter && !underscore && letterPiece(ctx, comps, k, split)) {
             end = std::max(end, b.x1);
             continue;
@@ -897,7 +943,7 @@ bool splitAtNameRun(const RowCtx& ctx, int bracketX0, RowSplit& split, std::vect
             name.push_back(b);
         end = std::max(end, b.x1);
     }
-    if (name.size() < 3 || bracketX0 - end - 1 < 1.5 * cap)
+    if (name.size() + chars < 3 || bracketX0 - end - 1 < 1.5 * cap)
         return false;
     // The broken icon leaves pieces no letter could be: flat slivers of its
     // barrels and ribs above the baseline, or a long low barrel wider than

@@ -31,6 +31,15 @@ constexpr double kSameRowGap = 14.3856;   // 0.3 slot
 constexpr std::int64_t kMisreadWindow = 1000;
 constexpr float kMisreadSimilarity = 0.9f;
 
+// Damage-log scores: a strong match, the weaker one that holds the state for
+// a while after a strong one, and how far (px) a match may stand from where
+// the log was found.
+constexpr float kDownStrong = 0.8f;
+constexpr float kDownWeak = 0.65f;
+constexpr std::int64_t kDownWeakHold = 3000;
+constexpr float kDownMoved = 3.0f;
+constexpr float kDownInPlace = 1.0f;
+
 int rowDistance(const FeedRow& row) {
     return row.hasDistance && row.distanceConfidence >= 0.75f ? row.distance : -1;
 }
@@ -394,16 +403,27 @@ void trackFeed(FeedTracker& tracker, std::int64_t now, const FeedRead& read, std
 DownChange trackDown(DownTracker& tracker, std::int64_t now, const DownRead& read) {
     bool hit = false;
     if (!tracker.down) {
-        hit = read.found || read.score >= 0.8f;
+        hit = read.found || read.score >= kDownStrong;
     } else {
-        const bool stable = std::fabs(read.x - tracker.x) <= 3.0f && std::fabs(read.y - tracker.y) <= 3.0f;
+        const float dx = std::fabs(read.x - tracker.x);
+        const float dy = std::fabs(read.y - tracker.y);
+        const bool stable = dx <= kDownMoved && dy <= kDownMoved;
         if (stable) {
-            if (read.score >= 0.8f)
+            if (read.score >= kDownStrong) {
                 tracker.lastStrong = now;
+                tracker.weakAside = false;
+            }
             // Right after a strong read the header is known to be there, so a
             // weaker match (a frame of motion blur) still keeps the state.
-            const float needed = now - tracker.lastStrong <= 3000 ? 0.65f : 0.8f;
+            const float needed = now - tracker.lastStrong <= kDownWeakHold ? kDownWeak : kDownStrong;
             hit = read.score >= needed;
+            // A blurred frame may pull the peak off the header's place once;
+            // a weak match off that place again, with no strong read between,
+            // is the scene that stays when the log has gone.
+            if (hit && read.score < kDownStrong && std::max(dx, dy) > kDownInPlace) {
+                hit = !tracker.weakAside;
+                tracker.weakAside = true;
+            }
         }
     }
     if (hit) {
@@ -424,6 +444,7 @@ DownChange trackDown(DownTracker& tracker, std::int64_t now, const DownRead& rea
         tracker.down = true;
         tracker.since = tracker.firstHit;
         tracker.lastStrong = now;
+        tracker.weakAside = false;
         tracker.x = read.x;
         tracker.y = read.y;
         return DownChange::WentDown;

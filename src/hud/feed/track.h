@@ -76,6 +76,7 @@ struct DownTracker {
     std::int64_t since = 0;
     std::int64_t lastStrong = 0;
     std::int64_t firstHit = 0;
+    bool weakAside = false; // a weak match off the place held the state since the last strong one
     float x = 0.0f;
     float y = 0.0f;
 };
