@@ -7,8 +7,7 @@ namespace {
 using Side = hud::PlayerSide;
 using hud::KillKind;
 
-// A row of the same shape every pass unless `shape` says otherwise; distance
-// -1 means none was read.
+// A damage-log match of `score` found at (x, y); found as the reader finds it.
 hud::DownRead downRead(float score, float x = 10.0f, float y = 20.0f) {
     hud::DownRead r;
     r.score = score;
@@ -18,6 +17,8 @@ hud::DownRead downRead(float score, float x = 10.0f, float y = 20.0f) {
     return r;
 }
 
+// A row of the same shape every pass unless `shape` says otherwise; distance
+// -1 means none was read.
 hud::FeedRow row(int y, Side side, int distance = -1, float distanceConfidence = 0.9f, int shape = 0) {
     hud::FeedRow r;
     r.y = y;
