@@ -1,4 +1,5 @@
 #include "hud/reports.h"
+#include "down_reads.h"
 
 #include <gtest/gtest.h>
 
@@ -11,15 +12,6 @@ hud::PlateRead plateOf(const std::string& name, const std::string& cls, bool wea
     r.name = name;
     r.weaponClass = cls;
     r.weapon = weapon;
-    return r;
-}
-
-hud::DownRead downOf(float score, float x = 10, float y = 5) {
-    hud::DownRead r;
-    r.score = score;
-    r.found = score >= 0.8f;
-    r.x = x;
-    r.y = y;
     return r;
 }
 
@@ -72,16 +64,16 @@ TEST(PlateTracker, ConfirmsOnTheSecondReadAndForgetsAfter30Seconds) {
 TEST(CombatEvents, DownThenUpNeedsTheLogGoneAndAPlateRead) {
     hud::CombatState s;
     std::vector<hud::CombatEvent> out;
-    hud::onDownRead(s, 0, downOf(0.9f), out);
-    hud::onDownRead(s, 330, downOf(0.85f), out);
+    hud::onDownRead(s, 0, downRead(0.9f), out);
+    hud::onDownRead(s, 330, downRead(0.85f), out);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].kind, hud::CombatEvent::Down);
     EXPECT_EQ(out[0].t, 0);
     EXPECT_FLOAT_EQ(out[0].conf, 0.85f);
     EXPECT_EQ(hud::describe(out[0]), "down (bleeding out)");
 
-    hud::onDownRead(s, 5000, downOf(0.1f), out);
-    hud::onDownRead(s, 5330, downOf(0.1f), out);
+    hud::onDownRead(s, 5000, downRead(0.1f), out);
+    hud::onDownRead(s, 5330, downRead(0.1f), out);
     EXPECT_TRUE(s.upPending);
     EXPECT_EQ(out.size(), 1u); // the log alone going is not yet an up
     hud::onPlateRead(s, 6000, plateOf("M4", "rifle"), out);
@@ -94,12 +86,12 @@ TEST(CombatEvents, DownThenUpNeedsTheLogGoneAndAPlateRead) {
 TEST(CombatEvents, DownWithoutPlateExpiresSilently) {
     hud::CombatState s;
     std::vector<hud::CombatEvent> out;
-    hud::onDownRead(s, 0, downOf(0.9f), out);
-    hud::onDownRead(s, 330, downOf(0.9f), out);
-    hud::onDownRead(s, 1000, downOf(0.0f), out);
-    hud::onDownRead(s, 1330, downOf(0.0f), out);
+    hud::onDownRead(s, 0, downRead(0.9f), out);
+    hud::onDownRead(s, 330, downRead(0.9f), out);
+    hud::onDownRead(s, 1000, downRead(0.0f), out);
+    hud::onDownRead(s, 1330, downRead(0.0f), out);
     hud::onPlateRead(s, 6400, plateOf("M4", "rifle"), out); // too late for an up
-    hud::onDownRead(s, 61400, downOf(0.0f), out);
+    hud::onDownRead(s, 61400, downRead(0.0f), out);
     EXPECT_FALSE(s.down);
     EXPECT_EQ(out.size(), 1u);
 }
@@ -107,10 +99,10 @@ TEST(CombatEvents, DownWithoutPlateExpiresSilently) {
 TEST(CombatEvents, APlateWithoutAMatchedNameStillEndsTheDown) {
     hud::CombatState s;
     std::vector<hud::CombatEvent> out;
-    hud::onDownRead(s, 0, downOf(0.9f), out);
-    hud::onDownRead(s, 330, downOf(0.9f), out);
-    hud::onDownRead(s, 660, downOf(0.0f), out);
-    hud::onDownRead(s, 990, downOf(0.0f), out);
+    hud::onDownRead(s, 0, downRead(0.9f), out);
+    hud::onDownRead(s, 330, downRead(0.9f), out);
+    hud::onDownRead(s, 660, downRead(0.0f), out);
+    hud::onDownRead(s, 990, downRead(0.0f), out);
     hud::PlateRead unmatched;
     unmatched.found = true;
     unmatched.read = "KODIAK";
@@ -123,8 +115,8 @@ TEST(CombatEvents, APlateWithoutAMatchedNameStillEndsTheDown) {
 TEST(CombatEvents, ADeathEndsTheDownSoTheNextDownIsReported) {
     hud::CombatState s;
     std::vector<hud::CombatEvent> out;
-    hud::onDownRead(s, 0, downOf(0.9f), out);
-    hud::onDownRead(s, 330, downOf(0.9f), out);
+    hud::onDownRead(s, 0, downRead(0.9f), out);
+    hud::onDownRead(s, 330, downRead(0.9f), out);
     // Finished off: the feed shows the player as victim.
     hud::FeedRead feed;
     hud::FeedRow row;
@@ -146,10 +138,10 @@ TEST(CombatEvents, ADeathEndsTheDownSoTheNextDownIsReported) {
     EXPECT_EQ(out[1].kind, hud::CombatEvent::Death);
     EXPECT_FALSE(s.down);
     // Respawned and down again within the minute.
-    hud::onDownRead(s, 20000, downOf(0.0f), out);
-    hud::onDownRead(s, 20330, downOf(0.0f), out);
-    hud::onDownRead(s, 30000, downOf(0.9f), out);
-    hud::onDownRead(s, 30330, downOf(0.9f), out);
+    hud::onDownRead(s, 20000, downRead(0.0f), out);
+    hud::onDownRead(s, 20330, downRead(0.0f), out);
+    hud::onDownRead(s, 30000, downRead(0.9f), out);
+    hud::onDownRead(s, 30330, downRead(0.9f), out);
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[2].kind, hud::CombatEvent::Down);
 }

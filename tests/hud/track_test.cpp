@@ -1,4 +1,5 @@
 #include "hud/feed/track.h"
+#include "down_reads.h"
 
 #include <gtest/gtest.h>
 
@@ -6,16 +7,6 @@ namespace {
 
 using Side = hud::PlayerSide;
 using hud::KillKind;
-
-// A damage-log match of `score` found at (x, y); found as the reader finds it.
-hud::DownRead downRead(float score, float x = 10.0f, float y = 20.0f) {
-    hud::DownRead r;
-    r.score = score;
-    r.found = score >= 0.8f;
-    r.x = x;
-    r.y = y;
-    return r;
-}
 
 // A row of the same shape every pass unless `shape` says otherwise; distance
 // -1 means none was read.
