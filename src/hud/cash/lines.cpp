@@ -1279,6 +1279,10 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
 
 namespace {
 
+void dropContestedXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                     const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
+                     float minMargin, HudLine& line);
+
 // Steps shared by both attempts at a row's words: the glyph words of
 // `blobs`, a figure spelled at their end when none stood where expected,
 // the experience amount and the reason text.
@@ -1310,6 +1314,7 @@ void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow
     }
     readLineText(words, k, line);
     findLostXpDigits(model, planes, row, words, k, minLineConfidence, minMargin, line);
+    dropContestedXp(model, planes, row, words, k, minLineConfidence, minMargin, line);
     // The game never awards nothing: an amount of 0 is a misread, and
     // reporting none leaves the later attempts free to read it.
     if (line.hasXp && line.xp <= 0) {
@@ -2438,6 +2443,8 @@ struct XpPlace {
     // Digits that tie go to the settling classifiers, as a figure's do
     // where its place is sure.
     bool settle = false;
+    // The "X" and "P" were read on the row's ink where the amount ends.
+    bool lettersOnInk = false;
 };
 
 // The digits of an experience amount at `place`, read right to left on the
@@ -2503,7 +2510,11 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
 
 // The amount at `place`, taken only when the row's ink and the figure
 // window's own levels read the same digits: a wrong amount is worse than
-// none.
+// none. Where the amount's letters were read on the ink, the window's
+// levels only have to not read other digits: ramped over the window, soft
+// digits often come out too faint for any to be sure, and the reading on
+// the ink, sure of every digit between the letters and the blank before
+// the phrase, stands on its own there.
 void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                   double figureRight, const XpPlace& place, float minLineConfidence, float minMargin,
                   HudLine& line) {
@@ -2512,8 +2523,10 @@ void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row,
         return;
     {
         const LocalFigureInk local(planes, row, hp, figureRight);
-        if (!local.ramped() ||
-            xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin) != first)
+        if (!local.ramped())
+            return;
+        const std::string second = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
+        if (second != first && !(place.lettersOnInk && second.empty()))
             return;
     }
     std::int32_t value = 0;
@@ -2521,6 +2534,39 @@ void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row,
         value = value * 10 + (c - '0');
     line.hasXp = true;
     line.xp = value;
+}
+
+// An amount the glyph words spelled, read again with the figure templates
+// leftwards from its "X": where that reading is sure of other digits, one
+// of the two took a digit for another ("838" read as 808, "182" as 162),
+// and neither is taken: the later attempts at the line may still read the
+// amount, each with its own checks.
+void dropContestedXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                     const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
+                     float minMargin, HudLine& line) {
+    if (!line.hasXp || line.xp <= 0)
+        return;
+    count = std::min(count, words.size());
+    std::size_t xpWord = count;
+    for (std::size_t w = count; w-- > 0;)
+        if (endsInXp(words[w])) {
+            xpWord = w;
+            break;
+        }
+    if (xpWord == count)
+        return;
+    const GlyphWord& word = words[xpWord];
+    const GlyphRead& x = word[word.size() - 2];
+    XpPlace place;
+    place.xCentre = (x.box.x0 + x.box.x1) / 2.0;
+    place.cap = row.lh;
+    place.blankReach = kXpBlankReachNearLetters;
+    place.settle = true;
+    const std::string again = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
+    if (again.empty() || again == std::to_string(line.xp))
+        return;
+    line.hasXp = false;
+    line.xp = 0;
 }
 
 // The letters "XP" of an amount found on the row's ink, for an amount the
@@ -2573,6 +2619,7 @@ bool xpPlaceOnInk(const Model& model, const FramePlanes& planes, const RewardRow
     place.xCentre = x;
     place.cap = hp;
     place.settle = true;
+    place.lettersOnInk = true;
     place.checkLetterPlaces = false;
     place.blankReach = kXpBlankReachOnInk;
     place.oneMinScore = 0.0f;
