@@ -188,6 +188,35 @@ const std::vector<XpCase>& amountsSpelledWithAWrongDigit() {
     return all;
 }
 
+// A soft frame from the look's range whose 123XP has a faint "1" the
+// reading on the ink stops short of, the window's levels reading no digit:
+// "23" must not be taken.
+XpCase faintOneBeforeTheAmount(synth::Look& look) {
+    look.letterSpacing = 0.009122829870362703;
+    look.panelPad = 0.38177726746198326;
+    look.iconHeight = 1.2473290301812432;
+    look.nameIconGap = 0.6238067061200963;
+    look.iconBracketGap = 0.43591412244066535;
+    look.victimGap = 0.6343258746234154;
+    look.squadDrain = 0.8094612922095641;
+    return {"2400x1465 soft 123XP after 560XP",
+            {2400,
+             1465,
+             0.9161290566702911,
+             2446006068u,
+             true,
+             68,
+             1.0019273818617649,
+             0.9792902161100867,
+             46295547,
+             -358722,
+             {{"ASSIST", 4, 0, true},
+              {"VEHICLE DESTROYED", 0, 560},
+              {"KILL", 722, 0},
+              {"VEHICLE DESTROYED", 0, 123}}},
+            {}};
+}
+
 } // namespace
 
 TEST_F(RewardXp, AmountsWhoseWindowReadNoDigitReadOnTheInk) {
@@ -198,6 +227,10 @@ TEST_F(RewardXp, AmountsWhoseWindowReadNoDigitReadOnTheInk) {
             expectAmount(x.frame, r, i, x.what);
         expectNoWrongAmount(x.frame, r, x.what);
     }
+    // Only the reading on the ink: its blank must hold next to no ink.
+    synth::Look look;
+    const XpCase faint = faintOneBeforeTheAmount(look);
+    expectNoWrongAmount(faint.frame, read(cashFrame(faint.frame, look)), faint.what);
 }
 
 TEST_F(RewardXp, AmountsSpelledWithAWrongDigitAreNeverTaken) {

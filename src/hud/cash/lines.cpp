@@ -2426,6 +2426,10 @@ constexpr double kXpBlankReach = 0.8;
 constexpr double kXpBlankReachNearLetters = 0.6;
 constexpr double kXpBlankSlack = 0.1;
 constexpr float kXpBlankInk = 0.12f;
+// A reading taken on the row's ink alone must find that blank clearly
+// blank: a faint "1" it stopped short of leaves less than the usual share
+// in a column, more than half of it.
+constexpr float kXpLoneBlankInk = 0.06f;
 // The narrow "1" also fits the stem of a "4" or "7" read from a place a
 // little off: here it must fit far better than a digit's least.
 constexpr float kXpOneMinScore = 0.85f;
@@ -2445,6 +2449,7 @@ struct XpPlace {
     bool settle = false;
     // The "X" and "P" were read on the row's ink where the amount ends.
     bool lettersOnInk = false;
+    float blankInk = kXpBlankInk;
 };
 
 // The digits of an experience amount at `place`, read right to left on the
@@ -2502,7 +2507,7 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
         float sum = 0.0f;
         for (int y = r0; y <= r1; ++y)
             sum += ink.pixels[offset(x, y, ink.width)];
-        if (sum > kXpBlankInk * static_cast<float>(r1 - r0 + 1))
+        if (sum > place.blankInk * static_cast<float>(r1 - r0 + 1))
             return {};
     }
     return digits;
@@ -2513,21 +2518,28 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
 // none. Where the amount's letters were read on the ink, the window's
 // levels only have to not read other digits: ramped over the window, soft
 // digits often come out too faint for any to be sure, and the reading on
-// the ink, sure of every digit between the letters and the blank before
-// the phrase, stands on its own there.
+// the ink, sure of every digit between the letters and a blank before the
+// phrase that holds next to no ink, stands on its own there.
 void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                   double figureRight, const XpPlace& place, float minLineConfidence, float minMargin,
                   HudLine& line) {
     const std::string first = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
     if (first.empty())
         return;
+    std::string second;
     {
         const LocalFigureInk local(planes, row, hp, figureRight);
         if (!local.ramped())
             return;
-        const std::string second = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
-        if (second != first && !(place.lettersOnInk && second.empty()))
+        second = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
+    }
+    if (second.empty() && place.lettersOnInk) {
+        XpPlace lone = place;
+        lone.blankInk = kXpLoneBlankInk;
+        if (xpDigitsAt(model, planes.ink2, row, lone, minLineConfidence, minMargin) != first)
             return;
+    } else if (second != first) {
+        return;
     }
     std::int32_t value = 0;
     for (char c : first)
