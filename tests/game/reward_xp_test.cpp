@@ -36,6 +36,16 @@ protected:
         }
     }
 
+    // A case at the game's look: its balance sure, its exact lines' amounts
+    // read, no amount made up.
+    static void expectCase(const XpCase& x) {
+        const hud::HudReading r = read(cashFrame(x.frame));
+        ASSERT_TRUE(r.balanceCertain) << x.what;
+        for (std::size_t i : x.exact)
+            expectAmount(x.frame, r, i, x.what);
+        expectNoWrongAmount(x.frame, r, x.what);
+    }
+
     // Painted line `index` read with its phrase and exact amount: the k-th
     // line painted with a phrase is the k-th read with it.
     static void expectAmount(const CashCase& c, const hud::HudReading& r, std::size_t index,
@@ -220,13 +230,8 @@ XpCase faintOneBeforeTheAmount(synth::Look& look) {
 } // namespace
 
 TEST_F(RewardXp, AmountsWhoseWindowReadNoDigitReadOnTheInk) {
-    for (const XpCase& x : amountsTheWindowLeftUnsure()) {
-        const hud::HudReading r = read(cashFrame(x.frame));
-        ASSERT_TRUE(r.balanceCertain) << x.what;
-        for (std::size_t i : x.exact)
-            expectAmount(x.frame, r, i, x.what);
-        expectNoWrongAmount(x.frame, r, x.what);
-    }
+    for (const XpCase& x : amountsTheWindowLeftUnsure())
+        expectCase(x);
     // Only the reading on the ink: its blank must hold next to no ink.
     synth::Look look;
     const XpCase faint = faintOneBeforeTheAmount(look);
@@ -234,13 +239,8 @@ TEST_F(RewardXp, AmountsWhoseWindowReadNoDigitReadOnTheInk) {
 }
 
 TEST_F(RewardXp, AmountsSpelledWithAWrongDigitAreNeverTaken) {
-    for (const XpCase& x : amountsSpelledWithAWrongDigit()) {
-        const hud::HudReading r = read(cashFrame(x.frame));
-        ASSERT_TRUE(r.balanceCertain) << x.what;
-        for (std::size_t i : x.exact)
-            expectAmount(x.frame, r, i, x.what);
-        expectNoWrongAmount(x.frame, r, x.what);
-    }
+    for (const XpCase& x : amountsSpelledWithAWrongDigit())
+        expectCase(x);
     // The 944XP frame reads whole: the amount the glyphs spelled wrong is
     // read again where its letters stand.
     const XpCase& whole = amountsSpelledWithAWrongDigit()[1];

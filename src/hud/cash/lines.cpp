@@ -826,6 +826,14 @@ bool endsInXp(const GlyphWord& word) {
     return n >= 3 && word[n - 2].letter == 'X' && word[n - 1].letter == 'P';
 }
 
+// The last of words[0..count) that ends in "XP"; count when none does.
+std::size_t lastXpWord(const std::vector<GlyphWord>& words, std::size_t count) {
+    for (std::size_t w = std::min(count, words.size()); w-- > 0;)
+        if (endsInXp(words[w]))
+            return w;
+    return count;
+}
+
 // The experience amount is set in the figures' font: a digit of it that
 // the glyph templates found a close call is decided again by the figure
 // templates and their pair tie-breakers, and changed only when those are
@@ -861,12 +869,7 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
                       float minMargin, HudLine& line) {
     if (!line.hasXp || line.xp <= 0)
         return;
-    std::size_t xpWord = count;
-    for (std::size_t w = count; w-- > 0;)
-        if (endsInXp(words[w])) {
-            xpWord = w;
-            break;
-        }
+    const std::size_t xpWord = lastXpWord(words, count);
     if (xpWord == count)
         return;
     std::size_t digits = 0;
@@ -2558,13 +2561,7 @@ void dropContestedXp(const Model& model, const FramePlanes& planes, const Reward
                      float minMargin, HudLine& line) {
     if (!line.hasXp || line.xp <= 0)
         return;
-    count = std::min(count, words.size());
-    std::size_t xpWord = count;
-    for (std::size_t w = count; w-- > 0;)
-        if (endsInXp(words[w])) {
-            xpWord = w;
-            break;
-        }
+    const std::size_t xpWord = lastXpWord(words, count);
     if (xpWord == count)
         return;
     const GlyphWord& word = words[xpWord];
