@@ -826,6 +826,14 @@ bool endsInXp(const GlyphWord& word) {
     return n >= 3 && word[n - 2].letter == 'X' && word[n - 1].letter == 'P';
 }
 
+// The last of words[0..count) that ends in "XP"; count when none does.
+std::size_t lastXpWord(const std::vector<GlyphWord>& words, std::size_t count) {
+    for (std::size_t w = std::min(count, words.size()); w-- > 0;)
+        if (endsInXp(words[w]))
+            return w;
+    return count;
+}
+
 // The experience amount is set in the figures' font: a digit of it that
 // the glyph templates found a close call is decided again by the figure
 // templates and their pair tie-breakers, and changed only when those are
@@ -861,12 +869,7 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
                       float minMargin, HudLine& line) {
     if (!line.hasXp || line.xp <= 0)
         return;
-    std::size_t xpWord = count;
-    for (std::size_t w = count; w-- > 0;)
-        if (endsInXp(words[w])) {
-            xpWord = w;
-            break;
-        }
+    const std::size_t xpWord = lastXpWord(words, count);
     if (xpWord == count)
         return;
     std::size_t digits = 0;
@@ -1279,6 +1282,10 @@ void readLineText(const std::vector<GlyphWord>& words, std::size_t count, HudLin
 
 namespace {
 
+void dropContestedXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                     const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
+                     float minMargin, HudLine& line);
+
 // Steps shared by both attempts at a row's words: the glyph words of
 // `blobs`, a figure spelled at their end when none stood where expected,
 // the experience amount and the reason text.
@@ -1310,6 +1317,7 @@ void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow
     }
     readLineText(words, k, line);
     findLostXpDigits(model, planes, row, words, k, minLineConfidence, minMargin, line);
+    dropContestedXp(model, planes, row, words, k, minLineConfidence, minMargin, line);
     // The game never awards nothing: an amount of 0 is a misread, and
     // reporting none leaves the later attempts free to read it.
     if (line.hasXp && line.xp <= 0) {
@@ -2421,6 +2429,10 @@ constexpr double kXpBlankReach = 0.8;
 constexpr double kXpBlankReachNearLetters = 0.6;
 constexpr double kXpBlankSlack = 0.1;
 constexpr float kXpBlankInk = 0.12f;
+// A reading taken on the row's ink alone must find that blank clearly
+// blank: a faint "1" it stopped short of leaves less than the usual share
+// in a column, more than half of it.
+constexpr float kXpLoneBlankInk = 0.06f;
 // The narrow "1" also fits the stem of a "4" or "7" read from a place a
 // little off: here it must fit far better than a digit's least.
 constexpr float kXpOneMinScore = 0.85f;
@@ -2438,6 +2450,9 @@ struct XpPlace {
     // Digits that tie go to the settling classifiers, as a figure's do
     // where its place is sure.
     bool settle = false;
+    // The "X" and "P" were read on the row's ink where the amount ends.
+    bool lettersOnInk = false;
+    float blankInk = kXpBlankInk;
 };
 
 // The digits of an experience amount at `place`, read right to left on the
@@ -2495,7 +2510,7 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
         float sum = 0.0f;
         for (int y = r0; y <= r1; ++y)
             sum += ink.pixels[offset(x, y, ink.width)];
-        if (sum > kXpBlankInk * static_cast<float>(r1 - r0 + 1))
+        if (sum > place.blankInk * static_cast<float>(r1 - r0 + 1))
             return {};
     }
     return digits;
@@ -2503,24 +2518,64 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
 
 // The amount at `place`, taken only when the row's ink and the figure
 // window's own levels read the same digits: a wrong amount is worse than
-// none.
+// none. Where the amount's letters were read on the ink, the window's
+// levels only have to not read other digits: ramped over the window, soft
+// digits often come out too faint for any to be sure, and the reading on
+// the ink, sure of every digit between the letters and a blank before the
+// phrase that holds next to no ink, stands on its own there.
 void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                   double figureRight, const XpPlace& place, float minLineConfidence, float minMargin,
                   HudLine& line) {
     const std::string first = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
     if (first.empty())
         return;
+    std::string second;
     {
         const LocalFigureInk local(planes, row, hp, figureRight);
-        if (!local.ramped() ||
-            xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin) != first)
+        if (!local.ramped())
             return;
+        second = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
+    }
+    if (second.empty() && place.lettersOnInk) {
+        XpPlace lone = place;
+        lone.blankInk = kXpLoneBlankInk;
+        if (xpDigitsAt(model, planes.ink2, row, lone, minLineConfidence, minMargin) != first)
+            return;
+    } else if (second != first) {
+        return;
     }
     std::int32_t value = 0;
     for (char c : first)
         value = value * 10 + (c - '0');
     line.hasXp = true;
     line.xp = value;
+}
+
+// An amount the glyph words spelled, read again with the figure templates
+// leftwards from its "X": where that reading is sure of other digits, one
+// of the two took a digit for another ("838" read as 808, "182" as 162),
+// and neither is taken: the later attempts at the line may still read the
+// amount, each with its own checks.
+void dropContestedXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                     const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
+                     float minMargin, HudLine& line) {
+    if (!line.hasXp || line.xp <= 0)
+        return;
+    const std::size_t xpWord = lastXpWord(words, count);
+    if (xpWord == count)
+        return;
+    const GlyphWord& word = words[xpWord];
+    const GlyphRead& x = word[word.size() - 2];
+    XpPlace place;
+    place.xCentre = (x.box.x0 + x.box.x1) / 2.0;
+    place.cap = row.lh;
+    place.blankReach = kXpBlankReachNearLetters;
+    place.settle = true;
+    const std::string again = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
+    if (again.empty() || again == std::to_string(line.xp))
+        return;
+    line.hasXp = false;
+    line.xp = 0;
 }
 
 // The letters "XP" of an amount found on the row's ink, for an amount the
@@ -2573,6 +2628,7 @@ bool xpPlaceOnInk(const Model& model, const FramePlanes& planes, const RewardRow
     place.xCentre = x;
     place.cap = hp;
     place.settle = true;
+    place.lettersOnInk = true;
     place.checkLetterPlaces = false;
     place.blankReach = kXpBlankReachOnInk;
     place.oneMinScore = 0.0f;

@@ -1,0 +1,244 @@
+// Experience amounts of reward lines painted at the game's own look: amounts
+// whose letters read on the row's ink while the figure window's own levels
+// read no digit surely, and amounts the glyph words spelled with a digit
+// taken for another.
+
+#include "footage_fixture.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct XpCase {
+    const char* what;
+    CashCase frame;
+    // The painted lines (their indices) whose amounts must read exactly;
+    // the others must only read no amount that is not theirs.
+    std::vector<std::size_t> exact;
+};
+
+class RewardXp : public FootageTest {
+protected:
+    // Every amount read belongs to a painted line of the same phrase (or
+    // to one whose phrase did not read), and no amount of 0 is reported.
+    static void expectNoWrongAmount(const CashCase& c, const hud::HudReading& r, const std::string& where) {
+        for (const hud::HudLine& l : r.lines) {
+            if (!l.hasXp)
+                continue;
+            EXPECT_GT(l.xp, 0) << where;
+            const bool painted = std::any_of(c.lines.begin(), c.lines.end(), [&](const PaintedLine& p) {
+                return p.xp == l.xp && (l.text.empty() || l.text == p.text);
+            });
+            EXPECT_TRUE(painted) << where << ": \"" << l.text << "\" " << l.xp << "XP, raw " << l.raw;
+        }
+    }
+
+    // A case at the game's look: its balance sure, its exact lines' amounts
+    // read, no amount made up.
+    static void expectCase(const XpCase& x) {
+        const hud::HudReading r = read(cashFrame(x.frame));
+        ASSERT_TRUE(r.balanceCertain) << x.what;
+        for (std::size_t i : x.exact)
+            expectAmount(x.frame, r, i, x.what);
+        expectNoWrongAmount(x.frame, r, x.what);
+    }
+
+    // Painted line `index` read with its phrase and exact amount: the k-th
+    // line painted with a phrase is the k-th read with it.
+    static void expectAmount(const CashCase& c, const hud::HudReading& r, std::size_t index,
+                             const std::string& where) {
+        ASSERT_LT(index, c.lines.size()) << where;
+        const std::string text = c.lines[index].text;
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < index; ++i)
+            k += text == c.lines[i].text ? 1 : 0;
+        std::vector<const hud::HudLine*> read;
+        for (const hud::HudLine& h : r.lines)
+            if (h.text == text)
+                read.push_back(&h);
+        ASSERT_LT(k, read.size()) << where << ": " << text;
+        EXPECT_TRUE(read[k]->hasXp) << where << ": " << text << ", raw " << read[k]->raw;
+        EXPECT_EQ(read[k]->xp, c.lines[index].xp) << where << ": " << text;
+        EXPECT_FALSE(read[k]->hasFigure) << where << ": " << text;
+    }
+};
+
+// Frames of the evaluation's footage whose amount's letters read on the
+// ink, its digits surely there, while the figure window ramped to its own
+// levels left every digit unsure.
+const std::vector<XpCase>& amountsTheWindowLeftUnsure() {
+    static const std::vector<XpCase> all = {
+        {"720p 698XP over a bright world",
+         {1280,
+          720,
+          0.9244749617187559,
+          634437181u,
+          true,
+          84,
+          0.0,
+          1.0,
+          8990729,
+          62,
+          {{"CONTROL ZONE ENTERED", 0, 698}, {"SUPPLIED PLAYER ASSIST", 584, 0}, {"HEADSHOT", 0, 296, true}}},
+         {0, 2}},
+        {"720p 526XP under two figures",
+         {1280,
+          720,
+          0.9976884752703403,
+          3018022200u,
+          false,
+          70,
+          0.2834440947783931,
+          1.0,
+          6065454,
+          0,
+          {{"CONTROL ZONE PRESENCE", 48, 0},
+           {"VEHICLE DESTROYED", 57, 0},
+           {"ROTORS DESTROYED", 0, 526},
+           {"CONTROL ZONE PRESENCE", 0, 450}}},
+         {2, 3}},
+        {"720p 800XP below 692XP at HUD scale 0.86",
+         {1280,
+          720,
+          0.856529139504827,
+          1936778404u,
+          false,
+          73,
+          0.20315986157099036,
+          1.0,
+          7,
+          -9054,
+          {{"SUPPLIED PLAYER ASSIST", 866, 0},
+           {"VEHICLE DESTROYED", 0, 692},
+           {"SUPPLIED PLAYER ASSIST", 0, 800}}},
+         {1, 2}},
+    };
+    return all;
+}
+
+// Frames whose amount the glyph words spelled with one digit taken for
+// another ("182" as 162, "944" as 904, "838" as 808).
+const std::vector<XpCase>& amountsSpelledWithAWrongDigit() {
+    static const std::vector<XpCase> all = {
+        {"720p 182XP spelled 162XP",
+         {1280,
+          720,
+          0.892745994457592,
+          81358016u,
+          false,
+          65,
+          0.37305006440035315,
+          1.36565395595985,
+          6319392,
+          0,
+          {{"HOT ZONE ENTERED", 0, 530}, {"CONTROL ZONE PRESENCE", 41340, 0}, {"VEHICLE DESTROYED", 0, 182}}},
+         {0, 2}},
+        {"1080p 944XP spelled 904XP",
+         {1920,
+          1080,
+          1.138140908808705,
+          4213325389u,
+          false,
+          90,
+          0.5836070847882046,
+          1.0,
+          978,
+          -449,
+          {{"CONTROL ZONE ENTERED", 6, 0},
+           {"ROTORS DESTROYED", 0, 944},
+           {"ROTORS DESTROYED", 383, 0},
+           {"HEADSHOT", 2217, 0, true}}},
+         {1}},
+        {"2160p 838XP spelled 808XP",
+         {3840,
+          2160,
+          1.0163744970729578,
+          1637172843u,
+          false,
+          65,
+          0.24929377500520022,
+          1.0,
+          6876,
+          50,
+          {{"REVIVED TEAMMATE", 22700, 0},
+           {"HOT ZONE PRESENCE", 3221, 0},
+           {"ROTORS DESTROYED", 0, 838},
+           {"PURCHASE REFUNDED", 89061, 0}}},
+         {}},
+    };
+    return all;
+}
+
+// A soft frame from the look's range whose 123XP has a faint "1" the
+// reading on the ink stops short of, the window's levels reading no digit:
+// "23" must not be taken.
+XpCase faintOneBeforeTheAmount(synth::Look& look) {
+    look.letterSpacing = 0.009122829870362703;
+    look.panelPad = 0.38177726746198326;
+    look.iconHeight = 1.2473290301812432;
+    look.nameIconGap = 0.6238067061200963;
+    look.iconBracketGap = 0.43591412244066535;
+    look.victimGap = 0.6343258746234154;
+    look.squadDrain = 0.8094612922095641;
+    return {"2400x1465 soft 123XP after 560XP",
+            {2400,
+             1465,
+             0.9161290566702911,
+             2446006068u,
+             true,
+             68,
+             1.0019273818617649,
+             0.9792902161100867,
+             46295547,
+             -358722,
+             {{"ASSIST", 4, 0, true},
+              {"VEHICLE DESTROYED", 0, 560},
+              {"KILL", 722, 0},
+              {"VEHICLE DESTROYED", 0, 123}}},
+            {}};
+}
+
+} // namespace
+
+TEST_F(RewardXp, AmountsWhoseWindowReadNoDigitReadOnTheInk) {
+    for (const XpCase& x : amountsTheWindowLeftUnsure())
+        expectCase(x);
+    // Only the reading on the ink: its blank must hold next to no ink.
+    synth::Look look;
+    const XpCase faint = faintOneBeforeTheAmount(look);
+    expectNoWrongAmount(faint.frame, read(cashFrame(faint.frame, look)), faint.what);
+}
+
+TEST_F(RewardXp, AmountsSpelledWithAWrongDigitAreNeverTaken) {
+    for (const XpCase& x : amountsSpelledWithAWrongDigit())
+        expectCase(x);
+}
+
+TEST_F(RewardXp, AmountsAtTheFarEndsOfTheLooksRangeAreExactOrNone) {
+    static const char* const names[] = {"wide letters", "tight letters", "smallest frame", "largest frame"};
+    std::vector<XpCase> all = amountsTheWindowLeftUnsure();
+    const std::vector<XpCase>& spelled = amountsSpelledWithAWrongDigit();
+    all.insert(all.end(), spelled.begin(), spelled.end());
+    for (const XpCase& x : all) {
+        const std::vector<synth::FrameContent> frames = rangeEnds(cashFrame(x.frame));
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const std::string where = std::string(x.what) + " (" + names[i] + ")";
+            const hud::HudReading e = read(frames[i]);
+            expectNoWrongAmount(x.frame, e, where);
+            // The tight letters and the largest frame read these amounts
+            // exactly too; the wide letters and the smallest, softest frame
+            // lose some of them, never to another amount.
+            if (i == 1 || i == 3)
+                for (std::size_t k : x.exact)
+                    expectAmount(x.frame, e, k, where);
+        }
+        // The same frame with no line shown reads none.
+        CashCase none = x.frame;
+        none.lines.clear();
+        const hud::HudReading empty = read(cashFrame(none));
+        EXPECT_TRUE(empty.lines.empty()) << x.what << ": " << empty.lines.front().text;
+    }
+}
