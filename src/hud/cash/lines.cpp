@@ -110,13 +110,15 @@ struct FigureRead {
 // the last digit's centre: that digit's own ink lies within the first reach,
 // the blank after it before the second, and the left-out digit's ink begins
 // before the third. Its columns are at least this share as dark as the last
-// digit's darkest and this wide, and its reading ends this far further right.
+// digit's darkest and this wide, and its reading ends this far further right
+// with its "$" no further right than this of where the short one found it.
 constexpr double kLostDigitOwnInk = 0.2;
 constexpr double kLostDigitBlankReach = 0.65;
 constexpr double kLostDigitReach = 1.2;
-constexpr float kLostDigitShare = 0.5f;
+constexpr float kLostDigitShare = 0.35f;
 constexpr double kLostDigitMinWidth = 0.15;
 constexpr double kLostDigitMinStep = 0.3;
+constexpr double kLostDigitDollarShift = 0.5;
 
 bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double lastX, double& centre);
 
@@ -150,7 +152,11 @@ FigureRead readFigure(const Model& model, const FramePlanes& planes, const Rewar
     const FigureRead whole =
         readFigureFrom(model, planes, row, lost, minLineConfidence, minMargin, settleTies);
     double further = 0.0;
+    // The whole figure is the short one and more: more digits, its "$" not
+    // right of where the short reading found it.
     if (whole.reading.ok && whole.reading.firstX > out.reading.firstX + kLostDigitMinStep * row.lh &&
+        whole.reading.digits.size() > out.reading.digits.size() &&
+        whole.reading.dollarX <= out.reading.dollarX + kLostDigitDollarShift * row.lh &&
         !digitInkRightOf(planes, row, whole.reading.firstX, further))
         return whole;
     // Short of a digit: no whole figure, for the glyphs to confirm either.
@@ -269,8 +275,15 @@ bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double las
     const int valley = cols.faintestNear(
         lastX + 0.5 * (kLostDigitOwnInk + kLostDigitBlankReach) * lh,
         static_cast<int>(std::lround(0.5 * (kLostDigitBlankReach - kLostDigitOwnInk) * lh)));
-    if (valley < 0 || !(cols.at(valley) < dark))
+    if (valley < 0)
         return false;
+    // No blank at all: the last digit runs into more ink, as an amount's
+    // "XP" fused by blur into the digit before it does. Nothing stands
+    // right of a figure's last digit.
+    if (cols.at(valley) >= dark) {
+        centre = lastX + figureWidths().of('0') * lh;
+        return true;
+    }
     int x = valley + 1;
     while (x <= right && cols.at(x) < dark)
         ++x;
