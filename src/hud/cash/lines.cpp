@@ -1059,14 +1059,8 @@ std::vector<RewardRow> selectRewardRows(const std::vector<Blob>& textBlobs, int 
     return rows;
 }
 
-bool figureFromLetterS(const FramePlanes& planes, const RewardRow& row, const std::vector<GlyphWord>& words,
-                       std::size_t first, HudLine& line) {
+bool figureFromLetterS(const std::vector<GlyphWord>& words, std::size_t first, HudLine& line) {
     if (first >= words.size() || words[first].empty() || words[first].front().letter != 'S')
-        return false;
-    // The glyphs, too, can lose a figure's last digit.
-    const Blob& end = words.back().back().box;
-    double lost = 0.0;
-    if (digitInkRightOf(planes, row, (end.x0 + end.x1) / 2.0, lost))
         return false;
     constexpr std::size_t kMaxDigits = 6;
     std::array<char, kMaxDigits> digits{};
@@ -1093,7 +1087,8 @@ bool figureFromLetterS(const FramePlanes& planes, const RewardRow& row, const st
     line.figure = value;
     line.figureConfidence = std::min(0.7f, weakest);
     line.figureMargin = 0.0f;
-    line.figureX = (end.x0 + end.x1) / 2.0;
+    const Blob& last = words.back().back().box;
+    line.figureX = (last.x0 + last.x1) / 2.0;
     return true;
 }
 
@@ -1390,6 +1385,8 @@ void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow
         const Blob& last = words.back().back().box;
         const FigureRead f =
             readFigure(model, planes, row, (last.x0 + last.x1) / 2.0, minLineConfidence, minMargin);
+        // The glyphs, too, can lose a figure's last digit.
+        double lostX = 0.0;
         if ((f.accepted || (f.reading.ok && f.reading.minScore >= minLineConfidence &&
                             glyphsConfirmFigure(words, k, f.reading, row.lh))) &&
             (f.reading.minScore >= kSureFigureScore ||
@@ -1397,7 +1394,8 @@ void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow
             takeFigure(f.reading, line);
             if (figureX != nullptr)
                 *figureX = f.reading.firstX;
-        } else if (figureFromLetterS(planes, row, words, k, line) && figureX != nullptr) {
+        } else if (!digitInkRightOf(planes, row, (last.x0 + last.x1) / 2.0, lostX) &&
+                   figureFromLetterS(words, k, line) && figureX != nullptr) {
             *figureX = (last.x0 + last.x1) / 2.0;
         }
     }
