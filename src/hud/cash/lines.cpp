@@ -106,9 +106,25 @@ struct FigureRead {
     MoneyReading reading;
 };
 
+// A digit a figure's reading left out right of its last one, in caps from
+// the last digit's centre: that digit's own ink lies within the first reach,
+// the blank after it before the second, and the left-out digit's ink begins
+// before the third. Its columns are at least this share as dark as the last
+// digit's darkest and this wide, and its reading ends this far further right
+// with its "$" no further right than this of where the short one found it.
+constexpr double kLostDigitOwnInk = 0.2;
+constexpr double kLostDigitBlankReach = 0.65;
+constexpr double kLostDigitReach = 1.2;
+constexpr float kLostDigitShare = 0.35f;
+constexpr double kLostDigitMinWidth = 0.15;
+constexpr double kLostDigitMinStep = 0.3;
+constexpr double kLostDigitDollarShift = 0.5;
+
+bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double lastX, double& centre);
+
 // Reads a reward-line figure leftwards from startX with the figure font.
-FigureRead readFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
-                      float minLineConfidence, float minMargin, bool settleTies = false) {
+FigureRead readFigureFrom(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
+                          float minLineConfidence, float minMargin, bool settleTies) {
     MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
     if (settleTies)
         ctx.settlers = &model.figureSettlers;
@@ -119,6 +135,33 @@ FigureRead readFigure(const Model& model, const FramePlanes& planes, const Rewar
     if (!out.accepted)
         out.accepted = confirmWithSoft(ctx, model.figuresWithSoft, figureWidths(), kFigureGroupGap,
                                        kFigureMaxDigits, minLineConfidence, minMargin, 1.0f, out.reading);
+    return out;
+}
+
+// A figure read from a digit short of its end ("+$621" read from its "2" as
+// +$62) passes every test of its own characters; the ink of the digit left
+// out, standing clear right of the last one read, gives it away. It is read
+// again from that digit, and is no figure when that fails: a wrong amount is
+// worse than none.
+FigureRead readFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
+                      float minLineConfidence, float minMargin, bool settleTies = false) {
+    FigureRead out = readFigureFrom(model, planes, row, startX, minLineConfidence, minMargin, settleTies);
+    double lost = 0.0;
+    if (!out.reading.ok || !digitInkRightOf(planes, row, out.reading.firstX, lost))
+        return out;
+    const FigureRead whole =
+        readFigureFrom(model, planes, row, lost, minLineConfidence, minMargin, settleTies);
+    double further = 0.0;
+    // The whole figure is the short one and more: more digits, its "$" not
+    // right of where the short reading found it.
+    if (whole.reading.ok && whole.reading.firstX > out.reading.firstX + kLostDigitMinStep * row.lh &&
+        whole.reading.digits.size() > out.reading.digits.size() &&
+        whole.reading.dollarX <= out.reading.dollarX + kLostDigitDollarShift * row.lh &&
+        !digitInkRightOf(planes, row, whole.reading.firstX, further))
+        return whole;
+    // Short of a digit: no whole figure, for the glyphs to confirm either.
+    out.accepted = false;
+    out.reading.ok = false;
     return out;
 }
 
@@ -209,6 +252,51 @@ private:
     int r0_;
     int r1_;
 };
+
+// Whether ink right of a figure's last digit, centred at `lastX`, is a digit
+// the reading left out: past the blank that ends the last digit, a run of
+// dark columns wide enough for a digit. `centre` is that run's middle.
+bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double lastX, double& centre) {
+    const RowColumns cols(planes.ink2, row);
+    if (!cols.usable() || row.lh < 4 || !std::isfinite(lastX))
+        return false;
+    const double lh = row.lh;
+    const int right = std::min(cols.width() - 1, static_cast<int>(std::lround(lastX + kLostDigitReach * lh)));
+    const int own0 = std::max(0, static_cast<int>(std::lround(lastX - kLostDigitOwnInk * lh)));
+    const int own1 = static_cast<int>(std::lround(lastX + kLostDigitOwnInk * lh));
+    if (own1 >= right)
+        return false;
+    float own = 0.0f;
+    for (int x = own0; x <= own1; ++x)
+        own = std::max(own, cols.at(x));
+    const float dark = std::max(cols.inked(), kLostDigitShare * own);
+    // The blank: the faintest column between the digit's ink and the reach
+    // of a neighbour's.
+    const int valley = cols.faintestNear(
+        lastX + 0.5 * (kLostDigitOwnInk + kLostDigitBlankReach) * lh,
+        static_cast<int>(std::lround(0.5 * (kLostDigitBlankReach - kLostDigitOwnInk) * lh)));
+    if (valley < 0)
+        return false;
+    // No blank at all: the last digit runs into more ink, as an amount's
+    // "XP" fused by blur into the digit before it does. Nothing stands
+    // right of a figure's last digit.
+    if (cols.at(valley) >= dark) {
+        centre = lastX + figureWidths().of('0') * lh;
+        return true;
+    }
+    int x = valley + 1;
+    while (x <= right && cols.at(x) < dark)
+        ++x;
+    const int start = x;
+    while (x < cols.width() && cols.at(x) >= dark)
+        ++x;
+    const int end = x - 1;
+    if (start > right ||
+        end - start + 1 < std::max(2, static_cast<int>(std::lround(kLostDigitMinWidth * lh))))
+        return false;
+    centre = 0.5 * (start + end);
+    return true;
+}
 
 // The letters "XP" of an amount: their inked boxes.
 struct XpLetters {
@@ -1304,6 +1392,8 @@ void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow
         const Blob& last = words.back().back().box;
         const FigureRead f =
             readFigure(model, planes, row, (last.x0 + last.x1) / 2.0, minLineConfidence, minMargin);
+        // The glyphs, too, can lose a figure's last digit.
+        double lostX = 0.0;
         if ((f.accepted || (f.reading.ok && f.reading.minScore >= minLineConfidence &&
                             glyphsConfirmFigure(words, k, f.reading, row.lh))) &&
             (f.reading.minScore >= kSureFigureScore ||
@@ -1311,7 +1401,8 @@ void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow
             takeFigure(f.reading, line);
             if (figureX != nullptr)
                 *figureX = f.reading.firstX;
-        } else if (figureFromLetterS(words, k, line) && figureX != nullptr) {
+        } else if (!digitInkRightOf(planes, row, (last.x0 + last.x1) / 2.0, lostX) &&
+                   figureFromLetterS(words, k, line) && figureX != nullptr) {
             *figureX = (last.x0 + last.x1) / 2.0;
         }
     }
