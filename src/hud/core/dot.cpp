@@ -578,8 +578,9 @@ struct GlyphScratch {
     struct Char {
         const detail::TemplateList* list = nullptr;
         const detail::CoarseList* coarse = nullptr;
-        std::size_t first = 0; // its first template's row of `bounds`
-        float high = kNoScore; // its highest bound over the block's cells
+        std::size_t first = 0;            // its first template's row of `bounds`
+        float high = kNoScore;            // its highest bound over the block's cells
+        float cellHigh[kGlyphBlock] = {}; // and over each cell's templates
     };
     std::vector<Char> chars;
     std::vector<std::size_t> charOrder;
@@ -607,6 +608,51 @@ template <typename Key> void sortDescending(std::size_t* order, std::size_t n, K
         }
         order[j] = v;
     }
+}
+
+// A floor under the second best character score of cell q of the block:
+// the exact scores of the templates of the highest bound and of the highest
+// bound of another charset entry are each at most their entry's score, so
+// the second best is at least the lower of them. kNoScore without two such
+// templates.
+float secondFloor(const GlyphScratch& s, std::size_t width, std::size_t q, const float* cell) {
+    constexpr auto n = static_cast<std::size_t>(kGlyphCellLength);
+    std::size_t pick[2] = {width, width};
+    std::size_t pickT[2] = {0, 0};
+    float high[2] = {kNoScore, kNoScore};
+    for (std::size_t c = 0; c < width; ++c) {
+        const GlyphScratch::Char& ch = s.chars[c];
+        if (!ch.list)
+            continue;
+        float best = kNoScore;
+        std::size_t bestT = 0;
+        for (std::size_t t = 0; t < ch.list->size(); ++t) {
+            const float b = s.bounds[(ch.first + t) * kGlyphBlock + q];
+            if ((*ch.list)[t].size() >= n && b > best) {
+                best = b;
+                bestT = t;
+            }
+        }
+        if (best > high[0]) {
+            high[1] = high[0];
+            pick[1] = pick[0];
+            pickT[1] = pickT[0];
+            high[0] = best;
+            pick[0] = c;
+            pickT[0] = bestT;
+        } else if (best > high[1]) {
+            high[1] = best;
+            pick[1] = c;
+            pickT[1] = bestT;
+        }
+    }
+    if (pick[1] == width)
+        return kNoScore;
+    const float a = dot((*s.chars[pick[0]].list)[pickT[0]].data(), cell, n);
+    const float b = dot((*s.chars[pick[1]].list)[pickT[1]].data(), cell, n);
+    if (a != a || b != b)
+        return kNoScore;
+    return std::min(a, b);
 }
 
 // Every cell's best score for every character of `charset` into
@@ -637,7 +683,7 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
     GlyphScratch& s = glyphScratch();
     s.chars.resize(width);
     s.charOrder.resize(width);
-    bool bounded = glyphs.coarse && glyphs.coarse->coarseLength == kGlyphCoarseLength;
+    bool bounded = topTwoOnly && glyphs.coarse && glyphs.coarse->coarseLength == kGlyphCoarseLength;
     std::size_t templates = 0;
     std::size_t longest = 0;
     for (std::size_t c = 0; c < width; ++c) {
@@ -701,6 +747,7 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
         for (std::size_t c = 0; c < width; ++c) {
             GlyphScratch::Char& ch = s.chars[c];
             ch.high = kNoScore;
+            std::fill(ch.cellHigh, ch.cellHigh + kGlyphBlock, kNoScore);
             if (!ch.list)
                 continue;
             for (std::size_t t = 0; t < ch.list->size(); ++t) {
@@ -712,6 +759,7 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
                 }
                 if (restT < 0.0f) {
                     std::fill(b, b + kGlyphBlock, std::numeric_limits<float>::infinity());
+                    std::fill(ch.cellHigh, ch.cellHigh + kGlyphBlock, std::numeric_limits<float>::infinity());
                     ch.high = std::numeric_limits<float>::infinity();
                     continue;
                 }
@@ -719,23 +767,39 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
                         b);
                 for (std::size_t q = 0; q < m; ++q) {
                     b[q] += restT * rest[q] + kGlyphBoundSlack;
-                    if (b[q] > ch.high || b[q] != b[q])
-                        ch.high = b[q] != b[q] ? std::numeric_limits<float>::infinity() : b[q];
+                    const float v = b[q] != b[q] ? std::numeric_limits<float>::infinity() : b[q];
+                    ch.cellHigh[q] = std::max(ch.cellHigh[q], v);
+                    ch.high = std::max(ch.high, v);
                 }
             }
         }
         sortDescending(s.charOrder.data(), width, [&](std::size_t c) { return s.chars[c].high; });
 
-        // The two best scores so far of each cell, over the characters.
+        // The two best scores so far of each cell, over the characters, and
+        // a floor under the second best of all of them from the start.
         float first[kGlyphBlock];
         float second[kGlyphBlock];
+        float seeded[kGlyphBlock];
         std::fill(first, first + kGlyphBlock, kNoScore);
         std::fill(second, second + kGlyphBlock, kNoScore);
+        std::fill(seeded, seeded + kGlyphBlock, kNoScore);
+        if (topTwoOnly)
+            for (std::size_t q = 0; q < m; ++q)
+                seeded[q] = secondFloor(s, width, q, block[q]);
         for (std::size_t i = 0; i < width; ++i) {
             const std::size_t c = s.charOrder[i];
             const GlyphScratch::Char& ch = s.chars[c];
             if (!ch.list)
                 continue;
+            if (topTwoOnly) {
+                // No template of the character reaches any cell's floor: its
+                // scores stay kNoScore, as the loop below would leave them.
+                bool reaches = false;
+                for (std::size_t q = 0; q < m; ++q)
+                    reaches = reaches || !(ch.cellHigh[q] < std::max(second[q], seeded[q]));
+                if (!reaches)
+                    continue;
+            }
             const float* charBounds = s.bounds.data() + ch.first * kGlyphBlock;
             const std::size_t size = ch.list->size();
             std::size_t* order = s.templateOrder.data();
@@ -760,7 +824,8 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
                 std::size_t picked[kGlyphBlock];
                 std::size_t taken = 0;
                 for (std::size_t q = 0; q < m; ++q) {
-                    const float floor = topTwoOnly ? std::max(best[q], second[q]) : best[q];
+                    const float floor =
+                        topTwoOnly ? std::max(best[q], std::max(second[q], seeded[q])) : best[q];
                     if (!(b[q] < floor)) {
                         pick[taken] = block[q];
                         picked[taken++] = q;
