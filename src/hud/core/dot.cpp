@@ -662,17 +662,18 @@ float secondFloor(const GlyphScratch& s, std::size_t width, std::size_t q, const
 // aligned storage first: unaligned loads that straddle cache lines cost the
 // dot products about a tenth more.
 //
-// With the templates' coarse forms (see coarsenCell), each template is
-// first bounded for the block's cells, and a cell is scored exactly against
-// it only while the bound reaches the cell's best for that character: the
-// best is a maximum, so a template below it cannot change it. With
-// `topTwoOnly`, a bound below the second best of the characters already
-// scored for the cell passes the template over as well: such a template
-// can lower a character's score only where the character is neither first
-// nor second, and folding the scores in the charset's order then gives
-// what scoring everything gives. The characters are taken from the highest
-// bound down so that the floor rises early. Every exact score is the dot
-// product bestTemplateScore takes, whichever cells share its pass.
+// With `topTwoOnly` and the templates' coarse forms (see coarsenCell), each
+// template is first bounded for the block's cells, and a cell is scored
+// exactly against it only while the bound reaches both the cell's best for
+// that character (a template below it cannot change that maximum) and a
+// floor under the cell's second best character: a template below that can
+// lower a character's score only where the character is neither first nor
+// second, and folding the scores in the charset's order then gives what
+// scoring everything gives. The characters are taken from the highest bound
+// down so that the floor rises early. Without `topTwoOnly` every score is
+// wanted, and the bounds within a character pass over too few templates to
+// pay for themselves. Every exact score is the dot product
+// bestTemplateScore takes, whichever cells share its pass.
 void scoreGlyphTable(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
                      std::string_view charset, bool topTwoOnly, float* out) {
     constexpr auto n = static_cast<std::size_t>(kGlyphCellLength);
@@ -782,24 +783,20 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
         float seeded[kGlyphBlock];
         std::fill(first, first + kGlyphBlock, kNoScore);
         std::fill(second, second + kGlyphBlock, kNoScore);
-        std::fill(seeded, seeded + kGlyphBlock, kNoScore);
-        if (topTwoOnly)
-            for (std::size_t q = 0; q < m; ++q)
-                seeded[q] = secondFloor(s, width, q, block[q]);
+        for (std::size_t q = 0; q < m; ++q)
+            seeded[q] = secondFloor(s, width, q, block[q]);
         for (std::size_t i = 0; i < width; ++i) {
             const std::size_t c = s.charOrder[i];
             const GlyphScratch::Char& ch = s.chars[c];
             if (!ch.list)
                 continue;
-            if (topTwoOnly) {
-                // No template of the character reaches any cell's floor: its
-                // scores stay kNoScore, as the loop below would leave them.
-                bool reaches = false;
-                for (std::size_t q = 0; q < m; ++q)
-                    reaches = reaches || !(ch.cellHigh[q] < std::max(second[q], seeded[q]));
-                if (!reaches)
-                    continue;
-            }
+            // No template of the character reaches any cell's floor: its
+            // scores stay kNoScore, as the loop below would leave them.
+            bool reaches = false;
+            for (std::size_t q = 0; q < m; ++q)
+                reaches = reaches || !(ch.cellHigh[q] < std::max(second[q], seeded[q]));
+            if (!reaches)
+                continue;
             const float* charBounds = s.bounds.data() + ch.first * kGlyphBlock;
             const std::size_t size = ch.list->size();
             std::size_t* order = s.templateOrder.data();
@@ -824,8 +821,7 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
                 std::size_t picked[kGlyphBlock];
                 std::size_t taken = 0;
                 for (std::size_t q = 0; q < m; ++q) {
-                    const float floor =
-                        topTwoOnly ? std::max(best[q], std::max(second[q], seeded[q])) : best[q];
+                    const float floor = std::max(best[q], std::max(second[q], seeded[q]));
                     if (!(b[q] < floor)) {
                         pick[taken] = block[q];
                         picked[taken++] = q;
