@@ -452,12 +452,22 @@ TEST(HudSearch, MoneyLineMeasuresTheDigitsNotTheTallerMarks) {
     EXPECT_EQ(line.charBlobs.back().x0, 130);
 }
 
-TEST(HudMoney, LineCellsMatchDirectSampling) {
-    std::mt19937 gen(4);
+namespace {
+
+// A w x h plane of values spread over 0..1.
+Plane noisePlane(unsigned seed, int w, int h) {
+    std::mt19937 gen(seed);
     Plane p;
-    p.resize(90, 70);
+    p.resize(w, h);
     for (float& v : p.pixels)
         v = static_cast<float>(gen() % 1000) / 999.0f;
+    return p;
+}
+
+} // namespace
+
+TEST(HudMoney, LineCellsMatchDirectSampling) {
+    const Plane p = noisePlane(4, 90, 70);
     const hud::detail::Templates none;
     const hud::PairTable pairs;
     // Lines inside, across the top and across the bottom; the cells walk
@@ -489,11 +499,7 @@ TEST(HudMoney, LineCellsMatchDirectSampling) {
 // columns, both in float; columns and rows off the plane read 0. Wide and
 // narrow lines, cells inside, straddling either side and wholly off it.
 TEST(HudMoney, LineCellsAreTheirBlendsBitForBit) {
-    std::mt19937 gen(12);
-    Plane p;
-    p.resize(123, 61);
-    for (float& v : p.pixels)
-        v = static_cast<float>(gen() % 4096) / 4093.0f;
+    const Plane p = noisePlane(12, 123, 61);
     const hud::detail::Templates none;
     const hud::PairTable pairs;
     auto strip = [&](int x, double y) {
