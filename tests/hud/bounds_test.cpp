@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
@@ -237,6 +238,53 @@ TEST(HudBounds, GlyphClassesAsScoringEverything) {
             }
         }
     }
+}
+
+// Cells where the bounds decide little or where characters tie: a template
+// itself (one clear winner), an even blend of two characters, a blank cell
+// (every score 0, the first character of the charset wins) and a cell with
+// a NaN (no bound holds), in blocks of every size and after a longer charset
+// on the same thread.
+TEST(HudBounds, GlyphClassesAsScoringEverythingOnTiesAndOddCells) {
+    const auto model = shippedModel();
+    ASSERT_TRUE(model);
+    hud::detail::Templates copied = model->glyphs;
+    const auto& zero = (*model->glyphs.find('0'))[0];
+    const auto& oh = (*model->glyphs.find('O'))[0];
+    const auto& d = (*model->glyphs.find('D'))[1];
+    std::vector<std::vector<float>> cells = {zero, oh, std::vector<float>(1024, 0.0f), d};
+    std::vector<float> blend(1024);
+    for (std::size_t i = 0; i < blend.size(); ++i)
+        blend[i] = 0.5f * oh[i] + 0.5f * d[i];
+    hud::normalizeVector(blend.data(), blend.size());
+    cells.push_back(blend);
+    std::vector<float> broken = blend;
+    broken[517] = std::nanf("");
+    cells.push_back(broken);
+    cells.push_back(zero);
+    std::vector<const float*> views;
+    for (const auto& c : cells)
+        views.push_back(c.data());
+    for (const char* charset :
+         {"0123456789ABCDEFGHIJKLMNOPRSTUVWXYZ", "DO0", "ODOD", "ABCDEFGHIJKLMNOPRSTUVWXYZ"})
+        for (std::size_t from = 0; from < views.size(); ++from)
+            for (std::size_t count = 1; from + count <= views.size(); ++count) {
+                std::vector<hud::GlyphClass> a(count), b(count);
+                hud::classifyGlyphs(views.data() + from, count, model->glyphs, charset, a.data());
+                hud::classifyGlyphs(views.data() + from, count, copied, charset, b.data());
+                for (std::size_t q = 0; q < count; ++q) {
+                    const std::string where = std::string(charset) + " " + std::to_string(from + q);
+                    EXPECT_EQ(a[q].character, b[q].character) << where;
+                    EXPECT_EQ(std::memcmp(&a[q].score, &b[q].score, sizeof(float)), 0) << where;
+                    EXPECT_EQ(std::memcmp(&a[q].second, &b[q].second, sizeof(float)), 0) << where;
+                }
+            }
+    // The blank cell ties at 0 everywhere: the charset's first character.
+    hud::GlyphClass blank;
+    hud::classifyGlyphs(views.data() + 2, 1, model->glyphs, "DO0", &blank);
+    EXPECT_EQ(blank.character, 'D');
+    EXPECT_EQ(blank.score, 0.0f);
+    EXPECT_EQ(blank.second, 0.0f);
 }
 
 // Where one more digit could stand: the highest score exactly once it

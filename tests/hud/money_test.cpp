@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -451,12 +452,22 @@ TEST(HudSearch, MoneyLineMeasuresTheDigitsNotTheTallerMarks) {
     EXPECT_EQ(line.charBlobs.back().x0, 130);
 }
 
-TEST(HudMoney, LineCellsMatchDirectSampling) {
-    std::mt19937 gen(4);
+namespace {
+
+// A w x h plane of values spread over 0..1.
+Plane noisePlane(unsigned seed, int w, int h) {
+    std::mt19937 gen(seed);
     Plane p;
-    p.resize(90, 70);
+    p.resize(w, h);
     for (float& v : p.pixels)
         v = static_cast<float>(gen() % 1000) / 999.0f;
+    return p;
+}
+
+} // namespace
+
+TEST(HudMoney, LineCellsMatchDirectSampling) {
+    const Plane p = noisePlane(4, 90, 70);
     const hud::detail::Templates none;
     const hud::PairTable pairs;
     // Lines inside, across the top and across the bottom; the cells walk
@@ -481,6 +492,51 @@ TEST(HudMoney, LineCellsMatchDirectSampling) {
     hud::MoneyRowContext odd(p, 20, 37, 18, none, pairs);
     hud::sampleLineCell(odd, std::numeric_limits<double>::quiet_NaN(), cell);
     EXPECT_TRUE(std::all_of(cell, cell + hud::kMoneyCellLength, [](float v) { return v == 0; }));
+}
+
+// The line cells bit for bit against their arithmetic written out plainly:
+// each strip value blends two plane rows, each cell value two strip
+// columns, both in float; columns and rows off the plane read 0. Wide and
+// narrow lines, cells inside, straddling either side and wholly off it.
+TEST(HudMoney, LineCellsAreTheirBlendsBitForBit) {
+    const Plane p = noisePlane(12, 123, 61);
+    const hud::detail::Templates none;
+    const hud::PairTable pairs;
+    auto strip = [&](int x, double y) {
+        if (x < 0 || x >= p.width || !(y > -1.0 && y < static_cast<double>(p.height)))
+            return 0.0f;
+        const int iy = static_cast<int>(std::floor(y));
+        const float fy = static_cast<float>(y - iy);
+        const float gy = 1.0f - fy;
+        const bool r0 = iy >= 0;
+        const bool r1 = iy + 1 < p.height;
+        if (r0 && r1)
+            return gy * p.at(x, iy) + fy * p.at(x, iy + 1);
+        return r0 ? gy * p.at(x, iy) : fy * p.at(x, iy + 1);
+    };
+    for (const auto& [top, h] : {std::pair<double, double>{20.0, 18.0}, {-6.5, 27.0}, {48.25, 13.0}}) {
+        const double bottom = top + h - 1;
+        hud::MoneyRowContext ctx(p, top, bottom, h, none, pairs);
+        const double stepY = (bottom - top + 0.6 * h) / hud::kMoneyCellRows;
+        const double stepX = 0.9 * h / hud::kMoneyCellColumns;
+        for (double cx : {61.7, 3.1, -4.0, 119.6, 130.2, 62.7, 0.5, 200.0}) {
+            float got[hud::kMoneyCellLength];
+            hud::sampleLineCell(ctx, cx, got);
+            for (int j = 0; j < hud::kMoneyCellColumns; ++j) {
+                const double x = cx - 0.45 * h + j * stepX;
+                const bool live = x > -1.0 && x < static_cast<double>(p.width);
+                const int ix = live ? static_cast<int>(std::floor(x)) : 0;
+                const float fx = live ? static_cast<float>(x - ix) : 0.0f;
+                for (int i = 0; i < hud::kMoneyCellRows; ++i) {
+                    const double y = top - 0.3 * h + i * stepY;
+                    const float want = live ? (1.0f - fx) * strip(ix, y) + fx * strip(ix + 1, y) : 0.0f;
+                    const float at = got[i * hud::kMoneyCellColumns + j];
+                    ASSERT_EQ(std::memcmp(&at, &want, sizeof at), 0)
+                        << top << " " << cx << " " << i << " " << j << ": " << at << " " << want;
+                }
+            }
+        }
+    }
 }
 
 TEST(HudMoney, BestPositionIsTheBestOfItsOffsets) {

@@ -1133,29 +1133,109 @@ void clearDead(float* out, bool dead, const float* wl, const float* wr) {
 }
 
 #if CORVEX_HUD_AVX
-// The blend of sampleLineCell's columns, eight rows a step: the same two
-// products and one sum per value.
-CORVEX_HUD_TARGET_AVX void blendColumnsAvx(const float* values, const int* index, const float* wl,
-                                           const float* wr, float (*columns)[kMoneyCellRows]) {
+// The blend of sampleLineCell's columns, written straight into the cell's
+// rows: four columns of eight rows are blended in registers (the same two
+// products and one sum per value as the plain loop) and transposed there,
+// so the columns never go through memory.
+CORVEX_HUD_TARGET_AVX void blendToCellAvx(const float* values, const int* index, const float* wl,
+                                          const float* wr, float* out) {
     constexpr std::size_t rows = kMoneyCellRows;
-    static_assert(kMoneyCellRows % 4 == 0, "columns blend in steps of eight and four rows");
-    for (int j = 0; j < kMoneyCellColumns; ++j) {
-        const float* a = values + rows * static_cast<std::size_t>(index[j]);
-        const float* b = a + rows;
-        float* dst = columns[j];
-        const __m256 l = _mm256_set1_ps(wl[j]);
-        const __m256 r = _mm256_set1_ps(wr[j]);
+    constexpr int width = kMoneyCellColumns;
+    static_assert(kMoneyCellRows % 8 == 4 && kMoneyCellColumns % 4 == 0,
+                  "cells blend in eight-row steps and a last four rows, four columns at a time");
+    for (int j = 0; j < width; j += 4) {
+        const float* a[4];
+        __m256 l[4];
+        __m256 r[4];
+        CORVEX_HUD_UNROLL
+        for (int k = 0; k < 4; ++k) {
+            a[k] = values + rows * static_cast<std::size_t>(index[j + k]);
+            l[k] = _mm256_set1_ps(wl[j + k]);
+            r[k] = _mm256_set1_ps(wr[j + k]);
+        }
         std::size_t i = 0;
-        for (; i + 8 <= rows; i += 8)
-            _mm256_storeu_ps(dst + i, _mm256_add_ps(_mm256_mul_ps(l, _mm256_loadu_ps(a + i)),
-                                                    _mm256_mul_ps(r, _mm256_loadu_ps(b + i))));
-        for (; i < rows; i += 4)
-            _mm_storeu_ps(dst + i, _mm_add_ps(_mm_mul_ps(_mm256_castps256_ps128(l), _mm_loadu_ps(a + i)),
-                                              _mm_mul_ps(_mm256_castps256_ps128(r), _mm_loadu_ps(b + i))));
+        for (; i + 8 <= rows; i += 8) {
+            __m256 c[4];
+            CORVEX_HUD_UNROLL
+            for (int k = 0; k < 4; ++k)
+                c[k] = _mm256_add_ps(_mm256_mul_ps(l[k], _mm256_loadu_ps(a[k] + i)),
+                                     _mm256_mul_ps(r[k], _mm256_loadu_ps(a[k] + rows + i)));
+            const __m256 t0 = _mm256_unpacklo_ps(c[0], c[1]);
+            const __m256 t1 = _mm256_unpackhi_ps(c[0], c[1]);
+            const __m256 t2 = _mm256_unpacklo_ps(c[2], c[3]);
+            const __m256 t3 = _mm256_unpackhi_ps(c[2], c[3]);
+            // Lane 0 holds rows i .. i + 3, lane 1 rows i + 4 .. i + 7.
+            const __m256 r0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+            const __m256 r1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+            const __m256 r2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+            const __m256 r3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+            float* dst = out + i * width + j;
+            _mm_storeu_ps(dst, _mm256_castps256_ps128(r0));
+            _mm_storeu_ps(dst + width, _mm256_castps256_ps128(r1));
+            _mm_storeu_ps(dst + 2 * width, _mm256_castps256_ps128(r2));
+            _mm_storeu_ps(dst + 3 * width, _mm256_castps256_ps128(r3));
+            _mm_storeu_ps(dst + 4 * width, _mm256_extractf128_ps(r0, 1));
+            _mm_storeu_ps(dst + 5 * width, _mm256_extractf128_ps(r1, 1));
+            _mm_storeu_ps(dst + 6 * width, _mm256_extractf128_ps(r2, 1));
+            _mm_storeu_ps(dst + 7 * width, _mm256_extractf128_ps(r3, 1));
+        }
+        // The last four rows.
+        __m128 c[4];
+        CORVEX_HUD_UNROLL
+        for (int k = 0; k < 4; ++k)
+            c[k] = _mm_add_ps(_mm_mul_ps(_mm256_castps256_ps128(l[k]), _mm_loadu_ps(a[k] + i)),
+                              _mm_mul_ps(_mm256_castps256_ps128(r[k]), _mm_loadu_ps(a[k] + rows + i)));
+        _MM_TRANSPOSE4_PS(c[0], c[1], c[2], c[3]);
+        float* dst = out + i * width + j;
+        CORVEX_HUD_UNROLL
+        for (int k = 0; k < 4; ++k)
+            _mm_storeu_ps(dst + k * width, c[k]);
     }
     _mm256_zeroupper();
 }
 #endif
+
+#if CORVEX_HUD_AVX
+// cellTaps four columns a step, with the same double arithmetic. Columns
+// off the plane are taken at 0 so that nothing out of range is converted.
+CORVEX_HUD_TARGET_AVX unsigned cellTapsAvx(double left, double stepX, double planeWidth, int* ix, float* fx) {
+    static_assert(kMoneyCellColumns % 4 == 0, "cell columns come four at a time");
+    unsigned live = 0;
+    for (int j = 0; j < kMoneyCellColumns; j += 4) {
+        const __m256d jv = _mm256_set_pd(j + 3, j + 2, j + 1, j);
+        const __m256d x = _mm256_add_pd(_mm256_set1_pd(left), _mm256_mul_pd(jv, _mm256_set1_pd(stepX)));
+        const __m256d in = _mm256_and_pd(_mm256_cmp_pd(x, _mm256_set1_pd(-1.0), _CMP_GT_OQ),
+                                         _mm256_cmp_pd(x, _mm256_set1_pd(planeWidth), _CMP_LT_OQ));
+        live |= static_cast<unsigned>(_mm256_movemask_pd(in)) << j;
+        const __m256d taken = _mm256_and_pd(x, in);
+        const __m256d floor = _mm256_floor_pd(taken);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ix + j), _mm256_cvttpd_epi32(floor));
+        _mm_storeu_ps(fx + j, _mm256_cvtpd_ps(_mm256_sub_pd(taken, floor)));
+    }
+    _mm256_zeroupper();
+    return live;
+}
+#endif
+
+// Where each cell column of sampleLineCell samples: its left tap ix[j] and
+// the weight fx[j] of the right one. Bit j of the result is set where column
+// j can reach the plane; the others' taps are left unset.
+unsigned cellTaps(double left, double stepX, int planeWidth, int* ix, float* fx) {
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx())
+        return cellTapsAvx(left, stepX, static_cast<double>(planeWidth), ix, fx);
+#endif
+    unsigned live = 0;
+    for (int j = 0; j < kMoneyCellColumns; ++j) {
+        const double x = left + j * stepX;
+        if (!(x > -1.0 && x < static_cast<double>(planeWidth)))
+            continue;
+        live |= 1u << j;
+        ix[j] = static_cast<int>(std::floor(x));
+        fx[j] = static_cast<float>(x - ix[j]);
+    }
+    return live;
+}
 
 } // namespace
 
@@ -1174,23 +1254,23 @@ void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
     int index[kMoneyCellColumns];
     float wl[kMoneyCellColumns];
     float wr[kMoneyCellColumns];
+    int ix[kMoneyCellColumns];
+    float fx[kMoneyCellColumns];
+    const unsigned live = cellTaps(left, stepX, planeWidth, ix, fx);
     bool dead = false;
     int lo = s.width;
     int hi = 0;
     for (int j = 0; j < kMoneyCellColumns; ++j) {
-        const double x = left + j * stepX;
-        if (!(x > -1.0 && x < static_cast<double>(planeWidth))) {
+        if (((live >> j) & 1u) == 0) {
             dead = true;
             index[j] = -1;
             continue;
         }
-        const int ix = static_cast<int>(std::floor(x));
-        const float fx = static_cast<float>(x - ix);
-        index[j] = ix + 1; // strip column of the left tap
-        wl[j] = 1.0f - fx;
-        wr[j] = fx;
-        lo = std::min(lo, ix + 1);
-        hi = std::max(hi, ix + 3);
+        index[j] = ix[j] + 1; // strip column of the left tap
+        wl[j] = 1.0f - fx[j];
+        wr[j] = fx[j];
+        lo = std::min(lo, ix[j] + 1);
+        hi = std::max(hi, ix[j] + 3);
     }
     ensureStrip(ctx, lo, hi);
     if (dead) {
@@ -1208,16 +1288,15 @@ void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
     }
     // Each cell column blends two whole strip columns, which lie contiguous
     // and so vectorise; the block is then transposed into the cell's rows.
-    constexpr std::size_t rows = kMoneyCellRows;
-    alignas(16) float columns[kMoneyCellColumns][kMoneyCellRows];
 #if CORVEX_HUD_AVX
     if (detail::haveAvx()) {
-        blendColumnsAvx(s.values, index, wl, wr, columns);
-        columnsToCell(columns, out);
+        blendToCellAvx(s.values, index, wl, wr, out);
         clearDead(out, dead, wl, wr);
         return;
     }
 #endif
+    constexpr std::size_t rows = kMoneyCellRows;
+    alignas(16) float columns[kMoneyCellColumns][kMoneyCellRows];
     for (int j = 0; j < kMoneyCellColumns; ++j) {
         const float* __restrict a = s.values + rows * static_cast<std::size_t>(index[j]);
         const float* __restrict b = a + rows;

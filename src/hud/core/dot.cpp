@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace hud {
 
@@ -378,6 +379,32 @@ CORVEX_HUD_TARGET_AVX void dot8Avx(const float* a, const float* const* b, std::s
     }
 }
 
+// dot4Avx for two or three vectors, with the same lanes and order: padding
+// such a group to four would cost a whole pass more.
+template <int K>
+CORVEX_HUD_TARGET_AVX void dotFewAvx(const float* a, const float* const* b, std::size_t n, float* out) {
+    __m256 s[K];
+    CORVEX_HUD_UNROLL
+    for (int q = 0; q < K; ++q)
+        s[q] = _mm256_setzero_ps();
+    for (std::size_t i = 0; i + 8 <= n; i += 8) {
+        const __m256 x = _mm256_loadu_ps(a + i);
+        CORVEX_HUD_UNROLL
+        for (int q = 0; q < K; ++q)
+            s[q] = _mm256_add_ps(s[q], _mm256_mul_ps(x, _mm256_loadu_ps(b[q] + i)));
+    }
+    float part[K][8];
+    CORVEX_HUD_UNROLL
+    for (int q = 0; q < K; ++q)
+        _mm256_storeu_ps(part[q], s[q]);
+    _mm256_zeroupper();
+    for (int q = 0; q < K; ++q) {
+        const float* p = part[q];
+        float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
+        out[q] = addTail(sum, a, b[q], n);
+    }
+}
+
 #endif
 
 // Four dot products in one pass over `a`, each with dot()'s own eight partial
@@ -458,6 +485,23 @@ void dotMany(const float* a, const float* const* b, std::size_t count, std::size
             return;
         }
     }
+    if (haveAvx()) {
+        for (; k + 4 <= count; k += 4)
+            dot4Avx(a, b + k, n, out + k);
+        switch (count - k) {
+        case 3:
+            dotFewAvx<3>(a, b + k, n, out + k);
+            return;
+        case 2:
+            dotFewAvx<2>(a, b + k, n, out + k);
+            return;
+        case 1:
+            out[k] = dot1Avx(a, b[k], n);
+            return;
+        default:
+            return;
+        }
+    }
 #endif
     for (; k + 4 <= count; k += 4)
         dot4(a, b + k, n, out + k);
@@ -521,44 +565,285 @@ GlyphClass classifyGlyph(const float* cell, const detail::Templates& glyphs, std
 
 namespace {
 
-// Every cell's best score for every character of `charset`, handed to
-// `take(first, count, index, best)` a block of cells and a character at a
-// time. Four glyph cells and a template (20 KiB) stay in the first-level
-// cache while the templates are read; eight cells do not, and then every
-// template pass reloads them from further out. The block is copied to
-// 32-byte aligned storage first: unaligned loads that straddle cache lines
-// cost the dot products about a tenth more. Each template is read once for
-// the block and scored with the same dot products bestTemplateScore takes,
-// in the same order; every cell sees the characters in the charset's order.
-template <typename Take>
-void scoreGlyphBlocks(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
-                      std::string_view charset, Take take) {
-    constexpr std::size_t kBlock = 4;
+constexpr std::size_t kGlyphBlock = 4;
+constexpr std::size_t kGlyphCoarseLength =
+    static_cast<std::size_t>(kGlyphCellSide / 2) * static_cast<std::size_t>(kGlyphCellSide / 2);
+// What the bounds allow for the rounding of the float sums: far above it,
+// far below the gaps between the scores that the pruning relies on.
+constexpr float kGlyphBoundSlack = 1e-3f;
+
+// Working memory of the glyph scoring, kept per thread so that a steady
+// stream of words does not allocate.
+struct GlyphScratch {
+    struct Char {
+        const detail::TemplateList* list = nullptr;
+        const detail::CoarseList* coarse = nullptr;
+        std::size_t first = 0;            // its first template's row of `bounds`
+        float high = kNoScore;            // its highest bound over the block's cells
+        float cellHigh[kGlyphBlock] = {}; // and over each cell's templates
+    };
+    std::vector<Char> chars;
+    std::vector<std::size_t> charOrder;
+    std::vector<std::size_t> templateOrder;
+    std::vector<float> templateHigh; // a template's highest bound over the block's cells
+    std::vector<float> bounds;       // kGlyphBlock per template
+    std::vector<float> table;        // classifyGlyphs' scores before they are folded
+};
+
+GlyphScratch& glyphScratch() {
+    thread_local GlyphScratch scratch;
+    return scratch;
+}
+
+// Sorts `order` by `key` from the highest down, ties in their order; a NaN
+// key counts as the highest. Short lists: insertion.
+template <typename Key> void sortDescending(std::size_t* order, std::size_t n, Key key) {
+    for (std::size_t i = 1; i < n; ++i) {
+        const std::size_t v = order[i];
+        const float kv = key(v);
+        std::size_t j = i;
+        while (j > 0 && (kv > key(order[j - 1]) || (kv != kv && key(order[j - 1]) == key(order[j - 1])))) {
+            order[j] = order[j - 1];
+            --j;
+        }
+        order[j] = v;
+    }
+}
+
+// A floor under the second best character score of cell q of the block:
+// the exact scores of the templates of the highest bound and of the highest
+// bound of another charset entry are each at most their entry's score, so
+// the second best is at least the lower of them. kNoScore without two such
+// templates.
+float secondFloor(const GlyphScratch& s, std::size_t width, std::size_t q, const float* cell) {
     constexpr auto n = static_cast<std::size_t>(kGlyphCellLength);
-    alignas(32) float local[kBlock][kGlyphCellLength];
-    for (std::size_t k = 0; k < count; k += kBlock) {
-        const std::size_t m = std::min(kBlock, count - k);
-        const float* block[kBlock];
+    std::size_t pick[2] = {width, width};
+    std::size_t pickT[2] = {0, 0};
+    float high[2] = {kNoScore, kNoScore};
+    for (std::size_t c = 0; c < width; ++c) {
+        const GlyphScratch::Char& ch = s.chars[c];
+        if (!ch.list)
+            continue;
+        float best = kNoScore;
+        std::size_t bestT = 0;
+        for (std::size_t t = 0; t < ch.list->size(); ++t) {
+            const float b = s.bounds[(ch.first + t) * kGlyphBlock + q];
+            if ((*ch.list)[t].size() >= n && b > best) {
+                best = b;
+                bestT = t;
+            }
+        }
+        if (best > high[0]) {
+            high[1] = high[0];
+            pick[1] = pick[0];
+            pickT[1] = pickT[0];
+            high[0] = best;
+            pick[0] = c;
+            pickT[0] = bestT;
+        } else if (best > high[1]) {
+            high[1] = best;
+            pick[1] = c;
+            pickT[1] = bestT;
+        }
+    }
+    if (pick[1] == width)
+        return kNoScore;
+    const float a = dot((*s.chars[pick[0]].list)[pickT[0]].data(), cell, n);
+    const float b = dot((*s.chars[pick[1]].list)[pickT[1]].data(), cell, n);
+    if (a != a || b != b)
+        return kNoScore;
+    return std::min(a, b);
+}
+
+// Every cell's best score for every character of `charset` into
+// out[q * charset.size() + c], a block of four cells at a time. Four glyph
+// cells and a template (20 KiB) stay in the first-level cache while the
+// templates are read; eight cells do not. The block is copied to 32-byte
+// aligned storage first: unaligned loads that straddle cache lines cost the
+// dot products about a tenth more.
+//
+// With `topTwoOnly` and the templates' coarse forms (see coarsenCell), each
+// template is first bounded for the block's cells, and a cell is scored
+// exactly against it only while the bound reaches both the cell's best for
+// that character (a template below it cannot change that maximum) and a
+// floor under the cell's second best character: a template below that can
+// lower a character's score only where the character is neither first nor
+// second, and folding the scores in the charset's order then gives what
+// scoring everything gives. The characters are taken from the highest bound
+// down so that the floor rises early. Without `topTwoOnly` every score is
+// wanted, and the bounds within a character pass over too few templates to
+// pay for themselves. Every exact score is the dot product
+// bestTemplateScore takes, whichever cells share its pass.
+void scoreGlyphTable(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
+                     std::string_view charset, bool topTwoOnly, float* out) {
+    constexpr auto n = static_cast<std::size_t>(kGlyphCellLength);
+    const std::size_t width = charset.size();
+    std::fill(out, out + count * width, kNoScore);
+    if (count == 0 || width == 0)
+        return;
+    GlyphScratch& s = glyphScratch();
+    s.chars.resize(width);
+    s.charOrder.resize(width);
+    bool bounded = topTwoOnly && glyphs.coarse && glyphs.coarse->coarseLength == kGlyphCoarseLength;
+    std::size_t templates = 0;
+    std::size_t longest = 0;
+    for (std::size_t c = 0; c < width; ++c) {
+        GlyphScratch::Char& ch = s.chars[c];
+        ch.list = glyphs.find(charset[c]);
+        ch.coarse = nullptr;
+        ch.first = templates;
+        s.charOrder[c] = c;
+        if (!ch.list)
+            continue;
+        if (bounded) {
+            ch.coarse = glyphs.coarse->find(glyphs, ch.list);
+            bounded = ch.coarse != nullptr;
+        }
+        templates += ch.list->size();
+        longest = std::max(longest, ch.list->size());
+    }
+    if (bounded) {
+        s.bounds.resize(templates * kGlyphBlock);
+        s.templateOrder.resize(longest);
+        s.templateHigh.resize(longest);
+    }
+
+    alignas(32) float local[kGlyphBlock][kGlyphCellLength];
+    alignas(32) float coarse[kGlyphBlock][kGlyphCoarseLength];
+    float rest[kGlyphBlock];
+    for (std::size_t k = 0; k < count; k += kGlyphBlock) {
+        const std::size_t m = std::min(kGlyphBlock, count - k);
+        const float* block[kGlyphBlock];
+        const float* coarseBlock[kGlyphBlock];
         for (std::size_t q = 0; q < m; ++q) {
             std::copy(cells[k + q], cells[k + q] + n, local[q]);
             block[q] = local[q];
         }
-        for (std::size_t c = 0; c < charset.size(); ++c) {
-            const detail::TemplateList* list = glyphs.find(charset[c]);
-            if (!list)
-                continue;
-            float best[kBlock];
-            std::fill(best, best + kBlock, kNoScore);
-            for (const detail::Template& t : *list) {
-                if (t.size() < n)
+        if (!bounded) {
+            for (std::size_t c = 0; c < width; ++c) {
+                const detail::TemplateList* list = s.chars[c].list;
+                if (!list)
                     continue;
-                float s[kBlock];
-                dotMany(t.data(), block, m, n, s);
+                float best[kGlyphBlock];
+                std::fill(best, best + kGlyphBlock, kNoScore);
+                for (const detail::Template& t : *list) {
+                    if (t.size() < n)
+                        continue;
+                    float v[kGlyphBlock];
+                    dotMany(t.data(), block, m, n, v);
+                    for (std::size_t q = 0; q < m; ++q)
+                        if (v[q] > best[q])
+                            best[q] = v[q];
+                }
                 for (std::size_t q = 0; q < m; ++q)
-                    if (s[q] > best[q])
-                        best[q] = s[q];
+                    out[(k + q) * width + c] = best[q];
             }
-            take(k, m, c, best);
+            continue;
+        }
+
+        for (std::size_t q = 0; q < m; ++q) {
+            rest[q] = coarsenCell(local[q], kGlyphCellSide, kGlyphCellSide, coarse[q]);
+            coarseBlock[q] = coarse[q];
+        }
+        for (std::size_t c = 0; c < width; ++c) {
+            GlyphScratch::Char& ch = s.chars[c];
+            ch.high = kNoScore;
+            std::fill(ch.cellHigh, ch.cellHigh + kGlyphBlock, kNoScore);
+            if (!ch.list)
+                continue;
+            for (std::size_t t = 0; t < ch.list->size(); ++t) {
+                float* b = s.bounds.data() + (ch.first + t) * kGlyphBlock;
+                const float restT = ch.coarse->rest[t];
+                if ((*ch.list)[t].size() < n) {
+                    std::fill(b, b + kGlyphBlock, kNoScore);
+                    continue;
+                }
+                if (restT < 0.0f) {
+                    std::fill(b, b + kGlyphBlock, std::numeric_limits<float>::infinity());
+                    std::fill(ch.cellHigh, ch.cellHigh + kGlyphBlock, std::numeric_limits<float>::infinity());
+                    ch.high = std::numeric_limits<float>::infinity();
+                    continue;
+                }
+                dotMany(ch.coarse->sums.data() + t * kGlyphCoarseLength, coarseBlock, m, kGlyphCoarseLength,
+                        b);
+                for (std::size_t q = 0; q < m; ++q) {
+                    b[q] += restT * rest[q] + kGlyphBoundSlack;
+                    const float v = b[q] != b[q] ? std::numeric_limits<float>::infinity() : b[q];
+                    ch.cellHigh[q] = std::max(ch.cellHigh[q], v);
+                    ch.high = std::max(ch.high, v);
+                }
+            }
+        }
+        sortDescending(s.charOrder.data(), width, [&](std::size_t c) { return s.chars[c].high; });
+
+        // The two best scores so far of each cell, over the characters, and
+        // a floor under the second best of all of them from the start.
+        float first[kGlyphBlock];
+        float second[kGlyphBlock];
+        float seeded[kGlyphBlock];
+        std::fill(first, first + kGlyphBlock, kNoScore);
+        std::fill(second, second + kGlyphBlock, kNoScore);
+        for (std::size_t q = 0; q < m; ++q)
+            seeded[q] = secondFloor(s, width, q, block[q]);
+        for (std::size_t i = 0; i < width; ++i) {
+            const std::size_t c = s.charOrder[i];
+            const GlyphScratch::Char& ch = s.chars[c];
+            if (!ch.list)
+                continue;
+            // No template of the character reaches any cell's floor: its
+            // scores stay kNoScore, as the loop below would leave them.
+            bool reaches = false;
+            for (std::size_t q = 0; q < m; ++q)
+                reaches = reaches || !(ch.cellHigh[q] < std::max(second[q], seeded[q]));
+            if (!reaches)
+                continue;
+            const float* charBounds = s.bounds.data() + ch.first * kGlyphBlock;
+            const std::size_t size = ch.list->size();
+            std::size_t* order = s.templateOrder.data();
+            float* high = s.templateHigh.data();
+            for (std::size_t t = 0; t < size; ++t) {
+                order[t] = t;
+                const float* b = charBounds + t * kGlyphBlock;
+                high[t] = b[0];
+                for (std::size_t q = 1; q < m; ++q)
+                    high[t] = b[q] > high[t] || b[q] != b[q] ? b[q] : high[t];
+            }
+            sortDescending(order, size, [high](std::size_t t) { return high[t]; });
+            float best[kGlyphBlock];
+            std::fill(best, best + kGlyphBlock, kNoScore);
+            for (std::size_t o = 0; o < size; ++o) {
+                const std::size_t t = order[o];
+                const detail::Template& tpl = (*ch.list)[t];
+                if (tpl.size() < n)
+                    continue;
+                const float* b = charBounds + t * kGlyphBlock;
+                const float* pick[kGlyphBlock];
+                std::size_t picked[kGlyphBlock];
+                std::size_t taken = 0;
+                for (std::size_t q = 0; q < m; ++q) {
+                    const float floor = std::max(best[q], std::max(second[q], seeded[q]));
+                    if (!(b[q] < floor)) {
+                        pick[taken] = block[q];
+                        picked[taken++] = q;
+                    }
+                }
+                if (taken == 0)
+                    continue;
+                float v[kGlyphBlock];
+                dotMany(tpl.data(), pick, taken, n, v);
+                for (std::size_t j = 0; j < taken; ++j)
+                    if (v[j] > best[picked[j]])
+                        best[picked[j]] = v[j];
+            }
+            for (std::size_t q = 0; q < m; ++q) {
+                out[(k + q) * width + c] = best[q];
+                if (best[q] > first[q]) {
+                    second[q] = first[q];
+                    first[q] = best[q];
+                } else if (best[q] > second[q]) {
+                    second[q] = best[q];
+                }
+            }
         }
     }
 }
@@ -567,33 +852,16 @@ void scoreGlyphBlocks(const float* const* cells, std::size_t count, const detail
 
 void classifyGlyphs(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
                     std::string_view charset, GlyphClass* out) {
+    std::vector<float>& table = glyphScratch().table;
+    table.resize(count * charset.size());
+    scoreGlyphTable(cells, count, glyphs, charset, true, table.data());
     for (std::size_t q = 0; q < count; ++q)
-        out[q] = GlyphClass{};
-    scoreGlyphBlocks(cells, count, glyphs, charset,
-                     [&](std::size_t first, std::size_t m, std::size_t c, const float* best) {
-                         for (std::size_t q = 0; q < m; ++q) {
-                             GlyphClass& r = out[first + q];
-                             const float sc = best[q];
-                             if (sc > r.score) {
-                                 r.second = r.score;
-                                 r.score = sc;
-                                 r.character = charset[c];
-                             } else if (sc > r.second) {
-                                 r.second = sc;
-                             }
-                         }
-                     });
+        out[q] = foldGlyphScores(table.data() + q * charset.size(), charset);
 }
 
 void bestGlyphScores(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
                      std::string_view charset, float* out) {
-    const std::size_t width = charset.size();
-    std::fill(out, out + count * width, kNoScore);
-    scoreGlyphBlocks(cells, count, glyphs, charset,
-                     [&](std::size_t first, std::size_t m, std::size_t c, const float* best) {
-                         for (std::size_t q = 0; q < m; ++q)
-                             out[(first + q) * width + c] = best[q];
-                     });
+    scoreGlyphTable(cells, count, glyphs, charset, false, out);
 }
 
 GlyphClass foldGlyphScores(const float* scores, std::string_view charset) {

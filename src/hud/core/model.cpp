@@ -272,13 +272,16 @@ const CoarseList* CoarseTemplates::find(const Templates& set, const TemplateList
 
 namespace {
 
-// The coarse forms of a set of money-sized cells, for the figure readers.
+// The coarse forms of a set whose cells have a known shape.
 void makeCoarse(detail::Templates& set) {
     int columns = 0;
     int rows = 0;
     if (set.cellLength == static_cast<std::uint32_t>(kMoneyCellLength)) {
         columns = kMoneyCellColumns;
         rows = kMoneyCellRows;
+    } else if (set.cellLength == static_cast<std::uint32_t>(kGlyphCellLength)) {
+        columns = kGlyphCellSide;
+        rows = kGlyphCellSide;
     } else {
         return;
     }
@@ -390,6 +393,7 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
             return failWith(error, "HUD model soft digit templates of the wrong cell length");
     makeCoarse(model->money);
     makeCoarse(model->figures);
+    makeCoarse(model->glyphs);
     model->moneyWithSoft = joinTemplates(model->money, model->moneySoft);
     model->figuresWithSoft = joinTemplates(model->figures, model->figureSoft);
     makeCoarse(model->moneyWithSoft);
