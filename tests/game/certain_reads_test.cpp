@@ -280,3 +280,54 @@ TEST_F(CertainReads, DigitsAndSignsHalfSeenAreNeverCertainAndWrong) {
         EXPECT_TRUE(!r.changeCertain || r.change == c.change) << r.changeText;
     }
 }
+
+TEST_F(CertainReads, DigitsALowContrastWorldTurnsIntoOthersAreNeverCertain) {
+    // Balances read with whole digits wrong and a wide margin behind them:
+    // a soft "8" on a light green world that reads as "6" by 0.1 on most
+    // line geometries, its "6" short of the confidence by 0.02; "2"s and
+    // "3"s a bright world turns into "7"s; a light-on-light "$723,527,014"
+    // read as "$727,536,114"; a 720p "$9,066" read as "$164,016"; a thinned
+    // "8" read as "3". Each read wrong was uncertain; none may be certain
+    // and wrong, at the look it was drawn with or at the ends of its range.
+    const synth::Look green = {0.06084688352917975, 0.30482740116905216, 1.2930068230304692,
+                               0.7855168986793949,  0.7527621838211415,  0.6123868699762891,
+                               0.7988906379773167};
+    const synth::Look bright = {0.00910955879100266, 0.3395907690845617, 1.1188740086334121,
+                                0.753471605728687,   0.5079642863431897, 0.7221537510961504,
+                                0.20697294570351232};
+    const synth::Look light = {0.05853712756323748, 0.33859212029679087, 1.160820172736647,
+                               0.7969664437180558,  0.48703497886634456, 0.7561006065791988,
+                               0.971299320041894};
+    const synth::Look coarse = {0.08300153226682358, 0.45149977204080605, 1.069880175342433,
+                                0.6385123875890667,  0.6433169357977263,  0.5968358196266423,
+                                0.6108758821077902};
+    // clang-format off
+    const CashCase cases[] = {
+        {1280, 720, 0.818250282268385, 2351693204u, false, 72, 0.15435846035431863, 1.0226457582658046, 383590341, 5,
+         {{"CONTROL ZONE ENTERED", 982, 0}, {"HOT ZONE PRESENCE", 0, 242}, {"HEADSHOT", 86456, 0},
+          {"HEADSHOT", 5897, 0}}, green},
+        {1920, 1080, 0.8642287807166501, 3941858499u, true, 76, 0.6934079163115833, 0.9803566479508032, 458233, 0,
+         {{"ROTORS DESTROYED", 79, 0}, {"HOT ZONE ENTERED", 93173, 0},
+          {"HOT ZONE ENTERED", 1564, 0}, {"HEADSHOT", 99046, 0}}, bright},
+        {1458, 792, 0.8209856072909169, 1242511704u, true, 79, 0.0, 0.9292693464601725, 723527014, 0, {}, light},
+        {1280, 720, 0.8982484237217263, 1848843544u, false, 54, 0.0, 0.9032730586429929, 9066, 9,
+         {{"CONTROL ZONE PRESENCE", 3600, 0}, {"ROTORS DESTROYED", 73074, 0},
+          {"ROTORS DESTROYED", 5033, 0}, {"CONTROL ZONE PRESENCE", 133, 0}}, coarse},
+        {1280, 720, 1.260634022000309, 2705166756u, true, 62, 0.5254988512597432, 1.0, 2828, -41867,
+         {{"REVIVED TEAMMATE", 0, 313}, {"CONTROL ZONE ENTERED", 62075, 0},
+          {"CONTROL ZONE ENTERED", 0, 263}}, {}},
+    };
+    // clang-format on
+    for (const CashCase& c : cases) {
+        const synth::FrameContent f = cashFrame(c, c.look);
+        std::vector<synth::FrameContent> looks = rangeEnds(f);
+        looks.insert(looks.begin(), f);
+        for (const synth::FrameContent& g : looks) {
+            SCOPED_TRACE(synth::moneyText(c.balance) + " at " + std::to_string(g.height) + " lines, k " +
+                         std::to_string(g.hudScale) + ", spacing " + std::to_string(g.look.letterSpacing));
+            const hud::HudReading r = read(g);
+            EXPECT_TRUE(!r.balanceCertain || r.balance == c.balance) << r.balanceText;
+            EXPECT_TRUE(!r.changeCertain || r.change == c.change) << r.changeText;
+        }
+    }
+}
