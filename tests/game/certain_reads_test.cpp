@@ -331,3 +331,33 @@ TEST_F(CertainReads, DigitsALowContrastWorldTurnsIntoOthersAreNeverCertain) {
         }
     }
 }
+
+namespace {
+
+TEST_F(CertainReads, ARewardFigureBelowTheBalanceIsNeverTheCertainBalance) {
+    // Evaluation frames with the HUD shifted right where a reward line
+    // ("KILL +$4", "+$3,406") stood as the money line, its figure read as
+    // sure as a balance: "$1" was reported as "$4", "$770,785" as "$3,406".
+    synth::Variation shifted;
+    shifted.shiftCash = true;
+    synth::RandomFrames frames(2, 1217, shifted);
+    synth::FrameContent f;
+    std::int64_t t = 0;
+    int index = 0;
+    int checked = 0;
+    while (frames.next(f, t)) {
+        ++index;
+        if (index != 505 && index != 1217)
+            continue;
+        ASSERT_TRUE(f.cash);
+        SCOPED_TRACE("frame " + std::to_string(index));
+        EXPECT_EQ(f.cash->balance, index == 505 ? 1 : 770785);
+        const hud::HudReading r = read(f);
+        EXPECT_TRUE(!r.balanceCertain || r.balance == f.cash->balance) << r.balanceText;
+        EXPECT_TRUE(!r.changeCertain || r.balanceCertain) << r.changeText;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 2);
+}
+
+} // namespace

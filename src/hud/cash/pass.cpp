@@ -635,6 +635,22 @@ const CandidateRow* balanceRow(const std::vector<CandidateRow>& rows) {
     return chosen;
 }
 
+// The balance stands above every reward line. A row that passes for the
+// balance above the one taken says the one taken may be a reward line's
+// figure, which reads as sure as a balance does.
+bool balanceRowAbove(const std::vector<CandidateRow>& rows, const CandidateRow& chosen) {
+    double tallest = 0.0;
+    for (const CandidateRow& row : rows)
+        if (row.blobs.size() >= 2)
+            tallest = std::max(tallest, referenceHeight(row.blobs));
+    const double clear = referenceHeight(chosen.blobs);
+    for (const CandidateRow& row : rows)
+        if (&row != &chosen && row.blobs.size() >= 2 &&
+            referenceHeight(row.blobs) >= kMinRowHeightShare * tallest && row.mean() < chosen.mean() - clear)
+            return true;
+    return false;
+}
+
 } // namespace
 
 namespace {
@@ -716,14 +732,20 @@ bool findMoneyLine(FramePlanes& planes, MoneyLine& line) {
 
     const std::vector<CandidateRow> rows = candidateRows(blobs);
     const CandidateRow* chosen = balanceRow(rows);
-    return chosen && lineFromRow(*chosen, line);
+    if (!chosen || !lineFromRow(*chosen, line))
+        return false;
+    line.rowAbove = balanceRowAbove(rows, *chosen);
+    return true;
 }
 
 bool findBrokenMoneyLine(const std::vector<Blob>& blobs, MoneyLine& line) {
     line = MoneyLine{};
     const std::vector<CandidateRow> rows = candidateRows(joinStackedPieces(blobs));
     const CandidateRow* chosen = balanceRow(rows);
-    return chosen && lineFromRow(*chosen, line);
+    if (!chosen || !lineFromRow(*chosen, line))
+        return false;
+    line.rowAbove = balanceRowAbove(rows, *chosen);
+    return true;
 }
 
 namespace {
@@ -893,6 +915,10 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
     if (!reading.balanceCertain && !reread())
         atLayout();
     confirmBalance(model, planes, *money, options, reading);
+    if (reading.balanceCertain && line.rowAbove && money != &placed) {
+        reading.balanceCertain = false;
+        reading.reason = kReasonUncertain;
+    }
     return finishReading(model, planes, *money, *rewards, options, reading);
 }
 

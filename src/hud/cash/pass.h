@@ -40,6 +40,7 @@ struct MoneyLine {
     double height = 0.0;         // bottom - top + 1
     std::vector<Blob> rowBlobs;  // the whole row, by x0
     std::vector<Blob> charBlobs; // the blobs of character height, by x0
+    bool rowAbove = false;       // a row that could hold the balance stands above this one
 };
 
 struct HudReading {
