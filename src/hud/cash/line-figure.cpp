@@ -1,0 +1,253 @@
+#include "hud/cash/lines-internal.h"
+
+#include "hud/cash/money.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <vector>
+
+// A line's cash figure ("+$250"): read with the figure templates where the
+// game sets it, checked for a digit left out and for an amount's "XP".
+
+namespace hud::reward {
+
+namespace {
+
+// A reward figure ("+$250") has at most seven digits, each sought this many
+// pixels either side of where its neighbour puts it.
+constexpr int kFigureMaxDigits = 7;
+constexpr int kFigureRadius = 3;
+
+// A digit a figure's reading left out right of its last one, in caps from
+// the last digit's centre: that digit's own ink lies within the first reach,
+// the blank after it before the second, and the left-out digit's ink begins
+// before the third. Its columns are at least this share as dark as the last
+// digit's darkest and this wide, and its reading ends this far further right
+// with its "$" no further right than this of where the short one found it.
+constexpr double kLostDigitOwnInk = 0.2;
+constexpr double kLostDigitBlankReach = 0.65;
+constexpr double kLostDigitReach = 1.2;
+constexpr float kLostDigitShare = 0.35f;
+constexpr double kLostDigitMinWidth = 0.15;
+constexpr double kLostDigitMinStep = 0.3;
+constexpr double kLostDigitDollarShift = 0.5;
+
+// Reads a reward-line figure leftwards from startX with the figure font.
+FigureRead readFigureFrom(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
+                          float minLineConfidence, float minMargin, bool settleTies) {
+    MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    if (settleTies)
+        ctx.settlers = &model.figureSettlers;
+    FigureRead out;
+    out.reading = readMoney(ctx, startX, figureWidths(), kFigureGroupGap, kFigureMaxDigits, kFigureRadius);
+    out.accepted =
+        out.reading.ok && out.reading.minScore >= minLineConfidence && out.reading.minMargin >= minMargin;
+    if (!out.accepted)
+        out.accepted = confirmWithSoft(ctx, model.figuresWithSoft, figureWidths(), kFigureGroupGap,
+                                       kFigureMaxDigits, minLineConfidence, minMargin, 1.0f, out.reading);
+    return out;
+}
+
+} // namespace
+
+FigureRead readFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
+                      float minLineConfidence, float minMargin, bool settleTies) {
+    FigureRead out = readFigureFrom(model, planes, row, startX, minLineConfidence, minMargin, settleTies);
+    double lost = 0.0;
+    if (!out.reading.ok || !digitInkRightOf(planes, row, out.reading.firstX, lost))
+        return out;
+    const FigureRead whole =
+        readFigureFrom(model, planes, row, lost, minLineConfidence, minMargin, settleTies);
+    double further = 0.0;
+    // The whole figure is the short one and more: more digits, its "$" not
+    // right of where the short reading found it.
+    if (whole.reading.ok && whole.reading.firstX > out.reading.firstX + kLostDigitMinStep * row.lh &&
+        whole.reading.digits.size() > out.reading.digits.size() &&
+        whole.reading.dollarX <= out.reading.dollarX + kLostDigitDollarShift * row.lh &&
+        !digitInkRightOf(planes, row, whole.reading.firstX, further))
+        return whole;
+    // Short of a digit: no whole figure, for the glyphs to confirm either.
+    out.accepted = false;
+    out.reading.ok = false;
+    return out;
+}
+
+void takeFigure(const MoneyReading& r, HudLine& line) {
+    line.hasFigure = true;
+    line.figure = r.value;
+    line.figureConfidence = r.minScore;
+    line.figureMargin = r.minMargin;
+    line.figureX = r.firstX;
+}
+
+bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double lastX, double& centre) {
+    const RowColumns cols(planes.ink2, row);
+    if (!cols.usable() || row.lh < 4 || !std::isfinite(lastX))
+        return false;
+    const double lh = row.lh;
+    const int right = std::min(cols.width() - 1, static_cast<int>(std::lround(lastX + kLostDigitReach * lh)));
+    const int own0 = std::max(0, static_cast<int>(std::lround(lastX - kLostDigitOwnInk * lh)));
+    const int own1 = static_cast<int>(std::lround(lastX + kLostDigitOwnInk * lh));
+    if (own1 >= right)
+        return false;
+    float own = 0.0f;
+    for (int x = own0; x <= own1; ++x)
+        own = std::max(own, cols.at(x));
+    const float dark = std::max(cols.inked(), kLostDigitShare * own);
+    // The blank: the faintest column between the digit's ink and the reach
+    // of a neighbour's.
+    const int valley = cols.faintestNear(
+        lastX + 0.5 * (kLostDigitOwnInk + kLostDigitBlankReach) * lh,
+        static_cast<int>(std::lround(0.5 * (kLostDigitBlankReach - kLostDigitOwnInk) * lh)));
+    if (valley < 0)
+        return false;
+    // No blank at all: the last digit runs into more ink, as an amount's
+    // "XP" fused by blur into the digit before it does. Nothing stands
+    // right of a figure's last digit.
+    if (cols.at(valley) >= dark) {
+        centre = lastX + figureWidths().of('0') * lh;
+        return true;
+    }
+    int x = valley + 1;
+    while (x <= right && cols.at(x) < dark)
+        ++x;
+    const int start = x;
+    while (x < cols.width() && cols.at(x) >= dark)
+        ++x;
+    const int end = x - 1;
+    if (start > right ||
+        end - start + 1 < std::max(2, static_cast<int>(std::lround(kLostDigitMinWidth * lh))))
+        return false;
+    centre = 0.5 * (start + end);
+    return true;
+}
+
+bool figureEndsInXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                    const std::vector<Blob>& rowBlobs, const MoneyReading& r) {
+    const char last = static_cast<char>('0' + r.value % 10);
+    if (r.ok && xpLettersEndAt(model, planes, row, r.firstX + figureWidths().of(last) / 2.0 * row.lh))
+        return true;
+    std::vector<Blob> blobs;
+    for (const Blob& b : rowBlobs)
+        if (b.x1 > r.dollarX && b.x0 <= r.firstX + row.lh)
+            blobs.push_back(b);
+    if (blobs.size() < 2)
+        return false;
+    const std::vector<GlyphWord> words =
+        readGlyphWords(planes, blobs, row.top, row.bottom, row.lh, model.glyphs);
+    std::vector<const GlyphRead*> glyphs;
+    for (const GlyphWord& w : words)
+        for (const GlyphRead& g : w)
+            glyphs.push_back(&g);
+    if (glyphs.size() < 2)
+        return false;
+    const GlyphRead& x = *glyphs[glyphs.size() - 2];
+    const GlyphRead& p = *glyphs.back();
+    return x.letter == 'X' && p.letter == 'P' && x.letterScore > x.digitScore && p.letterScore > p.digitScore;
+}
+
+bool glyphsConfirmFigure(const std::vector<GlyphWord>& words, std::size_t first, const MoneyReading& r,
+                         double lh) {
+    if (r.digits.empty())
+        return false;
+    std::string spelled;
+    for (std::size_t w = first; w < words.size(); ++w)
+        for (const GlyphRead& g : words[w]) {
+            if ((g.box.x0 + g.box.x1) / 2.0 <= r.dollarX + 0.3 * lh)
+                continue;
+            if (!isDigit(g.digit) || g.digitScore < 0.7f || g.digitScore - g.digitSecond < 0.03f)
+                return false;
+            spelled.push_back(g.digit);
+        }
+    return spelled == r.digits;
+}
+
+HudLine withFigureOf(const HudLine& line) {
+    HudLine out;
+    out.hasFigure = line.hasFigure;
+    out.figure = line.figure;
+    out.figureConfidence = line.figureConfidence;
+    out.figureMargin = line.figureMargin;
+    out.figureX = line.figureX;
+    return out;
+}
+
+void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                          double figureRight, float minLineConfidence, float minMargin, HudLine& line,
+                          float minScore) {
+    const LocalFigureInk local(planes, row, hp, figureRight);
+    if (!local.ramped())
+        return;
+    for (double centre : kLastDigitCentres) {
+        const FigureRead f =
+            readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, minMargin);
+        if (f.accepted && f.reading.minScore >= minScore &&
+            !figureEndsInXp(model, planes, row, row.blobs, f.reading)) {
+            takeFigure(f.reading, line);
+            break;
+        }
+    }
+}
+
+void readSettledFigure(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                       double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+    MoneyReading agreed;
+    int agreeing = 0;
+    for (double centre : kLastDigitCentres) {
+        const FigureRead f =
+            readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, minMargin, true);
+        if (!f.accepted || figureEndsInXp(model, planes, row, row.blobs, f.reading))
+            continue;
+        if (agreeing > 0 && f.reading.value != agreed.value)
+            return;
+        if (agreeing == 0 || f.reading.minScore < agreed.minScore)
+            agreed = f.reading;
+        ++agreeing;
+    }
+    if (agreeing >= 2)
+        takeFigure(agreed, line);
+}
+
+} // namespace hud::reward
+
+namespace hud {
+
+using namespace reward;
+
+bool figureFromLetterS(const std::vector<GlyphWord>& words, std::size_t first, HudLine& line) {
+    if (first >= words.size() || words[first].empty() || words[first].front().letter != 'S')
+        return false;
+    constexpr std::size_t kMaxDigits = 6;
+    std::array<char, kMaxDigits> digits{};
+    std::size_t count = 0;
+    float weakest = std::numeric_limits<float>::infinity();
+    for (std::size_t w = first; w < words.size(); ++w) {
+        for (std::size_t i = (w == first ? 1 : 0); i < words[w].size(); ++i) {
+            const GlyphRead& g = words[w][i];
+            if (g.digitScore < 0.7f || g.digitScore - g.digitSecond < 0.03f || !isDigit(g.digit))
+                return false;
+            if (count == kMaxDigits)
+                return false;
+            digits[count++] = g.digit;
+            weakest = std::min(weakest, g.digitScore);
+        }
+    }
+    // Rewards are whole multiples of five, never written with a leading zero.
+    if (count < 2 || digits[0] == '0' || (digits[count - 1] != '0' && digits[count - 1] != '5'))
+        return false;
+    std::int64_t value = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        value = value * 10 + (digits[i] - '0');
+    line.hasFigure = true;
+    line.figure = value;
+    line.figureConfidence = std::min(0.7f, weakest);
+    line.figureMargin = 0.0f;
+    const Blob& last = words.back().back().box;
+    line.figureX = (last.x0 + last.x1) / 2.0;
+    return true;
+}
+
+} // namespace hud

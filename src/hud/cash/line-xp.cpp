@@ -1,0 +1,432 @@
+#include "hud/cash/lines-internal.h"
+
+#include "hud/cash/money.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A line's experience amount ("25XP"): its letters found on the row's ink,
+// its digits read with the figure templates and checked against each other.
+
+namespace hud::reward {
+
+namespace {
+
+using Cell = std::array<float, kGlyphCellLength>;
+// How far from where a figure's reading puts its right edge the amount's
+// ink may end, in caps.
+constexpr double kXpEndReach = 0.6;
+
+// The letters "XP" of an amount: their inked boxes.
+struct XpLetters {
+    Blob x;
+    Blob p;
+};
+
+// The letters of an amount whose ink ends at column `end`, cut from each
+// other at column `cut` and from the digit before them at `start`. Both
+// boxes must read better as their letter than as any digit; with
+// `anyLastLetter`, the second box only better as some letter than as any
+// digit.
+bool readXpLetters(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                   const RowColumns& cols, int start, int cut, int end, bool anyLastLetter, XpLetters& out) {
+    if (start < 0 || cut <= start + 2 || end <= cut + 2)
+        return false;
+    if (!cols.trimmed(start + 1, cut - 1, out.x) || !cols.trimmed(cut + 1, end, out.p))
+        return false;
+    std::array<Cell, 2> cells{};
+    std::array<float*, 2> samples{};
+    const Blob boxes[2] = {out.x, out.p};
+    for (std::size_t k = 0; k < 2; ++k) {
+        sampleGlyphCell(planes.ink2, boxes[k], row.top, row.bottom, row.lh, cells[k].data());
+        samples[k] = cells[k].data();
+    }
+    normalizeVectors(samples.data(), samples.size(), static_cast<std::size_t>(kGlyphCellLength));
+    const std::array<const float*, 2> views{samples[0], samples[1]};
+    std::array<GlyphClass, 2> letters{};
+    std::array<GlyphClass, 2> digits{};
+    classifyGlyphs(views.data(), views.size(), model.glyphs, kLineLetters, letters.data());
+    classifyGlyphs(views.data(), views.size(), model.glyphs, kLineDigits, digits.data());
+    // A blurred "P" loses the foot of its bowl's join and reads as "F"; no
+    // digit does.
+    return letters[0].character == 'X' &&
+           (anyLastLetter || letters[1].character == 'P' || letters[1].character == 'F') &&
+           letters[0].score > digits[0].score && letters[1].score > digits[1].score;
+}
+
+// A glyph digit whose runner-up came this close is a close call.
+constexpr float kCloseDigit = 0.08f;
+
+// The last of words[0..count) that ends in "XP"; count when none does.
+std::size_t lastXpWord(const std::vector<GlyphWord>& words, std::size_t count) {
+    for (std::size_t w = std::min(count, words.size()); w-- > 0;)
+        if (endsInXp(words[w]))
+            return w;
+    return count;
+}
+
+// The blank left of an experience amount, in caps from its first digit's
+// advance, and the most ink a column of it may hold (a share of the cap).
+constexpr double kXpBlankReach = 0.8;
+// Left of an amount whose "X" the glyphs placed, the row's band measured on
+// soft letters stands taller than the cap, and the phrase's last letter
+// comes within the wider reach; a lost digit's ink still falls in this one.
+constexpr double kXpBlankReachNearLetters = 0.6;
+constexpr double kXpBlankSlack = 0.1;
+constexpr float kXpBlankInk = 0.12f;
+// A reading taken on the row's ink alone must find that blank clearly
+// blank: a faint "1" it stopped short of leaves less than the usual share
+// in a column, more than half of it.
+constexpr float kXpLoneBlankInk = 0.06f;
+// The narrow "1" also fits the stem of a "4" or "7" read from a place a
+// little off: here it must fit far better than a digit's least.
+constexpr float kXpOneMinScore = 0.85f;
+
+// Where an amount's digits are sought: the centre of its "X", the cap its
+// advances are measured in, whether the letters' places must be checked
+// for a figure's digits, and how far left of the amount the blank before
+// the phrase is checked (in caps).
+struct XpPlace {
+    double xCentre = 0.0;
+    double cap = 0.0;
+    bool checkLetterPlaces = false;
+    double blankReach = kXpBlankReach;
+    float oneMinScore = kXpOneMinScore;
+    // Digits that tie go to the settling classifiers, as a figure's do
+    // where its place is sure.
+    bool settle = false;
+    // The "X" and "P" were read on the row's ink where the amount ends.
+    bool lettersOnInk = false;
+    float blankInk = kXpBlankInk;
+};
+
+// The digits of an experience amount at `place`, read right to left on the
+// figures' advances with the figure templates on `ink`. Empty when a digit
+// is unsure, when the amount runs on past its five digits, or, with
+// checkLetterPlaces, when the places of "X" and "P" hold a sure digit (a
+// cash figure stands there).
+std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& row, const XpPlace& place,
+                       float minLineConfidence, float minMargin) {
+    constexpr std::string_view kDigits = "0123456789";
+    constexpr std::size_t kMaxXpDigits = 5;
+    const WidthTable& widths = figureWidths();
+    const double cap = place.cap;
+    MoneyRowContext ctx(ink, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    if (place.settle)
+        ctx.settlers = &model.figureSettlers;
+    auto best = [&](double at, char right, Decision& d) {
+        std::array<Candidate, kDigits.size()> candidates{};
+        for (std::size_t c = 0; c < kDigits.size(); ++c) {
+            const double step = (widths.of(right) + widths.of(kDigits[c])) / 2.0 * cap;
+            candidates[c] = bestPosition(ctx, at - step, kDigits[c], 2);
+        }
+        d = decide(ctx, candidates.data(), candidates.size());
+        return d.margin >= minMargin && d.chosen.score >= minLineConfidence;
+    };
+    const double letter = widths.of('X') * cap;
+    Decision d;
+    // A digit sure at the letters' places: a figure, not an amount.
+    if (place.checkLetterPlaces &&
+        (best(place.xCentre + 2.0 * letter, 'X', d) || best(place.xCentre + letter, 'X', d)))
+        return {};
+    std::string digits;
+    double at = place.xCentre;
+    char right = 'X';
+    while (best(at, right, d)) {
+        if (digits.size() == kMaxXpDigits ||
+            (d.chosen.character == '1' && d.chosen.score < place.oneMinScore))
+            return {};
+        digits.insert(digits.begin(), d.chosen.character);
+        at = d.chosen.x;
+        right = d.chosen.character;
+    }
+    if (digits.empty() || digits.front() == '0')
+        return {};
+    // The phrase ends a cap left of the amount: a digit the reading stopped
+    // short of, or a "$", leaves ink in that blank.
+    const double left = at - widths.of(right) / 2.0 * cap;
+    const int c0 = std::max(0, static_cast<int>(std::floor(left - place.blankReach * cap)));
+    const int c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(left - kXpBlankSlack * cap)));
+    const int r0 = std::max(0, row.top);
+    const int r1 = std::min(ink.height - 1, row.bottom);
+    if (c1 < c0 || r1 < r0)
+        return {};
+    for (int x = c0; x <= c1; ++x) {
+        float sum = 0.0f;
+        for (int y = r0; y <= r1; ++y)
+            sum += ink.pixels[offset(x, y, ink.width)];
+        if (sum > place.blankInk * static_cast<float>(r1 - r0 + 1))
+            return {};
+    }
+    return digits;
+}
+
+// The amount at `place`, taken only when the row's ink and the figure
+// window's own levels read the same digits: a wrong amount is worse than
+// none. Where the amount's letters were read on the ink, the window's
+// levels only have to not read other digits: ramped over the window, soft
+// digits often come out too faint for any to be sure, and the reading on
+// the ink, sure of every digit between the letters and a blank before the
+// phrase that holds next to no ink, stands on its own there.
+void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                  double figureRight, const XpPlace& place, float minLineConfidence, float minMargin,
+                  HudLine& line) {
+    const std::string first = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
+    if (first.empty())
+        return;
+    std::string second;
+    {
+        const LocalFigureInk local(planes, row, hp, figureRight);
+        if (!local.ramped())
+            return;
+        second = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
+    }
+    if (second.empty() && place.lettersOnInk) {
+        XpPlace lone = place;
+        lone.blankInk = kXpLoneBlankInk;
+        if (xpDigitsAt(model, planes.ink2, row, lone, minLineConfidence, minMargin) != first)
+            return;
+    } else if (second != first) {
+        return;
+    }
+    std::int32_t value = 0;
+    for (char c : first)
+        value = value * 10 + (c - '0');
+    line.hasXp = true;
+    line.xp = value;
+}
+
+// The letters "XP" of an amount found on the row's ink, for an amount the
+// blob reading missed: the "P" is set centred on its ink, which ends where
+// a figure's last digit would, and the "X" stands one advance left of it.
+// Neither the balance's measured height nor the row's band (taller than
+// the cap by the shadow and blur) gives the cap closely enough to step
+// there from the figure's place; the "X" is centred on its own ink, which
+// gives its place. The digits are stepped in the cap the balance gives:
+// the "P" often loses the soft edge of its bowl to the ink, and the
+// distance between the letters' centres then comes out short, so it only
+// confirms that the two boxes are the letters. The search windows are in
+// caps as the balance gives them: the cut between the letters lies 0.75
+// caps left of the ink's end, the blank before the "X" 0.86 caps left of
+// that.
+constexpr double kXpCutFromEnd = 0.75;
+constexpr double kXpStartFromCut = 0.86;
+constexpr double kXpCutReach = 0.15;
+// The distance of the letters' centres in caps, against the balance's: the
+// money line's measured height is off by a tenth either way on soft
+// frames, and the "P" box by a pixel or two.
+constexpr double kXpMinCapRatio = 0.8;
+constexpr double kXpMaxCapRatio = 1.25;
+// Left of letters found on the ink, the blank before the phrase: its last
+// letter ends a cap left of the first digit's ink, some 0.85 caps from the
+// digit's advance.
+constexpr double kXpBlankReachOnInk = 0.7;
+
+bool xpPlaceOnInk(const Model& model, const FramePlanes& planes, const RewardRow& row, double hp,
+                  double figureRight, XpPlace& place) {
+    const RowColumns cols(planes.ink2, row);
+    if (!cols.usable() || !(hp >= 4.0) || !std::isfinite(figureRight))
+        return false;
+    const int reachEnd = static_cast<int>(std::lround(kXpEndReach * hp));
+    const int right = static_cast<int>(std::lround(figureRight));
+    const int end = cols.lastInked(right + reachEnd, right - reachEnd);
+    if (end < std::max(0, right - reachEnd))
+        return false;
+    const int reach = std::max(1, static_cast<int>(std::lround(kXpCutReach * hp)));
+    const int cut = cols.faintestNear(end + 0.5 - kXpCutFromEnd * hp, reach);
+    const int start = cut < 0 ? -1 : cols.faintestNear(cut - kXpStartFromCut * hp, reach);
+    XpLetters letters;
+    if (!readXpLetters(model, planes, row, cols, start, cut, end, true, letters))
+        return false;
+    const double x = (letters.x.x0 + letters.x.x1) / 2.0;
+    const double p = (letters.p.x0 + letters.p.x1) / 2.0;
+    const double cap = (p - x) / figureWidths().of('X');
+    if (!(cap >= kXpMinCapRatio * hp && cap <= kXpMaxCapRatio * hp))
+        return false;
+    place.xCentre = x;
+    place.cap = hp;
+    place.settle = true;
+    place.lettersOnInk = true;
+    place.checkLetterPlaces = false;
+    place.blankReach = kXpBlankReachOnInk;
+    place.oneMinScore = 0.0f;
+    return true;
+}
+
+// An amount whose "X" and "P" the glyph reader found although its digits
+// did not read: the digits are read leftwards from the "X" where it stands,
+// which a frame's measured place misses by more than a figure's search
+// reaches when the HUD's size was measured a little off.
+constexpr double kXpLetterReach = 0.6; // in caps, from the figure's place
+
+} // namespace
+
+bool xpLettersEndAt(const Model& model, const FramePlanes& planes, const RewardRow& row, double right) {
+    const RowColumns cols(planes.ink2, row);
+    if (!cols.usable() || row.lh < 4 || !std::isfinite(right))
+        return false;
+    const double advance = figureWidths().of('P') * row.lh;
+    const int reach = std::max(1, static_cast<int>(std::lround(0.2 * row.lh)));
+    // The "P" ends where the amount's ink does: a figure read a little off
+    // its place says only roughly where.
+    const int reachEnd = static_cast<int>(std::lround(kXpEndReach * row.lh));
+    const int endLo = static_cast<int>(std::lround(right)) - reachEnd;
+    const int end = cols.lastInked(static_cast<int>(std::lround(right)) + reachEnd, endLo);
+    if (end < std::max(0, endLo))
+        return false;
+    const int cut = cols.faintestNear(end + 0.5 - advance, reach);
+    const int start = cols.faintestNear(end + 0.5 - 2.0 * advance, reach);
+    XpLetters letters;
+    return readXpLetters(model, planes, row, cols, start, cut, end, false, letters);
+}
+
+bool endsInXp(const GlyphWord& word) {
+    const std::size_t n = word.size();
+    return n >= 3 && word[n - 2].letter == 'X' && word[n - 1].letter == 'P';
+}
+
+void settleXpDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                    std::vector<GlyphWord>& words, float minLineConfidence, float minMargin) {
+    constexpr std::string_view kDigits = "0123456789";
+    for (GlyphWord& word : words) {
+        if (!endsInXp(word))
+            continue;
+        for (std::size_t i = 0; i + 2 < word.size(); ++i) {
+            GlyphRead& g = word[i];
+            if (!isDigit(g.digit) || g.digitScore - g.digitSecond >= kCloseDigit)
+                continue;
+            MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+            std::array<Candidate, kDigits.size()> candidates{};
+            for (std::size_t c = 0; c < kDigits.size(); ++c)
+                candidates[c] = bestPosition(ctx, (g.box.x0 + g.box.x1) / 2.0, kDigits[c], 1);
+            const Decision d = decide(ctx, candidates.data(), candidates.size());
+            if (d.margin >= minMargin && d.chosen.score >= minLineConfidence)
+                g.digit = d.chosen.character;
+        }
+    }
+}
+
+void findLostXpDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                      const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
+                      float minMargin, HudLine& line) {
+    if (!line.hasXp || line.xp <= 0)
+        return;
+    const std::size_t xpWord = lastXpWord(words, count);
+    if (xpWord == count)
+        return;
+    std::size_t digits = 0;
+    for (std::int32_t v = line.xp; v > 0; v /= 10)
+        ++digits;
+    // The amount's leftmost digit as read, counted leftwards from the "X".
+    const GlyphRead* leftmost = nullptr;
+    std::size_t seen = 0;
+    for (std::size_t w = xpWord + 1; w-- > 0 && seen < digits;) {
+        const std::size_t end = w == xpWord ? words[w].size() - 2 : words[w].size();
+        for (std::size_t i = end; i-- > 0 && seen < digits;) {
+            leftmost = &words[w][i];
+            ++seen;
+        }
+    }
+    if (leftmost == nullptr || seen < digits)
+        return;
+    constexpr std::string_view kDigits = "0123456789";
+    constexpr std::size_t kMaxXpDigits = 5;
+    const WidthTable& widths = figureWidths();
+    MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    double x = (leftmost->box.x0 + leftmost->box.x1) / 2.0;
+    char right = leftmost->digit;
+    std::int32_t scale = 1;
+    for (std::size_t i = 0; i < digits; ++i)
+        scale *= 10;
+    std::int32_t value = line.xp;
+    // An amount never starts with a zero: a 0 found counts once a digit
+    // further left is found too.
+    std::int32_t kept = value;
+    for (; digits < kMaxXpDigits; ++digits) {
+        std::array<Candidate, kDigits.size()> candidates{};
+        for (std::size_t c = 0; c < kDigits.size(); ++c) {
+            const double step = (widths.of(right) + widths.of(kDigits[c])) / 2.0 * row.lh;
+            candidates[c] = bestPosition(ctx, x - step, kDigits[c], 2);
+        }
+        const Decision d = decide(ctx, candidates.data(), candidates.size());
+        if (d.margin < minMargin || d.chosen.score < minLineConfidence)
+            break;
+        value += (d.chosen.character - '0') * scale;
+        scale *= 10;
+        if (d.chosen.character != '0')
+            kept = value;
+        x = d.chosen.x;
+        right = d.chosen.character;
+    }
+    line.xp = kept;
+}
+
+void dropContestedXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                     const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
+                     float minMargin, HudLine& line) {
+    if (!line.hasXp || line.xp <= 0)
+        return;
+    const std::size_t xpWord = lastXpWord(words, count);
+    if (xpWord == count)
+        return;
+    const GlyphWord& word = words[xpWord];
+    const GlyphRead& x = word[word.size() - 2];
+    XpPlace place;
+    place.xCentre = (x.box.x0 + x.box.x1) / 2.0;
+    place.cap = row.lh;
+    place.blankReach = kXpBlankReachNearLetters;
+    place.settle = true;
+    const std::string again = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
+    if (again.empty() || again == std::to_string(line.xp))
+        return;
+    line.hasXp = false;
+    line.xp = 0;
+}
+
+void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                         double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+    XpPlace place;
+    if (xpPlaceOnInk(model, planes, row, hp, figureRight, place)) {
+        takeAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, line);
+        return;
+    }
+    place.xCentre = figureRight - 1.5 * figureWidths().of('X') * row.lh;
+    place.cap = row.lh;
+    place.checkLetterPlaces = true;
+    place.blankReach = kXpBlankReach;
+    place.oneMinScore = kXpOneMinScore;
+    takeAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, line);
+}
+
+void readXpLeftOfLetters(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                         double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+    std::vector<Blob> blobs;
+    for (const Blob& b : row.blobs)
+        if (b.x1 >= figureRight - kFigureWindowWidth * hp && b.x0 <= figureRight + kXpLetterReach * hp)
+            blobs.push_back(b);
+    if (blobs.size() < 2)
+        return;
+    const std::vector<GlyphWord> words =
+        readGlyphWords(planes, blobs, row.top, row.bottom, row.lh, model.glyphs);
+    if (words.empty() || words.back().size() < 2)
+        return;
+    const GlyphWord& word = words.back();
+    const GlyphRead& x = word[word.size() - 2];
+    const GlyphRead& p = word.back();
+    if (x.letter != 'X' || p.letter != 'P' || !(x.letterScore > x.digitScore) ||
+        !(p.letterScore > p.digitScore) || std::abs(p.box.x1 - figureRight) > kXpLetterReach * hp)
+        return;
+    XpPlace place;
+    place.xCentre = (x.box.x0 + x.box.x1) / 2.0;
+    place.cap = row.lh;
+    place.blankReach = kXpBlankReachNearLetters;
+    takeAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, line);
+}
+
+} // namespace hud::reward

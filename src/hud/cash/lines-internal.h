@@ -1,0 +1,344 @@
+#pragma once
+
+// What the files of the reward-line reader share, and nothing another reader
+// needs: the sizes and thresholds several steps use, the row's ink read on
+// other levels than the frame's, and the steps one file hands to another.
+// lines.cpp runs the attempts at each row; text-blobs.cpp, glyph-words.cpp,
+// line-text.cpp, phrase-shape.cpp, line-figure.cpp, line-xp.cpp and
+// row-ink.cpp hold the steps.
+
+#include "hud/cash/lines.h"
+#include "hud/cash/money.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace hud::reward {
+
+// Light panels behind dark reward text: brighter than any scene the game
+// draws the HUD over, and sized like one word at the HUD scales in use.
+constexpr float kPanelLuma = 185.0f;
+constexpr int kPanelGrow = 2;
+constexpr int kPanelBorder = 2;
+
+// Sizes a text blob can have at all in the capture.
+constexpr int kTextMinHeight = 2;
+constexpr int kTextMaxHeight = 48;
+constexpr int kTextMaxWidth = 70;
+constexpr int kTextMinArea = 6;
+
+// A reward figure's thousands are set apart by this much of a line height.
+constexpr double kFigureGroupGap = 0.39;
+
+inline bool sameSize(const Plane& p, int w, int h) {
+    return p.width == w && p.height == h &&
+           p.pixels.size() >= static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+}
+
+inline std::size_t offset(int x, int y, int w) {
+    return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
+}
+
+struct FigureRead {
+    bool accepted = false;
+    MoneyReading reading;
+};
+
+inline bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A column holding less ink than this share of the cap is blank.
+constexpr float kXpColumnInk = 0.1f;
+
+// The ink of a row's band, summed per column.
+class RowColumns {
+public:
+    RowColumns(const Plane& ink, const RewardRow& row)
+        : ink_(ink), r0_(std::max(0, row.top)), r1_(std::min(ink.height - 1, row.bottom)) {}
+
+    bool usable() const { return !ink_.empty() && r1_ - r0_ >= 3; }
+    int width() const { return ink_.width; }
+    int top() const { return r0_; }
+    int bottom() const { return r1_; }
+    float inked() const { return kXpColumnInk * static_cast<float>(r1_ - r0_ + 1); }
+
+    float at(int x) const {
+        float sum = 0.0f;
+        for (int y = r0_; y <= r1_; ++y)
+            sum += ink_.pixels[offset(x, y, ink_.width)];
+        return sum;
+    }
+
+    // The faintest column within `reach` of `x`; -1 when none is in the plane.
+    int faintestNear(double x, int reach) const {
+        const int centre = static_cast<int>(std::lround(x));
+        int best = -1;
+        float least = std::numeric_limits<float>::infinity();
+        for (int c = std::max(0, centre - reach); c <= std::min(ink_.width - 1, centre + reach); ++c) {
+            const float v = at(c);
+            if (v < least) {
+                least = v;
+                best = c;
+            }
+        }
+        return best;
+    }
+
+    // The last inked column at or left of `from`, not left of `lo`; below
+    // `lo` when there is none.
+    int lastInked(int from, int lo) const {
+        int x = std::min(ink_.width - 1, from);
+        lo = std::max(0, lo);
+        while (x >= lo && at(x) < inked())
+            --x;
+        return x;
+    }
+
+    // [x0, x1] with the blank columns at both ends taken off, as a box over
+    // the band; false when fewer than two columns are left.
+    bool trimmed(int x0, int x1, Blob& box) const {
+        while (x0 <= x1 && at(x0) < inked())
+            ++x0;
+        while (x1 >= x0 && at(x1) < inked())
+            --x1;
+        if (x1 - x0 < 1)
+            return false;
+        box.x0 = x0;
+        box.x1 = x1;
+        box.y0 = r0_;
+        box.y1 = r1_;
+        return true;
+    }
+
+private:
+    const Plane& ink_;
+    int r0_;
+    int r1_;
+};
+
+// A light component's box without the ragged rows and columns at its edges
+// where bright scene or a soft panel edge joins it: the panel proper.
+constexpr double kPanelEdgeLight = 0.75;
+
+// Shares of the way from the band's background to its brightest text that
+// the local ramp starts and ends at; its mask is the ramp's middle.
+constexpr double kLocalRampLow = 0.25;
+constexpr double kLocalRampSpan = 0.5;
+
+// A window's background (its median) and brightest text (its 98th
+// percentile) on the smoothed plane; x1 and y1 are inclusive.
+struct WindowLevels {
+    float background = 0.0f;
+    float text = 0.0f;
+};
+
+// Ink a local ramp overwrote, to be put back.
+struct SavedInk {
+    int x0 = 0;
+    int y0 = 0;
+    int width = 0;
+    std::vector<float> pixels;
+};
+
+// Where the last digit's centre stands left of the figure's right edge, in
+// line heights: half a digit's ink, a "1" narrower; and how far short of the
+// edge a read figure may end before its last digit counts as lost.
+constexpr double kLastDigitCentres[] = {0.3, 0.2, 0.4};
+
+// The figure's window: its widest value with "+$" and a comma, and a
+// little past its right edge.
+constexpr double kFigureWindowWidth = 8.0; // in h'
+// Ramped this way, the "XP" of an amount whose digits were lost can pass
+// for the end of a figure; such readings score below this.
+constexpr float kLocalFigureMinScore = 0.75f;
+
+// The figure's window in ink2 ramped from its own background to its
+// brightest digits, for as long as this lives: over a bright patch of the
+// world the frame's top-hat keeps little of the digits. ink2 is put back on
+// leaving, so the readings after see the frame's own ink again.
+class LocalFigureInk {
+public:
+    LocalFigureInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight);
+    ~LocalFigureInk();
+    LocalFigureInk(const LocalFigureInk&) = delete;
+    LocalFigureInk& operator=(const LocalFigureInk&) = delete;
+
+    bool ramped() const { return !saved_.empty(); }
+
+private:
+    Plane& ink_;
+    int x0_ = 0;
+    int y0_ = 0;
+    int cw_ = 0;
+    int ch_ = 0;
+    std::vector<float> saved_;
+};
+
+// The words of a line (line-text.cpp).
+
+// Whether the line's text is one of the game's phrases, whole.
+bool isWholePhrase(const HudLine& line);
+
+// Phrases told by their shape (phrase-shape.cpp).
+
+// The phrase of the row at `top` by its shape, where the line's figure or
+// amount leaves room for it, or anywhere a phrase can end when it has
+// neither; true when one phrase fits clearly.
+bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
+                 HudLine& line);
+
+// A line whose words read as part of a phrase, or as a phrase with words
+// left over that snapped to nothing ("KILL GONHRMMI"): the phrases holding
+// the words read compete by shape at the place the figure leaves for them.
+void settlePhraseByShape(const Model& model, const FramePlanes& planes, double hp, double figureRight,
+                         HudLine& line);
+
+// The cash figure of a line (line-figure.cpp).
+
+// A figure read from a digit short of its end ("+$621" read from its "2" as
+// +$62) passes every test of its own characters; the ink of the digit left
+// out, standing clear right of the last one read, gives it away. It is read
+// again from that digit, and is no figure when that fails: a wrong amount is
+// worse than none.
+FigureRead readFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
+                      float minLineConfidence, float minMargin, bool settleTies = false);
+
+// Makes the reading the line's figure.
+void takeFigure(const MoneyReading& r, HudLine& line);
+
+// Whether ink right of a figure's last digit, centred at `lastX`, is a digit
+// the reading left out: past the blank that ends the last digit, a run of
+// dark columns wide enough for a digit. `centre` is that run's middle.
+bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double lastX, double& centre);
+
+// Whether the glyphs a figure was read from end in the letters "XP": the
+// figure templates know no letters, and an experience amount's digits and
+// letters can pass for a figure's "$" and digits. Such a figure is none.
+// Asked by the later attempts at a figure, and by the first ones only for
+// figures short of sure: the glyph batch it takes would cost every clean
+// frame its time.
+bool figureEndsInXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                    const std::vector<Blob>& rowBlobs, const MoneyReading& r);
+
+// Whether the glyph reader, with templates of its own, spells the digits of
+// a figure reading whose scores were high but whose close call between two
+// digits the pair classifier left open: the glyphs right of the figure's
+// "$", each clearly a digit, must be exactly the figure's digits.
+bool glyphsConfirmFigure(const std::vector<GlyphWord>& words, std::size_t first, const MoneyReading& r,
+                         double lh);
+
+// A line holding only the figure of `line`: what a later attempt at its
+// words starts from.
+HudLine withFigureOf(const HudLine& line);
+
+// Last attempt at a figure that did not read at all: read on the figure's
+// own window levels.
+void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                          double figureRight, float minLineConfidence, float minMargin, HudLine& line,
+                          float minScore = kLocalFigureMinScore);
+
+// A figure left unread because a digit of it tied with its runner-up: read
+// again from every place its last digit may be centred on, the tie left to
+// the settling classifiers; taken when at least two places read it whole and
+// every place that does gives one value.
+void readSettledFigure(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                       double figureRight, float minLineConfidence, float minMargin, HudLine& line);
+
+// The experience amount of a line (line-xp.cpp).
+
+// The letters "XP" of an amount at the two advances that end at `right`,
+// told apart from a figure's last digits without the row's blobs: at small
+// sizes the two letters fuse into one blob, or into one with the digit
+// before them, and the blob reading never sees them. Each advance's inked
+// columns, cut from its neighbour at the faintest column near their border,
+// are read with the glyph templates; both must read better as their letter
+// than as any digit.
+bool xpLettersEndAt(const Model& model, const FramePlanes& planes, const RewardRow& row, double right);
+
+// An experience amount ("25XP") is never the cash figure, however much its
+// digits make it look like one: the line's text reading takes it.
+bool endsInXp(const GlyphWord& word);
+
+// The experience amount is set in the figures' font: a digit of it that
+// the glyph templates found a close call is decided again by the figure
+// templates and their pair tie-breakers, and changed only when those are
+// sure of it.
+void settleXpDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                    std::vector<GlyphWord>& words, float minLineConfidence, float minMargin);
+
+// Leading digits of an experience amount whose blobs the mask lost: the
+// amount is set right to left on the figures' advances, and one advance
+// left of its first digit read lies the blank before the phrase unless a
+// digit stands there. Each such place where the figure templates are sure
+// of a digit adds it, up to the amount's five digits.
+void findLostXpDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                      const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
+                      float minMargin, HudLine& line);
+
+// An amount the glyph words spelled, read again with the figure templates
+// leftwards from its "X": where that reading is sure of other digits, one
+// of the two took a digit for another ("838" read as 808, "182" as 162),
+// and neither is taken: the later attempts at the line may still read the
+// amount, each with its own checks.
+void dropContestedXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                     const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
+                     float minMargin, HudLine& line);
+
+// An experience amount the first readings missed although the phrase read:
+// its "XP" ends where a figure would, and its digits stand left of it. The
+// amount is read on the row's ink and again on the window's own levels, and
+// taken only when both readings are sure and agree: a wrong amount is worse
+// than none. The letters are sought on the ink first; only where they do
+// not read is the amount read from the place the frame's measures give,
+// which, where they do, lies off theirs.
+void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                         double figureRight, float minLineConfidence, float minMargin, HudLine& line);
+
+// An amount whose "X" and "P" the glyph reader found although its digits
+// did not read: the digits are read leftwards from the "X" where it stands.
+void readXpLeftOfLetters(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                         double figureRight, float minLineConfidence, float minMargin, HudLine& line);
+
+// A row's ink on its own levels, and its blobs labelled again (row-ink.cpp).
+
+// Whether the mask holds a run of text-height ink in the row, left of the
+// figure, that was too wide to pass as a text blob: at the font's own
+// letter spacing a whole word can fuse into one component, and the first
+// reading then lacks it.
+bool lostWideRun(const FramePlanes& planes, const RewardRow& row, double limit);
+
+// The text-height blobs of a row's crop (cw x ch, placed at x0, y0 in the
+// frame), in frame coordinates and left to right.
+std::vector<Blob> rowTextBlobs(const std::vector<std::uint8_t>& crop, int cw, int ch, int x0, int y0,
+                               const RewardRow& row);
+
+// The row's glyph blobs labelled afresh from ink2 inside the row's band,
+// with no limit on width (runs are cut by the glyph splitter) and the lower
+// ink threshold. Dark text on panels is in ink2 already; there the luma
+// test does not apply.
+std::vector<Blob> retryBlobs(const FramePlanes& planes, const RewardRow& row, double hp, double limit);
+
+// Whether (x, y) lies on one of the frame's light panels.
+bool onPanel(const FramePlanes& planes, int x, int y);
+
+// The levels of the smoothed plane's window x0..x1, y0..y1 (inclusive).
+WindowLevels windowLevels(const Plane& smooth, int x0, int y0, int x1, int y1);
+
+// A light panel behind rows top..bottom, between xMin and xMax, that the
+// frame's panel search missed because bright scene joined it.
+bool findRowPanel(const FramePlanes& planes, int top, int bottom, int lh, int xMin, int xMax, Blob& panel);
+
+// Re-ramps ink2 over every panel that overlaps rows top..bottom and returns
+// what it overwrote, for restoreInk.
+std::vector<SavedInk> rampPanelsLocally(FramePlanes& planes, const std::vector<Blob>& panels, int top,
+                                        int bottom);
+
+// Puts back what rampPanelsLocally overwrote.
+void restoreInk(FramePlanes& planes, const std::vector<SavedInk>& saved);
+
+} // namespace hud::reward

@@ -1,0 +1,451 @@
+#include "hud/cash/lines-internal.h"
+
+#include "hud/cash/money.h"
+#include "hud/cash/vocab.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Phrases told by their shape: each phrase drawn at the row's cap and
+// fitted to the row's ink, for text too small or soft to read letter by
+// letter.
+
+namespace hud::reward {
+
+namespace {
+
+// Shape fitting: caps tried around the expected one, letter spacings from
+// the font's own to a tenth of a cap wider, the cap band a pixel up or down;
+// clear space demanded left of the phrase and right of it.
+constexpr double kShapeCaps[] = {0.92, 0.96, 1.0, 1.04, 1.08};
+constexpr double kShapeTracking[] = {0.0, 0.05, 0.1};
+constexpr double kShapeWordSpace = 0.45;
+constexpr double kShapeClearLeft = 1.0;
+constexpr double kShapeClearRight = 0.3;
+constexpr float kShapeMinContrast = 20.0f;
+
+// A phrase's ink as the row would show it at a cap of `cap` pixels and the
+// given extra letter spacing: bands x columns from the phrase's ink left,
+// softened by a pixel as the capture softens it.
+struct ShapeImage {
+    int columns = 0;
+    std::vector<float> ink; // column by column, `bands` values each
+};
+
+ShapeImage renderShape(const PhraseShapes& shapes, const PhraseShape& phrase, double cap, double tracking) {
+    ShapeImage out;
+    const int bands = static_cast<int>(shapes.bands);
+    const double perPixel = shapes.columnsPerCap / cap; // shape columns per pixel
+    struct Placed {
+        const LetterShape* shape;
+        double left;
+    };
+    std::vector<Placed> placed;
+    double wordLeft = 0.0;
+    double wordRight = 0.0;
+    std::size_t letter = 0;
+    int inWord = 0;
+    for (char c : phrase.text) {
+        if (c == ' ') {
+            if (inWord > 0)
+                wordLeft = wordRight + kShapeWordSpace * cap;
+            inWord = 0;
+            continue;
+        }
+        const auto it = shapes.letters.find(static_cast<signed char>(c));
+        if (it == shapes.letters.end() || letter >= phrase.letterLeft.size())
+            return out;
+        const double left = wordLeft + (phrase.letterLeft[letter] + tracking * inWord) * cap;
+        placed.push_back({&it->second, left});
+        wordRight = std::max(wordRight, left + it->second.columns / perPixel);
+        ++letter;
+        ++inWord;
+    }
+    out.columns = static_cast<int>(std::ceil(wordRight));
+    if (out.columns <= 0)
+        return out;
+    std::vector<float> sharp(static_cast<std::size_t>(out.columns) * static_cast<std::size_t>(bands), 0.0f);
+    for (const Placed& p : placed) {
+        const int first = std::max(0, static_cast<int>(std::floor(p.left)));
+        const int last =
+            std::min(out.columns - 1, static_cast<int>(std::ceil(p.left + p.shape->columns / perPixel)));
+        for (int x = first; x <= last; ++x) {
+            const double u = (x + 0.5 - p.left) * perPixel - 0.5;
+            const int c0 = static_cast<int>(std::floor(u));
+            const double f = u - c0;
+            for (int b = 0; b < bands; ++b) {
+                auto at = [&](int c) {
+                    return c >= 0 && c < static_cast<int>(p.shape->columns)
+                               ? p.shape->ink[static_cast<std::size_t>(c) * static_cast<std::size_t>(bands) +
+                                              static_cast<std::size_t>(b)]
+                               : 0.0f;
+                };
+                const float v = static_cast<float>((1.0 - f) * at(c0) + f * at(c0 + 1));
+                float& dst = sharp[static_cast<std::size_t>(x) * static_cast<std::size_t>(bands) +
+                                   static_cast<std::size_t>(b)];
+                dst = std::min(1.0f, dst + v);
+            }
+        }
+    }
+    out.ink.assign(sharp.size(), 0.0f);
+    for (int x = 0; x < out.columns; ++x)
+        for (int b = 0; b < bands; ++b) {
+            auto at = [&](int xx) {
+                return xx >= 0 && xx < out.columns
+                           ? sharp[static_cast<std::size_t>(xx) * static_cast<std::size_t>(bands) +
+                                   static_cast<std::size_t>(b)]
+                           : 0.0f;
+            };
+            out.ink[static_cast<std::size_t>(x) * static_cast<std::size_t>(bands) +
+                    static_cast<std::size_t>(b)] = 0.25f * at(x - 1) + 0.5f * at(x) + 0.25f * at(x + 1);
+        }
+    return out;
+}
+
+// Last attempt at the words of a line that read as no phrase at all: text
+// too small or soft for its letters to be told apart still shows its
+// phrase's shape. Taken only when one phrase fits clearly and no other
+// comes near.
+constexpr double kShapeMinScore = 0.6;
+constexpr double kShapeMinLead = 0.08;
+constexpr double kShapeMinWordLead = 0.15;
+// Where the phrase can end: a cap left of the figure or amount, which takes
+// from about two to eight caps left of the figure's right edge.
+constexpr double kShapeRightNear = 2.8;
+constexpr double kShapeRightFar = 8.3;
+
+// With the figure or amount read, the phrase ends where its characters'
+// advances put it: their centres a mean advance apart, a comma's gap before
+// every third digit from the right, about a third of a cap of ink either
+// side of the end centres, then the cap of blank before the phrase.
+constexpr double kShapeFigureSlack = 0.5;
+// Phrases fitted freely end up to about 0.8 of a cap right of that place
+// (the figure's place is measured on the balance, whose height a pixel
+// off moves it), rarely left of it: the search reaches that far right.
+constexpr double kShapeFigureSlackRight = 1.0;
+constexpr double kFigureEndInk = 0.6;    // both halves together, in caps
+constexpr double kPhraseFigureGap = 1.0; // in caps
+
+bool expectedPhraseRight(const HudLine& line, double figureRight, double hp, double& right) {
+    std::string text;
+    if (line.hasFigure && line.figure > 0)
+        text = "+$" + std::to_string(line.figure);
+    else if (line.hasXp && line.xp > 0)
+        text = std::to_string(line.xp) + "XP";
+    else
+        return false;
+    const std::size_t digits = text.size() - 2;
+    double span = 0.0;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i)
+        span += 0.5 * (figureWidths().of(text[i]) + figureWidths().of(text[i + 1]));
+    if (line.hasFigure && digits > 3)
+        span += kFigureGroupGap * static_cast<double>((digits - 1) / 3);
+    right = figureRight - (span + kFigureEndInk + kPhraseFigureGap) * hp;
+    return true;
+}
+
+// The phrase whose shape fits the row at `top` ending between lo and hi,
+// when it fits clearly and no other comes near.
+bool fitClearPhrase(const Model& model, const FramePlanes& planes, int top, double hp, double lo, double hi,
+                    HudLine& line) {
+    const PhraseFit fit = fitPhraseShape(model, planes, top, hp, lo, hi, {}, true);
+    if (fit.phrase == nullptr || fit.score < kShapeMinScore)
+        return false;
+    // The one-word phrases are short blocks of alike capitals, on a panel
+    // most often: between two of them the shape must lead by more.
+    const bool oneWordEach = fit.second != nullptr && fit.phrase->text.find(' ') == std::string::npos &&
+                             fit.second->text.find(' ') == std::string::npos;
+    if (fit.score - fit.runnerUp < (oneWordEach ? kShapeMinWordLead : kShapeMinLead))
+        return false;
+    line.text = fit.phrase->text;
+    line.known = true;
+    return true;
+}
+
+// Words of a text, split at blanks.
+std::vector<std::string_view> wordsOf(std::string_view text) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t j = std::min(text.find(' ', i), text.size());
+        if (j > i)
+            out.push_back(text.substr(i, j - i));
+        i = j + 1;
+    }
+    return out;
+}
+
+std::size_t wordCount(std::string_view text) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        n += text[i] != ' ' && (i == 0 || text[i - 1] == ' ') ? 1 : 0;
+    return n;
+}
+
+// Whether every word of `part` stands in `phrase`, in the same order.
+bool holdsInOrder(std::string_view phrase, std::string_view part) {
+    const std::vector<std::string_view> whole = wordsOf(phrase);
+    std::size_t at = 0;
+    for (std::string_view w : wordsOf(part)) {
+        while (at < whole.size() && whole[at] != w)
+            ++at;
+        if (at == whole.size())
+            return false;
+        ++at;
+    }
+    return true;
+}
+
+// Among phrases that agree with the words read, the shape decides: they
+// differ in what the glyph reader lost, and a clear lead there is enough.
+constexpr double kChoiceMinScore = 0.6;
+constexpr double kChoiceMinLead = 0.08;
+
+} // namespace
+
+bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
+                 HudLine& line) {
+    double expected = 0.0;
+    if (!expectedPhraseRight(line, figureRight, hp, expected))
+        return fitClearPhrase(model, planes, top, hp, figureRight - kShapeRightFar * hp,
+                              figureRight - kShapeRightNear * hp, line);
+    // Where the figure's place was measured a little off, the phrase ends
+    // further right; searched there only when the place itself shows no
+    // clear phrase, as a shorter phrase shifted right can come near a short
+    // panel word's own fit.
+    return fitClearPhrase(model, planes, top, hp, expected - kShapeFigureSlack * hp,
+                          expected + kShapeFigureSlack * hp, line) ||
+           fitClearPhrase(model, planes, top, hp, expected - kShapeFigureSlack * hp,
+                          expected + kShapeFigureSlackRight * hp, line);
+}
+
+void settlePhraseByShape(const Model& model, const FramePlanes& planes, double hp, double figureRight,
+                         HudLine& line) {
+    if (line.text.empty())
+        return;
+    const bool whole = isWholePhrase(line);
+    double expected = 0.0;
+    const bool placed = expectedPhraseRight(line, figureRight, hp, expected);
+    // A one-word phrase snapped from one misread word ("KAL" for "KILL") can
+    // be what is left of a longer phrase whose other word was lost: with the
+    // figure's place known, a longer phrase holding it may take over when
+    // its shape leads as clearly as between two one-word phrases.
+    const bool misreadWord =
+        whole && placed && wordCount(line.text) == 1 && wordCount(line.raw) == 1 && line.raw != line.text;
+    // A phrase of several words whose first word was not read as itself
+    // ("CO ZCNE PRESENCE" snapped to HOT ZONE PRESENCE): the phrases that
+    // differ from it in the first word alone differ by whole letters at its
+    // start, which the shape shows where the letters did not.
+    const std::vector<std::string_view> textWords = wordsOf(line.text);
+    const std::vector<std::string_view> rawWords = wordsOf(line.raw);
+    const bool misreadFirst = whole && placed && textWords.size() >= 2 &&
+                              (rawWords.empty() || rawWords.front() != textWords.front());
+    std::vector<std::string_view> candidates;
+    if (misreadFirst) {
+        for (const std::string& p : eventPhrases()) {
+            const std::vector<std::string_view> words = wordsOf(p);
+            if (words.size() == textWords.size() &&
+                std::equal(words.begin() + 1, words.end(), textWords.begin() + 1))
+                candidates.push_back(p);
+        }
+    }
+    // Other whole phrases read from misread letters stay: by shape alone the
+    // zone phrases' last words are too alike to overrule the letters.
+    if (candidates.size() < 2 && whole && wordCount(line.raw) <= wordCount(line.text) && !misreadWord)
+        return;
+    if (candidates.size() < 2) {
+        candidates.clear();
+        for (const std::string& p : eventPhrases())
+            if (holdsInOrder(p, line.text))
+                candidates.push_back(p);
+    }
+    if (candidates.empty() || (candidates.size() == 1 && whole))
+        return;
+    double lo = figureRight - kShapeRightFar * hp;
+    double hi = figureRight - kShapeRightNear * hp;
+    if (placed) {
+        lo = expected - kShapeFigureSlack * hp;
+        hi = expected + kShapeFigureSlackRight * hp;
+    }
+    const PhraseFit fit = fitPhraseShape(model, planes, line.top, hp, lo, hi, candidates, true);
+    if (fit.phrase == nullptr || fit.score < kChoiceMinScore ||
+        (candidates.size() > 1 &&
+         fit.score - fit.runnerUp < (misreadWord ? kShapeMinWordLead : kChoiceMinLead)))
+        return;
+    line.text = fit.phrase->text;
+    line.known = true;
+}
+
+} // namespace hud::reward
+
+namespace hud {
+
+using namespace reward;
+
+PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top, double cap, double rightLo,
+                         double rightHi, const std::vector<std::string_view>& only, bool commonWindow) {
+    PhraseFit fit;
+    const PhraseShapes& shapes = model.phraseShapes;
+    const Plane& smooth = planes.smooth;
+    const int w = smooth.width;
+    const int h = smooth.height;
+    if (shapes.bands == 0 || shapes.phrases.empty() || !(cap >= 3.0) || !std::isfinite(cap) ||
+        !std::isfinite(rightLo) || !std::isfinite(rightHi) || rightHi < rightLo ||
+        !sameSize(planes.ink2, w, h) || !sameSize(planes.ink, w, h))
+        return fit;
+    const int bands = static_cast<int>(shapes.bands);
+    const double capHi = cap * kShapeCaps[std::size(kShapeCaps) - 1];
+    // Each phrase drawn once per cap and spacing tried; the widest bounds the
+    // window the observed ink is taken from.
+    const std::size_t nCaps = std::size(kShapeCaps);
+    const std::size_t nTracking = std::size(kShapeTracking);
+    std::vector<ShapeImage> drawn(shapes.phrases.size() * nCaps * nTracking);
+    auto drawnAt = [&](std::size_t k, std::size_t c, std::size_t t) -> ShapeImage& {
+        return drawn[(k * nCaps + c) * nTracking + t];
+    };
+    double widest = 0.0;
+    for (std::size_t k = 0; k < shapes.phrases.size(); ++k) {
+        const PhraseShape& p = shapes.phrases[k];
+        if (!only.empty() && std::find(only.begin(), only.end(), std::string_view(p.text)) == only.end())
+            continue;
+        for (std::size_t c = 0; c < nCaps; ++c)
+            for (std::size_t t = 0; t < nTracking; ++t) {
+                ShapeImage& img = drawnAt(k, c, t);
+                img = renderShape(shapes, p, cap * kShapeCaps[c], kShapeTracking[t]);
+                widest = std::max(widest, static_cast<double>(img.columns));
+            }
+    }
+    if (!(widest > 0.0))
+        return fit;
+    auto widestAt = [&](std::size_t c, std::size_t t) {
+        int most = 0;
+        for (std::size_t k = 0; k < shapes.phrases.size(); ++k)
+            most = std::max(most, drawnAt(k, c, t).columns);
+        return most;
+    };
+    const int wx0 =
+        std::max(0, static_cast<int>(std::floor(rightLo - widest - (kShapeClearLeft + 0.1) * capHi)));
+    const int wx1 = std::min(w - 1, static_cast<int>(std::ceil(rightHi + (kShapeClearRight + 0.1) * capHi)));
+    const int wy0 = std::max(0, top - 2);
+    const int wy1 = std::min(h - 1, top + static_cast<int>(std::ceil(capHi)) + 2);
+    if (wx1 - wx0 < 8 || wy1 - wy0 < 3)
+        return fit;
+    const WindowLevels levels = windowLevels(smooth, wx0, wy0, wx1, wy1);
+    if (!(levels.text - levels.background >= kShapeMinContrast))
+        return fit;
+    const int ww = wx1 - wx0 + 1;
+    const int wh = wy1 - wy0 + 1;
+    std::vector<float> seen(static_cast<std::size_t>(ww) * static_cast<std::size_t>(wh));
+    for (int y = 0; y < wh; ++y)
+        for (int x = 0; x < ww; ++x) {
+            const std::size_t i = offset(wx0 + x, wy0 + y, w);
+            const bool panelInk =
+                planes.ink2.pixels[i] != planes.ink.pixels[i] || onPanel(planes, wx0 + x, wy0 + y);
+            seen[offset(x, y, ww)] = panelInk ? planes.ink2.pixels[i]
+                                              : std::min(std::max((smooth.pixels[i] - levels.background) /
+                                                                      (levels.text - levels.background),
+                                                                  0.0f),
+                                                         1.0f);
+        }
+
+    std::vector<double> bestOf(shapes.phrases.size(), -2.0);
+    std::vector<std::pair<int, int>> placeOf(shapes.phrases.size());
+    std::vector<float> band(static_cast<std::size_t>(ww) * static_cast<std::size_t>(bands));
+    for (std::size_t ci = 0; ci < nCaps; ++ci) {
+        const double c = cap * kShapeCaps[ci];
+        for (int t = top - 1; t <= top + 1; ++t) {
+            // The observed ink pooled into the cap's bands, column by column.
+            std::fill(band.begin(), band.end(), 0.0f);
+            std::vector<int> rowsIn(static_cast<std::size_t>(bands), 0);
+            for (int y = std::max(t, wy0); y <= wy1 && y < t + c; ++y) {
+                const int b = std::min(bands - 1, static_cast<int>((y + 0.5 - t) * bands / c));
+                ++rowsIn[static_cast<std::size_t>(b)];
+                for (int x = 0; x < ww; ++x)
+                    band[static_cast<std::size_t>(x) * static_cast<std::size_t>(bands) +
+                         static_cast<std::size_t>(b)] += seen[offset(x, y - wy0, ww)];
+            }
+            for (int b = 0; b < bands; ++b)
+                if (rowsIn[static_cast<std::size_t>(b)] > 0)
+                    for (int x = 0; x < ww; ++x)
+                        band[static_cast<std::size_t>(x) * static_cast<std::size_t>(bands) +
+                             static_cast<std::size_t>(b)] /=
+                            static_cast<float>(rowsIn[static_cast<std::size_t>(b)]);
+            const int padL = static_cast<int>(std::lround(kShapeClearLeft * c));
+            const int padR = static_cast<int>(std::lround(kShapeClearRight * c));
+            for (std::size_t k = 0; k < shapes.phrases.size(); ++k)
+                for (std::size_t ti = 0; ti < nTracking; ++ti) {
+                    const ShapeImage& img = drawnAt(k, ci, ti);
+                    if (img.columns <= 0)
+                        continue;
+                    // Chosen phrases are all judged over the widest one's
+                    // window: a shorter phrase must then also explain the
+                    // blank where the longer ones have letters.
+                    const int lead = commonWindow ? widestAt(ci, ti) - img.columns : 0;
+                    const int padLead = padL + lead;
+                    const int m = padLead + img.columns + padR;
+                    const double n = static_cast<double>(m) * bands;
+                    double ts = 0.0;
+                    double tss = 0.0;
+                    for (float v : img.ink) {
+                        ts += v;
+                        tss += static_cast<double>(v) * v;
+                    }
+                    const double tvar = tss - ts * ts / n;
+                    if (!(tvar > 0.0))
+                        continue;
+                    for (int right = static_cast<int>(std::floor(rightLo));
+                         right <= static_cast<int>(std::ceil(rightHi)); ++right) {
+                        const int start =
+                            right - img.columns - padLead - wx0; // window column of the left pad
+                        if (start < 0 || start + m > ww)
+                            continue;
+                        double os = 0.0;
+                        double oss = 0.0;
+                        double ot = 0.0;
+                        const float* o =
+                            band.data() + static_cast<std::size_t>(start) * static_cast<std::size_t>(bands);
+                        const std::size_t total =
+                            static_cast<std::size_t>(m) * static_cast<std::size_t>(bands);
+                        const std::size_t shapeFrom =
+                            static_cast<std::size_t>(padLead) * static_cast<std::size_t>(bands);
+                        for (std::size_t i = 0; i < total; ++i) {
+                            os += o[i];
+                            oss += static_cast<double>(o[i]) * o[i];
+                        }
+                        for (std::size_t i = 0; i < img.ink.size(); ++i)
+                            ot += static_cast<double>(o[shapeFrom + i]) * img.ink[i];
+                        const double ovar = oss - os * os / n;
+                        if (!(ovar > 0.0))
+                            continue;
+                        const double r = (ot - os * ts / n) / std::sqrt(ovar * tvar);
+                        if (r > bestOf[k]) {
+                            bestOf[k] = r;
+                            placeOf[k] = {right - img.columns, right - 1};
+                        }
+                    }
+                }
+        }
+    }
+    for (std::size_t k = 0; k < bestOf.size(); ++k) {
+        if (bestOf[k] > fit.score) {
+            fit.runnerUp = fit.score;
+            fit.second = fit.phrase;
+            fit.score = bestOf[k];
+            fit.phrase = &shapes.phrases[k];
+            fit.left = placeOf[k].first;
+            fit.right = placeOf[k].second;
+        } else if (bestOf[k] > fit.runnerUp) {
+            fit.runnerUp = bestOf[k];
+            fit.second = &shapes.phrases[k];
+        }
+    }
+    if (fit.score <= -2.0)
+        fit.phrase = nullptr;
+    return fit;
+}
+
+} // namespace hud

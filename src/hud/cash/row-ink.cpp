@@ -1,0 +1,282 @@
+#include "hud/cash/lines-internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// A row's ink on its own levels rather than the frame's: local ramps of the
+// band, a figure's window and the panels, and the row's blobs labelled again.
+
+namespace hud::reward {
+
+namespace {
+
+// Ink of the second attempt, as a share of the ramp: the money line's own
+// retry threshold (a top-hat of 24 rather than 34), so that thin strokes
+// at small sizes hold together.
+constexpr float kRetryInk = 0.2173913f;
+constexpr float kRetryLuma = 95.0f;
+
+// Value at share q of the sorted values (q in 0..1).
+float quantile(std::vector<float>& v, double q) {
+    const std::size_t k = std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())));
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+    return v[k];
+}
+
+// Dark panel text ramped from the panel's own light and its darkest ink,
+// for panels whose bold strokes are wider than the frame's top-hat keeps
+// (a HUD scale near 1 and above) or whose text blur left too little of it.
+constexpr double kPanelRampLight = 0.75;
+constexpr double kPanelRampDark = 0.03;
+constexpr float kPanelMinContrast = 40.0f;
+
+// A light panel behind a row that the frame's panel search missed because
+// bright scene joined it: the padding rows above and below the text are
+// light along the panel's whole width, and the scene there rarely is.
+constexpr double kRowPanelPad = 0.2;
+constexpr double kRowPanelMinWidth = 2.0;
+constexpr double kRowPanelMaxWidth = 14.0;
+constexpr double kFigureWindowSlack = 0.5; // in h'
+constexpr float kFigureMinContrast = 20.0f;
+
+} // namespace
+
+LocalFigureInk::LocalFigureInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight)
+    : ink_(planes.ink2) {
+    const Plane& smooth = planes.smooth;
+    const int w = ink_.width;
+    const int h = ink_.height;
+    if (!sameSize(smooth, w, h))
+        return;
+    const int pad = std::max(2, row.lh / 3);
+    const int y0 = std::max(0, row.top - pad);
+    const int y1 = std::min(h - 1, row.bottom + pad);
+    const int x0 = std::max(0, static_cast<int>(figureRight - kFigureWindowWidth * hp));
+    const int x1 = std::min(w - 1, static_cast<int>(figureRight + kFigureWindowSlack * hp));
+    if (y1 - y0 < 2 || x1 - x0 < 2)
+        return;
+    const WindowLevels levels = windowLevels(smooth, x0, y0, x1, y1);
+    if (!(levels.text - levels.background >= kFigureMinContrast))
+        return;
+    const float low =
+        levels.background + static_cast<float>(kLocalRampLow) * (levels.text - levels.background);
+    const float span = static_cast<float>(kLocalRampSpan) * (levels.text - levels.background);
+    x0_ = x0;
+    y0_ = y0;
+    cw_ = x1 - x0 + 1;
+    ch_ = y1 - y0 + 1;
+    saved_.resize(static_cast<std::size_t>(cw_) * static_cast<std::size_t>(ch_));
+    for (int y = 0; y < ch_; ++y)
+        for (int x = 0; x < cw_; ++x) {
+            const std::size_t i = offset(x0_ + x, y0_ + y, w);
+            saved_[offset(x, y, cw_)] = ink_.pixels[i];
+            ink_.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
+        }
+}
+
+LocalFigureInk::~LocalFigureInk() {
+    for (int y = 0; y < ch_; ++y)
+        std::copy_n(saved_.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw_)), cw_,
+                    ink_.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0_, y0_ + y, ink_.width)));
+}
+
+bool lostWideRun(const FramePlanes& planes, const RewardRow& row, double limit) {
+    if (!planes.maskBlobsReady)
+        return false;
+    for (const Blob& b : planes.scratch.blobs) {
+        if (b.width() <= kTextMaxWidth || b.x1 >= limit)
+            continue;
+        const int bh = b.height();
+        const int overlap = std::min(b.y1, row.bottom) - std::max(b.y0, row.top) + 1;
+        if (bh >= 0.7 * row.lh && bh <= 1.35 * row.lh && 2 * overlap >= row.lh)
+            return true;
+    }
+    return false;
+}
+
+std::vector<Blob> rowTextBlobs(const std::vector<std::uint8_t>& crop, int cw, int ch, int x0, int y0,
+                               const RewardRow& row) {
+    LabelScratch scratch;
+    std::vector<Blob> labelled;
+    labelComponents(crop, cw, ch, labelled, scratch);
+    std::vector<Blob> blobs;
+    for (Blob b : labelled) {
+        const int bh = b.height();
+        if (bh < 0.7 * row.lh || bh > 1.35 * row.lh || b.area < kTextMinArea)
+            continue;
+        b.x0 += x0;
+        b.x1 += x0;
+        b.y0 += y0;
+        b.y1 += y0;
+        blobs.push_back(b);
+    }
+    std::sort(blobs.begin(), blobs.end(), [](const Blob& a, const Blob& b) { return a.x0 < b.x0; });
+    return blobs;
+}
+
+std::vector<Blob> retryBlobs(const FramePlanes& planes, const RewardRow& row, double hp, double limit) {
+    std::vector<Blob> out;
+    const Plane& ink2 = planes.ink2;
+    const Plane& smooth = planes.smooth;
+    const int w = ink2.width;
+    const int h = ink2.height;
+    if (!sameSize(smooth, w, h) || !sameSize(planes.ink, w, h))
+        return out;
+    const int pad = std::max(2, row.lh / 3);
+    const int y0 = std::max(0, row.top - pad);
+    const int y1 = std::min(h - 1, row.bottom + pad);
+    const int x0 = std::max(0, static_cast<int>(std::ceil(w - 32.0 * hp)));
+    const int x1 = std::min(w - 1, static_cast<int>(std::min(limit, static_cast<double>(w))) - 1);
+    if (y1 - y0 < 2 || x1 - x0 < 2)
+        return out;
+    const int cw = x1 - x0 + 1;
+    const int ch = y1 - y0 + 1;
+    std::vector<std::uint8_t> crop(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch), 0);
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            const std::size_t i = offset(x0 + x, y0 + y, w);
+            const float v = ink2.pixels[i];
+            const bool panelInk = v != planes.ink.pixels[i];
+            crop[offset(x, y, cw)] = (v > kRetryInk && (panelInk || smooth.pixels[i] > kRetryLuma)) ? 1 : 0;
+        }
+    return rowTextBlobs(crop, cw, ch, x0, y0, row);
+}
+
+bool onPanel(const FramePlanes& planes, int x, int y) {
+    return std::any_of(planes.panels.begin(), planes.panels.end(), [x, y](const Blob& p) {
+        return x >= p.x0 - kPanelGrow && x <= p.x1 + kPanelGrow && y >= p.y0 - kPanelGrow &&
+               y <= p.y1 + kPanelGrow;
+    });
+}
+
+WindowLevels windowLevels(const Plane& smooth, int x0, int y0, int x1, int y1) {
+    std::vector<float> values;
+    values.reserve(static_cast<std::size_t>(x1 - x0 + 1) * static_cast<std::size_t>(y1 - y0 + 1));
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            values.push_back(smooth.pixels[offset(x, y, smooth.width)]);
+    WindowLevels levels;
+    levels.background = quantile(values, 0.5);
+    levels.text = quantile(values, 0.98);
+    return levels;
+}
+
+bool findRowPanel(const FramePlanes& planes, int top, int bottom, int lh, int xMin, int xMax, Blob& panel) {
+    const Plane& smooth = planes.smooth;
+    const int w = smooth.width;
+    const int h = smooth.height;
+    const int pad = std::max(1, static_cast<int>(std::lround(kRowPanelPad * lh)));
+    const int ya = top - pad;
+    const int yb = bottom + pad;
+    xMin = std::max(1, xMin);
+    xMax = std::min(w - 2, xMax);
+    if (ya < 1 || yb > h - 2 || xMax - xMin < 4)
+        return false;
+    auto light = [&](int x, int y) { return smooth.pixels[offset(x, y, w)] > kPanelLuma; };
+    int bestX0 = -1;
+    int bestX1 = -1;
+    for (int x = xMin; x <= xMax;) {
+        if (!(light(x, ya) && light(x, yb))) {
+            ++x;
+            continue;
+        }
+        const int x0 = x;
+        while (x <= xMax && light(x, ya) && light(x, yb))
+            ++x;
+        if (x - x0 > bestX1 - bestX0 + 1) {
+            bestX0 = x0;
+            bestX1 = x - 1;
+        }
+    }
+    const int runWidth = bestX1 - bestX0 + 1;
+    if (bestX0 < 0 || runWidth < kRowPanelMinWidth * lh || runWidth > kRowPanelMaxWidth * lh)
+        return false;
+    auto rowLight = [&](int y) {
+        int n = 0;
+        for (int x = bestX0; x <= bestX1; ++x)
+            n += light(x, y) ? 1 : 0;
+        return n >= kPanelEdgeLight * runWidth;
+    };
+    int y0 = ya;
+    while (y0 > 0 && ya - y0 < lh && rowLight(y0 - 1))
+        --y0;
+    int y1 = yb;
+    while (y1 < h - 1 && y1 - yb < lh && rowLight(y1 + 1))
+        ++y1;
+    panel = Blob{};
+    panel.x0 = bestX0;
+    panel.x1 = bestX1;
+    panel.y0 = y0;
+    panel.y1 = y1;
+    panel.area = runWidth * (y1 - y0 + 1);
+    return true;
+}
+
+std::vector<SavedInk> rampPanelsLocally(FramePlanes& planes, const std::vector<Blob>& panels, int top,
+                                        int bottom) {
+    std::vector<SavedInk> saved;
+    Plane& ink2 = planes.ink2;
+    const Plane& smooth = planes.smooth;
+    const int w = ink2.width;
+    const int h = ink2.height;
+    if (!sameSize(smooth, w, h))
+        return saved;
+    std::vector<float> values;
+    for (const Blob& p : panels) {
+        if (p.y1 < top || p.y0 > bottom)
+            continue;
+        const int gx0 = std::max(0, p.x0 - kPanelGrow);
+        const int gy0 = std::max(0, p.y0 - kPanelGrow);
+        const int gx1 = std::min(w - 1, p.x1 + kPanelGrow);
+        const int gy1 = std::min(h - 1, p.y1 + kPanelGrow);
+        const int ix0 = p.x0 + kPanelBorder;
+        const int iy0 = p.y0 + kPanelBorder;
+        const int ix1 = p.x1 - kPanelBorder;
+        const int iy1 = p.y1 - kPanelBorder;
+        if (ix1 - ix0 < 4 || iy1 - iy0 < 4)
+            continue;
+        values.clear();
+        for (int y = iy0; y <= iy1; ++y)
+            for (int x = ix0; x <= ix1; ++x)
+                values.push_back(smooth.pixels[offset(x, y, w)]);
+        const float light = quantile(values, kPanelRampLight);
+        const float dark = quantile(values, kPanelRampDark);
+        const float contrast = light - dark;
+        if (!(contrast >= kPanelMinContrast))
+            continue;
+        const float low = static_cast<float>(kLocalRampLow) * contrast;
+        const float span = static_cast<float>(kLocalRampSpan) * contrast;
+        SavedInk s;
+        s.x0 = gx0;
+        s.y0 = gy0;
+        s.width = gx1 - gx0 + 1;
+        s.pixels.reserve(static_cast<std::size_t>(s.width) * static_cast<std::size_t>(gy1 - gy0 + 1));
+        for (int y = gy0; y <= gy1; ++y)
+            for (int x = gx0; x <= gx1; ++x) {
+                float& v = ink2.pixels[offset(x, y, w)];
+                s.pixels.push_back(v);
+                const bool inside = x >= ix0 && x <= ix1 && y >= iy0 && y <= iy1;
+                v = inside ? std::min(std::max((light - smooth.pixels[offset(x, y, w)] - low) / span, 0.0f),
+                                      1.0f)
+                           : 0.0f;
+            }
+        saved.push_back(std::move(s));
+    }
+    return saved;
+}
+
+void restoreInk(FramePlanes& planes, const std::vector<SavedInk>& saved) {
+    const int w = planes.ink2.width;
+    for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
+        const int rows = static_cast<int>(it->pixels.size()) / it->width;
+        for (int y = 0; y < rows; ++y)
+            std::copy_n(it->pixels.begin() + static_cast<std::ptrdiff_t>(offset(0, y, it->width)), it->width,
+                        planes.ink2.pixels.begin() +
+                            static_cast<std::ptrdiff_t>(offset(it->x0, it->y0 + y, w)));
+    }
+}
+
+} // namespace hud::reward
