@@ -210,6 +210,31 @@ TEST_F(ReaderFrames, FaintHudOnABrightWorldNeedsTheLowContrastRetry) {
     EXPECT_TRUE(r.balanceCertain ? r.balance == 4321 : !r.reason.empty());
 }
 
+TEST_F(ReaderFrames, BandsKeptFromFrameToFrameReadAsFreshOnes) {
+    // The low-contrast retry and the layout's bands work in planes kept per
+    // thread; frames of other sizes and kinds read in between must leave
+    // nothing behind that changes a later reading.
+    synth::FrameContent faint = frame(1920, 1080, 1.0, 4321);
+    faint.flatScene = 200;
+    synth::FrameContent empty = frame(1280, 720, 0.9, 0);
+    empty.cash.reset();
+    const QImage faintCapture = capture(faint);
+    const QImage others[] = {capture(empty), capture(frame(2560, 1440, 1.3, 98765)), faintCapture};
+    const hud::HudReading first = read(faintCapture);
+    for (const QImage& other : others) {
+        read(other);
+        const hud::HudReading again = read(faintCapture);
+        EXPECT_EQ(again.found, first.found);
+        EXPECT_EQ(again.lineHeight, first.lineHeight);
+        EXPECT_EQ(again.balanceCertain, first.balanceCertain);
+        EXPECT_EQ(again.balanceText, first.balanceText);
+        EXPECT_EQ(again.balanceConfidence, first.balanceConfidence);
+        EXPECT_EQ(again.balanceMargin, first.balanceMargin);
+        EXPECT_EQ(again.changeText, first.changeText);
+        EXPECT_EQ(again.reason, first.reason);
+    }
+}
+
 TEST_F(ReaderFrames, FramesTheEngineWouldNotReadGiveClearErrors) {
     QString error;
     EXPECT_TRUE(synth::captureHudRegion(QImage(300, 200, QImage::Format_RGB32), &error).isNull());

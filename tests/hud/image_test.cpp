@@ -463,6 +463,29 @@ TEST(HudImage, LabellingLongRunsAndAnyNonZeroByteMatchABruteFlood) {
     }
 }
 
+TEST(HudImage, LabellingSparseMasksMatchABruteFlood) {
+    // Long stretches of background, stepped over in blocks: a lone pixel at
+    // every column (each place within a block and the ragged row end), and
+    // scattered specks with wide gaps between them.
+    for (const int w : {95, 48, 31, 17}) {
+        const int h = w + 2;
+        std::vector<std::uint8_t> m(static_cast<std::size_t>(w * h), 0);
+        for (int y = 0; y < w; ++y)
+            m[static_cast<std::size_t>(y * w + y)] = 1;
+        SCOPED_TRACE(testing::Message() << "diagonal " << w);
+        expectSameBlobs(hud::labelComponents(m, w, h), floodBlobs(m, w, h));
+    }
+    std::mt19937 gen(23);
+    for (const int w : {907, 129, 64}) {
+        const int h = 29;
+        std::vector<std::uint8_t> m(static_cast<std::size_t>(w * h), 0);
+        for (auto& v : m)
+            v = gen() % 70 == 0 ? 1 : 0;
+        SCOPED_TRACE(testing::Message() << "specks " << w);
+        expectSameBlobs(hud::labelComponents(m, w, h), floodBlobs(m, w, h));
+    }
+}
+
 TEST(HudImage, RowsGroupMarksAndFuse) {
     std::vector<hud::RowGeometry> geo;
     // Row at y 50..69 (given first) and row at y 10..29; a comma under the

@@ -122,6 +122,50 @@ TEST(Lines, FusedGlyphsSplitAndWordsForm) {
     EXPECT_TRUE(readGlyphWords(g.planes, row, 5, 19, 15, detail::Templates{}).empty());
 }
 
+TEST(Lines, GlyphWordsClassEachPartAsItsOwnCell) {
+    // Whether a part's classes come from the split's scoring (a blob kept
+    // whole or cut) or from a fresh pass, they are those of classifying the
+    // part's own cell by letters and by digits apart, bit for bit. Extra
+    // templates, some close to the glyphs and some noise, give the bounded
+    // searches something to pass over.
+    GlyphPlane g;
+    std::mt19937 gen(5);
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    const detail::Template k = g.glyphs.byChar['K'][0];
+    const detail::Template h = g.glyphs.byChar['H'][0];
+    auto near = [&](const detail::Template& base, float amount) {
+        detail::Template t = base;
+        for (float& v : t)
+            v += amount * noise(gen);
+        normalizeVector(t.data(), t.size());
+        return t;
+    };
+    g.glyphs.byChar['K'].push_back(near(k, 0.3f));
+    g.glyphs.byChar['X'] = {near(k, 0.5f), near(h, 2.0f)};
+    g.glyphs.byChar['B'] = {near(h, 0.4f)};
+    g.glyphs.byChar['8'] = {near(h, 0.2f), near(k, 0.9f)};
+    g.glyphs.byChar['1'] = {near(k, 0.6f)};
+    g.glyphs.byChar['7'] = {near(k, 5.0f)};
+    const std::vector<Blob> row = {box(10, 5, 28, 19), box(40, 5, 48, 19)};
+    const std::vector<GlyphWord> words = readGlyphWords(g.planes, row, 5, 19, 15, g.glyphs);
+    std::size_t parts = 0;
+    for (const GlyphWord& word : words)
+        for (const GlyphRead& r : word) {
+            ++parts;
+            const detail::Template cell = cellOf(g.planes.ink2, r.box, 5, 19, 15);
+            const GlyphClass letter = classifyGlyph(cell.data(), g.glyphs, kLineLetters);
+            const GlyphClass digit = classifyGlyph(cell.data(), g.glyphs, kLineDigits);
+            SCOPED_TRACE(testing::Message() << "part at " << r.box.x0);
+            EXPECT_EQ(r.letter, letter.character);
+            EXPECT_EQ(r.letterScore, letter.score);
+            EXPECT_EQ(r.letterSecond, letter.second);
+            EXPECT_EQ(r.digit, digit.character);
+            EXPECT_EQ(r.digitScore, digit.score);
+            EXPECT_EQ(r.digitSecond, digit.second);
+        }
+    EXPECT_EQ(parts, 3u);
+}
+
 TEST(Lines, RunsOfFusedLettersAreCutBeforePairsAreSplit) {
     // K, H, K, H (line height 15) joined by faint bridges into one blob 2.6
     // line heights wide: one cut into two halves of two letters each reads

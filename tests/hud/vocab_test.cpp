@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -79,6 +80,70 @@ TEST(Vocab, SnapWord) {
     EXPECT_FALSE(snapWord("SUPPLIEX").snapped);
     EXPECT_FALSE(snapWord("REPAIRE").snapped);
     EXPECT_TRUE(snapWord("SUPPLIED").snapped);
+}
+
+// snapWord passes over words that cannot come closer than the second best
+// and stops a distance once it reaches it; the snap must still be the one a
+// full comparison with every word gives. Near-misses of the event words
+// (confusions, dropped and added letters) exercise ties and close seconds.
+TEST(Vocab, SnapWordMatchesFullComparison) {
+    const auto reference = [](const std::string& letters) {
+        int best = 1 << 30;
+        int second = 1 << 30;
+        const std::string* bestWord = nullptr;
+        for (const auto& w : eventWords()) {
+            const size_t apart =
+                w.size() > letters.size() ? w.size() - letters.size() : letters.size() - w.size();
+            if (apart > 2)
+                continue;
+            const int d = editDistance(letters, w);
+            if (d < best) {
+                second = best;
+                best = d;
+                bestWord = &w;
+            } else if (d < second) {
+                second = d;
+            }
+        }
+        if (bestWord == nullptr)
+            return std::string();
+        const size_t longer = std::max(letters.size(), bestWord->size());
+        const int allowed = longer < 4 ? 0 : longer == 4 ? 1 : longer <= 6 ? 2 : 4;
+        return best <= allowed && (best == 0 || second != best) ? *bestWord : std::string();
+    };
+    unsigned state = 12345u;
+    const auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) & 0xFFFFu;
+    };
+    int checked = 0;
+    for (const auto& w : eventWords()) {
+        for (int round = 0; round < 12; ++round) {
+            std::string letters = w;
+            const unsigned edits = next() % 4;
+            for (unsigned e = 0; e < edits && !letters.empty(); ++e) {
+                const size_t at = next() % letters.size();
+                const char c = static_cast<char>('A' + next() % 26);
+                switch (next() % 3) {
+                case 0:
+                    letters[at] = c;
+                    break;
+                case 1:
+                    letters.erase(at, 1);
+                    break;
+                default:
+                    letters.insert(at, 1, c);
+                    break;
+                }
+            }
+            const WordSnap snap = snapWord(letters);
+            const std::string expected = reference(letters);
+            EXPECT_EQ(snap.snapped, !expected.empty()) << letters;
+            EXPECT_EQ(snap.word, expected.empty() ? letters : expected) << letters;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 500);
 }
 
 TEST(Vocab, SnapPhrase) {

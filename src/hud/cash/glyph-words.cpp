@@ -79,11 +79,14 @@ void cutRuns(const Plane& ink2, const Blob& blob, int r0, int r1, double lh, std
 
 // Splits each blob wider than a glyph into two at its faintest column when
 // both halves read clearly better than the whole.
-// Scores a caller may keep of the cells splitPairs classified: per part
-// returned, the row of its cell in `scores` (charset.size() per row), or -1.
+// Classes a caller may keep of the cells splitPairs classified: per part
+// returned, the row of its cell, or -1; row r's best characters among the
+// charset's first `divide` characters are head[r], among the rest tail[r].
 struct SplitScores {
+    std::size_t divide = 0;
     std::vector<int> rowOf;
-    std::vector<float> scores;
+    std::vector<GlyphClass> head;
+    std::vector<GlyphClass> tail;
 };
 
 // A blob that may be cut, with its two parts.
@@ -109,7 +112,7 @@ struct PairScratch {
     std::vector<float> cells;
     std::vector<float*> samples;
     std::vector<const float*> views;
-    std::vector<float> scores;
+    SplitScores classes;
 };
 
 std::vector<Blob> splitPairs(const FramePlanes& planes, const std::vector<Blob>& blobs, double top,
@@ -168,15 +171,19 @@ std::vector<Blob> splitPairs(const FramePlanes& planes, const std::vector<Blob>&
     normalizeVectors(samples.data(), samples.size(), static_cast<std::size_t>(kGlyphCellLength));
     std::vector<const float*>& views = s.views;
     views.assign(samples.begin(), samples.end());
-    // The scores of every character, not only the best two: the caller
-    // reads the parts by letters and by digits apart and can take them
-    // from here instead of scoring the same cells again.
-    const std::size_t width = charset.size();
-    std::vector<float>& scores = kept ? kept->scores : s.scores;
-    scores.resize(views.size() * width);
-    bestGlyphScores(views.data(), views.size(), glyphs, charset, scores.data());
+    // Each cell is classified over the two parts of the charset the caller
+    // reads it by (letters and digits), which is what it keeps; the best
+    // of the two is the best over the whole charset, which decides a cut.
+    // Only the best two of a part are wanted, so the bounded search serves.
+    SplitScores& classes = kept ? *kept : s.classes;
+    const std::size_t divide = kept ? std::min(kept->divide, charset.size()) : charset.size();
+    classes.head.resize(views.size());
+    classes.tail.assign(views.size(), GlyphClass{});
+    classifyGlyphs(views.data(), views.size(), glyphs, charset.substr(0, divide), classes.head.data());
+    if (divide < charset.size())
+        classifyGlyphs(views.data(), views.size(), glyphs, charset.substr(divide), classes.tail.data());
     auto scoreOf = [&](std::size_t cell) {
-        return foldGlyphScores(scores.data() + cell * width, charset).score;
+        return std::max(classes.head[cell].score, classes.tail[cell].score);
     };
     auto keep = [&](const Blob& b, int row) {
         out.push_back(b);
@@ -212,7 +219,8 @@ std::vector<Blob> splitKeepingScores(const FramePlanes& planes, const std::vecto
                                      std::string_view charset, SplitScores* kept) {
     if (kept) {
         kept->rowOf.clear();
-        kept->scores.clear();
+        kept->head.clear();
+        kept->tail.clear();
     }
     std::vector<Blob> out;
     out.reserve(blobs.size() + 4);
@@ -278,6 +286,7 @@ std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vect
         return words;
     thread_local WordScratch s;
     SplitScores& split = s.split;
+    split.divide = kLineLetters.size();
     const std::vector<Blob> parts =
         splitKeepingScores(planes, blobs, top, bottom, lh, glyphs, kLineCharset, &split);
     // Every glyph of the row is sampled first and then classified in one
@@ -311,9 +320,8 @@ std::vector<GlyphWord> readGlyphWords(const FramePlanes& planes, const std::vect
             fresh.push_back(k);
             continue;
         }
-        const float* row = split.scores.data() + static_cast<std::size_t>(scoredRow[k]) * kLineCharset.size();
-        letters[k] = foldGlyphScores(row, kLineLetters);
-        digits[k] = foldGlyphScores(row + kLineLetters.size(), kLineDigits);
+        letters[k] = split.head[static_cast<std::size_t>(scoredRow[k])];
+        digits[k] = split.tail[static_cast<std::size_t>(scoredRow[k])];
     }
     float* cells = glyphCells(s.cells, fresh.size());
     std::vector<float*>& samples = s.samples;

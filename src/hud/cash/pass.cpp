@@ -215,14 +215,32 @@ bool inkLineExtent(const Plane& ink, const MoneyLine& line, double& top, double&
     return true;
 }
 
-// The top-hat of the plane's rows [ya, yb) on their own.
-Plane rowsTopHat(const Plane& smooth, int ya, int yb) {
+// Working planes of the bands below, kept per thread: every frame without a
+// cash HUD asks for a band's top-hat, and fresh planes would cost their
+// allocation and first touch on each one.
+struct BandScratch {
     Plane rows;
-    rows.width = smooth.width;
-    rows.height = yb - ya;
-    rows.pixels.assign(smooth.pixels.begin() + static_cast<std::ptrdiff_t>(ya) * smooth.width,
-                       smooth.pixels.begin() + static_cast<std::ptrdiff_t>(yb) * smooth.width);
-    return topHat(rows, 9);
+    Plane boxed;
+    Plane tmpA;
+    Plane tmpB;
+    Plane hat;
+    std::vector<double> sums;
+    std::vector<float> values;
+};
+
+BandScratch& bandScratch() {
+    thread_local BandScratch s;
+    return s;
+}
+
+// The top-hat of the plane's rows [ya, yb) on their own, into `out`.
+void rowsTopHat(const Plane& smooth, int ya, int yb, Plane& out) {
+    BandScratch& s = bandScratch();
+    s.rows.width = smooth.width;
+    s.rows.height = yb - ya;
+    s.rows.pixels.assign(smooth.pixels.begin() + static_cast<std::ptrdiff_t>(ya) * smooth.width,
+                         smooth.pixels.begin() + static_cast<std::ptrdiff_t>(yb) * smooth.width);
+    topHat(s.rows, 9, out, s.tmpA, s.tmpB);
 }
 
 // The ink of the rows around the line, ramped between shares of the line's
@@ -234,10 +252,11 @@ bool relativeInkBand(const Plane& smooth, const MoneyLine& line, Plane& band, in
     const int yb = std::min(smooth.height, static_cast<int>(line.bottom + 1.5 * h) + 1);
     if (smooth.empty() || yb - ya < 3 || line.rowBlobs.empty())
         return false;
-    band = rowsTopHat(smooth, ya, yb);
+    rowsTopHat(smooth, ya, yb, band);
     // The strongest top-hat on the line's blobs, taken high in the order so
     // that a few bright pixels do not set it.
-    std::vector<float> values;
+    std::vector<float>& values = bandScratch().values;
+    values.clear();
     for (const Blob& b : line.rowBlobs)
         for (int y = std::max(b.y0, ya); y <= std::min(b.y1, yb - 1); ++y)
             for (int x = std::max(b.x0, 0); x <= std::min(b.x1, band.width - 1); ++x)
@@ -277,7 +296,8 @@ bool whiteInkBand(const FrameView& frame, double top, double bottom, double h, P
     const int yb = std::min(frame.height, static_cast<int>(bottom + 1.5 * h) + 1);
     if (yb - ya < 3)
         return false;
-    Plane rows;
+    BandScratch& s = bandScratch();
+    Plane& rows = s.rows;
     rows.resize(frame.width, yb - ya);
     for (int y = ya; y < yb; ++y) {
         float* out =
@@ -287,7 +307,8 @@ bool whiteInkBand(const FrameView& frame, double top, double bottom, double h, P
             out[x] = static_cast<float>(std::min(px[0], std::min(px[1], px[2])));
         }
     }
-    band = topHat(boxMean3(rows), 9);
+    boxMean3(rows, s.boxed, s.sums);
+    topHat(s.boxed, 9, band, s.tmpA, s.tmpB);
     const int w = band.width;
     const int la = std::max(static_cast<int>(top), ya) - ya;
     const int lb = std::min(static_cast<int>(bottom), yb - 1) - ya;
@@ -448,14 +469,15 @@ bool layoutTopHat(const Plane& smooth, int ya, int yb, Plane& hat, int& hatTop, 
     const int y1 = std::min(smooth.height, yb + kTopHatPad);
     if (smooth.empty() || y1 - y0 < 3)
         return false;
-    hat = rowsTopHat(smooth, y0, y1);
+    rowsTopHat(smooth, y0, y1, hat);
     hatTop = y0;
     const double right = smooth.width - 1.0;
     const int xa = std::max(0, static_cast<int>(right - (kMarginOffset + 1.0) * kLayoutMaxHeight));
     const int xb = std::min(smooth.width, static_cast<int>(right - kMarginOffset * kLayoutMinHeight) + 4);
     const int ta = std::max(y0, static_cast<int>(kLayoutTop * kLayoutMinHeight)) - y0;
     const int tb = std::min(y1, static_cast<int>((kLayoutTop + 1.0) * kLayoutMaxHeight) + 1) - y0;
-    std::vector<float> values;
+    std::vector<float>& values = bandScratch().values;
+    values.clear();
     for (int y = ta; y < tb; ++y)
         for (int x = xa; x < xb; ++x)
             values.push_back(hat.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(hat.width) +
@@ -479,7 +501,7 @@ bool localContrastMask(const FramePlanes& planes, std::vector<std::uint8_t>& mas
     const int ya = static_cast<int>((kLayoutTop - kLayoutRowSlack) * kLayoutMinHeight);
     const int yb = std::min(smooth.height,
                             static_cast<int>((kLayoutTop + 1.0 + kLayoutRowSlack) * kLayoutMaxHeight) + 1);
-    Plane hat;
+    Plane& hat = bandScratch().hat;
     int hatTop = 0;
     float contrast = 0.0f;
     if (yb <= ya || !layoutTopHat(smooth, ya, yb, hat, hatTop, contrast))

@@ -13,12 +13,16 @@ namespace {
 // that matching a reading against the whole vocabulary never allocates.
 constexpr size_t kStackRow = 128;
 
-// Two-row dynamic programme for an edit distance with the given costs.
+// Two-row dynamic programme for an edit distance with the given costs. Once
+// a whole row reaches `limit` the distance does too (costs are never
+// negative), and that row's least value is returned as it stands: callers
+// that pass a limit only ask whether the distance stays below it.
 template <typename SubstCost>
-int distanceWith(std::string_view a, std::string_view b, int indel, SubstCost subst) {
+int distanceWith(std::string_view a, std::string_view b, int indel, SubstCost subst, int limit = INT_MAX) {
     const size_t n = b.size();
-    std::array<int, kStackRow> stackPrev{};
-    std::array<int, kStackRow> stackCur{};
+    // Only the first n + 1 entries are used, each written before it is read.
+    std::array<int, kStackRow> stackPrev;
+    std::array<int, kStackRow> stackCur;
     std::vector<int> heapPrev;
     std::vector<int> heapCur;
     int* prev = stackPrev.data();
@@ -33,14 +37,18 @@ int distanceWith(std::string_view a, std::string_view b, int indel, SubstCost su
         prev[j] = static_cast<int>(j) * indel;
     for (size_t i = 1; i <= a.size(); ++i) {
         cur[0] = static_cast<int>(i) * indel;
+        int least = cur[0];
         const char ca = a[i - 1];
         for (size_t j = 1; j <= n; ++j) {
             const int diagonal = prev[j - 1] + subst(ca, b[j - 1]);
             const int up = prev[j] + indel;
             const int left = cur[j - 1] + indel;
             cur[j] = std::min(diagonal, std::min(up, left));
+            least = std::min(least, cur[j]);
         }
         std::swap(prev, cur);
+        if (least >= limit)
+            return least;
     }
     return prev[n];
 }
@@ -230,16 +238,30 @@ bool areConfusable(char a, char b) {
     return (rows[static_cast<size_t>(a - 'A')] >> (b - 'A')) & 1u;
 }
 
-int editDistance(std::string_view a, std::string_view b) {
+namespace {
+
+// The half-step distance, or some value of at least `limit` once it is
+// certain to reach it.
+int editDistanceBelow(std::string_view a, std::string_view b, int limit) {
     // Make sure the table exists before the inner loop reads it.
     const auto& rows = confusableTable().rows;
-    return distanceWith(a, b, 2, [&rows](char x, char y) {
-        if (x == y)
-            return 0;
-        if (isUpperLetter(x) && isUpperLetter(y) && ((rows[static_cast<size_t>(x - 'A')] >> (y - 'A')) & 1u))
-            return 1;
-        return 2;
-    });
+    return distanceWith(
+        a, b, 2,
+        [&rows](char x, char y) {
+            if (x == y)
+                return 0;
+            if (isUpperLetter(x) && isUpperLetter(y) &&
+                ((rows[static_cast<size_t>(x - 'A')] >> (y - 'A')) & 1u))
+                return 1;
+            return 2;
+        },
+        limit);
+}
+
+} // namespace
+
+int editDistance(std::string_view a, std::string_view b) {
+    return editDistanceBelow(a, b, INT_MAX);
 }
 
 int levenshtein(std::string_view a, std::string_view b) {
@@ -254,9 +276,16 @@ WordSnap snapWord(std::string_view letters) {
     for (const auto& w : words) {
         const size_t lw = w.size();
         const size_t ll = letters.size();
-        if ((lw > ll ? lw - ll : ll - lw) > 2)
+        const size_t apart = lw > ll ? lw - ll : ll - lw;
+        if (apart > 2)
             continue;
-        const int d = editDistance(letters, w);
+        // Each letter of difference in length costs an insertion (2), so a
+        // word whose distance cannot come below the second best changes
+        // neither the best nor the second; nor does one whose distance
+        // reaches it, so the distance need only be known below it.
+        if (second != INT_MAX && static_cast<int>(2 * apart) >= second)
+            continue;
+        const int d = editDistanceBelow(letters, w, second);
         if (d < best) {
             second = best;
             best = d;

@@ -24,9 +24,44 @@ std::uint32_t findRoot(std::vector<std::uint32_t>& parent, std::uint32_t x) {
     return x;
 }
 
+#if CORVEX_HUD_SSE2
+// The index of the lowest set bit of a non-zero v.
+inline int lowestSetBit(unsigned v) {
+#if defined(_MSC_VER) && !defined(__clang__)
+    unsigned long i = 0;
+    _BitScanForward(&i, v);
+    return static_cast<int>(i);
+#else
+    return __builtin_ctz(v);
+#endif
+}
+
+// Bit k set where byte k of the 16 at p is not zero.
+inline unsigned setBytes(const std::uint8_t* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) & 0xFFFFu;
+}
+#endif
+
 // The first x at or after `x` whose mask byte is set (or `width`): text masks
-// are mostly background, so whole words of zeros are stepped over at once.
+// are mostly background, so whole blocks of zeros are stepped over at once.
 int skipBackground(const std::uint8_t* row, int x, int width) {
+#if CORVEX_HUD_SSE2
+    const __m128i zero = _mm_setzero_si128();
+    while (x + 32 <= width) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x + 16));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(a, b), zero)) != 0xFFFF)
+            break;
+        x += 32;
+    }
+    while (x + 16 <= width) {
+        const unsigned set = setBytes(row + x);
+        if (set != 0)
+            return x + lowestSetBit(set);
+        x += 16;
+    }
+#endif
     while (x + 8 <= width) {
         std::uint64_t word;
         std::memcpy(&word, row + x, sizeof word);
