@@ -172,6 +172,31 @@ const std::vector<XpCase>& amountsSpelledWithAWrongDigit() {
     return all;
 }
 
+// A frame whose amount's two narrow "1"s fused into one blob, which the
+// glyph words read as an "H" and, as a digit, as a poor "0" (411XP spelled
+// 40XP).
+const std::vector<XpCase>& amountsWithFusedDigits() {
+    static const std::vector<XpCase> all = {
+        {"1440p 411XP spelled 40XP",
+         {2560,
+          1440,
+          0.8530296090102794,
+          640916263u,
+          false,
+          77,
+          0.284617693863201,
+          1.0,
+          9524,
+          6575,
+          {{"HOT ZONE PRESENCE", 7, 0},
+           {"KILL", 0, 411},
+           {"SUPPLIED PLAYER ASSIST", 93, 0},
+           {"KILL CONFIRMED", 49, 0}}},
+         {1}},
+    };
+    return all;
+}
+
 // A soft frame from the look's range whose 123XP has a faint "1" the
 // reading on the ink stops short of, the window's levels reading no digit:
 // "23" must not be taken.
@@ -217,11 +242,18 @@ TEST_F(RewardXp, AmountsSpelledWithAWrongDigitAreNeverTaken) {
         expectCase(x);
 }
 
+TEST_F(RewardXp, AmountsWithFusedDigitsAreReadWhole) {
+    for (const XpCase& x : amountsWithFusedDigits())
+        expectCase(x);
+}
+
 TEST_F(RewardXp, AmountsAtTheFarEndsOfTheLooksRangeAreExactOrNone) {
     static const char* const names[] = {"wide letters", "tight letters", "smallest frame", "largest frame"};
     std::vector<XpCase> all = amountsTheWindowLeftUnsure();
     const std::vector<XpCase>& spelled = amountsSpelledWithAWrongDigit();
     all.insert(all.end(), spelled.begin(), spelled.end());
+    const std::vector<XpCase>& fused = amountsWithFusedDigits();
+    all.insert(all.end(), fused.begin(), fused.end());
     for (const XpCase& x : all) {
         const std::vector<synth::FrameContent> frames = rangeEnds(cashFrame(x.frame));
         for (std::size_t i = 0; i < frames.size(); ++i) {

@@ -219,6 +219,18 @@ TEST(Lines, LineTextRules) {
     GlyphWord unreadable = xpWord("5");
     unreadable[0].digit = '?';
     EXPECT_FALSE(textOf({unreadable}).hasXp);
+    // A glyph the letters explain clearly better than a digit (two fused
+    // "1"s read as an "H", as a digit a poor "0") is no digit of an amount;
+    // a digit that reads about as well as its letter still is one.
+    GlyphWord fused = xpWord("40");
+    fused[1].letter = 'H';
+    fused[1].letterScore = 0.84f;
+    fused[1].digitScore = 0.72f;
+    EXPECT_FALSE(textOf({letters("KILL"), fused}).hasXp);
+    GlyphWord close = xpWord("85");
+    close[0].letter = 'B';
+    close[0].letterScore = 0.93f;
+    EXPECT_EQ(textOf({letters("KILL"), close}).xp, 85);
 
     struct Case {
         std::vector<std::string> words;

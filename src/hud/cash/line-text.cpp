@@ -120,6 +120,11 @@ bool leadsAmount(const GlyphWord& word, const GlyphRead& next, std::size_t digit
     return !(word.front().digit == '0');
 }
 
+// A glyph that reads clearly better as a letter than as any digit is no
+// digit of an amount: two narrow digits fused into one blob (the "11" of
+// 411XP) read as an "H", and as a digit only as a poor "0".
+constexpr float kAmountLetterLead = 0.05f;
+
 // Marks the words that are an XP amount ("25XP") and takes the value.
 std::vector<bool> readXpWords(const std::vector<GlyphWord>& words, std::size_t count, HudLine& line) {
     std::vector<bool> isXp(count, false);
@@ -134,7 +139,7 @@ std::vector<bool> readXpWords(const std::vector<GlyphWord>& words, std::size_t c
         bool digitsOnly = true;
         std::int32_t value = 0;
         for (std::size_t i = 0; i + 2 < n; ++i) {
-            if (!isDigit(word[i].digit)) {
+            if (!isDigit(word[i].digit) || word[i].letterScore - word[i].digitScore > kAmountLetterLead) {
                 digitsOnly = false;
                 break;
             }
