@@ -172,10 +172,12 @@ const std::vector<XpCase>& amountsSpelledWithAWrongDigit() {
     return all;
 }
 
-// A frame whose amount's two narrow "1"s fused into one blob, which the
-// glyph words read as an "H" and, as a digit, as a poor "0" (411XP spelled
-// 40XP).
-const std::vector<XpCase>& amountsWithFusedDigits() {
+// Frames whose amount's digit blobs fused or broke: two narrow "1"s in one
+// blob, which the glyph words read as an "H" and, as a digit, as a poor
+// "0" (411XP spelled 40XP); a piece of a "7" within its columns read as a
+// "0" of its own (752XP spelled 7052XP, and 17052XP with a digit sought
+// left of it).
+const std::vector<XpCase>& amountsWithFusedOrBrokenDigits() {
     static const std::vector<XpCase> all = {
         {"1440p 411XP spelled 40XP",
          {2560,
@@ -193,6 +195,19 @@ const std::vector<XpCase>& amountsWithFusedDigits() {
            {"SUPPLIED PLAYER ASSIST", 93, 0},
            {"KILL CONFIRMED", 49, 0}}},
          {1}},
+        {"2160p 752XP spelled 7052XP",
+         {3840,
+          2160,
+          0.8213985975378808,
+          2471369575u,
+          false,
+          63,
+          0.0,
+          1.040027298969818,
+          483652,
+          -1386,
+          {{"PURCHASE REFUNDED", 0, 752}}},
+         {0}},
     };
     return all;
 }
@@ -242,8 +257,8 @@ TEST_F(RewardXp, AmountsSpelledWithAWrongDigitAreNeverTaken) {
         expectCase(x);
 }
 
-TEST_F(RewardXp, AmountsWithFusedDigitsAreReadWhole) {
-    for (const XpCase& x : amountsWithFusedDigits())
+TEST_F(RewardXp, AmountsWithFusedOrBrokenDigitsAreReadWhole) {
+    for (const XpCase& x : amountsWithFusedOrBrokenDigits())
         expectCase(x);
 }
 
@@ -252,7 +267,7 @@ TEST_F(RewardXp, AmountsAtTheFarEndsOfTheLooksRangeAreExactOrNone) {
     std::vector<XpCase> all = amountsTheWindowLeftUnsure();
     const std::vector<XpCase>& spelled = amountsSpelledWithAWrongDigit();
     all.insert(all.end(), spelled.begin(), spelled.end());
-    const std::vector<XpCase>& fused = amountsWithFusedDigits();
+    const std::vector<XpCase>& fused = amountsWithFusedOrBrokenDigits();
     all.insert(all.end(), fused.begin(), fused.end());
     for (const XpCase& x : all) {
         const std::vector<synth::FrameContent> frames = rangeEnds(cashFrame(x.frame));

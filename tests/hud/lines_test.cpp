@@ -483,6 +483,12 @@ TEST(Lines, ExperienceAmountSplitByANarrowDigitIsWhole) {
     EXPECT_EQ(word.text, "HEADSHOT");
     EXPECT_EQ(word.xp, 25);
 
+    // A piece of a digit within its columns is no digit of its own.
+    GlyphWord broken = placed(xpWord("7052"), 130);
+    broken[1].box.x0 = broken[0].box.x0 + 4;
+    broken[1].box.x1 = broken[0].box.x1;
+    EXPECT_FALSE(textOf({phrase, broken}).hasXp);
+
     // No more than five digits in all.
     HudLine longer = textOf({phrase, placed(digitsOnly("1234"), 130), placed(xpWord("56"), 182)});
     EXPECT_EQ(longer.xp, 56);
