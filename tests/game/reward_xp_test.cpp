@@ -172,6 +172,46 @@ const std::vector<XpCase>& amountsSpelledWithAWrongDigit() {
     return all;
 }
 
+// Frames whose amount's digit blobs fused or broke: two narrow "1"s in one
+// blob, which the glyph words read as an "H" and, as a digit, as a poor
+// "0" (411XP spelled 40XP); a piece of a "7" within its columns read as a
+// "0" of its own (752XP spelled 7052XP, and 17052XP with a digit sought
+// left of it).
+const std::vector<XpCase>& amountsWithFusedOrBrokenDigits() {
+    static const std::vector<XpCase> all = {
+        {"1440p 411XP spelled 40XP",
+         {2560,
+          1440,
+          0.8530296090102794,
+          640916263u,
+          false,
+          77,
+          0.284617693863201,
+          1.0,
+          9524,
+          6575,
+          {{"HOT ZONE PRESENCE", 7, 0},
+           {"KILL", 0, 411},
+           {"SUPPLIED PLAYER ASSIST", 93, 0},
+           {"KILL CONFIRMED", 49, 0}}},
+         {1}},
+        {"2160p 752XP spelled 7052XP",
+         {3840,
+          2160,
+          0.8213985975378808,
+          2471369575u,
+          false,
+          63,
+          0.0,
+          1.040027298969818,
+          483652,
+          -1386,
+          {{"PURCHASE REFUNDED", 0, 752}}},
+         {0}},
+    };
+    return all;
+}
+
 // A soft frame from the look's range whose 123XP has a faint "1" the
 // reading on the ink stops short of, the window's levels reading no digit:
 // "23" must not be taken.
@@ -217,11 +257,18 @@ TEST_F(RewardXp, AmountsSpelledWithAWrongDigitAreNeverTaken) {
         expectCase(x);
 }
 
+TEST_F(RewardXp, AmountsWithFusedOrBrokenDigitsAreReadWhole) {
+    for (const XpCase& x : amountsWithFusedOrBrokenDigits())
+        expectCase(x);
+}
+
 TEST_F(RewardXp, AmountsAtTheFarEndsOfTheLooksRangeAreExactOrNone) {
     static const char* const names[] = {"wide letters", "tight letters", "smallest frame", "largest frame"};
     std::vector<XpCase> all = amountsTheWindowLeftUnsure();
     const std::vector<XpCase>& spelled = amountsSpelledWithAWrongDigit();
     all.insert(all.end(), spelled.begin(), spelled.end());
+    const std::vector<XpCase>& fused = amountsWithFusedOrBrokenDigits();
+    all.insert(all.end(), fused.begin(), fused.end());
     for (const XpCase& x : all) {
         const std::vector<synth::FrameContent> frames = rangeEnds(cashFrame(x.frame));
         for (std::size_t i = 0; i < frames.size(); ++i) {

@@ -263,6 +263,18 @@ TEST(Lines, LineTextRules) {
     GlyphWord unreadable = xpWord("5");
     unreadable[0].digit = '?';
     EXPECT_FALSE(textOf({unreadable}).hasXp);
+    // A glyph the letters explain clearly better than a digit (two fused
+    // "1"s read as an "H", as a digit a poor "0") is no digit of an amount;
+    // a digit that reads about as well as its letter still is one.
+    GlyphWord fused = xpWord("40");
+    fused[1].letter = 'H';
+    fused[1].letterScore = 0.84f;
+    fused[1].digitScore = 0.72f;
+    EXPECT_FALSE(textOf({letters("KILL"), fused}).hasXp);
+    GlyphWord close = xpWord("85");
+    close[0].letter = 'B';
+    close[0].letterScore = 0.93f;
+    EXPECT_EQ(textOf({letters("KILL"), close}).xp, 85);
 
     struct Case {
         std::vector<std::string> words;
@@ -514,6 +526,12 @@ TEST(Lines, ExperienceAmountSplitByANarrowDigitIsWhole) {
     HudLine word = textOf({phrase, placed(xpWord("25"), 104)});
     EXPECT_EQ(word.text, "HEADSHOT");
     EXPECT_EQ(word.xp, 25);
+
+    // A piece of a digit within its columns is no digit of its own.
+    GlyphWord broken = placed(xpWord("7052"), 130);
+    broken[1].box.x0 = broken[0].box.x0 + 4;
+    broken[1].box.x1 = broken[0].box.x1;
+    EXPECT_FALSE(textOf({phrase, broken}).hasXp);
 
     // No more than five digits in all.
     HudLine longer = textOf({phrase, placed(digitsOnly("1234"), 130), placed(xpWord("56"), 182)});

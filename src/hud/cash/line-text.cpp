@@ -120,6 +120,18 @@ bool leadsAmount(const GlyphWord& word, const GlyphRead& next, std::size_t digit
     return !(word.front().digit == '0');
 }
 
+// A glyph that reads clearly better as a letter than as any digit is no
+// digit of an amount: two narrow digits fused into one blob (the "11" of
+// 411XP) read as an "H", and as a digit only as a poor "0".
+constexpr float kAmountLetterLead = 0.05f;
+
+// Whether `g` stands within `left`'s columns, right of where it starts: a
+// piece the mask broke off a digit, read as a digit of its own ("752XP"
+// read as 7052XP).
+bool insideLeftGlyph(const GlyphRead& left, const GlyphRead& g) {
+    return g.box.x0 > left.box.x0 && g.box.x1 <= left.box.x1;
+}
+
 // Marks the words that are an XP amount ("25XP") and takes the value.
 std::vector<bool> readXpWords(const std::vector<GlyphWord>& words, std::size_t count, HudLine& line) {
     std::vector<bool> isXp(count, false);
@@ -134,7 +146,8 @@ std::vector<bool> readXpWords(const std::vector<GlyphWord>& words, std::size_t c
         bool digitsOnly = true;
         std::int32_t value = 0;
         for (std::size_t i = 0; i + 2 < n; ++i) {
-            if (!isDigit(word[i].digit)) {
+            if (!isDigit(word[i].digit) || word[i].letterScore - word[i].digitScore > kAmountLetterLead ||
+                (i > 0 && insideLeftGlyph(word[i - 1], word[i]))) {
                 digitsOnly = false;
                 break;
             }
