@@ -322,7 +322,11 @@ bool figureFromLetterS(const std::vector<GlyphWord>& words, std::size_t first, H
             weakest = std::min(weakest, g.digitScore);
         }
     }
-    // Rewards are whole multiples of five, never written with a leading zero.
+    // The game writes no leading zero. Any last digit is possible, but the
+    // glyph templates, which know the figures' font only roughly, misread
+    // many more figures than they would add here: one is taken from them
+    // only where it ends in 0 or 5 (which leaves figures such as +$699 to
+    // the figure templates).
     if (count < 2 || digits[0] == '0' || (digits[count - 1] != '0' && digits[count - 1] != '5'))
         return false;
     std::int64_t value = 0;
