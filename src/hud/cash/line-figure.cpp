@@ -29,11 +29,78 @@ constexpr int kFigureRadius = 3;
 // with its "$" no further right than this of where the short one found it.
 constexpr double kLostDigitOwnInk = 0.2;
 constexpr double kLostDigitBlankReach = 0.65;
+// After a thin "1" the blank ends sooner: a "1" left out right of it begins
+// its ink within this reach, and the background past that "1" lies within
+// the wider one.
+constexpr double kLostDigitBlankReachAfterOne = 0.42;
 constexpr double kLostDigitReach = 1.2;
 constexpr float kLostDigitShare = 0.35f;
 constexpr double kLostDigitMinWidth = 0.15;
 constexpr double kLostDigitMinStep = 0.3;
 constexpr double kLostDigitDollarShift = 0.5;
+
+// A "1" is narrow and centred on its own ink: a figure read to end in one
+// whose ink is wider than this, in caps, or whose centre stands further
+// than this from that ink's middle, is a wider digit read on one of its
+// strokes ("+$14,713" read as +$14,711, "+$8,708" as +$8,701).
+constexpr double kOneMaxInk = 0.45;
+constexpr double kOneMaxOffset = 0.1;
+
+// Whether a figure read to end in a "1" ends on a stroke of a wider digit.
+bool oneOnWiderDigit(const FramePlanes& planes, const RewardRow& row, const MoneyReading& r) {
+    if (r.digits.empty() || r.digits.back() != '1')
+        return false;
+    const RowColumns cols(planes.ink2, row);
+    if (!cols.usable() || row.lh < 4 || !std::isfinite(r.firstX))
+        return false;
+    const double lh = row.lh;
+    const int centre = static_cast<int>(std::lround(r.firstX));
+    const int reach = static_cast<int>(std::lround(kLostDigitOwnInk * lh));
+    if (centre - reach < 0 || centre + reach >= cols.width())
+        return false;
+    float own = 0.0f;
+    for (int x = centre - reach; x <= centre + reach; ++x)
+        own = std::max(own, cols.at(x));
+    const float dark = std::max(cols.inked(), kLostDigitShare * own);
+    if (cols.at(centre) < dark)
+        return true;
+    int x0 = centre;
+    while (x0 > 0 && cols.at(x0 - 1) >= dark)
+        --x0;
+    int x1 = centre;
+    while (x1 + 1 < cols.width() && cols.at(x1 + 1) >= dark)
+        ++x1;
+    return x1 - x0 + 1 > kOneMaxInk * lh || std::abs(0.5 * (x0 + x1) - r.firstX) > kOneMaxOffset * lh;
+}
+
+// Where a figure whose reading had a close call is read again, in caps
+// either side of its last digit: read a little off its place, a digit can
+// fit another's strokes and its tie-breaker lean the other way.
+constexpr double kRereadShift = 0.12;
+
+// Whether the figure read from a little either side of `r`'s last digit
+// has as many digits but another value: then neither reading is to be
+// trusted.
+bool figureContradicted(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                        const MoneyReading& r, float minLineConfidence, bool settleTies) {
+    MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    if (settleTies)
+        ctx.settlers = &model.figureSettlers;
+    for (const double side : {-1.0, 1.0}) {
+        const MoneyReading again = readMoney(ctx, r.firstX + side * kRereadShift * row.lh, figureWidths(),
+                                             kFigureGroupGap, kFigureMaxDigits, kFigureRadius);
+        if (again.ok && again.minScore >= minLineConfidence && again.digits.size() == r.digits.size() &&
+            again.value != r.value)
+            return true;
+    }
+    return false;
+}
+
+// Whether a reading can be a figure the game shows at all: the game never
+// awards nothing, and writes no leading zero.
+bool possibleFigure(const MoneyReading& r) {
+    return r.value > 0 && !r.digits.empty() && r.digits.front() != '0';
+}
 
 // Reads a reward-line figure leftwards from startX with the figure font.
 FigureRead readFigureFrom(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
@@ -53,11 +120,13 @@ FigureRead readFigureFrom(const Model& model, const FramePlanes& planes, const R
 
 } // namespace
 
-FigureRead readFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
-                      float minLineConfidence, float minMargin, bool settleTies) {
+namespace {
+
+FigureRead readWholeFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
+                           float minLineConfidence, float minMargin, bool settleTies) {
     FigureRead out = readFigureFrom(model, planes, row, startX, minLineConfidence, minMargin, settleTies);
     double lost = 0.0;
-    if (!out.reading.ok || !digitInkRightOf(planes, row, out.reading.firstX, lost))
+    if (!out.reading.ok || !digitInkRightOf(planes, row, out.reading.firstX, lost, out.reading.digits.back()))
         return out;
     const FigureRead whole =
         readFigureFrom(model, planes, row, lost, minLineConfidence, minMargin, settleTies);
@@ -67,11 +136,27 @@ FigureRead readFigure(const Model& model, const FramePlanes& planes, const Rewar
     if (whole.reading.ok && whole.reading.firstX > out.reading.firstX + kLostDigitMinStep * row.lh &&
         whole.reading.digits.size() > out.reading.digits.size() &&
         whole.reading.dollarX <= out.reading.dollarX + kLostDigitDollarShift * row.lh &&
-        !digitInkRightOf(planes, row, whole.reading.firstX, further))
+        !digitInkRightOf(planes, row, whole.reading.firstX, further, whole.reading.digits.back()))
         return whole;
     // Short of a digit: no whole figure, for the glyphs to confirm either.
     out.accepted = false;
     out.reading.ok = false;
+    return out;
+}
+
+} // namespace
+
+FigureRead readFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
+                      float minLineConfidence, float minMargin, bool settleTies) {
+    FigureRead out = readWholeFigure(model, planes, row, startX, minLineConfidence, minMargin, settleTies);
+    // No figure, for the glyphs to confirm either.
+    if (out.reading.ok &&
+        (!possibleFigure(out.reading) || oneOnWiderDigit(planes, row, out.reading) ||
+         (out.reading.minScore >= minLineConfidence && out.reading.minMargin < kWideMargin &&
+          figureContradicted(model, planes, row, out.reading, minLineConfidence, settleTies)))) {
+        out.accepted = false;
+        out.reading.ok = false;
+    }
     return out;
 }
 
@@ -83,7 +168,8 @@ void takeFigure(const MoneyReading& r, HudLine& line) {
     line.figureX = r.firstX;
 }
 
-bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double lastX, double& centre) {
+bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double lastX, double& centre,
+                     char last) {
     const RowColumns cols(planes.ink2, row);
     if (!cols.usable() || row.lh < 4 || !std::isfinite(lastX))
         return false;
@@ -99,9 +185,10 @@ bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double las
     const float dark = std::max(cols.inked(), kLostDigitShare * own);
     // The blank: the faintest column between the digit's ink and the reach
     // of a neighbour's.
-    const int valley = cols.faintestNear(
-        lastX + 0.5 * (kLostDigitOwnInk + kLostDigitBlankReach) * lh,
-        static_cast<int>(std::lround(0.5 * (kLostDigitBlankReach - kLostDigitOwnInk) * lh)));
+    const double blankReach = last == '1' ? kLostDigitBlankReachAfterOne : kLostDigitBlankReach;
+    const int valley =
+        cols.faintestNear(lastX + 0.5 * (kLostDigitOwnInk + blankReach) * lh,
+                          static_cast<int>(std::lround(0.5 * (blankReach - kLostDigitOwnInk) * lh)));
     if (valley < 0)
         return false;
     // No blank at all: the last digit runs into more ink, as an amount's
@@ -235,7 +322,11 @@ bool figureFromLetterS(const std::vector<GlyphWord>& words, std::size_t first, H
             weakest = std::min(weakest, g.digitScore);
         }
     }
-    // Rewards are whole multiples of five, never written with a leading zero.
+    // The game writes no leading zero. Any last digit is possible, but the
+    // glyph templates, which know the figures' font only roughly, misread
+    // many more figures than they would add here: one is taken from them
+    // only where it ends in 0 or 5 (which leaves figures such as +$699 to
+    // the figure templates).
     if (count < 2 || digits[0] == '0' || (digits[count - 1] != '0' && digits[count - 1] != '5'))
         return false;
     std::int64_t value = 0;

@@ -204,7 +204,9 @@ void settlePhraseByShape(const Model& model, const FramePlanes& planes, double h
 // +$62) passes every test of its own characters; the ink of the digit left
 // out, standing clear right of the last one read, gives it away. It is read
 // again from that digit, and is no figure when that fails: a wrong amount is
-// worse than none.
+// worse than none. Nor is an amount of nothing or one with a leading zero,
+// a last "1" read on a stroke of a wider digit, or a reading with a close
+// call that, read again from a little either side, gives another value.
 FigureRead readFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
                       float minLineConfidence, float minMargin, bool settleTies = false);
 
@@ -214,7 +216,9 @@ void takeFigure(const MoneyReading& r, HudLine& line);
 // Whether ink right of a figure's last digit, centred at `lastX`, is a digit
 // the reading left out: past the blank that ends the last digit, a run of
 // dark columns wide enough for a digit. `centre` is that run's middle.
-bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double lastX, double& centre);
+// `last` is the digit read there, when known.
+bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double lastX, double& centre,
+                     char last = '0');
 
 // Whether the glyphs a figure was read from end in the letters "XP": the
 // figure templates know no letters, and an experience amount's digits and
