@@ -43,6 +43,7 @@ inline std::size_t offset(int x, int y, int w) {
     return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x);
 }
 
+// A figure's reading, and whether it passes as a figure by itself.
 struct FigureRead {
     bool accepted = false;
     MoneyReading reading;
@@ -121,8 +122,8 @@ private:
     int r1_;
 };
 
-// A light component's box without the ragged rows and columns at its edges
-// where bright scene or a soft panel edge joins it: the panel proper.
+// A panel's edge row or column is the panel's when this share of it is
+// light.
 constexpr double kPanelEdgeLight = 0.75;
 
 // Shares of the way from the band's background to its brightest text that
@@ -146,13 +147,12 @@ struct SavedInk {
 };
 
 // Where the last digit's centre stands left of the figure's right edge, in
-// line heights: half a digit's ink, a "1" narrower; and how far short of the
-// edge a read figure may end before its last digit counts as lost.
+// line heights: half a digit's ink, a "1" narrower.
 constexpr double kLastDigitCentres[] = {0.3, 0.2, 0.4};
 
-// The figure's window: its widest value with "+$" and a comma, and a
-// little past its right edge.
+// The figure's window: its widest value with "+$" and a comma.
 constexpr double kFigureWindowWidth = 8.0; // in h'
+
 // Ramped this way, the "XP" of an amount whose digits were lost can pass
 // for the end of a figure; such readings score below this.
 constexpr float kLocalFigureMinScore = 0.75f;

@@ -95,6 +95,7 @@ bool adoptReading(const HudLine& second, HudLine& line) {
     }
     return true;
 }
+
 // Less than this between background and text is no text at all.
 constexpr float kLocalMinContrast = 30.0f;
 
@@ -222,6 +223,9 @@ void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
                                            minLineConfidence, minMargin, line);
     adoptReading(third, line);
 }
+
+// How far short of the figure's right edge, in line heights, a figure may
+// end before its last digit counts as lost.
 constexpr double kLastDigitSlack = 0.75;
 
 // The game's own places for its lines, in money heights below the balance.
@@ -291,6 +295,7 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
         lines.push_back(std::move(line));
     }
 }
+
 // A line whose phrase only its shape gave has no letters that rule out an
 // amount's "XP" standing where the figure would: its figure must read
 // better still.

@@ -39,6 +39,9 @@ constexpr float kPanelMinContrast = 40.0f;
 constexpr double kRowPanelPad = 0.2;
 constexpr double kRowPanelMinWidth = 2.0;
 constexpr double kRowPanelMaxWidth = 14.0;
+
+// The figure's window reaches this far past its right edge, and holds no
+// figure with less contrast than this.
 constexpr double kFigureWindowSlack = 0.5; // in h'
 constexpr float kFigureMinContrast = 20.0f;
 

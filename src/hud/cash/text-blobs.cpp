@@ -14,6 +14,8 @@ namespace hud::reward {
 
 namespace {
 
+// A light panel's size and fill, the top-hat that lifts its dark letters,
+// and how bright those must come out to be ink.
 constexpr int kPanelMinHeight = 24;
 constexpr int kPanelMaxHeight = 60;
 constexpr int kPanelMinWidth = 50;
@@ -60,6 +62,8 @@ double rimLight(const std::vector<std::uint8_t>& bright, int w, const Blob& b) {
     return total > 0 ? static_cast<double>(light) / total : 0.0;
 }
 
+// A light component's box without the ragged rows and columns at its edges
+// where bright scene or a soft panel edge joins it: the panel proper.
 Blob trimmedBox(const std::vector<std::uint8_t>& bright, int w, const Blob& b) {
     Blob t = b;
     auto rowShare = [&](int y) {
