@@ -71,6 +71,12 @@ std::size_t lastXpWord(const std::vector<GlyphWord>& words, std::size_t count) {
     return count;
 }
 
+// The word of the amount the line holds, as lastXpWord gives it; count
+// when the line holds none.
+std::size_t amountWord(const std::vector<GlyphWord>& words, std::size_t count, const HudLine& line) {
+    return line.hasXp && line.xp > 0 ? lastXpWord(words, count) : count;
+}
+
 // The blank left of an experience amount, in caps from its first digit's
 // advance, and the most ink a column of it may hold (a share of the cap).
 constexpr double kXpBlankReach = 0.8;
@@ -87,6 +93,27 @@ constexpr float kXpLoneBlankInk = 0.06f;
 // The narrow "1" also fits the stem of a "4" or "7" read from a place a
 // little off: here it must fit far better than a digit's least.
 constexpr float kXpOneMinScore = 0.85f;
+
+// The phrase ends a cap left of an amount whose first digit's advance
+// begins at `left`: a digit a reading stopped short of, or a "$", leaves
+// ink in that blank, `reach` caps wide, in some column more than `share`
+// of the cap.
+bool blankLeftOf(const Plane& ink, const RewardRow& row, double left, double cap, double reach, float share) {
+    const int c0 = std::max(0, static_cast<int>(std::floor(left - reach * cap)));
+    const int c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(left - kXpBlankSlack * cap)));
+    const int r0 = std::max(0, row.top);
+    const int r1 = std::min(ink.height - 1, row.bottom);
+    if (c1 < c0 || r1 < r0)
+        return false;
+    for (int x = c0; x <= c1; ++x) {
+        float sum = 0.0f;
+        for (int y = r0; y <= r1; ++y)
+            sum += ink.pixels[offset(x, y, ink.width)];
+        if (sum > share * static_cast<float>(r1 - r0 + 1))
+            return false;
+    }
+    return true;
+}
 
 // Where an amount's digits are sought: the centre of its "X", the cap its
 // advances are measured in, whether the letters' places must be checked
@@ -148,22 +175,8 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
     }
     if (digits.empty() || digits.front() == '0')
         return {};
-    // The phrase ends a cap left of the amount: a digit the reading stopped
-    // short of, or a "$", leaves ink in that blank.
-    const double left = at - widths.of(right) / 2.0 * cap;
-    const int c0 = std::max(0, static_cast<int>(std::floor(left - place.blankReach * cap)));
-    const int c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(left - kXpBlankSlack * cap)));
-    const int r0 = std::max(0, row.top);
-    const int r1 = std::min(ink.height - 1, row.bottom);
-    if (c1 < c0 || r1 < r0)
+    if (!blankLeftOf(ink, row, at - widths.of(right) / 2.0 * cap, cap, place.blankReach, place.blankInk))
         return {};
-    for (int x = c0; x <= c1; ++x) {
-        float sum = 0.0f;
-        for (int y = r0; y <= r1; ++y)
-            sum += ink.pixels[offset(x, y, ink.width)];
-        if (sum > place.blankInk * static_cast<float>(r1 - r0 + 1))
-            return {};
-    }
     return digits;
 }
 
@@ -315,9 +328,7 @@ void settleXpDigits(const Model& model, const FramePlanes& planes, const RewardR
 void findLostXpDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
                       const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
                       float minMargin, HudLine& line) {
-    if (!line.hasXp || line.xp <= 0)
-        return;
-    const std::size_t xpWord = lastXpWord(words, count);
+    const std::size_t xpWord = amountWord(words, count, line);
     if (xpWord == count)
         return;
     std::size_t digits = 0;
@@ -364,15 +375,21 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
         x = d.chosen.x;
         right = d.chosen.character;
     }
+    // A digit still left of those read, too unsure to take, would make the
+    // amount another: none is better than a wrong one.
+    if (digits < kMaxXpDigits && !blankLeftOf(planes.ink2, row, x - widths.of(right) / 2.0 * row.lh, row.lh,
+                                              kXpBlankReachNearLetters, kXpBlankInk)) {
+        line.hasXp = false;
+        line.xp = 0;
+        return;
+    }
     line.xp = kept;
 }
 
 void dropContestedXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
                      const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
                      float minMargin, HudLine& line) {
-    if (!line.hasXp || line.xp <= 0)
-        return;
-    const std::size_t xpWord = lastXpWord(words, count);
+    const std::size_t xpWord = amountWord(words, count, line);
     if (xpWord == count)
         return;
     const GlyphWord& word = words[xpWord];
