@@ -241,7 +241,38 @@ XpCase faintOneBeforeTheAmount(synth::Look& look) {
             {}};
 }
 
+// A sharp 1440p frame whose 123XP the glyph words spelled without its
+// narrow "1", which the figure font then finds too faint to be sure of:
+// "23" must not be taken.
+XpCase oneTooFaintBeforeSpelledDigits() {
+    return {"1440p 123XP spelled 23XP",
+            {2560,
+             1440,
+             0.8215186908832053,
+             2841690060u,
+             true,
+             88,
+             0.26093148136081445,
+             1.0,
+             14,
+             -210,
+             {{"PURCHASE REFUNDED", 45, 0},
+              {"CONTROL ZONE ENTERED", 0, 625},
+              {"HOT ZONE PRESENCE", 0, 123},
+              {"HOT ZONE PRESENCE", 0, 522}}},
+            {}};
+}
+
 } // namespace
+
+TEST_F(RewardXp, AmountsWithAnUnreadDigitLeftOfThemAreNotTakenShort) {
+    const XpCase x = oneTooFaintBeforeSpelledDigits();
+    expectCase(x);
+    static const char* const names[] = {"wide letters", "tight letters", "smallest frame", "largest frame"};
+    const std::vector<synth::FrameContent> frames = rangeEnds(cashFrame(x.frame));
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        expectNoWrongAmount(x.frame, read(frames[i]), std::string(x.what) + " (" + names[i] + ")");
+}
 
 TEST_F(RewardXp, AmountsWhoseWindowReadNoDigitReadOnTheInk) {
     for (const XpCase& x : amountsTheWindowLeftUnsure())
