@@ -249,6 +249,19 @@ bool glyphsConfirmFigure(const std::vector<GlyphWord>& words, std::size_t first,
     return spelled == r.digits;
 }
 
+bool takeSpelledFigure(const std::vector<GlyphWord>& words, std::size_t first, const MoneyReading& templates,
+                       float minScore, HudLine& line) {
+    HudLine spelled;
+    if (!figureFromLetterS(words, first, spelled))
+        return false;
+    std::size_t digits = 0;
+    for (std::int64_t v = spelled.figure; v > 0; v /= 10)
+        ++digits;
+    if (templates.ok && templates.minScore >= minScore && templates.digits.size() != digits)
+        return false;
+    return figureFromLetterS(words, first, line);
+}
+
 HudLine withFigureOf(const HudLine& line) {
     HudLine out;
     out.hasFigure = line.hasFigure;
