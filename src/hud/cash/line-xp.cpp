@@ -94,25 +94,60 @@ constexpr float kXpLoneBlankInk = 0.06f;
 // little off: here it must fit far better than a digit's least.
 constexpr float kXpOneMinScore = 0.85f;
 
-// The phrase ends a cap left of an amount whose first digit's advance
-// begins at `left`: a digit a reading stopped short of, or a "$", leaves
-// ink in that blank, `reach` caps wide, in some column more than `share`
-// of the cap.
-bool blankLeftOf(const Plane& ink, const RewardRow& row, double left, double cap, double reach, float share) {
-    const int c0 = std::max(0, static_cast<int>(std::floor(left - reach * cap)));
-    const int c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(left - kXpBlankSlack * cap)));
+// The share of column x of the row's band that `ink` inks.
+float columnShare(const Plane& ink, const RewardRow& row, int x) {
     const int r0 = std::max(0, row.top);
     const int r1 = std::min(ink.height - 1, row.bottom);
-    if (c1 < c0 || r1 < r0)
+    float sum = 0.0f;
+    for (int y = r0; y <= r1; ++y)
+        sum += ink.pixels[offset(x, y, ink.width)];
+    return sum / static_cast<float>(r1 - r0 + 1);
+}
+
+// The columns, `reach` caps wide, that end kXpBlankSlack caps left of an
+// amount whose first digit's advance begins at `left`; false when none is
+// on the plane.
+bool blankColumns(const Plane& ink, const RewardRow& row, double left, double cap, double reach, int& c0,
+                  int& c1) {
+    c0 = std::max(0, static_cast<int>(std::floor(left - reach * cap)));
+    c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(left - kXpBlankSlack * cap)));
+    return c0 <= c1 && std::max(0, row.top) <= std::min(ink.height - 1, row.bottom);
+}
+
+// The phrase ends a cap left of an amount: a digit a reading stopped short
+// of, or a "$", leaves ink in that blank, in some column more than `share`
+// of the cap.
+bool blankLeftOf(const Plane& ink, const RewardRow& row, double left, double cap, double reach, float share) {
+    int c0 = 0;
+    int c1 = 0;
+    if (!blankColumns(ink, row, left, cap, reach, c0, c1))
         return false;
-    for (int x = c0; x <= c1; ++x) {
-        float sum = 0.0f;
-        for (int y = r0; y <= r1; ++y)
-            sum += ink.pixels[offset(x, y, ink.width)];
-        if (sum > share * static_cast<float>(r1 - r0 + 1))
+    for (int x = c0; x <= c1; ++x)
+        if (columnShare(ink, row, x) > share)
             return false;
-    }
     return true;
+}
+
+// Whether a digit's ink stands on its own in that blank: two inked columns
+// side by side after blank ones. Ink running in from the blank's left end
+// is the phrase's last letter, or a background as bright as the text, and
+// a lone inked column a panel's edge, not a digit.
+bool digitInkInBlank(const Plane& ink, const RewardRow& row, double left, double cap, double reach,
+                     float share) {
+    int c0 = 0;
+    int c1 = 0;
+    if (!blankColumns(ink, row, left, cap, reach, c0, c1))
+        return false;
+    bool blank = false;
+    int run = 0;
+    for (int x = c0; x <= c1; ++x) {
+        const bool inked = columnShare(ink, row, x) > share;
+        run = inked && blank ? run + 1 : 0;
+        if (run == 2)
+            return true;
+        blank = blank || !inked;
+    }
+    return false;
 }
 
 // Where an amount's digits are sought: the centre of its "X", the cap its
@@ -377,8 +412,8 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
     }
     // A digit still left of those read, too unsure to take, would make the
     // amount another: none is better than a wrong one.
-    if (digits < kMaxXpDigits && !blankLeftOf(planes.ink2, row, x - widths.of(right) / 2.0 * row.lh, row.lh,
-                                              kXpBlankReachNearLetters, kXpBlankInk)) {
+    if (digits < kMaxXpDigits && digitInkInBlank(planes.ink2, row, x - widths.of(right) / 2.0 * row.lh,
+                                                 row.lh, kXpBlankReachNearLetters, kXpBlankInk)) {
         line.hasXp = false;
         line.xp = 0;
         return;
