@@ -263,9 +263,45 @@ XpCase oneTooFaintBeforeSpelledDigits() {
             {}};
 }
 
+// Amounts whose blank before them holds ink that is no digit: the tail of
+// the phrase's last letter, and a light panel's lone edge column.
+const std::vector<XpCase>& amountsAfterInkThatIsNoDigit() {
+    static const std::vector<XpCase> all = {
+        {"1080p 914XP close after its phrase",
+         {1920,
+          1080,
+          1.0068924374306774,
+          2957348592u,
+          false,
+          77,
+          0.0,
+          1.0,
+          849968,
+          0,
+          {{"CONTROL ZONE PRESENCE", 0, 914}, {"ROTORS DESTROYED", 176, 0}}},
+         {0}},
+        {"1080p 721XP on a panel",
+         {1920,
+          1080,
+          1.055195095787572,
+          1671596388u,
+          false,
+          71,
+          0.0,
+          1.0,
+          24881,
+          57,
+          {{"ASSIST", 0, 721, true}}},
+         {0}},
+    };
+    return all;
+}
+
 } // namespace
 
 TEST_F(RewardXp, AmountsWithAnUnreadDigitLeftOfThemAreNotTakenShort) {
+    for (const XpCase& x : amountsAfterInkThatIsNoDigit())
+        expectCase(x);
     const XpCase x = oneTooFaintBeforeSpelledDigits();
     expectCase(x);
     static const char* const names[] = {"wide letters", "tight letters", "smallest frame", "largest frame"};
