@@ -150,6 +150,23 @@ bool digitInkInBlank(const Plane& ink, const RewardRow& row, double left, double
     return false;
 }
 
+// Whether the row's ink within a cap left of column `left` was made from
+// a light panel's dark text, or the panel stands there.
+bool panelInkNear(const FramePlanes& planes, const RewardRow& row, double left) {
+    const int x1 = std::min(planes.ink2.width - 1, static_cast<int>(std::lround(left)));
+    const int x0 = std::max(0, x1 - row.lh);
+    const int y0 = std::max(0, row.top);
+    const int y1 = std::min(planes.ink2.height - 1, row.bottom);
+    if (onPanel(planes, x0, (y0 + y1) / 2) || onPanel(planes, x1, (y0 + y1) / 2))
+        return true;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            if (planes.ink2.pixels[offset(x, y, planes.ink2.width)] !=
+                planes.ink.pixels[offset(x, y, planes.ink.width)])
+                return true;
+    return false;
+}
+
 // Where an amount's digits are sought: the centre of its "X", the cap its
 // advances are measured in, whether the letters' places must be checked
 // for a figure's digits, and how far left of the amount the blank before
@@ -411,9 +428,11 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
         right = d.chosen.character;
     }
     // A digit still left of those read, too unsure to take, would make the
-    // amount another: none is better than a wrong one.
-    if (digits < kMaxXpDigits && digitInkInBlank(planes.ink2, row, x - widths.of(right) / 2.0 * row.lh,
-                                                 row.lh, kXpBlankReachNearLetters, kXpBlankInk)) {
+    // amount another: none is better than a wrong one. A light panel's
+    // text, turned into ink, leaves no blank to judge by.
+    const double left = x - widths.of(right) / 2.0 * row.lh;
+    if (digits < kMaxXpDigits && !panelInkNear(planes, row, left) &&
+        digitInkInBlank(planes.ink2, row, left, row.lh, kXpBlankReachNearLetters, kXpBlankInk)) {
         line.hasXp = false;
         line.xp = 0;
         return;
