@@ -241,74 +241,7 @@ XpCase faintOneBeforeTheAmount(synth::Look& look) {
             {}};
 }
 
-// A sharp 1440p frame whose 123XP the glyph words spelled without its
-// narrow "1", which the figure font then finds too faint to be sure of:
-// "23" must not be taken.
-XpCase oneTooFaintBeforeSpelledDigits() {
-    return {"1440p 123XP spelled 23XP",
-            {2560,
-             1440,
-             0.8215186908832053,
-             2841690060u,
-             true,
-             88,
-             0.26093148136081445,
-             1.0,
-             14,
-             -210,
-             {{"PURCHASE REFUNDED", 45, 0},
-              {"CONTROL ZONE ENTERED", 0, 625},
-              {"HOT ZONE PRESENCE", 0, 123},
-              {"HOT ZONE PRESENCE", 0, 522}}},
-            {}};
-}
-
-// Amounts whose blank before them holds ink that is no digit: the tail of
-// the phrase's last letter, and a light panel's lone edge column.
-const std::vector<XpCase>& amountsAfterInkThatIsNoDigit() {
-    static const std::vector<XpCase> all = {
-        {"1080p 914XP close after its phrase",
-         {1920,
-          1080,
-          1.0068924374306774,
-          2957348592u,
-          false,
-          77,
-          0.0,
-          1.0,
-          849968,
-          0,
-          {{"CONTROL ZONE PRESENCE", 0, 914}, {"ROTORS DESTROYED", 176, 0}}},
-         {0}},
-        {"1080p 721XP on a panel",
-         {1920,
-          1080,
-          1.055195095787572,
-          1671596388u,
-          false,
-          71,
-          0.0,
-          1.0,
-          24881,
-          57,
-          {{"ASSIST", 0, 721, true}}},
-         {0}},
-    };
-    return all;
-}
-
 } // namespace
-
-TEST_F(RewardXp, AmountsWithAnUnreadDigitLeftOfThemAreNotTakenShort) {
-    for (const XpCase& x : amountsAfterInkThatIsNoDigit())
-        expectCase(x);
-    const XpCase x = oneTooFaintBeforeSpelledDigits();
-    expectCase(x);
-    static const char* const names[] = {"wide letters", "tight letters", "smallest frame", "largest frame"};
-    const std::vector<synth::FrameContent> frames = rangeEnds(cashFrame(x.frame));
-    for (std::size_t i = 0; i < frames.size(); ++i)
-        expectNoWrongAmount(x.frame, read(frames[i]), std::string(x.what) + " (" + names[i] + ")");
-}
 
 TEST_F(RewardXp, AmountsWhoseWindowReadNoDigitReadOnTheInk) {
     for (const XpCase& x : amountsTheWindowLeftUnsure())

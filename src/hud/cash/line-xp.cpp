@@ -94,79 +94,6 @@ constexpr float kXpLoneBlankInk = 0.06f;
 // little off: here it must fit far better than a digit's least.
 constexpr float kXpOneMinScore = 0.85f;
 
-// The share of column x of the row's band that `ink` inks.
-float columnShare(const Plane& ink, const RewardRow& row, int x) {
-    const int r0 = std::max(0, row.top);
-    const int r1 = std::min(ink.height - 1, row.bottom);
-    float sum = 0.0f;
-    for (int y = r0; y <= r1; ++y)
-        sum += ink.pixels[offset(x, y, ink.width)];
-    return sum / static_cast<float>(r1 - r0 + 1);
-}
-
-// The columns, `reach` caps wide, that end kXpBlankSlack caps left of an
-// amount whose first digit's advance begins at `left`; false when none is
-// on the plane.
-bool blankColumns(const Plane& ink, const RewardRow& row, double left, double cap, double reach, int& c0,
-                  int& c1) {
-    c0 = std::max(0, static_cast<int>(std::floor(left - reach * cap)));
-    c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(left - kXpBlankSlack * cap)));
-    return c0 <= c1 && std::max(0, row.top) <= std::min(ink.height - 1, row.bottom);
-}
-
-// The phrase ends a cap left of an amount: a digit a reading stopped short
-// of, or a "$", leaves ink in that blank, in some column more than `share`
-// of the cap.
-bool blankLeftOf(const Plane& ink, const RewardRow& row, double left, double cap, double reach, float share) {
-    int c0 = 0;
-    int c1 = 0;
-    if (!blankColumns(ink, row, left, cap, reach, c0, c1))
-        return false;
-    for (int x = c0; x <= c1; ++x)
-        if (columnShare(ink, row, x) > share)
-            return false;
-    return true;
-}
-
-// Whether a digit's ink stands on its own in that blank: two inked columns
-// side by side after blank ones. Ink running in from the blank's left end
-// is the phrase's last letter, or a background as bright as the text, and
-// a lone inked column a panel's edge, not a digit.
-bool digitInkInBlank(const Plane& ink, const RewardRow& row, double left, double cap, double reach,
-                     float share) {
-    int c0 = 0;
-    int c1 = 0;
-    if (!blankColumns(ink, row, left, cap, reach, c0, c1))
-        return false;
-    bool blank = false;
-    int run = 0;
-    for (int x = c0; x <= c1; ++x) {
-        const bool inked = columnShare(ink, row, x) > share;
-        run = inked && blank ? run + 1 : 0;
-        if (run == 2)
-            return true;
-        blank = blank || !inked;
-    }
-    return false;
-}
-
-// Whether the row's ink within a cap left of column `left` was made from
-// a light panel's dark text, or the panel stands there.
-bool panelInkNear(const FramePlanes& planes, const RewardRow& row, double left) {
-    const int x1 = std::min(planes.ink2.width - 1, static_cast<int>(std::lround(left)));
-    const int x0 = std::max(0, x1 - row.lh);
-    const int y0 = std::max(0, row.top);
-    const int y1 = std::min(planes.ink2.height - 1, row.bottom);
-    if (onPanel(planes, x0, (y0 + y1) / 2) || onPanel(planes, x1, (y0 + y1) / 2))
-        return true;
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x)
-            if (planes.ink2.pixels[offset(x, y, planes.ink2.width)] !=
-                planes.ink.pixels[offset(x, y, planes.ink.width)])
-                return true;
-    return false;
-}
-
 // Where an amount's digits are sought: the centre of its "X", the cap its
 // advances are measured in, whether the letters' places must be checked
 // for a figure's digits, and how far left of the amount the blank before
@@ -227,8 +154,22 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
     }
     if (digits.empty() || digits.front() == '0')
         return {};
-    if (!blankLeftOf(ink, row, at - widths.of(right) / 2.0 * cap, cap, place.blankReach, place.blankInk))
+    // The phrase ends a cap left of the amount: a digit the reading stopped
+    // short of, or a "$", leaves ink in that blank.
+    const double left = at - widths.of(right) / 2.0 * cap;
+    const int c0 = std::max(0, static_cast<int>(std::floor(left - place.blankReach * cap)));
+    const int c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(left - kXpBlankSlack * cap)));
+    const int r0 = std::max(0, row.top);
+    const int r1 = std::min(ink.height - 1, row.bottom);
+    if (c1 < c0 || r1 < r0)
         return {};
+    for (int x = c0; x <= c1; ++x) {
+        float sum = 0.0f;
+        for (int y = r0; y <= r1; ++y)
+            sum += ink.pixels[offset(x, y, ink.width)];
+        if (sum > place.blankInk * static_cast<float>(r1 - r0 + 1))
+            return {};
+    }
     return digits;
 }
 
@@ -426,16 +367,6 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
             kept = value;
         x = d.chosen.x;
         right = d.chosen.character;
-    }
-    // A digit still left of those read, too unsure to take, would make the
-    // amount another: none is better than a wrong one. A light panel's
-    // text, turned into ink, leaves no blank to judge by.
-    const double left = x - widths.of(right) / 2.0 * row.lh;
-    if (digits < kMaxXpDigits && !panelInkNear(planes, row, left) &&
-        digitInkInBlank(planes.ink2, row, left, row.lh, kXpBlankReachNearLetters, kXpBlankInk)) {
-        line.hasXp = false;
-        line.xp = 0;
-        return;
     }
     line.xp = kept;
 }
