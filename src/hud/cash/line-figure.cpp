@@ -80,12 +80,9 @@ constexpr double kRereadShift = 0.12;
 
 // Whether the figure read from a little either side of `r`'s last digit
 // has as many digits but another value: then neither reading is to be
-// trusted.
-bool figureContradicted(const Model& model, const FramePlanes& planes, const RewardRow& row,
-                        const MoneyReading& r, float minLineConfidence, bool settleTies) {
-    MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
-    if (settleTies)
-        ctx.settlers = &model.figureSettlers;
+// trusted. On the context `r` was read on, whose row it has sampled.
+bool figureContradicted(MoneyRowContext& ctx, const RewardRow& row, const MoneyReading& r,
+                        float minLineConfidence) {
     for (const double side : {-1.0, 1.0}) {
         const MoneyReading again = readMoney(ctx, r.firstX + side * kRereadShift * row.lh, figureWidths(),
                                              kFigureGroupGap, kFigureMaxDigits, kFigureRadius);
@@ -103,11 +100,8 @@ bool possibleFigure(const MoneyReading& r) {
 }
 
 // Reads a reward-line figure leftwards from startX with the figure font.
-FigureRead readFigureFrom(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
-                          float minLineConfidence, float minMargin, bool settleTies) {
-    MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
-    if (settleTies)
-        ctx.settlers = &model.figureSettlers;
+FigureRead readFigureFrom(const Model& model, MoneyRowContext& ctx, double startX, float minLineConfidence,
+                          float minMargin) {
     FigureRead out;
     out.reading = readMoney(ctx, startX, figureWidths(), kFigureGroupGap, kFigureMaxDigits, kFigureRadius);
     out.accepted =
@@ -122,14 +116,13 @@ FigureRead readFigureFrom(const Model& model, const FramePlanes& planes, const R
 
 namespace {
 
-FigureRead readWholeFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
-                           float minLineConfidence, float minMargin, bool settleTies) {
-    FigureRead out = readFigureFrom(model, planes, row, startX, minLineConfidence, minMargin, settleTies);
+FigureRead readWholeFigure(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                           MoneyRowContext& ctx, double startX, float minLineConfidence, float minMargin) {
+    FigureRead out = readFigureFrom(model, ctx, startX, minLineConfidence, minMargin);
     double lost = 0.0;
     if (!out.reading.ok || !digitInkRightOf(planes, row, out.reading.firstX, lost, out.reading.digits.back()))
         return out;
-    const FigureRead whole =
-        readFigureFrom(model, planes, row, lost, minLineConfidence, minMargin, settleTies);
+    const FigureRead whole = readFigureFrom(model, ctx, lost, minLineConfidence, minMargin);
     double further = 0.0;
     // The whole figure is the short one and more: more digits, its "$" not
     // right of where the short reading found it.
@@ -148,12 +141,16 @@ FigureRead readWholeFigure(const Model& model, const FramePlanes& planes, const 
 
 FigureRead readFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
                       float minLineConfidence, float minMargin, bool settleTies) {
-    FigureRead out = readWholeFigure(model, planes, row, startX, minLineConfidence, minMargin, settleTies);
+    // One context for every read of the row: each samples the same columns.
+    MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    if (settleTies)
+        ctx.settlers = &model.figureSettlers;
+    FigureRead out = readWholeFigure(model, planes, row, ctx, startX, minLineConfidence, minMargin);
     // No figure, for the glyphs to confirm either.
     if (out.reading.ok &&
         (!possibleFigure(out.reading) || oneOnWiderDigit(planes, row, out.reading) ||
          (out.reading.minScore >= minLineConfidence && out.reading.minMargin < kWideMargin &&
-          figureContradicted(model, planes, row, out.reading, minLineConfidence, settleTies)))) {
+          figureContradicted(ctx, row, out.reading, minLineConfidence)))) {
         out.accepted = false;
         out.reading.ok = false;
     }
@@ -250,6 +247,19 @@ bool glyphsConfirmFigure(const std::vector<GlyphWord>& words, std::size_t first,
             spelled.push_back(g.digit);
         }
     return spelled == r.digits;
+}
+
+bool takeSpelledFigure(const std::vector<GlyphWord>& words, std::size_t first, const MoneyReading& templates,
+                       float minScore, HudLine& line) {
+    HudLine spelled;
+    if (!figureFromLetterS(words, first, spelled))
+        return false;
+    std::size_t digits = 0;
+    for (std::int64_t v = spelled.figure; v > 0; v /= 10)
+        ++digits;
+    if (templates.ok && templates.minScore >= minScore && templates.digits.size() != digits)
+        return false;
+    return figureFromLetterS(words, first, line);
 }
 
 HudLine withFigureOf(const HudLine& line) {

@@ -71,6 +71,12 @@ std::size_t lastXpWord(const std::vector<GlyphWord>& words, std::size_t count) {
     return count;
 }
 
+// The word of the amount the line holds, as lastXpWord gives it; count
+// when the line holds none.
+std::size_t amountWord(const std::vector<GlyphWord>& words, std::size_t count, const HudLine& line) {
+    return line.hasXp && line.xp > 0 ? lastXpWord(words, count) : count;
+}
+
 // The blank left of an experience amount, in caps from its first digit's
 // advance, and the most ink a column of it may hold (a share of the cap).
 constexpr double kXpBlankReach = 0.8;
@@ -315,9 +321,7 @@ void settleXpDigits(const Model& model, const FramePlanes& planes, const RewardR
 void findLostXpDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
                       const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
                       float minMargin, HudLine& line) {
-    if (!line.hasXp || line.xp <= 0)
-        return;
-    const std::size_t xpWord = lastXpWord(words, count);
+    const std::size_t xpWord = amountWord(words, count, line);
     if (xpWord == count)
         return;
     std::size_t digits = 0;
@@ -370,9 +374,7 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
 void dropContestedXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
                      const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
                      float minMargin, HudLine& line) {
-    if (!line.hasXp || line.xp <= 0)
-        return;
-    const std::size_t xpWord = lastXpWord(words, count);
+    const std::size_t xpWord = amountWord(words, count, line);
     if (xpWord == count)
         return;
     const GlyphWord& word = words[xpWord];

@@ -213,6 +213,14 @@ FigureRead readFigure(const Model& model, const FramePlanes& planes, const Rewar
 // Makes the reading the line's figure.
 void takeFigure(const MoneyReading& r, HudLine& line);
 
+// The figure spelled by the glyphs of words[first..] (figureFromLetterS)
+// made the line's, unless the figure templates, reading the same figure
+// as `templates` at least `minScore` sure of each character, found another
+// number of digits: the glyphs lose a digit where two fuse ("+$70145"
+// spelled $7015), and a figure short of a digit is worse than none.
+bool takeSpelledFigure(const std::vector<GlyphWord>& words, std::size_t first, const MoneyReading& templates,
+                       float minScore, HudLine& line);
+
 // Whether ink right of a figure's last digit, centred at `lastX`, is a digit
 // the reading left out: past the blank that ends the last digit, a run of
 // dark columns wide enough for a digit. `centre` is that run's middle.

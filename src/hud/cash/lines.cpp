@@ -55,7 +55,7 @@ void readRowWords(const Model& model, const FramePlanes& planes, const RewardRow
             if (figureX != nullptr)
                 *figureX = f.reading.firstX;
         } else if (!digitInkRightOf(planes, row, (last.x0 + last.x1) / 2.0, lostX) &&
-                   figureFromLetterS(words, k, line) && figureX != nullptr) {
+                   takeSpelledFigure(words, k, f.reading, minLineConfidence, line) && figureX != nullptr) {
             *figureX = (last.x0 + last.x1) / 2.0;
         }
     }
