@@ -4,6 +4,7 @@
 // must give the plain result bit for bit.
 
 #include "hud/feed/feed.h"
+#include "hud/feed/row-pixels.h"
 #include "hud/feed/select.h"
 
 #include <gtest/gtest.h>
@@ -229,3 +230,30 @@ TEST(FeedIconSums, TopSumsAddTheLargestPixelsFirst) {
 }
 
 } // namespace
+
+// The near-white count takes four pixels a step: every length (the tail
+// included) and every threshold edge must count as the pixel-by-pixel test.
+TEST(FeedNearWhite, CountsAreThoseOfThePixelByPixelTest) {
+    std::mt19937 rng(31);
+    const int looks[][2] = {{215, 255}, {175, 40}, {0, 0}, {255, 255}, {1, 254}};
+    for (int round = 0; round < 400; ++round) {
+        const int n = static_cast<int>(rng() % 70);
+        std::vector<std::uint8_t> px(4 * static_cast<std::size_t>(n) + 16);
+        for (std::uint8_t& v : px) {
+            // Values around the floors and spreads in use, and the extremes.
+            const int pick = static_cast<int>(rng() % 4);
+            v = static_cast<std::uint8_t>(pick == 0 ? 170 + rng() % 50 : pick == 1 ? 255 - rng() % 3 : rng());
+        }
+        for (const auto& look : looks) {
+            int expected = 0;
+            for (int x = 0; x < n; ++x) {
+                const std::uint8_t* p = px.data() + 4 * x;
+                const int lo = std::min({p[0], p[1], p[2]});
+                const int hi = std::max({p[0], p[1], p[2]});
+                expected += lo >= look[0] && hi - lo <= look[1] ? 1 : 0;
+            }
+            EXPECT_EQ(detail::countNearWhite(px.data(), n, look[0], look[1]), expected)
+                << "round " << round << " n " << n << " floor " << look[0] << " spread " << look[1];
+        }
+    }
+}

@@ -98,12 +98,7 @@ bool whiteBefore(const RowCtx& ctx, const Blob& open, int floor, int spread, dou
     const int yb = std::min(f.height - 1, floorInt(ctx.bottom + 0.5 * m));
     int white = 0;
     for (int y = ya; y <= yb && xa <= xb; ++y) {
-        const std::uint8_t* px = framePixel(f, xa, y);
-        for (int x = xa; x <= xb; ++x, px += 4) {
-            const int lo = std::min(px[0], std::min(px[1], px[2]));
-            const int hi = std::max(px[0], std::max(px[1], px[2]));
-            white += lo >= floor && hi - lo <= spread ? 1 : 0;
-        }
+        white += detail::countNearWhite(framePixel(f, xa, y), xb - xa + 1, floor, spread);
         if (white >= needed)
             return true;
     }

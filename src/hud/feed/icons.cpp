@@ -219,7 +219,8 @@ double massBound(const IconScratch& s, int gw, int gh, const KillIcon& icon) {
 // The near-white pixels of the search window, and their components joined
 // into groups left to right: an icon may break into several pieces.
 void findWhiteGroups(const FrameView& f, int xa, int ya, int ww, int wh, double m, IconScratch& s) {
-    s.white.assign(at(0, wh, ww), 0);
+    // Every row is written whole: no clearing first.
+    s.white.resize(at(0, wh, ww));
     for (int y = 0; y < wh; ++y) {
         const std::uint8_t* px = framePixel(f, xa, ya + y);
         std::uint8_t* dst = s.white.data() + at(0, y, ww);

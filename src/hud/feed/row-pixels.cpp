@@ -1,10 +1,41 @@
 #include "hud/feed/row-pixels.h"
 
+#include "hud/core/simd.h"
+
 #include <algorithm>
 
 namespace hud::detail {
 
 namespace {
+
+inline bool nearWhite(const std::uint8_t* p, int floor, int spread) {
+    const int lo = std::min(p[0], std::min(p[1], p[2]));
+    const int hi = std::max(p[0], std::max(p[1], p[2]));
+    return lo >= floor && hi - lo <= spread;
+}
+
+#if CORVEX_HUD_SSE2
+// Four pixels, one per 32-bit lane: the lane's low byte takes the lowest and
+// highest of blue, green and red; all ones where the pixel is near white.
+struct NearWhite4 {
+    __m128i low = _mm_set1_epi32(0xff);
+    __m128i floorBelow;
+    __m128i spreadAbove;
+
+    NearWhite4(int floor, int spread)
+        : floorBelow(_mm_set1_epi32(floor - 1)), spreadAbove(_mm_set1_epi32(spread + 1)) {}
+
+    __m128i operator()(const std::uint8_t* px) const {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px));
+        const __m128i g = _mm_srli_epi32(v, 8);
+        const __m128i r = _mm_srli_epi32(v, 16);
+        const __m128i lo = _mm_and_si128(_mm_min_epu8(_mm_min_epu8(v, g), r), low);
+        const __m128i hi = _mm_and_si128(_mm_max_epu8(_mm_max_epu8(v, g), r), low);
+        return _mm_and_si128(_mm_cmpgt_epi32(lo, floorBelow),
+                             _mm_cmpgt_epi32(spreadAbove, _mm_sub_epi32(hi, lo)));
+    }
+};
+#endif
 
 // Up to this many values nth_element alone is quicker than the histogram
 // (a letter's few hundred pixels; clearing and walking 256 buckets costs
@@ -12,6 +43,23 @@ namespace {
 constexpr std::size_t kSelectDirectly = 384;
 
 } // namespace
+
+int countNearWhite(const std::uint8_t* px, int n, int floor, int spread) {
+    int x = 0;
+    int count = 0;
+#if CORVEX_HUD_SSE2
+    const NearWhite4 test(floor, spread);
+    __m128i sum = _mm_setzero_si128();
+    for (; x + 4 <= n; x += 4)
+        sum = _mm_sub_epi32(sum, test(px + 4 * static_cast<std::size_t>(x)));
+    alignas(16) int lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
+    count = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+#endif
+    for (; x < n; ++x)
+        count += nearWhite(px + 4 * static_cast<std::size_t>(x), floor, spread) ? 1 : 0;
+    return count;
+}
 
 // Names have a few thousand pixels: a histogram of 256 buckets between the
 // extremes finds the bucket that holds it, and only that bucket is sorted.

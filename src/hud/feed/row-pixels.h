@@ -44,6 +44,10 @@ inline float lumaOf(const std::uint8_t* px) {
            static_cast<float>(px[0]) * 0.114f;
 }
 
+// Of n BGRA pixels from px, how many are near white: every channel at least
+// `floor` and no channel more than `spread` above the lowest.
+int countNearWhite(const std::uint8_t* px, int n, int floor, int spread);
+
 // The k-th smallest value (0-based), as nth_element finds it, reordering v.
 float kthSmallest(std::vector<float>& v, std::size_t k);
 
