@@ -146,6 +146,68 @@ TEST(Vocab, SnapWordMatchesFullComparison) {
     EXPECT_GT(checked, 500);
 }
 
+TEST(Vocab, SnapPhraseMatchesFullComparison) {
+    // Garbled phrases, blanks dropped or kept, snap to what comparing with
+    // every phrase in full gives (ties to the earlier phrase).
+    const auto reference = [](const std::string& text) {
+        const auto compactOf = [](const std::string& s) {
+            std::string out;
+            for (char c : s)
+                if (c != ' ')
+                    out.push_back(c);
+            return out;
+        };
+        const std::string compact = compactOf(text);
+        int best = 1 << 30;
+        const std::string* bestPhrase = nullptr;
+        for (const auto& p : eventPhrases()) {
+            const int d = editDistance(compact, compactOf(p));
+            if (d < best) {
+                best = d;
+                bestPhrase = &p;
+            }
+        }
+        if (bestPhrase == nullptr || best > std::max(2, static_cast<int>(compactOf(*bestPhrase).size() / 2)))
+            return std::string();
+        return *bestPhrase;
+    };
+    unsigned state = 777u;
+    const auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) & 0xFFFFu;
+    };
+    int checked = 0;
+    for (const auto& phrase : eventPhrases()) {
+        for (int round = 0; round < 16; ++round) {
+            std::string text = phrase;
+            const unsigned edits = next() % 9;
+            for (unsigned e = 0; e < edits && !text.empty(); ++e) {
+                const size_t at = next() % text.size();
+                const char c = static_cast<char>('A' + next() % 26);
+                switch (next() % 3) {
+                case 0:
+                    text[at] = c;
+                    break;
+                case 1:
+                    text.erase(at, 1);
+                    break;
+                default:
+                    text.insert(at, 1, c);
+                    break;
+                }
+            }
+            if (round % 2 == 1)
+                text.erase(0, next() % (text.size() + 1)); // a phrase's tail, or nothing
+            const PhraseSnap snap = snapPhrase(text);
+            const std::string expected = reference(text);
+            EXPECT_EQ(snap.matched, !expected.empty()) << text;
+            EXPECT_EQ(snap.phrase, expected.empty() ? text : expected) << text;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 100);
+}
+
 TEST(Vocab, SnapPhrase) {
     EXPECT_EQ(snapPhrase("REVENGEKILL").phrase, "REVENGE KILL");
     EXPECT_TRUE(snapPhrase("REVENGEKILL").matched);
