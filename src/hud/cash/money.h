@@ -39,7 +39,7 @@ struct MoneyStrip {
 };
 
 // Working memory of the strip and of the reader's pruned search (see
-// money.cpp), taken on first use and kept for the context's life. It comes
+// money-search.cpp), taken on first use and kept for the context's life. It comes
 // from a small per-thread pool, so that the dozen contexts of a frame do
 // not each allocate and clear their buffers anew.
 struct MoneySearch;

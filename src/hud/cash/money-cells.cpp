@@ -1,0 +1,468 @@
+#include "hud/cash/money-internal.h"
+
+#include "hud/core/simd.h"
+
+#include <algorithm>
+#include <cmath>
+
+// The money cell: the line's strip of blended rows, cells sampled from it,
+// and the cells' 2 x 2 and 4 x 4 block forms the search bounds with.
+
+namespace hud {
+
+using namespace moneyread;
+
+namespace {
+
+// The strip's rows: the vertical sample positions of sampleMoneyCell, with
+// the same test for a row that cannot reach the plane.
+void prepareStrip(MoneyRowContext& ctx) {
+    MoneyStrip& s = ctx.strip;
+    s.ready = true;
+    const Plane& p = ctx.plane;
+    if (p.empty() ||
+        p.pixels.size() < static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height)) {
+        s.width = 0;
+        return;
+    }
+    s.width = p.width + 2;
+    s.lo = s.hi = 0;
+    s.values = stripStorage(searchOf(ctx),
+                            static_cast<std::size_t>(kMoneyCellRows) * static_cast<std::size_t>(s.width));
+    const double h = ctx.lineHeight;
+    const double upper = ctx.top - 0.3 * h;
+    const double stepY = (ctx.bottom - ctx.top + 0.6 * h) / kMoneyCellRows;
+    for (int i = 0; i < kMoneyCellRows; ++i) {
+        const double y = upper + i * stepY;
+        s.rowLive[i] = y > -1.0 && y < static_cast<double>(p.height);
+        if (!s.rowLive[i])
+            continue;
+        s.rowIndex[i] = static_cast<int>(std::floor(y));
+        s.rowWeight[i] = static_cast<float>(y - s.rowIndex[i]);
+    }
+}
+
+// Fills strip columns [a, b); strip column c holds plane column c - 1.
+void fillStrip(MoneyRowContext& ctx, int a, int b) {
+    MoneyStrip& s = ctx.strip;
+    const Plane& p = ctx.plane;
+    constexpr std::size_t rows = kMoneyCellRows;
+    float* const values = s.values;
+    std::fill(values + rows * static_cast<std::size_t>(a), values + rows * static_cast<std::size_t>(b), 0.0f);
+    // Plane columns inside [a - 1, b - 1).
+    const int xa = std::max(a - 1, 0);
+    const int xb = std::min(b - 1, p.width);
+    if (xa >= xb)
+        return;
+    for (int i = 0; i < kMoneyCellRows; ++i) {
+        if (!s.rowLive[i])
+            continue;
+        float* __restrict dst = values + rows + static_cast<std::size_t>(i); // plane column 0
+        const int iy = s.rowIndex[i];
+        const float fy = s.rowWeight[i];
+        const float gy = 1.0f - fy;
+        const float* __restrict r0 =
+            iy >= 0 ? p.pixels.data() + static_cast<std::size_t>(iy) * static_cast<std::size_t>(p.width)
+                    : nullptr;
+        const float* __restrict r1 =
+            iy + 1 < p.height
+                ? p.pixels.data() + static_cast<std::size_t>(iy + 1) * static_cast<std::size_t>(p.width)
+                : nullptr;
+        if (r0 && r1) {
+            for (int x = xa; x < xb; ++x)
+                dst[rows * static_cast<std::size_t>(x)] = gy * r0[x] + fy * r1[x];
+        } else if (r0) {
+            for (int x = xa; x < xb; ++x)
+                dst[rows * static_cast<std::size_t>(x)] = gy * r0[x];
+        } else if (r1) {
+            for (int x = xa; x < xb; ++x)
+                dst[rows * static_cast<std::size_t>(x)] = fy * r1[x];
+        }
+    }
+}
+
+void ensureStrip(MoneyRowContext& ctx, int a, int b) {
+    MoneyStrip& s = ctx.strip;
+    a = std::max(a, 0);
+    b = std::min(b, s.width);
+    if (a >= b)
+        return;
+    if (s.lo == s.hi) {
+        fillStrip(ctx, a, b);
+        s.lo = a;
+        s.hi = b;
+        return;
+    }
+    if (a < s.lo) {
+        fillStrip(ctx, a, s.lo);
+        s.lo = a;
+    }
+    if (b > s.hi) {
+        fillStrip(ctx, s.hi, b);
+        s.hi = b;
+    }
+}
+
+} // namespace
+
+namespace moneyread {
+
+void sampleNormalised(MoneyRowContext& ctx, double x, float* cell) {
+    sampleLineCell(ctx, x, cell);
+    normalizeVector(cell, kMoneyCellLength);
+}
+
+void sampleNormalised(MoneyRowContext& ctx, double x) {
+    sampleNormalised(ctx, x, ctx.cell);
+}
+
+} // namespace moneyread
+
+#if CORVEX_HUD_AVX
+namespace {
+
+// Eight values of two rows as four 2 x 2 blocks: the blocks' sums halved
+// into out[0 .. 4), their values' squared deviations from the blocks' means
+// added to `acc`.
+CORVEX_HUD_TARGET_AVX inline void blocksOfEight(const float* top, const float* below, float* out,
+                                                __m256& acc) {
+    const __m256 t = _mm256_loadu_ps(top);
+    const __m256 b = _mm256_loadu_ps(below);
+    // Per 128-bit half: the sums of the column pairs (0, 1) and (2, 3), each
+    // repeated for the two columns it covers.
+    const __m256 pairs = _mm256_hadd_ps(_mm256_add_ps(t, b), _mm256_add_ps(t, b));
+    const __m256 mean = _mm256_mul_ps(_mm256_unpacklo_ps(pairs, pairs), _mm256_set1_ps(0.25f));
+    const __m256 dt = _mm256_sub_ps(t, mean);
+    const __m256 db = _mm256_sub_ps(b, mean);
+    acc = _mm256_add_ps(acc, _mm256_add_ps(_mm256_mul_ps(dt, dt), _mm256_mul_ps(db, db)));
+    const __m128 sums = _mm_shuffle_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1),
+                                       _MM_SHUFFLE(1, 0, 1, 0));
+    _mm_storeu_ps(out, _mm_mul_ps(sums, _mm_set1_ps(0.5f)));
+}
+
+// roughenMoneyCoarse four blocks a step: the same sums and deviations,
+// summed in another order, which only the bounds see.
+CORVEX_HUD_TARGET_AVX float roughenAvx(const float* coarse, float rest, float* rough) {
+    static_assert(kMoneyCellColumns / 2 == 10, "a row pair of the 2 x 2 form is 8 + 2 values");
+    constexpr int half = kMoneyCellColumns / 2;
+    __m256 acc = _mm256_setzero_ps();
+    float tail = 0.0f;
+    for (int by = 0; by < kRoughRows; ++by) {
+        const float* top = coarse + (2 * by) * half;
+        const float* below = top + half;
+        float* out = rough + by * kRoughColumns;
+        blocksOfEight(top, below, out, acc);
+        const float a0 = top[8], a1 = top[9], c0 = below[8], c1 = below[9];
+        const float sum = (a0 + a1) + (c0 + c1);
+        const float m = 0.25f * sum;
+        tail += ((a0 - m) * (a0 - m) + (a1 - m) * (a1 - m)) + ((c0 - m) * (c0 - m) + (c1 - m) * (c1 - m));
+        out[4] = 0.5f * sum;
+    }
+    alignas(32) float parts[8];
+    _mm256_store_ps(parts, acc);
+    _mm256_zeroupper();
+    for (int j = kRoughColumns * kRoughRows; j < kRoughLength; ++j)
+        rough[j] = 0.0f;
+    const float leftOut =
+        rest * rest +
+        ((((parts[0] + parts[1]) + (parts[2] + parts[3])) + ((parts[4] + parts[5]) + (parts[6] + parts[7]))) +
+         tail);
+    return std::sqrt(leftOut);
+}
+
+} // namespace
+#endif
+
+float roughenMoneyCoarse(const float* coarse, float rest, float* rough) {
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx())
+        return roughenAvx(coarse, rest, rough);
+#endif
+    constexpr int half = kMoneyCellColumns / 2;
+    float leftOut = rest * rest;
+    for (int by = 0; by < kRoughRows; ++by) {
+        const float* top = coarse + (2 * by) * half;
+        const float* below = top + half;
+        float* out = rough + by * kRoughColumns;
+        for (int bx = 0; bx < kRoughColumns; ++bx) {
+            const float a = top[2 * bx], b = top[2 * bx + 1], c = below[2 * bx], d = below[2 * bx + 1];
+            const float sum = (a + b) + (c + d);
+            const float mean = 0.25f * sum;
+            leftOut += ((a - mean) * (a - mean) + (b - mean) * (b - mean)) +
+                       ((c - mean) * (c - mean) + (d - mean) * (d - mean));
+            out[bx] = 0.5f * sum;
+        }
+    }
+    for (int j = kRoughColumns * kRoughRows; j < kRoughLength; ++j)
+        rough[j] = 0.0f;
+    return std::sqrt(leftOut);
+}
+
+#if CORVEX_HUD_AVX
+namespace {
+
+// coarsenCell for a money cell, four blocks a step: the same block sums and
+// deviations, summed in another order, which only the bounds see.
+CORVEX_HUD_TARGET_AVX float coarsenMoneyCellAvx(const float* cell, float* coarse) {
+    static_assert(kMoneyCellColumns == 20 && kMoneyCellRows % 2 == 0, "a row pair is 2 x 8 + 4 columns");
+    constexpr int half = kMoneyCellColumns / 2;
+    const __m256 quarter = _mm256_set1_ps(0.25f);
+    __m256 acc = _mm256_setzero_ps();
+    __m128 acc4 = _mm_setzero_ps();
+    for (int by = 0; by < kMoneyCellRows; by += 2) {
+        const float* top = cell + static_cast<std::ptrdiff_t>(by) * kMoneyCellColumns;
+        const float* below = top + kMoneyCellColumns;
+        float* out = coarse + static_cast<std::ptrdiff_t>(by / 2) * half;
+        for (int x = 0; x < 16; x += 8) {
+            blocksOfEight(top + x, below + x, out + x / 2, acc);
+        }
+        const __m128 t = _mm_loadu_ps(top + 16);
+        const __m128 b = _mm_loadu_ps(below + 16);
+        const __m128 v = _mm_add_ps(t, b);
+        const __m128 sum = _mm_add_ps(_mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 0, 0)),
+                                      _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 1, 1)));
+        const __m128 mean = _mm_mul_ps(sum, _mm256_castps256_ps128(quarter));
+        const __m128 dt = _mm_sub_ps(t, mean);
+        const __m128 db = _mm_sub_ps(b, mean);
+        acc4 = _mm_add_ps(acc4, _mm_add_ps(_mm_mul_ps(dt, dt), _mm_mul_ps(db, db)));
+        alignas(16) float sums[4];
+        _mm_store_ps(sums, sum);
+        out[8] = sums[0] * 0.5f;
+        out[9] = sums[2] * 0.5f;
+    }
+    alignas(32) float parts[8];
+    _mm256_store_ps(parts, acc);
+    alignas(16) float tail[4];
+    _mm_store_ps(tail, acc4);
+    _mm256_zeroupper();
+    const float rest =
+        (((parts[0] + parts[1]) + (parts[2] + parts[3])) + ((parts[4] + parts[5]) + (parts[6] + parts[7]))) +
+        ((tail[0] + tail[1]) + (tail[2] + tail[3]));
+    return std::sqrt(rest);
+}
+
+} // namespace
+#endif
+
+float coarsenMoneyCell(const float* cell, float* coarse) {
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx())
+        return coarsenMoneyCellAvx(cell, coarse);
+#endif
+    return coarsenCell(cell, kMoneyCellColumns, kMoneyCellRows, coarse);
+}
+
+namespace {
+
+// The cell's columns, each contiguous, transposed into its rows.
+void columnsToCell(const float (&columns)[kMoneyCellColumns][kMoneyCellRows], float* out) {
+#if CORVEX_HUD_SSE2
+    static_assert(kMoneyCellRows % 4 == 0 && kMoneyCellColumns % 4 == 0, "cells transpose in 4 x 4 blocks");
+    for (int i = 0; i < kMoneyCellRows; i += 4)
+        for (int j = 0; j < kMoneyCellColumns; j += 4) {
+            __m128 c0 = _mm_load_ps(&columns[j][i]);
+            __m128 c1 = _mm_load_ps(&columns[j + 1][i]);
+            __m128 c2 = _mm_load_ps(&columns[j + 2][i]);
+            __m128 c3 = _mm_load_ps(&columns[j + 3][i]);
+            _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+            float* dst = out + i * kMoneyCellColumns + j;
+            _mm_storeu_ps(dst, c0);
+            _mm_storeu_ps(dst + kMoneyCellColumns, c1);
+            _mm_storeu_ps(dst + 2 * kMoneyCellColumns, c2);
+            _mm_storeu_ps(dst + 3 * kMoneyCellColumns, c3);
+        }
+#else
+    for (int i = 0; i < kMoneyCellRows; ++i)
+        for (int j = 0; j < kMoneyCellColumns; ++j)
+            out[i * kMoneyCellColumns + j] = columns[j][i];
+#endif
+}
+
+// Clears the cell columns that cannot reach the plane (both weights 0).
+void clearDead(float* out, bool dead, const float* wl, const float* wr) {
+    if (dead)
+        for (int j = 0; j < kMoneyCellColumns; ++j)
+            if (wl[j] == 0.0f && wr[j] == 0.0f)
+                for (int i = 0; i < kMoneyCellRows; ++i)
+                    out[i * kMoneyCellColumns + j] = 0.0f;
+}
+
+#if CORVEX_HUD_AVX
+// The blend of sampleLineCell's columns, written straight into the cell's
+// rows: four columns of eight rows are blended in registers (the same two
+// products and one sum per value as the plain loop) and transposed there,
+// so the columns never go through memory.
+CORVEX_HUD_TARGET_AVX void blendToCellAvx(const float* values, const int* index, const float* wl,
+                                          const float* wr, float* out) {
+    constexpr std::size_t rows = kMoneyCellRows;
+    constexpr int width = kMoneyCellColumns;
+    static_assert(kMoneyCellRows % 8 == 4 && kMoneyCellColumns % 4 == 0,
+                  "cells blend in eight-row steps and a last four rows, four columns at a time");
+    for (int j = 0; j < width; j += 4) {
+        const float* a[4];
+        __m256 l[4];
+        __m256 r[4];
+        CORVEX_HUD_UNROLL
+        for (int k = 0; k < 4; ++k) {
+            a[k] = values + rows * static_cast<std::size_t>(index[j + k]);
+            l[k] = _mm256_set1_ps(wl[j + k]);
+            r[k] = _mm256_set1_ps(wr[j + k]);
+        }
+        std::size_t i = 0;
+        for (; i + 8 <= rows; i += 8) {
+            __m256 c[4];
+            CORVEX_HUD_UNROLL
+            for (int k = 0; k < 4; ++k)
+                c[k] = _mm256_add_ps(_mm256_mul_ps(l[k], _mm256_loadu_ps(a[k] + i)),
+                                     _mm256_mul_ps(r[k], _mm256_loadu_ps(a[k] + rows + i)));
+            const __m256 t0 = _mm256_unpacklo_ps(c[0], c[1]);
+            const __m256 t1 = _mm256_unpackhi_ps(c[0], c[1]);
+            const __m256 t2 = _mm256_unpacklo_ps(c[2], c[3]);
+            const __m256 t3 = _mm256_unpackhi_ps(c[2], c[3]);
+            // Lane 0 holds rows i .. i + 3, lane 1 rows i + 4 .. i + 7.
+            const __m256 r0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+            const __m256 r1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+            const __m256 r2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+            const __m256 r3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+            float* dst = out + i * width + j;
+            _mm_storeu_ps(dst, _mm256_castps256_ps128(r0));
+            _mm_storeu_ps(dst + width, _mm256_castps256_ps128(r1));
+            _mm_storeu_ps(dst + 2 * width, _mm256_castps256_ps128(r2));
+            _mm_storeu_ps(dst + 3 * width, _mm256_castps256_ps128(r3));
+            _mm_storeu_ps(dst + 4 * width, _mm256_extractf128_ps(r0, 1));
+            _mm_storeu_ps(dst + 5 * width, _mm256_extractf128_ps(r1, 1));
+            _mm_storeu_ps(dst + 6 * width, _mm256_extractf128_ps(r2, 1));
+            _mm_storeu_ps(dst + 7 * width, _mm256_extractf128_ps(r3, 1));
+        }
+        // The last four rows.
+        __m128 c[4];
+        CORVEX_HUD_UNROLL
+        for (int k = 0; k < 4; ++k)
+            c[k] = _mm_add_ps(_mm_mul_ps(_mm256_castps256_ps128(l[k]), _mm_loadu_ps(a[k] + i)),
+                              _mm_mul_ps(_mm256_castps256_ps128(r[k]), _mm_loadu_ps(a[k] + rows + i)));
+        _MM_TRANSPOSE4_PS(c[0], c[1], c[2], c[3]);
+        float* dst = out + i * width + j;
+        CORVEX_HUD_UNROLL
+        for (int k = 0; k < 4; ++k)
+            _mm_storeu_ps(dst + k * width, c[k]);
+    }
+    _mm256_zeroupper();
+}
+#endif
+
+#if CORVEX_HUD_AVX
+// cellTaps four columns a step, with the same double arithmetic. Columns
+// off the plane are taken at 0 so that nothing out of range is converted.
+CORVEX_HUD_TARGET_AVX unsigned cellTapsAvx(double left, double stepX, double planeWidth, int* ix, float* fx) {
+    static_assert(kMoneyCellColumns % 4 == 0, "cell columns come four at a time");
+    unsigned live = 0;
+    for (int j = 0; j < kMoneyCellColumns; j += 4) {
+        const __m256d jv = _mm256_set_pd(j + 3, j + 2, j + 1, j);
+        const __m256d x = _mm256_add_pd(_mm256_set1_pd(left), _mm256_mul_pd(jv, _mm256_set1_pd(stepX)));
+        const __m256d in = _mm256_and_pd(_mm256_cmp_pd(x, _mm256_set1_pd(-1.0), _CMP_GT_OQ),
+                                         _mm256_cmp_pd(x, _mm256_set1_pd(planeWidth), _CMP_LT_OQ));
+        live |= static_cast<unsigned>(_mm256_movemask_pd(in)) << j;
+        const __m256d taken = _mm256_and_pd(x, in);
+        const __m256d floor = _mm256_floor_pd(taken);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(ix + j), _mm256_cvttpd_epi32(floor));
+        _mm_storeu_ps(fx + j, _mm256_cvtpd_ps(_mm256_sub_pd(taken, floor)));
+    }
+    _mm256_zeroupper();
+    return live;
+}
+#endif
+
+// Where each cell column of sampleLineCell samples: its left tap ix[j] and
+// the weight fx[j] of the right one. Bit j of the result is set where column
+// j can reach the plane; the others' taps are left unset.
+unsigned cellTaps(double left, double stepX, int planeWidth, int* ix, float* fx) {
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx())
+        return cellTapsAvx(left, stepX, static_cast<double>(planeWidth), ix, fx);
+#endif
+    unsigned live = 0;
+    for (int j = 0; j < kMoneyCellColumns; ++j) {
+        const double x = left + j * stepX;
+        if (!(x > -1.0 && x < static_cast<double>(planeWidth)))
+            continue;
+        live |= 1u << j;
+        ix[j] = static_cast<int>(std::floor(x));
+        fx[j] = static_cast<float>(x - ix[j]);
+    }
+    return live;
+}
+
+} // namespace
+
+void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
+    MoneyStrip& s = ctx.strip;
+    if (!s.ready)
+        prepareStrip(ctx);
+    if (s.width == 0) {
+        std::fill(out, out + kMoneyCellLength, 0.0f);
+        return;
+    }
+    const double h = ctx.lineHeight;
+    const double left = cx - 0.45 * h;
+    const double stepX = 0.9 * h / kMoneyCellColumns;
+    const int planeWidth = ctx.plane.width;
+    int index[kMoneyCellColumns];
+    float wl[kMoneyCellColumns];
+    float wr[kMoneyCellColumns];
+    int ix[kMoneyCellColumns];
+    float fx[kMoneyCellColumns];
+    const unsigned live = cellTaps(left, stepX, planeWidth, ix, fx);
+    bool dead = false;
+    int lo = s.width;
+    int hi = 0;
+    for (int j = 0; j < kMoneyCellColumns; ++j) {
+        if (((live >> j) & 1u) == 0) {
+            dead = true;
+            index[j] = -1;
+            continue;
+        }
+        index[j] = ix[j] + 1; // strip column of the left tap
+        wl[j] = 1.0f - fx[j];
+        wr[j] = fx[j];
+        lo = std::min(lo, ix[j] + 1);
+        hi = std::max(hi, ix[j] + 3);
+    }
+    ensureStrip(ctx, lo, hi);
+    if (dead) {
+        // Columns that cannot reach the plane read 0; point them at any
+        // filled column and clear them afterwards.
+        for (int j = 0; j < kMoneyCellColumns; ++j)
+            if (index[j] < 0) {
+                index[j] = lo < hi ? lo : 0;
+                wl[j] = wr[j] = 0.0f;
+            }
+    }
+    if (lo >= hi) {
+        std::fill(out, out + kMoneyCellLength, 0.0f);
+        return;
+    }
+    // Each cell column blends two whole strip columns, which lie contiguous
+    // and so vectorise; the block is then transposed into the cell's rows.
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx()) {
+        blendToCellAvx(s.values, index, wl, wr, out);
+        clearDead(out, dead, wl, wr);
+        return;
+    }
+#endif
+    constexpr std::size_t rows = kMoneyCellRows;
+    alignas(16) float columns[kMoneyCellColumns][kMoneyCellRows];
+    for (int j = 0; j < kMoneyCellColumns; ++j) {
+        const float* __restrict a = s.values + rows * static_cast<std::size_t>(index[j]);
+        const float* __restrict b = a + rows;
+        float* __restrict dst = columns[j];
+        const float l = wl[j];
+        const float r = wr[j];
+        for (std::size_t i = 0; i < rows; ++i)
+            dst[i] = l * a[i] + r * b[i];
+    }
+    columnsToCell(columns, out);
+    clearDead(out, dead, wl, wr);
+}
+
+} // namespace hud
