@@ -414,6 +414,46 @@ TEST(HudBounds, MoneySearchMemoryKeepsNothingAcrossContexts) {
     }
 }
 
+// The 4 x 4 forms a loaded model carries for its money-sized sets are the
+// ones a search would make from their 2 x 2 forms, bit for bit, with the
+// padding up to the stride marked as no template; other sets carry none.
+TEST(HudBounds, ModelRoughFormsAreTheSearchsOwn) {
+    const auto model = shippedModel();
+    ASSERT_TRUE(model);
+    const hud::detail::Templates* sets[] = {&model->money, &model->figures, &model->moneyWithSoft,
+                                            &model->figuresWithSoft};
+    int checked = 0;
+    for (const hud::detail::Templates* set : sets) {
+        ASSERT_TRUE(set->coarse);
+        for (const auto& [c, list] : set->byChar) {
+            const hud::detail::CoarseList* made = set->coarse->find(*set, &list);
+            ASSERT_NE(made, nullptr);
+            ASSERT_EQ(made->roughStride, (list.size() + 7) / 8 * 8) << c;
+            ASSERT_EQ(made->roughRest.size(), made->roughStride);
+            ASSERT_EQ(made->roughByValue.size(), made->roughStride * hud::kMoneyRoughLength);
+            for (std::size_t t = 0; t < made->roughStride; ++t) {
+                if (t >= list.size() || made->rest[t] < 0.0f) {
+                    EXPECT_LT(made->roughRest[t], 0.0f) << c << " " << t;
+                    continue;
+                }
+                std::vector<float> rough(hud::kMoneyRoughLength);
+                const float rest = hud::roughenMoneyCoarse(made->sums.data() + t * set->coarse->coarseLength,
+                                                           made->rest[t], rough.data());
+                EXPECT_EQ(made->roughRest[t], rest) << c << " " << t;
+                for (int j = 0; j < hud::kMoneyRoughLength; ++j)
+                    ASSERT_EQ(made->roughByValue[static_cast<std::size_t>(j) * made->roughStride + t],
+                              rough[j])
+                        << c << " " << t << " " << j;
+                ++checked;
+            }
+        }
+    }
+    EXPECT_GT(checked, 100);
+    ASSERT_TRUE(model->glyphs.coarse);
+    for (const hud::detail::CoarseList& made : model->glyphs.coarse->lists)
+        EXPECT_EQ(made.roughStride, 0u);
+}
+
 // The money cell's own coarsening against the general one.
 TEST(HudBounds, MoneyCellCoarsensAsAnyCell) {
     std::mt19937 gen(29);

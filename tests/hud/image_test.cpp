@@ -196,7 +196,8 @@ TEST(HudImage, PreparedPlanesEqualTheWholePlaneStagesAtAnySize) {
     hud::FramePlanes planes; // reused, so each frame meets the last one's buffers
     const std::pair<int, int> sizes[] = {{907, 475}, {1, 1},   {2, 3},   {3, 2},   {4, 1},   {1, 4},
                                          {1, 37},    {37, 1},  {5, 5},   {9, 9},   {10, 11}, {17, 8},
-                                         {8, 17},    {33, 20}, {64, 65}, {260, 7}, {7, 260}};
+                                         {8, 17},    {33, 20}, {64, 65}, {260, 7}, {7, 260}, {16, 12},
+                                         {19, 10},   {20, 9},  {27, 14}, {28, 3},  {907, 2}};
     for (auto [w, h] : sizes) {
         const int stride = w * 4 + 12;
         std::vector<std::uint8_t> px(static_cast<std::size_t>(stride) * static_cast<std::size_t>(h));
@@ -598,7 +599,8 @@ TEST(HudImage, GlyphCellEqualsItsPointSamples) {
 
 TEST(HudImage, MaskAboveMarksExactlyTheValuesOverTheLevel) {
     std::mt19937 gen(21);
-    for (std::size_t n : {std::size_t{0}, std::size_t{5}, std::size_t{16}, std::size_t{37}}) {
+    for (std::size_t n :
+         {std::size_t{0}, std::size_t{5}, std::size_t{16}, std::size_t{37}, std::size_t{71}}) {
         std::vector<float> v(n);
         for (std::size_t i = 0; i < n; ++i)
             v[i] = static_cast<float>(gen() % 7) + 182.0f; // 185 itself among them
@@ -606,6 +608,10 @@ TEST(HudImage, MaskAboveMarksExactlyTheValuesOverTheLevel) {
             v[3] = std::numeric_limits<float>::quiet_NaN();
         if (n > 20)
             v[20] = std::numeric_limits<float>::infinity();
+        if (n > 50) {
+            v[41] = -std::numeric_limits<float>::infinity();
+            v[50] = std::numeric_limits<float>::quiet_NaN();
+        }
         std::vector<std::uint8_t> got(n + 1, 7);
         hud::maskAbove(v.data(), n, 185.0f, got.data());
         for (std::size_t i = 0; i < n; ++i)

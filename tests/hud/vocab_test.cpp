@@ -11,6 +11,39 @@
 
 using namespace hud;
 
+namespace {
+
+// A small fixed random sequence.
+struct Lcg {
+    unsigned state;
+    unsigned operator()() {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) & 0xFFFFu;
+    }
+};
+
+// Up to `edits` random substitutions, deletions and insertions of letters,
+// drawn from `next`.
+void garble(std::string& text, unsigned edits, Lcg& next) {
+    for (unsigned e = 0; e < edits && !text.empty(); ++e) {
+        const size_t at = next() % text.size();
+        const char c = static_cast<char>('A' + next() % 26);
+        switch (next() % 3) {
+        case 0:
+            text[at] = c;
+            break;
+        case 1:
+            text.erase(at, 1);
+            break;
+        default:
+            text.insert(at, 1, c);
+            break;
+        }
+    }
+}
+
+} // namespace
+
 TEST(Vocab, TablesAreComplete) {
     EXPECT_EQ(eventPhrases().size(), 14u);
     EXPECT_EQ(eventWords().size(), 72u);
@@ -111,31 +144,12 @@ TEST(Vocab, SnapWordMatchesFullComparison) {
         const int allowed = longer < 4 ? 0 : longer == 4 ? 1 : longer <= 6 ? 2 : 4;
         return best <= allowed && (best == 0 || second != best) ? *bestWord : std::string();
     };
-    unsigned state = 12345u;
-    const auto next = [&state] {
-        state = state * 1103515245u + 12345u;
-        return (state >> 8) & 0xFFFFu;
-    };
+    Lcg next{12345u};
     int checked = 0;
     for (const auto& w : eventWords()) {
         for (int round = 0; round < 12; ++round) {
             std::string letters = w;
-            const unsigned edits = next() % 4;
-            for (unsigned e = 0; e < edits && !letters.empty(); ++e) {
-                const size_t at = next() % letters.size();
-                const char c = static_cast<char>('A' + next() % 26);
-                switch (next() % 3) {
-                case 0:
-                    letters[at] = c;
-                    break;
-                case 1:
-                    letters.erase(at, 1);
-                    break;
-                default:
-                    letters.insert(at, 1, c);
-                    break;
-                }
-            }
+            garble(letters, next() % 4, next);
             const WordSnap snap = snapWord(letters);
             const std::string expected = reference(letters);
             EXPECT_EQ(snap.snapped, !expected.empty()) << letters;
@@ -144,6 +158,49 @@ TEST(Vocab, SnapWordMatchesFullComparison) {
         }
     }
     EXPECT_GT(checked, 500);
+}
+
+TEST(Vocab, SnapPhraseMatchesFullComparison) {
+    // Garbled phrases, blanks dropped or kept, snap to what comparing with
+    // every phrase in full gives (ties to the earlier phrase).
+    const auto reference = [](const std::string& text) {
+        const auto compactOf = [](const std::string& s) {
+            std::string out;
+            for (char c : s)
+                if (c != ' ')
+                    out.push_back(c);
+            return out;
+        };
+        const std::string compact = compactOf(text);
+        int best = 1 << 30;
+        const std::string* bestPhrase = nullptr;
+        for (const auto& p : eventPhrases()) {
+            const int d = editDistance(compact, compactOf(p));
+            if (d < best) {
+                best = d;
+                bestPhrase = &p;
+            }
+        }
+        if (bestPhrase == nullptr || best > std::max(2, static_cast<int>(compactOf(*bestPhrase).size() / 2)))
+            return std::string();
+        return *bestPhrase;
+    };
+    Lcg next{777u};
+    int checked = 0;
+    for (const auto& phrase : eventPhrases()) {
+        for (int round = 0; round < 16; ++round) {
+            std::string text = phrase;
+            garble(text, next() % 9, next);
+            if (round % 2 == 1)
+                text.erase(0, next() % (text.size() + 1)); // a phrase's tail, or nothing
+            const PhraseSnap snap = snapPhrase(text);
+            const std::string expected = reference(text);
+            EXPECT_EQ(snap.matched, !expected.empty()) << text;
+            EXPECT_EQ(snap.phrase, expected.empty() ? text : expected) << text;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 100);
 }
 
 TEST(Vocab, SnapPhrase) {

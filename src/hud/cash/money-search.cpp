@@ -25,12 +25,14 @@ struct MoneySearch {
         const float* rest = nullptr; // per template; negative for one too short
         std::vector<float> ownSums;  // where the model came without them
         std::vector<float> ownRest;
-        // The 4 x 4 block forms, made from the above when first needed:
-        // value j of template t at roughByValue[j * roughStride + t], so
-        // that one pass bounds every template at once.
-        std::vector<float> roughByValue;
-        std::vector<float> roughRest; // roughStride; negative for none
+        // The 4 x 4 block forms, the model's or made from the above when
+        // first needed: value j of template t at roughByValue[j *
+        // roughStride + t], so that one pass bounds every template at once.
+        const float* roughByValue = nullptr;
+        const float* roughRest = nullptr; // roughStride; negative for none
         std::size_t roughStride = 0;
+        std::vector<float> ownRoughByValue;
+        std::vector<float> ownRoughRest;
     };
     // Stable: the search holds pointers into it. Sets without a list are
     // free for the next lists.
@@ -99,6 +101,8 @@ void returnSearch(MoneySearch* s) {
         set.list = nullptr;
         set.sums = nullptr;
         set.rest = nullptr;
+        set.roughByValue = nullptr;
+        set.roughRest = nullptr;
         set.roughStride = 0;
     }
     SearchPool& pool = searchPool();
@@ -166,6 +170,8 @@ MoneySearch::CoarseSet& coarseSet(MoneySearch& s, const detail::Templates& templ
     }
     MoneySearch::CoarseSet& set = *unused;
     set.list = list;
+    set.roughByValue = nullptr;
+    set.roughRest = nullptr;
     set.roughStride = 0;
     const detail::CoarseList* made =
         templates.coarse && templates.coarse->coarseLength == static_cast<std::size_t>(kCoarseLength)
@@ -174,6 +180,12 @@ MoneySearch::CoarseSet& coarseSet(MoneySearch& s, const detail::Templates& templ
     if (made) {
         set.sums = made->sums.data();
         set.rest = made->rest.data();
+        if (made->roughStride != 0 && made->roughRest.size() == made->roughStride &&
+            made->roughStride >= list->size()) {
+            set.roughByValue = made->roughByValue.data();
+            set.roughRest = made->roughRest.data();
+            set.roughStride = made->roughStride;
+        }
         return set;
     }
     set.ownSums.assign(list->size() * kCoarseLength, 0.0f);
@@ -195,16 +207,18 @@ void roughenSet(MoneySearch::CoarseSet& set) {
         return;
     const std::size_t n = set.list->size();
     set.roughStride = (n + 7) / 8 * 8;
-    set.roughByValue.assign(kRoughLength * set.roughStride, 0.0f);
-    set.roughRest.assign(set.roughStride, -1.0f);
+    set.ownRoughByValue.assign(kRoughLength * set.roughStride, 0.0f);
+    set.ownRoughRest.assign(set.roughStride, -1.0f);
     float rough[kRoughLength];
     for (std::size_t t = 0; t < n; ++t) {
         if (set.rest[t] < 0.0f)
             continue;
-        set.roughRest[t] = roughenMoneyCoarse(set.sums + t * kCoarseLength, set.rest[t], rough);
+        set.ownRoughRest[t] = roughenMoneyCoarse(set.sums + t * kCoarseLength, set.rest[t], rough);
         for (int j = 0; j < kRoughLength; ++j)
-            set.roughByValue[static_cast<std::size_t>(j) * set.roughStride + t] = rough[j];
+            set.ownRoughByValue[static_cast<std::size_t>(j) * set.roughStride + t] = rough[j];
     }
+    set.roughByValue = set.ownRoughByValue.data();
+    set.roughRest = set.ownRoughRest.data();
 }
 
 // out[t] for every template t of `set` (roughStride of them, padding
@@ -214,12 +228,12 @@ CORVEX_HUD_TARGET_AVX void roughBoundsAvx(const MoneySearch::CoarseSet& set, con
                                           const float* cellRest, int k, float* out) {
     constexpr int values = kRoughColumns * kRoughRows;
     for (std::size_t b = 0; b < set.roughStride; b += 8) {
-        const __m256 templateRest = _mm256_loadu_ps(set.roughRest.data() + b);
+        const __m256 templateRest = _mm256_loadu_ps(set.roughRest + b);
         __m256 high = _mm256_set1_ps(kNoScore);
         __m256 unordered = _mm256_setzero_ps(); // a NaN must reach the caller's check
         for (int q = 0; q < k; ++q) {
             const float* cell = cells[q];
-            const float* column = set.roughByValue.data() + b;
+            const float* column = set.roughByValue + b;
             __m256 a0 = _mm256_setzero_ps();
             __m256 a1 = _mm256_setzero_ps();
             int j = 0;

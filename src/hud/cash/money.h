@@ -138,20 +138,6 @@ Candidate bestPosition(MoneyRowContext& ctx, double x, char c, int radius);
 float bestScoreAround(MoneyRowContext& ctx, const double* centres, const char* characters, std::size_t n,
                       int radius, float floor);
 
-// coarsenCell(cell, kMoneyCellColumns, kMoneyCellRows, coarse) for a money
-// cell, the same up to the order its float sums are taken in.
-float coarsenMoneyCell(const float* cell, float* coarse);
-
-// The 4 x 4 block form of a money cell, made from its 2 x 2 form (`coarse`
-// and `rest` as coarsenMoneyCell gives them): the block sums halved, row by
-// row, then zeros up to kMoneyRoughLength; returns the length of what the
-// blocks leave out. As the 2 x 2 form refines this one, the bound on a dot
-// product these give is never below the one the 2 x 2 forms give.
-constexpr int kMoneyRoughColumns = kMoneyCellColumns / 4;
-constexpr int kMoneyRoughRows = kMoneyCellRows / 4;
-constexpr int kMoneyRoughLength = (kMoneyRoughColumns * kMoneyRoughRows + 7) / 8 * 8;
-float roughenMoneyCoarse(const float* coarse, float rest, float* rough);
-
 struct PairScore {
     bool found = false;
     float score = 0.0f; // > 0 speaks for a, < 0 for b

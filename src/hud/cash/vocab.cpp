@@ -310,8 +310,15 @@ PhraseSnap snapPhrase(std::string_view text) {
     int best = INT_MAX;
     size_t bestLength = 0;
     for (const auto& p : eventPhrases()) {
+        // A phrase whose distance cannot come below the best so far
+        // changes nothing, so the distance need only be known below it; a
+        // letter of difference in length costs an insertion (2).
+        const size_t lp = p.size() - static_cast<size_t>(std::count(p.begin(), p.end(), ' '));
+        const size_t apart = lp > compact.size() ? lp - compact.size() : compact.size() - lp;
+        if (best != INT_MAX && 2 * apart >= static_cast<size_t>(best))
+            continue;
         removeBlanks(p, phraseCompact);
-        const int d = editDistance(compact, phraseCompact);
+        const int d = editDistanceBelow(compact, phraseCompact, best);
         if (d < best) {
             best = d;
             bestPhrase = &p;

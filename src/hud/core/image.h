@@ -192,6 +192,20 @@ void dotMany(const float* a, const float* const* b, std::size_t count, std::size
 // quarter of the cost of scoring them.
 float coarsenCell(const float* cell, int columns, int rows, float* coarse);
 
+// coarsenCell(cell, kMoneyCellColumns, kMoneyCellRows, coarse) for a money
+// cell, the same up to the order its float sums are taken in.
+float coarsenMoneyCell(const float* cell, float* coarse);
+
+// The 4 x 4 block form of a money cell, made from its 2 x 2 form (`coarse`
+// and `rest` as coarsenMoneyCell gives them): the block sums halved, row by
+// row, then zeros up to kMoneyRoughLength; returns the length of what the
+// blocks leave out. As the 2 x 2 form refines this one, the bound on a dot
+// product these give is never below the one the 2 x 2 forms give.
+constexpr int kMoneyRoughColumns = kMoneyCellColumns / 4;
+constexpr int kMoneyRoughRows = kMoneyCellRows / 4;
+constexpr int kMoneyRoughLength = (kMoneyRoughColumns * kMoneyRoughRows + 7) / 8 * 8;
+float roughenMoneyCoarse(const float* coarse, float rest, float* rough);
+
 // The score of a cell that nothing was compared with: below every
 // correlation (which lies in -1..1), so any real comparison beats it.
 constexpr float kNoScore = -2.0f;

@@ -84,6 +84,13 @@ struct CoarseList {
     std::vector<std::size_t> sizes;
     std::vector<float> sums; // the coarse length per template
     std::vector<float> rest; // per template; negative for one too short
+    // Money sets only: the 4 x 4 forms (roughenMoneyCoarse in image.h) made
+    // from the above, value j of template t at roughByValue[j * roughStride
+    // + t] so that one pass bounds every template at once; roughRest holds
+    // roughStride lengths, negative for none. Empty for other sets.
+    std::vector<float> roughByValue;
+    std::vector<float> roughRest;
+    std::size_t roughStride = 0;
 
     bool stillFor(const TemplateList& templates) const;
 };

@@ -249,6 +249,26 @@ template <typename Pick> CORVEX_HUD_TARGET_AVX void window9RowAvx(const float* p
         _mm256_storeu_ps(dst + w - 8, window9Avx<Pick>(padded + w - 8));
     _mm256_zeroupper();
 }
+
+// window9RowAvx straight from the unpadded row (w >= 16): only the eight
+// outputs at either end, whose windows reach past the row, are taken from a
+// short padded copy of its end, so the row is not copied whole first.
+template <typename Pick>
+CORVEX_HUD_TARGET_AVX void window9RowInPlaceAvx(const float* src, int w, float* dst, float neutral) {
+    float end[20];
+    std::fill(end, end + 4, neutral);
+    std::copy(src, src + 16, end + 4);
+    _mm256_storeu_ps(dst, window9Avx<Pick>(end));
+    int x = 8;
+    for (; x + 12 <= w; x += 8)
+        _mm256_storeu_ps(dst + x, window9Avx<Pick>(src + x - 4));
+    if (x < w - 8)
+        _mm256_storeu_ps(dst + w - 12, window9Avx<Pick>(src + w - 16));
+    std::copy(src + w - 16, src + w, end);
+    std::fill(end + 16, end + 20, neutral);
+    _mm256_storeu_ps(dst + w - 8, window9Avx<Pick>(end + 4));
+    _mm256_zeroupper();
+}
 #endif
 
 // The pick over the 2r + 1 window along one row, clipped at its ends, by the
@@ -264,6 +284,12 @@ void rowPass(const float* src, int w, int r, float* dst, float* work, Pick pick,
     while (2 * span <= win)
         span *= 2;
     const int rest = win - span;
+#if CORVEX_HUD_AVX
+    if (r == 4 && w >= 16 && haveAvx()) {
+        window9RowInPlaceAvx<Pick>(src, w, dst, neutral);
+        return;
+    }
+#endif
     float* a = work;
     float* b = work + total;
     std::fill(a, a + r, neutral);

@@ -246,8 +246,37 @@ void contrastRamp(const Plane& in, Plane& out) {
     }
 }
 
+namespace {
+
+#if CORVEX_HUD_AVX
+// maskAbove for the first n - n % 16 values, eight to a comparison.
+CORVEX_HUD_TARGET_AVX std::size_t maskAboveAvx(const float* values, std::size_t n, float level,
+                                               std::uint8_t* out) {
+    const __m256 at = _mm256_set1_ps(level);
+    const __m128i one = _mm_set1_epi8(1);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256 a = _mm256_cmp_ps(_mm256_loadu_ps(values + i), at, _CMP_GT_OQ);
+        const __m256 b = _mm256_cmp_ps(_mm256_loadu_ps(values + i + 8), at, _CMP_GT_OQ);
+        const __m128i lo = _mm_packs_epi32(_mm_castps_si128(_mm256_castps256_ps128(a)),
+                                           _mm_castps_si128(_mm256_extractf128_ps(a, 1)));
+        const __m128i hi = _mm_packs_epi32(_mm_castps_si128(_mm256_castps256_ps128(b)),
+                                           _mm_castps_si128(_mm256_extractf128_ps(b, 1)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_and_si128(_mm_packs_epi16(lo, hi), one));
+    }
+    _mm256_zeroupper();
+    return i;
+}
+#endif
+
+} // namespace
+
 void maskAbove(const float* values, std::size_t n, float level, std::uint8_t* out) {
     std::size_t i = 0;
+#if CORVEX_HUD_AVX
+    if (haveAvx())
+        i = maskAboveAvx(values, n, level, out);
+#endif
 #if CORVEX_HUD_SSE2
     // Sixteen at a time: the comparisons give all-ones lanes, which the
     // saturating packs keep as -1 bytes and the mask turns into 1.
