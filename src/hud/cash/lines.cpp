@@ -99,6 +99,10 @@ bool adoptReading(const HudLine& second, HudLine& line) {
 // Less than this between background and text is no text at all.
 constexpr float kLocalMinContrast = 30.0f;
 
+// How a band's ink is ramped afresh: from the band's own background and
+// brightest text, or column by column from the strongest strokes nearby.
+enum class BandInk { Levels, Peaks };
+
 // Third attempt, for rows whose thin or blurred strokes the frame's top-hat
 // breaks apart (small frames scaled up, soft streams): the band's ink is
 // ramped afresh from its own background and brightest text, the row's blobs
@@ -106,7 +110,7 @@ constexpr float kLocalMinContrast = 30.0f;
 // text keeps the panel's ink.
 HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row, bool measureRow, double hp,
                          double figureRight, double limit, float minLineConfidence, float minMargin,
-                         const HudLine& first) {
+                         const HudLine& first, BandInk mode = BandInk::Levels) {
     HudLine second = withFigureOf(first);
     Plane& ink2 = planes.ink2;
     const Plane& smooth = planes.smooth;
@@ -123,13 +127,18 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
         return second;
     const int cw = x1 - x0 + 1;
     const int ch = y1 - y0 + 1;
-    const WindowLevels levels = windowLevels(smooth, x0, y0, x1, y1);
-    const float background = levels.background;
-    const float text = levels.text;
-    if (!(text - background >= kLocalMinContrast))
-        return second;
-    const float low = background + static_cast<float>(kLocalRampLow) * (text - background);
-    const float span = static_cast<float>(kLocalRampSpan) * (text - background);
+    float low = 0.0f;
+    float span = 1.0f;
+    std::vector<float> peaks;
+    if (mode == BandInk::Peaks) {
+        inkOnLocalPeaks(smooth, x0, y0, cw, ch, row.top, row.bottom, std::max(2, row.lh / 2), peaks);
+    } else {
+        const WindowLevels levels = windowLevels(smooth, x0, y0, x1, y1);
+        if (!(levels.text - levels.background >= kLocalMinContrast))
+            return second;
+        low = levels.background + static_cast<float>(kLocalRampLow) * (levels.text - levels.background);
+        span = static_cast<float>(kLocalRampSpan) * (levels.text - levels.background);
+    }
 
     std::vector<float> saved(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
     std::vector<std::uint8_t> crop(saved.size(), 0);
@@ -140,7 +149,9 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
             saved[c] = ink2.pixels[i];
             const bool panelInk = ink2.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x0 + x, y0 + y);
             if (!panelInk)
-                ink2.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
+                ink2.pixels[i] = mode == BandInk::Peaks
+                                     ? peaks[c]
+                                     : std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
             crop[c] = ink2.pixels[i] > 0.5f ? 1 : 0;
         }
     std::vector<Blob> blobs = rowTextBlobs(crop, cw, ch, x0, y0, row);
@@ -221,7 +232,16 @@ void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
     }
     const HudLine third = readWithLocalInk(model, planes, row, false, hp, figureRight, limit,
                                            minLineConfidence, minMargin, line);
-    adoptReading(third, line);
+    if (adoptReading(third, line))
+        return;
+    // Ink this faint reads the phrase's letters well enough, but its digits
+    // too weakly to be trusted: the figure or amount is left to the later
+    // attempts, which read it with checks of their own.
+    HudLine fourth = readWithLocalInk(model, planes, row, false, hp, figureRight, limit, minLineConfidence,
+                                      minMargin, line, BandInk::Peaks);
+    fourth.hasFigure = line.hasFigure;
+    fourth.hasXp = false;
+    adoptReading(fourth, line);
 }
 
 // How far short of the figure's right edge, in line heights, a figure may
@@ -421,6 +441,15 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
             readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
         if (!line.hasFigure && !line.hasXp && !line.text.empty())
             readXpLeftOfLetters(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
+        // Digits over a pale patch of the world: the window's ink on the
+        // strokes' own local contrast, the figure taken only where its places
+        // agree.
+        if (!line.hasFigure && !line.hasXp && !line.text.empty() &&
+            line.raw.find("XP") == std::string::npos) {
+            const LocalFigureInk peaks(planes, row, hp, figureRight, true);
+            if (peaks.ramped())
+                readSettledFigure(model, planes, row, figureRight, minLineConfidence, minMargin, line);
+        }
 
         line.left = width;
         line.right = row.blobs.front().x1;
