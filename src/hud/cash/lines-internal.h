@@ -160,14 +160,10 @@ constexpr float kLocalFigureMinScore = 0.75f;
 // The figure's window in ink2 ramped from its own background to its
 // brightest digits, for as long as this lives: over a bright patch of the
 // world the frame's top-hat keeps little of the digits. ink2 is put back on
-// leaving, so the readings after see the frame's own ink again. With
-// `peaks`, each column is ramped on the strongest strokes near it instead
-// (see inkOnLocalPeaks): for digits over a patch only part of the window
-// lies on.
+// leaving, so the readings after see the frame's own ink again.
 class LocalFigureInk {
 public:
-    LocalFigureInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight,
-                   bool peaks = false);
+    LocalFigureInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight);
     ~LocalFigureInk();
     LocalFigureInk(const LocalFigureInk&) = delete;
     LocalFigureInk& operator=(const LocalFigureInk&) = delete;
@@ -350,13 +346,13 @@ std::vector<SavedInk> rampPanelsLocally(FramePlanes& planes, const std::vector<B
 void restoreInk(FramePlanes& planes, const std::vector<SavedInk>& saved);
 
 // Ink of the smoothed plane's window x0, y0 (cw x ch) measured against the
-// text's own local contrast rather than one level: the window's top-hat,
-// each column's ramp set by the strongest top-hat of the rows rowTop..rowBottom
-// within `reach` columns. White text over a pale patch of the world keeps
-// only a fraction of the frame's contrast, blurred and compressed less
-// still, and no single level serves it and the text over the dark scene
-// beside it. Columns with no stroke stronger than noise within reach get no
-// ink. `ink` receives cw x ch values in 0..1.
+// text's own local contrast rather than one level: each column's height
+// above the median background around it, ramped on the strongest stroke of
+// the rows rowTop..rowBottom within `reach` columns. White text over a pale
+// patch of the world keeps only a fraction of the frame's contrast, blurred
+// and compressed less still, and no single level serves it and the text over
+// the dark scene beside it. Columns with no stroke stronger than noise
+// within reach get no ink. `ink` receives cw x ch values in 0..1.
 void inkOnLocalPeaks(const Plane& smooth, int x0, int y0, int cw, int ch, int rowTop, int rowBottom,
                      int reach, std::vector<float>& ink);
 

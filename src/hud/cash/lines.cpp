@@ -201,8 +201,9 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
 // Further attempts at a row whose words did not read as a whole phrase of
 // the game, or lost a fused run: a panel's text ramped on the panel's own
 // levels, first the blobs relabelled in the row's own
-// band, then the band's ink ramped from its own contrast.
-void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, double hp, double figureRight,
+// band, then the band's ink ramped from its own contrast, last on the local
+// contrast of its strokes. True when the phrase came from that last one.
+bool retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, double hp, double figureRight,
                    double limit, float minLineConfidence, float minMargin, HudLine& line) {
     std::vector<Blob> panels;
     for (const Blob& p : planes.panels)
@@ -221,19 +222,19 @@ void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
             readRowWords(model, planes, row, panelBlobs, minLineConfidence, minMargin, second);
         restoreInk(planes, saved);
         if (adoptReading(second, line))
-            return;
+            return false;
     }
     const std::vector<Blob> blobs = retryBlobs(planes, row, hp, limit);
     if (!blobs.empty()) {
         HudLine second = withFigureOf(line);
         readRowWords(model, planes, row, blobs, minLineConfidence, minMargin, second);
         if (adoptReading(second, line))
-            return;
+            return false;
     }
     const HudLine third = readWithLocalInk(model, planes, row, false, hp, figureRight, limit,
                                            minLineConfidence, minMargin, line);
     if (adoptReading(third, line))
-        return;
+        return false;
     // Ink this faint reads the phrase's letters well enough, but its digits
     // too weakly to be trusted: the figure or amount is left to the later
     // attempts, which read it with checks of their own.
@@ -241,7 +242,7 @@ void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
                                       minMargin, line, BandInk::Peaks);
     fourth.hasFigure = line.hasFigure;
     fourth.hasXp = false;
-    adoptReading(fourth, line);
+    return adoptReading(fourth, line);
 }
 
 // How far short of the figure's right edge, in line heights, a figure may
@@ -411,7 +412,8 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
         readRowWords(model, planes, row, wordBlobs, minLineConfidence, minMargin, line, &spelledX);
         if (std::isfinite(spelledX))
             lastDigitX = spelledX;
-        if (!isWholePhrase(line) || lostWideRun(planes, row, limit))
+        const bool faint =
+            (!isWholePhrase(line) || lostWideRun(planes, row, limit)) &&
             retryRowWords(model, planes, row, hp, figureRight, limit, minLineConfidence, minMargin, line);
         // The figure ends where the game puts it: a figure that did not read
         // there, or whose last digit stands a character short of it (touching
@@ -429,26 +431,30 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
             }
         }
 
-        // Only for a line whose words were read: a row with neither words
-        // nor figure is left to the search of the line places below, which
-        // reads words and figure together; and an amount whose digits were
-        // lost ("XP" alone) is no figure.
-        if (!line.hasFigure && !line.hasXp && !line.text.empty() && line.raw.find("XP") == std::string::npos)
-            readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
-        if (!line.hasFigure && !line.hasXp && !line.text.empty() && line.raw.find("XP") == std::string::npos)
-            readSettledFigure(model, planes, row, figureRight, minLineConfidence, minMargin, line);
-        if (!line.hasFigure && !line.hasXp && !line.text.empty())
-            readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
-        if (!line.hasFigure && !line.hasXp && !line.text.empty())
-            readXpLeftOfLetters(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
-        // Digits over a pale patch of the world: the window's ink on the
-        // strokes' own local contrast, the figure taken only where its places
-        // agree.
-        if (!line.hasFigure && !line.hasXp && !line.text.empty() &&
-            line.raw.find("XP") == std::string::npos) {
-            const LocalFigureInk peaks(planes, row, hp, figureRight, true);
-            if (peaks.ramped())
+        // A phrase read only on its strokes' local contrast stood too faint
+        // for its letters to rule out an amount's "XP" where the figure
+        // would be: its figure must read as well as a phrase read by shape
+        // needs, and it gets no further attempts than such a one.
+        if (faint) {
+            if (!line.hasFigure && !line.hasXp && line.raw.find("XP") == std::string::npos)
+                readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line,
+                                     kShapeLineFigureMinScore);
+            if (!line.hasFigure && !line.hasXp)
+                readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
+        } else {
+            // Only for a line whose words were read: a row with neither
+            // words nor figure is left to the search of the line places
+            // below, which reads words and figure together; and an amount
+            // whose digits were lost ("XP" alone) is no figure.
+            const bool lettersOnly = line.raw.find("XP") == std::string::npos;
+            if (!line.hasFigure && !line.hasXp && !line.text.empty() && lettersOnly)
+                readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
+            if (!line.hasFigure && !line.hasXp && !line.text.empty() && lettersOnly)
                 readSettledFigure(model, planes, row, figureRight, minLineConfidence, minMargin, line);
+            if (!line.hasFigure && !line.hasXp && !line.text.empty())
+                readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
+            if (!line.hasFigure && !line.hasXp && !line.text.empty())
+                readXpLeftOfLetters(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
         }
 
         line.left = width;

@@ -1,7 +1,5 @@
 #include "hud/cash/lines-internal.h"
 
-#include "hud/core/image.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -99,8 +97,7 @@ void inkOnLocalPeaks(const Plane& smooth, int x0, int y0, int cw, int ch, int ro
     }
 }
 
-LocalFigureInk::LocalFigureInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight,
-                               bool peaks)
+LocalFigureInk::LocalFigureInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight)
     : ink_(planes.ink2) {
     const Plane& smooth = planes.smooth;
     const int w = ink_.width;
@@ -114,23 +111,6 @@ LocalFigureInk::LocalFigureInk(FramePlanes& planes, const RewardRow& row, double
     const int x1 = std::min(w - 1, static_cast<int>(figureRight + kFigureWindowSlack * hp));
     if (y1 - y0 < 2 || x1 - x0 < 2)
         return;
-    if (peaks) {
-        std::vector<float> ramped;
-        inkOnLocalPeaks(smooth, x0, y0, x1 - x0 + 1, y1 - y0 + 1, row.top, row.bottom,
-                        std::max(2, row.lh / 2), ramped);
-        x0_ = x0;
-        y0_ = y0;
-        cw_ = x1 - x0 + 1;
-        ch_ = y1 - y0 + 1;
-        saved_.resize(ramped.size());
-        for (int y = 0; y < ch_; ++y)
-            for (int x = 0; x < cw_; ++x) {
-                const std::size_t i = offset(x0_ + x, y0_ + y, w);
-                saved_[offset(x, y, cw_)] = ink_.pixels[i];
-                ink_.pixels[i] = ramped[offset(x, y, cw_)];
-            }
-        return;
-    }
     const WindowLevels levels = windowLevels(smooth, x0, y0, x1, y1);
     if (!(levels.text - levels.background >= kFigureMinContrast))
         return;
