@@ -257,9 +257,12 @@ constexpr int kMaxLines = 4;
 // Lines whose strokes the frame's mask broke into pieces too small to make
 // a row at all: each place where the game puts a line, holds no line read
 // and has text ink, is read with the band's own ink. Only a whole phrase of
-// the game with its figure or amount counts there.
+// the game with its figure or amount counts there. A line at `faint` (the
+// indices of lines whose phrase only the faint strokes gave, without figure
+// or amount) leaves its place open, and such a reading replaces it.
 void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom, double moneyHeight,
-                    float minLineConfidence, float minMargin, std::vector<HudLine>& lines) {
+                    float minLineConfidence, float minMargin, const std::vector<std::size_t>& faint,
+                    std::vector<HudLine>& lines) {
     const int width = planes.ink2.width;
     const double hp = kRewardTextScale * moneyHeight;
     const double figureRight = (width - 1) - kFigureRightMargin * moneyHeight;
@@ -267,8 +270,17 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
     for (int i = 0; i < kMaxLines; ++i) {
         const double top = moneyBottom + (kFirstLineTop + kLinePitch * i) * moneyHeight;
         const double bottom = top + hp;
-        const bool taken = std::any_of(lines.begin(), lines.end(),
-                                       [&](const HudLine& l) { return l.top <= bottom && l.bottom >= top; });
+        auto at = [&](const HudLine& l) { return l.top <= bottom && l.bottom >= top; };
+        std::size_t open = lines.size();
+        bool taken = false;
+        for (std::size_t k = 0; k < lines.size() && !taken; ++k) {
+            if (!at(lines[k]))
+                continue;
+            if (std::find(faint.begin(), faint.end(), k) != faint.end())
+                open = k;
+            else
+                taken = true;
+        }
         if (taken)
             continue;
         const bool inked = std::any_of(planes.textBlobs.begin(), planes.textBlobs.end(), [&](const Blob& b) {
@@ -313,7 +325,10 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
         }
         line.top = row.top;
         line.bottom = row.bottom;
-        lines.push_back(std::move(line));
+        if (open < lines.size())
+            lines[open] = std::move(line);
+        else
+            lines.push_back(std::move(line));
     }
 }
 
@@ -378,6 +393,7 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
 
     std::vector<Blob> wordBlobs;
     std::vector<ShapePending> pending;
+    std::vector<std::size_t> faintLines;
     for (const RewardRow& row : selectRewardRows(planes.textBlobs, width, moneyBottom, moneyHeight)) {
         HudLine line;
         double limit = std::numeric_limits<double>::infinity();
@@ -469,10 +485,12 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
         if (line.text.empty())
             pending.push_back(
                 {lines.size(), stored, stored ? HudLine{} : line, stored ? std::vector<Blob>{} : row.blobs});
+        if (faint && !line.hasFigure && !line.hasXp)
+            faintLines.push_back(lines.size());
         if (stored)
             lines.push_back(std::move(line));
     }
-    findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, lines);
+    findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, faintLines, lines);
     for (HudLine& line : lines)
         settlePhraseByShape(model, planes, hp, figureRight, line);
     readPendingShapes(model, planes, pending, hp, figureRight, minLineConfidence, minMargin, lines);
