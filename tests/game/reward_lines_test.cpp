@@ -1349,3 +1349,25 @@ TEST_F(RewardLines, FaintTextOverAPalePatchReadOnItsLocalContrast) {
             EXPECT_EQ(l.text, "HOT ZONE PRESENCE") << end << ", raw " << l.raw;
     }
 }
+
+TEST_F(RewardLines, FaintPhraseLeavesItsAmountToTheLinePlaceSearch) {
+    // A 720p frame whose first row the faint strokes' ink reads as its
+    // phrase alone: the search of the game's line places, which reads the
+    // phrase with its amount, must still read that place.
+    const Case c = {"REVENGE KILL 964XP at 720p",
+                    1280,
+                    720,
+                    1.0353662733323574,
+                    83760329u,
+                    85,
+                    0.0,
+                    false,
+                    3753308,
+                    -359796,
+                    {{"REVENGE KILL", 0, 964}, {"HEADSHOT", 6811}},
+                    0.9805481632850382};
+    const hud::HudReading r = read(cashFrame(c));
+    ASSERT_TRUE(r.balanceCertain) << c.what;
+    EXPECT_EQ(r.balance, c.balance) << c.what;
+    expectLines(c, r);
+}
