@@ -449,15 +449,10 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
 
         // A phrase read only on its strokes' local contrast stood too faint
         // for its letters to rule out an amount's "XP" where the figure
-        // would be: its figure must read as well as a phrase read by shape
-        // needs, and it gets no further attempts than such a one.
-        if (faint) {
-            if (!line.hasFigure && !line.hasXp && line.raw.find("XP") == std::string::npos)
-                readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line,
-                                     kShapeLineFigureMinScore);
-            if (!line.hasFigure && !line.hasXp)
-                readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
-        } else {
+        // would be, and its digits read no better: its figure or amount is
+        // left to the search of the line places, which reads it together
+        // with the phrase.
+        if (!faint) {
             // Only for a line whose words were read: a row with neither
             // words nor figure is left to the search of the line places
             // below, which reads words and figure together; and an amount
