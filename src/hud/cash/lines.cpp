@@ -449,9 +449,19 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
 
         // A phrase read only on its strokes' local contrast stood too faint
         // for its letters to rule out an amount's "XP" where the figure
-        // would be, and its digits read no better: its figure or amount is
-        // left to the search of the line places, which reads it together
-        // with the phrase.
+        // would be: its figure or amount gets the attempts of a phrase read
+        // by shape, and only where the shape gives that phrase too.
+        if (faint && !line.hasFigure && !line.hasXp) {
+            HudLine byShape = withFigureOf(line);
+            if (readByShape(model, planes, row.top, hp, figureRight, byShape) && byShape.text == line.text) {
+                if (line.raw.find("XP") == std::string::npos)
+                    readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin,
+                                         line, kShapeLineFigureMinScore);
+                if (!line.hasFigure)
+                    readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin,
+                                        line);
+            }
+        }
         if (!faint) {
             // Only for a line whose words were read: a row with neither
             // words nor figure is left to the search of the line places
