@@ -1311,3 +1311,63 @@ TEST_F(RewardLines, ExperienceAmountsReadLeftOfTheLettersFoundOnTheInk) {
         EXPECT_TRUE(empty.lines.empty()) << c.what << ": " << empty.lines.front().text;
     }
 }
+
+TEST_F(RewardLines, FaintTextOverAPalePatchReadOnItsLocalContrast) {
+    // A 720p frame of the evaluation's footage, white text over a pale patch
+    // of the world: no one level of the row's band keeps the letters there
+    // and those over the dark scene beside them, and the row read as
+    // nothing.
+    const Case phrase = {"HOT ZONE PRESENCE over a pale patch at 720p",
+                         1280,
+                         720,
+                         0.9518120687634943,
+                         414735232u,
+                         80,
+                         0.0,
+                         true,
+                         94400019,
+                         305359,
+                         {{"HOT ZONE PRESENCE", 0, 368}},
+                         1.215345605716367};
+    // The phrase's letters read on the strokes' own contrast; the amount's
+    // digits over the patch are too faint to be taken, and none is made up.
+    const hud::HudReading p = read(cashFrame(phrase));
+    ASSERT_TRUE(p.balanceCertain) << phrase.what;
+    EXPECT_EQ(p.balance, phrase.balance);
+    ASSERT_EQ(p.lines.size(), 1u) << phrase.what;
+    EXPECT_EQ(p.lines[0].text, "HOT ZONE PRESENCE") << phrase.what << ", raw " << p.lines[0].raw;
+    EXPECT_TRUE(p.lines[0].known);
+    expectNoneMadeUp(phrase.lines, p, phrase.what);
+    // At the range's ends the phrase is read wherever a line is (the
+    // largest frame reads the amount as well), and nothing is made up.
+    for (const auto& [end, e] : readRangeEnds(phrase)) {
+        expectNoneMadeUp(phrase.lines, e, std::string(phrase.what) + " (" + end + ")");
+        if (std::string_view(end) != "smallest frame") {
+            ASSERT_EQ(e.lines.size(), 1u) << end;
+        }
+        for (const hud::HudLine& l : e.lines)
+            EXPECT_EQ(l.text, "HOT ZONE PRESENCE") << end << ", raw " << l.raw;
+    }
+}
+
+TEST_F(RewardLines, FaintPhraseLeavesItsAmountToTheLinePlaceSearch) {
+    // A 720p frame whose first row the faint strokes' ink reads as its
+    // phrase alone: the search of the game's line places, which reads the
+    // phrase with its amount, must still read that place.
+    const Case c = {"REVENGE KILL 964XP at 720p",
+                    1280,
+                    720,
+                    1.0353662733323574,
+                    83760329u,
+                    85,
+                    0.0,
+                    false,
+                    3753308,
+                    -359796,
+                    {{"REVENGE KILL", 0, 964}, {"HEADSHOT", 6811}},
+                    0.9805481632850382};
+    const hud::HudReading r = read(cashFrame(c));
+    ASSERT_TRUE(r.balanceCertain) << c.what;
+    EXPECT_EQ(r.balance, c.balance) << c.what;
+    expectLines(c, r);
+}

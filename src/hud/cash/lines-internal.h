@@ -353,4 +353,15 @@ std::vector<SavedInk> rampPanelsLocally(FramePlanes& planes, const std::vector<B
 // Puts back what rampPanelsLocally overwrote.
 void restoreInk(FramePlanes& planes, const std::vector<SavedInk>& saved);
 
+// Ink of the smoothed plane's window x0, y0 (cw x ch) measured against the
+// text's own local contrast rather than one level: each column's height
+// above the median background around it, ramped on the strongest stroke of
+// the rows rowTop..rowBottom within `reach` columns. White text over a pale
+// patch of the world keeps only a fraction of the frame's contrast, blurred
+// and compressed less still, and no single level serves it and the text over
+// the dark scene beside it. Columns with no stroke stronger than noise
+// within reach get no ink. `ink` receives cw x ch values in 0..1.
+void inkOnLocalPeaks(const Plane& smooth, int x0, int y0, int cw, int ch, int rowTop, int rowBottom,
+                     int reach, std::vector<float>& ink);
+
 } // namespace hud::reward

@@ -99,6 +99,10 @@ bool adoptReading(const HudLine& second, HudLine& line) {
 // Less than this between background and text is no text at all.
 constexpr float kLocalMinContrast = 30.0f;
 
+// How a band's ink is ramped afresh: from the band's own background and
+// brightest text, or column by column from the strongest strokes nearby.
+enum class BandInk { Levels, Peaks };
+
 // Third attempt, for rows whose thin or blurred strokes the frame's top-hat
 // breaks apart (small frames scaled up, soft streams): the band's ink is
 // ramped afresh from its own background and brightest text, the row's blobs
@@ -106,7 +110,7 @@ constexpr float kLocalMinContrast = 30.0f;
 // text keeps the panel's ink.
 HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row, bool measureRow, double hp,
                          double figureRight, double limit, float minLineConfidence, float minMargin,
-                         const HudLine& first) {
+                         const HudLine& first, BandInk mode = BandInk::Levels) {
     HudLine second = withFigureOf(first);
     Plane& ink2 = planes.ink2;
     const Plane& smooth = planes.smooth;
@@ -123,13 +127,18 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
         return second;
     const int cw = x1 - x0 + 1;
     const int ch = y1 - y0 + 1;
-    const WindowLevels levels = windowLevels(smooth, x0, y0, x1, y1);
-    const float background = levels.background;
-    const float text = levels.text;
-    if (!(text - background >= kLocalMinContrast))
-        return second;
-    const float low = background + static_cast<float>(kLocalRampLow) * (text - background);
-    const float span = static_cast<float>(kLocalRampSpan) * (text - background);
+    float low = 0.0f;
+    float span = 1.0f;
+    std::vector<float> peaks;
+    if (mode == BandInk::Peaks) {
+        inkOnLocalPeaks(smooth, x0, y0, cw, ch, row.top, row.bottom, std::max(2, row.lh / 2), peaks);
+    } else {
+        const WindowLevels levels = windowLevels(smooth, x0, y0, x1, y1);
+        if (!(levels.text - levels.background >= kLocalMinContrast))
+            return second;
+        low = levels.background + static_cast<float>(kLocalRampLow) * (levels.text - levels.background);
+        span = static_cast<float>(kLocalRampSpan) * (levels.text - levels.background);
+    }
 
     std::vector<float> saved(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
     std::vector<std::uint8_t> crop(saved.size(), 0);
@@ -140,7 +149,9 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
             saved[c] = ink2.pixels[i];
             const bool panelInk = ink2.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x0 + x, y0 + y);
             if (!panelInk)
-                ink2.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
+                ink2.pixels[i] = mode == BandInk::Peaks
+                                     ? peaks[c]
+                                     : std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
             crop[c] = ink2.pixels[i] > 0.5f ? 1 : 0;
         }
     std::vector<Blob> blobs = rowTextBlobs(crop, cw, ch, x0, y0, row);
@@ -190,8 +201,9 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
 // Further attempts at a row whose words did not read as a whole phrase of
 // the game, or lost a fused run: a panel's text ramped on the panel's own
 // levels, first the blobs relabelled in the row's own
-// band, then the band's ink ramped from its own contrast.
-void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, double hp, double figureRight,
+// band, then the band's ink ramped from its own contrast, last on the local
+// contrast of its strokes. True when the phrase came from that last one.
+bool retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, double hp, double figureRight,
                    double limit, float minLineConfidence, float minMargin, HudLine& line) {
     std::vector<Blob> panels;
     for (const Blob& p : planes.panels)
@@ -210,18 +222,27 @@ void retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
             readRowWords(model, planes, row, panelBlobs, minLineConfidence, minMargin, second);
         restoreInk(planes, saved);
         if (adoptReading(second, line))
-            return;
+            return false;
     }
     const std::vector<Blob> blobs = retryBlobs(planes, row, hp, limit);
     if (!blobs.empty()) {
         HudLine second = withFigureOf(line);
         readRowWords(model, planes, row, blobs, minLineConfidence, minMargin, second);
         if (adoptReading(second, line))
-            return;
+            return false;
     }
     const HudLine third = readWithLocalInk(model, planes, row, false, hp, figureRight, limit,
                                            minLineConfidence, minMargin, line);
-    adoptReading(third, line);
+    if (adoptReading(third, line))
+        return false;
+    // Ink this faint reads the phrase's letters well enough, but its digits
+    // too weakly to be trusted: the figure or amount is left to the later
+    // attempts, which read it with checks of their own.
+    HudLine fourth = readWithLocalInk(model, planes, row, false, hp, figureRight, limit, minLineConfidence,
+                                      minMargin, line, BandInk::Peaks);
+    fourth.hasFigure = line.hasFigure;
+    fourth.hasXp = false;
+    return adoptReading(fourth, line);
 }
 
 // How far short of the figure's right edge, in line heights, a figure may
@@ -236,9 +257,12 @@ constexpr int kMaxLines = 4;
 // Lines whose strokes the frame's mask broke into pieces too small to make
 // a row at all: each place where the game puts a line, holds no line read
 // and has text ink, is read with the band's own ink. Only a whole phrase of
-// the game with its figure or amount counts there.
+// the game with its figure or amount counts there. A line at `faint` (the
+// indices of lines whose phrase only the faint strokes gave, without figure
+// or amount) leaves its place open, and such a reading replaces it.
 void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom, double moneyHeight,
-                    float minLineConfidence, float minMargin, std::vector<HudLine>& lines) {
+                    float minLineConfidence, float minMargin, const std::vector<std::size_t>& faint,
+                    std::vector<HudLine>& lines) {
     const int width = planes.ink2.width;
     const double hp = kRewardTextScale * moneyHeight;
     const double figureRight = (width - 1) - kFigureRightMargin * moneyHeight;
@@ -246,8 +270,17 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
     for (int i = 0; i < kMaxLines; ++i) {
         const double top = moneyBottom + (kFirstLineTop + kLinePitch * i) * moneyHeight;
         const double bottom = top + hp;
-        const bool taken = std::any_of(lines.begin(), lines.end(),
-                                       [&](const HudLine& l) { return l.top <= bottom && l.bottom >= top; });
+        auto at = [&](const HudLine& l) { return l.top <= bottom && l.bottom >= top; };
+        std::size_t open = lines.size();
+        bool taken = false;
+        for (std::size_t k = 0; k < lines.size() && !taken; ++k) {
+            if (!at(lines[k]))
+                continue;
+            if (std::find(faint.begin(), faint.end(), k) != faint.end())
+                open = k;
+            else
+                taken = true;
+        }
         if (taken)
             continue;
         const bool inked = std::any_of(planes.textBlobs.begin(), planes.textBlobs.end(), [&](const Blob& b) {
@@ -292,7 +325,10 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
         }
         line.top = row.top;
         line.bottom = row.bottom;
-        lines.push_back(std::move(line));
+        if (open < lines.size())
+            lines[open] = std::move(line);
+        else
+            lines.push_back(std::move(line));
     }
 }
 
@@ -357,6 +393,7 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
 
     std::vector<Blob> wordBlobs;
     std::vector<ShapePending> pending;
+    std::vector<std::size_t> faintLines;
     for (const RewardRow& row : selectRewardRows(planes.textBlobs, width, moneyBottom, moneyHeight)) {
         HudLine line;
         double limit = std::numeric_limits<double>::infinity();
@@ -391,7 +428,8 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
         readRowWords(model, planes, row, wordBlobs, minLineConfidence, minMargin, line, &spelledX);
         if (std::isfinite(spelledX))
             lastDigitX = spelledX;
-        if (!isWholePhrase(line) || lostWideRun(planes, row, limit))
+        const bool faint =
+            (!isWholePhrase(line) || lostWideRun(planes, row, limit)) &&
             retryRowWords(model, planes, row, hp, figureRight, limit, minLineConfidence, minMargin, line);
         // The figure ends where the game puts it: a figure that did not read
         // there, or whose last digit stands a character short of it (touching
@@ -409,18 +447,36 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
             }
         }
 
-        // Only for a line whose words were read: a row with neither words
-        // nor figure is left to the search of the line places below, which
-        // reads words and figure together; and an amount whose digits were
-        // lost ("XP" alone) is no figure.
-        if (!line.hasFigure && !line.hasXp && !line.text.empty() && line.raw.find("XP") == std::string::npos)
-            readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
-        if (!line.hasFigure && !line.hasXp && !line.text.empty() && line.raw.find("XP") == std::string::npos)
-            readSettledFigure(model, planes, row, figureRight, minLineConfidence, minMargin, line);
-        if (!line.hasFigure && !line.hasXp && !line.text.empty())
-            readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
-        if (!line.hasFigure && !line.hasXp && !line.text.empty())
-            readXpLeftOfLetters(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
+        // A phrase read only on its strokes' local contrast stood too faint
+        // for its letters to rule out an amount's "XP" where the figure
+        // would be: its figure or amount gets the attempts of a phrase read
+        // by shape, and only where the shape gives that phrase too.
+        if (faint && !line.hasFigure && !line.hasXp) {
+            HudLine byShape = withFigureOf(line);
+            if (readByShape(model, planes, row.top, hp, figureRight, byShape) && byShape.text == line.text) {
+                if (line.raw.find("XP") == std::string::npos)
+                    readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin,
+                                         line, kShapeLineFigureMinScore);
+                if (!line.hasFigure)
+                    readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin,
+                                        line);
+            }
+        }
+        if (!faint) {
+            // Only for a line whose words were read: a row with neither
+            // words nor figure is left to the search of the line places
+            // below, which reads words and figure together; and an amount
+            // whose digits were lost ("XP" alone) is no figure.
+            const bool lettersOnly = line.raw.find("XP") == std::string::npos;
+            if (!line.hasFigure && !line.hasXp && !line.text.empty() && lettersOnly)
+                readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
+            if (!line.hasFigure && !line.hasXp && !line.text.empty() && lettersOnly)
+                readSettledFigure(model, planes, row, figureRight, minLineConfidence, minMargin, line);
+            if (!line.hasFigure && !line.hasXp && !line.text.empty())
+                readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
+            if (!line.hasFigure && !line.hasXp && !line.text.empty())
+                readXpLeftOfLetters(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
+        }
 
         line.left = width;
         line.right = row.blobs.front().x1;
@@ -434,10 +490,12 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
         if (line.text.empty())
             pending.push_back(
                 {lines.size(), stored, stored ? HudLine{} : line, stored ? std::vector<Blob>{} : row.blobs});
+        if (faint && !line.hasFigure && !line.hasXp)
+            faintLines.push_back(lines.size());
         if (stored)
             lines.push_back(std::move(line));
     }
-    findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, lines);
+    findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, faintLines, lines);
     for (HudLine& line : lines)
         settlePhraseByShape(model, planes, hp, figureRight, line);
     readPendingShapes(model, planes, pending, hp, figureRight, minLineConfidence, minMargin, lines);

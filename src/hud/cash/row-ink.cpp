@@ -45,7 +45,57 @@ constexpr double kRowPanelMaxWidth = 14.0;
 constexpr double kFigureWindowSlack = 0.5; // in h'
 constexpr float kFigureMinContrast = 20.0f;
 
+// Text stands above the local background by its peak within reach; its ramp
+// runs over this share of the peak, and a peak below this many grey levels
+// is the scene's noise.
+constexpr int kPeakMinReach = 9;
+constexpr float kPeakRampLow = 0.1f;
+constexpr float kPeakRampSpan = 0.3f;
+constexpr float kPeakMinContrast = 12.0f;
+
 } // namespace
+
+void inkOnLocalPeaks(const Plane& smooth, int x0, int y0, int cw, int ch, int rowTop, int rowBottom,
+                     int reach, std::vector<float>& ink) {
+    const std::size_t n = static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch);
+    ink.assign(n, 0.0f);
+    if (cw <= 0 || ch <= 0 || x0 < 0 || y0 < 0 || x0 + cw > smooth.width || y0 + ch > smooth.height)
+        return;
+    auto at = [&](int x, int y) { return smooth.pixels[offset(x0 + x, y0 + y, smooth.width)]; };
+    // The background behind each column: the median of the band around it,
+    // wide enough that text, its shadow and the gaps between letters hold
+    // less than half of it.
+    const int wide = std::max(kPeakMinReach, rowBottom - rowTop + 1);
+    std::vector<float> background(static_cast<std::size_t>(cw), 0.0f);
+    std::vector<float> values;
+    values.reserve(static_cast<std::size_t>(2 * wide + 1) * static_cast<std::size_t>(ch));
+    for (int x = 0; x < cw; ++x) {
+        values.clear();
+        for (int c = std::max(0, x - wide); c <= std::min(cw - 1, x + wide); ++c)
+            for (int y = 0; y < ch; ++y)
+                values.push_back(at(c, y));
+        background[static_cast<std::size_t>(x)] = quantile(values, 0.5);
+    }
+    const int r0 = std::max(0, rowTop - y0);
+    const int r1 = std::min(ch - 1, rowBottom - y0);
+    std::vector<float> column(static_cast<std::size_t>(cw), 0.0f);
+    for (int x = 0; x < cw; ++x)
+        for (int y = r0; y <= r1; ++y)
+            column[static_cast<std::size_t>(x)] = std::max(
+                column[static_cast<std::size_t>(x)], at(x, y) - background[static_cast<std::size_t>(x)]);
+    for (int x = 0; x < cw; ++x) {
+        float peak = 0.0f;
+        for (int c = std::max(0, x - reach); c <= std::min(cw - 1, x + reach); ++c)
+            peak = std::max(peak, column[static_cast<std::size_t>(c)]);
+        if (!(peak >= kPeakMinContrast))
+            continue;
+        const float low = kPeakRampLow * peak;
+        const float span = kPeakRampSpan * peak;
+        const float bg = background[static_cast<std::size_t>(x)];
+        for (int y = 0; y < ch; ++y)
+            ink[offset(x, y, cw)] = std::min(std::max((at(x, y) - bg - low) / span, 0.0f), 1.0f);
+    }
+}
 
 LocalFigureInk::LocalFigureInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight)
     : ink_(planes.ink2) {
