@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
-// The money cell: the line's strip of blended rows, cells sampled from it,
-// and the cells' 2 x 2 and 4 x 4 block forms the search bounds with.
+// The money cell: the line's strip of blended rows and the cells sampled
+// from it.
 
 namespace hud {
 

@@ -205,18 +205,8 @@ MoneySearch::CoarseSet& coarseSet(MoneySearch& s, const detail::Templates& templ
 void roughenSet(MoneySearch::CoarseSet& set) {
     if (set.roughStride != 0 || set.list->empty())
         return;
-    const std::size_t n = set.list->size();
-    set.roughStride = (n + 7) / 8 * 8;
-    set.ownRoughByValue.assign(kRoughLength * set.roughStride, 0.0f);
-    set.ownRoughRest.assign(set.roughStride, -1.0f);
-    float rough[kRoughLength];
-    for (std::size_t t = 0; t < n; ++t) {
-        if (set.rest[t] < 0.0f)
-            continue;
-        set.ownRoughRest[t] = roughenMoneyCoarse(set.sums + t * kCoarseLength, set.rest[t], rough);
-        for (int j = 0; j < kRoughLength; ++j)
-            set.ownRoughByValue[static_cast<std::size_t>(j) * set.roughStride + t] = rough[j];
-    }
+    set.roughStride =
+        roughenMoneyTemplates(set.sums, set.rest, set.list->size(), set.ownRoughByValue, set.ownRoughRest);
     set.roughByValue = set.ownRoughByValue.data();
     set.roughRest = set.ownRoughRest.data();
 }

@@ -89,6 +89,23 @@ float roughenMoneyCoarse(const float* coarse, float rest, float* rough) {
     return std::sqrt(leftOut);
 }
 
+std::size_t roughenMoneyTemplates(const float* sums, const float* rest, std::size_t count,
+                                  std::vector<float>& byValue, std::vector<float>& roughRest) {
+    constexpr std::size_t coarseLength = (kMoneyCellColumns / 2) * (kMoneyCellRows / 2);
+    const std::size_t stride = (count + 7) / 8 * 8;
+    byValue.assign(static_cast<std::size_t>(kMoneyRoughLength) * stride, 0.0f);
+    roughRest.assign(stride, -1.0f);
+    float rough[kMoneyRoughLength];
+    for (std::size_t t = 0; t < count; ++t) {
+        if (rest[t] < 0.0f)
+            continue;
+        roughRest[t] = roughenMoneyCoarse(sums + t * coarseLength, rest[t], rough);
+        for (int j = 0; j < kMoneyRoughLength; ++j)
+            byValue[static_cast<std::size_t>(j) * stride + t] = rough[j];
+    }
+    return stride;
+}
+
 #if CORVEX_HUD_AVX
 namespace {
 

@@ -206,6 +206,14 @@ constexpr int kMoneyRoughRows = kMoneyCellRows / 4;
 constexpr int kMoneyRoughLength = (kMoneyRoughColumns * kMoneyRoughRows + 7) / 8 * 8;
 float roughenMoneyCoarse(const float* coarse, float rest, float* rough);
 
+// The 4 x 4 forms of `count` money templates from their 2 x 2 forms (`sums`,
+// one coarse length apart, and `rest`, negative for a template too short),
+// laid out so that one pass bounds every template: value j of template t at
+// byValue[j * stride + t], roughRest[t] its left-out length (negative for
+// none). Returns the stride, `count` rounded up to a multiple of 8.
+std::size_t roughenMoneyTemplates(const float* sums, const float* rest, std::size_t count,
+                                  std::vector<float>& byValue, std::vector<float>& roughRest);
+
 // The score of a cell that nothing was compared with: below every
 // correlation (which lies in -1..1), so any real comparison beats it.
 constexpr float kNoScore = -2.0f;

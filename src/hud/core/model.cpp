@@ -273,23 +273,6 @@ const CoarseList* CoarseTemplates::find(const Templates& set, const TemplateList
 namespace {
 
 // The coarse forms of a set whose cells have a known shape.
-// The 4 x 4 forms of a money list's templates from their 2 x 2 ones, made
-// once here rather than by every search that bounds with them.
-void roughen(detail::CoarseList& made, std::size_t coarseLength) {
-    const std::size_t count = made.rest.size();
-    made.roughStride = (count + 7) / 8 * 8;
-    made.roughByValue.assign(static_cast<std::size_t>(kMoneyRoughLength) * made.roughStride, 0.0f);
-    made.roughRest.assign(made.roughStride, -1.0f);
-    float rough[kMoneyRoughLength];
-    for (std::size_t t = 0; t < count; ++t) {
-        if (made.rest[t] < 0.0f)
-            continue;
-        made.roughRest[t] = roughenMoneyCoarse(made.sums.data() + t * coarseLength, made.rest[t], rough);
-        for (int j = 0; j < kMoneyRoughLength; ++j)
-            made.roughByValue[static_cast<std::size_t>(j) * made.roughStride + t] = rough[j];
-    }
-}
-
 void makeCoarse(detail::Templates& set) {
     int columns = 0;
     int rows = 0;
@@ -317,8 +300,11 @@ void makeCoarse(detail::Templates& set) {
                 made.rest[t] =
                     coarsenCell(list[t].data(), columns, rows, made.sums.data() + t * coarse->coarseLength);
         }
-        if (columns == kMoneyCellColumns && !list.empty())
-            roughen(made, coarse->coarseLength);
+        // The money lists' 4 x 4 forms are made once here rather than by
+        // every search that bounds with them.
+        if (columns == kMoneyCellColumns && rows == kMoneyCellRows && !list.empty())
+            made.roughStride = roughenMoneyTemplates(made.sums.data(), made.rest.data(), made.rest.size(),
+                                                     made.roughByValue, made.roughRest);
         coarse->lists.push_back(std::move(made));
     }
     set.coarse = std::move(coarse);
