@@ -260,8 +260,12 @@ int main(int argc, char** argv) {
             if (out.open(QIODevice::WriteOnly))
                 out.write(QJsonDocument(o).toJson(QJsonDocument::Indented));
         }
-        if (index % 200 == 0)
+        if (index % 200 == 0) {
+            // The misses printed so far go out first, so that the progress
+            // line never lands inside one when both streams share a file.
+            std::fflush(stdout);
             std::fprintf(stderr, "corvex-eval: %d frames\n", index);
+        }
     }
 
     std::printf("frames %d (seed %s)%s, %s\n", count, qPrintable(cli.value("seed")),

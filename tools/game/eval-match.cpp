@@ -287,6 +287,7 @@ int evalMatches(const MatchEvalOptions& opt) {
         const bool failed = scoreMatch(match, reported, tallies, missed, extra);
         if (failed && !opt.dumpDir.isEmpty())
             dumpMatch(opt.dumpDir, seed, match, reported, missed, extra);
+        std::fflush(stdout); // the traces so far before the progress line
         std::fprintf(stderr, "corvex-eval: sequence %d of %d (%d frames, %zu events)\n", s + 1, opt.count,
                      match.frameCount(), reported.size());
     }
