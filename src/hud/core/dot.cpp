@@ -566,6 +566,8 @@ GlyphClass classifyGlyph(const float* cell, const detail::Templates& glyphs, std
 namespace {
 
 constexpr std::size_t kGlyphBlock = 4;
+// Templates of a character scored together against each cell of a block.
+constexpr std::size_t kGlyphAhead = 4;
 constexpr std::size_t kGlyphCoarseLength =
     static_cast<std::size_t>(kGlyphCellSide / 2) * static_cast<std::size_t>(kGlyphCellSide / 2);
 // What the bounds allow for the rounding of the float sums: far above it,
@@ -811,29 +813,45 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
             sortDescending(order, size, [high](std::size_t t) { return high[t]; });
             float best[kGlyphBlock];
             std::fill(best, best + kGlyphBlock, kNoScore);
-            for (std::size_t o = 0; o < size; ++o) {
-                const std::size_t t = order[o];
-                const detail::Template& tpl = (*ch.list)[t];
-                if (tpl.size() < n)
-                    continue;
-                const float* b = charBounds + t * kGlyphBlock;
-                const float* pick[kGlyphBlock];
-                std::size_t picked[kGlyphBlock];
-                std::size_t taken = 0;
+            for (std::size_t o0 = 0; o0 < size; o0 += kGlyphAhead) {
+                const std::size_t ahead = std::min(kGlyphAhead, size - o0);
+                // A cell's dot products with a few templates at once, taken
+                // before any of them raises its floor: one pass over the cell
+                // serves them all, where one at a time each would wait on its
+                // own sums. The floors only rise, so every template the loop
+                // below scores is among those taken here (a few more may be,
+                // for nothing); a dot product is the same whichever of its two
+                // vectors comes first.
+                float v[kGlyphAhead][kGlyphBlock];
                 for (std::size_t q = 0; q < m; ++q) {
                     const float floor = std::max(best[q], std::max(second[q], seeded[q]));
-                    if (!(b[q] < floor)) {
-                        pick[taken] = block[q];
-                        picked[taken++] = q;
+                    const float* pick[kGlyphAhead];
+                    std::size_t picked[kGlyphAhead];
+                    std::size_t taken = 0;
+                    for (std::size_t a = 0; a < ahead; ++a) {
+                        const std::size_t t = order[o0 + a];
+                        const detail::Template& tpl = (*ch.list)[t];
+                        if (tpl.size() >= n && !(charBounds[t * kGlyphBlock + q] < floor)) {
+                            pick[taken] = tpl.data();
+                            picked[taken++] = a;
+                        }
+                    }
+                    float got[kGlyphAhead];
+                    dotMany(block[q], pick, taken, n, got);
+                    for (std::size_t j = 0; j < taken; ++j)
+                        v[picked[j]][q] = got[j];
+                }
+                for (std::size_t a = 0; a < ahead; ++a) {
+                    const std::size_t t = order[o0 + a];
+                    if ((*ch.list)[t].size() < n)
+                        continue;
+                    const float* b = charBounds + t * kGlyphBlock;
+                    for (std::size_t q = 0; q < m; ++q) {
+                        const float floor = std::max(best[q], std::max(second[q], seeded[q]));
+                        if (!(b[q] < floor) && v[a][q] > best[q])
+                            best[q] = v[a][q];
                     }
                 }
-                if (taken == 0)
-                    continue;
-                float v[kGlyphBlock];
-                dotMany(tpl.data(), pick, taken, n, v);
-                for (std::size_t j = 0; j < taken; ++j)
-                    if (v[j] > best[picked[j]])
-                        best[picked[j]] = v[j];
             }
             for (std::size_t q = 0; q < m; ++q) {
                 out[(k + q) * width + c] = best[q];
