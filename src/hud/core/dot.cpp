@@ -587,9 +587,11 @@ struct GlyphScratch {
     std::vector<Char> chars;
     std::vector<std::size_t> charOrder;
     std::vector<std::size_t> templateOrder;
-    std::vector<float> templateHigh; // a template's highest bound over the block's cells
-    std::vector<float> bounds;       // kGlyphBlock per template
-    std::vector<float> table;        // classifyGlyphs' scores before they are folded
+    std::vector<float> templateHigh;           // a template's highest bound over the block's cells
+    std::vector<float> bounds;                 // kGlyphBlock per template
+    std::vector<const float*> coarseTemplates; // a character's templates' coarse forms
+    std::vector<float> coarseDots;             // and their dot products with a cell's, per cell
+    std::vector<float> table;                  // classifyGlyphs' scores before they are folded
 };
 
 GlyphScratch& glyphScratch() {
@@ -708,6 +710,8 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
         s.bounds.resize(templates * kGlyphBlock);
         s.templateOrder.resize(longest);
         s.templateHigh.resize(longest);
+        s.coarseTemplates.resize(longest);
+        s.coarseDots.resize(kGlyphBlock * longest);
     }
 
     alignas(32) float local[kGlyphBlock][kGlyphCellLength];
@@ -716,7 +720,6 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
     for (std::size_t k = 0; k < count; k += kGlyphBlock) {
         const std::size_t m = std::min(kGlyphBlock, count - k);
         const float* block[kGlyphBlock];
-        const float* coarseBlock[kGlyphBlock];
         for (std::size_t q = 0; q < m; ++q) {
             std::copy(cells[k + q], cells[k + q] + n, local[q]);
             block[q] = local[q];
@@ -743,16 +746,25 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
             continue;
         }
 
-        for (std::size_t q = 0; q < m; ++q) {
+        for (std::size_t q = 0; q < m; ++q)
             rest[q] = coarsenCell(local[q], kGlyphCellSide, kGlyphCellSide, coarse[q]);
-            coarseBlock[q] = coarse[q];
-        }
         for (std::size_t c = 0; c < width; ++c) {
             GlyphScratch::Char& ch = s.chars[c];
             ch.high = kNoScore;
             std::fill(ch.cellHigh, ch.cellHigh + kGlyphBlock, kNoScore);
             if (!ch.list)
                 continue;
+            // Each cell's coarse dot products with all the character's
+            // templates in one pass over the cell, rather than each
+            // template's with the block's few cells: the same products.
+            std::size_t scored = 0;
+            for (std::size_t t = 0; t < ch.list->size(); ++t)
+                if ((*ch.list)[t].size() >= n && !(ch.coarse->rest[t] < 0.0f))
+                    s.coarseTemplates[scored++] = ch.coarse->sums.data() + t * kGlyphCoarseLength;
+            for (std::size_t q = 0; q < m; ++q)
+                dotMany(coarse[q], s.coarseTemplates.data(), scored, kGlyphCoarseLength,
+                        s.coarseDots.data() + q * longest);
+            std::size_t taken = 0;
             for (std::size_t t = 0; t < ch.list->size(); ++t) {
                 float* b = s.bounds.data() + (ch.first + t) * kGlyphBlock;
                 const float restT = ch.coarse->rest[t];
@@ -766,8 +778,9 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
                     ch.high = std::numeric_limits<float>::infinity();
                     continue;
                 }
-                dotMany(ch.coarse->sums.data() + t * kGlyphCoarseLength, coarseBlock, m, kGlyphCoarseLength,
-                        b);
+                for (std::size_t q = 0; q < m; ++q)
+                    b[q] = s.coarseDots[q * longest + taken];
+                ++taken;
                 for (std::size_t q = 0; q < m; ++q) {
                     b[q] += restT * rest[q] + kGlyphBoundSlack;
                     const float v = b[q] != b[q] ? std::numeric_limits<float>::infinity() : b[q];
