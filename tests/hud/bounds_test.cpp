@@ -240,6 +240,54 @@ TEST(HudBounds, GlyphClassesAsScoringEverything) {
     }
 }
 
+// Cells close to several templates of the character with the most of
+// them, each template weighted differently, so that within that character
+// the best score comes from templates scored in one group as well as in
+// later ones and the floors rise part way through a group: the pruned
+// search must still give what scoring everything gives, bit for bit.
+TEST(HudBounds, GlyphClassesAsScoringEverythingAmongOneCharactersTemplates) {
+    const auto model = shippedModel();
+    ASSERT_TRUE(model);
+    hud::detail::Templates copied = model->glyphs;
+    char most = 0;
+    std::size_t size = 0;
+    for (const auto& [c, list] : model->glyphs.byChar)
+        if (list.size() > size) {
+            most = c;
+            size = list.size();
+        }
+    ASSERT_GE(size, 6u); // more than one group of templates
+    const auto& list = *model->glyphs.find(most);
+    std::mt19937 gen(17);
+    std::vector<std::vector<float>> cells;
+    for (std::size_t lead = 0; lead < size; ++lead)
+        for (int spread = 1; spread <= 3; ++spread) {
+            std::vector<float> cell(1024, 0.0f);
+            for (std::size_t t = 0; t < size; ++t) {
+                const float w = t == lead ? 1.0f : static_cast<float>(gen() % 100) / (100.0f * spread);
+                for (std::size_t i = 0; i < cell.size(); ++i)
+                    cell[i] += w * list[t][i];
+            }
+            hud::normalizeVector(cell.data(), cell.size());
+            cells.push_back(cell);
+        }
+    std::vector<const float*> views;
+    for (const auto& c : cells)
+        views.push_back(c.data());
+    const std::string charset = std::string(1, most) + "0123456789ABCDEFGHIJKLMNOPRSTUVWXYZ";
+    for (std::size_t block : {std::size_t{1}, std::size_t{3}, views.size()})
+        for (std::size_t from = 0; from + block <= views.size(); from += block) {
+            std::vector<hud::GlyphClass> a(block), b(block);
+            hud::classifyGlyphs(views.data() + from, block, model->glyphs, charset, a.data());
+            hud::classifyGlyphs(views.data() + from, block, copied, charset, b.data());
+            for (std::size_t q = 0; q < block; ++q) {
+                EXPECT_EQ(a[q].character, b[q].character) << from + q;
+                EXPECT_EQ(std::memcmp(&a[q].score, &b[q].score, sizeof(float)), 0) << from + q;
+                EXPECT_EQ(std::memcmp(&a[q].second, &b[q].second, sizeof(float)), 0) << from + q;
+            }
+        }
+}
+
 // Cells where the bounds decide little or where characters tie: a template
 // itself (one clear winner), an even blend of two characters, a blank cell
 // (every score 0, the first character of the charset wins) and a cell with

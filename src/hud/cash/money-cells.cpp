@@ -216,12 +216,29 @@ CORVEX_HUD_TARGET_AVX void blendToCellAvx(const float* values, const int* index,
 }
 #endif
 
+// Where each cell column of sampleLineCell samples from the strip: columns
+// index[j] and index[j] + 1, weighted wl[j] and wr[j], for the columns that
+// can reach the plane (bit j of `live`), and the strip columns [lo, hi)
+// those read; lo >= hi when none can.
+struct CellTaps {
+    int index[kMoneyCellColumns];
+    float wl[kMoneyCellColumns];
+    float wr[kMoneyCellColumns];
+    unsigned live = 0;
+    int lo = 0;
+    int hi = 0;
+};
+
 #if CORVEX_HUD_AVX
 // cellTaps four columns a step, with the same double arithmetic. Columns
-// off the plane are taken at 0 so that nothing out of range is converted.
-CORVEX_HUD_TARGET_AVX unsigned cellTapsAvx(double left, double stepX, double planeWidth, int* ix, float* fx) {
+// off the plane are taken at 0 so that nothing out of range is converted,
+// and are left out of lo and hi.
+CORVEX_HUD_TARGET_AVX void cellTapsAvx(double left, double stepX, double planeWidth, int stripWidth,
+                                       CellTaps& taps) {
     static_assert(kMoneyCellColumns % 4 == 0, "cell columns come four at a time");
     unsigned live = 0;
+    __m128i lo = _mm_set1_epi32(stripWidth);
+    __m128i hi = _mm_setzero_si128();
     for (int j = 0; j < kMoneyCellColumns; j += 4) {
         const __m256d jv = _mm256_set_pd(j + 3, j + 2, j + 1, j);
         const __m256d x = _mm256_add_pd(_mm256_set1_pd(left), _mm256_mul_pd(jv, _mm256_set1_pd(stepX)));
@@ -230,32 +247,55 @@ CORVEX_HUD_TARGET_AVX unsigned cellTapsAvx(double left, double stepX, double pla
         live |= static_cast<unsigned>(_mm256_movemask_pd(in)) << j;
         const __m256d taken = _mm256_and_pd(x, in);
         const __m256d floor = _mm256_floor_pd(taken);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(ix + j), _mm256_cvttpd_epi32(floor));
-        _mm_storeu_ps(fx + j, _mm256_cvtpd_ps(_mm256_sub_pd(taken, floor)));
+        const __m128i index = _mm_add_epi32(_mm256_cvttpd_epi32(floor), _mm_set1_epi32(1));
+        const __m128 fx = _mm256_cvtpd_ps(_mm256_sub_pd(taken, floor));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(taps.index + j), index);
+        _mm_storeu_ps(taps.wl + j, _mm_sub_ps(_mm_set1_ps(1.0f), fx));
+        _mm_storeu_ps(taps.wr + j, fx);
+        // The live columns' mask, one 32-bit lane per column.
+        const __m128i keep = _mm_castps_si128(_mm_shuffle_ps(_mm256_castps256_ps128(_mm256_castpd_ps(in)),
+                                                             _mm256_extractf128_ps(_mm256_castpd_ps(in), 1),
+                                                             _MM_SHUFFLE(2, 0, 2, 0)));
+        lo = _mm_min_epi32(lo, _mm_blendv_epi8(lo, index, keep));
+        hi = _mm_max_epi32(hi, _mm_blendv_epi8(hi, _mm_add_epi32(index, _mm_set1_epi32(2)), keep));
     }
+    lo = _mm_min_epi32(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
+    lo = _mm_min_epi32(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
+    hi = _mm_max_epi32(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
+    hi = _mm_max_epi32(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
+    taps.live = live;
+    taps.lo = _mm_cvtsi128_si32(lo);
+    taps.hi = _mm_cvtsi128_si32(hi);
     _mm256_zeroupper();
-    return live;
 }
 #endif
 
-// Where each cell column of sampleLineCell samples: its left tap ix[j] and
-// the weight fx[j] of the right one. Bit j of the result is set where column
-// j can reach the plane; the others' taps are left unset.
-unsigned cellTaps(double left, double stepX, int planeWidth, int* ix, float* fx) {
+// Where each cell column of sampleLineCell samples, for a cell whose left
+// column is at `left`, on a strip `stripWidth` columns wide; strip column c
+// holds plane column c - 1.
+void cellTaps(double left, double stepX, int planeWidth, int stripWidth, CellTaps& taps) {
 #if CORVEX_HUD_AVX
-    if (detail::haveAvx())
-        return cellTapsAvx(left, stepX, static_cast<double>(planeWidth), ix, fx);
+    if (detail::haveAvx()) {
+        cellTapsAvx(left, stepX, static_cast<double>(planeWidth), stripWidth, taps);
+        return;
+    }
 #endif
-    unsigned live = 0;
+    taps.live = 0;
+    taps.lo = stripWidth;
+    taps.hi = 0;
     for (int j = 0; j < kMoneyCellColumns; ++j) {
         const double x = left + j * stepX;
         if (!(x > -1.0 && x < static_cast<double>(planeWidth)))
             continue;
-        live |= 1u << j;
-        ix[j] = static_cast<int>(std::floor(x));
-        fx[j] = static_cast<float>(x - ix[j]);
+        taps.live |= 1u << j;
+        const int ix = static_cast<int>(std::floor(x));
+        const auto fx = static_cast<float>(x - ix);
+        taps.index[j] = ix + 1;
+        taps.wl[j] = 1.0f - fx;
+        taps.wr[j] = fx;
+        taps.lo = std::min(taps.lo, ix + 1);
+        taps.hi = std::max(taps.hi, ix + 3);
     }
-    return live;
 }
 
 } // namespace
@@ -271,34 +311,20 @@ void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
     const double h = ctx.lineHeight;
     const double left = cx - 0.45 * h;
     const double stepX = 0.9 * h / kMoneyCellColumns;
-    const int planeWidth = ctx.plane.width;
-    int index[kMoneyCellColumns];
-    float wl[kMoneyCellColumns];
-    float wr[kMoneyCellColumns];
-    int ix[kMoneyCellColumns];
-    float fx[kMoneyCellColumns];
-    const unsigned live = cellTaps(left, stepX, planeWidth, ix, fx);
-    bool dead = false;
-    int lo = s.width;
-    int hi = 0;
-    for (int j = 0; j < kMoneyCellColumns; ++j) {
-        if (((live >> j) & 1u) == 0) {
-            dead = true;
-            index[j] = -1;
-            continue;
-        }
-        index[j] = ix[j] + 1; // strip column of the left tap
-        wl[j] = 1.0f - fx[j];
-        wr[j] = fx[j];
-        lo = std::min(lo, ix[j] + 1);
-        hi = std::max(hi, ix[j] + 3);
-    }
+    CellTaps taps;
+    cellTaps(left, stepX, ctx.plane.width, s.width, taps);
+    int* const index = taps.index;
+    float* const wl = taps.wl;
+    float* const wr = taps.wr;
+    const int lo = taps.lo;
+    const int hi = taps.hi;
+    const bool dead = taps.live != (1u << kMoneyCellColumns) - 1u;
     ensureStrip(ctx, lo, hi);
     if (dead) {
         // Columns that cannot reach the plane read 0; point them at any
         // filled column and clear them afterwards.
         for (int j = 0; j < kMoneyCellColumns; ++j)
-            if (index[j] < 0) {
+            if (((taps.live >> j) & 1u) == 0) {
                 index[j] = lo < hi ? lo : 0;
                 wl[j] = wr[j] = 0.0f;
             }

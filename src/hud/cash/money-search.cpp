@@ -214,32 +214,59 @@ void roughenSet(MoneySearch::CoarseSet& set) {
 // out[t] for every template t of `set` (roughStride of them, padding
 // included): the highest rough bound over the k cells, without the slack.
 #if CORVEX_HUD_AVX
+// One step of a cell's rough bound: values j and j + 1 (if any) of the
+// cell times the templates' into the two accumulators.
+CORVEX_HUD_TARGET_AVX inline void roughStep(const float* cell, const float* column, std::size_t stride, int j,
+                                            __m256& a0, __m256& a1) {
+    constexpr int values = kRoughColumns * kRoughRows;
+    a0 = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_set1_ps(cell[j]),
+                                         _mm256_loadu_ps(column + static_cast<std::size_t>(j) * stride)));
+    if (j + 1 < values)
+        a1 = _mm256_add_ps(a1,
+                           _mm256_mul_ps(_mm256_set1_ps(cell[j + 1]),
+                                         _mm256_loadu_ps(column + static_cast<std::size_t>(j + 1) * stride)));
+}
+
+// The bounds a cell's accumulators give, raising `high`; `unordered` gets
+// the lanes where one is NaN.
+CORVEX_HUD_TARGET_AVX inline void roughTake(__m256 a0, __m256 a1, __m256 templateRest, float cellRest,
+                                            __m256& high, __m256& unordered) {
+    const __m256 v =
+        _mm256_add_ps(_mm256_add_ps(a0, a1), _mm256_mul_ps(templateRest, _mm256_set1_ps(cellRest)));
+    high = _mm256_max_ps(high, v);
+    unordered = _mm256_or_ps(unordered, _mm256_cmp_ps(v, v, _CMP_UNORD_Q));
+}
+
 CORVEX_HUD_TARGET_AVX void roughBoundsAvx(const MoneySearch::CoarseSet& set, const float* const* cells,
                                           const float* cellRest, int k, float* out) {
     constexpr int values = kRoughColumns * kRoughRows;
-    for (std::size_t b = 0; b < set.roughStride; b += 8) {
+    const std::size_t stride = set.roughStride;
+    for (std::size_t b = 0; b < stride; b += 8) {
         const __m256 templateRest = _mm256_loadu_ps(set.roughRest + b);
+        const float* column = set.roughByValue + b;
         __m256 high = _mm256_set1_ps(kNoScore);
         __m256 unordered = _mm256_setzero_ps(); // a NaN must reach the caller's check
-        for (int q = 0; q < k; ++q) {
-            const float* cell = cells[q];
-            const float* column = set.roughByValue + b;
+        // Two cells at a time, each summed as it would be alone: their
+        // sums, chains of dependent additions, overlap.
+        int q = 0;
+        for (; q + 2 <= k; q += 2) {
             __m256 a0 = _mm256_setzero_ps();
             __m256 a1 = _mm256_setzero_ps();
-            int j = 0;
-            for (; j + 2 <= values; j += 2) {
-                a0 = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_set1_ps(cell[j]),
-                                                     _mm256_loadu_ps(column + j * set.roughStride)));
-                a1 = _mm256_add_ps(a1, _mm256_mul_ps(_mm256_set1_ps(cell[j + 1]),
-                                                     _mm256_loadu_ps(column + (j + 1) * set.roughStride)));
+            __m256 c0 = _mm256_setzero_ps();
+            __m256 c1 = _mm256_setzero_ps();
+            for (int j = 0; j < values; j += 2) {
+                roughStep(cells[q], column, stride, j, a0, a1);
+                roughStep(cells[q + 1], column, stride, j, c0, c1);
             }
-            for (; j < values; ++j)
-                a0 = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_set1_ps(cell[j]),
-                                                     _mm256_loadu_ps(column + j * set.roughStride)));
-            const __m256 v = _mm256_add_ps(_mm256_add_ps(a0, a1),
-                                           _mm256_mul_ps(templateRest, _mm256_set1_ps(cellRest[q])));
-            high = _mm256_max_ps(high, v);
-            unordered = _mm256_or_ps(unordered, _mm256_cmp_ps(v, v, _CMP_UNORD_Q));
+            roughTake(a0, a1, templateRest, cellRest[q], high, unordered);
+            roughTake(c0, c1, templateRest, cellRest[q + 1], high, unordered);
+        }
+        if (q < k) {
+            __m256 a0 = _mm256_setzero_ps();
+            __m256 a1 = _mm256_setzero_ps();
+            for (int j = 0; j < values; j += 2)
+                roughStep(cells[q], column, stride, j, a0, a1);
+            roughTake(a0, a1, templateRest, cellRest[q], high, unordered);
         }
         _mm256_storeu_ps(out + b, _mm256_or_ps(high, unordered));
     }

@@ -566,6 +566,8 @@ GlyphClass classifyGlyph(const float* cell, const detail::Templates& glyphs, std
 namespace {
 
 constexpr std::size_t kGlyphBlock = 4;
+// Templates of a character scored together against each cell of a block.
+constexpr std::size_t kGlyphAhead = 4;
 constexpr std::size_t kGlyphCoarseLength =
     static_cast<std::size_t>(kGlyphCellSide / 2) * static_cast<std::size_t>(kGlyphCellSide / 2);
 // What the bounds allow for the rounding of the float sums: far above it,
@@ -585,9 +587,11 @@ struct GlyphScratch {
     std::vector<Char> chars;
     std::vector<std::size_t> charOrder;
     std::vector<std::size_t> templateOrder;
-    std::vector<float> templateHigh; // a template's highest bound over the block's cells
-    std::vector<float> bounds;       // kGlyphBlock per template
-    std::vector<float> table;        // classifyGlyphs' scores before they are folded
+    std::vector<float> templateHigh;           // a template's highest bound over the block's cells
+    std::vector<float> bounds;                 // kGlyphBlock per template
+    std::vector<const float*> coarseTemplates; // a character's templates' coarse forms
+    std::vector<float> coarseDots;             // and their dot products with a cell's, per cell
+    std::vector<float> table;                  // classifyGlyphs' scores before they are folded
 };
 
 GlyphScratch& glyphScratch() {
@@ -706,6 +710,8 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
         s.bounds.resize(templates * kGlyphBlock);
         s.templateOrder.resize(longest);
         s.templateHigh.resize(longest);
+        s.coarseTemplates.resize(longest);
+        s.coarseDots.resize(kGlyphBlock * longest);
     }
 
     alignas(32) float local[kGlyphBlock][kGlyphCellLength];
@@ -714,7 +720,6 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
     for (std::size_t k = 0; k < count; k += kGlyphBlock) {
         const std::size_t m = std::min(kGlyphBlock, count - k);
         const float* block[kGlyphBlock];
-        const float* coarseBlock[kGlyphBlock];
         for (std::size_t q = 0; q < m; ++q) {
             std::copy(cells[k + q], cells[k + q] + n, local[q]);
             block[q] = local[q];
@@ -741,16 +746,25 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
             continue;
         }
 
-        for (std::size_t q = 0; q < m; ++q) {
+        for (std::size_t q = 0; q < m; ++q)
             rest[q] = coarsenCell(local[q], kGlyphCellSide, kGlyphCellSide, coarse[q]);
-            coarseBlock[q] = coarse[q];
-        }
         for (std::size_t c = 0; c < width; ++c) {
             GlyphScratch::Char& ch = s.chars[c];
             ch.high = kNoScore;
             std::fill(ch.cellHigh, ch.cellHigh + kGlyphBlock, kNoScore);
             if (!ch.list)
                 continue;
+            // Each cell's coarse dot products with all the character's
+            // templates in one pass over the cell, rather than each
+            // template's with the block's few cells: the same products.
+            std::size_t scored = 0;
+            for (std::size_t t = 0; t < ch.list->size(); ++t)
+                if ((*ch.list)[t].size() >= n && !(ch.coarse->rest[t] < 0.0f))
+                    s.coarseTemplates[scored++] = ch.coarse->sums.data() + t * kGlyphCoarseLength;
+            for (std::size_t q = 0; q < m; ++q)
+                dotMany(coarse[q], s.coarseTemplates.data(), scored, kGlyphCoarseLength,
+                        s.coarseDots.data() + q * longest);
+            std::size_t taken = 0;
             for (std::size_t t = 0; t < ch.list->size(); ++t) {
                 float* b = s.bounds.data() + (ch.first + t) * kGlyphBlock;
                 const float restT = ch.coarse->rest[t];
@@ -764,8 +778,9 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
                     ch.high = std::numeric_limits<float>::infinity();
                     continue;
                 }
-                dotMany(ch.coarse->sums.data() + t * kGlyphCoarseLength, coarseBlock, m, kGlyphCoarseLength,
-                        b);
+                for (std::size_t q = 0; q < m; ++q)
+                    b[q] = s.coarseDots[q * longest + taken];
+                ++taken;
                 for (std::size_t q = 0; q < m; ++q) {
                     b[q] += restT * rest[q] + kGlyphBoundSlack;
                     const float v = b[q] != b[q] ? std::numeric_limits<float>::infinity() : b[q];
@@ -811,29 +826,45 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
             sortDescending(order, size, [high](std::size_t t) { return high[t]; });
             float best[kGlyphBlock];
             std::fill(best, best + kGlyphBlock, kNoScore);
-            for (std::size_t o = 0; o < size; ++o) {
-                const std::size_t t = order[o];
-                const detail::Template& tpl = (*ch.list)[t];
-                if (tpl.size() < n)
-                    continue;
-                const float* b = charBounds + t * kGlyphBlock;
-                const float* pick[kGlyphBlock];
-                std::size_t picked[kGlyphBlock];
-                std::size_t taken = 0;
+            for (std::size_t o0 = 0; o0 < size; o0 += kGlyphAhead) {
+                const std::size_t ahead = std::min(kGlyphAhead, size - o0);
+                // A cell's dot products with a few templates at once, taken
+                // before any of them raises its floor: one pass over the cell
+                // serves them all, where one at a time each would wait on its
+                // own sums. The floors only rise, so every template the loop
+                // below scores is among those taken here (a few more may be,
+                // for nothing); a dot product is the same whichever of its two
+                // vectors comes first.
+                float v[kGlyphAhead][kGlyphBlock];
                 for (std::size_t q = 0; q < m; ++q) {
                     const float floor = std::max(best[q], std::max(second[q], seeded[q]));
-                    if (!(b[q] < floor)) {
-                        pick[taken] = block[q];
-                        picked[taken++] = q;
+                    const float* pick[kGlyphAhead];
+                    std::size_t picked[kGlyphAhead];
+                    std::size_t taken = 0;
+                    for (std::size_t a = 0; a < ahead; ++a) {
+                        const std::size_t t = order[o0 + a];
+                        const detail::Template& tpl = (*ch.list)[t];
+                        if (tpl.size() >= n && !(charBounds[t * kGlyphBlock + q] < floor)) {
+                            pick[taken] = tpl.data();
+                            picked[taken++] = a;
+                        }
+                    }
+                    float got[kGlyphAhead];
+                    dotMany(block[q], pick, taken, n, got);
+                    for (std::size_t j = 0; j < taken; ++j)
+                        v[picked[j]][q] = got[j];
+                }
+                for (std::size_t a = 0; a < ahead; ++a) {
+                    const std::size_t t = order[o0 + a];
+                    if ((*ch.list)[t].size() < n)
+                        continue;
+                    const float* b = charBounds + t * kGlyphBlock;
+                    for (std::size_t q = 0; q < m; ++q) {
+                        const float floor = std::max(best[q], std::max(second[q], seeded[q]));
+                        if (!(b[q] < floor) && v[a][q] > best[q])
+                            best[q] = v[a][q];
                     }
                 }
-                if (taken == 0)
-                    continue;
-                float v[kGlyphBlock];
-                dotMany(tpl.data(), pick, taken, n, v);
-                for (std::size_t j = 0; j < taken; ++j)
-                    if (v[j] > best[picked[j]])
-                        best[picked[j]] = v[j];
             }
             for (std::size_t q = 0; q < m; ++q) {
                 out[(k + q) * width + c] = best[q];
