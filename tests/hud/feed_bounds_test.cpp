@@ -299,3 +299,29 @@ TEST(FeedColumnCounts, StretchesCountAsColumnByColumn) {
         }
     }
 }
+
+// The near-white mask takes sixteen pixels a step: every length and every
+// threshold edge marks as the pixel-by-pixel test.
+TEST(FeedNearWhite, MarksAreThoseOfThePixelByPixelTest) {
+    std::mt19937 rng(37);
+    for (int round = 0; round < 300; ++round) {
+        const int n = static_cast<int>(rng() % 70);
+        std::vector<std::uint8_t> px(4 * static_cast<std::size_t>(n) + 16);
+        for (std::uint8_t& v : px) {
+            const int pick = static_cast<int>(rng() % 4);
+            v = static_cast<std::uint8_t>(pick == 0   ? 140 + rng() % 30
+                                          : pick == 1 ? 200 + rng() % 56
+                                                      : rng());
+        }
+        std::vector<std::uint8_t> marks(static_cast<std::size_t>(n) + 1, 7);
+        detail::markNearWhite(px.data(), n, 150, 60, marks.data());
+        for (int x = 0; x < n; ++x) {
+            const std::uint8_t* p = px.data() + 4 * x;
+            const int lo = std::min({p[0], p[1], p[2]});
+            const int hi = std::max({p[0], p[1], p[2]});
+            ASSERT_EQ(marks[static_cast<std::size_t>(x)], lo >= 150 && hi - lo <= 60 ? 1 : 0)
+                << "round " << round << " x " << x;
+        }
+        EXPECT_EQ(marks[static_cast<std::size_t>(n)], 7) << "written past the end";
+    }
+}
