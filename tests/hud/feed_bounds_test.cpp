@@ -257,3 +257,71 @@ TEST(FeedNearWhite, CountsAreThoseOfThePixelByPixelTest) {
         }
     }
 }
+
+// The column counts summed stretch by stretch are those of counting each
+// column under the union of the boxes over it: overlapping and nested boxes,
+// boxes reaching out of the frame and ranges wider than it.
+TEST(FeedColumnCounts, StretchesCountAsColumnByColumn) {
+    std::mt19937 rng(53);
+    const int w = 90;
+    const int h = 40;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(w) * h * 4, 0);
+    FramePlanes planes;
+    planes.frame.width = w;
+    planes.frame.height = h;
+    planes.frame.pixels = pixels.data();
+    planes.frame.stride = 4 * w;
+    planes.mask.resize(static_cast<std::size_t>(w) * h);
+    std::vector<int> counts;
+    for (int round = 0; round < 150; ++round) {
+        for (std::uint8_t& m : planes.mask)
+            m = static_cast<std::uint8_t>(rng() % 3 == 0);
+        std::vector<Blob> boxes(rng() % 9);
+        for (Blob& b : boxes) {
+            b.x0 = static_cast<int>(rng() % (w + 20)) - 10;
+            b.x1 = b.x0 + static_cast<int>(rng() % 30);
+            b.y0 = static_cast<int>(rng() % (h + 10)) - 5;
+            b.y1 = b.y0 + static_cast<int>(rng() % 20) - 2; // now and then empty
+        }
+        const int x0 = static_cast<int>(rng() % (w + 20)) - 15;
+        const int x1 = x0 + static_cast<int>(rng() % 120);
+        detail::maskColumnCounts(planes, boxes, x0, x1, counts);
+        ASSERT_EQ(counts.size(), static_cast<std::size_t>(x1 - x0 + 1));
+        for (int x = x0; x <= x1; ++x) {
+            int expected = 0;
+            for (int y = 0; y < h && x >= 0 && x < w; ++y) {
+                bool covered = false;
+                for (const Blob& b : boxes)
+                    covered = covered || (b.y0 <= b.y1 && b.x0 <= x && x <= b.x1 && b.y0 <= y && y <= b.y1);
+                expected += covered ? planes.mask[static_cast<std::size_t>(y) * w + x] : 0;
+            }
+            ASSERT_EQ(counts[static_cast<std::size_t>(x - x0)], expected) << "round " << round << " x " << x;
+        }
+    }
+}
+
+// The near-white mask takes sixteen pixels a step: every length and every
+// threshold edge marks as the pixel-by-pixel test.
+TEST(FeedNearWhite, MarksAreThoseOfThePixelByPixelTest) {
+    std::mt19937 rng(37);
+    for (int round = 0; round < 300; ++round) {
+        const int n = static_cast<int>(rng() % 70);
+        std::vector<std::uint8_t> px(4 * static_cast<std::size_t>(n) + 16);
+        for (std::uint8_t& v : px) {
+            const int pick = static_cast<int>(rng() % 4);
+            v = static_cast<std::uint8_t>(pick == 0   ? 140 + rng() % 30
+                                          : pick == 1 ? 200 + rng() % 56
+                                                      : rng());
+        }
+        std::vector<std::uint8_t> marks(static_cast<std::size_t>(n) + 1, 7);
+        detail::markNearWhite(px.data(), n, 150, 60, marks.data());
+        for (int x = 0; x < n; ++x) {
+            const std::uint8_t* p = px.data() + 4 * x;
+            const int lo = std::min({p[0], p[1], p[2]});
+            const int hi = std::max({p[0], p[1], p[2]});
+            ASSERT_EQ(marks[static_cast<std::size_t>(x)], lo >= 150 && hi - lo <= 60 ? 1 : 0)
+                << "round " << round << " x " << x;
+        }
+        EXPECT_EQ(marks[static_cast<std::size_t>(n)], 7) << "written past the end";
+    }
+}

@@ -214,31 +214,44 @@ void maskColumnCounts(const FramePlanes& planes, const std::vector<Blob>& boxes,
     if (active.empty())
         return;
     // A sweep from left to right: the boxes open at their x0 and close after
-    // their x1, so each column looks at the few boxes over it.
+    // their x1. Between two such events the boxes over a column stay the
+    // same, so their rows are summed for the whole stretch at once, row by
+    // row along the mask.
     detail::stableSort(active.begin(), active.end(),
                        [&boxes](std::size_t a, std::size_t b) { return boxes[a].x0 < boxes[b].x0; });
     std::vector<std::size_t>& open = s.open;
     open.clear();
     std::size_t next = 0;
     const std::uint8_t* mask = planes.mask.data();
-    for (int x = lo; x <= hi; ++x) {
+    int* out = counts.data();
+    for (int x = lo; x <= hi;) {
         while (next < active.size() && boxes[active[next]].x0 <= x)
             open.push_back(active[next++]);
         open.erase(std::remove_if(open.begin(), open.end(), [&](std::size_t k) { return boxes[k].x1 < x; }),
                    open.end());
+        int end = hi + 1;
+        if (next < active.size())
+            end = std::min(end, boxes[active[next]].x0);
         spans.clear();
-        for (std::size_t k : open)
+        for (std::size_t k : open) {
+            end = std::min(end, boxes[k].x1 < hi ? boxes[k].x1 + 1 : hi + 1);
             spans.emplace_back(std::max(boxes[k].y0, 0), std::min(boxes[k].y1, h - 1));
-        if (spans.empty())
+        }
+        if (spans.empty()) {
+            x = end;
             continue;
+        }
         if (spans.size() > 1)
             std::sort(spans.begin(), spans.end());
-        int count = 0;
         int from = spans.front().first;
         int to = spans.front().second;
         auto add = [&](int a, int b) {
-            for (int y = a; y <= b; ++y)
-                count += mask[at(x, y, w)];
+            for (int y = a; y <= b; ++y) {
+                const std::uint8_t* row = mask + at(x, y, w);
+                int* sum = out + (x - x0);
+                for (int c = 0; c < end - x; ++c)
+                    sum[c] += row[c];
+            }
         };
         for (std::size_t k = 1; k < spans.size(); ++k) {
             if (spans[k].first > to + 1) {
@@ -250,7 +263,7 @@ void maskColumnCounts(const FramePlanes& planes, const std::vector<Blob>& boxes,
             }
         }
         add(from, to);
-        counts[static_cast<std::size_t>(x - x0)] = count;
+        x = end;
     }
 }
 

@@ -37,6 +37,13 @@ struct IconScratch {
     std::vector<std::pair<const std::string*, float>> keys; // each key once, in icon order
     std::vector<int> keyOf;                                 // per icon, its entry in keys
     std::vector<std::pair<float, std::size_t>> order;       // scoring order: bound, icon
+    // The group's windows for one icon size, per offset: the white under
+    // the window and the root of its variance, -1 where the window holds no
+    // white with some spread.
+    int windowW = -1;
+    int windowH = -1;
+    std::vector<double> windowSum;
+    std::vector<double> windowRoot;
 };
 
 // Offsets are summed sixteen at a time; the tables the sums read from and
@@ -89,33 +96,61 @@ IconOffsets iconOffsets(int gw, int gh, int iw, int ih) {
             std::max(gw, iw) - iw + 2 * kIconShift + 1, std::max(gh, ih) - ih + 2 * kIconShift + 1};
 }
 
-// The best of score(i, j, white, variance) over the offsets whose window
-// holds white with some spread (the mask is 0 or 1, so its sum of squares
-// is its sum); -infinity where none does.
-template <class Score>
-double bestOverWindows(const IconScratch& s, int gw, int gh, int iw, int ih, const IconOffsets& o,
-                       Score score) {
+// The white under the window at every offset of an icon of this size and
+// the root of its variance (the mask is 0 or 1, so its sum of squares is its
+// sum), or -1 where the variance is below 1. The
+// mass bound and the correlation of an icon, and icons of one size, read the
+// same windows: they are summed once per group and size.
+void measureWindows(IconScratch& s, int gw, int gh, int iw, int ih, const IconOffsets& o) {
+    if (s.windowW == iw && s.windowH == ih)
+        return;
+    s.windowW = iw;
+    s.windowH = ih;
     const double cells = static_cast<double>(iw) * ih;
     const std::size_t stride = static_cast<std::size_t>(gw) + 1;
     auto integral = [&](int x, int y) {
         return s.sums[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)];
     };
-    double best = -std::numeric_limits<double>::infinity();
+    const std::size_t n = static_cast<std::size_t>(o.nx) * static_cast<std::size_t>(o.ny);
+    s.windowSum.resize(n);
+    s.windowRoot.resize(n);
+    double* sums = s.windowSum.data();
+    double* roots = s.windowRoot.data();
     for (int j = 0; j < o.ny; ++j) {
         const int oy = o.y0 + j;
         const int ya = std::max(oy, 0);
         const int yb = std::min(oy + ih, gh);
-        for (int i = 0; i < o.nx; ++i) {
+        for (int i = 0; i < o.nx; ++i, ++sums, ++roots) {
             const int ox = o.x0 + i;
             const int xa = std::max(ox, 0);
             const int xb = std::min(ox + iw, gw);
-            if (xa >= xb || ya >= yb)
+            if (xa >= xb || ya >= yb) {
+                *sums = 0.0;
+                *roots = -1.0;
                 continue;
+            }
             const double sum = integral(xb, yb) - integral(xa, yb) - integral(xb, ya) + integral(xa, ya);
             const double var = sum - sum * sum / cells;
-            if (var < 1.0)
+            *sums = sum;
+            *roots = var < 1.0 ? -1.0 : std::sqrt(var);
+        }
+    }
+}
+
+// The best of score(i, j, white, root of the variance) over the offsets
+// whose window holds white with some spread; -infinity where none does.
+template <class Score>
+double bestOverWindows(IconScratch& s, int gw, int gh, int iw, int ih, const IconOffsets& o, Score score) {
+    measureWindows(s, gw, gh, iw, ih, o);
+    const double* sums = s.windowSum.data();
+    const double* roots = s.windowRoot.data();
+    double best = -std::numeric_limits<double>::infinity();
+    for (int j = 0; j < o.ny; ++j) {
+        for (int i = 0; i < o.nx; ++i, ++sums, ++roots) {
+            const double root = *roots;
+            if (root < 0.0)
                 continue;
-            best = std::max(best, score(i, j, sum, var));
+            best = std::max(best, score(i, j, *sums, root));
         }
     }
     return best;
@@ -190,8 +225,8 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
         addSlices(s.prefix.data(), s.slices.data() + from, to - from, -static_cast<long long>(oy) * len,
                   s.products.data() + at(0, j, across), nx);
     }
-    const double best = bestOverWindows(s, gw, gh, iw, ih, o, [&](int i, int j, double, double var) {
-        return s.products[at(i, j, across)] / std::sqrt(var);
+    const double best = bestOverWindows(s, gw, gh, iw, ih, o, [&](int i, int j, double, double root) {
+        return s.products[at(i, j, across)] / root;
     });
     return std::isfinite(best) ? static_cast<float>(best) : 0.0f;
 }
@@ -200,7 +235,7 @@ float slideIcon(IconScratch& s, int gw, int gh, const KillIcon& icon) {
 // position the products sum over the S white cells under the icon, so to no
 // more than the icon's S largest pixels. Infinite when the icon brings no
 // sums for it.
-double massBound(const IconScratch& s, int gw, int gh, const KillIcon& icon) {
+double massBound(IconScratch& s, int gw, int gh, const KillIcon& icon) {
     const int iw = static_cast<int>(icon.width);
     const int ih = static_cast<int>(icon.height);
     const std::size_t cells = static_cast<std::size_t>(iw) * static_cast<std::size_t>(ih);
@@ -208,9 +243,9 @@ double massBound(const IconScratch& s, int gw, int gh, const KillIcon& icon) {
         return std::numeric_limits<double>::infinity();
     const IconOffsets o = iconOffsets(gw, gh, iw, ih);
     const double n = static_cast<double>(cells);
-    const double best = bestOverWindows(s, gw, gh, iw, ih, o, [&](int, int, double sum, double var) {
+    const double best = bestOverWindows(s, gw, gh, iw, ih, o, [&](int, int, double sum, double root) {
         const auto white = static_cast<std::size_t>(std::min(std::max(sum, 0.0), n));
-        return icon.topSums[white] / std::sqrt(var);
+        return icon.topSums[white] / root;
     });
     // No position counts: slideIcon gives 0.
     return std::isfinite(best) ? best : 0.0;
@@ -221,15 +256,8 @@ double massBound(const IconScratch& s, int gw, int gh, const KillIcon& icon) {
 void findWhiteGroups(const FrameView& f, int xa, int ya, int ww, int wh, double m, IconScratch& s) {
     // Every row is written whole: no clearing first.
     s.white.resize(at(0, wh, ww));
-    for (int y = 0; y < wh; ++y) {
-        const std::uint8_t* px = framePixel(f, xa, ya + y);
-        std::uint8_t* dst = s.white.data() + at(0, y, ww);
-        for (int x = 0; x < ww; ++x, px += 4) {
-            const int mx = std::max(px[2], std::max(px[1], px[0]));
-            const int mn = std::min(px[2], std::min(px[1], px[0]));
-            dst[x] = static_cast<std::uint8_t>(mn >= 150 && mx - mn <= 60);
-        }
-    }
+    for (int y = 0; y < wh; ++y)
+        detail::markNearWhite(framePixel(f, xa, ya + y), ww, 150, 60, s.white.data() + at(0, y, ww));
     labelComponents(s.white, ww, wh, s.blobs, s.labels);
     s.blobs.erase(std::remove_if(s.blobs.begin(), s.blobs.end(), [](const Blob& b) { return b.area < 12; }),
                   s.blobs.end());
@@ -289,6 +317,8 @@ void prepareGroup(const Blob& g, int ww, IconScratch& s) {
         }
     }
     s.rowRuns[static_cast<std::size_t>(gh)] = static_cast<int>(s.runs.size());
+    s.windowW = -1;
+    s.windowH = -1;
 }
 
 bool usableIcon(const KillIcon& ic) {

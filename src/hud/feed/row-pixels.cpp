@@ -61,6 +61,22 @@ int countNearWhite(const std::uint8_t* px, int n, int floor, int spread) {
     return count;
 }
 
+void markNearWhite(const std::uint8_t* px, int n, int floor, int spread, std::uint8_t* out) {
+    int x = 0;
+#if CORVEX_HUD_SSE2
+    const NearWhite4 test(floor, spread);
+    const __m128i one = _mm_set1_epi8(1);
+    for (; x + 16 <= n; x += 16) {
+        const std::uint8_t* p = px + 4 * static_cast<std::size_t>(x);
+        const __m128i lanes = _mm_packs_epi16(_mm_packs_epi32(test(p), test(p + 16)),
+                                              _mm_packs_epi32(test(p + 32), test(p + 48)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_and_si128(lanes, one));
+    }
+#endif
+    for (; x < n; ++x)
+        out[x] = nearWhite(px + 4 * static_cast<std::size_t>(x), floor, spread) ? 1 : 0;
+}
+
 // Names have a few thousand pixels: a histogram of 256 buckets between the
 // extremes finds the bucket that holds it, and only that bucket is sorted.
 float kthSmallest(std::vector<float>& v, std::size_t k) {

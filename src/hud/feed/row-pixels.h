@@ -47,6 +47,8 @@ inline float lumaOf(const std::uint8_t* px) {
 // Of n BGRA pixels from px, how many are near white: every channel at least
 // `floor` and no channel more than `spread` above the lowest.
 int countNearWhite(const std::uint8_t* px, int n, int floor, int spread);
+// out[i] = 1 where pixel i of the n is near white by the same test, else 0.
+void markNearWhite(const std::uint8_t* px, int n, int floor, int spread, std::uint8_t* out);
 
 // The k-th smallest value (0-based), as nth_element finds it, reordering v.
 float kthSmallest(std::vector<float>& v, std::size_t k);
