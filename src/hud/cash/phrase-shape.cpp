@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -163,11 +164,12 @@ const std::string* phraseOfLetters(const std::vector<std::string>& letters) {
     const std::string* agreed = nullptr;
     std::string compact;
     std::string phraseCompact;
+    auto withoutBlanks = [](const std::string& text, std::string& out) {
+        out.clear();
+        std::copy_if(text.begin(), text.end(), std::back_inserter(out), [](char c) { return c != ' '; });
+    };
     for (const std::string& l : letters) {
-        compact.clear();
-        for (char c : l)
-            if (c != ' ')
-                compact.push_back(c);
+        withoutBlanks(l, compact);
         if (compact.size() < kLettersMinCount)
             continue;
         const std::string* named = nullptr;
@@ -175,10 +177,7 @@ const std::string* phraseOfLetters(const std::vector<std::string>& letters) {
         int best = std::numeric_limits<int>::max();
         int runnerUp = std::numeric_limits<int>::max();
         for (const std::string& p : eventPhrases()) {
-            phraseCompact.clear();
-            for (char c : p)
-                if (c != ' ')
-                    phraseCompact.push_back(c);
+            withoutBlanks(p, phraseCompact);
             const int d = editDistance(compact, phraseCompact);
             if (d < best) {
                 runnerUp = best;
