@@ -9,6 +9,7 @@
 #include "hud/cash/pass.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -1370,4 +1371,69 @@ TEST_F(RewardLines, FaintPhraseLeavesItsAmountToTheLinePlaceSearch) {
     ASSERT_TRUE(r.balanceCertain) << c.what;
     EXPECT_EQ(r.balance, c.balance) << c.what;
     expectLines(c, r);
+}
+
+TEST_F(RewardLines, RowsReadAsNothingTakeTheShapesLeaderTheirLettersName) {
+    // Soft 720p frames of the evaluation's footage whose rows read as no
+    // phrase: the shapes of HOT ZONE PRESENCE and HOT ZONE ENTERED fit them
+    // nearly as well, and the letters read at the rows settle it.
+    const std::vector<Case> frames = {
+        {"four soft 720p lines",
+         1280,
+         720,
+         0.9371796129906107,
+         2691090498u,
+         67,
+         0.6313046225217978,
+         false,
+         687,
+         -11,
+         {{"HOT ZONE PRESENCE", 77345, 0},
+          {"ROTORS DESTROYED", 93052, 0},
+          {"CONTROL ZONE PRESENCE", 442, 0},
+          {"HOT ZONE PRESENCE", 0, 94}}},
+        {"two soft 720p lines over a bright world",
+         1280,
+         720,
+         0.8224682625617704,
+         3739503890u,
+         74,
+         0.5970201582130946,
+         true,
+         62,
+         0,
+         {{"ASSIST", 14201, 0}, {"HOT ZONE PRESENCE", 33, 0}}},
+    };
+    // Every phrase read is a painted line's, at the exact look and at the
+    // range's ends; at the exact look figures too soft to read are left
+    // out, none guessed (the amounts' own tests cover the range's ends).
+    auto expectPainted = [](const Case& c, const hud::HudReading& r, const std::string& where) {
+        for (const hud::HudLine& l : r.lines)
+            EXPECT_TRUE(l.text.empty() || std::any_of(c.lines.begin(), c.lines.end(),
+                                                      [&](const PaintedLine& p) { return l.text == p.text; }))
+                << where << ": " << l.text << ", raw " << l.raw;
+    };
+    auto count = [](const hud::HudReading& r, std::string_view text) {
+        return std::count_if(r.lines.begin(), r.lines.end(),
+                             [&](const hud::HudLine& l) { return l.text == text; });
+    };
+    // Both HOT ZONE PRESENCE lines of the four, and the one of the two; so
+    // too at the range's ends but the smallest frame, which keeps too little
+    // of the letters.
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const Case& c = frames[i];
+        const std::ptrdiff_t painted = i == 0 ? 2 : 1;
+        const hud::HudReading r = read(cashFrame(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectPainted(c, r, c.what);
+        expectNoneMadeUp(c.lines, r, c.what);
+        EXPECT_EQ(count(r, "HOT ZONE PRESENCE"), painted) << c.what;
+        for (const auto& [end, e] : readRangeEnds(c)) {
+            expectPainted(c, e, std::string(c.what) + " (" + end + ")");
+            if (std::string_view(end) != "smallest frame") {
+                EXPECT_EQ(count(e, "HOT ZONE PRESENCE"), painted) << c.what << " (" << end << ")";
+            }
+        }
+    }
 }

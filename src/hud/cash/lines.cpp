@@ -262,7 +262,7 @@ constexpr int kMaxLines = 4;
 // or amount) leaves its place open, and such a reading replaces it.
 void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom, double moneyHeight,
                     float minLineConfidence, float minMargin, const std::vector<std::size_t>& faint,
-                    std::vector<HudLine>& lines) {
+                    std::vector<HudLine>& lines, std::vector<HudLine>& unread) {
     const int width = planes.ink2.width;
     const double hp = kRewardTextScale * moneyHeight;
     const double figureRight = (width - 1) - kFigureRightMargin * moneyHeight;
@@ -302,6 +302,13 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
                                          std::numeric_limits<double>::infinity(), minLineConfidence,
                                          minMargin, HudLine{});
         restoreInk(planes, saved);
+        if (!found.raw.empty()) {
+            // The letters of a place that makes no line still help the
+            // shape reading of a row found there.
+            unread.push_back(found);
+            unread.back().top = row.top;
+            unread.back().bottom = row.bottom;
+        }
         if (!found.hasFigure && !found.hasXp)
             continue;
         // The band's figure or amount read, its phrase not: the phrase may
@@ -350,10 +357,13 @@ struct ShapePending {
 // A row that is a piece of another line's text (its lower half grouped on
 // its own) fits that line's phrase too, and a line place another attempt
 // read is read already: a row gets a phrase by shape only where no other
-// line stands within half a cap.
+// line stands within half a cap. Where no phrase fits clearly, the letters
+// its own reading and the line place's reading gave may settle between
+// phrases that fit well (`unread`: the place readings that made no line).
 void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<ShapePending>& pending, double hp,
                        double figureRight, float minLineConfidence, float minMargin,
-                       std::vector<HudLine>& lines) {
+                       const std::vector<HudLine>& unread, std::vector<HudLine>& lines) {
+    std::vector<std::string> letters;
     for (ShapePending& p : pending) {
         const std::size_t self = p.stored ? p.index : lines.size();
         const HudLine& own = p.stored ? lines[p.index] : p.line;
@@ -362,9 +372,14 @@ void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<Shap
             taken = k != self && std::abs(lines[k].top - own.top) < 0.5 * hp;
         if (taken)
             continue;
-        if (p.stored) {
-            readByShape(model, planes, lines[p.index].top, hp, figureRight, lines[p.index]);
-        } else if (readByShape(model, planes, p.line.top, hp, figureRight, p.line)) {
+        letters.assign(1, own.raw);
+        for (const HudLine& u : unread)
+            if (std::abs(u.top - own.top) < 0.5 * hp)
+                letters.push_back(u.raw);
+        HudLine& target = p.stored ? lines[p.index] : p.line;
+        const bool read = readByShape(model, planes, target.top, hp, figureRight, target) ||
+                          readByShape(model, planes, target.top, hp, figureRight, target, &letters);
+        if (read && !p.stored) {
             // Its figure or amount had no phrase to go with when the row was
             // read: now that the line has one, they get their last attempt.
             RewardRow row;
@@ -495,10 +510,12 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
         if (stored)
             lines.push_back(std::move(line));
     }
-    findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, faintLines, lines);
+    std::vector<HudLine> unread;
+    findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, faintLines, lines,
+                   unread);
     for (HudLine& line : lines)
         settlePhraseByShape(model, planes, hp, figureRight, line);
-    readPendingShapes(model, planes, pending, hp, figureRight, minLineConfidence, minMargin, lines);
+    readPendingShapes(model, planes, pending, hp, figureRight, minLineConfidence, minMargin, unread, lines);
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
     return lines;

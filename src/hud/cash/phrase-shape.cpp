@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -148,10 +150,59 @@ bool expectedPhraseRight(const HudLine& line, double figureRight, double hp, dou
     return true;
 }
 
+// Letters read at a row, however garbled, still tell phrases apart where
+// their shapes come close. A reading names the phrase nearest to it when
+// that leads every other phrase by a letter's full edit and lies within
+// three half steps of it for every two of its letters (soft text misreads
+// most letters as a look-alike); a reading of fewer letters than this names
+// none. The readings of a row must not name two phrases.
+constexpr std::size_t kLettersMinCount = 4;
+constexpr int kLettersMinLead = 2; // in half steps
+
+// The phrase the letters name; null when they name none or disagree.
+const std::string* phraseOfLetters(const std::vector<std::string>& letters) {
+    const std::string* agreed = nullptr;
+    std::string compact;
+    std::string phraseCompact;
+    auto withoutBlanks = [](const std::string& text, std::string& out) {
+        out.clear();
+        std::copy_if(text.begin(), text.end(), std::back_inserter(out), [](char c) { return c != ' '; });
+    };
+    for (const std::string& l : letters) {
+        withoutBlanks(l, compact);
+        if (compact.size() < kLettersMinCount)
+            continue;
+        const std::string* named = nullptr;
+        std::size_t namedLength = 0;
+        int best = std::numeric_limits<int>::max();
+        int runnerUp = std::numeric_limits<int>::max();
+        for (const std::string& p : eventPhrases()) {
+            withoutBlanks(p, phraseCompact);
+            const int d = editDistance(compact, phraseCompact);
+            if (d < best) {
+                runnerUp = best;
+                best = d;
+                named = &p;
+                namedLength = phraseCompact.size();
+            } else if (d < runnerUp) {
+                runnerUp = d;
+            }
+        }
+        if (named == nullptr || runnerUp - best < kLettersMinLead ||
+            2 * best > 3 * static_cast<int>(namedLength))
+            continue;
+        if (agreed != nullptr && agreed != named)
+            return nullptr;
+        agreed = named;
+    }
+    return agreed;
+}
+
 // The phrase whose shape fits the row at `top` ending between lo and hi,
-// when it fits clearly and no other comes near.
+// when it fits clearly and no other comes near; or, given the letters read
+// at the row, when it fits well and leads the rest, and the letters name it.
 bool fitClearPhrase(const Model& model, const FramePlanes& planes, int top, double hp, double lo, double hi,
-                    HudLine& line) {
+                    HudLine& line, const std::vector<std::string>* letters = nullptr) {
     const PhraseFit fit = fitPhraseShape(model, planes, top, hp, lo, hi, {}, true);
     if (fit.phrase == nullptr || fit.score < kShapeMinScore)
         return false;
@@ -159,8 +210,12 @@ bool fitClearPhrase(const Model& model, const FramePlanes& planes, int top, doub
     // most often: between two of them the shape must lead by more.
     const bool oneWordEach = fit.second != nullptr && fit.phrase->text.find(' ') == std::string::npos &&
                              fit.second->text.find(' ') == std::string::npos;
-    if (fit.score - fit.runnerUp < (oneWordEach ? kShapeMinWordLead : kShapeMinLead))
-        return false;
+    const bool clear = fit.score - fit.runnerUp >= (oneWordEach ? kShapeMinWordLead : kShapeMinLead);
+    if (!clear) {
+        const std::string* named = letters != nullptr ? phraseOfLetters(*letters) : nullptr;
+        if (named == nullptr || *named != fit.phrase->text)
+            return false;
+    }
     line.text = fit.phrase->text;
     line.known = true;
     return true;
@@ -208,19 +263,19 @@ constexpr double kChoiceMinLead = 0.08;
 } // namespace
 
 bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
-                 HudLine& line) {
+                 HudLine& line, const std::vector<std::string>* letters) {
     double expected = 0.0;
     if (!expectedPhraseRight(line, figureRight, hp, expected))
         return fitClearPhrase(model, planes, top, hp, figureRight - kShapeRightFar * hp,
-                              figureRight - kShapeRightNear * hp, line);
+                              figureRight - kShapeRightNear * hp, line, letters);
     // Where the figure's place was measured a little off, the phrase ends
     // further right; searched there only when the place itself shows no
     // clear phrase, as a shorter phrase shifted right can come near a short
     // panel word's own fit.
     return fitClearPhrase(model, planes, top, hp, expected - kShapeFigureSlack * hp,
-                          expected + kShapeFigureSlack * hp, line) ||
+                          expected + kShapeFigureSlack * hp, line, letters) ||
            fitClearPhrase(model, planes, top, hp, expected - kShapeFigureSlack * hp,
-                          expected + kShapeFigureSlackRight * hp, line);
+                          expected + kShapeFigureSlackRight * hp, line, letters);
 }
 
 void settlePhraseByShape(const Model& model, const FramePlanes& planes, double hp, double figureRight,
