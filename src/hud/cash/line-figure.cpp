@@ -129,8 +129,11 @@ FigureRead readWholeFigure(const Model& model, const FramePlanes& planes, const 
     if (whole.reading.ok && whole.reading.firstX > out.reading.firstX + kLostDigitMinStep * row.lh &&
         whole.reading.digits.size() > out.reading.digits.size() &&
         whole.reading.dollarX <= out.reading.dollarX + kLostDigitDollarShift * row.lh &&
-        !digitInkRightOf(planes, row, whole.reading.firstX, further, whole.reading.digits.back()))
-        return whole;
+        !digitInkRightOf(planes, row, whole.reading.firstX, further, whole.reading.digits.back())) {
+        FigureRead extended = whole;
+        extended.extended = true;
+        return extended;
+    }
     // Short of a digit: no whole figure, for the glyphs to confirm either.
     out.accepted = false;
     out.reading.ok = false;
@@ -305,6 +308,54 @@ void readSettledFigure(const Model& model, const FramePlanes& planes, const Rewa
         ++agreeing;
     }
     if (agreeing >= 2)
+        takeFigure(agreed, line);
+}
+
+namespace {
+
+// The least score of every character of a reading that counts in
+// readAgreedFigure: below it, a reading neither adds nor vetoes.
+constexpr float kAgreedMinScore = 0.75f;
+
+// Adds the readings of the figure from each place its last digit may be
+// centred on to `values` (those sure enough) and counts them in `reads`.
+// False when one of them gives another value than those before it.
+bool agreeingReadings(const Model& model, const FramePlanes& planes, const RewardRow& row, double figureRight,
+                      float minLineConfidence, MoneyReading& agreed, int& reads, float& widest) {
+    for (double centre : kLastDigitCentres) {
+        const FigureRead f =
+            readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, 0.0f, true);
+        if (!f.reading.ok || f.reading.minScore < kAgreedMinScore)
+            continue;
+        if (reads > 0 && f.reading.value != agreed.value)
+            return false;
+        if (reads == 0 || f.reading.minScore < agreed.minScore)
+            agreed = f.reading;
+        widest = std::max(widest, f.reading.minMargin);
+        ++reads;
+    }
+    return true;
+}
+
+} // namespace
+
+void readAgreedFigure(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                      double figureRight, float minLineConfidence, HudLine& line) {
+    MoneyReading agreed;
+    int onFrame = 0;
+    float widest = 0.0f;
+    if (!agreeingReadings(model, planes, row, figureRight, minLineConfidence, agreed, onFrame, widest) ||
+        onFrame == 0)
+        return;
+    int total = onFrame;
+    {
+        const LocalFigureInk local(planes, row, hp, figureRight);
+        if (!local.ramped() ||
+            !agreeingReadings(model, planes, row, figureRight, minLineConfidence, agreed, total, widest) ||
+            total == onFrame)
+            return;
+    }
+    if (widest > 0.0f && !figureEndsInXp(model, planes, row, row.blobs, agreed))
         takeFigure(agreed, line);
 }
 

@@ -47,6 +47,8 @@ inline std::size_t offset(int x, int y, int w) {
 struct FigureRead {
     bool accepted = false;
     MoneyReading reading;
+    // Read again from a digit the first reading left out right of its end.
+    bool extended = false;
 };
 
 inline bool isDigit(char c) {
@@ -260,6 +262,15 @@ void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardR
 // every place that does gives one value.
 void readSettledFigure(const Model& model, const FramePlanes& planes, const RewardRow& row,
                        double figureRight, float minLineConfidence, float minMargin, HudLine& line);
+
+// A figure every reading of which was a close call: read from each place
+// its last digit may be centred on, on the frame's ink and again on the
+// window's own levels, and taken only when both inks read it, every
+// reading sure enough of its characters gives the same value, and its
+// glyphs do not end in an amount's "XP". One ink alone agrees with itself
+// on a misread as readily as on the figure.
+void readAgreedFigure(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                      double figureRight, float minLineConfidence, HudLine& line);
 
 // The experience amount of a line (line-xp.cpp).
 

@@ -472,6 +472,8 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
                 readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
             if (!line.hasFigure && !line.hasXp && !line.text.empty() && lettersOnly)
                 readSettledFigure(model, planes, row, figureRight, minLineConfidence, minMargin, line);
+            if (!line.hasFigure && !line.hasXp && !line.text.empty() && lettersOnly)
+                readAgreedFigure(model, planes, row, hp, figureRight, minLineConfidence, line);
             if (!line.hasFigure && !line.hasXp && !line.text.empty())
                 readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
             if (!line.hasFigure && !line.hasXp && !line.text.empty())
