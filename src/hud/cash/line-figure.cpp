@@ -129,11 +129,8 @@ FigureRead readWholeFigure(const Model& model, const FramePlanes& planes, const 
     if (whole.reading.ok && whole.reading.firstX > out.reading.firstX + kLostDigitMinStep * row.lh &&
         whole.reading.digits.size() > out.reading.digits.size() &&
         whole.reading.dollarX <= out.reading.dollarX + kLostDigitDollarShift * row.lh &&
-        !digitInkRightOf(planes, row, whole.reading.firstX, further, whole.reading.digits.back())) {
-        FigureRead extended = whole;
-        extended.extended = true;
-        return extended;
-    }
+        !digitInkRightOf(planes, row, whole.reading.firstX, further, whole.reading.digits.back()))
+        return whole;
     // Short of a digit: no whole figure, for the glyphs to confirm either.
     out.accepted = false;
     out.reading.ok = false;
@@ -317,9 +314,10 @@ namespace {
 // readAgreedFigure: below it, a reading neither adds nor vetoes.
 constexpr float kAgreedMinScore = 0.75f;
 
-// Adds the readings of the figure from each place its last digit may be
-// centred on to `values` (those sure enough) and counts them in `reads`.
-// False when one of them gives another value than those before it.
+// Reads the figure, ties settled, from each place its last digit may be
+// centred on; counts in `reads` those sure enough, keeps the least sure of
+// them in `agreed` and their widest margin in `widest`. False when one of
+// them gives another value than those before it.
 bool agreeingReadings(const Model& model, const FramePlanes& planes, const RewardRow& row, double figureRight,
                       float minLineConfidence, MoneyReading& agreed, int& reads, float& widest) {
     for (double centre : kLastDigitCentres) {

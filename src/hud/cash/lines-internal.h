@@ -47,8 +47,6 @@ inline std::size_t offset(int x, int y, int w) {
 struct FigureRead {
     bool accepted = false;
     MoneyReading reading;
-    // Read again from a digit the first reading left out right of its end.
-    bool extended = false;
 };
 
 inline bool isDigit(char c) {
@@ -266,9 +264,10 @@ void readSettledFigure(const Model& model, const FramePlanes& planes, const Rewa
 // A figure every reading of which was a close call: read from each place
 // its last digit may be centred on, on the frame's ink and again on the
 // window's own levels, and taken only when both inks read it, every
-// reading sure enough of its characters gives the same value, and its
-// glyphs do not end in an amount's "XP". One ink alone agrees with itself
-// on a misread as readily as on the figure.
+// reading sure enough of its characters gives the same value, one of them
+// clears every character by some margin, and its glyphs do not end in an
+// amount's "XP". One ink alone agrees with itself on a misread as readily
+// as on the figure, and a close call can fall the same way on both.
 void readAgreedFigure(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                       double figureRight, float minLineConfidence, HudLine& line);
 
