@@ -312,7 +312,7 @@ namespace {
 
 // The least score of every character of a reading that counts in
 // readAgreedFigure: below it, a reading neither adds nor vetoes.
-constexpr float kAgreedMinScore = 0.75f;
+constexpr float kAgreedMinScore = 0.7f;
 
 // Reads the figure, ties settled, from each place its last digit may be
 // centred on; counts in `reads` those sure enough, keeps the least sure of
