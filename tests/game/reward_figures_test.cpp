@@ -278,16 +278,10 @@ struct TiedFigureCase {
     CashCase frame;
 };
 
+// A look from the range: letters a little apart, roomy panels and icons.
 synth::Look roomyLook() {
-    synth::Look l;
-    l.letterSpacing = 0.07096716102199696;
-    l.panelPad = 0.41788552939862816;
-    l.iconHeight = 1.2206601335660876;
-    l.nameIconGap = 0.644212668223047;
-    l.iconBracketGap = 0.5124596863295288;
-    l.victimGap = 0.6304380949900377;
-    l.squadDrain = 0.17407351236599367;
-    return l;
+    return {0.07096716102199696, 0.41788552939862816, 1.2206601335660876, 0.644212668223047,
+            0.5124596863295288,  0.6304380949900377,  0.17407351236599367};
 }
 
 const std::vector<TiedFigureCase>& figuresWhoseEveryReadingTied() {
