@@ -234,6 +234,19 @@ const std::vector<WrongFigureCase>& figuresOnceReadWrong() {
           4,
           899,
           {{"CONTROL ZONE ENTERED", 2750, 0}}}},
+        {"720p scaled +$189 once read as +$119, its 8 settled as a 1 once on each ink",
+         -1,
+         {1280,
+          720,
+          0.904178022922618,
+          3782607339u,
+          false,
+          60,
+          0.0,
+          1.4527828296971346,
+          86769992,
+          598844,
+          {{"HOT ZONE ENTERED", 189, 0}, {"PURCHASE REFUNDED", 6, 0}}}},
     };
     return all;
 }

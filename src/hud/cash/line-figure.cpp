@@ -313,6 +313,10 @@ namespace {
 // The least score of every character of a reading that counts in
 // readAgreedFigure: below it, a reading neither adds nor vetoes.
 constexpr float kAgreedMinScore = 0.7f;
+// Sure readings, on both inks together, that readAgreedFigure needs: a
+// digit's tie settled the wrong way from one place on each ink can agree
+// ("+$189" read as +$119 once from each).
+constexpr int kAgreedMinReads = 3;
 
 // Reads the figure, ties settled, from each place its last digit may be
 // centred on; counts in `reads` those sure enough, keeps the least sure of
@@ -350,7 +354,7 @@ void readAgreedFigure(const Model& model, FramePlanes& planes, const RewardRow& 
         const LocalFigureInk local(planes, row, hp, figureRight);
         if (!local.ramped() ||
             !agreeingReadings(model, planes, row, figureRight, minLineConfidence, agreed, total, widest) ||
-            total == onFrame)
+            total == onFrame || total < kAgreedMinReads)
             return;
     }
     if (widest > 0.0f && !figureEndsInXp(model, planes, row, row.blobs, agreed))
