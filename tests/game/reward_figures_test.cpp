@@ -234,6 +234,19 @@ const std::vector<WrongFigureCase>& figuresOnceReadWrong() {
           4,
           899,
           {{"CONTROL ZONE ENTERED", 2750, 0}}}},
+        {"720p scaled +$189 once read as +$119, its 8 settled as a 1 once on each ink",
+         -1,
+         {1280,
+          720,
+          0.904178022922618,
+          3782607339u,
+          false,
+          60,
+          0.0,
+          1.4527828296971346,
+          86769992,
+          598844,
+          {{"HOT ZONE ENTERED", 189, 0}, {"PURCHASE REFUNDED", 6, 0}}}},
     };
     return all;
 }
@@ -265,6 +278,83 @@ TEST_F(RewardFigures, FiguresOnceReadAsOthersReadExactlyOrNotAtAll) {
                 return l.text == p.text && l.hasFigure && l.figure == p.figure;
             })) << where;
         }
+    }
+}
+
+// Frames of the evaluation whose figure every reading found a close call
+// and which went unread: read on the frame's ink and on the figure window's
+// own levels, the two agree. `fixed` is the line whose figure now reads
+// exactly; at the far ends of the look's range none reads as another.
+struct TiedFigureCase {
+    const char* what;
+    std::size_t fixed;
+    CashCase frame;
+};
+
+// A look from the range: letters a little apart, roomy panels and icons.
+synth::Look roomyLook() {
+    return {0.07096716102199696, 0.41788552939862816, 1.2206601335660876, 0.644212668223047,
+            0.5124596863295288,  0.6304380949900377,  0.17407351236599367};
+}
+
+const std::vector<TiedFigureCase>& figuresWhoseEveryReadingTied() {
+    static const std::vector<TiedFigureCase> all = {
+        {"720p scaled +$28,268 after an amount on a panel",
+         1,
+         {1280,
+          720,
+          0.8995404453168119,
+          4189191058u,
+          false,
+          81,
+          0.0,
+          1.477207943702889,
+          13489236,
+          -859306,
+          {{"KILL", 0, 426, true}, {"VEHICLE DESTROYED", 28268, 0}}}},
+        {"720p blurred +$24,248",
+         2,
+         {1280,
+          720,
+          1.1045252687293912,
+          4125796073u,
+          false,
+          66,
+          0.4104721288254335,
+          1.0505253014471294,
+          4,
+          0,
+          {{"HEADSHOT", 0, 551, true}, {"REVIVED TEAMMATE", 674, 0}, {"HOT ZONE ENTERED", 24248, 0}}}},
+        {"1440p +$98,255 over a bright world, letters set apart",
+         1,
+         {2560,
+          1440,
+          1.060634763358605,
+          3260695233u,
+          true,
+          0,
+          0.0,
+          0.9877885095367638,
+          81,
+          0,
+          {{"HOT ZONE PRESENCE", 9457, 0}, {"HEADSHOT", 98255, 0}, {"REVIVED TEAMMATE", 47, 0}},
+          roomyLook()}},
+    };
+    return all;
+}
+
+TEST_F(RewardFigures, FiguresWhoseEveryReadingTiedReadWhereBothInksAgree) {
+    for (const TiedFigureCase& c : figuresWhoseEveryReadingTied()) {
+        const hud::HudReading r = read(cashFrame(c.frame, c.frame.look));
+        expectNoneMadeUp(c.frame.lines, r, c.what);
+        const PaintedLine& p = c.frame.lines[c.fixed];
+        EXPECT_TRUE(std::any_of(r.lines.begin(), r.lines.end(), [&](const hud::HudLine& l) {
+            return l.text == p.text && l.hasFigure && l.figure == p.figure;
+        })) << c.what;
+        int end = 0;
+        for (const synth::FrameContent& f : rangeEnds(cashFrame(c.frame, c.frame.look)))
+            expectNoneMadeUp(c.frame.lines, read(f),
+                             std::string(c.what) + ", range end " + std::to_string(end++));
     }
 }
 

@@ -308,6 +308,59 @@ void readSettledFigure(const Model& model, const FramePlanes& planes, const Rewa
         takeFigure(agreed, line);
 }
 
+namespace {
+
+// The least score of every character of a reading that counts in
+// readAgreedFigure: below it, a reading neither adds nor vetoes.
+constexpr float kAgreedMinScore = 0.7f;
+// Sure readings, on both inks together, that readAgreedFigure needs: a
+// digit's tie settled the wrong way from one place on each ink can agree
+// ("+$189" read as +$119 once from each).
+constexpr int kAgreedMinReads = 3;
+
+// Reads the figure, ties settled, from each place its last digit may be
+// centred on; counts in `reads` those sure enough, keeps the least sure of
+// them in `agreed` and their widest margin in `widest`. False when one of
+// them gives another value than those before it.
+bool agreeingReadings(const Model& model, const FramePlanes& planes, const RewardRow& row, double figureRight,
+                      float minLineConfidence, MoneyReading& agreed, int& reads, float& widest) {
+    for (double centre : kLastDigitCentres) {
+        const FigureRead f =
+            readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, 0.0f, true);
+        if (!f.reading.ok || f.reading.minScore < kAgreedMinScore)
+            continue;
+        if (reads > 0 && f.reading.value != agreed.value)
+            return false;
+        if (reads == 0 || f.reading.minScore < agreed.minScore)
+            agreed = f.reading;
+        widest = std::max(widest, f.reading.minMargin);
+        ++reads;
+    }
+    return true;
+}
+
+} // namespace
+
+void readAgreedFigure(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                      double figureRight, float minLineConfidence, HudLine& line) {
+    MoneyReading agreed;
+    int onFrame = 0;
+    float widest = 0.0f;
+    if (!agreeingReadings(model, planes, row, figureRight, minLineConfidence, agreed, onFrame, widest) ||
+        onFrame == 0)
+        return;
+    int total = onFrame;
+    {
+        const LocalFigureInk local(planes, row, hp, figureRight);
+        if (!local.ramped() ||
+            !agreeingReadings(model, planes, row, figureRight, minLineConfidence, agreed, total, widest) ||
+            total == onFrame || total < kAgreedMinReads)
+            return;
+    }
+    if (widest > 0.0f && !figureEndsInXp(model, planes, row, row.blobs, agreed))
+        takeFigure(agreed, line);
+}
+
 } // namespace hud::reward
 
 namespace hud {

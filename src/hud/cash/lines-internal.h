@@ -263,6 +263,17 @@ void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardR
 void readSettledFigure(const Model& model, const FramePlanes& planes, const RewardRow& row,
                        double figureRight, float minLineConfidence, float minMargin, HudLine& line);
 
+// A figure every reading of which was a close call: read from each place
+// its last digit may be centred on, on the frame's ink and again on the
+// window's own levels, and taken only when both inks read it, at least
+// three readings sure enough of their characters give one value and none
+// another, one of them clears every character by some margin, and its
+// glyphs do not end in an amount's "XP". One ink alone agrees with itself
+// on a misread as readily as on the figure, and a close call can fall the
+// same way on both.
+void readAgreedFigure(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                      double figureRight, float minLineConfidence, HudLine& line);
+
 // The experience amount of a line (line-xp.cpp).
 
 // The letters "XP" of an amount at the two advances that end at `right`,

@@ -390,6 +390,8 @@ void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<Shap
             readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, p.line,
                                  kShapeLineFigureMinScore);
             if (!p.line.hasFigure)
+                readAgreedFigure(model, planes, row, hp, figureRight, minLineConfidence, p.line);
+            if (!p.line.hasFigure)
                 readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin,
                                     p.line);
             lines.push_back(std::move(p.line));
@@ -472,6 +474,8 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
                 if (line.raw.find("XP") == std::string::npos)
                     readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin,
                                          line, kShapeLineFigureMinScore);
+                if (!line.hasFigure && line.raw.find("XP") == std::string::npos)
+                    readAgreedFigure(model, planes, row, hp, figureRight, minLineConfidence, line);
                 if (!line.hasFigure)
                     readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin,
                                         line);
@@ -487,6 +491,8 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
                 readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
             if (!line.hasFigure && !line.hasXp && !line.text.empty() && lettersOnly)
                 readSettledFigure(model, planes, row, figureRight, minLineConfidence, minMargin, line);
+            if (!line.hasFigure && !line.hasXp && !line.text.empty() && lettersOnly)
+                readAgreedFigure(model, planes, row, hp, figureRight, minLineConfidence, line);
             if (!line.hasFigure && !line.hasXp && !line.text.empty())
                 readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
             if (!line.hasFigure && !line.hasXp && !line.text.empty())
