@@ -688,6 +688,43 @@ TEST(HudImage, NormalisingMatchesItsDefinition) {
     }
 }
 
+// Every vector path must give the plain loops' floats: four interleaved
+// double sums, the centred floats' squares, and the reciprocal's products.
+TEST(HudImage, NormalisingEqualsThePlainLoopsBitForBit) {
+    std::mt19937 gen(17);
+    for (std::size_t n :
+         {std::size_t{1}, std::size_t{6}, std::size_t{9}, std::size_t{720}, std::size_t{723}}) {
+        for (int kind = 0; kind < 3; ++kind) {
+            std::vector<float> v(n);
+            for (float& x : v)
+                x = kind == 2 ? 3.5f : static_cast<float>(gen() % 100000) / (kind == 0 ? 391.0f : 7.0f);
+            std::vector<float> want = v;
+            double part[4] = {};
+            std::size_t i = 0;
+            for (; i + 4 <= n; i += 4)
+                for (std::size_t k = 0; k < 4; ++k)
+                    part[k] += static_cast<double>(want[i + k]);
+            for (; i < n; ++i)
+                part[0] += static_cast<double>(want[i]);
+            const double mean = ((part[0] + part[1]) + (part[2] + part[3])) / static_cast<double>(n);
+            // The tail past the last whole four goes into the first sum.
+            const std::size_t body = n & ~std::size_t{3};
+            double sq[4] = {};
+            for (i = 0; i < n; ++i) {
+                want[i] = static_cast<float>(static_cast<double>(want[i]) - mean);
+                sq[i < body ? i % 4 : 0] += static_cast<double>(want[i]) * static_cast<double>(want[i]);
+            }
+            const double norm = std::sqrt((sq[0] + sq[1]) + (sq[2] + sq[3]));
+            if (norm > 1e-6)
+                for (float& x : want)
+                    x = static_cast<float>(static_cast<double>(x) * (1.0 / norm));
+            hud::normalizeVector(v.data(), n);
+            for (i = 0; i < n; ++i)
+                ASSERT_EQ(v[i], want[i]) << n << " " << kind << " " << i;
+        }
+    }
+}
+
 TEST(HudImage, BlockedDotsEqualSingleDotsBitForBit) {
     std::mt19937 gen(5);
     auto fill = [&](std::vector<float>& v) {
@@ -819,6 +856,32 @@ TEST(HudImage, LumaOfEveryPixelWhateverTheWidth) {
                 ASSERT_EQ(luma.at(x, y), want) << w << " " << x << "," << y;
             }
     }
+}
+
+// The vector path takes each channel at its byte's place rather than
+// shifted down: every value of every channel, with the alpha byte set, must
+// come out as the plain products and sums give it.
+TEST(HudImage, LumaOfEveryChannelValue) {
+    constexpr int w = 256 + 5;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(w) * 4 * 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < w; ++x) {
+            std::uint8_t* p = bytes.data() + (static_cast<std::size_t>(y) * w + x) * 4;
+            p[0] = static_cast<std::uint8_t>(y == 0 ? x : 255 - x);
+            p[1] = static_cast<std::uint8_t>(y == 0 ? 255 - x : x * 7);
+            p[2] = static_cast<std::uint8_t>(y == 0 ? x * 7 : x);
+            p[3] = static_cast<std::uint8_t>(0xFF - y);
+        }
+    const hud::FrameView f{w, 2, bytes.data(), w * 4};
+    const Plane luma = hud::toLuma(f);
+    ASSERT_EQ(luma.width, w);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::uint8_t* px = hud::framePixel(f, x, y);
+            const float want = static_cast<float>(px[2]) * 0.299f + static_cast<float>(px[1]) * 0.587f +
+                               static_cast<float>(px[0]) * 0.114f;
+            ASSERT_EQ(luma.at(x, y), want) << x << "," << y;
+        }
 }
 
 TEST(HudImage, TemplateScoresAndGlyphClasses) {

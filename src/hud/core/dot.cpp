@@ -18,87 +18,6 @@ namespace {
 using detail::haveAvx;
 #endif
 
-} // namespace
-
-// The sums run in four interleaved partial sums: the additions are
-// independent, so the loops are not bound by the latency of one chain. The
-// centring and the squares share one pass, and the scaling multiplies by the
-// reciprocal of the norm: a division per element would cost more than the
-// rest together, and the product rounds to the same float but for a
-// vanishingly rare last bit.
-void normalizeVector(float* v, std::size_t n) {
-    if (n == 0 || !v)
-        return;
-    std::size_t i = 0;
-    double part[4] = {0.0, 0.0, 0.0, 0.0};
-#if CORVEX_HUD_SSE2
-    __m128d s01 = _mm_setzero_pd();
-    __m128d s23 = _mm_setzero_pd();
-    for (; i + 4 <= n; i += 4) {
-        const __m128 x = _mm_loadu_ps(v + i);
-        s01 = _mm_add_pd(s01, _mm_cvtps_pd(x));
-        s23 = _mm_add_pd(s23, _mm_cvtps_pd(_mm_movehl_ps(x, x)));
-    }
-    _mm_storeu_pd(part, s01);
-    _mm_storeu_pd(part + 2, s23);
-#else
-    for (; i + 4 <= n; i += 4)
-        for (std::size_t k = 0; k < 4; ++k)
-            part[k] += static_cast<double>(v[i + k]);
-#endif
-    for (; i < n; ++i)
-        part[0] += static_cast<double>(v[i]);
-    const double mean = ((part[0] + part[1]) + (part[2] + part[3])) / static_cast<double>(n);
-
-    double sq[4] = {0.0, 0.0, 0.0, 0.0};
-    i = 0;
-#if CORVEX_HUD_SSE2
-    const __m128d m = _mm_set1_pd(mean);
-    __m128d q01 = _mm_setzero_pd();
-    __m128d q23 = _mm_setzero_pd();
-    for (; i + 4 <= n; i += 4) {
-        const __m128 x = _mm_loadu_ps(v + i);
-        const __m128 lo = _mm_cvtpd_ps(_mm_sub_pd(_mm_cvtps_pd(x), m));
-        const __m128 hi = _mm_cvtpd_ps(_mm_sub_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), m));
-        _mm_storeu_ps(v + i, _mm_movelh_ps(lo, hi));
-        const __m128d dlo = _mm_cvtps_pd(lo);
-        const __m128d dhi = _mm_cvtps_pd(hi);
-        q01 = _mm_add_pd(q01, _mm_mul_pd(dlo, dlo));
-        q23 = _mm_add_pd(q23, _mm_mul_pd(dhi, dhi));
-    }
-    _mm_storeu_pd(sq, q01);
-    _mm_storeu_pd(sq + 2, q23);
-#else
-    for (; i + 4 <= n; i += 4)
-        for (std::size_t k = 0; k < 4; ++k) {
-            v[i + k] = static_cast<float>(static_cast<double>(v[i + k]) - mean);
-            sq[k] += static_cast<double>(v[i + k]) * static_cast<double>(v[i + k]);
-        }
-#endif
-    for (; i < n; ++i) {
-        v[i] = static_cast<float>(static_cast<double>(v[i]) - mean);
-        sq[0] += static_cast<double>(v[i]) * static_cast<double>(v[i]);
-    }
-    const double norm = std::sqrt((sq[0] + sq[1]) + (sq[2] + sq[3]));
-    if (!(norm > 1e-6))
-        return;
-    const double inv = 1.0 / norm;
-    i = 0;
-#if CORVEX_HUD_SSE2
-    const __m128d r = _mm_set1_pd(inv);
-    for (; i + 4 <= n; i += 4) {
-        const __m128 x = _mm_loadu_ps(v + i);
-        const __m128 lo = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtps_pd(x), r));
-        const __m128 hi = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), r));
-        _mm_storeu_ps(v + i, _mm_movelh_ps(lo, hi));
-    }
-#endif
-    for (; i < n; ++i)
-        v[i] = static_cast<float>(static_cast<double>(v[i]) * inv);
-}
-
-namespace {
-
 #if CORVEX_HUD_AVX
 // normalizeVector for K vectors side by side. Each vector's four partial
 // sums sit in the lanes of one 256-bit register and take the same additions
@@ -170,6 +89,92 @@ template <int K> CORVEX_HUD_TARGET_AVX void normalizeGroupAvx(float* const* v, s
 #endif
 
 } // namespace
+
+// The sums run in four interleaved partial sums: the additions are
+// independent, so the loops are not bound by the latency of one chain. The
+// centring and the squares share one pass, and the scaling multiplies by the
+// reciprocal of the norm: a division per element would cost more than the
+// rest together, and the product rounds to the same float but for a
+// vanishingly rare last bit.
+void normalizeVector(float* v, std::size_t n) {
+    if (n == 0 || !v)
+        return;
+#if CORVEX_HUD_AVX
+    // One vector's four partial sums fit one register: half the steps of
+    // the two-register loops below, the same additions.
+    if (haveAvx()) {
+        float* const one[1] = {v};
+        normalizeGroupAvx<1>(one, n);
+        return;
+    }
+#endif
+    std::size_t i = 0;
+    double part[4] = {0.0, 0.0, 0.0, 0.0};
+#if CORVEX_HUD_SSE2
+    __m128d s01 = _mm_setzero_pd();
+    __m128d s23 = _mm_setzero_pd();
+    for (; i + 4 <= n; i += 4) {
+        const __m128 x = _mm_loadu_ps(v + i);
+        s01 = _mm_add_pd(s01, _mm_cvtps_pd(x));
+        s23 = _mm_add_pd(s23, _mm_cvtps_pd(_mm_movehl_ps(x, x)));
+    }
+    _mm_storeu_pd(part, s01);
+    _mm_storeu_pd(part + 2, s23);
+#else
+    for (; i + 4 <= n; i += 4)
+        for (std::size_t k = 0; k < 4; ++k)
+            part[k] += static_cast<double>(v[i + k]);
+#endif
+    for (; i < n; ++i)
+        part[0] += static_cast<double>(v[i]);
+    const double mean = ((part[0] + part[1]) + (part[2] + part[3])) / static_cast<double>(n);
+
+    double sq[4] = {0.0, 0.0, 0.0, 0.0};
+    i = 0;
+#if CORVEX_HUD_SSE2
+    const __m128d m = _mm_set1_pd(mean);
+    __m128d q01 = _mm_setzero_pd();
+    __m128d q23 = _mm_setzero_pd();
+    for (; i + 4 <= n; i += 4) {
+        const __m128 x = _mm_loadu_ps(v + i);
+        const __m128 lo = _mm_cvtpd_ps(_mm_sub_pd(_mm_cvtps_pd(x), m));
+        const __m128 hi = _mm_cvtpd_ps(_mm_sub_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), m));
+        _mm_storeu_ps(v + i, _mm_movelh_ps(lo, hi));
+        const __m128d dlo = _mm_cvtps_pd(lo);
+        const __m128d dhi = _mm_cvtps_pd(hi);
+        q01 = _mm_add_pd(q01, _mm_mul_pd(dlo, dlo));
+        q23 = _mm_add_pd(q23, _mm_mul_pd(dhi, dhi));
+    }
+    _mm_storeu_pd(sq, q01);
+    _mm_storeu_pd(sq + 2, q23);
+#else
+    for (; i + 4 <= n; i += 4)
+        for (std::size_t k = 0; k < 4; ++k) {
+            v[i + k] = static_cast<float>(static_cast<double>(v[i + k]) - mean);
+            sq[k] += static_cast<double>(v[i + k]) * static_cast<double>(v[i + k]);
+        }
+#endif
+    for (; i < n; ++i) {
+        v[i] = static_cast<float>(static_cast<double>(v[i]) - mean);
+        sq[0] += static_cast<double>(v[i]) * static_cast<double>(v[i]);
+    }
+    const double norm = std::sqrt((sq[0] + sq[1]) + (sq[2] + sq[3]));
+    if (!(norm > 1e-6))
+        return;
+    const double inv = 1.0 / norm;
+    i = 0;
+#if CORVEX_HUD_SSE2
+    const __m128d r = _mm_set1_pd(inv);
+    for (; i + 4 <= n; i += 4) {
+        const __m128 x = _mm_loadu_ps(v + i);
+        const __m128 lo = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtps_pd(x), r));
+        const __m128 hi = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), r));
+        _mm_storeu_ps(v + i, _mm_movelh_ps(lo, hi));
+    }
+#endif
+    for (; i < n; ++i)
+        v[i] = static_cast<float>(static_cast<double>(v[i]) * inv);
+}
 
 void normalizeVectors(float* const* v, std::size_t count, std::size_t n) {
     if (!v || n == 0)

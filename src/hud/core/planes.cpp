@@ -41,28 +41,26 @@ bool FrameView::valid() const {
 namespace {
 
 #if CORVEX_HUD_AVX
-// The first n - n % 8 pixels of lumaRow, eight at a time: the bytes are
-// taken apart four pixels at a time as below, the products and sums are
-// the same.
+// The first n - n % 8 pixels of lumaRow, eight at a time. Each channel is
+// masked in place rather than shifted down (AVX has no 256-bit integer
+// shifts): green and red come out 2^8 and 2^16 times their value, still
+// exact as floats, and meet their weight scaled down by the same power of
+// two, so every product is the same real number and rounds to the same
+// float; the sums are the same too.
 CORVEX_HUD_TARGET_AVX int lumaRowAvx(const std::uint8_t* row, float* dst, int n) {
-    const __m128i byte = _mm_set1_epi32(0xFF);
-    const __m256 kr = _mm256_set1_ps(0.299f);
-    const __m256 kg = _mm256_set1_ps(0.587f);
+    const __m256 blue = _mm256_castsi256_ps(_mm256_set1_epi32(0xFF));
+    const __m256 green = _mm256_castsi256_ps(_mm256_set1_epi32(0xFF00));
+    const __m256 red = _mm256_castsi256_ps(_mm256_set1_epi32(0xFF0000));
+    const __m256 kr = _mm256_set1_ps(0.299f * 0x1p-16f);
+    const __m256 kg = _mm256_set1_ps(0.587f * 0x1p-8f);
     const __m256 kb = _mm256_set1_ps(0.114f);
     int x = 0;
     for (; x + 8 <= n; x += 8) {
-        __m128i lo;
-        __m128i hi;
-        std::memcpy(&lo, row + 4 * static_cast<std::size_t>(x), sizeof lo);
-        std::memcpy(&hi, row + 4 * static_cast<std::size_t>(x) + 16, sizeof hi);
-        const __m256 b = _mm256_cvtepi32_ps(_mm256_insertf128_si256(
-            _mm256_castsi128_si256(_mm_and_si128(lo, byte)), _mm_and_si128(hi, byte), 1));
-        const __m256 g = _mm256_cvtepi32_ps(
-            _mm256_insertf128_si256(_mm256_castsi128_si256(_mm_and_si128(_mm_srli_epi32(lo, 8), byte)),
-                                    _mm_and_si128(_mm_srli_epi32(hi, 8), byte), 1));
-        const __m256 r = _mm256_cvtepi32_ps(
-            _mm256_insertf128_si256(_mm256_castsi128_si256(_mm_and_si128(_mm_srli_epi32(lo, 16), byte)),
-                                    _mm_and_si128(_mm_srli_epi32(hi, 16), byte), 1));
+        const __m256 px = _mm256_castsi256_ps(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 4 * static_cast<std::size_t>(x))));
+        const __m256 b = _mm256_cvtepi32_ps(_mm256_castps_si256(_mm256_and_ps(px, blue)));
+        const __m256 g = _mm256_cvtepi32_ps(_mm256_castps_si256(_mm256_and_ps(px, green)));
+        const __m256 r = _mm256_cvtepi32_ps(_mm256_castps_si256(_mm256_and_ps(px, red)));
         const __m256 sum =
             _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r, kr), _mm256_mul_ps(g, kg)), _mm256_mul_ps(b, kb));
         _mm256_storeu_ps(dst + x, sum);
