@@ -231,15 +231,16 @@ TEST(HudImage, BoxMeanRoundsAsTheDivisionDoesNearHalfwayMeans) {
     // Windows whose mean lies a few units of a double's last place from
     // halfway between two floats, where a product with the reciprocal 1/9
     // rounds to the other float: the mean is still the divided one, in
-    // every lane of a vector step.
+    // every lane of a vector step, of both halves of a double step and of
+    // the single steps after them.
     const float a = 0x1.c09c1p+2f;
     const float b = 0x1.4p-23f;
     const float c = 0x1p-50f;
     const double sum = static_cast<double>(a) + b + c;
     const float divided = static_cast<float>(sum / 9.0);
     ASSERT_NE(divided, static_cast<float>(sum * (1.0 / 9.0))); // the case is a real one
-    for (int column : {2, 3, 4, 5, 7}) {
-        Plane p = plane(13, 3);
+    for (int column : {2, 3, 4, 5, 7, 9, 12, 16, 17, 18, 20, 22}) {
+        Plane p = plane(25, 3);
         at(p, column, 0) = a;
         at(p, column, 1) = b;
         at(p, column, 2) = c;

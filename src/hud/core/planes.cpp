@@ -122,33 +122,46 @@ Plane toLuma(const FrameView& frame) {
 namespace {
 
 #if CORVEX_HUD_AVX
-// One full-height row of boxMean3 (three rows summed, w >= 2), four columns
-// per step: the same double sums in the same order, so the floats are
-// identical. A division would bound the loop; the quotient is taken as a
-// product with the reciprocal instead, which lies within 2^-51 of the
+// One full-height row of boxMean3 from its w >= 2 column sums `col`, four
+// columns per step: the same double sums in the same order, so the floats
+// are identical. A division would bound the loop; the quotient is taken as
+// a product with the reciprocal instead, which lies within 2^-51 of the
 // divided one relative to it. Both round to the same float whenever the
 // products a few units of the last place either side do; a group where
 // they do not (a mean within those units of halfway between two floats)
-// is divided.
-CORVEX_HUD_TARGET_AVX void boxRowAvx(const float* __restrict a, const float* __restrict b,
-                                     const float* __restrict c, double* __restrict col, float* __restrict dst,
-                                     int w) {
-    int x = 0;
-    for (; x + 4 <= w; x += 4) {
-        const __m256d s = _mm256_add_pd(
-            _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(a + x)), _mm256_cvtps_pd(_mm_loadu_ps(b + x))),
-            _mm256_cvtps_pd(_mm_loadu_ps(c + x)));
-        _mm256_storeu_pd(col + x, s);
-    }
-    for (; x < w; ++x)
-        col[x] = static_cast<double>(a[x]) + static_cast<double>(b[x]) + static_cast<double>(c[x]);
+// is divided. Two groups share one test.
+CORVEX_HUD_TARGET_AVX void meanOfColumnsAvx(const double* __restrict col, float* __restrict dst, int w) {
     const double edge = 6.0;
     const __m256d inner = _mm256_set1_pd(9.0);
     const __m256d reciprocal = _mm256_set1_pd(1.0 / 9.0);
     const __m256d below = _mm256_set1_pd(1.0 - 0x1p-50);
     const __m256d above = _mm256_set1_pd(1.0 + 0x1p-50);
     dst[0] = static_cast<float>((col[0] + col[1]) / edge);
-    x = 1;
+    int x = 1;
+    for (; x + 8 <= w - 1; x += 8) {
+        const __m256d sum0 =
+            _mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(col + x - 1), _mm256_loadu_pd(col + x)),
+                          _mm256_loadu_pd(col + x + 1));
+        const __m256d sum1 =
+            _mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(col + x + 3), _mm256_loadu_pd(col + x + 4)),
+                          _mm256_loadu_pd(col + x + 5));
+        const __m256d q0 = _mm256_mul_pd(sum0, reciprocal);
+        const __m256d q1 = _mm256_mul_pd(sum1, reciprocal);
+        const __m256 mean =
+            _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(q0)), _mm256_cvtpd_ps(q1), 1);
+        const __m256 low =
+            _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(_mm256_mul_pd(q0, below))),
+                                 _mm256_cvtpd_ps(_mm256_mul_pd(q1, below)), 1);
+        const __m256 high =
+            _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(_mm256_mul_pd(q0, above))),
+                                 _mm256_cvtpd_ps(_mm256_mul_pd(q1, above)), 1);
+        if (_mm256_movemask_ps(_mm256_cmp_ps(low, high, _CMP_NEQ_UQ)) != 0) {
+            _mm_storeu_ps(dst + x, _mm256_cvtpd_ps(_mm256_div_pd(sum0, inner)));
+            _mm_storeu_ps(dst + x + 4, _mm256_cvtpd_ps(_mm256_div_pd(sum1, inner)));
+        } else {
+            _mm256_storeu_ps(dst + x, mean);
+        }
+    }
     for (; x + 4 <= w - 1; x += 4) {
         const __m256d sum =
             _mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(col + x - 1), _mm256_loadu_pd(col + x)),
@@ -165,6 +178,47 @@ CORVEX_HUD_TARGET_AVX void boxRowAvx(const float* __restrict a, const float* __r
         dst[x] = static_cast<float>((col[x - 1] + col[x] + col[x + 1]) / 9.0);
     dst[w - 1] = static_cast<float>((col[w - 2] + col[w - 1]) / edge);
     _mm256_zeroupper();
+}
+
+// One full-height row of boxMean3 (three rows summed, w >= 2).
+CORVEX_HUD_TARGET_AVX void boxRowAvx(const float* __restrict a, const float* __restrict b,
+                                     const float* __restrict c, double* __restrict col, float* __restrict dst,
+                                     int w) {
+    int x = 0;
+    for (; x + 4 <= w; x += 4) {
+        const __m256d s = _mm256_add_pd(
+            _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(a + x)), _mm256_cvtps_pd(_mm_loadu_ps(b + x))),
+            _mm256_cvtps_pd(_mm_loadu_ps(c + x)));
+        _mm256_storeu_pd(col + x, s);
+    }
+    for (; x < w; ++x)
+        col[x] = static_cast<double>(a[x]) + static_cast<double>(b[x]) + static_cast<double>(c[x]);
+    meanOfColumnsAvx(col, dst, w);
+}
+
+// Two full-height rows of boxMean3, from input rows a, b, c and b, c, d
+// (w >= 2; `col` holds 2w doubles). Sums of luma values are exact in
+// double (see boxMean3), so the middle pair is added once for both rows
+// and the column sums still equal those of boxRowAvx.
+CORVEX_HUD_TARGET_AVX void boxPairAvx(const float* __restrict a, const float* __restrict b,
+                                      const float* __restrict c, const float* __restrict d,
+                                      double* __restrict col, float* __restrict dst0, float* __restrict dst1,
+                                      int w) {
+    double* __restrict col1 = col + w;
+    int x = 0;
+    for (; x + 4 <= w; x += 4) {
+        const __m256d middle =
+            _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(b + x)), _mm256_cvtps_pd(_mm_loadu_ps(c + x)));
+        _mm256_storeu_pd(col + x, _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(a + x)), middle));
+        _mm256_storeu_pd(col1 + x, _mm256_add_pd(middle, _mm256_cvtps_pd(_mm_loadu_ps(d + x))));
+    }
+    for (; x < w; ++x) {
+        const double middle = static_cast<double>(b[x]) + static_cast<double>(c[x]);
+        col[x] = static_cast<double>(a[x]) + middle;
+        col1[x] = middle + static_cast<double>(d[x]);
+    }
+    meanOfColumnsAvx(col, dst0, w);
+    meanOfColumnsAvx(col1, dst1, w);
 }
 #endif
 
@@ -375,7 +429,7 @@ public:
     FrameStream(const FrameView& frame, FramePlanes& planes, int r)
         : frame_(frame), planes_(planes), w_(frame.width), h_(frame.height), r_(r), ring_(2 * r + 2) {
         FrameScratch& s = planes.scratch;
-        s.sums.resize(static_cast<std::size_t>(w_));
+        s.sums.resize(2 * static_cast<std::size_t>(w_));
         s.luma.resize(w_, 4);
         // The erosion's ring and its pair of output rows.
         s.tmpA.resize(w_, ring_ + 2);
@@ -411,10 +465,22 @@ private:
     float* erodeSlot(int j) { return erodeRing_ + area(w_, j % ring_); }
     float* dilateSlot(int j) { return dilateRing_ + area(w_, j % ring_); }
 
-    // Smooth rows below `upto`, each from the luma rows around it.
+    // Smooth rows below `upto`, each from the luma rows around it; inside
+    // the plane two at a time, which the four rows of the luma ring serve.
     void makeSmoothRows(int upto) {
         for (; smoothMade_ < upto; ++smoothMade_) {
             const int y = smoothMade_;
+#if CORVEX_HUD_AVX
+            if (y >= 1 && y + 2 < h_ && w_ >= 2 && haveAvx()) {
+                for (; lumaMade_ < y + 3; ++lumaMade_)
+                    lumaRow(frame_, lumaMade_, lumaSlot(lumaMade_));
+                float* dst = planes_.smooth.pixels.data() + area(w_, y);
+                boxPairAvx(lumaSlot(y - 1), lumaSlot(y), lumaSlot(y + 1), lumaSlot(y + 2),
+                           planes_.scratch.sums.data(), dst, dst + w_, w_);
+                ++smoothMade_;
+                continue;
+            }
+#endif
             for (const int need = std::min(y + 2, h_); lumaMade_ < need; ++lumaMade_)
                 lumaRow(frame_, lumaMade_, lumaSlot(lumaMade_));
             const int r0 = std::max(y - 1, 0);
