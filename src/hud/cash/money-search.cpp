@@ -371,6 +371,32 @@ void coarseSpread(const float* coarse, float rest, double& mean, double& norm) {
     norm = std::sqrt(static_cast<double>(spread) + static_cast<double>(rest) * static_cast<double>(rest));
 }
 
+// coarse[j] = (coarse[j] - shift) * scale over a cell's coarse form, the
+// same two float operations per value eight at a time.
+#if CORVEX_HUD_AVX
+CORVEX_HUD_TARGET_AVX void shiftAndScaleAvx(float* coarse, float shift, float scale) {
+    constexpr int whole = kCoarseLength / 8 * 8;
+    const __m256 s = _mm256_set1_ps(shift);
+    const __m256 f = _mm256_set1_ps(scale);
+    for (int j = 0; j < whole; j += 8)
+        _mm256_storeu_ps(coarse + j, _mm256_mul_ps(_mm256_sub_ps(_mm256_loadu_ps(coarse + j), s), f));
+    _mm256_zeroupper();
+    for (int j = whole; j < kCoarseLength; ++j)
+        coarse[j] = (coarse[j] - shift) * scale;
+}
+#endif
+
+void shiftAndScale(float* coarse, float shift, float scale) {
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx()) {
+        shiftAndScaleAvx(coarse, shift, scale);
+        return;
+    }
+#endif
+    for (int j = 0; j < kCoarseLength; ++j)
+        coarse[j] = (coarse[j] - shift) * scale;
+}
+
 // Orders the template indices by bound, highest first, equal bounds in
 // their given order. A character has a few dozen templates at most, and
 // std::stable_sort would ask for a buffer on every call.
@@ -486,8 +512,7 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
             }
             const auto shift = static_cast<float>(2.0 * mean);
             const auto scale = static_cast<float>(1.0 / norm);
-            for (int j = 0; j < kCoarseLength; ++j)
-                coarse[j] = (coarse[j] - shift) * scale;
+            shiftAndScale(coarse, shift, scale);
             s.rest[c] = rest * scale;
         }
         if (flat) {
