@@ -254,6 +254,7 @@ CORVEX_HUD_TARGET_AVX void roughBoundsAvx(const MoneySearch::CoarseSet& set, con
             __m256 a1 = _mm256_setzero_ps();
             __m256 c0 = _mm256_setzero_ps();
             __m256 c1 = _mm256_setzero_ps();
+            CORVEX_HUD_UNROLL
             for (int j = 0; j < values; j += 2) {
                 roughStep(cells[q], column, stride, j, a0, a1);
                 roughStep(cells[q + 1], column, stride, j, c0, c1);
@@ -264,6 +265,7 @@ CORVEX_HUD_TARGET_AVX void roughBoundsAvx(const MoneySearch::CoarseSet& set, con
         if (q < k) {
             __m256 a0 = _mm256_setzero_ps();
             __m256 a1 = _mm256_setzero_ps();
+            CORVEX_HUD_UNROLL
             for (int j = 0; j < values; j += 2)
                 roughStep(cells[q], column, stride, j, a0, a1);
             roughTake(a0, a1, templateRest, cellRest[q], high, unordered);
