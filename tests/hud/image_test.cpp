@@ -839,6 +839,23 @@ TEST(HudImage, BatchGlyphClassesEqualSingleOnes) {
     }
 }
 
+namespace {
+
+// Every pixel's luma as the plain products and sums give it.
+void expectPlainLuma(const hud::FrameView& f) {
+    const Plane luma = hud::toLuma(f);
+    ASSERT_EQ(luma.width, f.width);
+    for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x) {
+            const std::uint8_t* px = hud::framePixel(f, x, y);
+            const float want = static_cast<float>(px[2]) * 0.299f + static_cast<float>(px[1]) * 0.587f +
+                               static_cast<float>(px[0]) * 0.114f;
+            ASSERT_EQ(luma.at(x, y), want) << f.width << " " << x << "," << y;
+        }
+}
+
+} // namespace
+
 TEST(HudImage, LumaOfEveryPixelWhateverTheWidth) {
     std::mt19937 gen(9);
     for (int w : {1, 3, 4, 5, 11}) {
@@ -846,16 +863,7 @@ TEST(HudImage, LumaOfEveryPixelWhateverTheWidth) {
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(stride) * 3);
         for (auto& b : bytes)
             b = static_cast<std::uint8_t>(gen());
-        const hud::FrameView f{w, 3, bytes.data(), stride};
-        const Plane luma = hud::toLuma(f);
-        ASSERT_EQ(luma.width, w);
-        for (int y = 0; y < 3; ++y)
-            for (int x = 0; x < w; ++x) {
-                const std::uint8_t* px = hud::framePixel(f, x, y);
-                const float want = static_cast<float>(px[2]) * 0.299f + static_cast<float>(px[1]) * 0.587f +
-                                   static_cast<float>(px[0]) * 0.114f;
-                ASSERT_EQ(luma.at(x, y), want) << w << " " << x << "," << y;
-            }
+        expectPlainLuma({w, 3, bytes.data(), stride});
     }
 }
 
@@ -873,16 +881,7 @@ TEST(HudImage, LumaOfEveryChannelValue) {
             p[2] = static_cast<std::uint8_t>(y == 0 ? x * 7 : x);
             p[3] = static_cast<std::uint8_t>(0xFF - y);
         }
-    const hud::FrameView f{w, 2, bytes.data(), w * 4};
-    const Plane luma = hud::toLuma(f);
-    ASSERT_EQ(luma.width, w);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < w; ++x) {
-            const std::uint8_t* px = hud::framePixel(f, x, y);
-            const float want = static_cast<float>(px[2]) * 0.299f + static_cast<float>(px[1]) * 0.587f +
-                               static_cast<float>(px[0]) * 0.114f;
-            ASSERT_EQ(luma.at(x, y), want) << x << "," << y;
-        }
+    expectPlainLuma({w, 2, bytes.data(), w * 4});
 }
 
 TEST(HudImage, TemplateScoresAndGlyphClasses) {
