@@ -1437,3 +1437,90 @@ TEST_F(RewardLines, RowsReadAsNothingTakeTheShapesLeaderTheirLettersName) {
         }
     }
 }
+
+TEST_F(RewardLines, RowsWithNeitherPhraseNorFigureReadTakeThePhraseEndingAtTheFiguresBlank) {
+    // Soft 720p frames of the evaluation's footage where neither the words
+    // nor the figure or amount of a line read: fitted anywhere a phrase can
+    // end, HOT ZONE PRESENCE comes near HOT ZONE ENTERED and ASSIST near
+    // KILL or HEADSHOT, shifted by a letter. The blank before the figure
+    // pins where the phrase ends.
+    struct Pinned {
+        Case c;
+        std::size_t line; // the painted line whose phrase must be read
+    };
+    const std::vector<Pinned> frames = {
+        {{"a zone line's amount",
+          1280,
+          720,
+          0.8375722150880525,
+          1246672645u,
+          0,
+          0.0,
+          false,
+          5165798,
+          0,
+          {{"HOT ZONE PRESENCE", 0, 218}}},
+         0},
+        {{"a zone line above three",
+          1280,
+          720,
+          0.83276857971694,
+          36659625u,
+          85,
+          0.4469851361049213,
+          false,
+          24789,
+          -2,
+          {{"HOT ZONE PRESENCE", 67909, 0},
+           {"HEADSHOT", 8, 0},
+           {"KILL", 747, 0, true},
+           {"SUPPLIED PLAYER ASSIST", 386, 0}}},
+         0},
+        {{"a one-word line's amount, scaled down",
+          1280,
+          720,
+          0.9274509875167491,
+          3706896516u,
+          0,
+          0.0,
+          false,
+          453406,
+          0,
+          {{"HOT ZONE PRESENCE", 779, 0}, {"ASSIST", 0, 293}},
+          0.8096683093065575},
+         1},
+        {{"a one-word panel line",
+          1280,
+          720,
+          0.98439292350405,
+          2780879904u,
+          65,
+          0.6305915218179111,
+          false,
+          2475031,
+          51,
+          {{"ASSIST", 207, 0, true}, {"ROTORS DESTROYED", 27, 0}, {"REVIVED TEAMMATE", 41, 0}}},
+         0},
+    };
+    auto expectPainted = [](const Case& c, const hud::HudReading& r, const std::string& where) {
+        for (const hud::HudLine& l : r.lines)
+            EXPECT_TRUE(l.text.empty() || std::any_of(c.lines.begin(), c.lines.end(),
+                                                      [&](const PaintedLine& p) { return l.text == p.text; }))
+                << where << ": " << l.text << ", raw " << l.raw;
+    };
+    for (const Pinned& p : frames) {
+        const Case& c = p.c;
+        const hud::HudReading r = read(cashFrame(c));
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectPainted(c, r, c.what);
+        expectNoneMadeUp(c.lines, r, c.what);
+        EXPECT_TRUE(std::any_of(r.lines.begin(), r.lines.end(), [&](const hud::HudLine& l) {
+            return l.text == c.lines[p.line].text;
+        })) << c.what;
+        for (const auto& [end, e] : readRangeEnds(c)) {
+            expectPainted(c, e, std::string(c.what) + " (" + end + ")");
+            expectNoneMadeUp(c.lines, e, std::string(c.what) + " (" + end + ")");
+        }
+    }
+}
