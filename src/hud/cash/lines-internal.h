@@ -188,7 +188,8 @@ bool isWholePhrase(const HudLine& line);
 
 // The phrase of the row at `top` by its shape, where the line's figure or
 // amount leaves room for it, or anywhere a phrase can end when it has
-// neither; true when one phrase fits clearly. Given the letters the row's
+// neither (failing that, at the blank before the figure's ink); true when
+// one phrase fits clearly. Given the letters the row's
 // readings gave, a phrase that fits well but not clearly is taken where
 // the letters, too, name it and no other.
 bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,

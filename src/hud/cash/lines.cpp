@@ -249,20 +249,45 @@ bool retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
 // end before its last digit counts as lost.
 constexpr double kLastDigitSlack = 0.75;
 
+// Where a line stands: its row's band and the reach of its blobs.
+void placeLine(const RewardRow& row, int width, HudLine& line) {
+    line.left = width;
+    line.right = row.blobs.front().x1;
+    for (const Blob& b : row.blobs) {
+        line.left = std::min(line.left, b.x0);
+        line.right = std::max(line.right, b.x1);
+    }
+    line.top = row.top;
+    line.bottom = row.bottom;
+}
+
 // The game's own places for its lines, in money heights below the balance.
 constexpr double kFirstLineTop = 1.1;
 constexpr double kLinePitch = 1.3;
 constexpr int kMaxLines = 4;
+
+// A row whose words read as nothing, kept for the shape reading that runs
+// once every other attempt at every row and line place is done: the index
+// of its line when a figure or amount made one, else the line to add.
+struct ShapePending {
+    std::size_t index = 0;
+    bool stored = false;
+    HudLine line;
+    std::vector<Blob> blobs; // the row's, for a line still to be stored
+};
 
 // Lines whose strokes the frame's mask broke into pieces too small to make
 // a row at all: each place where the game puts a line, holds no line read
 // and has text ink, is read with the band's own ink. Only a whole phrase of
 // the game with its figure or amount counts there. A line at `faint` (the
 // indices of lines whose phrase only the faint strokes gave, without figure
-// or amount) leaves its place open, and such a reading replaces it.
+// or amount) leaves its place open, and such a reading replaces it. A place
+// whose band made a row but read neither phrase nor figure joins `pending`:
+// the shape reading may still find its phrase.
 void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom, double moneyHeight,
                     float minLineConfidence, float minMargin, const std::vector<std::size_t>& faint,
-                    std::vector<HudLine>& lines, std::vector<HudLine>& unread) {
+                    std::vector<HudLine>& lines, std::vector<HudLine>& unread,
+                    std::vector<ShapePending>& pending) {
     const int width = planes.ink2.width;
     const double hp = kRewardTextScale * moneyHeight;
     const double figureRight = (width - 1) - kFigureRightMargin * moneyHeight;
@@ -309,8 +334,14 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
             unread.back().top = row.top;
             unread.back().bottom = row.bottom;
         }
-        if (!found.hasFigure && !found.hasXp)
+        if (!found.hasFigure && !found.hasXp) {
+            if (open == lines.size() && !row.blobs.empty()) {
+                HudLine place = found;
+                placeLine(row, width, place);
+                pending.push_back({lines.size(), false, std::move(place), row.blobs});
+            }
             continue;
+        }
         // The band's figure or amount read, its phrase not: the phrase may
         // still show by its shape.
         if (!isWholePhrase(found) && !row.blobs.empty()) {
@@ -324,14 +355,7 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
             continue;
         HudLine line;
         adoptReading(found, line);
-        line.left = width;
-        line.right = row.blobs.front().x1;
-        for (const Blob& b : row.blobs) {
-            line.left = std::min(line.left, b.x0);
-            line.right = std::max(line.right, b.x1);
-        }
-        line.top = row.top;
-        line.bottom = row.bottom;
+        placeLine(row, width, line);
         if (open < lines.size())
             lines[open] = std::move(line);
         else
@@ -343,16 +367,6 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
 // amount's "XP" standing where the figure would: its figure must read
 // better still.
 constexpr float kShapeLineFigureMinScore = 0.8f;
-
-// A row whose words read as nothing, kept for the shape reading that runs
-// once every other attempt at every row and line place is done: the index
-// of its line when a figure or amount made one, else the line to add.
-struct ShapePending {
-    std::size_t index = 0;
-    bool stored = false;
-    HudLine line;
-    std::vector<Blob> blobs; // the row's, for a line still to be stored
-};
 
 // A row that is a piece of another line's text (its lower half grouped on
 // its own) fits that line's phrase too, and a line place another attempt
@@ -499,14 +513,7 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
                 readXpLeftOfLetters(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
         }
 
-        line.left = width;
-        line.right = row.blobs.front().x1;
-        for (const Blob& b : row.blobs) {
-            line.left = std::min(line.left, b.x0);
-            line.right = std::max(line.right, b.x1);
-        }
-        line.top = row.top;
-        line.bottom = row.bottom;
+        placeLine(row, width, line);
         const bool stored = !line.text.empty() || line.hasFigure || line.hasXp;
         if (line.text.empty())
             pending.push_back(
@@ -518,7 +525,7 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
     }
     std::vector<HudLine> unread;
     findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, faintLines, lines,
-                   unread);
+                   unread, pending);
     for (HudLine& line : lines)
         settlePhraseByShape(model, planes, hp, figureRight, line);
     readPendingShapes(model, planes, pending, hp, figureRight, minLineConfidence, minMargin, unread, lines);

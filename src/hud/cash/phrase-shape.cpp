@@ -260,14 +260,55 @@ bool holdsInOrder(std::string_view phrase, std::string_view part) {
 constexpr double kChoiceMinScore = 0.6;
 constexpr double kChoiceMinLead = 0.08;
 
+// Without a figure or amount read, the phrase's end still shows as the
+// blank before them: a cap wide where the blanks between words take under
+// half of one. The nearest such blank left of where the shortest figure
+// starts pins the phrase's end, which a free search over the whole reach
+// leaves to shift by a letter: there the zone phrases come too close.
+constexpr double kEndGapMin = 0.8;       // in caps
+constexpr double kEndGapSlack = 0.4;     // in caps, either side of the pinned end
+constexpr double kEndGapFigureMin = 1.5; // the shortest figure's ink, in caps
+
+bool phraseEndByGap(const FramePlanes& planes, int top, double hp, double figureRight, double& right) {
+    RewardRow row;
+    row.top = top;
+    row.bottom = top + static_cast<int>(std::lround(hp)) - 1;
+    const RowColumns columns(planes.ink2, row);
+    if (!columns.usable())
+        return false;
+    const int lo = std::max(0, static_cast<int>(std::floor(figureRight - kShapeRightFar * hp)));
+    const int from =
+        std::min(columns.width() - 1, static_cast<int>(std::lround(figureRight - kEndGapFigureMin * hp)));
+    const int minRun = static_cast<int>(std::ceil(kEndGapMin * hp));
+    int run = 0;
+    for (int x = from; x >= lo; --x) {
+        if (columns.at(x) >= columns.inked()) {
+            if (run >= minRun && x + 1 <= figureRight - kShapeRightNear * hp + kEndGapSlack * hp) {
+                right = x + 1;
+                return true;
+            }
+            run = 0;
+            continue;
+        }
+        ++run;
+    }
+    return false;
+}
+
 } // namespace
 
 bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
                  HudLine& line, const std::vector<std::string>* letters) {
     double expected = 0.0;
-    if (!expectedPhraseRight(line, figureRight, hp, expected))
-        return fitClearPhrase(model, planes, top, hp, figureRight - kShapeRightFar * hp,
-                              figureRight - kShapeRightNear * hp, line, letters);
+    if (!expectedPhraseRight(line, figureRight, hp, expected)) {
+        if (fitClearPhrase(model, planes, top, hp, figureRight - kShapeRightFar * hp,
+                           figureRight - kShapeRightNear * hp, line, letters))
+            return true;
+        double pinned = 0.0;
+        return phraseEndByGap(planes, top, hp, figureRight, pinned) &&
+               fitClearPhrase(model, planes, top, hp, pinned - kEndGapSlack * hp, pinned + kEndGapSlack * hp,
+                              line, letters);
+    }
     // Where the figure's place was measured a little off, the phrase ends
     // further right; searched there only when the place itself shows no
     // clear phrase, as a shorter phrase shifted right can come near a short
