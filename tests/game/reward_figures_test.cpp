@@ -352,32 +352,6 @@ const std::vector<TiedFigureCase>& figuresWhoseEveryReadingTied() {
           85576259,
           0,
           {{"VEHICLE DESTROYED", 281, 0}, {"PURCHASE REFUNDED", 11145, 0}, {"REVIVED TEAMMATE", 35, 0}}}},
-        {"720p +$2,780 whose \"$\" tied with a \"5\" at every place",
-         2,
-         {1280,
-          720,
-          0.8179557596421005,
-          656066757u,
-          false,
-          91,
-          0.29082875645125295,
-          1.0,
-          8,
-          0,
-          {{"PURCHASE REFUNDED", 3556, 0}, {"REVIVED TEAMMATE", 9, 0}, {"REVENGE KILL", 2780, 0}}}},
-        {"720p +$26,554 whose last \"5\" tied with the \"$\"",
-         0,
-         {1280,
-          720,
-          0.9559881400639978,
-          2603297852u,
-          false,
-          0,
-          0.4936056101908192,
-          1.0,
-          2137,
-          0,
-          {{"CONTROL ZONE ENTERED", 26554, 0}, {"HOT ZONE PRESENCE", 0, 766}}}},
     };
     return all;
 }
@@ -399,9 +373,10 @@ TEST_F(RewardFigures, FiguresWhoseEveryReadingTiedReadWhereBothInksAgree) {
 
 // Frames of the evaluation at 720 lines whose figure every reading tied,
 // each the same wrong way, with a tie-breaker leaning against it ("+$512"
-// read as +$517, "+$6,275" as +$8,275, "+$19" as +$16): no figure is read
-// that was not painted. (At the range's ends the first and last still read
-// one wrong elsewhere than from their agreeing readings: +$511, +$8.)
+// read as +$517, "+$6,275" as +$8,275, "+$19" as +$16), or with its "$"
+// tied with the "5" that begins it ("+$562" as +$62): no figure is read
+// that was not painted. (At the range's ends the first and third still
+// read one wrong elsewhere than from their agreeing readings: +$511, +$8.)
 const std::vector<CashCase>& figuresTiedAgainstTheirTieBreakers() {
     static const std::vector<CashCase> all = {
         {1280,
@@ -437,6 +412,20 @@ const std::vector<CashCase>& figuresTiedAgainstTheirTieBreakers() {
          33323,
          -760,
          {{"VEHICLE DESTROYED", 1, 0}, {"ROTORS DESTROYED", 19, 0}, {"KILL", 473, 0, true}}},
+        {1280,
+         720,
+         0.8029691336618269,
+         530208920u,
+         false,
+         89,
+         0.0,
+         1.2725436717751004,
+         91022,
+         -95579,
+         {{"ROTORS DESTROYED", 5, 0},
+          {"KILL CONFIRMED", 562, 0},
+          {"KILL", 72, 0, true},
+          {"HEADSHOT", 96, 0, true}}},
     };
     return all;
 }

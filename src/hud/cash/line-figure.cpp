@@ -363,9 +363,9 @@ void readAgreedFigure(const Model& model, FramePlanes& planes, const RewardRow& 
             total == onFrame || total < kAgreedMinReads)
             return;
     }
-    // Every reading a tie: blur at 720 lines leaves a "3" tied with a "2",
-    // or the "$" with a "5", at every place, the tie-breakers all leaning
-    // the right way though short of settling it.
+    // Every reading a tie: blur at 720 lines leaves a "3" tied with a "2"
+    // at every place, the tie-breakers all leaning the right way though
+    // short of settling it.
     if ((widest > 0.0f || backed) && !figureEndsInXp(model, planes, row, row.blobs, agreed))
         takeFigure(agreed, line);
 }

@@ -285,10 +285,14 @@ void doubtByThirds(MoneyRowContext& ctx, const Candidate* candidates, std::size_
 // Whether a figure's digit left tied is still leaned for, the chosen over
 // the runner-up, by the tie-breaker at both their places, and not leaned
 // against there by the settling classifier where it knows the pair. Blur
-// at 720 lines ties a "3" with a "2", or a figure's "$" with a "5", with
-// every classifier behind the right one though short of settling it; a tie
-// read the wrong way ("+$512" as +$517) has one against it.
+// at 720 lines ties a "3" with a "2" with every classifier behind the right
+// one though short of settling it; a tie read the wrong way ("+$512" as
+// +$517) has one against it. A "$" tied with a digit is never backed: the
+// tie-breaker leans for a "$" where a "5" begins the figure as readily as
+// where the figure ends ("+$562" read as +$62).
 bool tieBacked(MoneyRowContext& ctx, const Candidate* candidates, std::size_t count, const Decision& d) {
+    if (d.chosen.character == '$')
+        return false;
     if (count < 2)
         return true;
     const Candidate& other = candidates[0].character == d.chosen.character ? candidates[1] : candidates[0];
