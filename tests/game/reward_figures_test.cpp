@@ -339,6 +339,19 @@ const std::vector<TiedFigureCase>& figuresWhoseEveryReadingTied() {
           0,
           {{"HOT ZONE PRESENCE", 9457, 0}, {"HEADSHOT", 98255, 0}, {"REVIVED TEAMMATE", 47, 0}},
           roomyLook()}},
+        {"720p blurred, scaled +$35 whose \"3\" tied with a \"2\" at every place",
+         2,
+         {1280,
+          720,
+          1.1226730985554292,
+          3596746762u,
+          false,
+          0,
+          0.6010277144714362,
+          1.2016039091722375,
+          85576259,
+          0,
+          {{"VEHICLE DESTROYED", 281, 0}, {"PURCHASE REFUNDED", 11145, 0}, {"REVIVED TEAMMATE", 35, 0}}}},
     };
     return all;
 }
@@ -355,6 +368,73 @@ TEST_F(RewardFigures, FiguresWhoseEveryReadingTiedReadWhereBothInksAgree) {
         for (const synth::FrameContent& f : rangeEnds(cashFrame(c.frame, c.frame.look)))
             expectNoneMadeUp(c.frame.lines, read(f),
                              std::string(c.what) + ", range end " + std::to_string(end++));
+    }
+}
+
+// Frames of the evaluation at 720 lines whose figure every reading tied,
+// each the same wrong way, with a tie-breaker leaning against it ("+$512"
+// read as +$517, "+$6,275" as +$8,275, "+$19" as +$16), or with its "$"
+// tied with the "5" that begins it ("+$562" as +$62): no figure is read
+// that was not painted. (At the range's ends the first and third still
+// read one wrong elsewhere than from their agreeing readings: +$511, +$8.)
+const std::vector<CashCase>& figuresTiedAgainstTheirTieBreakers() {
+    static const std::vector<CashCase> all = {
+        {1280,
+         720,
+         0.8009801004690545,
+         2874273689u,
+         false,
+         84,
+         0.0,
+         1.0,
+         77,
+         407436,
+         {{"KILL CONFIRMED", 512, 0}, {"PURCHASE REFUNDED", 0, 475}, {"PURCHASE REFUNDED", 6351, 0}}},
+        {1280,
+         720,
+         0.884253068948331,
+         808809857u,
+         false,
+         62,
+         0.48490431744550533,
+         1.0,
+         115,
+         0,
+         {{"KILL CONFIRMED", 4888, 0}, {"SUPPLIED PLAYER ASSIST", 6275, 0}}},
+        {1280,
+         720,
+         0.9897030693867583,
+         3811671175u,
+         false,
+         65,
+         0.0,
+         1.2701210381588823,
+         33323,
+         -760,
+         {{"VEHICLE DESTROYED", 1, 0}, {"ROTORS DESTROYED", 19, 0}, {"KILL", 473, 0, true}}},
+        {1280,
+         720,
+         0.8029691336618269,
+         530208920u,
+         false,
+         89,
+         0.0,
+         1.2725436717751004,
+         91022,
+         -95579,
+         {{"ROTORS DESTROYED", 5, 0},
+          {"KILL CONFIRMED", 562, 0},
+          {"KILL", 72, 0, true},
+          {"HEADSHOT", 96, 0, true}}},
+    };
+    return all;
+}
+
+TEST_F(RewardFigures, FiguresTiedAgainstTheirTieBreakersReadAsNoOther) {
+    int n = 0;
+    for (const CashCase& c : figuresTiedAgainstTheirTieBreakers()) {
+        const std::string what = "case " + std::to_string(n++);
+        expectNoneMadeUp(c.lines, read(cashFrame(c)), what);
     }
 }
 

@@ -320,10 +320,12 @@ constexpr int kAgreedMinReads = 3;
 
 // Reads the figure, ties settled, from each place its last digit may be
 // centred on; counts in `reads` those sure enough, keeps the least sure of
-// them in `agreed` and their widest margin in `widest`. False when one of
-// them gives another value than those before it.
+// them in `agreed` and their widest margin in `widest`, and clears `backed`
+// when one of them left a tie the tie-breakers do not lean for. False when
+// one of them gives another value than those before it.
 bool agreeingReadings(const Model& model, const FramePlanes& planes, const RewardRow& row, double figureRight,
-                      float minLineConfidence, MoneyReading& agreed, int& reads, float& widest) {
+                      float minLineConfidence, MoneyReading& agreed, int& reads, float& widest,
+                      bool& backed) {
     for (double centre : kLastDigitCentres) {
         const FigureRead f =
             readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, 0.0f, true);
@@ -334,6 +336,7 @@ bool agreeingReadings(const Model& model, const FramePlanes& planes, const Rewar
         if (reads == 0 || f.reading.minScore < agreed.minScore)
             agreed = f.reading;
         widest = std::max(widest, f.reading.minMargin);
+        backed = backed && f.reading.unbacked == 0;
         ++reads;
     }
     return true;
@@ -346,18 +349,24 @@ void readAgreedFigure(const Model& model, FramePlanes& planes, const RewardRow& 
     MoneyReading agreed;
     int onFrame = 0;
     float widest = 0.0f;
-    if (!agreeingReadings(model, planes, row, figureRight, minLineConfidence, agreed, onFrame, widest) ||
+    bool backed = true;
+    if (!agreeingReadings(model, planes, row, figureRight, minLineConfidence, agreed, onFrame, widest,
+                          backed) ||
         onFrame == 0)
         return;
     int total = onFrame;
     {
         const LocalFigureInk local(planes, row, hp, figureRight);
         if (!local.ramped() ||
-            !agreeingReadings(model, planes, row, figureRight, minLineConfidence, agreed, total, widest) ||
+            !agreeingReadings(model, planes, row, figureRight, minLineConfidence, agreed, total, widest,
+                              backed) ||
             total == onFrame || total < kAgreedMinReads)
             return;
     }
-    if (widest > 0.0f && !figureEndsInXp(model, planes, row, row.blobs, agreed))
+    // Every reading a tie: blur at 720 lines leaves a "3" tied with a "2"
+    // at every place, the tie-breakers all leaning the right way though
+    // short of settling it.
+    if ((widest > 0.0f || backed) && !figureEndsInXp(model, planes, row, row.blobs, agreed))
         takeFigure(agreed, line);
 }
 

@@ -268,10 +268,11 @@ void readSettledFigure(const Model& model, const FramePlanes& planes, const Rewa
 // its last digit may be centred on, on the frame's ink and again on the
 // window's own levels, and taken only when both inks read it, at least
 // three readings sure enough of their characters give one value and none
-// another, one of them clears every character by some margin, and its
-// glyphs do not end in an amount's "XP". One ink alone agrees with itself
-// on a misread as readily as on the figure, and a close call can fall the
-// same way on both.
+// another, one of them clears every character by some margin or every
+// tie left in them has the tie-breakers leaning for it, and its glyphs do
+// not end in an amount's "XP". One ink alone agrees with itself on a
+// misread as readily as on the figure, and a close call can fall the same
+// way on both.
 void readAgreedFigure(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                       double figureRight, float minLineConfidence, HudLine& line);
 

@@ -282,6 +282,30 @@ void doubtByThirds(MoneyRowContext& ctx, const Candidate* candidates, std::size_
     }
 }
 
+// Whether a figure's digit left tied is still leaned for, the chosen over
+// the runner-up, by the tie-breaker at both their places, and not leaned
+// against there by the settling classifier where it knows the pair. Blur
+// at 720 lines ties a "3" with a "2" with every classifier behind the right
+// one though short of settling it; a tie read the wrong way ("+$512" as
+// +$517) has one against it. A "$" tied with a digit is never backed: the
+// tie-breaker leans for a "$" where a "5" begins the figure as readily as
+// where the figure ends ("+$562" read as +$62).
+bool tieBacked(MoneyRowContext& ctx, const Candidate* candidates, std::size_t count, const Decision& d) {
+    if (d.chosen.character == '$')
+        return false;
+    if (count < 2)
+        return true;
+    const Candidate& other = candidates[0].character == d.chosen.character ? candidates[1] : candidates[0];
+    for (const double x : {d.chosen.x, other.x}) {
+        sampleNormalised(ctx, x);
+        const PairScore p = pairScore(ctx.pairs, ctx.cell, d.chosen.character, other.character);
+        const PairScore s = pairScore(*ctx.settlers, ctx.cell, d.chosen.character, other.character);
+        if (!p.found || p.score <= 0.0f || (s.found && s.score < 0.0f))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) {
@@ -335,6 +359,9 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
     }
     Decision first = decide(ctx, cands, kDigitCount);
     const bool strictSettling = ctx.confirmBelow <= 0.0f;
+    const bool countBacking = strictSettling && ctx.settlers && !ctx.settlers->empty();
+    if (countBacking && first.margin == 0.0f && !tieBacked(ctx, cands, kDigitCount, first))
+        ++r.unbacked;
     if (first.settled)
         ++r.settled;
     if (first.leaned)
@@ -363,6 +390,8 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
         Decision d = decide(ctx, cands, n);
         if (d.settled && ++r.settled > 1 && strictSettling)
             d.margin = 0.0f;
+        if (countBacking && d.margin == 0.0f && !tieBacked(ctx, cands, n, d))
+            ++r.unbacked;
         if (d.leaned)
             ++r.leaned;
         if (d.margin < kWideMargin)

@@ -102,6 +102,10 @@ struct MoneyReading {
     float minCloseScore = 1.0f;
     int settled = 0; // digits whose tie the settling classifiers decided
     int leaned = 0;  // digits kept by the tie-breaker's lean
+    // Reward figures only (settling classifiers set, no confirming margin):
+    // digits left tied that the tie-breaker does not lean for at both
+    // candidates' places, or that the settling classifier leans against.
+    int unbacked = 0;
     double dollarX = 0.0;
     double firstX = 0.0; // centre x of the rightmost digit
 };
