@@ -245,14 +245,13 @@ const std::vector<XpCase>& amountsTiedOnOneInk() {
           look(0.023977985669163683, 0.38641691215532387, 1.1430723999003436, 0.5931460932009596,
                0.40430827507390177, 0.4936756175474982, 0.02821657163111757)},
          {1}},
-
     };
     return all;
 }
 
 // Frames whose glyph words lost an amount's leading digit, or spelled a
-// digit the figure templates find tied with another and the glyph
-// templates were no surer of: no amount is better than those.
+// digit where the figure templates find two others tied: no amount is
+// better than those.
 const std::vector<XpCase>& amountsSpelledShortOrUnsure() {
     static const std::vector<XpCase> all = {
         {"720p 687XP spelled 7XP",
@@ -285,48 +284,6 @@ const std::vector<XpCase>& amountsSpelledShortOrUnsure() {
           look(0.09794953738975731, 0.46426751280616674, 1.2028541300067368, 0.6974502928847307,
                0.6098807915153135, 0.6824757207294903, 0.8411318678176954)},
          {}},
-        {"720p 702XP spelled 782XP",
-         {1280,
-          720,
-          1.0096206227820117,
-          1049394280u,
-          false,
-          70,
-          0.4331153237803562,
-          0.867863197171324,
-          11018,
-          0,
-          {{"HEADSHOT", 12, 0, true},
-           {"KILL CONFIRMED", 0, 702},
-           {"KILL CONFIRMED", 3, 0},
-           {"KILL", 788, 0}}},
-         {}},
-        {"720p 825XP spelled 625XP",
-         {1280,
-          720,
-          0.8110599358001955,
-          3479310547u,
-          false,
-          72,
-          0.0,
-          1.0,
-          539701826,
-          270447,
-          {{"PURCHASE REFUNDED", 0, 825}, {"HOT ZONE ENTERED", 0, 475}}},
-         {}},
-        {"720p 163XP spelled 863XP",
-         {1280,
-          720,
-          0.8253585458305728,
-          3540007708u,
-          false,
-          81,
-          0.0,
-          1.311154329515313,
-          287151165,
-          0,
-          {{"HEADSHOT", 0, 163}}},
-         {}},
         {"720p 293XP spelled 213XP",
          {1280,
           720,
@@ -342,7 +299,6 @@ const std::vector<XpCase>& amountsSpelledShortOrUnsure() {
           look(0.029719339986746276, 0.4641992822744013, 1.2531219582105568, 0.7034364558836277,
                0.5010368650520647, 0.6426242559016657, 0.8837586597037934)},
          {}},
-
     };
     return all;
 }

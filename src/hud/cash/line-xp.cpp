@@ -126,6 +126,8 @@ struct XpStop {
     char tieChosen = '?';
     char tieOther = '?';
     double tieX = 0.0;
+    // The reading stopped where a digit fits well, tied with another.
+    bool stoppedOnDigit = false;
     bool blankInked = false;
     // The margin of the digits' least sure decision.
     float leastMargin = 1.0f;
@@ -173,6 +175,7 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
     for (;;) {
         if (!best(at, right, d)) {
             const bool tie = d.chosen.score >= minLineConfidence && d.margin < minMargin;
+            how.stoppedOnDigit = tie && (how.tied || !place.passTie);
             if (!tie || how.tied)
                 break;
             // A digit fits here but ties with another: noted, and passed
@@ -388,20 +391,6 @@ bool xpPlaceOnInk(const Model& model, const FramePlanes& planes, const RewardRow
 // reaches when the HUD's size was measured a little off.
 constexpr double kXpLetterReach = 0.6; // in caps, from the figure's place
 
-// The glyph of an amount's digit `fromRight` places left of its "X", the
-// amount's letters ending word `xpWord`; null when the words hold no such
-// glyph.
-const GlyphRead* amountDigit(const std::vector<GlyphWord>& words, std::size_t xpWord, std::size_t fromRight) {
-    std::size_t seen = 0;
-    for (std::size_t w = xpWord + 1; w-- > 0;) {
-        const std::size_t end = w == xpWord ? words[w].size() - 2 : words[w].size();
-        for (std::size_t i = end; i-- > 0; ++seen)
-            if (seen == fromRight)
-                return &words[w][i];
-    }
-    return nullptr;
-}
-
 } // namespace
 
 bool xpLettersEndAt(const Model& model, const FramePlanes& planes, const RewardRow& row, double right) {
@@ -518,23 +507,28 @@ void dropContestedXp(const Model& model, const FramePlanes& planes, const Reward
     XpStop how;
     const std::string again = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &how);
     const std::string spelled = std::to_string(line.xp);
-    // The same digits, then one more place where a digit fits well but ties
-    // with another, and ink in the blank the phrase would leave: the glyph
-    // words lost the amount's leading digit ("687" spelled 7).
-    const bool lostLeading = how.tied && how.blankInked && how.digits == spelled;
-    // The same digits up to a place where two digits tie: the spelled digit
-    // there must be one of them ("293" spelled 213 where a "9" and a "3"
-    // tie), and the glyph templates must have been clear of it where the
-    // figure templates are not ("709" spelled 789).
+    // The same digits up to a place where two digits fit well but tie, and
+    // the spelled digit there neither of them ("293" spelled 213 where a "9"
+    // and a "3" tie).
     bool tieContested = false;
-    if (how.tied && how.tieAt < spelled.size() &&
+    bool lostLeading = false;
+    if (how.tied && how.tieAt <= spelled.size() &&
         spelled.compare(spelled.size() - how.tieAt, how.tieAt, how.digits) == 0) {
-        const char at = spelled[spelled.size() - 1 - how.tieAt];
-        const GlyphRead* glyph = amountDigit(words, xpWord, how.tieAt);
-        const char chosen = how.tieChosen;
-        tieContested =
-            (at != chosen && at != how.tieOther) ||
-            (glyph != nullptr && glyph->digit == at && glyph->digitScore - glyph->digitSecond < kCloseDigit);
+        // Read on past a tie within the spelling: the same digits, then a
+        // place where a digit fits well but ties with another, and ink in
+        // the blank the phrase would leave: the glyph words lost the
+        // amount's leading digit ("687" spelled 7, "854" spelled 54).
+        XpStop past = how;
+        if (how.tieAt < spelled.size()) {
+            const char at = spelled[spelled.size() - 1 - how.tieAt];
+            tieContested = at != how.tieChosen && at != how.tieOther;
+            XpPlace on = place;
+            on.passTie = true;
+            xpDigitsAt(model, planes.ink2, row, on, minLineConfidence, minMargin, &past);
+            if (past.digits.size() == spelled.size())
+                past.digits[spelled.size() - 1 - how.tieAt] = at;
+        }
+        lostLeading = past.stoppedOnDigit && past.blankInked && past.digits == spelled;
     }
     if (!lostLeading && !tieContested && (again.empty() || again == spelled))
         return;
