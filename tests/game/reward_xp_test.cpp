@@ -226,8 +226,8 @@ synth::Look look(double letterSpacing, double panelPad, double iconHeight, doubl
     return l;
 }
 
-// Frames whose amount the frame's ink reads with two digits tied at one
-// place, the window's own levels and the glyph templates surely.
+// A frame whose amount the frame's ink reads with two digits tied at one
+// place, the window's own levels and the glyph templates clearly.
 const std::vector<XpCase>& amountsTiedOnOneInk() {
     static const std::vector<XpCase> all = {
         {"1755x1012 118XP whose hundreds tie on the frame's ink",
@@ -245,22 +245,6 @@ const std::vector<XpCase>& amountsTiedOnOneInk() {
           look(0.023977985669163683, 0.38641691215532387, 1.1430723999003436, 0.5931460932009596,
                0.40430827507390177, 0.4936756175474982, 0.02821657163111757)},
          {1}},
-        {"720p 782XP with a digit tied on the frame's ink",
-         {1280,
-          720,
-          0.9530570322472609,
-          2445320276u,
-          false,
-          89,
-          0.0,
-          1.0,
-          938,
-          0,
-          {{"HOT ZONE PRESENCE", 0, 782},
-           {"REVIVED TEAMMATE", 91332, 0},
-           {"REVENGE KILL", 87, 0},
-           {"HOT ZONE ENTERED", 68, 0}}},
-         {0}},
     };
     return all;
 }

@@ -129,6 +129,8 @@ struct XpStop {
     // The reading stopped where a digit fits well, tied with another.
     bool stoppedOnDigit = false;
     bool blankInked = false;
+    // The margin of the digits' least sure decision.
+    float leastMargin = 1.0f;
 };
 
 // The digits of an experience amount at `place`, read right to left on the
@@ -185,6 +187,8 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
             how.tieX = d.chosen.x;
             if (!place.passTie)
                 break;
+        } else {
+            how.leastMargin = std::min(how.leastMargin, d.margin);
         }
         if (digits.size() == kMaxXpDigits ||
             (d.chosen.character == '1' && d.chosen.score < place.oneMinScore))
@@ -252,17 +256,18 @@ bool readAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row,
     return true;
 }
 
-// How much better the glyph templates must fit the tied digit the figure
-// templates read than the other of the two.
-constexpr float kXpTieGlyphMargin = 0.04f;
+// A margin a digit's decision clears only when its runner-up is plainly
+// worse, or the pair tie-breaker is confident.
+constexpr float kClearXpMargin = 0.1f;
 // The share of a tied digit's advance, either side of its centre, that the
 // glyph templates are shown.
 constexpr double kXpTieGlyphWidth = 0.5;
 
 // The amount at `place` where one ink's reading tied two digits at one
 // place: read on both inks past that tie, and taken only when the other ink
-// reads every digit surely, both readings have the same digits and a blank
-// before the phrase, and the glyph templates take the same of the two.
+// reads every digit surely, each clear of its runner-up, its digit there is
+// one of the two, and both readings have the same digits and a blank before
+// the phrase.
 bool readTiedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp, double figureRight,
                 XpPlace place, float minLineConfidence, float minMargin, std::string& out) {
     place.passTie = true;
@@ -279,6 +284,9 @@ bool readTiedXp(const Model& model, FramePlanes& planes, const RewardRow& row, d
         onWindow = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &b);
     }
     if (onWindow != onFrame || a.tied == b.tied)
+        return false;
+    const XpStop& sure = a.tied ? b : a;
+    if (sure.leastMargin < kClearXpMargin)
         return false;
     // The two inks share the figure templates and their tie-breakers, which
     // can fall the same wrong way: the glyph templates, drawn apart from
@@ -297,7 +305,7 @@ bool readTiedXp(const Model& model, FramePlanes& planes, const RewardRow& row, d
     normalizeVectors(&sample, 1, static_cast<std::size_t>(kGlyphCellLength));
     const char pair[2] = {chosen, tie.tieOther};
     const GlyphClass g = classifyGlyph(sample, model.glyphs, std::string_view(pair, 2));
-    if (g.character != chosen || g.score - g.second < kXpTieGlyphMargin)
+    if (g.character != chosen || g.score - g.second < kCloseDigit)
         return false;
     out = onFrame;
     return true;
