@@ -39,7 +39,7 @@ protected:
     // A case at the game's look: its balance sure, its exact lines' amounts
     // read, no amount made up.
     static void expectCase(const XpCase& x) {
-        const hud::HudReading r = read(cashFrame(x.frame));
+        const hud::HudReading r = read(cashFrame(x.frame, x.frame.look));
         ASSERT_TRUE(r.balanceCertain) << x.what;
         for (std::size_t i : x.exact)
             expectAmount(x.frame, r, i, x.what);
@@ -212,6 +212,97 @@ const std::vector<XpCase>& amountsWithFusedOrBrokenDigits() {
     return all;
 }
 
+// A frame's look drawn from the range around the game's own.
+synth::Look look(double letterSpacing, double panelPad, double iconHeight, double nameIconGap,
+                 double iconBracketGap, double victimGap, double squadDrain) {
+    synth::Look l;
+    l.letterSpacing = letterSpacing;
+    l.panelPad = panelPad;
+    l.iconHeight = iconHeight;
+    l.nameIconGap = nameIconGap;
+    l.iconBracketGap = iconBracketGap;
+    l.victimGap = victimGap;
+    l.squadDrain = squadDrain;
+    return l;
+}
+
+// A frame whose amount the frame's ink reads with two digits tied at one
+// place, the window's own levels and the glyph templates clearly.
+const std::vector<XpCase>& amountsTiedOnOneInk() {
+    static const std::vector<XpCase> all = {
+        {"1755x1012 118XP whose hundreds tie on the frame's ink",
+         {1755,
+          1012,
+          0.8320768672797825,
+          3970007606u,
+          true,
+          64,
+          0.0,
+          1.0,
+          469699,
+          0,
+          {{"KILL", 5291, 0, true}, {"HOT ZONE ENTERED", 0, 118}},
+          look(0.023977985669163683, 0.38641691215532387, 1.1430723999003436, 0.5931460932009596,
+               0.40430827507390177, 0.4936756175474982, 0.02821657163111757)},
+         {1}},
+    };
+    return all;
+}
+
+// Frames whose glyph words lost an amount's leading digit, or spelled a
+// digit where the figure templates find two others tied: no amount is
+// better than those.
+const std::vector<XpCase>& amountsSpelledShortOrUnsure() {
+    static const std::vector<XpCase> all = {
+        {"720p 687XP spelled 7XP",
+         {1280,
+          720,
+          1.104782583197514,
+          28563471u,
+          false,
+          62,
+          0.0,
+          0.9961439530393956,
+          2,
+          0,
+          {{"CONTROL ZONE PRESENCE", 0, 687}, {"KILL", 0, 706}, {"ROTORS DESTROYED", 82788, 0}},
+          look(0.09207235853861245, 0.357477489117938, 1.206058922236197, 0.5939232386520886,
+               0.5880907713131333, 0.6104364697461374, 0.691328877633926)},
+         {1}},
+        {"720p 854XP spelled 54XP",
+         {1280,
+          720,
+          0.9551139752897431,
+          2181273481u,
+          false,
+          52,
+          0.1760637130140146,
+          1.0402442686176399,
+          86,
+          0,
+          {{"HOT ZONE PRESENCE", 51, 0}, {"HOT ZONE PRESENCE", 0, 854}},
+          look(0.09794953738975731, 0.46426751280616674, 1.2028541300067368, 0.6974502928847307,
+               0.6098807915153135, 0.6824757207294903, 0.8411318678176954)},
+         {}},
+        {"720p 293XP spelled 213XP",
+         {1280,
+          720,
+          0.9274509875167491,
+          3706896516u,
+          false,
+          86,
+          0.0,
+          1.0,
+          453406,
+          0,
+          {{"HOT ZONE PRESENCE", 779, 0}, {"ASSIST", 0, 293}},
+          look(0.029719339986746276, 0.4641992822744013, 1.2531219582105568, 0.7034364558836277,
+               0.5010368650520647, 0.6426242559016657, 0.8837586597037934)},
+         {}},
+    };
+    return all;
+}
+
 // A soft frame from the look's range whose 123XP has a faint "1" the
 // reading on the ink stops short of, the window's levels reading no digit:
 // "23" must not be taken.
@@ -260,6 +351,31 @@ TEST_F(RewardXp, AmountsSpelledWithAWrongDigitAreNeverTaken) {
 TEST_F(RewardXp, AmountsWithFusedOrBrokenDigitsAreReadWhole) {
     for (const XpCase& x : amountsWithFusedOrBrokenDigits())
         expectCase(x);
+}
+
+TEST_F(RewardXp, AmountsTiedOnOneInkReadWhereTheOtherInkAndTheGlyphsAreClear) {
+    for (const XpCase& x : amountsTiedOnOneInk())
+        expectCase(x);
+}
+
+TEST_F(RewardXp, AmountsSpelledShortOrWithAnUnsureDigitAreNotTaken) {
+    for (const XpCase& x : amountsSpelledShortOrUnsure())
+        expectCase(x);
+}
+
+TEST_F(RewardXp, TiedAndUnsureAmountsAtTheFarEndsOfTheRangeAreExactOrNone) {
+    static const char* const names[] = {"wide letters", "tight letters", "smallest frame", "largest frame"};
+    std::vector<XpCase> all = amountsTiedOnOneInk();
+    const std::vector<XpCase>& unsure = amountsSpelledShortOrUnsure();
+    all.insert(all.end(), unsure.begin(), unsure.end());
+    for (const XpCase& x : all) {
+        const std::vector<synth::FrameContent> frames = rangeEnds(cashFrame(x.frame, x.frame.look));
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const std::string where = std::string(x.what) + " (" + names[i] + ")";
+            const hud::HudReading e = read(frames[i]);
+            expectNoWrongAmount(x.frame, e, where);
+        }
+    }
 }
 
 TEST_F(RewardXp, AmountsAtTheFarEndsOfTheLooksRangeAreExactOrNone) {

@@ -110,6 +110,27 @@ struct XpPlace {
     // The "X" and "P" were read on the row's ink where the amount ends.
     bool lettersOnInk = false;
     float blankInk = kXpBlankInk;
+    // The reading goes on past one place where a digit fits well but ties
+    // with another, taking the likelier and noting the tie.
+    bool passTie = false;
+};
+
+// How a reading of an amount's digits went: the digits it read, the place
+// where two digits tied (counted from the amount's last digit: a reading
+// that stopped there read that many), and whether the blank before the
+// phrase held ink.
+struct XpStop {
+    std::string digits;
+    bool tied = false;
+    std::size_t tieAt = 0;
+    char tieChosen = '?';
+    char tieOther = '?';
+    double tieX = 0.0;
+    // The reading stopped where a digit fits well, tied with another.
+    bool stoppedOnDigit = false;
+    bool blankInked = false;
+    // The margin of the digits' least sure decision.
+    float leastMargin = 1.0f;
 };
 
 // The digits of an experience amount at `place`, read right to left on the
@@ -118,7 +139,10 @@ struct XpPlace {
 // checkLetterPlaces, when the places of "X" and "P" hold a sure digit (a
 // cash figure stands there).
 std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& row, const XpPlace& place,
-                       float minLineConfidence, float minMargin) {
+                       float minLineConfidence, float minMargin, XpStop* stop = nullptr) {
+    XpStop unused;
+    XpStop& how = stop != nullptr ? *stop : unused;
+    how = XpStop{};
     constexpr std::string_view kDigits = "0123456789";
     constexpr std::size_t kMaxXpDigits = 5;
     const WidthTable& widths = figureWidths();
@@ -126,6 +150,7 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
     MoneyRowContext ctx(ink, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
     if (place.settle)
         ctx.settlers = &model.figureSettlers;
+    char other = '?';
     auto best = [&](double at, char right, Decision& d) {
         std::array<Candidate, kDigits.size()> candidates{};
         for (std::size_t c = 0; c < kDigits.size(); ++c) {
@@ -133,6 +158,9 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
             candidates[c] = bestPosition(ctx, at - step, kDigits[c], 2);
         }
         d = decide(ctx, candidates.data(), candidates.size());
+        // The two best, sorted by decide: the one not chosen is the tie's other.
+        other =
+            candidates[0].character == d.chosen.character ? candidates[1].character : candidates[0].character;
         return d.margin >= minMargin && d.chosen.score >= minLineConfidence;
     };
     const double letter = widths.of('X') * cap;
@@ -144,7 +172,24 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
     std::string digits;
     double at = place.xCentre;
     char right = 'X';
-    while (best(at, right, d)) {
+    for (;;) {
+        if (!best(at, right, d)) {
+            const bool tie = d.chosen.score >= minLineConfidence && d.margin < minMargin;
+            how.stoppedOnDigit = tie && (how.tied || !place.passTie);
+            if (!tie || how.tied)
+                break;
+            // A digit fits here but ties with another: noted, and passed
+            // only where asked.
+            how.tied = true;
+            how.tieAt = digits.size();
+            how.tieChosen = d.chosen.character;
+            how.tieOther = other;
+            how.tieX = d.chosen.x;
+            if (!place.passTie)
+                break;
+        } else {
+            how.leastMargin = std::min(how.leastMargin, d.margin);
+        }
         if (digits.size() == kMaxXpDigits ||
             (d.chosen.character == '1' && d.chosen.score < place.oneMinScore))
             return {};
@@ -152,6 +197,7 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
         at = d.chosen.x;
         right = d.chosen.character;
     }
+    how.digits = digits;
     if (digits.empty() || digits.front() == '0')
         return {};
     // The phrase ends a cap left of the amount: a digit the reading stopped
@@ -167,8 +213,10 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
         float sum = 0.0f;
         for (int y = r0; y <= r1; ++y)
             sum += ink.pixels[offset(x, y, ink.width)];
-        if (sum > place.blankInk * static_cast<float>(r1 - r0 + 1))
+        if (sum > place.blankInk * static_cast<float>(r1 - r0 + 1)) {
+            how.blankInked = true;
             return {};
+        }
     }
     return digits;
 }
@@ -180,29 +228,101 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
 // digits often come out too faint for any to be sure, and the reading on
 // the ink, sure of every digit between the letters and a blank before the
 // phrase that holds next to no ink, stands on its own there.
-void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+bool readAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                   double figureRight, const XpPlace& place, float minLineConfidence, float minMargin,
-                  HudLine& line) {
-    const std::string first = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
+                  std::string& out, bool& tied) {
+    XpStop how;
+    const std::string first = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &how);
+    tied = how.tied;
     if (first.empty())
-        return;
+        return false;
     std::string second;
     {
         const LocalFigureInk local(planes, row, hp, figureRight);
         if (!local.ramped())
-            return;
-        second = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
+            return false;
+        second = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &how);
+        tied = tied || how.tied;
     }
     if (second.empty() && place.lettersOnInk) {
         XpPlace lone = place;
         lone.blankInk = kXpLoneBlankInk;
         if (xpDigitsAt(model, planes.ink2, row, lone, minLineConfidence, minMargin) != first)
-            return;
+            return false;
     } else if (second != first) {
-        return;
+        return false;
     }
+    out = first;
+    return true;
+}
+
+// A margin a digit's decision clears only when its runner-up is plainly
+// worse, or the pair tie-breaker is confident.
+constexpr float kClearXpMargin = 0.1f;
+// The share of a tied digit's advance, either side of its centre, that the
+// glyph templates are shown.
+constexpr double kXpTieGlyphWidth = 0.5;
+
+// The amount at `place` where one ink's reading tied two digits at one
+// place: read on both inks past that tie, and taken only when the other ink
+// reads every digit surely, each clear of its runner-up, its digit there is
+// one of the two, and both readings have the same digits and a blank before
+// the phrase.
+bool readTiedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp, double figureRight,
+                XpPlace place, float minLineConfidence, float minMargin, std::string& out) {
+    place.passTie = true;
+    XpStop a;
+    XpStop b;
+    const std::string onFrame = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &a);
+    if (onFrame.empty())
+        return false;
+    std::string onWindow;
+    {
+        const LocalFigureInk local(planes, row, hp, figureRight);
+        if (!local.ramped())
+            return false;
+        onWindow = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &b);
+    }
+    if (onWindow != onFrame || a.tied == b.tied)
+        return false;
+    const XpStop& sure = a.tied ? b : a;
+    if (sure.leastMargin < kClearXpMargin)
+        return false;
+    // The two inks share the figure templates and their tie-breakers, which
+    // can fall the same wrong way: the glyph templates, drawn apart from
+    // them, must take the same of the two clearly on the frame's ink.
+    const XpStop& tie = a.tied ? a : b;
+    const char chosen = onFrame[onFrame.size() - 1 - tie.tieAt];
+    const double half = kXpTieGlyphWidth * figureWidths().of(chosen) * place.cap;
+    const RowColumns cols(planes.ink2, row);
+    Blob box;
+    if (!cols.usable() || !cols.trimmed(static_cast<int>(std::lround(tie.tieX - half)),
+                                        static_cast<int>(std::lround(tie.tieX + half)), box))
+        return false;
+    Cell cell{};
+    float* sample = cell.data();
+    sampleGlyphCell(planes.ink2, box, row.top, row.bottom, row.lh, sample);
+    normalizeVectors(&sample, 1, static_cast<std::size_t>(kGlyphCellLength));
+    const char pair[2] = {chosen, tie.tieOther};
+    const GlyphClass g = classifyGlyph(sample, model.glyphs, std::string_view(pair, 2));
+    if (g.character != chosen || g.score - g.second < kCloseDigit)
+        return false;
+    out = onFrame;
+    return true;
+}
+
+void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                  double figureRight, const XpPlace& place, float minLineConfidence, float minMargin,
+                  HudLine& line) {
+    std::string digits;
+    bool tied = false;
+    if (!readAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, digits,
+                      tied) &&
+        (!tied ||
+         !readTiedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, digits)))
+        return;
     std::int32_t value = 0;
-    for (char c : first)
+    for (char c : digits)
         value = value * 10 + (c - '0');
     line.hasXp = true;
     line.xp = value;
@@ -384,8 +504,33 @@ void dropContestedXp(const Model& model, const FramePlanes& planes, const Reward
     place.cap = row.lh;
     place.blankReach = kXpBlankReachNearLetters;
     place.settle = true;
-    const std::string again = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
-    if (again.empty() || again == std::to_string(line.xp))
+    XpStop how;
+    const std::string again = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &how);
+    const std::string spelled = std::to_string(line.xp);
+    // The same digits up to a place where two digits fit well but tie, and
+    // the spelled digit there neither of them ("293" spelled 213 where a "9"
+    // and a "3" tie).
+    bool tieContested = false;
+    bool lostLeading = false;
+    if (how.tied && how.tieAt <= spelled.size() &&
+        spelled.compare(spelled.size() - how.tieAt, how.tieAt, how.digits) == 0) {
+        // Read on past a tie within the spelling: the same digits, then a
+        // place where a digit fits well but ties with another, and ink in
+        // the blank the phrase would leave: the glyph words lost the
+        // amount's leading digit ("687" spelled 7, "854" spelled 54).
+        XpStop past = how;
+        if (how.tieAt < spelled.size()) {
+            const char at = spelled[spelled.size() - 1 - how.tieAt];
+            tieContested = at != how.tieChosen && at != how.tieOther;
+            XpPlace on = place;
+            on.passTie = true;
+            xpDigitsAt(model, planes.ink2, row, on, minLineConfidence, minMargin, &past);
+            if (past.digits.size() == spelled.size())
+                past.digits[spelled.size() - 1 - how.tieAt] = at;
+        }
+        lostLeading = past.stoppedOnDigit && past.blankInked && past.digits == spelled;
+    }
+    if (!lostLeading && !tieContested && (again.empty() || again == spelled))
         return;
     line.hasXp = false;
     line.xp = 0;
