@@ -332,6 +332,51 @@ XpCase faintOneBeforeTheAmount(synth::Look& look) {
             {}};
 }
 
+// Frames where an amount's digits were sought on ink that holds none of
+// an amount's: a line's "+$49" whose blurred "+" fits a digit where its
+// "$" is taken for an "X", and a "123XP" whose faint "1" neither the glyphs
+// nor the figure templates read, its ink left in the blank before the
+// phrase. Neither may give an amount; the other amounts of the frames read.
+const std::vector<XpCase>& amountsOnInkThatIsNoAmount() {
+    static const std::vector<XpCase> all = {
+        {"720p soft KILL +$49 between two amounts",
+         {1280,
+          720,
+          0.8068884743204661,
+          2723015330u,
+          false,
+          0,
+          0.0,
+          1.0798981861950543,
+          76973,
+          -33619,
+          {{"PURCHASE REFUNDED", 0, 238},
+           {"REVIVED TEAMMATE", 552, 0},
+           {"KILL", 49, 0},
+           {"KILL CONFIRMED", 0, 94}},
+          look(0.09733696974695764, 0.37147743992425264, 1.2374550425288493, 0.7927142690178769,
+               0.7747226308765097, 0.6677898039782737, 0.7706938614004634)},
+         {3}},
+        {"1440p 123XP whose faint 1 the glyphs lost",
+         {2560,
+          1440,
+          0.8215186908832053,
+          2841690060u,
+          true,
+          88,
+          0.26093148136081445,
+          1.0,
+          14,
+          -210,
+          {{"PURCHASE REFUNDED", 45, 0},
+           {"CONTROL ZONE ENTERED", 0, 625},
+           {"HOT ZONE PRESENCE", 0, 123},
+           {"HOT ZONE PRESENCE", 0, 522}}},
+         {1, 3}},
+    };
+    return all;
+}
+
 } // namespace
 
 TEST_F(RewardXp, AmountsWhoseWindowReadNoDigitReadOnTheInk) {
@@ -403,5 +448,19 @@ TEST_F(RewardXp, AmountsAtTheFarEndsOfTheLooksRangeAreExactOrNone) {
         none.lines.clear();
         const hud::HudReading empty = read(cashFrame(none));
         EXPECT_TRUE(empty.lines.empty()) << x.what << ": " << empty.lines.front().text;
+    }
+}
+
+TEST_F(RewardXp, InkThatIsNoAmountGivesNoneAndTheOtherAmountsStillRead) {
+    for (const XpCase& x : amountsOnInkThatIsNoAmount())
+        expectCase(x);
+}
+
+TEST_F(RewardXp, InkThatIsNoAmountAtTheFarEndsOfTheRangeGivesNoneMadeUp) {
+    static const char* const names[] = {"wide letters", "tight letters", "smallest frame", "largest frame"};
+    for (const XpCase& x : amountsOnInkThatIsNoAmount()) {
+        const std::vector<synth::FrameContent> frames = rangeEnds(cashFrame(x.frame, x.frame.look));
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            expectNoWrongAmount(x.frame, read(frames[i]), std::string(x.what) + " (" + names[i] + ")");
     }
 }

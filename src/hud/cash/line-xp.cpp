@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -131,7 +132,32 @@ struct XpStop {
     bool blankInked = false;
     // The margin of the digits' least sure decision.
     float leastMargin = 1.0f;
+    // The centres of the digits read, the last digit first.
+    std::array<double, 5> xs{};
 };
+
+// Whether columns x0..x1 of a row's band hold ink: a column holding more
+// than `share` of the band's height in ink counts. Outside when the span
+// has no column in the plane.
+enum class BlankInk { Clear, Inked, Outside };
+
+BlankInk blankLeftOf(const Plane& ink, const RewardRow& row, double x0, double x1, float share) {
+    const int c0 = std::max(0, static_cast<int>(std::floor(x0)));
+    const int c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(x1)));
+    const int r0 = std::max(0, row.top);
+    const int r1 = std::min(ink.height - 1, row.bottom);
+    if (c1 < c0 || r1 < r0)
+        return BlankInk::Outside;
+    const float most = share * static_cast<float>(r1 - r0 + 1);
+    for (int x = c0; x <= c1; ++x) {
+        float sum = 0.0f;
+        for (int y = r0; y <= r1; ++y)
+            sum += ink.pixels[offset(x, y, ink.width)];
+        if (sum > most)
+            return BlankInk::Inked;
+    }
+    return BlankInk::Clear;
+}
 
 // The digits of an experience amount at `place`, read right to left on the
 // figures' advances with the figure templates on `ink`. Empty when a digit
@@ -193,6 +219,7 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
         if (digits.size() == kMaxXpDigits ||
             (d.chosen.character == '1' && d.chosen.score < place.oneMinScore))
             return {};
+        how.xs[digits.size()] = d.chosen.x;
         digits.insert(digits.begin(), d.chosen.character);
         at = d.chosen.x;
         right = d.chosen.character;
@@ -203,20 +230,13 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
     // The phrase ends a cap left of the amount: a digit the reading stopped
     // short of, or a "$", leaves ink in that blank.
     const double left = at - widths.of(right) / 2.0 * cap;
-    const int c0 = std::max(0, static_cast<int>(std::floor(left - place.blankReach * cap)));
-    const int c1 = std::min(ink.width - 1, static_cast<int>(std::ceil(left - kXpBlankSlack * cap)));
-    const int r0 = std::max(0, row.top);
-    const int r1 = std::min(ink.height - 1, row.bottom);
-    if (c1 < c0 || r1 < r0)
+    const BlankInk blank =
+        blankLeftOf(ink, row, left - place.blankReach * cap, left - kXpBlankSlack * cap, place.blankInk);
+    if (blank == BlankInk::Outside)
         return {};
-    for (int x = c0; x <= c1; ++x) {
-        float sum = 0.0f;
-        for (int y = r0; y <= r1; ++y)
-            sum += ink.pixels[offset(x, y, ink.width)];
-        if (sum > place.blankInk * static_cast<float>(r1 - r0 + 1)) {
-            how.blankInked = true;
-            return {};
-        }
+    if (blank == BlankInk::Inked) {
+        how.blankInked = true;
+        return {};
     }
     return digits;
 }
@@ -230,10 +250,11 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
 // phrase that holds next to no ink, stands on its own there.
 bool readAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                   double figureRight, const XpPlace& place, float minLineConfidence, float minMargin,
-                  std::string& out, bool& tied) {
+                  std::string& out, bool& tied, XpStop& onFrame) {
+    const std::string first =
+        xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &onFrame);
+    tied = onFrame.tied;
     XpStop how;
-    const std::string first = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &how);
-    tied = how.tied;
     if (first.empty())
         return false;
     std::string second;
@@ -269,9 +290,8 @@ constexpr double kXpTieGlyphWidth = 0.5;
 // one of the two, and both readings have the same digits and a blank before
 // the phrase.
 bool readTiedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp, double figureRight,
-                XpPlace place, float minLineConfidence, float minMargin, std::string& out) {
+                XpPlace place, float minLineConfidence, float minMargin, std::string& out, XpStop& a) {
     place.passTie = true;
-    XpStop a;
     XpStop b;
     const std::string onFrame = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &a);
     if (onFrame.empty())
@@ -311,15 +331,52 @@ bool readTiedXp(const Model& model, FramePlanes& planes, const RewardRow& row, d
     return true;
 }
 
+// Every digit has ink in both the top and the bottom quarter of the cap; a
+// "+" stands in its middle. Blurred into a blob, a "+" can fit a digit's
+// template where a figure's "$" is taken for an amount's "X" ("+$49" read
+// as 6XP). Each end of a digit must hold this share of its strongest ink.
+constexpr float kXpDigitEndInk = 0.1f;
+
+bool digitsReachCapEnds(const Plane& ink, const RewardRow& row, const XpStop& how, double cap) {
+    const int r0 = std::max(0, row.top);
+    const int r1 = std::min(ink.height - 1, row.bottom);
+    const int quarter = std::max(1, (r1 - r0 + 1) / 4);
+    const double half = 0.25 * cap;
+    for (std::size_t i = 0; i < how.digits.size() && i < how.xs.size(); ++i) {
+        const int x0 = std::max(0, static_cast<int>(std::lround(how.xs[i] - half)));
+        const int x1 = std::min(ink.width - 1, static_cast<int>(std::lround(how.xs[i] + half)));
+        float peak = 0.0f;
+        float head = 0.0f;
+        float foot = 0.0f;
+        for (int y = r0; y <= r1; ++y) {
+            float most = 0.0f;
+            for (int x = x0; x <= x1; ++x)
+                most = std::max(most, ink.pixels[offset(x, y, ink.width)]);
+            peak = std::max(peak, most);
+            if (y < r0 + quarter)
+                head = std::max(head, most);
+            if (y > r1 - quarter)
+                foot = std::max(foot, most);
+        }
+        if (!(peak > 0.0f) || std::min(head, foot) < kXpDigitEndInk * peak)
+            return false;
+    }
+    return true;
+}
+
 void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                   double figureRight, const XpPlace& place, float minLineConfidence, float minMargin,
                   HudLine& line) {
     std::string digits;
     bool tied = false;
-    if (!readAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, digits,
-                      tied) &&
-        (!tied ||
-         !readTiedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, digits)))
+    XpStop onFrame;
+    if (!readAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, digits, tied,
+                      onFrame) &&
+        (!tied || !readTiedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin,
+                              digits, onFrame)))
+        return;
+    // The digits stand where the frame's ink read them.
+    if (onFrame.digits != digits || !digitsReachCapEnds(planes.ink2, row, onFrame, place.cap))
         return;
     std::int32_t value = 0;
     for (char c : digits)
@@ -390,6 +447,51 @@ bool xpPlaceOnInk(const Model& model, const FramePlanes& planes, const RewardRow
 // which a frame's measured place misses by more than a figure's search
 // reaches when the HUD's size was measured a little off.
 constexpr double kXpLetterReach = 0.6; // in caps, from the figure's place
+
+// The most a digit's own soft edge runs on left of where its ink was
+// found to begin, and how far left of that a digit lost before it would
+// stand, in caps: a lost digit's ink ends within a quarter cap of the
+// next one's, and a light panel behind the phrase ends half a cap left of
+// the amount, its soft edge a little nearer.
+constexpr double kXpOwnEdge = 0.2;
+constexpr double kXpLostDigitReach = 0.4;
+
+// Whether ink stands left of a digit whose ink begins at column `left`,
+// in the blank before it: past the digit's own soft edge, a column holding
+// more than the usual share of ink, short of a panel's soft edge. An edge
+// that runs on further than a soft edge does is ink of its own too. Over a
+// pale patch of the world the frame's ink holds some of the background:
+// ink is measured above the faintest column of the span.
+bool inkLeftOfDigit(const FramePlanes& planes, const RewardRow& row, double left, double cap) {
+    const Plane& ink = planes.ink2;
+    const RowColumns cols(ink, row);
+    if (!cols.usable())
+        return false;
+    const int middle = (cols.top() + cols.bottom()) / 2;
+    const int start = std::min(ink.width, static_cast<int>(std::ceil(left))) - 1;
+    const int edgeEnd = start - static_cast<int>(std::lround(kXpOwnEdge * cap));
+    int last = std::max(0, static_cast<int>(std::floor(left - kXpLostDigitReach * cap)));
+    for (int x = start; x >= last; --x)
+        if (onPanel(planes, x, middle)) {
+            last = x + 1 + static_cast<int>(std::lround(kXpOwnEdge * cap));
+            break;
+        }
+    if (start < last)
+        return false;
+    float floor = std::numeric_limits<float>::infinity();
+    for (int x = start; x >= last; --x)
+        floor = std::min(floor, cols.at(x));
+    const float most = floor + kXpBlankInk * static_cast<float>(cols.bottom() - cols.top() + 1);
+    int x = start;
+    while (x >= last && x >= edgeEnd && cols.at(x) > most)
+        --x;
+    if (x < edgeEnd && x >= last)
+        return true;
+    for (; x >= last; --x)
+        if (cols.at(x) > most)
+            return true;
+    return false;
+}
 
 } // namespace
 
@@ -472,6 +574,8 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
     // An amount never starts with a zero: a 0 found counts once a digit
     // further left is found too.
     std::int32_t kept = value;
+    // Where the ink of the amount's leftmost digit kept begins.
+    double keptLeft = leftmost->box.x0;
     for (; digits < kMaxXpDigits; ++digits) {
         std::array<Candidate, kDigits.size()> candidates{};
         for (std::size_t c = 0; c < kDigits.size(); ++c) {
@@ -483,12 +587,21 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
             break;
         value += (d.chosen.character - '0') * scale;
         scale *= 10;
-        if (d.chosen.character != '0')
+        if (d.chosen.character != '0') {
             kept = value;
+            keptLeft = d.chosen.x - widths.of(d.chosen.character) / 2.0 * row.lh;
+        }
         x = d.chosen.x;
         right = d.chosen.character;
     }
     line.xp = kept;
+    // Left of the amount lies the blank before the phrase: ink there is a
+    // digit neither the glyphs nor the figure templates read ("123" spelled
+    // 23, its faint "1" unsure), and the amount is short of it.
+    if (inkLeftOfDigit(planes, row, keptLeft, row.lh)) {
+        line.hasXp = false;
+        line.xp = 0;
+    }
 }
 
 void dropContestedXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
