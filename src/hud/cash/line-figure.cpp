@@ -143,6 +143,7 @@ FigureRead readFigure(const Model& model, const FramePlanes& planes, const Rewar
                       float minLineConfidence, float minMargin, bool settleTies) {
     // One context for every read of the row: each samples the same columns.
     MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    ctx.askBothPlaces = true;
     if (settleTies)
         ctx.settlers = &model.figureSettlers;
     FigureRead out = readWholeFigure(model, planes, row, ctx, startX, minLineConfidence, minMargin);

@@ -22,6 +22,9 @@ constexpr float kPairConfident = 2.0f;
 // least this much settles a close call, though with a small margin.
 constexpr float kPairLean = 1.0f;
 constexpr float kLeanMargin = 0.05f;
+// Only a call this close is asked again: further apart, the templates'
+// own lead is worth more than the tie-breaker's second opinion.
+constexpr float kNearTie = 0.04f;
 // How far a settling classifier must speak for one candidate, at both
 // positions, to settle a tie. A reward figure is tried from several places,
 // and a tie settled in a misplaced reading would let it through, so it needs
@@ -216,6 +219,13 @@ Decision decideByPairs(MoneyRowContext& ctx, Candidate* candidates, std::size_t 
         return d;
     if (atFirst.score >= kPairConfident) {
         d.margin = 0.1f;
+        if (ctx.askBothPlaces && first.character != '$' && second.character != '$' && second.x != first.x &&
+            first.score - second.score < kNearTie) {
+            sampleNormalised(ctx, second.x);
+            const PairScore atSecond = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
+            if (atSecond.found && atSecond.score <= -kPairConfident && atFirst.score + atSecond.score < 0.0f)
+                d.margin = 0.0f;
+        }
     } else if (atFirst.score <= -kPairConfident) {
         sampleNormalised(ctx, second.x);
         const PairScore atSecond = pairScore(ctx.pairs, ctx.cell, first.character, second.character);
@@ -427,6 +437,7 @@ bool confirmWithSoft(const MoneyRowContext& ctx, const detail::Templates& templa
     MoneyRowContext again(ctx.plane, ctx.top, ctx.bottom, ctx.lineHeight, templates, ctx.pairs);
     again.confirmBelow = ctx.confirmBelow;
     again.settlers = ctx.settlers;
+    again.askBothPlaces = ctx.askBothPlaces;
     const MoneyReading m = readMoney(again, first.firstX, widths, groupGap, maxDigits, kSoftRadius);
     if (!m.ok || m.digits != first.digits || m.minMargin < minMargin)
         return false;

@@ -65,6 +65,13 @@ struct MoneyRowContext {
     // Classifiers for the pairs degraded digits leave tied (Model's
     // moneySettlers or figureSettlers); null or empty, a tie stays a tie.
     const PairTable* settlers = nullptr;
+    // Reward figures set this: a near tie between two digits found a few
+    // pixels apart, which the tie-breaker decides at the first one's place,
+    // is asked again at the second's, and stays a tie where the tie-breaker
+    // is as sure of the second there and leans harder for it. A small
+    // blurred digit fits the tie-breaker at its own place, and so does a
+    // wider one's template a little off it ("+$441" read as +$448).
+    bool askBothPlaces = false;
     // Aligned so that the dot products' loads do not straddle cache lines.
     // Scratch, written in full before every read; left uninitialised, as
     // clearing the block alone would cost a context 23 KiB of stores.
@@ -154,7 +161,8 @@ PairScore pairScore(const PairTable& pairs, const float* cell, char a, char b);
 // Chooses among candidates given in character-set order. Reorders them (by
 // score, highest first, stably). With ctx.confirmBelow set, a tie-breaker
 // leaning against the template choice makes it uncertain, and a close call
-// it cannot settle at one position is looked at again at the other. A call
+// it cannot settle at one position is looked at again at the other; with
+// ctx.askBothPlaces, so is a near tie it settles at the first. A call
 // still left without a margin goes to ctx.settlers (see settleTie).
 Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count);
 
