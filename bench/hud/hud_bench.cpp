@@ -186,6 +186,21 @@ void BM_labelComponents(benchmark::State& state) {
 }
 BENCHMARK(BM_labelComponents)->Unit(benchmark::kMicrosecond);
 
+// The light components of the frame, which the panel search labels from the
+// smooth plane without a mask.
+void BM_labelAbove(benchmark::State& state) {
+    const Fixture& f = fixture();
+    hud::FramePlanes planes;
+    hud::prepareFrame(synth::frameView(f.capture), planes);
+    std::vector<hud::Blob> blobs;
+    hud::LabelScratch scratch;
+    for (auto _ : state) {
+        hud::labelAbove(planes.smooth, 185.0f, blobs, scratch);
+        benchmark::DoNotOptimize(blobs.data());
+    }
+}
+BENCHMARK(BM_labelAbove)->Unit(benchmark::kMicrosecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <random>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 using hud::Blob;
@@ -486,6 +488,69 @@ TEST(HudImage, LabellingSparseMasksMatchABruteFlood) {
         SCOPED_TRACE(testing::Message() << "specks " << w);
         expectSameBlobs(hud::labelComponents(m, w, h), floodBlobs(m, w, h));
     }
+}
+
+TEST(HudImage, LabellingRunsAcrossAndAtWordEdges) {
+    // Runs that end on the last pixel of a 64-pixel word, start on the first
+    // of the next, span several words, or reach the row's end at a width of
+    // whole words and just past it; rows above join them diagonally.
+    for (const int w : {64, 128, 129, 191, 200}) {
+        const int h = 4;
+        std::vector<std::uint8_t> m(static_cast<std::size_t>(w * h), 0);
+        auto set = [&](int x0, int x1, int y) {
+            for (int x = x0; x <= std::min(x1, w - 1); ++x)
+                m[static_cast<std::size_t>(y * w + x)] = 1;
+        };
+        set(60, 63, 0);
+        set(64, 66, 1); // diagonal to the run above
+        set(w - 5, w - 1, 0);
+        set(0, w - 1, 3);
+        set(127, 128, 2);
+        SCOPED_TRACE(testing::Message() << w);
+        const std::vector<Blob> want = floodBlobs(m, w, h);
+        expectSameBlobs(hud::labelComponents(m, w, h), want);
+        // The same mask as values over a level, found a word at a time.
+        Plane p;
+        p.resize(w, h);
+        for (std::size_t i = 0; i < m.size(); ++i)
+            p.pixels[i] = m[i] ? 200.0f : 10.0f;
+        std::vector<Blob> got;
+        hud::LabelScratch scratch;
+        hud::labelAbove(p, 185.0f, got, scratch);
+        expectSameBlobs(got, want);
+    }
+}
+
+TEST(HudImage, LabellingAboveALevelEqualsLabellingItsMask) {
+    // The same blobs in the same order as the mask maskAbove gives, with
+    // values at the level, NaN and infinities among them, at widths on and
+    // off whole words, and with a scratch reused across sizes.
+    std::mt19937 gen(31);
+    hud::LabelScratch scratch;
+    std::vector<Blob> got;
+    std::vector<Blob> want;
+    for (auto [w, h] : {std::pair{907, 31}, {64, 9}, {65, 12}, {1, 20}, {130, 1}, {7, 7}}) {
+        Plane p;
+        p.resize(w, h);
+        for (float& v : p.pixels) {
+            const unsigned r = gen() % 40;
+            v = r < 2    ? std::numeric_limits<float>::quiet_NaN()
+                : r < 3  ? std::numeric_limits<float>::infinity()
+                : r < 4  ? -std::numeric_limits<float>::infinity()
+                : r < 10 ? 185.0f
+                         : 170.0f + static_cast<float>(gen() % 30);
+        }
+        std::vector<std::uint8_t> mask(p.pixels.size());
+        hud::maskAbove(p.pixels.data(), p.pixels.size(), 185.0f, mask.data());
+        hud::labelAbove(p, 185.0f, got, scratch);
+        hud::LabelScratch fresh;
+        hud::labelComponents(mask, w, h, want, fresh);
+        SCOPED_TRACE(testing::Message() << w << "x" << h);
+        expectSameBlobs(got, want);
+        expectSameBlobs(got, floodBlobs(mask, w, h));
+    }
+    hud::labelAbove(Plane{}, 0.0f, got, scratch);
+    EXPECT_TRUE(got.empty());
 }
 
 TEST(HudImage, RowsGroupMarksAndFuse) {

@@ -46,17 +46,24 @@ bool insideGrown(const Blob& b, const Blob& panel) {
            b.y1 <= panel.y1 + kPanelGrow;
 }
 
+// Whether the smooth plane is light at (x, y): what the panels are made of.
+bool lightAt(const Plane& smooth, int x, int y) {
+    return smooth.pixels[offset(x, y, smooth.width)] > kPanelLuma;
+}
+
 // Share of light pixels along the panel's padding: the second row and column
 // in from each side of the box.
-double rimLight(const std::vector<std::uint8_t>& bright, int w, const Blob& b) {
+double rimLight(const Plane& smooth, const Blob& b) {
     int light = 0;
     int total = 0;
     for (int x = b.x0 + 2; x <= b.x1 - 2; ++x) {
-        light += bright[offset(x, b.y0 + 1, w)] + bright[offset(x, b.y1 - 1, w)];
+        light +=
+            static_cast<int>(lightAt(smooth, x, b.y0 + 1)) + static_cast<int>(lightAt(smooth, x, b.y1 - 1));
         total += 2;
     }
     for (int y = b.y0 + 2; y <= b.y1 - 2; ++y) {
-        light += bright[offset(b.x0 + 1, y, w)] + bright[offset(b.x1 - 1, y, w)];
+        light +=
+            static_cast<int>(lightAt(smooth, b.x0 + 1, y)) + static_cast<int>(lightAt(smooth, b.x1 - 1, y));
         total += 2;
     }
     return total > 0 ? static_cast<double>(light) / total : 0.0;
@@ -64,18 +71,18 @@ double rimLight(const std::vector<std::uint8_t>& bright, int w, const Blob& b) {
 
 // A light component's box without the ragged rows and columns at its edges
 // where bright scene or a soft panel edge joins it: the panel proper.
-Blob trimmedBox(const std::vector<std::uint8_t>& bright, int w, const Blob& b) {
+Blob trimmedBox(const Plane& smooth, const Blob& b) {
     Blob t = b;
     auto rowShare = [&](int y) {
         int n = 0;
         for (int x = t.x0; x <= t.x1; ++x)
-            n += bright[offset(x, y, w)];
+            n += static_cast<int>(lightAt(smooth, x, y));
         return static_cast<double>(n) / (t.x1 - t.x0 + 1);
     };
     auto columnShare = [&](int x) {
         int n = 0;
         for (int y = t.y0; y <= t.y1; ++y)
-            n += bright[offset(x, y, w)];
+            n += static_cast<int>(lightAt(smooth, x, y));
         return static_cast<double>(n) / (t.y1 - t.y0 + 1);
     };
     for (int pass = 0; pass < 2; ++pass) {
@@ -96,16 +103,11 @@ Blob trimmedBox(const std::vector<std::uint8_t>& bright, int w, const Blob& b) {
 // only a second look finds: components whose rim is lit once the ragged
 // edges where the scene joins them are trimmed off, or whose bold letters
 // leave less of them light.
-std::vector<Blob> findPanels(FramePlanes& planes, int w, int h, std::vector<Blob>& loose) {
-    const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    // The frame's spare mask is free once the money line is found; reusing
-    // it keeps a frame-sized allocation out of every pass.
-    std::vector<std::uint8_t>& bright = planes.scratch.spareMask;
-    bright.resize(n);
-    maskAbove(planes.smooth.pixels.data(), n, kPanelLuma, bright.data());
+std::vector<Blob> findPanels(FramePlanes& planes, std::vector<Blob>& loose) {
+    const Plane& smooth = planes.smooth;
     std::vector<Blob> panels;
     std::vector<Blob> brightBlobs;
-    labelComponents(bright, w, h, brightBlobs, planes.scratch.labels);
+    labelAbove(smooth, kPanelLuma, brightBlobs, planes.scratch.labels);
     for (const Blob& b : brightBlobs) {
         const int bw = b.width();
         const int bh = b.height();
@@ -115,20 +117,20 @@ std::vector<Blob> findPanels(FramePlanes& planes, int w, int h, std::vector<Blob
         // usual lower bound; such a one must be light all round its padding.
         if (bw < kPanelMinWidth) {
             if (bw >= kNarrowPanelHeights * bh && b.area > kPanelLooseFill * bw * bh &&
-                rimLight(bright, w, b) >= kPanelRimLight)
+                rimLight(smooth, b) >= kPanelRimLight)
                 panels.push_back(b);
             continue;
         }
         if (b.area > kPanelFill * bw * bh ||
-            (b.area > kPanelLooseFill * bw * bh && rimLight(bright, w, b) >= kPanelRimLight)) {
+            (b.area > kPanelLooseFill * bw * bh && rimLight(smooth, b) >= kPanelRimLight)) {
             panels.push_back(b);
             continue;
         }
-        const Blob t = trimmedBox(bright, w, b);
+        const Blob t = trimmedBox(smooth, b);
         const int tw = t.width();
         const int th = t.height();
         if (th >= kPanelMinHeight - 4 && tw >= kNarrowPanelHeights * th &&
-            b.area > kPanelSoftFill * tw * th && rimLight(bright, w, t) >= kPanelRimLight)
+            b.area > kPanelSoftFill * tw * th && rimLight(smooth, t) >= kPanelRimLight)
             loose.push_back(t);
     }
     return panels;
@@ -225,7 +227,7 @@ void findTextBlobs(FramePlanes& planes) {
         planes.ink2.pixels.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0.0f);
     }
     std::vector<Blob> loose;
-    const std::vector<Blob> panels = findPanels(planes, w, h, loose);
+    const std::vector<Blob> panels = findPanels(planes, loose);
     keepPlainText(planes, panels, w, h);
     keepPanelText(planes, panels, w);
     planes.panels = panels;

@@ -25,8 +25,8 @@ std::uint32_t findRoot(std::vector<std::uint32_t>& parent, std::uint32_t x) {
 }
 
 #if CORVEX_HUD_SSE2
-// The index of the lowest set bit of a non-zero v.
-inline int lowestSetBit(unsigned v) {
+// The index of the lowest set bit of a non-zero 16-bit v.
+inline int lowestSetBit16(unsigned v) {
 #if defined(_MSC_VER) && !defined(__clang__)
     unsigned long i = 0;
     _BitScanForward(&i, v);
@@ -58,7 +58,7 @@ int skipBackground(const std::uint8_t* row, int x, int width) {
     while (x + 16 <= width) {
         const unsigned set = setBytes(row + x);
         if (set != 0)
-            return x + lowestSetBit(set);
+            return x + lowestSetBit16(set);
         x += 16;
     }
 #endif
@@ -90,43 +90,136 @@ int skipForeground(const std::uint8_t* row, int x, int width) {
     return x;
 }
 
+// The index of the lowest set bit of a non-zero v.
+inline int lowestSetBit(std::uint64_t v) {
+#if defined(_MSC_VER) && !defined(__clang__) && defined(_M_X64)
+    unsigned long i = 0;
+    _BitScanForward64(&i, v);
+    return static_cast<int>(i);
+#elif defined(__clang__) || defined(__GNUC__)
+    return __builtin_ctzll(v);
+#else
+    int i = 0;
+    for (; (v & 1u) == 0; v >>= 1)
+        ++i;
+    return i;
+#endif
+}
+
+constexpr int kWordBits = 64;
+
+int rowWords(int width) {
+    return (width + kWordBits - 1) / kWordBits;
+}
+
+#if CORVEX_HUD_AVX
+// The whole words of floatRowBits; returns the first pixel not done.
+CORVEX_HUD_TARGET_AVX int floatRowBitsAvx(const float* row, int width, float level, std::uint64_t* words) {
+    const __m256 at = _mm256_set1_ps(level);
+    int x = 0;
+    for (; x + kWordBits <= width; x += kWordBits) {
+        __m256 above[8];
+        __m256 any = _mm256_setzero_ps();
+        for (int k = 0; k < 8; ++k) {
+            above[k] = _mm256_cmp_ps(_mm256_loadu_ps(row + x + 8 * k), at, _CMP_GT_OQ);
+            any = _mm256_or_ps(any, above[k]);
+        }
+        std::uint64_t set = 0;
+        // Most words of a frame hold nothing above the level.
+        if (!_mm256_testz_ps(any, any))
+            for (int k = 0; k < 8; ++k)
+                set |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm256_movemask_ps(above[k])))
+                       << (8 * k);
+        words[x / kWordBits] = set;
+    }
+    _mm256_zeroupper();
+    return x;
+}
+#endif
+
+// The row's values above `level` (NaN is not above) as bits, pixel x at bit
+// x % 64 of word x / 64, the bits past the row's end clear: runs are then
+// found a word at a time, however long the stretches of background or of
+// ink, without a mask to write and read back.
+void floatRowBits(const float* row, int width, float level, std::uint64_t* words) {
+    int x = 0;
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx())
+        x = floatRowBitsAvx(row, width, level, words);
+#endif
+#if CORVEX_HUD_SSE2
+    const __m128 at = _mm_set1_ps(level);
+    for (; x + kWordBits <= width; x += kWordBits) {
+        std::uint64_t set = 0;
+        for (int k = 0; k < 16; ++k) {
+            const __m128 above = _mm_cmpgt_ps(_mm_loadu_ps(row + x + 4 * k), at);
+            set |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_ps(above))) << (4 * k);
+        }
+        words[x / kWordBits] = set;
+    }
+#endif
+    for (; x < width; x += kWordBits) {
+        std::uint64_t set = 0;
+        const int n = std::min(kWordBits, width - x);
+        for (int k = 0; k < n; ++k)
+            set |= static_cast<std::uint64_t>(row[x + k] > level) << k;
+        words[x / kWordBits] = set;
+    }
+}
+
+// The first x at or after `x` whose bit is set, or `width`.
+int nextSet(const std::uint64_t* words, int count, int x, int width) {
+    int i = x / kWordBits;
+    if (i >= count)
+        return width;
+    std::uint64_t v = words[i] & (~std::uint64_t{0} << (x % kWordBits));
+    while (v == 0) {
+        if (++i == count)
+            return width;
+        v = words[i];
+    }
+    return i * kWordBits + lowestSetBit(v);
+}
+
+// The first x at or after `x` whose bit is clear, or `width`: the bits past
+// the row's end are clear.
+int nextClear(const std::uint64_t* words, int count, int x, int width) {
+    int i = x / kWordBits;
+    if (i >= count)
+        return width;
+    std::uint64_t v = ~words[i] & (~std::uint64_t{0} << (x % kWordBits));
+    while (v == 0) {
+        if (++i == count)
+            return width;
+        v = ~words[i];
+    }
+    return std::min(i * kWordBits + lowestSetBit(v), width);
+}
+
 double centreY(const Blob& b) {
     return (b.y0 + b.y1) / 2.0;
 }
-
-} // namespace
 
 // Runs of set pixels are labelled rather than pixels: a run touches a run of
 // the row above when their spans, widened by one pixel for the diagonal
 // neighbours, overlap. Both passes then cost per run, not per pixel, and
 // the blobs come out in the raster order of their first pixel, which lies
-// in their first run.
-void labelComponents(const std::vector<std::uint8_t>& mask, int width, int height, std::vector<Blob>& out,
-                     LabelScratch& scratch) {
-    out.clear();
-    if (!sizeAcceptable(width, height) || mask.size() < area(width, height))
-        return;
+// in their first run. rowRuns.each(y, take) calls take(x0, x1) for each run
+// of row y, left to right.
+template <typename Runs>
+void labelRows(int height, Runs rowRuns, std::vector<Blob>& out, LabelScratch& scratch) {
     auto& runs = scratch.runs;
     auto& parent = scratch.parent;
     runs.clear();
     parent.clear();
     parent.push_back(0);
 
-    const std::size_t w = static_cast<std::size_t>(width);
     std::size_t prevBegin = 0;
     std::size_t prevEnd = 0;
     for (int y = 0; y < height; ++y) {
-        const std::uint8_t* row = mask.data() + w * static_cast<std::size_t>(y);
         const std::size_t begin = runs.size();
         std::size_t above = prevBegin; // first run of the row above that may still touch
-        int x = 0;
-        for (;;) {
-            x = skipBackground(row, x, width);
-            if (x >= width)
-                break;
-            const int x0 = x;
-            x = skipForeground(row, x, width);
-            const int x1 = x - 1;
+        rowRuns.each(y, [&](const int x0, const int x1) {
             while (above < prevEnd && runs[above].x1 < x0 - 1)
                 ++above;
             std::uint32_t label = 0;
@@ -146,7 +239,7 @@ void labelComponents(const std::vector<std::uint8_t>& mask, int width, int heigh
                 parent.push_back(label);
             }
             runs.push_back(LabelRun{x0, x1, y, label});
-        }
+        });
         prevBegin = begin;
         prevEnd = runs.size();
     }
@@ -171,6 +264,69 @@ void labelComponents(const std::vector<std::uint8_t>& mask, int width, int heigh
         b.y1 = std::max(b.y1, run.y);
         b.area += run.x1 - run.x0 + 1;
     }
+}
+
+// The runs of a byte mask's rows: text masks are mostly background, which
+// is stepped over in blocks.
+struct MaskRuns {
+    const std::uint8_t* mask;
+    int width;
+
+    template <typename Take> void each(int y, Take&& take) const {
+        const std::uint8_t* row = mask + static_cast<std::size_t>(width) * static_cast<std::size_t>(y);
+        int x = 0;
+        for (;;) {
+            x = skipBackground(row, x, width);
+            if (x >= width)
+                break;
+            const int x0 = x;
+            x = skipForeground(row, x, width);
+            take(x0, x - 1);
+        }
+    }
+};
+
+// The runs of a plane's values above a level, from the rows as bits.
+struct AboveRuns {
+    const float* values;
+    int width;
+    float level;
+    std::uint64_t* words;
+
+    template <typename Take> void each(int y, Take&& take) const {
+        const int count = rowWords(width);
+        floatRowBits(values + static_cast<std::size_t>(width) * static_cast<std::size_t>(y), width, level,
+                     words);
+        int x = 0;
+        for (;;) {
+            x = nextSet(words, count, x, width);
+            if (x >= width)
+                break;
+            const int x0 = x;
+            x = nextClear(words, count, x, width);
+            take(x0, x - 1);
+        }
+    }
+};
+
+} // namespace
+
+void labelComponents(const std::vector<std::uint8_t>& mask, int width, int height, std::vector<Blob>& out,
+                     LabelScratch& scratch) {
+    out.clear();
+    if (!sizeAcceptable(width, height) || mask.size() < area(width, height))
+        return;
+    labelRows(height, MaskRuns{mask.data(), width}, out, scratch);
+}
+
+void labelAbove(const Plane& values, float level, std::vector<Blob>& out, LabelScratch& scratch) {
+    out.clear();
+    if (!sizeAcceptable(values.width, values.height) ||
+        values.pixels.size() < area(values.width, values.height))
+        return;
+    scratch.bits.resize(static_cast<std::size_t>(rowWords(values.width)));
+    labelRows(values.height, AboveRuns{values.pixels.data(), values.width, level, scratch.bits.data()}, out,
+              scratch);
 }
 
 std::vector<Blob> labelComponents(const std::vector<std::uint8_t>& mask, int width, int height) {

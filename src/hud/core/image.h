@@ -78,6 +78,7 @@ struct LabelScratch {
     std::vector<LabelRun> runs;
     std::vector<std::uint32_t> parent;
     std::vector<int> index;
+    std::vector<std::uint64_t> bits; // one row, 64 pixels a word
 };
 
 // Text rows as groupRows gives them, written into buffers that a reader keeps
@@ -157,6 +158,9 @@ void prepareFrame(const FrameView& frame, FramePlanes& planes);
 std::vector<Blob> labelComponents(const std::vector<std::uint8_t>& mask, int width, int height);
 void labelComponents(const std::vector<std::uint8_t>& mask, int width, int height, std::vector<Blob>& out,
                      LabelScratch& scratch);
+// The components of the mask maskAbove(values, level) would give, the same
+// blobs in the same order, without the mask.
+void labelAbove(const Plane& values, float level, std::vector<Blob>& out, LabelScratch& scratch);
 
 // Groups blobs into horizontal text rows, ordered by top; each row's blobs are
 // ordered by x0 with overlapping neighbours fused.
