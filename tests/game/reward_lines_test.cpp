@@ -9,6 +9,7 @@
 #include "hud/cash/pass.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <iterator>
 #include <string>
@@ -51,6 +52,27 @@ protected:
             EXPECT_TRUE(l.text.empty() || std::any_of(c.lines.begin(), c.lines.end(),
                                                       [&](const PaintedLine& p) { return l.text == p.text; }))
                 << where << ": " << l.text << ", raw " << l.raw;
+    }
+
+    // Every phrase read is the one painted where it stands, and so is every
+    // figure or amount read with it.
+    static void expectReadInPlace(const Case& c, const synth::FrameContent& f, const hud::HudReading& r,
+                                  const std::string& where) {
+        const synth::HudLayout layout = synth::layoutCashHud(f);
+        const double sc = synth::captureScale(f.width, f.height);
+        for (const hud::HudLine& l : r.lines) {
+            const PaintedLine* painted = nullptr;
+            for (std::size_t i = 0; i < c.lines.size() && i < layout.lines.size(); ++i)
+                if (std::abs(l.top - layout.lines[i].phraseTop * sc) <= 0.5 * layout.lines[i].cap * sc)
+                    painted = &c.lines[i];
+            ASSERT_NE(painted, nullptr) << where << ": a line read at " << l.top << " where none is";
+            EXPECT_TRUE(l.text.empty() || l.text == painted->text)
+                << where << ": " << l.text << " read for " << painted->text << ", raw " << l.raw;
+            EXPECT_TRUE(!l.hasFigure || l.figure == painted->figure)
+                << where << ": figure " << l.figure << " read for " << painted->text;
+            EXPECT_TRUE(!l.hasXp || l.xp == painted->xp)
+                << where << ": amount " << l.xp << " read for " << painted->text;
+        }
     }
 
     static void expectLines(const Case& c, const hud::HudReading& r) {
@@ -1560,5 +1582,60 @@ TEST_F(RewardLines, LinePlacesThatMadeNoRowGetTheirPhraseByShape) {
             expectPhrasesPainted(c, e, where);
             expectNoneMadeUp(c.lines, e, where);
         }
+    }
+}
+
+TEST_F(RewardLines, OneWordPanelPhrasesAreNotTakenForEachOtherByShape) {
+    // Soft 720p panel words whose shapes fit another one-word phrase: a
+    // HEADSHOT panel fitted as ASSIST over part of its letters (a look from
+    // the range), an ASSIST panel fitted as HEADSHOT at a blank between the
+    // hollow zeros of its "700XP". Nothing is better than the other word.
+    synth::Look ranged;
+    ranged.letterSpacing = 0.005424998145050475;
+    ranged.panelPad = 0.41302820278576896;
+    ranged.iconHeight = 1.0477820733248255;
+    ranged.nameIconGap = 0.5399058805807985;
+    ranged.iconBracketGap = 0.5839924656331286;
+    ranged.victimGap = 0.7913020324671397;
+    ranged.squadDrain = 0.3776697666508667;
+    const std::vector<std::pair<Case, synth::Look>> frames = {
+        {{"HEADSHOT panel under REVENGE KILL",
+          1280,
+          720,
+          0.8544995238315818,
+          287682363u,
+          73,
+          0.0,
+          false,
+          912,
+          0,
+          {{"REVENGE KILL", 2538, 0}, {"HEADSHOT", 5000, 0, true}},
+          0.9545615659184875},
+         ranged},
+        {{"ASSIST panel above three soft lines",
+          1280,
+          720,
+          0.9219068793255449,
+          2274465813u,
+          70,
+          0.5785399016901274,
+          false,
+          3,
+          3,
+          {{"ASSIST", 0, 700, true},
+           {"HEADSHOT", 36366, 0, true},
+           {"HEADSHOT", 0, 641},
+           {"HOT ZONE PRESENCE", 106, 0}},
+          0.9095740163284008},
+         synth::Look{}},
+    };
+    for (const auto& [c, look] : frames) {
+        const synth::FrameContent f = cashFrame(c, look);
+        const hud::HudReading r = read(f);
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectReadInPlace(c, f, r, c.what);
+        for (const synth::FrameContent& e : rangeEnds(f))
+            expectReadInPlace(c, e, read(e), std::string(c.what) + " (range end)");
     }
 }
