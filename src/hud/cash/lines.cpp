@@ -457,8 +457,11 @@ bool sameAmount(const HudLine& a, const HudLine& b) {
 // read ("94XP" read as 98XP): it counts only where a second attempt read
 // the same. A kept figure must clear every digit's runner-up: one whose
 // reading came down to a close call ("+$76" read as +$78 at the smallest
-// frames) is as likely the runner-up's.
+// frames) is as likely the runner-up's. Nor is a kept figure of one digit
+// taken: a figure whose leading digits the attempt lost reads as its last
+// one alone ("+$621" as +$1), which passes every check of its own.
 constexpr int kKeptXpMinReads = 2;
+constexpr std::int64_t kKeptFigureMin = 10;
 
 // A whole phrase read without its figure or amount takes the one kept from
 // the other attempts at its row, each read by that attempt's own checks:
@@ -482,7 +485,8 @@ void takeKeptAmount(const Model& model, const FramePlanes& planes, double hp, do
         ++reads;
     }
     if (kept == nullptr || !kept->sure || (kept->amount.hasXp && reads < kKeptXpMinReads) ||
-        (kept->amount.hasFigure && !(kept->amount.figureMargin > 0.0f)))
+        (kept->amount.hasFigure &&
+         (!(kept->amount.figureMargin > 0.0f) || kept->amount.figure < kKeptFigureMin)))
         return;
     HudLine placed = kept->amount;
     if (!readByShape(model, planes, line.top, hp, figureRight, placed) || placed.text != line.text)
