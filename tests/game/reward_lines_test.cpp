@@ -9,6 +9,7 @@
 #include "hud/cash/pass.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <iterator>
 #include <string>
@@ -51,6 +52,27 @@ protected:
             EXPECT_TRUE(l.text.empty() || std::any_of(c.lines.begin(), c.lines.end(),
                                                       [&](const PaintedLine& p) { return l.text == p.text; }))
                 << where << ": " << l.text << ", raw " << l.raw;
+    }
+
+    // Every phrase read is the one painted where it stands, and so is every
+    // figure or amount read with it.
+    static void expectReadInPlace(const Case& c, const synth::FrameContent& f, const hud::HudReading& r,
+                                  const std::string& where) {
+        const synth::HudLayout layout = synth::layoutCashHud(f);
+        const double sc = synth::captureScale(f.width, f.height);
+        for (const hud::HudLine& l : r.lines) {
+            const PaintedLine* painted = nullptr;
+            for (std::size_t i = 0; i < c.lines.size() && i < layout.lines.size(); ++i)
+                if (std::abs(l.top - layout.lines[i].phraseTop * sc) <= 0.5 * layout.lines[i].cap * sc)
+                    painted = &c.lines[i];
+            ASSERT_NE(painted, nullptr) << where << ": a line read at " << l.top << " where none is";
+            EXPECT_TRUE(l.text.empty() || l.text == painted->text)
+                << where << ": " << l.text << " read for " << painted->text << ", raw " << l.raw;
+            EXPECT_TRUE(!l.hasFigure || l.figure == painted->figure)
+                << where << ": figure " << l.figure << " read for " << painted->text;
+            EXPECT_TRUE(!l.hasXp || l.xp == painted->xp)
+                << where << ": amount " << l.xp << " read for " << painted->text;
+        }
     }
 
     static void expectLines(const Case& c, const hud::HudReading& r) {
@@ -1560,5 +1582,210 @@ TEST_F(RewardLines, LinePlacesThatMadeNoRowGetTheirPhraseByShape) {
             expectPhrasesPainted(c, e, where);
             expectNoneMadeUp(c.lines, e, where);
         }
+    }
+}
+
+TEST_F(RewardLines, OneWordPanelPhrasesAreNotTakenForEachOtherByShape) {
+    // Soft 720p panel words whose shapes fit another one-word phrase: a
+    // HEADSHOT panel fitted as ASSIST over part of its letters (a look from
+    // the range), an ASSIST panel fitted as HEADSHOT at a blank between the
+    // hollow zeros of its "700XP". Nothing is better than the other word.
+    synth::Look ranged;
+    ranged.letterSpacing = 0.005424998145050475;
+    ranged.panelPad = 0.41302820278576896;
+    ranged.iconHeight = 1.0477820733248255;
+    ranged.nameIconGap = 0.5399058805807985;
+    ranged.iconBracketGap = 0.5839924656331286;
+    ranged.victimGap = 0.7913020324671397;
+    ranged.squadDrain = 0.3776697666508667;
+    const std::vector<std::pair<Case, synth::Look>> frames = {
+        {{"HEADSHOT panel under REVENGE KILL",
+          1280,
+          720,
+          0.8544995238315818,
+          287682363u,
+          73,
+          0.0,
+          false,
+          912,
+          0,
+          {{"REVENGE KILL", 2538, 0}, {"HEADSHOT", 5000, 0, true}},
+          0.9545615659184875},
+         ranged},
+        {{"ASSIST panel above three soft lines",
+          1280,
+          720,
+          0.9219068793255449,
+          2274465813u,
+          70,
+          0.5785399016901274,
+          false,
+          3,
+          3,
+          {{"ASSIST", 0, 700, true},
+           {"HEADSHOT", 36366, 0, true},
+           {"HEADSHOT", 0, 641},
+           {"HOT ZONE PRESENCE", 106, 0}},
+          0.9095740163284008},
+         synth::Look{}},
+    };
+    for (const auto& [c, look] : frames) {
+        const synth::FrameContent f = cashFrame(c, look);
+        const hud::HudReading r = read(f);
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        EXPECT_EQ(r.balance, c.balance) << c.what;
+        expectReadInPlace(c, f, r, c.what);
+        for (const synth::FrameContent& e : rangeEnds(f))
+            expectReadInPlace(c, e, read(e), std::string(c.what) + " (range end)");
+    }
+}
+
+namespace {
+
+// A painted line of a case, by its index, that a test expects read whole.
+struct LineOfCase {
+    Case c;
+    std::size_t line;
+};
+
+// Soft 720p frames of the evaluation's footage at the game's exact look
+// whose phrase one attempt at the row gave, or the shape reading, while
+// another attempt, whose phrase did not read, read the figure or amount.
+std::vector<LineOfCase> amountsOfAnotherAttempt() {
+    return {
+        {{"a zone line's figure read on the band's own levels",
+          1280,
+          720,
+          0.8509300834819145,
+          463956954u,
+          86,
+          0.0,
+          false,
+          791,
+          0,
+          {{"HOT ZONE PRESENCE", 1841, 0}, {"HEADSHOT", 394, 0, true}},
+          0.9183456273394099},
+         0},
+        {{"a zone line's amount read by two attempts",
+          1280,
+          720,
+          0.8110599358001955,
+          3479310547u,
+          72,
+          0.0,
+          false,
+          539701826,
+          270447,
+          {{"PURCHASE REFUNDED", 0, 825}, {"HOT ZONE ENTERED", 0, 475}}},
+         1},
+        {{"the last of four lines, its amount read on the band's levels and its strokes' contrast",
+          1280,
+          720,
+          1.1432473749023246,
+          2183207179u,
+          85,
+          0.5921273754355411,
+          false,
+          162856,
+          0,
+          {{"HEADSHOT", 0, 987},
+           {"CONTROL ZONE ENTERED", 0, 772},
+           {"SUPPLIED PLAYER ASSIST", 0, 456},
+           {"HOT ZONE PRESENCE", 0, 630}}},
+         3},
+    };
+}
+
+// Frames where an attempt whose phrase did not read read a wrong figure or
+// amount: one digit of a five-digit figure, or an amount's digit misread on
+// one ink alone ("706XP" as 784XP, "+$86" as +$88 where another attempt
+// read +$86).
+std::vector<Case> wrongAmountsOfAnotherAttempt() {
+    return {{"one digit of a five-digit figure",
+             1280,
+             720,
+             0.8541584324103901,
+             934510748u,
+             76,
+             0.0,
+             false,
+             7,
+             0,
+             {{"CONTROL ZONE ENTERED", 92053, 0}},
+             0.8248050305034574},
+            {"an amount's digits misread on one ink",
+             1280,
+             720,
+             0.8541318560311788,
+             727886244u,
+             73,
+             0.0,
+             false,
+             552,
+             0,
+             {{"PURCHASE REFUNDED", 88, 0}, {"KILL CONFIRMED", 0, 706}},
+             0.8095939382996786},
+            {"two attempts reading two figures",
+             1280,
+             720,
+             0.9230147691998809,
+             969296470u,
+             64,
+             0.4362802732158565,
+             false,
+             61,
+             9227,
+             {{"HOT ZONE ENTERED", 99352, 0},
+              {"KILL", 86, 0},
+              {"HOT ZONE PRESENCE", 0, 894},
+              {"ASSIST", 0, 340, true}}}};
+}
+
+} // namespace
+
+// The line read where painted line `index` stands, if one was: its phrase
+// and its figure or amount, where read, are the painted ones.
+const hud::HudLine* lineReadAt(const Case& c, const synth::FrameContent& f, const hud::HudReading& r,
+                               std::size_t index, const std::string& where) {
+    const synth::HudLayout layout = synth::layoutCashHud(f);
+    const double sc = synth::captureScale(f.width, f.height);
+    const PaintedLine& p = c.lines[index];
+    for (const hud::HudLine& l : r.lines) {
+        if (std::abs(l.top - layout.lines[index].phraseTop * sc) > 0.5 * layout.lines[index].cap * sc)
+            continue;
+        EXPECT_TRUE(l.text.empty() || l.text == p.text) << where << ": " << l.text << " read for " << p.text;
+        EXPECT_TRUE(!l.hasFigure || l.figure == p.figure)
+            << where << ": figure " << l.figure << " for " << p.text;
+        EXPECT_TRUE(!l.hasXp || l.xp == p.xp) << where << ": amount " << l.xp << " for " << p.text;
+        return &l;
+    }
+    return nullptr;
+}
+
+TEST_F(RewardLines, AmountsAnotherAttemptReadJoinTheirRowsPhrase) {
+    // The line whole at the game's look; at the range's ends, whatever is
+    // read there is the painted line's.
+    for (const LineOfCase& l : amountsOfAnotherAttempt()) {
+        const Case& c = l.c;
+        const PaintedLine& p = c.lines[l.line];
+        const synth::FrameContent f = cashFrame(c);
+        const hud::HudReading r = read(f);
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        const hud::HudLine* got = lineReadAt(c, f, r, l.line, c.what);
+        ASSERT_NE(got, nullptr) << c.what;
+        EXPECT_EQ(got->text, p.text) << c.what;
+        EXPECT_EQ(got->hasFigure, p.figure != 0) << c.what;
+        EXPECT_EQ(got->hasXp, p.xp != 0) << c.what;
+        for (const synth::FrameContent& e : rangeEnds(f))
+            lineReadAt(c, e, read(e), l.line, std::string(c.what) + " (range end)");
+    }
+}
+
+TEST_F(RewardLines, AmountsOfOtherAttemptsThatDisagreeOrMisplaceThePhraseAreLeftOut) {
+    // Every line of these frames at the game's look; at the range's ends
+    // other readings already go wrong on them.
+    for (const Case& c : wrongAmountsOfAnotherAttempt()) {
+        const synth::FrameContent f = cashFrame(c);
+        expectReadInPlace(c, f, read(f), c.what);
     }
 }

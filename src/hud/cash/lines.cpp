@@ -96,6 +96,27 @@ bool adoptReading(const HudLine& second, HudLine& line) {
     return true;
 }
 
+// A figure or amount an attempt at a row read where its phrase did not
+// read whole, kept with the row's top for a line of that row whose phrase
+// another attempt, or the shape reading, gives without one. An attempt
+// whose reading of digits is not trusted (the faint strokes') is kept
+// unsure: it only vouches for or against the others.
+struct KeptAmount {
+    HudLine amount;
+    bool sure = true;
+};
+
+void keepAmount(const HudLine& attempt, const RewardRow& row, bool sure, std::vector<KeptAmount>& amounts) {
+    if (!attempt.hasFigure && !attempt.hasXp)
+        return;
+    KeptAmount kept{withFigureOf(attempt), sure};
+    kept.amount.hasXp = attempt.hasXp;
+    kept.amount.xp = attempt.xp;
+    kept.amount.top = row.top;
+    kept.amount.bottom = row.bottom;
+    amounts.push_back(std::move(kept));
+}
+
 // Less than this between background and text is no text at all.
 constexpr float kLocalMinContrast = 30.0f;
 
@@ -203,8 +224,11 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
 // levels, first the blobs relabelled in the row's own
 // band, then the band's ink ramped from its own contrast, last on the local
 // contrast of its strokes. True when the phrase came from that last one.
+// The figures and amounts of attempts not taken go to `amounts`.
 bool retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, double hp, double figureRight,
-                   double limit, float minLineConfidence, float minMargin, HudLine& line) {
+                   double limit, float minLineConfidence, float minMargin, HudLine& line,
+                   std::vector<KeptAmount>& amounts) {
+    const bool lacksAmount = !line.hasFigure && !line.hasXp;
     std::vector<Blob> panels;
     for (const Blob& p : planes.panels)
         if (p.y1 >= row.top && p.y0 <= row.bottom)
@@ -223,6 +247,8 @@ bool retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
         restoreInk(planes, saved);
         if (adoptReading(second, line))
             return false;
+        if (lacksAmount)
+            keepAmount(second, row, true, amounts);
     }
     const std::vector<Blob> blobs = retryBlobs(planes, row, hp, limit);
     if (!blobs.empty()) {
@@ -230,16 +256,22 @@ bool retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
         readRowWords(model, planes, row, blobs, minLineConfidence, minMargin, second);
         if (adoptReading(second, line))
             return false;
+        if (lacksAmount)
+            keepAmount(second, row, true, amounts);
     }
     const HudLine third = readWithLocalInk(model, planes, row, false, hp, figureRight, limit,
                                            minLineConfidence, minMargin, line);
     if (adoptReading(third, line))
         return false;
+    if (lacksAmount)
+        keepAmount(third, row, true, amounts);
     // Ink this faint reads the phrase's letters well enough, but its digits
     // too weakly to be trusted: the figure or amount is left to the later
     // attempts, which read it with checks of their own.
     HudLine fourth = readWithLocalInk(model, planes, row, false, hp, figureRight, limit, minLineConfidence,
                                       minMargin, line, BandInk::Peaks);
+    if (lacksAmount)
+        keepAmount(fourth, row, false, amounts);
     fourth.hasFigure = line.hasFigure;
     fourth.hasXp = false;
     return adoptReading(fourth, line);
@@ -283,11 +315,12 @@ struct ShapePending {
 // indices of lines whose phrase only the faint strokes gave, without figure
 // or amount) leaves its place open, and such a reading replaces it. A place
 // whose band made a row but read neither phrase nor figure joins `pending`:
-// the shape reading may still find its phrase.
+// the shape reading may still find its phrase. One that read a figure or
+// amount but no whole phrase leaves it in `amounts`.
 void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom, double moneyHeight,
                     float minLineConfidence, float minMargin, const std::vector<std::size_t>& faint,
                     std::vector<HudLine>& lines, std::vector<HudLine>& unread,
-                    std::vector<ShapePending>& pending) {
+                    std::vector<ShapePending>& pending, std::vector<KeptAmount>& amounts) {
     const int width = planes.ink2.width;
     const double hp = kRewardTextScale * moneyHeight;
     const double figureRight = (width - 1) - kFigureRightMargin * moneyHeight;
@@ -351,8 +384,10 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
             if (readByShape(model, planes, row.top, hp, figureRight, byShape))
                 found = byShape;
         }
-        if (!isWholePhrase(found) || row.blobs.empty())
+        if (!isWholePhrase(found) || row.blobs.empty()) {
+            keepAmount(found, row, true, amounts);
             continue;
+        }
         HudLine line;
         adoptReading(found, line);
         placeLine(row, width, line);
@@ -413,6 +448,58 @@ void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<Shap
     }
 }
 
+bool sameAmount(const HudLine& a, const HudLine& b) {
+    return a.hasFigure == b.hasFigure && a.figure == b.figure && a.hasXp == b.hasXp && a.xp == b.xp;
+}
+
+// An experience amount kept from one attempt was spelled by the glyph
+// templates on one ink, its digits as soft as the letters that did not
+// read ("94XP" read as 98XP): it counts only where a second attempt read
+// the same. A kept figure must clear every digit's runner-up: one whose
+// reading came down to a close call ("+$76" read as +$78 at the smallest
+// frames) is as likely the runner-up's. Nor is a kept figure of one digit
+// taken: a figure whose leading digits the attempt lost reads as its last
+// one alone ("+$621" as +$1), which passes every check of its own.
+constexpr int kKeptXpMinReads = 2;
+constexpr std::int64_t kKeptFigureMin = 10;
+
+// A whole phrase read without its figure or amount takes the one kept from
+// the other attempts at its row, each read by that attempt's own checks:
+// only when no attempt read another, and where the phrase's shape, fitted
+// at the place that figure or amount leaves it, is the same phrase. A
+// figure short of its first digits ("+$8" for +$92,053) leaves the phrase
+// a place it does not end at.
+void takeKeptAmount(const Model& model, const FramePlanes& planes, double hp, double figureRight,
+                    const std::vector<KeptAmount>& amounts, HudLine& line) {
+    if (line.hasFigure || line.hasXp || !isWholePhrase(line))
+        return;
+    const KeptAmount* kept = nullptr;
+    int reads = 0;
+    for (const KeptAmount& a : amounts) {
+        if (std::abs(a.amount.top - line.top) >= 0.5 * hp)
+            continue;
+        if (kept != nullptr && !sameAmount(a.amount, kept->amount))
+            return;
+        if (kept == nullptr || a.sure)
+            kept = &a;
+        ++reads;
+    }
+    if (kept == nullptr || !kept->sure || (kept->amount.hasXp && reads < kKeptXpMinReads) ||
+        (kept->amount.hasFigure &&
+         (!(kept->amount.figureMargin > 0.0f) || kept->amount.figure < kKeptFigureMin)))
+        return;
+    HudLine placed = kept->amount;
+    if (!readByShape(model, planes, line.top, hp, figureRight, placed) || placed.text != line.text)
+        return;
+    line.hasFigure = kept->amount.hasFigure;
+    line.figure = kept->amount.figure;
+    line.figureConfidence = kept->amount.figureConfidence;
+    line.figureMargin = kept->amount.figureMargin;
+    line.figureX = kept->amount.figureX;
+    line.hasXp = kept->amount.hasXp;
+    line.xp = kept->amount.xp;
+}
+
 std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, double moneyBottom,
                                     double moneyHeight, float minLineConfidence, float minMargin) {
     std::vector<HudLine> lines;
@@ -425,6 +512,7 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
     std::vector<Blob> wordBlobs;
     std::vector<ShapePending> pending;
     std::vector<std::size_t> faintLines;
+    std::vector<KeptAmount> amounts;
     for (const RewardRow& row : selectRewardRows(planes.textBlobs, width, moneyBottom, moneyHeight)) {
         HudLine line;
         double limit = std::numeric_limits<double>::infinity();
@@ -459,9 +547,9 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
         readRowWords(model, planes, row, wordBlobs, minLineConfidence, minMargin, line, &spelledX);
         if (std::isfinite(spelledX))
             lastDigitX = spelledX;
-        const bool faint =
-            (!isWholePhrase(line) || lostWideRun(planes, row, limit)) &&
-            retryRowWords(model, planes, row, hp, figureRight, limit, minLineConfidence, minMargin, line);
+        const bool faint = (!isWholePhrase(line) || lostWideRun(planes, row, limit)) &&
+                           retryRowWords(model, planes, row, hp, figureRight, limit, minLineConfidence,
+                                         minMargin, line, amounts);
         // The figure ends where the game puts it: a figure that did not read
         // there, or whose last digit stands a character short of it (touching
         // digits read from the wrong centre), is read again from where that
@@ -525,10 +613,12 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
     }
     std::vector<HudLine> unread;
     findMissedRows(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin, faintLines, lines,
-                   unread, pending);
+                   unread, pending, amounts);
     for (HudLine& line : lines)
         settlePhraseByShape(model, planes, hp, figureRight, line);
     readPendingShapes(model, planes, pending, hp, figureRight, minLineConfidence, minMargin, unread, lines);
+    for (HudLine& line : lines)
+        takeKeptAmount(model, planes, hp, figureRight, amounts, line);
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
     return lines;

@@ -198,19 +198,51 @@ const std::string* phraseOfLetters(const std::vector<std::string>& letters) {
     return agreed;
 }
 
+// A phrase drawn on a light panel stands inside it with the panel's
+// padding either side, 0.3 to 0.5 of a cap; a fit off by a little more
+// than a letter's softened edge still is the panel's word. A one-word
+// phrase fitted over part of a longer panel word ("HEADSHOT" fitted as
+// ASSIST) leaves a wide stretch of the panel on one side, or runs past
+// its edge.
+constexpr double kPanelFitLeast = -0.3; // in caps, from the panel's edge
+constexpr double kPanelFitMost = 0.9;
+
+// Whether a fit over a light panel of the frame sits in it as its word.
+bool fitsItsPanel(const FramePlanes& planes, int top, double hp, const PhraseFit& fit) {
+    for (const Blob& p : planes.panels) {
+        if (p.y0 > top + hp || p.y1 < top || p.x0 > fit.right || p.x1 < fit.left)
+            continue;
+        const double left = (fit.left - p.x0) / hp;
+        const double right = (p.x1 - fit.right) / hp;
+        if (left < kPanelFitLeast || left > kPanelFitMost || right < kPanelFitLeast || right > kPanelFitMost)
+            return false;
+    }
+    return true;
+}
+
+// How sure a place the phrase must end at is: where the figure or amount
+// read puts it, only where a phrase can end, or at a blank taken for the
+// one before the figure. Soft digits can leave a blank that wide inside a
+// figure ("700XP" at 720 lines, its zeros hollow): a one-word phrase
+// pinned there must lead every other phrase as it must lead another
+// one-word phrase.
+enum class PhraseEnd { Known, Free, Pinned };
+
 // The phrase whose shape fits the row at `top` ending between lo and hi,
 // when it fits clearly and no other comes near; or, given the letters read
 // at the row, when it fits well and leads the rest, and the letters name it.
 bool fitClearPhrase(const Model& model, const FramePlanes& planes, int top, double hp, double lo, double hi,
-                    HudLine& line, const std::vector<std::string>* letters = nullptr) {
+                    HudLine& line, const std::vector<std::string>* letters = nullptr,
+                    PhraseEnd end = PhraseEnd::Known) {
     const PhraseFit fit = fitPhraseShape(model, planes, top, hp, lo, hi, {}, true);
-    if (fit.phrase == nullptr || fit.score < kShapeMinScore)
+    if (fit.phrase == nullptr || fit.score < kShapeMinScore || !fitsItsPanel(planes, top, hp, fit))
         return false;
     // The one-word phrases are short blocks of alike capitals, on a panel
     // most often: between two of them the shape must lead by more.
-    const bool oneWordEach = fit.second != nullptr && fit.phrase->text.find(' ') == std::string::npos &&
-                             fit.second->text.find(' ') == std::string::npos;
-    const bool clear = fit.score - fit.runnerUp >= (oneWordEach ? kShapeMinWordLead : kShapeMinLead);
+    const bool oneWord = fit.phrase->text.find(' ') == std::string::npos;
+    const bool wordLead = fit.second != nullptr && oneWord &&
+                          (end == PhraseEnd::Pinned || fit.second->text.find(' ') == std::string::npos);
+    const bool clear = fit.score - fit.runnerUp >= (wordLead ? kShapeMinWordLead : kShapeMinLead);
     if (!clear) {
         const std::string* named = letters != nullptr ? phraseOfLetters(*letters) : nullptr;
         if (named == nullptr || *named != fit.phrase->text)
@@ -302,12 +334,12 @@ bool readByShape(const Model& model, const FramePlanes& planes, int top, double 
     double expected = 0.0;
     if (!expectedPhraseRight(line, figureRight, hp, expected)) {
         if (fitClearPhrase(model, planes, top, hp, figureRight - kShapeRightFar * hp,
-                           figureRight - kShapeRightNear * hp, line, letters))
+                           figureRight - kShapeRightNear * hp, line, letters, PhraseEnd::Free))
             return true;
         double pinned = 0.0;
         return phraseEndByGap(planes, top, hp, figureRight, pinned) &&
                fitClearPhrase(model, planes, top, hp, pinned - kEndGapSlack * hp, pinned + kEndGapSlack * hp,
-                              line, letters);
+                              line, letters, PhraseEnd::Pinned);
     }
     // Where the figure's place was measured a little off, the phrase ends
     // further right; searched there only when the place itself shows no
