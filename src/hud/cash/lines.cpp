@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <string>
 #include <vector>
 
 // The attempts at each reward row, in order: the figure where the game sets
@@ -224,10 +225,11 @@ HudLine readWithLocalInk(const Model& model, FramePlanes& planes, RewardRow& row
 // levels, first the blobs relabelled in the row's own
 // band, then the band's ink ramped from its own contrast, last on the local
 // contrast of its strokes. True when the phrase came from that last one.
-// The figures and amounts of attempts not taken go to `amounts`.
+// The figures and amounts of attempts not taken go to `amounts`, their
+// letters to `letters`.
 bool retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, double hp, double figureRight,
                    double limit, float minLineConfidence, float minMargin, HudLine& line,
-                   std::vector<KeptAmount>& amounts) {
+                   std::vector<KeptAmount>& amounts, std::vector<std::string>& letters) {
     const bool lacksAmount = !line.hasFigure && !line.hasXp;
     std::vector<Blob> panels;
     for (const Blob& p : planes.panels)
@@ -249,6 +251,7 @@ bool retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
             return false;
         if (lacksAmount)
             keepAmount(second, row, true, amounts);
+        letters.push_back(second.raw);
     }
     const std::vector<Blob> blobs = retryBlobs(planes, row, hp, limit);
     if (!blobs.empty()) {
@@ -258,6 +261,7 @@ bool retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
             return false;
         if (lacksAmount)
             keepAmount(second, row, true, amounts);
+        letters.push_back(second.raw);
     }
     const HudLine third = readWithLocalInk(model, planes, row, false, hp, figureRight, limit,
                                            minLineConfidence, minMargin, line);
@@ -265,6 +269,7 @@ bool retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
         return false;
     if (lacksAmount)
         keepAmount(third, row, true, amounts);
+    letters.push_back(third.raw);
     // Ink this faint reads the phrase's letters well enough, but its digits
     // too weakly to be trusted: the figure or amount is left to the later
     // attempts, which read it with checks of their own.
@@ -272,6 +277,7 @@ bool retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
                                       minMargin, line, BandInk::Peaks);
     if (lacksAmount)
         keepAmount(fourth, row, false, amounts);
+    letters.push_back(fourth.raw);
     fourth.hasFigure = line.hasFigure;
     fourth.hasXp = false;
     return adoptReading(fourth, line);
@@ -306,6 +312,9 @@ struct ShapePending {
     bool stored = false;
     HudLine line;
     std::vector<Blob> blobs; // the row's, for a line still to be stored
+    // What the row's later attempts read: letters too garbled for a
+    // phrase still name one the shape leads with.
+    std::vector<std::string> letters;
 };
 
 // Lines whose strokes the frame's mask broke into pieces too small to make
@@ -371,7 +380,7 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
             if (open == lines.size() && !row.blobs.empty()) {
                 HudLine place = found;
                 placeLine(row, width, place);
-                pending.push_back({lines.size(), false, std::move(place), row.blobs});
+                pending.push_back({lines.size(), false, std::move(place), row.blobs, {}});
             }
             continue;
         }
@@ -422,6 +431,7 @@ void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<Shap
         if (taken)
             continue;
         letters.assign(1, own.raw);
+        letters.insert(letters.end(), p.letters.begin(), p.letters.end());
         for (const HudLine& u : unread)
             if (std::abs(u.top - own.top) < 0.5 * hp)
                 letters.push_back(u.raw);
@@ -513,6 +523,7 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
     std::vector<ShapePending> pending;
     std::vector<std::size_t> faintLines;
     std::vector<KeptAmount> amounts;
+    std::vector<std::string> rowLetters;
     for (const RewardRow& row : selectRewardRows(planes.textBlobs, width, moneyBottom, moneyHeight)) {
         HudLine line;
         double limit = std::numeric_limits<double>::infinity();
@@ -534,6 +545,7 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
             }
         }
         wordBlobs.clear();
+        rowLetters.clear();
         for (const Blob& b : row.blobs)
             if (b.x1 < limit)
                 wordBlobs.push_back(b);
@@ -549,7 +561,7 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
             lastDigitX = spelledX;
         const bool faint = (!isWholePhrase(line) || lostWideRun(planes, row, limit)) &&
                            retryRowWords(model, planes, row, hp, figureRight, limit, minLineConfidence,
-                                         minMargin, line, amounts);
+                                         minMargin, line, amounts, rowLetters);
         // The figure ends where the game puts it: a figure that did not read
         // there, or whose last digit stands a character short of it (touching
         // digits read from the wrong centre), is read again from where that
@@ -604,8 +616,8 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
         placeLine(row, width, line);
         const bool stored = !line.text.empty() || line.hasFigure || line.hasXp;
         if (line.text.empty())
-            pending.push_back(
-                {lines.size(), stored, stored ? HudLine{} : line, stored ? std::vector<Blob>{} : row.blobs});
+            pending.push_back({lines.size(), stored, stored ? HudLine{} : line,
+                               stored ? std::vector<Blob>{} : row.blobs, rowLetters});
         if (faint && !line.hasFigure && !line.hasXp)
             faintLines.push_back(lines.size());
         if (stored)
@@ -735,8 +747,21 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
             lines.push_back(s);
             continue;
         }
-        if (same->text != s.text || same->hasFigure || same->hasXp)
+        // A line the first reading found no phrase for takes the second's
+        // whole phrase where the two do not read different amounts.
+        if (same->text.empty() && isWholePhrase(s)) {
+            const bool agree =
+                (!same->hasFigure && !same->hasXp) || (!s.hasFigure && !s.hasXp) || sameAmount(*same, s);
+            if (!agree)
+                continue;
+            same->text = s.text;
+            same->raw = s.raw;
+            same->known = true;
+            if (same->hasFigure || same->hasXp)
+                continue;
+        } else if (same->text != s.text || same->hasFigure || same->hasXp) {
             continue;
+        }
         same->hasFigure = s.hasFigure;
         same->figure = s.figure;
         same->figureConfidence = s.figureConfidence;

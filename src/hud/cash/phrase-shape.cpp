@@ -115,6 +115,8 @@ ShapeImage renderShape(const PhraseShapes& shapes, const PhraseShape& phrase, do
 constexpr double kShapeMinScore = 0.6;
 constexpr double kShapeMinLead = 0.08;
 constexpr double kShapeMinWordLead = 0.15;
+// A phrase the row's letters name, too, may fit a little less well.
+constexpr double kShapeLettersMinScore = 0.55;
 // Where the phrase can end: a cap left of the figure or amount, which takes
 // from about two to eight caps left of the figure's right edge.
 constexpr double kShapeRightNear = 2.8;
@@ -235,14 +237,15 @@ bool fitClearPhrase(const Model& model, const FramePlanes& planes, int top, doub
                     HudLine& line, const std::vector<std::string>* letters = nullptr,
                     PhraseEnd end = PhraseEnd::Known) {
     const PhraseFit fit = fitPhraseShape(model, planes, top, hp, lo, hi, {}, true);
-    if (fit.phrase == nullptr || fit.score < kShapeMinScore || !fitsItsPanel(planes, top, hp, fit))
+    if (fit.phrase == nullptr || fit.score < kShapeLettersMinScore || !fitsItsPanel(planes, top, hp, fit))
         return false;
     // The one-word phrases are short blocks of alike capitals, on a panel
     // most often: between two of them the shape must lead by more.
     const bool oneWord = fit.phrase->text.find(' ') == std::string::npos;
     const bool wordLead = fit.second != nullptr && oneWord &&
                           (end == PhraseEnd::Pinned || fit.second->text.find(' ') == std::string::npos);
-    const bool clear = fit.score - fit.runnerUp >= (wordLead ? kShapeMinWordLead : kShapeMinLead);
+    const bool clear = fit.score >= kShapeMinScore &&
+                       fit.score - fit.runnerUp >= (wordLead ? kShapeMinWordLead : kShapeMinLead);
     if (!clear) {
         const std::string* named = letters != nullptr ? phraseOfLetters(*letters) : nullptr;
         if (named == nullptr || *named != fit.phrase->text)
@@ -327,6 +330,38 @@ bool phraseEndByGap(const FramePlanes& planes, int top, double hp, double figure
     return false;
 }
 
+// How far the letters read of a word are from the start of `word`, in half
+// steps: letters lost at a word's end cost nothing.
+int distanceToStart(std::string_view read, std::string_view word) {
+    int best = std::numeric_limits<int>::max();
+    for (std::size_t k = 0; k <= word.size(); ++k)
+        best = std::min(best, editDistance(read, word.substr(0, k)));
+    return best;
+}
+
+// Whether the first word of a phrase chosen among `candidates`, which
+// differ in their first word alone, rests on nothing the letters show:
+// the first word read is the phrase's second (the first one was lost), or
+// the letters read of it start another candidate's first word more nearly.
+bool firstWordDoubtful(const std::vector<std::string_view>& rawWords,
+                       const std::vector<std::string_view>& textWords,
+                       const std::vector<std::string_view>& candidates) {
+    if (rawWords.empty() || textWords.size() < 2)
+        return false;
+    if (rawWords.size() < textWords.size()) {
+        const WordSnap snap = snapWord(rawWords.front());
+        if (snap.snapped && snap.word == textWords[1])
+            return true;
+    }
+    const int chosen = distanceToStart(rawWords.front(), textWords.front());
+    for (std::string_view c : candidates) {
+        const std::string_view first = c.substr(0, std::min(c.find(' '), c.size()));
+        if (first != textWords.front() && distanceToStart(rawWords.front(), first) < chosen)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
@@ -373,6 +408,7 @@ void settlePhraseByShape(const Model& model, const FramePlanes& planes, double h
     const bool misreadFirst = whole && placed && textWords.size() >= 2 &&
                               (rawWords.empty() || rawWords.front() != textWords.front());
     std::vector<std::string_view> candidates;
+    bool firstWordChoice = false;
     if (misreadFirst) {
         for (const std::string& p : eventPhrases()) {
             const std::vector<std::string_view> words = wordsOf(p);
@@ -380,6 +416,7 @@ void settlePhraseByShape(const Model& model, const FramePlanes& planes, double h
                 std::equal(words.begin() + 1, words.end(), textWords.begin() + 1))
                 candidates.push_back(p);
         }
+        firstWordChoice = candidates.size() >= 2;
     }
     // Other whole phrases read from misread letters stay: by shape alone the
     // zone phrases' last words are too alike to overrule the letters.
@@ -402,8 +439,18 @@ void settlePhraseByShape(const Model& model, const FramePlanes& planes, double h
     const PhraseFit fit = fitPhraseShape(model, planes, line.top, hp, lo, hi, candidates, true);
     if (fit.phrase == nullptr || fit.score < kChoiceMinScore ||
         (candidates.size() > 1 &&
-         fit.score - fit.runnerUp < (misreadWord ? kShapeMinWordLead : kChoiceMinLead)))
+         fit.score - fit.runnerUp < (misreadWord ? kShapeMinWordLead : kChoiceMinLead))) {
+        // The shape cannot tell the first words apart, and the letters
+        // chose by the phrase's length alone: its first word lost ("IZNE
+        // ENTTRTD"), or the letters read of it begin another phrase's ("CO
+        // ZCNE PRESENCE" snapped to HOT ZONE PRESENCE). A wrong phrase is
+        // worse than none.
+        if (firstWordChoice && firstWordDoubtful(rawWords, textWords, candidates)) {
+            line.text.clear();
+            line.known = false;
+        }
         return;
+    }
     line.text = fit.phrase->text;
     line.known = true;
 }
