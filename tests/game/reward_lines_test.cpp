@@ -1789,3 +1789,135 @@ TEST_F(RewardLines, AmountsOfOtherAttemptsThatDisagreeOrMisplaceThePhraseAreLeft
         expectReadInPlace(c, f, read(f), c.what);
     }
 }
+
+namespace {
+
+// Soft 720p frames of the evaluation's footage at the game's exact look
+// whose row read as no phrase on its first reading, nor by its shape alone:
+// the letters the later attempts at the row read name the phrase the shape
+// leads with.
+std::vector<LineOfCase> linesTheLettersOfEveryAttemptName() {
+    return {{{"a zone phrase the shape fits just short of clearly",
+              1280,
+              720,
+              1.111075631785842,
+              3757671879u,
+              0,
+              0.5849659113326342,
+              false,
+              84199174,
+              0,
+              {{"HOT ZONE ENTERED", 0, 986},
+               {"CONTROL ZONE ENTERED", 56875, 0},
+               {"CONTROL ZONE PRESENCE", 2729, 0},
+               {"VEHICLE DESTROYED", 21, 0}},
+              0.778856439991237},
+             2},
+            {{"a panel word of a soft frame",
+              1280,
+              720,
+              0.9961675009830491,
+              4070438432u,
+              79,
+              0.6037464001670746,
+              false,
+              1894330,
+              0,
+              {{"HOT ZONE ENTERED", 0, 126}, {"HEADSHOT", 4, 0, true}, {"PURCHASE REFUNDED", 7, 0}}},
+             1},
+            {{"a zone phrase under a long line",
+              1280,
+              720,
+              1.1309485781846635,
+              3028641547u,
+              0,
+              0.6005897214735441,
+              false,
+              608615551,
+              620019,
+              {{"SUPPLIED PLAYER ASSIST", 630, 0}, {"CONTROL ZONE PRESENCE", 7, 0}},
+              0.921026659275423},
+             1}};
+}
+
+} // namespace
+
+TEST_F(RewardLines, RowsTheShapeLeavesOpenTakeThePhraseTheLettersOfEveryAttemptName) {
+    // The line whole at the game's look; at the range's ends, whatever is
+    // read there is the painted line's.
+    for (const LineOfCase& l : linesTheLettersOfEveryAttemptName()) {
+        const Case& c = l.c;
+        const PaintedLine& p = c.lines[l.line];
+        const synth::FrameContent f = cashFrame(c);
+        const hud::HudReading r = read(f);
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        expectReadInPlace(c, f, r, c.what);
+        const hud::HudLine* got = lineReadAt(c, f, r, l.line, c.what);
+        ASSERT_NE(got, nullptr) << c.what;
+        EXPECT_EQ(got->text, p.text) << c.what;
+        EXPECT_EQ(got->hasFigure, p.figure != 0) << c.what;
+        EXPECT_EQ(got->figure, p.figure) << c.what;
+        for (const synth::FrameContent& e : rangeEnds(f))
+            lineReadAt(c, e, read(e), l.line, std::string(c.what) + " (range end)");
+    }
+}
+
+TEST_F(RewardLines, LineWithoutAPhraseTakesTheOneReadAtTheLayoutsMoneyHeight) {
+    // A panel's "ASSIST" at 1440 lines under a money line measured short:
+    // its amount reads at the measured height, its phrase only at the
+    // layout's.
+    const Case c{"ASSIST on a panel at 1440 lines",
+                 2560,
+                 1440,
+                 0.8007291291959704,
+                 2910016478u,
+                 70,
+                 0.30604173417075914,
+                 false,
+                 9414694,
+                 0,
+                 {{"ASSIST", 0, 287, true},
+                  {"SUPPLIED PLAYER ASSIST", 609, 0},
+                  {"KILL", 391, 0},
+                  {"REVIVED TEAMMATE", 0, 969}},
+                 0.878953014872903};
+    const synth::FrameContent f = cashFrame(c);
+    const hud::HudReading r = read(f);
+    ASSERT_TRUE(r.balanceCertain) << c.what;
+    expectLines(c, r);
+    // At the range's ends whatever is read is the painted line's, but at the
+    // smallest frame, whose panel word keeps too little to tell KILL from
+    // ASSIST by shape.
+    const std::vector<synth::FrameContent> ends = rangeEnds(f);
+    const std::size_t smallest = 2;
+    for (std::size_t i = 0; i < ends.size(); ++i)
+        if (i != smallest)
+            expectReadInPlace(c, ends[i], read(ends[i]), std::string(c.what) + " (range end)");
+}
+
+TEST_F(RewardLines, ZonePhraseWhoseFirstWordNeitherShapeNorLettersTellIsLeftOut) {
+    // "CONTROL ZONE PRESENCE" read as "CO ZCNE PRESENCE": by length the
+    // letters are nearer HOT ZONE PRESENCE, by their start CONTROL; the
+    // shape leads with neither. No line of the frame reads a phrase other
+    // than its own.
+    const Case c{"CONTROL read as CO",
+                 1280,
+                 720,
+                 1.0776294508910504,
+                 746241542u,
+                 64,
+                 0.28492816699708884,
+                 false,
+                 787,
+                 0,
+                 {{"HOT ZONE PRESENCE", 0, 360},
+                  {"HOT ZONE ENTERED", 889, 0},
+                  {"VEHICLE DESTROYED", 16, 0},
+                  {"CONTROL ZONE PRESENCE", 292, 0}}};
+    const synth::FrameContent f = cashFrame(c);
+    const hud::HudReading r = read(f);
+    ASSERT_TRUE(r.balanceCertain) << c.what;
+    expectReadInPlace(c, f, r, c.what);
+    for (const synth::FrameContent& e : rangeEnds(f))
+        expectReadInPlace(c, e, read(e), std::string(c.what) + " (range end)");
+}
