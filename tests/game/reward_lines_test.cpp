@@ -1921,3 +1921,32 @@ TEST_F(RewardLines, ZonePhraseWhoseFirstWordNeitherShapeNorLettersTellIsLeftOut)
     for (const synth::FrameContent& e : rangeEnds(f))
         expectReadInPlace(c, e, read(e), std::string(c.what) + " (range end)");
 }
+
+TEST_F(RewardLines, PhraseFarAheadOfEveryOtherWhereItsFigurePutsItIsTaken) {
+    // "CONTROL ZONE PRESENCE" of a soft 720p frame scaled up, read as "OL
+    // ZON EMNCE": its shape fits less well than a clear phrase's, yet ends
+    // where its figure puts it, far ahead of HOT ZONE PRESENCE and the rest.
+    const Case c{
+        "CONTROL ZONE PRESENCE read as OL ZON EMNCE",
+        1280,
+        720,
+        0.892745994457592,
+        81358016u,
+        65,
+        0.37305006440035315,
+        false,
+        6319392,
+        0,
+        {{"HOT ZONE ENTERED", 0, 530}, {"CONTROL ZONE PRESENCE", 41340, 0}, {"VEHICLE DESTROYED", 0, 182}},
+        1.36565395595985};
+    const synth::FrameContent f = cashFrame(c);
+    const hud::HudReading r = read(f);
+    ASSERT_TRUE(r.balanceCertain) << c.what;
+    expectReadInPlace(c, f, r, c.what);
+    const hud::HudLine* got = lineReadAt(c, f, r, 1, c.what);
+    ASSERT_NE(got, nullptr) << c.what;
+    EXPECT_EQ(got->text, "CONTROL ZONE PRESENCE") << c.what;
+    EXPECT_EQ(got->figure, 41340) << c.what;
+    for (const synth::FrameContent& e : rangeEnds(f))
+        expectReadInPlace(c, e, read(e), std::string(c.what) + " (range end)");
+}

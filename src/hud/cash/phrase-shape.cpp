@@ -117,6 +117,11 @@ constexpr double kShapeMinLead = 0.08;
 constexpr double kShapeMinWordLead = 0.15;
 // A phrase the row's letters name, too, may fit a little less well.
 constexpr double kShapeLettersMinScore = 0.55;
+// Ending where the figure or amount read puts it, a phrase whose shape
+// leads every other by this much is the row's though soft text fits it
+// less well.
+constexpr double kShapeFarMinScore = 0.5;
+constexpr double kShapeFarLead = 0.25;
 // Where the phrase can end: a cap left of the figure or amount, which takes
 // from about two to eight caps left of the figure's right edge.
 constexpr double kShapeRightNear = 2.8;
@@ -231,21 +236,26 @@ bool fitsItsPanel(const FramePlanes& planes, int top, double hp, const PhraseFit
 enum class PhraseEnd { Known, Free, Pinned };
 
 // The phrase whose shape fits the row at `top` ending between lo and hi,
-// when it fits clearly and no other comes near; or, given the letters read
-// at the row, when it fits well and leads the rest, and the letters name it.
+// when it fits clearly and no other comes near, or, ending where the figure
+// or amount puts it, leads every other far; or, given the letters read at
+// the row, when it fits well and leads the rest, and the letters name it.
 bool fitClearPhrase(const Model& model, const FramePlanes& planes, int top, double hp, double lo, double hi,
                     HudLine& line, const std::vector<std::string>* letters = nullptr,
                     PhraseEnd end = PhraseEnd::Known) {
     const PhraseFit fit = fitPhraseShape(model, planes, top, hp, lo, hi, {}, true);
-    if (fit.phrase == nullptr || fit.score < kShapeLettersMinScore || !fitsItsPanel(planes, top, hp, fit))
+    const bool farAhead = end == PhraseEnd::Known && fit.score >= kShapeFarMinScore &&
+                          fit.score - fit.runnerUp >= kShapeFarLead;
+    if (fit.phrase == nullptr || (fit.score < kShapeLettersMinScore && !farAhead) ||
+        !fitsItsPanel(planes, top, hp, fit))
         return false;
     // The one-word phrases are short blocks of alike capitals, on a panel
     // most often: between two of them the shape must lead by more.
     const bool oneWord = fit.phrase->text.find(' ') == std::string::npos;
     const bool wordLead = fit.second != nullptr && oneWord &&
                           (end == PhraseEnd::Pinned || fit.second->text.find(' ') == std::string::npos);
-    const bool clear = fit.score >= kShapeMinScore &&
-                       fit.score - fit.runnerUp >= (wordLead ? kShapeMinWordLead : kShapeMinLead);
+    const bool clear =
+        farAhead || (fit.score >= kShapeMinScore &&
+                     fit.score - fit.runnerUp >= (wordLead ? kShapeMinWordLead : kShapeMinLead));
     if (!clear) {
         const std::string* named = letters != nullptr ? phraseOfLetters(*letters) : nullptr;
         if (named == nullptr || *named != fit.phrase->text)
