@@ -113,6 +113,11 @@ struct MoneyReading {
     // digits left tied that the tie-breaker does not lean for at both
     // candidates' places, or that the settling classifier leans against.
     int unbacked = 0;
+    // Digits whose tie the settling classifiers decided though it says
+    // little of the figure: a third character stood as close to the best,
+    // or the two tied differ in width, so that the digits left of them were
+    // read from where only one of the two put them.
+    int looseSettles = 0;
     double dollarX = 0.0;
     double firstX = 0.0; // centre x of the rightmost digit
 };
