@@ -497,9 +497,9 @@ TEST_F(RewardFigures, FiguresTiedAgainstTheirTieBreakersReadAsNoOther) {
 }
 
 // Frames of the evaluation at the game's own look whose figure read sure
-// in every character but one, a close call the tie-breaker left open where
-// the digit was found (a 9 a few hundredths ahead of a 0, a 5 of a 6, on a
-// light world behind the figure): settled, and read alike from a little
+// in every character but a close call or two the tie-breaker left open
+// where the digit was found (a 9 a few hundredths ahead of a 0, a 5 of a
+// 6, on a light world behind the figure): settled, and read alike from a little
 // either side, the figure reads whole, and every line of the frame exactly.
 // At the far ends of the look's range none reads as another.
 const std::vector<FigureCase>& figuresWithATieLeftOpen() {
@@ -546,6 +546,30 @@ const std::vector<FigureCase>& figuresWithATieLeftOpen() {
            {"VEHICLE DESTROYED", 33, 0},
            {"REVENGE KILL", 52, 0},
            {"ASSIST", 5279, 0, true}}}},
+        {"720p +$54,893 with two ties to settle",
+         {1280,
+          720,
+          0.8556309133809678,
+          1195602210u,
+          false,
+          69,
+          0.0,
+          1.0,
+          3158509,
+          -98874,
+          {{"HEADSHOT", 0, 771}, {"CONTROL ZONE ENTERED", 54893, 0}, {"KILL CONFIRMED", 1, 0}}}},
+        {"720p blurred +$2,780",
+         {1280,
+          720,
+          0.8179557596421005,
+          656066757u,
+          false,
+          91,
+          0.29082875645125295,
+          1.0,
+          8,
+          0,
+          {{"PURCHASE REFUNDED", 3556, 0}, {"REVIVED TEAMMATE", 9, 0}, {"REVENGE KILL", 2780, 0}}}},
     };
     return all;
 }

@@ -419,7 +419,7 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
         }
         followPositions(ctx, predicted, cands, n);
         Decision d = decide(ctx, cands, n);
-        if (d.settled && ++r.settled > 1 && strictSettling)
+        if (d.settled && ++r.settled > ctx.mostSettled && strictSettling)
             d.margin = 0.0f;
         if (d.settled && looseSettle(cands, n, widths))
             ++r.looseSettles;

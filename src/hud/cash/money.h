@@ -72,6 +72,9 @@ struct MoneyRowContext {
     // blurred digit fits the tie-breaker at its own place, and so does a
     // wider one's template a little off it ("+$441" read as +$448).
     bool askBothPlaces = false;
+    // Without a confirming margin, the ties a reading may have settled
+    // before a further one leaves it a tie.
+    int mostSettled = 1;
     // Aligned so that the dot products' loads do not straddle cache lines.
     // Scratch, written in full before every read; left uninitialised, as
     // clearing the block alone would cost a context 23 KiB of stores.
