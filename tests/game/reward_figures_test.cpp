@@ -499,8 +499,9 @@ TEST_F(RewardFigures, FiguresTiedAgainstTheirTieBreakersReadAsNoOther) {
 // Frames of the evaluation at the game's own look whose figure read sure
 // in every character but a close call or two the tie-breaker left open
 // where the digit was found (a 9 a few hundredths ahead of a 0, a 5 of a
-// 6, on a light world behind the figure): settled, and read alike from a little
-// either side, the figure reads whole, and every line of the frame exactly.
+// 6, on a light world behind the figure): settled, and read alike from a
+// little either side, the figure reads whole, and every line of the frame
+// exactly.
 // At the far ends of the look's range none reads as another.
 const std::vector<FigureCase>& figuresWithATieLeftOpen() {
     static const std::vector<FigureCase> all = {
