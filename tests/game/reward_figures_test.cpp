@@ -496,4 +496,123 @@ TEST_F(RewardFigures, FiguresTiedAgainstTheirTieBreakersReadAsNoOther) {
     }
 }
 
+// Frames of the evaluation at the game's own look whose figure read sure
+// in every character but a close call or two the tie-breaker left open
+// where the digit was found (a 9 a few hundredths ahead of a 0, a 5 of a
+// 6, on a light world behind the figure): settled, and read alike from a
+// little either side, the figure reads whole, and every line of the frame
+// exactly.
+// At the far ends of the look's range none reads as another.
+const std::vector<FigureCase>& figuresWithATieLeftOpen() {
+    static const std::vector<FigureCase> all = {
+        {"2160p +$49,423, its 9 tied with a 0",
+         {3840,
+          2160,
+          1.2118995777997257,
+          57829674u,
+          true,
+          79,
+          0.0,
+          1.0,
+          9878,
+          0,
+          {{"KILL", 49423, 0},
+           {"KILL CONFIRMED", 6277, 0},
+           {"HEADSHOT", 90413, 0},
+           {"VEHICLE DESTROYED", 39100, 0}}}},
+        {"2160p scaled +$90,292, its 0 tied with a 9",
+         {3840,
+          2160,
+          0.9373178117651411,
+          3809023952u,
+          true,
+          90,
+          0.0,
+          1.2700457466374235,
+          550755,
+          0,
+          {{"ASSIST", 90292, 0}, {"CONTROL ZONE ENTERED", 0, 452}, {"REVIVED TEAMMATE", 84, 0}}}},
+        {"1440p +$11,995, its last 5 tied with a 6",
+         {2560,
+          1440,
+          1.1697081949697363,
+          1133520501u,
+          true,
+          67,
+          0.0,
+          1.0,
+          48,
+          0,
+          {{"HEADSHOT", 11995, 0},
+           {"VEHICLE DESTROYED", 33, 0},
+           {"REVENGE KILL", 52, 0},
+           {"ASSIST", 5279, 0, true}}}},
+        {"720p +$54,893 with two ties to settle",
+         {1280,
+          720,
+          0.8556309133809678,
+          1195602210u,
+          false,
+          69,
+          0.0,
+          1.0,
+          3158509,
+          -98874,
+          {{"HEADSHOT", 0, 771}, {"CONTROL ZONE ENTERED", 54893, 0}, {"KILL CONFIRMED", 1, 0}}}},
+        {"720p blurred +$2,780",
+         {1280,
+          720,
+          0.8179557596421005,
+          656066757u,
+          false,
+          91,
+          0.29082875645125295,
+          1.0,
+          8,
+          0,
+          {{"PURCHASE REFUNDED", 3556, 0}, {"REVIVED TEAMMATE", 9, 0}, {"REVENGE KILL", 2780, 0}}}},
+    };
+    return all;
+}
+
+TEST_F(RewardFigures, FiguresWithATieLeftOpenReadSettled) {
+    for (const FigureCase& c : figuresWithATieLeftOpen()) {
+        const hud::HudReading r = read(cashFrame(c.frame));
+        ASSERT_EQ(r.lines.size(), c.frame.lines.size()) << c.what;
+        for (std::size_t i = 0; i < r.lines.size(); ++i) {
+            const PaintedLine& p = c.frame.lines[i];
+            EXPECT_EQ(r.lines[i].text, p.text) << c.what << ", raw " << r.lines[i].raw;
+            EXPECT_EQ(r.lines[i].hasFigure, p.figure != 0) << c.what << ": " << p.text;
+            EXPECT_EQ(r.lines[i].figure, p.figure) << c.what << ": " << p.text;
+            EXPECT_EQ(r.lines[i].xp, p.xp) << c.what << ": " << p.text;
+        }
+        const std::vector<synth::FrameContent> ends = rangeEnds(cashFrame(c.frame));
+        for (std::size_t end = 0; end < ends.size(); ++end)
+            expectNoneMadeUp(c.frame.lines, read(ends[end]),
+                             std::string(c.what) + ", range end " + std::to_string(end));
+    }
+}
+
+// A 720p "+$239" whose last digit a blurred 9, 8 and 6 all fit within a
+// hundredth: the settling classifier, asked between the two best, settles
+// for the 9 from one place and for the 8 from the next. Settling two of
+// three says nothing of the third; the figure reads as no other.
+TEST_F(RewardFigures, ATieSettledBetweenTwoOfThreeCloseDigitsReadsAsNoOther) {
+    const CashCase c{1280,
+                     720,
+                     0.9291061548751463,
+                     3232875521u,
+                     false,
+                     60,
+                     0.471063179834251,
+                     1.0,
+                     8596582,
+                     -874,
+                     {{"CONTROL ZONE ENTERED", 0, 745},
+                      {"HOT ZONE PRESENCE", 8025, 0},
+                      {"HOT ZONE ENTERED", 651, 0},
+                      {"CONTROL ZONE ENTERED", 239, 0}}};
+    expectNoneMadeUp(c.lines, read(cashFrame(c)), "720p +$239");
+}
+
 } // namespace

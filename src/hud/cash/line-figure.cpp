@@ -137,6 +137,38 @@ FigureRead readWholeFigure(const Model& model, const FramePlanes& planes, const 
     return out;
 }
 
+// A figure whose every character reads sure but for a close call or two
+// the tie-breaker leaves open where the digit was found ("+$49,423", its 9
+// a few hundredths ahead of a 0 on a light background): read again from
+// its last digit with the settling classifiers, which may settle two ties
+// here, the agreement asked below standing for the second; and from a
+// little either side of it. The three must give the same value, sure of
+// every character, and the value the templates led with; a tie settled
+// loosely (see MoneyReading::looseSettles) is no settling. A settled value
+// other than the templates' is not taken: the two disagree, and a wrong
+// figure is worse than none.
+void settleCloseCalls(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                      float minLineConfidence, float minMargin, FigureRead& out) {
+    MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    ctx.askBothPlaces = true;
+    ctx.settlers = &model.figureSettlers;
+    ctx.mostSettled = 2;
+    const FigureRead settled =
+        readWholeFigure(model, planes, row, ctx, out.reading.firstX, minLineConfidence, minMargin);
+    if (!settled.accepted || settled.reading.value != out.reading.value || settled.reading.looseSettles > 0 ||
+        oneOnWiderDigit(planes, row, settled.reading))
+        return;
+    for (const double side : {-1.0, 1.0}) {
+        const MoneyReading again =
+            readMoney(ctx, settled.reading.firstX + side * kRereadShift * row.lh, figureWidths(),
+                      kFigureGroupGap, kFigureMaxDigits, kFigureRadius);
+        if (!again.ok || again.value != settled.reading.value || again.minScore < minLineConfidence ||
+            again.minMargin < minMargin)
+            return;
+    }
+    out = settled;
+}
+
 } // namespace
 
 FigureRead readFigure(const Model& model, const FramePlanes& planes, const RewardRow& row, double startX,
@@ -155,6 +187,9 @@ FigureRead readFigure(const Model& model, const FramePlanes& planes, const Rewar
         out.accepted = false;
         out.reading.ok = false;
     }
+    if (!settleTies && out.reading.ok && !out.accepted && out.reading.minScore >= minLineConfidence &&
+        out.reading.minMargin < minMargin)
+        settleCloseCalls(model, planes, row, minLineConfidence, minMargin, out);
     return out;
 }
 

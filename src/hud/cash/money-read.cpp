@@ -25,6 +25,9 @@ constexpr float kLeanMargin = 0.05f;
 // Only a call this close is asked again: further apart, the templates'
 // own lead is worth more than the tie-breaker's second opinion.
 constexpr float kNearTie = 0.04f;
+// Advance widths, in line heights, further apart than this make two
+// characters unlike: a "1" and any wider digit.
+constexpr double kUnlikeWidths = 0.1;
 // How far a settling classifier must speak for one candidate, at both
 // positions, to settle a tie. A reward figure is tried from several places,
 // and a tie settled in a misplaced reading would let it through, so it needs
@@ -316,6 +319,22 @@ bool tieBacked(MoneyRowContext& ctx, const Candidate* candidates, std::size_t co
     return true;
 }
 
+// Whether a tie settled between the two best of `candidates` (sorted best
+// first) leaves the figure in doubt. A third character within a near tie
+// of the best is not asked about: blur at 720 lines leaves a "9", an "8"
+// and a "6" within a hundredth of each other, and which two of them tie
+// turns on where the search began. And two characters of unlike widths
+// put the next digit at different places: a thin "1" settled against a
+// soft "8" ("+$189" read as +$119) had the digits left of it read from
+// the "1"'s place alone.
+bool looseSettle(const Candidate* candidates, std::size_t count, const WidthTable& widths) {
+    if (count < 2)
+        return false;
+    if (count >= 3 && candidates[2].score >= candidates[0].score - kNearTie)
+        return true;
+    return std::abs(widths.of(candidates[0].character) - widths.of(candidates[1].character)) > kUnlikeWidths;
+}
+
 } // namespace
 
 Decision decide(MoneyRowContext& ctx, Candidate* candidates, std::size_t count) {
@@ -372,8 +391,10 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
     const bool countBacking = strictSettling && ctx.settlers && !ctx.settlers->empty();
     if (countBacking && first.margin == 0.0f && !tieBacked(ctx, cands, kDigitCount, first))
         ++r.unbacked;
-    if (first.settled)
+    if (first.settled) {
         ++r.settled;
+        r.looseSettles += looseSettle(cands, kDigitCount, widths) ? 1 : 0;
+    }
     if (first.leaned)
         ++r.leaned;
     r.digits.push_back(first.chosen.character);
@@ -398,8 +419,10 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
         }
         followPositions(ctx, predicted, cands, n);
         Decision d = decide(ctx, cands, n);
-        if (d.settled && ++r.settled > 1 && strictSettling)
+        if (d.settled && ++r.settled > ctx.mostSettled && strictSettling)
             d.margin = 0.0f;
+        if (d.settled && looseSettle(cands, n, widths))
+            ++r.looseSettles;
         if (countBacking && d.margin == 0.0f && !tieBacked(ctx, cands, n, d))
             ++r.unbacked;
         if (d.leaned)

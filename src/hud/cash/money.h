@@ -72,6 +72,9 @@ struct MoneyRowContext {
     // blurred digit fits the tie-breaker at its own place, and so does a
     // wider one's template a little off it ("+$441" read as +$448).
     bool askBothPlaces = false;
+    // Without a confirming margin, the ties a reading may have settled
+    // before a further one leaves it a tie.
+    int mostSettled = 1;
     // Aligned so that the dot products' loads do not straddle cache lines.
     // Scratch, written in full before every read; left uninitialised, as
     // clearing the block alone would cost a context 23 KiB of stores.
@@ -113,6 +116,11 @@ struct MoneyReading {
     // digits left tied that the tie-breaker does not lean for at both
     // candidates' places, or that the settling classifier leans against.
     int unbacked = 0;
+    // Digits whose tie the settling classifiers decided though it says
+    // little of the figure: a third character stood as close to the best,
+    // or the two tied differ in width, so that the digits left of them were
+    // read from where only one of the two put them.
+    int looseSettles = 0;
     double dollarX = 0.0;
     double firstX = 0.0; // centre x of the rightmost digit
 };
