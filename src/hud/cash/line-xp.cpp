@@ -331,6 +331,103 @@ bool readTiedXp(const Model& model, FramePlanes& planes, const RewardRow& row, d
     return true;
 }
 
+// The figure's window in ink2 measured against each column's own
+// background and its strongest stroke nearby, for as long as this lives:
+// an amount over a pale patch of the world beside a dark one keeps its
+// counters on neither the frame's top-hat nor one level for the window.
+// Panel ink stays as it is; ink2 is put back on leaving.
+class AmountPeakInk {
+public:
+    AmountPeakInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight)
+        : ink_(planes.ink2) {
+        const Plane& smooth = planes.smooth;
+        const int w = ink_.width;
+        const int h = ink_.height;
+        if (!sameSize(smooth, w, h) || !sameSize(planes.ink, w, h) || !(hp > 0.0) ||
+            !std::isfinite(figureRight))
+            return;
+        const int pad = std::max(2, row.lh / 3);
+        const int y0 = std::max(0, row.top - pad);
+        const int y1 = std::min(h - 1, row.bottom + pad);
+        const int x0 = std::max(0, static_cast<int>(figureRight - kFigureWindowWidth * hp));
+        const int x1 = std::min(w - 1, static_cast<int>(figureRight + kXpEndReach * hp));
+        if (y1 - y0 < 2 || x1 - x0 < 2)
+            return;
+        x0_ = x0;
+        y0_ = y0;
+        cw_ = x1 - x0 + 1;
+        ch_ = y1 - y0 + 1;
+        std::vector<float> peaks;
+        inkOnLocalPeaks(smooth, x0_, y0_, cw_, ch_, row.top, row.bottom, std::max(2, row.lh / 2), peaks);
+        saved_.resize(peaks.size());
+        for (int y = 0; y < ch_; ++y)
+            for (int x = 0; x < cw_; ++x) {
+                const std::size_t i = offset(x0_ + x, y0_ + y, w);
+                const std::size_t c = offset(x, y, cw_);
+                saved_[c] = ink_.pixels[i];
+                const bool panelInk =
+                    ink_.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x0_ + x, y0_ + y);
+                if (!panelInk)
+                    ink_.pixels[i] = peaks[c];
+            }
+    }
+    ~AmountPeakInk() {
+        for (int y = 0; y < ch_ && !saved_.empty(); ++y)
+            std::copy_n(saved_.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw_)), cw_,
+                        ink_.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0_, y0_ + y, ink_.width)));
+    }
+    AmountPeakInk(const AmountPeakInk&) = delete;
+    AmountPeakInk& operator=(const AmountPeakInk&) = delete;
+
+    bool ramped() const { return !saved_.empty(); }
+
+private:
+    Plane& ink_;
+    int x0_ = 0;
+    int y0_ = 0;
+    int cw_ = 0;
+    int ch_ = 0;
+    std::vector<float> saved_;
+};
+
+// The amount at `place` read on three inks: the frame's (read on past a
+// tie), the columns' own peaks and the window's own levels. Each can be
+// sure of a wrong digit on its own (a pale patch fills a "3"'s counters
+// on the frame's ink and reads it as an "8"; the window's levels read a
+// "6" as a "5" where the patch ends inside the window), so two must read
+// the same digits and the third none at all. `a` gets the stop of a
+// reading that gave them.
+bool readPeakXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp, double figureRight,
+                XpPlace place, float minLineConfidence, float minMargin, std::string& out, XpStop& a) {
+    place.passTie = true;
+    const std::string onFrame = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &a);
+    place.passTie = false;
+    XpStop b;
+    std::string onPeaks;
+    {
+        const AmountPeakInk peaks(planes, row, hp, figureRight);
+        if (!peaks.ramped())
+            return false;
+        onPeaks = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &b);
+    }
+    if (onPeaks.empty() || b.tied)
+        return false;
+    std::string onWindow;
+    {
+        const LocalFigureInk local(planes, row, hp, figureRight);
+        if (local.ramped())
+            onWindow = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
+    }
+    const bool frameAgrees = onFrame == onPeaks && onWindow.empty();
+    const bool windowAgrees = onWindow == onPeaks && onFrame.empty();
+    if (!frameAgrees && !windowAgrees)
+        return false;
+    if (!frameAgrees)
+        a = b;
+    out = onPeaks;
+    return true;
+}
+
 // Every digit has ink in both the top and the bottom quarter of the cap; a
 // "+" stands in its middle. Blurred into a blob, a "+" can fit a digit's
 // template where a figure's "$" is taken for an amount's "X" ("+$49" read
@@ -373,7 +470,9 @@ void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row,
     if (!readAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, digits, tied,
                       onFrame) &&
         (!tied || !readTiedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin,
-                              digits, onFrame)))
+                              digits, onFrame)) &&
+        !readPeakXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, digits,
+                    onFrame))
         return;
     // The digits stand where the frame's ink read them.
     if (onFrame.digits != digits || !digitsReachCapEnds(planes.ink2, row, onFrame, place.cap))
