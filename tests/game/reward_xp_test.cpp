@@ -379,7 +379,9 @@ const std::vector<XpCase>& amountsOnInkThatIsNoAmount() {
 
 // Frames whose amount stands over a pale patch of the world, often beside
 // a dark one: one of the frame's ink and the window's own levels reads no
-// amount at all, the other reads it as the columns' own peaks do.
+// amount at all, the other reads it as the columns' own peaks do; or
+// neither reads one, and the glyph templates take each digit the peaks
+// read.
 const std::vector<XpCase>& amountsOverAPalePatch() {
     static const std::vector<XpCase> all = {
         {"2160p 693XP whose tens tie on the frame's ink, the window reading none",
@@ -478,6 +480,19 @@ const std::vector<XpCase>& amountsOverAPalePatch() {
            {"PURCHASE REFUNDED", 0, 219},
            {"CONTROL ZONE ENTERED", 3371, 0}}},
          {2}},
+        {"1080p 776XP scaled up and soft, only the peaks reading it",
+         {1920,
+          1080,
+          1.2529981508242076,
+          4023550367u,
+          true,
+          94,
+          0.6619066722510821,
+          1.100151826947379,
+          38,
+          0,
+          {{"HOT ZONE ENTERED", 0, 776}}},
+         {0}},
     };
     return all;
 }

@@ -390,25 +390,64 @@ private:
     std::vector<float> saved_;
 };
 
+bool digitsReachCapEnds(const Plane& ink, const RewardRow& row, const XpStop& how, double cap);
+
+// Whether the glyph templates, drawn apart from the figure templates, take
+// each digit a reading found, clearly over every other digit, on the ink
+// now in ink2.
+bool glyphsConfirmDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                         const XpStop& how, double cap) {
+    const RowColumns cols(planes.ink2, row);
+    if (!cols.usable() || how.digits.empty() || how.digits.size() > how.xs.size())
+        return false;
+    constexpr std::string_view kDigits = "0123456789";
+    const std::size_t n = how.digits.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char digit = how.digits[n - 1 - i];
+        const double half = kXpTieGlyphWidth * figureWidths().of(digit) * cap;
+        Blob box;
+        if (!cols.trimmed(static_cast<int>(std::lround(how.xs[i] - half)),
+                          static_cast<int>(std::lround(how.xs[i] + half)), box))
+            return false;
+        Cell cell{};
+        float* sample = cell.data();
+        sampleGlyphCell(planes.ink2, box, row.top, row.bottom, row.lh, sample);
+        normalizeVectors(&sample, 1, static_cast<std::size_t>(kGlyphCellLength));
+        const GlyphClass g = classifyGlyph(sample, model.glyphs, kDigits);
+        if (g.character != digit || g.score - g.second < kCloseDigit)
+            return false;
+    }
+    return true;
+}
+
 // The amount at `place` read on three inks: the frame's (read on past a
 // tie), the columns' own peaks and the window's own levels. Each can be
 // sure of a wrong digit on its own (a pale patch fills a "3"'s counters
 // on the frame's ink and reads it as an "8"; the window's levels read a
-// "6" as a "5" where the patch ends inside the window), so two must read
-// the same digits and the third none at all. `a` gets the stop of a
-// reading that gave them.
+// "6" as a "5" where the patch ends inside the window), so the peaks and
+// one other ink must read the same digits and the third none at all. Where
+// only the peaks read any, every digit must reach the cap's ends there and
+// the glyph templates must take each of them clearly. `a` gets the stop of
+// a reading that gave the digits; `reachesEnds` says that the peaks' own
+// digits were found to reach the cap's ends, which the frame's ink over a
+// pale patch may not show.
 bool readPeakXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp, double figureRight,
-                XpPlace place, float minLineConfidence, float minMargin, std::string& out, XpStop& a) {
+                XpPlace place, float minLineConfidence, float minMargin, std::string& out, XpStop& a,
+                bool& reachesEnds) {
     place.passTie = true;
     const std::string onFrame = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &a);
     place.passTie = false;
     XpStop b;
     std::string onPeaks;
+    bool alone = false;
     {
         const AmountPeakInk peaks(planes, row, hp, figureRight);
         if (!peaks.ramped())
             return false;
         onPeaks = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &b);
+        reachesEnds = !onPeaks.empty() && digitsReachCapEnds(planes.ink2, row, b, place.cap);
+        alone = reachesEnds && !b.tied && onFrame.empty() &&
+                glyphsConfirmDigits(model, planes, row, b, place.cap);
     }
     if (onPeaks.empty() || b.tied)
         return false;
@@ -419,11 +458,13 @@ bool readPeakXp(const Model& model, FramePlanes& planes, const RewardRow& row, d
             onWindow = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
     }
     const bool frameAgrees = onFrame == onPeaks && onWindow.empty();
-    const bool windowAgrees = onWindow == onPeaks && onFrame.empty();
+    const bool windowAgrees = (onWindow == onPeaks || (alone && onWindow.empty())) && onFrame.empty();
     if (!frameAgrees && !windowAgrees)
         return false;
     if (!frameAgrees)
         a = b;
+    else
+        reachesEnds = false;
     out = onPeaks;
     return true;
 }
@@ -467,15 +508,17 @@ void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row,
     std::string digits;
     bool tied = false;
     XpStop onFrame;
+    bool endsOnPeaks = false;
     if (!readAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, digits, tied,
                       onFrame) &&
         (!tied || !readTiedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin,
                               digits, onFrame)) &&
-        !readPeakXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, digits,
-                    onFrame))
+        !readPeakXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, digits, onFrame,
+                    endsOnPeaks))
         return;
-    // The digits stand where the frame's ink read them.
-    if (onFrame.digits != digits || !digitsReachCapEnds(planes.ink2, row, onFrame, place.cap))
+    // The digits stand where an ink read them, and reach the cap's ends.
+    if (onFrame.digits != digits ||
+        (!endsOnPeaks && !digitsReachCapEnds(planes.ink2, row, onFrame, place.cap)))
         return;
     std::int32_t value = 0;
     for (char c : digits)
