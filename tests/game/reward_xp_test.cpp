@@ -551,6 +551,60 @@ const std::vector<XpCase>& amountsTheInksDisputeOrTie() {
     return all;
 }
 
+// Frames whose glyph words spell an amount with a digit wrong that the
+// figure templates cannot read again at the letters, while the columns' own
+// peaks read other digits surely: no amount is taken there, and the other
+// amounts still read.
+const std::vector<XpCase>& amountsThePeaksContest() {
+    static const std::vector<XpCase> all = {
+        {"720p 788XP on a panel line spelled 738XP",
+         {1280,
+          720,
+          1.1147534594915465,
+          3057995312u,
+          false,
+          72,
+          0.0,
+          1.2292418316217548,
+          21,
+          -7680,
+          {{"ASSIST", 0, 788, true},
+           {"CONTROL ZONE PRESENCE", 0, 797},
+           {"CONTROL ZONE ENTERED", 7, 0},
+           {"HOT ZONE ENTERED", 0, 121}}},
+         {1, 3}},
+        {"720p 825XP spelled 625XP above 475XP",
+         {1280,
+          720,
+          0.8110599358001955,
+          3479310547u,
+          false,
+          72,
+          0.0,
+          1.0,
+          539701826,
+          270447,
+          {{"PURCHASE REFUNDED", 0, 825}, {"HOT ZONE ENTERED", 0, 475}}},
+         {1}},
+        {"2160p 758XP on a panel line spelled 768XP, letters spaced wider",
+         {3840,
+          2160,
+          0.8962467045536842,
+          432934286u,
+          false,
+          95,
+          0.0,
+          1.0539163743529312,
+          559,
+          -40,
+          {{"CONTROL ZONE PRESENCE", 779, 0}, {"KILL", 0, 758}, {"HEADSHOT", 52, 0, true}},
+          look(0.031055934533082, 0.4504332712499003, 1.1025249241065378, 0.7006889181153169,
+               0.6644355979552097, 0.416347478122184, 0.5667125197995271)},
+         {}},
+    };
+    return all;
+}
+
 } // namespace
 
 TEST_F(RewardXp, AmountsWhoseWindowReadNoDigitReadOnTheInk) {
@@ -662,4 +716,9 @@ TEST_F(RewardXp, AmountsOverAPalePatchAtTheFarEndsOfTheRangeAreExactOrNone) {
             expectNoWrongAmount(x.frame, read(frames[i]), std::string(x.what) + " (" + names[i] + ")");
         }
     }
+}
+
+TEST_F(RewardXp, SpelledAmountsThePeaksReadOtherwiseAreNotTaken) {
+    for (const XpCase& x : amountsThePeaksContest())
+        expectCase(x);
 }

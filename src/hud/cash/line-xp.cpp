@@ -635,6 +635,52 @@ bool inkLeftOfDigit(const FramePlanes& planes, const RewardRow& row, double left
     return false;
 }
 
+// How far left and right of an amount's "X" its window on the columns' own
+// peaks reaches, in caps: five digits and the blank before the phrase, and
+// the "P".
+constexpr double kPeakWindowLeft = 6.5;
+constexpr double kPeakWindowRight = 1.5;
+
+// The digits at `place` read on the columns' own peaks in a window of the
+// frame around the amount, copied apart so that the frame's planes stay as
+// they are. Panel ink is kept as the frame's ink has it.
+std::string peakDigitsAt(const Model& model, const FramePlanes& planes, const RewardRow& row, XpPlace place,
+                         float minLineConfidence, float minMargin, XpStop& how) {
+    how = XpStop{};
+    const Plane& ink2 = planes.ink2;
+    const Plane& smooth = planes.smooth;
+    const int w = ink2.width;
+    const int h = ink2.height;
+    if (!sameSize(smooth, w, h) || !sameSize(planes.ink, w, h) || !(place.cap > 0.0) ||
+        !std::isfinite(place.xCentre))
+        return {};
+    const int pad = std::max(2, row.lh / 3);
+    const int y0 = std::max(0, row.top - pad);
+    const int y1 = std::min(h - 1, row.bottom + pad);
+    const int x0 = std::max(0, static_cast<int>(place.xCentre - kPeakWindowLeft * place.cap));
+    const int x1 = std::min(w - 1, static_cast<int>(place.xCentre + kPeakWindowRight * place.cap));
+    if (y1 - y0 < 2 || x1 - x0 < 2)
+        return {};
+    const int cw = x1 - x0 + 1;
+    const int ch = y1 - y0 + 1;
+    thread_local Plane window;
+    window.width = cw;
+    window.height = ch;
+    inkOnLocalPeaks(smooth, x0, y0, cw, ch, row.top, row.bottom, std::max(2, row.lh / 2), window.pixels);
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            const std::size_t i = offset(x0 + x, y0 + y, w);
+            if (ink2.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x0 + x, y0 + y))
+                window.pixels[offset(x, y, cw)] = ink2.pixels[i];
+        }
+    RewardRow moved;
+    moved.top = row.top - y0;
+    moved.bottom = row.bottom - y0;
+    moved.lh = row.lh;
+    place.xCentre -= x0;
+    return xpDigitsAt(model, window, moved, place, minLineConfidence, minMargin, &how);
+}
+
 } // namespace
 
 bool xpLettersEndAt(const Model& model, const FramePlanes& planes, const RewardRow& row, double right) {
@@ -785,7 +831,17 @@ void dropContestedXp(const Model& model, const FramePlanes& planes, const Reward
         }
         lostLeading = past.stoppedOnDigit && past.blankInked && past.digits == spelled;
     }
-    if (!lostLeading && !tieContested && (again.empty() || again == spelled))
+    // Where the figure templates could not read it again, the columns' own
+    // peaks, sure of other digits, contest it: over a pale patch the
+    // frame's ink fills a "5"'s opening into a "6" for the glyphs.
+    bool peaksContest = false;
+    if (!lostLeading && !tieContested && again.empty()) {
+        XpStop onPeaks;
+        const std::string peaks =
+            peakDigitsAt(model, planes, row, place, minLineConfidence, minMargin, onPeaks);
+        peaksContest = !peaks.empty() && !onPeaks.tied && peaks != spelled;
+    }
+    if (!lostLeading && !tieContested && !peaksContest && (again.empty() || again == spelled))
         return;
     line.hasXp = false;
     line.xp = 0;
