@@ -331,6 +331,144 @@ bool readTiedXp(const Model& model, FramePlanes& planes, const RewardRow& row, d
     return true;
 }
 
+// The figure's window in ink2 measured against each column's own
+// background and its strongest stroke nearby, for as long as this lives:
+// an amount over a pale patch of the world beside a dark one keeps its
+// counters on neither the frame's top-hat nor one level for the window.
+// Panel ink stays as it is; ink2 is put back on leaving.
+class AmountPeakInk {
+public:
+    AmountPeakInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight)
+        : ink_(planes.ink2) {
+        const Plane& smooth = planes.smooth;
+        const int w = ink_.width;
+        const int h = ink_.height;
+        if (!sameSize(smooth, w, h) || !sameSize(planes.ink, w, h) || !(hp > 0.0) ||
+            !std::isfinite(figureRight))
+            return;
+        const int pad = std::max(2, row.lh / 3);
+        const int y0 = std::max(0, row.top - pad);
+        const int y1 = std::min(h - 1, row.bottom + pad);
+        const int x0 = std::max(0, static_cast<int>(figureRight - kFigureWindowWidth * hp));
+        const int x1 = std::min(w - 1, static_cast<int>(figureRight + kXpEndReach * hp));
+        if (y1 - y0 < 2 || x1 - x0 < 2)
+            return;
+        x0_ = x0;
+        y0_ = y0;
+        cw_ = x1 - x0 + 1;
+        ch_ = y1 - y0 + 1;
+        std::vector<float> peaks;
+        inkOnLocalPeaks(smooth, x0_, y0_, cw_, ch_, row.top, row.bottom, std::max(2, row.lh / 2), peaks);
+        saved_.resize(peaks.size());
+        for (int y = 0; y < ch_; ++y)
+            for (int x = 0; x < cw_; ++x) {
+                const std::size_t i = offset(x0_ + x, y0_ + y, w);
+                const std::size_t c = offset(x, y, cw_);
+                saved_[c] = ink_.pixels[i];
+                const bool panelInk =
+                    ink_.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x0_ + x, y0_ + y);
+                if (!panelInk)
+                    ink_.pixels[i] = peaks[c];
+            }
+    }
+    ~AmountPeakInk() {
+        for (int y = 0; y < ch_ && !saved_.empty(); ++y)
+            std::copy_n(saved_.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw_)), cw_,
+                        ink_.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0_, y0_ + y, ink_.width)));
+    }
+    AmountPeakInk(const AmountPeakInk&) = delete;
+    AmountPeakInk& operator=(const AmountPeakInk&) = delete;
+
+    bool ramped() const { return !saved_.empty(); }
+
+private:
+    Plane& ink_;
+    int x0_ = 0;
+    int y0_ = 0;
+    int cw_ = 0;
+    int ch_ = 0;
+    std::vector<float> saved_;
+};
+
+bool digitsReachCapEnds(const Plane& ink, const RewardRow& row, const XpStop& how, double cap);
+
+// Whether the glyph templates, drawn apart from the figure templates, take
+// each digit a reading found, clearly over every other digit, on the ink
+// now in ink2.
+bool glyphsConfirmDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                         const XpStop& how, double cap) {
+    const RowColumns cols(planes.ink2, row);
+    if (!cols.usable() || how.digits.empty() || how.digits.size() > how.xs.size())
+        return false;
+    constexpr std::string_view kDigits = "0123456789";
+    const std::size_t n = how.digits.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char digit = how.digits[n - 1 - i];
+        const double half = kXpTieGlyphWidth * figureWidths().of(digit) * cap;
+        Blob box;
+        if (!cols.trimmed(static_cast<int>(std::lround(how.xs[i] - half)),
+                          static_cast<int>(std::lround(how.xs[i] + half)), box))
+            return false;
+        Cell cell{};
+        float* sample = cell.data();
+        sampleGlyphCell(planes.ink2, box, row.top, row.bottom, row.lh, sample);
+        normalizeVectors(&sample, 1, static_cast<std::size_t>(kGlyphCellLength));
+        const GlyphClass g = classifyGlyph(sample, model.glyphs, kDigits);
+        if (g.character != digit || g.score - g.second < kCloseDigit)
+            return false;
+    }
+    return true;
+}
+
+// The amount at `place` read on three inks: the frame's (read on past a
+// tie), the columns' own peaks and the window's own levels. Each can be
+// sure of a wrong digit on its own (a pale patch fills a "3"'s counters
+// on the frame's ink and reads it as an "8"; the window's levels read a
+// "6" as a "5" where the patch ends inside the window), so the peaks and
+// one other ink must read the same digits and the third none at all. Where
+// only the peaks read any, every digit must reach the cap's ends there and
+// the glyph templates must take each of them clearly. `a` gets the stop of
+// a reading that gave the digits; `reachesEnds` says that the peaks' own
+// digits were found to reach the cap's ends, which the frame's ink over a
+// pale patch may not show.
+bool readPeakXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp, double figureRight,
+                XpPlace place, float minLineConfidence, float minMargin, std::string& out, XpStop& a,
+                bool& reachesEnds) {
+    place.passTie = true;
+    const std::string onFrame = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &a);
+    place.passTie = false;
+    XpStop b;
+    std::string onPeaks;
+    bool alone = false;
+    {
+        const AmountPeakInk peaks(planes, row, hp, figureRight);
+        if (!peaks.ramped())
+            return false;
+        onPeaks = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &b);
+        reachesEnds = !onPeaks.empty() && digitsReachCapEnds(planes.ink2, row, b, place.cap);
+        alone = reachesEnds && !b.tied && onFrame.empty() &&
+                glyphsConfirmDigits(model, planes, row, b, place.cap);
+    }
+    if (onPeaks.empty() || b.tied)
+        return false;
+    std::string onWindow;
+    {
+        const LocalFigureInk local(planes, row, hp, figureRight);
+        if (local.ramped())
+            onWindow = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
+    }
+    const bool frameAgrees = onFrame == onPeaks && onWindow.empty();
+    const bool windowAgrees = (onWindow == onPeaks || (alone && onWindow.empty())) && onFrame.empty();
+    if (!frameAgrees && !windowAgrees)
+        return false;
+    if (!frameAgrees)
+        a = b;
+    else
+        reachesEnds = false;
+    out = onPeaks;
+    return true;
+}
+
 // Every digit has ink in both the top and the bottom quarter of the cap; a
 // "+" stands in its middle. Blurred into a blob, a "+" can fit a digit's
 // template where a figure's "$" is taken for an amount's "X" ("+$49" read
@@ -370,13 +508,17 @@ void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row,
     std::string digits;
     bool tied = false;
     XpStop onFrame;
+    bool endsOnPeaks = false;
     if (!readAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, digits, tied,
                       onFrame) &&
         (!tied || !readTiedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin,
-                              digits, onFrame)))
+                              digits, onFrame)) &&
+        !readPeakXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, digits, onFrame,
+                    endsOnPeaks))
         return;
-    // The digits stand where the frame's ink read them.
-    if (onFrame.digits != digits || !digitsReachCapEnds(planes.ink2, row, onFrame, place.cap))
+    // The digits stand where an ink read them, and reach the cap's ends.
+    if (onFrame.digits != digits ||
+        (!endsOnPeaks && !digitsReachCapEnds(planes.ink2, row, onFrame, place.cap)))
         return;
     std::int32_t value = 0;
     for (char c : digits)
@@ -491,6 +633,52 @@ bool inkLeftOfDigit(const FramePlanes& planes, const RewardRow& row, double left
         if (cols.at(x) > most)
             return true;
     return false;
+}
+
+// How far left and right of an amount's "X" its window on the columns' own
+// peaks reaches, in caps: five digits and the blank before the phrase, and
+// the "P".
+constexpr double kPeakWindowLeft = 6.5;
+constexpr double kPeakWindowRight = 1.5;
+
+// The digits at `place` read on the columns' own peaks in a window of the
+// frame around the amount, copied apart so that the frame's planes stay as
+// they are. Panel ink is kept as the frame's ink has it.
+std::string peakDigitsAt(const Model& model, const FramePlanes& planes, const RewardRow& row, XpPlace place,
+                         float minLineConfidence, float minMargin, XpStop& how) {
+    how = XpStop{};
+    const Plane& ink2 = planes.ink2;
+    const Plane& smooth = planes.smooth;
+    const int w = ink2.width;
+    const int h = ink2.height;
+    if (!sameSize(smooth, w, h) || !sameSize(planes.ink, w, h) || !(place.cap > 0.0) ||
+        !std::isfinite(place.xCentre))
+        return {};
+    const int pad = std::max(2, row.lh / 3);
+    const int y0 = std::max(0, row.top - pad);
+    const int y1 = std::min(h - 1, row.bottom + pad);
+    const int x0 = std::max(0, static_cast<int>(place.xCentre - kPeakWindowLeft * place.cap));
+    const int x1 = std::min(w - 1, static_cast<int>(place.xCentre + kPeakWindowRight * place.cap));
+    if (y1 - y0 < 2 || x1 - x0 < 2)
+        return {};
+    const int cw = x1 - x0 + 1;
+    const int ch = y1 - y0 + 1;
+    thread_local Plane window;
+    window.width = cw;
+    window.height = ch;
+    inkOnLocalPeaks(smooth, x0, y0, cw, ch, row.top, row.bottom, std::max(2, row.lh / 2), window.pixels);
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            const std::size_t i = offset(x0 + x, y0 + y, w);
+            if (ink2.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x0 + x, y0 + y))
+                window.pixels[offset(x, y, cw)] = ink2.pixels[i];
+        }
+    RewardRow moved;
+    moved.top = row.top - y0;
+    moved.bottom = row.bottom - y0;
+    moved.lh = row.lh;
+    place.xCentre -= x0;
+    return xpDigitsAt(model, window, moved, place, minLineConfidence, minMargin, &how);
 }
 
 } // namespace
@@ -643,7 +831,17 @@ void dropContestedXp(const Model& model, const FramePlanes& planes, const Reward
         }
         lostLeading = past.stoppedOnDigit && past.blankInked && past.digits == spelled;
     }
-    if (!lostLeading && !tieContested && (again.empty() || again == spelled))
+    // Where the figure templates could not read it again, the columns' own
+    // peaks, sure of other digits, contest it: over a pale patch the
+    // frame's ink fills a "5"'s opening into a "6" for the glyphs.
+    bool peaksContest = false;
+    if (!lostLeading && !tieContested && again.empty()) {
+        XpStop onPeaks;
+        const std::string peaks =
+            peakDigitsAt(model, planes, row, place, minLineConfidence, minMargin, onPeaks);
+        peaksContest = !peaks.empty() && !onPeaks.tied && peaks != spelled;
+    }
+    if (!lostLeading && !tieContested && !peaksContest && (again.empty() || again == spelled))
         return;
     line.hasXp = false;
     line.xp = 0;
