@@ -131,6 +131,82 @@ TEST(HudImage, LumaHonoursStrideAndChannelOrder) {
     EXPECT_EQ(y.at(1, 1), 30.0f * 0.299f + 20.0f * 0.587f + 10.0f * 0.114f);
 }
 
+TEST(HudImage, ResizedPlanesReadZeroPastTheOldSizeAndReshapedOnesKeepTheirs) {
+    Plane p;
+    p.resize(3, 2);
+    std::fill(p.pixels.begin(), p.pixels.end(), 7.0f);
+    p.resize(2, 2); // shrinking keeps the first four
+    p.resize(4, 3); // growing clears only what is new
+    ASSERT_EQ(p.pixels.size(), 12u);
+    for (std::size_t i = 0; i < p.pixels.size(); ++i)
+        EXPECT_EQ(p.pixels[i], i < 4 ? 7.0f : 0.0f) << i;
+    p.reshape(2, 1);
+    p.reshape(3, 1);
+    EXPECT_EQ(p.pixels[2], 7.0f) << "reshape leaves the buffer's values alone";
+    p.reshape(0, 5);
+    EXPECT_TRUE(p.empty());
+    EXPECT_TRUE(p.pixels.empty());
+}
+
+TEST(HudImage, BuildersWriteEveryPixelOfReusedPlanes) {
+    // Builders size their output without clearing it: any pixel one of them
+    // skipped would keep the poison left in these planes.
+    const float poison = std::numeric_limits<float>::quiet_NaN();
+    auto poisoned = [&](int w, int h) {
+        Plane p;
+        p.resize(w, h);
+        std::fill(p.pixels.begin(), p.pixels.end(), poison);
+        return p;
+    };
+    std::mt19937 gen(5);
+    for (auto [w, h] : {std::pair{31, 17}, std::pair{300, 9}, std::pair{4, 40}, std::pair{1, 1}}) {
+        std::vector<std::uint8_t> px(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+        for (auto& b : px)
+            b = static_cast<std::uint8_t>(gen());
+        const hud::FrameView frame{w, h, px.data(), w * 4};
+        const Plane luma = hud::toLuma(frame);
+        const Plane smooth = hud::boxMean3(luma);
+        const Plane hat = hud::topHat(smooth, 9);
+
+        Plane out = poisoned(w + 5, h + 3);
+        hud::toLuma(frame, out);
+        EXPECT_EQ(out.pixels, luma.pixels) << w << "x" << h;
+        std::vector<float> plain(3, poison);
+        hud::toLuma(frame, plain);
+        EXPECT_TRUE(std::equal(plain.begin(), plain.end(), luma.pixels.begin(), luma.pixels.end()));
+
+        std::vector<double> sums(4, poison);
+        out = poisoned(w, h + 1);
+        hud::boxMean3(luma, out, sums);
+        EXPECT_EQ(out.pixels, smooth.pixels) << w << "x" << h;
+
+        Plane tmpA = poisoned(w * 2, h);
+        Plane tmpB = poisoned(w, h * 2);
+        out = poisoned(w, h);
+        hud::topHat(smooth, 9, out, tmpA, tmpB);
+        EXPECT_EQ(out.pixels, hat.pixels) << w << "x" << h;
+
+        const Plane ramp = hud::contrastRamp(hat);
+        out = poisoned(w + 1, h);
+        hud::contrastRamp(hat, out);
+        EXPECT_EQ(out.pixels, ramp.pixels) << w << "x" << h;
+
+        hud::FramePlanes fresh;
+        hud::prepareFrame(frame, fresh);
+        hud::FramePlanes reused;
+        for (Plane* q :
+             {&reused.smooth, &reused.ink, &reused.scratch.luma, &reused.scratch.tmpA, &reused.scratch.tmpB})
+            *q = poisoned(w + 9, h + 9);
+        hud::prepareFrame(frame, reused);
+        EXPECT_EQ(reused.smooth.pixels, fresh.smooth.pixels) << w << "x" << h;
+        EXPECT_EQ(reused.ink.pixels, fresh.ink.pixels) << w << "x" << h;
+        EXPECT_EQ(reused.mask, fresh.mask) << w << "x" << h;
+    }
+    std::vector<float> none(2, 1.0f);
+    hud::toLuma(hud::FrameView{}, none);
+    EXPECT_TRUE(none.empty());
+}
+
 TEST(HudImage, UniformFrameHasNoInk) {
     std::vector<std::uint8_t> px(40 * 30 * 4, 180);
     hud::FramePlanes planes;

@@ -167,7 +167,7 @@ void keepPanelText(FramePlanes& planes, const std::vector<Blob>& panels, int w) 
     for (const Blob& p : panels) {
         const int cw = p.width();
         const int ch = p.height();
-        inv.resize(cw, ch);
+        inv.reshape(cw, ch);
         for (int y = 0; y < ch; ++y)
             for (int x = 0; x < cw; ++x)
                 inv.pixels[offset(x, y, cw)] = 255.0f - planes.smooth.at(p.x0 + x, p.y0 + y);

@@ -8,7 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace hud {
@@ -19,19 +23,41 @@ namespace hud {
 constexpr int kMaxFrameSide = 16384;
 constexpr std::int64_t kMaxFramePixels = std::int64_t{1} << 26;
 
+// An allocator whose elements a vector's resize leaves unset instead of
+// value-initialising them: a frame's planes are written whole right after
+// they are sized, and clearing a few megabytes first costs as much as one
+// of the passes that then write them.
+template <typename T> struct UnsetAllocator : std::allocator<T> {
+    template <typename U> struct rebind { using other = UnsetAllocator<U>; };
+    UnsetAllocator() = default;
+    template <typename U> UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    template <typename U> void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args> void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
+using PlanePixels = std::vector<float, UnsetAllocator<float>>;
+
 // A single-channel float image, row-major.
 struct Plane {
     int width = 0;
     int height = 0;
-    std::vector<float> pixels;
+    PlanePixels pixels;
 
     bool empty() const { return width <= 0 || height <= 0; }
     float at(int x, int y) const {
         return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
                       static_cast<std::size_t>(x)];
     }
-    // Sets the size; keeps the allocation when it is large enough.
+    // Sets the size; keeps the allocation when it is large enough. Pixels
+    // past the old size read 0.
     void resize(int w, int h);
+    // resize for a builder that writes every pixel next: the pixels are left
+    // as they happen to be.
+    void reshape(int w, int h);
 };
 
 // A captured 32-bit frame: bytes blue, green, red, unused per pixel; rows
@@ -136,6 +162,9 @@ struct FramePlanes {
 // Plane builders. The forms with an `out` argument reuse its allocation.
 Plane toLuma(const FrameView& frame);
 void toLuma(const FrameView& frame, Plane& out);
+// The luma into a plain vector, width * height values (none for an invalid
+// frame), for a reader that works on it in place.
+void toLuma(const FrameView& frame, std::vector<float>& out);
 Plane boxMean3(const Plane& in);
 void boxMean3(const Plane& in, Plane& out, std::vector<double>& sums);
 Plane erode(const Plane& in, int size);

@@ -88,8 +88,8 @@ void morphSmall(const Plane& in, const MorphWindow& window, Plane& out, Plane& p
     constexpr int kStrip = 256;
     const int ring = 2 * r + 2;
     const int stripWidth = std::min(w, kStrip);
-    padded.resize(stripWidth, ring);
-    out.resize(w, h);
+    padded.reshape(stripWidth, ring);
+    out.reshape(w, h);
     const auto slot = [&](int j) { return padded.pixels.data() + area(stripWidth, j % ring); };
     for (int sx = 0; sx < w; sx += kStrip) {
         const int n = std::min(w - sx, kStrip);
@@ -180,10 +180,10 @@ void morphLarge(const Plane& in, const MorphWindow& window, Plane& out, Plane& p
             std::copy(a, a + w, dst);
     };
 
-    padded.resize(w, h + 2 * r);
+    padded.reshape(w, h + 2 * r);
     for (int j = 0; j < h + 2 * r; ++j)
         makeRow(j, padded.pixels.data() + area(w, j));
-    out.resize(w, h);
+    out.reshape(w, h);
     const int rows = h + 2 * r;
     for (int c = 1; c < span; c *= 2) {
         for (int y = 0; y + c < rows; ++y) {

@@ -21,7 +21,7 @@ using detail::sizeAcceptable;
 
 } // namespace
 
-void Plane::resize(int w, int h) {
+void Plane::reshape(int w, int h) {
     if (w <= 0 || h <= 0) {
         width = 0;
         height = 0;
@@ -31,6 +31,13 @@ void Plane::resize(int w, int h) {
     width = w;
     height = h;
     pixels.resize(area(w, h));
+}
+
+void Plane::resize(int w, int h) {
+    const std::size_t before = pixels.size();
+    reshape(w, h);
+    if (pixels.size() > before)
+        std::fill(pixels.begin() + static_cast<std::ptrdiff_t>(before), pixels.end(), 0.0f);
 }
 
 bool FrameView::valid() const {
@@ -108,9 +115,19 @@ void toLuma(const FrameView& frame, Plane& out) {
         out.resize(0, 0);
         return;
     }
-    out.resize(frame.width, frame.height);
+    out.reshape(frame.width, frame.height);
     for (int y = 0; y < frame.height; ++y)
         lumaRow(frame, y, out.pixels.data() + area(frame.width, y));
+}
+
+void toLuma(const FrameView& frame, std::vector<float>& out) {
+    if (!frame.valid()) {
+        out.clear();
+        return;
+    }
+    out.resize(area(frame.width, frame.height));
+    for (int y = 0; y < frame.height; ++y)
+        lumaRow(frame, y, out.data() + area(frame.width, y));
 }
 
 Plane toLuma(const FrameView& frame) {
@@ -272,7 +289,7 @@ void boxMean3(const Plane& in, Plane& out, std::vector<double>& sums) {
     const int w = in.width;
     const int h = in.height;
     sums.resize(static_cast<std::size_t>(w));
-    out.resize(w, h);
+    out.reshape(w, h);
     for (int y = 0; y < h; ++y) {
         const int r0 = std::max(y - 1, 0);
         const int rows = std::min(y + 2, h) - r0;
@@ -291,7 +308,7 @@ Plane boxMean3(const Plane& in) {
 }
 
 void contrastRamp(const Plane& in, Plane& out) {
-    out.resize(in.width, in.height);
+    out.reshape(in.width, in.height);
     for (std::size_t i = 0; i < out.pixels.size(); ++i) {
         const float v = (in.pixels[i] - 14.0f) / 46.0f;
         out.pixels[i] = std::min(std::max(v, 0.0f), 1.0f);
@@ -430,12 +447,12 @@ public:
         : frame_(frame), planes_(planes), w_(frame.width), h_(frame.height), r_(r), ring_(2 * r + 2) {
         FrameScratch& s = planes.scratch;
         s.sums.resize(2 * static_cast<std::size_t>(w_));
-        s.luma.resize(w_, 4);
+        s.luma.reshape(w_, 4);
         // The erosion's ring and its pair of output rows.
-        s.tmpA.resize(w_, ring_ + 2);
+        s.tmpA.reshape(w_, ring_ + 2);
         // The dilation's ring, its pair and the row pass's work space.
         const std::size_t work = 2 * static_cast<std::size_t>(w_ + 2 * r_);
-        s.tmpB.resize(static_cast<int>(area(w_, ring_ + 2) + work), 1);
+        s.tmpB.reshape(static_cast<int>(area(w_, ring_ + 2) + work), 1);
         luma_ = s.luma.pixels.data();
         erodeRing_ = s.tmpA.pixels.data();
         eroded_[0] = erodeRing_ + area(w_, ring_);
@@ -569,8 +586,8 @@ void prepareFrame(const FrameView& frame, FramePlanes& planes) {
     const int w = frame.width;
     const int h = frame.height;
     const std::size_t n = area(w, h);
-    planes.smooth.resize(w, h);
-    planes.ink.resize(w, h);
+    planes.smooth.reshape(w, h);
+    planes.ink.reshape(w, h);
     planes.mask.resize(n);
     // erode and dilate narrow the window to the plane's larger side.
     const int r = std::min(kTopHatSize / 2, std::max(w, h));

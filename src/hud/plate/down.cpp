@@ -34,7 +34,9 @@ constexpr float kExpectedMaxScale = 1.08f;
 // The prepared area of one pass. Kept per thread so that the reader thread
 // reuses its buffers from pass to pass.
 struct DownScratch {
-    Plane values;
+    std::vector<float> values; // the luma, then its blurred local contrast
+    int width = 0;
+    int height = 0;
     std::vector<double> sums;    // integral image of the values
     std::vector<double> squares; // integral image of their squares
 };
@@ -48,7 +50,7 @@ struct Hit {
 
 class Area {
 public:
-    explicit Area(const DownScratch& s) : s_(s), w_(s.values.width), h_(s.values.height) {}
+    explicit Area(const DownScratch& s) : s_(s), w_(s.width), h_(s.height) {}
 
     // Correlation of `v` with the area at (x, y), or nothing when the area
     // under it is flat. The variant is zero-mean and unit-length, so its dot
@@ -67,8 +69,7 @@ public:
         if (!(var >= kMinVariancePerPixel * n))
             return false;
         const auto vw = static_cast<std::size_t>(v.width);
-        const float* area = s_.values.pixels.data() +
-                            static_cast<std::size_t>(y) * static_cast<std::size_t>(w_) +
+        const float* area = s_.values.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w_) +
                             static_cast<std::size_t>(x);
         const float* tmpl = v.pixels.data();
         double total = 0.0;
@@ -119,15 +120,17 @@ private:
 
 void prepare(const FrameView& frame, DownScratch& s) {
     toLuma(frame, s.values);
-    const int w = s.values.width;
-    const int h = s.values.height;
-    detail::blurAndRemoveLocalMean(s.values.pixels, w, h);
+    s.width = s.values.empty() ? 0 : frame.width;
+    s.height = s.values.empty() ? 0 : frame.height;
+    const int w = s.width;
+    const int h = s.height;
+    detail::blurAndRemoveLocalMean(s.values, w, h);
     const std::size_t stride = static_cast<std::size_t>(w) + 1;
     const std::size_t cells = stride * (static_cast<std::size_t>(h) + 1);
     s.sums.assign(cells, 0.0);
     s.squares.assign(cells, 0.0);
     for (int y = 0; y < h; ++y) {
-        const float* src = s.values.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
+        const float* src = s.values.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w);
         const std::size_t above = static_cast<std::size_t>(y) * stride;
         const std::size_t here = above + stride;
         double run = 0.0;
