@@ -663,10 +663,12 @@ std::string peakDigitsAt(const Model& model, const FramePlanes& planes, const Re
         return {};
     const int cw = x1 - x0 + 1;
     const int ch = y1 - y0 + 1;
+    thread_local std::vector<float> peaks;
+    inkOnLocalPeaks(smooth, x0, y0, cw, ch, row.top, row.bottom, std::max(2, row.lh / 2), peaks);
     thread_local Plane window;
     window.width = cw;
     window.height = ch;
-    inkOnLocalPeaks(smooth, x0, y0, cw, ch, row.top, row.bottom, std::max(2, row.lh / 2), window.pixels);
+    window.pixels.assign(peaks.begin(), peaks.end());
     for (int y = 0; y < ch; ++y)
         for (int x = 0; x < cw; ++x) {
             const std::size_t i = offset(x0 + x, y0 + y, w);
