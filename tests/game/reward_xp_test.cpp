@@ -605,7 +605,39 @@ const std::vector<XpCase>& amountsThePeaksContest() {
     return all;
 }
 
+// A small frame whose amount's "X" and "P" run into each other: the
+// faintest column where the cut between them should lie falls inside the
+// "X", and the letters read only at a cut sought a little left of it.
+const std::vector<XpCase>& amountsWhoseLettersRunTogether() {
+    static const std::vector<XpCase> all = {
+        {"720p 218XP, its letters run together",
+         {1280,
+          720,
+          0.8375722150880525,
+          1246672645u,
+          false,
+          0,
+          0.0,
+          1.0,
+          5165798,
+          0,
+          {{"HOT ZONE PRESENCE", 0, 218}}},
+         {0}},
+    };
+    return all;
+}
+
 } // namespace
+
+TEST_F(RewardXp, AmountsWhoseLettersRunTogetherReadWhereBothLettersReadAtACut) {
+    static const char* const names[] = {"wide letters", "tight letters", "smallest frame", "largest frame"};
+    for (const XpCase& x : amountsWhoseLettersRunTogether()) {
+        expectCase(x);
+        const std::vector<synth::FrameContent> frames = rangeEnds(cashFrame(x.frame));
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            expectNoWrongAmount(x.frame, read(frames[i]), std::string(x.what) + " (" + names[i] + ")");
+    }
+}
 
 TEST_F(RewardXp, AmountsWhoseWindowReadNoDigitReadOnTheInk) {
     for (const XpCase& x : amountsTheWindowLeftUnsure())

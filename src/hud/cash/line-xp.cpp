@@ -543,6 +543,10 @@ void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row,
 constexpr double kXpCutFromEnd = 0.75;
 constexpr double kXpStartFromCut = 0.86;
 constexpr double kXpCutReach = 0.15;
+// Where else the cut is sought, in caps from where it should be (further
+// from the end first): the measured place first, alone in taking a "P"
+// that reads as another letter.
+constexpr double kXpCutShifts[] = {0.0, 0.15, -0.15, 0.3, -0.3};
 // The distance of the letters' centres in caps, against the balance's: the
 // money line's measured height is off by a tenth either way on soft
 // frames, and the "P" box by a pixel or two.
@@ -564,15 +568,30 @@ bool xpPlaceOnInk(const Model& model, const FramePlanes& planes, const RewardRow
     if (end < std::max(0, right - reachEnd))
         return false;
     const int reach = std::max(1, static_cast<int>(std::lround(kXpCutReach * hp)));
-    const int cut = cols.faintestNear(end + 0.5 - kXpCutFromEnd * hp, reach);
-    const int start = cut < 0 ? -1 : cols.faintestNear(cut - kXpStartFromCut * hp, reach);
-    XpLetters letters;
-    if (!readXpLetters(model, planes, row, cols, start, cut, end, true, letters))
-        return false;
-    const double x = (letters.x.x0 + letters.x.x1) / 2.0;
-    const double p = (letters.p.x0 + letters.p.x1) / 2.0;
-    const double cap = (p - x) / figureWidths().of('X');
-    if (!(cap >= kXpMinCapRatio * hp && cap <= kXpMaxCapRatio * hp))
+    // Blurred at small sizes, the letters run into each other and the
+    // faintest column near where the cut should be can lie inside the "X":
+    // the cut is sought a little either side of it too, and there both
+    // letters must read as themselves.
+    bool found = false;
+    double x = 0.0;
+    double p = 0.0;
+    for (double shift : kXpCutShifts) {
+        const int cut = cols.faintestNear(end + 0.5 - (kXpCutFromEnd + shift) * hp, reach);
+        const int start = cut < 0 ? -1 : cols.faintestNear(cut - kXpStartFromCut * hp, reach);
+        XpLetters letters;
+        if (!readXpLetters(model, planes, row, cols, start, cut, end, shift == 0.0, letters))
+            continue;
+        x = (letters.x.x0 + letters.x.x1) / 2.0;
+        p = (letters.p.x0 + letters.p.x1) / 2.0;
+        const double cap = (p - x) / figureWidths().of('X');
+        if (cap >= kXpMinCapRatio * hp && cap <= kXpMaxCapRatio * hp) {
+            found = true;
+            break;
+        }
+        if (shift == 0.0)
+            return false;
+    }
+    if (!found)
         return false;
     place.xCentre = x;
     place.cap = hp;
