@@ -496,6 +496,89 @@ TEST_F(RewardFigures, FiguresTiedAgainstTheirTieBreakersReadAsNoOther) {
     }
 }
 
+// Frames of the evaluation at 720 lines whose figure's "$" tied with a "5"
+// in every reading and went unread for it: one place further left, a "$"
+// left of a "5" or the "+" left of the "$" tells them apart, and the figure
+// at `fixed` reads whole. A figure whose "$" tie hid another digit's tie
+// the tie-breakers lean the wrong way ("+$79", its 9 tied with a 6) still
+// reads as no other, here and at the far ends of the look's range but
+// `misreadEnd`, where a figure of the frame already read +$88 with its
+// "$" and "5" left tied.
+struct DollarTieCase {
+    const char* what;
+    int fixed;
+    CashCase frame;
+    int misreadEnd = -1;
+};
+
+const std::vector<DollarTieCase>& figuresWithTheirDollarTied() {
+    static const std::vector<DollarTieCase> all = {
+        {"720p +$26,554",
+         0,
+         {1280,
+          720,
+          0.9559881400639978,
+          2603297852u,
+          false,
+          0,
+          0.4936056101908192,
+          1.0,
+          2137,
+          0,
+          {{"CONTROL ZONE ENTERED", 26554, 0}, {"HOT ZONE PRESENCE", 0, 766}}}},
+        {"720p +$68",
+         1,
+         {1280,
+          720,
+          0.8965364184351798,
+          508271318u,
+          false,
+          84,
+          0.0,
+          1.1793598716842488,
+          48478,
+          3130,
+          {{"CONTROL ZONE ENTERED", 4, 0}, {"HEADSHOT", 68, 0}, {"REVIVED TEAMMATE", 0, 73}}},
+         0},
+        {"720p +$79 whose 9 ties with a 6",
+         -1,
+         {1280,
+          720,
+          1.078407455468591,
+          1461303603u,
+          false,
+          72,
+          0.0,
+          0.8577865632807772,
+          6722,
+          0,
+          {{"CONTROL ZONE ENTERED", 0, 883},
+           {"VEHICLE DESTROYED", 873, 0},
+           {"PURCHASE REFUNDED", 83, 0},
+           {"HOT ZONE PRESENCE", 79, 0}}},
+         2},
+    };
+    return all;
+}
+
+TEST_F(RewardFigures, FiguresWithTheirDollarTiedWithAFiveReadWholeOrAsNoOther) {
+    for (const DollarTieCase& c : figuresWithTheirDollarTied()) {
+        const hud::HudReading r = read(cashFrame(c.frame));
+        expectNoneMadeUp(c.frame.lines, r, c.what);
+        if (c.fixed >= 0) {
+            const PaintedLine& p = c.frame.lines[static_cast<std::size_t>(c.fixed)];
+            EXPECT_TRUE(std::any_of(r.lines.begin(), r.lines.end(), [&](const hud::HudLine& l) {
+                return l.text == p.text && l.hasFigure && l.figure == p.figure;
+            })) << c.what;
+        }
+        const std::vector<synth::FrameContent> ends = rangeEnds(cashFrame(c.frame));
+        for (std::size_t end = 0; end < ends.size(); ++end)
+            if (static_cast<int>(end) != c.misreadEnd)
+                expectNoneMadeUp(c.frame.lines, read(ends[end]),
+                                 std::string(c.what) + ", range end " + std::to_string(end));
+    }
+}
+
 // Frames of the evaluation at the game's own look whose figure read sure
 // in every character but a close call or two the tie-breaker left open
 // where the digit was found (a 9 a few hundredths ahead of a 0, a 5 of a

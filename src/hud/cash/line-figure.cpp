@@ -151,6 +151,7 @@ void settleCloseCalls(const Model& model, const FramePlanes& planes, const Rewar
                       float minLineConfidence, float minMargin, FigureRead& out) {
     MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
     ctx.askBothPlaces = true;
+    ctx.oneDollar = true;
     ctx.settlers = &model.figureSettlers;
     ctx.mostSettled = 2;
     const FigureRead settled =
@@ -176,6 +177,7 @@ FigureRead readFigure(const Model& model, const FramePlanes& planes, const Rewar
     // One context for every read of the row: each samples the same columns.
     MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
     ctx.askBothPlaces = true;
+    ctx.oneDollar = true;
     if (settleTies)
         ctx.settlers = &model.figureSettlers;
     FigureRead out = readWholeFigure(model, planes, row, ctx, startX, minLineConfidence, minMargin);

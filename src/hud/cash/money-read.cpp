@@ -52,6 +52,13 @@ constexpr float kSettledMargin = 0.04f;
 // misplaced figure's among them: their look counts only as far as it is as
 // sure as a balance must be, whatever the caller's own floor.
 constexpr float kSoftFloor = 0.85f;
+// A "$" one place left of a "5" tied with the "$" that reads this well,
+// and this much better than the tied "$", makes the "5" the figure's first
+// digit; a tied "$" ahead by the third of the "$" one place left of it
+// makes it the figure's "$".
+constexpr float kDollarReads = 0.85f;
+constexpr float kDollarLead = 0.1f;
+constexpr float kPlusBehind = 0.25f;
 
 WidthTable makeTable(double other, std::initializer_list<std::pair<char, double>> widths) {
     WidthTable t{};
@@ -302,7 +309,8 @@ void doubtByThirds(MoneyRowContext& ctx, const Candidate* candidates, std::size_
 // one though short of settling it; a tie read the wrong way ("+$512" as
 // +$517) has one against it. A "$" tied with a digit is never backed: the
 // tie-breaker leans for a "$" where a "5" begins the figure as readily as
-// where the figure ends ("+$562" read as +$62).
+// where the figure ends ("+$562" read as +$62); the place left of them may
+// tell them apart (see dollarOrFive).
 bool tieBacked(MoneyRowContext& ctx, const Candidate* candidates, std::size_t count, const Decision& d) {
     if (d.chosen.character == '$')
         return false;
@@ -333,6 +341,39 @@ bool looseSettle(const Candidate* candidates, std::size_t count, const WidthTabl
     if (count >= 3 && candidates[2].score >= candidates[0].score - kNearTie)
         return true;
     return std::abs(widths.of(candidates[0].character) - widths.of(candidates[1].character)) > kUnlikeWidths;
+}
+
+// A "$" and a "5" left tied where a figure ends or goes on. A figure has
+// exactly one "$", right after its "+": left of a "5" that begins the
+// figure its "$" reads clearly, better than the tied "$" itself; left of
+// the "$" stands the "+", which a "$" fits only loosely. A digit left of a
+// "5" inside the figure fits a "$" loosely too, so the "$" is taken only
+// where the tied "$" also leads and the "$" left of it falls well behind.
+// Otherwise it is left as it was: a wrong figure is worse than none.
+// Told apart, the call keeps no margin: it only no longer counts as a tie
+// nothing backs (see tieBacked). Given a margin, it would let through
+// figures whose tie with the "$" was all that kept another digit's tie,
+// leaned the wrong way, from being taken ("+$79" read as +$76).
+bool dollarOrFive(MoneyRowContext& ctx, const WidthTable& widths, const Candidate* candidates,
+                  std::size_t count, Decision& d) {
+    if (!ctx.oneDollar || d.margin > 0.0f || count < 2)
+        return false;
+    const char a = candidates[0].character;
+    const char b = candidates[1].character;
+    if (!((a == '$' && b == '5') || (a == '5' && b == '$')))
+        return false;
+    const Candidate& five = a == '5' ? candidates[0] : candidates[1];
+    const Candidate& dollar = a == '$' ? candidates[0] : candidates[1];
+    const double h = ctx.lineHeight;
+    const Candidate left = bestPosition(ctx, five.x - (widths.of('5') + widths.of('$')) / 2.0 * h, '$', 3);
+    if (left.score >= kDollarReads && left.score - dollar.score >= kDollarLead) {
+        d.chosen = five;
+    } else if (a == '$' && dollar.score - left.score >= kPlusBehind) {
+        d.chosen = dollar;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -419,11 +460,12 @@ MoneyReading readMoney(MoneyRowContext& ctx, double startX, const WidthTable& wi
         }
         followPositions(ctx, predicted, cands, n);
         Decision d = decide(ctx, cands, n);
+        const bool toldApart = dollarOrFive(ctx, widths, cands, n, d);
         if (d.settled && ++r.settled > ctx.mostSettled && strictSettling)
             d.margin = 0.0f;
         if (d.settled && looseSettle(cands, n, widths))
             ++r.looseSettles;
-        if (countBacking && d.margin == 0.0f && !tieBacked(ctx, cands, n, d))
+        if (countBacking && d.margin == 0.0f && !toldApart && !tieBacked(ctx, cands, n, d))
             ++r.unbacked;
         if (d.leaned)
             ++r.leaned;
@@ -461,6 +503,7 @@ bool confirmWithSoft(const MoneyRowContext& ctx, const detail::Templates& templa
     again.confirmBelow = ctx.confirmBelow;
     again.settlers = ctx.settlers;
     again.askBothPlaces = ctx.askBothPlaces;
+    again.oneDollar = ctx.oneDollar;
     const MoneyReading m = readMoney(again, first.firstX, widths, groupGap, maxDigits, kSoftRadius);
     if (!m.ok || m.digits != first.digits || m.minMargin < minMargin)
         return false;

@@ -72,6 +72,10 @@ struct MoneyRowContext {
     // blurred digit fits the tie-breaker at its own place, and so does a
     // wider one's template a little off it ("+$441" read as +$448).
     bool askBothPlaces = false;
+    // Reward figures set this too: a figure has one "$", right after its
+    // "+", so a "$" and a "5" left tied are told apart one place further
+    // left (see dollarOrFive).
+    bool oneDollar = false;
     // Without a confirming margin, the ties a reading may have settled
     // before a further one leaves it a tie.
     int mostSettled = 1;
