@@ -336,10 +336,10 @@ bool readTiedXp(const Model& model, FramePlanes& planes, const RewardRow& row, d
 // an amount over a pale patch of the world beside a dark one keeps its
 // counters on neither the frame's top-hat nor one level for the window.
 // Panel ink stays as it is; ink2 is put back on leaving.
-class AmountPeakInk {
+class AmountPeakInk : public SwappedInkWindow {
 public:
     AmountPeakInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight)
-        : ink_(planes.ink2) {
+        : SwappedInkWindow(planes.ink2) {
         const Plane& smooth = planes.smooth;
         const int w = ink_.width;
         const int h = ink_.height;
@@ -353,41 +353,22 @@ public:
         const int x1 = std::min(w - 1, static_cast<int>(figureRight + kXpEndReach * hp));
         if (y1 - y0 < 2 || x1 - x0 < 2)
             return;
-        x0_ = x0;
-        y0_ = y0;
-        cw_ = x1 - x0 + 1;
-        ch_ = y1 - y0 + 1;
+        const int cw = x1 - x0 + 1;
+        const int ch = y1 - y0 + 1;
         std::vector<float> peaks;
-        inkOnLocalPeaks(smooth, x0_, y0_, cw_, ch_, row.top, row.bottom, std::max(2, row.lh / 2), peaks);
-        saved_.resize(peaks.size());
+        inkOnLocalPeaks(smooth, x0, y0, cw, ch, row.top, row.bottom, std::max(2, row.lh / 2), peaks);
+        if (peaks.size() != static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch))
+            return;
+        save(x0, y0, cw, ch);
         for (int y = 0; y < ch_; ++y)
             for (int x = 0; x < cw_; ++x) {
                 const std::size_t i = offset(x0_ + x, y0_ + y, w);
-                const std::size_t c = offset(x, y, cw_);
-                saved_[c] = ink_.pixels[i];
                 const bool panelInk =
                     ink_.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x0_ + x, y0_ + y);
                 if (!panelInk)
-                    ink_.pixels[i] = peaks[c];
+                    ink_.pixels[i] = peaks[offset(x, y, cw_)];
             }
     }
-    ~AmountPeakInk() {
-        for (int y = 0; y < ch_ && !saved_.empty(); ++y)
-            std::copy_n(saved_.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw_)), cw_,
-                        ink_.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0_, y0_ + y, ink_.width)));
-    }
-    AmountPeakInk(const AmountPeakInk&) = delete;
-    AmountPeakInk& operator=(const AmountPeakInk&) = delete;
-
-    bool ramped() const { return !saved_.empty(); }
-
-private:
-    Plane& ink_;
-    int x0_ = 0;
-    int y0_ = 0;
-    int cw_ = 0;
-    int ch_ = 0;
-    std::vector<float> saved_;
 };
 
 bool digitsReachCapEnds(const Plane& ink, const RewardRow& row, const XpStop& how, double cap);

@@ -157,26 +157,37 @@ constexpr double kFigureWindowWidth = 8.0; // in h'
 // for the end of a figure; such readings score below this.
 constexpr float kLocalFigureMinScore = 0.75f;
 
-// The figure's window in ink2 ramped from its own background to its
-// brightest digits, for as long as this lives: over a bright patch of the
-// world the frame's top-hat keeps little of the digits. ink2 is put back on
+// A window of ink2 rewritten for as long as this lives and put back on
 // leaving, so the readings after see the frame's own ink again.
-class LocalFigureInk {
+class SwappedInkWindow {
 public:
-    LocalFigureInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight);
-    ~LocalFigureInk();
-    LocalFigureInk(const LocalFigureInk&) = delete;
-    LocalFigureInk& operator=(const LocalFigureInk&) = delete;
+    SwappedInkWindow(const SwappedInkWindow&) = delete;
+    SwappedInkWindow& operator=(const SwappedInkWindow&) = delete;
 
     bool ramped() const { return !saved_.empty(); }
 
-private:
+protected:
+    explicit SwappedInkWindow(Plane& ink) : ink_(ink) {}
+    ~SwappedInkWindow();
+    // Keeps the window's pixels before the deriving reader writes them.
+    void save(int x0, int y0, int cw, int ch);
+
     Plane& ink_;
     int x0_ = 0;
     int y0_ = 0;
     int cw_ = 0;
     int ch_ = 0;
+
+private:
     std::vector<float> saved_;
+};
+
+// The figure's window in ink2 ramped from its own background to its
+// brightest digits: over a bright patch of the world the frame's top-hat
+// keeps little of the digits.
+class LocalFigureInk : public SwappedInkWindow {
+public:
+    LocalFigureInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight);
 };
 
 // The words of a line (line-text.cpp).

@@ -97,8 +97,25 @@ void inkOnLocalPeaks(const Plane& smooth, int x0, int y0, int cw, int ch, int ro
     }
 }
 
+SwappedInkWindow::~SwappedInkWindow() {
+    for (int y = 0; y < ch_ && !saved_.empty(); ++y)
+        std::copy_n(saved_.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw_)), cw_,
+                    ink_.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0_, y0_ + y, ink_.width)));
+}
+
+void SwappedInkWindow::save(int x0, int y0, int cw, int ch) {
+    x0_ = x0;
+    y0_ = y0;
+    cw_ = cw;
+    ch_ = ch;
+    saved_.resize(static_cast<std::size_t>(cw) * static_cast<std::size_t>(ch));
+    for (int y = 0; y < ch; ++y)
+        std::copy_n(ink_.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0, y0 + y, ink_.width)), cw,
+                    saved_.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw)));
+}
+
 LocalFigureInk::LocalFigureInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight)
-    : ink_(planes.ink2) {
+    : SwappedInkWindow(planes.ink2) {
     const Plane& smooth = planes.smooth;
     const int w = ink_.width;
     const int h = ink_.height;
@@ -117,23 +134,12 @@ LocalFigureInk::LocalFigureInk(FramePlanes& planes, const RewardRow& row, double
     const float low =
         levels.background + static_cast<float>(kLocalRampLow) * (levels.text - levels.background);
     const float span = static_cast<float>(kLocalRampSpan) * (levels.text - levels.background);
-    x0_ = x0;
-    y0_ = y0;
-    cw_ = x1 - x0 + 1;
-    ch_ = y1 - y0 + 1;
-    saved_.resize(static_cast<std::size_t>(cw_) * static_cast<std::size_t>(ch_));
+    save(x0, y0, x1 - x0 + 1, y1 - y0 + 1);
     for (int y = 0; y < ch_; ++y)
         for (int x = 0; x < cw_; ++x) {
             const std::size_t i = offset(x0_ + x, y0_ + y, w);
-            saved_[offset(x, y, cw_)] = ink_.pixels[i];
             ink_.pixels[i] = std::min(std::max((smooth.pixels[i] - low) / span, 0.0f), 1.0f);
         }
-}
-
-LocalFigureInk::~LocalFigureInk() {
-    for (int y = 0; y < ch_; ++y)
-        std::copy_n(saved_.begin() + static_cast<std::ptrdiff_t>(offset(0, y, cw_)), cw_,
-                    ink_.pixels.begin() + static_cast<std::ptrdiff_t>(offset(x0_, y0_ + y, ink_.width)));
 }
 
 bool lostWideRun(const FramePlanes& planes, const RewardRow& row, double limit) {
