@@ -373,6 +373,22 @@ const std::vector<XpCase>& amountsOnInkThatIsNoAmount() {
            {"HOT ZONE PRESENCE", 0, 123},
            {"HOT ZONE PRESENCE", 0, 522}}},
          {1, 3}},
+        {"720p +$95 whose figure the peaks alone read as 6XP",
+         {1280,
+          720,
+          0.9473175526930586,
+          3219900940u,
+          false,
+          74,
+          0.0,
+          1.2537405145961218,
+          890806,
+          0,
+          {{"ASSIST", 379, 0, true},
+           {"CONTROL ZONE PRESENCE", 95, 0},
+           {"SUPPLIED PLAYER ASSIST", 50131, 0},
+           {"VEHICLE DESTROYED", 73, 0}}},
+         {}},
     };
     return all;
 }

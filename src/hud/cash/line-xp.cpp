@@ -412,6 +412,10 @@ bool glyphsConfirmDigits(const Model& model, const FramePlanes& planes, const Re
 // a reading that gave the digits; `reachesEnds` says that the peaks' own
 // digits were found to reach the cap's ends, which the frame's ink over a
 // pale patch may not show.
+// Read by the peaks alone, one digit is too little to go on: a figure's
+// "$9" can pass for the letters and its "+" for a digit ("+$95" as 6XP).
+constexpr std::size_t kPeaksAloneMinDigits = 2;
+
 bool readPeakXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp, double figureRight,
                 XpPlace place, float minLineConfidence, float minMargin, std::string& out, XpStop& a,
                 bool& reachesEnds) {
@@ -427,7 +431,7 @@ bool readPeakXp(const Model& model, FramePlanes& planes, const RewardRow& row, d
             return false;
         onPeaks = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &b);
         reachesEnds = !onPeaks.empty() && digitsReachCapEnds(planes.ink2, row, b, place.cap);
-        alone = reachesEnds && !b.tied && onFrame.empty() &&
+        alone = reachesEnds && !b.tied && onFrame.empty() && onPeaks.size() >= kPeaksAloneMinDigits &&
                 glyphsConfirmDigits(model, planes, row, b, place.cap);
     }
     if (onPeaks.empty() || b.tied)
