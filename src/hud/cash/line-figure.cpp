@@ -147,6 +147,11 @@ FigureRead readWholeFigure(const Model& model, const FramePlanes& planes, const 
 // loosely (see MoneyReading::looseSettles) is no settling. A settled value
 // other than the templates' is not taken: the two disagree, and a wrong
 // figure is worse than none.
+// A figure settled this way had its one chance already; every character
+// must read a little better than a first reading's floor (an amount's
+// "722XP" read as "+$237" at 0.74).
+constexpr float kSettledMinScore = 0.75f;
+
 void settleCloseCalls(const Model& model, const FramePlanes& planes, const RewardRow& row,
                       float minLineConfidence, float minMargin, FigureRead& out) {
     MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
@@ -157,7 +162,7 @@ void settleCloseCalls(const Model& model, const FramePlanes& planes, const Rewar
     const FigureRead settled =
         readWholeFigure(model, planes, row, ctx, out.reading.firstX, minLineConfidence, minMargin);
     if (!settled.accepted || settled.reading.value != out.reading.value || settled.reading.looseSettles > 0 ||
-        oneOnWiderDigit(planes, row, settled.reading))
+        settled.reading.minScore < kSettledMinScore || oneOnWiderDigit(planes, row, settled.reading))
         return;
     for (const double side : {-1.0, 1.0}) {
         const MoneyReading again =
