@@ -33,6 +33,20 @@ struct PaintedLine {
     bool panel = false;
 };
 
+// A frame's look drawn from the range around the game's own.
+inline synth::Look drawnLook(double letterSpacing, double panelPad, double iconHeight, double nameIconGap,
+                             double iconBracketGap, double victimGap, double squadDrain) {
+    synth::Look l;
+    l.letterSpacing = letterSpacing;
+    l.panelPad = panelPad;
+    l.iconHeight = iconHeight;
+    l.nameIconGap = nameIconGap;
+    l.iconBracketGap = iconBracketGap;
+    l.victimGap = victimGap;
+    l.squadDrain = squadDrain;
+    return l;
+}
+
 // A row of a cash HUD case table (see FootageTest::cashFrame): a change of
 // 0 is none shown.
 struct CashCase {

@@ -703,24 +703,20 @@ TEST_F(RewardFigures, ATieSettledBetweenTwoOfThreeCloseDigitsReadsAsNoOther) {
 // three places, but with a character barely over the first reading's
 // floor. It reads as no figure.
 TEST_F(RewardFigures, AnAmountSettledWeaklyAsAFigureReadsAsNoFigure) {
-    CashCase c{1280,
-               720,
-               0.8329259096777751,
-               3335029331u,
-               false,
-               67,
-               0.0,
-               1.0,
-               777,
-               -9,
-               {{"VEHICLE DESTROYED", 6, 0}, {"ASSIST", 2405, 0, true}, {"CONTROL ZONE ENTERED", 0, 722}}};
-    c.look.letterSpacing = 0.04821248333066892;
-    c.look.panelPad = 0.31300256913031616;
-    c.look.iconHeight = 1.042515809267146;
-    c.look.nameIconGap = 0.7633802055909417;
-    c.look.iconBracketGap = 0.5062323327792522;
-    c.look.victimGap = 0.6493268989564975;
-    c.look.squadDrain = 0.7100436142420042;
+    const CashCase c{
+        1280,
+        720,
+        0.8329259096777751,
+        3335029331u,
+        false,
+        67,
+        0.0,
+        1.0,
+        777,
+        -9,
+        {{"VEHICLE DESTROYED", 6, 0}, {"ASSIST", 2405, 0, true}, {"CONTROL ZONE ENTERED", 0, 722}},
+        drawnLook(0.04821248333066892, 0.31300256913031616, 1.042515809267146, 0.7633802055909417,
+                  0.5062323327792522, 0.6493268989564975, 0.7100436142420042)};
     expectNoneMadeUp(c.lines, read(cashFrame(c, c.look)), "720p 722XP");
 }
 

@@ -212,20 +212,6 @@ const std::vector<XpCase>& amountsWithFusedOrBrokenDigits() {
     return all;
 }
 
-// A frame's look drawn from the range around the game's own.
-synth::Look look(double letterSpacing, double panelPad, double iconHeight, double nameIconGap,
-                 double iconBracketGap, double victimGap, double squadDrain) {
-    synth::Look l;
-    l.letterSpacing = letterSpacing;
-    l.panelPad = panelPad;
-    l.iconHeight = iconHeight;
-    l.nameIconGap = nameIconGap;
-    l.iconBracketGap = iconBracketGap;
-    l.victimGap = victimGap;
-    l.squadDrain = squadDrain;
-    return l;
-}
-
 // A frame whose amount the frame's ink reads with two digits tied at one
 // place, the window's own levels and the glyph templates clearly.
 const std::vector<XpCase>& amountsTiedOnOneInk() {
@@ -242,8 +228,8 @@ const std::vector<XpCase>& amountsTiedOnOneInk() {
           469699,
           0,
           {{"KILL", 5291, 0, true}, {"HOT ZONE ENTERED", 0, 118}},
-          look(0.023977985669163683, 0.38641691215532387, 1.1430723999003436, 0.5931460932009596,
-               0.40430827507390177, 0.4936756175474982, 0.02821657163111757)},
+          drawnLook(0.023977985669163683, 0.38641691215532387, 1.1430723999003436, 0.5931460932009596,
+                    0.40430827507390177, 0.4936756175474982, 0.02821657163111757)},
          {1}},
     };
     return all;
@@ -266,8 +252,8 @@ const std::vector<XpCase>& amountsSpelledShortOrUnsure() {
           2,
           0,
           {{"CONTROL ZONE PRESENCE", 0, 687}, {"KILL", 0, 706}, {"ROTORS DESTROYED", 82788, 0}},
-          look(0.09207235853861245, 0.357477489117938, 1.206058922236197, 0.5939232386520886,
-               0.5880907713131333, 0.6104364697461374, 0.691328877633926)},
+          drawnLook(0.09207235853861245, 0.357477489117938, 1.206058922236197, 0.5939232386520886,
+                    0.5880907713131333, 0.6104364697461374, 0.691328877633926)},
          {1}},
         {"720p 854XP spelled 54XP",
          {1280,
@@ -281,8 +267,8 @@ const std::vector<XpCase>& amountsSpelledShortOrUnsure() {
           86,
           0,
           {{"HOT ZONE PRESENCE", 51, 0}, {"HOT ZONE PRESENCE", 0, 854}},
-          look(0.09794953738975731, 0.46426751280616674, 1.2028541300067368, 0.6974502928847307,
-               0.6098807915153135, 0.6824757207294903, 0.8411318678176954)},
+          drawnLook(0.09794953738975731, 0.46426751280616674, 1.2028541300067368, 0.6974502928847307,
+                    0.6098807915153135, 0.6824757207294903, 0.8411318678176954)},
          {}},
         {"720p 293XP spelled 213XP",
          {1280,
@@ -296,8 +282,8 @@ const std::vector<XpCase>& amountsSpelledShortOrUnsure() {
           453406,
           0,
           {{"HOT ZONE PRESENCE", 779, 0}, {"ASSIST", 0, 293}},
-          look(0.029719339986746276, 0.4641992822744013, 1.2531219582105568, 0.7034364558836277,
-               0.5010368650520647, 0.6426242559016657, 0.8837586597037934)},
+          drawnLook(0.029719339986746276, 0.4641992822744013, 1.2531219582105568, 0.7034364558836277,
+                    0.5010368650520647, 0.6426242559016657, 0.8837586597037934)},
          {}},
     };
     return all;
@@ -354,8 +340,8 @@ const std::vector<XpCase>& amountsOnInkThatIsNoAmount() {
            {"REVIVED TEAMMATE", 552, 0},
            {"KILL", 49, 0},
            {"KILL CONFIRMED", 0, 94}},
-          look(0.09733696974695764, 0.37147743992425264, 1.2374550425288493, 0.7927142690178769,
-               0.7747226308765097, 0.6677898039782737, 0.7706938614004634)},
+          drawnLook(0.09733696974695764, 0.37147743992425264, 1.2374550425288493, 0.7927142690178769,
+                    0.7747226308765097, 0.6677898039782737, 0.7706938614004634)},
          {3}},
         {"1440p 123XP whose faint 1 the glyphs lost",
          {2560,
@@ -614,8 +600,8 @@ const std::vector<XpCase>& amountsThePeaksContest() {
           559,
           -40,
           {{"CONTROL ZONE PRESENCE", 779, 0}, {"KILL", 0, 758}, {"HEADSHOT", 52, 0, true}},
-          look(0.031055934533082, 0.4504332712499003, 1.1025249241065378, 0.7006889181153169,
-               0.6644355979552097, 0.416347478122184, 0.5667125197995271)},
+          drawnLook(0.031055934533082, 0.4504332712499003, 1.1025249241065378, 0.7006889181153169,
+                    0.6644355979552097, 0.416347478122184, 0.5667125197995271)},
          {}},
     };
     return all;
