@@ -629,6 +629,79 @@ const std::vector<XpCase>& amountsWhoseLettersRunTogether() {
     return all;
 }
 
+// Frames where one reading of the glyph words spelled an amount with a
+// close digit that the figure templates, unsure too, took for another
+// ("197" as 117, "535" as 536, "928" as 998, "662" as 669): that reading
+// is dropped, and the amount reads right from the row's other readings or
+// not at all.
+const std::vector<XpCase>& amountsWithAnUnsettledDigit() {
+    static const std::vector<XpCase> all = {
+        {"720p 197XP spelled 117XP",
+         {1280,
+          720,
+          1.1343511401186686,
+          1485879704u,
+          false,
+          75,
+          0.0,
+          0.8642931259942983,
+          6,
+          9480,
+          {{"PURCHASE REFUNDED", 7262, 0},
+           {"ROTORS DESTROYED", 0, 197},
+           {"HEADSHOT", 84, 0},
+           {"VEHICLE DESTROYED", 419, 0}}},
+         {1}},
+        {"2160p 535XP spelled 536XP over a bright world",
+         {3840,
+          2160,
+          1.0843376449001618,
+          3308708269u,
+          true,
+          70,
+          0.0,
+          1.0,
+          976997584,
+          0,
+          {{"PURCHASE REFUNDED", 24752, 0},
+           {"HOT ZONE PRESENCE", 929, 0},
+           {"REVENGE KILL", 0, 535},
+           {"CONTROL ZONE PRESENCE", 0, 334}}},
+         {2, 3}},
+        {"2160p 928XP spelled 998XP, wide letters",
+         {3840,
+          2160,
+          0.8631374117429851,
+          859430481u,
+          true,
+          81,
+          0.0,
+          1.0,
+          3562636,
+          0,
+          {{"REVENGE KILL", 0, 928}, {"PURCHASE REFUNDED", 3, 0}},
+          drawnLook(0.05548286958989899, 0.44839491982799423, 1.2582801359488356, 0.7430403744267327,
+                    0.7704691237629308, 0.6653152337215087, 0.7033762372333037)},
+         {0}},
+        {"2160p panel 662XP spelled 669XP, soft",
+         {3840,
+          2160,
+          0.8419685738400311,
+          2354086025u,
+          true,
+          87,
+          0.40453843466435147,
+          1.0,
+          7495390,
+          872592,
+          {{"HOT ZONE PRESENCE", 50, 0}, {"KILL", 0, 662, true}},
+          drawnLook(0.08374153396345435, 0.3808859803909382, 1.2876429541789087, 0.44241817460017413,
+                    0.46238980622677445, 0.7937206256612761, 0.7995768000999465)},
+         {}},
+    };
+    return all;
+}
+
 } // namespace
 
 TEST_F(RewardXp, AmountsWhoseLettersRunTogetherReadWhereBothLettersReadAtACut) {
@@ -754,5 +827,10 @@ TEST_F(RewardXp, AmountsOverAPalePatchAtTheFarEndsOfTheRangeAreExactOrNone) {
 
 TEST_F(RewardXp, SpelledAmountsThePeaksReadOtherwiseAreNotTaken) {
     for (const XpCase& x : amountsThePeaksContest())
+        expectCase(x);
+}
+
+TEST_F(RewardXp, AmountsWithAnUnsettledDigitAreExactOrNone) {
+    for (const XpCase& x : amountsWithAnUnsettledDigit())
         expectCase(x);
 }

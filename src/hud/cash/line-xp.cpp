@@ -798,6 +798,28 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
     }
 }
 
+// Whether a digit of an amount's word is a close call of the glyphs that
+// the figure templates, read where the glyph stands, lean the other way
+// without being sure of it either: two template sets drawn apart from each
+// other each unsure, and not of the same digit.
+static bool hasUnsettledDigit(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                              const GlyphWord& word, float minLineConfidence, float minMargin) {
+    constexpr std::string_view kDigits = "0123456789";
+    MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
+    for (std::size_t i = 0; i + 2 < word.size(); ++i) {
+        const GlyphRead& g = word[i];
+        if (g.digitScore - g.digitSecond >= kCloseDigit)
+            continue;
+        std::array<Candidate, kDigits.size()> candidates{};
+        for (std::size_t c = 0; c < kDigits.size(); ++c)
+            candidates[c] = bestPosition(ctx, (g.box.x0 + g.box.x1) / 2.0, kDigits[c], 1);
+        const Decision d = decide(ctx, candidates.data(), candidates.size());
+        if (d.chosen.character != g.digit && !(d.margin >= minMargin && d.chosen.score >= minLineConfidence))
+            return true;
+    }
+    return false;
+}
+
 void dropContestedXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
                      const std::vector<GlyphWord>& words, std::size_t count, float minLineConfidence,
                      float minMargin, HudLine& line) {
@@ -847,7 +869,13 @@ void dropContestedXp(const Model& model, const FramePlanes& planes, const Reward
             peakDigitsAt(model, planes, row, place, minLineConfidence, minMargin, onPeaks);
         peaksContest = !peaks.empty() && !onPeaks.tied && peaks != spelled;
     }
-    if (!lostLeading && !tieContested && !peaksContest && (again.empty() || again == spelled))
+    // Nor, where the figure templates could not read it again, may a digit
+    // stand on a close call of the glyphs that the figure templates, unsure
+    // too, take for another: such a digit is as likely the other ("197"
+    // spelled 117, "535" spelled 536).
+    const bool unsettled = !lostLeading && !tieContested && !peaksContest && again.empty() &&
+                           hasUnsettledDigit(model, planes, row, word, minLineConfidence, minMargin);
+    if (!lostLeading && !tieContested && !peaksContest && !unsettled && (again.empty() || again == spelled))
         return;
     line.hasXp = false;
     line.xp = 0;
