@@ -702,6 +702,76 @@ const std::vector<XpCase>& amountsWithAnUnsettledDigit() {
     return all;
 }
 
+// Small or soft frames whose amount's letters read as none and whose ink
+// ends short of the "P"'s bowl: the amount reads where several places
+// across the span the "X" can stand at read it alike. A one-digit figure
+// ("+$9") gives no amount there: its "$" can pass for the letters.
+const std::vector<XpCase>& amountsReadAcrossPlaces() {
+    static const std::vector<XpCase> all = {
+        {"720p 782XP, its letters read at a place the digits miss",
+         {1280,
+          720,
+          0.9530570322472609,
+          2445320276u,
+          false,
+          89,
+          0.0,
+          1.0,
+          938,
+          0,
+          {{"HOT ZONE PRESENCE", 0, 782},
+           {"REVIVED TEAMMATE", 91332, 0},
+           {"REVENGE KILL", 87, 0},
+           {"HOT ZONE ENTERED", 68, 0}}},
+         {0}},
+        {"720p 987XP above three amounts, soft",
+         {1280,
+          720,
+          1.1432473749023246,
+          2183207179u,
+          false,
+          85,
+          0.5921273754355411,
+          1.0,
+          162856,
+          0,
+          {{"HEADSHOT", 0, 987},
+           {"CONTROL ZONE ENTERED", 0, 772},
+           {"SUPPLIED PLAYER ASSIST", 0, 456},
+           {"HOT ZONE PRESENCE", 0, 630}}},
+         {0}},
+        {"2160p 233XP at HUD scale 1.27, wide letters",
+         {3840,
+          2160,
+          1.2692313944978464,
+          407735500u,
+          true,
+          0,
+          0.0,
+          1.0,
+          608,
+          0,
+          {{"VEHICLE DESTROYED", 1157, 0}, {"ASSIST", 206, 0, true}, {"SUPPLIED PLAYER ASSIST", 0, 233}},
+          drawnLook(0.04645391632121507, 0.4112973015764003, 1.2428817838635244, 0.748798908261464,
+                    0.5395594457816661, 0.7880731857539207, 0.7707176376127087)},
+         {2}},
+        {"720p +$9 gives no amount",
+         {1280,
+          720,
+          0.8805582968539827,
+          746926142u,
+          false,
+          63,
+          0.0,
+          1.0,
+          52759,
+          -4,
+          {{"HOT ZONE PRESENCE", 23457, 0}, {"HEADSHOT", 9, 0}}},
+         {}},
+    };
+    return all;
+}
+
 } // namespace
 
 TEST_F(RewardXp, AmountsWhoseLettersRunTogetherReadWhereBothLettersReadAtACut) {
@@ -832,5 +902,10 @@ TEST_F(RewardXp, SpelledAmountsThePeaksReadOtherwiseAreNotTaken) {
 
 TEST_F(RewardXp, AmountsWithAnUnsettledDigitAreExactOrNone) {
     for (const XpCase& x : amountsWithAnUnsettledDigit())
+        expectCase(x);
+}
+
+TEST_F(RewardXp, AmountsWhoseLettersReadAsNoneReadAcrossPlacesThatAgree) {
+    for (const XpCase& x : amountsReadAcrossPlaces())
         expectCase(x);
 }

@@ -588,6 +588,60 @@ bool xpPlaceOnInk(const Model& model, const FramePlanes& planes, const RewardRow
     return true;
 }
 
+// Blurred at the smallest sizes, an amount's "X" and "P" often read as no
+// letters at all, and the "P"'s soft bowl may fall below the inked share,
+// so neither the letters nor the ink's end give the "X"'s place to the
+// pixel the figure templates need. The amount is then read from places
+// stepped across the span where the "X" can stand, in caps left of the
+// ink's end: read from a place a digit off, the same ink gives a shorter
+// or another amount, so it is taken only where three places or more read
+// it and no place reads anything else. Each reading still checks that no
+// sure digit stands where the letters do.
+constexpr double kXpSweepNear = 0.7;
+constexpr double kXpSweepFar = 1.5;
+constexpr double kXpSweepStep = 0.05;
+constexpr int kXpSweepMinAgreeing = 3;
+// One digit is too little to go on here: a figure's "$9" can pass for the
+// letters and its "+" for a digit.
+constexpr std::int32_t kXpSweepLeast = 10;
+
+void readXpAcrossPlaces(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                        double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+    const RowColumns cols(planes.ink2, row);
+    if (!cols.usable() || !(hp >= 4.0) || !std::isfinite(figureRight))
+        return;
+    const int reachEnd = static_cast<int>(std::lround(kXpEndReach * hp));
+    const int right = static_cast<int>(std::lround(figureRight));
+    const int end = cols.lastInked(right + reachEnd, right - reachEnd);
+    if (end < std::max(0, right - reachEnd))
+        return;
+    XpPlace place;
+    place.cap = hp;
+    place.settle = true;
+    place.lettersOnInk = true;
+    place.checkLetterPlaces = true;
+    place.blankReach = kXpBlankReachOnInk;
+    place.oneMinScore = 0.0f;
+    const int steps = static_cast<int>(std::lround((kXpSweepFar - kXpSweepNear) / kXpSweepStep));
+    std::int32_t value = 0;
+    int agreeing = 0;
+    for (int i = 0; i <= steps; ++i) {
+        place.xCentre = end + 0.5 - (kXpSweepNear + i * kXpSweepStep) * hp;
+        HudLine read;
+        takeAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, read);
+        if (!read.hasXp)
+            continue;
+        if (agreeing > 0 && read.xp != value)
+            return;
+        value = read.xp;
+        ++agreeing;
+    }
+    if (agreeing < kXpSweepMinAgreeing || value < kXpSweepLeast)
+        return;
+    line.hasXp = true;
+    line.xp = value;
+}
+
 // An amount whose "X" and "P" the glyph reader found although its digits
 // did not read: the digits are read leftwards from the "X" where it stands,
 // which a frame's measured place misses by more than a figure's search
@@ -886,6 +940,8 @@ void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRo
     XpPlace place;
     if (xpPlaceOnInk(model, planes, row, hp, figureRight, place)) {
         takeAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, line);
+        if (!line.hasXp)
+            readXpAcrossPlaces(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
         return;
     }
     place.xCentre = figureRight - 1.5 * figureWidths().of('X') * row.lh;
@@ -894,6 +950,8 @@ void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRo
     place.blankReach = kXpBlankReach;
     place.oneMinScore = kXpOneMinScore;
     takeAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, line);
+    if (!line.hasXp)
+        readXpAcrossPlaces(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
 }
 
 void readXpLeftOfLetters(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
