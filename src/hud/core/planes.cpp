@@ -388,6 +388,7 @@ CORVEX_HUD_TARGET_AVX std::size_t inkAndMaskAvx(const float* smooth, const float
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16) {
         __m128i half[2];
+        CORVEX_HUD_UNROLL
         for (std::size_t k = 0; k < 2; ++k) {
             const __m256 sm = _mm256_loadu_ps(smooth + i + 8 * k);
             const __m256 th = _mm256_sub_ps(sm, _mm256_loadu_ps(opened + i + 8 * k));
