@@ -877,8 +877,9 @@ TEST(HudImage, BlockedDotsEqualSingleDotsBitForBit) {
         for (float& x : v)
             x = static_cast<float>(static_cast<int>(gen() % 2001) - 1000) / 1777.0f;
     };
-    for (std::size_t n :
-         {std::size_t{3}, std::size_t{8}, std::size_t{13}, std::size_t{720}, std::size_t{1024}}) {
+    // 28: an odd number of whole blocks before the tail; 180: a coarse form.
+    for (std::size_t n : {std::size_t{3}, std::size_t{8}, std::size_t{13}, std::size_t{28}, std::size_t{180},
+                          std::size_t{720}, std::size_t{1024}}) {
         std::vector<float> a(n);
         fill(a);
         std::vector<std::vector<float>> b(9, std::vector<float>(n));

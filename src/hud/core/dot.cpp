@@ -325,6 +325,7 @@ CORVEX_HUD_TARGET_AVX void dot4Avx(const float* a, const float* const* b, std::s
     __m256 s2 = _mm256_setzero_ps();
     __m256 s3 = _mm256_setzero_ps();
     std::size_t i = 0;
+    CORVEX_HUD_UNROLL_TWICE
     for (; i + 8 <= n; i += 8) {
         const __m256 x = _mm256_loadu_ps(a + i);
         s0 = _mm256_add_ps(s0, _mm256_mul_ps(x, _mm256_loadu_ps(b0 + i)));
@@ -361,6 +362,7 @@ CORVEX_HUD_TARGET_AVX void dot8Avx(const float* a, const float* const* b, std::s
     __m256 s6 = _mm256_setzero_ps();
     __m256 s7 = _mm256_setzero_ps();
     std::size_t i = 0;
+    CORVEX_HUD_UNROLL_TWICE
     for (; i + 8 <= n; i += 8) {
         const __m256 x = _mm256_loadu_ps(a + i);
         s0 = _mm256_add_ps(s0, _mm256_mul_ps(x, _mm256_loadu_ps(b0 + i)));
@@ -388,6 +390,7 @@ CORVEX_HUD_TARGET_AVX void dotFewAvx(const float* a, const float* const* b, std:
     CORVEX_HUD_UNROLL
     for (int q = 0; q < K; ++q)
         s[q] = _mm256_setzero_ps();
+    CORVEX_HUD_UNROLL_TWICE
     for (std::size_t i = 0; i + 8 <= n; i += 8) {
         const __m256 x = _mm256_loadu_ps(a + i);
         CORVEX_HUD_UNROLL
