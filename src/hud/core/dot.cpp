@@ -30,6 +30,7 @@ template <int K> CORVEX_HUD_TARGET_AVX void normalizeGroupAvx(float* const* v, s
     CORVEX_HUD_UNROLL
     for (int q = 0; q < K; ++q)
         acc[q] = _mm256_setzero_pd();
+    CORVEX_HUD_UNROLL_TWICE
     for (std::size_t i = 0; i < body; i += 4) {
         CORVEX_HUD_UNROLL
         for (int q = 0; q < K; ++q)
@@ -50,6 +51,7 @@ template <int K> CORVEX_HUD_TARGET_AVX void normalizeGroupAvx(float* const* v, s
         m[q] = _mm256_set1_pd(mean[q]);
         acc[q] = _mm256_setzero_pd();
     }
+    CORVEX_HUD_UNROLL_TWICE
     for (std::size_t i = 0; i < body; i += 4) {
         CORVEX_HUD_UNROLL
         for (int q = 0; q < K; ++q) {
@@ -79,6 +81,7 @@ template <int K> CORVEX_HUD_TARGET_AVX void normalizeGroupAvx(float* const* v, s
             continue;
         float* x = v[q];
         const __m256d r = _mm256_set1_pd(inv[q]);
+        CORVEX_HUD_UNROLL_TWICE
         for (std::size_t i = 0; i < body; i += 4)
             _mm_storeu_ps(x + i, _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(x + i)), r)));
         for (std::size_t i = body; i < n; ++i)
@@ -230,6 +233,7 @@ CORVEX_HUD_TARGET_AVX inline void laneSums4(__m256 s0, __m256 s1, __m256 s2, __m
 CORVEX_HUD_TARGET_AVX float dot1Avx(const float* a, const float* b, std::size_t n) {
     __m256 s = _mm256_setzero_ps();
     std::size_t i = 0;
+    CORVEX_HUD_UNROLL_TWICE
     for (; i + 8 <= n; i += 8)
         s = _mm256_add_ps(s, _mm256_mul_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i)));
     float sums[4];
