@@ -62,6 +62,7 @@ CORVEX_HUD_TARGET_AVX int lumaRowAvx(const std::uint8_t* row, float* dst, int n)
     const __m256 kg = _mm256_set1_ps(0.587f * 0x1p-8f);
     const __m256 kb = _mm256_set1_ps(0.114f);
     int x = 0;
+    CORVEX_HUD_UNROLL_TWICE
     for (; x + 8 <= n; x += 8) {
         const __m256 px = _mm256_castsi256_ps(
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 4 * static_cast<std::size_t>(x))));
@@ -228,6 +229,7 @@ CORVEX_HUD_TARGET_AVX void boxPairAvx(const float* __restrict a, const float* __
                                       int w) {
     double* __restrict col1 = col + w;
     int x = 0;
+    CORVEX_HUD_UNROLL_TWICE
     for (; x + 4 <= w; x += 4) {
         const __m256d middle =
             _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(b + x)), _mm256_cvtps_pd(_mm_loadu_ps(c + x)));
