@@ -328,6 +328,7 @@ constexpr double kMinLazySpread = 0.1;
 CORVEX_HUD_TARGET_AVX void coarseSpreadAvx(const float* coarse, float rest, double& mean, double& norm) {
     constexpr int whole = kCoarseLength / 8 * 8;
     __m256 sum = _mm256_setzero_ps();
+    CORVEX_HUD_UNROLL_TWICE
     for (int i = 0; i < whole; i += 8)
         sum = _mm256_add_ps(sum, _mm256_loadu_ps(coarse + i));
     alignas(32) float parts[8];
@@ -340,6 +341,7 @@ CORVEX_HUD_TARGET_AVX void coarseSpreadAvx(const float* coarse, float rest, doub
     const float centre = total / static_cast<float>(kCoarseLength);
     const __m256 c = _mm256_set1_ps(centre);
     __m256 squares = _mm256_setzero_ps();
+    CORVEX_HUD_UNROLL_TWICE
     for (int i = 0; i < whole; i += 8) {
         const __m256 d = _mm256_sub_ps(_mm256_loadu_ps(coarse + i), c);
         squares = _mm256_add_ps(squares, _mm256_mul_ps(d, d));
@@ -380,6 +382,7 @@ CORVEX_HUD_TARGET_AVX void shiftAndScaleAvx(float* coarse, float shift, float sc
     constexpr int whole = kCoarseLength / 8 * 8;
     const __m256 s = _mm256_set1_ps(shift);
     const __m256 f = _mm256_set1_ps(scale);
+    CORVEX_HUD_UNROLL_TWICE
     for (int j = 0; j < whole; j += 8)
         _mm256_storeu_ps(coarse + j, _mm256_mul_ps(_mm256_sub_ps(_mm256_loadu_ps(coarse + j), s), f));
     _mm256_zeroupper();

@@ -43,6 +43,22 @@ inline unsigned setBytes(const std::uint8_t* p) {
 }
 #endif
 
+// The index of the lowest set bit of a non-zero v.
+inline int lowestSetBit(std::uint64_t v) {
+#if defined(_MSC_VER) && !defined(__clang__) && defined(_M_X64)
+    unsigned long i = 0;
+    _BitScanForward64(&i, v);
+    return static_cast<int>(i);
+#elif defined(__clang__) || defined(__GNUC__)
+    return __builtin_ctzll(v);
+#else
+    int i = 0;
+    for (; (v & 1u) == 0; v >>= 1)
+        ++i;
+    return i;
+#endif
+}
+
 // The first x at or after `x` whose mask byte is set (or `width`): text masks
 // are mostly background, so whole blocks of zeros are stepped over at once.
 int skipBackground(const std::uint8_t* row, int x, int width) {
@@ -74,36 +90,24 @@ int skipBackground(const std::uint8_t* row, int x, int width) {
     return x;
 }
 
-// The first x at or after `x` whose mask byte is clear (or `width`).
+// The first x at or after `x` whose mask byte is clear (or `width`). The
+// lowest byte the zero-byte test flags is the first clear one: no borrow
+// reaches it from the set bytes below. Words are read little-endian, as on
+// every target the plug-in is built for.
 int skipForeground(const std::uint8_t* row, int x, int width) {
     constexpr std::uint64_t kOnes = 0x0101010101010101ull;
     constexpr std::uint64_t kHighs = 0x8080808080808080ull;
     while (x + 8 <= width) {
         std::uint64_t word;
         std::memcpy(&word, row + x, sizeof word);
-        if (((word - kOnes) & ~word & kHighs) != 0) // some byte is zero
-            break;
+        const std::uint64_t clear = (word - kOnes) & ~word & kHighs;
+        if (clear != 0)
+            return x + lowestSetBit(clear) / 8;
         x += 8;
     }
     while (x < width && row[x])
         ++x;
     return x;
-}
-
-// The index of the lowest set bit of a non-zero v.
-inline int lowestSetBit(std::uint64_t v) {
-#if defined(_MSC_VER) && !defined(__clang__) && defined(_M_X64)
-    unsigned long i = 0;
-    _BitScanForward64(&i, v);
-    return static_cast<int>(i);
-#elif defined(__clang__) || defined(__GNUC__)
-    return __builtin_ctzll(v);
-#else
-    int i = 0;
-    for (; (v & 1u) == 0; v >>= 1)
-        ++i;
-    return i;
-#endif
 }
 
 constexpr int kWordBits = 64;

@@ -30,6 +30,7 @@ template <int K> CORVEX_HUD_TARGET_AVX void normalizeGroupAvx(float* const* v, s
     CORVEX_HUD_UNROLL
     for (int q = 0; q < K; ++q)
         acc[q] = _mm256_setzero_pd();
+    CORVEX_HUD_UNROLL_TWICE
     for (std::size_t i = 0; i < body; i += 4) {
         CORVEX_HUD_UNROLL
         for (int q = 0; q < K; ++q)
@@ -50,6 +51,7 @@ template <int K> CORVEX_HUD_TARGET_AVX void normalizeGroupAvx(float* const* v, s
         m[q] = _mm256_set1_pd(mean[q]);
         acc[q] = _mm256_setzero_pd();
     }
+    CORVEX_HUD_UNROLL_TWICE
     for (std::size_t i = 0; i < body; i += 4) {
         CORVEX_HUD_UNROLL
         for (int q = 0; q < K; ++q) {
@@ -79,6 +81,7 @@ template <int K> CORVEX_HUD_TARGET_AVX void normalizeGroupAvx(float* const* v, s
             continue;
         float* x = v[q];
         const __m256d r = _mm256_set1_pd(inv[q]);
+        CORVEX_HUD_UNROLL_TWICE
         for (std::size_t i = 0; i < body; i += 4)
             _mm_storeu_ps(x + i, _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm_loadu_ps(x + i)), r)));
         for (std::size_t i = body; i < n; ++i)
@@ -214,17 +217,29 @@ inline float addTail(float sum, const float* a, const float* b, std::size_t n) {
 }
 
 #if CORVEX_HUD_AVX
+// Each of four accumulators' lanes summed as ((p0 + p1) + (p2 + p3)) +
+// ((p4 + p5) + (p6 + p7)), the order of the plain loops, in registers: the
+// pair sums of both halves come from one horizontal addition, the quads
+// from the next, and the halves meet last. Storing the lanes and adding
+// them one by one costs several times as many instructions.
+CORVEX_HUD_TARGET_AVX inline void laneSums4(__m256 s0, __m256 s1, __m256 s2, __m256 s3, float* out) {
+    const __m256 quads = _mm256_hadd_ps(_mm256_hadd_ps(s0, s1), _mm256_hadd_ps(s2, s3));
+    _mm_storeu_ps(out, _mm_add_ps(_mm256_castps256_ps128(quads), _mm256_extractf128_ps(quads, 1)));
+}
+#endif
+
+#if CORVEX_HUD_AVX
 // dot() with its eight partial sums in the lanes of one register.
 CORVEX_HUD_TARGET_AVX float dot1Avx(const float* a, const float* b, std::size_t n) {
     __m256 s = _mm256_setzero_ps();
     std::size_t i = 0;
+    CORVEX_HUD_UNROLL_TWICE
     for (; i + 8 <= n; i += 8)
         s = _mm256_add_ps(s, _mm256_mul_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i)));
-    float p[8];
-    _mm256_storeu_ps(p, s);
+    float sums[4];
+    laneSums4(s, s, s, s, sums);
     _mm256_zeroupper();
-    const float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
-    return addTail(sum, a, b, n);
+    return addTail(sums[0], a, b, n);
 }
 #endif
 
@@ -314,6 +329,7 @@ CORVEX_HUD_TARGET_AVX void dot4Avx(const float* a, const float* const* b, std::s
     __m256 s2 = _mm256_setzero_ps();
     __m256 s3 = _mm256_setzero_ps();
     std::size_t i = 0;
+    CORVEX_HUD_UNROLL_TWICE
     for (; i + 8 <= n; i += 8) {
         const __m256 x = _mm256_loadu_ps(a + i);
         s0 = _mm256_add_ps(s0, _mm256_mul_ps(x, _mm256_loadu_ps(b0 + i)));
@@ -321,17 +337,11 @@ CORVEX_HUD_TARGET_AVX void dot4Avx(const float* a, const float* const* b, std::s
         s2 = _mm256_add_ps(s2, _mm256_mul_ps(x, _mm256_loadu_ps(b2 + i)));
         s3 = _mm256_add_ps(s3, _mm256_mul_ps(x, _mm256_loadu_ps(b3 + i)));
     }
-    float part[4][8];
-    _mm256_storeu_ps(part[0], s0);
-    _mm256_storeu_ps(part[1], s1);
-    _mm256_storeu_ps(part[2], s2);
-    _mm256_storeu_ps(part[3], s3);
+    float sums[4];
+    laneSums4(s0, s1, s2, s3, sums);
     _mm256_zeroupper();
-    for (int q = 0; q < 4; ++q) {
-        const float* p = part[q];
-        float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
-        out[q] = addTail(sum, a, b[q], n);
-    }
+    for (int q = 0; q < 4; ++q)
+        out[q] = addTail(sums[q], a, b[q], n);
 }
 
 // Eight at once: with four, each step still waits on the latency of its
@@ -356,6 +366,7 @@ CORVEX_HUD_TARGET_AVX void dot8Avx(const float* a, const float* const* b, std::s
     __m256 s6 = _mm256_setzero_ps();
     __m256 s7 = _mm256_setzero_ps();
     std::size_t i = 0;
+    CORVEX_HUD_UNROLL_TWICE
     for (; i + 8 <= n; i += 8) {
         const __m256 x = _mm256_loadu_ps(a + i);
         s0 = _mm256_add_ps(s0, _mm256_mul_ps(x, _mm256_loadu_ps(b0 + i)));
@@ -367,21 +378,12 @@ CORVEX_HUD_TARGET_AVX void dot8Avx(const float* a, const float* const* b, std::s
         s6 = _mm256_add_ps(s6, _mm256_mul_ps(x, _mm256_loadu_ps(b6 + i)));
         s7 = _mm256_add_ps(s7, _mm256_mul_ps(x, _mm256_loadu_ps(b7 + i)));
     }
-    float part[8][8];
-    _mm256_storeu_ps(part[0], s0);
-    _mm256_storeu_ps(part[1], s1);
-    _mm256_storeu_ps(part[2], s2);
-    _mm256_storeu_ps(part[3], s3);
-    _mm256_storeu_ps(part[4], s4);
-    _mm256_storeu_ps(part[5], s5);
-    _mm256_storeu_ps(part[6], s6);
-    _mm256_storeu_ps(part[7], s7);
+    float sums[8];
+    laneSums4(s0, s1, s2, s3, sums);
+    laneSums4(s4, s5, s6, s7, sums + 4);
     _mm256_zeroupper();
-    for (int q = 0; q < 8; ++q) {
-        const float* p = part[q];
-        float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
-        out[q] = addTail(sum, a, b[q], n);
-    }
+    for (int q = 0; q < 8; ++q)
+        out[q] = addTail(sums[q], a, b[q], n);
 }
 
 // dot4Avx for two or three vectors, with the same lanes and order: padding
@@ -392,22 +394,19 @@ CORVEX_HUD_TARGET_AVX void dotFewAvx(const float* a, const float* const* b, std:
     CORVEX_HUD_UNROLL
     for (int q = 0; q < K; ++q)
         s[q] = _mm256_setzero_ps();
+    CORVEX_HUD_UNROLL_TWICE
     for (std::size_t i = 0; i + 8 <= n; i += 8) {
         const __m256 x = _mm256_loadu_ps(a + i);
         CORVEX_HUD_UNROLL
         for (int q = 0; q < K; ++q)
             s[q] = _mm256_add_ps(s[q], _mm256_mul_ps(x, _mm256_loadu_ps(b[q] + i)));
     }
-    float part[K][8];
-    CORVEX_HUD_UNROLL
-    for (int q = 0; q < K; ++q)
-        _mm256_storeu_ps(part[q], s[q]);
+    static_assert(K >= 2 && K <= 4, "one group of lane sums");
+    float sums[4];
+    laneSums4(s[0], s[1], s[K > 2 ? 2 : 1], s[K - 1], sums);
     _mm256_zeroupper();
-    for (int q = 0; q < K; ++q) {
-        const float* p = part[q];
-        float sum = ((p[0] + p[1]) + (p[2] + p[3])) + ((p[4] + p[5]) + (p[6] + p[7]));
-        out[q] = addTail(sum, a, b[q], n);
-    }
+    for (int q = 0; q < K; ++q)
+        out[q] = addTail(sums[q], a, b[q], n);
 }
 
 #endif

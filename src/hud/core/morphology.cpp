@@ -260,6 +260,7 @@ CORVEX_HUD_TARGET_AVX void window9RowInPlaceAvx(const float* src, int w, float* 
     std::copy(src, src + 16, end + 4);
     _mm256_storeu_ps(dst, window9Avx<Pick>(end));
     int x = 8;
+    CORVEX_HUD_UNROLL_TWICE
     for (; x + 12 <= w; x += 8)
         _mm256_storeu_ps(dst + x, window9Avx<Pick>(src + x - 4));
     if (x < w - 8)
@@ -331,6 +332,7 @@ CORVEX_HUD_TARGET_AVX int pickPairAvx(const float* const* rows, int count, float
         const float* r7 = rows[7];
         const float* r8 = rows[8];
         const float* r9 = rows[9];
+        CORVEX_HUD_UNROLL_TWICE
         for (; x + 8 <= n; x += 8) {
             const __m256 a = Pick::avx(_mm256_loadu_ps(r1 + x), _mm256_loadu_ps(r2 + x));
             const __m256 b = Pick::avx(_mm256_loadu_ps(r3 + x), _mm256_loadu_ps(r4 + x));

@@ -62,6 +62,7 @@ CORVEX_HUD_TARGET_AVX int lumaRowAvx(const std::uint8_t* row, float* dst, int n)
     const __m256 kg = _mm256_set1_ps(0.587f * 0x1p-8f);
     const __m256 kb = _mm256_set1_ps(0.114f);
     int x = 0;
+    CORVEX_HUD_UNROLL_TWICE
     for (; x + 8 <= n; x += 8) {
         const __m256 px = _mm256_castsi256_ps(
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 4 * static_cast<std::size_t>(x))));
@@ -142,17 +143,24 @@ namespace {
 // One full-height row of boxMean3 from its w >= 2 column sums `col`, four
 // columns per step: the same double sums in the same order, so the floats
 // are identical. A division would bound the loop; the quotient is taken as
-// a product with the reciprocal instead, which lies within 2^-51 of the
-// divided one relative to it. Both round to the same float whenever the
-// products a few units of the last place either side do; a group where
-// they do not (a mean within those units of halfway between two floats)
-// is divided. Two groups share one test.
+// a product with the reciprocal instead, which lies within two units of the
+// last place of the divided one. Both round to the same float unless a
+// halfway point between two floats lies between them, and a double near
+// such a point has the 29 bits that rounding to float drops near 2^28 (a
+// one followed by zeros). Those bits of eight quotients are gathered into
+// one register and compared, as floats (exact to 16 units at that size),
+// with a margin far wider than the product's error; a group near halfway
+// is divided.
 CORVEX_HUD_TARGET_AVX void meanOfColumnsAvx(const double* __restrict col, float* __restrict dst, int w) {
     const double edge = 6.0;
     const __m256d inner = _mm256_set1_pd(9.0);
     const __m256d reciprocal = _mm256_set1_pd(1.0 / 9.0);
     const __m256d below = _mm256_set1_pd(1.0 - 0x1p-50);
     const __m256d above = _mm256_set1_pd(1.0 + 0x1p-50);
+    const __m256 dropped = _mm256_castsi256_ps(_mm256_set1_epi32(0x1FFFFFFF));
+    const __m256 halfway = _mm256_set1_ps(0x1p28f);
+    const __m256 margin = _mm256_set1_ps(256.0f);
+    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
     dst[0] = static_cast<float>((col[0] + col[1]) / edge);
     int x = 1;
     for (; x + 8 <= w - 1; x += 8) {
@@ -164,19 +172,17 @@ CORVEX_HUD_TARGET_AVX void meanOfColumnsAvx(const double* __restrict col, float*
                           _mm256_loadu_pd(col + x + 5));
         const __m256d q0 = _mm256_mul_pd(sum0, reciprocal);
         const __m256d q1 = _mm256_mul_pd(sum1, reciprocal);
-        const __m256 mean =
-            _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(q0)), _mm256_cvtpd_ps(q1), 1);
+        // The low halves of the eight doubles hold the dropped bits.
         const __m256 low =
-            _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(_mm256_mul_pd(q0, below))),
-                                 _mm256_cvtpd_ps(_mm256_mul_pd(q1, below)), 1);
-        const __m256 high =
-            _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(_mm256_mul_pd(q0, above))),
-                                 _mm256_cvtpd_ps(_mm256_mul_pd(q1, above)), 1);
-        if (_mm256_movemask_ps(_mm256_cmp_ps(low, high, _CMP_NEQ_UQ)) != 0) {
+            _mm256_shuffle_ps(_mm256_castpd_ps(q0), _mm256_castpd_ps(q1), _MM_SHUFFLE(2, 0, 2, 0));
+        const __m256 bits = _mm256_cvtepi32_ps(_mm256_castps_si256(_mm256_and_ps(low, dropped)));
+        const __m256 off = _mm256_and_ps(_mm256_sub_ps(bits, halfway), magnitude);
+        if (_mm256_movemask_ps(_mm256_cmp_ps(off, margin, _CMP_NGT_UQ)) != 0) {
             _mm_storeu_ps(dst + x, _mm256_cvtpd_ps(_mm256_div_pd(sum0, inner)));
             _mm_storeu_ps(dst + x + 4, _mm256_cvtpd_ps(_mm256_div_pd(sum1, inner)));
         } else {
-            _mm256_storeu_ps(dst + x, mean);
+            _mm256_storeu_ps(dst + x, _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(q0)),
+                                                           _mm256_cvtpd_ps(q1), 1));
         }
     }
     for (; x + 4 <= w - 1; x += 4) {
@@ -223,6 +229,7 @@ CORVEX_HUD_TARGET_AVX void boxPairAvx(const float* __restrict a, const float* __
                                       int w) {
     double* __restrict col1 = col + w;
     int x = 0;
+    CORVEX_HUD_UNROLL_TWICE
     for (; x + 4 <= w; x += 4) {
         const __m256d middle =
             _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(b + x)), _mm256_cvtps_pd(_mm_loadu_ps(c + x)));
@@ -388,6 +395,7 @@ CORVEX_HUD_TARGET_AVX std::size_t inkAndMaskAvx(const float* smooth, const float
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16) {
         __m128i half[2];
+        CORVEX_HUD_UNROLL
         for (std::size_t k = 0; k < 2; ++k) {
             const __m256 sm = _mm256_loadu_ps(smooth + i + 8 * k);
             const __m256 th = _mm256_sub_ps(sm, _mm256_loadu_ps(opened + i + 8 * k));
