@@ -341,7 +341,9 @@ TEST_F(RewardFigures, FiguresOnceReadAsOthersReadExactlyOrNotAtAll) {
 
 // Frames of the evaluation whose figure every reading found a close call
 // and which went unread: read on the frame's ink and on the figure window's
-// own levels, the two agree. `fixed` is the line whose figure now reads
+// own levels, the two agree, or the frame's ink alone reads it sure from
+// three places; from the places the row's own ink gives as well where the
+// balance's fall short. `fixed` is the line whose figure now reads
 // exactly; at the far ends of the look's range none reads as another.
 struct TiedFigureCase {
     const char* what;
@@ -410,6 +412,52 @@ const std::vector<TiedFigureCase>& figuresWhoseEveryReadingTied() {
           85576259,
           0,
           {{"VEHICLE DESTROYED", 281, 0}, {"PURCHASE REFUNDED", 11145, 0}, {"REVIVED TEAMMATE", 35, 0}}}},
+        {"720p +$631 whose places measured on the balance fall short of its end",
+         3,
+         {1280,
+          720,
+          0.8492880331837384,
+          2871438262u,
+          false,
+          74,
+          0.0,
+          1.0,
+          59359,
+          0,
+          {{"KILL CONFIRMED", 8, 0},
+           {"KILL CONFIRMED", 5877, 0},
+           {"HOT ZONE PRESENCE", 38, 0},
+           {"HOT ZONE PRESENCE", 631, 0}}}},
+        {"720p scaled +$30 whose window's own levels read nothing sure",
+         0,
+         {1280,
+          720,
+          0.9931369719391142,
+          3207457880u,
+          false,
+          89,
+          0.24810500335066274,
+          1.0892718390144218,
+          38142149,
+          -97104,
+          {{"KILL CONFIRMED", 30, 0}, {"REVIVED TEAMMATE", 3743, 0}, {"CONTROL ZONE ENTERED", 0, 853}},
+          {0.09290741717113113, 0.3146058922841602, 1.260387139531211, 0.488135307000418, 0.4687992999116226,
+           0.6897913886458132, 0.23088826748215863}}},
+        {"720p +$86,957 whose places measured on the balance fall short of its end",
+         0,
+         {1280,
+          720,
+          0.8873533641557099,
+          3989338931u,
+          false,
+          92,
+          0.0,
+          1.0,
+          96465857,
+          6,
+          {{"CONTROL ZONE ENTERED", 86957, 0}, {"PURCHASE REFUNDED", 0, 849}, {"PURCHASE REFUNDED", 2, 0}},
+          {0.0972948499316406, 0.3064100665352726, 1.2120136337535836, 0.5425205519180232, 0.491909392683798,
+           0.412097362576725, 0.4533288932709938}}},
     };
     return all;
 }

@@ -361,27 +361,96 @@ constexpr float kAgreedMinScore = 0.7f;
 // ("+$189" read as +$119 once from each).
 constexpr int kAgreedMinReads = 3;
 
+// A figure read sure from this many places on the frame's ink alone is
+// taken where the band's own levels give no sure reading to set beside
+// them: soft 720-line text ramped afresh often reads nothing at all, which
+// says nothing against the frame's readings. Every character of each must
+// then read a little better than a first reading's floor: an amount's
+// "722XP" reads as +$237 at 0.74 from every place.
+constexpr int kAgreedMinOnFrameAlone = 3;
+constexpr float kAgreedAloneMinScore = 0.75f;
+
+// How far from where the balance puts it the figure's right end may be
+// found on the row's own ink, in text caps.
+constexpr double kRowFigureReach = 0.5;
+
 // Reads the figure, ties settled, from each place its last digit may be
-// centred on; counts in `reads` those sure enough, keeps the least sure of
-// them in `agreed` and their widest margin in `widest`, and clears `backed`
-// when one of them left a tie the tie-breakers do not lean for. False when
-// one of them gives another value than those before it.
-bool agreeingReadings(const Model& model, const FramePlanes& planes, const RewardRow& row, double figureRight,
-                      float minLineConfidence, MoneyReading& agreed, int& reads, float& widest,
-                      bool& backed) {
-    for (double centre : kLastDigitCentres) {
-        const FigureRead f =
-            readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, 0.0f, true);
-        if (!f.reading.ok || f.reading.minScore < kAgreedMinScore)
-            continue;
-        if (reads > 0 && f.reading.value != agreed.value)
+// centred on, left of each of the `places` right ends in `rights`; counts
+// in `reads` those sure enough, keeps the least sure of them in `agreed`
+// and their widest margin in `widest`, and clears `backed` when one of
+// them left a tie the tie-breakers do not lean for. With `skipLoose`, a
+// reading with a tie settled loosely (see MoneyReading::looseSettles)
+// neither adds nor vetoes. False when one of them gives another value than
+// those before it.
+bool agreeingReadings(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                      const double* rights, std::size_t places, float minLineConfidence, bool skipLoose,
+                      MoneyReading& agreed, int& reads, float& widest, bool& backed) {
+    for (std::size_t p = 0; p < places; ++p)
+        for (double centre : kLastDigitCentres) {
+            const FigureRead f =
+                readFigure(model, planes, row, rights[p] - centre * row.lh, minLineConfidence, 0.0f, true);
+            if (!f.reading.ok || f.reading.minScore < kAgreedMinScore ||
+                (skipLoose && f.reading.looseSettles > 0))
+                continue;
+            if (reads > 0 && f.reading.value != agreed.value)
+                return false;
+            if (reads == 0 || f.reading.minScore < agreed.minScore)
+                agreed = f.reading;
+            widest = std::max(widest, f.reading.minMargin);
+            backed = backed && f.reading.unbacked == 0;
+            ++reads;
+        }
+    return true;
+}
+
+// The figure's right end as the row's own ink shows it: the right edge of
+// its rightmost blob of text height near where the balance puts it. Blur
+// at 720 lines makes the balance measure tall, and the figure's place
+// measured from it falls a third of a cap short of the figure's end.
+bool rowFigureRight(const RewardRow& row, double hp, double figureRight, double& right) {
+    const Blob* last = nullptr;
+    for (const Blob& b : row.textHeight)
+        if (std::abs(b.x1 - figureRight) <= kRowFigureReach * hp && (last == nullptr || b.x1 > last->x1))
+            last = &b;
+    if (last == nullptr)
+        return false;
+    right = last->x1;
+    return true;
+}
+
+// The agreed reading from the places left of each of `rights`, on the
+// frame's ink and on the band's own levels: every sure reading gives one
+// value, `minOnFrame` of them on the frame's ink, and the band's levels add
+// one unless the frame's ink alone gave kAgreedMinOnFrameAlone. True when
+// it took the figure.
+bool agreedFrom(const Model& model, FramePlanes& planes, const RewardRow& row, double hp, double figureRight,
+                const double* rights, std::size_t places, int minOnFrame, float minLineConfidence,
+                HudLine& line) {
+    MoneyReading agreed;
+    int onFrame = 0;
+    float widest = 0.0f;
+    bool backed = true;
+    if (!agreeingReadings(model, planes, row, rights, places, minLineConfidence, places > 1, agreed, onFrame,
+                          widest, backed) ||
+        onFrame < minOnFrame)
+        return false;
+    int total = onFrame;
+    {
+        const LocalFigureInk local(planes, row, hp, figureRight);
+        if (!local.ramped() ||
+            !agreeingReadings(model, planes, row, rights, places, minLineConfidence, places > 1, agreed,
+                              total, widest, backed) ||
+            (total == onFrame &&
+             (onFrame < kAgreedMinOnFrameAlone || agreed.minScore < kAgreedAloneMinScore)) ||
+            total < kAgreedMinReads)
             return false;
-        if (reads == 0 || f.reading.minScore < agreed.minScore)
-            agreed = f.reading;
-        widest = std::max(widest, f.reading.minMargin);
-        backed = backed && f.reading.unbacked == 0;
-        ++reads;
     }
+    // Every reading a tie: blur at 720 lines leaves a "3" tied with a "2"
+    // at every place, the tie-breakers all leaning the right way though
+    // short of settling it.
+    if (!(widest > 0.0f || backed) || figureEndsInXp(model, planes, row, row.blobs, agreed))
+        return false;
+    takeFigure(agreed, line);
     return true;
 }
 
@@ -389,28 +458,20 @@ bool agreeingReadings(const Model& model, const FramePlanes& planes, const Rewar
 
 void readAgreedFigure(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                       double figureRight, float minLineConfidence, HudLine& line) {
-    MoneyReading agreed;
-    int onFrame = 0;
-    float widest = 0.0f;
-    bool backed = true;
-    if (!agreeingReadings(model, planes, row, figureRight, minLineConfidence, agreed, onFrame, widest,
-                          backed) ||
-        onFrame == 0)
+    if (agreedFrom(model, planes, row, hp, figureRight, &figureRight, 1, 1, minLineConfidence, line))
         return;
-    int total = onFrame;
-    {
-        const LocalFigureInk local(planes, row, hp, figureRight);
-        if (!local.ramped() ||
-            !agreeingReadings(model, planes, row, figureRight, minLineConfidence, agreed, total, widest,
-                              backed) ||
-            total == onFrame || total < kAgreedMinReads)
-            return;
-    }
-    // Every reading a tie: blur at 720 lines leaves a "3" tied with a "2"
-    // at every place, the tie-breakers all leaning the right way though
-    // short of settling it.
-    if ((widest > 0.0f || backed) && !figureEndsInXp(model, planes, row, row.blobs, agreed))
-        takeFigure(agreed, line);
+    // Again with the places measured on the row's own ink as well. Every
+    // reading from the balance's places still counts against another
+    // value, and two sure ones on the frame's ink must agree: a soft "8"
+    // read as a "6" from one place of each ink can agree ("+$4,806" read
+    // as +$4,606). With twice the places, a tie settled loosely from two
+    // of them, a soft "8" as a thin "1" ("+$189" read as +$119), would
+    // agree as often: such readings do not count.
+    double own = figureRight;
+    if (!rowFigureRight(row, hp, figureRight, own) || std::abs(own - figureRight) < 1.0)
+        return;
+    const double both[] = {figureRight, own};
+    agreedFrom(model, planes, row, hp, figureRight, both, 2, 2, minLineConfidence, line);
 }
 
 } // namespace hud::reward
