@@ -1950,3 +1950,74 @@ TEST_F(RewardLines, PhraseFarAheadOfEveryOtherWhereItsFigurePutsItIsTaken) {
     for (const synth::FrameContent& e : rangeEnds(f))
         expectReadInPlace(c, e, read(e), std::string(c.what) + " (range end)");
 }
+
+namespace {
+
+// Soft frames of the evaluation's footage at the game's exact look whose
+// figure or amount read while no phrase's shape led clearly: a panel's
+// width, or the length of the row's ink, tells the phrase.
+std::vector<LineOfCase> phrasesTheRowsMeasureTells() {
+    return {{{"a phrase whose shape leads only among those as long as its ink",
+              2560,
+              1440,
+              0.8408800669241474,
+              3321001142u,
+              0,
+              0.42770925335607946,
+              true,
+              909602206,
+              -157621,
+              {{"SUPPLIED PLAYER ASSIST", 0, 547}, {"ROTORS DESTROYED", 2, 0}},
+              0.8597860643472011},
+             1},
+            {{"KILL on a panel whose shape fits a longer word",
+              1280,
+              720,
+              0.83276857971694,
+              36659625u,
+              85,
+              0.4469851361049213,
+              false,
+              24789,
+              -2,
+              {{"HOT ZONE PRESENCE", 67909, 0},
+               {"HEADSHOT", 8, 0},
+               {"KILL", 747, 0, true},
+               {"SUPPLIED PLAYER ASSIST", 386, 0}}},
+             2},
+            {{"KILL on a panel with its amount",
+              1280,
+              720,
+              0.9633623267600762,
+              655936322u,
+              90,
+              0.20665779934597617,
+              false,
+              2681461,
+              7,
+              {{"KILL", 0, 138, true}, {"ASSIST", 66019, 0, true}, {"KILL CONFIRMED", 871, 0}},
+              1.0570706500356704},
+             0}};
+}
+
+} // namespace
+
+TEST_F(RewardLines, PhrasesThePanelOrTheInksLengthTellAreRead) {
+    // The line whole at the game's look; at the range's ends, whatever is
+    // read there is the painted line's.
+    for (const LineOfCase& l : phrasesTheRowsMeasureTells()) {
+        const Case& c = l.c;
+        const PaintedLine& p = c.lines[l.line];
+        const synth::FrameContent f = cashFrame(c);
+        const hud::HudReading r = read(f);
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        expectReadInPlace(c, f, r, c.what);
+        const hud::HudLine* got = lineReadAt(c, f, r, l.line, c.what);
+        ASSERT_NE(got, nullptr) << c.what;
+        EXPECT_EQ(got->text, p.text) << c.what;
+        EXPECT_EQ(got->figure, p.figure) << c.what;
+        EXPECT_EQ(got->xp, p.xp) << c.what;
+        for (const synth::FrameContent& e : rangeEnds(f))
+            lineReadAt(c, e, read(e), l.line, std::string(c.what) + " (range end)");
+    }
+}

@@ -107,7 +107,8 @@ bool figureFromLetterS(const std::vector<GlyphWord>& words, size_t first, HudLin
 // `score` and `runnerUp` (the best other phrase, `second`) in -1..1. With
 // `only` given, just those phrases are tried. With `commonWindow`, every
 // phrase is judged over the widest one's window, so that a short phrase
-// must also explain the blank where a longer one has letters.
+// must also explain the blank where a longer one has letters. With `each`
+// given, it receives every phrase tried with its own best fit.
 struct PhraseFit {
     const PhraseShape* phrase = nullptr;
     double score = -1.0;
@@ -118,7 +119,7 @@ struct PhraseFit {
 };
 PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top, double cap, double rightLo,
                          double rightHi, const std::vector<std::string_view>& only = {},
-                         bool commonWindow = false);
+                         bool commonWindow = false, std::vector<PhraseFit>* each = nullptr);
 
 // The money line the HUD's layout puts where a measured one stands: the
 // balance's digits have their middle 2.1 money heights below the capture's

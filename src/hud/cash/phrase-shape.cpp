@@ -372,6 +372,162 @@ bool firstWordDoubtful(const std::vector<std::string_view>& rawWords,
     return false;
 }
 
+// Where a phrase ending at `right` starts on the row's ink: the left end of
+// the run of inked columns, blanks no wider than a word's space between
+// them, that reaches `right`. Soft text loses its letters' detail long
+// before their extent; this measure is what tells a phrase from one a
+// letter or two longer whose shape fits as well.
+constexpr double kInkColumnShare = 0.15;
+constexpr double kInkRunGap = 0.9;     // in caps: wider than a word's space
+constexpr double kInkReach = 24.0;     // in caps: longer than the longest phrase
+constexpr double kInkStartSlack = 0.3; // in caps, right of `right`: short of the figure
+
+bool phraseInkLeft(const FramePlanes& planes, int top, double hp, double right, int& left) {
+    const Plane& smooth = planes.smooth;
+    const int w = smooth.width;
+    const int h = smooth.height;
+    const int x1 = std::min(w - 1, static_cast<int>(std::lround(right + kInkStartSlack * hp)));
+    const int x0 = std::max(0, static_cast<int>(std::floor(right - kInkReach * hp)));
+    const int y0 = std::max(0, top);
+    const int y1 = std::min(h - 1, top + static_cast<int>(std::lround(hp)) - 1);
+    if (x1 - x0 < 8 || y1 - y0 < 2 || !sameSize(planes.ink2, w, h) || !sameSize(planes.ink, w, h))
+        return false;
+    const WindowLevels levels = windowLevels(smooth, x0, std::max(0, y0 - 2), x1, std::min(h - 1, y1 + 2));
+    const float span = levels.text - levels.background;
+    if (!(span >= kShapeMinContrast))
+        return false;
+    auto columnInk = [&](int x) {
+        float sum = 0.0f;
+        for (int y = y0; y <= y1; ++y) {
+            const std::size_t i = offset(x, y, w);
+            const bool panelInk = planes.ink2.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x, y);
+            sum += panelInk ? planes.ink2.pixels[i]
+                            : std::min(std::max((smooth.pixels[i] - levels.background) / span, 0.0f), 1.0f);
+        }
+        return sum / static_cast<float>(y1 - y0 + 1);
+    };
+    const int maxGap = static_cast<int>(std::ceil(kInkRunGap * hp));
+    int last = -1;
+    int gap = 0;
+    for (int x = x1; x >= x0; --x) {
+        if (columnInk(x) >= kInkColumnShare) {
+            last = x;
+            gap = 0;
+        } else if (last >= 0 && ++gap > maxGap) {
+            break;
+        }
+    }
+    if (last < 0 || last <= x0)
+        return false;
+    left = last;
+    return true;
+}
+
+// With the figure or amount read, the phrase's right end is known, and the
+// run of ink that reaches it tells how long the phrase is. Soft text whose
+// shape comes close between phrases of different lengths still shows that:
+// the phrase whose shape leads among those as long as the ink is taken
+// when it fits well and leads them by a margin. A light panel's ink is its
+// own word's measure and is left to the panel's fit.
+constexpr double kLengthSlack = 0.5; // in caps, the phrase's left from the ink's
+constexpr double kLengthMinScore = 0.6;
+constexpr double kLengthMinLead = 0.04;
+
+bool onAnyPanel(const FramePlanes& planes, int top, double hp, int left, int right) {
+    return std::any_of(planes.panels.begin(), planes.panels.end(), [&](const Blob& p) {
+        return !(p.y0 > top + hp || p.y1 < top || p.x0 > right || p.x1 < left);
+    });
+}
+
+bool fitByInkLength(const Model& model, const FramePlanes& planes, int top, double hp, double lo, double hi,
+                    HudLine& line) {
+    std::vector<PhraseFit> each;
+    const PhraseFit fit = fitPhraseShape(model, planes, top, hp, lo, hi, {}, true, &each);
+    int inkLeft = 0;
+    if (fit.phrase == nullptr || onAnyPanel(planes, top, hp, fit.left, fit.right) ||
+        !phraseInkLeft(planes, top, hp, fit.right, inkLeft))
+        return false;
+    const PhraseFit* best = nullptr;
+    double runnerUp = -1.0;
+    for (const PhraseFit& e : each) {
+        if (std::abs(e.left - inkLeft) > kLengthSlack * hp)
+            continue;
+        if (best == nullptr || e.score > best->score) {
+            if (best != nullptr)
+                runnerUp = std::max(runnerUp, best->score);
+            best = &e;
+        } else {
+            runnerUp = std::max(runnerUp, e.score);
+        }
+    }
+    // A one-word phrase may stand on a panel the frame's search missed,
+    // whose light this measure takes for letters: it is left to the panel.
+    if (best == nullptr || best->phrase->text.find(' ') == std::string::npos ||
+        best->score < kLengthMinScore || best->score - runnerUp < kLengthMinLead)
+        return false;
+    line.text = best->phrase->text;
+    line.known = true;
+    return true;
+}
+
+// Only the one-word phrases are drawn on a light panel, padded by about a
+// third of a cap either side: a row's panel measures its word, and the
+// words differ in length by a letter or more where their soft shapes come
+// close. The word is the one whose drawn width the panel's inside matches
+// within this share, no other within twice that.
+constexpr std::string_view kPanelWords[] = {"KILL", "HEADSHOT", "ASSIST"};
+constexpr double kPanelPadding = 0.35; // in caps, either side
+constexpr double kPanelWidthSlack = 0.12;
+constexpr double kPanelWordMinScore = 0.4;
+
+bool fitPanelWord(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
+                  HudLine& line) {
+    const PhraseShapes& shapes = model.phraseShapes;
+    const int lh = static_cast<int>(std::lround(hp));
+    const double xMin = planes.ink2.width - 32.0 * hp;
+    const Blob* panel = nullptr;
+    for (const Blob& p : planes.panels)
+        if (p.y0 <= top + 0.5 * hp && p.y1 >= top + 0.5 * hp && p.x0 >= xMin && p.x1 < figureRight &&
+            (panel == nullptr || p.x1 > panel->x1))
+            panel = &p;
+    Blob found;
+    if (panel == nullptr && findRowPanel(planes, top, top + lh - 1, lh, static_cast<int>(std::ceil(xMin)),
+                                         static_cast<int>(figureRight - 1.5 * hp), found))
+        panel = &found;
+    if (panel == nullptr || shapes.columnsPerCap == 0)
+        return false;
+    const double inside = (panel->x1 - panel->x0 + 1) - 2.0 * kPanelPadding * hp;
+    std::string_view chosen;
+    double nearest = std::numeric_limits<double>::infinity();
+    double next = std::numeric_limits<double>::infinity();
+    for (std::string_view word : kPanelWords) {
+        const auto it = std::find_if(shapes.phrases.begin(), shapes.phrases.end(),
+                                     [word](const PhraseShape& p) { return p.text == word; });
+        if (it == shapes.phrases.end())
+            continue;
+        const ShapeImage img = renderShape(shapes, *it, hp, 0.0);
+        if (img.columns <= 0)
+            continue;
+        const double off = std::abs(inside / img.columns - 1.0);
+        if (off < nearest) {
+            next = nearest;
+            nearest = off;
+            chosen = word;
+        } else {
+            next = std::min(next, off);
+        }
+    }
+    if (chosen.empty() || nearest > kPanelWidthSlack || next < 2.0 * kPanelWidthSlack)
+        return false;
+    const PhraseFit fit =
+        fitPhraseShape(model, planes, top, hp, panel->x1 - 2.0 * kPanelPadding * hp, panel->x1, {chosen});
+    if (fit.phrase == nullptr || fit.score < kPanelWordMinScore)
+        return false;
+    line.text = std::string(chosen);
+    line.known = true;
+    return true;
+}
+
 } // namespace
 
 bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
@@ -390,10 +546,20 @@ bool readByShape(const Model& model, const FramePlanes& planes, int top, double 
     // further right; searched there only when the place itself shows no
     // clear phrase, as a shorter phrase shifted right can come near a short
     // panel word's own fit.
-    return fitClearPhrase(model, planes, top, hp, expected - kShapeFigureSlack * hp,
-                          expected + kShapeFigureSlack * hp, line, letters) ||
-           fitClearPhrase(model, planes, top, hp, expected - kShapeFigureSlack * hp,
-                          expected + kShapeFigureSlackRight * hp, line, letters);
+    if (fitClearPhrase(model, planes, top, hp, expected - kShapeFigureSlack * hp,
+                       expected + kShapeFigureSlack * hp, line, letters) ||
+        fitClearPhrase(model, planes, top, hp, expected - kShapeFigureSlack * hp,
+                       expected + kShapeFigureSlackRight * hp, line, letters))
+        return true;
+    // Neither fits clearly: a panel's width, or the length of the row's
+    // ink, still tells the phrases apart that the shapes of soft text leave
+    // close, where the amount that places the phrase's end is sure. A
+    // figure that came down to a close call is not; nor, for the ink's
+    // length, is an amount, whose digits the glyph templates spelled.
+    const bool sureFigure = line.hasFigure && line.figureMargin > 0.0f;
+    return ((sureFigure || line.hasXp) && fitPanelWord(model, planes, top, hp, figureRight, line)) ||
+           (sureFigure && fitByInkLength(model, planes, top, hp, expected - kShapeFigureSlack * hp,
+                                         expected + kShapeFigureSlackRight * hp, line));
 }
 
 void settlePhraseByShape(const Model& model, const FramePlanes& planes, double hp, double figureRight,
@@ -472,8 +638,11 @@ namespace hud {
 using namespace reward;
 
 PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top, double cap, double rightLo,
-                         double rightHi, const std::vector<std::string_view>& only, bool commonWindow) {
+                         double rightHi, const std::vector<std::string_view>& only, bool commonWindow,
+                         std::vector<PhraseFit>* each) {
     PhraseFit fit;
+    if (each != nullptr)
+        each->clear();
     const PhraseShapes& shapes = model.phraseShapes;
     const Plane& smooth = planes.smooth;
     const int w = smooth.width;
@@ -616,6 +785,14 @@ PhraseFit fitPhraseShape(const Model& model, const FramePlanes& planes, int top,
         }
     }
     for (std::size_t k = 0; k < bestOf.size(); ++k) {
+        if (each != nullptr && bestOf[k] > -2.0) {
+            PhraseFit one;
+            one.phrase = &shapes.phrases[k];
+            one.score = bestOf[k];
+            one.left = placeOf[k].first;
+            one.right = placeOf[k].second;
+            each->push_back(one);
+        }
         if (bestOf[k] > fit.score) {
             fit.runnerUp = fit.score;
             fit.second = fit.phrase;
