@@ -46,6 +46,10 @@ protected:
         return out;
     }
 
+    // Painted line `line` of `c` read whole at the game's look; at the
+    // range's ends, whatever is read there is the painted line's.
+    static void expectLineWhole(const Case& c, std::size_t line);
+
     // Every phrase read is a painted line's.
     static void expectPhrasesPainted(const Case& c, const hud::HudReading& r, const std::string& where) {
         for (const hud::HudLine& l : r.lines)
@@ -1762,23 +1766,26 @@ const hud::HudLine* lineReadAt(const Case& c, const synth::FrameContent& f, cons
     return nullptr;
 }
 
+void RewardLines::expectLineWhole(const Case& c, std::size_t line) {
+    const PaintedLine& p = c.lines[line];
+    const synth::FrameContent f = cashFrame(c);
+    const hud::HudReading r = read(f);
+    ASSERT_TRUE(r.balanceCertain) << c.what;
+    expectReadInPlace(c, f, r, c.what);
+    const hud::HudLine* got = lineReadAt(c, f, r, line, c.what);
+    ASSERT_NE(got, nullptr) << c.what;
+    EXPECT_EQ(got->text, p.text) << c.what;
+    EXPECT_EQ(got->hasFigure, p.figure != 0) << c.what;
+    EXPECT_EQ(got->figure, p.figure) << c.what;
+    EXPECT_EQ(got->hasXp, p.xp != 0) << c.what;
+    EXPECT_EQ(got->xp, p.xp) << c.what;
+    for (const synth::FrameContent& e : rangeEnds(f))
+        lineReadAt(c, e, read(e), line, std::string(c.what) + " (range end)");
+}
+
 TEST_F(RewardLines, AmountsAnotherAttemptReadJoinTheirRowsPhrase) {
-    // The line whole at the game's look; at the range's ends, whatever is
-    // read there is the painted line's.
-    for (const LineOfCase& l : amountsOfAnotherAttempt()) {
-        const Case& c = l.c;
-        const PaintedLine& p = c.lines[l.line];
-        const synth::FrameContent f = cashFrame(c);
-        const hud::HudReading r = read(f);
-        ASSERT_TRUE(r.balanceCertain) << c.what;
-        const hud::HudLine* got = lineReadAt(c, f, r, l.line, c.what);
-        ASSERT_NE(got, nullptr) << c.what;
-        EXPECT_EQ(got->text, p.text) << c.what;
-        EXPECT_EQ(got->hasFigure, p.figure != 0) << c.what;
-        EXPECT_EQ(got->hasXp, p.xp != 0) << c.what;
-        for (const synth::FrameContent& e : rangeEnds(f))
-            lineReadAt(c, e, read(e), l.line, std::string(c.what) + " (range end)");
-    }
+    for (const LineOfCase& l : amountsOfAnotherAttempt())
+        expectLineWhole(l.c, l.line);
 }
 
 TEST_F(RewardLines, AmountsOfOtherAttemptsThatDisagreeOrMisplaceThePhraseAreLeftOut) {
@@ -1843,23 +1850,8 @@ std::vector<LineOfCase> linesTheLettersOfEveryAttemptName() {
 } // namespace
 
 TEST_F(RewardLines, RowsTheShapeLeavesOpenTakeThePhraseTheLettersOfEveryAttemptName) {
-    // The line whole at the game's look; at the range's ends, whatever is
-    // read there is the painted line's.
-    for (const LineOfCase& l : linesTheLettersOfEveryAttemptName()) {
-        const Case& c = l.c;
-        const PaintedLine& p = c.lines[l.line];
-        const synth::FrameContent f = cashFrame(c);
-        const hud::HudReading r = read(f);
-        ASSERT_TRUE(r.balanceCertain) << c.what;
-        expectReadInPlace(c, f, r, c.what);
-        const hud::HudLine* got = lineReadAt(c, f, r, l.line, c.what);
-        ASSERT_NE(got, nullptr) << c.what;
-        EXPECT_EQ(got->text, p.text) << c.what;
-        EXPECT_EQ(got->hasFigure, p.figure != 0) << c.what;
-        EXPECT_EQ(got->figure, p.figure) << c.what;
-        for (const synth::FrameContent& e : rangeEnds(f))
-            lineReadAt(c, e, read(e), l.line, std::string(c.what) + " (range end)");
-    }
+    for (const LineOfCase& l : linesTheLettersOfEveryAttemptName())
+        expectLineWhole(l.c, l.line);
 }
 
 TEST_F(RewardLines, LineWithoutAPhraseTakesTheOneReadAtTheLayoutsMoneyHeight) {
@@ -2003,21 +1995,6 @@ std::vector<LineOfCase> phrasesTheRowsMeasureTells() {
 } // namespace
 
 TEST_F(RewardLines, PhrasesThePanelOrTheInksLengthTellAreRead) {
-    // The line whole at the game's look; at the range's ends, whatever is
-    // read there is the painted line's.
-    for (const LineOfCase& l : phrasesTheRowsMeasureTells()) {
-        const Case& c = l.c;
-        const PaintedLine& p = c.lines[l.line];
-        const synth::FrameContent f = cashFrame(c);
-        const hud::HudReading r = read(f);
-        ASSERT_TRUE(r.balanceCertain) << c.what;
-        expectReadInPlace(c, f, r, c.what);
-        const hud::HudLine* got = lineReadAt(c, f, r, l.line, c.what);
-        ASSERT_NE(got, nullptr) << c.what;
-        EXPECT_EQ(got->text, p.text) << c.what;
-        EXPECT_EQ(got->figure, p.figure) << c.what;
-        EXPECT_EQ(got->xp, p.xp) << c.what;
-        for (const synth::FrameContent& e : rangeEnds(f))
-            lineReadAt(c, e, read(e), l.line, std::string(c.what) + " (range end)");
-    }
+    for (const LineOfCase& l : phrasesTheRowsMeasureTells())
+        expectLineWhole(l.c, l.line);
 }
