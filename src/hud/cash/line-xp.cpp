@@ -542,6 +542,20 @@ constexpr double kXpMaxCapRatio = 1.25;
 // digit's advance.
 constexpr double kXpBlankReachOnInk = 0.7;
 
+// A place found on the row's own ink, where the amount's end is seen rather
+// than measured: its ties are settled and a lone "1" needs no floor.
+XpPlace placeOnInk(double xCentre, double cap, bool checkLetterPlaces) {
+    XpPlace place;
+    place.xCentre = xCentre;
+    place.cap = cap;
+    place.settle = true;
+    place.lettersOnInk = true;
+    place.checkLetterPlaces = checkLetterPlaces;
+    place.blankReach = kXpBlankReachOnInk;
+    place.oneMinScore = 0.0f;
+    return place;
+}
+
 bool xpPlaceOnInk(const Model& model, const FramePlanes& planes, const RewardRow& row, double hp,
                   double figureRight, XpPlace& place) {
     const RowColumns cols(planes.ink2, row);
@@ -578,13 +592,7 @@ bool xpPlaceOnInk(const Model& model, const FramePlanes& planes, const RewardRow
     }
     if (!found)
         return false;
-    place.xCentre = x;
-    place.cap = hp;
-    place.settle = true;
-    place.lettersOnInk = true;
-    place.checkLetterPlaces = false;
-    place.blankReach = kXpBlankReachOnInk;
-    place.oneMinScore = 0.0f;
+    place = placeOnInk(x, hp, false);
     return true;
 }
 
@@ -615,13 +623,7 @@ void readXpAcrossPlaces(const Model& model, FramePlanes& planes, const RewardRow
     const int end = cols.lastInked(right + reachEnd, right - reachEnd);
     if (end < std::max(0, right - reachEnd))
         return;
-    XpPlace place;
-    place.cap = hp;
-    place.settle = true;
-    place.lettersOnInk = true;
-    place.checkLetterPlaces = true;
-    place.blankReach = kXpBlankReachOnInk;
-    place.oneMinScore = 0.0f;
+    XpPlace place = placeOnInk(0.0, hp, true);
     const int steps = static_cast<int>(std::lround((kXpSweepFar - kXpSweepNear) / kXpSweepStep));
     std::int32_t value = 0;
     int agreeing = 0;
