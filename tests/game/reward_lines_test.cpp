@@ -1693,7 +1693,19 @@ std::vector<LineOfCase> amountsOfAnotherAttempt() {
 // read +$86); and one whose right figure came through a near tie of two
 // digits found apart, which stays a tie and so is not joined.
 std::vector<Case> wrongAmountsOfAnotherAttempt() {
-    return {{"a zone line's figure the band's own levels read only through a near tie",
+    return {{"a panel's amount no reading backs, under a row whose phrase its panel tells",
+             1280,
+             720,
+             1.1770075869419014,
+             2370308432u,
+             0,
+             0.0,
+             true,
+             9510002,
+             40145,
+             {{"CONTROL ZONE PRESENCE", 718, 0}, {"HEADSHOT", 0, 322, true}, {"HEADSHOT", 565, 0}},
+             0.993877271757929},
+            {"a zone line's figure the band's own levels read only through a near tie",
              1280,
              720,
              0.8509300834819145,
@@ -1976,20 +1988,7 @@ std::vector<LineOfCase> phrasesTheRowsMeasureTells() {
                {"HEADSHOT", 8, 0},
                {"KILL", 747, 0, true},
                {"SUPPLIED PLAYER ASSIST", 386, 0}}},
-             2},
-            {{"KILL on a panel with its amount",
-              1280,
-              720,
-              0.9633623267600762,
-              655936322u,
-              90,
-              0.20665779934597617,
-              false,
-              2681461,
-              7,
-              {{"KILL", 0, 138, true}, {"ASSIST", 66019, 0, true}, {"KILL CONFIRMED", 871, 0}},
-              1.0570706500356704},
-             0}};
+             2}};
 }
 
 } // namespace

@@ -554,10 +554,11 @@ bool readByShape(const Model& model, const FramePlanes& planes, int top, double 
     // Neither fits clearly: a panel's width, or the length of the row's
     // ink, still tells the phrases apart that the shapes of soft text leave
     // close, where the amount that places the phrase's end is sure. A
-    // figure that came down to a close call is not; nor, for the ink's
-    // length, is an amount, whose digits the glyph templates spelled.
+    // figure that came down to a close call is not; nor is an amount, whose
+    // digits the glyph templates spelled: a phrase given to its row would
+    // carry an amount nothing else backs ("322XP" read as 372XP).
     const bool sureFigure = line.hasFigure && line.figureMargin > 0.0f;
-    return ((sureFigure || line.hasXp) && fitPanelWord(model, planes, top, hp, figureRight, line)) ||
+    return (sureFigure && fitPanelWord(model, planes, top, hp, figureRight, line)) ||
            (sureFigure && fitByInkLength(model, planes, top, hp, expected - kShapeFigureSlack * hp,
                                          expected + kShapeFigureSlackRight * hp, line));
 }
