@@ -1,9 +1,12 @@
 #include "hud/core/image.h"
 
+#include "hud/cash/money-strip.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -1067,4 +1070,55 @@ TEST(HudImage, MedianOfIntegers) {
     EXPECT_EQ(hud::medianInt({9, 1, 5}), 5.0);
     EXPECT_EQ(hud::medianInt({4, 1, 2, 9}), 3.0);
     EXPECT_EQ(hud::medianInt({1, 2}), 1.5);
+}
+
+// The money cell's 2 x 2 form taken from the strip, bit for bit against its
+// arithmetic written out plainly on the sampled cell: a block's sum is
+// (top left + below left) + (top right + below right), halved; the squared
+// deviations from the blocks' means go to one running sum per row of an
+// eight-row band (the last band's four rows to four more), a group of four
+// columns at a time, then into a fixed order. Cells inside the plane, at
+// its edges and past them (sampled, then coarsened as any cell).
+TEST(HudImage, StripCoarseFormsEqualTheSampledCellsBitForBit) {
+    const Plane p = randomPlane(140, 70, 23);
+    const hud::detail::Templates none;
+    const hud::PairTable pairs;
+    constexpr int columns = hud::kMoneyCellColumns;
+    constexpr int rows = hud::kMoneyCellRows;
+    for (const auto& [top, h] : {std::pair<double, double>{20.0, 18.0}, {-3.5, 27.0}, {40.25, 31.0}}) {
+        hud::MoneyRowContext ctx(p, top, top + h - 1, h, none, pairs);
+        for (double cx : {61.7, 3.1, 130.2, 62.7, 20.35, 88.0, -30.0}) {
+            float cell[hud::kMoneyCellLength];
+            hud::sampleLineCell(ctx, cx, cell);
+            float got[columns / 2 * rows / 2];
+            const float gotRest = hud::moneyread::sampleLineCoarse(ctx, cx, got);
+            float want[columns / 2 * rows / 2];
+            const bool inside = cx - 0.45 * h > -1.0 && cx + 0.45 * h - 0.9 * h / columns < p.width;
+            float wantRest = 0.0f;
+            if (!inside) {
+                wantRest = hud::coarsenMoneyCell(cell, want);
+            } else {
+                float bands[8] = {};
+                float last[4] = {};
+                for (int j = 0; j < columns; j += 4)
+                    for (int i = 0; i < rows; i += 2)
+                        for (int k = j; k < j + 4; k += 2) {
+                            auto v = [&](int r, int c) { return cell[r * columns + c]; };
+                            const float sum = (v(i, k) + v(i + 1, k)) + (v(i, k + 1) + v(i + 1, k + 1));
+                            want[(i / 2) * (columns / 2) + k / 2] = sum * 0.5f;
+                            for (int r = i; r < i + 2; ++r) {
+                                const float d = v(r, k) - sum * 0.25f;
+                                const float e = v(r, k + 1) - sum * 0.25f;
+                                float& acc = r < rows - 4 ? bands[r % 8] : last[r % 4];
+                                acc = acc + (d * d + e * e);
+                            }
+                        }
+                wantRest = std::sqrt((((bands[0] + bands[1]) + (bands[2] + bands[3])) +
+                                      ((bands[4] + bands[5]) + (bands[6] + bands[7]))) +
+                                     ((last[0] + last[1]) + (last[2] + last[3])));
+            }
+            ASSERT_EQ(std::memcmp(&gotRest, &wantRest, sizeof gotRest), 0) << top << " " << cx;
+            ASSERT_EQ(std::memcmp(got, want, sizeof got), 0) << top << " " << cx;
+        }
+    }
 }

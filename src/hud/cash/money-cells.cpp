@@ -1,4 +1,5 @@
 #include "hud/cash/money-internal.h"
+#include "hud/cash/money-strip.h"
 
 #include "hud/core/simd.h"
 
@@ -356,5 +357,173 @@ void sampleLineCell(MoneyRowContext& ctx, double cx, float* out) {
     columnsToCell(columns, out);
     clearDead(out, dead, wl, wr);
 }
+
+namespace {
+
+// The 2 x 2 form of the cell the taps give, from its blended columns: a
+// block's sum is (top left + below left) + (top right + below right), as
+// coarsenMoneyCell takes it; the deviations from the blocks' means are
+// summed per cell row, column pair after column pair, in `rows` (one
+// running sum per row of an eight-row band, the last band's four in the
+// first four), then those in a fixed order.
+constexpr int kCoarseHalf = kMoneyCellColumns / 2;
+static_assert(kMoneyCellColumns % 4 == 0 && kMoneyCellRows % 8 == 4,
+              "cells come in four-column groups, eight-row bands and a last band of four rows");
+
+float finishRest(const float* rows8, const float* rows4) {
+    const float rest =
+        (((rows8[0] + rows8[1]) + (rows8[2] + rows8[3])) + ((rows8[4] + rows8[5]) + (rows8[6] + rows8[7]))) +
+        ((rows4[0] + rows4[1]) + (rows4[2] + rows4[3]));
+    return std::sqrt(rest);
+}
+
+float coarseFromColumns(const float* values, const int* index, const float* wl, const float* wr,
+                        float* coarse) {
+    constexpr int rows = kMoneyCellRows;
+    float rows8[8] = {};
+    float rows4[4] = {};
+    for (int j = 0; j < kMoneyCellColumns; j += 4) {
+        float c[4][kMoneyCellRows];
+        for (int k = 0; k < 4; ++k) {
+            const float* a = values + static_cast<std::size_t>(rows) * static_cast<std::size_t>(index[j + k]);
+            const float* b = a + rows;
+            for (int i = 0; i < rows; ++i)
+                c[k][i] = wl[j + k] * a[i] + wr[j + k] * b[i];
+        }
+        for (int i = 0; i < rows; i += 2) {
+            float* acc = i < rows - 4 ? rows8 + i % 8 : rows4 + i % 4;
+            for (int p = 0; p < 4; p += 2) {
+                const float sum = (c[p][i] + c[p][i + 1]) + (c[p + 1][i] + c[p + 1][i + 1]);
+                const float mean = sum * 0.25f;
+                coarse[(i / 2) * kCoarseHalf + (j + p) / 2] = sum * 0.5f;
+                for (int r = 0; r < 2; ++r) {
+                    const float d = c[p][i + r] - mean;
+                    const float e = c[p + 1][i + r] - mean;
+                    acc[r] = acc[r] + (d * d + e * e);
+                }
+            }
+        }
+    }
+    return finishRest(rows8, rows4);
+}
+
+#if CORVEX_HUD_AVX
+// coarseFromColumns four columns (two column pairs) and eight rows a step:
+// the columns are blended as blendToCellAvx blends them, each column's row
+// pairs summed by one horizontal add and the pairs' sums added.
+CORVEX_HUD_TARGET_AVX float coarseFromColumnsAvx(const float* values, const int* index, const float* wl,
+                                                 const float* wr, float* coarse) {
+    constexpr std::size_t rows = kMoneyCellRows;
+    const __m256 quarter = _mm256_set1_ps(0.25f);
+    const __m256 halfOf = _mm256_set1_ps(0.5f);
+    __m256 acc = _mm256_setzero_ps();
+    __m128 acc4 = _mm_setzero_ps();
+    for (int j = 0; j < kMoneyCellColumns; j += 4) {
+        const float* a[4];
+        __m256 l[4];
+        __m256 r[4];
+        CORVEX_HUD_UNROLL
+        for (int k = 0; k < 4; ++k) {
+            a[k] = values + rows * static_cast<std::size_t>(index[j + k]);
+            l[k] = _mm256_set1_ps(wl[j + k]);
+            r[k] = _mm256_set1_ps(wr[j + k]);
+        }
+        float* out = coarse + j / 2;
+        std::size_t i = 0;
+        for (; i + 8 <= rows; i += 8) {
+            __m256 c[4];
+            CORVEX_HUD_UNROLL
+            for (int k = 0; k < 4; ++k)
+                c[k] = _mm256_add_ps(_mm256_mul_ps(l[k], _mm256_loadu_ps(a[k] + i)),
+                                     _mm256_mul_ps(r[k], _mm256_loadu_ps(a[k] + rows + i)));
+            // Per half: the row pairs of the first column, then the second's.
+            const __m256 h01 = _mm256_hadd_ps(c[0], c[1]);
+            const __m256 h23 = _mm256_hadd_ps(c[2], c[3]);
+            const __m256 s01 = _mm256_add_ps(h01, _mm256_permute_ps(h01, _MM_SHUFFLE(1, 0, 3, 2)));
+            const __m256 s23 = _mm256_add_ps(h23, _mm256_permute_ps(h23, _MM_SHUFFLE(1, 0, 3, 2)));
+            const __m256 m01 = _mm256_mul_ps(_mm256_unpacklo_ps(s01, s01), quarter);
+            const __m256 m23 = _mm256_mul_ps(_mm256_unpacklo_ps(s23, s23), quarter);
+            const __m256 d0 = _mm256_sub_ps(c[0], m01);
+            const __m256 d1 = _mm256_sub_ps(c[1], m01);
+            const __m256 d2 = _mm256_sub_ps(c[2], m23);
+            const __m256 d3 = _mm256_sub_ps(c[3], m23);
+            acc = _mm256_add_ps(acc, _mm256_add_ps(_mm256_mul_ps(d0, d0), _mm256_mul_ps(d1, d1)));
+            acc = _mm256_add_ps(acc, _mm256_add_ps(_mm256_mul_ps(d2, d2), _mm256_mul_ps(d3, d3)));
+            // The two blocks of each row pair, side by side.
+            const __m256 sums = _mm256_mul_ps(_mm256_unpacklo_ps(s01, s23), halfOf);
+            const __m128 low = _mm256_castps256_ps128(sums);
+            const __m128 high = _mm256_extractf128_ps(sums, 1);
+            float* at = out + (i / 2) * kCoarseHalf;
+            _mm_storel_pi(reinterpret_cast<__m64*>(at), low);
+            _mm_storeh_pi(reinterpret_cast<__m64*>(at + kCoarseHalf), low);
+            _mm_storel_pi(reinterpret_cast<__m64*>(at + 2 * kCoarseHalf), high);
+            _mm_storeh_pi(reinterpret_cast<__m64*>(at + 3 * kCoarseHalf), high);
+        }
+        // The last four rows.
+        __m128 c[4];
+        CORVEX_HUD_UNROLL
+        for (int k = 0; k < 4; ++k)
+            c[k] = _mm_add_ps(_mm_mul_ps(_mm256_castps256_ps128(l[k]), _mm_loadu_ps(a[k] + i)),
+                              _mm_mul_ps(_mm256_castps256_ps128(r[k]), _mm_loadu_ps(a[k] + rows + i)));
+        const __m128 h01 = _mm_hadd_ps(c[0], c[1]);
+        const __m128 h23 = _mm_hadd_ps(c[2], c[3]);
+        const __m128 s01 = _mm_add_ps(h01, _mm_shuffle_ps(h01, h01, _MM_SHUFFLE(1, 0, 3, 2)));
+        const __m128 s23 = _mm_add_ps(h23, _mm_shuffle_ps(h23, h23, _MM_SHUFFLE(1, 0, 3, 2)));
+        const __m128 m01 = _mm_mul_ps(_mm_unpacklo_ps(s01, s01), _mm256_castps256_ps128(quarter));
+        const __m128 m23 = _mm_mul_ps(_mm_unpacklo_ps(s23, s23), _mm256_castps256_ps128(quarter));
+        const __m128 d0 = _mm_sub_ps(c[0], m01);
+        const __m128 d1 = _mm_sub_ps(c[1], m01);
+        const __m128 d2 = _mm_sub_ps(c[2], m23);
+        const __m128 d3 = _mm_sub_ps(c[3], m23);
+        acc4 = _mm_add_ps(acc4, _mm_add_ps(_mm_mul_ps(d0, d0), _mm_mul_ps(d1, d1)));
+        acc4 = _mm_add_ps(acc4, _mm_add_ps(_mm_mul_ps(d2, d2), _mm_mul_ps(d3, d3)));
+        const __m128 sums = _mm_mul_ps(_mm_unpacklo_ps(s01, s23), _mm256_castps256_ps128(halfOf));
+        float* at = out + (i / 2) * kCoarseHalf;
+        _mm_storel_pi(reinterpret_cast<__m64*>(at), sums);
+        _mm_storeh_pi(reinterpret_cast<__m64*>(at + kCoarseHalf), sums);
+    }
+    alignas(32) float rows8[8];
+    alignas(16) float rows4[4];
+    _mm256_store_ps(rows8, acc);
+    _mm_store_ps(rows4, acc4);
+    _mm256_zeroupper();
+    return finishRest(rows8, rows4);
+}
+#endif
+
+} // namespace
+
+namespace moneyread {
+
+float sampleLineCoarse(MoneyRowContext& ctx, double cx, float* coarse) {
+    MoneyStrip& s = ctx.strip;
+    if (!s.ready)
+        prepareStrip(ctx);
+    const auto nothing = [&] {
+        std::fill(coarse, coarse + kCoarseHalf * (kMoneyCellRows / 2), 0.0f);
+        return 0.0f;
+    };
+    if (s.width == 0)
+        return nothing();
+    const double h = ctx.lineHeight;
+    CellTaps taps;
+    cellTaps(cx - 0.45 * h, 0.9 * h / kMoneyCellColumns, ctx.plane.width, s.width, taps);
+    if (taps.lo >= taps.hi)
+        return nothing();
+    if (taps.live != (1u << kMoneyCellColumns) - 1u) {
+        // A cell reaching past the plane's edge: rare enough to sample.
+        float cell[kMoneyCellLength];
+        sampleLineCell(ctx, cx, cell);
+        return coarsenMoneyCell(cell, coarse);
+    }
+    ensureStrip(ctx, taps.lo, taps.hi);
+#if CORVEX_HUD_AVX
+    if (detail::haveAvx())
+        return coarseFromColumnsAvx(s.values, taps.index, taps.wl, taps.wr, coarse);
+#endif
+    return coarseFromColumns(s.values, taps.index, taps.wl, taps.wr, coarse);
+}
+
+} // namespace moneyread
 
 } // namespace hud

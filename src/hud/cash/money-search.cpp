@@ -1,4 +1,5 @@
 #include "hud/cash/money-internal.h"
+#include "hud/cash/money-strip.h"
 
 #include "hud/core/simd.h"
 
@@ -42,7 +43,7 @@ struct MoneySearch {
     std::vector<float> rough;  // kRoughLength per cell
     std::vector<float> roughRest;
     std::vector<float> offsetBounds;       // 2 x 2 bounds per candidate, template and offset
-    std::vector<unsigned char> normalised; // per cell
+    std::vector<unsigned char> normalised; // per cell: 0 not sampled, 2 normalised
     std::vector<float> cells;              // kMoneyCellLength per cell
     std::vector<const float*> pointers;
     std::vector<float> scores;
@@ -489,12 +490,14 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
     ensureSize(s.scores, static_cast<std::size_t>(k));
     ensureSize(s.best, static_cast<std::size_t>(k));
     // Most groups are only bounded, never scored exactly, so their cells
-    // are normalised only when first scored: the bounds are taken from the
-    // raw cells' coarse forms, shifted and scaled as normalising would
-    // shift and scale them. That differs from the normalised cell's coarse
-    // form by rounding only, far inside kBoundSlack. A group with a nearly
-    // flat cell, whose spread a single pass cannot measure well enough, is
-    // normalised at once.
+    // are sampled and normalised only when first scored: the bounds are
+    // taken from the 2 x 2 forms of the raw cells, made from the strip
+    // without the cells and shifted and scaled as normalising would shift
+    // and scale them. That differs from the normalised cell's coarse form
+    // by rounding only, far inside kBoundSlack. A group with a nearly flat
+    // cell, whose spread a single pass cannot measure well enough, is
+    // sampled and normalised at once.
+    // Cell states: 0 not sampled, 2 normalised.
     ensureSize(s.normalised, cellCount);
     std::fill(s.normalised.begin(), s.normalised.begin() + static_cast<std::ptrdiff_t>(cellCount), 0);
     for (int g = 0; g < groups; ++g) {
@@ -503,11 +506,9 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
         const std::size_t first = static_cast<std::size_t>(g) * static_cast<std::size_t>(k);
         bool flat = false;
         for (int q = 0; q < k; ++q) {
-            float* cell = cells + static_cast<std::size_t>(q) * kMoneyCellLength;
-            sampleLineCell(ctx, groupX[g] + (d0 + q), cell);
             const std::size_t c = first + static_cast<std::size_t>(q);
             float* coarse = s.coarse.data() + c * kCoarseLength;
-            const float rest = coarsenMoneyCell(cell, coarse);
+            const float rest = sampleLineCoarse(ctx, groupX[g] + (d0 + q), coarse);
             double mean = 0.0;
             double norm = 0.0;
             coarseSpread(coarse, rest, mean, norm);
@@ -521,10 +522,13 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
             s.rest[c] = rest * scale;
         }
         if (flat) {
+            for (int q = 0; q < k; ++q)
+                sampleLineCell(ctx, groupX[g] + (d0 + q),
+                               cells + static_cast<std::size_t>(q) * kMoneyCellLength);
             normaliseGroup(cells, k);
             std::fill(s.normalised.begin() + static_cast<std::ptrdiff_t>(first),
                       s.normalised.begin() + static_cast<std::ptrdiff_t>(first + static_cast<std::size_t>(k)),
-                      1);
+                      2);
             for (int q = 0; q < k; ++q) {
                 const std::size_t c = first + static_cast<std::size_t>(q);
                 s.rest[c] =
@@ -605,7 +609,8 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
                                   static_cast<std::size_t>(offsets[j]);
             float* cell = s.cells.data() + c * kMoneyCellLength;
             if (!s.normalised[c]) {
-                s.normalised[c] = 1;
+                sampleLineCell(ctx, groupX[groupOf[i]] + (d0 + offsets[j]), cell);
+                s.normalised[c] = 2;
                 fresh[freshCount++] = cell;
             }
             scored[j] = cell;
