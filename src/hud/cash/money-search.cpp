@@ -531,9 +531,8 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
                       2);
             for (int q = 0; q < k; ++q) {
                 const std::size_t c = first + static_cast<std::size_t>(q);
-                s.rest[c] =
-                    coarsenCell(cells + static_cast<std::size_t>(q) * kMoneyCellLength, kMoneyCellColumns,
-                                kMoneyCellRows, s.coarse.data() + c * kCoarseLength);
+                s.rest[c] = coarsenMoneyCell(cells + static_cast<std::size_t>(q) * kMoneyCellLength,
+                                             s.coarse.data() + c * kCoarseLength);
             }
         }
         for (int q = 0; q < k; ++q) {
