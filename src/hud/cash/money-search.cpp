@@ -43,7 +43,7 @@ struct MoneySearch {
     std::vector<float> rough;  // kRoughLength per cell
     std::vector<float> roughRest;
     std::vector<float> offsetBounds;       // 2 x 2 bounds per candidate, template and offset
-    std::vector<unsigned char> normalised; // per cell: 0 not sampled, 2 normalised
+    std::vector<unsigned char> normalised; // per cell: sampled and normalised
     std::vector<float> cells;              // kMoneyCellLength per cell
     std::vector<const float*> pointers;
     std::vector<float> scores;
@@ -497,7 +497,6 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
     // by rounding only, far inside kBoundSlack. A group with a nearly flat
     // cell, whose spread a single pass cannot measure well enough, is
     // sampled and normalised at once.
-    // Cell states: 0 not sampled, 2 normalised.
     ensureSize(s.normalised, cellCount);
     std::fill(s.normalised.begin(), s.normalised.begin() + static_cast<std::ptrdiff_t>(cellCount), 0);
     for (int g = 0; g < groups; ++g) {
@@ -528,7 +527,7 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
             normaliseGroup(cells, k);
             std::fill(s.normalised.begin() + static_cast<std::ptrdiff_t>(first),
                       s.normalised.begin() + static_cast<std::ptrdiff_t>(first + static_cast<std::size_t>(k)),
-                      2);
+                      1);
             for (int q = 0; q < k; ++q) {
                 const std::size_t c = first + static_cast<std::size_t>(q);
                 s.rest[c] = coarsenMoneyCell(cells + static_cast<std::size_t>(q) * kMoneyCellLength,
@@ -595,7 +594,7 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
         return s.offsetBounds.data() + (i * kMaxTemplatesPerChar + t) * static_cast<std::size_t>(k);
     };
     // Scores candidate i's template t at the m offsets given into s.best,
-    // raising `best`; each cell is normalised when first scored.
+    // raising `best`; each cell is sampled and normalised when first scored.
     const auto scoreOffsetsOf = [&](std::size_t i, std::size_t t, const int* offsets, std::size_t m,
                                     float& best) {
         if (m == 0)
@@ -609,7 +608,7 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
             float* cell = s.cells.data() + c * kMoneyCellLength;
             if (!s.normalised[c]) {
                 sampleLineCell(ctx, groupX[groupOf[i]] + (d0 + offsets[j]), cell);
-                s.normalised[c] = 2;
+                s.normalised[c] = 1;
                 fresh[freshCount++] = cell;
             }
             scored[j] = cell;
