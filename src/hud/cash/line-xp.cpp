@@ -114,6 +114,9 @@ struct XpPlace {
     // The reading goes on past one place where a digit fits well but ties
     // with another, taking the likelier and noting the tie.
     bool passTie = false;
+    // The last column of a light panel behind the phrase, its soft edge
+    // included: the blank before the amount ends there.
+    double panelEnd = -std::numeric_limits<double>::infinity();
 };
 
 // How a reading of an amount's digits went: the digits it read, the place
@@ -230,8 +233,12 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
     // The phrase ends a cap left of the amount: a digit the reading stopped
     // short of, or a "$", leaves ink in that blank.
     const double left = at - widths.of(right) / 2.0 * cap;
+    // A light panel behind the phrase may end within that blank: its edge
+    // is no digit, and a digit lost there would stand right of it.
+    const double blankFrom = std::max(left - place.blankReach * cap, place.panelEnd);
+    const double blankTo = left - kXpBlankSlack * cap;
     const BlankInk blank =
-        blankLeftOf(ink, row, left - place.blankReach * cap, left - kXpBlankSlack * cap, place.blankInk);
+        blankFrom > blankTo ? BlankInk::Clear : blankLeftOf(ink, row, blankFrom, blankTo, place.blankInk);
     if (blank == BlankInk::Outside)
         return {};
     if (blank == BlankInk::Inked) {
@@ -487,9 +494,26 @@ bool digitsReachCapEnds(const Plane& ink, const RewardRow& row, const XpStop& ho
     return true;
 }
 
+// How far a light panel's soft edge reaches past it, in caps.
+constexpr double kPanelSoftEdge = 0.2;
+
+// The place's blank ended at the light panel behind the row's phrase, where
+// one ends left of the amount's "X".
+XpPlace besidePanel(const FramePlanes& planes, const RewardRow& row, XpPlace place) {
+    const int middle = (row.top + row.bottom) / 2;
+    for (const Blob& p : planes.panels) {
+        const double end = p.x1 + kPanelGrow;
+        if (middle < p.y0 - kPanelGrow || middle > p.y1 + kPanelGrow || !(end < place.xCentre))
+            continue;
+        place.panelEnd = std::max(place.panelEnd, end + 1.0 + kPanelSoftEdge * place.cap);
+    }
+    return place;
+}
+
 void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
-                  double figureRight, const XpPlace& place, float minLineConfidence, float minMargin,
+                  double figureRight, const XpPlace& atPlace, float minLineConfidence, float minMargin,
                   HudLine& line) {
+    const XpPlace place = besidePanel(planes, row, atPlace);
     std::string digits;
     bool tied = false;
     XpStop onFrame;
@@ -889,6 +913,7 @@ void dropContestedXp(const Model& model, const FramePlanes& planes, const Reward
     place.cap = row.lh;
     place.blankReach = kXpBlankReachNearLetters;
     place.settle = true;
+    place = besidePanel(planes, row, place);
     XpStop how;
     const std::string again = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &how);
     const std::string spelled = std::to_string(line.xp);
