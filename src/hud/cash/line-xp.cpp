@@ -105,6 +105,9 @@ struct XpPlace {
     bool checkLetterPlaces = false;
     double blankReach = kXpBlankReach;
     float oneMinScore = kXpOneMinScore;
+    // The same for a "1" next to the "X": read from a place a little left
+    // of the amount's own, the stem of its last digit passes for one.
+    float lastOneMinScore = 0.0f;
     // Digits that tie go to the settling classifiers, as a figure's do
     // where its place is sure.
     bool settle = false;
@@ -220,7 +223,9 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
             how.leastMargin = std::min(how.leastMargin, d.margin);
         }
         if (digits.size() == kMaxXpDigits ||
-            (d.chosen.character == '1' && d.chosen.score < place.oneMinScore))
+            (d.chosen.character == '1' &&
+             d.chosen.score <
+                 (digits.empty() ? std::max(place.oneMinScore, place.lastOneMinScore) : place.oneMinScore)))
             return {};
         how.xs[digits.size()] = d.chosen.x;
         digits.insert(digits.begin(), d.chosen.character);
@@ -648,6 +653,7 @@ void readXpAcrossPlaces(const Model& model, FramePlanes& planes, const RewardRow
     if (end < std::max(0, right - reachEnd))
         return;
     XpPlace place = placeOnInk(0.0, hp, true);
+    place.lastOneMinScore = kXpOneMinScore;
     const int steps = static_cast<int>(std::lround((kXpSweepFar - kXpSweepNear) / kXpSweepStep));
     std::int32_t value = 0;
     int agreeing = 0;
