@@ -902,6 +902,11 @@ static bool hasUnsettledDigit(const Model& model, const FramePlanes& planes, con
         const Decision d = decide(ctx, candidates.data(), candidates.size());
         if (d.chosen.character != g.digit && !(d.margin >= minMargin && d.chosen.score >= minLineConfidence))
             return true;
+        // Nor does a wide digit whose glyph reads best as the letter "I", a
+        // lone stem, on templates that tie too: a blurred "1" comes out as
+        // an "8" in both ("163" spelled 863).
+        if (g.letter == 'I' && g.digit != '1' && d.margin < minMargin)
+            return true;
     }
     return false;
 }
