@@ -772,6 +772,72 @@ const std::vector<XpCase>& amountsReadAcrossPlaces() {
     return all;
 }
 
+// Frames of the evaluation's footage: amounts whose phrase stands on a light
+// panel that ends in the blank before them; an amount read across places,
+// one of them a little left of its own, from where its last digit's stem
+// passes for a "1" ("796" read as 791 there); and a blurred "1" that both
+// template sets take for an "8" ("163" spelled 863), which gives no amount.
+const std::vector<XpCase>& amountsBesidePanelsOrStems() {
+    static const std::vector<XpCase> all = {
+        {"1440p 724XP beside its phrase's panel",
+         {2560,
+          1440,
+          1.1234388340152348,
+          3764597418u,
+          true,
+          70,
+          0.6238090002027618,
+          1.0,
+          457,
+          664,
+          {{"ASSIST", 0, 724, true}}},
+         {0}},
+        {"720p 411XP beside its phrase's panel, soft",
+         {1280,
+          720,
+          1.2561179494753425,
+          434101124u,
+          false,
+          94,
+          0.6382601609282963,
+          1.0,
+          652,
+          0,
+          {{"ASSIST", 0, 411, true},
+           {"ROTORS DESTROYED", 0, 337},
+           {"HOT ZONE PRESENCE", 0, 776},
+           {"ROTORS DESTROYED", 9, 0}}},
+         {0}},
+        {"1080p 796XP read across places, one reading its 6 as a 1",
+         {1920,
+          1080,
+          0.8851058863861399,
+          2475951611u,
+          true,
+          87,
+          0.0,
+          1.0,
+          88703265,
+          0,
+          {{"REVENGE KILL", 423, 0}, {"VEHICLE DESTROYED", 0, 796}, {"CONTROL ZONE PRESENCE", 2042, 0}}},
+         {1}},
+        {"720p 163XP whose 1 both template sets take for an 8",
+         {1280,
+          720,
+          0.8253585458305728,
+          3540007708u,
+          false,
+          81,
+          0.0,
+          1.311154329515313,
+          287151165,
+          0,
+          {{"HEADSHOT", 0, 163}}},
+         {}},
+    };
+    return all;
+}
+
 } // namespace
 
 TEST_F(RewardXp, AmountsWhoseLettersRunTogetherReadWhereBothLettersReadAtACut) {
@@ -907,5 +973,10 @@ TEST_F(RewardXp, AmountsWithAnUnsettledDigitAreExactOrNone) {
 
 TEST_F(RewardXp, AmountsWhoseLettersReadAsNoneReadAcrossPlacesThatAgree) {
     for (const XpCase& x : amountsReadAcrossPlaces())
+        expectCase(x);
+}
+
+TEST_F(RewardXp, AmountsBesideAPanelOrReadAcrossStemsAreExactAndABlurredOneGivesNone) {
+    for (const XpCase& x : amountsBesidePanelsOrStems())
         expectCase(x);
 }

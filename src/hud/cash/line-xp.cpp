@@ -105,6 +105,9 @@ struct XpPlace {
     bool checkLetterPlaces = false;
     double blankReach = kXpBlankReach;
     float oneMinScore = kXpOneMinScore;
+    // The same for a "1" next to the "X": read from a place a little left
+    // of the amount's own, the stem of its last digit passes for one.
+    float lastOneMinScore = 0.0f;
     // Digits that tie go to the settling classifiers, as a figure's do
     // where its place is sure.
     bool settle = false;
@@ -114,6 +117,9 @@ struct XpPlace {
     // The reading goes on past one place where a digit fits well but ties
     // with another, taking the likelier and noting the tie.
     bool passTie = false;
+    // The last column of a light panel behind the phrase, its soft edge
+    // included: the blank before the amount ends there.
+    double panelEnd = -std::numeric_limits<double>::infinity();
 };
 
 // How a reading of an amount's digits went: the digits it read, the place
@@ -217,7 +223,9 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
             how.leastMargin = std::min(how.leastMargin, d.margin);
         }
         if (digits.size() == kMaxXpDigits ||
-            (d.chosen.character == '1' && d.chosen.score < place.oneMinScore))
+            (d.chosen.character == '1' &&
+             d.chosen.score <
+                 (digits.empty() ? std::max(place.oneMinScore, place.lastOneMinScore) : place.oneMinScore)))
             return {};
         how.xs[digits.size()] = d.chosen.x;
         digits.insert(digits.begin(), d.chosen.character);
@@ -230,8 +238,12 @@ std::string xpDigitsAt(const Model& model, const Plane& ink, const RewardRow& ro
     // The phrase ends a cap left of the amount: a digit the reading stopped
     // short of, or a "$", leaves ink in that blank.
     const double left = at - widths.of(right) / 2.0 * cap;
+    // A light panel behind the phrase may end within that blank: its edge
+    // is no digit, and a digit lost there would stand right of it.
+    const double blankFrom = std::max(left - place.blankReach * cap, place.panelEnd);
+    const double blankTo = left - kXpBlankSlack * cap;
     const BlankInk blank =
-        blankLeftOf(ink, row, left - place.blankReach * cap, left - kXpBlankSlack * cap, place.blankInk);
+        blankFrom > blankTo ? BlankInk::Clear : blankLeftOf(ink, row, blankFrom, blankTo, place.blankInk);
     if (blank == BlankInk::Outside)
         return {};
     if (blank == BlankInk::Inked) {
@@ -487,9 +499,26 @@ bool digitsReachCapEnds(const Plane& ink, const RewardRow& row, const XpStop& ho
     return true;
 }
 
+// How far a light panel's soft edge reaches past it, in caps.
+constexpr double kPanelSoftEdge = 0.2;
+
+// The place's blank ended at the light panel behind the row's phrase, where
+// one ends left of the amount's "X".
+XpPlace besidePanel(const FramePlanes& planes, const RewardRow& row, XpPlace place) {
+    const int middle = (row.top + row.bottom) / 2;
+    for (const Blob& p : planes.panels) {
+        const double end = p.x1 + kPanelGrow;
+        if (middle < p.y0 - kPanelGrow || middle > p.y1 + kPanelGrow || !(end < place.xCentre))
+            continue;
+        place.panelEnd = std::max(place.panelEnd, end + 1.0 + kPanelSoftEdge * place.cap);
+    }
+    return place;
+}
+
 void takeAgreedXp(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
-                  double figureRight, const XpPlace& place, float minLineConfidence, float minMargin,
+                  double figureRight, const XpPlace& atPlace, float minLineConfidence, float minMargin,
                   HudLine& line) {
+    const XpPlace place = besidePanel(planes, row, atPlace);
     std::string digits;
     bool tied = false;
     XpStop onFrame;
@@ -624,6 +653,7 @@ void readXpAcrossPlaces(const Model& model, FramePlanes& planes, const RewardRow
     if (end < std::max(0, right - reachEnd))
         return;
     XpPlace place = placeOnInk(0.0, hp, true);
+    place.lastOneMinScore = kXpOneMinScore;
     const int steps = static_cast<int>(std::lround((kXpSweepFar - kXpSweepNear) / kXpSweepStep));
     std::int32_t value = 0;
     int agreeing = 0;
@@ -872,6 +902,11 @@ static bool hasUnsettledDigit(const Model& model, const FramePlanes& planes, con
         const Decision d = decide(ctx, candidates.data(), candidates.size());
         if (d.chosen.character != g.digit && !(d.margin >= minMargin && d.chosen.score >= minLineConfidence))
             return true;
+        // Nor does a wide digit whose glyph reads best as the letter "I", a
+        // lone stem, on templates that tie too: a blurred "1" comes out as
+        // an "8" in both ("163" spelled 863).
+        if (g.letter == 'I' && g.digit != '1' && d.margin < minMargin)
+            return true;
     }
     return false;
 }
@@ -889,6 +924,7 @@ void dropContestedXp(const Model& model, const FramePlanes& planes, const Reward
     place.cap = row.lh;
     place.blankReach = kXpBlankReachNearLetters;
     place.settle = true;
+    place = besidePanel(planes, row, place);
     XpStop how;
     const std::string again = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin, &how);
     const std::string spelled = std::to_string(line.xp);
