@@ -484,8 +484,8 @@ constexpr double kPanelWordMinScore = 0.4;
 // only from a panel measured whole, and only where its height, a cap and
 // its padding above and below, agrees with the cap the words are measured
 // in: under a money line measured short, one word's panel has another's
-// width. Soft text there fits its own word's shape too faintly for the
-// usual floor, but must still show some of it.
+// width. Soft text on a panel measured so fits its own word's shape too
+// faintly for the usual floor, but must still show some of it.
 constexpr double kLonePanelMinHeight = 1.4; // in caps
 constexpr double kLonePanelMaxHeight = 2.2;
 constexpr double kLonePanelWordMinScore = 0.2;
@@ -530,12 +530,13 @@ bool fitPanelWord(const Model& model, const FramePlanes& planes, int top, double
     if (chosen.empty() || nearest > kPanelWidthSlack || next < 2.0 * kPanelWidthSlack)
         return false;
     const double height = panel->height();
-    if (alone && (height < kLonePanelMinHeight * hp || height > kLonePanelMaxHeight * hp ||
-                  !panelStandsWhole(planes, *panel, top, top + lh - 1, lh)))
+    const bool measured = height >= kLonePanelMinHeight * hp && height <= kLonePanelMaxHeight * hp &&
+                          panelStandsWhole(planes, *panel, top, top + lh - 1, lh);
+    if (alone && !measured)
         return false;
     const PhraseFit fit =
         fitPhraseShape(model, planes, top, hp, panel->x1 - 2.0 * kPanelPadding * hp, panel->x1, {chosen});
-    if (fit.phrase == nullptr || fit.score < (alone ? kLonePanelWordMinScore : kPanelWordMinScore))
+    if (fit.phrase == nullptr || fit.score < (measured ? kLonePanelWordMinScore : kPanelWordMinScore))
         return false;
     line.text = std::string(chosen);
     line.known = true;

@@ -39,6 +39,7 @@ constexpr float kPanelMinContrast = 40.0f;
 constexpr double kRowPanelPad = 0.2;
 constexpr double kRowPanelMinWidth = 2.0;
 constexpr double kRowPanelMaxWidth = 14.0;
+constexpr int kRowPanelPadSlack = 2;
 
 // The figure's window reaches this far past its right edge, and holds no
 // figure with less contrast than this.
@@ -321,8 +322,14 @@ bool findRowPanel(const FramePlanes& planes, int top, int bottom, int lh, int xM
     xMax = std::min(w - 2, xMax);
     if (ya < 1 || yb > h - 2 || xMax - xMin < 4)
         return false;
-    return rowPanelAbove(smooth, ya, yb, lh, xMin, xMax, kPanelLuma, panel) ||
-           rowPanelOnLevels(smooth, ya, yb, lh, xMin, xMax, panel);
+    if (rowPanelAbove(smooth, ya, yb, lh, xMin, xMax, kPanelLuma, panel))
+        return true;
+    // Soft letters reach past the row's measured band into the padding
+    // rows: a row or two further out may still be clear of them.
+    for (int out = 0; out <= kRowPanelPadSlack && ya - out >= 1 && yb + out <= h - 2; ++out)
+        if (rowPanelOnLevels(smooth, ya - out, yb + out, lh, xMin, xMax, panel))
+            return true;
+    return false;
 }
 
 bool panelStandsWhole(const FramePlanes& planes, const Blob& panel, int top, int bottom, int lh) {
