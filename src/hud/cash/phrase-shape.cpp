@@ -579,10 +579,11 @@ bool readByShape(const Model& model, const FramePlanes& planes, int top, double 
     // figure that came down to a close call is not; nor is an amount, whose
     // digits the glyph templates spelled: a phrase given to its row would
     // carry an amount nothing else backs ("322XP" read as 372XP).
-    const bool sureFigure = line.hasFigure && line.figureMargin > 0.0f;
-    return (sureFigure && fitPanelWord(model, planes, top, hp, figureRight, line)) ||
-           (sureFigure && fitByInkLength(model, planes, top, hp, expected - kShapeFigureSlack * hp,
-                                         expected + kShapeFigureSlackRight * hp, line));
+    if (!line.hasFigure || !(line.figureMargin > 0.0f))
+        return false;
+    return fitPanelWord(model, planes, top, hp, figureRight, line) ||
+           fitByInkLength(model, planes, top, hp, expected - kShapeFigureSlack * hp,
+                          expected + kShapeFigureSlackRight * hp, line);
 }
 
 void settlePhraseByShape(const Model& model, const FramePlanes& planes, double hp, double figureRight,
