@@ -348,9 +348,11 @@ bool panelStandsWhole(const FramePlanes& planes, const Blob& panel, int top, int
             values.push_back(smooth.pixels[offset(x, y, w)]);
         return quantile(values, 0.5);
     };
+    // A panel box that does not reach past the text on a side has no
+    // padding row there: `best` stays unset.
     auto lightest = [&](int from, int to, int& best) {
         float most = -1.0f;
-        for (int y = std::max(0, std::min(from, to)); y <= std::min(h - 1, std::max(from, to)); ++y) {
+        for (int y = std::max(0, from); y <= std::min(h - 1, to); ++y) {
             const float v = lightOf(y);
             if (v > most) {
                 most = v;
