@@ -1997,3 +1997,72 @@ TEST_F(RewardLines, PhrasesThePanelOrTheInksLengthTellAreRead) {
     for (const LineOfCase& l : phrasesTheRowsMeasureTells())
         expectLineWhole(l.c, l.line);
 }
+
+namespace {
+
+// Soft 720p frames of the evaluation's footage at the game's exact look
+// whose light panel stays short of the panels' light level: measured on its
+// own levels, its width names the word: read whole where the figure reads
+// too, alone where it does not (the last).
+std::vector<LineOfCase> panelsShortOfThePanelLight() {
+    return {
+        {{"KILL on a soft panel, nothing of its row read",
+          1280,
+          720,
+          0.9369280331560292,
+          3611084467u,
+          70,
+          0.29135540681535554,
+          false,
+          7,
+          -488107,
+          {{"KILL CONFIRMED", 84749, 0}, {"CONTROL ZONE PRESENCE", 827, 0}, {"KILL", 41220, 0, true}},
+          0.9125208447218236},
+         2},
+        {{"ASSIST on a soft panel, its figure a close call",
+          1280,
+          720,
+          0.8118907543296222,
+          1512037363u,
+          79,
+          0.0,
+          false,
+          10,
+          0,
+          {{"ASSIST", 36, 0, true}, {"REVENGE KILL", 2, 0}},
+          1.4725281970030626},
+         0},
+        {{"HEADSHOT on a small frame scaled up, its figure unread",
+          1280,
+          720,
+          0.9653550533604223,
+          306079058u,
+          89,
+          0.0,
+          false,
+          733108161,
+          -404,
+          {{"HEADSHOT", 4317, 0, true}, {"HOT ZONE PRESENCE", 441, 0}, {"SUPPLIED PLAYER ASSIST", 0, 139}},
+          0.7604580670163946},
+         0}};
+}
+
+} // namespace
+
+TEST_F(RewardLines, PanelsShortOfThePanelLightTellTheirWordByTheirWidth) {
+    const std::vector<LineOfCase> all = panelsShortOfThePanelLight();
+    for (std::size_t i = 0; i + 1 < all.size(); ++i)
+        expectLineWhole(all[i].c, all[i].line);
+    const LineOfCase& alone = all.back();
+    const synth::FrameContent f = cashFrame(alone.c);
+    const hud::HudReading r = read(f);
+    ASSERT_TRUE(r.balanceCertain) << alone.c.what;
+    expectReadInPlace(alone.c, f, r, alone.c.what);
+    const hud::HudLine* got = lineReadAt(alone.c, f, r, alone.line, alone.c.what);
+    ASSERT_NE(got, nullptr) << alone.c.what;
+    EXPECT_EQ(got->text, "HEADSHOT") << alone.c.what;
+    // At one end of the range the first reading misreads the figure left
+    // unread here; the phrase read, there as anywhere, is the painted one.
+    for (const synth::FrameContent& e : rangeEnds(f))
+        expectPhrasesPainted(alone.c, read(e), std::string(alone.c.what) + " (range end)");
+}

@@ -202,9 +202,12 @@ bool isWholePhrase(const HudLine& line);
 // neither (failing that, at the blank before the figure's ink); true when
 // one phrase fits clearly. Given the letters the row's
 // readings gave, a phrase that fits well but not clearly is taken where
-// the letters, too, name it and no other.
+// the letters, too, name it and no other. Given `byPanelWidth`, a row
+// with neither figure nor amount whose shape leads nowhere takes the word
+// its light panel's width tells, and the flag is set.
 bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
-                 HudLine& line, const std::vector<std::string>* letters = nullptr);
+                 HudLine& line, const std::vector<std::string>* letters = nullptr,
+                 bool* byPanelWidth = nullptr);
 
 // A line whose words read as part of a phrase, or as a phrase with words
 // left over that snapped to nothing ("KILL GONHRMMI"): the phrases holding
@@ -370,6 +373,12 @@ WindowLevels windowLevels(const Plane& smooth, int x0, int y0, int x1, int y1);
 // A light panel behind rows top..bottom, between xMin and xMax, that the
 // frame's panel search missed because bright scene joined it.
 bool findRowPanel(const FramePlanes& planes, int top, int bottom, int lh, int xMin, int xMax, Blob& panel);
+
+// Whether a row's light panel was measured whole: on the padding rows above
+// and below the row's text, the scene beyond each of its ends, within half
+// a line height, stands clearly darker than the panel. A panel measured in
+// part goes on light past an end.
+bool panelStandsWhole(const FramePlanes& planes, const Blob& panel, int top, int bottom, int lh);
 
 // Re-ramps ink2 over every panel that overlaps rows top..bottom and returns
 // what it overwrote, for restoreInk.

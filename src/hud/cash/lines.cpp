@@ -436,8 +436,9 @@ void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<Shap
             if (std::abs(u.top - own.top) < 0.5 * hp)
                 letters.push_back(u.raw);
         HudLine& target = p.stored ? lines[p.index] : p.line;
+        bool byPanel = false;
         const bool read = readByShape(model, planes, target.top, hp, figureRight, target) ||
-                          readByShape(model, planes, target.top, hp, figureRight, target, &letters);
+                          readByShape(model, planes, target.top, hp, figureRight, target, &letters, &byPanel);
         if (read && !p.stored) {
             // Its figure or amount had no phrase to go with when the row was
             // read: now that the line has one, they get their last attempt.
@@ -446,8 +447,11 @@ void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<Shap
             row.top = p.line.top;
             row.bottom = p.line.bottom;
             row.lh = row.bottom - row.top + 1;
-            readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin, p.line,
-                                 kShapeLineFigureMinScore);
+            // A word its panel alone gave vouches for nothing at the figure's
+            // place: only the readings that two inks agree on are taken there.
+            if (!byPanel)
+                readFigureOnLocalInk(model, planes, row, hp, figureRight, minLineConfidence, minMargin,
+                                     p.line, kShapeLineFigureMinScore);
             if (!p.line.hasFigure)
                 readAgreedFigure(model, planes, row, hp, figureRight, minLineConfidence, p.line);
             if (!p.line.hasFigure)

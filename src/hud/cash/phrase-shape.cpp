@@ -480,8 +480,18 @@ constexpr double kPanelPadding = 0.35; // in caps, either side
 constexpr double kPanelWidthSlack = 0.12;
 constexpr double kPanelWordMinScore = 0.4;
 
+// Without a sure figure to vouch for the row, the panel's width is taken
+// only from a panel measured whole, and only where its height, a cap and
+// its padding above and below, agrees with the cap the words are measured
+// in: under a money line measured short, one word's panel has another's
+// width. Soft text on a panel measured so fits its own word's shape too
+// faintly for the usual floor, but must still show some of it.
+constexpr double kLonePanelMinHeight = 1.4; // in caps
+constexpr double kLonePanelMaxHeight = 2.2;
+constexpr double kLonePanelWordMinScore = 0.2;
+
 bool fitPanelWord(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
-                  HudLine& line) {
+                  HudLine& line, bool alone = false) {
     const PhraseShapes& shapes = model.phraseShapes;
     const int lh = static_cast<int>(std::lround(hp));
     const double xMin = planes.ink2.width - 32.0 * hp;
@@ -519,9 +529,14 @@ bool fitPanelWord(const Model& model, const FramePlanes& planes, int top, double
     }
     if (chosen.empty() || nearest > kPanelWidthSlack || next < 2.0 * kPanelWidthSlack)
         return false;
+    const double height = panel->height();
+    const bool measured = height >= kLonePanelMinHeight * hp && height <= kLonePanelMaxHeight * hp &&
+                          panelStandsWhole(planes, *panel, top, top + lh - 1, lh);
+    if (alone && !measured)
+        return false;
     const PhraseFit fit =
         fitPhraseShape(model, planes, top, hp, panel->x1 - 2.0 * kPanelPadding * hp, panel->x1, {chosen});
-    if (fit.phrase == nullptr || fit.score < kPanelWordMinScore)
+    if (fit.phrase == nullptr || fit.score < (measured ? kLonePanelWordMinScore : kPanelWordMinScore))
         return false;
     line.text = std::string(chosen);
     line.known = true;
@@ -531,16 +546,23 @@ bool fitPanelWord(const Model& model, const FramePlanes& planes, int top, double
 } // namespace
 
 bool readByShape(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
-                 HudLine& line, const std::vector<std::string>* letters) {
+                 HudLine& line, const std::vector<std::string>* letters, bool* byPanelWidth) {
     double expected = 0.0;
     if (!expectedPhraseRight(line, figureRight, hp, expected)) {
         if (fitClearPhrase(model, planes, top, hp, figureRight - kShapeRightFar * hp,
                            figureRight - kShapeRightNear * hp, line, letters, PhraseEnd::Free))
             return true;
         double pinned = 0.0;
-        return phraseEndByGap(planes, top, hp, figureRight, pinned) &&
-               fitClearPhrase(model, planes, top, hp, pinned - kEndGapSlack * hp, pinned + kEndGapSlack * hp,
-                              line, letters, PhraseEnd::Pinned);
+        if (phraseEndByGap(planes, top, hp, figureRight, pinned) &&
+            fitClearPhrase(model, planes, top, hp, pinned - kEndGapSlack * hp, pinned + kEndGapSlack * hp,
+                           line, letters, PhraseEnd::Pinned))
+            return true;
+        // No phrase's shape leads, and nothing places the phrase's end: a
+        // light panel measured whole still tells its word by its width.
+        if (byPanelWidth == nullptr || !fitPanelWord(model, planes, top, hp, figureRight, line, true))
+            return false;
+        *byPanelWidth = true;
+        return true;
     }
     // Where the figure's place was measured a little off, the phrase ends
     // further right; searched there only when the place itself shows no
@@ -557,10 +579,11 @@ bool readByShape(const Model& model, const FramePlanes& planes, int top, double 
     // figure that came down to a close call is not; nor is an amount, whose
     // digits the glyph templates spelled: a phrase given to its row would
     // carry an amount nothing else backs ("322XP" read as 372XP).
-    const bool sureFigure = line.hasFigure && line.figureMargin > 0.0f;
-    return (sureFigure && fitPanelWord(model, planes, top, hp, figureRight, line)) ||
-           (sureFigure && fitByInkLength(model, planes, top, hp, expected - kShapeFigureSlack * hp,
-                                         expected + kShapeFigureSlackRight * hp, line));
+    if (!line.hasFigure || !(line.figureMargin > 0.0f))
+        return false;
+    return fitPanelWord(model, planes, top, hp, figureRight, line) ||
+           fitByInkLength(model, planes, top, hp, expected - kShapeFigureSlack * hp,
+                          expected + kShapeFigureSlackRight * hp, line);
 }
 
 void settlePhraseByShape(const Model& model, const FramePlanes& planes, double hp, double figureRight,

@@ -39,6 +39,7 @@ constexpr float kPanelMinContrast = 40.0f;
 constexpr double kRowPanelPad = 0.2;
 constexpr double kRowPanelMinWidth = 2.0;
 constexpr double kRowPanelMaxWidth = 14.0;
+constexpr int kRowPanelPadSlack = 2;
 
 // The figure's window reaches this far past its right edge, and holds no
 // figure with less contrast than this.
@@ -223,27 +224,24 @@ WindowLevels windowLevels(const Plane& smooth, int x0, int y0, int x1, int y1) {
     return levels;
 }
 
-bool findRowPanel(const FramePlanes& planes, int top, int bottom, int lh, int xMin, int xMax, Blob& panel) {
-    const Plane& smooth = planes.smooth;
+namespace {
+
+// The panel of a row where the padding rows above and below its text are
+// lighter than `light` along a run of a word's panel width.
+bool rowPanelAbove(const Plane& smooth, int ya, int yb, int lh, int xMin, int xMax, float light,
+                   Blob& panel) {
     const int w = smooth.width;
     const int h = smooth.height;
-    const int pad = std::max(1, static_cast<int>(std::lround(kRowPanelPad * lh)));
-    const int ya = top - pad;
-    const int yb = bottom + pad;
-    xMin = std::max(1, xMin);
-    xMax = std::min(w - 2, xMax);
-    if (ya < 1 || yb > h - 2 || xMax - xMin < 4)
-        return false;
-    auto light = [&](int x, int y) { return smooth.pixels[offset(x, y, w)] > kPanelLuma; };
+    auto lit = [&](int x, int y) { return smooth.pixels[offset(x, y, w)] > light; };
     int bestX0 = -1;
     int bestX1 = -1;
     for (int x = xMin; x <= xMax;) {
-        if (!(light(x, ya) && light(x, yb))) {
+        if (!(lit(x, ya) && lit(x, yb))) {
             ++x;
             continue;
         }
         const int x0 = x;
-        while (x <= xMax && light(x, ya) && light(x, yb))
+        while (x <= xMax && lit(x, ya) && lit(x, yb))
             ++x;
         if (x - x0 > bestX1 - bestX0 + 1) {
             bestX0 = x0;
@@ -256,7 +254,7 @@ bool findRowPanel(const FramePlanes& planes, int top, int bottom, int lh, int xM
     auto rowLight = [&](int y) {
         int n = 0;
         for (int x = bestX0; x <= bestX1; ++x)
-            n += light(x, y) ? 1 : 0;
+            n += lit(x, y) ? 1 : 0;
         return n >= kPanelEdgeLight * runWidth;
     };
     int y0 = ya;
@@ -272,6 +270,112 @@ bool findRowPanel(const FramePlanes& planes, int top, int bottom, int lh, int xM
     panel.y1 = y1;
     panel.area = runWidth * (y1 - y0 + 1);
     return true;
+}
+
+// A panel of a small frame scaled up, or blurred, keeps its padding rows
+// short of the panels' light: their light and the scene around are told
+// apart on the padding rows' own levels instead. The panel must stand
+// clearly above the scene there, and its edges must fall off to the
+// scene's level within a cap's softening.
+constexpr double kPanelLevelsShare = 0.5;
+constexpr float kPanelLevelsMinLight = 140.0f;
+constexpr float kPanelLevelsMinContrast = 50.0f;
+constexpr double kPanelLevelsLightQuantile = 0.9;
+constexpr double kPanelEdgeReach = 0.5; // in line heights
+
+bool rowPanelOnLevels(const Plane& smooth, int ya, int yb, int lh, int xMin, int xMax, Blob& panel) {
+    const int w = smooth.width;
+    std::vector<float> least;
+    least.reserve(static_cast<std::size_t>(xMax - xMin + 1));
+    for (int x = xMin; x <= xMax; ++x)
+        least.push_back(std::min(smooth.pixels[offset(x, ya, w)], smooth.pixels[offset(x, yb, w)]));
+    std::vector<float> sorted = least;
+    const float scene = quantile(sorted, 0.5);
+    const float light = quantile(sorted, kPanelLevelsLightQuantile);
+    if (!(light >= kPanelLevelsMinLight) || !(light - scene >= kPanelLevelsMinContrast))
+        return false;
+    const float cut = scene + static_cast<float>(kPanelLevelsShare) * (light - scene);
+    if (!rowPanelAbove(smooth, ya, yb, lh, xMin, xMax, cut, panel))
+        return false;
+    // A bright stretch of the scene fades out; a panel ends: darker than the
+    // cut on both padding rows within reach of each end.
+    const int reach = std::max(2, static_cast<int>(std::lround(kPanelEdgeReach * lh)));
+    auto endsBy = [&](int from, int step) {
+        for (int k = 1, x = from + step; k <= reach && x >= 0 && x < w; ++k, x += step)
+            if (std::max(smooth.pixels[offset(x, ya, w)], smooth.pixels[offset(x, yb, w)]) < cut)
+                return true;
+        return false;
+    };
+    return endsBy(panel.x0, -1) && endsBy(panel.x1, 1);
+}
+
+} // namespace
+
+bool findRowPanel(const FramePlanes& planes, int top, int bottom, int lh, int xMin, int xMax, Blob& panel) {
+    const Plane& smooth = planes.smooth;
+    const int w = smooth.width;
+    const int h = smooth.height;
+    const int pad = std::max(1, static_cast<int>(std::lround(kRowPanelPad * lh)));
+    const int ya = top - pad;
+    const int yb = bottom + pad;
+    xMin = std::max(1, xMin);
+    xMax = std::min(w - 2, xMax);
+    if (ya < 1 || yb > h - 2 || xMax - xMin < 4)
+        return false;
+    if (rowPanelAbove(smooth, ya, yb, lh, xMin, xMax, kPanelLuma, panel))
+        return true;
+    // Soft letters reach past the row's measured band into the padding
+    // rows: a row or two further out may still be clear of them.
+    for (int out = 0; out <= kRowPanelPadSlack && ya - out >= 1 && yb + out <= h - 2; ++out)
+        if (rowPanelOnLevels(smooth, ya - out, yb + out, lh, xMin, xMax, panel))
+            return true;
+    return false;
+}
+
+bool panelStandsWhole(const FramePlanes& planes, const Blob& panel, int top, int bottom, int lh) {
+    const Plane& smooth = planes.smooth;
+    const int w = smooth.width;
+    const int h = smooth.height;
+    const int reach = std::max(2, static_cast<int>(std::lround(kPanelEdgeReach * lh)));
+    if (panel.x1 - panel.x0 < 4 || panel.x0 - reach < 0 || panel.x1 + reach >= w)
+        return false;
+    // The padding row above the text and the one below it where the panel
+    // is lightest: soft letters reach into the rows next to the text.
+    std::vector<float> values;
+    auto lightOf = [&](int y) {
+        values.clear();
+        for (int x = panel.x0; x <= panel.x1; ++x)
+            values.push_back(smooth.pixels[offset(x, y, w)]);
+        return quantile(values, 0.5);
+    };
+    // A panel box that does not reach past the text on a side has no
+    // padding row there: `best` stays unset.
+    auto lightest = [&](int from, int to, int& best) {
+        float most = -1.0f;
+        for (int y = std::max(0, from); y <= std::min(h - 1, to); ++y) {
+            const float v = lightOf(y);
+            if (v > most) {
+                most = v;
+                best = y;
+            }
+        }
+        return most;
+    };
+    int ya = -1;
+    int yb = -1;
+    const float above = lightest(std::max(panel.y0, top - lh / 2), top - 1, ya);
+    const float below = lightest(bottom + 1, std::min(panel.y1, bottom + lh / 2), yb);
+    if (ya < 0 || yb < 0)
+        return false;
+    const float light = std::min(above, below);
+    auto endsBy = [&](int from, int step) {
+        float scene = light;
+        for (int k = 1, x = from + step; k <= reach; ++k, x += step)
+            scene =
+                std::min(scene, std::max(smooth.pixels[offset(x, ya, w)], smooth.pixels[offset(x, yb, w)]));
+        return light - scene >= kPanelLevelsMinContrast;
+    };
+    return endsBy(panel.x0, -1) && endsBy(panel.x1, 1);
 }
 
 std::vector<SavedInk> rampPanelsLocally(FramePlanes& planes, const std::vector<Blob>& panels, int top,
