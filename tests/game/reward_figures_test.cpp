@@ -724,6 +724,86 @@ TEST_F(RewardFigures, FiguresWithATieLeftOpenReadSettled) {
     }
 }
 
+// Frames of the evaluation at the game's own look whose figure stands over
+// a pale patch of the world, or over the edge of one: on the frame's ink
+// its digits read below the floor or too close to call. Ramped on each
+// column's own background, the figure reads whole and every line of the
+// frame exactly; at the far ends of the look's range none reads as another.
+const std::vector<FigureCase>& figuresOverAPalePatch() {
+    static const std::vector<FigureCase> all = {
+        {"2160p +$41 across the edge of a pale patch",
+         {3840,
+          2160,
+          1.0999805933876932,
+          2526462532u,
+          true,
+          64,
+          0.29651570959032025,
+          1.0,
+          714584,
+          80687,
+          {{"PURCHASE REFUNDED", 0, 295},
+           {"SUPPLIED PLAYER ASSIST", 0, 693},
+           {"CONTROL ZONE PRESENCE", 244, 0},
+           {"PURCHASE REFUNDED", 41, 0}}}},
+        {"2160p +$6,297 beside a panel, its \"$\" on a pale patch",
+         {3840,
+          2160,
+          0.9453121722731654,
+          684641566u,
+          true,
+          70,
+          0.0,
+          1.0,
+          18954842,
+          1,
+          {{"HOT ZONE ENTERED", 2361, 0}, {"ROTORS DESTROYED", 8232, 0}, {"ASSIST", 6297, 0, true}}}},
+        {"1440p +$228 on a pale patch",
+         {2560,
+          1440,
+          1.0433073469270966,
+          1702862520u,
+          true,
+          72,
+          0.21715091973663198,
+          1.0,
+          311069881,
+          -3585,
+          {{"SUPPLIED PLAYER ASSIST", 85, 0}, {"VEHICLE DESTROYED", 228, 0}}}},
+        {"1440p +$98,255, a 5 tied with a 6 on a pale patch",
+         {2560,
+          1440,
+          1.060634763358605,
+          3260695233u,
+          true,
+          68,
+          0.0,
+          1.0,
+          81,
+          0,
+          {{"HOT ZONE PRESENCE", 9457, 0}, {"HEADSHOT", 98255, 0}, {"REVIVED TEAMMATE", 47, 0}}}},
+    };
+    return all;
+}
+
+TEST_F(RewardFigures, FiguresOverAPalePatchReadOnTheirStrokesOwnContrast) {
+    for (const FigureCase& c : figuresOverAPalePatch()) {
+        const hud::HudReading r = read(cashFrame(c.frame));
+        ASSERT_EQ(r.lines.size(), c.frame.lines.size()) << c.what;
+        for (std::size_t i = 0; i < r.lines.size(); ++i) {
+            const PaintedLine& p = c.frame.lines[i];
+            EXPECT_EQ(r.lines[i].text, p.text) << c.what << ", raw " << r.lines[i].raw;
+            EXPECT_EQ(r.lines[i].hasFigure, p.figure != 0) << c.what << ": " << p.text;
+            EXPECT_EQ(r.lines[i].figure, p.figure) << c.what << ": " << p.text;
+            EXPECT_EQ(r.lines[i].xp, p.xp) << c.what << ": " << p.text;
+        }
+        const std::vector<synth::FrameContent> ends = rangeEnds(cashFrame(c.frame));
+        for (std::size_t end = 0; end < ends.size(); ++end)
+            expectNoneMadeUp(c.frame.lines, read(ends[end]),
+                             std::string(c.what) + ", range end " + std::to_string(end));
+    }
+}
+
 // A 720p "+$239" whose last digit a blurred 9, 8 and 6 all fit within a
 // hundredth: the settling classifier, asked between the two best, settles
 // for the 9 from one place and for the 8 from the next. Settling two of

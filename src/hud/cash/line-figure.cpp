@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -315,21 +316,225 @@ HudLine withFigureOf(const HudLine& line) {
     return out;
 }
 
-void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
-                          double figureRight, float minLineConfidence, float minMargin, HudLine& line,
-                          float minScore) {
-    const LocalFigureInk local(planes, row, hp, figureRight);
-    if (!local.ramped())
+namespace {
+
+// What a figure's strokes are measured against, column by column: the
+// median of the band around the column, or the rows just above and below
+// the caps, clear of the digits' soft edges and of the shadow cast down
+// from them, taken between the two for the rows between them.
+enum class StrokeBackground { Band, AboveBelow };
+
+// One way of ramping a figure's strokes over their background (see
+// strokeInk): the shares of the strongest stroke nearby that the ramp
+// starts at and runs over.
+struct StrokeRamp {
+    StrokeBackground background;
+    float low;
+    float span;
+};
+
+// Both are read. A steep ramp over the band's median keeps thin strokes
+// whole; a gentler one over the rows above and below the caps follows a
+// pale patch whose edge cuts through a digit. A gentle ramp over the band's
+// median reads more figures alone, but agrees with itself on soft misreads
+// the others do not read at all ("+$30" as +$38 at 720 lines).
+constexpr StrokeRamp kStrokeRamps[] = {
+    {StrokeBackground::Band, 0.1f, 0.3f},
+    {StrokeBackground::AboveBelow, 0.15f, 0.6f},
+};
+
+// A stroke less than this many grey levels over its background is the
+// scene's noise.
+constexpr float kStrokeMinContrast = 12.0f;
+// The background rows above and below the caps: this far clear of them and
+// this deep, in caps.
+constexpr double kBackgroundClear = 0.12;
+constexpr double kBackgroundDepth = 0.25;
+// The band whose median is a column's background reaches at least this
+// many columns either side, enough that text and its gaps hold less than
+// half of it.
+constexpr int kBandMinReach = 9;
+
+float medianOf(std::vector<float>& v) {
+    const std::size_t k = v.size() / 2;
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+    return v[k];
+}
+
+// The light strokes of the window x0, y0 (cw x ch) of `smooth` over each
+// column's own background, ramped on the strongest stroke of the row's caps
+// within half a cap: white digits over a pale patch of the world keep only
+// a fraction of the frame's contrast, and no one level serves them and the
+// digits over the dark scene beside them. The shadow, darker than what lies
+// behind it, gets no ink. False when the window leaves no room for the
+// background rows.
+bool strokeInk(const Plane& smooth, int x0, int y0, int cw, int ch, const RewardRow& row,
+               const StrokeRamp& ramp, std::vector<float>& ink) {
+    const int clear = std::max(1, static_cast<int>(std::lround(kBackgroundClear * row.lh)));
+    const int depth = std::max(2, static_cast<int>(std::lround(kBackgroundDepth * row.lh)));
+    const int a1 = row.top - clear;
+    const int a0 = a1 - depth + 1;
+    const int b0 = row.bottom + clear + 1;
+    const int b1 = b0 + depth - 1;
+    if (a0 < 0 || b1 >= smooth.height || x0 < 1 || x0 + cw + 1 > smooth.width || y0 < 0 ||
+        y0 + ch > smooth.height)
+        return false;
+    const std::size_t n = static_cast<std::size_t>(cw);
+    thread_local std::vector<float> values;
+    thread_local std::vector<float> above;
+    thread_local std::vector<float> below;
+    thread_local std::vector<float> column;
+    above.assign(n, 0.0f);
+    below.assign(n, 0.0f);
+    column.assign(n, 0.0f);
+    const int wide = std::max(kBandMinReach, row.lh);
+    for (int x = 0; x < cw; ++x) {
+        values.clear();
+        if (ramp.background == StrokeBackground::Band) {
+            for (int c = std::max(0, x - wide); c <= std::min(cw - 1, x + wide); ++c)
+                for (int y = 0; y < ch; ++y)
+                    values.push_back(smooth.at(x0 + c, y0 + y));
+            above[static_cast<std::size_t>(x)] = below[static_cast<std::size_t>(x)] = medianOf(values);
+            continue;
+        }
+        for (int y = a0; y <= a1; ++y)
+            for (int c = x0 + x - 1; c <= x0 + x + 1; ++c)
+                values.push_back(smooth.at(c, y));
+        above[static_cast<std::size_t>(x)] = medianOf(values);
+        values.clear();
+        for (int y = b0; y <= b1; ++y)
+            for (int c = x0 + x - 1; c <= x0 + x + 1; ++c)
+                values.push_back(smooth.at(c, y));
+        below[static_cast<std::size_t>(x)] = medianOf(values);
+    }
+    auto background = [&](int x, int y) {
+        const double t = std::min(1.0, std::max(0.0, (y - a1) / static_cast<double>(b0 - a1)));
+        return static_cast<float>((1.0 - t) * above[static_cast<std::size_t>(x)] +
+                                  t * below[static_cast<std::size_t>(x)]);
+    };
+    for (int x = 0; x < cw; ++x)
+        for (int y = std::max(row.top, y0); y <= std::min(row.bottom, y0 + ch - 1); ++y)
+            column[static_cast<std::size_t>(x)] =
+                std::max(column[static_cast<std::size_t>(x)], smooth.at(x0 + x, y) - background(x, y));
+    ink.assign(n * static_cast<std::size_t>(ch), 0.0f);
+    const int reach = std::max(2, row.lh / 2);
+    for (int x = 0; x < cw; ++x) {
+        float peak = 0.0f;
+        for (int c = std::max(0, x - reach); c <= std::min(cw - 1, x + reach); ++c)
+            peak = std::max(peak, column[static_cast<std::size_t>(c)]);
+        if (!(peak >= kStrokeMinContrast))
+            continue;
+        const float low = ramp.low * peak;
+        const float span = ramp.span * peak;
+        for (int y = 0; y < ch; ++y)
+            ink[offset(x, y, cw)] = std::min(
+                std::max((smooth.at(x0 + x, y0 + y) - background(x, y0 + y) - low) / span, 0.0f), 1.0f);
+    }
+    return true;
+}
+
+// The figure's window in ink2 as strokeInk gives it, for as long as this
+// lives. The figure is light text only, so its shadow, which a pale patch
+// makes dark ink on the frame's planes, is left out; panel ink stays as it
+// is. ink2 is put back on leaving.
+class FigureStrokeInk : public SwappedInkWindow {
+public:
+    FigureStrokeInk(FramePlanes& planes, const RewardRow& row, double hp, double figureRight,
+                    const StrokeRamp& ramp)
+        : SwappedInkWindow(planes.ink2) {
+        const Plane& smooth = planes.smooth;
+        const int w = ink_.width;
+        const int h = ink_.height;
+        if (!sameSize(smooth, w, h) || !(hp > 0.0) || !std::isfinite(figureRight))
+            return;
+        const int pad = std::max(2, row.lh / 3);
+        const int y0 = std::max(0, row.top - pad);
+        const int y1 = std::min(h - 1, row.bottom + pad);
+        const int x0 = std::max(0, static_cast<int>(figureRight - kFigureWindowWidth * hp));
+        const int x1 = std::min(w - 1, static_cast<int>(figureRight + kStrokeWindowSlack * hp));
+        if (y1 - y0 < 2 || x1 - x0 < 2)
+            return;
+        const int cw = x1 - x0 + 1;
+        const int ch = y1 - y0 + 1;
+        thread_local std::vector<float> strokes;
+        if (!strokeInk(smooth, x0, y0, cw, ch, row, ramp, strokes))
+            return;
+        save(x0, y0, cw, ch);
+        for (int y = 0; y < ch_; ++y)
+            for (int x = 0; x < cw_; ++x)
+                if (!onPanel(planes, x0_ + x, y0_ + y))
+                    ink_.pixels[offset(x0_ + x, y0_ + y, w)] = strokes[offset(x, y, cw_)];
+    }
+
+private:
+    static constexpr double kStrokeWindowSlack = 0.5; // in h'
+};
+
+// A figure read on its strokes' own contrast is a new look at ink the
+// frame's readings found too faint or too close to call: it is taken only
+// where at least this many of the places its last digit may be centred on,
+// over every ramp, read it, and every reading sure of its characters, on
+// any ramp, gives that value. Each ramp alone agrees with itself on a
+// misread as readily as on the figure ("+$30" read as +$38 at 720 lines).
+constexpr int kStrokeMinReads = 2;
+
+struct StrokeTally {
+    MoneyReading agreed; // the least sure of the readings taken
+    std::int64_t value = 0;
+    int sure = 0;  // readings sure of their characters
+    int reads = 0; // of those, the ones accepted whole
+    bool split = false;
+};
+
+void tallyStrokes(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                  double figureRight, const StrokeRamp& ramp, float minLineConfidence, float minMargin,
+                  float minScore, StrokeTally& tally) {
+    const FigureStrokeInk strokes(planes, row, hp, figureRight, ramp);
+    if (!strokes.ramped())
         return;
     for (double centre : kLastDigitCentres) {
         const FigureRead f =
             readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, minMargin);
-        if (f.accepted && f.reading.minScore >= minScore &&
-            !figureEndsInXp(model, planes, row, row.blobs, f.reading)) {
-            takeFigure(f.reading, line);
-            break;
-        }
+        if (!f.reading.ok || f.reading.minScore < minLineConfidence)
+            continue;
+        if (tally.sure++ > 0 && f.reading.value != tally.value)
+            tally.split = true;
+        tally.value = f.reading.value;
+        if (!f.accepted || f.reading.minScore < minScore)
+            continue;
+        // An amount's "XP" read as a figure's last digits.
+        if (figureEndsInXp(model, planes, row, row.blobs, f.reading))
+            tally.split = true;
+        if (tally.reads == 0 || f.reading.minScore < tally.agreed.minScore)
+            tally.agreed = f.reading;
+        ++tally.reads;
     }
+}
+
+} // namespace
+
+void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                          double figureRight, float minLineConfidence, float minMargin, HudLine& line,
+                          float minScore) {
+    {
+        const LocalFigureInk local(planes, row, hp, figureRight);
+        if (local.ramped())
+            for (double centre : kLastDigitCentres) {
+                const FigureRead f = readFigure(model, planes, row, figureRight - centre * row.lh,
+                                                minLineConfidence, minMargin);
+                if (f.accepted && f.reading.minScore >= minScore &&
+                    !figureEndsInXp(model, planes, row, row.blobs, f.reading)) {
+                    takeFigure(f.reading, line);
+                    return;
+                }
+            }
+    }
+    StrokeTally tally;
+    for (const StrokeRamp& ramp : kStrokeRamps)
+        tallyStrokes(model, planes, row, hp, figureRight, ramp, minLineConfidence, minMargin, minScore,
+                     tally);
+    if (!tally.split && tally.reads >= kStrokeMinReads)
+        takeFigure(tally.agreed, line);
 }
 
 void readSettledFigure(const Model& model, const FramePlanes& planes, const RewardRow& row,
