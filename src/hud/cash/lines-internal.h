@@ -266,7 +266,9 @@ bool glyphsConfirmFigure(const std::vector<GlyphWord>& words, std::size_t first,
 HudLine withFigureOf(const HudLine& line);
 
 // Last attempt at a figure that did not read at all: read on the figure's
-// own window levels.
+// own window levels, then on each column's own background (a figure across
+// a pale patch's edge has no one level that serves both sides), where two
+// places must read it whole and no sure reading may disagree.
 void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                           double figureRight, float minLineConfidence, float minMargin, HudLine& line,
                           float minScore = kLocalFigureMinScore);
