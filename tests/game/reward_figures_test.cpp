@@ -727,49 +727,13 @@ TEST_F(RewardFigures, FiguresWithATieLeftOpenReadSettled) {
 // Frames of the evaluation at the game's own look whose figure stands over
 // a pale patch of the world, or over the edge of one: on the frame's ink
 // its digits read below the floor or too close to call. Ramped on each
-// column's own background, the figure reads whole and every line of the
-// frame exactly; at the far ends of the look's range none reads as another.
+// column's own background, the figure reads whole where two looks agree,
+// and every line of the frame exactly; a look that reads the same cells
+// twice is one look, so a misread it repeats is not taken for the figure
+// another attempt reads. At the far ends of the look's range none reads as
+// another.
 const std::vector<FigureCase>& figuresOverAPalePatch() {
     static const std::vector<FigureCase> all = {
-        {"2160p +$41 across the edge of a pale patch",
-         {3840,
-          2160,
-          1.0999805933876932,
-          2526462532u,
-          true,
-          64,
-          0.29651570959032025,
-          1.0,
-          714584,
-          80687,
-          {{"PURCHASE REFUNDED", 0, 295},
-           {"SUPPLIED PLAYER ASSIST", 0, 693},
-           {"CONTROL ZONE PRESENCE", 244, 0},
-           {"PURCHASE REFUNDED", 41, 0}}}},
-        {"2160p +$6,297 beside a panel, its \"$\" on a pale patch",
-         {3840,
-          2160,
-          0.9453121722731654,
-          684641566u,
-          true,
-          70,
-          0.0,
-          1.0,
-          18954842,
-          1,
-          {{"HOT ZONE ENTERED", 2361, 0}, {"ROTORS DESTROYED", 8232, 0}, {"ASSIST", 6297, 0, true}}}},
-        {"1440p +$228 on a pale patch",
-         {2560,
-          1440,
-          1.0433073469270966,
-          1702862520u,
-          true,
-          72,
-          0.21715091973663198,
-          1.0,
-          311069881,
-          -3585,
-          {{"SUPPLIED PLAYER ASSIST", 85, 0}, {"VEHICLE DESTROYED", 228, 0}}}},
         {"1440p +$98,255, a 5 tied with a 6 on a pale patch",
          {2560,
           1440,
@@ -782,6 +746,21 @@ const std::vector<FigureCase>& figuresOverAPalePatch() {
           81,
           0,
           {{"HOT ZONE PRESENCE", 9457, 0}, {"HEADSHOT", 98255, 0}, {"REVIVED TEAMMATE", 47, 0}}}},
+        {"720p +$176 whose 7 one ramp reads as a 1, twice on the same cells",
+         {1280,
+          720,
+          0.871271210355361,
+          286400409u,
+          false,
+          68,
+          0.0,
+          1.0,
+          993093941,
+          0,
+          {{"KILL CONFIRMED", 488, 0},
+           {"VEHICLE DESTROYED", 79, 0},
+           {"REVIVED TEAMMATE", 7, 0},
+           {"REVIVED TEAMMATE", 176, 0}}}},
     };
     return all;
 }

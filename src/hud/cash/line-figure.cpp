@@ -472,17 +472,22 @@ private:
 
 // A figure read on its strokes' own contrast is a new look at ink the
 // frame's readings found too faint or too close to call: it is taken only
-// where at least this many of the places its last digit may be centred on,
-// over every ramp, read it, and every reading sure of its characters, on
-// any ramp, gives that value. Each ramp alone agrees with itself on a
-// misread as readily as on the figure ("+$30" read as +$38 at 720 lines).
+// where at least this many separate looks read it whole, and every reading
+// sure of its characters, on any ramp, gives that value. A look is a ramp's
+// reading at its own cells: the places its last digit may be centred on
+// mostly settle on the same cells, and one ramp read twice there agrees
+// with itself on a misread as readily as on the figure ("+$176" as +$116,
+// "+$30" as +$38 at 720 lines).
 constexpr int kStrokeMinReads = 2;
+// Readings whose rightmost digits stand closer than this, in pixels, read
+// the same cells.
+constexpr double kSameCells = 0.5;
 
 struct StrokeTally {
     MoneyReading agreed; // the least sure of the readings taken
     std::int64_t value = 0;
     int sure = 0;  // readings sure of their characters
-    int reads = 0; // of those, the ones accepted whole
+    int reads = 0; // of those, the looks accepted whole
     bool split = false;
 };
 
@@ -492,6 +497,8 @@ void tallyStrokes(const Model& model, FramePlanes& planes, const RewardRow& row,
     const FigureStrokeInk strokes(planes, row, hp, figureRight, ramp);
     if (!strokes.ramped())
         return;
+    bool readOnThisRamp = false;
+    double lastFirstX = 0.0;
     for (double centre : kLastDigitCentres) {
         const FigureRead f =
             readFigure(model, planes, row, figureRight - centre * row.lh, minLineConfidence, minMargin);
@@ -507,6 +514,12 @@ void tallyStrokes(const Model& model, FramePlanes& planes, const RewardRow& row,
             tally.split = true;
         if (tally.reads == 0 || f.reading.minScore < tally.agreed.minScore)
             tally.agreed = f.reading;
+        // Two places whose readings settle on the same cells of this ink
+        // are one look at it.
+        if (readOnThisRamp && std::abs(f.reading.firstX - lastFirstX) < kSameCells)
+            continue;
+        readOnThisRamp = true;
+        lastFirstX = f.reading.firstX;
         ++tally.reads;
     }
 }
@@ -529,6 +542,11 @@ void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardR
                 }
             }
     }
+}
+
+void readFigureOnStrokes(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                         double figureRight, float minLineConfidence, float minMargin, HudLine& line,
+                         float minScore) {
     StrokeTally tally;
     for (const StrokeRamp& ramp : kStrokeRamps)
         tallyStrokes(model, planes, row, hp, figureRight, ramp, minLineConfidence, minMargin, minScore,

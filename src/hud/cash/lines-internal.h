@@ -265,13 +265,20 @@ bool glyphsConfirmFigure(const std::vector<GlyphWord>& words, std::size_t first,
 // words starts from.
 HudLine withFigureOf(const HudLine& line);
 
-// Last attempt at a figure that did not read at all: read on the figure's
-// own window levels, then on each column's own background (a figure across
-// a pale patch's edge has no one level that serves both sides), where two
-// places must read it whole and no sure reading may disagree.
+// Attempt at a figure that did not read at all: read on the figure's own
+// window levels.
 void readFigureOnLocalInk(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                           double figureRight, float minLineConfidence, float minMargin, HudLine& line,
                           float minScore = kLocalFigureMinScore);
+
+// Last attempt at a figure every other attempt left unread: read on each
+// column's own background (a figure across a pale patch's edge has no one
+// level that serves both sides); two places must read it whole and no sure
+// reading may disagree. It comes after the attempts that read the frame's
+// own ink, so it never overrides one of them.
+void readFigureOnStrokes(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
+                         double figureRight, float minLineConfidence, float minMargin, HudLine& line,
+                         float minScore = kLocalFigureMinScore);
 
 // A figure left unread because a digit of it tied with its runner-up: read
 // again from every place its last digit may be centred on, the tie left to

@@ -454,6 +454,9 @@ void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<Shap
                                      p.line, kShapeLineFigureMinScore);
             if (!p.line.hasFigure)
                 readAgreedFigure(model, planes, row, hp, figureRight, minLineConfidence, p.line);
+            if (!byPanel && !p.line.hasFigure)
+                readFigureOnStrokes(model, planes, row, hp, figureRight, minLineConfidence, minMargin, p.line,
+                                    kShapeLineFigureMinScore);
             if (!p.line.hasFigure)
                 readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin,
                                     p.line);
@@ -594,6 +597,9 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
                                          line, kShapeLineFigureMinScore);
                 if (!line.hasFigure && line.raw.find("XP") == std::string::npos)
                     readAgreedFigure(model, planes, row, hp, figureRight, minLineConfidence, line);
+                if (!line.hasFigure && line.raw.find("XP") == std::string::npos)
+                    readFigureOnStrokes(model, planes, row, hp, figureRight, minLineConfidence, minMargin,
+                                        line, kShapeLineFigureMinScore);
                 if (!line.hasFigure)
                     readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin,
                                         line);
@@ -611,6 +617,8 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
                 readSettledFigure(model, planes, row, figureRight, minLineConfidence, minMargin, line);
             if (!line.hasFigure && !line.hasXp && !line.text.empty() && lettersOnly)
                 readAgreedFigure(model, planes, row, hp, figureRight, minLineConfidence, line);
+            if (!line.hasFigure && !line.hasXp && !line.text.empty() && lettersOnly)
+                readFigureOnStrokes(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
             if (!line.hasFigure && !line.hasXp && !line.text.empty())
                 readXpAtFigurePlace(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
             if (!line.hasFigure && !line.hasXp && !line.text.empty())
