@@ -58,7 +58,28 @@ const std::vector<FigureCase>& figuresOnceReadShort() {
     return all;
 }
 
-class RewardFigures : public FootageTest {};
+class RewardFigures : public FootageTest {
+protected:
+    // Every line of every frame reads exactly; at the far ends of the look's
+    // range none reads as another.
+    static void expectEveryLineExact(const std::vector<FigureCase>& table) {
+        for (const FigureCase& c : table) {
+            const hud::HudReading r = read(cashFrame(c.frame));
+            ASSERT_EQ(r.lines.size(), c.frame.lines.size()) << c.what;
+            for (std::size_t i = 0; i < r.lines.size(); ++i) {
+                const PaintedLine& p = c.frame.lines[i];
+                EXPECT_EQ(r.lines[i].text, p.text) << c.what << ", raw " << r.lines[i].raw;
+                EXPECT_EQ(r.lines[i].hasFigure, p.figure != 0) << c.what << ": " << p.text;
+                EXPECT_EQ(r.lines[i].figure, p.figure) << c.what << ": " << p.text;
+                EXPECT_EQ(r.lines[i].xp, p.xp) << c.what << ": " << p.text;
+            }
+            const std::vector<synth::FrameContent> ends = rangeEnds(cashFrame(c.frame));
+            for (std::size_t end = 0; end < ends.size(); ++end)
+                expectNoneMadeUp(c.frame.lines, read(ends[end]),
+                                 std::string(c.what) + ", range end " + std::to_string(end));
+        }
+    }
+};
 
 TEST_F(RewardFigures, FiguresOnceReadShortOfADigitReadWhole) {
     for (const FigureCase& c : figuresOnceReadShort()) {
@@ -707,21 +728,7 @@ const std::vector<FigureCase>& figuresWithATieLeftOpen() {
 }
 
 TEST_F(RewardFigures, FiguresWithATieLeftOpenReadSettled) {
-    for (const FigureCase& c : figuresWithATieLeftOpen()) {
-        const hud::HudReading r = read(cashFrame(c.frame));
-        ASSERT_EQ(r.lines.size(), c.frame.lines.size()) << c.what;
-        for (std::size_t i = 0; i < r.lines.size(); ++i) {
-            const PaintedLine& p = c.frame.lines[i];
-            EXPECT_EQ(r.lines[i].text, p.text) << c.what << ", raw " << r.lines[i].raw;
-            EXPECT_EQ(r.lines[i].hasFigure, p.figure != 0) << c.what << ": " << p.text;
-            EXPECT_EQ(r.lines[i].figure, p.figure) << c.what << ": " << p.text;
-            EXPECT_EQ(r.lines[i].xp, p.xp) << c.what << ": " << p.text;
-        }
-        const std::vector<synth::FrameContent> ends = rangeEnds(cashFrame(c.frame));
-        for (std::size_t end = 0; end < ends.size(); ++end)
-            expectNoneMadeUp(c.frame.lines, read(ends[end]),
-                             std::string(c.what) + ", range end " + std::to_string(end));
-    }
+    expectEveryLineExact(figuresWithATieLeftOpen());
 }
 
 // Frames of the evaluation at the game's own look whose figure stands over
@@ -766,21 +773,7 @@ const std::vector<FigureCase>& figuresOverAPalePatch() {
 }
 
 TEST_F(RewardFigures, FiguresOverAPalePatchReadOnTheirStrokesOwnContrast) {
-    for (const FigureCase& c : figuresOverAPalePatch()) {
-        const hud::HudReading r = read(cashFrame(c.frame));
-        ASSERT_EQ(r.lines.size(), c.frame.lines.size()) << c.what;
-        for (std::size_t i = 0; i < r.lines.size(); ++i) {
-            const PaintedLine& p = c.frame.lines[i];
-            EXPECT_EQ(r.lines[i].text, p.text) << c.what << ", raw " << r.lines[i].raw;
-            EXPECT_EQ(r.lines[i].hasFigure, p.figure != 0) << c.what << ": " << p.text;
-            EXPECT_EQ(r.lines[i].figure, p.figure) << c.what << ": " << p.text;
-            EXPECT_EQ(r.lines[i].xp, p.xp) << c.what << ": " << p.text;
-        }
-        const std::vector<synth::FrameContent> ends = rangeEnds(cashFrame(c.frame));
-        for (std::size_t end = 0; end < ends.size(); ++end)
-            expectNoneMadeUp(c.frame.lines, read(ends[end]),
-                             std::string(c.what) + ", range end " + std::to_string(end));
-    }
+    expectEveryLineExact(figuresOverAPalePatch());
 }
 
 // A 720p "+$239" whose last digit a blurred 9, 8 and 6 all fit within a
