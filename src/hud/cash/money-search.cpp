@@ -553,14 +553,27 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
     const MoneySearch::CoarseSet* sets[kMostCandidates] = {};
     float bound[kMostCandidates][kMaxTemplatesPerChar];
     bool refined[kMostCandidates][kMaxTemplatesPerChar];
-    std::size_t byRough[kMostCandidates][kMaxTemplatesPerChar];
-    std::size_t live[kMostCandidates] = {};
-    std::size_t next[kMostCandidates] = {};
+    // The templates whose 2 x 2 bound the candidate's own bound has not
+    // taken yet, and the one of them it takes next: the highest rough bound,
+    // the first template on equal bounds. Most candidates never take one, so
+    // the next is found when wanted rather than all ordered up front.
+    bool pending[kMostCandidates][kMaxTemplatesPerChar];
+    constexpr std::size_t kNone = kMaxTemplatesPerChar;
+    std::size_t head[kMostCandidates];
     float highest[kMostCandidates]; // the highest 2 x 2 bound taken
+    const auto findHead = [&](std::size_t i) {
+        std::size_t h = kNone;
+        const std::size_t size = sets[i]->list->size();
+        for (std::size_t t = 0; t < size; ++t)
+            if (pending[i][t] && (h == kNone || bound[i][t] > bound[i][h]))
+                h = t;
+        head[i] = h;
+    };
     for (std::size_t i = 0; i < n; ++i) {
         cands[i].score = kNoScore;
         cands[i].x = centres[i];
         highest[i] = kNoScore;
+        head[i] = kNone;
         const detail::TemplateList* list = ctx.templates.find(cands[i].character);
         if (!list)
             continue;
@@ -578,15 +591,16 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
         for (std::size_t t = 0; t < list->size(); ++t) {
             bound[i][t] = kNoScore;
             refined[i][t] = false;
+            pending[i][t] = false;
             if (set.roughRest[t] < 0.0f)
                 continue;
             const float high = rough[t] + (kBoundSlack + kRoughSlack);
             if (!std::isfinite(high))
                 return false;
             bound[i][t] = high;
-            byRough[i][live[i]++] = t;
+            pending[i][t] = true;
         }
-        sortByBound(byRough[i], live[i], bound[i]);
+        findHead(i);
     }
     const float* coarsePointers[kMostSearchedOffsets];
     ensureSize(s.offsetBounds, n * kMaxTemplatesPerChar * static_cast<std::size_t>(k));
@@ -643,11 +657,17 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
         bound[i][t] = high;
         return std::isfinite(high);
     };
-    // Candidate i's 2 x 2 bound where `known`, else a bound above it.
-    const auto candidateBound = [&](std::size_t i, bool& known) {
-        known = next[i] == live[i] || bound[i][byRough[i][next[i]]] < highest[i];
-        return known ? highest[i] : bound[i][byRough[i][next[i]]];
+    // Candidate i's 2 x 2 bound where known, else a bound above it; only
+    // candidate i's own steps change it, so it is kept until they do.
+    float candidateBound[kMostCandidates];
+    bool boundKnown[kMostCandidates];
+    const auto updateBound = [&](std::size_t i) {
+        boundKnown[i] = head[i] == kNone || bound[i][head[i]] < highest[i];
+        candidateBound[i] = boundKnown[i] ? highest[i] : bound[i][head[i]];
     };
+    for (std::size_t i = 0; i < n; ++i)
+        if (sets[i])
+            updateBound(i);
 
     // Exact scores, from the highest 2 x 2 bound down (the first candidate
     // on equal bounds).
@@ -658,27 +678,26 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
     for (;;) {
         std::size_t i = n;
         float high = kNoScore;
-        bool known = false;
         for (std::size_t j = 0; j < n; ++j) {
             if (done[j] || !sets[j])
                 continue;
-            bool jKnown = false;
-            const float b = candidateBound(j, jKnown);
-            if (i == n || b > high) {
+            if (i == n || candidateBound[j] > high) {
                 i = j;
-                high = b;
-                known = jKnown;
+                high = candidateBound[j];
             }
         }
         if (i == n)
             break;
         if ((exactCount >= 2 && high < top2) || high < floor)
             break; // and so is every one after it
-        if (!known) {
-            if (!refine(i, byRough[i][next[i]]))
+        if (!boundKnown[i]) {
+            const std::size_t t = head[i];
+            if (!refine(i, t))
                 return false;
-            highest[i] = std::max(highest[i], bound[i][byRough[i][next[i]]]);
-            ++next[i];
+            highest[i] = std::max(highest[i], bound[i][t]);
+            pending[i][t] = false;
+            findHead(i);
+            updateBound(i);
             continue;
         }
         done[i] = true;
