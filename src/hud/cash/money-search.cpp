@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <vector>
 
@@ -300,16 +302,16 @@ void roughBounds(const MoneySearch::CoarseSet& set, const float* const* cells, c
     }
 }
 
-// Normalises the k cells at `cells`, kMoneyCellLength apart, exactly as
-// scoreOffsets does.
-void normaliseGroup(float* cells, int k) {
-    for (int q0 = 0; q0 < k; q0 += kMoneyBlock) {
-        const int m = std::min(kMoneyBlock, k - q0);
-        float* block[kMoneyBlock] = {};
-        for (int q = 0; q < m; ++q)
-            block[q] = cells + static_cast<std::size_t>(q0 + q) * kMoneyCellLength;
-        normalizeVectors(block, static_cast<std::size_t>(m), kMoneyCellLength);
+// Whether all n values are +0: such a cell normalises to itself (its mean
+// is 0 and it has no spread to scale), and its block forms are all +0.
+bool allPositiveZero(const float* v, std::size_t n) {
+    std::uint32_t bits = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint32_t b = 0;
+        std::memcpy(&b, v + i, sizeof b);
+        bits |= b;
     }
+    return bits == 0;
 }
 
 // Below this length about its mean a cell is normalised before it is
@@ -521,17 +523,33 @@ bool searchCandidates(MoneyRowContext& ctx, const double* centres, Candidate* ca
             s.rest[c] = rest * scale;
         }
         if (flat) {
-            for (int q = 0; q < k; ++q)
-                sampleLineCell(ctx, groupX[g] + (d0 + q),
-                               cells + static_cast<std::size_t>(q) * kMoneyCellLength);
-            normaliseGroup(cells, k);
+            // A cell without any ink (the background right of a balance) is
+            // its own normalised form, and its 2 x 2 form is blank: only the
+            // others need the work.
+            float* inked[kMostSearchedOffsets];
+            bool blank[kMostSearchedOffsets];
+            std::size_t inkedCount = 0;
+            for (int q = 0; q < k; ++q) {
+                float* cell = cells + static_cast<std::size_t>(q) * kMoneyCellLength;
+                sampleLineCell(ctx, groupX[g] + (d0 + q), cell);
+                blank[q] = allPositiveZero(cell, kMoneyCellLength);
+                if (!blank[q])
+                    inked[inkedCount++] = cell;
+            }
+            normalizeVectors(inked, inkedCount, kMoneyCellLength);
             std::fill(s.normalised.begin() + static_cast<std::ptrdiff_t>(first),
                       s.normalised.begin() + static_cast<std::ptrdiff_t>(first + static_cast<std::size_t>(k)),
                       1);
             for (int q = 0; q < k; ++q) {
                 const std::size_t c = first + static_cast<std::size_t>(q);
-                s.rest[c] = coarsenMoneyCell(cells + static_cast<std::size_t>(q) * kMoneyCellLength,
-                                             s.coarse.data() + c * kCoarseLength);
+                float* coarse = s.coarse.data() + c * kCoarseLength;
+                if (blank[q]) {
+                    std::fill(coarse, coarse + kCoarseLength, 0.0f);
+                    s.rest[c] = 0.0f;
+                } else {
+                    s.rest[c] =
+                        coarsenMoneyCell(cells + static_cast<std::size_t>(q) * kMoneyCellLength, coarse);
+                }
             }
         }
         for (int q = 0; q < k; ++q) {
