@@ -36,6 +36,11 @@ constexpr double kLostDigitBlankReach = 0.65;
 constexpr double kLostDigitBlankReachAfterOne = 0.42;
 constexpr double kLostDigitReach = 1.2;
 constexpr float kLostDigitShare = 0.35f;
+// A "0" after a "4" or a "7" has thin strokes beside their heavy stem and
+// bar, and at 720 lines blur leaves its columns a fifth as dark ("+$40" read
+// as +$4). So faint a run is looked for on the light ink alone: on a pale
+// patch the last digit's shadow, dark ink beside it, is as dark.
+constexpr float kLostDigitLightShare = 0.2f;
 constexpr double kLostDigitMinWidth = 0.15;
 constexpr double kLostDigitMinStep = 0.3;
 constexpr double kLostDigitDollarShift = 0.5;
@@ -72,6 +77,92 @@ bool oneOnWiderDigit(const FramePlanes& planes, const RewardRow& row, const Mone
     while (x1 + 1 < cols.width() && cols.at(x1 + 1) >= dark)
         ++x1;
     return x1 - x0 + 1 > kOneMaxInk * lh || std::abs(0.5 * (x0 + x1) - r.firstX) > kOneMaxOffset * lh;
+}
+
+// A figure's "$" follows its "+", whose ink keeps clear of the caps' top
+// rows: a glyph there reaching them as strongly as its middle is a digit,
+// and the "$" read was a "5" or a "0" ("+$26,554" read as +$4). The bottom
+// rows say nothing: the shadow cast down from the "+" reaches them. The
+// rows in caps from the caps' top, the middle band's and the columns'
+// reach either side of the "+" centre.
+constexpr double kPlusTopRows = 0.15;
+constexpr double kPlusMiddleReach = 0.15;
+constexpr double kPlusReach = 0.2;
+constexpr float kPlusTopShare = 0.9f;
+
+// Whether the glyph left of the reading's "$" reaches the caps' top as a
+// digit does.
+bool digitBeforeDollar(const FramePlanes& planes, const RewardRow& row, const MoneyReading& r) {
+    const Plane& ink = planes.ink2;
+    if (ink.empty() || row.lh < 8 || !std::isfinite(r.dollarX))
+        return false;
+    const double lh = row.lh;
+    const double centre = r.dollarX - 0.5 * (figureWidths().of('$') + figureWidths().of('+')) * lh;
+    const int x0 = static_cast<int>(std::lround(centre - kPlusReach * lh));
+    const int x1 = static_cast<int>(std::lround(centre + kPlusReach * lh));
+    const int topRows = std::max(2, static_cast<int>(std::lround(kPlusTopRows * lh)));
+    const int mid = (row.top + row.bottom) / 2;
+    const int midReach = std::max(1, static_cast<int>(std::lround(kPlusMiddleReach * lh)));
+    if (x0 < 0 || x1 >= ink.width || row.top < 0 || row.bottom >= ink.height)
+        return false;
+    float top = 0.0f;
+    float middle = 0.0f;
+    for (int x = x0; x <= x1; ++x) {
+        float t = 0.0f;
+        float m = 0.0f;
+        for (int y = row.top; y < row.top + topRows; ++y)
+            t += ink.at(x, y);
+        for (int y = mid - midReach; y <= mid + midReach; ++y)
+            m += ink.at(x, y);
+        top = std::max(top, t / topRows);
+        middle = std::max(middle, m / (2 * midReach + 1));
+    }
+    return top > kPlusTopShare * middle;
+}
+
+// An "8" has strokes either side of the middle of each bowl. A "1" has one
+// stem in the middle, and at 720 lines blur lets the "8" templates fit it
+// and its serif ("+$41" read as +$48). The rows of each bowl and the reach
+// of the middle and of the sides, in caps; a side whose darkest column
+// holds less than this share of the middle's faintest is blank.
+constexpr double kBowlRows[2][2] = {{0.22, 0.38}, {0.62, 0.78}};
+constexpr double kStemReach = 0.12;
+constexpr double kSideReach = 0.45;
+constexpr float kBlankSide = 0.05f;
+
+// Whether a figure read to end in an "8" has a side of it blank in both
+// bowls, a lone stem.
+bool eightOnLoneStem(const FramePlanes& planes, const RewardRow& row, const MoneyReading& r) {
+    const Plane& ink = planes.ink2;
+    if (r.digits.empty() || r.digits.back() != '8' || ink.empty() || row.lh < 8 || !std::isfinite(r.firstX))
+        return false;
+    const double lh = row.lh;
+    const int x0 = static_cast<int>(std::lround(r.firstX - kSideReach * lh));
+    const int x1 = static_cast<int>(std::lround(r.firstX + kSideReach * lh));
+    if (x0 < 0 || x1 >= ink.width)
+        return false;
+    for (const auto& rows : kBowlRows) {
+        const int y0 = std::max(0, row.top + static_cast<int>(std::lround(rows[0] * lh)));
+        const int y1 = std::min(ink.height - 1, row.top + static_cast<int>(std::lround(rows[1] * lh)));
+        float left = 0.0f;
+        float right = 0.0f;
+        float middle = std::numeric_limits<float>::infinity();
+        for (int x = x0; x <= x1; ++x) {
+            float v = 0.0f;
+            for (int y = y0; y <= y1; ++y)
+                v += ink.at(x, y);
+            const double d = (x - r.firstX) / lh;
+            if (d < -kStemReach)
+                left = std::max(left, v);
+            else if (d > kStemReach)
+                right = std::max(right, v);
+            else
+                middle = std::min(middle, v);
+        }
+        if (!(middle > 0.0f) || std::min(left, right) >= kBlankSide * middle)
+            return false;
+    }
+    return true;
 }
 
 // Where a figure whose reading had a close call is read again, in caps
@@ -195,6 +286,11 @@ FigureRead readFigure(const Model& model, const FramePlanes& planes, const Rewar
         out.accepted = false;
         out.reading.ok = false;
     }
+    if (out.reading.ok &&
+        (digitBeforeDollar(planes, row, out.reading) || eightOnLoneStem(planes, row, out.reading))) {
+        out.accepted = false;
+        out.reading.ok = false;
+    }
     if (!settleTies && out.reading.ok && !out.accepted && out.reading.minScore >= minLineConfidence &&
         out.reading.minMargin < minMargin)
         settleCloseCalls(model, planes, row, minLineConfidence, minMargin, out);
@@ -209,9 +305,34 @@ void takeFigure(const MoneyReading& r, HudLine& line) {
     line.figureX = r.firstX;
 }
 
-bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double lastX, double& centre,
-                     char last) {
-    const RowColumns cols(planes.ink2, row);
+namespace {
+
+// Whether the ink of columns x0..x1 reaches the caps' top quarter, as every
+// digit's does, at this share of its darkest row.
+constexpr double kCapTopRows = 0.25;
+constexpr float kCapTopShare = 0.3f;
+
+bool reachesCapTop(const Plane& ink, const RewardRow& row, int x0, int x1) {
+    const int topRows = std::max(2, static_cast<int>(kCapTopRows * row.lh));
+    float top = 0.0f;
+    float darkest = 0.0f;
+    for (int y = std::max(0, row.top); y <= std::min(ink.height - 1, row.bottom); ++y) {
+        float v = 0.0f;
+        for (int x = x0; x <= x1; ++x)
+            v += ink.at(x, y);
+        darkest = std::max(darkest, v);
+        if (y < row.top + topRows)
+            top = std::max(top, v);
+    }
+    return darkest > 0.0f && top >= kCapTopShare * darkest;
+}
+
+// With `faint`, a run of columns as faint as `share` allows counts only
+// where it reaches the caps' top: the edge of a lighter patch of the scene
+// beside the last digit can be as dark, but rises from below.
+bool lostDigitInk(const Plane& ink, const RewardRow& row, double lastX, float share, bool faint, char last,
+                  double& centre) {
+    const RowColumns cols(ink, row);
     if (!cols.usable() || row.lh < 4 || !std::isfinite(lastX))
         return false;
     const double lh = row.lh;
@@ -223,7 +344,7 @@ bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double las
     float own = 0.0f;
     for (int x = own0; x <= own1; ++x)
         own = std::max(own, cols.at(x));
-    const float dark = std::max(cols.inked(), kLostDigitShare * own);
+    const float dark = std::max(cols.inked(), share * own);
     // The blank: the faintest column between the digit's ink and the reach
     // of a neighbour's.
     const double blankReach = last == '1' ? kLostDigitBlankReachAfterOne : kLostDigitBlankReach;
@@ -249,8 +370,18 @@ bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double las
     if (start > right ||
         end - start + 1 < std::max(2, static_cast<int>(std::lround(kLostDigitMinWidth * lh))))
         return false;
+    if (faint && !reachesCapTop(ink, row, start, end))
+        return false;
     centre = 0.5 * (start + end);
     return true;
+}
+
+} // namespace
+
+bool digitInkRightOf(const FramePlanes& planes, const RewardRow& row, double lastX, double& centre,
+                     char last) {
+    return lostDigitInk(planes.ink2, row, lastX, kLostDigitShare, false, last, centre) ||
+           lostDigitInk(planes.ink, row, lastX, kLostDigitLightShare, true, last, centre);
 }
 
 bool figureEndsInXp(const Model& model, const FramePlanes& planes, const RewardRow& row,
