@@ -2069,17 +2069,21 @@ TEST_F(RewardLines, PanelsShortOfThePanelLightTellTheirWordByTheirWidth) {
 
 namespace {
 
-// A frame of the evaluation's footage drawn at its own look.
+// A frame of the evaluation's footage drawn at its own look; `whole`: the
+// line is read whole, else only nothing of it is read wrong.
 struct LookedLineCase {
     Case c;
     std::size_t line;
     synth::Look look;
+    bool whole = true;
 };
 
 // Soft frames whose line of the first word lost or of a panel padded wider
 // than the game's own once read with no phrase: the run of ink that ends
 // where the figure puts the phrase tells the zone phrases' first words
-// apart, and a panel's height the padding to take off its width.
+// apart, and a panel's height the padding to take off its width. The last
+// once read as the shorter zone phrase, a word of its letters lost while
+// its ink runs a word further left.
 std::vector<LookedLineCase> phrasesTheRowsOwnMeasuresTell() {
     return {{{"CONTROL read as CO, its ink as long as CONTROL ZONE PRESENCE",
               1280,
@@ -2129,7 +2133,22 @@ std::vector<LookedLineCase> phrasesTheRowsOwnMeasuresTell() {
               0.9410432668462767},
              3,
              drawnLook(0.09674317054297862, 0.39596518438819095, 1.1029353521802503, 0.7717193352366599,
-                       0.6169301483380928, 0.44252193046633326, 0.4238267813220419)}};
+                       0.6169301483380928, 0.44252193046633326, 0.4238267813220419)},
+            {{"CONTROL ZONE ENTERED read as IZNE ENTTRTD over a bright patch",
+              1280,
+              720,
+              1.0614071900626898,
+              2766542613u,
+              62,
+              0.4282358027577847,
+              true,
+              91,
+              4029,
+              {{"CONTROL ZONE ENTERED", 9, 0}, {"HOT ZONE ENTERED", 100, 0}},
+              1.1190043247032815},
+             0,
+             synth::Look{},
+             false}};
 }
 
 } // namespace
@@ -2142,6 +2161,8 @@ TEST_F(RewardLines, PhrasesTheRowsOwnMeasuresTellAreRead) {
         ASSERT_TRUE(r.balanceCertain) << l.c.what;
         expectReadInPlace(l.c, f, r, l.c.what);
         const hud::HudLine* got = lineReadAt(l.c, f, r, l.line, l.c.what);
+        if (!l.whole)
+            continue;
         ASSERT_NE(got, nullptr) << l.c.what;
         EXPECT_EQ(got->text, p.text) << l.c.what;
         EXPECT_EQ(got->figure, p.figure) << l.c.what;

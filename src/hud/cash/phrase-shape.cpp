@@ -433,6 +433,10 @@ constexpr double kLengthSlack = 0.5; // in caps, the phrase's left from the ink'
 constexpr double kLengthMinScore = 0.6;
 constexpr double kLengthMinLead = 0.04;
 
+// The ink runs on past a phrase's start by a word when it starts this far
+// left of it: a short word and its space.
+constexpr double kInkLongerBy = 1.0; // in caps
+
 // Phrases that differ in their first word alone ("HOT ZONE PRESENCE",
 // "CONTROL ZONE PRESENCE") differ most in length, which soft text keeps
 // when its letters are gone: with the phrase's end known, the run of ink
@@ -715,6 +719,17 @@ void settlePhraseByShape(const Model& model, const FramePlanes& planes, double h
             line.text.clear();
             line.known = false;
         }
+        return;
+    }
+    // A word the letters lost, not fused into its neighbour, leaves the
+    // shape alone to choose the first word; where the run of ink that ends
+    // at the phrase starts a word's length left of the phrase chosen, the
+    // painted phrase is a longer one.
+    int inkLeft = 0;
+    if (firstWordChoice && rawWords.size() >= 2 && rawWords.size() < textWords.size() &&
+        phraseInkLeft(planes, line.top, hp, fit.right, inkLeft) && (fit.left - inkLeft) / hp > kInkLongerBy) {
+        line.text.clear();
+        line.known = false;
         return;
     }
     line.text = fit.phrase->text;
