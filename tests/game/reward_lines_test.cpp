@@ -2066,3 +2066,106 @@ TEST_F(RewardLines, PanelsShortOfThePanelLightTellTheirWordByTheirWidth) {
     for (const synth::FrameContent& e : rangeEnds(f))
         expectPhrasesPainted(alone.c, read(e), std::string(alone.c.what) + " (range end)");
 }
+
+namespace {
+
+// A frame of the evaluation's footage drawn at its own look; `whole`: the
+// line is read whole, else only nothing of it is read wrong.
+struct LookedLineCase {
+    Case c;
+    std::size_t line;
+    synth::Look look;
+    bool whole = true;
+};
+
+// Soft frames whose line of the first word lost or of a panel padded wider
+// than the game's own once read with no phrase: the run of ink that ends
+// where the figure puts the phrase tells the zone phrases' first words
+// apart, and a panel's height the padding to take off its width. The last
+// once read as the shorter zone phrase, a word of its letters lost while
+// its ink runs a word further left.
+std::vector<LookedLineCase> phrasesTheRowsOwnMeasuresTell() {
+    return {{{"CONTROL read as CO, its ink as long as CONTROL ZONE PRESENCE",
+              1280,
+              720,
+              1.0776294508910504,
+              746241542u,
+              64,
+              0.28492816699708884,
+              false,
+              787,
+              0,
+              {{"HOT ZONE PRESENCE", 0, 360},
+               {"HOT ZONE ENTERED", 889, 0},
+               {"VEHICLE DESTROYED", 16, 0},
+               {"CONTROL ZONE PRESENCE", 292, 0}}},
+             3,
+             synth::Look{}},
+            {{"CONTROL read as CO at a slightly wider spacing",
+              1280,
+              720,
+              1.2716225540398363,
+              2406537221u,
+              69,
+              0.5157147306150482,
+              false,
+              3459,
+              449,
+              {{"HOT ZONE PRESENCE", 8255, 0}, {"CONTROL ZONE PRESENCE", 76, 0}},
+              0.9578186795663574},
+             1,
+             drawnLook(0.04121478928528294, 0.37743090313491656, 1.2018722948910585, 0.776504702665732,
+                       0.5868362768396964, 0.40485301024698916, 0.8159487059049675)},
+            {{"KILL on a panel padded wider, its letters spaced wider",
+              1280,
+              720,
+              0.8777614328390957,
+              1372854871u,
+              52,
+              0.2907416041669653,
+              false,
+              2395310,
+              0,
+              {{"PURCHASE REFUNDED", 718, 0},
+               {"SUPPLIED PLAYER ASSIST", 26, 0},
+               {"ASSIST", 0, 548, true},
+               {"KILL", 8, 0, true}},
+              0.9410432668462767},
+             3,
+             drawnLook(0.09674317054297862, 0.39596518438819095, 1.1029353521802503, 0.7717193352366599,
+                       0.6169301483380928, 0.44252193046633326, 0.4238267813220419)},
+            {{"CONTROL ZONE ENTERED read as IZNE ENTTRTD over a bright patch",
+              1280,
+              720,
+              1.0614071900626898,
+              2766542613u,
+              62,
+              0.4282358027577847,
+              true,
+              91,
+              4029,
+              {{"CONTROL ZONE ENTERED", 9, 0}, {"HOT ZONE ENTERED", 100, 0}},
+              1.1190043247032815},
+             0,
+             synth::Look{},
+             false}};
+}
+
+} // namespace
+
+TEST_F(RewardLines, PhrasesTheRowsOwnMeasuresTellAreRead) {
+    for (const LookedLineCase& l : phrasesTheRowsOwnMeasuresTell()) {
+        const PaintedLine& p = l.c.lines[l.line];
+        const synth::FrameContent f = cashFrame(l.c, l.look);
+        const hud::HudReading r = read(f);
+        ASSERT_TRUE(r.balanceCertain) << l.c.what;
+        expectReadInPlace(l.c, f, r, l.c.what);
+        const hud::HudLine* got = lineReadAt(l.c, f, r, l.line, l.c.what);
+        if (!l.whole)
+            continue;
+        ASSERT_NE(got, nullptr) << l.c.what;
+        EXPECT_EQ(got->text, p.text) << l.c.what;
+        EXPECT_EQ(got->figure, p.figure) << l.c.what;
+        EXPECT_EQ(got->xp, p.xp) << l.c.what;
+    }
+}

@@ -433,6 +433,30 @@ constexpr double kLengthSlack = 0.5; // in caps, the phrase's left from the ink'
 constexpr double kLengthMinScore = 0.6;
 constexpr double kLengthMinLead = 0.04;
 
+// The ink runs on past a phrase's start by a word when it starts this far
+// left of it: a short word and its space.
+constexpr double kInkLongerBy = 1.0; // in caps
+
+// Phrases that differ in their first word alone ("HOT ZONE PRESENCE",
+// "CONTROL ZONE PRESENCE") differ most in length, which soft text keeps
+// when its letters are gone: with the phrase's end known, the run of ink
+// reaching it starts where one of them starts and a word's length away
+// from where the others do.
+const PhraseFit* fitOfInkLength(const std::vector<PhraseFit>& each, int inkLeft, double hp) {
+    const PhraseFit* matched = nullptr;
+    for (const PhraseFit& e : each) {
+        const double off = std::abs(e.left - inkLeft) / hp;
+        if (off <= kLengthSlack) {
+            if (matched != nullptr)
+                return nullptr;
+            matched = &e;
+        } else if (off <= 2.0 * kLengthSlack) {
+            return nullptr;
+        }
+    }
+    return matched;
+}
+
 bool onAnyPanel(const FramePlanes& planes, int top, double hp, int left, int right) {
     return std::any_of(planes.panels.begin(), planes.panels.end(), [&](const Blob& p) {
         return !(p.y0 > top + hp || p.y1 < top || p.x0 > right || p.x1 < left);
@@ -490,6 +514,34 @@ constexpr double kLonePanelMinHeight = 1.4; // in caps
 constexpr double kLonePanelMaxHeight = 2.2;
 constexpr double kLonePanelWordMinScore = 0.2;
 
+// Panels of other looks are padded by up to half a cap, and their words
+// set up to a tenth of a cap wider apart: the panel's height, a cap and
+// its padding above and below, tells the padding to take off its width,
+// and what is left lies between the word's width at the font's spacing and
+// at the widest.
+constexpr double kPanelTrackingMost = 0.1; // in caps, between letters
+
+// The panel word whose width lies nearest what the panel leaves, and how
+// near the next comes.
+struct PanelWordChoice {
+    std::string_view word;
+    double nearest = std::numeric_limits<double>::infinity();
+    double next = std::numeric_limits<double>::infinity();
+
+    void rank(std::string_view w, double off) {
+        if (off < nearest) {
+            next = nearest;
+            nearest = off;
+            word = w;
+        } else {
+            next = std::min(next, off);
+        }
+    }
+    bool clear() const {
+        return !word.empty() && nearest <= kPanelWidthSlack && next >= 2.0 * kPanelWidthSlack;
+    }
+};
+
 bool fitPanelWord(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
                   HudLine& line, bool alone = false) {
     const PhraseShapes& shapes = model.phraseShapes;
@@ -506,10 +558,13 @@ bool fitPanelWord(const Model& model, const FramePlanes& planes, int top, double
         panel = &found;
     if (panel == nullptr || shapes.columnsPerCap == 0)
         return false;
-    const double inside = (panel->x1 - panel->x0 + 1) - 2.0 * kPanelPadding * hp;
-    std::string_view chosen;
-    double nearest = std::numeric_limits<double>::infinity();
-    double next = std::numeric_limits<double>::infinity();
+    const double width = panel->x1 - panel->x0 + 1;
+    const double height = panel->height();
+    const bool heightFits = height >= kLonePanelMinHeight * hp && height <= kLonePanelMaxHeight * hp;
+    const double inside = width - 2.0 * kPanelPadding * hp;
+    const double insideByHeight = width - (height - hp);
+    PanelWordChoice byPadding;
+    PanelWordChoice byHeight;
     for (std::string_view word : kPanelWords) {
         const auto it = std::find_if(shapes.phrases.begin(), shapes.phrases.end(),
                                      [word](const PhraseShape& p) { return p.text == word; });
@@ -518,20 +573,21 @@ bool fitPanelWord(const Model& model, const FramePlanes& planes, int top, double
         const ShapeImage img = renderShape(shapes, *it, hp, 0.0);
         if (img.columns <= 0)
             continue;
-        const double off = std::abs(inside / img.columns - 1.0);
-        if (off < nearest) {
-            next = nearest;
-            nearest = off;
-            chosen = word;
-        } else {
-            next = std::min(next, off);
-        }
+        byPadding.rank(word, std::abs(inside / img.columns - 1.0));
+        const double tight = img.columns;
+        const double loose = renderShape(shapes, *it, hp, kPanelTrackingMost).columns;
+        byHeight.rank(word, insideByHeight < tight   ? (tight - insideByHeight) / tight
+                            : insideByHeight > loose ? (insideByHeight - loose) / loose
+                                                     : 0.0);
     }
-    if (chosen.empty() || nearest > kPanelWidthSlack || next < 2.0 * kPanelWidthSlack)
+    // The look's own padding first; only where that tells no word, the
+    // padding the panel's height shows.
+    std::string_view chosen = byPadding.clear() ? byPadding.word : std::string_view{};
+    if (chosen.empty() && heightFits && byHeight.clear())
+        chosen = byHeight.word;
+    if (chosen.empty())
         return false;
-    const double height = panel->height();
-    const bool measured = height >= kLonePanelMinHeight * hp && height <= kLonePanelMaxHeight * hp &&
-                          panelStandsWhole(planes, *panel, top, top + lh - 1, lh);
+    const bool measured = heightFits && panelStandsWhole(planes, *panel, top, top + lh - 1, lh);
     if (alone && !measured)
         return false;
     const PhraseFit fit =
@@ -636,10 +692,24 @@ void settlePhraseByShape(const Model& model, const FramePlanes& planes, double h
         lo = expected - kShapeFigureSlack * hp;
         hi = expected + kShapeFigureSlackRight * hp;
     }
-    const PhraseFit fit = fitPhraseShape(model, planes, line.top, hp, lo, hi, candidates, true);
+    std::vector<PhraseFit> each;
+    const PhraseFit fit = fitPhraseShape(model, planes, line.top, hp, lo, hi, candidates, true, &each);
     if (fit.phrase == nullptr || fit.score < kChoiceMinScore ||
         (candidates.size() > 1 &&
          fit.score - fit.runnerUp < (misreadWord ? kShapeMinWordLead : kChoiceMinLead))) {
+        // Where the shapes of the first words come close, the ink's length
+        // may still tell them apart: it is taken for the phrase whose shape
+        // leads, and only where that fits well enough.
+        int inkLeft = 0;
+        const PhraseFit* byLength = firstWordChoice && fit.phrase != nullptr &&
+                                            phraseInkLeft(planes, line.top, hp, fit.right, inkLeft)
+                                        ? fitOfInkLength(each, inkLeft, hp)
+                                        : nullptr;
+        if (byLength != nullptr && byLength->phrase == fit.phrase && fit.score >= kShapeLettersMinScore) {
+            line.text = fit.phrase->text;
+            line.known = true;
+            return;
+        }
         // The shape cannot tell the first words apart, and the letters
         // chose by the phrase's length alone: its first word lost ("IZNE
         // ENTTRTD"), or the letters read of it begin another phrase's ("CO
@@ -649,6 +719,17 @@ void settlePhraseByShape(const Model& model, const FramePlanes& planes, double h
             line.text.clear();
             line.known = false;
         }
+        return;
+    }
+    // A word the letters lost, not fused into its neighbour, leaves the
+    // shape alone to choose the first word; where the run of ink that ends
+    // at the phrase starts a word's length left of the phrase chosen, the
+    // painted phrase is a longer one.
+    int inkLeft = 0;
+    if (firstWordChoice && rawWords.size() >= 2 && rawWords.size() < textWords.size() &&
+        phraseInkLeft(planes, line.top, hp, fit.right, inkLeft) && (fit.left - inkLeft) / hp > kInkLongerBy) {
+        line.text.clear();
+        line.known = false;
         return;
     }
     line.text = fit.phrase->text;
