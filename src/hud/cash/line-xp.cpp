@@ -773,6 +773,26 @@ std::string peakDigitsAt(const Model& model, const FramePlanes& planes, const Re
     return xpDigitsAt(model, window, moved, place, minLineConfidence, minMargin, &how);
 }
 
+// A digit's glyph that fits no digit this well is no digit's ink.
+constexpr float kLostDigitMinGlyph = 0.5f;
+
+// Whether the ink of a digit found at `x` reads as some digit's glyph at
+// least fairly well.
+bool shapedLikeADigit(const Model& model, const FramePlanes& planes, const RewardRow& row, double x,
+                      char digit) {
+    const RowColumns cols(planes.ink2, row);
+    const double half = kXpTieGlyphWidth * figureWidths().of(digit) * row.lh;
+    Blob box;
+    if (!cols.usable() ||
+        !cols.trimmed(static_cast<int>(std::lround(x - half)), static_cast<int>(std::lround(x + half)), box))
+        return false;
+    Cell cell{};
+    float* sample = cell.data();
+    sampleGlyphCell(planes.ink2, box, row.top, row.bottom, row.lh, sample);
+    normalizeVectors(&sample, 1, static_cast<std::size_t>(kGlyphCellLength));
+    return classifyGlyph(sample, model.glyphs, "0123456789").score >= kLostDigitMinGlyph;
+}
+
 } // namespace
 
 bool xpLettersEndAt(const Model& model, const FramePlanes& planes, const RewardRow& row, double right) {
@@ -864,6 +884,11 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
         }
         const Decision d = decide(ctx, candidates.data(), candidates.size());
         if (d.margin < minMargin || d.chosen.score < minLineConfidence)
+            break;
+        // The glyph words lost this digit, yet it is still shaped like
+        // one: the edge of a light panel the phrase sits on fits a
+        // digit's template at a pinch, no digit's glyph at all.
+        if (!shapedLikeADigit(model, planes, row, d.chosen.x, d.chosen.character))
             break;
         value += (d.chosen.character - '0') * scale;
         scale *= 10;
@@ -967,7 +992,19 @@ void dropContestedXp(const Model& model, const FramePlanes& planes, const Reward
     // spelled 117, "535" spelled 536).
     const bool unsettled = !lostLeading && !tieContested && !peaksContest && again.empty() &&
                            hasUnsettledDigit(model, planes, row, word, minLineConfidence, minMargin);
-    if (!lostLeading && !tieContested && !peaksContest && !unsettled && (again.empty() || again == spelled))
+    // A lone digit whose blank before the phrase holds a faint trace of
+    // ink is as likely short of a faint "1" the glyphs never saw ("19"
+    // spelled 9 over a pale patch).
+    bool faintBefore = false;
+    if (!lostLeading && !tieContested && !peaksContest && !unsettled && spelled.size() == 1) {
+        XpPlace lone = place;
+        lone.blankInk = kXpLoneBlankInk;
+        XpStop onLone;
+        xpDigitsAt(model, planes.ink2, row, lone, minLineConfidence, minMargin, &onLone);
+        faintBefore = onLone.blankInked;
+    }
+    if (!lostLeading && !tieContested && !peaksContest && !unsettled && !faintBefore &&
+        (again.empty() || again == spelled))
         return;
     line.hasXp = false;
     line.xp = 0;
