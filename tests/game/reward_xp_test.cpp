@@ -841,9 +841,24 @@ const std::vector<XpCase>& amountsBesidePanelsOrStems() {
 // Amounts whose glyph words lost a leading digit: the edge of a light
 // panel beside "241" fits a "3"'s template but no digit's glyph, and a
 // faint "1" over a pale patch leaves a trace of ink in the blank before a
-// lone "9". Neither may give a longer or shorter amount.
-const std::vector<XpCase>& amountsShortOfALeadingDigit() {
+// lone "9". Neither may give a longer or shorter amount. And a sharp
+// amount the glyph words missed, whose "X" and "P" read on the ink while
+// its digits read only at a place a pixel beside the letters' own.
+const std::vector<XpCase>& amountsShortOfADigitOrReadAtOnePlace() {
     static const std::vector<XpCase> all = {
+        {"1080p 766XP read a pixel left of its letters' place",
+         {1920,
+          1080,
+          1.114246377174934,
+          4016434212u,
+          true,
+          95,
+          0.0,
+          1.0,
+          6,
+          0,
+          {{"HOT ZONE ENTERED", 0, 766}, {"REVIVED TEAMMATE", 698, 0}, {"KILL", 55797, 0}}},
+         {0}},
         {"1440p 241XP beside a panel's edge",
          {2560,
           1440,
@@ -1023,7 +1038,7 @@ TEST_F(RewardXp, AmountsBesideAPanelOrReadAcrossStemsAreExactAndABlurredOneGives
         expectCase(x);
 }
 
-TEST_F(RewardXp, AmountsShortOfALeadingDigitAreExactOrNone) {
-    for (const XpCase& x : amountsShortOfALeadingDigit())
+TEST_F(RewardXp, AmountsShortOfADigitOrReadAtOnePlaceAreExactOrNone) {
+    for (const XpCase& x : amountsShortOfADigitOrReadAtOnePlace())
         expectCase(x);
 }
