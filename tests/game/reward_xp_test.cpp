@@ -838,6 +838,63 @@ const std::vector<XpCase>& amountsBesidePanelsOrStems() {
     return all;
 }
 
+// Amounts whose glyph words lost a leading digit: the edge of a light
+// panel beside "241" fits a "3"'s template but no digit's glyph, and a
+// faint "1" over a pale patch leaves a trace of ink in the blank before a
+// lone "9". Neither may give a longer or shorter amount. And a sharp
+// amount the glyph words missed, whose "X" and "P" read on the ink while
+// its digits read only at a place a pixel beside the letters' own.
+const std::vector<XpCase>& amountsShortOfADigitOrReadAtOnePlace() {
+    static const std::vector<XpCase> all = {
+        {"1080p 766XP read a pixel left of its letters' place",
+         {1920,
+          1080,
+          1.114246377174934,
+          4016434212u,
+          true,
+          95,
+          0.0,
+          1.0,
+          6,
+          0,
+          {{"HOT ZONE ENTERED", 0, 766}, {"REVIVED TEAMMATE", 698, 0}, {"KILL", 55797, 0}}},
+         {0}},
+        {"1440p 241XP beside a panel's edge",
+         {2560,
+          1440,
+          1.0081341868899967,
+          1046380675u,
+          false,
+          62,
+          0.0,
+          1.0305545479828344,
+          6,
+          -686033,
+          {{"CONTROL ZONE PRESENCE", 0, 356}, {"KILL", 0, 241, true}, {"KILL", 7589, 0, true}},
+          drawnLook(0.06006583725679041, 0.44322184388429725, 1.2308973829982195, 0.4880278891040467,
+                    0.6183482902784961, 0.7636885482563205, 0.15585096304882884)},
+         {0, 1}},
+        {"3188x1967 19XP over a pale patch, its \"1\" faint",
+         {3188,
+          1967,
+          0.9121835746311755,
+          458507929u,
+          true,
+          60,
+          1.069300636514592,
+          1.0,
+          67303379,
+          0,
+          {{"SUPPLIED PLAYER ASSIST", 8284, 0},
+           {"SUPPLIED PLAYER ASSIST", 0, 387},
+           {"CONTROL ZONE PRESENCE", 0, 19}},
+          drawnLook(0.08680853814480757, 0.4692503407042642, 1.0950547440425187, 0.736397616118953,
+                    0.5352501660921648, 0.7775737388460213, 0.48853914457835823)},
+         {1}},
+    };
+    return all;
+}
+
 } // namespace
 
 TEST_F(RewardXp, AmountsWhoseLettersRunTogetherReadWhereBothLettersReadAtACut) {
@@ -978,5 +1035,10 @@ TEST_F(RewardXp, AmountsWhoseLettersReadAsNoneReadAcrossPlacesThatAgree) {
 
 TEST_F(RewardXp, AmountsBesideAPanelOrReadAcrossStemsAreExactAndABlurredOneGivesNone) {
     for (const XpCase& x : amountsBesidePanelsOrStems())
+        expectCase(x);
+}
+
+TEST_F(RewardXp, AmountsShortOfADigitOrReadAtOnePlaceAreExactOrNone) {
+    for (const XpCase& x : amountsShortOfADigitOrReadAtOnePlace())
         expectCase(x);
 }

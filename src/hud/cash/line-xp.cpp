@@ -386,10 +386,10 @@ public:
 bool digitsReachCapEnds(const Plane& ink, const RewardRow& row, const XpStop& how, double cap);
 
 // Whether the glyph templates, drawn apart from the figure templates, take
-// each digit a reading found, clearly over every other digit, on the ink
-// now in ink2.
+// each digit a reading found, by `clearBy` over every other digit, on the
+// ink now in ink2.
 bool glyphsConfirmDigits(const Model& model, const FramePlanes& planes, const RewardRow& row,
-                         const XpStop& how, double cap) {
+                         const XpStop& how, double cap, float clearBy = kCloseDigit) {
     const RowColumns cols(planes.ink2, row);
     if (!cols.usable() || how.digits.empty() || how.digits.size() > how.xs.size())
         return false;
@@ -407,7 +407,7 @@ bool glyphsConfirmDigits(const Model& model, const FramePlanes& planes, const Re
         sampleGlyphCell(planes.ink2, box, row.top, row.bottom, row.lh, sample);
         normalizeVectors(&sample, 1, static_cast<std::size_t>(kGlyphCellLength));
         const GlyphClass g = classifyGlyph(sample, model.glyphs, kDigits);
-        if (g.character != digit || g.score - g.second < kCloseDigit)
+        if (g.character != digit || g.score - g.second < clearBy)
             return false;
     }
     return true;
@@ -641,9 +641,16 @@ constexpr int kXpSweepMinAgreeing = 3;
 // One digit is too little to go on here: a figure's "$9" can pass for the
 // letters and its "+" for a digit.
 constexpr std::int32_t kXpSweepLeast = 10;
+// How far from the centre of an "X" read on the ink a place may stand and
+// still count as the letters' own, in caps.
+constexpr double kXpSweepNearLetters = 0.1;
+// By how much the glyph templates must prefer each digit of an amount read
+// at so few places: a blurred "8" passes for a "6" by less.
+constexpr float kXpLettersGlyphMargin = 0.03f;
 
 void readXpAcrossPlaces(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
-                        double figureRight, float minLineConfidence, float minMargin, HudLine& line) {
+                        double figureRight, float minLineConfidence, float minMargin, HudLine& line,
+                        double lettersX = std::numeric_limits<double>::quiet_NaN()) {
     const RowColumns cols(planes.ink2, row);
     if (!cols.usable() || !(hp >= 4.0) || !std::isfinite(figureRight))
         return;
@@ -657,6 +664,8 @@ void readXpAcrossPlaces(const Model& model, FramePlanes& planes, const RewardRow
     const int steps = static_cast<int>(std::lround((kXpSweepFar - kXpSweepNear) / kXpSweepStep));
     std::int32_t value = 0;
     int agreeing = 0;
+    int nearLetters = 0;
+    double at = 0.0;
     for (int i = 0; i <= steps; ++i) {
         place.xCentre = end + 0.5 - (kXpSweepNear + i * kXpSweepStep) * hp;
         HudLine read;
@@ -667,9 +676,26 @@ void readXpAcrossPlaces(const Model& model, FramePlanes& planes, const RewardRow
             return;
         value = read.xp;
         ++agreeing;
+        nearLetters += std::abs(place.xCentre - lettersX) <= kXpSweepNearLetters * hp ? 1 : 0;
+        at = place.xCentre;
     }
-    if (agreeing < kXpSweepMinAgreeing || value < kXpSweepLeast)
+    if (value < kXpSweepLeast)
         return;
+    if (agreeing < kXpSweepMinAgreeing) {
+        // Where the "X" and "P" read as themselves on the ink, the amount
+        // is where they put it: a place or two beside theirs reading it
+        // will do, the letters' own centre being a pixel off at most, once
+        // the glyph templates, drawn apart from the figure templates, take
+        // each of its digits on the frame's ink over every other digit.
+        if (agreeing == 0 || nearLetters != agreeing)
+            return;
+        place.xCentre = at;
+        XpStop how;
+        if (xpDigitsAt(model, planes.ink2, row, besidePanel(planes, row, place), minLineConfidence, minMargin,
+                       &how) != std::to_string(value) ||
+            !glyphsConfirmDigits(model, planes, row, how, hp, kXpLettersGlyphMargin))
+            return;
+    }
     line.hasXp = true;
     line.xp = value;
 }
@@ -773,6 +799,26 @@ std::string peakDigitsAt(const Model& model, const FramePlanes& planes, const Re
     return xpDigitsAt(model, window, moved, place, minLineConfidence, minMargin, &how);
 }
 
+// A digit's glyph that fits no digit this well is no digit's ink.
+constexpr float kLostDigitMinGlyph = 0.5f;
+
+// Whether the ink of a digit found at `x` reads as some digit's glyph at
+// least fairly well.
+bool shapedLikeADigit(const Model& model, const FramePlanes& planes, const RewardRow& row, double x,
+                      char digit) {
+    const RowColumns cols(planes.ink2, row);
+    const double half = kXpTieGlyphWidth * figureWidths().of(digit) * row.lh;
+    Blob box;
+    if (!cols.usable() ||
+        !cols.trimmed(static_cast<int>(std::lround(x - half)), static_cast<int>(std::lround(x + half)), box))
+        return false;
+    Cell cell{};
+    float* sample = cell.data();
+    sampleGlyphCell(planes.ink2, box, row.top, row.bottom, row.lh, sample);
+    normalizeVectors(&sample, 1, static_cast<std::size_t>(kGlyphCellLength));
+    return classifyGlyph(sample, model.glyphs, "0123456789").score >= kLostDigitMinGlyph;
+}
+
 } // namespace
 
 bool xpLettersEndAt(const Model& model, const FramePlanes& planes, const RewardRow& row, double right) {
@@ -864,6 +910,11 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
         }
         const Decision d = decide(ctx, candidates.data(), candidates.size());
         if (d.margin < minMargin || d.chosen.score < minLineConfidence)
+            break;
+        // The glyph words lost this digit, yet it is still shaped like
+        // one: the edge of a light panel the phrase sits on fits a
+        // digit's template at a pinch, no digit's glyph at all.
+        if (!shapedLikeADigit(model, planes, row, d.chosen.x, d.chosen.character))
             break;
         value += (d.chosen.character - '0') * scale;
         scale *= 10;
@@ -967,7 +1018,19 @@ void dropContestedXp(const Model& model, const FramePlanes& planes, const Reward
     // spelled 117, "535" spelled 536).
     const bool unsettled = !lostLeading && !tieContested && !peaksContest && again.empty() &&
                            hasUnsettledDigit(model, planes, row, word, minLineConfidence, minMargin);
-    if (!lostLeading && !tieContested && !peaksContest && !unsettled && (again.empty() || again == spelled))
+    // A lone digit whose blank before the phrase holds a faint trace of
+    // ink is as likely short of a faint "1" the glyphs never saw ("19"
+    // spelled 9 over a pale patch).
+    bool faintBefore = false;
+    if (!lostLeading && !tieContested && !peaksContest && !unsettled && spelled.size() == 1) {
+        XpPlace lone = place;
+        lone.blankInk = kXpLoneBlankInk;
+        XpStop onLone;
+        xpDigitsAt(model, planes.ink2, row, lone, minLineConfidence, minMargin, &onLone);
+        faintBefore = onLone.blankInked;
+    }
+    if (!lostLeading && !tieContested && !peaksContest && !unsettled && !faintBefore &&
+        (again.empty() || again == spelled))
         return;
     line.hasXp = false;
     line.xp = 0;
@@ -979,7 +1042,8 @@ void readXpAtFigurePlace(const Model& model, FramePlanes& planes, const RewardRo
     if (xpPlaceOnInk(model, planes, row, hp, figureRight, place)) {
         takeAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, line);
         if (!line.hasXp)
-            readXpAcrossPlaces(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line);
+            readXpAcrossPlaces(model, planes, row, hp, figureRight, minLineConfidence, minMargin, line,
+                               place.xCentre);
         return;
     }
     place.xCentre = figureRight - 1.5 * figureWidths().of('X') * row.lh;
