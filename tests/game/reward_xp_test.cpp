@@ -500,8 +500,8 @@ const std::vector<XpCase>& amountsOverAPalePatch() {
 }
 
 // Frames whose inks read an amount differently, each sure of its own
-// digits: the frame's ink fills a "3" into an "8" over a pale patch, or the
-// window's levels and the peaks read a "6" as a "5". None is taken.
+// digits: the frame's ink fills a "3" into an "8" over a pale patch, or a
+// "6" and a "5" tie. None is taken.
 const std::vector<XpCase>& amountsTheInksDisputeOrTie() {
     static const std::vector<XpCase> all = {
         {"2160p 838XP read 888 on the frame's ink",
@@ -535,19 +535,6 @@ const std::vector<XpCase>& amountsTheInksDisputeOrTie() {
            {"SUPPLIED PLAYER ASSIST", 0, 595},
            {"HOT ZONE PRESENCE", 881, 0},
            {"HOT ZONE PRESENCE", 30737, 0}}},
-         {}},
-        {"1080p 766XP read 755 on the window and the peaks",
-         {1920,
-          1080,
-          1.114246377174934,
-          4016434212u,
-          true,
-          95,
-          0.0,
-          1.0,
-          6,
-          0,
-          {{"HOT ZONE ENTERED", 0, 766}, {"REVIVED TEAMMATE", 698, 0}, {"KILL", 55797, 0}}},
          {}},
     };
     return all;
@@ -846,7 +833,7 @@ const std::vector<XpCase>& amountsBesidePanelsOrStems() {
 // its digits read only at a place a pixel beside the letters' own.
 const std::vector<XpCase>& amountsShortOfADigitOrReadAtOnePlace() {
     static const std::vector<XpCase> all = {
-        {"1080p 766XP read a pixel left of its letters' place",
+        {"1080p 766XP read a pixel left of its letters' place (755 on the window and the peaks)",
          {1920,
           1080,
           1.114246377174934,
