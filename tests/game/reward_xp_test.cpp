@@ -691,7 +691,8 @@ const std::vector<XpCase>& amountsWithAnUnsettledDigit() {
 
 // Small or soft frames whose amount's letters read as none and whose ink
 // ends short of the "P"'s bowl: the amount reads where several places
-// across the span the "X" can stand at read it alike. A one-digit figure
+// across the span the "X" can stand at read it alike, or two neighbouring
+// places do and the glyphs back each digit. A one-digit figure
 // ("+$9") gives no amount there: its "$" can pass for the letters.
 const std::vector<XpCase>& amountsReadAcrossPlaces() {
     static const std::vector<XpCase> all = {
@@ -742,6 +743,21 @@ const std::vector<XpCase>& amountsReadAcrossPlaces() {
           drawnLook(0.04645391632121507, 0.4112973015764003, 1.2428817838635244, 0.748798908261464,
                     0.5395594457816661, 0.7880731857539207, 0.7707176376127087)},
          {2}},
+        {"720p 435XP whose letters read as nothing, at two neighbouring places",
+         {1280,
+          720,
+          1.0550506273497553,
+          3457439965u,
+          false,
+          76,
+          0.0,
+          0.9548715227471946,
+          625,
+          0,
+          {{"HEADSHOT", 0, 166}, {"CONTROL ZONE PRESENCE", 0, 435}},
+          drawnLook(0.06329932964452163, 0.40913723043747985, 1.07877109274573, 0.6183391417653584,
+                    0.7412201566703922, 0.4073364201755789, 0.9646697637018893)},
+         {1}},
         {"720p +$9 gives no amount",
          {1280,
           720,

@@ -648,6 +648,13 @@ constexpr double kXpSweepNearLetters = 0.1;
 // at so few places: a blurred "8" passes for a "6" by less.
 constexpr float kXpLettersGlyphMargin = 0.03f;
 
+std::size_t digitCount(std::int32_t value) {
+    std::size_t n = 1;
+    for (; value >= 10; value /= 10)
+        ++n;
+    return n;
+}
+
 void readXpAcrossPlaces(const Model& model, FramePlanes& planes, const RewardRow& row, double hp,
                         double figureRight, float minLineConfidence, float minMargin, HudLine& line,
                         double lettersX = std::numeric_limits<double>::quiet_NaN()) {
@@ -665,6 +672,9 @@ void readXpAcrossPlaces(const Model& model, FramePlanes& planes, const RewardRow
     std::int32_t value = 0;
     int agreeing = 0;
     int nearLetters = 0;
+    int firstStep = -1;
+    int lastStep = -1;
+    bool passedLetters = false;
     double at = 0.0;
     for (int i = 0; i <= steps; ++i) {
         place.xCentre = end + 0.5 - (kXpSweepNear + i * kXpSweepStep) * hp;
@@ -672,22 +682,38 @@ void readXpAcrossPlaces(const Model& model, FramePlanes& planes, const RewardRow
         takeAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, read);
         if (!read.hasXp)
             continue;
-        if (agreeing > 0 && read.xp != value)
+        if (agreeing > 0 && read.xp != value) {
+            // Read from a place on the amount's own last digit, its ink
+            // gives an amount a digit or more shorter: the sweep has passed
+            // the amount's "X", and what it read so far stands, checked by
+            // the glyph templates as a few places' reading is.
+            if (digitCount(read.xp) < digitCount(value)) {
+                passedLetters = true;
+                break;
+            }
             return;
+        }
         value = read.xp;
         ++agreeing;
         nearLetters += std::abs(place.xCentre - lettersX) <= kXpSweepNearLetters * hp ? 1 : 0;
         at = place.xCentre;
+        firstStep = firstStep < 0 ? i : firstStep;
+        lastStep = i;
     }
     if (value < kXpSweepLeast)
         return;
-    if (agreeing < kXpSweepMinAgreeing) {
+    if (agreeing < kXpSweepMinAgreeing || passedLetters) {
         // Where the "X" and "P" read as themselves on the ink, the amount
         // is where they put it: a place or two beside theirs reading it
         // will do, the letters' own centre being a pixel off at most, once
         // the glyph templates, drawn apart from the figure templates, take
         // each of its digits on the frame's ink over every other digit.
-        if (agreeing == 0 || nearLetters != agreeing)
+        // Where the letters read as nothing at all, two neighbouring places
+        // a step apart reading it stand for the same: a place a digit off
+        // lies half a cap away and reads another amount.
+        const bool byLetters = agreeing > 0 && nearLetters == agreeing;
+        const bool byNeighbours = std::isnan(lettersX) && agreeing == 2 && lastStep == firstStep + 1;
+        if (!byLetters && !byNeighbours && agreeing < kXpSweepMinAgreeing)
             return;
         place.xCentre = at;
         XpStop how;
