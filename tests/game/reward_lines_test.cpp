@@ -666,6 +666,59 @@ Case figuresOfLinesReadByShape() {
             1.1306192089827052};
 }
 
+// 720p rows too soft for any letter or digit to read, or for their shape
+// to lead clearly, whose run of ink is as long as the leading phrase and
+// parts into as many words: the phrase is read without its figure.
+const std::vector<Case>& phrasesByTheirInk() {
+    static const std::vector<Case> all = {
+        {"720p HOT ZONE PRESENCE, the frame scaled up",
+         1280,
+         720,
+         0.9274509875167491,
+         3706896516u,
+         0,
+         0.0,
+         false,
+         453406,
+         0,
+         {{"HOT ZONE PRESENCE", 779, 0}, {"ASSIST", 0, 293}},
+         0.8096683093065575},
+        {"720p CONTROL ZONE PRESENCE under three soft lines",
+         1280,
+         720,
+         0.8292044823364106,
+         3732965319u,
+         93,
+         0.0,
+         false,
+         548,
+         -565357,
+         {{"REVENGE KILL", 1, 0},
+          {"ROTORS DESTROYED", 0, 42},
+          {"HOT ZONE PRESENCE", 8800, 0},
+          {"CONTROL ZONE PRESENCE", 65800, 0}},
+         1.1571384366553068},
+    };
+    return all;
+}
+
+// A 720p line over a pale patch of the world: the band's one level takes
+// the patch for ink and no row is found, but its strokes' local contrast
+// shows it.
+Case lineOverAPalePatch() {
+    return {"720p HOT ZONE PRESENCE over a pale patch",
+            1280,
+            720,
+            0.8793140456253192,
+            3436069548u,
+            77,
+            0.693156528894294,
+            false,
+            100947,
+            0,
+            {{"HOT ZONE PRESENCE", 28576, 0}}};
+}
+
 // Whatever is read stands for a painted line: its text when it has one, its
 // figure (unless `figures` is off) or amount when it has one. A line
 // missed, or a part left out, is no error here; a wrong phrase or amount is.
@@ -720,6 +773,29 @@ TEST_F(RewardLines, FiguresOfLinesReadByShapeAreReadToo) {
         EXPECT_FALSE(r.lines[i].hasXp);
     }
     expectNothingMadeUp(c, r, "exact look");
+}
+
+TEST_F(RewardLines, SoftRowsTellTheirPhraseByTheLengthAndWordsOfTheirInk) {
+    for (const Case& c : phrasesByTheirInk()) {
+        const synth::FrameContent f = cashFrame(c);
+        const hud::HudReading r = read(f);
+        ASSERT_TRUE(r.balanceCertain) << c.what;
+        for (const PaintedLine& p : c.lines)
+            EXPECT_TRUE(std::any_of(r.lines.begin(), r.lines.end(),
+                                    [&](const hud::HudLine& l) { return l.text == p.text; }))
+                << c.what << ": " << p.text;
+        expectReadInPlace(c, f, r, c.what);
+    }
+}
+
+TEST_F(RewardLines, RowOverAPalePatchIsFoundOnItsStrokesLocalContrast) {
+    const Case c = lineOverAPalePatch();
+    const synth::FrameContent f = cashFrame(c);
+    const hud::HudReading r = read(f);
+    ASSERT_TRUE(r.balanceCertain);
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(r.lines[0].text, "HOT ZONE PRESENCE") << r.lines[0].raw;
+    expectReadInPlace(c, f, r, c.what);
 }
 
 TEST_F(RewardLines, AnAmountOfNothingIsNoReading) {

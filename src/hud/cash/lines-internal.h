@@ -397,6 +397,26 @@ std::vector<SavedInk> rampPanelsLocally(FramePlanes& planes, const std::vector<B
 // Puts back what rampPanelsLocally overwrote.
 void restoreInk(FramePlanes& planes, const std::vector<SavedInk>& saved);
 
+// The run of ink a phrase ending near `right` makes on the row at `top`:
+// its first and last inked columns, on the window's own levels, and how
+// many words its blanks part it into. Soft text loses its letters long
+// before its extent and its word spaces.
+struct PhraseInk {
+    int left = 0;
+    int right = 0;
+    int words = 0;
+};
+bool measurePhraseInk(const FramePlanes& planes, int top, double hp, double right, PhraseInk& ink);
+
+// The phrase of a row with neither figure nor amount read whose shape
+// fits too softly to lead clearly: the phrase whose shape leads, or the
+// one the row's letters named whole (`line`'s), taken when the run of ink
+// it is fitted to starts and ends where it does, parts into as many words,
+// and no other phrase's fit spans ink as long. One-word phrases, alike
+// blocks of capitals often on a panel, are not taken so.
+bool phraseByInk(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
+                 HudLine& line);
+
 // Ink of the smoothed plane's window x0, y0 (cw x ch) measured against the
 // text's own local contrast rather than one level: each column's height
 // above the median background around it, ramped on the strongest stroke of

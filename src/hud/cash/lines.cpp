@@ -315,6 +315,9 @@ struct ShapePending {
     // What the row's later attempts read: letters too garbled for a
     // phrase still name one the shape leads with.
     std::vector<std::string> letters;
+    // Found only on its strokes' local contrast, over a pale patch that a
+    // panel's search can take for a light panel: its width tells no word.
+    bool overPalePatch = false;
 };
 
 // Lines whose strokes the frame's mask broke into pieces too small to make
@@ -368,6 +371,18 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
         HudLine found = readWithLocalInk(model, planes, row, true, hp, figureRight,
                                          std::numeric_limits<double>::infinity(), minLineConfidence,
                                          minMargin, HudLine{});
+        // Over a pale patch of the world the band's one level takes the
+        // patch for ink and leaves no blob of text height: the strokes'
+        // local contrast may still show the row. Digits on that ink are
+        // too faint to trust; the phrase alone is read there.
+        const bool pale = row.blobs.empty();
+        if (pale) {
+            found = readWithLocalInk(model, planes, row, true, hp, figureRight,
+                                     std::numeric_limits<double>::infinity(), minLineConfidence, minMargin,
+                                     HudLine{}, BandInk::Peaks);
+            found.hasFigure = false;
+            found.hasXp = false;
+        }
         restoreInk(planes, saved);
         if (!found.raw.empty()) {
             // The letters of a place that makes no line still help the
@@ -380,7 +395,7 @@ void findMissedRows(const Model& model, FramePlanes& planes, double moneyBottom,
             if (open == lines.size() && !row.blobs.empty()) {
                 HudLine place = found;
                 placeLine(row, width, place);
-                pending.push_back({lines.size(), false, std::move(place), row.blobs, {}});
+                pending.push_back({lines.size(), false, std::move(place), row.blobs, {}, pale});
             }
             continue;
         }
@@ -437,8 +452,25 @@ void readPendingShapes(const Model& model, FramePlanes& planes, std::vector<Shap
                 letters.push_back(u.raw);
         HudLine& target = p.stored ? lines[p.index] : p.line;
         bool byPanel = false;
-        const bool read = readByShape(model, planes, target.top, hp, figureRight, target) ||
-                          readByShape(model, planes, target.top, hp, figureRight, target, &letters, &byPanel);
+        const std::string spelled = isWholePhrase(target) ? target.text : std::string();
+        bool read = readByShape(model, planes, target.top, hp, figureRight, target) ||
+                    readByShape(model, planes, target.top, hp, figureRight, target, &letters,
+                                p.overPalePatch ? nullptr : &byPanel);
+        // Over a pale patch any short block of light has a one-word
+        // phrase's shape: such a phrase is taken there only where the
+        // letters, too, spelled it.
+        if (read && p.overPalePatch && target.text.find(' ') == std::string::npos && target.text != spelled) {
+            read = false;
+            target.text = spelled;
+            target.known = !spelled.empty();
+        }
+        // Too soft for its shape to lead clearly, the phrase may still be
+        // told by the length and words of its ink: reported without a
+        // figure, which is no worse than nothing.
+        if (!read && !p.stored && phraseByInk(model, planes, target.top, hp, figureRight, p.line)) {
+            lines.push_back(std::move(p.line));
+            continue;
+        }
         if (read && !p.stored) {
             // Its figure or amount had no phrase to go with when the row was
             // read: now that the line has one, they get their last attempt.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // A row's ink on its own levels rather than the frame's: local ramps of the
@@ -440,6 +441,162 @@ void restoreInk(FramePlanes& planes, const std::vector<SavedInk>& saved) {
                         planes.ink2.pixels.begin() +
                             static_cast<std::ptrdiff_t>(offset(it->x0, it->y0 + y, w)));
     }
+}
+
+} // namespace hud::reward
+
+namespace hud::reward {
+
+namespace {
+
+// A column carries ink when its mean over the cap band reaches this share
+// of the window's ramp; a blank wider than kPhraseInkGap ends the phrase's
+// ink. Words are parted by blanks where no row of the band is inked (a
+// letter's bar holds little of the column's mean), wider than
+// kPhraseWordGap.
+constexpr float kPhraseInkColumn = 0.15f;
+constexpr float kPhraseStrokeInk = 0.4f;
+constexpr double kPhraseInkGap = 0.9;   // in caps
+constexpr double kPhraseWordGap = 0.35; // in caps
+constexpr double kPhraseInkReach = 24.0;
+// The phrase's ink ends within this of the end given, and the blank after
+// it reaches this far.
+constexpr double kPhraseEndReach = 0.6; // in caps
+constexpr double kPhraseEndBlank = 0.4; // in caps
+// Less than this between background and text shows no phrase.
+constexpr float kPhraseInkContrast = 20.0f;
+
+} // namespace
+
+bool measurePhraseInk(const FramePlanes& planes, int top, double hp, double right, PhraseInk& ink) {
+    const Plane& smooth = planes.smooth;
+    const int w = smooth.width;
+    const int h = smooth.height;
+    const int x1 =
+        std::min(w - 1, static_cast<int>(std::lround(right + (kPhraseEndReach + kPhraseEndBlank) * hp)));
+    const int x0 = std::max(0, static_cast<int>(std::floor(right - kPhraseInkReach * hp)));
+    const int y0 = std::max(0, top);
+    const int y1 = std::min(h - 1, top + static_cast<int>(std::lround(hp)) - 1);
+    if (x1 - x0 < 8 || y1 - y0 < 2 || !sameSize(planes.ink2, w, h) || !sameSize(planes.ink, w, h))
+        return false;
+    const WindowLevels levels = windowLevels(smooth, x0, std::max(0, y0 - 2), x1, std::min(h - 1, y1 + 2));
+    const float span = levels.text - levels.background;
+    if (!(span >= kPhraseInkContrast))
+        return false;
+    // Per column: whether its mean is ink, and whether any stroke crosses it.
+    auto column = [&](int x, bool& stroke) {
+        float sum = 0.0f;
+        float most = 0.0f;
+        for (int y = y0; y <= y1; ++y) {
+            const std::size_t i = offset(x, y, w);
+            const bool panelInk = planes.ink2.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x, y);
+            const float v =
+                panelInk ? planes.ink2.pixels[i]
+                         : std::min(std::max((smooth.pixels[i] - levels.background) / span, 0.0f), 1.0f);
+            sum += v;
+            most = std::max(most, v);
+        }
+        stroke = most >= kPhraseStrokeInk;
+        return sum / static_cast<float>(y1 - y0 + 1) >= kPhraseInkColumn;
+    };
+    // The phrase's last inked column lies near the end given, with the
+    // blank before the figure after it.
+    const int endLo = std::max(x0, static_cast<int>(std::lround(right - kPhraseEndReach * hp)));
+    const int endHi = static_cast<int>(std::lround(right + kPhraseEndReach * hp));
+    const int blank = static_cast<int>(std::ceil(kPhraseEndBlank * hp));
+    bool stroke = false;
+    int last = x1;
+    while (last >= endLo && !column(last, stroke))
+        --last;
+    if (last < endLo || last > endHi || x1 - last < blank)
+        return false;
+    const int maxGap = static_cast<int>(std::ceil(kPhraseInkGap * hp));
+    const int wordGap = static_cast<int>(std::ceil(kPhraseWordGap * hp));
+    int first = last;
+    int gap = 0;
+    int strokeGap = 0;
+    int words = 1;
+    for (int x = last - 1; x >= x0; --x) {
+        const bool inked = column(x, stroke);
+        if (stroke) {
+            if (strokeGap >= wordGap)
+                ++words;
+            strokeGap = 0;
+        } else {
+            ++strokeGap;
+        }
+        if (inked) {
+            first = x;
+            gap = 0;
+        } else if (++gap > maxGap) {
+            break;
+        }
+    }
+    if (first <= x0)
+        return false;
+    ink.left = first;
+    ink.right = last;
+    ink.words = words;
+    return true;
+}
+
+namespace {
+
+// Where a phrase with neither figure nor amount read can end: from about
+// two to eight caps left of the figure's right edge.
+constexpr double kInkPhraseRightNear = 2.8;
+constexpr double kInkPhraseRightFar = 8.3;
+// The phrase's fit must start and end within this of its ink, in caps;
+// another phrase whose fit spans the ink as long within kInkRivalWidth
+// leaves the ink to tell nothing, unless its shape fits far worse.
+constexpr double kInkPhraseEnds = 0.4;
+constexpr double kInkRivalWidth = 0.5;
+// A phrase whose shape trails by this much rivals no other.
+constexpr double kInkRivalTrails = 0.2;
+constexpr double kInkPhraseMinScore = 0.45;
+
+int wordsIn(const std::string& text) {
+    int n = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        n += text[i] != ' ' && (i == 0 || text[i - 1] == ' ') ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+bool phraseByInk(const Model& model, const FramePlanes& planes, int top, double hp, double figureRight,
+                 HudLine& line) {
+    std::vector<PhraseFit> each;
+    const PhraseFit fit = fitPhraseShape(model, planes, top, hp, figureRight - kInkPhraseRightFar * hp,
+                                         figureRight - kInkPhraseRightNear * hp, {}, true, &each);
+    if (fit.phrase == nullptr)
+        return false;
+    const bool named = isWholePhrase(line);
+    const PhraseFit* chosen = nullptr;
+    for (const PhraseFit& e : each)
+        if (named ? e.phrase->text == line.text : e.phrase == fit.phrase && fit.score > fit.runnerUp)
+            chosen = &e;
+    if (chosen == nullptr || chosen->score < kInkPhraseMinScore || wordsIn(chosen->phrase->text) < 2 ||
+        std::any_of(planes.panels.begin(), planes.panels.end(), [&](const Blob& p) {
+            return !(p.y0 > top + hp || p.y1 < top || p.x0 > chosen->right || p.x1 < chosen->left);
+        }))
+        return false;
+    PhraseInk ink;
+    if (!measurePhraseInk(planes, top, hp, chosen->right, ink) ||
+        std::abs(chosen->left - ink.left) > kInkPhraseEnds * hp ||
+        std::abs(chosen->right - ink.right) > kInkPhraseEnds * hp ||
+        ink.words != wordsIn(chosen->phrase->text))
+        return false;
+    for (const PhraseFit& e : each) {
+        PhraseInk other;
+        if (&e != chosen && chosen->score - e.score < kInkRivalTrails &&
+            measurePhraseInk(planes, top, hp, e.right, other) &&
+            std::abs((e.right - e.left) - (other.right - other.left)) < kInkRivalWidth * hp)
+            return false;
+    }
+    line.text = chosen->phrase->text;
+    line.known = true;
+    return true;
 }
 
 } // namespace hud::reward
