@@ -2162,9 +2162,11 @@ struct LookedLineCase {
 // Soft frames whose line of the first word lost or of a panel padded wider
 // than the game's own once read with no phrase: the run of ink that ends
 // where the figure puts the phrase tells the zone phrases' first words
-// apart, and a panel's height the padding to take off its width. The last
+// apart, and a panel's height the padding to take off its width. The third
 // once read as the shorter zone phrase, a word of its letters lost while
-// its ink runs a word further left.
+// its ink runs a word further left; the fourth as ASSIST, the words before
+// it garbled, its ink as long as the whole phrase; the last as the part
+// phrase its letters kept, which no shape settles.
 std::vector<LookedLineCase> phrasesTheRowsOwnMeasuresTell() {
     return {{{"CONTROL read as CO at a slightly wider spacing",
               1280,
@@ -2212,6 +2214,35 @@ std::vector<LookedLineCase> phrasesTheRowsOwnMeasuresTell() {
               {{"CONTROL ZONE ENTERED", 9, 0}, {"HOT ZONE ENTERED", 100, 0}},
               1.1190043247032815},
              0,
+             synth::Look{},
+             false},
+            {{"SUPPLIED PLAYER ASSIST read as LJYER ASSIS, its letters spaced wider",
+              1280,
+              720,
+              1.0407933121244604,
+              2956186601u,
+              64,
+              0.0,
+              false,
+              75421737,
+              -267,
+              {{"KILL", 4, 0}, {"SUPPLIED PLAYER ASSIST", 9018, 0}, {"SUPPLIED PLAYER ASSIST", 1, 0}},
+              1.0586695789553482},
+             2,
+             drawnLook(0.02625501083594022, 0.49992306417983057, 1.1104600593311407, 0.7819629099281933,
+                       0.4802852181288414, 0.5948131897800891, 0.0708454722192069)},
+            {{"HOT ZONE ENTERED read as HOT ZONE over a bright patch",
+              1280,
+              720,
+              0.9578234782972237,
+              1872932555u,
+              91,
+              0.0,
+              true,
+              22582275,
+              0,
+              {{"REVIVED TEAMMATE", 0, 249}, {"HOT ZONE ENTERED", 3, 0}, {"KILL CONFIRMED", 9005, 0}}},
+             1,
              synth::Look{},
              false}};
 }

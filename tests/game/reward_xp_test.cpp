@@ -235,11 +235,27 @@ const std::vector<XpCase>& amountsTiedOnOneInk() {
     return all;
 }
 
-// Frames whose glyph words lost an amount's leading digit, or spelled a
-// digit where the figure templates find two others tied: no amount is
+// Frames whose glyph words lost an amount's leading digit, spelled a digit
+// where the figure templates find two others tied, or spelled one the
+// figure templates, read on past a tie, read as another: no amount is
 // better than those.
 const std::vector<XpCase>& amountsSpelledShortOrUnsure() {
     static const std::vector<XpCase> all = {
+        {"soft 720p 952XP spelled 152XP from the range",
+         {1280,
+          720,
+          0.8876362457609843,
+          3791740844u,
+          false,
+          62,
+          0.4588274293693795,
+          1.0,
+          98,
+          708,
+          {{"HEADSHOT", 0, 952}},
+          drawnLook(0.015385693797303557, 0.37566888356061945, 1.2246015429536878, 0.6877370454570706,
+                    0.6969042627989253, 0.6450511139210353, 0.3656991781552096)},
+         {}},
         {"720p 687XP spelled 7XP",
          {1280,
           720,

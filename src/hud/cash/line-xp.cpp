@@ -1025,6 +1025,13 @@ void dropContestedXp(const Model& model, const FramePlanes& planes, const Reward
             xpDigitsAt(model, planes.ink2, row, on, minLineConfidence, minMargin, &past);
             if (past.digits.size() == spelled.size())
                 past.digits[spelled.size() - 1 - how.tieAt] = at;
+            // Read on past the tie, the figure templates sure of every
+            // other digit and the tied one taken as spelled: other digits
+            // than the spelling's are a glyph misread where the first
+            // reading never reached ("952" spelled 152, the reading stopped
+            // at once, its "2" tied with a "7").
+            if (past.digits.size() == spelled.size() && past.digits != spelled)
+                tieContested = true;
         }
         lostLeading = past.stoppedOnDigit && past.blankInked && past.digits == spelled;
     }

@@ -719,6 +719,39 @@ void settlePhraseByShape(const Model& model, const FramePlanes& planes, double h
             line.text.clear();
             line.known = false;
         }
+        // The letters' phrase whose shape leads no other clearly, where the
+        // letters read a word before its own last one and the run of ink
+        // that ends with it starts a word's length left of it, is what the
+        // letters kept of a longer phrase ("LJYER ASSIS" read as ASSIST):
+        // the one phrase the ink's length names, where it fits fairly, or
+        // none. A word read after the phrase is the amount's, garbled; a
+        // light panel's ink is its own word's measure.
+        if (whole && !firstWordChoice && rawWords.size() > textWords.size() &&
+            snapWord(rawWords.back()).word == textWords.back()) {
+            const auto own = std::find_if(each.begin(), each.end(),
+                                          [&](const PhraseFit& e) { return e.phrase->text == line.text; });
+            int runLeft = 0;
+            if (own != each.end() && !onAnyPanel(planes, line.top, hp, own->left, own->right) &&
+                phraseInkLeft(planes, line.top, hp, own->right, runLeft) &&
+                (own->left - runLeft) / hp > kInkLongerBy) {
+                const PhraseFit* named = fitOfInkLength(each, runLeft, hp);
+                if (named != nullptr && named->score >= kShapeFarMinScore) {
+                    line.text = named->phrase->text;
+                    line.known = true;
+                } else {
+                    line.text.clear();
+                    line.known = false;
+                }
+                return;
+            }
+        }
+        // Words that stand within the game's phrases, none of which the
+        // shape makes out, are a phrase short of the words the letters lost
+        // ("HOT ZONE" for HOT ZONE ENTERED), not one of their own.
+        if (!whole) {
+            line.text.clear();
+            line.known = false;
+        }
         return;
     }
     // A word the letters lost, not fused into its neighbour, leaves the
