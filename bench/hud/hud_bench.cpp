@@ -1,9 +1,10 @@
 // Cost of one HUD reading pass and of its heaviest steps, on the capture the
-// engine reads at the game's usual set-up.
+// engine reads at the game's usual set-up. Argument 1: with a helper thread.
 
 #include "hudio.h"
 #include "synth.h"
 
+#include "hud/core/helper.h"
 #include "hud/core/image.h"
 #include "hud/cash/pass.h"
 
@@ -11,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -70,12 +72,18 @@ const Fixture& fixture() {
     return fixed;
 }
 
-// Times readHud on `capture`, which must first read as `check` says.
+// Times readHud on `capture`, which must first read as `check` says; with
+// a helper thread when the benchmark's argument is 1.
 template <typename Check>
 void timeReadHud(benchmark::State& state, const QImage& capture, Check check, const char* unreadable) {
     const Fixture& f = fixture();
     const hud::FrameView view = synth::frameView(capture);
-    const hud::HudReadOptions options = synth::engineOptions();
+    hud::HudReadOptions options = synth::engineOptions();
+    std::unique_ptr<hud::HelperThread> helper;
+    if (state.range(0) == 1) {
+        helper = std::make_unique<hud::HelperThread>();
+        options.helper = helper.get();
+    }
     hud::HudReading r = hud::readHud(*f.model, view, options);
     if (!check(r))
         state.SkipWithError(unreadable);
@@ -91,7 +99,7 @@ void BM_readHud(benchmark::State& state) {
         [](const hud::HudReading& r) { return r.balance == 1234567 && r.lines.size() == 3; },
         "the benchmark capture does not read as painted");
 }
-BENCHMARK(BM_readHud)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_readHud)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // A 720-line frame whose soft balance the first reading leaves uncertain,
 // so every pass pays for the second attempt too.
@@ -114,7 +122,7 @@ void BM_readHudSecondAttempt(benchmark::State& state) {
         state, capture, [](const hud::HudReading& r) { return r.balance == 974617528 && r.balanceCertain; },
         "the soft capture does not read as painted");
 }
-BENCHMARK(BM_readHudSecondAttempt)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_readHudSecondAttempt)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // A 720-line "$7" above a reward line with more blobs: every attempt on the
 // line found fails, the white ink included, and the balance reads only at
@@ -143,7 +151,7 @@ void BM_readHudAtLayout(benchmark::State& state) {
         state, capture, [](const hud::HudReading& r) { return r.balance == 7 && r.balanceCertain; },
         "the tiny balance does not read as painted");
 }
-BENCHMARK(BM_readHudAtLayout)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_readHudAtLayout)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // A frame without the cash HUD (a menu, the map): no money line, so nothing
 // more is tried.
@@ -160,18 +168,21 @@ void BM_readHudNoCashHud(benchmark::State& state) {
         state, capture, [](const hud::HudReading& r) { return !r.found; },
         "a money line was found where none is");
 }
-BENCHMARK(BM_readHudNoCashHud)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_readHudNoCashHud)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_prepareFrame(benchmark::State& state) {
     const Fixture& f = fixture();
     const hud::FrameView view = synth::frameView(f.capture);
     hud::FramePlanes planes;
+    std::unique_ptr<hud::HelperThread> helper;
+    if (state.range(0) == 1)
+        helper = std::make_unique<hud::HelperThread>();
     for (auto _ : state) {
-        hud::prepareFrame(view, planes);
+        hud::prepareFrame(view, planes, helper.get());
         benchmark::DoNotOptimize(planes.mask.data());
     }
 }
-BENCHMARK(BM_prepareFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_prepareFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_labelComponents(benchmark::State& state) {
     const Fixture& f = fixture();

@@ -188,6 +188,12 @@ void Engine::readerLoop() {
     // from OBS's other unnamed threads.
     pthread_setname_np(pthread_self(), "corvex-reader");
 #endif
+    try {
+        hudHelper_ = std::make_unique<hud::HelperThread>();
+    } catch (const std::exception& e) {
+        // The passes then run on this thread alone, to the same readings.
+        obsLog(LOG_WARNING, "HUD reader on one thread: %s", e.what());
+    }
     while (running_.load()) {
         const auto t0 = std::chrono::steady_clock::now();
         int rate = 5;
@@ -198,6 +204,7 @@ void Engine::readerLoop() {
         runPass(t0);
         std::this_thread::sleep_until(t0 + std::chrono::milliseconds(1000 / rate));
     }
+    hudHelper_.reset();
 }
 
 void Engine::runPass(const std::chrono::steady_clock::time_point& t0) {
@@ -273,7 +280,9 @@ bool Engine::readHudOnce(obs_source_t* source, PassResult& pass) {
         !hudCapture_.capture(source, region, reading::kHudCaptureWidth, hudPixels_))
         return false;
 
-    pass.reading = hud::readHud(*model_, hudPixels_.view(), reading::hudReadOptions());
+    hud::HudReadOptions options = reading::hudReadOptions();
+    options.helper = hudHelper_.get();
+    pass.reading = hud::readHud(*model_, hudPixels_.view(), options);
     pass.image = hudPixels_.toImage();
     pass.captured = true;
     pass.hudFound = pass.reading.balanceCertain;

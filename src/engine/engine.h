@@ -6,6 +6,7 @@
 #include "engine/regions.h"
 #include "engine/trackers.h"
 #include "hud/feed/killdata.h"
+#include "hud/core/helper.h"
 #include "hud/core/model.h"
 #include "hud/cash/pass.h"
 #include "plugin/settings.h"
@@ -266,6 +267,9 @@ private:
     std::string lastSummary_;
 
     // Reader thread only.
+    // The HUD pass's second thread: made and joined by the reader loop, so
+    // it never outlives the reader thread, and null where it could not start.
+    std::unique_ptr<hud::HelperThread> hudHelper_;
     CaptureContext hudCapture_;
     CaptureContext feedCapture_;
     CaptureContext plateCapture_;

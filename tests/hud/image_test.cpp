@@ -1,5 +1,7 @@
 #include "hud/core/image.h"
 
+#include "hud/core/helper.h"
+
 #include "hud/cash/money-strip.h"
 
 #include <gtest/gtest.h>
@@ -272,13 +274,16 @@ TEST(HudImage, PreparedPlanesEqualTheWholePlaneStagesAtAnySize) {
     // The preparation works a few rows at a time; at every size, both
     // parities of height, frames narrower or shorter than the window, rows
     // with padding and buffers left from a larger frame, its planes equal
-    // those of the public whole-plane builders bit for bit.
+    // those of the public whole-plane builders bit for bit; so do they with
+    // the lower rows prepared on a helper thread, the seam's neighbourhoods
+    // included.
     std::mt19937 gen(11);
     hud::FramePlanes planes; // reused, so each frame meets the last one's buffers
-    const std::pair<int, int> sizes[] = {{907, 475}, {1, 1},   {2, 3},   {3, 2},   {4, 1},   {1, 4},
-                                         {1, 37},    {37, 1},  {5, 5},   {9, 9},   {10, 11}, {17, 8},
-                                         {8, 17},    {33, 20}, {64, 65}, {260, 7}, {7, 260}, {16, 12},
-                                         {19, 10},   {20, 9},  {27, 14}, {28, 3},  {907, 2}};
+    const std::pair<int, int> sizes[] = {
+        {907, 475}, {1, 1},   {2, 3},   {3, 2},  {4, 1},   {1, 4},   {1, 37},   {37, 1},  {5, 5},
+        {9, 9},     {10, 11}, {17, 8},  {8, 17}, {33, 20}, {64, 65}, {260, 7},  {7, 260}, {16, 12},
+        {19, 10},   {20, 9},  {27, 14}, {28, 3}, {907, 2}, {16, 64}, {33, 131}, {2, 70},  {64, 66}};
+    hud::HelperThread two;
     for (auto [w, h] : sizes) {
         const int stride = w * 4 + 12;
         std::vector<std::uint8_t> px(static_cast<std::size_t>(stride) * static_cast<std::size_t>(h));
@@ -290,20 +295,22 @@ TEST(HudImage, PreparedPlanesEqualTheWholePlaneStagesAtAnySize) {
                     p[c] = static_cast<std::uint8_t>(text ? 170 + gen() % 86 : gen() % 110);
             }
         const hud::FrameView frame{w, h, px.data(), stride};
-        hud::prepareFrame(frame, planes);
         const Plane smooth = hud::boxMean3(hud::toLuma(frame));
         const Plane opened = hud::dilate(hud::erode(smooth, 9), 9);
-        ASSERT_EQ(planes.smooth.width, w);
-        ASSERT_EQ(planes.smooth.height, h);
-        ASSERT_EQ(planes.ink.pixels.size(), smooth.pixels.size());
-        ASSERT_EQ(planes.mask.size(), smooth.pixels.size());
-        for (std::size_t i = 0; i < smooth.pixels.size(); ++i) {
-            const float th = smooth.pixels[i] - opened.pixels[i];
-            ASSERT_EQ(planes.smooth.pixels[i], smooth.pixels[i]) << w << "x" << h << " pixel " << i;
-            ASSERT_EQ(planes.ink.pixels[i], std::min(std::max((th - 14.0f) / 46.0f, 0.0f), 1.0f))
-                << w << "x" << h << " pixel " << i;
-            ASSERT_EQ(planes.mask[i], (th > 34.0f && smooth.pixels[i] > 95.0f) ? 1 : 0)
-                << w << "x" << h << " pixel " << i;
+        for (hud::HelperThread* helper : {static_cast<hud::HelperThread*>(nullptr), &two}) {
+            hud::prepareFrame(frame, planes, helper);
+            ASSERT_EQ(planes.smooth.width, w);
+            ASSERT_EQ(planes.smooth.height, h);
+            ASSERT_EQ(planes.ink.pixels.size(), smooth.pixels.size());
+            ASSERT_EQ(planes.mask.size(), smooth.pixels.size());
+            for (std::size_t i = 0; i < smooth.pixels.size(); ++i) {
+                const float th = smooth.pixels[i] - opened.pixels[i];
+                ASSERT_EQ(planes.smooth.pixels[i], smooth.pixels[i]) << w << "x" << h << " pixel " << i;
+                ASSERT_EQ(planes.ink.pixels[i], std::min(std::max((th - 14.0f) / 46.0f, 0.0f), 1.0f))
+                    << w << "x" << h << " pixel " << i;
+                ASSERT_EQ(planes.mask[i], (th > 34.0f && smooth.pixels[i] > 95.0f) ? 1 : 0)
+                    << w << "x" << h << " pixel " << i;
+            }
         }
     }
 }

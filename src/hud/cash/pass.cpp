@@ -1,6 +1,7 @@
 #include "hud/cash/pass.h"
 
 #include "hud/cash/money.h"
+#include "hud/core/helper.h"
 
 #include <algorithm>
 #include <cmath>
@@ -772,10 +773,33 @@ bool findBrokenMoneyLine(const std::vector<Blob>& blobs, MoneyLine& line) {
 
 namespace {
 
+// The reward lines under the money line found, read on the helper while the
+// caller reads the balance and change: the lines hang on where that line
+// stands, not on how its balance reads. They write only their own parts of
+// the planes (ink2, the text blobs and panels, the mask's blobs and the
+// label scratch), which the balance and change never read, and the caller
+// writes nothing in the planes until it has waited for them.
+struct RewardLinesAhead {
+    const Model* model = nullptr;
+    FramePlanes* planes = nullptr;
+    double bottom = 0.0;
+    double height = 0.0;
+    float minLineConfidence = 0.0f;
+    float minMargin = 0.0f;
+    std::vector<HudLine> lines;
+
+    static void run(void* context) {
+        RewardLinesAhead& a = *static_cast<RewardLinesAhead*>(context);
+        a.lines = readRewardLines(*a.model, *a.planes, a.bottom, a.height, a.minLineConfidence, a.minMargin);
+    }
+};
+
 // What follows a balance read on `money`: the checks for a digit missed
-// right of it, the change beside it and the reward lines below `rewards`.
+// right of it, the change beside it and the reward lines below `rewards`,
+// taken from those read ahead when they were read below the same line.
 HudReading& finishReading(const Model& model, FramePlanes& planes, const MoneyLine& money,
-                          const MoneyLine& rewards, const HudReadOptions& options, HudReading& reading) {
+                          const MoneyLine& rewards, const HudReadOptions& options, HelperTask& aheadTask,
+                          RewardLinesAhead& ahead, HudReading& reading) {
     if (reading.balanceCertain && (digitMissedRight(money, reading.balanceRight, money.height) ||
                                    digitScoreRightOf(model, planes, money, reading.balanceRight,
                                                      reading.balanceText.back()) >= kMissedDigitScore)) {
@@ -784,9 +808,15 @@ HudReading& finishReading(const Model& model, FramePlanes& planes, const MoneyLi
     }
 
     readChange(model, planes, money, options, reading);
-    if (options.readLines)
-        reading.lines = readRewardLines(model, planes, rewards.bottom, rewards.height,
-                                        options.minLineConfidence, options.minMargin);
+    if (options.readLines) {
+        const bool readAhead = aheadTask.posted();
+        aheadTask.finish();
+        if (readAhead && ahead.bottom == rewards.bottom && ahead.height == rewards.height)
+            reading.lines = std::move(ahead.lines);
+        else
+            reading.lines = readRewardLines(model, planes, rewards.bottom, rewards.height,
+                                            options.minLineConfidence, options.minMargin);
+    }
     return reading;
 }
 
@@ -795,7 +825,7 @@ HudReading& finishReading(const Model& model, FramePlanes& planes, const MoneyLi
 HudReading readHud(const Model& model, const FrameView& frame, const HudReadOptions& options,
                    FramePlanes& planes) {
     HudReading reading;
-    prepareFrame(frame, planes);
+    prepareFrame(frame, planes, options.helper);
 
     MoneyLine line;
     bool found = findMoneyLine(planes, line);
@@ -863,6 +893,11 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         reading.reason = kReasonNoMoneyLine;
         return reading;
     }
+    // Declared before the task, so that any way out of this function waits
+    // for the task before its results go.
+    RewardLinesAhead ahead{
+        &model, &planes, line.bottom, line.height, options.minLineConfidence, options.minMargin, {}};
+    HelperTask aheadTask(options.readLines ? options.helper : nullptr, &RewardLinesAhead::run, &ahead);
 
     const double h = line.height;
     reading.found = true;
@@ -941,7 +976,7 @@ HudReading readHud(const Model& model, const FrameView& frame, const HudReadOpti
         reading.balanceCertain = false;
         reading.reason = kReasonUncertain;
     }
-    return finishReading(model, planes, *money, *rewards, options, reading);
+    return finishReading(model, planes, *money, *rewards, options, aheadTask, ahead, reading);
 }
 
 HudReading readHud(const Model& model, const FrameView& frame, const HudReadOptions& options) {

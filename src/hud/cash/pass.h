@@ -32,6 +32,9 @@ struct HudReadOptions {
     float minLineConfidence = 0.72f;
     bool allowOffMargin = true;
     bool retryLowContrast = true;
+    // A second thread the pass gives part of its work to, the readings
+    // the same; none: all of it on the caller's.
+    HelperThread* helper = nullptr;
 };
 
 struct MoneyLine {

@@ -17,6 +17,8 @@
 
 namespace hud {
 
+class HelperThread;
+
 // Frames beyond these bounds are not read at all: the capture is scaled to
 // about 907 pixels wide, so anything this large is a caller's mistake, and
 // refusing it keeps every index computation inside int and size_t.
@@ -131,6 +133,14 @@ struct RowGroups {
     std::vector<int> bottoms;
 };
 
+// The rings prepareFrame works one band of a frame's rows through.
+struct FrameBandScratch {
+    Plane luma;
+    Plane tmpA;
+    Plane tmpB;
+    std::vector<double> sums;
+};
+
 // Buffers that prepareFrame and the readers reuse from frame to frame, so that
 // a steady stream of equally sized frames does not allocate.
 struct FrameScratch {
@@ -138,6 +148,7 @@ struct FrameScratch {
     Plane tmpA;
     Plane tmpB;
     std::vector<double> sums;
+    FrameBandScratch lower; // the rows a helper thread prepares
     std::vector<std::uint8_t> spareMask;
     LabelScratch labels;
     std::vector<Blob> blobs;
@@ -181,6 +192,9 @@ void maskAbove(const float* values, std::size_t n, float level, std::uint8_t* ou
 // Builds smooth, ink and mask for `frame` and clears the lazily filled parts.
 // An invalid frame leaves every plane empty (0 x 0).
 void prepareFrame(const FrameView& frame, FramePlanes& planes);
+// The same with the lower half of the rows prepared on `helper` (if any),
+// to the same values.
+void prepareFrame(const FrameView& frame, FramePlanes& planes, HelperThread* helper);
 
 // 8-connected components of a 0/1 mask, in the raster order of their first
 // pixel. A mask shorter than width * height yields no blobs.

@@ -1,6 +1,7 @@
 // Planes: luma, the 3x3 box mean, the contrast ramp and the frame preparation.
 #include "hud/core/image.h"
 
+#include "hud/core/helper.h"
 #include "hud/core/image-internal.h"
 #include "hud/core/simd.h"
 
@@ -449,36 +450,51 @@ void inkAndMask(const float* __restrict smooth, const float* __restrict opened, 
 // rows between their outermost ones. Minima and maxima do not depend on the
 // order they are taken in, and a luma plane holds no NaN, so the results
 // are those of the whole-plane stages.
+//
+// A stream makes the output rows [y0, y1) only, so that two threads can
+// share a frame. It makes the 2r smooth rows either side of its band that
+// the opening reaches too, but keeps those in its own ring: they belong to
+// the other band, whose stream writes the same values there.
 class FrameStream {
 public:
-    FrameStream(const FrameView& frame, FramePlanes& planes, int r)
-        : frame_(frame), planes_(planes), w_(frame.width), h_(frame.height), r_(r), ring_(2 * r + 2) {
-        FrameScratch& s = planes.scratch;
-        s.sums.resize(2 * static_cast<std::size_t>(w_));
-        s.luma.reshape(w_, 4);
+    // y0 even: each band then pairs its output rows as the whole frame's
+    // stream does, and r even keeps the pairs of eroded rows aligned.
+    FrameStream(const FrameView& frame, FramePlanes& planes, int r, int y0, int y1, Plane& luma, Plane& tmpA,
+                Plane& tmpB, std::vector<double>& sums)
+        : frame_(frame), planes_(planes), w_(frame.width), h_(frame.height), r_(r), ring_(2 * r + 2), y0_(y0),
+          y1_(y1), sums_(sums) {
+        sums.resize(2 * static_cast<std::size_t>(w_));
+        // The luma's ring, then that of the smooth rows outside the band.
+        luma.reshape(w_, 8);
         // The erosion's ring and its pair of output rows.
-        s.tmpA.reshape(w_, ring_ + 2);
+        tmpA.reshape(w_, ring_ + 2);
         // The dilation's ring, its pair and the row pass's work space.
         const std::size_t work = 2 * static_cast<std::size_t>(w_ + 2 * r_);
-        s.tmpB.reshape(static_cast<int>(area(w_, ring_ + 2) + work), 1);
-        luma_ = s.luma.pixels.data();
-        erodeRing_ = s.tmpA.pixels.data();
+        tmpB.reshape(static_cast<int>(area(w_, ring_ + 2) + work), 1);
+        luma_ = luma.pixels.data();
+        erodeRing_ = tmpA.pixels.data();
         eroded_[0] = erodeRing_ + area(w_, ring_);
         eroded_[1] = eroded_[0] + w_;
-        dilateRing_ = s.tmpB.pixels.data();
+        dilateRing_ = tmpB.pixels.data();
         opened_[0] = dilateRing_ + area(w_, ring_);
         opened_[1] = opened_[0] + w_;
         work_ = opened_[1] + w_;
+        // The first padded rows the band's output reads, and the smooth and
+        // luma rows under them.
+        dilateMade_ = y0;
+        erodeMade_ = std::max(0, y0 - r);
+        smoothMade_ = std::max(0, y0 - 2 * r);
+        lumaMade_ = std::max(0, smoothMade_ - 1);
     }
 
     void run() {
         float* smooth = planes_.smooth.pixels.data();
         float* ink = planes_.ink.pixels.data();
         std::uint8_t* mask = planes_.mask.data();
-        for (int y = 0; y < h_; y += 2) {
+        for (int y = y0_; y < y1_; y += 2) {
             makeDilateRows(std::min(y + ring_, h_ + 2 * r_));
             pickPair(dilateRing_, y, opened_, detail::maxPair);
-            for (int k = 0; k < 2 && y + k < h_; ++k) {
+            for (int k = 0; k < 2 && y + k < y1_; ++k) {
                 const std::size_t at = area(w_, y + k);
                 inkAndMask(smooth + at, opened_[k], ink + at, mask + at, static_cast<std::size_t>(w_));
             }
@@ -489,6 +505,13 @@ private:
     float* lumaSlot(int y) { return luma_ + area(w_, y % 4); }
     float* erodeSlot(int j) { return erodeRing_ + area(w_, j % ring_); }
     float* dilateSlot(int j) { return dilateRing_ + area(w_, j % ring_); }
+    // Smooth rows outside the band live in a ring of four: each is read
+    // once, right after it is made, and they are made two at a time.
+    float* smoothRow(int y) {
+        if (y >= y0_ && y < y1_)
+            return planes_.smooth.pixels.data() + area(w_, y);
+        return luma_ + area(w_, 4 + y % 4);
+    }
 
     // Smooth rows below `upto`, each from the luma rows around it; inside
     // the plane two at a time, which the four rows of the luma ring serve.
@@ -499,9 +522,8 @@ private:
             if (y >= 1 && y + 2 < h_ && w_ >= 2 && haveAvx()) {
                 for (; lumaMade_ < y + 3; ++lumaMade_)
                     lumaRow(frame_, lumaMade_, lumaSlot(lumaMade_));
-                float* dst = planes_.smooth.pixels.data() + area(w_, y);
-                boxPairAvx(lumaSlot(y - 1), lumaSlot(y), lumaSlot(y + 1), lumaSlot(y + 2),
-                           planes_.scratch.sums.data(), dst, dst + w_, w_);
+                boxPairAvx(lumaSlot(y - 1), lumaSlot(y), lumaSlot(y + 1), lumaSlot(y + 2), sums_.data(),
+                           smoothRow(y), smoothRow(y + 1), w_);
                 ++smoothMade_;
                 continue;
             }
@@ -511,7 +533,7 @@ private:
             const int r0 = std::max(y - 1, 0);
             const int rows = std::min(y + 2, h_) - r0;
             boxRow(lumaSlot(r0), lumaSlot(r0 + std::min(1, rows - 1)), lumaSlot(r0 + std::min(2, rows - 1)),
-                   rows, w_, planes_.scratch.sums.data(), planes_.smooth.pixels.data() + area(w_, y));
+                   rows, w_, sums_.data(), smoothRow(y));
         }
     }
 
@@ -524,7 +546,7 @@ private:
                 continue;
             }
             makeSmoothRows(j - r_ + 1);
-            detail::rowMin(planes_.smooth.pixels.data() + area(w_, j - r_), w_, r_, dst, work_);
+            detail::rowMin(smoothRow(j - r_), w_, r_, dst, work_);
         }
     }
 
@@ -564,6 +586,9 @@ private:
     const int h_;
     const int r_;
     const int ring_;
+    const int y0_;
+    const int y1_;
+    std::vector<double>& sums_;
     float* luma_ = nullptr;
     float* erodeRing_ = nullptr;
     float* eroded_[2] = {};
@@ -576,9 +601,30 @@ private:
     int dilateMade_ = 0;
 };
 
+// Frames shorter than this are prepared on one thread: the rows the two
+// bands would both make would cost more than the split saves.
+constexpr int kMinSplitRows = 64;
+
+struct LowerBand {
+    const FrameView* frame;
+    FramePlanes* planes;
+    int r;
+    int y0;
+
+    static void run(void* context) {
+        LowerBand& b = *static_cast<LowerBand*>(context);
+        FrameBandScratch& s = b.planes->scratch.lower;
+        FrameStream(*b.frame, *b.planes, b.r, b.y0, b.frame->height, s.luma, s.tmpA, s.tmpB, s.sums).run();
+    }
+};
+
 } // namespace
 
 void prepareFrame(const FrameView& frame, FramePlanes& planes) {
+    prepareFrame(frame, planes, nullptr);
+}
+
+void prepareFrame(const FrameView& frame, FramePlanes& planes, HelperThread* helper) {
     FrameScratch& s = planes.scratch;
     planes.frame = frame;
     planes.ink2.resize(0, 0);
@@ -600,7 +646,12 @@ void prepareFrame(const FrameView& frame, FramePlanes& planes) {
     // erode and dilate narrow the window to the plane's larger side.
     const int r = std::min(kTopHatSize / 2, std::max(w, h));
     if (r == kTopHatSize / 2) {
-        FrameStream(frame, planes, r).run();
+        // The helper takes the lower half of the rows, a pair boundary.
+        const int split = helper && h >= kMinSplitRows ? h / 2 / 2 * 2 : h;
+        LowerBand lower{&frame, &planes, r, split};
+        HelperTask task(split < h ? helper : nullptr, &LowerBand::run, &lower);
+        FrameStream(frame, planes, r, 0, split, s.luma, s.tmpA, s.tmpB, s.sums).run();
+        task.finish();
         return;
     }
     toLuma(frame, s.luma);
