@@ -401,6 +401,30 @@ void restoreInk(FramePlanes& planes, const std::vector<SavedInk>& saved);
 // its first and last inked columns, on the window's own levels, and how
 // many words its blanks part it into. Soft text loses its letters long
 // before its extent and its word spaces.
+// A phrase's row between two columns, each pixel as a share of the way from
+// the window's background to its brightest text, or a light panel's own ink
+// where one stands. False from open() when the window is too small or shows
+// less contrast than `minContrast`.
+class PhraseRowInk {
+public:
+    bool open(const FramePlanes& planes, int top, double hp, int x0, int x1, float minContrast);
+    float at(int x, int y) const {
+        const std::size_t i = offset(x, y, planes_->smooth.width);
+        const bool panelInk = planes_->ink2.pixels[i] != planes_->ink.pixels[i] || onPanel(*planes_, x, y);
+        return panelInk ? planes_->ink2.pixels[i]
+                        : std::min(std::max((planes_->smooth.pixels[i] - background_) / span_, 0.0f), 1.0f);
+    }
+    int x0 = 0;
+    int x1 = 0;
+    int y0 = 0;
+    int y1 = 0;
+
+private:
+    const FramePlanes* planes_ = nullptr;
+    float background_ = 0.0f;
+    float span_ = 1.0f;
+};
+
 struct PhraseInk {
     int left = 0;
     int right = 0;

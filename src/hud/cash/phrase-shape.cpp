@@ -383,28 +383,17 @@ constexpr double kInkReach = 24.0;     // in caps: longer than the longest phras
 constexpr double kInkStartSlack = 0.3; // in caps, right of `right`: short of the figure
 
 bool phraseInkLeft(const FramePlanes& planes, int top, double hp, double right, int& left) {
-    const Plane& smooth = planes.smooth;
-    const int w = smooth.width;
-    const int h = smooth.height;
-    const int x1 = std::min(w - 1, static_cast<int>(std::lround(right + kInkStartSlack * hp)));
-    const int x0 = std::max(0, static_cast<int>(std::floor(right - kInkReach * hp)));
-    const int y0 = std::max(0, top);
-    const int y1 = std::min(h - 1, top + static_cast<int>(std::lround(hp)) - 1);
-    if (x1 - x0 < 8 || y1 - y0 < 2 || !sameSize(planes.ink2, w, h) || !sameSize(planes.ink, w, h))
+    PhraseRowInk row;
+    if (!row.open(planes, top, hp, static_cast<int>(std::floor(right - kInkReach * hp)),
+                  static_cast<int>(std::lround(right + kInkStartSlack * hp)), kShapeMinContrast))
         return false;
-    const WindowLevels levels = windowLevels(smooth, x0, std::max(0, y0 - 2), x1, std::min(h - 1, y1 + 2));
-    const float span = levels.text - levels.background;
-    if (!(span >= kShapeMinContrast))
-        return false;
+    const int x0 = row.x0;
+    const int x1 = row.x1;
     auto columnInk = [&](int x) {
         float sum = 0.0f;
-        for (int y = y0; y <= y1; ++y) {
-            const std::size_t i = offset(x, y, w);
-            const bool panelInk = planes.ink2.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x, y);
-            sum += panelInk ? planes.ink2.pixels[i]
-                            : std::min(std::max((smooth.pixels[i] - levels.background) / span, 0.0f), 1.0f);
-        }
-        return sum / static_cast<float>(y1 - y0 + 1);
+        for (int y = row.y0; y <= row.y1; ++y)
+            sum += row.at(x, y);
+        return sum / static_cast<float>(row.y1 - row.y0 + 1);
     };
     const int maxGap = static_cast<int>(std::ceil(kInkRunGap * hp));
     int last = -1;

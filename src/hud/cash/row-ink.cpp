@@ -468,36 +468,43 @@ constexpr float kPhraseInkContrast = 20.0f;
 
 } // namespace
 
-bool measurePhraseInk(const FramePlanes& planes, int top, double hp, double right, PhraseInk& ink) {
+bool PhraseRowInk::open(const FramePlanes& planes, int top, double hp, int left, int right,
+                        float minContrast) {
     const Plane& smooth = planes.smooth;
     const int w = smooth.width;
     const int h = smooth.height;
-    const int x1 =
-        std::min(w - 1, static_cast<int>(std::lround(right + (kPhraseEndReach + kPhraseEndBlank) * hp)));
-    const int x0 = std::max(0, static_cast<int>(std::floor(right - kPhraseInkReach * hp)));
-    const int y0 = std::max(0, top);
-    const int y1 = std::min(h - 1, top + static_cast<int>(std::lround(hp)) - 1);
+    x0 = std::max(0, left);
+    x1 = std::min(w - 1, right);
+    y0 = std::max(0, top);
+    y1 = std::min(h - 1, top + static_cast<int>(std::lround(hp)) - 1);
     if (x1 - x0 < 8 || y1 - y0 < 2 || !sameSize(planes.ink2, w, h) || !sameSize(planes.ink, w, h))
         return false;
     const WindowLevels levels = windowLevels(smooth, x0, std::max(0, y0 - 2), x1, std::min(h - 1, y1 + 2));
-    const float span = levels.text - levels.background;
-    if (!(span >= kPhraseInkContrast))
+    span_ = levels.text - levels.background;
+    background_ = levels.background;
+    planes_ = &planes;
+    return span_ >= minContrast;
+}
+
+bool measurePhraseInk(const FramePlanes& planes, int top, double hp, double right, PhraseInk& ink) {
+    PhraseRowInk row;
+    if (!row.open(planes, top, hp, static_cast<int>(std::floor(right - kPhraseInkReach * hp)),
+                  static_cast<int>(std::lround(right + (kPhraseEndReach + kPhraseEndBlank) * hp)),
+                  kPhraseInkContrast))
         return false;
+    const int x0 = row.x0;
+    const int x1 = row.x1;
     // Per column: whether its mean is ink, and whether any stroke crosses it.
     auto column = [&](int x, bool& stroke) {
         float sum = 0.0f;
         float most = 0.0f;
-        for (int y = y0; y <= y1; ++y) {
-            const std::size_t i = offset(x, y, w);
-            const bool panelInk = planes.ink2.pixels[i] != planes.ink.pixels[i] || onPanel(planes, x, y);
-            const float v =
-                panelInk ? planes.ink2.pixels[i]
-                         : std::min(std::max((smooth.pixels[i] - levels.background) / span, 0.0f), 1.0f);
+        for (int y = row.y0; y <= row.y1; ++y) {
+            const float v = row.at(x, y);
             sum += v;
             most = std::max(most, v);
         }
         stroke = most >= kPhraseStrokeInk;
-        return sum / static_cast<float>(y1 - y0 + 1) >= kPhraseInkColumn;
+        return sum / static_cast<float>(row.y1 - row.y0 + 1) >= kPhraseInkColumn;
     };
     // The phrase's last inked column lies near the end given, with the
     // blank before the figure after it.
