@@ -56,7 +56,10 @@ constexpr double kGridBlurs[] = {0.0, 0.45}; // in frame pixels
 constexpr int kGridBlurCount = 2;
 constexpr double kSmallFrameScale = 907.0 / (0.42 * 720.0);
 constexpr double kSmallFrameLeft = 1280.0 - 0.42 * 720.0;
-constexpr double kShifts[] = {-1.5, -1.0, -0.5, 0.0, 0.5, 1.0, 1.5};
+// The figure's right edge is known to a pixel or two: the first glyph is
+// tried at whole-pixel shifts, and the best few placements refined.
+constexpr double kCoarseShifts[] = {-1.0, 0.0, 1.0};
+constexpr int kRefined = 4;
 constexpr int kScaleCount = 3;
 constexpr int kRiseCount = 3;
 constexpr int kSigmaCount = 3;
@@ -80,7 +83,19 @@ constexpr double kGroupGap = kFigureGroupGap;
 constexpr int kMaxFigureDigits = 5;
 constexpr int kMaxXpDigits = 3;
 constexpr int kMaxGlyphs = 9; // "+$99,999"
-constexpr std::size_t kBeamWidth = 32;
+constexpr std::size_t kBeamWidth = 10;
+// A hard bound on the strings drawn for one line, whatever the frame: the
+// search as laid out draws some 2,100 at most; reaching it means giving up
+// unread.
+constexpr int kMaxScores = 2500;
+
+// Settings are numbered (scale, rise, softness), softness fastest.
+int riseOf(int setting) {
+    return setting / kSoftnesses % kRiseCount;
+}
+int withRise(int setting, int rise) {
+    return setting + (rise - riseOf(setting)) * kSoftnesses;
+}
 
 struct Setting {
     int softness = 0; // below kSigmaCount a blur width, else a frame grid's blur
@@ -89,11 +104,32 @@ struct Setting {
     double right = 0.0; // ink right edge before the shift, in pixel-centre columns
 };
 
+using Sums = std::array<double, 7>;
+
 struct Patch {
     int start = -1; // in the pool; -1 while not made
     int x0 = 0;     // first column, relative to the glyph centre's whole column
     int width = 0;
+    int top = 0; // the rows holding any ink
+    int bottom = -1;
 };
+
+// The rows of a w x h patch holding any ink, into p.
+void findInkRows(const float* data, int w, int h, Patch& p) {
+    p.top = h;
+    p.bottom = -1;
+    for (int y = 0; y < h; ++y) {
+        const float* row = data + offset(0, y, w);
+        if (std::any_of(row, row + w, [](float v) { return v > 0.0f; })) {
+            p.top = std::min(p.top, y);
+            p.bottom = y;
+        }
+    }
+}
+
+// The ink plane has this many zero rows above and columns left of the
+// window, so the shadow's offsets read zeros there instead of testing.
+constexpr int kInkPad = kShadowFar;
 
 // A string set right to left from the figure's right edge: glyphs placed so
 // far, and what the next one's place depends on.
@@ -113,16 +149,32 @@ struct Candidate {
     double sse = 0.0;
 };
 
+struct Tap {
+    int index = 0;
+    double weight = 0.0;
+};
+
 struct Scratch {
+    std::vector<Tap> tapX;
+    std::vector<Tap> tapY;
+    std::vector<double> across;
+    std::vector<int> upColumn;
+    std::vector<double> upColumnT;
+    std::vector<int> upRow;
+    std::vector<double> upRowT;
     std::vector<float> luma;
     std::vector<float> ink;
     std::vector<float> pool;
     std::vector<float> sharp;
     std::vector<float> blurred;
     std::vector<float> frame;
+    std::vector<float> frameBlurred;
+    std::vector<float> rowMean;
     std::vector<float> kernel;
     std::vector<double> colSum;
     std::vector<double> colSum2;
+    std::vector<double> latticeSum;
+    std::vector<double> latticeSum2;
     std::vector<Patch> patches;
     std::vector<Candidate> beam;
     std::vector<Candidate> next;
@@ -141,7 +193,8 @@ public:
         perCap_ = glyphs.pixelsPerCap;
         const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
         s_.luma.resize(n);
-        s_.ink.assign(n, 0.0f);
+        inkStride_ = w + kInkPad;
+        s_.ink.assign(static_cast<std::size_t>(inkStride_) * static_cast<std::size_t>(h + kInkPad), 0.0f);
         double sum = 0.0;
         double sum2 = 0.0;
         for (int y = 0; y < h; ++y)
@@ -164,6 +217,21 @@ public:
             }
             s_.colSum[static_cast<std::size_t>(x) + 1] = s_.colSum[static_cast<std::size_t>(x)] + c;
             s_.colSum2[static_cast<std::size_t>(x) + 1] = s_.colSum2[static_cast<std::size_t>(x)] + c2;
+        }
+        // The same over every other row and column: the search's lattice.
+        s_.latticeSum.assign(static_cast<std::size_t>(w) + 1, 0.0);
+        s_.latticeSum2.assign(static_cast<std::size_t>(w) + 1, 0.0);
+        for (int x = 0; x < w; ++x) {
+            double c = 0.0;
+            double c2 = 0.0;
+            for (int y = 0; x % 2 == 0 && y < h; y += 2) {
+                const double v = s_.luma[offset(x, y, w)];
+                c += v;
+                c2 += v * v;
+            }
+            s_.latticeSum[static_cast<std::size_t>(x) + 1] = s_.latticeSum[static_cast<std::size_t>(x)] + c;
+            s_.latticeSum2[static_cast<std::size_t>(x) + 1] =
+                s_.latticeSum2[static_cast<std::size_t>(x)] + c2;
         }
         colSum_ = s_.colSum.data();
         colSum2_ = s_.colSum2.data();
@@ -195,6 +263,9 @@ public:
         return true;
     }
     double sst() const { return sst_; }
+    int scored() const { return scored_; }
+    bool overBudget() const { return scored_ > kMaxScores; }
+    void searchOnLattice(bool on) { lattice_ = on; }
 
     // Places glyph `c` left of what `cand` holds, as the game sets figures.
     bool place(Candidate& cand, int c) const {
@@ -231,13 +302,9 @@ public:
         return true;
     }
 
-    // The squared error of the best fit of columns from..to of the window's
-    // luma by the candidate's text and shadow over an even background; the
-    // columns' whole variance when the text would have to be darker than
-    // its background. `fit` receives the share of the variance explained.
-    // Adds the candidate's glyphs, columns from..to, into `buf` (a window
-    // plane); lo..hi widens to the columns written.
-    void render(const Candidate& cand, int from, int to, float* buf, int& lo, int& hi) {
+    // Adds the candidate's glyphs, columns from..to, into the ink plane;
+    // lo..hi and top..bottom widen to the columns and rows written.
+    void render(const Candidate& cand, int from, int to, int& lo, int& hi, int& top, int& bottom) {
         for (int i = 0; i < cand.count; ++i) {
             const double centre = cand.centres[static_cast<std::size_t>(i)] - x0_;
             double whole = std::floor(centre);
@@ -251,13 +318,15 @@ public:
             const int at = static_cast<int>(whole) + p.x0;
             const int a = std::max(from, at);
             const int b = std::min(to, at + p.width - 1);
-            if (a > b)
+            if (a > b || p.bottom < p.top)
                 continue;
             lo = std::min(lo, a);
             hi = std::max(hi, b);
+            top = std::min(top, p.top);
+            bottom = std::max(bottom, p.bottom);
             const float* src = s_.pool.data() + p.start;
-            for (int y = 0; y < h_; ++y) {
-                float* dst = buf + offset(0, y, w_);
+            for (int y = p.top; y <= p.bottom; ++y) {
+                float* dst = inkRow(y);
                 const float* row = src + static_cast<std::ptrdiff_t>(y) * p.width - at;
                 for (int x = a; x <= b; ++x)
                     dst[x] = std::min(1.0f, dst[x] + row[x]);
@@ -265,48 +334,98 @@ public:
         }
     }
 
+    // The squared error of the best fit of columns from..to of the window's
+    // luma by the candidate's text and shadow over an even background; the
+    // columns' whole variance when the text would have to be darker than
+    // its background. `fit` receives the share of the variance explained.
     double score(const Candidate& cand, int from = 0, int to = -1, double* fit = nullptr) {
         if (to < 0)
             to = w_ - 1;
+        // Past the budget nothing is drawn: the reading is given up.
+        if (++scored_ > kMaxScores) {
+            if (fit != nullptr)
+                *fit = 0.0;
+            return std::numeric_limits<double>::infinity();
+        }
+        Sums sums{};
         int lo = to + 1;
         int hi = -1;
-        render(cand, from, to, s_.ink.data(), lo, hi);
-        const double n = static_cast<double>(to - from + 1) * h_;
-        const double sumL =
-            colSum_[static_cast<std::size_t>(to + 1)] - colSum_[static_cast<std::size_t>(from)];
-        const double sst = colSum2_[static_cast<std::size_t>(to + 1)] -
-                           colSum2_[static_cast<std::size_t>(from)] - sumL * sumL / n;
+        int top = h_;
+        int bottom = -1;
+        render(cand, from, to, lo, hi, top, bottom);
+        if (hi >= lo)
+            accumulate(top, std::min(h_ - 1, bottom + kShadowFar), lo, std::min(to, hi + kShadowFar), sums);
+        clear(lo, hi, top, bottom);
+        return error(sums, from, to, hi >= lo, fit);
+    }
+
+    // Sums, over columns xa..xb and rows top..last of the ink plane, of
+    // ink, shadow, their squares and product and each times the luma. The
+    // search's lattice takes every other row and column.
+    void accumulate(int top, int last, int xa, int xb, Sums& out) {
+        const int step = lattice_ ? 2 : 1;
+        const int firstRow = lattice_ ? (top + 1) / 2 * 2 : top;
+        const int firstColumn = lattice_ ? (xa + 1) / 2 * 2 : xa;
+        double sa = 0.0, ss = 0.0, saa = 0.0, sas = 0.0, sss = 0.0, sla = 0.0, sls = 0.0;
+        // Summed in float along a row (a few hundred terms), in double
+        // across rows.
+        for (int y = firstRow; y <= last; y += step) {
+            const float* ink = inkRow(y);
+            const float* near = inkRow(y - kShadowNear) - kShadowNear;
+            const float* far = inkRow(y - kShadowFar) - kShadowFar;
+            const float* luma = s_.luma.data() + offset(0, y, w_);
+            float ra = 0.0f, rs = 0.0f, raa = 0.0f, ras = 0.0f, rss = 0.0f, rla = 0.0f, rls = 0.0f;
+            for (int x = firstColumn; x <= xb; x += step) {
+                const float a = ink[x];
+                const float sh = (kShadowNearAlpha * near[x] + kShadowFarAlpha * far[x]) * (1.0f - a);
+                const float l = luma[x];
+                ra += a;
+                rs += sh;
+                raa += a * a;
+                ras += a * sh;
+                rss += sh * sh;
+                rla += l * a;
+                rls += l * sh;
+            }
+            sa += ra;
+            ss += rs;
+            saa += raa;
+            sas += ras;
+            sss += rss;
+            sla += rla;
+            sls += rls;
+        }
+        out[0] += sa;
+        out[1] += ss;
+        out[2] += saa;
+        out[3] += sas;
+        out[4] += sss;
+        out[5] += sla;
+        out[6] += sls;
+    }
+
+    void clear(int lo, int hi, int top, int bottom) {
+        for (int y = top; y <= bottom && hi >= lo; ++y)
+            std::fill_n(inkRow(y) + lo, hi - lo + 1, 0.0f);
+    }
+
+    // The fit's error from the sums over columns from..to.
+    double error(const Sums& sums, int from, int to, bool any, double* fit) const {
+        // The search ranks candidates on every other row and column (the
+        // glyphs are several pixels soft there); verdicts use every pixel.
+        const double* cs = lattice_ ? s_.latticeSum.data() : colSum_;
+        const double* cs2 = lattice_ ? s_.latticeSum2.data() : colSum2_;
+        const double n = lattice_ ? static_cast<double>(to / 2 - (from + 1) / 2 + 1) * ((h_ + 1) / 2)
+                                  : static_cast<double>(to - from + 1) * h_;
+        const double sumL = cs[static_cast<std::size_t>(to + 1)] - cs[static_cast<std::size_t>(from)];
+        const double sst =
+            cs2[static_cast<std::size_t>(to + 1)] - cs2[static_cast<std::size_t>(from)] - sumL * sumL / n;
         if (fit != nullptr)
             *fit = 0.0;
-        if (hi < lo)
+        if (!any)
             return sst;
-        const int end = std::min(to, hi + kShadowFar);
-        double sa = 0.0, ss = 0.0, saa = 0.0, sas = 0.0, sss = 0.0, sla = 0.0, sls = 0.0;
-        for (int y = 0; y < h_; ++y) {
-            const float* ink = s_.ink.data() + offset(0, y, w_);
-            const float* near = y >= kShadowNear ? s_.ink.data() + offset(0, y - kShadowNear, w_) : nullptr;
-            const float* far = y >= kShadowFar ? s_.ink.data() + offset(0, y - kShadowFar, w_) : nullptr;
-            const float* luma = s_.luma.data() + offset(0, y, w_);
-            for (int x = lo; x <= end; ++x) {
-                const float a = ink[x];
-                float d = 0.0f;
-                if (near != nullptr && x >= kShadowNear)
-                    d += kShadowNearAlpha * near[x - kShadowNear];
-                if (far != nullptr && x >= kShadowFar)
-                    d += kShadowFarAlpha * far[x - kShadowFar];
-                const float sh = d * (1.0f - a);
-                const float l = luma[x];
-                sa += a;
-                ss += sh;
-                saa += a * a;
-                sas += a * sh;
-                sss += sh * sh;
-                sla += l * a;
-                sls += l * sh;
-            }
-        }
-        for (int y = 0; y < h_; ++y)
-            std::fill_n(s_.ink.data() + offset(lo, y, w_), hi - lo + 1, 0.0f);
+        const double sa = sums[0], ss = sums[1], saa = sums[2], sas = sums[3], sss = sums[4], sla = sums[5],
+                     sls = sums[6];
         const double ml = sumL / n;
         const double caa = saa - sa * sa / n;
         const double cas = sas - sa * ss / n;
@@ -343,6 +462,10 @@ public:
     int width() const { return w_; }
 
 private:
+    float* inkRow(int y) {
+        return s_.ink.data() + static_cast<std::ptrdiff_t>(y + kInkPad) * inkStride_ + kInkPad;
+    }
+
     // Text this much brighter than its background at least: the game's
     // light text over the world.
     static constexpr double kMinGain = 20.0;
@@ -355,7 +478,7 @@ private:
             if (st.softness < kSigmaCount)
                 makePatches(setting, c, phase);
             else
-                makeGridPatch(setting, c, phase, column, p);
+                makeGridPatch(setting, c, phase, column, slot);
         }
         return p;
     }
@@ -371,7 +494,7 @@ private:
     // The glyph's coverage averaged over each pixel of a 720-line frame,
     // blurred there, scaled up to the capture as the capture does, and
     // smoothed as the luma plane is.
-    void makeGridPatch(int setting, int c, int phase, int column, Patch& p) {
+    void makeGridPatch(int setting, int c, int phase, int column, int slot) {
         const Setting& st = settings_[static_cast<std::size_t>(setting)];
         const FigureGlyph& g = *glyphs_[static_cast<std::size_t>(c)];
         const double cx = column + static_cast<double>(phase) / kPhases;
@@ -389,85 +512,148 @@ private:
         const int j1 = static_cast<int>(std::ceil(frameY(y0_ + h_ - 1))) + 2;
         const int fw = i1 - i0 + 1;
         const int fh = j1 - j0 + 1;
-        s_.frame.assign(static_cast<std::size_t>(fw) * static_cast<std::size_t>(fh), 0.0f);
-        const int cols = static_cast<int>(g.columns);
-        const int rows = static_cast<int>(g.rows);
-        for (int j = 0; j < fh; ++j)
-            for (int i = 0; i < fw; ++i) {
-                double sum = 0.0;
-                constexpr int kTaps = 4;
-                for (int ty = 0; ty < kTaps; ++ty)
-                    for (int tx = 0; tx < kTaps; ++tx) {
-                        const double x = (i0 + i + (tx + 0.5) / kTaps - kSmallFrameLeft) * k - 0.5;
-                        const double y = (j0 + j + (ty + 0.5) / kTaps) * k - 0.5;
-                        const double u = ((x - cx) / st.cap - g.originX) * perCap_ - 0.5;
-                        const double v = ((y - st.capTop) / st.cap - g.originY) * perCap_ - 0.5;
-                        sum += sampleGlyph(g, cols, rows, u, v);
-                    }
-                s_.frame[offset(i, j, fw)] = static_cast<float>(sum / (kTaps * kTaps));
-            }
-        const double blurWidth = kGridBlurs[st.softness - kSigmaCount];
-        if (blurWidth > 0.05) {
-            s_.sharp.assign(s_.frame.begin(), s_.frame.end());
-            blurPlane(blurWidth, fw, fh, s_.sharp.data(), s_.frame.data());
+        s_.frame.resize(static_cast<std::size_t>(fw) * static_cast<std::size_t>(fh));
+        constexpr int kTaps = 4;
+        axisTaps(fw, kTaps, static_cast<int>(g.columns), s_.tapX, [&](int i, int tx) {
+            const double x = (i0 + i + (tx + 0.5) / kTaps - kSmallFrameLeft) * k - 0.5;
+            return ((x - cx) / st.cap - g.originX) * perCap_ - 0.5;
+        });
+        axisTaps(fh, kTaps, static_cast<int>(g.rows), s_.tapY, [&](int j, int ty) {
+            const double y = (j0 + j + (ty + 0.5) / kTaps) * k - 0.5;
+            return ((y - st.capTop) / st.cap - g.originY) * perCap_ - 0.5;
+        });
+        sampleSeparable(g, fw, fh, kTaps, s_.frame.data());
+        // Where each capture pixel falls between the frame's.
+        s_.upColumn.resize(static_cast<std::size_t>(width));
+        s_.upColumnT.resize(static_cast<std::size_t>(width));
+        for (int x = 0; x < width; ++x) {
+            const double fx = frameX(x0 + x) - i0;
+            const int ix = std::clamp(static_cast<int>(std::floor(fx)), 0, fw - 2);
+            s_.upColumn[static_cast<std::size_t>(x)] = ix;
+            s_.upColumnT[static_cast<std::size_t>(x)] = std::clamp(fx - ix, 0.0, 1.0);
         }
-        // Up to the capture, then the 3 x 3 mean.
-        s_.sharp.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(h_), 0.0f);
+        s_.upRow.resize(static_cast<std::size_t>(h_));
+        s_.upRowT.resize(static_cast<std::size_t>(h_));
         for (int y = 0; y < h_; ++y) {
             const double fy = frameY(y0_ + y) - j0;
             const int jy = std::clamp(static_cast<int>(std::floor(fy)), 0, fh - 2);
-            const double ty = std::clamp(fy - jy, 0.0, 1.0);
-            for (int x = 0; x < width; ++x) {
-                const double fx = frameX(x0 + x) - i0;
-                const int ix = std::clamp(static_cast<int>(std::floor(fx)), 0, fw - 2);
-                const double tx = std::clamp(fx - ix, 0.0, 1.0);
-                const double top =
-                    s_.frame[offset(ix, jy, fw)] * (1 - tx) + s_.frame[offset(ix + 1, jy, fw)] * tx;
-                const double bottom =
-                    s_.frame[offset(ix, jy + 1, fw)] * (1 - tx) + s_.frame[offset(ix + 1, jy + 1, fw)] * tx;
-                s_.sharp[offset(x, y, width)] = static_cast<float>(top * (1 - ty) + bottom * ty);
-            }
+            s_.upRow[static_cast<std::size_t>(y)] = jy;
+            s_.upRowT[static_cast<std::size_t>(y)] = std::clamp(fy - jy, 0.0, 1.0);
         }
-        p.x0 = x0 - column;
-        p.width = width;
-        float* out = claim(width * h_);
-        p.start = static_cast<int>(out - s_.pool.data());
-        for (int y = 0; y < h_; ++y)
-            for (int x = 0; x < width; ++x) {
-                float sum = 0.0f;
-                int n = 0;
-                for (int dy = -1; dy <= 1; ++dy)
-                    for (int dx = -1; dx <= 1; ++dx) {
-                        const int xx = x + dx;
-                        const int yy = y + dy;
-                        if (xx >= 0 && yy >= 0 && xx < width && yy < h_)
-                            sum += s_.sharp[offset(xx, yy, width)];
-                        ++n;
-                    }
-                out[offset(x, y, width)] = sum / static_cast<float>(n);
+        // Both blurs of the frame share the sampling: each its own patch.
+        const int sizeBase = setting / kSoftnesses * kSoftnesses;
+        for (int gb = 0; gb < kGridBlurCount; ++gb) {
+            const int si = sizeBase + kSigmaCount + gb;
+            Patch& p = s_.patches[static_cast<std::size_t>((si * kSetCount + c) * kPhaseSlots + slot)];
+            const float* frame = s_.frame.data();
+            if (kGridBlurs[gb] > 0.05) {
+                s_.frameBlurred.resize(s_.frame.size());
+                blurPlane(kGridBlurs[gb], fw, fh, s_.frame.data(), s_.frameBlurred.data());
+                frame = s_.frameBlurred.data();
+            }
+            // Up to the capture, then the 3 x 3 mean, a row's three first.
+            s_.sharp.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(h_ + 2), 0.0f);
+            float* up = s_.sharp.data() + width; // a zero row above and below
+            for (int y = 0; y < h_; ++y) {
+                const int jy = s_.upRow[static_cast<std::size_t>(y)];
+                const double ty = s_.upRowT[static_cast<std::size_t>(y)];
+                const float* f0 = frame + offset(0, jy, fw);
+                const float* f1 = f0 + fw;
+                float* dst = up + offset(0, y, width);
+                for (int x = 0; x < width; ++x) {
+                    const int ix = s_.upColumn[static_cast<std::size_t>(x)];
+                    const double tx = s_.upColumnT[static_cast<std::size_t>(x)];
+                    const double top = f0[ix] * (1 - tx) + f0[ix + 1] * tx;
+                    const double bottom = f1[ix] * (1 - tx) + f1[ix + 1] * tx;
+                    dst[x] = static_cast<float>(top * (1 - ty) + bottom * ty);
+                }
+            }
+            s_.rowMean.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(h_ + 2));
+            for (int y = -1; y <= h_; ++y) {
+                const float* in = up + static_cast<std::ptrdiff_t>(y) * width;
+                float* out = s_.rowMean.data() + offset(0, y + 1, width);
+                for (int x = 0; x < width; ++x)
+                    out[x] = (x > 0 ? in[x - 1] : 0.0f) + in[x] + (x + 1 < width ? in[x + 1] : 0.0f);
+            }
+            p.x0 = x0 - column;
+            p.width = width;
+            float* out = claim(width * h_);
+            p.start = static_cast<int>(out - s_.pool.data());
+            for (int y = 0; y < h_; ++y) {
+                const float* r0 = s_.rowMean.data() + offset(0, y, width);
+                const float* r1 = r0 + width;
+                const float* r2 = r1 + width;
+                for (int x = 0; x < width; ++x)
+                    out[offset(x, y, width)] = (r0[x] + r1[x] + r2[x]) / 9.0f;
+            }
+            findInkRows(out, width, h_, p);
+        }
+    }
+
+    // A separable sampler's taps along one axis: for each of `count`
+    // output pixels, `taps` bilinear samples at coord(pixel, tap), each two
+    // (source index, weight) pairs, the weights summing to one over the
+    // pixel; sources outside 0..limit-1 weigh nothing.
+    template <typename Coord>
+    static void axisTaps(int count, int taps, int limit, std::vector<Tap>& out, Coord coord) {
+        out.resize(static_cast<std::size_t>(count) * static_cast<std::size_t>(2 * taps));
+        for (int i = 0; i < count; ++i)
+            for (int t = 0; t < taps; ++t) {
+                const double u = coord(i, t);
+                const double fu = std::floor(u);
+                const int iu = static_cast<int>(fu);
+                const double tu = u - fu;
+                Tap* at = &out[static_cast<std::size_t>((i * taps + t) * 2)];
+                const bool in0 = iu >= 0 && iu < limit;
+                const bool in1 = iu + 1 >= 0 && iu + 1 < limit;
+                at[0] = Tap{in0 ? iu : 0, in0 ? (1.0 - tu) / taps : 0.0};
+                at[1] = Tap{in1 ? iu + 1 : 0, in1 ? tu / taps : 0.0};
             }
     }
 
-    static double sampleGlyph(const FigureGlyph& g, int cols, int rows, double u, double v) {
-        const double fu = std::floor(u);
-        const double fv = std::floor(v);
-        const int iu = static_cast<int>(fu);
-        const int iv = static_cast<int>(fv);
-        if (iu < -1 || iv < -1 || iu >= cols || iv >= rows)
-            return 0.0;
-        const double tu = u - fu;
-        const double tv = v - fv;
-        auto px = [&](int x, int y) {
-            return x < 0 || y < 0 || x >= cols || y >= rows
-                       ? 0.0
-                       : static_cast<double>(g.coverage[offset(x, y, cols)]);
-        };
-        return (px(iu, iv) * (1 - tu) + px(iu + 1, iv) * tu) * (1 - tv) +
-               (px(iu, iv + 1) * (1 - tu) + px(iu + 1, iv + 1) * tu) * tv;
+    // The glyph sampled at the taps in s_.tapX and s_.tapY into a w x h
+    // plane: bilinear samples averaged over a pixel are separable, so each
+    // output row that reaches the glyph is first combined down from the
+    // source rows, then filtered across.
+    void sampleSeparable(const FigureGlyph& g, int w, int h, int taps, float* out) {
+        const int cols = static_cast<int>(g.columns);
+        const int per = 2 * taps;
+        s_.across.resize(static_cast<std::size_t>(cols));
+        for (int y = 0; y < h; ++y) {
+            const Tap* t = &s_.tapY[static_cast<std::size_t>(y * per)];
+            float* dst = out + offset(0, y, w);
+            bool any = false;
+            for (int k = 0; k < per; ++k)
+                any = any || t[k].weight != 0.0;
+            if (!any) {
+                std::fill_n(dst, w, 0.0f);
+                continue;
+            }
+            std::fill(s_.across.begin(), s_.across.end(), 0.0);
+            for (int k = 0; k < per; ++k) {
+                if (t[k].weight == 0.0)
+                    continue;
+                const float* src = g.coverage.data() + offset(0, t[k].index, cols);
+                for (int x = 0; x < cols; ++x)
+                    s_.across[static_cast<std::size_t>(x)] += t[k].weight * src[x];
+            }
+            for (int x = 0; x < w; ++x) {
+                const Tap* u = &s_.tapX[static_cast<std::size_t>(x * per)];
+                double sum = 0.0;
+                for (int k = 0; k < per; ++k)
+                    sum += u[k].weight * s_.across[static_cast<std::size_t>(u[k].index)];
+                dst[x] = static_cast<float>(sum);
+            }
+        }
     }
 
     // Separable Gaussian blur of a w x h plane from `in` to `out`.
-    void blurPlane(double sigma, int w, int h, const float* in, float* out) {
+    // Only rows inkTop..inkBottom of `in` may hold ink; the rest are known
+    // empty and neither blurred across nor read.
+    void blurPlane(double sigma, int w, int h, const float* in, float* out, int inkTop = 0,
+                   int inkBottom = -1) {
+        if (inkBottom < 0)
+            inkBottom = h - 1;
         const int r = static_cast<int>(std::ceil(3.0 * sigma));
         s_.kernel.resize(static_cast<std::size_t>(2 * r + 1));
         float total = 0.0f;
@@ -478,21 +664,30 @@ private:
         }
         for (float& v : s_.kernel)
             v /= total;
-        s_.blurred.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                float sum = 0.0f;
-                for (int i = std::max(-r, -x); i <= std::min(r, w - 1 - x); ++i)
-                    sum += s_.kernel[static_cast<std::size_t>(i + r)] * in[offset(x + i, y, w)];
-                s_.blurred[offset(x, y, w)] = sum;
+        // Tap by tap over whole rows, each pixel's taps added in the same
+        // order as pixel by pixel, so the loops run over contiguous memory.
+        s_.blurred.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0.0f);
+        for (int y = inkTop; y <= inkBottom; ++y) {
+            const float* src = in + offset(0, y, w);
+            float* dst = s_.blurred.data() + offset(0, y, w);
+            for (int i = -r; i <= r; ++i) {
+                const float k = s_.kernel[static_cast<std::size_t>(i + r)];
+                const int xa = std::max(0, -i);
+                const int xb = std::min(w, w - i);
+                for (int x = xa; x < xb; ++x)
+                    dst[x] += k * src[x + i];
             }
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                float sum = 0.0f;
-                for (int i = std::max(-r, -y); i <= std::min(r, h - 1 - y); ++i)
-                    sum += s_.kernel[static_cast<std::size_t>(i + r)] * s_.blurred[offset(x, y + i, w)];
-                out[offset(x, y, w)] = sum;
+        }
+        std::fill_n(out, static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0.0f);
+        for (int y = std::max(0, inkTop - r); y <= std::min(h - 1, inkBottom + r); ++y) {
+            float* dst = out + offset(0, y, w);
+            for (int i = std::max(inkTop - y, -r); i <= std::min(inkBottom - y, r); ++i) {
+                const float k = s_.kernel[static_cast<std::size_t>(i + r)];
+                const float* src = s_.blurred.data() + offset(0, y + i, w);
+                for (int x = 0; x < w; ++x)
+                    dst[x] += k * src[x];
             }
+        }
     }
 
     // The glyph's coverage sampled over each capture pixel, then softened
@@ -507,43 +702,20 @@ private:
         const int x0 = static_cast<int>(std::floor(left)) - maxRadius_ - 1;
         const int x1 = std::min(x0 + maxPatchWidth_ - 1, static_cast<int>(std::ceil(right)) + maxRadius_ + 1);
         const int width = x1 - x0 + 1;
-        const double scale = perCap_ / st.cap;
-        const int cols = static_cast<int>(g.columns);
-        const int rows = static_cast<int>(g.rows);
-        auto at = [&](double u, double v) {
-            const double fu = std::floor(u);
-            const double fv = std::floor(v);
-            const int iu = static_cast<int>(fu);
-            const int iv = static_cast<int>(fv);
-            const double tu = u - fu;
-            const double tv = v - fv;
-            auto px = [&](int x, int y) {
-                return x < 0 || y < 0 || x >= cols || y >= rows
-                           ? 0.0
-                           : static_cast<double>(g.coverage[offset(x, y, cols)]);
-            };
-            return (px(iu, iv) * (1 - tu) + px(iu + 1, iv) * tu) * (1 - tv) +
-                   (px(iu, iv + 1) * (1 - tu) + px(iu + 1, iv + 1) * tu) * tv;
-        };
-        constexpr double kTaps[] = {-1.0 / 3.0, 0.0, 1.0 / 3.0};
-        for (int y = 0; y < h_; ++y) {
-            const double yc = y0_ + y;
-            const double vMid = ((yc - st.capTop) / st.cap - g.originY) * perCap_ - 0.5;
-            const bool outside = vMid < -scale - 1.0 || vMid > rows + scale + 1.0;
-            for (int x = 0; x < width; ++x) {
-                double sum = 0.0;
-                if (!outside) {
-                    const double xc = x0 + x;
-                    for (double ty : kTaps)
-                        for (double tx : kTaps) {
-                            const double u = ((xc + tx - phi) / st.cap - g.originX) * perCap_ - 0.5;
-                            const double v = ((yc + ty - st.capTop) / st.cap - g.originY) * perCap_ - 0.5;
-                            sum += at(u, v);
-                        }
-                }
-                s_.sharp[offset(x, y, width)] = static_cast<float>(sum / 9.0);
-            }
-        }
+        // Each capture pixel the mean of 3 x 3 bilinear samples.
+        constexpr int kTaps = 3;
+        axisTaps(width, kTaps, static_cast<int>(g.columns), s_.tapX, [&](int x, int tx) {
+            const double xc = x0 + x + (tx - 1) / 3.0;
+            return ((xc - phi) / st.cap - g.originX) * perCap_ - 0.5;
+        });
+        axisTaps(h_, kTaps, static_cast<int>(g.rows), s_.tapY, [&](int y, int ty) {
+            const double yc = y0_ + y + (ty - 1) / 3.0;
+            return ((yc - st.capTop) / st.cap - g.originY) * perCap_ - 0.5;
+        });
+        s_.sharp.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(h_));
+        sampleSeparable(g, width, h_, kTaps, s_.sharp.data());
+        Patch ink;
+        findInkRows(s_.sharp.data(), width, h_, ink);
         for (int k = 0; k < kSigmaCount; ++k) {
             const int si = sizeIndex * kSoftnesses + k;
             Patch& p = s_.patches[static_cast<std::size_t>((si * kSetCount + c) * kPhaseSlots + phase)];
@@ -551,7 +723,8 @@ private:
             p.width = width;
             float* out = claim(width * h_);
             p.start = static_cast<int>(out - s_.pool.data());
-            blurPlane(kSigmas[k], width, h_, s_.sharp.data(), out);
+            blurPlane(kSigmas[k], width, h_, s_.sharp.data(), out, ink.top, ink.bottom);
+            findInkRows(out, width, h_, p);
         }
     }
 
@@ -569,6 +742,9 @@ private:
     int maxRadius_ = 0;
     int maxPatchWidth_ = 0;
     int poolUsed_ = 0;
+    int inkStride_ = 0;
+    int scored_ = 0;
+    bool lattice_ = false;
 };
 
 bool bySse(const Candidate& a, const Candidate& b) {
@@ -670,29 +846,59 @@ bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double
 
     // Figures: digits right to left, closed by "$" and "+" at every length.
     // Amounts: "XP" first, each length of digits before it a whole amount.
+    // The first glyph places the string: every setting is tried with the
+    // first glyph at whole-pixel shifts, and the best few placements again
+    // half a pixel either side.
+    set.searchOnLattice(true);
+    auto first = [&](int setting, double shift, bool xp) {
+        Candidate start;
+        start.setting = setting;
+        start.shift = shift;
+        start.xp = xp;
+        if (xp) {
+            set.place(start, kP);
+            set.place(start, kX);
+            start.sse = set.score(start);
+            next.push_back(start);
+            return;
+        }
+        for (int d = 0; d <= 9; ++d) {
+            Candidate c = start;
+            set.place(c, digitIndex(d));
+            c.sse = set.score(c);
+            next.push_back(c);
+        }
+    };
     for (int kind = 0; kind < 2; ++kind) {
         const bool xp = kind == 1;
         next.clear();
+        // A frame grid's patches differ with the glyph's column modulo the
+        // grid, so those settings start at one shift and are moved only
+        // where they lead.
+        // Rows likewise: each size starts on the middle row, and the
+        // leaders try the rows either side.
         for (int s = 0; s < kSettings; ++s)
-            for (double shift : kShifts) {
-                Candidate start;
-                start.setting = s;
-                start.shift = shift;
-                start.xp = xp;
-                if (xp) {
-                    set.place(start, kP);
-                    set.place(start, kX);
-                    start.sse = set.score(start);
-                    next.push_back(start);
-                    continue;
-                }
-                for (int d = 0; d <= 9; ++d) {
-                    Candidate c = start;
-                    set.place(c, digitIndex(d));
-                    c.sse = set.score(c);
-                    next.push_back(c);
-                }
-            }
+            for (double shift : kCoarseShifts)
+                if ((s % kSoftnesses < kSigmaCount || shift == 0.0) && riseOf(s) == kRiseCount / 2)
+                    first(s, shift, xp);
+        std::sort(next.begin(), next.end(), bySse);
+        std::array<std::pair<int, double>, kRefined> refine{};
+        int refined = 0;
+        for (std::size_t i = 0; i < next.size() && refined < kRefined; ++i) {
+            const std::pair<int, double> at{next[i].setting, next[i].shift};
+            if (std::find(refine.begin(), refine.begin() + refined, at) == refine.begin() + refined)
+                refine[static_cast<std::size_t>(refined++)] = at;
+        }
+        for (int i = 0; i < refined; ++i) {
+            const auto [setting, shift] = refine[static_cast<std::size_t>(i)];
+            const bool grid = setting % kSoftnesses >= kSigmaCount;
+            for (double by : {-1.0, -0.5, 0.5, 1.0})
+                if (grid || std::abs(by) < 1.0)
+                    first(setting, shift + by, xp);
+            for (int rise = 0; rise < kRiseCount; ++rise)
+                if (rise != riseOf(setting))
+                    first(withRise(setting, rise), shift, xp);
+        }
         keepBest(next, kBeamWidth);
         beam.swap(next);
         const int maxDigits = xp ? kMaxXpDigits : kMaxFigureDigits;
@@ -724,9 +930,16 @@ bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double
                 break;
         }
     }
+    set.searchOnLattice(false);
     if (complete.empty())
         return false;
+    // The lattice ranks; the leading strings are measured on every pixel.
     std::sort(complete.begin(), complete.end(), bySse);
+    constexpr std::size_t kRemeasured = 8;
+    for (std::size_t i = 0; i < std::min(kRemeasured, complete.size()); ++i)
+        complete[i].sse = set.score(complete[i]);
+    std::sort(complete.begin(),
+              complete.begin() + static_cast<std::ptrdiff_t>(std::min(kRemeasured, complete.size())), bySse);
     Candidate best = complete.front();
 
     // The strings one digit off the best, set at its size and place: the
@@ -755,7 +968,11 @@ bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double
             rest /= 10;
         }
     };
+    // Climbed on the lattice like the search; the rivals below are
+    // measured on every pixel.
     constexpr int kClimbs = 3;
+    set.searchOnLattice(true);
+    best.sse = set.score(best);
     for (int round = 0; round < kClimbs; ++round) {
         bool moved = false;
         const Candidate from = best;
@@ -777,6 +994,7 @@ bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double
         if (!moved)
             break;
     }
+    set.searchOnLattice(false);
 
     // Margins are measured on the columns the two strings cover, not the
     // whole window: the phrase's last letters and the scene left of a
@@ -788,9 +1006,14 @@ bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double
     // "4" in its place.
     double ratio = std::numeric_limits<double>::infinity();
     bool clear = true;
+    int mineFrom = -1;
+    double mine = 0.0;
     auto against = [&](Candidate& r) {
         const int from = std::max(0, std::min(set.inkLeft(best), set.inkLeft(r)) - 3);
-        const double mine = set.score(best, from, right);
+        if (from != mineFrom) {
+            mine = set.score(best, from, right);
+            mineFrom = from;
+        }
         const double theirs = set.score(r, from, right);
         const double own = theirs / std::max(mine, 1e-9);
         ratio = std::min(ratio, own);
@@ -821,10 +1044,17 @@ bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double
             if (d == digits[static_cast<std::size_t>(i)])
                 continue;
             digits[static_cast<std::size_t>(i)] = d;
-            Candidate rival;
-            bool found = false;
+            // Its variants ranked on the lattice, the best two measured
+            // on every pixel.
+            std::array<Candidate, 2> rival{};
+            int found = 0;
+            set.searchOnLattice(true);
+            // Other softnesses at the best's place, its own half a pixel
+            // either side too.
             for (int soft = 0; soft < kSoftnesses; ++soft)
                 for (double shift : kRivalShifts) {
+                    if (shift != 0.0 && sizeBase + soft != best.setting)
+                        continue;
                     Candidate like = best;
                     like.setting = sizeBase + soft;
                     like.shift = best.shift + shift;
@@ -832,17 +1062,26 @@ bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double
                     if (!setDigits(like, best.digits, c))
                         continue;
                     c.sse = set.score(c);
-                    if (!found || c.sse < rival.sse) {
-                        rival = c;
-                        found = true;
+                    if (found < 2) {
+                        rival[static_cast<std::size_t>(found++)] = c;
+                    } else if (c.sse < rival[1].sse) {
+                        rival[1] = c;
                     }
+                    if (found == 2 && rival[1].sse < rival[0].sse)
+                        std::swap(rival[0], rival[1]);
                 }
-            if (found)
-                against(rival);
+            set.searchOnLattice(false);
+            if (found == 0)
+                continue;
+            for (int k = 0; k < found; ++k)
+                rival[static_cast<std::size_t>(k)].sse = set.score(rival[static_cast<std::size_t>(k)]);
+            if (found == 2 && rival[1].sse < rival[0].sse)
+                std::swap(rival[0], rival[1]);
+            against(rival[0]);
         }
     double fit = 0.0;
     set.score(best, std::max(0, set.inkLeft(best) - 3), right, &fit);
-    if (fit < kMinFit || !clear)
+    if (fit < kMinFit || !clear || set.overBudget())
         return false;
     if (best.xp) {
         line.hasXp = true;

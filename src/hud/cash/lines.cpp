@@ -732,8 +732,12 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
     // read at.
     auto typeset = [&](std::vector<HudLine>& read, double atHeight) {
         const double figureRight = (planes.ink2.width - 1) - kFigureRightMargin * atHeight;
+        // Each attempt has a bounded cost, and so has the pass: a frame
+        // with more unread lines than this is a frame to read again later.
+        constexpr int kMaxTypesetLines = 4;
+        int tried = 0;
         for (HudLine& line : read)
-            if (!line.text.empty() && !line.hasFigure && !line.hasXp)
+            if (!line.text.empty() && !line.hasFigure && !line.hasXp && tried++ < kMaxTypesetLines)
                 readAmountBySynthesis(model, planes, kRewardTextScale * atHeight, figureRight, line);
         return std::move(read);
     };
