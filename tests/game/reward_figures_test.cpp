@@ -900,4 +900,52 @@ TEST_F(RewardFigures, AnAmountSettledWeaklyAsAFigureReadsAsNoFigure) {
     expectNoneMadeUp(c.lines, read(cashFrame(c, c.look)), "720p 722XP");
 }
 
+// Frames of the evaluation at 720 lines whose figure or amount no cell
+// reading gave, its digits soft and touching: set whole as the game sets
+// them, one string fits clearly better than every other. `fixed` lists the
+// lines now read exactly; at the far ends of the look's range none reads as
+// another.
+struct SetWholeCase {
+    const char* what;
+    std::vector<std::size_t> fixed;
+    CashCase frame;
+};
+
+TEST_F(RewardFigures, FiguresAndAmountsSetWholeReadExactlyOrNotAtAll) {
+    const std::vector<SetWholeCase> cases = {
+        {"720p blurred +$312 and 699XP over a bright world",
+         {0, 1},
+         {1280,
+          720,
+          1.0583836988782869,
+          2739396890u,
+          true,
+          85,
+          0.39757583803374663,
+          1.0,
+          5033,
+          0,
+          {{"CONTROL ZONE PRESENCE", 312, 0},
+           {"REVIVED TEAMMATE", 0, 699},
+           {"CONTROL ZONE PRESENCE", 5, 0}}}},
+    };
+    for (const SetWholeCase& c : cases) {
+        const hud::HudReading r = read(cashFrame(c.frame, c.frame.look));
+        expectNoneMadeUp(c.frame.lines, r, c.what);
+        for (std::size_t i : c.fixed) {
+            const PaintedLine& p = c.frame.lines[i];
+            EXPECT_TRUE(std::any_of(r.lines.begin(), r.lines.end(),
+                                    [&](const hud::HudLine& l) {
+                                        return l.text == p.text && l.hasFigure == (p.figure > 0) &&
+                                               l.figure == p.figure && l.hasXp == (p.xp > 0) && l.xp == p.xp;
+                                    }))
+                << c.what << " line " << i;
+        }
+        int end = 0;
+        for (const synth::FrameContent& f : rangeEnds(cashFrame(c.frame, c.frame.look)))
+            expectNoneMadeUp(c.frame.lines, read(f),
+                             std::string(c.what) + ", range end " + std::to_string(end++));
+    }
+}
+
 } // namespace

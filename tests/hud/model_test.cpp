@@ -415,3 +415,45 @@ TEST(HudModel, SoftDigitTemplatesAreAnAdditiveSectionJoinedOnLoading) {
     EXPECT_EQ(errorOf(header(2).section("MCEL", moneySection()).section("MSFT", templateSet(16, "3", 1))),
               "HUD model soft digit templates of the wrong cell length");
 }
+
+TEST(HudModel, FigureGlyphsRoundTripAndRejectDamage) {
+    hud::Model m;
+    m.money.cellLength = 720;
+    m.money.byChar['0'].push_back(std::vector<float>(720, 0.0f));
+    m.figureGlyphs.pixelsPerCap = 4;
+    m.figureGlyphs.byChar['7'] = {0.6f, -0.4f, -0.1f, 2, 3, {0.0f, 0.5f, 1.0f, 0.25f, 0.0f, 1.0f}};
+    const std::vector<std::uint8_t> bytes = hud::serializeModel(m);
+    std::string error;
+    const auto back = hud::parseModel(bytes.data(), bytes.size(), &error);
+    ASSERT_TRUE(back) << error;
+    ASSERT_EQ(back->figureGlyphs.pixelsPerCap, 4u);
+    const hud::FigureGlyph& g = back->figureGlyphs.byChar.at('7');
+    EXPECT_EQ(g.columns, 2u);
+    EXPECT_EQ(g.rows, 3u);
+    EXPECT_FLOAT_EQ(g.originX, -0.4f);
+    EXPECT_EQ(g.coverage, m.figureGlyphs.byChar.at('7').coverage);
+
+    const char* damaged = "damaged HUD model section";
+    auto withGlyphs = [](const Bytes& payload) {
+        return header(2).section("MCEL", moneySection()).section("FGLF", payload);
+    };
+    auto glyph = [](std::uint32_t columns, std::uint32_t rows, float inkWidth, float coverage) {
+        Bytes p;
+        p.u32(4).u32(1).u8('7').f32(inkWidth).f32(-0.4f).f32(-0.1f).u32(columns).u32(rows);
+        for (std::uint32_t i = 0; i < columns * rows; ++i)
+            p.f32(coverage);
+        return p;
+    };
+    EXPECT_EQ(errorOf(withGlyphs(Bytes{}.u32(0).u32(0))), damaged);   // no resolution
+    EXPECT_EQ(errorOf(withGlyphs(Bytes{}.u32(257).u32(0))), damaged); // too fine
+    EXPECT_EQ(errorOf(withGlyphs(glyph(0, 3, 0.6f, 0.5f))), damaged); // empty image
+    EXPECT_EQ(errorOf(withGlyphs(glyph(2000, 3, 0.6f, 0.5f))), damaged);
+    Bytes cut = glyph(2, 3, 0.6f, 0.5f);
+    cut.b.resize(cut.b.size() - 4);
+    EXPECT_EQ(errorOf(withGlyphs(cut)), damaged);
+    const std::string bad = errorOf(withGlyphs(glyph(2, 3, 0.6f, 1.5f)));
+    EXPECT_NE(bad.find("FGLF"), std::string::npos) << bad;
+    EXPECT_FALSE(parse(withGlyphs(glyph(2, 3, std::nanf(""), 0.5f))).model);
+    EXPECT_FALSE(parse(withGlyphs(glyph(2, 3, 9.0f, 0.5f))).model);
+    EXPECT_TRUE(parse(withGlyphs(glyph(2, 3, 0.6f, 1.0f))).model);
+}

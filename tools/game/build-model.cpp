@@ -1124,6 +1124,52 @@ hud::PhraseShapes buildPhraseShapes() {
     return shapes;
 }
 
+// The figures' characters drawn large with the game's font, each placed as
+// the game places it (by its ink centre, on the cap's baseline), so that the
+// reader can typeset a candidate figure and compare it with the pixels.
+constexpr int kFigureGlyphPixelsPerCap = 48;
+constexpr int kFigureGlyphPad = 2;
+
+hud::FigureGlyphs buildFigureGlyphs() {
+    const synth::Glyphs& g = synth::Glyphs::instance();
+    const double perCap = kFigureGlyphPixelsPerCap;
+    const double cap = g.capHeight();
+    hud::FigureGlyphs glyphs;
+    glyphs.pixelsPerCap = kFigureGlyphPixelsPerCap;
+    for (char c : std::string("+$0123456789,XP")) {
+        const QPainterPath path = g.glyph(c);
+        const QRectF box = path.boundingRect();
+        hud::FigureGlyph glyph;
+        glyph.inkWidth = static_cast<float>(box.width() / cap);
+        const double originX = (box.left() - box.center().x()) / cap - kFigureGlyphPad / perCap;
+        const double originY = 1.0 + box.top() / cap - kFigureGlyphPad / perCap;
+        glyph.originX = static_cast<float>(originX);
+        glyph.originY = static_cast<float>(originY);
+        const int columns = static_cast<int>(std::ceil(box.width() / cap * perCap)) + 2 * kFigureGlyphPad;
+        const int rows = static_cast<int>(std::ceil(box.height() / cap * perCap)) + 2 * kFigureGlyphPad;
+        glyph.columns = static_cast<std::uint32_t>(columns);
+        glyph.rows = static_cast<std::uint32_t>(rows);
+        QImage image(columns, rows, QImage::Format_Grayscale8);
+        image.fill(0);
+        {
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.translate(-(box.center().x() / cap + originX) * perCap, (1.0 - originY) * perCap);
+            painter.scale(perCap / cap, perCap / cap);
+            painter.fillPath(path, Qt::white);
+        }
+        glyph.coverage.assign(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows), 0.0f);
+        for (int y = 0; y < rows; ++y) {
+            const uchar* row = image.constScanLine(y);
+            for (int x = 0; x < columns; ++x)
+                glyph.coverage[static_cast<std::size_t>(y) * static_cast<std::size_t>(columns) +
+                               static_cast<std::size_t>(x)] = row[x] / 255.0f;
+        }
+        glyphs.byChar[static_cast<signed char>(c)] = std::move(glyph);
+    }
+    return glyphs;
+}
+
 hud::Model train(const Pools& pools, std::size_t moneyT, std::size_t figureT, std::size_t glyphT,
                  std::size_t plateT) {
     hud::Model m;
@@ -1306,6 +1352,7 @@ int main(int argc, char** argv) {
     }
 
     model.phraseShapes = buildPhraseShapes();
+    model.figureGlyphs = buildFigureGlyphs();
     if (settleFrames > 0)
         addSettlers(model, settleFrames, cli.value("seed").toUInt());
     const std::vector<std::uint8_t> bytes = hud::serializeModel(model);

@@ -1,5 +1,7 @@
 #include "hud/cash/lines-internal.h"
 
+#include "hud/cash/line-synth.h"
+
 #include "hud/cash/money.h"
 #include "hud/cash/vocab.h"
 
@@ -757,6 +759,20 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
     findTextBlobs(planes);
     std::vector<HudLine> lines =
         readLinesBelow(model, planes, moneyBottom, moneyHeight, minLineConfidence, minMargin);
+    // Last, what no cell reading gave: a line's figure or amount set whole
+    // and compared with the pixels, at the money height the lines were
+    // read at.
+    auto typeset = [&](std::vector<HudLine>& read, double atHeight) {
+        const double figureRight = (planes.ink2.width - 1) - kFigureRightMargin * atHeight;
+        // Each attempt has a bounded cost, and so has the pass: a frame
+        // with more unread lines than this is a frame to read again later.
+        constexpr int kMaxTypesetLines = 4;
+        int tried = 0;
+        for (HudLine& line : read)
+            if (!line.text.empty() && !line.hasFigure && !line.hasXp && tried++ < kMaxTypesetLines)
+                readAmountBySynthesis(model, planes, kRewardTextScale * atHeight, figureRight, line);
+        return std::move(read);
+    };
     // Lines left incomplete under a money line measured clearly off the
     // height the layout gives the balance: read again at the layout's.
     const bool complete = !lines.empty() && std::all_of(lines.begin(), lines.end(), [](const HudLine& l) {
@@ -765,7 +781,7 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
     double bottom = 0.0;
     double height = 0.0;
     if (complete || !moneyBandByLayout(moneyBottom, moneyHeight, bottom, height))
-        return lines;
+        return typeset(lines, moneyHeight);
     std::vector<HudLine> second = readLinesBelow(model, planes, bottom, height, minLineConfidence, minMargin);
     // Text that soft has lost digits to the mask: a figure must end where
     // the game puts its last digit, or part of it was not read.
@@ -780,7 +796,7 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
     const bool noWords =
         std::all_of(lines.begin(), lines.end(), [](const HudLine& l) { return l.text.empty(); });
     if (noWords)
-        return second.empty() ? lines : second;
+        return second.empty() ? typeset(lines, moneyHeight) : typeset(second, height);
     // What the first reading got stays; the second fills in what it lacks:
     // the figure or amount of a line read with the same words, and lines
     // where the first found none.
@@ -816,7 +832,7 @@ std::vector<HudLine> readRewardLines(const Model& model, FramePlanes& planes, do
     }
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HudLine& a, const HudLine& b) { return a.top < b.top; });
-    return lines;
+    return typeset(lines, height);
 }
 
 } // namespace hud

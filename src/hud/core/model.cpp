@@ -132,6 +132,41 @@ Parsed parsePhraseShapes(ByteReader& c, PhraseShapes& shapes) {
     return Parsed::Ok;
 }
 
+Parsed parseFigureGlyphs(ByteReader& c, FigureGlyphs& glyphs) {
+    const std::uint32_t perCap = c.u32();
+    const std::uint32_t count = c.u32();
+    if (!c.ok() || perCap == 0 || perCap > kMaxGlyphPixelsPerCap || count > kMaxEntries)
+        return Parsed::Damaged;
+    glyphs.pixelsPerCap = perCap;
+    constexpr auto kLimit = static_cast<float>(kMaxGlyphCaps);
+    const std::uint32_t maxSide = kMaxGlyphPixelsPerCap * kMaxGlyphCaps;
+    for (std::uint32_t g = 0; g < count; ++g) {
+        const signed char ch = c.i8();
+        FigureGlyph glyph;
+        glyph.inkWidth = c.f32();
+        glyph.originX = c.f32();
+        glyph.originY = c.f32();
+        glyph.columns = c.u32();
+        glyph.rows = c.u32();
+        if (!c.ok() || glyph.columns == 0 || glyph.columns > maxSide || glyph.rows == 0 ||
+            glyph.rows > maxSide)
+            return Parsed::Damaged;
+        const std::size_t n = std::size_t{glyph.columns} * glyph.rows;
+        if (!c.has(4 * n))
+            return Parsed::Damaged;
+        glyph.coverage.assign(n, 0.0f);
+        c.floats(glyph.coverage.data(), n);
+        if (!(glyph.inkWidth >= 0.0f && glyph.inkWidth <= kLimit) || !(std::fabs(glyph.originX) <= kLimit) ||
+            !(std::fabs(glyph.originY) <= kLimit))
+            return Parsed::BadValue;
+        for (float v : glyph.coverage)
+            if (!(v >= 0.0f && v <= 1.0f))
+                return Parsed::BadValue;
+        glyphs.byChar[ch] = std::move(glyph);
+    }
+    return Parsed::Ok;
+}
+
 std::shared_ptr<const Model> failWith(std::string* error, const char* message) {
     if (error)
         *error = message;
@@ -240,6 +275,27 @@ void writePhraseShapes(std::vector<std::uint8_t>& out, std::uint32_t& sections, 
         for (char ch : p.text)
             out.push_back(static_cast<std::uint8_t>(ch));
         for (float v : p.letterLeft)
+            putF32(out, v);
+    }
+    s.close();
+    ++sections;
+}
+
+void writeFigureGlyphs(std::vector<std::uint8_t>& out, std::uint32_t& sections, const FigureGlyphs& glyphs) {
+    if (glyphs.pixelsPerCap == 0 || glyphs.pixelsPerCap > kMaxGlyphPixelsPerCap ||
+        glyphs.byChar.size() > kMaxEntries)
+        return;
+    Section s(out, kTagFigureGlyphs);
+    putU32(out, glyphs.pixelsPerCap);
+    putU32(out, static_cast<std::uint32_t>(glyphs.byChar.size()));
+    for (const auto& [ch, glyph] : glyphs.byChar) {
+        out.push_back(static_cast<std::uint8_t>(ch));
+        putF32(out, glyph.inkWidth);
+        putF32(out, glyph.originX);
+        putF32(out, glyph.originY);
+        putU32(out, glyph.columns);
+        putU32(out, glyph.rows);
+        for (float v : glyph.coverage)
             putF32(out, v);
     }
     s.close();
@@ -368,6 +424,8 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
             parsed = parseTemplates(payload, model->moneySoft);
         else if (sameTag(tag, kTagFigureSoft))
             parsed = parseTemplates(payload, model->figureSoft);
+        else if (sameTag(tag, kTagFigureGlyphs))
+            parsed = parseFigureGlyphs(payload, model->figureGlyphs);
         else if (sameTag(tag, detail::kTagChecksum)) {
             if (!seal.matches(section.offset, section.length))
                 return failWith(error, "HUD model checksum does not match");
@@ -383,6 +441,8 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
                      ? " holds a weight that is not a finite number"
                  : sameTag(tag, kTagPhraseShapes)
                      ? " holds an ink share outside 0..1 or a letter place out of range"
+                 : sameTag(tag, kTagFigureGlyphs)
+                     ? " holds a coverage outside 0..1 or a glyph place out of range"
                      : " holds a template value outside -1..1 or not a number");
             return failWith(error, what.c_str());
         }
@@ -427,6 +487,7 @@ std::vector<std::uint8_t> serializeModel(const Model& model) {
     sections += writePairs(out, kTagFigureSettlers, model.figureSettlers);
     sections += writeTemplates(out, kTagMoneySoft, model.moneySoft);
     sections += writeTemplates(out, kTagFigureSoft, model.figureSoft);
+    writeFigureGlyphs(out, sections, model.figureGlyphs);
     detail::patchU32(out, countAt, sections);
     detail::appendChecksum(out);
     return out;

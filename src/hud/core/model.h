@@ -28,6 +28,12 @@
 //
 // Soft-digit payload (tags kTagMoneySoft, kTagFigureSoft): a template set of the money cell length.
 //
+// Figure-glyph payload (tag kTagFigureGlyphs):
+//   u32 pixelsPerCap P (1..kMaxGlyphPixelsPerCap)  u32 glyphCount G (0..kMaxEntries)
+//   G times: u8 character  f32 inkWidth (0..kMaxGlyphCaps)  f32 originX  f32 originY
+//            (-kMaxGlyphCaps..kMaxGlyphCaps)  u32 columns C  u32 rows R (1..kMaxGlyphPixelsPerCap *
+//            kMaxGlyphCaps)  C*R f32 coverage (0..1, row by row)
+//
 // Unknown tags are stepped over, so newer builders can add sections.
 
 #include <cstddef>
@@ -53,6 +59,7 @@ constexpr char kTagMoneySettlers[4] = {'M', 'S', 'E', 'T'};
 constexpr char kTagFigureSettlers[4] = {'F', 'S', 'E', 'T'};
 constexpr char kTagMoneySoft[4] = {'M', 'S', 'F', 'T'};
 constexpr char kTagFigureSoft[4] = {'F', 'S', 'F', 'T'};
+constexpr char kTagFigureGlyphs[4] = {'F', 'G', 'L', 'F'};
 
 constexpr std::uint32_t kMaxCellLength = 4096;
 constexpr std::uint32_t kMaxEntries = 128;
@@ -60,6 +67,8 @@ constexpr std::uint32_t kMaxTemplatesPerChar = 64;
 constexpr std::uint32_t kMaxPairs = 4096;
 constexpr std::uint32_t kMaxShapeBands = 16;
 constexpr std::uint32_t kMaxShapeColumns = 64;
+constexpr std::uint32_t kMaxGlyphPixelsPerCap = 256;
+constexpr std::uint32_t kMaxGlyphCaps = 4;
 
 // Cell geometry the templates are sampled at (see image.h).
 constexpr int kMoneyCellColumns = 20;
@@ -153,6 +162,26 @@ struct PhraseShapes {
     std::vector<PhraseShape> phrases;
 };
 
+// The reward figures' characters as the game's font draws them, for
+// typesetting a candidate figure and comparing it with the pixels: each
+// glyph's ink coverage at P pixels per cap height, placed by its ink centre
+// as the game places it. Image pixel (0, 0) begins at originX caps right of
+// the ink centre and originY caps below the cap top; inkWidth is the ink
+// box's width in caps.
+struct FigureGlyph {
+    float inkWidth = 0.0f;
+    float originX = 0.0f;
+    float originY = 0.0f;
+    std::uint32_t columns = 0;
+    std::uint32_t rows = 0;
+    std::vector<float> coverage; // rows * columns, row by row
+};
+
+struct FigureGlyphs {
+    std::uint32_t pixelsPerCap = 0; // 0 while the section never came
+    std::map<signed char, FigureGlyph> byChar;
+};
+
 struct Model {
     detail::Templates money;   // "MCEL": balance and change digits and "$", "-"
     detail::Templates figures; // "FCEL": figures of the reward lines
@@ -170,6 +199,8 @@ struct Model {
     // uncertain. Empty in older files.
     detail::Templates moneySoft;  // "MSFT"
     detail::Templates figureSoft; // "FSFT"
+    // The figures' glyph images ("+$0123456789,XP"). Empty in older files.
+    FigureGlyphs figureGlyphs; // "FGLF"
     // Made on loading: `money` and `figures` with the soft templates joined
     // to each digit's own; cell length 0 without soft templates.
     detail::Templates moneyWithSoft;
@@ -187,8 +218,9 @@ std::shared_ptr<const Model> parseModel(const std::uint8_t* data, std::size_t le
                                         std::string* error = nullptr);
 
 // The inverse of parseModel, for the tools that build the file: sections in
-// the order MCEL, FCEL, GLYP, MPAR, FPAR, PSHP, MSET, FSET, MSFT, FSFT; sets with cell length 0
-// and empty pair tables and phrase shapes without bands are left out.
+// the order MCEL, FCEL, GLYP, MPAR, FPAR, PSHP, MSET, FSET, MSFT, FSFT, FGLF; sets with cell length 0
+// and empty pair tables, phrase shapes without bands and glyph images without a
+// resolution are left out.
 std::vector<std::uint8_t> serializeModel(const Model& model);
 
 } // namespace hud
