@@ -26,20 +26,8 @@ int digitIndex(int d) {
     return 2 + d;
 }
 
-// The figures' own advances, in line heights.
 double advanceOf(int c) {
-    switch (kSetChars[c]) {
-    case '+':
-        return 0.75;
-    case '$':
-        return 0.86;
-    case '1':
-        return 0.5;
-    case '7':
-        return 0.8;
-    default:
-        return 0.833;
-    }
+    return figureWidths().of(kSetChars[c]);
 }
 
 // What the reader does not know of the frame: the line height (the balance
