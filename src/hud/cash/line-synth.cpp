@@ -449,6 +449,48 @@ public:
     }
     int width() const { return w_; }
 
+    // The window columns of the candidate's `k`th glyph, its advance
+    // widened by `pad` either side.
+    void glyphColumns(const Candidate& cand, int k, int pad, int& from, int& to) const {
+        const Setting& st = settings_[static_cast<std::size_t>(cand.setting)];
+        const double centre = cand.centres[static_cast<std::size_t>(k)] - x0_;
+        const double half = advanceOf(cand.chars[static_cast<std::size_t>(k)]) / 2.0 * st.cap;
+        from = std::max(0, static_cast<int>(std::floor(centre - half)) - pad);
+        to = std::min(w_ - 1, static_cast<int>(std::ceil(centre + half)) + pad);
+    }
+
+    // How much more error `rival` leaves than `best` over the columns of
+    // the glyphs where the two strings differ (both set from the right, so
+    // glyph k of one stands where glyph k of the other does).
+    double localRatio(const Candidate& best, const Candidate& rival) {
+        const int n = std::max(best.count, rival.count);
+        int first = -1;
+        int last = -1;
+        for (int k = 0; k < n; ++k) {
+            const int a = k < best.count ? best.chars[static_cast<std::size_t>(k)] : -1;
+            const int b = k < rival.count ? rival.chars[static_cast<std::size_t>(k)] : -1;
+            if (a != b) {
+                first = first < 0 ? k : first;
+                last = k;
+            }
+        }
+        if (first < 0)
+            return 1.0;
+        constexpr int kPad = 2;
+        int lo = w_;
+        int hi = -1;
+        for (int k = first; k <= last; ++k)
+            for (const Candidate* c : {&best, &rival})
+                if (k < c->count) {
+                    int a = 0;
+                    int b = 0;
+                    glyphColumns(*c, k, kPad, a, b);
+                    lo = std::min(lo, a);
+                    hi = std::max(hi, b);
+                }
+        return score(rival, lo, hi) / std::max(score(best, lo, hi), 1e-9);
+    }
+
 private:
     float* inkRow(int y) {
         return s_.ink.data() + static_cast<std::ptrdiff_t>(y + kInkPad) * inkStride_ + kInkPad;
@@ -777,6 +819,18 @@ void keepBest(std::vector<Candidate>& cands, std::size_t width) {
 constexpr double kMinErrorRatio = 1.10;
 constexpr double kMinFit = 0.75;
 constexpr double kMinEightOverFour = 1.25;
+// The error of the whole string is mostly what no rendering explains (the
+// soft edges, the compression) and is shared by the right string and a
+// rival alike; on the glyphs where the two differ it is not. A rival that
+// explains those glyphs better than the best refuses the reading, however
+// the whole strings compare; and a narrower whole-string margin is enough
+// where those glyphs favour the best clearly. A rival leaving this much
+// more error over the whole is no contender and is not asked.
+constexpr double kMinLocalRatio = 1.0;
+constexpr double kNarrowErrorRatio = 1.04;
+constexpr double kNarrowLocalRatio = 1.15;
+constexpr double kNarrowEightLocalRatio = 1.30;
+constexpr double kLocalAsked = 1.6;
 
 // Whether `rival` is `best` with one "8" of it a "4".
 bool eightForFour(const Candidate& best, const Candidate& rival) {
@@ -984,10 +1038,66 @@ bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double
     }
     set.searchOnLattice(false);
 
+    // Each rival one digit off gets its own softness and a place half a
+    // pixel either side: set where the best fits, it would lose by more
+    // than it does on its own.
+    const int sizeBase = best.setting / kSoftnesses * kSoftnesses;
+    const int right = set.width() - 1;
+    const int ownFrom = std::max(0, set.inkLeft(best) - 3);
+    const int bestSetting = best.setting;
+    const double bestShift = best.shift;
+    constexpr double kRivalShifts[] = {-0.5, 0.0, 0.5};
+    // The string spelt in `digits` at those variants, ranked on the
+    // lattice, the best two measured on every pixel of the best's own
+    // columns (where the verdict is taken); the better into `out`.
+    auto setBest = [&](Candidate& out) {
+        std::array<Candidate, 2> two{};
+        int found = 0;
+        set.searchOnLattice(true);
+        for (int soft = 0; soft < kSoftnesses; ++soft)
+            for (double shift : kRivalShifts) {
+                if (shift != 0.0 && sizeBase + soft != bestSetting)
+                    continue;
+                Candidate like = best;
+                like.setting = sizeBase + soft;
+                like.shift = bestShift + shift;
+                Candidate c;
+                if (!setDigits(like, best.digits, c))
+                    continue;
+                c.sse = set.score(c);
+                if (found < 2) {
+                    two[static_cast<std::size_t>(found++)] = c;
+                } else if (c.sse < two[1].sse) {
+                    two[1] = c;
+                }
+                if (found == 2 && two[1].sse < two[0].sse)
+                    std::swap(two[0], two[1]);
+            }
+        set.searchOnLattice(false);
+        if (found == 0)
+            return false;
+        for (int k = 0; k < found; ++k)
+            two[static_cast<std::size_t>(k)].sse =
+                set.score(two[static_cast<std::size_t>(k)], ownFrom, right);
+        if (found == 2 && two[1].sse < two[0].sse)
+            std::swap(two[0], two[1]);
+        out = two[0];
+        return true;
+    };
+    // The best gets the same freedom before it is weighed against them:
+    // a rival fitted seven ways against a best fitted one would win on
+    // the noise alone, and refuse right readings.
+    {
+        best.sse = set.score(best, ownFrom, right);
+        spell(best);
+        Candidate refit;
+        if (setBest(refit) && refit.sse < best.sse)
+            best = refit;
+    }
+
     // Margins are measured on the columns the two strings cover, not the
     // whole window: the phrase's last letters and the scene left of a
     // short figure are no one's to explain, and would drown the difference.
-    const int right = set.width() - 1;
     // Each rival must leave the error ratio it is asked for: the renderings
     // take an "8" for a "4" more readily than any other pair (the soft,
     // compressed "4" fills in), so an "8" needs the wider margin over the
@@ -1005,7 +1115,14 @@ bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double
         const double theirs = set.score(r, from, right);
         const double own = theirs / std::max(mine, 1e-9);
         ratio = std::min(ratio, own);
-        if (own < (eightForFour(best, r) ? kMinEightOverFour : kMinErrorRatio))
+        const bool eight = eightForFour(best, r);
+        if (own >= kLocalAsked)
+            return;
+        const double local = set.localRatio(best, r);
+        const bool wide = own >= (eight ? kMinEightOverFour : kMinErrorRatio);
+        const bool narrow = own >= (eight ? kMinErrorRatio : kNarrowErrorRatio) &&
+                            local >= (eight ? kNarrowEightLocalRatio : kNarrowLocalRatio);
+        if (local < kMinLocalRatio || (!wide && !narrow))
             clear = false;
     };
     constexpr int kRivalStrings = 12;
@@ -1021,51 +1138,15 @@ bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double
         ++rivals;
         against(complete[i]);
     }
-    // Each rival one digit off gets its own softness and a place half a
-    // pixel either side: set where the best fits, it would lose by more
-    // than it does on its own.
-    const int sizeBase = best.setting / kSoftnesses * kSoftnesses;
-    constexpr double kRivalShifts[] = {-0.5, 0.0, 0.5};
     for (int i = 0; i < best.digits; ++i)
         for (int d = i + 1 == best.digits ? 1 : 0; d <= 9; ++d) {
             spell(best);
             if (d == digits[static_cast<std::size_t>(i)])
                 continue;
             digits[static_cast<std::size_t>(i)] = d;
-            // Its variants ranked on the lattice, the best two measured
-            // on every pixel.
-            std::array<Candidate, 2> rival{};
-            int found = 0;
-            set.searchOnLattice(true);
-            // Other softnesses at the best's place, its own half a pixel
-            // either side too.
-            for (int soft = 0; soft < kSoftnesses; ++soft)
-                for (double shift : kRivalShifts) {
-                    if (shift != 0.0 && sizeBase + soft != best.setting)
-                        continue;
-                    Candidate like = best;
-                    like.setting = sizeBase + soft;
-                    like.shift = best.shift + shift;
-                    Candidate c;
-                    if (!setDigits(like, best.digits, c))
-                        continue;
-                    c.sse = set.score(c);
-                    if (found < 2) {
-                        rival[static_cast<std::size_t>(found++)] = c;
-                    } else if (c.sse < rival[1].sse) {
-                        rival[1] = c;
-                    }
-                    if (found == 2 && rival[1].sse < rival[0].sse)
-                        std::swap(rival[0], rival[1]);
-                }
-            set.searchOnLattice(false);
-            if (found == 0)
-                continue;
-            for (int k = 0; k < found; ++k)
-                rival[static_cast<std::size_t>(k)].sse = set.score(rival[static_cast<std::size_t>(k)]);
-            if (found == 2 && rival[1].sse < rival[0].sse)
-                std::swap(rival[0], rival[1]);
-            against(rival[0]);
+            Candidate rival;
+            if (setBest(rival))
+                against(rival);
         }
     double fit = 0.0;
     set.score(best, std::max(0, set.inkLeft(best) - 3), right, &fit);
