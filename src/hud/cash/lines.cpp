@@ -285,6 +285,15 @@ bool retryRowWords(const Model& model, FramePlanes& planes, RewardRow row, doubl
     return adoptReading(fourth, line);
 }
 
+// Whether `r`, sure of its characters, holds the figure `held` followed
+// by more digits.
+bool readsOnPast(const MoneyReading& r, std::int64_t held, float minLineConfidence) {
+    if (!r.ok || r.minScore < minLineConfidence || held <= 0)
+        return false;
+    const std::string shorter = std::to_string(held);
+    return r.digits.size() > shorter.size() && r.digits.compare(0, shorter.size(), shorter) == 0;
+}
+
 // How far short of the figure's right edge, in line heights, a figure may
 // end before its last digit counts as lost.
 constexpr double kLastDigitSlack = 0.75;
@@ -594,8 +603,9 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
         // glyph: where that stands a digit short of the figure's place, a
         // digit's blob was lost ("+$808" read as +$80), and the figure is
         // read again below from where its last digit must be. It is kept
-        // when that fails: the place, measured on the balance, can be off
-        // by as much at large HUD scales.
+        // when that fails, unless that reading goes on past it: the place,
+        // measured on the balance, can be off by as much at large HUD
+        // scales.
         double spelledX = std::numeric_limits<double>::quiet_NaN();
         readRowWords(model, planes, row, wordBlobs, minLineConfidence, minMargin, line, &spelledX);
         if (std::isfinite(spelledX))
@@ -608,14 +618,32 @@ std::vector<HudLine> readLinesBelow(const Model& model, FramePlanes& planes, dou
         // digits read from the wrong centre), is read again from where that
         // digit's centre must be. A line with an experience amount has none.
         if (!line.hasXp && (!line.hasFigure || figureRight - lastDigitX > kLastDigitSlack * hp)) {
+            const bool heldShort = line.hasFigure;
+            bool heldLostDigits = false;
             for (double offset : kLastDigitCentres) {
                 const FigureRead g = readFigure(model, planes, row, figureRight - offset * row.lh,
                                                 minLineConfidence, minMargin);
-                if (g.accepted && (!line.hasFigure || g.reading.firstX > lastDigitX + 0.3 * hp) &&
+                const bool endsFurther = g.reading.firstX > lastDigitX + 0.3 * hp;
+                if (g.accepted && (!line.hasFigure || endsFurther) &&
                     !figureEndsInXp(model, planes, row, row.blobs, g.reading)) {
                     takeFigure(g.reading, line);
+                    heldLostDigits = false;
                     break;
                 }
+                heldLostDigits = heldLostDigits || (heldShort && endsFurther &&
+                                                    readsOnPast(g.reading, line.figure, minLineConfidence));
+            }
+            // A figure read from where the game ends it, sure of every
+            // character though a close call stays open, that goes on with
+            // more digits past the last one held: the held figure lost
+            // digits whose blobs touched ("+$706" read as +$7), and a
+            // figure short of digits is worse than none.
+            if (heldLostDigits) {
+                line.hasFigure = false;
+                line.figure = 0;
+                line.figureConfidence = 0.0f;
+                line.figureMargin = 0.0f;
+                line.figureX = 0.0;
             }
         }
 
