@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <stdexcept>
 #include <string_view>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -981,18 +984,102 @@ TEST(HudImage, BatchGlyphClassesEqualSingleOnes) {
     std::vector<const float*> ptrs;
     for (const auto& c : cells)
         ptrs.push_back(c.data());
+    // On a helper thread a call hands its later cells to the waiting
+    // thread; the classes are the same.
+    struct Batch {
+        const std::vector<const float*>* ptrs;
+        std::size_t count;
+        const hud::detail::Templates* glyphs;
+        std::string_view charset;
+        std::vector<hud::GlyphClass> got;
+        static void run(void* context) {
+            Batch& b = *static_cast<Batch*>(context);
+            hud::classifyGlyphs(b.ptrs->data(), b.count, *b.glyphs, b.charset, b.got.data());
+        }
+    };
+    hud::HelperThread helper;
     for (std::string_view charset : {"ABCDEQ", "EDCBA", "Q", ""}) {
         for (std::size_t count = 0; count <= cells.size(); ++count) {
             std::vector<hud::GlyphClass> got(count);
             hud::classifyGlyphs(ptrs.data(), count, glyphs, charset, got.data());
+            Batch onHelper{&ptrs, count, &glyphs, charset, std::vector<hud::GlyphClass>(count)};
+            helper.post(&Batch::run, &onHelper);
+            helper.wait();
             for (std::size_t k = 0; k < count; ++k) {
                 const hud::GlyphClass want = hud::classifyGlyph(ptrs[k], glyphs, charset);
                 ASSERT_EQ(got[k].character, want.character) << charset << " " << count << " " << k;
                 ASSERT_EQ(got[k].score, want.score) << charset << " " << count << " " << k;
                 ASSERT_EQ(got[k].second, want.second) << charset << " " << count << " " << k;
+                ASSERT_EQ(onHelper.got[k].character, want.character) << charset << " " << count << " " << k;
+                ASSERT_EQ(onHelper.got[k].score, want.score) << charset << " " << count << " " << k;
+                ASSERT_EQ(onHelper.got[k].second, want.second) << charset << " " << count << " " << k;
             }
         }
     }
+}
+
+TEST(HudImage, SideTasksRunOnceOnWhicheverThreadTakesThem) {
+    // A side task runs exactly once: on the waiting thread when that takes
+    // it, on the posting thread when it is not waiting, inside another side
+    // task, or without a helper task at all; its error reaches the waiter.
+    struct Side {
+        std::atomic<int> runs{0};
+        std::atomic<bool> elsewhere{false};
+        std::thread::id poster;
+        bool fail = false;
+        static void run(void* context) {
+            Side& s = *static_cast<Side*>(context);
+            s.runs.fetch_add(1);
+            s.elsewhere = std::this_thread::get_id() != s.poster;
+            if (s.fail)
+                throw std::runtime_error("side");
+        }
+    };
+    struct Task {
+        Side side;
+        Side inner;
+        bool await = false; // hold the side task until the waiter takes it
+        std::atomic<bool> posted{false};
+        static void run(void* context) {
+            Task& t = *static_cast<Task*>(context);
+            t.side.poster = t.inner.poster = std::this_thread::get_id();
+            hud::SideTask side(&Side::run, &t.side);
+            hud::SideTask inner(&Side::run, &t.inner); // the slot is taken: runs here
+            t.posted = true;
+            for (int spins = 0; t.await && t.side.runs == 0 && spins < 1000000; ++spins)
+                std::this_thread::yield();
+            inner.finish();
+            side.finish();
+        }
+    };
+    hud::HelperThread helper;
+    for (const bool await : {true, false}) {
+        for (const bool fail : {false, true}) {
+            Task t;
+            t.await = await;
+            t.side.fail = fail;
+            helper.post(&Task::run, &t);
+            if (!await) // the caller is busy until the task has posted
+                while (!t.posted)
+                    std::this_thread::yield();
+            if (fail) {
+                EXPECT_THROW(helper.wait(), std::runtime_error);
+            } else {
+                helper.wait();
+            }
+            EXPECT_EQ(t.side.runs, 1) << await << fail;
+            EXPECT_EQ(t.inner.runs, 1) << await << fail;
+            EXPECT_FALSE(t.inner.elsewhere) << await << fail;
+        }
+    }
+    Side alone;
+    alone.poster = std::this_thread::get_id();
+    {
+        hud::SideTask side(&Side::run, &alone);
+        EXPECT_EQ(alone.runs, 0);
+    }
+    EXPECT_EQ(alone.runs, 1);
+    EXPECT_FALSE(alone.elsewhere);
 }
 
 namespace {

@@ -778,7 +778,9 @@ namespace {
 // stands, not on how its balance reads. They write only their own parts of
 // the planes (ink2, the text blobs and panels, the mask's blobs and the
 // label scratch), which the balance and change never read, and the caller
-// writes nothing in the planes until it has waited for them.
+// writes nothing in the planes until it has waited for them. While it
+// waits it may class part of their glyphs (see classifyGlyphs), writing
+// only the classes it is handed, on scratch of its own thread.
 struct RewardLinesAhead {
     const Model* model = nullptr;
     FramePlanes* planes = nullptr;

@@ -1,6 +1,7 @@
 // Normalised vectors and their dot products (the SIMD kernels), and template scoring.
 #include "hud/core/image.h"
 
+#include "hud/core/helper.h"
 #include "hud/core/image-internal.h"
 #include "hud/core/simd.h"
 
@@ -885,13 +886,52 @@ void scoreGlyphTable(const float* const* cells, std::size_t count, const detail:
 
 } // namespace
 
-void classifyGlyphs(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
-                    std::string_view charset, GlyphClass* out) {
+namespace {
+
+void classifyRange(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
+                   std::string_view charset, GlyphClass* out) {
     std::vector<float>& table = glyphScratch().table;
     table.resize(count * charset.size());
     scoreGlyphTable(cells, count, glyphs, charset, true, table.data());
     for (std::size_t q = 0; q < count; ++q)
         out[q] = foldGlyphScores(table.data() + q * charset.size(), charset);
+}
+
+// The later blocks of a classifyGlyphs call, for the thread that waits on
+// this one. It reads the cells and the model's templates, which nothing
+// writes while it runs, writes only its own classes, and scores on the
+// running thread's own scratch.
+struct GlyphShare {
+    const float* const* cells;
+    std::size_t count;
+    const detail::Templates* glyphs;
+    std::string_view charset;
+    GlyphClass* out;
+
+    static void run(void* context) {
+        const GlyphShare& s = *static_cast<const GlyphShare*>(context);
+        classifyRange(s.cells, s.count, *s.glyphs, s.charset, s.out);
+    }
+};
+
+} // namespace
+
+// The bounds prune only scores below a cell's best two, whichever cells
+// share its block and in whatever order the characters are taken, so a
+// call split anywhere folds every cell to the class the whole call gives
+// it. On the helper thread the later half goes to the waiting caller, once
+// that has read its own part of the frame.
+void classifyGlyphs(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
+                    std::string_view charset, GlyphClass* out) {
+    if (count < 2 || !SideTask::offered()) {
+        classifyRange(cells, count, glyphs, charset, out);
+        return;
+    }
+    const std::size_t first = (count + 1) / 2;
+    GlyphShare rest{cells + first, count - first, &glyphs, charset, out + first};
+    SideTask side(&GlyphShare::run, &rest);
+    classifyRange(cells, first, glyphs, charset, out);
+    side.finish();
 }
 
 void bestGlyphScores(const float* const* cells, std::size_t count, const detail::Templates& glyphs,
