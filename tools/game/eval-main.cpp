@@ -173,6 +173,10 @@ int main(int argc, char** argv) {
     hud::FramePlanes planes;
 
     Tally linesOnRead, balanceNoLines;
+    // The smallest frames set a reward line's cap in 5 to 8 pixels, where a
+    // soft, recompressed figure keeps little of its digits: worth telling apart.
+    constexpr int kTallFrame = 900;
+    Tally linesSmall, linesTall;
     Tally balance, wrongCertain, change, changeCertain, changeWrongCertain, lines, figures, texts, found;
     int extraLines = 0;
     // A phrase read as its own last words ("KILL" for "REVENGE KILL"): the
@@ -231,6 +235,7 @@ int main(int argc, char** argv) {
                 }
             const bool lineOk = match && lineMatches(cash.lines[i], *match);
             lines.add(lineOk);
+            (f.height < kTallFrame ? linesSmall : linesTall).add(lineOk);
             if (balanceOk)
                 linesOnRead.add(lineOk);
             texts.add(match && match->text == cash.lines[i].text);
@@ -281,6 +286,8 @@ int main(int argc, char** argv) {
     print("reward line text exact", texts);
     print("  lines, frames with the balance read", linesOnRead);
     print("  balance, frames without reward lines", balanceNoLines);
+    print("  lines, frames under 900 lines high", linesSmall);
+    print("  lines, frames 900 lines high or more", linesTall);
     print("reward line figure exact", figures);
     std::printf("%-40s %d\n", "lines read where none is", extraLines);
     std::printf("%-40s %d\n", "phrases read as their last words", shortened);
