@@ -397,9 +397,9 @@ const std::vector<XpCase>& amountsOnInkThatIsNoAmount() {
 
 // Frames whose amount stands over a pale patch of the world, often beside
 // a dark one: one of the frame's ink and the window's own levels reads no
-// amount at all, the other reads it as the columns' own peaks do; or
-// neither reads one, and the glyph templates take each digit the peaks
-// read.
+// amount at all (or reads on only past a tie), the other reads it as the
+// columns' own peaks do; or neither reads one, and the glyph templates take
+// each digit the peaks read.
 const std::vector<XpCase>& amountsOverAPalePatch() {
     static const std::vector<XpCase> all = {
         {"2160p 693XP whose tens tie on the frame's ink, the window reading none",
@@ -498,6 +498,22 @@ const std::vector<XpCase>& amountsOverAPalePatch() {
            {"PURCHASE REFUNDED", 0, 219},
            {"CONTROL ZONE ENTERED", 3371, 0}}},
          {2}},
+        {"2160p 838XP whose \"3\" ties 8 against 0 on the frame's ink",
+         {3840,
+          2160,
+          1.0163744970729578,
+          1637172843u,
+          false,
+          65,
+          0.24929377500520022,
+          1.0,
+          6876,
+          50,
+          {{"REVIVED TEAMMATE", 22700, 0},
+           {"HOT ZONE PRESENCE", 3221, 0},
+           {"ROTORS DESTROYED", 0, 838},
+           {"PURCHASE REFUNDED", 89061, 0}}},
+         {2}},
         {"1080p 776XP scaled up and soft, only the peaks reading it",
          {1920,
           1080,
@@ -515,27 +531,10 @@ const std::vector<XpCase>& amountsOverAPalePatch() {
     return all;
 }
 
-// Frames whose inks read an amount differently, each sure of its own
-// digits: the frame's ink fills a "3" into an "8" over a pale patch, or a
-// "6" and a "5" tie. None is taken.
+// A frame whose inks read an amount differently: a "6" and a "5" tie on
+// the frame's ink where the peaks read no digit. None is taken.
 const std::vector<XpCase>& amountsTheInksDisputeOrTie() {
     static const std::vector<XpCase> all = {
-        {"2160p 838XP read 888 on the frame's ink",
-         {3840,
-          2160,
-          1.0163744970729578,
-          1637172843u,
-          false,
-          65,
-          0.24929377500520022,
-          1.0,
-          6876,
-          50,
-          {{"REVIVED TEAMMATE", 22700, 0},
-           {"HOT ZONE PRESENCE", 3221, 0},
-           {"ROTORS DESTROYED", 0, 838},
-           {"PURCHASE REFUNDED", 89061, 0}}},
-         {}},
         {"2160p 595XP whose hundreds tie 6 against 5",
          {3840,
           2160,

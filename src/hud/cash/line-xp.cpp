@@ -455,7 +455,11 @@ bool readPeakXp(const Model& model, FramePlanes& planes, const RewardRow& row, d
             onWindow = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
     }
     const bool frameAgrees = onFrame == onPeaks && onWindow.empty();
-    const bool windowAgrees = (onWindow == onPeaks || (alone && onWindow.empty())) && onFrame.empty();
+    // The frame's ink read on only past a tie is sure of no amount: a pale
+    // patch under the open side of a "3" fills it towards an "8" there and
+    // leaves the "8" tied with a "0".
+    const bool frameUnsure = onFrame.empty() || a.tied;
+    const bool windowAgrees = (onWindow == onPeaks || (alone && onWindow.empty())) && frameUnsure;
     if (!frameAgrees && !windowAgrees)
         return false;
     if (!frameAgrees)
