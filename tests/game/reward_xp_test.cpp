@@ -633,9 +633,10 @@ const std::vector<XpCase>& amountsWhoseLettersRunTogether() {
 
 // Frames where one reading of the glyph words spelled an amount with a
 // close digit that the figure templates, unsure too, took for another
-// ("197" as 117, "535" as 536, "928" as 998, "662" as 669): that reading
-// is dropped, and the amount reads right from the row's other readings or
-// not at all.
+// ("197" as 117, "535" as 536, "928" as 998, "662" as 669, and "151" as
+// 851 where the glyph words set the close digit apart): that reading is
+// dropped, and the amount reads right from the row's other readings or not
+// at all.
 const std::vector<XpCase>& amountsWithAnUnsettledDigit() {
     static const std::vector<XpCase> all = {
         {"720p 197XP spelled 117XP",
@@ -685,6 +686,21 @@ const std::vector<XpCase>& amountsWithAnUnsettledDigit() {
           drawnLook(0.05548286958989899, 0.44839491982799423, 1.2582801359488356, 0.7430403744267327,
                     0.7704691237629308, 0.6653152337215087, 0.7033762372333037)},
          {0}},
+        {"720p panel 151XP spelled 851XP, and read 15XP from places past its last \"1\"",
+         {1280,
+          720,
+          0.8752020581167477,
+          2963891002u,
+          false,
+          89,
+          0.0,
+          0.9286422147581933,
+          345126594,
+          -7,
+          {{"ASSIST", 0, 151, true}},
+          drawnLook(0.05953449756281126, 0.4275399827330466, 1.0343149732587174, 0.5381994982181866,
+                    0.6446244226455848, 0.5808996556096437, 0.4511782320879665)},
+         {}},
         {"2160p panel 662XP spelled 669XP, soft",
          {3840,
           2160,
