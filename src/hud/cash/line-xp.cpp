@@ -455,10 +455,16 @@ bool readPeakXp(const Model& model, FramePlanes& planes, const RewardRow& row, d
             onWindow = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
     }
     const bool frameAgrees = onFrame == onPeaks && onWindow.empty();
-    // The frame's ink read on only past a tie is sure of no amount: a pale
-    // patch under the open side of a "3" fills it towards an "8" there and
-    // leaves the "8" tied with a "0".
-    const bool frameUnsure = onFrame.empty() || a.tied;
+    // The frame's ink read on only past a tie, the same digits as the
+    // peaks but the tied one, is unsure of just that digit: a pale patch
+    // under the open side of a "3" fills it towards an "8" there and leaves
+    // the "8" tied with a "0". One digit is too little to go on, as for
+    // the peaks alone.
+    bool tiedOnlyThere = a.tied && onFrame.size() == onPeaks.size() &&
+                         onPeaks.size() >= kPeaksAloneMinDigits && a.tieAt < onFrame.size();
+    for (std::size_t i = 0; tiedOnlyThere && i < onFrame.size(); ++i)
+        tiedOnlyThere = onFrame[i] == onPeaks[i] || i == onFrame.size() - 1 - a.tieAt;
+    const bool frameUnsure = onFrame.empty() || tiedOnlyThere;
     const bool windowAgrees = (onWindow == onPeaks || (alone && onWindow.empty())) && frameUnsure;
     if (!frameAgrees && !windowAgrees)
         return false;
