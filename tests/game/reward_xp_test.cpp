@@ -397,9 +397,9 @@ const std::vector<XpCase>& amountsOnInkThatIsNoAmount() {
 
 // Frames whose amount stands over a pale patch of the world, often beside
 // a dark one: one of the frame's ink and the window's own levels reads no
-// amount at all, the other reads it as the columns' own peaks do; or
-// neither reads one, and the glyph templates take each digit the peaks
-// read.
+// amount at all (or reads on only past a tie), the other reads it as the
+// columns' own peaks do; or neither reads one, and the glyph templates take
+// each digit the peaks read.
 const std::vector<XpCase>& amountsOverAPalePatch() {
     static const std::vector<XpCase> all = {
         {"2160p 693XP whose tens tie on the frame's ink, the window reading none",
@@ -498,6 +498,22 @@ const std::vector<XpCase>& amountsOverAPalePatch() {
            {"PURCHASE REFUNDED", 0, 219},
            {"CONTROL ZONE ENTERED", 3371, 0}}},
          {2}},
+        {"2160p 838XP whose \"3\" ties 8 against 0 on the frame's ink",
+         {3840,
+          2160,
+          1.0163744970729578,
+          1637172843u,
+          false,
+          65,
+          0.24929377500520022,
+          1.0,
+          6876,
+          50,
+          {{"REVIVED TEAMMATE", 22700, 0},
+           {"HOT ZONE PRESENCE", 3221, 0},
+           {"ROTORS DESTROYED", 0, 838},
+           {"PURCHASE REFUNDED", 89061, 0}}},
+         {2}},
         {"1080p 776XP scaled up and soft, only the peaks reading it",
          {1920,
           1080,
@@ -515,27 +531,10 @@ const std::vector<XpCase>& amountsOverAPalePatch() {
     return all;
 }
 
-// Frames whose inks read an amount differently, each sure of its own
-// digits: the frame's ink fills a "3" into an "8" over a pale patch, or a
-// "6" and a "5" tie. None is taken.
+// A frame whose inks read an amount differently: a "6" and a "5" tie on
+// the frame's ink where the peaks read no digit. None is taken.
 const std::vector<XpCase>& amountsTheInksDisputeOrTie() {
     static const std::vector<XpCase> all = {
-        {"2160p 838XP read 888 on the frame's ink",
-         {3840,
-          2160,
-          1.0163744970729578,
-          1637172843u,
-          false,
-          65,
-          0.24929377500520022,
-          1.0,
-          6876,
-          50,
-          {{"REVIVED TEAMMATE", 22700, 0},
-           {"HOT ZONE PRESENCE", 3221, 0},
-           {"ROTORS DESTROYED", 0, 838},
-           {"PURCHASE REFUNDED", 89061, 0}}},
-         {}},
         {"2160p 595XP whose hundreds tie 6 against 5",
          {3840,
           2160,
@@ -634,9 +633,10 @@ const std::vector<XpCase>& amountsWhoseLettersRunTogether() {
 
 // Frames where one reading of the glyph words spelled an amount with a
 // close digit that the figure templates, unsure too, took for another
-// ("197" as 117, "535" as 536, "928" as 998, "662" as 669): that reading
-// is dropped, and the amount reads right from the row's other readings or
-// not at all.
+// ("197" as 117, "535" as 536, "928" as 998, "662" as 669, and "151" as
+// 851 where the glyph words set the close digit apart): that reading is
+// dropped, and the amount reads right from the row's other readings or not
+// at all.
 const std::vector<XpCase>& amountsWithAnUnsettledDigit() {
     static const std::vector<XpCase> all = {
         {"720p 197XP spelled 117XP",
@@ -686,6 +686,21 @@ const std::vector<XpCase>& amountsWithAnUnsettledDigit() {
           drawnLook(0.05548286958989899, 0.44839491982799423, 1.2582801359488356, 0.7430403744267327,
                     0.7704691237629308, 0.6653152337215087, 0.7033762372333037)},
          {0}},
+        {"720p panel 151XP spelled 851XP, and read 15XP from places past its last \"1\"",
+         {1280,
+          720,
+          0.8752020581167477,
+          2963891002u,
+          false,
+          89,
+          0.0,
+          0.9286422147581933,
+          345126594,
+          -7,
+          {{"ASSIST", 0, 151, true}},
+          drawnLook(0.05953449756281126, 0.4275399827330466, 1.0343149732587174, 0.5381994982181866,
+                    0.6446244226455848, 0.5808996556096437, 0.4511782320879665)},
+         {}},
         {"2160p panel 662XP spelled 669XP, soft",
          {3840,
           2160,

@@ -455,7 +455,17 @@ bool readPeakXp(const Model& model, FramePlanes& planes, const RewardRow& row, d
             onWindow = xpDigitsAt(model, planes.ink2, row, place, minLineConfidence, minMargin);
     }
     const bool frameAgrees = onFrame == onPeaks && onWindow.empty();
-    const bool windowAgrees = (onWindow == onPeaks || (alone && onWindow.empty())) && onFrame.empty();
+    // The frame's ink read on only past a tie, the same digits as the
+    // peaks but the tied one, is unsure of just that digit: a pale patch
+    // under the open side of a "3" fills it towards an "8" there and leaves
+    // the "8" tied with a "0". One digit is too little to go on, as for
+    // the peaks alone.
+    bool tiedOnlyThere = a.tied && onFrame.size() == onPeaks.size() &&
+                         onPeaks.size() >= kPeaksAloneMinDigits && a.tieAt < onFrame.size();
+    for (std::size_t i = 0; tiedOnlyThere && i < onFrame.size(); ++i)
+        tiedOnlyThere = onFrame[i] == onPeaks[i] || i == onFrame.size() - 1 - a.tieAt;
+    const bool frameUnsure = onFrame.empty() || tiedOnlyThere;
+    const bool windowAgrees = (onWindow == onPeaks || (alone && onWindow.empty())) && frameUnsure;
     if (!frameAgrees && !windowAgrees)
         return false;
     if (!frameAgrees)
@@ -676,12 +686,24 @@ void readXpAcrossPlaces(const Model& model, FramePlanes& planes, const RewardRow
     int lastStep = -1;
     bool passedLetters = false;
     double at = 0.0;
+    // The longest the frame's ink read, on past a tie, where no place had
+    // agreed yet.
+    std::string nearer;
     for (int i = 0; i <= steps; ++i) {
         place.xCentre = end + 0.5 - (kXpSweepNear + i * kXpSweepStep) * hp;
         HudLine read;
         takeAgreedXp(model, planes, row, hp, figureRight, place, minLineConfidence, minMargin, read);
-        if (!read.hasXp)
+        if (!read.hasXp) {
+            if (agreeing == 0) {
+                XpPlace onFrame = besidePanel(planes, row, place);
+                onFrame.passTie = true;
+                XpStop how;
+                xpDigitsAt(model, planes.ink2, row, onFrame, minLineConfidence, minMargin, &how);
+                if (how.digits.size() > nearer.size())
+                    nearer = how.digits;
+            }
             continue;
+        }
         if (agreeing > 0 && read.xp != value) {
             // Read from a place on the amount's own last digit, its ink
             // gives an amount a digit or more shorter: the sweep has passed
@@ -701,6 +723,13 @@ void readXpAcrossPlaces(const Model& model, FramePlanes& planes, const RewardRow
         lastStep = i;
     }
     if (value < kXpSweepLeast)
+        return;
+    // Places nearer the ink's end that read on to one more digit after
+    // the same ones stood on the amount's "X": the places that agreed
+    // stand on its last digit and stepped over it to the one before
+    // ("151" read as 15 past its narrow "1").
+    const std::string agreed = std::to_string(value);
+    if (nearer.size() > agreed.size() && nearer.compare(0, agreed.size(), agreed) == 0)
         return;
     if (agreeing < kXpSweepMinAgreeing || passedLetters) {
         // Where the "X" and "P" read as themselves on the ink, the amount
@@ -961,29 +990,46 @@ void findLostXpDigits(const Model& model, const FramePlanes& planes, const Rewar
     }
 }
 
-// Whether a digit of an amount's word is a close call of the glyphs that
-// the figure templates, read where the glyph stands, lean the other way
-// without being sure of it either: two template sets drawn apart from each
-// other each unsure, and not of the same digit.
-static bool hasUnsettledDigit(const Model& model, const FramePlanes& planes, const RewardRow& row,
-                              const GlyphWord& word, float minLineConfidence, float minMargin) {
+// Whether a digit of an amount is a close call of the glyphs that the
+// figure templates, read where the glyph stands, lean the other way without
+// being sure of it either: two template sets drawn apart from each other
+// each unsure, and not of the same digit.
+static bool unsettledGlyph(MoneyRowContext& ctx, const GlyphRead& g, float minLineConfidence,
+                           float minMargin) {
     constexpr std::string_view kDigits = "0123456789";
+    if (g.digitScore - g.digitSecond >= kCloseDigit)
+        return false;
+    std::array<Candidate, kDigits.size()> candidates{};
+    for (std::size_t c = 0; c < kDigits.size(); ++c)
+        candidates[c] = bestPosition(ctx, (g.box.x0 + g.box.x1) / 2.0, kDigits[c], 1);
+    const Decision d = decide(ctx, candidates.data(), candidates.size());
+    if (d.chosen.character != g.digit && !(d.margin >= minMargin && d.chosen.score >= minLineConfidence))
+        return true;
+    // Nor does a wide digit whose glyph reads best as the letter "I", a
+    // lone stem, on templates that tie too: a blurred "1" comes out as an
+    // "8" in both ("163" spelled 863).
+    return g.letter == 'I' && g.digit != '1' && d.margin < minMargin;
+}
+
+// The same for every digit the glyph words spelled of the amount: those of
+// its own word, and those of the words of digits before it that a narrow
+// digit's blank set apart ("151" spelled 851, its leading "1" read as a
+// close "8" where the figure templates lean to a "1").
+static bool hasUnsettledDigit(const Model& model, const FramePlanes& planes, const RewardRow& row,
+                              const std::vector<GlyphWord>& words, std::size_t xpWord,
+                              float minLineConfidence, float minMargin) {
     MoneyRowContext ctx(planes.ink2, row.top, row.bottom, row.lh, model.figures, model.figurePairs);
-    for (std::size_t i = 0; i + 2 < word.size(); ++i) {
-        const GlyphRead& g = word[i];
-        if (g.digitScore - g.digitSecond >= kCloseDigit)
-            continue;
-        std::array<Candidate, kDigits.size()> candidates{};
-        for (std::size_t c = 0; c < kDigits.size(); ++c)
-            candidates[c] = bestPosition(ctx, (g.box.x0 + g.box.x1) / 2.0, kDigits[c], 1);
-        const Decision d = decide(ctx, candidates.data(), candidates.size());
-        if (d.chosen.character != g.digit && !(d.margin >= minMargin && d.chosen.score >= minLineConfidence))
+    const GlyphWord& word = words[xpWord];
+    for (std::size_t i = 0; i + 2 < word.size(); ++i)
+        if (unsettledGlyph(ctx, word[i], minLineConfidence, minMargin))
             return true;
-        // Nor does a wide digit whose glyph reads best as the letter "I", a
-        // lone stem, on templates that tie too: a blurred "1" comes out as
-        // an "8" in both ("163" spelled 863).
-        if (g.letter == 'I' && g.digit != '1' && d.margin < minMargin)
-            return true;
+    auto spelledDigit = [](const GlyphRead& g) { return isDigit(g.digit) && g.digitScore >= g.letterScore; };
+    for (std::size_t w = xpWord; w-- > 0;) {
+        if (words[w].empty() || !std::all_of(words[w].begin(), words[w].end(), spelledDigit))
+            break;
+        for (const GlyphRead& g : words[w])
+            if (unsettledGlyph(ctx, g, minLineConfidence, minMargin))
+                return true;
     }
     return false;
 }
@@ -1050,7 +1096,7 @@ void dropContestedXp(const Model& model, const FramePlanes& planes, const Reward
     // too, take for another: such a digit is as likely the other ("197"
     // spelled 117, "535" spelled 536).
     const bool unsettled = !lostLeading && !tieContested && !peaksContest && again.empty() &&
-                           hasUnsettledDigit(model, planes, row, word, minLineConfidence, minMargin);
+                           hasUnsettledDigit(model, planes, row, words, xpWord, minLineConfidence, minMargin);
     // A lone digit whose blank before the phrase holds a faint trace of
     // ink is as likely short of a faint "1" the glyphs never saw ("19"
     // spelled 9 over a pale patch).
