@@ -861,7 +861,7 @@ bool eightForFour(const Candidate& best, const Candidate& rival) {
 // two disagree clearly, the sizes are tried around the line's own.
 constexpr double kFirstLineMiddle = 3.7 + 0.667 / 2.0;
 constexpr double kLinePitch = 1.3;
-constexpr double kMinPlaceMismatch = 0.025;
+constexpr double kMinPlaceMismatch = 0.035;
 constexpr double kMaxPlaceMismatch = 0.13;
 
 double scaleByPlace(double middle, double moneyHeight) {
