@@ -943,6 +943,40 @@ TEST_F(RewardFigures, FiguresAndAmountsSetWholeReadExactlyOrNotAtAll) {
           {{"CONTROL ZONE PRESENCE", 312, 0},
            {"REVIVED TEAMMATE", 0, 699},
            {"CONTROL ZONE PRESENCE", 5, 0}}}},
+        // Set as long strings, the thin "7" and "1" over the clear space
+        // before the figure, the phrase's last letters fit better than
+        // the short figure alone.
+        {"720p +$96 after PURCHASE REFUNDED",
+         {2},
+         {1280,
+          720,
+          0.807937206992573,
+          987637660u,
+          false,
+          80,
+          0.0,
+          1.3679361918978215,
+          19989,
+          -8,
+          {{"ASSIST", 0, 37},
+           {"KILL CONFIRMED", 0, 586},
+           {"PURCHASE REFUNDED", 96, 0},
+           {"REVIVED TEAMMATE", 1581, 0}}}},
+        // The balance measured a tenth short of the height drawn: the sizes
+        // tried around it miss the amount's, the line's own place does not.
+        {"720p 582XP under a balance measured short",
+         {0},
+         {1280,
+          720,
+          1.0784369048348998,
+          2780766684u,
+          false,
+          88,
+          0.6841093083278582,
+          1.0,
+          681,
+          1084,
+          {{"HOT ZONE PRESENCE", 0, 582}}}},
     };
     for (const SetWholeCase& c : cases) {
         const hud::HudReading r = read(cashFrame(c.frame, c.frame.look));

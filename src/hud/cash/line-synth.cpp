@@ -167,6 +167,7 @@ struct Scratch {
     std::vector<Candidate> beam;
     std::vector<Candidate> next;
     std::vector<Candidate> complete;
+    std::vector<float> strokes;
 };
 
 class Typesetter {
@@ -448,6 +449,11 @@ public:
         return std::max(0, static_cast<int>(std::floor(left)) - x0_);
     }
     int width() const { return w_; }
+    // The frame column of the candidate's leftmost ink.
+    double inkLeftAt(const Candidate& cand) const {
+        const Setting& st = settings_[static_cast<std::size_t>(cand.setting)];
+        return cand.lastCentre - glyphs_[static_cast<std::size_t>(cand.lastChar)]->inkWidth / 2.0 * st.cap;
+    }
 
     // The window columns of the candidate's `k`th glyph, its advance
     // widened by `pad` either side.
@@ -848,6 +854,102 @@ bool eightForFour(const Candidate& best, const Candidate& rival) {
     return changed == 1 && eightToFour;
 }
 
+// The game stands its reward lines' cap middles 4.033 + 1.3 i money heights
+// below the top of the capture (line i from the top). On soft footage the
+// balance's measured height can be a tenth off, beyond the sizes tried
+// around it, while a line's middle stays where it was drawn: where the
+// two disagree clearly, the sizes are tried around the line's own.
+constexpr double kFirstLineMiddle = 3.7 + 0.667 / 2.0;
+constexpr double kLinePitch = 1.3;
+constexpr double kMinPlaceMismatch = 0.035;
+constexpr double kMaxPlaceMismatch = 0.13;
+
+double scaleByPlace(double middle, double moneyHeight) {
+    const double down = (middle + 0.5) / moneyHeight;
+    const double index = std::round((down - kFirstLineMiddle) / kLinePitch);
+    if (index < 0.0 || index > 3.0)
+        return 1.0;
+    const double byPlace = down / (kFirstLineMiddle + kLinePitch * index);
+    const double off = std::abs(byPlace - 1.0);
+    return off > kMinPlaceMismatch && off < kMaxPlaceMismatch ? byPlace : 1.0;
+}
+
+// The game sets the phrase's last letter a whole cap left of the figure's
+// first glyph (a light panel's edge half a cap). A string whose first glyph
+// would put that clear space over strokes has taken the phrase's last
+// letters for glyphs of its own: short figures lose to long ones that way,
+// the thin "1" and "7" of the long one lying over the clear space cheaply.
+class ClearSpace {
+public:
+    ClearSpace(const Plane& luma, double capTop, double cap, int from, int to, std::vector<float>& store)
+        : luma_(luma), cap_(cap), from_(std::max(1, from)), store_(store) {
+        const int last = std::min(luma.width - 2, to);
+        store_.assign(static_cast<std::size_t>(std::max(0, last - from_ + 1)), 0.0f);
+        // Bright strokes fill the cap's middle rows; the rows just above
+        // and below it hold the scene, or a panel's padding.
+        const int innerTop = rowAt(capTop + kInner * cap);
+        const int innerBottom = rowAt(capTop + (1.0 - kInner) * cap);
+        const int aboveTop = rowAt(capTop - kOuterFar * cap);
+        const int aboveBottom = rowAt(capTop - kOuterNear * cap);
+        const int belowTop = rowAt(capTop + (1.0 + kOuterNear) * cap);
+        const int belowBottom = rowAt(capTop + (1.0 + kOuterFar) * cap);
+        if (innerBottom < innerTop || aboveBottom < aboveTop || belowBottom < belowTop)
+            return;
+        for (int x = from_; x <= last; ++x) {
+            double sum = 0.0;
+            for (int dx = -1; dx <= 1; ++dx) {
+                const double inner = mean(x + dx, innerTop, innerBottom);
+                const double outer =
+                    (mean(x + dx, aboveTop, aboveBottom) + mean(x + dx, belowTop, belowBottom)) / 2.0;
+                sum += inner - outer;
+            }
+            store_[static_cast<std::size_t>(x - from_)] = static_cast<float>(sum / 3.0);
+        }
+        valid_ = true;
+    }
+
+    // The strongest stroke over columns a..b.
+    double strongest(double a, double b) const {
+        double most = 0.0;
+        const int lo = std::max(0, static_cast<int>(std::floor(a)) - from_);
+        const int hi = std::min(static_cast<int>(store_.size()) - 1, static_cast<int>(std::ceil(b)) - from_);
+        for (int i = lo; i <= hi; ++i)
+            most = std::max(most, static_cast<double>(store_[static_cast<std::size_t>(i)]));
+        return most;
+    }
+
+    // Whether the space the game leaves left of ink starting at `inkLeft`
+    // holds strokes as strong as a share of the figure's own (`figure`).
+    bool holdsText(double inkLeft, double figure) const {
+        if (!valid_ || !(figure > 0.0))
+            return false;
+        return strongest(inkLeft - kSpaceFar * cap_, inkLeft - kSpaceNear * cap_) > kMaxShare * figure;
+    }
+
+private:
+    int rowAt(double y) const { return std::clamp(static_cast<int>(std::lround(y)), 0, luma_.height - 1); }
+    double mean(int x, int y0, int y1) const {
+        double sum = 0.0;
+        for (int y = y0; y <= y1; ++y)
+            sum += luma_.at(x, y);
+        return sum / (y1 - y0 + 1);
+    }
+
+    static constexpr double kInner = 0.15;
+    static constexpr double kOuterNear = 0.12;
+    static constexpr double kOuterFar = 0.28;
+    // Clear of the soft edges of the first glyph and of a panel's.
+    static constexpr double kSpaceNear = 0.3;
+    static constexpr double kSpaceFar = 0.75;
+    static constexpr double kMaxShare = 0.5;
+
+    const Plane& luma_;
+    double cap_;
+    int from_;
+    std::vector<float>& store_;
+    bool valid_ = false;
+};
+
 } // namespace
 
 bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double hp, double figureRight,
@@ -858,17 +960,19 @@ bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double
     const double moneyHeight = hp / 0.667;
     const double rightAtScale1 = figureRight + 0.5;
     const double middle = (line.top + line.bottom) / 2.0;
+    const double sized = scaleByPlace(middle, moneyHeight);
     std::array<Setting, kSettings> settings{};
     for (int a = 0; a < kScaleCount; ++a)
         for (int b = 0; b < kRiseCount; ++b)
             for (int c = 0; c < kSoftnesses; ++c) {
                 Setting& st = settings[static_cast<std::size_t>((a * kRiseCount + b) * kSoftnesses + c)];
+                const double scale = kScales[a] * sized;
                 st.softness = c;
-                st.cap = hp * kScales[a];
+                st.cap = hp * scale;
                 st.capTop = middle - (st.cap - 1.0) / 2.0 + kRises[b];
-                st.right = rightAtScale1 + 2.56 * moneyHeight * (1.0 - kScales[a]);
+                st.right = rightAtScale1 + 2.56 * moneyHeight * (1.0 - scale);
             }
-    const double capMax = hp * kScales[kScaleCount - 1];
+    const double capMax = hp * kScales[kScaleCount - 1] * sized;
     const int x1 = std::min(luma.width - 1, static_cast<int>(std::ceil(rightAtScale1 + 0.4 * capMax + 6)));
     const int x0 = std::max(0, static_cast<int>(std::floor(rightAtScale1 - 6.8 * capMax - 6)));
     const int y0 = std::max(0, static_cast<int>(std::floor(middle - 0.8 * capMax - 3)));
@@ -982,6 +1086,18 @@ bool readAmountBySynthesis(const Model& model, const FramePlanes& planes, double
         complete[i].sse = set.score(complete[i]);
     std::sort(complete.begin(),
               complete.begin() + static_cast<std::ptrdiff_t>(std::min(kRemeasured, complete.size())), bySse);
+    // Strings that would leave strokes in the space before them are no
+    // readings, and no rivals either.
+    const double cap = hp * sized;
+    const ClearSpace space(luma, middle - (cap - 1.0) / 2.0, cap, x0 - static_cast<int>(std::ceil(cap)),
+                           static_cast<int>(std::ceil(rightAtScale1)), scratch.strokes);
+    const double figureStrokes = space.strongest(rightAtScale1 - 2.0 * cap, rightAtScale1);
+    complete.erase(
+        std::remove_if(complete.begin(), complete.end(),
+                       [&](const Candidate& c) { return space.holdsText(set.inkLeftAt(c), figureStrokes); }),
+        complete.end());
+    if (complete.empty())
+        return false;
     Candidate best = complete.front();
 
     // The strings one digit off the best, set at its size and place: the
